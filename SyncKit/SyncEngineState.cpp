@@ -1,0 +1,219 @@
+#include "SyncKit/SyncEngineState.h"
+
+#include <QJsonArray>
+
+namespace SyncKit {
+
+namespace {
+
+constexpr int kVersion = 1;
+
+QString kindName(PendingRecordZoneChange::Kind kind)
+{
+    return kind == PendingRecordZoneChange::Kind::saveRecord ? "saveRecord" : "deleteRecord";
+}
+
+QString kindName(PendingDatabaseChange::Kind kind)
+{
+    return kind == PendingDatabaseChange::Kind::saveZone ? "saveZone" : "deleteZone";
+}
+
+std::optional<PendingRecordZoneChange> recordZoneChangeFromJson(const QJsonValue &value)
+{
+    const auto id = RecordID::fromJson(value);
+    const QString kind = value.toObject().value("kind").toString();
+    if (!id)
+        return std::nullopt;
+    if (kind == "saveRecord")
+        return PendingRecordZoneChange::save(*id);
+    if (kind == "deleteRecord")
+        return PendingRecordZoneChange::remove(*id);
+    return std::nullopt;
+}
+
+std::optional<PendingDatabaseChange> databaseChangeFromJson(const QJsonValue &value)
+{
+    const auto id = RecordZoneID::fromJson(value);
+    const QString kind = value.toObject().value("kind").toString();
+    if (!id)
+        return std::nullopt;
+    if (kind == "saveZone")
+        return PendingDatabaseChange::saveZone(*id);
+    if (kind == "deleteZone")
+        return PendingDatabaseChange::deleteZone(*id);
+    return std::nullopt;
+}
+
+std::optional<QByteArray> tokenFromJson(const QJsonValue &value)
+{
+    if (!value.isString())
+        return std::nullopt;
+    auto decoded = QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    return *decoded;
+}
+
+// Adds a change of one record or zone. The same change twice is one change; a later change of the other kind
+// replaces the earlier one, since only the latest intent for a record matters.
+template<typename Change>
+bool addChange(QList<Change> &list, const Change &change)
+{
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (list[i] == change)
+            return false;
+        if constexpr (std::is_same_v<Change, PendingRecordZoneChange>) {
+            if (list[i].recordID == change.recordID) {
+                list.removeAt(i);
+                break;
+            }
+        } else if (list[i].zoneID == change.zoneID) {
+            list.removeAt(i);
+            break;
+        }
+    }
+    list.append(change);
+    return true;
+}
+
+} // namespace
+
+std::optional<SyncEngineState::Serialization> SyncEngineState::Serialization::fromJson(const QJsonValue &value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    Serialization serialization{value.toObject()};
+    if (!SyncEngineState::fromSerialization(serialization))
+        return std::nullopt;
+    return serialization;
+}
+
+std::optional<SyncEngineState> SyncEngineState::fromSerialization(const Serialization &serialization)
+{
+    const QJsonObject &json = serialization.json;
+    if (json.value("version").toInt() != kVersion)
+        return std::nullopt;
+
+    SyncEngineState state;
+    for (const QJsonValue &value : json.value("pendingRecordZoneChanges").toArray()) {
+        const auto change = recordZoneChangeFromJson(value);
+        if (!change)
+            return std::nullopt;
+        state.m_recordZoneChanges.append(*change);
+    }
+    for (const QJsonValue &value : json.value("pendingDatabaseChanges").toArray()) {
+        const auto change = databaseChangeFromJson(value);
+        if (!change)
+            return std::nullopt;
+        state.m_databaseChanges.append(*change);
+    }
+    if (json.contains("databaseChangeToken")) {
+        const auto token = tokenFromJson(json.value("databaseChangeToken"));
+        if (!token)
+            return std::nullopt;
+        state.m_databaseToken = *token;
+    }
+    for (const QJsonValue &value : json.value("zoneChangeTokens").toArray()) {
+        const auto zone = RecordZoneID::fromJson(value);
+        const auto token = tokenFromJson(value.toObject().value("token"));
+        if (!zone || !token)
+            return std::nullopt;
+        state.m_zoneTokens.insert(*zone, *token);
+    }
+    return state;
+}
+
+SyncEngineState::Serialization SyncEngineState::serialization() const
+{
+    QJsonArray recordChanges;
+    for (const auto &change : m_recordZoneChanges) {
+        QJsonObject object = change.recordID.toJson();
+        object.insert("kind", kindName(change.kind));
+        recordChanges.append(object);
+    }
+    QJsonArray databaseChanges;
+    for (const auto &change : m_databaseChanges) {
+        QJsonObject object = change.zoneID.toJson();
+        object.insert("kind", kindName(change.kind));
+        databaseChanges.append(object);
+    }
+    QJsonArray zoneTokens;
+    for (auto it = m_zoneTokens.cbegin(); it != m_zoneTokens.cend(); ++it) {
+        QJsonObject object = it.key().toJson();
+        object.insert("token", QString::fromLatin1(it.value().toBase64()));
+        zoneTokens.append(object);
+    }
+    QJsonObject json{{"version", kVersion},
+                     {"pendingRecordZoneChanges", recordChanges},
+                     {"pendingDatabaseChanges", databaseChanges},
+                     {"zoneChangeTokens", zoneTokens}};
+    if (!m_databaseToken.isEmpty())
+        json.insert("databaseChangeToken", QString::fromLatin1(m_databaseToken.toBase64()));
+    return {json};
+}
+
+void SyncEngineState::add(const QList<PendingRecordZoneChange> &changes)
+{
+    bool any = false;
+    for (const auto &change : changes)
+        any |= addChange(m_recordZoneChanges, change);
+    if (any)
+        changed();
+}
+
+void SyncEngineState::remove(const QList<PendingRecordZoneChange> &changes)
+{
+    qsizetype removed = 0;
+    for (const auto &change : changes)
+        removed += m_recordZoneChanges.removeAll(change);
+    if (removed)
+        changed();
+}
+
+void SyncEngineState::add(const QList<PendingDatabaseChange> &changes)
+{
+    bool any = false;
+    for (const auto &change : changes)
+        any |= addChange(m_databaseChanges, change);
+    if (any)
+        changed();
+}
+
+void SyncEngineState::remove(const QList<PendingDatabaseChange> &changes)
+{
+    qsizetype removed = 0;
+    for (const auto &change : changes)
+        removed += m_databaseChanges.removeAll(change);
+    if (removed)
+        changed();
+}
+
+void SyncEngineState::setDatabaseChangeToken(const QByteArray &token)
+{
+    if (token == m_databaseToken)
+        return;
+    m_databaseToken = token;
+    changed();
+}
+
+void SyncEngineState::setZoneChangeToken(const RecordZoneID &zone, const QByteArray &token)
+{
+    if (m_zoneTokens.value(zone) == token && m_zoneTokens.contains(zone))
+        return;
+    m_zoneTokens.insert(zone, token);
+    changed();
+}
+
+void SyncEngineState::forgetZoneChangeToken(const RecordZoneID &zone)
+{
+    if (m_zoneTokens.remove(zone))
+        changed();
+}
+
+void SyncEngineState::changed()
+{
+    if (m_changed)
+        m_changed();
+}
+
+} // namespace SyncKit

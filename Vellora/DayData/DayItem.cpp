@@ -1,0 +1,69 @@
+#include "Vellora/DayData/DayItem.h"
+
+#include <QRegularExpression>
+#include <QUuid>
+
+QString fileDateString(const QDateTime &time)
+{
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
+}
+
+std::optional<QDateTime> dateFromFileString(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral(R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(Z|[+-]\d{2}:\d{2})$)"));
+    if (!form.match(text).hasMatch())
+        return std::nullopt;
+    QDateTime time = QDateTime::fromString(text, Qt::ISODate);
+    if (!time.isValid())
+        return std::nullopt;
+    return time.toUTC();
+}
+
+QString newItemId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+QJsonObject DayItem::toJson() const
+{
+    QJsonObject object{
+        {"id", id},
+        {"title", title},
+        {"done", done},
+        {"bucket", rawValue(bucket)},
+        {"day", day},
+        {"modifiedAt", fileDateString(modifiedAt)},
+    };
+    if (systemFields)
+        object.insert("systemFields", QString::fromLatin1(systemFields->toBase64()));
+    return object;
+}
+
+std::optional<DayItem> DayItem::fromJson(const QJsonValue &value)
+{
+    const QJsonObject object = value.toObject();
+    const QJsonValue id = object.value("id");
+    const QJsonValue title = object.value("title");
+    const QJsonValue done = object.value("done");
+    const QJsonValue day = object.value("day");
+    if (!id.isString() || !title.isString() || !done.isBool() || !day.isString())
+        return std::nullopt;
+
+    const auto bucket = bucketFromRawValue(object.value("bucket").toString());
+    const QJsonValue modified = object.value("modifiedAt");
+    const auto modifiedAt = modified.isString() ? dateFromFileString(modified.toString()) : std::nullopt;
+    if (!object.value("bucket").isString() || !bucket || !modifiedAt)
+        return std::nullopt;
+
+    DayItem item{id.toString(), title.toString(), done.toBool(), *bucket, day.toString(), *modifiedAt, std::nullopt};
+    if (object.contains("systemFields")) {
+        const QJsonValue fields = object.value("systemFields");
+        if (!fields.isString())
+            return std::nullopt;
+        auto bytes = QByteArray::fromBase64Encoding(fields.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        if (!bytes)
+            return std::nullopt;
+        item.systemFields = *bytes;
+    }
+    return item;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "Vellora/DayData/Bucket.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+// The day key of an item in the Backlog.
+inline const QString kOpenDay = QStringLiteral("open");
+
+// One task.
+struct DayItem
+{
+    QString id;
+    QString title;
+    bool done = false;
+    Bucket bucket = Bucket::small;
+    QString day;
+    QDateTime modifiedAt;
+    std::optional<QByteArray> systemFields;
+
+    bool operator==(const DayItem &) const = default;
+
+    bool isInBacklog() const { return day == kOpenDay; }
+
+    // The item's object in the store file; dates in UTC with whole seconds, system fields as Base64.
+    QJsonObject toJson() const;
+    // Nothing when a required key is missing or holds a value of the wrong kind.
+    static std::optional<DayItem> fromJson(const QJsonValue &value);
+};
+
+// The file's date form: 2025-03-05T08:01:02Z. Reading rejects fractions of a second and other forms.
+QString fileDateString(const QDateTime &time);
+std::optional<QDateTime> dateFromFileString(const QString &text);
+
+// The upper-case text of a new random UUID.
+QString newItemId();

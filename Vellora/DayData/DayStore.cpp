@@ -1,0 +1,306 @@
+#include "Vellora/DayData/DayStore.h"
+
+#include "Vellora/DayData/StoreFile.h"
+
+#include <algorithm>
+
+using SyncKit::PendingDatabaseChange;
+using SyncKit::PendingRecordZoneChange;
+using SyncKit::RecordID;
+
+SyncKit::RecordZoneID syncZoneID()
+{
+    return SyncKit::RecordZoneID{QStringLiteral("Vellora")};
+}
+
+DayStore::DayStore(Options options, QObject *parent)
+    : QObject(parent)
+    , m_fileURL(std::move(options.fileURL))
+    , m_calendar(std::move(options.calendar))
+    , m_clock(std::move(options.clock))
+    , m_allowSync(options.allowSync)
+    , m_makeEngine(std::move(options.makeEngine))
+{
+    const QDateTime created = options.now.value_or(now());
+    m_day = dayKey(created, m_calendar);
+
+    if (m_fileURL) {
+        StoreFile::LoadResult loaded = StoreFile::load(*m_fileURL);
+        m_setAsidePath = loaded.setAsidePath;
+        if (loaded.keepOut) {
+            // The unreadable file could not be moved away: never write over it.
+            m_fileURL.reset();
+        } else if (loaded.saved) {
+            m_saved = std::move(*loaded.saved);
+        }
+    }
+
+    refreshDay(created);
+
+    if (m_allowSync && m_fileURL)
+        startSync();
+}
+
+DayStore::~DayStore() = default;
+
+QDateTime DayStore::now() const
+{
+    return m_clock ? m_clock() : QDateTime::currentDateTimeUtc();
+}
+
+void DayStore::setDay(const QString &day)
+{
+    if (day == m_day)
+        return;
+    m_day = day;
+    emit dayChanged(m_day);
+}
+
+QList<DayItem> DayStore::sortedItems(const std::function<bool(const DayItem &)> &keep) const
+{
+    QList<DayItem> result;
+    for (const auto &[id, item] : m_saved.items) {
+        if (keep(item))
+            result.append(item);
+    }
+    std::stable_sort(result.begin(), result.end(),
+                     [](const DayItem &a, const DayItem &b) { return a.modifiedAt < b.modifiedAt; });
+    return result;
+}
+
+QList<DayItem> DayStore::itemsIn(Bucket bucket) const
+{
+    return sortedItems([&](const DayItem &item) { return item.day == m_day && item.bucket == bucket; });
+}
+
+QList<DayItem> DayStore::backlogItems() const
+{
+    return sortedItems([](const DayItem &item) { return item.day == kOpenDay; });
+}
+
+std::optional<DayItem> DayStore::item(const QString &id) const
+{
+    const auto found = m_saved.items.find(id);
+    if (found == m_saved.items.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void DayStore::commit(const QList<std::pair<QString, std::optional<DayItem>>> &changes)
+{
+    for (const auto &[id, item] : changes) {
+        if (item)
+            m_saved.items.insert_or_assign(id, *item);
+        else
+            m_saved.items.erase(id);
+    }
+    emit savedChanged();
+    save();
+    if (!m_engine)
+        return;
+    QList<PendingRecordZoneChange> pending;
+    for (const auto &[id, item] : changes) {
+        const RecordID recordID{id, syncZoneID()};
+        pending.append(item ? PendingRecordZoneChange::save(recordID) : PendingRecordZoneChange::remove(recordID));
+    }
+    m_engine->state().add(pending);
+}
+
+std::optional<DayItem> DayStore::addItem(const QString &title, Bucket bucket)
+{
+    const QString trimmed = title.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    const bool fits = itemsIn(bucket).size() < capacity(bucket);
+    DayItem item{newItemId(), trimmed, false, bucket, fits ? m_day : kOpenDay, now(), std::nullopt};
+    commit(item.id, item);
+    return item;
+}
+
+void DayStore::updateTitle(const QString &id, const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    auto item = this->item(id);
+    if (!item)
+        return;
+    if (trimmed.isEmpty()) {
+        deleteItem(id);
+        return;
+    }
+    item->title = trimmed;
+    item->modifiedAt = now();
+    commit(id, item);
+}
+
+void DayStore::deleteItem(const QString &id)
+{
+    // Queued even when there is no such item: another device may still hold its record.
+    commit(id, std::nullopt);
+}
+
+void DayStore::toggleDone(const QString &id)
+{
+    auto item = this->item(id);
+    if (!item)
+        return;
+    item->done = !item->done;
+    item->modifiedAt = now();
+    commit(id, item);
+}
+
+void DayStore::startNewDay(const QDateTime &now)
+{
+    const std::map<QString, DayItem> snapshot = m_saved.items;
+    for (const auto &[id, item] : snapshot) {
+        if (item.isInBacklog())
+            continue;
+        if (item.done)
+            deleteItem(id);
+        else
+            sendToBacklog(id);
+    }
+    setDay(dayKey(now, m_calendar));
+    save();
+}
+
+void DayStore::refreshDay(const QDateTime &now)
+{
+    const QString today = dayKey(now, m_calendar);
+    const bool earlierDayLeft = std::any_of(m_saved.items.begin(), m_saved.items.end(), [&](const auto &entry) {
+        const QString &day = entry.second.day;
+        return day != kOpenDay && day != today && day < today;
+    });
+    if (earlierDayLeft)
+        startNewDay(now);
+    else
+        setDay(today);
+}
+
+void DayStore::save()
+{
+    if (m_fileURL)
+        StoreFile::save(*m_fileURL, m_saved);
+}
+
+bool DayStore::moveItem(const QString &id, Bucket bucket)
+{
+    auto item = this->item(id);
+    if (!item)
+        return false;
+    if (item->bucket == bucket && item->day == m_day)
+        return true;
+    if (itemsIn(bucket).size() >= capacity(bucket))
+        return false;
+    item->bucket = bucket;
+    item->day = m_day;
+    item->modifiedAt = now();
+    commit(id, item);
+    return true;
+}
+
+void DayStore::placeItem(const QString &id, const std::optional<QString> &targetId, Bucket bucket)
+{
+    auto moved = item(id);
+    if (!moved)
+        return;
+    auto target = targetId ? item(*targetId) : std::nullopt;
+    if (!target || target->id == id) {
+        moveItem(id, bucket);
+        return;
+    }
+    // A swap: the two items exchange blocks and rows (their change times), and keep everything else.
+    std::swap(moved->bucket, target->bucket);
+    std::swap(moved->modifiedAt, target->modifiedAt);
+    moved->day = m_day;
+    target->day = m_day;
+    commit({{moved->id, moved}, {target->id, target}});
+}
+
+void DayStore::stepItem(const QString &id, int offset)
+{
+    const auto item = this->item(id);
+    if (!item || item->day != m_day)
+        return;
+
+    struct Row
+    {
+        Bucket bucket;
+        std::optional<QString> itemId;
+    };
+    QList<Row> rows;
+    for (Bucket bucket : kAllBuckets) {
+        const QList<DayItem> items = itemsIn(bucket);
+        for (int index = 0; index < capacity(bucket); ++index)
+            rows.append({bucket, index < items.size() ? std::optional(items[index].id) : std::nullopt});
+    }
+
+    const auto current = std::find_if(rows.begin(), rows.end(), [&](const Row &row) { return row.itemId == id; });
+    if (current == rows.end())
+        return; // a surplus item beyond its block's rows
+    const qsizetype next = (current - rows.begin()) + offset;
+    if (next < 0 || next >= rows.size())
+        return;
+    placeItem(id, rows[next].itemId, rows[next].bucket);
+}
+
+void DayStore::sendToBacklog(const QString &id)
+{
+    auto item = this->item(id);
+    if (!item)
+        return;
+    item->day = kOpenDay;
+    item->done = false;
+    item->modifiedAt = now();
+    commit(id, item);
+}
+
+bool DayStore::bringToToday(const QString &id)
+{
+    auto item = this->item(id);
+    if (!item || !item->isInBacklog())
+        return false;
+    if (itemsIn(item->bucket).size() >= capacity(item->bucket))
+        return false;
+    item->day = m_day;
+    item->modifiedAt = now();
+    commit(id, item);
+    return true;
+}
+
+void DayStore::setItem(const QString &id, const std::optional<DayItem> &item)
+{
+    if (item)
+        m_saved.items.insert_or_assign(id, *item);
+    else
+        m_saved.items.erase(id);
+    emit savedChanged();
+}
+
+void DayStore::removeAllItems()
+{
+    m_saved.items.clear();
+    emit savedChanged();
+}
+
+void DayStore::setState(const std::optional<Serialization> &state)
+{
+    m_saved.state = state;
+    emit savedChanged();
+}
+
+void DayStore::setSyncError(const std::optional<QString> &error)
+{
+    if (error == m_syncError)
+        return;
+    m_syncError = error;
+    emit syncErrorChanged();
+}
+
+void DayStore::startSync()
+{
+    if (!m_makeEngine)
+        return;
+    m_engine = m_makeEngine(*this, m_saved.state);
+    if (m_engine && !m_saved.state)
+        m_engine->state().add(QList{PendingDatabaseChange::saveZone(syncZoneID())});
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "Vellora/DayData/Calendar.h"
+#include "Vellora/DayData/DayItem.h"
+
+#include "SyncKit/SyncEngine.h"
+
+#include <QObject>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+// The one record zone that holds every item's record.
+SyncKit::RecordZoneID syncZoneID();
+
+// Owns every item: Today's, the Backlog's and those of other days. Every change goes through one of its
+// operations, and every operation ends the same way: store the item, write the file, queue the record change.
+class DayStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Serialization = SyncKit::SyncEngine::State::Serialization;
+
+    // Everything that is persisted; its coded form is the store file.
+    struct Saved
+    {
+        std::map<QString, DayItem> items;
+        std::optional<Serialization> state;
+
+        bool operator==(const Saved &) const = default;
+    };
+
+    using Clock = std::function<QDateTime()>;
+    using EngineFactory =
+        std::function<std::unique_ptr<SyncKit::SyncEngine>(DayStore &store, const std::optional<Serialization> &)>;
+
+    struct Options
+    {
+        std::optional<QString> fileURL; // none: memory only, never syncs
+        Calendar calendar = Calendar::current();
+        Clock clock;                    // the current time; the system clock when empty
+        std::optional<QDateTime> now;   // the creation time; the clock's when absent
+        bool allowSync = false;
+        EngineFactory makeEngine;       // how startSync makes the engine
+    };
+
+    explicit DayStore(Options options, QObject *parent = nullptr);
+    ~DayStore() override;
+
+    QString day() const { return m_day; }
+    std::optional<QString> syncError() const { return m_syncError; }
+    const Saved &saved() const { return m_saved; }
+    std::optional<QString> fileURL() const { return m_fileURL; }
+    const Calendar &calendar() const { return m_calendar; }
+    SyncKit::SyncEngine *engine() const { return m_engine.get(); }
+    // Where an unreadable store file was moved at creation, or empty.
+    QString setAsidePath() const { return m_setAsidePath; }
+
+    // Today's items of a block, oldest change first; may hold more than the block's rows.
+    QList<DayItem> itemsIn(Bucket bucket) const;
+    // The Backlog, oldest change first.
+    QList<DayItem> backlogItems() const;
+    std::optional<DayItem> item(const QString &id) const;
+
+    // Editing.
+    std::optional<DayItem> addItem(const QString &title, Bucket bucket);
+    void updateTitle(const QString &id, const QString &text);
+    void deleteItem(const QString &id);
+    void toggleDone(const QString &id);
+    void startNewDay(const QDateTime &now);
+    void refreshDay(const QDateTime &now);
+    void save();
+
+    // Moving.
+    bool moveItem(const QString &id, Bucket bucket);
+    void placeItem(const QString &id, const std::optional<QString> &targetId, Bucket bucket);
+    void stepItem(const QString &id, int offset);
+    void sendToBacklog(const QString &id);
+    bool bringToToday(const QString &id);
+
+    // For the sync driver.
+    void setItem(const QString &id, const std::optional<DayItem> &item);
+    void removeAllItems();
+    void setState(const std::optional<Serialization> &state);
+    void setSyncError(const std::optional<QString> &error);
+    void startSync();
+
+signals:
+    void dayChanged(const QString &day);
+    void syncErrorChanged();
+    // Every write to the saved items or state, also one that changes nothing.
+    void savedChanged();
+
+private:
+    QDateTime now() const;
+    void setDay(const QString &day);
+    QList<DayItem> sortedItems(const std::function<bool(const DayItem &)> &keep) const;
+    // The common end of every change: store the items, write the file once, queue their record changes.
+    void commit(const QList<std::pair<QString, std::optional<DayItem>>> &changes);
+    void commit(const QString &id, const std::optional<DayItem> &item) { commit({{id, item}}); }
+
+    QString m_day;
+    std::optional<QString> m_syncError;
+    Saved m_saved;
+    std::optional<QString> m_fileURL;
+    Calendar m_calendar;
+    Clock m_clock;
+    bool m_allowSync = false;
+    EngineFactory m_makeEngine;
+    std::unique_ptr<SyncKit::SyncEngine> m_engine;
+    QString m_setAsidePath;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Vellora/DayData/DayStore.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// The store file: one JSON object with "items" by id and the sync engine's "state".
+namespace StoreFile {
+
+// "vellora.json" in the app's folder of the user's data folder; the folder is made when missing.
+// None when the data folder cannot be had.
+std::optional<QString> defaultFileURL();
+
+struct LoadResult
+{
+    std::optional<DayStore::Saved> saved; // none: start empty
+    QString setAsidePath;                 // where an unreadable file was moved, or empty
+    bool keepOut = false;                 // an unreadable file could not be moved: do not write over it
+};
+
+// Reads the file. A missing file is simply absent; a file that exists but cannot be read or decoded is moved
+// aside to "vellora.json.unreadable-<UTC time>" first, so that the next save cannot destroy it.
+LoadResult load(const QString &path);
+
+// Writes the whole file atomically. Errors are dropped: the data stays in memory for the next save.
+bool save(const QString &path, const DayStore::Saved &saved);
+
+QByteArray encode(const DayStore::Saved &saved);
+std::optional<DayStore::Saved> decode(const QByteArray &bytes);
+
+} // namespace StoreFile

@@ -1,0 +1,204 @@
+#include "cli/Command.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
+
+#include <array>
+
+namespace {
+
+struct VerbInfo
+{
+    Command::Verb verb;
+    const char *name;
+    int itemArguments; // ITEM
+    bool takesText;    // TEXT
+};
+
+constexpr std::array<VerbInfo, 12> kVerbs{{
+    {Command::Verb::help, "help", 0, false},
+    {Command::Verb::today, "today", 0, false},
+    {Command::Verb::backlog, "backlog", 0, false},
+    {Command::Verb::add, "add", 0, true},
+    {Command::Verb::edit, "edit", 1, true},
+    {Command::Verb::done, "done", 1, false},
+    {Command::Verb::remove, "delete", 1, false},
+    {Command::Verb::up, "up", 1, false},
+    {Command::Verb::down, "down", 1, false},
+    {Command::Verb::bring, "bring", 1, false},
+    {Command::Verb::newDay, "new-day", 0, false},
+    {Command::Verb::toggle, "toggle", 0, false},
+}};
+
+const VerbInfo *verbNamed(const QString &name)
+{
+    for (const auto &info : kVerbs) {
+        if (name == QLatin1String(info.name))
+            return &info;
+    }
+    return nullptr;
+}
+
+const VerbInfo *infoOf(Command::Verb verb)
+{
+    for (const auto &info : kVerbs) {
+        if (info.verb == verb)
+            return &info;
+    }
+    return nullptr;
+}
+
+std::optional<Bucket> blockNamed(const QString &name)
+{
+    if (name == "big")
+        return Bucket::big;
+    if (name == "medium")
+        return Bucket::medium;
+    if (name == "small")
+        return Bucket::small;
+    return std::nullopt;
+}
+
+} // namespace
+
+bool Command::isEdit() const
+{
+    switch (verb) {
+    case Verb::add:
+    case Verb::edit:
+    case Verb::done:
+    case Verb::remove:
+    case Verb::up:
+    case Verb::down:
+    case Verb::bring:
+    case Verb::newDay:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
+{
+    Command command;
+    QStringList positional;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            command.verb = Command::Verb::help;
+            return command;
+        } else if (argument == "--json") {
+            command.json = true;
+        } else if (argument == "--store" || argument == "--block") {
+            if (i + 1 >= arguments.size())
+                return CommandError{QStringLiteral("%1 needs a value").arg(argument)};
+            const QString value = arguments[++i];
+            if (argument == "--store") {
+                command.storePath = value;
+            } else if (!(command.block = blockNamed(value))) {
+                return CommandError{QStringLiteral("unknown block '%1' (use big, medium or small)").arg(value)};
+            }
+        } else if (argument == "--") {
+            positional.append(arguments.mid(i + 1));
+            break;
+        } else if (argument.startsWith(QLatin1Char('-')) && positional.isEmpty() && argument.size() > 1 &&
+                   !argument.startsWith(QLatin1String("--"))) {
+            command.appArguments.append(argument); // a launch argument of the window, such as -uitests
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            return CommandError{QStringLiteral("unknown option '%1'").arg(argument)};
+        } else {
+            positional.append(argument);
+        }
+    }
+
+    if (positional.isEmpty())
+        return command; // no subcommand: the window
+    const QString verbName = positional.takeFirst();
+    const VerbInfo *info = verbNamed(verbName);
+    if (!info)
+        return CommandError{QStringLiteral("unknown command '%1' (see vellora --help)").arg(verbName)};
+    command.verb = info->verb;
+
+    const int wanted = info->itemArguments + (info->takesText ? 1 : 0);
+    if (positional.size() != wanted) {
+        const QString usage = QString::fromLatin1(info->name) + (info->itemArguments ? " ITEM" : "") +
+                              (info->takesText ? " TEXT" : "");
+        return CommandError{QStringLiteral("usage: vellora %1").arg(usage)};
+    }
+    if (info->itemArguments)
+        command.item = positional.takeFirst();
+    if (info->takesText) {
+        // Line breaks become single spaces, as when typing into a row.
+        static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n\\x{2028}\\x{2029}]+"));
+        command.text = positional.takeFirst().replace(lineBreaks, QStringLiteral(" "));
+        if (command.text.trimmed().isEmpty())
+            return CommandError{QStringLiteral("the text is empty")};
+    }
+    if (command.block && command.verb != Command::Verb::add)
+        return CommandError{QStringLiteral("--block goes only with add")};
+    return command;
+}
+
+QJsonObject Command::toJson() const
+{
+    const VerbInfo *info = infoOf(verb);
+    QJsonObject object{{"verb", info ? QString::fromLatin1(info->name) : QString()},
+                       {"item", item},
+                       {"text", text},
+                       {"json", json}};
+    if (block)
+        object.insert("block", rawValue(*block));
+    return object;
+}
+
+std::optional<Command> Command::fromJson(const QJsonObject &object)
+{
+    const VerbInfo *info = verbNamed(object.value("verb").toString());
+    if (!info)
+        return std::nullopt;
+    Command command;
+    command.verb = info->verb;
+    command.item = object.value("item").toString();
+    command.text = object.value("text").toString();
+    command.json = object.value("json").toBool();
+    if (object.contains("block")) {
+        command.block = bucketFromRawValue(object.value("block").toString());
+        if (!command.block)
+            return std::nullopt;
+    }
+    return command;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "Usage: vellora [COMMAND] [OPTIONS]\n"
+        "\n"
+        "Without a command, vellora opens the planner's window.\n"
+        "\n"
+        "Commands:\n"
+        "  today                 show today's sheet: the date, the item count and the nine rows\n"
+        "  backlog               show the Backlog in order; items whose block is full are marked\n"
+        "  add TEXT              add a task to the first block with a free row (the Backlog when all are full)\n"
+        "      --block B         ...or to block B: big, medium or small (the Backlog when B is full)\n"
+        "  edit ITEM TEXT        change an item's text\n"
+        "  done ITEM             tick an item off, or untick it\n"
+        "  delete ITEM           delete an item\n"
+        "  up ITEM, down ITEM    step an item one row up or down across the blocks\n"
+        "  bring ITEM            bring a Backlog item back to its block on Today\n"
+        "  new-day               start a new day: unfinished items go to the Backlog, done ones are dropped\n"
+        "  toggle                show or hide the running planner's window\n"
+        "\n"
+        "ITEM is an item's id, a unique start of it (at least 4 characters), or a row of Today as a slot id\n"
+        "(\"slot.3.1\") or its short form (\"3.1\": the block's size, then the row counted from 0).\n"
+        "\n"
+        "Options:\n"
+        "  --json                print today and backlog (and the result of add) as JSON\n"
+        "  --store FILE          use FILE instead of the planner's own store file\n"
+        "  -h, --help            show this help\n"
+        "\n"
+        "Examples:\n"
+        "  vellora add \"Write the quarterly report\" --block big\n"
+        "  vellora done 1.0\n"
+        "  vellora today --json\n");
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Vellora/DayData/Bucket.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+// One parsed `vellora` command line.
+struct Command
+{
+    enum class Verb { openWindow, help, today, backlog, add, edit, done, remove, up, down, bring, newDay, toggle };
+
+    Verb verb = Verb::openWindow;
+    QString item; // ITEM argument
+    QString text; // TEXT argument
+    std::optional<Bucket> block;
+    bool json = false;
+    std::optional<QString> storePath; // --store FILE
+    QStringList appArguments;         // what the window keeps (-uitests and the like)
+
+    // Whether the command changes the store.
+    bool isEdit() const;
+
+    // The form in which a command travels to a running app, and back.
+    QJsonObject toJson() const;
+    static std::optional<Command> fromJson(const QJsonObject &object);
+};
+
+struct CommandError
+{
+    QString message;
+};
+
+std::variant<Command, CommandError> parseCommand(const QStringList &arguments);
+
+QString helpText();

@@ -1,0 +1,92 @@
+#include "cli/CommandLine.h"
+
+#include "cli/AppStore.h"
+#include "cli/CommandRunner.h"
+#include "Vellora/DayData/StoreFile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLockFile>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kLockWaitMs = 5000;
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+int fail(const QString &message, int code = 1)
+{
+    print(stderr, QStringLiteral("vellora: %1\n").arg(message));
+    return code;
+}
+
+std::optional<QString> storePathOf(const Command &command)
+{
+    if (command.storePath)
+        return QFileInfo(*command.storePath).absoluteFilePath();
+    return StoreFile::defaultFileURL();
+}
+
+int runOnFile(const Command &command, const QString &path)
+{
+    QLockFile lock(lockPathFor(path));
+    if (!lock.tryLock(kLockWaitMs))
+        return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
+
+    const auto store = makeAppStore(path);
+    if (!store->setAsidePath().isEmpty())
+        print(stderr, QStringLiteral("vellora: the store file could not be read; it was kept as %1\n")
+                          .arg(store->setAsidePath()));
+    if (!store->fileURL())
+        return fail(QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(path));
+
+    const CommandOutcome outcome = runCommand(command, *store);
+    print(stdout, outcome.out);
+    if (!outcome.err.isEmpty())
+        print(stderr, QStringLiteral("vellora: %1\n").arg(outcome.err));
+    return outcome.exitCode;
+}
+
+} // namespace
+
+QString lockPathFor(const QString &storePath)
+{
+    return storePath + QStringLiteral(".lock");
+}
+
+int runCommandLine(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const auto parsed = parseCommand(app.arguments().mid(1));
+    if (const auto *error = std::get_if<CommandError>(&parsed))
+        return fail(error->message, kUsageError);
+    const Command &command = std::get<Command>(parsed);
+
+    switch (command.verb) {
+    case Command::Verb::help:
+        print(stdout, helpText());
+        return 0;
+    case Command::Verb::toggle:
+        return fail(QStringLiteral("the planner is not running"));
+    case Command::Verb::openWindow:
+        // Until the window exists, the sheet is shown as text.
+    {
+        Command today = command;
+        today.verb = Command::Verb::today;
+        return runOnFile(today, storePathOf(command).value_or(QString()));
+    }
+    default:
+        break;
+    }
+    const auto path = storePathOf(command);
+    if (!path)
+        return fail(QStringLiteral("there is no folder for the store file; give one with --store FILE"));
+    return runOnFile(command, *path);
+}

@@ -1,0 +1,284 @@
+#include "cli/CommandRunner.h"
+
+#include "Vellora/DayData/DayStore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+namespace {
+
+const QString kTick = QStringLiteral("\u2713");
+
+QString headingOf(Bucket bucket)
+{
+    switch (bucket) {
+    case Bucket::big:
+        return QStringLiteral("BIG");
+    case Bucket::medium:
+        return QStringLiteral("MEDIUM");
+    case Bucket::small:
+        return QStringLiteral("SMALL");
+    }
+    return {};
+}
+
+QString placeholderOf(Bucket bucket)
+{
+    switch (bucket) {
+    case Bucket::big:
+        return QStringLiteral("Big\u2026");
+    case Bucket::medium:
+        return QStringLiteral("Medium\u2026");
+    case Bucket::small:
+        return QStringLiteral("Small\u2026");
+    }
+    return {};
+}
+
+QString blockName(Bucket bucket)
+{
+    return headingOf(bucket).toLower();
+}
+
+QString countText(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
+}
+
+QString jsonText(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
+}
+
+CommandOutcome failure(const QString &message)
+{
+    return {1, {}, message};
+}
+
+QJsonObject itemJson(const DayItem &item, int row)
+{
+    return {{"id", item.id},
+            {"title", item.title},
+            {"done", item.done},
+            {"bucket", blockName(item.bucket)},
+            {"row", row}};
+}
+
+bool hasRoom(const DayStore &store, Bucket bucket)
+{
+    return store.itemsIn(bucket).size() < capacity(bucket);
+}
+
+// Today's row of an item, or none when it is not on a row of the sheet.
+std::optional<int> rowOf(const DayStore &store, const DayItem &item)
+{
+    if (item.day != store.day())
+        return std::nullopt;
+    const auto row = store.itemsIn(item.bucket).indexOf(item);
+    if (row < 0 || row >= capacity(item.bucket))
+        return std::nullopt;
+    return int(row);
+}
+
+CommandOutcome today(DayStore &store, bool json)
+{
+    const QString date = dateLine(QDateTime::currentDateTime());
+    const qsizetype count = store.saved().items.size();
+    if (json) {
+        QJsonArray items;
+        for (Bucket bucket : kAllBuckets) {
+            const QList<DayItem> rows = store.itemsIn(bucket);
+            for (int row = 0; row < std::min<int>(rows.size(), capacity(bucket)); ++row) {
+                QJsonObject object = itemJson(rows[row], row);
+                object.insert("slot", slotId(bucket, row));
+                items.append(object);
+            }
+        }
+        return {0, jsonText({{"date", date}, {"day", store.day()}, {"itemCount", count}, {"items", items}}), {}};
+    }
+    QString out = date + '\n' + countText(count) + '\n';
+    for (Bucket bucket : kAllBuckets) {
+        out += '\n' + headingOf(bucket) + '\n';
+        const QList<DayItem> rows = store.itemsIn(bucket);
+        for (int row = 0; row < capacity(bucket); ++row) {
+            const QString number = slotId(bucket, row).mid(5);
+            if (row < rows.size())
+                out += QStringLiteral("  %1  %2%3\n").arg(number, rows[row].title, rows[row].done ? ' ' + kTick : "");
+            else
+                out += QStringLiteral("  %1  %2\n").arg(number, placeholderOf(bucket));
+        }
+    }
+    return {0, out, {}};
+}
+
+CommandOutcome backlog(DayStore &store, bool json)
+{
+    const QList<DayItem> items = store.backlogItems();
+    if (json) {
+        QJsonArray array;
+        for (int row = 0; row < items.size(); ++row) {
+            QJsonObject object = itemJson(items[row], row);
+            object.insert("hasRoom", hasRoom(store, items[row].bucket));
+            array.append(object);
+        }
+        return {0, jsonText({{"itemCount", items.size()}, {"items", array}}), {}};
+    }
+    QString out = countText(items.size()) + '\n';
+    for (const DayItem &item : items) {
+        const QString full = hasRoom(store, item.bucket) ? QString() : QStringLiteral(", block full");
+        out += QStringLiteral("  %1  %2  (%3%4)\n").arg(item.id.left(8), item.title, blockName(item.bucket), full);
+    }
+    return {0, out, {}};
+}
+
+// The item an ITEM argument names: an id, a unique id prefix of 4 or more characters, or a row of Today.
+std::variant<DayItem, QString> resolveItem(const DayStore &store, const QString &reference)
+{
+    if (const auto slot = parseSlotId(reference)) {
+        const auto [bucket, row] = *slot;
+        if (row >= capacity(bucket))
+            return QStringLiteral("there is no row %1").arg(reference);
+        const QList<DayItem> rows = store.itemsIn(bucket);
+        if (row >= rows.size())
+            return QStringLiteral("row %1 is empty").arg(slotId(bucket, row));
+        return rows[row];
+    }
+    const QString wanted = reference.toUpper();
+    if (const auto exact = store.item(wanted))
+        return *exact;
+    if (wanted.size() < 4)
+        return QStringLiteral("'%1' is too short to name an item (give at least 4 characters of its id)").arg(reference);
+    QList<DayItem> matches;
+    for (auto it = store.saved().items.lower_bound(wanted); it != store.saved().items.end(); ++it) {
+        if (!it->first.startsWith(wanted))
+            break;
+        matches.append(it->second);
+    }
+    if (matches.isEmpty())
+        return QStringLiteral("no item matches '%1'").arg(reference);
+    if (matches.size() > 1)
+        return QStringLiteral("'%1' matches %2 items; give more of the id").arg(reference).arg(matches.size());
+    return matches.first();
+}
+
+QString placeText(const DayStore &store, const DayItem &item)
+{
+    if (item.isInBacklog())
+        return QStringLiteral("the Backlog");
+    if (const auto row = rowOf(store, item))
+        return slotId(item.bucket, *row);
+    return QStringLiteral("another day");
+}
+
+CommandOutcome add(DayStore &store, const Command &command)
+{
+    Bucket bucket = Bucket::small;
+    if (command.block) {
+        bucket = *command.block;
+    } else {
+        const auto free = std::find_if(kAllBuckets.begin(), kAllBuckets.end(),
+                                       [&](Bucket b) { return hasRoom(store, b); });
+        if (free != kAllBuckets.end())
+            bucket = *free;
+    }
+    const auto item = store.addItem(command.text, bucket);
+    if (!item)
+        return failure(QStringLiteral("the text is empty"));
+    if (command.json)
+        return {0, jsonText(itemJson(*item, rowOf(store, *item).value_or(-1))), {}};
+    return {0, QStringLiteral("Added to %1: %2 (%3)\n").arg(placeText(store, *item), item->title, item->id.left(8)), {}};
+}
+
+CommandOutcome step(DayStore &store, const DayItem &item, int offset)
+{
+    if (!rowOf(store, item))
+        return failure(QStringLiteral("'%1' is not on a row of Today").arg(item.title));
+    const QString before = placeText(store, item);
+    store.stepItem(item.id, offset);
+    const QString after = placeText(store, *store.item(item.id));
+    if (before == after)
+        return failure(QStringLiteral("'%1' cannot move further %2").arg(item.title, offset < 0 ? "up" : "down"));
+    return {0, QStringLiteral("Moved to %1: %2\n").arg(after, item.title), {}};
+}
+
+CommandOutcome bring(DayStore &store, const DayItem &item)
+{
+    if (!item.isInBacklog())
+        return failure(QStringLiteral("'%1' is not in the Backlog").arg(item.title));
+    if (!store.bringToToday(item.id))
+        return failure(QStringLiteral("the %1 block on Today is full").arg(headingOf(item.bucket)));
+    return {0, QStringLiteral("Brought to %1: %2\n").arg(placeText(store, *store.item(item.id)), item.title), {}};
+}
+
+CommandOutcome runItemCommand(const Command &command, DayStore &store, const DayItem &item)
+{
+    switch (command.verb) {
+    case Command::Verb::edit:
+        store.updateTitle(item.id, command.text);
+        return {0, QStringLiteral("Changed: %1\n").arg(command.text), {}};
+    case Command::Verb::done:
+        store.toggleDone(item.id);
+        return {0, QStringLiteral("%1: %2\n").arg(item.done ? "Not done" : "Done", item.title), {}};
+    case Command::Verb::remove:
+        store.deleteItem(item.id);
+        return {0, QStringLiteral("Deleted: %1\n").arg(item.title), {}};
+    case Command::Verb::up:
+        return step(store, item, -1);
+    case Command::Verb::down:
+        return step(store, item, +1);
+    case Command::Verb::bring:
+        return bring(store, item);
+    default:
+        return failure(QStringLiteral("not an item command"));
+    }
+}
+
+} // namespace
+
+QString slotId(Bucket bucket, int row)
+{
+    return QStringLiteral("slot.%1.%2").arg(rawValue(bucket)).arg(row);
+}
+
+std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral(R"(^(?:slot\.)?([135])\.(\d)$)"));
+    const auto match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return std::pair{*bucketFromRawValue(match.captured(1)), match.captured(2).toInt()};
+}
+
+CommandOutcome runCommand(const Command &command, DayStore &store)
+{
+    switch (command.verb) {
+    case Command::Verb::today:
+        return today(store, command.json);
+    case Command::Verb::backlog:
+        return backlog(store, command.json);
+    case Command::Verb::add:
+        return add(store, command);
+    case Command::Verb::newDay:
+        store.startNewDay(QDateTime::currentDateTimeUtc());
+        return {0, QStringLiteral("Started a new day: %1\n").arg(countText(store.backlogItems().size()) +
+                                                                   QStringLiteral(" in the Backlog")),
+                {}};
+    default:
+        break;
+    }
+    const auto resolved = resolveItem(store, command.item);
+    if (const auto *error = std::get_if<QString>(&resolved))
+        return failure(*error);
+    return runItemCommand(command, store, std::get<DayItem>(resolved));
+}
+
+QJsonObject CommandOutcome::toJson() const
+{
+    return {{"exitCode", exitCode}, {"out", out}, {"err", err}};
+}
+
+CommandOutcome CommandOutcome::fromJson(const QJsonObject &object)
+{
+    return {object.value("exitCode").toInt(1), object.value("out").toString(), object.value("err").toString()};
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "cli/Command.h"
+
+#include <QString>
+
+class DayStore;
+
+// What a command printed and how it ended.
+struct CommandOutcome
+{
+    int exitCode = 0;
+    QString out;
+    QString err; // one line, without the program name
+
+    QJsonObject toJson() const;
+    static CommandOutcome fromJson(const QJsonObject &object);
+};
+
+// Runs a store command on a store: the command line's own, or the running app's.
+CommandOutcome runCommand(const Command &command, DayStore &store);
+
+// A row of Today as its slot id ("slot.3.1"), and back; the short form "3.1" is read too.
+QString slotId(Bucket bucket, int row);
+std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text);
