@@ -61,10 +61,47 @@ QString lockPathFor(const QString &storePath)
     return storePath + QStringLiteral(".lock");
 }
 
-int runCommandLine(int argc, char **argv)
+WindowStore openWindowStore(const Command &command)
 {
+    WindowStore result;
+    if (command.appArguments.contains(QStringLiteral("-uitests"))) {
+        result.store = makeAppStore(std::nullopt);
+        return result;
+    }
+    const auto path = storePathOf(command);
+    if (!path) {
+        result.error = QStringLiteral("there is no folder for the store file; give one with --store FILE");
+        return result;
+    }
+    result.lock = std::make_unique<QLockFile>(lockPathFor(*path));
+    if (!result.lock->tryLock(kLockWaitMs)) {
+        result.error = QStringLiteral("the store %1 is in use by another vellora").arg(*path);
+        result.lock.reset();
+        return result;
+    }
+    result.store = makeAppStore(*path);
+    if (!result.store->setAsidePath().isEmpty())
+        result.notice = QStringLiteral("the store file could not be read; it was kept as %1")
+                            .arg(result.store->setAsidePath());
+    if (!result.store->fileURL()) {
+        result.error = QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(*path);
+        result.store.reset();
+    }
+    return result;
+}
+
+int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
+{
+    // The arguments are read before any application object exists: the window makes its own.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const auto parsed = parseCommand(arguments);
+    if (const auto *window = std::get_if<Command>(&parsed); window && window->verb == Command::Verb::openWindow &&
+                                                           openWindow)
+        return openWindow(*window);
+
     QCoreApplication app(argc, argv);
-    const auto parsed = parseCommand(app.arguments().mid(1));
     if (const auto *error = std::get_if<CommandError>(&parsed))
         return fail(error->message, kUsageError);
     const Command &command = std::get<Command>(parsed);
@@ -75,9 +112,8 @@ int runCommandLine(int argc, char **argv)
         return 0;
     case Command::Verb::toggle:
         return fail(QStringLiteral("the planner is not running"));
-    case Command::Verb::openWindow:
-        // Until the window exists, the sheet is shown as text.
-    {
+    case Command::Verb::openWindow: {
+        // Without a window to open, the sheet is shown as text.
         Command today = command;
         today.verb = Command::Verb::today;
         return runOnFile(today, storePathOf(command).value_or(QString()));
