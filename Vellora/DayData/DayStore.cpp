@@ -35,10 +35,12 @@ DayStore::DayStore(Options options, QObject *parent)
         }
     }
 
-    refreshDay(created);
-
+    // The engine comes before the day is refreshed, so that a new day started at launch queues its deletes and
+    // saves like any other; otherwise the cleared items would come back from the cloud.
     if (m_allowSync && m_fileURL)
         startSync();
+
+    refreshDay(created);
 }
 
 DayStore::~DayStore() = default;
