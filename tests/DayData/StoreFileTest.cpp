@@ -140,3 +140,26 @@ TEST_F(StoreFileTest, FailedWriteKeepsTheChangeInMemory)
     const auto item = store.addItem("kept", Bucket::big);
     EXPECT_TRUE(store.item(item->id));
 }
+
+TEST(StoreFileEncoder, WritesWhatTheDocumentWriterWrites)
+{
+    StoreFile::Encoder encoder;
+    DayStore::Saved saved;
+    EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
+
+    const QDateTime time(QDate(2025, 3, 5), QTime(8, 1, 2), Qt::UTC);
+    const QStringList texts{"B", "A", "C\"quoted\" and \\", "D\\u00e9\n", QString("\u00e9\u2028\x7f \U0001F600"),
+                            QString(QChar(0xD800)) + "lone", QString("\x01\x1f\b\f\r")};
+    for (const QString &id : texts) {
+        saved.items.emplace(id, DayItem{id, id + " title", false, Bucket::big, id, time, std::nullopt});
+        EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
+    }
+    saved.items.begin()->second.systemFields = QByteArray("x");
+    saved.state = DayStore::Serialization{SyncKit::SyncEngineState().serialization()};
+    EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
+    saved.items.erase("B");
+    saved.items.begin()->second.done = true;
+    EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
+    saved.items.clear();
+    EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
+}
