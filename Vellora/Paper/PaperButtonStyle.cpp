@@ -96,9 +96,15 @@ void PaperButtonStyle::paintEvent(QPaintEvent *)
     const Paper::Palette &colors = Paper::palette(this);
     if (m_primary) {
         const QRectF shape = rect();
-        m_shadow.paint(painter, shape, Paper::kButtonRadius);
         QPainterPath background;
         background.addRoundedRect(shape, Paper::kButtonRadius, Paper::kButtonRadius);
+        // The shadow only shows around the opaque background; under it, it would darken a pressed button.
+        QPainterPath around;
+        around.addRect(shape.adjusted(-50, -50, 50, 50));
+        painter.save();
+        painter.setClipPath(around.subtracted(background));
+        m_shadow.paint(painter, shape, Paper::kButtonRadius);
+        painter.restore();
         painter.fillPath(background, colors.accent);
     }
     painter.setPen(m_primary ? colors.cream : colors.accent);

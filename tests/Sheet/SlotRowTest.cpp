@@ -263,8 +263,14 @@ TEST_F(SlotRowTest, aDragOfSevenPointsDoesNothing)
     put("Stay", Bucket::medium, 1);
     const auto before = store->saved();
     const QPoint centre = centreOf("slot.3.0");
-    drag(sheet(), centre, centre + QPoint(7, 0), 7);
-    drag(sheet(), centre, centre + QPoint(0, 7), 7);
+    for (const QPoint &step : {QPoint(7, 0), QPoint(0, 7), QPoint(-5, 5)}) {
+        press(sheet(), centre);
+        moveTo(sheet(), centre + step);
+        EXPECT_EQ(row("slot.3.0")->mode(), std::nullopt);
+        EXPECT_EQ(row("slot.3.0")->offset(), 0);
+        EXPECT_EQ(sheet()->dragged(), std::nullopt);
+        release(sheet(), centre + step);
+    }
     settle();
     EXPECT_EQ(store->saved(), before);
     EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
