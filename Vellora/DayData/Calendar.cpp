@@ -1,9 +1,12 @@
 #include "Vellora/DayData/Calendar.h"
 
 #include <unicode/calendar.h>
+#include <unicode/gregocal.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
+
+#include <limits>
 
 struct Calendar::Impl
 {
@@ -17,6 +20,16 @@ std::unique_ptr<icu::Calendar> gregorianFallback()
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::Calendar> calendar(
         icu::Calendar::createInstance(icu::TimeZone::getGMT()->clone(), icu::Locale::getUS(), status));
+    return calendar;
+}
+
+// Day keys agree with the dates of the rest of the program, which count Gregorian years back before 1582 too.
+std::unique_ptr<icu::Calendar> proleptic(std::unique_ptr<icu::Calendar> calendar)
+{
+    if (auto *gregorian = dynamic_cast<icu::GregorianCalendar *>(calendar.get())) {
+        UErrorCode status = U_ZERO_ERROR;
+        gregorian->setGregorianChange(-std::numeric_limits<double>::max(), status);
+    }
     return calendar;
 }
 
@@ -34,7 +47,7 @@ Calendar Calendar::current()
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(status));
     auto impl = std::make_shared<Impl>();
-    impl->calendar = U_SUCCESS(status) && calendar ? std::move(calendar) : gregorianFallback();
+    impl->calendar = proleptic(U_SUCCESS(status) && calendar ? std::move(calendar) : gregorianFallback());
     return Calendar(std::move(impl));
 }
 
@@ -46,7 +59,7 @@ Calendar Calendar::make(const QString &locale, const QString &timeZone)
     std::unique_ptr<icu::Calendar> calendar(
         icu::Calendar::createInstance(icuZone, icu::Locale(locale.toUtf8().constData()), status));
     auto impl = std::make_shared<Impl>();
-    impl->calendar = U_SUCCESS(status) && calendar ? std::move(calendar) : gregorianFallback();
+    impl->calendar = proleptic(U_SUCCESS(status) && calendar ? std::move(calendar) : gregorianFallback());
     return Calendar(std::move(impl));
 }
 

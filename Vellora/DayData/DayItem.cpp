@@ -8,8 +8,37 @@ QString fileDateString(const QDateTime &time)
     return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
 }
 
+namespace {
+
+// The common form, 2025-03-05T08:01:02Z, read without the general parser: loading reads one per item.
+std::optional<QDateTime> parseUtcDate(const QString &text)
+{
+    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+        text[16] != ':' || text[19] != 'Z')
+        return std::nullopt;
+    auto number = [&](int from, int length) {
+        int value = 0;
+        for (int i = from; i < from + length; ++i) {
+            const char16_t c = text[i].unicode();
+            if (c < '0' || c > '9')
+                return -1;
+            value = value * 10 + (c - '0');
+        }
+        return value;
+    };
+    const QDate date(number(0, 4), number(5, 2), number(8, 2));
+    const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    if (number(0, 4) < 0 || !date.isValid() || !QTime::isValid(hour, minute, second))
+        return std::nullopt;
+    return QDateTime(date, QTime(hour, minute, second), Qt::UTC);
+}
+
+} // namespace
+
 std::optional<QDateTime> dateFromFileString(const QString &text)
 {
+    if (auto fast = parseUtcDate(text))
+        return fast;
     static const QRegularExpression form(QStringLiteral(R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(Z|[+-]\d{2}:\d{2})$)"));
     if (!form.match(text).hasMatch())
         return std::nullopt;

@@ -20,6 +20,7 @@ DayStore::DayStore(Options options, QObject *parent)
     , m_clock(std::move(options.clock))
     , m_allowSync(options.allowSync)
     , m_makeEngine(std::move(options.makeEngine))
+    , m_encoder(std::make_unique<StoreFile::Encoder>())
 {
     const QDateTime created = options.now.value_or(now());
     m_day = dayKey(created, m_calendar);
@@ -35,10 +36,12 @@ DayStore::DayStore(Options options, QObject *parent)
         }
     }
 
-    refreshDay(created);
-
+    // The engine comes before the day is refreshed, so that a new day started at launch queues its deletes and
+    // saves like any other; otherwise the cleared items would come back from the cloud.
     if (m_allowSync && m_fileURL)
         startSync();
+
+    refreshDay(created);
 }
 
 DayStore::~DayStore() = default;
@@ -179,7 +182,7 @@ void DayStore::refreshDay(const QDateTime &now)
 void DayStore::save()
 {
     if (m_fileURL)
-        StoreFile::save(*m_fileURL, m_saved);
+        StoreFile::save(*m_fileURL, m_saved, m_encoder.get());
 }
 
 bool DayStore::moveItem(const QString &id, Bucket bucket)

@@ -12,6 +12,10 @@
 #include <memory>
 #include <optional>
 
+namespace StoreFile {
+class Encoder;
+}
+
 // The one record zone that holds every item's record.
 SyncKit::RecordZoneID syncZoneID();
 
@@ -112,4 +116,5 @@ private:
     EngineFactory m_makeEngine;
     std::unique_ptr<SyncKit::SyncEngine> m_engine;
     QString m_setAsidePath;
+    std::unique_ptr<StoreFile::Encoder> m_encoder;
 };

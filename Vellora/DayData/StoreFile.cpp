@@ -3,9 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace StoreFile {
 
@@ -21,6 +24,54 @@ QString setAside(const QString &path)
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(n);
     return QFile::rename(path, target) ? target : QString();
+}
+
+// A document's text placed at a deeper level: every line after the first moves right, the final line break goes.
+QByteArray indented(QByteArray text, int spaces)
+{
+    if (text.endsWith('\n'))
+        text.chop(1);
+    return text.replace("\n", "\n" + QByteArray(spaces, ' '));
+}
+
+// A string as the document writer quotes it. Plain text is written here; text with control characters or
+// broken surrogates goes through the writer itself, whose escapes are the reference.
+void appendQuoted(QByteArray &out, const QString &text)
+{
+    const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.isSurrogate(); });
+    if (!plain) {
+        const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+        out += quoted.mid(1, quoted.size() - 2);
+        return;
+    }
+    out += '"';
+    for (char c : text.toUtf8()) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+}
+
+// One member of "items": the id, then the item's object two levels deep, its keys in sorted order.
+QByteArray itemText(const QString &id, const DayItem &item)
+{
+    const QByteArray inner(12, ' ');
+    QByteArray out;
+    out.reserve(256);
+    out += QByteArray(8, ' ');
+    appendQuoted(out, id);
+    out += ": {\n" + inner + "\"bucket\": \"" + rawValue(item.bucket).toLatin1() + "\",\n" + inner + "\"day\": ";
+    appendQuoted(out, item.day);
+    out += ",\n" + inner + "\"done\": " + (item.done ? "true" : "false") + ",\n" + inner + "\"id\": ";
+    appendQuoted(out, item.id);
+    out += ",\n" + inner + "\"modifiedAt\": \"" + fileDateString(item.modifiedAt).toLatin1() + "\",\n";
+    if (item.systemFields)
+        out += inner + "\"systemFields\": \"" + item.systemFields->toBase64() + "\",\n";
+    out += inner + "\"title\": ";
+    appendQuoted(out, item.title);
+    out += "\n" + QByteArray(8, ' ') + "}";
+    return out;
 }
 
 } // namespace
@@ -50,13 +101,44 @@ LoadResult load(const QString &path)
     return {std::nullopt, aside, aside.isEmpty()};
 }
 
-bool save(const QString &path, const DayStore::Saved &saved)
+bool save(const QString &path, const DayStore::Saved &saved, Encoder *encoder)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(encode(saved));
+    file.write(encoder ? encoder->encode(saved) : encode(saved));
     return file.commit();
+}
+
+QByteArray Encoder::encode(const DayStore::Saved &saved)
+{
+    // The same text as the document writer's indented form: four spaces a level, keys sorted.
+    QByteArray out;
+    out.reserve(m_lastSize + 4096);
+    out += "{\n    \"items\": {";
+    auto cached = m_items.begin();
+    bool first = true;
+    for (const auto &[id, item] : saved.items) {
+        while (cached != m_items.end() && cached->first < id)
+            cached = m_items.erase(cached);
+        if (cached == m_items.end() || cached->first != id)
+            cached = m_items.emplace_hint(cached, id, Entry{item, itemText(id, item)});
+        else if (!(cached->second.item == item))
+            cached->second = Entry{item, itemText(id, item)};
+        out += first ? "\n" : ",\n";
+        out += cached->second.text;
+        first = false;
+        ++cached;
+    }
+    m_items.erase(cached, m_items.end());
+    out += "\n    }";
+    if (saved.state) {
+        out += ",\n    \"state\": ";
+        out += indented(QJsonDocument(saved.state->json).toJson(QJsonDocument::Indented), 4);
+    }
+    out += "\n}\n";
+    m_lastSize = out.size();
+    return out;
 }
 
 QByteArray encode(const DayStore::Saved &saved)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <map>
 #include <optional>
 
 // The store file: one JSON object with "items" by id and the sync engine's "state".
@@ -25,8 +26,25 @@ struct LoadResult
 // aside to "vellora.json.unreadable-<UTC time>" first, so that the next save cannot destroy it.
 LoadResult load(const QString &path);
 
+// Encodes the saved record as the file's text. It keeps each item's text from the last call and encodes again
+// only the items that changed, since every change writes the whole file.
+class Encoder
+{
+public:
+    QByteArray encode(const DayStore::Saved &saved);
+
+private:
+    struct Entry
+    {
+        DayItem item;
+        QByteArray text;
+    };
+    std::map<QString, Entry> m_items;
+    qsizetype m_lastSize = 0;
+};
+
 // Writes the whole file atomically. Errors are dropped: the data stays in memory for the next save.
-bool save(const QString &path, const DayStore::Saved &saved);
+bool save(const QString &path, const DayStore::Saved &saved, Encoder *encoder = nullptr);
 
 QByteArray encode(const DayStore::Saved &saved);
 std::optional<DayStore::Saved> decode(const QByteArray &bytes);

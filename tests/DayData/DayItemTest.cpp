@@ -1,1 +1,98 @@
+#include "Vellora/DayData/Calendar.h"
+#include "Vellora/DayData/DayItem.h"
+
 #include <gtest/gtest.h>
+
+namespace {
+
+QDateTime utc(int y, int m, int d, int h = 12, int min = 0)
+{
+    return QDateTime(QDate(y, m, d), QTime(h, min), Qt::UTC);
+}
+
+DayItem sampleItem()
+{
+    return {"0F8FAD5B-D9CB-469F-A165-70867728950E", "Call Anna", true, Bucket::medium, "2025-03-05",
+            QDateTime(QDate(2025, 3, 5), QTime(8, 1, 2, 250), Qt::UTC), std::nullopt};
+}
+
+} // namespace
+
+TEST(DayKey, FollowsTheCalendarItsYearsAndItsTimeZone)
+{
+    const Calendar gregorian = Calendar::make("en_US", "UTC");
+    EXPECT_EQ(dayKey(utc(2025, 3, 5), gregorian), "2025-03-05");
+    EXPECT_EQ(dayKey(utc(900, 1, 1), gregorian), "0900-01-01");
+
+    // Two hours ahead of UTC, 23:30 on New Year's Eve is already the next year.
+    EXPECT_EQ(dayKey(utc(2024, 12, 31, 23, 30), Calendar::make("en_US", "Etc/GMT-2")), "2025-01-01");
+
+    EXPECT_EQ(dayKey(utc(2025, 3, 5), Calendar::make("th_TH", "UTC")), "2568-03-05");
+    EXPECT_EQ(dayKey(utc(2025, 3, 5), Calendar::make("en_US@calendar=buddhist", "UTC")), "2568-03-05");
+}
+
+TEST(DayKey, KeysSortAsTheirDays)
+{
+    EXPECT_LT(QString("2025-03-04"), QString("2025-03-05"));
+    EXPECT_LT(QString("2024-12-31"), QString("2025-01-01"));
+    EXPECT_LT(QString("0900-01-01"), QString("2025-01-01"));
+}
+
+TEST(DateLine, IsTheEnglishWeekdayMonthAndDay)
+{
+    EXPECT_EQ(dateLine(utc(2026, 12, 5)), "Saturday, December 5");
+}
+
+TEST(Bucket, RawValuesAndCapacity)
+{
+    EXPECT_EQ(bucketFromRawValue("1"), Bucket::big);
+    EXPECT_EQ(bucketFromRawValue("3"), Bucket::medium);
+    EXPECT_EQ(bucketFromRawValue("5"), Bucket::small);
+    for (const char *bad : {"2", "", "big", " 1", "01"})
+        EXPECT_FALSE(bucketFromRawValue(bad)) << bad;
+    EXPECT_EQ(capacity(Bucket::big) + capacity(Bucket::medium) + capacity(Bucket::small), kSheetRowCount);
+}
+
+TEST(DayItemCoding, RoundTripKeepsWholeSecondsAndLeavesOutAbsentSystemFields)
+{
+    const DayItem item = sampleItem();
+    const QJsonObject json = item.toJson();
+    EXPECT_EQ(json.value("modifiedAt").toString(), "2025-03-05T08:01:02Z");
+    EXPECT_EQ(json.value("bucket").toString(), "3");
+    EXPECT_FALSE(json.contains("systemFields"));
+
+    const auto back = DayItem::fromJson(json);
+    ASSERT_TRUE(back);
+    DayItem expected = item;
+    expected.modifiedAt = QDateTime(QDate(2025, 3, 5), QTime(8, 1, 2), Qt::UTC);
+    EXPECT_EQ(*back, expected);
+
+    DayItem withFields = expected;
+    withFields.systemFields = QByteArray("\x00\xff tag", 6);
+    EXPECT_EQ(DayItem::fromJson(withFields.toJson()), withFields);
+    withFields.systemFields = QByteArray();
+    EXPECT_EQ(DayItem::fromJson(withFields.toJson()), withFields) << "empty bytes are not absent bytes";
+}
+
+TEST(DayItemCoding, RejectsItemsThatBreakTheForm)
+{
+    const QJsonObject good = sampleItem().toJson();
+    auto with = [&](const char *key, const QJsonValue &value) {
+        QJsonObject object = good;
+        if (value.isUndefined())
+            object.remove(key);
+        else
+            object.insert(key, value);
+        return DayItem::fromJson(object);
+    };
+    EXPECT_FALSE(with("bucket", "2"));
+    EXPECT_FALSE(with("bucket", 3));
+    EXPECT_FALSE(with("day", QJsonValue::Undefined));
+    EXPECT_FALSE(with("done", "true"));
+    EXPECT_FALSE(with("title", QJsonValue::Null));
+    EXPECT_FALSE(with("modifiedAt", "2025-03-05T08:01:02.250Z"));
+    EXPECT_FALSE(with("modifiedAt", "2025-03-05 08:01:02"));
+    EXPECT_FALSE(with("systemFields", "not base64!"));
+    EXPECT_TRUE(with("modifiedAt", "2025-03-05T10:01:02+02:00"));
+    EXPECT_TRUE(with("colour", "red")) << "unknown keys are ignored";
+}

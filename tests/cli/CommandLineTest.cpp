@@ -1,1 +1,246 @@
+#include "cli/CommandLine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class CommandLineTest : public testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString store = dir.filePath("store.json");
+
+    Outcome vellora(QStringList arguments, const QStringList &extraEnv = {}, const QString &wrapper = {})
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", dir.filePath("data"));
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.insert("XDG_RUNTIME_DIR", dir.path());
+        for (const QString &pair : extraEnv) {
+            if (pair.endsWith('='))
+                env.remove(pair.chopped(1));
+            else
+                env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        }
+        process.setProcessEnvironment(env);
+        arguments << "--store" << store;
+        if (wrapper.isEmpty()) {
+            process.start(VELLORA_BINARY, arguments);
+        } else {
+            process.start(wrapper, QStringList{"-f", "+1d", VELLORA_BINARY} + arguments);
+        }
+        process.waitForFinished(60000);
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QJsonObject json(const QStringList &arguments)
+    {
+        return QJsonDocument::fromJson(vellora(arguments + QStringList{"--json"}).out.toUtf8()).object();
+    }
+
+    QByteArray storeBytes() const
+    {
+        QFile file(store);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QString addedId(const QString &title, const QString &block)
+    {
+        return json({"add", title, "--block", block}).value("id").toString();
+    }
+};
+
+} // namespace
+
+TEST_F(CommandLineTest, AddFillsTheFirstFreeBlockThenTheBacklog)
+{
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(vellora({"add", QString("task %1").arg(i)}).exitCode, 0);
+
+    const QJsonObject today = json({"today"});
+    EXPECT_EQ(today.value("itemCount").toInt(), 10);
+    const QJsonArray items = today.value("items").toArray();
+    ASSERT_EQ(items.size(), 9);
+    EXPECT_EQ(items[0].toObject().value("slot").toString(), "slot.1.0");
+    EXPECT_EQ(items[0].toObject().value("title").toString(), "task 0");
+    EXPECT_EQ(items[8].toObject().value("slot").toString(), "slot.5.4");
+
+    const QJsonObject backlog = json({"backlog"});
+    const QJsonObject waiting = backlog.value("items").toArray().first().toObject();
+    EXPECT_EQ(waiting.value("title").toString(), "task 9");
+    EXPECT_EQ(waiting.value("bucket").toString(), "small");
+    EXPECT_FALSE(waiting.value("hasRoom").toBool());
+    EXPECT_TRUE(vellora({"backlog"}).out.contains("block full"));
+}
+
+TEST_F(CommandLineTest, TodayPrintsDateCountAndNineRows)
+{
+    vellora({"add", "Write the report", "--block", "big"});
+    const QString id = addedId("Call Anna", "medium");
+    vellora({"done", id});
+    const QStringList lines = vellora({"today"}).out.split('\n');
+    EXPECT_TRUE(lines[0].contains(QRegularExpression("^[A-Z][a-z]+day, [A-Z][a-z]+ \\d{1,2}$"))) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], "2 items");
+    const QString text = lines.join('\n');
+    EXPECT_TRUE(text.contains("1.0  Write the report\n"));
+    EXPECT_TRUE(text.contains(QString("3.0  Call Anna \u2713")));
+    EXPECT_TRUE(text.contains(QString("3.2  Medium\u2026")));
+    EXPECT_TRUE(text.contains(QString("5.4  Small\u2026")));
+    EXPECT_EQ(vellora({"backlog"}).out, "0 items\n");
+}
+
+TEST_F(CommandLineTest, ItemsAreNamedByIdPrefixOrRow)
+{
+    const QString big = addedId("big", "big");
+    const QString medium = addedId("medium", "medium");
+    addedId("small", "small");
+
+    EXPECT_EQ(vellora({"edit", "1.0", "renamed"}).exitCode, 0);
+    EXPECT_EQ(vellora({"done", big.left(6).toLower()}).exitCode, 0);
+    EXPECT_EQ(vellora({"down", big}).exitCode, 0); // swaps with the medium item
+    EXPECT_EQ(json({"today"}).value("items").toArray().first().toObject().value("id").toString(), medium);
+    EXPECT_EQ(vellora({"up", "slot.3.0"}).exitCode, 0);
+    EXPECT_EQ(vellora({"delete", "5.0"}).exitCode, 0);
+
+    const QJsonArray items = json({"today"}).value("items").toArray();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].toObject().value("title").toString(), "renamed");
+    EXPECT_TRUE(items[0].toObject().value("done").toBool());
+    EXPECT_EQ(items[1].toObject().value("slot").toString(), "slot.3.0");
+}
+
+TEST_F(CommandLineTest, NewDayAndBringBack)
+{
+    const QString done = addedId("done", "big");
+    const QString open = addedId("open", "big");
+    vellora({"done", done});
+    EXPECT_EQ(vellora({"new-day"}).exitCode, 0);
+    EXPECT_EQ(json({"backlog"}).value("itemCount").toInt(), 1);
+
+    EXPECT_EQ(vellora({"bring", open.left(4)}).exitCode, 0);
+    EXPECT_EQ(json({"today"}).value("items").toArray().first().toObject().value("id").toString(), open);
+}
+
+TEST_F(CommandLineTest, BadInputChangesNothingAndSaysWhyInOneLine)
+{
+    addedId("first big", "big");
+    const QString waiting = addedId("second big", "big"); // the block is full: it waits in the Backlog
+    // Two ids that share their first four characters, to make a prefix ambiguous.
+    QByteArray bytes = storeBytes();
+    const QString other = addedId("third", "small");
+    bytes = storeBytes().replace(other.toUtf8(), (waiting.left(4) + other.mid(4)).toUtf8());
+    {
+        QFile file(store);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    const QByteArray before = storeBytes();
+
+    const QList<QStringList> bad{
+        {"frobnicate"},
+        {"done", "0000FFFF"},
+        {"done", waiting.left(4)},
+        {"done", "ab"},
+        {"done", "5.3"},
+        {"done", "3.7"},
+        {"add", "   "},
+        {"edit", "1.0", "\n"},
+        {"bring", waiting},
+        {"bring", "1.0"},
+        {"up", "1.0"},
+        {"add", "x", "--block", "huge"},
+        {"done"},
+        {"today", "--bogus"},
+    };
+    for (const QStringList &arguments : bad) {
+        const Outcome run = vellora(arguments);
+        EXPECT_NE(run.exitCode, 0) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(run.err.startsWith("vellora: ")) << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString();
+        EXPECT_EQ(storeBytes(), before) << arguments.join(' ').toStdString();
+    }
+    EXPECT_EQ(vellora({"frobnicate"}).exitCode, 2);
+}
+
+TEST_F(CommandLineTest, HelpDocumentsEveryCommand)
+{
+    const Outcome run = vellora({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    for (const char *word : {"today", "backlog", "add", "--block", "edit", "done", "delete", "up", "down", "bring",
+                             "new-day", "--json", "--store", "slot.3.1"})
+        EXPECT_TRUE(run.out.contains(word)) << word;
+}
+
+TEST_F(CommandLineTest, ALaterDayStartsANewDayAtTheNextCommand)
+{
+    const QString faketime = QStandardPaths::findExecutable("faketime");
+    if (faketime.isEmpty())
+        GTEST_SKIP() << "faketime is not installed";
+    const QString done = addedId("done", "big");
+    addedId("open", "medium");
+    vellora({"done", done});
+
+    Outcome run = vellora({"today", "--json"}, {}, faketime);
+    const QJsonObject tomorrow = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    EXPECT_EQ(tomorrow.value("itemCount").toInt(), 1);
+    EXPECT_TRUE(tomorrow.value("items").toArray().isEmpty());
+    EXPECT_EQ(json({"backlog"}).value("items").toArray().first().toObject().value("title").toString(), "open");
+}
+
+TEST_F(CommandLineTest, DayKeysFollowTheUsersCalendar)
+{
+    vellora({"add", "x"});
+    const QString day = QJsonDocument::fromJson(vellora({"today", "--json"}, {"LANG=th_TH.UTF-8", "LC_ALL=", "LC_MESSAGES="}).out.toUtf8())
+                            .object()
+                            .value("day")
+                            .toString();
+    EXPECT_EQ(day.left(4).toInt(), QDate::currentDate().year() + 543) << day.toStdString();
+}
+
+TEST_F(CommandLineTest, UnreadableStoreIsSetAsideAndKept)
+{
+    QFile file(store);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("{ not json");
+    file.close();
+    const Outcome run = vellora({"add", "fresh"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains("unreadable-")) << run.err.toStdString();
+    const QStringList aside = QDir(dir.path()).entryList({"store.json.unreadable-*"});
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(dir.filePath(aside.first()));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "{ not json");
+}
+
+TEST_F(CommandLineTest, AHeldLockKeepsASecondWriterOut)
+{
+    vellora({"add", "x"});
+    const QByteArray before = storeBytes();
+    QLockFile lock(lockPathFor(store));
+    ASSERT_TRUE(lock.tryLock(0));
+    const Outcome run = vellora({"add", "y"});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains("in use")) << run.err.toStdString();
+    EXPECT_EQ(storeBytes(), before);
+}

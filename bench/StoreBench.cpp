@@ -1,0 +1,81 @@
+// The store's cost per change and per load, by number of items.
+#include "Vellora/DayData/DayStore.h"
+#include "Vellora/DayData/StoreFile.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+DayStore::Options optionsFor(const QString &path)
+{
+    DayStore::Options options;
+    options.fileURL = path;
+    options.calendar = Calendar::make("en_US", "UTC");
+    return options;
+}
+
+// A store file with n items: a full sheet, the rest in the Backlog.
+void writeStore(const QString &path, int n)
+{
+    DayStore::Saved saved;
+    const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-1);
+    const QString today = Calendar::make("en_US", "UTC").dayKey(QDateTime::currentDateTimeUtc());
+    for (int i = 0; i < n; ++i) {
+        const Bucket bucket = kAllBuckets[i % 3];
+        DayItem item{newItemId(), QString("Task number %1 with a few words").arg(i), i % 4 == 0, bucket,
+                     i < 9 ? today : kOpenDay, start.addSecs(i), std::nullopt};
+        saved.items.emplace(item.id, item);
+    }
+    StoreFile::save(path, saved);
+}
+
+void BM_EditWithSave(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("vellora.json");
+    writeStore(path, int(state.range(0)));
+    DayStore store(optionsFor(path));
+    const QString id = store.saved().items.begin()->first;
+    for (auto _ : state)
+        store.toggleDone(id);
+    state.SetLabel(QString("%1 items").arg(store.saved().items.size()).toStdString());
+}
+
+void BM_Load(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("vellora.json");
+    writeStore(path, int(state.range(0)));
+    for (auto _ : state) {
+        auto loaded = StoreFile::load(path);
+        benchmark::DoNotOptimize(loaded);
+    }
+}
+
+void BM_ItemsIn(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("vellora.json");
+    writeStore(path, int(state.range(0)));
+    DayStore store(optionsFor(path));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(store.itemsIn(Bucket::small));
+}
+
+} // namespace
+
+BENCHMARK(BM_EditWithSave)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Load)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ItemsIn)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
