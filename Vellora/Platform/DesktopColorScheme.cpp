@@ -49,7 +49,7 @@ DesktopColorScheme::DesktopColorScheme(const QDBusConnection &bus, QObject *pare
     if (!m_bus.isConnected())
         return;
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), this,
-                  SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
+                  SLOT(portalSettingChanged(QDBusMessage)));
     askPortal();
 }
 
@@ -65,10 +65,11 @@ bool DesktopColorScheme::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-void DesktopColorScheme::portalSettingChanged(const QString &group, const QString &key, const QDBusVariant &value)
+void DesktopColorScheme::portalSettingChanged(const QDBusMessage &message)
 {
-    if (group == kGroup && key == kKey)
-        setPortalValue(value.variant());
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() == 3 && arguments[0].toString() == kGroup && arguments[1].toString() == kKey)
+        setPortalValue(arguments[2]);
 }
 
 void DesktopColorScheme::askPortal()

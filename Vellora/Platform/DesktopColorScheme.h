@@ -6,7 +6,7 @@
 #include <functional>
 #include <optional>
 
-class QDBusVariant;
+class QDBusMessage;
 
 // Whether the desktop prefers light or dark, for the `auto` appearance. The freedesktop settings portal's
 // "color-scheme" says it where a portal runs; otherwise, and while the portal states no preference, the
@@ -33,8 +33,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
-    // D-Bus signals bind only by their signature, so this one is a named slot.
-    void portalSettingChanged(const QString &group, const QString &key, const QDBusVariant &value);
+    // D-Bus signals bind only to a slot named by its signature; the message form is the one QtDBus matches
+    // reliably.
+    void portalSettingChanged(const QDBusMessage &message);
 
 private:
     void askPortal();
