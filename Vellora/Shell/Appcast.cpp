@@ -67,13 +67,28 @@ QStringList versionParts(QString text)
     return text.split(separators, Qt::SkipEmptyParts);
 }
 
+bool isNumber(const QString &part)
+{
+    return !part.isEmpty() && std::all_of(part.begin(), part.end(), [](QChar c) { return c.isDigit(); });
+}
+
+// Numbers of any length compare by value: without leading zeros, the longer is larger.
+int compareNumbers(QString a, QString b)
+{
+    while (a.size() > 1 && a.startsWith(QLatin1Char('0')))
+        a.remove(0, 1);
+    while (b.size() > 1 && b.startsWith(QLatin1Char('0')))
+        b.remove(0, 1);
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return a.compare(b);
+}
+
 int compareParts(const QString &a, const QString &b)
 {
-    bool aNumber = false, bNumber = false;
-    const qulonglong x = a.toULongLong(&aNumber);
-    const qulonglong y = b.toULongLong(&bNumber);
+    const bool aNumber = isNumber(a), bNumber = isNumber(b);
     if (aNumber && bNumber)
-        return x < y ? -1 : (x > y ? 1 : 0);
+        return compareNumbers(a, b);
     if (aNumber != bNumber)
         return aNumber ? 1 : -1; // "1.0" is newer than "1.0-beta"
     return a.compare(b);
