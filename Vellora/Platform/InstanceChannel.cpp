@@ -104,7 +104,8 @@ std::optional<QJsonObject> Client::ask(const QJsonObject &request, std::chrono::
 StoreClaim claimStore(const QString &storePath, std::chrono::milliseconds wait)
 {
     auto lock = std::make_unique<QLockFile>(lockPathFor(storePath));
-    // The app holds the lock for as long as it runs: only a lock whose process is gone is stale, never an old one.
+    // The app holds the lock for as long as it runs: a lock is stale only when its process is gone, never for its
+    // age (which would also hand over the lock of an app on another machine that shares this home folder).
     lock->setStaleLockTime(0);
     const QDeadlineTimer deadline(wait);
     for (;;) {
