@@ -1,8 +1,8 @@
 // Stands in for the running app in the whole-process benchmarks: holds a store file open the way the app does and
 // serves the command line over the app's channel until it is ended.
+#include "Vellora/Platform/SingleInstance.h"
 #include "cli/AppStore.h"
 #include "cli/CommandRunner.h"
-#include "Vellora/Platform/SingleInstance.h"
 
 #include <QCoreApplication>
 
@@ -17,8 +17,8 @@ int main(int argc, char **argv)
     }
     const QString path = app.arguments().at(1);
     const auto store = makeAppStore(path);
-    SingleInstance instance(path, {[] {}, [] {},
-                                   [&](const QJsonObject &command) { return runCommandRequest(command, *store); }});
+    SingleInstance instance(
+        path, {[] {}, [] {}, [&](const QJsonObject &command) { return runCommandRequest(command, *store); }});
     if (instance.start() != SingleInstance::Start::primary || !instance.isListening()) {
         std::fprintf(stderr, "bench_instance_server: %s\n", qPrintable(instance.errorString()));
         return 1;

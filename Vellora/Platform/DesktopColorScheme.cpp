@@ -37,9 +37,7 @@ QVariant unwrapped(QVariant value)
 
 } // namespace
 
-DesktopColorScheme::DesktopColorScheme(QObject *parent) : DesktopColorScheme(QDBusConnection::sessionBus(), parent)
-{
-}
+DesktopColorScheme::DesktopColorScheme(QObject *parent) : DesktopColorScheme(QDBusConnection::sessionBus(), parent) {}
 
 DesktopColorScheme::DesktopColorScheme(const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_bus(bus), m_paletteScheme(paletteScheme())

@@ -23,8 +23,7 @@ QStringList AppSettings::appearances()
     return {kAutoAppearance, QStringLiteral("light"), QStringLiteral("dark")};
 }
 
-AppSettings::AppSettings(QSettings &defaults, LoginItemService &loginItems, DockPresence *dockPresence,
-                         QObject *parent)
+AppSettings::AppSettings(QSettings &defaults, LoginItemService &loginItems, DockPresence *dockPresence, QObject *parent)
     : QObject(parent), m_defaults(defaults), m_loginItems(loginItems), m_dockPresence(dockPresence)
 {
     m_textSize = readText(kTextSizeKey, textSizes(), kMediumTextSize);

@@ -136,8 +136,8 @@ int compareVersions(const QString &a, const QString &b)
     const QStringList x = versionParts(a);
     const QStringList y = versionParts(b);
     for (qsizetype i = 0; i < std::max(x.size(), y.size()); ++i) {
-        const int order = compareParts(i < x.size() ? x[i] : QStringLiteral("0"),
-                                       i < y.size() ? y[i] : QStringLiteral("0"));
+        const int order =
+            compareParts(i < x.size() ? x[i] : QStringLiteral("0"), i < y.size() ? y[i] : QStringLiteral("0"));
         if (order != 0)
             return order;
     }

@@ -36,8 +36,7 @@ public:
     using State = UpdateState;
 
     // Takes the updater and starts it. activateApp brings the app to the front before a check shows its result.
-    UpdateManager(std::unique_ptr<Updater> updater, std::function<void()> activateApp = {},
-                  QObject *parent = nullptr);
+    UpdateManager(std::unique_ptr<Updater> updater, std::function<void()> activateApp = {}, QObject *parent = nullptr);
     ~UpdateManager() override;
 
     // The app's instance: the feed fixed at build time, this version, results in a dialog; a child of the

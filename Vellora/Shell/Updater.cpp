@@ -74,9 +74,10 @@ UpdateCheckResult Updater::resultOf(QNetworkReply &reply) const
     UpdateCheckResult result;
     result.currentVersion = m_options.currentVersion;
     if (reply.error() != QNetworkReply::NoError) {
-        result.error = reply.error() == QNetworkReply::OperationCanceledError
-                           ? QStringLiteral("The update feed could not be loaded: the answer was too large or too slow.")
-                           : QStringLiteral("The update feed could not be loaded: %1").arg(reply.errorString());
+        result.error =
+            reply.error() == QNetworkReply::OperationCanceledError
+                ? QStringLiteral("The update feed could not be loaded: the answer was too large or too slow.")
+                : QStringLiteral("The update feed could not be loaded: %1").arg(reply.errorString());
         return result;
     }
     const auto parsed = parseAppcast(reply.readAll());

@@ -2,8 +2,8 @@
 
 #include "Vellora/Shell/UpdatePresenter.h"
 
-#include <QNetworkAccessManager>
 #include <QDateTime>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
@@ -23,8 +23,8 @@ class Updater : public QObject
 public:
     struct Options
     {
-        QUrl feedUrl;            // empty: no feed, no checks
-        QString currentVersion;  // this app's version
+        QUrl feedUrl;                  // empty: no feed, no checks
+        QString currentVersion;        // this app's version
         QSettings *defaults = nullptr; // where the time of the last check is kept; none: not kept
         std::chrono::milliseconds interval = std::chrono::hours(24);
         // How long after start an overdue background check waits, so as not to slow the start.

@@ -278,7 +278,7 @@ TEST_F(UpdaterTest, TheManagerMirrorsWhetherACheckCanStart)
     QSignalSpy canCheck(&manager.state(), &UpdateState::canCheckChanged);
 
     manager.checkForUpdates();
-    EXPECT_EQ(activations, 1); // the app comes to the front first
+    EXPECT_EQ(activations, 1);               // the app comes to the front first
     EXPECT_TRUE(manager.state().canCheck()); // reported through the event loop
     ASSERT_TRUE(waitFor([&] { return !manager.state().canCheck(); }));
     server.release();
@@ -322,8 +322,11 @@ TEST(UpdateDialog, ShowsTheResultAndOpensTheDownloadPage)
     EXPECT_EQ(shownBox()->text(), "Vellora is up to date");
 
     // A new result replaces the box still shown.
-    dialog.present({UpdateCheckResult::Kind::updateAvailable, "1.2.0", "1.3.0",
-                    QUrl("https://vellora.example/download/1.3.0"), {}});
+    dialog.present({UpdateCheckResult::Kind::updateAvailable,
+                    "1.2.0",
+                    "1.3.0",
+                    QUrl("https://vellora.example/download/1.3.0"),
+                    {}});
     ASSERT_TRUE(waitFor([] { return shownBox() && shownBox()->text() == "Vellora 1.3.0 is available"; }));
     EXPECT_TRUE(shownBox()->informativeText().contains("1.2.0"));
     QPushButton *download = nullptr;

@@ -1,8 +1,8 @@
+#include "Vellora/DayData/StoreFile.h"
+#include "Vellora/Platform/SingleInstance.h"
 #include "cli/AppStore.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandRunner.h"
-#include "Vellora/DayData/StoreFile.h"
-#include "Vellora/Platform/SingleInstance.h"
 
 #include "tests/WaitFor.h"
 
@@ -43,10 +43,9 @@ protected:
     {
         appStore = makeAppStore(store);
         app = std::make_unique<SingleInstance>(
-            store, SingleInstance::Callbacks{[this] { ++shown; }, [this] { ++toggled; },
-                                             [this](const QJsonObject &command) {
-                                                 return runCommandRequest(command, *appStore);
-                                             }});
+            store, SingleInstance::Callbacks{
+                       [this] { ++shown; }, [this] { ++toggled; },
+                       [this](const QJsonObject &command) { return runCommandRequest(command, *appStore); }});
         ASSERT_EQ(app->start(), SingleInstance::Start::primary);
     }
 
