@@ -23,11 +23,16 @@ QString canonicalStorePath(const QString &storePath)
     return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
 }
 
+// The same folder for the app started by the desktop and for a command typed in a shell that lacks
+// XDG_RUNTIME_DIR (a login over ssh): the user's runtime folder is found by its usual place too.
 QString runtimeFolder()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
         return runtime;
+    const QFileInfo usual(QStringLiteral("/run/user/%1").arg(getuid()));
+    if (usual.isDir() && usual.ownerId() == getuid())
+        return usual.filePath();
     return QDir::tempPath();
 }
 

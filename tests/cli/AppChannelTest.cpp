@@ -144,6 +144,12 @@ TEST_F(AppChannelTest, ToggleAndALaunchWithoutACommandReachTheWindow)
     EXPECT_EQ(open.exitCode, 0);
     EXPECT_TRUE(open.out.isEmpty());
     EXPECT_EQ(shown, 1);
+
+    // A launch for interface tests stays on its own, with an empty store.
+    const Outcome uitests = vellora({"-uitests"});
+    EXPECT_EQ(uitests.exitCode, 0);
+    EXPECT_TRUE(uitests.out.contains("0 items")) << uitests.out.toStdString();
+    EXPECT_EQ(shown, 1);
 }
 
 TEST_F(AppChannelTest, ALongHeldLockIsNeverTakenOver)
