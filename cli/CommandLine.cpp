@@ -3,6 +3,7 @@
 #include "cli/AppStore.h"
 #include "cli/CommandRunner.h"
 #include "Vellora/DayData/StoreFile.h"
+#include "Vellora/Platform/InstanceChannel.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -34,12 +35,28 @@ std::optional<QString> storePathOf(const Command &command)
     return StoreFile::defaultFileURL();
 }
 
+void printOutcome(const CommandOutcome &outcome)
+{
+    print(stdout, outcome.out);
+    if (!outcome.err.isEmpty())
+        print(stderr, QStringLiteral("vellora: %1\n").arg(outcome.err));
+}
+
+// The running app does the work: its sheet shows the change at once, and it stays the only writer of the file.
+int runInApp(const Command &command, InstanceChannel::Client &app)
+{
+    const auto answer = app.ask(InstanceChannel::commandRequest(command.toJson()));
+    if (!answer)
+        return fail(QStringLiteral("Vellora is running but did not answer in time"));
+    if (!answer->value("ok").toBool())
+        return fail(answer->value("error").toString());
+    const CommandOutcome outcome = CommandOutcome::fromJson(answer->value("outcome").toObject());
+    printOutcome(outcome);
+    return outcome.exitCode;
+}
+
 int runOnFile(const Command &command, const QString &path)
 {
-    QLockFile lock(lockPathFor(path));
-    if (!lock.tryLock(kLockWaitMs))
-        return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
-
     const auto store = makeAppStore(path);
     if (!store->setAsidePath().isEmpty())
         print(stderr, QStringLiteral("vellora: the store file could not be read; it was kept as %1\n")
@@ -48,17 +65,38 @@ int runOnFile(const Command &command, const QString &path)
         return fail(QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(path));
 
     const CommandOutcome outcome = runCommand(command, *store);
-    print(stdout, outcome.out);
-    if (!outcome.err.isEmpty())
-        print(stderr, QStringLiteral("vellora: %1\n").arg(outcome.err));
+    printOutcome(outcome);
     return outcome.exitCode;
+}
+
+// Through the app that has the store open, or else through the file under its lock.
+int runOnStore(const Command &command, const QString &path)
+{
+    InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(path);
+    if (claim.app)
+        return runInApp(command, *claim.app);
+    if (!claim.lock)
+        return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
+    return runOnFile(command, path);
+}
+
+// Asks the running app to show or toggle its window; false when no app has this store open.
+std::optional<int> askApp(const QString &path, const QJsonObject &request)
+{
+    InstanceChannel::Client app(path);
+    if (!app.connectToApp())
+        return std::nullopt;
+    const auto answer = app.ask(request);
+    if (!answer || !answer->value("ok").toBool())
+        return fail(QStringLiteral("Vellora is running but did not answer in time"));
+    return 0;
 }
 
 } // namespace
 
 QString lockPathFor(const QString &storePath)
 {
-    return storePath + QStringLiteral(".lock");
+    return InstanceChannel::lockPathFor(storePath);
 }
 
 WindowStore openWindowStore(const Command &command)
@@ -97,32 +135,55 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const auto parsed = parseCommand(arguments);
-    if (const auto *window = std::get_if<Command>(&parsed); window && window->verb == Command::Verb::openWindow &&
-                                                           openWindow)
+    const auto *window = std::get_if<Command>(&parsed);
+    if (window && window->verb == Command::Verb::openWindow && openWindow) {
+        // A launch for interface tests works alone on an empty store; any other launch first asks a running app
+        // to show its window.
+        if (!window->appArguments.contains(QStringLiteral("-uitests"))) {
+            QCoreApplication probe(argc, argv);
+            if (const auto path = storePathOf(*window)) {
+                if (const auto code = askApp(*path, InstanceChannel::showWindowRequest()))
+                    return *code;
+            }
+        }
         return openWindow(*window);
+    }
 
     QCoreApplication app(argc, argv);
     if (const auto *error = std::get_if<CommandError>(&parsed))
         return fail(error->message, kUsageError);
     const Command &command = std::get<Command>(parsed);
 
-    switch (command.verb) {
-    case Command::Verb::help:
+    if (command.verb == Command::Verb::help) {
         print(stdout, helpText());
         return 0;
-    case Command::Verb::toggle:
-        return fail(QStringLiteral("the planner is not running"));
-    case Command::Verb::openWindow: {
-        // Without a window to open, the sheet is shown as text.
-        Command today = command;
-        today.verb = Command::Verb::today;
-        return runOnFile(today, storePathOf(command).value_or(QString()));
-    }
-    default:
-        break;
     }
     const auto path = storePathOf(command);
     if (!path)
         return fail(QStringLiteral("there is no folder for the store file; give one with --store FILE"));
-    return runOnFile(command, *path);
+
+    switch (command.verb) {
+    case Command::Verb::toggle:
+        if (const auto code = askApp(*path, InstanceChannel::toggleWindowRequest()))
+            return *code;
+        return fail(QStringLiteral("Vellora is not running, so there is no window to show or hide; start it with "
+                                   "vellora"));
+    case Command::Verb::openWindow: {
+        // Without a window to open, the sheet is shown as text.
+        if (command.appArguments.contains(QStringLiteral("-uitests"))) {
+            const auto empty = makeAppStore(std::nullopt);
+            Command today;
+            today.verb = Command::Verb::today;
+            printOutcome(runCommand(today, *empty));
+            return 0;
+        }
+        if (const auto code = askApp(*path, InstanceChannel::showWindowRequest()))
+            return *code;
+        Command today = command;
+        today.verb = Command::Verb::today;
+        return runOnStore(today, *path);
+    }
+    default:
+        return runOnStore(command, *path);
+    }
 }
