@@ -113,6 +113,14 @@ std::optional<SyncEngineState> SyncEngineState::fromSerialization(const Serializ
             return std::nullopt;
         state.m_databaseToken = *token;
     }
+    if (json.contains("account")) {
+        const QJsonObject account = json.value("account").toObject();
+        const QJsonValue server = account.value("server");
+        const QJsonValue user = account.value("user");
+        if (!server.isString() || !user.isString())
+            return std::nullopt;
+        state.m_account = CloudAccount{server.toString(), user.toString(), {}};
+    }
     for (const QJsonValue &value : json.value("zoneChangeTokens").toArray()) {
         const auto zone = RecordZoneID::fromJson(value);
         const auto token = tokenFromJson(value.toObject().value("token"));
@@ -149,14 +157,18 @@ SyncEngineState::Serialization SyncEngineState::serialization() const
                      {"zoneChangeTokens", zoneTokens}};
     if (!m_databaseToken.isEmpty())
         json.insert("databaseChangeToken", QString::fromLatin1(m_databaseToken.toBase64()));
+    if (m_account)
+        json.insert("account", QJsonObject{{"server", m_account->server}, {"user", m_account->user}});
     return {json};
 }
 
 void SyncEngineState::add(const QList<PendingRecordZoneChange> &changes)
 {
     bool any = false;
-    for (const auto &change : changes)
+    for (const auto &change : changes) {
+        m_revisions.insert(change.recordID, m_nextRevision++);
         any |= addChange(m_recordZoneChanges, change);
+    }
     if (any)
         changed();
 }
@@ -208,6 +220,26 @@ void SyncEngineState::forgetZoneChangeToken(const RecordZoneID &zone)
 {
     if (m_zoneTokens.remove(zone))
         changed();
+}
+
+void SyncEngineState::forgetChangeTokens()
+{
+    if (m_databaseToken.isEmpty() && m_zoneTokens.isEmpty())
+        return;
+    m_databaseToken.clear();
+    m_zoneTokens.clear();
+    changed();
+}
+
+void SyncEngineState::setAccount(const std::optional<CloudAccount> &account)
+{
+    std::optional<CloudAccount> identity;
+    if (account)
+        identity = CloudAccount{account->server, account->user, {}};
+    if (identity == m_account)
+        return;
+    m_account = identity;
+    changed();
 }
 
 void SyncEngineState::changed()
