@@ -21,6 +21,7 @@ using RecordValue = std::variant<QString, qint64, QDateTime, QByteArray>;
 class Record
 {
 public:
+    Record() = default; // no type, no identity: only a placeholder in containers
     Record(QString recordType, RecordID recordID);
 
     const QString &recordType() const { return m_recordType; }

@@ -178,8 +178,8 @@ void SyncEngine::syncChanges(Completion done)
 
 void SyncEngine::scheduleRound(std::chrono::milliseconds delay)
 {
-    if (!m_configuration.automaticallySync || !m_configuration.database)
-        return;
+    if (!m_configuration.automaticallySync || !m_configuration.database || !m_account || m_accountRejected)
+        return; // a sign-in schedules the work that waits
     const auto backOff = std::chrono::milliseconds(m_backOffUntil.remainingTime());
     const auto wait = std::max(delay, m_backOffUntil.hasExpired() ? std::chrono::milliseconds(0) : backOff);
     if (m_timer.isActive() && std::chrono::milliseconds(m_timer.remainingTime()) <= wait)
@@ -217,8 +217,8 @@ void SyncEngine::run(Job job)
             return;
         if (error)
             return finish(job, error);
-        // A fetch replaces local records; do it only once nothing local waits to be offered first.
-        if (job.fetch && !hasPendingChanges(job.context.options.scope))
+        // A fetch replaces local records: after a send, fetch only once nothing local waits to be offered first.
+        if (job.fetch && (!job.send || !hasPendingChanges(job.context.options.scope)))
             return fetchAll([this, self, job](const std::optional<CloudError> &error) {
                 if (self)
                     finish(job, error);

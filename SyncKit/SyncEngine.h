@@ -80,6 +80,8 @@ public:
     void syncChanges(Completion done = {});
 
     bool isWorking() const { return m_running; }
+    // Whether the engine's own schedule holds work to do.
+    bool isScheduled() const { return m_timer.isActive(); }
 
 private:
     struct Job
