@@ -35,10 +35,12 @@ DayStore::DayStore(Options options, QObject *parent)
         }
     }
 
-    refreshDay(created);
-
+    // The engine first: a new day started by this launch changes items, and those changes must be queued
+    // for the other devices like any other.
     if (m_allowSync && m_fileURL)
         startSync();
+
+    refreshDay(created);
 }
 
 DayStore::~DayStore() = default;
