@@ -375,7 +375,7 @@ void SyncEngine::sendRequest(std::shared_ptr<const QList<PendingRecordZoneChange
         for (qsizetype i = offset; i < offset + count; ++i) {
             const PendingRecordZoneChange &change = changes->at(i);
             if (change.kind == PendingRecordZoneChange::Kind::saveRecord)
-                saves.append(records->value(change.recordID, Record({}, change.recordID)));
+                saves.append(records->value(change.recordID));
             else
                 deletes.append(change.recordID);
         }
@@ -389,30 +389,36 @@ void SyncEngine::sendRequest(std::shared_ptr<const QList<PendingRecordZoneChange
                 const ModifyRecordsResult &sent = result.value();
                 SyncEvent::SentRecordZoneChanges event{sent.savedRecords, {}, sent.deletedRecordIDs,
                                                        sent.failedRecordDeletes};
-                // The queue first, so that the delegate can queue a change again.
+                // The queue first, so that the delegate can queue a change again. Failed ones leave it as well:
+                // the delegate hears of them and decides.
+                QList<PendingRecordZoneChange> done;
                 for (const Record &record : sent.savedRecords)
-                    removeIfUnchanged(PendingRecordZoneChange::save(record.recordID()), *revisions);
+                    done.append(PendingRecordZoneChange::save(record.recordID()));
                 for (const RecordResult &failure : sent.failedRecordSaves) {
-                    removeIfUnchanged(PendingRecordZoneChange::save(failure.recordID), *revisions);
-                    event.failedRecordSaves.append(
-                        {records->value(failure.recordID, Record({}, failure.recordID)), failure.error});
+                    done.append(PendingRecordZoneChange::save(failure.recordID));
+                    event.failedRecordSaves.append({records->value(failure.recordID), failure.error});
                 }
                 for (const RecordID &recordID : sent.deletedRecordIDs)
-                    removeIfUnchanged(PendingRecordZoneChange::remove(recordID), *revisions);
+                    done.append(PendingRecordZoneChange::remove(recordID));
                 for (const RecordResult &failure : sent.failedRecordDeletes)
-                    removeIfUnchanged(PendingRecordZoneChange::remove(failure.recordID), *revisions);
+                    done.append(PendingRecordZoneChange::remove(failure.recordID));
+                removeUnlessQueuedAgain(done, *revisions);
                 deliver(event);
                 sendRequest(changes, records, revisions, offset + count, scope, next);
             });
     });
 }
 
-void SyncEngine::removeIfUnchanged(const PendingRecordZoneChange &change, const QHash<RecordID, quint64> &revisions)
+void SyncEngine::removeUnlessQueuedAgain(const QList<PendingRecordZoneChange> &changes,
+                                         const QHash<RecordID, quint64> &revisions)
 {
-    // Queued again while the request was on its way: the newer change still has to be sent.
-    if (m_state.revision(change.recordID) != revisions.value(change.recordID))
-        return;
-    m_state.remove(QList{change});
+    // A change queued again while the request was on its way is newer than what was sent: it stays.
+    QList<PendingRecordZoneChange> sent;
+    for (const PendingRecordZoneChange &change : changes) {
+        if (m_state.revision(change.recordID) == revisions.value(change.recordID))
+            sent.append(change);
+    }
+    m_state.remove(sent);
 }
 
 void SyncEngine::fetchAll(Next next)

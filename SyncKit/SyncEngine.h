@@ -114,7 +114,8 @@ private:
                      std::shared_ptr<const QHash<RecordID, Record>> records,
                      std::shared_ptr<const QHash<RecordID, quint64>> revisions, qsizetype offset,
                      const SendChangesScope &scope, Next next);
-    void removeIfUnchanged(const PendingRecordZoneChange &change, const QHash<RecordID, quint64> &revisions);
+    void removeUnlessQueuedAgain(const QList<PendingRecordZoneChange> &changes,
+                                 const QHash<RecordID, quint64> &revisions);
 
     void fetchAll(Next next);
     void fetchZones(QList<RecordZoneID> zones, Next next);
