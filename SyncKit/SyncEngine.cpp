@@ -100,13 +100,13 @@ void SyncEngine::checkAccount()
     if (!m_configuration.database)
         return;
     const std::optional<CloudAccount> current = currentAccount();
-    if (current != m_account) {
-        // A new sign-in, even of the same user, may carry a token that works again.
-        m_accountRejected = false;
-        if (current)
-            scheduleRound(std::chrono::milliseconds(0));
-    }
+    const bool signedInAnew = current != m_account;
     m_account = current;
+    if (signedInAnew) {
+        // A new sign-in, even of the same user, may carry a token that works again; what waits goes now.
+        m_accountRejected = false;
+        scheduleRound(std::chrono::milliseconds(0));
+    }
 
     const std::optional<CloudAccount> recorded = m_state.account();
     if ((!recorded && !current) || (recorded && current && recorded->isSameAccount(*current)))

@@ -171,6 +171,7 @@ TEST_F(SyncEngineTest, WithoutAnAccountNothingIsSentAndChangesStayQueued)
     RecordingDelegate delegate;
     auto engine = makeEngine(delegate, true);
     engine->setAccount(std::nullopt);
+    QCoreApplication::processEvents(); // the engine has started, and found no account
     delegate.edit(*engine, "A", "one");
 
     std::optional<std::optional<CloudError>> outcome;
