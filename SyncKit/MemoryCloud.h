@@ -93,7 +93,8 @@ private:
     std::variant<Database *, CloudError> open(const CloudAccount &account);
     Fault faultFor(Call call);
     template<typename T>
-    void answer(Call call, const CloudAccount &account, Callback<T> done, std::function<CloudResult<T>(Database &)> work);
+    void answer(Call call, const CloudAccount &account, Callback<T> done,
+                std::function<CloudResult<T>(Database &)> work);
     QDateTime now() const;
 
     std::optional<CloudError> saveRecord(Database &database, const Record &record, Record &stored);

@@ -68,7 +68,8 @@ std::optional<RecordValue> valueFromJson(const QJsonValue &json)
         return time ? std::optional<RecordValue>(*time) : std::nullopt;
     }
     if (type == "bytes") {
-        auto bytes = QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        auto bytes =
+            QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
         return bytes ? std::optional<RecordValue>(*bytes) : std::nullopt;
     }
     return std::nullopt;

@@ -113,7 +113,9 @@ void SyncEngine::checkAccount()
         return;
 
     using ChangeType = SyncEvent::AccountChange::ChangeType;
-    const ChangeType type = !recorded ? ChangeType::signIn : !current ? ChangeType::signOut : ChangeType::switchAccounts;
+    const ChangeType type = !recorded  ? ChangeType::signIn
+                            : !current ? ChangeType::signOut
+                                       : ChangeType::switchAccounts;
     if (type != ChangeType::signIn)
         m_state.forgetChangeTokens(); // they belong to the other account's database
     m_state.setAccount(current);

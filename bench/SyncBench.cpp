@@ -62,7 +62,8 @@ void BM_SendQueuedChanges(benchmark::State &state)
         sender->engine()->sendChanges();
 
         state.PauseTiming();
-        if (cloud.records("bench", syncZoneID()).size() != count || !sender->engine()->state().pendingRecordZoneChanges().isEmpty())
+        const bool allSent = sender->engine()->state().pendingRecordZoneChanges().isEmpty();
+        if (cloud.records("bench", syncZoneID()).size() != count || !allSent)
             state.SkipWithError("not everything was sent");
         sender.reset();
         state.ResumeTiming();

@@ -83,7 +83,8 @@ TEST(ItemRecord, MissingOrMistypedFieldsTakeTheirFallbacks)
     };
     const Case cases[] = {
         {"empty record", recordWith({}), item("", false, Bucket::small, "open", kServerTime)},
-        {"bucket 2", recordWith({{"bucket", QStringLiteral("2")}}), item("", false, Bucket::small, "open", kServerTime)},
+        {"bucket 2", recordWith({{"bucket", QStringLiteral("2")}}),
+         item("", false, Bucket::small, "open", kServerTime)},
         {"bucket big", recordWith({{"bucket", QStringLiteral("big")}}),
          item("", false, Bucket::small, "open", kServerTime)},
         {"bucket as number", recordWith({{"bucket", qint64(1)}}), item("", false, Bucket::small, "open", kServerTime)},
@@ -92,7 +93,8 @@ TEST(ItemRecord, MissingOrMistypedFieldsTakeTheirFallbacks)
         {"done -1", recordWith({{"done", qint64(-1)}}), item("", true, Bucket::small, "open", kServerTime)},
         {"done as text", recordWith({{"done", QStringLiteral("1")}}),
          item("", false, Bucket::small, "open", kServerTime)},
-        {"title as bytes", recordWith({{"title", QByteArray("x")}}), item("", false, Bucket::small, "open", kServerTime)},
+        {"title as bytes", recordWith({{"title", QByteArray("x")}}),
+         item("", false, Bucket::small, "open", kServerTime)},
         {"day as date", recordWith({{"day", kEdited}}), item("", false, Bucket::small, "open", kServerTime)},
         {"modifiedAt as text", recordWith({{"modifiedAt", QStringLiteral("2025-03-05T08:01:02Z")}}),
          item("", false, Bucket::small, "open", kServerTime)},

@@ -114,8 +114,9 @@ public:
         int survivorsChecked = 0;
         for (const auto &[id, history] : m_history) {
             const auto found = cloudItems.find(id);
-            if (found != cloudItems.end())
+            if (found != cloudItems.end()) {
                 EXPECT_TRUE(history.written.contains(found->second)) << "a version nobody wrote: " << found->second;
+            }
             if (history.deleted)
                 continue; // edits and deletes that crossed each other are settled by order of arrival
             ASSERT_NE(found, cloudItems.end()) << "an item nobody deleted is gone: " << id.toStdString();
@@ -190,8 +191,10 @@ private:
                 device->addItem(QStringLiteral("task %1").arg(++m_titles), anyBucket());
                 break;
             case 2:
-                if (auto id = anyItem(device, any))
-                    device->updateTitle(*id, chance(0.1) ? QStringLiteral("  ") : QStringLiteral("edit %1").arg(++m_titles));
+                if (auto id = anyItem(device, any)) {
+                    const bool blank = chance(0.1);
+                    device->updateTitle(*id, blank ? QStringLiteral("  ") : QStringLiteral("edit %1").arg(++m_titles));
+                }
                 break;
             case 3:
                 if (auto id = anyItem(device, today))

@@ -177,7 +177,8 @@ TEST_F(SyncDriverTest, ConflictsWithoutServerTimeOrServerRecord)
 
     Record timeless = serverRecord(item->id, "Theirs", clock.now);
     timeless.removeValue("modifiedAt");
-    deliver(device, failedSaves({{makeRecord(*item), CloudError(CloudError::Code::serverRecordChanged, {}, timeless)}}));
+    const CloudError changed(CloudError::Code::serverRecordChanged, {}, timeless);
+    deliver(device, failedSaves({{makeRecord(*item), changed}}));
     EXPECT_EQ(device->item(item->id)->title, "Mine");
     EXPECT_EQ(device.engine().state().pendingRecordZoneChanges().size(), 1);
 
@@ -221,7 +222,8 @@ TEST_F(SyncDriverTest, MissingRecordsAndZonesAreSentAgainAfterTheZone)
         EXPECT_FALSE(device->item(id)->systemFields);
 
     // An unknown record is sent again as new, also when the item is gone.
-    deliver(device, failedSaves({{Record(kDayItemRecordType, idOf("NONE")), CloudError(CloudError::Code::unknownItem)}}));
+    const Record none(kDayItemRecordType, idOf("NONE"));
+    deliver(device, failedSaves({{none, CloudError(CloudError::Code::unknownItem)}}));
     EXPECT_EQ(state.pendingRecordZoneChanges().size(), 4);
     EXPECT_EQ(state.pendingDatabaseChanges().size(), 1);
 

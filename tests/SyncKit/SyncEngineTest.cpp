@@ -430,7 +430,8 @@ TEST(CloudAccount, FileFormat)
     file.close();
     EXPECT_EQ(CloudAccount::readFile(path), (CloudAccount{"https://cloud.example.org", "anna", "s3cret"}));
 
-    for (const char *content : {"", "[]", R"({"server": "s", "user": "anna"})", R"({"server": "s", "user": 1, "token": "t"})",
+    for (const char *content : {"", "[]", R"({"server": "s", "user": "anna"})",
+                                R"({"server": "s", "user": 1, "token": "t"})",
                                 R"({"server": "", "user": "anna", "token": "t"})"}) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
