@@ -138,14 +138,18 @@ private:
 
     std::optional<QString> anyItem(Device &device, const std::function<bool(const DayItem &)> &keep)
     {
-        QStringList ids;
+        // In an order of the run's own making, not of the random ids, so that a seed always plays the same.
+        QList<DayItem> items;
         for (const auto &[id, item] : device->saved().items) {
             if (keep(item))
-                ids.append(id);
+                items.append(item);
         }
-        if (ids.isEmpty())
+        if (items.isEmpty())
             return std::nullopt;
-        return ids[qsizetype(pick(size_t(ids.size())))];
+        std::sort(items.begin(), items.end(), [](const DayItem &a, const DayItem &b) {
+            return std::tie(a.title, a.modifiedAt) < std::tie(b.title, b.modifiedAt);
+        });
+        return items[qsizetype(pick(size_t(items.size())))].id;
     }
 
     Bucket anyBucket() { return kAllBuckets[pick(kAllBuckets.size())]; }

@@ -323,6 +323,29 @@ TEST_F(SyncEngineTest, AServerChangeMakesOtherDevicesFetch)
     ASSERT_EVENTUALLY(reader.records.value(idOf("A")).stringValue("title") == QStringLiteral("hello"));
 }
 
+TEST_F(SyncEngineTest, FetchesByItselfAtStartAndAfterAnAccountChange)
+{
+    const CloudAccount bert = cloud.addAccount("bert");
+    for (const CloudAccount &owner : {account, bert}) {
+        RecordingDelegate writer;
+        auto writerEngine = makeEngine(writer);
+        writerEngine->setAccount(owner);
+        writer.edit(*writerEngine, "A", owner.user);
+        writerEngine->sendChanges();
+    }
+
+    RecordingDelegate delegate;
+    auto engine = makeEngine(delegate, true);
+    ASSERT_EVENTUALLY(delegate.records.value(idOf("A")).stringValue("title") == QStringLiteral("anna"));
+    EXPECT_EQ(delegate.eventsOf<SyncEvent::AccountChange>().value(0).changeType,
+              SyncEvent::AccountChange::ChangeType::signIn);
+
+    engine->setAccount(bert);
+    ASSERT_EVENTUALLY(delegate.records.value(idOf("A")).stringValue("title") == QStringLiteral("bert"));
+    EXPECT_EQ(delegate.eventsOf<SyncEvent::AccountChange>().value(1).changeType,
+              SyncEvent::AccountChange::ChangeType::switchAccounts);
+}
+
 TEST_F(SyncEngineTest, AChangeQueuedWhileItsSendIsUnderwayIsSentToo)
 {
     cloud.setAnswersDeferred(true);
