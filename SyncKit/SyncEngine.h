@@ -1,30 +1,64 @@
 #pragma once
 
+#include "SyncKit/AccountFileWatcher.h"
+#include "SyncKit/CloudAccount.h"
+#include "SyncKit/CloudDatabase.h"
+#include "SyncKit/RecordZoneChangeBatch.h"
+#include "SyncKit/SyncEngineEvent.h"
 #include "SyncKit/SyncEngineState.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QTimer>
 
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace SyncKit {
 
-class CloudDatabase;
 class SyncEngineDelegate;
 
 // Carries records between a local store and a cloud database. It keeps the queue of changes to send in its
-// state; the store adds to that queue after every change.
+// state; the store adds to that queue after every change. It decides by itself when to work, on the main
+// thread's event loop: a fetch at start, after an account change and when the server tells of a change; a send
+// a short moment after changes are queued, always before a fetch, so that a fetch never meets a local change
+// that was not offered to the server first; network failures are tried again with growing pauses.
+//
+// Every change of the state is reported to the delegate as a state update: at once when the state changes
+// outside the engine's own work (so a queued change reaches the store file before the next statement runs),
+// and once at the end of each piece of the engine's work otherwise.
 class SyncEngine : public QObject
 {
     Q_OBJECT
 
 public:
     using State = SyncEngineState;
+    using Completion = std::function<void(const std::optional<CloudError> &)>;
+
+    struct Timing
+    {
+        std::chrono::milliseconds sendDelay{1500};   // after a change is queued
+        std::chrono::milliseconds fetchDelay{300};   // after the server tells of a change
+        std::chrono::milliseconds retryDelay{2000};  // after the first network failure; doubles with each further one
+        std::chrono::milliseconds maximumRetryDelay{std::chrono::minutes(5)};
+    };
 
     struct Configuration
     {
-        CloudDatabase *database = nullptr;
+        CloudDatabase *database = nullptr; // none: nothing is ever sent or fetched, changes stay queued
         std::optional<State::Serialization> stateSerialization;
         SyncEngineDelegate *delegate = nullptr;
+
+        // Where the account comes from: this file, watched for changes; when none, `account` and setAccount.
+        std::optional<QString> accountFile = CloudAccount::defaultFilePath();
+        std::optional<CloudAccount> account;
+        // Off: the engine works only when fetchChanges, sendChanges or syncChanges is called.
+        bool automaticallySync = true;
+        Timing timing;
+        int requestSize = 400; // changes sent in one request
+        int fetchLimit = 400;  // records fetched in one request
     };
 
     explicit SyncEngine(Configuration configuration, QObject *parent = nullptr);
@@ -33,9 +67,76 @@ public:
     State &state() { return m_state; }
     const State &state() const { return m_state; }
 
+    // The signed-in account, if any, as far as the engine has looked.
+    const std::optional<CloudAccount> &account() const { return m_account; }
+    // Gives the account directly; only for an engine made without an account file.
+    void setAccount(const std::optional<CloudAccount> &account);
+
+    // Work now instead of on the engine's own schedule. With a database that answers at once, the work is done
+    // when the call returns. `done` hears of the first failure, or of none.
+    void fetchChanges(Completion done = {});
+    void sendChanges(SendChangesOptions options = {}, Completion done = {});
+    // What the engine's schedule does: send everything waiting, then fetch when nothing is left waiting.
+    void syncChanges(Completion done = {});
+
+    bool isWorking() const { return m_running; }
+    // Whether the engine's own schedule holds work to do.
+    bool isScheduled() const { return m_timer.isActive(); }
+
 private:
+    struct Job
+    {
+        bool send = false;
+        bool fetch = false;
+        SendChangesContext context;
+        Completion done;
+    };
+    class Work;
+    using Next = std::function<void(const std::optional<CloudError> &)>;
+
+    void start();
+    void checkAccount();
+    std::optional<CloudAccount> currentAccount() const;
+    void deliver(const SyncEngineEvent &event);
+    void flushStateUpdate();
+    void stateChanged();
+    bool hasPendingChanges(const SendChangesScope &scope) const;
+
+    void run(Job job);
+    void finish(const Job &job, const std::optional<CloudError> &error);
+    void scheduleRound(std::chrono::milliseconds delay);
+    void roundDue();
+
+    void sendAll(const SendChangesContext &context, Next next);
+    void sendDatabaseChanges(const SendChangesScope &scope, Next next);
+    void sendRecordPass(const SendChangesContext &context, int pass, Next next);
+    void sendRequest(std::shared_ptr<const QList<PendingRecordZoneChange>> changes,
+                     std::shared_ptr<const QHash<RecordID, Record>> records,
+                     std::shared_ptr<const QHash<RecordID, quint64>> revisions, qsizetype offset,
+                     const SendChangesScope &scope, Next next);
+    void removeUnlessQueuedAgain(const QList<PendingRecordZoneChange> &changes,
+                                 const QHash<RecordID, quint64> &revisions);
+
+    void fetchAll(Next next);
+    void fetchZones(QList<RecordZoneID> zones, Next next);
+
     Configuration m_configuration;
     State m_state;
+    std::unique_ptr<AccountFileWatcher> m_accountWatcher;
+    std::optional<CloudAccount> m_account;
+    std::optional<CloudAccount> m_givenAccount;
+    bool m_accountRejected = false;
+
+    int m_depth = 0;
+    bool m_stateDirty = false;
+    bool m_running = false;
+    QList<Job> m_waiting;
+    bool m_fetchDue = true;
+    bool m_roundAgain = false;
+    bool m_passLimitReached = false;
+    int m_failures = 0;
+    QDeadlineTimer m_backOffUntil;
+    QTimer m_timer;
 };
 
 } // namespace SyncKit

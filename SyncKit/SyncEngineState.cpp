@@ -54,26 +54,54 @@ std::optional<QByteArray> tokenFromJson(const QJsonValue &value)
     return *decoded;
 }
 
-// Adds a change of one record or zone. The same change twice is one change; a later change of the other kind
-// replaces the earlier one, since only the latest intent for a record matters.
-template<typename Change>
-bool addChange(QList<Change> &list, const Change &change)
+const RecordID &keyOf(const PendingRecordZoneChange &change)
 {
-    for (qsizetype i = 0; i < list.size(); ++i) {
-        if (list[i] == change)
-            return false;
-        if constexpr (std::is_same_v<Change, PendingRecordZoneChange>) {
-            if (list[i].recordID == change.recordID) {
-                list.removeAt(i);
-                break;
-            }
-        } else if (list[i].zoneID == change.zoneID) {
-            list.removeAt(i);
-            break;
+    return change.recordID;
+}
+
+const RecordZoneID &keyOf(const PendingDatabaseChange &change)
+{
+    return change.zoneID;
+}
+
+// Adds changes of records or zones. The same change twice is one change; a later change of the other kind
+// replaces the earlier one and goes to the end, since only the latest intent for a record matters. Linear in
+// the length of the queue, however many changes are added.
+template<typename Change>
+bool addChanges(QList<Change> &list, const QList<Change> &changes)
+{
+    using Key = std::decay_t<decltype(keyOf(std::declval<Change>()))>;
+    QHash<Key, qsizetype> position;
+    position.reserve(list.size() + changes.size());
+    for (qsizetype i = 0; i < list.size(); ++i)
+        position.insert(keyOf(list[i]), i);
+    QList<bool> replaced(list.size(), false);
+    bool any = false;
+    for (const Change &change : changes) {
+        const auto found = position.constFind(keyOf(change));
+        if (found != position.constEnd()) {
+            if (list[*found] == change)
+                continue;
+            replaced[*found] = true;
         }
+        position.insert(keyOf(change), list.size());
+        list.append(change);
+        replaced.append(false);
+        any = true;
     }
-    list.append(change);
-    return true;
+    qsizetype index = 0;
+    list.removeIf([&](const Change &) { return replaced[index++]; });
+    return any;
+}
+
+template<typename Change>
+bool removeChanges(QList<Change> &list, const QList<Change> &changes)
+{
+    using Key = std::decay_t<decltype(keyOf(std::declval<Change>()))>;
+    QMultiHash<Key, typename Change::Kind> doomed;
+    for (const Change &change : changes)
+        doomed.insert(keyOf(change), change.kind);
+    return list.removeIf([&](const Change &change) { return doomed.contains(keyOf(change), change.kind); }) > 0;
 }
 
 } // namespace
@@ -113,6 +141,14 @@ std::optional<SyncEngineState> SyncEngineState::fromSerialization(const Serializ
             return std::nullopt;
         state.m_databaseToken = *token;
     }
+    if (json.contains("account")) {
+        const QJsonObject account = json.value("account").toObject();
+        const QJsonValue server = account.value("server");
+        const QJsonValue user = account.value("user");
+        if (!server.isString() || !user.isString())
+            return std::nullopt;
+        state.m_account = CloudAccount{server.toString(), user.toString(), {}};
+    }
     for (const QJsonValue &value : json.value("zoneChangeTokens").toArray()) {
         const auto zone = RecordZoneID::fromJson(value);
         const auto token = tokenFromJson(value.toObject().value("token"));
@@ -149,42 +185,34 @@ SyncEngineState::Serialization SyncEngineState::serialization() const
                      {"zoneChangeTokens", zoneTokens}};
     if (!m_databaseToken.isEmpty())
         json.insert("databaseChangeToken", QString::fromLatin1(m_databaseToken.toBase64()));
+    if (m_account)
+        json.insert("account", QJsonObject{{"server", m_account->server}, {"user", m_account->user}});
     return {json};
 }
 
 void SyncEngineState::add(const QList<PendingRecordZoneChange> &changes)
 {
-    bool any = false;
     for (const auto &change : changes)
-        any |= addChange(m_recordZoneChanges, change);
-    if (any)
+        m_revisions.insert(change.recordID, m_nextRevision++);
+    if (addChanges(m_recordZoneChanges, changes))
         changed();
 }
 
 void SyncEngineState::remove(const QList<PendingRecordZoneChange> &changes)
 {
-    qsizetype removed = 0;
-    for (const auto &change : changes)
-        removed += m_recordZoneChanges.removeAll(change);
-    if (removed)
+    if (removeChanges(m_recordZoneChanges, changes))
         changed();
 }
 
 void SyncEngineState::add(const QList<PendingDatabaseChange> &changes)
 {
-    bool any = false;
-    for (const auto &change : changes)
-        any |= addChange(m_databaseChanges, change);
-    if (any)
+    if (addChanges(m_databaseChanges, changes))
         changed();
 }
 
 void SyncEngineState::remove(const QList<PendingDatabaseChange> &changes)
 {
-    qsizetype removed = 0;
-    for (const auto &change : changes)
-        removed += m_databaseChanges.removeAll(change);
-    if (removed)
+    if (removeChanges(m_databaseChanges, changes))
         changed();
 }
 
@@ -208,6 +236,26 @@ void SyncEngineState::forgetZoneChangeToken(const RecordZoneID &zone)
 {
     if (m_zoneTokens.remove(zone))
         changed();
+}
+
+void SyncEngineState::forgetChangeTokens()
+{
+    if (m_databaseToken.isEmpty() && m_zoneTokens.isEmpty())
+        return;
+    m_databaseToken.clear();
+    m_zoneTokens.clear();
+    changed();
+}
+
+void SyncEngineState::setAccount(const std::optional<CloudAccount> &account)
+{
+    std::optional<CloudAccount> identity;
+    if (account)
+        identity = CloudAccount{account->server, account->user, {}};
+    if (identity == m_account)
+        return;
+    m_account = identity;
+    changed();
 }
 
 void SyncEngineState::changed()

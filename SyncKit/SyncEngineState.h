@@ -1,8 +1,10 @@
 #pragma once
 
+#include "SyncKit/CloudAccount.h"
 #include "SyncKit/PendingChange.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -45,6 +47,16 @@ public:
     QByteArray zoneChangeToken(const RecordZoneID &zone) const { return m_zoneTokens.value(zone); }
     void setZoneChangeToken(const RecordZoneID &zone, const QByteArray &token);
     void forgetZoneChangeToken(const RecordZoneID &zone);
+    // Forgets how far anything was fetched: the next fetch starts from the beginning.
+    void forgetChangeTokens();
+
+    // The account the state belongs to (server and user, never the token); none before the first sign-in.
+    const std::optional<CloudAccount> &account() const { return m_account; }
+    void setAccount(const std::optional<CloudAccount> &account);
+
+    // Grows each time a change of the record is added, also when the same change was already waiting; so a send
+    // that took the change can tell whether it was added again meanwhile. Not kept in the serialization.
+    quint64 revision(const RecordID &recordID) const { return m_revisions.value(recordID); }
 
     // Told after every change of the state; the engine reports it as a state update.
     void setChangeHandler(std::function<void()> handler) { m_changed = std::move(handler); }
@@ -56,6 +68,9 @@ private:
     QList<PendingDatabaseChange> m_databaseChanges;
     QByteArray m_databaseToken;
     QMap<RecordZoneID, QByteArray> m_zoneTokens;
+    std::optional<CloudAccount> m_account;
+    QHash<RecordID, quint64> m_revisions;
+    quint64 m_nextRevision = 1;
     std::function<void()> m_changed;
 };
 

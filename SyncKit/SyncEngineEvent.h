@@ -1,0 +1,102 @@
+#pragma once
+
+#include "SyncKit/CloudAccount.h"
+#include "SyncKit/CloudDatabase.h"
+#include "SyncKit/SyncEngineState.h"
+
+#include <QList>
+
+#include <optional>
+#include <variant>
+
+namespace SyncKit {
+
+// What the engine tells its delegate. The delegate reads the fields it needs and ignores the kinds it does
+// not care about.
+namespace SyncEvent {
+
+// The engine's state changed; the delegate keeps the serialization and hands it back at the next start.
+struct StateUpdate
+{
+    SyncEngineState::Serialization stateSerialization;
+};
+
+struct AccountChange
+{
+    enum class ChangeType { signIn, signOut, switchAccounts };
+    ChangeType changeType = ChangeType::signIn;
+    std::optional<CloudAccount> previousAccount;
+    std::optional<CloudAccount> currentAccount;
+};
+
+struct FetchedDatabaseChanges
+{
+    QList<RecordZoneID> modifications;
+    QList<RecordZoneID> deletions;
+};
+
+struct FetchedRecordZoneChanges
+{
+    QList<Record> modifications;
+    QList<RecordDeletion> deletions;
+};
+
+struct SentDatabaseChanges
+{
+    QList<RecordZoneID> savedZones;
+    QList<ZoneResult> failedZoneSaves;
+    QList<RecordZoneID> deletedZoneIDs;
+    QList<ZoneResult> failedZoneDeletes;
+};
+
+struct FailedRecordSave
+{
+    Record record; // as it was sent
+    CloudError error;
+};
+
+struct SentRecordZoneChanges
+{
+    QList<Record> savedRecords; // as the server stored them
+    QList<FailedRecordSave> failedRecordSaves;
+    QList<RecordID> deletedRecordIDs;
+    QList<RecordResult> failedRecordDeletes;
+};
+
+struct WillFetchChanges
+{
+};
+
+struct WillFetchRecordZoneChanges
+{
+    RecordZoneID zoneID;
+};
+
+struct DidFetchRecordZoneChanges
+{
+    RecordZoneID zoneID;
+    std::optional<CloudError> error;
+};
+
+struct DidFetchChanges
+{
+};
+
+struct WillSendChanges
+{
+};
+
+struct DidSendChanges
+{
+};
+
+} // namespace SyncEvent
+
+using SyncEngineEvent =
+    std::variant<SyncEvent::StateUpdate, SyncEvent::AccountChange, SyncEvent::FetchedDatabaseChanges,
+                 SyncEvent::FetchedRecordZoneChanges, SyncEvent::SentDatabaseChanges, SyncEvent::SentRecordZoneChanges,
+                 SyncEvent::WillFetchChanges, SyncEvent::WillFetchRecordZoneChanges,
+                 SyncEvent::DidFetchRecordZoneChanges, SyncEvent::DidFetchChanges, SyncEvent::WillSendChanges,
+                 SyncEvent::DidSendChanges>;
+
+} // namespace SyncKit

@@ -1,0 +1,61 @@
+#include "Vellora/Sync/ItemRecord.h"
+
+#include "Vellora/DayData/DayStore.h"
+
+namespace {
+
+namespace Field {
+const QString title = QStringLiteral("title");
+const QString done = QStringLiteral("done");
+const QString bucket = QStringLiteral("bucket");
+const QString day = QStringLiteral("day");
+const QString modifiedAt = QStringLiteral("modifiedAt");
+} // namespace Field
+
+SyncKit::RecordID recordIDOf(const DayItem &item)
+{
+    return SyncKit::RecordID{item.id, syncZoneID()};
+}
+
+// The server's copy the item was last seen as, when its bytes describe this item's record.
+std::optional<SyncKit::Record> restoredRecord(const DayItem &item)
+{
+    if (!item.systemFields)
+        return std::nullopt;
+    auto record = SyncKit::Record::fromSystemFields(*item.systemFields);
+    // Bytes of another record would send this item's content over that record.
+    if (!record || record->recordID() != recordIDOf(item) || record->recordType() != kDayItemRecordType)
+        return std::nullopt;
+    return record;
+}
+
+} // namespace
+
+SyncKit::Record makeRecord(const DayItem &item)
+{
+    SyncKit::Record record = restoredRecord(item).value_or(SyncKit::Record(kDayItemRecordType, recordIDOf(item)));
+    record.setValue(Field::title, item.title);
+    record.setValue(Field::done, qint64(item.done ? 1 : 0));
+    record.setValue(Field::bucket, rawValue(item.bucket));
+    record.setValue(Field::day, item.day);
+    record.setValue(Field::modifiedAt, item.modifiedAt);
+    return record;
+}
+
+DayItem dayItemFromRecord(const SyncKit::Record &record, const QDateTime &readTime)
+{
+    DayItem item;
+    item.id = record.recordID().recordName;
+    item.title = record.stringValue(Field::title).value_or(QString());
+    item.done = record.int64Value(Field::done).value_or(0) != 0;
+    item.bucket = bucketFromRawValue(record.stringValue(Field::bucket).value_or(QString())).value_or(Bucket::small);
+    item.day = record.stringValue(Field::day).value_or(kOpenDay);
+    item.modifiedAt = record.dateValue(Field::modifiedAt).value_or(record.modificationDate().value_or(readTime));
+    item.systemFields = archiveSystemFields(record);
+    return item;
+}
+
+QByteArray archiveSystemFields(const SyncKit::Record &record)
+{
+    return record.encodeSystemFields();
+}

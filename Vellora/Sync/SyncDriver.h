@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Vellora/DayData/DayStore.h"
+
+#include "SyncKit/CloudDatabase.h"
+#include "SyncKit/SyncEngine.h"
+#include "SyncKit/SyncEngineDelegate.h"
+
+#include <QObject>
+
+// The store's side of the sync engine: applies what the engine reports to the store (fetched records, results
+// of sends, account changes, state updates), settles failed saves, and builds each batch to send from the
+// current items. It lives as long as its store and works only through the store's operations for sync.
+class SyncDriver : public QObject, public SyncKit::SyncEngineDelegate
+{
+    Q_OBJECT
+
+public:
+    explicit SyncDriver(DayStore &store);
+
+    void handleEvent(const SyncKit::SyncEngineEvent &event, SyncKit::SyncEngine &engine) override;
+    std::optional<SyncKit::RecordZoneChangeBatch> nextRecordZoneChangeBatch(const SyncKit::SendChangesContext &context,
+                                                                          SyncKit::SyncEngine &engine) override;
+    void handleFailedRecordSaves(const QList<SyncKit::SyncEvent::FailedRecordSave> &failures,
+                                 SyncKit::SyncEngine &engine);
+
+private:
+    void handleAccountChange(const SyncKit::SyncEvent::AccountChange &change);
+    void handleDatabaseChanges(const SyncKit::SyncEvent::FetchedDatabaseChanges &changes);
+    void handleRecordZoneChanges(const SyncKit::SyncEvent::FetchedRecordZoneChanges &changes);
+    void handleSentRecordZoneChanges(const SyncKit::SyncEvent::SentRecordZoneChanges &changes,
+                                     SyncKit::SyncEngine &engine);
+
+    DayStore &m_store;
+};
+
+// How the engine of a store is made.
+struct SyncSetup
+{
+    // The cloud to sync with; none keeps every change queued until there is one.
+    SyncKit::CloudDatabase *database = nullptr;
+    // The account file to watch; when none, `account` is the account.
+    std::optional<QString> accountFile = SyncKit::CloudAccount::defaultFilePath();
+    std::optional<SyncKit::CloudAccount> account;
+    bool automaticallySync = true;
+    SyncKit::SyncEngine::Timing timing;
+    int requestSize = 400;
+    int fetchLimit = 400;
+};
+
+// The store's engine factory: an engine with a SyncDriver of the store as its delegate.
+DayStore::EngineFactory syncEngineFactory(SyncSetup setup = {});

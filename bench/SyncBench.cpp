@@ -1,0 +1,184 @@
+// Ten thousand queued item changes: how long one device takes to send them to a MemoryCloud, and a second,
+// new device to fetch them. Both devices are real stores with their store files on disk and the sync driver,
+// as in the app; the cloud answers at once, so the figures are the devices' own work.
+
+#include "Vellora/Sync/SyncDriver.h"
+
+#include "SyncKit/MemoryCloud.h"
+#include "SyncKit/SyncEngineDelegate.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+using namespace SyncKit;
+
+namespace {
+
+const QDateTime kStart(QDate(2025, 3, 5), QTime(8, 0), Qt::UTC);
+
+std::unique_ptr<DayStore> makeDevice(const QString &path, MemoryCloud &cloud, const CloudAccount &account)
+{
+    SyncSetup setup;
+    setup.database = &cloud;
+    setup.accountFile.reset();
+    setup.account = account;
+    setup.automaticallySync = false;
+    DayStore::Options options;
+    options.fileURL = path;
+    options.calendar = Calendar::make(QStringLiteral("en_US"), QStringLiteral("UTC"));
+    options.clock = [] { return kStart; };
+    options.allowSync = true;
+    options.makeEngine = syncEngineFactory(setup);
+    return std::make_unique<DayStore>(std::move(options));
+}
+
+// Puts the items in the store and queues their saves in one go, as many edits made offline would leave them.
+void queueItems(DayStore &store, int count)
+{
+    QList<PendingRecordZoneChange> changes;
+    for (int i = 0; i < count; ++i) {
+        const QString id = newItemId();
+        store.setItem(id, DayItem{id, QStringLiteral("Task number %1").arg(i), i % 3 == 0, kAllBuckets[i % 3],
+                                  i % 2 ? kOpenDay : store.day(), kStart.addSecs(i), std::nullopt});
+        changes.append(PendingRecordZoneChange::save(RecordID{id, syncZoneID()}));
+    }
+    store.engine()->state().add(changes);
+}
+
+void BM_SendQueuedChanges(benchmark::State &state)
+{
+    const int count = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir dir;
+        MemoryCloud cloud;
+        const CloudAccount account = cloud.addAccount("bench");
+        auto sender = makeDevice(dir.filePath("sender.json"), cloud, account);
+        queueItems(*sender, count);
+        state.ResumeTiming();
+
+        sender->engine()->sendChanges();
+
+        state.PauseTiming();
+        const bool allSent = sender->engine()->state().pendingRecordZoneChanges().isEmpty();
+        if (cloud.records("bench", syncZoneID()).size() != count || !allSent)
+            state.SkipWithError("not everything was sent");
+        sender.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_FetchOnANewDevice(benchmark::State &state)
+{
+    const int count = int(state.range(0));
+    QTemporaryDir dir;
+    MemoryCloud cloud;
+    const CloudAccount account = cloud.addAccount("bench");
+    {
+        auto sender = makeDevice(dir.filePath("sender.json"), cloud, account);
+        queueItems(*sender, count);
+        sender->engine()->sendChanges();
+    }
+    int run = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto receiver = makeDevice(dir.filePath(QStringLiteral("receiver-%1.json").arg(++run)), cloud, account);
+        state.ResumeTiming();
+
+        receiver->engine()->syncChanges();
+
+        state.PauseTiming();
+        if (int(receiver->saved().items.size()) != count)
+            state.SkipWithError("not everything was fetched");
+        receiver.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+// The engine and the cloud alone: a delegate that keeps records in a table and writes no file.
+class TableDelegate : public SyncEngineDelegate
+{
+public:
+    void handleEvent(const SyncEngineEvent &event, SyncEngine &) override
+    {
+        if (const auto *fetched = std::get_if<SyncEvent::FetchedRecordZoneChanges>(&event)) {
+            for (const Record &record : fetched->modifications)
+                records.insert(record.recordID(), record);
+        }
+    }
+    std::optional<RecordZoneChangeBatch> nextRecordZoneChangeBatch(const SendChangesContext &,
+                                                                  SyncEngine &engine) override
+    {
+        const auto &pending = engine.state().pendingRecordZoneChanges();
+        if (pending.isEmpty())
+            return std::nullopt;
+        return RecordZoneChangeBatch(pending, [this](const RecordID &id) { return records.value(id); });
+    }
+
+    QHash<RecordID, Record> records;
+};
+
+std::unique_ptr<SyncEngine> makeEngine(TableDelegate &delegate, MemoryCloud &cloud, const CloudAccount &account)
+{
+    SyncEngine::Configuration configuration;
+    configuration.database = &cloud;
+    configuration.delegate = &delegate;
+    configuration.accountFile.reset();
+    configuration.account = account;
+    configuration.automaticallySync = false;
+    return std::make_unique<SyncEngine>(std::move(configuration));
+}
+
+void BM_EngineOnlySendAndFetch(benchmark::State &state)
+{
+    const int count = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        MemoryCloud cloud;
+        const CloudAccount account = cloud.addAccount("bench");
+        TableDelegate sender;
+        TableDelegate receiver;
+        auto sendingEngine = makeEngine(sender, cloud, account);
+        auto receivingEngine = makeEngine(receiver, cloud, account);
+        QList<PendingRecordZoneChange> changes;
+        for (int i = 0; i < count; ++i) {
+            const RecordID id{newItemId(), syncZoneID()};
+            Record record(QStringLiteral("DayItem"), id);
+            record.setValue(QStringLiteral("title"), QStringLiteral("Task number %1").arg(i));
+            record.setValue(QStringLiteral("modifiedAt"), kStart.addSecs(i));
+            sender.records.insert(id, record);
+            changes.append(PendingRecordZoneChange::save(id));
+        }
+        sendingEngine->state().add(QList{PendingDatabaseChange::saveZone(syncZoneID())});
+        sendingEngine->state().add(changes);
+        state.ResumeTiming();
+
+        sendingEngine->sendChanges();
+        receivingEngine->fetchChanges();
+
+        state.PauseTiming();
+        if (receiver.records.size() != count)
+            state.SkipWithError("not everything arrived");
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+} // namespace
+
+BENCHMARK(BM_EngineOnlySendAndFetch)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SendQueuedChanges)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FetchOnANewDevice)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

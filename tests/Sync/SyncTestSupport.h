@@ -1,0 +1,105 @@
+#pragma once
+
+#include "Vellora/DayData/DayStore.h"
+#include "Vellora/DayData/StoreFile.h"
+#include "Vellora/Sync/SyncDriver.h"
+
+#include "SyncKit/MemoryCloud.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <ostream>
+
+// Readable failures: texts and items as text rather than bytes.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const DayItem &item, std::ostream *out)
+{
+    *out << "{" << item.id.toStdString() << " \"" << item.title.toStdString() << "\" done=" << item.done
+         << " bucket=" << rawValue(item.bucket).toStdString() << " day=" << item.day.toStdString()
+         << " at=" << item.modifiedAt.toString(Qt::ISODateWithMs).toStdString()
+         << (item.systemFields ? " +fields" : "") << "}";
+}
+
+// A template for temporary folders of store files: in memory when the system offers it, since every change
+// is written to disk and flushed, and the tests make thousands of them.
+inline QString storeFolderTemplate()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    const QString root = shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
+    return root + QStringLiteral("/vellora-sync-test-XXXXXX");
+}
+
+// The time every device of a test reads; it moves only when the test moves it.
+struct TestClock
+{
+    QDateTime now = QDateTime(QDate(2025, 3, 5), QTime(8, 0), Qt::UTC);
+
+    void advance(qint64 seconds) { now = now.addSecs(seconds); }
+    DayStore::Clock clock()
+    {
+        return [this] { return now; };
+    }
+};
+
+// One device: a store with its own file and its own engine on a shared cloud, driven by the test.
+class Device
+{
+public:
+    Device(const QString &path, SyncSetup setup, TestClock &clock)
+        : m_path(path)
+        , m_setup(std::move(setup))
+        , m_clock(clock)
+    {
+        start();
+    }
+
+    void start()
+    {
+        DayStore::Options options;
+        options.fileURL = m_path;
+        options.calendar = Calendar::make(QStringLiteral("en_US"), QStringLiteral("UTC"));
+        options.clock = m_clock.clock();
+        options.allowSync = true;
+        options.makeEngine = syncEngineFactory(m_setup);
+        m_store = std::make_unique<DayStore>(std::move(options));
+    }
+    void stop() { m_store.reset(); }
+    // Quits and launches again from the store file.
+    void restart()
+    {
+        stop();
+        start();
+    }
+
+    DayStore &store() { return *m_store; }
+    DayStore *operator->() { return m_store.get(); }
+    SyncKit::SyncEngine &engine() { return *m_store->engine(); }
+    SyncDriver &driver() { return *m_store->findChild<SyncDriver *>(); }
+    const QString &path() const { return m_path; }
+    // What the store file holds now.
+    DayStore::Saved file() const { return StoreFile::load(m_path).saved.value_or(DayStore::Saved{}); }
+
+private:
+    QString m_path;
+    SyncSetup m_setup;
+    TestClock &m_clock;
+    std::unique_ptr<DayStore> m_store;
+};
+
+// A setup for devices that the test drives by hand on one account of a cloud.
+inline SyncSetup manualSetup(SyncKit::MemoryCloud &cloud, const SyncKit::CloudAccount &account)
+{
+    SyncSetup setup;
+    setup.database = &cloud;
+    setup.accountFile.reset();
+    setup.account = account;
+    setup.automaticallySync = false;
+    return setup;
+}
