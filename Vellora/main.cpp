@@ -1,5 +1,5 @@
-#include "cli/CommandLine.h"
 #include "Vellora/Sheet/SheetWindow.h"
+#include "cli/CommandLine.h"
 
 #include <QApplication>
 

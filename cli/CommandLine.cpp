@@ -1,8 +1,8 @@
 #include "cli/CommandLine.h"
 
+#include "Vellora/DayData/StoreFile.h"
 #include "cli/AppStore.h"
 #include "cli/CommandRunner.h"
-#include "Vellora/DayData/StoreFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -81,10 +81,11 @@ WindowStore openWindowStore(const Command &command)
     }
     result.store = makeAppStore(*path);
     if (!result.store->setAsidePath().isEmpty())
-        result.notice = QStringLiteral("the store file could not be read; it was kept as %1")
-                            .arg(result.store->setAsidePath());
+        result.notice =
+            QStringLiteral("the store file could not be read; it was kept as %1").arg(result.store->setAsidePath());
     if (!result.store->fileURL()) {
-        result.error = QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(*path);
+        result.error =
+            QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(*path);
         result.store.reset();
     }
     return result;
@@ -97,8 +98,8 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const auto parsed = parseCommand(arguments);
-    if (const auto *window = std::get_if<Command>(&parsed); window && window->verb == Command::Verb::openWindow &&
-                                                           openWindow)
+    if (const auto *window = std::get_if<Command>(&parsed);
+        window && window->verb == Command::Verb::openWindow && openWindow)
         return openWindow(*window);
 
     QCoreApplication app(argc, argv);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli/Command.h"
 #include "Vellora/DayData/DayStore.h"
+#include "cli/Command.h"
 
 #include <QLockFile>
 #include <QString>

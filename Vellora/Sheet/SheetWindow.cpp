@@ -14,8 +14,7 @@ constexpr QSize kWindowMinimumSize(380, 620);
 
 } // namespace
 
-SheetWindow::SheetWindow(DayStore &store, QWidget *parent)
-    : QWidget(parent)
+SheetWindow::SheetWindow(DayStore &store, QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("Vellora"));
     m_sheet = new SheetView(store);
