@@ -1,8 +1,9 @@
 #include "cli/CommandLine.h"
 
-#include "Vellora/DayData/StoreFile.h"
 #include "cli/AppStore.h"
 #include "cli/CommandRunner.h"
+#include "Vellora/DayData/StoreFile.h"
+#include "Vellora/Platform/InstanceChannel.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -13,7 +14,6 @@
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr int kLockWaitMs = 5000;
 
 void print(FILE *stream, const QString &text)
 {
@@ -34,12 +34,28 @@ std::optional<QString> storePathOf(const Command &command)
     return StoreFile::defaultFileURL();
 }
 
+void printOutcome(const CommandOutcome &outcome)
+{
+    print(stdout, outcome.out);
+    if (!outcome.err.isEmpty())
+        print(stderr, QStringLiteral("vellora: %1\n").arg(outcome.err));
+}
+
+// The running app does the work: its sheet shows the change at once, and it stays the only writer of the file.
+int runInApp(const Command &command, InstanceChannel::Client &app)
+{
+    const auto answer = app.ask(InstanceChannel::commandRequest(command.toJson()));
+    if (!answer)
+        return fail(QStringLiteral("Vellora is running but did not answer in time"));
+    if (!answer->value("ok").toBool())
+        return fail(answer->value("error").toString());
+    const CommandOutcome outcome = CommandOutcome::fromJson(answer->value("outcome").toObject());
+    printOutcome(outcome);
+    return outcome.exitCode;
+}
+
 int runOnFile(const Command &command, const QString &path)
 {
-    QLockFile lock(lockPathFor(path));
-    if (!lock.tryLock(kLockWaitMs))
-        return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
-
     const auto store = makeAppStore(path);
     if (!store->setAsidePath().isEmpty())
         print(stderr, QStringLiteral("vellora: the store file could not be read; it was kept as %1\n")
@@ -48,47 +64,43 @@ int runOnFile(const Command &command, const QString &path)
         return fail(QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(path));
 
     const CommandOutcome outcome = runCommand(command, *store);
-    print(stdout, outcome.out);
-    if (!outcome.err.isEmpty())
-        print(stderr, QStringLiteral("vellora: %1\n").arg(outcome.err));
+    printOutcome(outcome);
     return outcome.exitCode;
+}
+
+// Through the app that has the store open, or else through the file under its lock.
+int runOnStore(const Command &command, const QString &path)
+{
+    InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(path);
+    if (claim.app)
+        return runInApp(command, *claim.app);
+    if (!claim.lock)
+        return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
+    return runOnFile(command, path);
+}
+
+// Asks the running app to show or toggle its window; false when no app has this store open.
+std::optional<int> askApp(const QString &path, const QJsonObject &request)
+{
+    InstanceChannel::Client app(path);
+    if (!app.connectToApp())
+        return std::nullopt;
+    const auto answer = app.ask(request);
+    if (!answer || !answer->value("ok").toBool())
+        return fail(QStringLiteral("Vellora is running but did not answer in time"));
+    return 0;
 }
 
 } // namespace
 
 QString lockPathFor(const QString &storePath)
 {
-    return storePath + QStringLiteral(".lock");
+    return InstanceChannel::lockPathFor(storePath);
 }
 
-WindowStore openWindowStore(const Command &command)
+std::optional<QString> storePathFor(const Command &command)
 {
-    WindowStore result;
-    if (command.appArguments.contains(QStringLiteral("-uitests"))) {
-        result.store = makeAppStore(std::nullopt);
-        return result;
-    }
-    const auto path = storePathOf(command);
-    if (!path) {
-        result.error = QStringLiteral("there is no folder for the store file; give one with --store FILE");
-        return result;
-    }
-    result.lock = std::make_unique<QLockFile>(lockPathFor(*path));
-    if (!result.lock->tryLock(kLockWaitMs)) {
-        result.error = QStringLiteral("the store %1 is in use by another vellora").arg(*path);
-        result.lock.reset();
-        return result;
-    }
-    result.store = makeAppStore(*path);
-    if (!result.store->setAsidePath().isEmpty())
-        result.notice =
-            QStringLiteral("the store file could not be read; it was kept as %1").arg(result.store->setAsidePath());
-    if (!result.store->fileURL()) {
-        result.error =
-            QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(*path);
-        result.store.reset();
-    }
-    return result;
+    return storePathOf(command);
 }
 
 int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
@@ -107,23 +119,38 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
         return fail(error->message, kUsageError);
     const Command &command = std::get<Command>(parsed);
 
-    switch (command.verb) {
-    case Command::Verb::help:
+    if (command.verb == Command::Verb::help) {
         print(stdout, helpText());
         return 0;
-    case Command::Verb::toggle:
-        return fail(QStringLiteral("the planner is not running"));
-    case Command::Verb::openWindow: {
-        // Without a window to open, the sheet is shown as text.
-        Command today = command;
-        today.verb = Command::Verb::today;
-        return runOnFile(today, storePathOf(command).value_or(QString()));
-    }
-    default:
-        break;
     }
     const auto path = storePathOf(command);
     if (!path)
         return fail(QStringLiteral("there is no folder for the store file; give one with --store FILE"));
-    return runOnFile(command, *path);
+
+    switch (command.verb) {
+    case Command::Verb::toggle:
+        if (const auto code = askApp(*path, InstanceChannel::toggleWindowRequest()))
+            return *code;
+        return fail(QStringLiteral("Vellora is not running, so there is no window to show or hide; start it with "
+                                   "vellora"));
+    case Command::Verb::openWindow: {
+        // A launch for interface tests works alone on an empty store: it neither joins a running app nor reads the
+        // file.
+        if (command.appArguments.contains(QStringLiteral("-uitests"))) {
+            const auto empty = makeAppStore(std::nullopt);
+            Command today;
+            today.verb = Command::Verb::today;
+            printOutcome(runCommand(today, *empty));
+            return 0;
+        }
+        if (const auto code = askApp(*path, InstanceChannel::showWindowRequest()))
+            return *code;
+        // Without a window to open, the sheet is shown as text.
+        Command today = command;
+        today.verb = Command::Verb::today;
+        return runOnStore(today, *path);
+    }
+    default:
+        return runOnStore(command, *path);
+    }
 }

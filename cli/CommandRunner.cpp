@@ -282,3 +282,11 @@ CommandOutcome CommandOutcome::fromJson(const QJsonObject &object)
 {
     return {object.value("exitCode").toInt(1), object.value("out").toString(), object.value("err").toString()};
 }
+
+QJsonObject runCommandRequest(const QJsonObject &command, DayStore &store)
+{
+    const std::optional<Command> parsed = Command::fromJson(command);
+    if (!parsed)
+        return CommandOutcome{2, {}, QStringLiteral("the running app does not know this command")}.toJson();
+    return runCommand(*parsed, store).toJson();
+}

@@ -45,6 +45,22 @@ void SheetWindow::showBacklog()
     m_pages->setCurrentWidget(m_backlogPage);
 }
 
+void SheetWindow::bringToFront()
+{
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+}
+
+void SheetWindow::toggleShown()
+{
+    if (isVisible() && !isMinimized())
+        hide();
+    else
+        bringToFront();
+}
+
 int runSheetWindow(DayStore &store)
 {
     SheetWindow window(store);

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+// How vellora processes reach the app that has a store file open: the app holds the file's lock for its whole run
+// and listens on a local socket named after the file. Each side writes one JSON object per line: a request, then
+// its answer.
+namespace InstanceChannel {
+
+using namespace std::chrono_literals;
+
+// How long a command waits for the store: for a running app to answer or the lock to come free.
+constexpr std::chrono::milliseconds kClaimWait = 5s;
+// How long a running app may take to answer a request.
+constexpr std::chrono::milliseconds kAnswerWait = 30s;
+
+QString lockPathFor(const QString &storePath);
+// A socket in the user's runtime folder, named after the store file, so that each store has its own app.
+QString serverNameFor(const QString &storePath);
+
+QJsonObject showWindowRequest();
+QJsonObject toggleWindowRequest();
+QJsonObject commandRequest(const QJsonObject &command);
+
+// The answer to a request that the app carried out; `outcome` goes with a command's answer.
+QJsonObject okAnswer(const QJsonObject &outcome = {});
+QJsonObject errorAnswer(const QString &message);
+
+// The calling side of the channel. Blocking: it needs no event loop of its own.
+class Client
+{
+public:
+    explicit Client(const QString &storePath);
+
+    // Connects to the app that has the store open; false when none listens.
+    bool connectToApp(std::chrono::milliseconds timeout = 500ms);
+    // Sends one request and waits for its answer; none when the app hangs up or does not answer in time.
+    std::optional<QJsonObject> ask(const QJsonObject &request, std::chrono::milliseconds timeout = kAnswerWait);
+
+private:
+    QString m_serverName;
+    QLocalSocket m_socket;
+};
+
+// Whoever may change a store right now: this process, holding the file's lock, or the running app that holds it.
+struct StoreClaim
+{
+    std::unique_ptr<QLockFile> lock;
+    std::unique_ptr<Client> app;
+};
+
+// Waits up to `wait` for either; a running app is asked first. Both empty when neither came in time.
+StoreClaim claimStore(const QString &storePath, std::chrono::milliseconds wait = kClaimWait);
+
+} // namespace InstanceChannel

@@ -1,0 +1,95 @@
+#include "Vellora/Platform/SingleInstance.h"
+
+#include <QJsonDocument>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+
+namespace {
+
+// A line longer than this is no request of ours: the connection is dropped rather than buffered without end.
+constexpr qint64 kMaxRequestBytes = 1 << 20;
+
+} // namespace
+
+SingleInstance::SingleInstance(QString storePath, Callbacks callbacks, QObject *parent)
+    : QObject(parent), m_storePath(std::move(storePath)), m_callbacks(std::move(callbacks))
+{
+}
+
+SingleInstance::~SingleInstance()
+{
+    if (m_server)
+        m_server->close();
+}
+
+SingleInstance::Start SingleInstance::start(std::chrono::milliseconds wait)
+{
+    InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(m_storePath, wait);
+    if (claim.lock) {
+        m_lock = std::move(claim.lock);
+        listen();
+        return Start::primary;
+    }
+    if (claim.app) {
+        const auto answer = claim.app->ask(InstanceChannel::showWindowRequest());
+        if (answer && answer->value("ok").toBool())
+            return Start::handedOver;
+        m_error = QStringLiteral("Vellora is already running but does not answer.");
+        return Start::failed;
+    }
+    m_error = QStringLiteral("The store file %1 is in use by another vellora.").arg(m_storePath);
+    return Start::failed;
+}
+
+bool SingleInstance::isListening() const
+{
+    return m_server && m_server->isListening();
+}
+
+void SingleInstance::listen()
+{
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    const QString name = InstanceChannel::serverNameFor(m_storePath);
+    // The lock is ours, so a socket left at this name belongs to an app that ended without closing it.
+    if (!m_server->listen(name) && QLocalServer::removeServer(name))
+        m_server->listen(name);
+    if (!m_server->isListening())
+        m_error = QStringLiteral("Other vellora commands cannot reach this app: %1").arg(m_server->errorString());
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = m_server->nextPendingConnection())
+            serve(socket);
+    });
+}
+
+void SingleInstance::serve(QLocalSocket *socket)
+{
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+        while (socket->canReadLine()) {
+            const QByteArray line = socket->readLine();
+            socket->write(QJsonDocument(answer(line)).toJson(QJsonDocument::Compact) + '\n');
+        }
+        if (socket->bytesAvailable() > kMaxRequestBytes)
+            socket->abort();
+    });
+}
+
+QJsonObject SingleInstance::answer(const QByteArray &line)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(line);
+    const QJsonObject request = document.object();
+    const QString kind = request.value("request").toString();
+    if (kind == QLatin1String("showWindow") && m_callbacks.showWindow) {
+        m_callbacks.showWindow();
+        return InstanceChannel::okAnswer();
+    }
+    if (kind == QLatin1String("toggleWindow") && m_callbacks.toggleWindow) {
+        m_callbacks.toggleWindow();
+        return InstanceChannel::okAnswer();
+    }
+    if (kind == QLatin1String("command") && m_callbacks.runCommand && request.value("command").isObject())
+        return InstanceChannel::okAnswer(m_callbacks.runCommand(request.value("command").toObject()));
+    return InstanceChannel::errorAnswer(QStringLiteral("The running app does not understand this request."));
+}

@@ -1,0 +1,140 @@
+#include "Vellora/Shell/AppSettings.h"
+
+#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/LoginItemService.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+namespace {
+
+const QString kMediumTextSize = QStringLiteral("m");
+const QString kAutoAppearance = QStringLiteral("auto");
+
+} // namespace
+
+QStringList AppSettings::textSizes()
+{
+    return {QStringLiteral("s"), kMediumTextSize, QStringLiteral("l")};
+}
+
+QStringList AppSettings::appearances()
+{
+    return {kAutoAppearance, QStringLiteral("light"), QStringLiteral("dark")};
+}
+
+AppSettings::AppSettings(QSettings &defaults, LoginItemService &loginItems, DockPresence *dockPresence, QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_loginItems(loginItems), m_dockPresence(dockPresence)
+{
+    m_textSize = readText(kTextSizeKey, textSizes(), kMediumTextSize);
+    m_appearance = readText(kAppearanceKey, appearances(), kAutoAppearance);
+    m_showInDock = readBool(kShowInDockKey, true);
+    m_showInMenuBar = readBool(kShowInMenuBarKey, false);
+    // Taken from the system at every launch; the rule finds nothing to change.
+    setOpenAtLogin(m_loginItems.isEnabled());
+    applyDockPresence();
+}
+
+void AppSettings::setTextSize(const QString &textSize)
+{
+    if (!textSizes().contains(textSize))
+        return;
+    const bool changed = m_textSize != textSize;
+    m_textSize = textSize;
+    write(kTextSizeKey, textSize);
+    if (changed)
+        emit textSizeChanged(textSize);
+}
+
+void AppSettings::setAppearance(const QString &appearance)
+{
+    if (!appearances().contains(appearance))
+        return;
+    const bool changed = m_appearance != appearance;
+    m_appearance = appearance;
+    write(kAppearanceKey, appearance);
+    if (changed)
+        emit appearanceChanged(appearance);
+}
+
+void AppSettings::setShowInDock(bool show)
+{
+    const bool changed = m_showInDock != show;
+    m_showInDock = show;
+    write(kShowInDockKey, show);
+    applyDockPresence();
+    if (changed)
+        emit showInDockChanged(show);
+}
+
+void AppSettings::setShowInMenuBar(bool show)
+{
+    const bool changed = m_showInMenuBar != show;
+    m_showInMenuBar = show;
+    write(kShowInMenuBarKey, show);
+    if (show)
+        write(kStatusItemVisibleKey, true);
+    if (changed)
+        emit showInMenuBarChanged(show);
+}
+
+void AppSettings::setOpenAtLogin(bool open)
+{
+    const bool changed = m_openAtLogin != open;
+    m_openAtLogin = open;
+    if (changed)
+        emit openAtLoginChanged(open);
+    applyLoginRule();
+}
+
+// The switch asks the service for the new state. On failure the switch falls back to the system's real state
+// and the note says why; assigning that state runs this rule again, which then finds nothing to change.
+void AppSettings::applyLoginRule()
+{
+    if (m_loginItems.isEnabled() == m_openAtLogin)
+        return;
+    const std::optional<QString> error = m_openAtLogin ? m_loginItems.registerApp() : m_loginItems.unregisterApp();
+    if (!error) {
+        setLoginItemNote(std::nullopt);
+        return;
+    }
+    setLoginItemNote(*error);
+    setOpenAtLogin(m_loginItems.isEnabled());
+}
+
+void AppSettings::setLoginItemNote(const std::optional<QString> &note)
+{
+    if (m_loginItemNote == note)
+        return;
+    m_loginItemNote = note;
+    emit loginItemNoteChanged();
+}
+
+QString AppSettings::readText(const char *key, const QStringList &allowed, const QString &fallback) const
+{
+    const QVariant value = m_defaults.value(QLatin1String(key));
+    // Only a stored text counts, and only one of the raw values exactly; anything else reads as the default.
+    if (value.typeId() != QMetaType::QString || !allowed.contains(value.toString()))
+        return fallback;
+    return value.toString();
+}
+
+bool AppSettings::readBool(const char *key, bool fallback) const
+{
+    const QVariant value = m_defaults.value(QLatin1String(key));
+    return value.typeId() == QMetaType::Bool ? value.toBool() : fallback;
+}
+
+void AppSettings::write(const char *key, const QVariant &value)
+{
+    m_defaults.setValue(QLatin1String(key), value);
+    // Written at once, so that a crash right after a change keeps it.
+    m_defaults.sync();
+}
+
+void AppSettings::applyDockPresence()
+{
+    // Without an application object there is no window to apply it to; the value is stored all the same.
+    if (m_dockPresence && QCoreApplication::instance())
+        m_dockPresence->setShownInDock(m_showInDock);
+}

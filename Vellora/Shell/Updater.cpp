@@ -1,0 +1,138 @@
+#include "Vellora/Shell/Updater.h"
+
+#include "Vellora/Shell/Appcast.h"
+
+#include <QNetworkReply>
+#include <QSettings>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A feed is a few kilobytes; anything far larger is not one, and is not read to the end.
+constexpr qint64 kMaxFeedBytes = 4 << 20;
+constexpr auto kTransferTimeout = 30s;
+
+} // namespace
+
+Updater::Updater(Options options, UpdatePresenter &presenter, QObject *parent)
+    : QObject(parent), m_options(std::move(options)), m_presenter(presenter)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &Updater::checkInBackground);
+}
+
+bool Updater::canCheckForUpdates() const
+{
+    return m_options.feedUrl.isValid() && !m_options.feedUrl.isEmpty() && !m_checking;
+}
+
+void Updater::startUpdater()
+{
+    m_started = true;
+    scheduleBackgroundCheck();
+}
+
+void Updater::checkForUpdates()
+{
+    check(true);
+}
+
+void Updater::checkInBackground()
+{
+    check(false);
+}
+
+QDateTime Updater::nextBackgroundCheck() const
+{
+    if (!m_timer.isActive())
+        return {};
+    return QDateTime::currentDateTimeUtc().addMSecs(m_timer.remainingTime());
+}
+
+void Updater::check(bool userInitiated)
+{
+    if (!canCheckForUpdates())
+        return;
+    setChecking(true);
+    QNetworkRequest request(m_options.feedUrl);
+    request.setTransferTimeout(int(std::chrono::milliseconds(kTransferTimeout).count()));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Vellora/%1").arg(m_options.currentVersion));
+    QNetworkReply *reply = m_network.get(request);
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > kMaxFeedBytes)
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, userInitiated] {
+        reply->deleteLater();
+        finish(resultOf(*reply), userInitiated);
+    });
+}
+
+UpdateCheckResult Updater::resultOf(QNetworkReply &reply) const
+{
+    UpdateCheckResult result;
+    result.currentVersion = m_options.currentVersion;
+    if (reply.error() != QNetworkReply::NoError) {
+        result.error =
+            reply.error() == QNetworkReply::OperationCanceledError
+                ? QStringLiteral("The update feed could not be loaded: the answer was too large or too slow.")
+                : QStringLiteral("The update feed could not be loaded: %1").arg(reply.errorString());
+        return result;
+    }
+    const auto parsed = parseAppcast(reply.readAll());
+    if (const auto *error = std::get_if<QString>(&parsed)) {
+        result.error = *error;
+        return result;
+    }
+    const AppcastItem &newest = newestItem(std::get<QList<AppcastItem>>(parsed));
+    result.latestVersion = newest.version;
+    if (compareVersions(newest.version, m_options.currentVersion) > 0) {
+        result.kind = UpdateCheckResult::Kind::updateAvailable;
+        result.downloadPage = newest.downloadPage;
+    } else {
+        result.kind = UpdateCheckResult::Kind::upToDate;
+    }
+    return result;
+}
+
+void Updater::finish(const UpdateCheckResult &result, bool userInitiated)
+{
+    m_lastCheck = QDateTime::currentDateTimeUtc();
+    if (m_options.defaults) {
+        m_options.defaults->setValue(QLatin1String(kLastCheckKey), m_lastCheck.toString(Qt::ISODate));
+        m_options.defaults->sync();
+    }
+    setChecking(false);
+    scheduleBackgroundCheck();
+    emit checkFinished(result);
+    if (userInitiated || result.kind == UpdateCheckResult::Kind::updateAvailable)
+        m_presenter.present(result);
+}
+
+void Updater::setChecking(bool checking)
+{
+    const bool before = canCheckForUpdates();
+    m_checking = checking;
+    if (canCheckForUpdates() != before)
+        emit canCheckForUpdatesChanged(canCheckForUpdates());
+}
+
+void Updater::scheduleBackgroundCheck()
+{
+    if (!m_started || m_options.feedUrl.isEmpty())
+        return;
+    const QDateTime last = lastCheck();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    qint64 wait = qint64(m_options.startDelay.count());
+    if (last.isValid() && last <= now)
+        wait = std::max(wait, now.msecsTo(last.addMSecs(qint64(m_options.interval.count()))));
+    m_timer.start(std::chrono::milliseconds(wait));
+}
+
+QDateTime Updater::lastCheck() const
+{
+    if (m_lastCheck.isValid() || !m_options.defaults)
+        return m_lastCheck;
+    return QDateTime::fromString(m_options.defaults->value(QLatin1String(kLastCheckKey)).toString(), Qt::ISODate);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "Vellora/Shell/UpdatePresenter.h"
+
+#include <QDateTime>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+
+class QNetworkReply;
+class QSettings;
+
+// Checks the update feed for a newer version: when the user asks, and once a day in the background. It can
+// check while no check runs and a feed is configured. A check the user asked for presents every result; a
+// background check presents only a newer version, and keeps quiet about failures.
+class Updater : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        QUrl feedUrl;                  // empty: no feed, no checks
+        QString currentVersion;        // this app's version
+        QSettings *defaults = nullptr; // where the time of the last check is kept; none: not kept
+        std::chrono::milliseconds interval = std::chrono::hours(24);
+        // How long after start an overdue background check waits, so as not to slow the start.
+        std::chrono::milliseconds startDelay = std::chrono::minutes(1);
+    };
+
+    static constexpr auto kLastCheckKey = "lastUpdateCheck";
+
+    Updater(Options options, UpdatePresenter &presenter, QObject *parent = nullptr);
+
+    bool canCheckForUpdates() const;
+    // Schedules the background checks.
+    void startUpdater();
+    void checkForUpdates();
+    void checkInBackground();
+
+    // When the next background check is due; invalid while none is scheduled.
+    QDateTime nextBackgroundCheck() const;
+
+signals:
+    void canCheckForUpdatesChanged(bool canCheck);
+    void checkFinished(const UpdateCheckResult &result);
+
+private:
+    void check(bool userInitiated);
+    UpdateCheckResult resultOf(QNetworkReply &reply) const;
+    void finish(const UpdateCheckResult &result, bool userInitiated);
+    void setChecking(bool checking);
+    void scheduleBackgroundCheck();
+    QDateTime lastCheck() const;
+
+    Options m_options;
+    UpdatePresenter &m_presenter;
+    QNetworkAccessManager m_network;
+    QTimer m_timer;
+    QDateTime m_lastCheck; // of this run; earlier runs' is in the defaults
+    bool m_checking = false;
+    bool m_started = false;
+};

@@ -1,0 +1,4 @@
+# The app's side of the command-line channel, for bench/shell-add.sh. Not a Google Benchmark program, so it is
+# not named bench_* and run-all leaves it to the script.
+add_executable(instance_server InstanceServer.cpp)
+target_link_libraries(instance_server PRIVATE vellora_cli)

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# `vellora add` on a 1k-item store through the file under its lock, and through a running app that has the store
+# open (the app's channel, served by bench/InstanceServer.cpp).
+set -euo pipefail
+build=${1:-build-bench}
+build=$(cd "$build" && pwd)
+vellora="$build/Vellora/vellora"
+server="$build/bench/instance_server"
+work=$(mktemp -d)
+server_pid=""
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
+
+make_store() {
+    python3 - "$1" <<'PY'
+import json, sys, uuid
+items = {}
+for i in range(1000):
+    id = str(uuid.uuid4()).upper()
+    items[id] = {"id": id, "title": f"Task number {i} with a few words", "done": False,
+                 "bucket": "135"[i % 3], "day": "open", "modifiedAt": "2025-03-05T08:01:02Z"}
+json.dump({"items": items}, open(sys.argv[1], "w"), indent=4, sort_keys=True)
+PY
+}
+
+file_store="$work/file.json"
+app_store="$work/app.json"
+make_store "$file_store"
+make_store "$app_store"
+
+"$server" "$app_store" > "$work/server.out" &
+server_pid=$!
+for _ in $(seq 1 100); do grep -q ready "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+grep -q ready "$work/server.out"
+
+hyperfine --warmup 3 --runs 50 --export-markdown "$work/result.md" \
+    -n "vellora add, through the file" "$vellora add 'Bench task' --store $file_store" \
+    -n "vellora add, through the running app" "$vellora add 'Bench task' --store $app_store"
+cat "$work/result.md"

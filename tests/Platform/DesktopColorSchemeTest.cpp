@@ -1,0 +1,124 @@
+#include "Vellora/Platform/DesktopColorScheme.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QSignalSpy>
+
+#include "tests/WaitFor.h"
+
+#include <gtest/gtest.h>
+
+// Runs on a session bus of its own (dbus-run-session), where this process plays the desktop portal.
+
+namespace {
+
+const QString kService = "org.freedesktop.portal.Desktop";
+const QString kPath = "/org/freedesktop/portal/desktop";
+
+// The portal has a connection of its own: a bus does not hand a connection's signals back to it.
+QDBusConnection portalBus()
+{
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake portal");
+}
+
+// The settings portal's Read, answering the colour scheme like the real one: a variant inside a variant.
+class FakePortal : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+
+public:
+    uint colorScheme = 1;
+
+public slots:
+    QDBusVariant Read(const QString &group, const QString &key)
+    {
+        if (group != "org.freedesktop.appearance" || key != "color-scheme")
+            return QDBusVariant(QVariant::fromValue(QDBusVariant(QString())));
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(colorScheme)));
+    }
+
+public:
+    void announce(uint value, const QString &key = "color-scheme")
+    {
+        colorScheme = value;
+        QDBusMessage signal = QDBusMessage::createSignal(kPath, "org.freedesktop.portal.Settings", "SettingChanged");
+        signal << QString("org.freedesktop.appearance") << key << QVariant::fromValue(QDBusVariant(value));
+        portalBus().send(signal);
+    }
+};
+
+QPalette paletteOf(const QColor &window, const QColor &text)
+{
+    QPalette palette;
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    return palette;
+}
+
+class DesktopColorSchemeTest : public testing::Test
+{
+protected:
+    void SetUp() override { QGuiApplication::setPalette(paletteOf(Qt::white, Qt::black)); }
+    void TearDown() override
+    {
+        portalBus().unregisterObject(kPath);
+        portalBus().unregisterService(kService);
+    }
+
+    void startPortal(FakePortal &portal)
+    {
+        ASSERT_TRUE(portalBus().isConnected()) << "needs a session bus";
+        ASSERT_TRUE(portalBus().registerObject(kPath, &portal, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(portalBus().registerService(kService));
+    }
+};
+
+TEST_F(DesktopColorSchemeTest, ThePortalsPreferenceIsReadAndFollowed)
+{
+    FakePortal portal;
+    startPortal(portal);
+    DesktopColorScheme scheme;
+    QSignalSpy changes(&scheme, &DesktopColorScheme::schemeChanged);
+    ASSERT_TRUE(waitFor([&] { return scheme.isDark(); }));
+
+    portal.announce(2); // prefers light
+    ASSERT_TRUE(waitFor([&] { return scheme.scheme() == DesktopColorScheme::Scheme::light; }));
+    portal.announce(1, "contrast"); // another setting changes nothing
+    portal.announce(1);
+    ASSERT_TRUE(waitFor([&] { return scheme.isDark(); }));
+    EXPECT_EQ(changes.count(), 3);
+}
+
+TEST_F(DesktopColorSchemeTest, WithoutAPreferenceThePaletteDecides)
+{
+    FakePortal portal;
+    portal.colorScheme = 0;
+    startPortal(portal);
+    DesktopColorScheme scheme;
+    QSignalSpy changes(&scheme, &DesktopColorScheme::schemeChanged);
+    QGuiApplication::setPalette(paletteOf(QColor("#202020"), QColor("#eeeeee")));
+    ASSERT_TRUE(waitFor([&] { return scheme.isDark(); }));
+    portal.announce(2); // the desktop now states light, which wins over the palette
+    ASSERT_TRUE(waitFor([&] { return scheme.scheme() == DesktopColorScheme::Scheme::light; }));
+}
+
+TEST_F(DesktopColorSchemeTest, WithoutAPortalThePaletteIsFollowed)
+{
+    DesktopColorScheme scheme(QDBusConnection(QStringLiteral("not connected")));
+    EXPECT_EQ(scheme.scheme(), DesktopColorScheme::Scheme::light);
+    QSignalSpy changes(&scheme, &DesktopColorScheme::schemeChanged);
+    QGuiApplication::setPalette(paletteOf(QColor("#202020"), QColor("#eeeeee")));
+    ASSERT_TRUE(waitFor([&] { return changes.count() == 1; }));
+    EXPECT_TRUE(scheme.isDark());
+    QGuiApplication::setPalette(paletteOf(QColor("#fafafa"), QColor("#111111")));
+    ASSERT_TRUE(waitFor([&] { return changes.count() == 2; }));
+    EXPECT_FALSE(scheme.isDark());
+}
+
+} // namespace
+
+#include "DesktopColorSchemeTest.moc"

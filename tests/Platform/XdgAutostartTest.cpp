@@ -1,0 +1,91 @@
+#include "Vellora/Platform/XdgAutostart.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class XdgAutostartTest : public testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    XdgAutostart autostart{dir.filePath("config"), {"/opt/vellora/bin/vellora"}};
+
+    void writeEntry(const QByteArray &text)
+    {
+        QDir().mkpath(dir.filePath("config/autostart"));
+        QFile file(autostart.entryPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+};
+
+TEST_F(XdgAutostartTest, RegisteringWritesAValidEntryAndUnregisteringRemovesIt)
+{
+    EXPECT_EQ(autostart.entryPath(), dir.filePath("config/autostart/app.vellora.Vellora.desktop"));
+    EXPECT_FALSE(autostart.isEnabled());
+
+    EXPECT_EQ(autostart.registerApp(), std::nullopt);
+    EXPECT_TRUE(autostart.isEnabled());
+
+    QProcess validate;
+    validate.start("desktop-file-validate", {autostart.entryPath()});
+    ASSERT_TRUE(validate.waitForFinished(30000));
+    EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().toStdString();
+    QFile file(autostart.entryPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("\nExec=/opt/vellora/bin/vellora\n"));
+
+    EXPECT_EQ(autostart.unregisterApp(), std::nullopt);
+    EXPECT_FALSE(QFile::exists(autostart.entryPath()));
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(autostart.unregisterApp(), std::nullopt); // nothing left to remove is no failure
+}
+
+TEST_F(XdgAutostartTest, AHiddenEntryCountsAsOffUntilRegisteredAgain)
+{
+    writeEntry("[Desktop Entry]\nType=Application\nName=Vellora\nExec=vellora\nHidden = true\n");
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(autostart.registerApp(), std::nullopt);
+    EXPECT_TRUE(autostart.isEnabled());
+
+    // Hidden in another group, or set to false, does not switch the entry off.
+    writeEntry("[Desktop Entry]\nType=Application\nName=Vellora\nExec=vellora\nHidden=false\n"
+               "[Desktop Action x]\nHidden=true\n");
+    EXPECT_TRUE(autostart.isEnabled());
+}
+
+TEST_F(XdgAutostartTest, FailuresComeBackAsText)
+{
+    // A file where the autostart folder should be: the entry cannot be written.
+    QDir().mkpath(dir.filePath("config"));
+    QFile blocker(dir.filePath("config/autostart"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const auto writeError = autostart.registerApp();
+    ASSERT_TRUE(writeError.has_value());
+    EXPECT_FALSE(writeError->isEmpty());
+    EXPECT_FALSE(autostart.isEnabled());
+
+    // A folder where the entry should be: it cannot be removed (also not by root).
+    ASSERT_TRUE(blocker.remove());
+    QDir().mkpath(autostart.entryPath() + "/inside");
+    const auto removeError = autostart.unregisterApp();
+    ASSERT_TRUE(removeError.has_value());
+    EXPECT_TRUE(removeError->startsWith("The login item could not be removed"));
+}
+
+TEST(XdgAutostart, TheCommandIsQuotedForTheExecKey)
+{
+    EXPECT_EQ(XdgAutostart::execLine({"/usr/bin/vellora"}), "/usr/bin/vellora");
+    EXPECT_EQ(XdgAutostart::execLine({"/home/ann/My Apps/vellora"}), "\"/home/ann/My Apps/vellora\"");
+    // Inside quotes " ` $ \ are escaped; then the whole value escapes its backslashes once more.
+    EXPECT_EQ(XdgAutostart::execLine({R"(/a"b`c$d\e)"}), R"("/a\\"b\\`c\\$d\\\\e")");
+    EXPECT_EQ(XdgAutostart::execLine({"/opt/100%/vellora"}), "/opt/100%%/vellora");
+}
+
+} // namespace

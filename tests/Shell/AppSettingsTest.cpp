@@ -1,0 +1,198 @@
+#include "Vellora/Shell/AppSettings.h"
+
+#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/FakeLoginItemService.h"
+#include "Vellora/Platform/JsonSettingsFormat.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class RecordingDockPresence : public DockPresence
+{
+public:
+    QList<bool> applied;
+    void setShownInDock(bool shown) override { applied.append(shown); }
+    bool isShownInDock() const override { return applied.value(applied.size() - 1, true); }
+    void setWindow(QWindow *) override {}
+};
+
+// Every case reads its own file: QSettings keeps what it once read of a path for the rest of the process.
+class AppSettingsTest : public testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath("config/app.vellora.Vellora/defaults.json");
+    std::unique_ptr<QSettings> defaults;
+    FakeLoginItemService loginItems;
+    RecordingDockPresence dock;
+
+    std::unique_ptr<AppSettings> make(const QByteArray &stored = {})
+    {
+        if (!stored.isNull()) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile file(path);
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(stored);
+        }
+        defaults = JsonSettingsFormat::open(path);
+        return std::make_unique<AppSettings>(*defaults, loginItems, &dock);
+    }
+
+    QByteArray fileBytes() const
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QJsonObject fileObject() const { return QJsonDocument::fromJson(fileBytes()).object(); }
+};
+
+TEST_F(AppSettingsTest, AFirstLaunchReadsTheDefaultsAndWritesNothing)
+{
+    loginItems.enabled = true;
+    const auto settings = make();
+    EXPECT_EQ(settings->textSize(), "m");
+    EXPECT_EQ(settings->appearance(), "auto");
+    EXPECT_TRUE(settings->showInDock());
+    EXPECT_FALSE(settings->showInMenuBar());
+    EXPECT_TRUE(settings->openAtLogin()); // as the system reports
+    EXPECT_EQ(settings->loginItemNote(), std::nullopt);
+    EXPECT_EQ(dock.applied, QList<bool>{true});
+    EXPECT_EQ(loginItems.registerCalls + loginItems.unregisterCalls, 0);
+
+    defaults->sync();
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(AppSettingsTest, StoredValuesAreReadWithTheirKindsAndWrittenBackUnchangedByReading)
+{
+    const QByteArray stored = R"({"textSize": "l", "appearance": "dark", "showInDock": false, "showInMenuBar": true})";
+    const auto settings = make(stored);
+    EXPECT_EQ(settings->textSize(), "l");
+    EXPECT_EQ(settings->appearance(), "dark");
+    EXPECT_FALSE(settings->showInDock());
+    EXPECT_TRUE(settings->showInMenuBar());
+    EXPECT_EQ(dock.applied, QList<bool>{false}); // started without the taskbar entry
+    defaults->sync();
+    EXPECT_EQ(fileBytes(), stored);
+}
+
+TEST_F(AppSettingsTest, ValuesOfTheWrongKindOrUnknownTextsReadAsTheDefaults)
+{
+    auto settings = make(R"({"textSize": "xl", "appearance": "Dark", "showInDock": "false", "showInMenuBar": 1})");
+    EXPECT_EQ(settings->textSize(), "m");
+    EXPECT_EQ(settings->appearance(), "auto"); // the match is exact
+    EXPECT_TRUE(settings->showInDock());       // a text is not a boolean
+    EXPECT_FALSE(settings->showInMenuBar());   // nor is a number
+
+    settings.reset();
+
+    // A boolean where a text belongs; a null where a boolean belongs.
+    path = dir.filePath("other.json");
+    const auto other = make(R"({"textSize": true, "appearance": "light", "showInDock": null})");
+    EXPECT_EQ(other->textSize(), "m");
+    EXPECT_EQ(other->appearance(), "light");
+    EXPECT_TRUE(other->showInDock());
+}
+
+TEST_F(AppSettingsTest, EachAssignmentWritesAtOnceWithItsKindAndSignalsOnlyAChange)
+{
+    const auto settings = make(R"({"showInDock": "yes"})");
+    QSignalSpy textSize(settings.get(), &AppSettings::textSizeChanged);
+    QSignalSpy appearance(settings.get(), &AppSettings::appearanceChanged);
+    QSignalSpy dockChanges(settings.get(), &AppSettings::showInDockChanged);
+
+    settings->setTextSize("m"); // the value it holds: written, not signalled
+    EXPECT_EQ(fileObject().value("textSize"), QJsonValue("m"));
+    EXPECT_EQ(textSize.count(), 0);
+    settings->setTextSize("s");
+    EXPECT_EQ(textSize.count(), 1);
+    settings->setTextSize("small"); // no raw value: ignored
+    EXPECT_EQ(settings->textSize(), "s");
+
+    settings->setAppearance("dark");
+    settings->setAppearance("dark");
+    EXPECT_EQ(appearance.count(), 1);
+
+    settings->setShowInDock(true); // the wrong kind stored is overwritten with a boolean
+    EXPECT_EQ(dockChanges.count(), 0);
+    settings->setShowInDock(false);
+    EXPECT_EQ(dockChanges.count(), 1);
+    EXPECT_EQ(dock.applied, (QList<bool>{true, true, false})); // applied at creation and at every assignment
+
+    const QJsonObject written = fileObject();
+    EXPECT_EQ(written.value("textSize"), QJsonValue("s"));
+    EXPECT_EQ(written.value("appearance"), QJsonValue("dark"));
+    EXPECT_EQ(written.value("showInDock"), QJsonValue(false));
+}
+
+TEST_F(AppSettingsTest, TheTrayItemsVisibilityKeyIsSetOnlyWhenSwitchedOn)
+{
+    const auto settings = make(R"({"NSStatusItem Visible Item-0": false})");
+    QSignalSpy changes(settings.get(), &AppSettings::showInMenuBarChanged);
+    settings->setShowInMenuBar(false);
+    EXPECT_EQ(fileObject().value("showInMenuBar"), QJsonValue(false));
+    EXPECT_EQ(fileObject().value("NSStatusItem Visible Item-0"), QJsonValue(false));
+    EXPECT_EQ(changes.count(), 0);
+
+    settings->setShowInMenuBar(true);
+    EXPECT_EQ(fileObject().value("showInMenuBar"), QJsonValue(true));
+    EXPECT_EQ(fileObject().value("NSStatusItem Visible Item-0"), QJsonValue(true));
+    settings->setShowInMenuBar(false);
+    EXPECT_EQ(fileObject().value("NSStatusItem Visible Item-0"), QJsonValue(true));
+    EXPECT_EQ(changes.count(), 2);
+}
+
+TEST_F(AppSettingsTest, AFailedLoginChangeFallsBackWithANoteThatTheNextSuccessClears)
+{
+    const auto settings = make();
+    QSignalSpy opens(settings.get(), &AppSettings::openAtLoginChanged);
+    QSignalSpy notes(settings.get(), &AppSettings::loginItemNoteChanged);
+
+    loginItems.failure = "The autostart folder is read-only.";
+    settings->setOpenAtLogin(true);
+    EXPECT_FALSE(settings->openAtLogin()); // back to what the system says
+    EXPECT_EQ(settings->loginItemNote(), "The autostart folder is read-only.");
+    EXPECT_EQ(loginItems.registerCalls, 1);
+    EXPECT_EQ(opens.count(), 2); // switched on, then back off
+    EXPECT_EQ(notes.count(), 1);
+
+    loginItems.failure.reset();
+    settings->setOpenAtLogin(true);
+    EXPECT_TRUE(settings->openAtLogin());
+    EXPECT_TRUE(loginItems.enabled);
+    EXPECT_EQ(settings->loginItemNote(), std::nullopt);
+    EXPECT_EQ(notes.count(), 2);
+
+    settings->setOpenAtLogin(false);
+    EXPECT_FALSE(loginItems.enabled);
+    EXPECT_EQ(loginItems.unregisterCalls, 1);
+    EXPECT_FALSE(fileObject().contains("openAtLogin")); // kept by the system only
+}
+
+TEST_F(AppSettingsTest, AssigningWhatTheSystemAlreadyReportsChangesNothingThere)
+{
+    const auto settings = make();
+    loginItems.enabled = true; // switched on in the system's own settings meanwhile
+    settings->setOpenAtLogin(true);
+    EXPECT_TRUE(settings->openAtLogin());
+    EXPECT_EQ(loginItems.registerCalls, 0);
+    EXPECT_EQ(loginItems.unregisterCalls, 0);
+}
+
+TEST_F(AppSettingsTest, WithoutATaskbarPresenceTheValueIsStillStored)
+{
+    defaults = JsonSettingsFormat::open(path);
+    AppSettings settings(*defaults, loginItems, nullptr);
+    settings.setShowInDock(false);
+    EXPECT_EQ(fileObject().value("showInDock"), QJsonValue(false));
+}
+
+} // namespace
