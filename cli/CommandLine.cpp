@@ -14,7 +14,6 @@
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr int kLockWaitMs = 5000;
 
 void print(FILE *stream, const QString &text)
 {
@@ -99,33 +98,9 @@ QString lockPathFor(const QString &storePath)
     return InstanceChannel::lockPathFor(storePath);
 }
 
-WindowStore openWindowStore(const Command &command)
+std::optional<QString> storePathFor(const Command &command)
 {
-    WindowStore result;
-    if (command.appArguments.contains(QStringLiteral("-uitests"))) {
-        result.store = makeAppStore(std::nullopt);
-        return result;
-    }
-    const auto path = storePathOf(command);
-    if (!path) {
-        result.error = QStringLiteral("there is no folder for the store file; give one with --store FILE");
-        return result;
-    }
-    result.lock = std::make_unique<QLockFile>(lockPathFor(*path));
-    if (!result.lock->tryLock(kLockWaitMs)) {
-        result.error = QStringLiteral("the store %1 is in use by another vellora").arg(*path);
-        result.lock.reset();
-        return result;
-    }
-    result.store = makeAppStore(*path);
-    if (!result.store->setAsidePath().isEmpty())
-        result.notice = QStringLiteral("the store file could not be read; it was kept as %1")
-                            .arg(result.store->setAsidePath());
-    if (!result.store->fileURL()) {
-        result.error = QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(*path);
-        result.store.reset();
-    }
-    return result;
+    return storePathOf(command);
 }
 
 int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
@@ -135,19 +110,9 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const auto parsed = parseCommand(arguments);
-    const auto *window = std::get_if<Command>(&parsed);
-    if (window && window->verb == Command::Verb::openWindow && openWindow) {
-        // A launch for interface tests works alone on an empty store; any other launch first asks a running app
-        // to show its window.
-        if (!window->appArguments.contains(QStringLiteral("-uitests"))) {
-            QCoreApplication probe(argc, argv);
-            if (const auto path = storePathOf(*window)) {
-                if (const auto code = askApp(*path, InstanceChannel::showWindowRequest()))
-                    return *code;
-            }
-        }
+    if (const auto *window = std::get_if<Command>(&parsed);
+        window && window->verb == Command::Verb::openWindow && openWindow)
         return openWindow(*window);
-    }
 
     QCoreApplication app(argc, argv);
     if (const auto *error = std::get_if<CommandError>(&parsed))
@@ -169,7 +134,8 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
         return fail(QStringLiteral("Vellora is not running, so there is no window to show or hide; start it with "
                                    "vellora"));
     case Command::Verb::openWindow: {
-        // Without a window to open, the sheet is shown as text.
+        // A launch for interface tests works alone on an empty store: it neither joins a running app nor reads the
+        // file.
         if (command.appArguments.contains(QStringLiteral("-uitests"))) {
             const auto empty = makeAppStore(std::nullopt);
             Command today;
@@ -179,6 +145,7 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
         }
         if (const auto code = askApp(*path, InstanceChannel::showWindowRequest()))
             return *code;
+        // Without a window to open, the sheet is shown as text.
         Command today = command;
         today.verb = Command::Verb::today;
         return runOnStore(today, *path);

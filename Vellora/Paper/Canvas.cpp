@@ -9,8 +9,7 @@
 
 namespace Paper {
 
-Canvas::Canvas(QWidget *parent)
-    : QWidget(parent)
+Canvas::Canvas(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }

@@ -27,8 +27,7 @@ QString label(TextSize size);
 
 // Light, dark, or whatever the system uses ("auto", a keyword in C++, hence `automatic`).
 enum class Appearance { automatic, light, dark };
-inline constexpr std::array<Appearance, 3> kAllAppearances{Appearance::automatic, Appearance::light,
-                                                           Appearance::dark};
+inline constexpr std::array<Appearance, 3> kAllAppearances{Appearance::automatic, Appearance::light, Appearance::dark};
 
 QString rawValue(Appearance appearance);
 std::optional<Appearance> appearanceFromRawValue(const QString &raw);

@@ -22,9 +22,8 @@ QColor buttonShadowColor(const QWidget *widget)
 } // namespace
 
 PaperButtonStyle::PaperButtonStyle(const QString &objectName, const QString &text, bool primary, QWidget *parent)
-    : QAbstractButton(parent)
-    , m_primary(primary)
-    , m_shadow(buttonShadowColor(this), Paper::kButtonShadowBlur, QPointF(0, Paper::kButtonShadowOffsetY))
+    : QAbstractButton(parent), m_primary(primary),
+      m_shadow(buttonShadowColor(this), Paper::kButtonShadowBlur, QPointF(0, Paper::kButtonShadowOffsetY))
 {
     setObjectName(objectName);
     setText(text);
@@ -137,9 +136,8 @@ bool PaperButtonStyle::hitButton(const QPoint &pos) const
 
 bool PaperButtonStyle::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_accessory &&
-        (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent ||
-         event->type() == QEvent::LayoutRequest)) {
+    if (watched == m_accessory && (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent ||
+                                   event->type() == QEvent::LayoutRequest)) {
         updateGeometry();
         placeAccessory();
         update();

@@ -10,8 +10,7 @@
 #include <cmath>
 
 PaperChoiceStyle::PaperChoiceStyle(const QString &objectName, const QString &text, bool selected, QWidget *parent)
-    : QAbstractButton(parent)
-    , m_selected(selected)
+    : QAbstractButton(parent), m_selected(selected)
 {
     setObjectName(objectName);
     setText(text);

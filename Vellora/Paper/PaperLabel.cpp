@@ -35,8 +35,7 @@ int layOut(QTextLayout &layout, qreal width, int maxLines)
 } // namespace
 
 PaperLabel::PaperLabel(const QString &objectName, Paper::Role role, const QFont &font, QWidget *parent)
-    : QWidget(parent)
-    , m_role(role)
+    : QWidget(parent), m_role(role)
 {
     setObjectName(objectName);
     setFont(font);
@@ -48,6 +47,7 @@ void PaperLabel::setText(const QString &text)
     if (text == m_text)
         return;
     m_text = text;
+    m_measuredWidth = -1;
     updateGeometry();
     update();
 }
@@ -115,8 +115,11 @@ int PaperLabel::linesAt(qreal width) const
 {
     if (m_maxLines == 1)
         return 1;
-    const int lines = lineCount(m_text, font(), width);
-    return m_maxLines == 0 ? lines : std::min(lines, m_maxLines);
+    if (width != m_measuredWidth) {
+        m_measuredWidth = width;
+        m_measuredLines = lineCount(m_text, font(), width);
+    }
+    return m_maxLines == 0 ? m_measuredLines : std::min(m_measuredLines, m_maxLines);
 }
 
 QSize PaperLabel::sizeHint() const
@@ -155,8 +158,8 @@ void PaperLabel::paintEvent(QPaintEvent *)
         textHeight += layout.lineAt(i).height();
     const qreal top = std::max<qreal>(0, (height() - textHeight) / 2);
 
-    const bool cut = lines > 0 && layout.lineAt(lines - 1).textStart() + layout.lineAt(lines - 1).textLength() <
-                                      m_text.size();
+    const bool cut =
+        lines > 0 && layout.lineAt(lines - 1).textStart() + layout.lineAt(lines - 1).textLength() < m_text.size();
     for (int i = 0; i < lines; ++i) {
         const QTextLine line = layout.lineAt(i);
         qreal x = 0;
@@ -179,6 +182,7 @@ void PaperLabel::paintEvent(QPaintEvent *)
 void PaperLabel::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::FontChange) {
+        m_measuredWidth = -1;
         updateGeometry();
         update();
     }

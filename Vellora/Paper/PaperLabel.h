@@ -46,6 +46,9 @@ private:
     int linesAt(qreal width) const;
 
     QString m_text;
+    // The last measured width and the lines the text takes there: layouts ask again and again.
+    mutable qreal m_measuredWidth = -1;
+    mutable int m_measuredLines = 1;
     Paper::Role m_role;
     qreal m_opacity = 1;
     int m_maxLines = 1;

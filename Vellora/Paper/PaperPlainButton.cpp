@@ -7,10 +7,9 @@
 
 #include <cmath>
 
-PaperPlainButton::PaperPlainButton(const QString &objectName, const QString &text, const QFont &font,
-                                   Paper::Role role, QWidget *parent)
-    : QAbstractButton(parent)
-    , m_role(role)
+PaperPlainButton::PaperPlainButton(const QString &objectName, const QString &text, const QFont &font, Paper::Role role,
+                                   QWidget *parent)
+    : QAbstractButton(parent), m_role(role)
 {
     setObjectName(objectName);
     setText(text);

@@ -21,10 +21,8 @@ QColor sheetShadowColor(const QWidget *widget)
 } // namespace
 
 PaperSheet::PaperSheet(QWidget *content, bool wide, QWidget *parent)
-    : Paper::Canvas(parent)
-    , m_content(content)
-    , m_wide(wide)
-    , m_shadow(sheetShadowColor(this), Paper::kSheetShadowBlur, QPointF(0, Paper::kSheetShadowOffsetY))
+    : Paper::Canvas(parent), m_content(content), m_wide(wide),
+      m_shadow(sheetShadowColor(this), Paper::kSheetShadowBlur, QPointF(0, Paper::kSheetShadowOffsetY))
 {
     if (m_content) {
         m_content->setParent(this);

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 
 #include <algorithm>
 #include <array>
@@ -28,31 +29,48 @@ std::array<int, 3> boxSizesFor(qreal sigma)
     return sizes;
 }
 
-// One box blur of the given radius along rows (horizontal) or columns, of an 8-bit alpha image.
-void boxBlur(QImage &image, int radius, bool horizontal)
+// One box blur of the given radius along the rows of an 8-bit alpha image.
+void boxBlurRows(QImage &image, int radius)
 {
-    if (radius <= 0)
-        return;
+    const int width = image.width();
+    const int window = 2 * radius + 1;
+    std::vector<int> line(size_t(width + 2 * radius + 1), 0);
+    for (int y = 0; y < image.height(); ++y) {
+        uchar *row = image.scanLine(y);
+        std::copy(row, row + width, line.begin() + radius);
+        int sum = 0;
+        for (int i = 0; i < window; ++i)
+            sum += line[size_t(i)];
+        for (int x = 0; x < width; ++x) {
+            row[x] = uchar((sum + window / 2) / window);
+            sum += line[size_t(x + window)] - line[size_t(x)];
+        }
+    }
+}
+
+// The same along the columns, a whole row of running sums at a time so that memory is read in order.
+void boxBlurColumns(QImage &image, int radius)
+{
     const int width = image.width();
     const int height = image.height();
-    const int lines = horizontal ? height : width;
-    const int length = horizontal ? width : height;
     const int window = 2 * radius + 1;
-    std::vector<uchar> line(static_cast<size_t>(length));
-    for (int l = 0; l < lines; ++l) {
-        const auto at = [&](int i) -> uchar & {
-            return horizontal ? image.scanLine(l)[i] : image.scanLine(i)[l];
-        };
-        for (int i = 0; i < length; ++i)
-            line[size_t(i)] = at(i);
-        const auto value = [&](int i) { return i < 0 || i >= length ? 0 : int(line[size_t(i)]); };
-        int sum = 0;
-        for (int i = -radius; i <= radius; ++i)
-            sum += value(i);
-        for (int i = 0; i < length; ++i) {
-            at(i) = uchar((sum + window / 2) / window);
-            sum += value(i + radius + 1) - value(i - radius);
-        }
+    const QImage source = image.copy();
+    std::vector<int> sums(size_t(width), 0);
+    const auto add = [&](int y, int sign) {
+        if (y < 0 || y >= height)
+            return;
+        const uchar *row = source.constScanLine(y);
+        for (int x = 0; x < width; ++x)
+            sums[size_t(x)] += sign * row[x];
+    };
+    for (int y = -radius; y <= radius; ++y)
+        add(y, 1);
+    for (int y = 0; y < height; ++y) {
+        uchar *row = image.scanLine(y);
+        for (int x = 0; x < width; ++x)
+            row[x] = uchar((sums[size_t(x)] + window / 2) / window);
+        add(y + radius + 1, 1);
+        add(y - radius, -1);
     }
 }
 
@@ -79,8 +97,8 @@ QImage blurredRoundedRect(QSizeF size, qreal radius, QColor color, qreal blur, q
         painter.fillPath(shape, Qt::black);
     }
     for (int box : boxSizesFor(sigma * scale)) {
-        boxBlur(mask, (box - 1) / 2, true);
-        boxBlur(mask, (box - 1) / 2, false);
+        boxBlurRows(mask, (box - 1) / 2);
+        boxBlurColumns(mask, (box - 1) / 2);
     }
 
     QImage shadow(pixels, QImage::Format_ARGB32_Premultiplied);
@@ -93,12 +111,7 @@ QImage blurredRoundedRect(QSizeF size, qreal radius, QColor color, qreal blur, q
     return shadow;
 }
 
-Shadow::Shadow(QColor color, qreal blur, QPointF offset)
-    : m_color(color)
-    , m_blur(blur)
-    , m_offset(offset)
-{
-}
+Shadow::Shadow(QColor color, qreal blur, QPointF offset) : m_color(color), m_blur(blur), m_offset(offset) {}
 
 void Shadow::setColor(const QColor &color)
 {
@@ -117,8 +130,18 @@ void Shadow::paint(QPainter &painter, const QRectF &shape, qreal radius)
 {
     const qreal scale = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     if (m_cache.isNull() || m_cachedSize != shape.size() || m_cachedRadius != radius || m_cachedScale != scale) {
-        int padding = 0;
-        m_cache = QPixmap::fromImage(blurredRoundedRect(shape.size(), radius, m_color, m_blur, scale, &padding));
+        // Pages of one size share one shadow: the sheets of Today, the Backlog and the Settings.
+        const QString key = QStringLiteral("paper-shadow:%1x%2:%3:%4:%5:%6")
+                                .arg(shape.width())
+                                .arg(shape.height())
+                                .arg(radius)
+                                .arg(m_color.name(QColor::HexArgb))
+                                .arg(m_blur)
+                                .arg(scale);
+        if (!QPixmapCache::find(key, &m_cache)) {
+            m_cache = QPixmap::fromImage(blurredRoundedRect(shape.size(), radius, m_color, m_blur, scale, nullptr));
+            QPixmapCache::insert(key, m_cache);
+        }
         m_cachedSize = shape.size();
         m_cachedRadius = radius;
         m_cachedScale = scale;

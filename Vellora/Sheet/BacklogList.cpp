@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -30,8 +31,7 @@ int controlWidth(const QFont &font, const QString &glyph)
 
 } // namespace
 
-BacklogRow::BacklogRow(QWidget *parent)
-    : QWidget(parent)
+BacklogRow::BacklogRow(QWidget *parent) : QWidget(parent)
 {
     m_title = new PaperLabel(QStringLiteral("backlog.itemTitle"), Paper::Role::ink, Paper::handwriting(26), this);
     m_title->setMaxLines(Paper::kBacklogTitleMaxLines);
@@ -46,8 +46,8 @@ BacklogRow::BacklogRow(QWidget *parent)
 
 int BacklogRow::titleWidth(int rowWidth)
 {
-    return rowWidth - 2 * Paper::kRowPaddingH - 2 * Paper::kRowSpacing - controlWidth(bringFont(), QStringLiteral("→")) -
-           controlWidth(deleteFont(), QStringLiteral("×"));
+    return rowWidth - 2 * Paper::kRowPaddingH - 2 * Paper::kRowSpacing -
+           controlWidth(bringFont(), QStringLiteral("→")) - controlWidth(deleteFont(), QStringLiteral("×"));
 }
 
 void BacklogRow::setEntry(const BacklogEntry &entry, Paper::TextSize size)
@@ -91,8 +91,7 @@ void BacklogRow::paintEvent(QPaintEvent *)
     painter.fillRect(QRect(0, height() - Paper::kRuleHeight, width(), Paper::kRuleHeight), Paper::palette(this).rule);
 }
 
-BacklogList::BacklogList(QWidget *parent)
-    : QAbstractScrollArea(parent)
+BacklogList::BacklogList(QWidget *parent) : QAbstractScrollArea(parent)
 {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -112,14 +111,50 @@ BacklogList::BacklogList(QWidget *parent)
     m_empty->hide();
 }
 
+TitleMeasure::TitleMeasure(const QFont &font) : m_metrics(font), m_lineHeight(PaperLabel::lineHeight(font)) {}
+
+std::optional<qreal> TitleMeasure::estimatedWidth(const QString &title)
+{
+    qreal width = 0;
+    for (QChar c : title) {
+        const char16_t u = c.unicode();
+        if (u >= 0x0300)
+            return std::nullopt;
+        auto found = m_widths.constFind(u);
+        if (found == m_widths.constEnd())
+            found = m_widths.insert(u, m_metrics.horizontalAdvance(c));
+        width += *found;
+    }
+    return width;
+}
+
+TitleMeasure::Fit TitleMeasure::estimate(const QString &title, qreal width)
+{
+    // Kerning and ligatures change a line's width by a few per cent; outside that band the estimate is sure.
+    const qreal band = width * 0.08 + 4;
+    const auto estimated = estimatedWidth(title);
+    if (!estimated)
+        return title.size() * m_metrics.averageCharWidth() <= width ? Fit::guessOneLine : Fit::guessTwoLines;
+    if (*estimated < width - band)
+        return Fit::oneLine;
+    if (*estimated > width + band)
+        return Fit::twoLines;
+    return *estimated <= width ? Fit::guessOneLine : Fit::guessTwoLines;
+}
+
+TitleMeasure::Fit TitleMeasure::exact(const QString &title, qreal width) const
+{
+    return m_metrics.horizontalAdvance(title) <= width ? Fit::oneLine : Fit::twoLines;
+}
+
 void BacklogList::setEntries(std::vector<BacklogEntry> entries, bool showNote)
 {
-    // Keep the measured widths of titles that did not change; on a long list measuring is the expensive part.
-    std::vector<qreal> advances(entries.size(), -1);
+    // Keep what is known of titles that did not change; on a long list measuring is the expensive part.
+    std::vector<Fit> fits(entries.size(), Fit::unknown);
     for (size_t i = 0, j = 0; i < entries.size() && j < m_entries.size();) {
         if (entries[i].item.id == m_entries[j].item.id) {
             if (entries[i].item.title == m_entries[j].item.title && entries[i].item.bucket == m_entries[j].item.bucket)
-                advances[i] = m_advances[j];
+                fits[i] = m_fits[j];
             ++i;
             ++j;
         } else if (i + 1 < entries.size() && entries[i + 1].item.id == m_entries[j].item.id) {
@@ -129,9 +164,8 @@ void BacklogList::setEntries(std::vector<BacklogEntry> entries, bool showNote)
         }
     }
     m_entries = std::move(entries);
-    m_advances = std::move(advances);
+    m_fits = std::move(fits);
     m_showNote = showNote;
-    m_laidOutWidth = -1;
     relayout();
 }
 
@@ -141,68 +175,109 @@ void BacklogList::setTextSize(Paper::TextSize size)
         return;
     m_size = size;
     m_empty->setFont(Paper::handwriting(Paper::emptyFontSize(size)));
-    std::fill(m_advances.begin(), m_advances.end(), -1);
-    m_laidOutWidth = -1;
+    for (auto &measure : m_measures)
+        measure.reset();
+    std::fill(m_fits.begin(), m_fits.end(), Fit::unknown);
     relayout();
 }
 
-int BacklogList::entryHeight(BacklogEntry &entry, qsizetype index, int titleWidth)
+TitleMeasure &BacklogList::measureFor(Bucket bucket)
 {
-    const QFont font = Paper::itemFont(entry.item.bucket, m_size);
-    qreal &advance = m_advances[size_t(index)];
-    if (advance < 0)
-        advance = QFontMetricsF(font).horizontalAdvance(entry.item.title);
-    const int lines = advance <= titleWidth ? 1
-                                            : std::min(Paper::kBacklogTitleMaxLines,
-                                                       PaperLabel::lineCount(entry.item.title, font, titleWidth));
-    const int text = int(std::ceil(lines * PaperLabel::lineHeight(font)));
+    auto &measure = m_measures[size_t(bucket)];
+    if (!measure)
+        measure = std::make_unique<TitleMeasure>(Paper::itemFont(bucket, m_size));
+    return *measure;
+}
+
+int BacklogList::entryHeight(size_t index, int titleWidth)
+{
+    TitleMeasure &measure = measureFor(m_entries[index].item.bucket);
+    Fit &fit = m_fits[index];
+    if (fit == Fit::unknown)
+        fit = measure.estimate(m_entries[index].item.title, titleWidth);
+    // A title that does not fit on one line takes two: the second is the last one shown.
+    const bool oneLine = fit == Fit::oneLine || fit == Fit::guessOneLine;
+    const int lines = oneLine ? 1 : Paper::kBacklogTitleMaxLines;
+    const int text = int(std::ceil(lines * measure.lineHeight()));
     // Every row is at least as high as a row of the medium block, whatever the item's own block.
     return std::max(Paper::rowHeight(Bucket::medium, m_size), text);
+}
+
+void BacklogList::stackRows(size_t from)
+{
+    int y = from == 0 ? m_listTop : m_tops[from - 1] + m_heights[from - 1];
+    for (size_t i = from; i < m_entries.size(); ++i) {
+        m_tops[i] = y;
+        y += m_heights[i];
+    }
+    if (m_entries.empty())
+        y += 2 * Paper::kEmptyGap + m_empty->sizeHint().height();
+    m_contentHeight = y;
+    QScrollBar *bar = verticalScrollBar();
+    const bool placing = std::exchange(m_placing, true);
+    bar->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
+    m_placing = placing;
 }
 
 void BacklogList::relayout()
 {
     const int width = viewport()->width();
-    m_laidOutWidth = width;
-    int y = 0;
-    m_note->setVisible(m_showNote);
-    if (m_showNote) {
-        y += m_note->heightForWidth(width) + Paper::kNoteGap;
-    }
-    m_listTop = y;
     const int titleWidth = BacklogRow::titleWidth(width);
+    if (titleWidth != m_measuredWidth) {
+        m_measuredWidth = titleWidth;
+        std::fill(m_fits.begin(), m_fits.end(), Fit::unknown);
+    }
+    m_note->setVisible(m_showNote);
+    m_listTop = m_showNote ? m_note->heightForWidth(width) + Paper::kNoteGap : 0;
     m_tops.resize(m_entries.size());
     m_heights.resize(m_entries.size());
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        m_tops[i] = y;
-        m_heights[i] = entryHeight(m_entries[i], qsizetype(i), titleWidth);
-        y += m_heights[i];
-    }
+    for (size_t i = 0; i < m_entries.size(); ++i)
+        m_heights[i] = entryHeight(i, titleWidth);
     m_empty->setVisible(m_entries.empty());
-    if (m_entries.empty())
-        y += 2 * Paper::kEmptyGap + m_empty->sizeHint().height();
-    m_contentHeight = y;
+    stackRows(0);
 
     QScrollBar *bar = verticalScrollBar();
-    bar->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
     bar->setPageStep(viewport()->height());
     bar->setSingleStep(Paper::rowHeight(Bucket::medium, m_size) / 2);
     placeRows();
 }
 
-BacklogRow *BacklogList::rowFromPool(qsizetype index)
+bool BacklogList::settleRowsInView()
 {
-    while (m_pool.size() <= index) {
-        auto *row = new BacklogRow(viewport());
-        connect(row, &BacklogRow::bringRequested, this, &BacklogList::bringRequested);
-        connect(row, &BacklogRow::deleteRequested, this, &BacklogList::deleteRequested);
-        m_pool.append(row);
+    QScrollBar *bar = verticalScrollBar();
+    const int top = bar->value();
+    const int bottom = top + viewport()->height();
+    const size_t first = size_t(std::upper_bound(m_tops.begin(), m_tops.end(), top) - m_tops.begin());
+    bool changed = false;
+    for (size_t i = first > 0 ? first - 1 : 0; i < m_entries.size() && m_tops[i] < bottom; ++i) {
+        if (m_fits[i] != Fit::guessOneLine && m_fits[i] != Fit::guessTwoLines)
+            continue;
+        m_fits[i] = measureFor(m_entries[i].item.bucket).exact(m_entries[i].item.title, m_measuredWidth);
+        const int height = entryHeight(i, m_measuredWidth);
+        if (height == m_heights[i])
+            continue;
+        const int delta = height - m_heights[i];
+        const bool aboveView = m_tops[i] < top;
+        m_heights[i] = height;
+        stackRows(i);
+        // A row that grows or shrinks above the view must not push what is in view.
+        if (aboveView)
+            bar->setValue(top + delta);
+        changed = true;
     }
-    return m_pool[index];
+    return changed;
 }
 
 void BacklogList::placeRows()
 {
+    if (m_placing)
+        return;
+    m_placing = true;
+    // Each pass may change heights above the view; two or three passes settle it.
+    for (int pass = 0; pass < 4 && settleRowsInView(); ++pass) {
+    }
+    m_placing = false;
+
     const int scroll = verticalScrollBar()->value();
     const int width = viewport()->width();
     const int bottom = scroll + viewport()->height();
@@ -225,6 +300,17 @@ void BacklogList::placeRows()
     }
     for (qsizetype i = used; i < m_pool.size(); ++i)
         m_pool[i]->hide();
+}
+
+BacklogRow *BacklogList::rowFromPool(qsizetype index)
+{
+    while (m_pool.size() <= index) {
+        auto *row = new BacklogRow(viewport());
+        connect(row, &BacklogRow::bringRequested, this, &BacklogList::bringRequested);
+        connect(row, &BacklogRow::deleteRequested, this, &BacklogList::deleteRequested);
+        m_pool.append(row);
+    }
+    return m_pool[index];
 }
 
 QList<BacklogRow *> BacklogList::visibleRows() const

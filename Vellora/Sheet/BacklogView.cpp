@@ -19,9 +19,7 @@ QString countText(qsizetype count)
 } // namespace
 
 BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
-    : QWidget(parent)
-    , m_store(store)
-    , m_size(size)
+    : QWidget(parent), m_store(store), m_size(size)
 {
     setObjectName(QStringLiteral("backlog"));
     m_title = new PaperLabel(QString(), Paper::Role::ink, Paper::titleFont(), this);

@@ -10,8 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-CountBadge::CountBadge(const QString &objectName, QWidget *parent)
-    : QWidget(parent)
+CountBadge::CountBadge(const QString &objectName, QWidget *parent) : QWidget(parent)
 {
     setObjectName(objectName);
     setFont(Paper::systemFont(Paper::kBadgeFontSize, QFont::DemiBold));

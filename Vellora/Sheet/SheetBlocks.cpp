@@ -6,8 +6,7 @@
 
 #include <QEvent>
 
-SheetBlocks::SheetBlocks(QWidget *parent)
-    : QWidget(parent)
+SheetBlocks::SheetBlocks(QWidget *parent) : QWidget(parent)
 {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);

@@ -56,9 +56,7 @@ bool holds(const QRectF &rect, QPointF point)
 } // namespace
 
 SheetView::SheetView(DayStore &store, Paper::TextSize size, QWidget *parent)
-    : QWidget(parent)
-    , m_store(store)
-    , m_size(size)
+    : QWidget(parent), m_store(store), m_size(size)
 {
     setObjectName(QStringLiteral("sheet"));
     auto *layout = new QVBoxLayout(this);
@@ -235,6 +233,7 @@ void SheetView::setTextSize(Paper::TextSize size)
 void SheetView::setClock(Clock clock)
 {
     m_clock = std::move(clock);
+    m_shownDate = QDate();
     refreshDate();
 }
 
@@ -377,7 +376,11 @@ void SheetView::refresh()
 void SheetView::refreshDate()
 {
     // The current time, not the store's day: before the next start of a day they differ.
-    m_date->setText(dateLine(m_clock ? m_clock() : QDateTime::currentDateTime()));
+    const QDateTime now = m_clock ? m_clock() : QDateTime::currentDateTime();
+    if (now.toLocalTime().date() == m_shownDate)
+        return; // formatting a date is slow, and the line only changes with the day
+    m_shownDate = now.toLocalTime().date();
+    m_date->setText(dateLine(now));
 }
 
 void SheetView::setEditingSlot(const std::optional<QString> &slotId)
@@ -425,8 +428,7 @@ void SheetView::finishOpenEdit()
 void SheetView::updateHighlights()
 {
     for (SlotRow *row : m_rows) {
-        const bool highlighted =
-            m_target == row->id() && m_dragged && (!row->item() || row->item()->id != *m_dragged);
+        const bool highlighted = m_target == row->id() && m_dragged && (!row->item() || row->item()->id != *m_dragged);
         row->setHighlighted(highlighted);
     }
 }

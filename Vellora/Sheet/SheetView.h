@@ -91,6 +91,7 @@ private:
     std::optional<QString> m_target;
     bool m_dirty = true;
     bool m_refreshQueued = false;
+    QDate m_shownDate;
 
     PaperLabel *m_title = nullptr;
     PaperLabel *m_status = nullptr;

@@ -14,8 +14,7 @@ constexpr QSize kWindowMinimumSize(380, 620);
 
 } // namespace
 
-SheetWindow::SheetWindow(DayStore &store, QWidget *parent)
-    : QWidget(parent)
+SheetWindow::SheetWindow(DayStore &store, QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("Vellora"));
     m_sheet = new SheetView(store);
@@ -44,6 +43,22 @@ void SheetWindow::showToday()
 void SheetWindow::showBacklog()
 {
     m_pages->setCurrentWidget(m_backlogPage);
+}
+
+void SheetWindow::bringToFront()
+{
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+}
+
+void SheetWindow::toggleShown()
+{
+    if (isVisible() && !isMinimized())
+        hide();
+    else
+        bringToFront();
 }
 
 int runSheetWindow(DayStore &store)

@@ -22,6 +22,10 @@ public:
     bool showsBacklog() const;
     void showToday();
     void showBacklog();
+    // Shows the window in front of the others.
+    void bringToFront();
+    // Shows a hidden window, hides a shown one.
+    void toggleShown();
 
 private:
     SheetView *m_sheet = nullptr;

@@ -4,8 +4,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
-SlotField::SlotField(QWidget *parent)
-    : QPlainTextEdit(parent)
+SlotField::SlotField(QWidget *parent) : QPlainTextEdit(parent)
 {
     setFrameShape(QFrame::NoFrame);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

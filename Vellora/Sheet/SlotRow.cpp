@@ -17,8 +17,7 @@
 
 namespace {
 
-template<typename Callback, typename... Args>
-void call(const Callback &callback, Args &&...args)
+template<typename Callback, typename... Args> void call(const Callback &callback, Args &&...args)
 {
     if (callback)
         callback(std::forward<Args>(args)...);
@@ -85,10 +84,7 @@ private:
 } // namespace
 
 SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, QWidget *parent)
-    : QWidget(parent)
-    , m_id(id)
-    , m_bucket(bucket)
-    , m_placeholderText(placeholder)
+    : QWidget(parent), m_id(id), m_bucket(bucket), m_placeholderText(placeholder)
 {
     setObjectName(id);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -313,7 +309,7 @@ void SlotRow::updateParts()
     if (m_item) {
         m_text->setText(m_item->title);
         m_text->setStruckOut(m_item->done);
-        m_text->setRole(m_item->done                 ? Paper::Role::faint
+        m_text->setRole(m_item->done                ? Paper::Role::faint
                         : m_bucket == Bucket::small ? Paper::Role::inkSoft
                                                     : Paper::Role::ink);
     }
@@ -500,9 +496,9 @@ void SlotRow::setOffset(qreal offset)
 {
     if (offset == m_offset)
         return;
-    const bool zoneChanged = (std::abs(offset) > Paper::kSwipeThreshold) !=
-                                 (std::abs(m_offset) > Paper::kSwipeThreshold) ||
-                             (offset > 0) != (m_offset > 0);
+    const bool zoneChanged =
+        (std::abs(offset) > Paper::kSwipeThreshold) != (std::abs(m_offset) > Paper::kSwipeThreshold) ||
+        (offset > 0) != (m_offset > 0);
     m_offset = offset;
     applyGeometry();
     if (zoneChanged)

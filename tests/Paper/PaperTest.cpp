@@ -1,6 +1,6 @@
+#include "Vellora/Paper/Paper.h"
 #include "Vellora/Paper/Canvas.h"
 #include "Vellora/Paper/Metrics.h"
-#include "Vellora/Paper/Paper.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperChoiceStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
@@ -219,8 +219,7 @@ TEST(PaperTest, aLabelWrapsAndIsCutAfterItsLastAllowedLine)
 TEST(PaperTest, aShadowFadesOutsideItsShape)
 {
     int padding = 0;
-    const QImage shadow =
-        Paper::blurredRoundedRect(QSizeF(100, 50), 10, QColor(0, 0, 0, 255), 17, 1.0, &padding);
+    const QImage shadow = Paper::blurredRoundedRect(QSizeF(100, 50), 10, QColor(0, 0, 0, 255), 17, 1.0, &padding);
     ASSERT_FALSE(shadow.isNull());
     EXPECT_EQ(shadow.size(), QSize(100 + 2 * padding, 50 + 2 * padding));
     const int inside = qAlpha(shadow.pixel(padding + 50, padding + 25));

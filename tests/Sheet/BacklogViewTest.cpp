@@ -6,6 +6,7 @@
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/BacklogView.h"
 
+#include <QFontMetricsF>
 #include <QScrollBar>
 #include <QSignalSpy>
 
@@ -162,6 +163,28 @@ TEST_F(BacklogTest, aTitleLongerThanTwoLinesIsCutAfterTheSecond)
     // A short title keeps the height of a medium row, whatever its block.
     const DayItem shortOne = putInBacklog("short", Bucket::small, 2);
     EXPECT_EQ(rowOf(shortOne.id)->height(), Paper::rowHeight(Bucket::medium, Paper::TextSize::medium));
+}
+
+TEST_F(BacklogTest, rowsInViewAreAsHighAsTheirTitlesReallyNeed)
+{
+    // Titles of every length around one line's width: the quick estimate cannot be sure of all of them.
+    for (int i = 0; i < 80; ++i)
+        SheetTest::putItem(*store, QString("AVATAR ") + QString("AV").repeated(i / 2) + QString(i % 2, QChar('e')),
+                           Bucket::big, kOpenDay, i);
+    settle();
+    BacklogList *list = backlog()->list();
+    const QFont font = Paper::itemFont(Bucket::big, Paper::TextSize::medium);
+    const int oneLine = Paper::rowHeight(Bucket::medium, Paper::TextSize::medium);
+    const int twoLines = int(std::ceil(2 * PaperLabel::lineHeight(font)));
+    for (int step = 0; step < 12; ++step) {
+        for (BacklogRow *row : list->visibleRows()) {
+            const bool fits =
+                QFontMetricsF(font).horizontalAdvance(row->entry().item.title) <= BacklogRow::titleWidth(row->width());
+            EXPECT_EQ(row->height(), fits ? oneLine : twoLines) << qPrintable(row->entry().item.title);
+        }
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->value() + 200);
+        settle();
+    }
 }
 
 TEST_F(BacklogTest, aLongBacklogMakesRowsOnlyForWhatIsInView)

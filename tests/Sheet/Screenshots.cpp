@@ -79,7 +79,7 @@ void move(SheetWindow &window)
 {
     SheetView *sheet = window.sheet();
     const QPoint start = rowPoint(window, QStringLiteral("slot.3.2"));
-    const QPoint end = rowPoint(window, QStringLiteral("slot.5.2"), 30) + QPoint(0, 10);
+    const QPoint end = rowPoint(window, QStringLiteral("slot.5.0"), 30) + QPoint(0, 6);
     press(sheet, start);
     moveTo(sheet, start + QPoint(2, 12));
     moveTo(sheet, end);

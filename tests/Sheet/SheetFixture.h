@@ -40,11 +40,7 @@ protected:
 
     SheetView *sheet() const { return window->sheet(); }
     SlotRow *row(const QString &slot) const { return sheet()->row(slot); }
-    template<typename T>
-    T *find(const QString &name) const
-    {
-        return window->findChild<T *>(name);
-    }
+    template<typename T> T *find(const QString &name) const { return window->findChild<T *>(name); }
     // Lets queued redraws run, as the event loop would between two user actions.
     static void settle() { QCoreApplication::processEvents(); }
 

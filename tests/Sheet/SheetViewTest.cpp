@@ -106,8 +106,7 @@ TEST_F(SheetFixture, rowRectanglesTouchAndACommonEdgeBelongsToTheLowerRow)
     EXPECT_EQ(sheet()->slotAt(QPointF(first.center().x(), second.top())), "slot.5.1");
     EXPECT_EQ(sheet()->slotAt(QPointF(first.center().x(), second.top() - 0.5)), "slot.5.0");
     // The gap between two blocks, with the heading, belongs to no row.
-    EXPECT_EQ(sheet()->slotAt(QPointF(first.center().x(), (lastMedium.bottom() + firstSmall.top()) / 2)),
-              std::nullopt);
+    EXPECT_EQ(sheet()->slotAt(QPointF(first.center().x(), (lastMedium.bottom() + firstSmall.top()) / 2)), std::nullopt);
     // Nor do the header and the footer.
     EXPECT_EQ(sheet()->slotAt(QPointF(10, 10)), std::nullopt);
     EXPECT_EQ(sheet()->slotAt(QPointF(10, sheet()->height() - 5)), std::nullopt);
