@@ -1,10 +1,11 @@
-#include "cli/AppStore.h"
+#include "Vellora/Shell/StartupProbe.h"
+#include "Vellora/Shell/VelloraApp.h"
 #include "cli/CommandLine.h"
-#include "cli/CommandRunner.h"
-#include "Vellora/Platform/SingleInstance.h"
-#include "Vellora/Sheet/SheetWindow.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -15,43 +16,31 @@ void warn(const QString &message)
     std::fprintf(stderr, "vellora: %s\n", qPrintable(message));
 }
 
-// The window on the store file. The process holds the file for as long as it runs and the command line hands it
-// its commands, so that only one process ever writes the file; a second launch shows this window instead.
-int runWindow(const Command &command)
+// The app on the store file. It holds the file for as long as it runs and the command line hands it its
+// commands, so that only one process ever writes the file; a second launch shows this window instead.
+int runApp(const Command &command, const QElapsedTimer &sinceStart)
 {
-    if (command.appArguments.contains(QStringLiteral("-uitests"))) {
-        // Interface tests: an empty store that reads and writes no file, and no running app to join.
-        const auto store = makeAppStore(std::nullopt);
-        return runSheetWindow(*store);
-    }
-    const auto path = storePathFor(command);
-    if (!path) {
-        warn(QStringLiteral("there is no folder for the store file; give one with --store FILE"));
-        return 1;
-    }
-    std::unique_ptr<DayStore> store;
-    std::unique_ptr<SheetWindow> window;
-    // Requests are served by the event loop, once the store and the window below exist.
-    SingleInstance instance(*path, {[&] { window->bringToFront(); }, [&] { window->toggleShown(); },
-                                    [&](const QJsonObject &request) { return runCommandRequest(request, *store); }});
-    switch (instance.start()) {
-    case SingleInstance::Start::handedOver:
+    VelloraApp::Options options;
+    options.arguments = command.appArguments;
+    options.storePath = storePathFor(command);
+    VelloraApp app(std::move(options));
+    switch (app.start()) {
+    case VelloraApp::Start::handedOver:
         return 0;
-    case SingleInstance::Start::failed:
-        warn(instance.errorString());
+    case VelloraApp::Start::failed:
+        warn(app.errorString());
         return 1;
-    case SingleInstance::Start::primary:
+    case VelloraApp::Start::running:
         break;
     }
-    store = makeAppStore(*path);
-    if (!store->setAsidePath().isEmpty())
-        warn(QStringLiteral("the store file could not be read; it was kept as %1").arg(store->setAsidePath()));
-    if (!store->fileURL()) {
-        warn(QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(*path));
-        return 1;
+    if (!app.notice().isEmpty()) {
+        warn(app.notice());
+        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vellora"), app.notice(), QMessageBox::Ok,
+                                    app.mainWindow());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
     }
-    window = std::make_unique<SheetWindow>(*store);
-    window->show();
+    StartupProbe::watch(app.mainWindow(), sinceStart);
     return QApplication::exec();
 }
 
@@ -59,8 +48,10 @@ int runWindow(const Command &command)
 
 int main(int argc, char **argv)
 {
-    return runCommandLine(argc, argv, [&argc, argv](const Command &command) {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    return runCommandLine(argc, argv, [&argc, argv, &sinceStart](const Command &command) {
         QApplication app(argc, argv);
-        return runWindow(command);
+        return runApp(command, sinceStart);
     });
 }

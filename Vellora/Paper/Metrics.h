@@ -90,4 +90,21 @@ inline constexpr int kChoiceHeight = 38;
 inline constexpr int kChoiceRadius = 11;
 inline constexpr qreal kChoiceBorderWidth = 1;
 
+// The Settings page.
+inline constexpr int kSectionSpacing = 18;     // between sections
+inline constexpr int kSectionPartSpacing = 8;  // between the parts of a section
+inline constexpr int kLastSectionPartSpacing = 10;
+inline constexpr int kPreviewHeight = 51;      // the largest preview size, 35, plus 16: the same at every size
+inline constexpr int kChoiceSpacing = 6;
+inline constexpr int kSettingsTextSize = 13;
+inline constexpr int kSettingsNoteSize = 11;
+inline constexpr int kSwitchRowMinGap = 12;    // between a row's title and its switch
+
+// The on/off switch.
+inline constexpr int kSwitchWidth = 38;
+inline constexpr int kSwitchHeight = 22;
+inline constexpr int kSwitchKnobInset = 2;
+inline constexpr qreal kSwitchKnobShadowOpacity = 0.25;
+inline constexpr int kSwitchMs = 140;
+
 } // namespace Paper

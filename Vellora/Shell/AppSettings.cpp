@@ -6,28 +6,12 @@
 #include <QCoreApplication>
 #include <QSettings>
 
-namespace {
-
-const QString kMediumTextSize = QStringLiteral("m");
-const QString kAutoAppearance = QStringLiteral("auto");
-
-} // namespace
-
-QStringList AppSettings::textSizes()
-{
-    return {QStringLiteral("s"), kMediumTextSize, QStringLiteral("l")};
-}
-
-QStringList AppSettings::appearances()
-{
-    return {kAutoAppearance, QStringLiteral("light"), QStringLiteral("dark")};
-}
-
 AppSettings::AppSettings(QSettings &defaults, LoginItemService &loginItems, DockPresence *dockPresence, QObject *parent)
     : QObject(parent), m_defaults(defaults), m_loginItems(loginItems), m_dockPresence(dockPresence)
 {
-    m_textSize = readText(kTextSizeKey, textSizes(), kMediumTextSize);
-    m_appearance = readText(kAppearanceKey, appearances(), kAutoAppearance);
+    // Only a stored text counts, and only one of the raw values exactly; anything else reads as the default.
+    m_textSize = Paper::textSizeFromRawValue(readText(kTextSizeKey)).value_or(Paper::TextSize::medium);
+    m_appearance = Paper::appearanceFromRawValue(readText(kAppearanceKey)).value_or(Paper::Appearance::automatic);
     m_showInDock = readBool(kShowInDockKey, true);
     m_showInMenuBar = readBool(kShowInMenuBarKey, false);
     // Taken from the system at every launch; the rule finds nothing to change.
@@ -35,24 +19,20 @@ AppSettings::AppSettings(QSettings &defaults, LoginItemService &loginItems, Dock
     applyDockPresence();
 }
 
-void AppSettings::setTextSize(const QString &textSize)
+void AppSettings::setTextSize(Paper::TextSize textSize)
 {
-    if (!textSizes().contains(textSize))
-        return;
     const bool changed = m_textSize != textSize;
     m_textSize = textSize;
-    write(kTextSizeKey, textSize);
+    write(kTextSizeKey, Paper::rawValue(textSize));
     if (changed)
         emit textSizeChanged(textSize);
 }
 
-void AppSettings::setAppearance(const QString &appearance)
+void AppSettings::setAppearance(Paper::Appearance appearance)
 {
-    if (!appearances().contains(appearance))
-        return;
     const bool changed = m_appearance != appearance;
     m_appearance = appearance;
-    write(kAppearanceKey, appearance);
+    write(kAppearanceKey, Paper::rawValue(appearance));
     if (changed)
         emit appearanceChanged(appearance);
 }
@@ -110,13 +90,10 @@ void AppSettings::setLoginItemNote(const std::optional<QString> &note)
     emit loginItemNoteChanged();
 }
 
-QString AppSettings::readText(const char *key, const QStringList &allowed, const QString &fallback) const
+QString AppSettings::readText(const char *key) const
 {
     const QVariant value = m_defaults.value(QLatin1String(key));
-    // Only a stored text counts, and only one of the raw values exactly; anything else reads as the default.
-    if (value.typeId() != QMetaType::QString || !allowed.contains(value.toString()))
-        return fallback;
-    return value.toString();
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 
 bool AppSettings::readBool(const char *key, bool fallback) const

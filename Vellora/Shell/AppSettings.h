@@ -1,8 +1,9 @@
 #pragma once
 
+#include "Vellora/Paper/Paper.h"
+
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
@@ -15,7 +16,7 @@ class QSettings;
 // login item take effect at once. Signals fire only when a value really changes; the writes and side effects
 // happen on every assignment. One instance lives for the whole run, on the main thread.
 //
-// Text size and appearance are handled as their stored raw values: "s", "m", "l" and "auto", "light", "dark".
+// Text size and appearance are stored as their raw values: "s", "m", "l" and "auto", "light", "dark".
 class AppSettings : public QObject
 {
     Q_OBJECT
@@ -28,39 +29,35 @@ public:
     // The key under which the tray item's own visibility is kept; set whenever the item is switched on.
     static constexpr auto kStatusItemVisibleKey = "NSStatusItem Visible Item-0";
 
-    // The raw values, in the order the Settings page offers them.
-    static QStringList textSizes();
-    static QStringList appearances();
-
     // The defaults and the login-item service outlive the settings; the taskbar presence may be null.
     AppSettings(QSettings &defaults, LoginItemService &loginItems, DockPresence *dockPresence,
                 QObject *parent = nullptr);
 
-    QString textSize() const { return m_textSize; }
-    QString appearance() const { return m_appearance; }
+    Paper::TextSize textSize() const { return m_textSize; }
+    Paper::Appearance appearance() const { return m_appearance; }
     bool showInDock() const { return m_showInDock; }
     bool showInMenuBar() const { return m_showInMenuBar; }
     bool openAtLogin() const { return m_openAtLogin; }
     // Why the last change of the login item failed; none once a change succeeds.
     std::optional<QString> loginItemNote() const { return m_loginItemNote; }
 
-    // A text that is no raw value is ignored.
-    void setTextSize(const QString &textSize);
-    void setAppearance(const QString &appearance);
+    void setTextSize(Paper::TextSize textSize);
+    void setAppearance(Paper::Appearance appearance);
     void setShowInDock(bool show);
     void setShowInMenuBar(bool show);
     void setOpenAtLogin(bool open);
 
 signals:
-    void textSizeChanged(const QString &textSize);
-    void appearanceChanged(const QString &appearance);
+    void textSizeChanged(Paper::TextSize textSize);
+    void appearanceChanged(Paper::Appearance appearance);
     void showInDockChanged(bool show);
     void showInMenuBarChanged(bool show);
     void openAtLoginChanged(bool open);
     void loginItemNoteChanged();
 
 private:
-    QString readText(const char *key, const QStringList &allowed, const QString &fallback) const;
+    // The text stored under the key; empty when there is none or the value is not a text.
+    QString readText(const char *key) const;
     bool readBool(const char *key, bool fallback) const;
     void write(const char *key, const QVariant &value);
     void applyDockPresence();
@@ -71,8 +68,8 @@ private:
     LoginItemService &m_loginItems;
     DockPresence *m_dockPresence;
 
-    QString m_textSize;
-    QString m_appearance;
+    Paper::TextSize m_textSize = Paper::TextSize::medium;
+    Paper::Appearance m_appearance = Paper::Appearance::automatic;
     bool m_showInDock = true;
     bool m_showInMenuBar = false;
     bool m_openAtLogin = false;

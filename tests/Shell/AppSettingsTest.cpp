@@ -58,8 +58,8 @@ TEST_F(AppSettingsTest, AFirstLaunchReadsTheDefaultsAndWritesNothing)
 {
     loginItems.enabled = true;
     const auto settings = make();
-    EXPECT_EQ(settings->textSize(), "m");
-    EXPECT_EQ(settings->appearance(), "auto");
+    EXPECT_EQ(settings->textSize(), Paper::TextSize::medium);
+    EXPECT_EQ(settings->appearance(), Paper::Appearance::automatic);
     EXPECT_TRUE(settings->showInDock());
     EXPECT_FALSE(settings->showInMenuBar());
     EXPECT_TRUE(settings->openAtLogin()); // as the system reports
@@ -75,8 +75,8 @@ TEST_F(AppSettingsTest, StoredValuesAreReadWithTheirKindsAndWrittenBackUnchanged
 {
     const QByteArray stored = R"({"textSize": "l", "appearance": "dark", "showInDock": false, "showInMenuBar": true})";
     const auto settings = make(stored);
-    EXPECT_EQ(settings->textSize(), "l");
-    EXPECT_EQ(settings->appearance(), "dark");
+    EXPECT_EQ(settings->textSize(), Paper::TextSize::large);
+    EXPECT_EQ(settings->appearance(), Paper::Appearance::dark);
     EXPECT_FALSE(settings->showInDock());
     EXPECT_TRUE(settings->showInMenuBar());
     EXPECT_EQ(dock.applied, QList<bool>{false}); // started without the taskbar entry
@@ -87,8 +87,8 @@ TEST_F(AppSettingsTest, StoredValuesAreReadWithTheirKindsAndWrittenBackUnchanged
 TEST_F(AppSettingsTest, ValuesOfTheWrongKindOrUnknownTextsReadAsTheDefaults)
 {
     auto settings = make(R"({"textSize": "xl", "appearance": "Dark", "showInDock": "false", "showInMenuBar": 1})");
-    EXPECT_EQ(settings->textSize(), "m");
-    EXPECT_EQ(settings->appearance(), "auto"); // the match is exact
+    EXPECT_EQ(settings->textSize(), Paper::TextSize::medium);
+    EXPECT_EQ(settings->appearance(), Paper::Appearance::automatic); // the match is exact
     EXPECT_TRUE(settings->showInDock());       // a text is not a boolean
     EXPECT_FALSE(settings->showInMenuBar());   // nor is a number
 
@@ -97,8 +97,8 @@ TEST_F(AppSettingsTest, ValuesOfTheWrongKindOrUnknownTextsReadAsTheDefaults)
     // A boolean where a text belongs; a null where a boolean belongs.
     path = dir.filePath("other.json");
     const auto other = make(R"({"textSize": true, "appearance": "light", "showInDock": null})");
-    EXPECT_EQ(other->textSize(), "m");
-    EXPECT_EQ(other->appearance(), "light");
+    EXPECT_EQ(other->textSize(), Paper::TextSize::medium);
+    EXPECT_EQ(other->appearance(), Paper::Appearance::light);
     EXPECT_TRUE(other->showInDock());
 }
 
@@ -109,16 +109,14 @@ TEST_F(AppSettingsTest, EachAssignmentWritesAtOnceWithItsKindAndSignalsOnlyAChan
     QSignalSpy appearance(settings.get(), &AppSettings::appearanceChanged);
     QSignalSpy dockChanges(settings.get(), &AppSettings::showInDockChanged);
 
-    settings->setTextSize("m"); // the value it holds: written, not signalled
+    settings->setTextSize(Paper::TextSize::medium); // the value it holds: written, not signalled
     EXPECT_EQ(fileObject().value("textSize"), QJsonValue("m"));
     EXPECT_EQ(textSize.count(), 0);
-    settings->setTextSize("s");
+    settings->setTextSize(Paper::TextSize::small);
     EXPECT_EQ(textSize.count(), 1);
-    settings->setTextSize("small"); // no raw value: ignored
-    EXPECT_EQ(settings->textSize(), "s");
 
-    settings->setAppearance("dark");
-    settings->setAppearance("dark");
+    settings->setAppearance(Paper::Appearance::dark);
+    settings->setAppearance(Paper::Appearance::dark);
     EXPECT_EQ(appearance.count(), 1);
 
     settings->setShowInDock(true); // the wrong kind stored is overwritten with a boolean

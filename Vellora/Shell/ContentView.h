@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Vellora/Shell/Navigation.h"
+#include "Vellora/Shell/SettingsView.h"
+
+#include "Vellora/Paper/PaperSheet.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class AppSettings;
+class DayStore;
+class DesktopColorScheme;
+class QVBoxLayout;
+
+// The main window's content: the page that Navigation names, drawn on the paper sheet and built anew, at once,
+// whenever the page changes; the user's appearance applied to the whole window; and, while it is on screen, the
+// Escape key of every window of the app brings the user back to Today (a text field keeps its own Escape).
+class ContentView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr QSize kMinimumSize{380, 620};
+
+    // The desktop's colour scheme is what the `auto` appearance follows; without one it follows the palette.
+    ContentView(DayStore &store, AppSettings &settings, Navigation &nav, DesktopColorScheme *desktopScheme = nullptr,
+                QWidget *parent = nullptr);
+    ~ContentView() override;
+
+    // How the Settings page makes its shortcut control; a Settings page on screen is built again with it.
+    void setShortcutControlFactory(SettingsView::ShortcutControlFactory factory);
+
+    // The page on screen: SheetView, BacklogView or SettingsView, and the paper it lies on.
+    QWidget *page() const;
+    PaperSheet *paper() const { return m_paper; }
+    Navigation::Page builtPage() const { return m_builtPage; }
+    bool isEscapeFilterInstalled() const { return m_escapeFilterInstalled; }
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildPage();
+    QWidget *makePage(Navigation::Page page);
+    void applyTextSize();
+    void applyAppearance();
+    void installEscapeFilter();
+    void removeEscapeFilter();
+    bool handleEscape(QEvent *event);
+
+    DayStore &m_store;
+    AppSettings &m_settings;
+    Navigation &m_nav;
+    QPointer<DesktopColorScheme> m_desktopScheme;
+    SettingsView::ShortcutControlFactory m_makeShortcutControl;
+
+    QVBoxLayout *m_layout = nullptr;
+    QPointer<PaperSheet> m_paper;
+    Navigation::Page m_builtPage = Navigation::Page::today;
+    bool m_escapeFilterInstalled = false;
+};

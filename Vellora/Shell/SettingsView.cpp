@@ -1,0 +1,234 @@
+#include "Vellora/Shell/SettingsView.h"
+
+#include "Vellora/DayData/DayStore.h"
+#include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperButtonStyle.h"
+#include "Vellora/Paper/PaperChoiceStyle.h"
+#include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/PaperSwitch.h"
+#include "Vellora/Shell/AppSettings.h"
+
+#include <QBoxLayout>
+#include <QScrollArea>
+
+namespace {
+
+QFont settingsFont()
+{
+    return Paper::systemFont(Paper::kSettingsTextSize);
+}
+
+// A text that wraps onto as many lines as it needs: its layout lets it grow to the height its width asks for.
+void wrapWithoutLimit(PaperLabel *label)
+{
+    label->setMaxLines(0);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    policy.setHeightForWidth(true);
+    label->setSizePolicy(policy);
+}
+
+} // namespace
+
+SettingsView::SettingsView(DayStore &store, AppSettings &settings, const ShortcutControlFactory &makeShortcutControl,
+                           QWidget *parent)
+    : QWidget(parent), m_store(store), m_settings(settings)
+{
+    setObjectName(QStringLiteral("settings"));
+    auto *page = new QVBoxLayout(this);
+    page->setContentsMargins(Paper::kPagePaddingH, Paper::kPagePaddingTop, Paper::kPagePaddingH,
+                             Paper::kPagePaddingBottom);
+    page->setSpacing(0);
+
+    auto *title = new PaperLabel(QStringLiteral("settings.title"), Paper::Role::ink, Paper::titleFont(), this);
+    title->setText(QStringLiteral("Settings"));
+    page->addWidget(title);
+    page->addSpacing(Paper::kHeaderGap);
+
+    auto *content = new QWidget;
+    content->setObjectName(QStringLiteral("settings.sections"));
+    auto *sections = new QVBoxLayout(content);
+    sections->setContentsMargins(0, 0, 0, 0);
+    sections->setSpacing(Paper::kSectionSpacing);
+    buildTextSizeSection(sections);
+    buildAppearanceSection(sections);
+    buildNewDaySection(sections);
+    buildWindowSection(sections, makeShortcutControl);
+    sections->addStretch();
+
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("settings.scroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setWidget(content);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    page->addWidget(m_scroll, 1);
+
+    page->addSpacing(Paper::kFooterGap);
+    auto *close = new PaperButtonStyle(QStringLiteral("settings.close"), QStringLiteral("Today →"), false, this);
+    connect(close, &QAbstractButton::clicked, this, &SettingsView::closeRequested);
+    auto *footer = new QHBoxLayout;
+    footer->addStretch();
+    footer->addWidget(close, 0, Qt::AlignVCenter);
+    page->addLayout(footer);
+
+    connect(&m_settings, &AppSettings::textSizeChanged, this, &SettingsView::showTextSize);
+    connect(&m_settings, &AppSettings::appearanceChanged, this, &SettingsView::showAppearance);
+    connect(&m_settings, &AppSettings::loginItemNoteChanged, this, &SettingsView::showLoginNote);
+    showTextSize();
+    showAppearance();
+    showLoginNote();
+}
+
+QVBoxLayout *SettingsView::addSection(QVBoxLayout *sections, const QString &header, int spacing)
+{
+    auto *section = new QVBoxLayout;
+    section->setSpacing(spacing);
+    auto *label = new PaperLabel(QString(), Paper::Role::muted,
+                                 Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
+    label->setText(header);
+    section->addWidget(label);
+    sections->addLayout(section);
+    return section;
+}
+
+void SettingsView::buildTextSizeSection(QVBoxLayout *sections)
+{
+    QVBoxLayout *section = addSection(sections, QStringLiteral("TEXT SIZE"), Paper::kSectionPartSpacing);
+    m_preview = new PaperLabel(QStringLiteral("settings.preview"), Paper::Role::ink, QFont(), this);
+    m_preview->setText(QStringLiteral("Sample line"));
+    m_preview->setAlignment(Qt::AlignHCenter);
+    // As high as the largest size needs, whatever the size: choosing another size does not move the page.
+    m_preview->setFixedHeight(Paper::kPreviewHeight);
+    m_preview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    section->addWidget(m_preview);
+
+    auto *choices = new QHBoxLayout;
+    choices->setSpacing(Paper::kChoiceSpacing);
+    for (size_t i = 0; i < Paper::kAllTextSizes.size(); ++i) {
+        const Paper::TextSize size = Paper::kAllTextSizes[i];
+        auto *choice = new PaperChoiceStyle(QStringLiteral("settings.size.") + Paper::rawValue(size),
+                                            Paper::label(size), false, this);
+        connect(choice, &QAbstractButton::clicked, this, [this, size] { m_settings.setTextSize(size); });
+        m_sizeChoices[i] = choice;
+        choices->addWidget(choice);
+    }
+    section->addLayout(choices);
+}
+
+void SettingsView::buildAppearanceSection(QVBoxLayout *sections)
+{
+    QVBoxLayout *section = addSection(sections, QStringLiteral("APPEARANCE"), Paper::kSectionPartSpacing);
+    auto *choices = new QHBoxLayout;
+    choices->setSpacing(Paper::kChoiceSpacing);
+    for (size_t i = 0; i < Paper::kAllAppearances.size(); ++i) {
+        const Paper::Appearance appearance = Paper::kAllAppearances[i];
+        auto *choice = new PaperChoiceStyle(QStringLiteral("settings.appearance.") + Paper::rawValue(appearance),
+                                            Paper::label(appearance), false, this);
+        connect(choice, &QAbstractButton::clicked, this, [this, appearance] { m_settings.setAppearance(appearance); });
+        m_appearanceChoices[i] = choice;
+        choices->addWidget(choice);
+    }
+    section->addLayout(choices);
+}
+
+void SettingsView::buildNewDaySection(QVBoxLayout *sections)
+{
+    QVBoxLayout *section = addSection(sections, QStringLiteral("NEW DAY"), Paper::kSectionPartSpacing);
+    auto *explanation = new PaperLabel(QString(), Paper::Role::muted, settingsFont(), this);
+    explanation->setText(QStringLiteral(
+        "Start the day with a clean sheet: unfinished items move to Backlog, done ones are dropped."));
+    wrapWithoutLimit(explanation);
+    section->addWidget(explanation);
+
+    auto *newDay =
+        new PaperButtonStyle(QStringLiteral("settings.newDay"), QStringLiteral("Start a new day"), true, this);
+    newDay->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // At once and without asking; the page stays open.
+    connect(newDay, &QAbstractButton::clicked, this,
+            [this] { m_store.startNewDay(m_clock ? m_clock() : QDateTime::currentDateTime()); });
+    section->addWidget(newDay);
+}
+
+PaperLabel *SettingsView::rowTitle(const QString &text)
+{
+    auto *title = new PaperLabel(QString(), Paper::Role::ink, settingsFont(), this);
+    title->setText(text);
+    return title;
+}
+
+PaperSwitch *SettingsView::addSwitchRow(QBoxLayout *section, const QString &title, const QString &identifier,
+                                        bool (AppSettings::*read)() const, void (AppSettings::*write)(bool),
+                                        void (AppSettings::*changed)(bool))
+{
+    auto *control = new PaperSwitch(identifier, this);
+    control->setAccessibleName(title);
+    control->setChecked((m_settings.*read)());
+    // Only the user's flip writes the setting; the setting's own changes (a failed login change falling back)
+    // only move the switch.
+    connect(control, &QAbstractButton::clicked, this, [this, write](bool on) { (m_settings.*write)(on); });
+    connect(&m_settings, changed, control, [control](bool on) { control->setChecked(on); });
+
+    auto *row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(rowTitle(title), 0, Qt::AlignVCenter);
+    row->addSpacerItem(new QSpacerItem(Paper::kSwitchRowMinGap, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    row->addWidget(control, 0, Qt::AlignVCenter);
+    section->addLayout(row);
+    return control;
+}
+
+void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutControlFactory &makeShortcutControl)
+{
+    QVBoxLayout *section = addSection(sections, QStringLiteral("WINDOW ON MAC"), Paper::kLastSectionPartSpacing);
+    addSwitchRow(section, QStringLiteral("Show in Dock"), QStringLiteral("settings.dock"), &AppSettings::showInDock,
+                 &AppSettings::setShowInDock, &AppSettings::showInDockChanged);
+    addSwitchRow(section, QStringLiteral("Show in menu bar"), QStringLiteral("settings.menuBar"),
+                 &AppSettings::showInMenuBar, &AppSettings::setShowInMenuBar, &AppSettings::showInMenuBarChanged);
+    addSwitchRow(section, QStringLiteral("Launch at login"), QStringLiteral("settings.login"),
+                 &AppSettings::openAtLogin, &AppSettings::setOpenAtLogin, &AppSettings::openAtLoginChanged);
+
+    QWidget *shortcut = makeShortcutControl ? makeShortcutControl() : nullptr;
+    if (!shortcut) {
+        // Without the shortcut module the row still stands, empty, so that the page keeps its shape.
+        shortcut = new QWidget;
+        shortcut->setFixedSize(0, Paper::kSwitchHeight);
+    }
+    shortcut->setParent(this);
+    shortcut->setObjectName(QStringLiteral("settings.shortcut"));
+    auto *row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(rowTitle(QStringLiteral("Global shortcut")), 0, Qt::AlignVCenter);
+    row->addSpacerItem(new QSpacerItem(Paper::kSwitchRowMinGap, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    row->addWidget(shortcut, 0, Qt::AlignVCenter);
+    section->addLayout(row);
+
+    m_loginNote = new PaperLabel(QStringLiteral("settings.loginNote"), Paper::Role::muted,
+                                 Paper::systemFont(Paper::kSettingsNoteSize), this);
+    wrapWithoutLimit(m_loginNote);
+    section->addWidget(m_loginNote);
+}
+
+void SettingsView::showTextSize()
+{
+    const Paper::TextSize size = m_settings.textSize();
+    m_preview->setFont(Paper::handwriting(Paper::previewFontSize(size)));
+    m_preview->setAccessibleDescription(Paper::label(size)); // the preview's value: the size's name
+    for (size_t i = 0; i < m_sizeChoices.size(); ++i)
+        m_sizeChoices[i]->setSelected(Paper::kAllTextSizes[i] == size);
+}
+
+void SettingsView::showAppearance()
+{
+    for (size_t i = 0; i < m_appearanceChoices.size(); ++i)
+        m_appearanceChoices[i]->setSelected(Paper::kAllAppearances[i] == m_settings.appearance());
+}
+
+void SettingsView::showLoginNote()
+{
+    const auto note = m_settings.loginItemNote();
+    m_loginNote->setText(note.value_or(QString()));
+    m_loginNote->setVisible(note.has_value());
+}

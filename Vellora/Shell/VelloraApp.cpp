@@ -1,0 +1,350 @@
+#include "Vellora/Shell/VelloraApp.h"
+
+#include "Vellora/DayData/DayStore.h"
+#include "Vellora/Platform/DesktopColorScheme.h"
+#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/JsonSettingsFormat.h"
+#include "Vellora/Platform/LoginItemService.h"
+#include "Vellora/Platform/SingleInstance.h"
+#include "Vellora/Shell/AppSettings.h"
+#include "Vellora/Shell/ContentView.h"
+#include "Vellora/Shell/UpdateManager.h"
+#include "cli/AppStore.h"
+#include "cli/CommandRunner.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QWindow>
+
+namespace {
+
+QIcon appIcon()
+{
+    return QIcon(QStringLiteral(":/icons/app.vellora.Vellora-256.png"));
+}
+
+// The windows the platform's hide takes away: the app's own windows and dialogs, not its menus, tooltips or the
+// tray icon's embedded window.
+bool isHideable(const QWidget *widget)
+{
+    if (!widget->isWindow() || !widget->isVisible())
+        return false;
+    const Qt::WindowType type = widget->windowType();
+    const bool ordinary = type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool;
+    return ordinary && !widget->windowFlags().testFlag(Qt::BypassWindowManagerHint) &&
+           !widget->inherits("QSystemTrayIconSys");
+}
+
+} // namespace
+
+VelloraApp::VelloraApp(Options options, QObject *parent) : QObject(parent), m_options(std::move(options)) {}
+
+VelloraApp::~VelloraApp()
+{
+    // The window's views observe the store and the settings: they go first.
+    delete m_about;
+    delete m_window;
+    delete m_tray;
+}
+
+bool VelloraApp::isUITestLaunch(const QStringList &arguments)
+{
+    return arguments.contains(QLatin1String(kUITestsArgument));
+}
+
+// The launch, in order: the store's place and its claim, the store, the settings and the navigation, the window
+// with its menus and the tray item, then what follows the end of launching (the updater).
+VelloraApp::Start VelloraApp::start()
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELLORA_VERSION));
+    m_uiTests = isUITestLaunch(m_options.arguments);
+    std::optional<QString> path;
+    if (!m_uiTests) {
+        // An interface-test launch reads and writes no file, so it neither claims one nor listens.
+        if (!m_options.storePath) {
+            m_error = QStringLiteral("There is no folder for the store file; give one with --store FILE.");
+            return Start::failed;
+        }
+        path = m_options.storePath;
+        if (!claimStore(*path))
+            return m_instance ? Start::handedOver : Start::failed;
+    }
+    if (!makeStore(path))
+        return Start::failed;
+    makeSettings();
+    buildWindow();
+    buildTray();
+    finishLaunching();
+    m_window->show();
+    return Start::running;
+}
+
+bool VelloraApp::claimStore(const QString &path)
+{
+    // Requests are served by the event loop, so the store and the window exist by the time the first one comes.
+    m_instance = std::make_unique<SingleInstance>(
+        path, SingleInstance::Callbacks{
+                  [this] { bringMainWindowToFront(); }, [this] { toggleWindow(); },
+                  [this](const QJsonObject &command) { return runCommandRequest(command, *m_store); }});
+    switch (m_instance->start()) {
+    case SingleInstance::Start::primary:
+        return true;
+    case SingleInstance::Start::handedOver:
+        return false;
+    case SingleInstance::Start::failed:
+        m_error = m_instance->errorString();
+        m_instance.reset();
+        return false;
+    }
+    return false;
+}
+
+bool VelloraApp::makeStore(const std::optional<QString> &path)
+{
+    m_store = makeAppStore(path);
+    if (!m_store->setAsidePath().isEmpty())
+        m_notice = QStringLiteral("The store file could not be read; it was kept as %1.").arg(m_store->setAsidePath());
+    if (path && !m_store->fileURL()) {
+        m_error = QStringLiteral("The store file %1 cannot be read or moved aside; nothing was changed.").arg(*path);
+        return false;
+    }
+    return true;
+}
+
+void VelloraApp::makeSettings()
+{
+    QSettings *defaults = m_options.defaults;
+    if (!defaults) {
+        m_ownDefaults = JsonSettingsFormat::openDefaults();
+        defaults = m_ownDefaults.get();
+    }
+    if (!m_options.loginItems)
+        m_options.loginItems = makeLoginItemService();
+    if (!m_options.dockPresence)
+        m_options.dockPresence = makeDockPresence();
+    if (!m_options.desktopScheme) {
+        m_ownDesktopScheme = std::make_unique<DesktopColorScheme>();
+        m_options.desktopScheme = m_ownDesktopScheme.get();
+    }
+    m_settings = std::make_unique<AppSettings>(*defaults, *m_options.loginItems, m_options.dockPresence.get());
+}
+
+void VelloraApp::buildWindow()
+{
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.vellora.Vellora"));
+    QGuiApplication::setWindowIcon(appIcon());
+    m_window = new QMainWindow;
+    m_window->setObjectName(QStringLiteral("main"));
+    m_window->setWindowTitle(QStringLiteral("Vellora"));
+    m_window->setWindowIcon(appIcon());
+    m_content = new ContentView(*m_store, *m_settings, m_nav, m_options.desktopScheme);
+    m_content->setShortcutControlFactory(m_options.makeShortcutControl);
+    m_window->setCentralWidget(m_content);
+    buildMenus();
+    m_window->resize(kWindowSize);
+    // The taskbar entry follows the settings from the window's first showing on.
+    m_window->winId();
+    m_options.dockPresence->setWindow(m_window->windowHandle());
+}
+
+void VelloraApp::buildMenus()
+{
+    QMenuBar *bar = m_window->menuBar();
+    const auto add = [this](QMenu *menu, const QString &title, const QKeySequence &shortcut, auto action) {
+        QAction *item = menu->addAction(title, this, action);
+        item->setShortcut(shortcut);
+        m_menuActions.append(item);
+        return item;
+    };
+
+    QMenu *app = bar->addMenu(QStringLiteral("Vellora"));
+    add(app, QStringLiteral("About Vellora"), {}, [this] { showAbout(); });
+    m_checkForUpdates = add(app, QStringLiteral("Check for Updates…"), {}, [this] { checkForUpdates(); });
+    app->addSeparator();
+    add(app, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
+        [this] { openPage(Navigation::Page::settings); });
+    app->addSeparator();
+    add(app, QStringLiteral("Quit Vellora"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
+
+    // "New Day" stands where a new window would: the app has one main window only.
+    QMenu *file = bar->addMenu(QStringLiteral("File"));
+    add(file, QStringLiteral("New Day"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), [this] { startNewDay(); });
+
+    QMenu *sheet = bar->addMenu(QStringLiteral("Sheet"));
+    add(sheet, QStringLiteral("Today"), QKeySequence(Qt::CTRL | Qt::Key_1),
+        [this] { openPage(Navigation::Page::today); });
+    add(sheet, QStringLiteral("Backlog"), QKeySequence(Qt::CTRL | Qt::Key_2),
+        [this] { openPage(Navigation::Page::backlog); });
+    sheet->addSeparator();
+    add(sheet, QStringLiteral("Show or Hide Window"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D),
+        [this] { toggleWindow(); });
+}
+
+QAction *VelloraApp::menuAction(const QString &title) const
+{
+    for (QAction *action : m_menuActions) {
+        if (action->text() == title)
+            return action;
+    }
+    return nullptr;
+}
+
+void VelloraApp::buildTray()
+{
+    m_trayMenu = std::make_unique<QMenu>();
+    m_trayMenu->setObjectName(QStringLiteral("trayMenu"));
+    QMenu *menu = m_trayMenu.get();
+    menu->addAction(QStringLiteral("Open Vellora"), this, [this] { openPage(Navigation::Page::today); });
+    menu->addAction(QStringLiteral("Backlog"), this, [this] { openPage(Navigation::Page::backlog); });
+    // Changes the sheet without bringing the window forward.
+    menu->addAction(QStringLiteral("New Day"), this, [this] { startNewDay(); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("About Vellora"), this, [this] { showAbout(); });
+    menu->addAction(QStringLiteral("Settings…"), this, [this] { openPage(Navigation::Page::settings); });
+    menu->addAction(QStringLiteral("Send Feedback"), this, [this] { openURL(QLatin1String(kFeedbackURL)); });
+    menu->addAction(QStringLiteral("More Apps by the Maker…"), this, [this] { openURL(QLatin1String(kMoreAppsURL)); });
+    menu->addSeparator();
+    QAction *quitItem = menu->addAction(QStringLiteral("Quit Vellora"), this, [this] { quit(); });
+    quitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    m_tray = new QSystemTrayIcon(appIcon());
+    m_tray->setToolTip(QStringLiteral("Vellora"));
+    m_tray->setContextMenu(menu);
+    // A click opens the same menu, as the right button does: the item is a pull-down menu.
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            m_trayMenu->popup(QCursor::pos());
+    });
+    connect(m_settings.get(), &AppSettings::showInMenuBarChanged, this, &VelloraApp::followShowInMenuBar);
+    followShowInMenuBar();
+}
+
+void VelloraApp::followShowInMenuBar()
+{
+    const bool shown = m_settings->showInMenuBar();
+    m_tray->setVisible(shown);
+    // With the tray item the app lives on when its window is closed; without it, closing the window ends it, as
+    // nothing would be left to bring the window back.
+    QGuiApplication::setQuitOnLastWindowClosed(!shown);
+}
+
+void VelloraApp::finishLaunching()
+{
+    UpdateManager &updates = m_options.updateManager ? *m_options.updateManager : UpdateManager::shared();
+    updates.setActivateApp([this] { bringMainWindowToFront(); });
+    m_checkForUpdates->setEnabled(updates.state().canCheck());
+    connect(&updates.state(), &UpdateState::canCheckChanged, m_checkForUpdates, &QAction::setEnabled);
+    m_options.updateManager = &updates;
+}
+
+void VelloraApp::openPage(Navigation::Page page)
+{
+    m_nav.setPage(page);
+    bringMainWindowToFront();
+}
+
+void VelloraApp::openURL(const QString &address)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    // A text that forms no address that could be opened does nothing.
+    if (address.trimmed().isEmpty() || !url.isValid() || url.isRelative())
+        return;
+    if (m_options.openUrl)
+        m_options.openUrl(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+void VelloraApp::startNewDay()
+{
+    m_store->startNewDay(QDateTime::currentDateTime());
+}
+
+void VelloraApp::checkForUpdates()
+{
+    if (m_options.updateManager)
+        m_options.updateManager->checkForUpdates();
+}
+
+void VelloraApp::showAbout()
+{
+    unhideApp();
+    if (!m_about) {
+        // The standard About box, shown without a nested event loop so that the app goes on serving commands.
+        m_about = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Vellora"),
+                                  QStringLiteral("<h3>Vellora</h3><p>Version %1</p><p>Your day on one sheet of paper.</p>")
+                                      .arg(QCoreApplication::applicationVersion()),
+                                  QMessageBox::Ok, m_window);
+        m_about->setObjectName(QStringLiteral("about"));
+        m_about->setIconPixmap(appIcon().pixmap(64, 64));
+        m_about->setAttribute(Qt::WA_DeleteOnClose);
+        m_about->setWindowModality(Qt::NonModal);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void VelloraApp::quit()
+{
+    if (m_options.quit)
+        m_options.quit();
+    else
+        QCoreApplication::quit();
+}
+
+// Hides the app when its window is in front; otherwise brings the window forward, also from hidden or minimised.
+// The page shown is not changed.
+void VelloraApp::toggleWindow()
+{
+    const bool windowVisible = m_window && m_window->isVisible() && !m_window->isMinimized();
+    if (windowVisible && isAppActive()) {
+        hideApp();
+        return;
+    }
+    bringMainWindowToFront();
+}
+
+bool VelloraApp::isAppActive() const
+{
+    // The focus window rather than the active window: a window shown again a moment after it was hidden has the
+    // focus before Qt counts it as active.
+    return QGuiApplication::focusWindow() != nullptr;
+}
+
+void VelloraApp::hideApp()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (!isHideable(widget))
+            continue;
+        m_hiddenWindows.append(widget);
+        widget->hide();
+    }
+}
+
+void VelloraApp::unhideApp()
+{
+    const QList<QPointer<QWidget>> hidden = std::exchange(m_hiddenWindows, {});
+    for (const QPointer<QWidget> &widget : hidden) {
+        if (widget && widget != m_window)
+            widget->show();
+    }
+}
+
+void VelloraApp::bringMainWindowToFront()
+{
+    unhideApp();
+    if (!m_window)
+        return;
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}

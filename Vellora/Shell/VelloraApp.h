@@ -1,0 +1,134 @@
+#pragma once
+
+#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/LoginItemService.h"
+#include "Vellora/Shell/ContentView.h"
+#include "Vellora/Shell/Navigation.h"
+#include "Vellora/Shell/SettingsView.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AppSettings;
+class DayStore;
+class DesktopColorScheme;
+class QAction;
+class QMenu;
+class QSettings;
+class QSystemTrayIcon;
+class SingleInstance;
+class UpdateManager;
+
+// The application: at launch it claims the store file (or, when another Vellora has it, asks that one to show its
+// window and ends), makes the one store, the settings and the navigation, the main window with its menus, and the
+// tray item while the settings ask for it. It owns them all for the whole run and carries out the menu commands.
+// Lives on the main thread; a QApplication must exist.
+class VelloraApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr auto kUITestsArgument = "-uitests";
+    static constexpr QSize kWindowSize{430, 760};
+    static constexpr auto kFeedbackURL = "https://vellora.app/feedback";
+    static constexpr auto kMoreAppsURL = "https://vellora.app/apps";
+
+    // What the launch is given. Empty parts are made the way the installed app makes them; tests hand in their own.
+    struct Options
+    {
+        QStringList arguments;                         // the launch arguments, searched for "-uitests"
+        std::optional<QString> storePath;              // the store file; unused with "-uitests"
+        QSettings *defaults = nullptr;                 // the user defaults
+        std::unique_ptr<LoginItemService> loginItems;
+        std::unique_ptr<DockPresence> dockPresence;
+        DesktopColorScheme *desktopScheme = nullptr;   // what the `auto` appearance follows
+        UpdateManager *updateManager = nullptr;        // the shared one when null
+        std::function<void(const QUrl &)> openUrl;     // hands an address to the desktop; QDesktopServices when empty
+        std::function<void()> quit;                    // ends the app; QCoreApplication::quit when empty
+        SettingsView::ShortcutControlFactory makeShortcutControl;
+    };
+
+    enum class Start {
+        running,    // the window is up and the app serves the store
+        handedOver, // another Vellora has the store and shows its window: this process ends with success
+        failed,     // errorString() says why
+    };
+
+    explicit VelloraApp(Options options, QObject *parent = nullptr);
+    ~VelloraApp() override;
+
+    // Only the exact argument counts: one that merely begins with it is someone else's.
+    static bool isUITestLaunch(const QStringList &arguments);
+
+    Start start();
+    QString errorString() const { return m_error; }
+    // What the user should know although the app runs (a store file that could not be read and was set aside).
+    QString notice() const { return m_notice; }
+
+    DayStore &store() const { return *m_store; }
+    AppSettings &settings() const { return *m_settings; }
+    Navigation &nav() { return m_nav; }
+    QMainWindow *mainWindow() const { return m_window; }
+    ContentView *contentView() const { return m_content; }
+    // The tray item and its menu; the item is visible exactly while showInMenuBar is on.
+    QSystemTrayIcon *trayIcon() const { return m_tray; }
+    QMenu *trayMenu() const { return m_trayMenu.get(); }
+    QMessageBox *aboutBox() const { return m_about; }
+    SingleInstance *instance() const { return m_instance.get(); }
+    // The main window's menu command of that title ("New Day", "Show or Hide Window"…), null when there is none.
+    QAction *menuAction(const QString &title) const;
+
+    // The menu commands.
+    void openPage(Navigation::Page page);
+    void openURL(const QString &address);
+    void startNewDay();
+    void toggleWindow();
+    void showAbout();
+    void checkForUpdates();
+    void quit();
+
+private:
+    bool claimStore(const QString &path);
+    bool makeStore(const std::optional<QString> &path);
+    void makeSettings();
+    void buildWindow();
+    void buildMenus();
+    void buildTray();
+    void followShowInMenuBar();
+    void finishLaunching();
+    // The platform's hide and unhide: every window of the app goes, and comes back as it was.
+    void hideApp();
+    void unhideApp();
+    void bringMainWindowToFront();
+    bool isAppActive() const;
+
+    Options m_options;
+    bool m_uiTests = false;
+    QString m_error;
+    QString m_notice;
+
+    std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<DayStore> m_store;
+    std::unique_ptr<QSettings> m_ownDefaults;
+    std::unique_ptr<DesktopColorScheme> m_ownDesktopScheme;
+    std::unique_ptr<AppSettings> m_settings;
+    Navigation m_nav;
+
+    QPointer<QMainWindow> m_window;
+    QPointer<ContentView> m_content;
+    QList<QAction *> m_menuActions;
+    QAction *m_checkForUpdates = nullptr;
+    QSystemTrayIcon *m_tray = nullptr;
+    std::unique_ptr<QMenu> m_trayMenu;
+    QPointer<QMessageBox> m_about;
+    QList<QPointer<QWidget>> m_hiddenWindows;
+};

@@ -1,0 +1,161 @@
+#include "PageFixture.h"
+
+#include "Vellora/Paper/PaperChoiceStyle.h"
+#include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/PaperSwitch.h"
+#include "Vellora/Shell/SettingsView.h"
+
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace {
+
+class SettingsViewTest : public PageFixture
+{
+protected:
+    void SetUp() override
+    {
+        PageFixture::SetUp();
+        open(Navigation::Page::settings);
+    }
+
+    QJsonObject stored() const
+    {
+        QFile file(dir.filePath("defaults.json"));
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+    }
+    PaperSwitch *toggle(const QString &name) const { return find<PaperSwitch>(name); }
+    PaperLabel *label(const QString &name) const { return find<PaperLabel>(name); }
+};
+
+TEST_F(SettingsViewTest, ThePageShowsItsTextsInOrder)
+{
+    EXPECT_EQ(label("settings.title")->text(), "Settings");
+    EXPECT_EQ(label("settings.title")->font().pixelSize(), 30);
+    QStringList texts;
+    for (PaperLabel *each : content->page()->findChildren<PaperLabel *>()) {
+        if (!each->isHidden())
+            texts.append(each->text());
+    }
+    const QStringList expected{
+        "Settings", "TEXT SIZE", "Sample line", "APPEARANCE", "NEW DAY",
+        "Start the day with a clean sheet: unfinished items move to Backlog, done ones are dropped.",
+        "WINDOW ON MAC", "Show in Dock", "Show in menu bar", "Launch at login", "Global shortcut"};
+    for (const QString &text : expected)
+        EXPECT_TRUE(texts.contains(text)) << text.toStdString();
+    EXPECT_FALSE(label("settings.loginNote")->isVisible());
+    for (const char *name : {"settings.size.s", "settings.size.m", "settings.size.l", "settings.appearance.auto",
+                             "settings.appearance.light", "settings.appearance.dark", "settings.newDay",
+                             "settings.dock", "settings.menuBar", "settings.login", "settings.shortcut",
+                             "settings.close"})
+        EXPECT_NE(find<QWidget>(name), nullptr) << name;
+
+    // Nothing is cut: the explanation wraps, and the scroll area shows no bars.
+    auto *scroll = find<QScrollArea>("settings.scroll");
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+}
+
+TEST_F(SettingsViewTest, TextSizeChoicesWriteTheSettingAndThePreviewKeepsItsHeight)
+{
+    auto *preview = label("settings.preview");
+    EXPECT_EQ(find<PaperChoiceStyle>("settings.size.m")->selected(), true);
+    const int top = preview->y();
+    struct Case
+    {
+        const char *choice;
+        Paper::TextSize size;
+        const char *raw;
+        int fontSize;
+        const char *value;
+    };
+    for (const Case &c : {Case{"settings.size.s", Paper::TextSize::small, "s", 26, "Small"},
+                          Case{"settings.size.l", Paper::TextSize::large, "l", 35, "Large"},
+                          Case{"settings.size.m", Paper::TextSize::medium, "m", 30, "Medium"},
+                          Case{"settings.size.m", Paper::TextSize::medium, "m", 30, "Medium"}}) {
+        click(c.choice);
+        EXPECT_EQ(settings->textSize(), c.size);
+        EXPECT_EQ(stored().value("textSize"), QJsonValue(c.raw));
+        EXPECT_EQ(preview->font().pixelSize(), c.fontSize);
+        EXPECT_EQ(preview->accessibleDescription(), c.value);
+        EXPECT_EQ(preview->height(), 51);
+        EXPECT_EQ(preview->y(), top);
+        for (const char *other : {"settings.size.s", "settings.size.m", "settings.size.l"})
+            EXPECT_EQ(find<PaperChoiceStyle>(other)->selected(), QString(other) == c.choice);
+    }
+}
+
+TEST_F(SettingsViewTest, AppearanceChoicesWriteTheSetting)
+{
+    click("settings.appearance.dark");
+    EXPECT_EQ(stored().value("appearance"), QJsonValue("dark"));
+    EXPECT_TRUE(find<PaperChoiceStyle>("settings.appearance.dark")->selected());
+    EXPECT_FALSE(find<PaperChoiceStyle>("settings.appearance.auto")->selected());
+    click("settings.appearance.auto");
+    EXPECT_EQ(settings->appearance(), Paper::Appearance::automatic);
+    EXPECT_EQ(stored().value("appearance"), QJsonValue("auto"));
+}
+
+TEST_F(SettingsViewTest, SwitchesWriteTheirSettingsAndFollowThem)
+{
+    EXPECT_TRUE(toggle("settings.dock")->isChecked());
+    click("settings.dock");
+    EXPECT_FALSE(settings->showInDock());
+    EXPECT_EQ(stored().value("showInDock"), QJsonValue(false));
+    EXPECT_EQ(dock.applied.last(), false);
+
+    EXPECT_FALSE(toggle("settings.menuBar")->isChecked());
+    click("settings.menuBar");
+    EXPECT_TRUE(settings->showInMenuBar());
+    EXPECT_EQ(stored().value("NSStatusItem Visible Item-0"), QJsonValue(true));
+
+    // Changed elsewhere (the tray, another page): the switch follows.
+    settings->setShowInMenuBar(false);
+    EXPECT_FALSE(toggle("settings.menuBar")->isChecked());
+
+    // The keyboard reaches a switch too.
+    toggle("settings.dock")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(toggle("settings.dock"), Qt::Key_Space);
+    EXPECT_TRUE(settings->showInDock());
+}
+
+TEST_F(SettingsViewTest, AFailedLoginChangeShowsTheNoteAndResetsTheSwitchUntilAChangeSucceeds)
+{
+    loginItems.failure = "Cannot write the autostart entry: Permission denied";
+    click("settings.login");
+    EXPECT_FALSE(toggle("settings.login")->isChecked());
+    EXPECT_FALSE(settings->openAtLogin());
+    auto *note = label("settings.loginNote");
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_EQ(note->text(), "Cannot write the autostart entry: Permission denied");
+    EXPECT_EQ(note->font().pixelSize(), 11);
+    // At the end of the last section, below the shortcut row.
+    EXPECT_GT(note->mapTo(window.get(), QPoint()).y(),
+              find<QWidget>("settings.shortcut")->mapTo(window.get(), QPoint()).y());
+
+    loginItems.failure.reset();
+    click("settings.login");
+    EXPECT_TRUE(toggle("settings.login")->isChecked());
+    EXPECT_TRUE(loginItems.enabled);
+    EXPECT_FALSE(note->isVisible());
+}
+
+TEST_F(SettingsViewTest, StartANewDayRunsAtOnceAndThePageStays)
+{
+    SheetTest::putItem(*store, "Unfinished", Bucket::big, store->day(), 1);
+    SheetTest::putItem(*store, "Done", Bucket::small, store->day(), 2, true);
+    auto *view = qobject_cast<SettingsView *>(content->page());
+    view->setClock([] { return SheetTest::fixedNow().addDays(1); });
+    click("settings.newDay");
+    EXPECT_EQ(store->backlogItems().size(), 1);
+    EXPECT_EQ(store->saved().items.size(), 1u);
+    EXPECT_EQ(nav.page(), Navigation::Page::settings);
+
+    // An empty sheet: the operation still runs (the day moves on), the page stays.
+    view->setClock([] { return SheetTest::fixedNow().addDays(2); });
+    click("settings.newDay");
+    EXPECT_EQ(store->day(), "2026-12-07");
+    EXPECT_EQ(nav.page(), Navigation::Page::settings);
+}
+
+} // namespace

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "Vellora/DayData/DayStore.h"
+#include "Vellora/Paper/Paper.h"
+#include "Vellora/Platform/DesktopColorScheme.h"
+#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/FakeLoginItemService.h"
+#include "Vellora/Platform/JsonSettingsFormat.h"
+#include "Vellora/Shell/AppSettings.h"
+#include "Vellora/Shell/UpdateManager.h"
+#include "Vellora/Shell/Updater.h"
+#include "Vellora/Shell/VelloraApp.h"
+
+#include "tests/WaitFor.h"
+
+#include <QDBusConnection>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMainWindow>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace ShellTest {
+
+// A taskbar presence that remembers what it was told.
+class RecordingDockPresence : public DockPresence
+{
+public:
+    QList<bool> applied;
+    QWindow *window = nullptr;
+    void setShownInDock(bool shown) override { applied.append(shown); }
+    bool isShownInDock() const override { return applied.value(applied.size() - 1, true); }
+    void setWindow(QWindow *w) override { window = w; }
+};
+
+// Keeps what update checks found instead of showing it.
+class RecordingPresenter : public UpdatePresenter
+{
+public:
+    QList<UpdateCheckResult> results;
+    void present(const UpdateCheckResult &result) override { results.append(result); }
+};
+
+// A desktop without a settings portal: the colour scheme follows the application palette.
+inline std::unique_ptr<DesktopColorScheme> desktopWithoutPortal()
+{
+    return std::make_unique<DesktopColorScheme>(QDBusConnection(QStringLiteral("vellora-no-bus")));
+}
+
+// The app's own fakes and folders: the defaults in a file of its own, a login service and a taskbar presence in
+// memory, a desktop without portal, an updater whose feed is given, and every opened address kept.
+class AppEnvironment
+{
+public:
+    QTemporaryDir dir;
+    QString defaultsPath = dir.filePath("config/app.vellora.Vellora/defaults.json");
+    std::unique_ptr<QSettings> defaults;
+    FakeLoginItemService *loginItems = nullptr; // owned by the app
+    RecordingDockPresence *dock = nullptr;      // owned by the app
+    std::unique_ptr<DesktopColorScheme> desktop = desktopWithoutPortal();
+    RecordingPresenter presenter;
+    std::unique_ptr<UpdateManager> updates;
+    QList<QUrl> opened;
+
+    AppEnvironment() { qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8()); }
+
+    void writeDefaults(const QByteArray &json)
+    {
+        QDir().mkpath(QFileInfo(defaultsPath).absolutePath());
+        QFile file(defaultsPath);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(json);
+    }
+
+    QJsonObject defaultsFile() const
+    {
+        QFile file(defaultsPath);
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+    }
+
+    VelloraApp::Options options(QStringList arguments, std::optional<QString> storePath = std::nullopt,
+                                const QUrl &feed = {})
+    {
+        defaults = JsonSettingsFormat::open(defaultsPath);
+        VelloraApp::Options options;
+        options.arguments = std::move(arguments);
+        options.storePath = std::move(storePath);
+        options.defaults = defaults.get();
+        auto login = std::make_unique<FakeLoginItemService>();
+        loginItems = login.get();
+        options.loginItems = std::move(login);
+        auto dockPresence = std::make_unique<RecordingDockPresence>();
+        dock = dockPresence.get();
+        options.dockPresence = std::move(dockPresence);
+        options.desktopScheme = desktop.get();
+        Updater::Options updaterOptions;
+        updaterOptions.feedUrl = feed;
+        updaterOptions.currentVersion = QStringLiteral("1.0");
+        updates = std::make_unique<UpdateManager>(std::make_unique<Updater>(updaterOptions, presenter));
+        options.updateManager = updates.get();
+        options.openUrl = [this](const QUrl &url) { opened.append(url); };
+        return options;
+    }
+};
+
+// Lets queued work run, as the event loop would between two user actions.
+inline void settle()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+// Shows the window and makes it the active one, so that its keyboard shortcuts act.
+inline bool activate(QWidget *window)
+{
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window))
+        return false;
+    window->activateWindow();
+    window->raise();
+    return QTest::qWaitForWindowActive(window);
+}
+
+template<typename T> T *find(const QWidget *root, const QString &name)
+{
+    return root->findChild<T *>(name);
+}
+
+} // namespace ShellTest

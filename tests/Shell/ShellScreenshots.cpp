@@ -1,0 +1,81 @@
+// Renders the Settings page, light and dark, into PNG files: `vellora_shell_screenshots OUTPUT_DIR`.
+
+#include "tests/Sheet/SheetTestSupport.h"
+
+#include "Vellora/Platform/DesktopColorScheme.h"
+#include "Vellora/Platform/FakeLoginItemService.h"
+#include "Vellora/Platform/JsonSettingsFormat.h"
+#include "Vellora/Shell/AppSettings.h"
+#include "Vellora/Shell/ContentView.h"
+#include "Vellora/Shell/Navigation.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+struct Shot
+{
+    QString name;
+    Paper::Appearance appearance;
+    Paper::TextSize size;
+    bool loginNote;
+};
+
+bool render(const QString &directory, const Shot &shot)
+{
+    QTemporaryDir config;
+    const auto defaults = JsonSettingsFormat::open(config.filePath("defaults.json"));
+    FakeLoginItemService loginItems;
+    AppSettings settings(*defaults, loginItems, nullptr);
+    settings.setAppearance(shot.appearance);
+    settings.setTextSize(shot.size);
+    settings.setShowInMenuBar(true);
+    if (shot.loginNote) {
+        loginItems.failure = QStringLiteral("Cannot write /home/user/.config/autostart/app.vellora.Vellora.desktop: "
+                                            "Permission denied");
+        settings.setOpenAtLogin(true);
+    }
+    const auto store = SheetTest::makeStore();
+    DesktopColorScheme desktop(QDBusConnection(QStringLiteral("vellora-no-bus")));
+    Navigation nav;
+    nav.setPage(Navigation::Page::settings);
+    ContentView view(*store, settings, nav, &desktop);
+    view.resize(430, 760);
+    view.show();
+    if (!QTest::qWaitForWindowExposed(&view))
+        return false;
+    QCoreApplication::processEvents();
+    const QString file = QDir(directory).filePath(QStringLiteral("%1.png").arg(shot.name));
+    const bool saved = view.grab().save(file);
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
+    return saved;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString directory = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(directory);
+    Paper::setAnimationsEnabled(false);
+
+    const QList<Shot> shots{
+        {QStringLiteral("settings-light-m"), Paper::Appearance::light, Paper::TextSize::medium, false},
+        {QStringLiteral("settings-dark-m"), Paper::Appearance::dark, Paper::TextSize::medium, false},
+        {QStringLiteral("settings-light-l-note"), Paper::Appearance::light, Paper::TextSize::large, true},
+        {QStringLiteral("settings-dark-s-note"), Paper::Appearance::dark, Paper::TextSize::small, true},
+    };
+    bool ok = true;
+    for (const Shot &shot : shots)
+        ok = render(directory, shot) && ok;
+    return ok ? 0 : 1;
+}

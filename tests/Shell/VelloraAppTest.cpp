@@ -1,0 +1,277 @@
+#include "ShellFixture.h"
+
+#include "Vellora/Paper/PaperSwitch.h"
+#include "Vellora/Platform/SingleInstance.h"
+#include "Vellora/Sheet/SheetView.h"
+#include "Vellora/Shell/ContentView.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTcpServer>
+#include <QDialog>
+
+namespace {
+
+using Page = Navigation::Page;
+
+class VelloraAppTest : public testing::Test
+{
+protected:
+    void SetUp() override { Paper::setAnimationsEnabled(false); }
+
+    void TearDown() override
+    {
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void launch(const QStringList &arguments = {"-uitests"}, std::optional<QString> storePath = std::nullopt,
+                const QUrl &feed = {})
+    {
+        VelloraApp::Options options = env.options(arguments, std::move(storePath), feed);
+        options.quit = [this] { ++quits; };
+        app = std::make_unique<VelloraApp>(std::move(options));
+        ASSERT_EQ(app->start(), VelloraApp::Start::running) << app->errorString().toStdString();
+        ASSERT_TRUE(ShellTest::activate(window()));
+        ShellTest::settle();
+    }
+
+    QMainWindow *window() const { return app->mainWindow(); }
+    Page page() { return app->nav().page(); }
+    void press(int key, Qt::KeyboardModifiers modifiers)
+    {
+        QTest::keyClick(window(), Qt::Key(key), modifiers);
+        ShellTest::settle();
+    }
+    QAction *trayItem(const QString &title) const
+    {
+        for (QAction *action : app->trayMenu()->actions()) {
+            if (action->text() == title)
+                return action;
+        }
+        return nullptr;
+    }
+    bool windowShown() const { return window()->isVisible() && !window()->isMinimized(); }
+
+    ShellTest::AppEnvironment env;
+    std::unique_ptr<VelloraApp> app;
+    int quits = 0;
+};
+
+QStringList titlesOf(const QList<QAction *> &actions)
+{
+    QStringList titles;
+    for (const QAction *action : actions)
+        titles.append(action->isSeparator() ? QStringLiteral("---") : action->text());
+    return titles;
+}
+
+TEST_F(VelloraAppTest, AnInterfaceTestLaunchHasAnEmptyStoreAndNeitherLockNorChannel)
+{
+    launch({"-uitests"});
+    EXPECT_EQ(app->instance(), nullptr);
+    EXPECT_EQ(app->store().fileURL(), std::nullopt);
+    EXPECT_TRUE(app->store().saved().items.empty());
+    EXPECT_EQ(window()->size(), QSize(430, 760));
+    EXPECT_EQ(window()->windowTitle(), "Vellora");
+    EXPECT_FALSE(window()->windowIcon().isNull());
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "app.vellora.Vellora");
+    EXPECT_EQ(window()->centralWidget(), app->contentView());
+    EXPECT_EQ(page(), Page::today);
+    EXPECT_EQ(env.dock->window, window()->windowHandle()); // the taskbar entry follows this window
+    EXPECT_EQ(env.dock->applied, QList<bool>{true});
+}
+
+TEST_F(VelloraAppTest, AnArgumentThatOnlyBeginsWithTheTestArgumentIsSomeoneElses)
+{
+    const QString store = env.dir.filePath("store.json");
+    launch({"-uitestsfoo"}, store);
+    ASSERT_NE(app->instance(), nullptr);
+    EXPECT_TRUE(app->instance()->isListening());
+    EXPECT_EQ(app->store().fileURL(), store);
+    app->store().addItem("Written to the file", Bucket::big);
+    EXPECT_TRUE(QFile::exists(store));
+}
+
+TEST_F(VelloraAppTest, TheMenusHaveTheirTitlesShortcutsAndOrder)
+{
+    launch();
+    QStringList menus;
+    for (QAction *action : window()->menuBar()->actions())
+        menus.append(action->text());
+    EXPECT_EQ(menus, (QStringList{"Vellora", "File", "Sheet"}));
+    const auto menu = [&](int index) { return window()->menuBar()->actions().at(index)->menu(); };
+    EXPECT_EQ(titlesOf(menu(0)->actions()),
+              (QStringList{"About Vellora", "Check for Updates…", "---", "Settings…", "---", "Quit Vellora"}));
+    EXPECT_EQ(titlesOf(menu(1)->actions()), (QStringList{"New Day"}));
+    EXPECT_EQ(titlesOf(menu(2)->actions()), (QStringList{"Today", "Backlog", "---", "Show or Hide Window"}));
+
+    const QList<std::pair<QString, QKeySequence>> shortcuts{
+        {"Settings…", QKeySequence("Ctrl+,")},  {"New Day", QKeySequence("Ctrl+Shift+N")},
+        {"Today", QKeySequence("Ctrl+1")},      {"Backlog", QKeySequence("Ctrl+2")},
+        {"Show or Hide Window", QKeySequence("Ctrl+Shift+D")}, {"Quit Vellora", QKeySequence("Ctrl+Q")},
+        {"Check for Updates…", QKeySequence()}, {"About Vellora", QKeySequence()}};
+    for (const auto &[title, keys] : shortcuts)
+        EXPECT_EQ(app->menuAction(title)->shortcut(), keys) << title.toStdString();
+}
+
+TEST_F(VelloraAppTest, EachMenuShortcutCarriesOutItsCommand)
+{
+    launch();
+    press(Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(page(), Page::settings);
+    press(Qt::Key_1, Qt::ControlModifier); // Today from Settings
+    EXPECT_EQ(page(), Page::today);
+    EXPECT_NE(qobject_cast<SheetView *>(app->contentView()->page()), nullptr);
+    press(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(page(), Page::backlog);
+    EXPECT_TRUE(window()->isActiveWindow());
+
+    app->store().addItem("Unfinished", Bucket::medium);
+    app->store().toggleDone(app->store().addItem("Done", Bucket::small)->id);
+    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier); // at once, without asking
+    EXPECT_EQ(app->store().backlogItems().size(), 1);
+    EXPECT_EQ(app->store().saved().items.size(), 1u);
+    EXPECT_EQ(page(), Page::backlog);
+
+    press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1);
+
+    press(Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(window()->isVisible());
+}
+
+TEST_F(VelloraAppTest, CheckForUpdatesIsGreyedWhileTheUpdaterCannotCheck)
+{
+    launch(); // no feed: never
+    ASSERT_TRUE(waitFor([&] { return !app->menuAction("Check for Updates…")->isEnabled(); }));
+    app.reset();
+
+    // A feed that nobody serves: greyed during the check, available again by itself after its failure.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QUrl feed(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
+    closed.close();
+    launch({"-uitests"}, std::nullopt, feed);
+    QAction *check = app->menuAction("Check for Updates…");
+    ASSERT_TRUE(waitFor([&] { return check->isEnabled(); }));
+    QSignalSpy changes(check, &QAction::enabledChanged);
+    check->trigger();
+    ASSERT_TRUE(waitFor([&] { return env.presenter.results.size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return check->isEnabled(); }));
+    EXPECT_GE(changes.count(), 2);
+    EXPECT_EQ(changes.first().first().toBool(), false);
+    EXPECT_EQ(env.presenter.results.first().kind, UpdateCheckResult::Kind::failed);
+}
+
+TEST_F(VelloraAppTest, TheTrayItemComesAndGoesWithTheSetting)
+{
+    env.writeDefaults(R"({"showInMenuBar": true})");
+    launch();
+    ASSERT_NE(app->trayIcon(), nullptr);
+    EXPECT_TRUE(app->trayIcon()->isVisible());
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()); // it lives on in the tray
+
+    // Turned off on the Settings page: gone at once; on again: back.
+    app->openPage(Page::settings);
+    auto *toggle = window()->findChild<PaperSwitch *>("settings.menuBar");
+    ASSERT_NE(toggle, nullptr);
+    toggle->click();
+    EXPECT_FALSE(app->settings().showInMenuBar());
+    EXPECT_FALSE(app->trayIcon()->isVisible());
+    EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+    toggle->click();
+    EXPECT_TRUE(app->trayIcon()->isVisible());
+    EXPECT_EQ(env.defaultsFile().value("NSStatusItem Visible Item-0"), QJsonValue(true));
+}
+
+TEST_F(VelloraAppTest, TheTrayMenuHasItsEntriesAndEachDoesItsPart)
+{
+    launch();
+    EXPECT_FALSE(app->trayIcon()->isVisible());
+    EXPECT_EQ(titlesOf(app->trayMenu()->actions()),
+              (QStringList{"Open Vellora", "Backlog", "New Day", "---", "About Vellora", "Settings…", "Send Feedback",
+                           "More Apps by the Maker…", "---", "Quit Vellora"}));
+    EXPECT_EQ(trayItem("Quit Vellora")->shortcut(), QKeySequence("Ctrl+Q"));
+
+    // New Day changes the sheet and leaves the window where it is: hidden here.
+    app->store().addItem("Unfinished", Bucket::big);
+    window()->hide();
+    trayItem("New Day")->trigger();
+    ShellTest::settle();
+    EXPECT_EQ(app->store().backlogItems().size(), 1);
+    EXPECT_FALSE(window()->isVisible());
+
+    trayItem("Settings…")->trigger();
+    EXPECT_EQ(page(), Page::settings);
+    EXPECT_TRUE(window()->isVisible());
+    trayItem("Backlog")->trigger();
+    EXPECT_EQ(page(), Page::backlog);
+    window()->showMinimized();
+    trayItem("Open Vellora")->trigger();
+    EXPECT_EQ(page(), Page::today);
+    EXPECT_TRUE(windowShown());
+
+    trayItem("Send Feedback")->trigger();
+    trayItem("More Apps by the Maker…")->trigger();
+    EXPECT_EQ(env.opened, (QList<QUrl>{QUrl(VelloraApp::kFeedbackURL), QUrl(VelloraApp::kMoreAppsURL)}));
+
+    trayItem("About Vellora")->trigger();
+    ASSERT_NE(app->aboutBox(), nullptr);
+    EXPECT_TRUE(app->aboutBox()->isVisible());
+    EXPECT_EQ(app->aboutBox()->windowTitle(), "About Vellora");
+    EXPECT_TRUE(app->aboutBox()->text().contains("Vellora"));
+    EXPECT_TRUE(app->aboutBox()->text().contains(QCoreApplication::applicationVersion()));
+    QMessageBox *about = app->aboutBox();
+    app->menuAction("About Vellora")->trigger(); // one box, brought forward again
+    EXPECT_EQ(app->aboutBox(), about);
+
+    trayItem("Quit Vellora")->trigger();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(VelloraAppTest, AnAddressThatFormsNoURLOpensNothing)
+{
+    launch();
+    for (const QString &bad : {QString(), QStringLiteral("   "), QStringLiteral("http://exa mple.com"),
+                               QStringLiteral("just words"), QStringLiteral("relative/path")})
+        app->openURL(bad);
+    EXPECT_TRUE(env.opened.isEmpty());
+    app->openURL("https://vellora.app/help?topic=sheet");
+    EXPECT_EQ(env.opened, QList<QUrl>{QUrl("https://vellora.app/help?topic=sheet")});
+}
+
+TEST_F(VelloraAppTest, ToggleWindowHidesTheAppInFrontAndBringsItBackOnTheSamePage)
+{
+    launch();
+    app->openPage(Page::backlog);
+    QDialog other(window());
+    ASSERT_TRUE(ShellTest::activate(&other));
+    ASSERT_TRUE(ShellTest::activate(window()));
+
+    app->toggleWindow();
+    EXPECT_FALSE(window()->isVisible());
+    EXPECT_FALSE(other.isVisible()); // every window of the app goes
+
+    app->toggleWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+    EXPECT_TRUE(other.isVisible());
+    EXPECT_EQ(page(), Page::backlog);
+
+    // A minimised window does not count as shown: the toggle brings it back rather than hiding the app.
+    window()->showMinimized();
+    ShellTest::settle();
+    app->toggleWindow();
+    EXPECT_TRUE(windowShown());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
+
+    // Shown through the menu's shortcut too, and hidden again by it.
+    press(Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(window()->isVisible());
+    EXPECT_EQ(page(), Page::backlog);
+}
+
+} // namespace
