@@ -6,6 +6,7 @@
 #include "Vellora/Platform/JsonSettingsFormat.h"
 #include "Vellora/Platform/LoginItemService.h"
 #include "Vellora/Platform/SingleInstance.h"
+#include "Vellora/Platform/WindowFocus.h"
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/UpdateManager.h"
@@ -217,9 +218,11 @@ void VelloraApp::buildTray()
     m_tray = new QSystemTrayIcon(appIcon());
     m_tray->setToolTip(QStringLiteral("Vellora"));
     m_tray->setContextMenu(menu);
-    // A click opens the same menu, as the right button does: the item is a pull-down menu.
+    // A click opens the same menu, as the right button does: the item is a pull-down menu. A second click soon
+    // after the first comes as a double click, and opens it too.
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
+        const bool click = reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick;
+        if (click && !m_trayMenu->isVisible())
             m_trayMenu->popup(QCursor::pos());
     });
     connect(m_settings.get(), &AppSettings::showInMenuBarChanged, this, &VelloraApp::followShowInMenuBar);
@@ -346,5 +349,5 @@ void VelloraApp::bringMainWindowToFront()
     m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
-    m_window->activateWindow();
+    giveKeyboardFocus(m_window->windowHandle());
 }

@@ -1,1 +1,185 @@
-int main(){return 0;}
+#include "ShellFixture.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+// Runs under Xvfb with the xcb platform and trayer as the system tray (with-tray.sh). A second X connection looks
+// at the windows the way the tray and other applications do.
+
+namespace {
+
+class XConnection
+{
+public:
+    XConnection() : m_c(xcb_connect(nullptr, nullptr)) {}
+    ~XConnection() { xcb_disconnect(m_c); }
+
+    bool ok() const { return m_c && !xcb_connection_has_error(m_c); }
+    xcb_window_t root() const { return xcb_setup_roots_iterator(xcb_get_setup(m_c)).data->root; }
+
+    xcb_window_t parentOf(xcb_window_t window)
+    {
+        auto *reply = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, window), nullptr);
+        const xcb_window_t parent = reply ? reply->parent : XCB_WINDOW_NONE;
+        free(reply);
+        return parent;
+    }
+
+    bool isViewable(xcb_window_t window)
+    {
+        auto *reply = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, window), nullptr);
+        const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+        free(reply);
+        return viewable;
+    }
+
+    // Where a window's centre is on the screen, as the X server has it: Qt does not know where the tray put
+    // the icon.
+    QPoint centreOnScreen(xcb_window_t window)
+    {
+        auto *geometry = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr);
+        auto *place = xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, root(), 0, 0), nullptr);
+        QPoint centre;
+        if (geometry && place)
+            centre = QPoint(place->dst_x + geometry->width / 2, place->dst_y + geometry->height / 2);
+        free(geometry);
+        free(place);
+        return centre;
+    }
+
+    // Another application's window, mapped and given the keyboard focus.
+    xcb_window_t focusNewWindow()
+    {
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
+        const xcb_window_t window = xcb_generate_id(m_c);
+        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, screen->root, 600, 600, 100, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_map_window(m_c, window);
+        xcb_flush(m_c);
+        QTest::qWait(50);
+        xcb_set_input_focus(m_c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+        xcb_flush(m_c);
+        return window;
+    }
+
+private:
+    xcb_connection_t *m_c;
+};
+
+// The window in which Qt shows a tray icon on X11; none while the icon is hidden.
+QWidget *trayIconWindow()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QSystemTrayIconSys"))
+            return widget;
+    }
+    return nullptr;
+}
+
+// Real pointer and keys, as the X server delivers them to whichever client is under the pointer or has the focus.
+bool xdotool(const QStringList &arguments)
+{
+    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
+}
+
+bool clickAt(QPoint global)
+{
+    return xdotool({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"});
+}
+
+class ShellX11Test : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Paper::setAnimationsEnabled(false);
+        ASSERT_TRUE(x.ok());
+        ASSERT_TRUE(waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 20000)) << "no tray";
+    }
+
+    void launch()
+    {
+        app = std::make_unique<VelloraApp>(env.options({"-uitests"}));
+        ASSERT_EQ(app->start(), VelloraApp::Start::running);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app->mainWindow()));
+    }
+
+    // Embedded in the tray: its window lives inside the tray's, and is on screen.
+    bool iconInTray()
+    {
+        QWidget *icon = trayIconWindow();
+        return icon && x.parentOf(xcb_window_t(icon->winId())) != x.root() &&
+               x.isViewable(xcb_window_t(icon->winId()));
+    }
+
+    XConnection x;
+    ShellTest::AppEnvironment env;
+    std::unique_ptr<VelloraApp> app;
+};
+
+TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
+{
+    env.writeDefaults(R"({"showInMenuBar": true})");
+    launch();
+    ASSERT_TRUE(waitFor([&] { return iconInTray(); })) << "the icon was not embedded";
+
+    app->settings().setShowInMenuBar(false);
+    ASSERT_TRUE(waitFor([&] { return !iconInTray(); }));
+    app->settings().setShowInMenuBar(true);
+    ASSERT_TRUE(waitFor([&] { return iconInTray(); }));
+
+    // A click on the item opens its menu; Escape closes it, a click on an entry carries it out.
+    QMenu *menu = app->trayMenu();
+    ASSERT_TRUE(clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()))));
+    ASSERT_TRUE(waitFor([&] { return menu->isVisible(); }));
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    ASSERT_TRUE(waitFor([&] { return !menu->isVisible(); }));
+    EXPECT_EQ(app->nav().page(), Navigation::Page::today);
+    ASSERT_TRUE(clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()))));
+    ASSERT_TRUE(waitFor([&] { return menu->isVisible(); }));
+    QAction *backlog = menu->actions().at(1);
+    ASSERT_EQ(backlog->text(), "Backlog");
+    ASSERT_TRUE(clickAt(menu->mapToGlobal(menu->actionGeometry(backlog).center())));
+    ASSERT_TRUE(waitFor([&] { return app->nav().page() == Navigation::Page::backlog; }));
+
+    // Hiding the app leaves the tray item where it is.
+    app->mainWindow()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
+    app->toggleWindow();
+    ASSERT_TRUE(waitFor([&] { return !x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
+    EXPECT_TRUE(iconInTray());
+}
+
+TEST_F(ShellX11Test, ToggleWindowBringsAWindowBehindAnotherApplicationForwardAndHidesOneInFront)
+{
+    launch();
+    QMainWindow *window = app->mainWindow();
+    const auto id = xcb_window_t(window->winId());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+    // Another application takes the keyboard: the window is visible, but the app is not in front.
+    x.focusNewWindow();
+    ASSERT_TRUE(waitFor([] { return QGuiApplication::focusWindow() == nullptr; }));
+    app->toggleWindow();
+    ASSERT_TRUE(waitFor([] { return QGuiApplication::focusWindow() != nullptr; }));
+    EXPECT_TRUE(x.isViewable(id));
+
+    // In front: hidden; again: back, on the same page.
+    app->openPage(Navigation::Page::settings);
+    ASSERT_TRUE(waitFor([&] { return window->isActiveWindow(); }));
+    app->toggleWindow();
+    ASSERT_TRUE(waitFor([&] { return !x.isViewable(id); }));
+    app->toggleWindow();
+    ASSERT_TRUE(waitFor([&] { return x.isViewable(id) && QGuiApplication::focusWindow() != nullptr; }));
+    EXPECT_EQ(app->nav().page(), Navigation::Page::settings);
+}
+
+} // namespace
