@@ -29,10 +29,12 @@ bench: deps
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	bench/run-all $(BENCH_BUILD)
 
-# PNGs of the Today sheet and the Backlog in their typical states, light and dark, at the three text sizes.
+# PNGs of the Today sheet and the Backlog in their typical states, light and dark, at the three text sizes, and of
+# the Settings page in light and dark.
 screenshots: build
 	@rm -rf $(BUILD)/screenshots
 	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tests/Sheet/vellora_screenshots $(BUILD)/screenshots
+	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tests/Shell/vellora_shell_screenshots $(BUILD)/screenshots
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

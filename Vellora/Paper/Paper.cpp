@@ -280,14 +280,10 @@ QString handwritingFamily()
 {
     static const QString family = [] {
         registerFontResources();
-        QString loaded;
-        for (const char *file : {":/fonts/Caveat-Regular.ttf", ":/fonts/Caveat-Medium.ttf",
-                                 ":/fonts/Caveat-SemiBold.ttf", ":/fonts/Caveat-Bold.ttf"}) {
-            const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(file));
-            const QStringList families = QFontDatabase::applicationFontFamilies(id);
-            if (loaded.isEmpty() && !families.isEmpty())
-                loaded = families.first();
-        }
+        // Item text uses the regular weight only; each face loaded costs the start a few milliseconds.
+        const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Caveat-Regular.ttf"));
+        const QStringList families = QFontDatabase::applicationFontFamilies(id);
+        const QString loaded = families.value(0);
         // Without the font the text still shows, in the system's handwriting-like fallback.
         return loaded.isEmpty() ? QStringLiteral("Caveat") : loaded;
     }();

@@ -13,6 +13,9 @@ namespace Paper {
 
 namespace {
 
+// From this standard deviation on (in device pixels) the blur is made at half the resolution.
+constexpr qreal kHalfResolutionSigma = 6;
+
 // Three box blurs in a row come close to a Gaussian of standard deviation sigma.
 std::array<int, 3> boxSizesFor(qreal sigma)
 {
@@ -139,7 +142,10 @@ void Shadow::paint(QPainter &painter, const QRectF &shape, qreal radius)
                                 .arg(m_blur)
                                 .arg(scale);
         if (!QPixmapCache::find(key, &m_cache)) {
-            m_cache = QPixmap::fromImage(blurredRoundedRect(shape.size(), radius, m_color, m_blur, scale, nullptr));
+            // A wide blur has no detail to lose at half the resolution, and costs a quarter to make there; it is
+            // drawn scaled up, smoothly.
+            const qreal blurScale = m_blur / 2 * scale >= kHalfResolutionSigma ? scale / 2 : scale;
+            m_cache = QPixmap::fromImage(blurredRoundedRect(shape.size(), radius, m_color, m_blur, blurScale, nullptr));
             QPixmapCache::insert(key, m_cache);
         }
         m_cachedSize = shape.size();
@@ -147,7 +153,10 @@ void Shadow::paint(QPainter &painter, const QRectF &shape, qreal radius)
         m_cachedScale = scale;
     }
     const qreal padding = std::ceil(m_blur / 2 * 3);
+    const bool smooth = painter.testRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawPixmap(shape.topLeft() + m_offset - QPointF(padding, padding), m_cache);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
 }
 
 } // namespace Paper

@@ -1,24 +1,26 @@
 #include "Vellora/Shell/StartupProbe.h"
 
-#include <QCoreApplication>
+#include "Vellora/Shell/FirstFrame.h"
+
 #include <QFile>
-#include <QTimer>
-#include <QWidget>
 
 #include <cstdio>
 
-void StartupProbe::watch(QWidget *window, const QElapsedTimer &sinceStart)
+namespace StartupProbe {
+
+void watch(QWidget *window, const QElapsedTimer &sinceStart, std::function<void()> quit)
 {
-    if (window && qEnvironmentVariableIsSet(kVariable))
-        qApp->installEventFilter(new StartupProbe(window, sinceStart));
+    if (!qEnvironmentVariableIsSet(kVariable))
+        return;
+    afterFirstFrame(window, [sinceStart, quit = std::move(quit)] {
+        std::fprintf(stderr, "vellora: first frame painted after %lld ms; VmRSS %lld kB\n",
+                     static_cast<long long>(sinceStart.elapsed()), static_cast<long long>(residentKilobytes()));
+        std::fflush(stderr);
+        quit();
+    });
 }
 
-StartupProbe::StartupProbe(QWidget *window, const QElapsedTimer &sinceStart)
-    : QObject(qApp), m_window(window), m_sinceStart(sinceStart)
-{
-}
-
-qint64 StartupProbe::residentKilobytes()
+qint64 residentKilobytes()
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -30,17 +32,4 @@ qint64 StartupProbe::residentKilobytes()
     return -1;
 }
 
-bool StartupProbe::eventFilter(QObject *watched, QEvent *event)
-{
-    if (!m_painted && event->type() == QEvent::Paint && watched->isWidgetType() &&
-        static_cast<QWidget *>(watched)->window() == m_window) {
-        m_painted = true;
-        // Once the whole frame is painted and handed to the display.
-        QTimer::singleShot(0, this, [this] {
-            std::fprintf(stderr, "vellora: first frame painted after %lld ms; VmRSS %lld kB\n",
-                         static_cast<long long>(m_sinceStart.elapsed()), static_cast<long long>(residentKilobytes()));
-            QCoreApplication::quit();
-        });
-    }
-    return false;
-}
+} // namespace StartupProbe

@@ -9,12 +9,15 @@
 #include "Vellora/Platform/WindowFocus.h"
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
+#include "Vellora/Shell/FirstFrame.h"
 #include "Vellora/Shell/UpdateManager.h"
 #include "cli/AppStore.h"
 #include "cli/CommandRunner.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QFileInfo>
 #include <QDesktopServices>
 #include <QMainWindow>
 #include <QMenu>
@@ -26,9 +29,13 @@
 
 namespace {
 
+// The sizes are given, so that no image is read before one is drawn.
 QIcon appIcon()
 {
-    return QIcon(QStringLiteral(":/icons/app.vellora.Vellora-256.png"));
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/app.vellora.Vellora-48.png"), QSize(48, 48));
+    icon.addFile(QStringLiteral(":/icons/app.vellora.Vellora-256.png"), QSize(256, 256));
+    return icon;
 }
 
 // The windows the platform's hide takes away: the app's own windows and dialogs, not its menus, tooltips or the
@@ -41,6 +48,14 @@ bool isHideable(const QWidget *widget)
     const bool ordinary = type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool;
     return ordinary && !widget->windowFlags().testFlag(Qt::BypassWindowManagerHint) &&
            !widget->inherits("QSystemTrayIconSys");
+}
+
+// Whether the session has a message bus to ask. Without one, asking would start a bus of its own (autolaunch) just
+// to learn the desktop's colour preference; the palette tells it then.
+bool hasSessionBus()
+{
+    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
+           QFileInfo::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/bus"));
 }
 
 } // namespace
@@ -131,7 +146,9 @@ void VelloraApp::makeSettings()
     if (!m_options.dockPresence)
         m_options.dockPresence = makeDockPresence();
     if (!m_options.desktopScheme) {
-        m_ownDesktopScheme = std::make_unique<DesktopColorScheme>();
+        m_ownDesktopScheme = hasSessionBus()
+                                 ? std::make_unique<DesktopColorScheme>()
+                                 : std::make_unique<DesktopColorScheme>(QDBusConnection(QStringLiteral("none")));
         m_options.desktopScheme = m_ownDesktopScheme.get();
     }
     m_settings = std::make_unique<AppSettings>(*defaults, *m_options.loginItems, m_options.dockPresence.get());
@@ -140,11 +157,15 @@ void VelloraApp::makeSettings()
 void VelloraApp::buildWindow()
 {
     QGuiApplication::setDesktopFileName(QStringLiteral("app.vellora.Vellora"));
-    QGuiApplication::setWindowIcon(appIcon());
     m_window = new QMainWindow;
     m_window->setObjectName(QStringLiteral("main"));
     m_window->setWindowTitle(QStringLiteral("Vellora"));
-    m_window->setWindowIcon(appIcon());
+    // The desktop finds the icon through the launcher entry; the window's own copy, which means reading and
+    // converting the images, is given once the first frame is up.
+    afterFirstFrame(m_window, [this] {
+        QGuiApplication::setWindowIcon(appIcon());
+        m_window->setWindowIcon(appIcon());
+    });
     m_content = new ContentView(*m_store, *m_settings, m_nav, m_options.desktopScheme);
     m_content->setShortcutControlFactory(m_options.makeShortcutControl);
     m_window->setCentralWidget(m_content);
@@ -301,6 +322,11 @@ void VelloraApp::quit()
         m_options.quit();
     else
         QCoreApplication::quit();
+}
+
+void VelloraApp::releaseStore()
+{
+    m_instance.reset();
 }
 
 // Hides the app when its window is in front; otherwise brings the window forward, also from hidden or minimised.

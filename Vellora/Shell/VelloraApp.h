@@ -95,6 +95,8 @@ public:
     void showAbout();
     void checkForUpdates();
     void quit();
+    // Lets go of the store file's lock and channel, for a process that is about to end without cleaning up.
+    void releaseStore();
 
 private:
     bool claimStore(const QString &path);

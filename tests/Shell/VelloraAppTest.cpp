@@ -77,7 +77,7 @@ TEST_F(VelloraAppTest, AnInterfaceTestLaunchHasAnEmptyStoreAndNeitherLockNorChan
     EXPECT_TRUE(app->store().saved().items.empty());
     EXPECT_EQ(window()->size(), QSize(430, 760));
     EXPECT_EQ(window()->windowTitle(), "Vellora");
-    EXPECT_FALSE(window()->windowIcon().isNull());
+    EXPECT_TRUE(waitFor([&] { return !window()->windowIcon().isNull(); })); // given once the first frame is up
     EXPECT_EQ(QGuiApplication::desktopFileName(), "app.vellora.Vellora");
     EXPECT_EQ(window()->centralWidget(), app->contentView());
     EXPECT_EQ(page(), Page::today);
