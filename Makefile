@@ -29,6 +29,11 @@ bench: deps
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	bench/run-all $(BENCH_BUILD)
 
+# PNGs of the Today sheet and the Backlog in their typical states, light and dark, at the three text sizes.
+screenshots: build
+	@rm -rf $(BUILD)/screenshots
+	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tests/Sheet/vellora_screenshots $(BUILD)/screenshots
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 

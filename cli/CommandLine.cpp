@@ -98,10 +98,23 @@ QString lockPathFor(const QString &storePath)
     return InstanceChannel::lockPathFor(storePath);
 }
 
-int runCommandLine(int argc, char **argv)
+std::optional<QString> storePathFor(const Command &command)
 {
+    return storePathOf(command);
+}
+
+int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
+{
+    // The arguments are read before any application object exists: the window makes its own.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const auto parsed = parseCommand(arguments);
+    if (const auto *window = std::get_if<Command>(&parsed);
+        window && window->verb == Command::Verb::openWindow && openWindow)
+        return openWindow(*window);
+
     QCoreApplication app(argc, argv);
-    const auto parsed = parseCommand(app.arguments().mid(1));
     if (const auto *error = std::get_if<CommandError>(&parsed))
         return fail(error->message, kUsageError);
     const Command &command = std::get<Command>(parsed);
@@ -132,7 +145,7 @@ int runCommandLine(int argc, char **argv)
         }
         if (const auto code = askApp(*path, InstanceChannel::showWindowRequest()))
             return *code;
-        // Until the window exists, the sheet is shown as text.
+        // Without a window to open, the sheet is shown as text.
         Command today = command;
         today.verb = Command::Verb::today;
         return runOnStore(today, *path);

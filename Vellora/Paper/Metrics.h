@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The numbers of the paper look, in points (device-independent pixels). Widgets read them from here rather
+// than keeping literal numbers of their own.
+namespace Paper {
+
+// The sheet of paper on the desk.
+inline constexpr int kSheetMaxWidth = 460;
+inline constexpr int kSheetMaxWidthWide = 720;
+inline constexpr int kSheetMargin = 14;
+inline constexpr int kSheetMarginWide = 28;
+inline constexpr int kSheetRadius = 25;
+inline constexpr qreal kSheetShadowOpacity = 0.1;
+inline constexpr qreal kSheetShadowBlur = 17;
+inline constexpr int kSheetShadowOffsetY = 8;
+
+// The desk's glow in the light scheme.
+inline constexpr qreal kGlowRadius = 420;
+inline constexpr qreal kGlowOpacity = 0.28;
+
+// A page inside the sheet.
+inline constexpr int kPagePaddingH = 22;
+inline constexpr int kPagePaddingTop = 24;
+inline constexpr int kPagePaddingBottom = 15;
+inline constexpr int kHeaderSpacing = 18;
+inline constexpr int kHeaderGap = 21; // below the header
+inline constexpr int kTitleStackSpacing = 7;
+inline constexpr int kDateTopPadding = 5;
+inline constexpr int kFooterGap = 12; // above the footer
+inline constexpr int kFooterSpacing = 4;
+
+// Texts of the pages.
+inline constexpr int kTitleSize = 30;
+inline constexpr qreal kTitleTracking = -1.2;
+inline constexpr int kStatusSize = 13;
+inline constexpr int kHeadingSize = 11;
+inline constexpr qreal kHeadingTracking = 2.8;
+inline constexpr int kNoteSize = 12;
+
+// The blocks of the Today sheet.
+inline constexpr int kBlockSpacing = 14;
+inline constexpr int kHeadingPaddingBottom = 6;
+inline constexpr int kHeadingPaddingLeft = 2;
+
+// The Backlog button's count badge.
+inline constexpr int kBadgeSpacing = 6;
+inline constexpr int kBadgeSize = 18;
+inline constexpr int kBadgeRadius = 5;
+inline constexpr int kBadgeFontSize = 10;
+inline constexpr int kGearSize = 16;
+
+// A row of the sheet.
+inline constexpr int kRowSpacing = 8;
+inline constexpr int kRowPaddingH = 2;
+inline constexpr int kRuleHeight = 1;
+inline constexpr int kRowHighlightRadius = 8;
+inline constexpr int kStepControlSize = 12;
+inline constexpr int kDeleteControlSize = 18;
+inline constexpr int kControlPadding = 3; // around a control's glyph, so that it is easier to hit
+inline constexpr int kFieldMaxLines = 2;
+inline constexpr qreal kLiftScale = 1.02;
+inline constexpr qreal kLiftShadowOpacity = 0.18;
+inline constexpr qreal kLiftShadowBlur = 10;
+inline constexpr int kLiftShadowOffsetY = 4;
+inline constexpr int kSwipeThreshold = 60; // past it a swipe ticks or deletes
+inline constexpr int kDragThreshold = 8;   // a drag starts after this far
+inline constexpr int kClickSlop = 4;       // a press that moves less and is released is a click
+inline constexpr int kSpringBackMs = 180;
+
+// The Backlog page.
+inline constexpr int kNoteGap = 8;
+inline constexpr int kEmptyGap = 28;
+inline constexpr int kBacklogTitleMaxLines = 2;
+inline constexpr int kBringControlSize = 15;
+inline constexpr qreal kUnavailableOpacity = 0.45;
+
+// Buttons.
+inline constexpr int kButtonFontSize = 14;
+inline constexpr int kButtonPaddingH = 13;
+inline constexpr int kButtonMinHeight = 44;
+inline constexpr int kButtonRadius = 13;
+inline constexpr qreal kButtonShadowOpacity = 0.17;
+inline constexpr qreal kButtonShadowBlur = 6;
+inline constexpr int kButtonShadowOffsetY = 4;
+inline constexpr qreal kPressedOpacity = 0.75;
+inline constexpr int kChoiceFontSize = 13;
+inline constexpr int kChoiceHeight = 38;
+inline constexpr int kChoiceRadius = 11;
+inline constexpr qreal kChoiceBorderWidth = 1;
+
+} // namespace Paper

@@ -1,0 +1,344 @@
+#include "Vellora/Paper/Paper.h"
+
+#include "Vellora/Paper/Metrics.h"
+
+#include <QFontDatabase>
+#include <QWidget>
+
+#include <atomic>
+
+// Resources of a static library are registered by hand, at global scope.
+static void registerFontResources()
+{
+    Q_INIT_RESOURCE(caveat);
+}
+
+namespace Paper {
+
+namespace {
+
+struct SizeRow
+{
+    int small, medium, large;
+
+    int operator[](TextSize size) const
+    {
+        switch (size) {
+        case TextSize::small:
+            return small;
+        case TextSize::medium:
+            return medium;
+        case TextSize::large:
+            return large;
+        }
+        return medium;
+    }
+};
+
+SizeRow fontSizes(Bucket bucket)
+{
+    switch (bucket) {
+    case Bucket::big:
+        return {26, 30, 35};
+    case Bucket::medium:
+        return {22, 26, 31};
+    case Bucket::small:
+        return {19, 22, 26};
+    }
+    return {22, 26, 31};
+}
+
+SizeRow rowHeights(Bucket bucket)
+{
+    switch (bucket) {
+    case Bucket::big:
+        return {78, 90, 104};
+    case Bucket::medium:
+        return {52, 58, 67};
+    case Bucket::small:
+        return {42, 48, 55};
+    }
+    return {52, 58, 67};
+}
+
+QColor opaque(QRgb value)
+{
+    return QColor::fromRgb(value);
+}
+
+QColor translucent(QRgb value, qreal opacity)
+{
+    QColor color = QColor::fromRgb(value);
+    color.setAlphaF(float(opacity));
+    return color;
+}
+
+Palette makePalette(Scheme scheme)
+{
+    const bool dark = scheme == Scheme::dark;
+    const auto pick = [dark](QRgb light, QRgb darkValue) { return opaque(dark ? darkValue : light); };
+    Palette palette;
+    palette.ink = pick(0x2D2924, 0xECE4D6);
+    palette.inkSoft = pick(0x3D3832, 0xD8CFC1);
+    palette.muted = pick(0x817A70, 0xA49B8D);
+    palette.faint = pick(0x9B9388, 0x7B7367);
+    palette.accent = pick(0x765237, 0xC9A179);
+    palette.paper = pick(0xF8F3E8, 0x2B2723);
+    palette.rule = pick(0xD8D0C3, 0x413B34);
+    palette.desk = pick(0xD7CFC1, 0x221F1B);
+    palette.cream = QColor::fromRgbF(1.0f, 0.98f, 0.949f);
+    palette.accentTint = translucent(0x765237, 0.08);
+    palette.dangerTint = translucent(0xB03A2E, 0.10);
+    return palette;
+}
+
+std::atomic<bool> g_animationsEnabled{true};
+
+} // namespace
+
+QString rawValue(TextSize size)
+{
+    switch (size) {
+    case TextSize::small:
+        return QStringLiteral("s");
+    case TextSize::medium:
+        return QStringLiteral("m");
+    case TextSize::large:
+        return QStringLiteral("l");
+    }
+    return QStringLiteral("m");
+}
+
+std::optional<TextSize> textSizeFromRawValue(const QString &raw)
+{
+    for (TextSize size : kAllTextSizes) {
+        if (rawValue(size) == raw)
+            return size;
+    }
+    return std::nullopt;
+}
+
+QString label(TextSize size)
+{
+    switch (size) {
+    case TextSize::small:
+        return QStringLiteral("Small");
+    case TextSize::medium:
+        return QStringLiteral("Medium");
+    case TextSize::large:
+        return QStringLiteral("Large");
+    }
+    return QStringLiteral("Medium");
+}
+
+QString rawValue(Appearance appearance)
+{
+    switch (appearance) {
+    case Appearance::automatic:
+        return QStringLiteral("auto");
+    case Appearance::light:
+        return QStringLiteral("light");
+    case Appearance::dark:
+        return QStringLiteral("dark");
+    }
+    return QStringLiteral("auto");
+}
+
+std::optional<Appearance> appearanceFromRawValue(const QString &raw)
+{
+    for (Appearance appearance : kAllAppearances) {
+        if (rawValue(appearance) == raw)
+            return appearance;
+    }
+    return std::nullopt;
+}
+
+QString label(Appearance appearance)
+{
+    switch (appearance) {
+    case Appearance::automatic:
+        return QStringLiteral("Auto");
+    case Appearance::light:
+        return QStringLiteral("Light");
+    case Appearance::dark:
+        return QStringLiteral("Dark");
+    }
+    return QStringLiteral("Auto");
+}
+
+int fontSize(Bucket bucket, TextSize size)
+{
+    return fontSizes(bucket)[size];
+}
+
+int rowHeight(Bucket bucket, TextSize size)
+{
+    return rowHeights(bucket)[size];
+}
+
+int emptyFontSize(TextSize size)
+{
+    return SizeRow{22, 26, 31}[size];
+}
+
+int previewFontSize(TextSize size)
+{
+    return SizeRow{26, 30, 35}[size];
+}
+
+Scheme schemeOf(const QWidget *widget)
+{
+    const QPalette palette = widget ? widget->palette() : QPalette();
+    return palette.color(QPalette::Window).lightnessF() < 0.5 ? Scheme::dark : Scheme::light;
+}
+
+QColor Palette::operator[](Role role) const
+{
+    switch (role) {
+    case Role::ink:
+        return ink;
+    case Role::inkSoft:
+        return inkSoft;
+    case Role::muted:
+        return muted;
+    case Role::faint:
+        return faint;
+    case Role::accent:
+        return accent;
+    case Role::paper:
+        return paper;
+    case Role::rule:
+        return rule;
+    case Role::desk:
+        return desk;
+    case Role::cream:
+        return cream;
+    case Role::accentTint:
+        return accentTint;
+    case Role::dangerTint:
+        return dangerTint;
+    }
+    return ink;
+}
+
+const Palette &palette(Scheme scheme)
+{
+    static const Palette light = makePalette(Scheme::light);
+    static const Palette dark = makePalette(Scheme::dark);
+    return scheme == Scheme::dark ? dark : light;
+}
+
+QPalette qtPalette(Scheme scheme)
+{
+    const Palette &colors = palette(scheme);
+    QPalette result;
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        result.setColor(group, QPalette::Window, colors.desk);
+        result.setColor(group, QPalette::WindowText, colors.ink);
+        result.setColor(group, QPalette::Base, colors.paper);
+        result.setColor(group, QPalette::AlternateBase, colors.paper);
+        result.setColor(group, QPalette::Text, colors.ink);
+        result.setColor(group, QPalette::Button, colors.paper);
+        result.setColor(group, QPalette::ButtonText, colors.ink);
+        result.setColor(group, QPalette::BrightText, colors.cream);
+        result.setColor(group, QPalette::Highlight, colors.accent);
+        result.setColor(group, QPalette::HighlightedText, colors.cream);
+        result.setColor(group, QPalette::PlaceholderText, colors.faint);
+        result.setColor(group, QPalette::ToolTipBase, colors.paper);
+        result.setColor(group, QPalette::ToolTipText, colors.ink);
+        result.setColor(group, QPalette::Link, colors.accent);
+        result.setColor(group, QPalette::Light, colors.paper.lighter(110));
+        result.setColor(group, QPalette::Midlight, colors.paper);
+        result.setColor(group, QPalette::Mid, colors.rule);
+        result.setColor(group, QPalette::Dark, colors.muted);
+        result.setColor(group, QPalette::Shadow, colors.ink);
+    }
+    result.setColor(QPalette::Disabled, QPalette::WindowText, colors.faint);
+    result.setColor(QPalette::Disabled, QPalette::Text, colors.faint);
+    result.setColor(QPalette::Disabled, QPalette::ButtonText, colors.faint);
+    return result;
+}
+
+void applyAppearance(QWidget *window, Appearance appearance)
+{
+    if (!window)
+        return;
+    switch (appearance) {
+    case Appearance::automatic:
+        window->setPalette(QPalette()); // an empty palette inherits the system's again
+        break;
+    case Appearance::light:
+        window->setPalette(qtPalette(Scheme::light));
+        break;
+    case Appearance::dark:
+        window->setPalette(qtPalette(Scheme::dark));
+        break;
+    }
+}
+
+QString handwritingFamily()
+{
+    static const QString family = [] {
+        registerFontResources();
+        QString loaded;
+        for (const char *file : {":/fonts/Caveat-Regular.ttf", ":/fonts/Caveat-Medium.ttf",
+                                 ":/fonts/Caveat-SemiBold.ttf", ":/fonts/Caveat-Bold.ttf"}) {
+            const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+            const QStringList families = QFontDatabase::applicationFontFamilies(id);
+            if (loaded.isEmpty() && !families.isEmpty())
+                loaded = families.first();
+        }
+        // Without the font the text still shows, in the system's handwriting-like fallback.
+        return loaded.isEmpty() ? QStringLiteral("Caveat") : loaded;
+    }();
+    return family;
+}
+
+QFont handwriting(int pixelSize)
+{
+    QFont font(handwritingFamily());
+    font.setPixelSize(pixelSize);
+    font.setWeight(QFont::Normal);
+    font.setStyleHint(QFont::Cursive);
+    return font;
+}
+
+QFont systemFont(int pixelSize, QFont::Weight weight, qreal tracking)
+{
+    QFont font; // the application's font
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    if (tracking != 0)
+        font.setLetterSpacing(QFont::AbsoluteSpacing, tracking);
+    return font;
+}
+
+QFont titleFont()
+{
+    QFont font(QStringLiteral("serif"));
+    font.setStyleHint(QFont::Serif);
+    font.setPixelSize(kTitleSize);
+    font.setWeight(QFont::Medium);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, kTitleTracking);
+    return font;
+}
+
+void setAnimationsEnabled(bool enabled)
+{
+    g_animationsEnabled = enabled;
+}
+
+bool animationsEnabled()
+{
+    return g_animationsEnabled;
+}
+
+QEasingCurve easeOut()
+{
+    // The standard ease-out timing: cubic Bézier (0, 0) (0.58, 1).
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
+    return curve;
+}
+
+} // namespace Paper

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "Vellora/DayData/Bucket.h"
+
+#include <QColor>
+#include <QEasingCurve>
+#include <QFont>
+#include <QPalette>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+class QWidget;
+
+// The shared vocabulary of the paper look: the user's text size and appearance, the palette, the fonts and the
+// sizes that follow from them. Every page takes its colours, fonts and sizes from here.
+namespace Paper {
+
+// The size of item text, chosen by the user.
+enum class TextSize { small, medium, large };
+inline constexpr std::array<TextSize, 3> kAllTextSizes{TextSize::small, TextSize::medium, TextSize::large};
+
+QString rawValue(TextSize size);
+std::optional<TextSize> textSizeFromRawValue(const QString &raw);
+QString label(TextSize size);
+
+// Light, dark, or whatever the system uses ("auto", a keyword in C++, hence `automatic`).
+enum class Appearance { automatic, light, dark };
+inline constexpr std::array<Appearance, 3> kAllAppearances{Appearance::automatic, Appearance::light, Appearance::dark};
+
+QString rawValue(Appearance appearance);
+std::optional<Appearance> appearanceFromRawValue(const QString &raw);
+QString label(Appearance appearance);
+
+// Sizes in points (device-independent pixels).
+int fontSize(Bucket bucket, TextSize size);  // "Caveat" size of an item's text in a block
+int rowHeight(Bucket bucket, TextSize size); // minimum height of a row in a block
+int emptyFontSize(TextSize size);            // the Backlog's "Nothing here"
+int previewFontSize(TextSize size);          // the Settings page's preview line
+
+// The light/dark colour scheme a widget is drawn in.
+enum class Scheme { light, dark };
+
+// Follows the widget's effective palette, which a forced appearance sets on its window (applyAppearance).
+Scheme schemeOf(const QWidget *widget);
+
+enum class Role { ink, inkSoft, muted, faint, accent, paper, rule, desk, cream, accentTint, dangerTint };
+
+struct Palette
+{
+    QColor ink;        // main text, page titles
+    QColor inkSoft;    // item text in the small block
+    QColor muted;      // section headers, labels, status lines
+    QColor faint;      // done or unavailable item text
+    QColor accent;     // buttons, selected choices, badges
+    QColor paper;      // the sheet of paper
+    QColor rule;       // ruled lines, borders of unselected choices
+    QColor desk;       // the desk behind the sheet
+    QColor cream;      // text and marks on the accent
+    QColor accentTint; // hover and highlight wash
+    QColor dangerTint; // wash behind a row swiped towards deletion
+
+    QColor operator[](Role role) const;
+};
+
+// Made once on first use and kept for the whole run.
+const Palette &palette(Scheme scheme);
+inline const Palette &palette(const QWidget *widget)
+{
+    return palette(schemeOf(widget));
+}
+inline QColor color(Role role, const QWidget *widget)
+{
+    return palette(widget)[role];
+}
+
+// A Qt palette in the paper colours, so that the platform's own parts (text cursor, menus) match the scheme.
+QPalette qtPalette(Scheme scheme);
+// Forces the appearance of a window and everything in it; `automatic` follows the system again.
+void applyAppearance(QWidget *window, Appearance appearance);
+
+// The handwriting family for item text, loaded from the program's resources on first use.
+QString handwritingFamily();
+QFont handwriting(int pixelSize);
+inline QFont itemFont(Bucket bucket, TextSize size)
+{
+    return handwriting(fontSize(bucket, size));
+}
+// The system font at a size and weight, with optional letter tracking.
+QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal, qreal tracking = 0);
+// The page titles: a serif design at 30 points, medium weight, tracking -1.2.
+QFont titleFont();
+
+// One switch for every animation of the look; tests and screenshots turn them off.
+void setAnimationsEnabled(bool enabled);
+bool animationsEnabled();
+// The ease-out timing of spring-backs.
+QEasingCurve easeOut();
+
+} // namespace Paper

@@ -1,0 +1,153 @@
+#include "Vellora/Paper/Shadow.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmapCache>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace Paper {
+
+namespace {
+
+// Three box blurs in a row come close to a Gaussian of standard deviation sigma.
+std::array<int, 3> boxSizesFor(qreal sigma)
+{
+    const qreal ideal = std::sqrt(12 * sigma * sigma / 3 + 1);
+    int lower = int(std::floor(ideal));
+    if (lower % 2 == 0)
+        --lower;
+    const int upper = lower + 2;
+    const qreal m = (12 * sigma * sigma - 3 * lower * lower - 4 * 3 * lower - 3 * 3) / (-4 * lower - 4);
+    const int useLower = int(std::round(m));
+    std::array<int, 3> sizes{};
+    for (int i = 0; i < 3; ++i)
+        sizes[i] = std::max(1, i < useLower ? lower : upper);
+    return sizes;
+}
+
+// One box blur of the given radius along the rows of an 8-bit alpha image.
+void boxBlurRows(QImage &image, int radius)
+{
+    const int width = image.width();
+    const int window = 2 * radius + 1;
+    std::vector<int> line(size_t(width + 2 * radius + 1), 0);
+    for (int y = 0; y < image.height(); ++y) {
+        uchar *row = image.scanLine(y);
+        std::copy(row, row + width, line.begin() + radius);
+        int sum = 0;
+        for (int i = 0; i < window; ++i)
+            sum += line[size_t(i)];
+        for (int x = 0; x < width; ++x) {
+            row[x] = uchar((sum + window / 2) / window);
+            sum += line[size_t(x + window)] - line[size_t(x)];
+        }
+    }
+}
+
+// The same along the columns, a whole row of running sums at a time so that memory is read in order.
+void boxBlurColumns(QImage &image, int radius)
+{
+    const int width = image.width();
+    const int height = image.height();
+    const int window = 2 * radius + 1;
+    const QImage source = image.copy();
+    std::vector<int> sums(size_t(width), 0);
+    const auto add = [&](int y, int sign) {
+        if (y < 0 || y >= height)
+            return;
+        const uchar *row = source.constScanLine(y);
+        for (int x = 0; x < width; ++x)
+            sums[size_t(x)] += sign * row[x];
+    };
+    for (int y = -radius; y <= radius; ++y)
+        add(y, 1);
+    for (int y = 0; y < height; ++y) {
+        uchar *row = image.scanLine(y);
+        for (int x = 0; x < width; ++x)
+            row[x] = uchar((sums[size_t(x)] + window / 2) / window);
+        add(y + radius + 1, 1);
+        add(y - radius, -1);
+    }
+}
+
+} // namespace
+
+QImage blurredRoundedRect(QSizeF size, qreal radius, QColor color, qreal blur, qreal scale, int *padding)
+{
+    const qreal sigma = blur / 2;
+    const int pad = int(std::ceil(sigma * 3));
+    if (padding)
+        *padding = pad;
+    const QSize pixels((QSizeF(size.width() + 2 * pad, size.height() + 2 * pad) * scale).toSize());
+    if (pixels.isEmpty())
+        return {};
+
+    QImage mask(pixels, QImage::Format_Alpha8);
+    mask.fill(0);
+    {
+        QPainter painter(&mask);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(scale, scale);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(QPointF(pad, pad), size), radius, radius);
+        painter.fillPath(shape, Qt::black);
+    }
+    for (int box : boxSizesFor(sigma * scale)) {
+        boxBlurRows(mask, (box - 1) / 2);
+        boxBlurColumns(mask, (box - 1) / 2);
+    }
+
+    QImage shadow(pixels, QImage::Format_ARGB32_Premultiplied);
+    shadow.fill(color);
+    QPainter painter(&shadow);
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    painter.drawImage(0, 0, mask);
+    painter.end();
+    shadow.setDevicePixelRatio(scale);
+    return shadow;
+}
+
+Shadow::Shadow(QColor color, qreal blur, QPointF offset) : m_color(color), m_blur(blur), m_offset(offset) {}
+
+void Shadow::setColor(const QColor &color)
+{
+    if (color == m_color)
+        return;
+    m_color = color;
+    m_cache = QPixmap();
+}
+
+qreal Shadow::reach() const
+{
+    return std::ceil(m_blur / 2 * 3) + std::max(std::abs(m_offset.x()), std::abs(m_offset.y()));
+}
+
+void Shadow::paint(QPainter &painter, const QRectF &shape, qreal radius)
+{
+    const qreal scale = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    if (m_cache.isNull() || m_cachedSize != shape.size() || m_cachedRadius != radius || m_cachedScale != scale) {
+        // Pages of one size share one shadow: the sheets of Today, the Backlog and the Settings.
+        const QString key = QStringLiteral("paper-shadow:%1x%2:%3:%4:%5:%6")
+                                .arg(shape.width())
+                                .arg(shape.height())
+                                .arg(radius)
+                                .arg(m_color.name(QColor::HexArgb))
+                                .arg(m_blur)
+                                .arg(scale);
+        if (!QPixmapCache::find(key, &m_cache)) {
+            m_cache = QPixmap::fromImage(blurredRoundedRect(shape.size(), radius, m_color, m_blur, scale, nullptr));
+            QPixmapCache::insert(key, m_cache);
+        }
+        m_cachedSize = shape.size();
+        m_cachedRadius = radius;
+        m_cachedScale = scale;
+    }
+    const qreal padding = std::ceil(m_blur / 2 * 3);
+    painter.drawPixmap(shape.topLeft() + m_offset - QPointF(padding, padding), m_cache);
+}
+
+} // namespace Paper

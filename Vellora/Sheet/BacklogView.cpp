@@ -1,0 +1,122 @@
+#include "Vellora/Sheet/BacklogView.h"
+
+#include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperButtonStyle.h"
+#include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Sheet/BacklogList.h"
+
+#include <QBoxLayout>
+
+#include <array>
+
+namespace {
+
+QString countText(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
+}
+
+} // namespace
+
+BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
+    : QWidget(parent), m_store(store), m_size(size)
+{
+    setObjectName(QStringLiteral("backlog"));
+    m_title = new PaperLabel(QString(), Paper::Role::ink, Paper::titleFont(), this);
+    m_title->setText(QStringLiteral("Backlog"));
+    m_status = new PaperLabel(QStringLiteral("backlog.status"), Paper::Role::muted,
+                              Paper::systemFont(Paper::kStatusSize, QFont::DemiBold), this);
+    m_list = new BacklogList(this);
+    m_list->setObjectName(QStringLiteral("backlog.list"));
+    m_list->setTextSize(size);
+    m_todayButton = new PaperButtonStyle(QStringLiteral("backlog.today"), QStringLiteral("Today →"), false, this);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(Paper::kPagePaddingH, Paper::kPagePaddingTop, Paper::kPagePaddingH,
+                               Paper::kPagePaddingBottom);
+    layout->setSpacing(0);
+    auto *header = new QVBoxLayout;
+    header->setSpacing(Paper::kTitleStackSpacing);
+    header->addWidget(m_title);
+    header->addWidget(m_status);
+    layout->addLayout(header);
+    layout->addSpacing(Paper::kHeaderGap);
+    layout->addWidget(m_list, 1);
+    layout->addSpacing(Paper::kFooterGap);
+    auto *footer = new QHBoxLayout;
+    footer->addStretch();
+    footer->addWidget(m_todayButton, 0, Qt::AlignVCenter);
+    layout->addLayout(footer);
+
+    connect(m_todayButton, &QAbstractButton::clicked, this, &BacklogView::openTodayRequested);
+    // Bringing back does not leave the page; the list is drawn again from the store.
+    connect(m_list, &BacklogList::bringRequested, this,
+            [this](const QString &id) { change([&] { m_store.bringToToday(id); }); });
+    connect(m_list, &BacklogList::deleteRequested, this,
+            [this](const QString &id) { change([&] { m_store.deleteItem(id); }); });
+    connect(&m_store, &DayStore::savedChanged, this, &BacklogView::storeChanged);
+    connect(&m_store, &DayStore::dayChanged, this, &BacklogView::storeChanged);
+}
+
+void BacklogView::setTextSize(Paper::TextSize size)
+{
+    if (size == m_size)
+        return;
+    m_size = size;
+    m_list->setTextSize(size);
+}
+
+void BacklogView::storeChanged()
+{
+    m_dirty = true;
+    if (!m_refreshQueued) {
+        m_refreshQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_refreshQueued = false;
+                refreshIfNeeded();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void BacklogView::refreshIfNeeded()
+{
+    // A page out of view is drawn when it is shown again.
+    if (m_dirty && isVisible())
+        refresh();
+}
+
+void BacklogView::change(const std::function<void()> &operation)
+{
+    operation();
+    refreshIfNeeded();
+}
+
+void BacklogView::refresh()
+{
+    m_dirty = false;
+    const QList<DayItem> items = m_store.backlogItems();
+    std::array<bool, 3> room{};
+    for (Bucket bucket : kAllBuckets)
+        room[size_t(bucket)] = m_store.itemsIn(bucket).size() < capacity(bucket);
+
+    std::vector<BacklogEntry> entries;
+    entries.reserve(size_t(items.size()));
+    bool anyGreyed = false;
+    for (const DayItem &item : items) {
+        const bool hasRoom = room[size_t(item.bucket)];
+        anyGreyed = anyGreyed || !hasRoom;
+        entries.push_back({item, hasRoom});
+    }
+    m_status->setText(countText(items.size()));
+    m_list->setEntries(std::move(entries), anyGreyed);
+}
+
+void BacklogView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_dirty)
+        refresh();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+class PaperLabel;
+class SlotRow;
+
+// The three blocks of the Today sheet, one under the other: each a heading over its rows. It places the rows
+// itself, because a row that is swiped or moved is drawn away from its place and must come back to it.
+class SheetBlocks : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SheetBlocks(QWidget *parent = nullptr);
+
+    void addBlock(PaperLabel *heading, const QList<SlotRow *> &rows);
+    // Places headings and rows for the current width.
+    void relayout();
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+
+signals:
+    // The height the blocks need has changed.
+    void heightChanged();
+
+protected:
+    bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    struct Block
+    {
+        PaperLabel *heading;
+        QList<SlotRow *> rows;
+    };
+
+    int layOut(int width, bool place) const;
+
+    QList<Block> m_blocks;
+    int m_lastHeight = -1;
+};

@@ -1,0 +1,451 @@
+#include "Vellora/Sheet/SheetView.h"
+
+#include "Vellora/DayData/Calendar.h"
+#include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperButtonStyle.h"
+#include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Sheet/CountBadge.h"
+#include "Vellora/Sheet/SheetBlocks.h"
+#include "Vellora/Sheet/SlotRow.h"
+
+#include <QBoxLayout>
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace {
+
+struct BlockInfo
+{
+    Bucket bucket;
+    QString heading;
+    QString placeholder;
+};
+
+const std::array<BlockInfo, 3> &blockInfos()
+{
+    // The placeholders end in the single character "…".
+    static const std::array<BlockInfo, 3> infos{{
+        {Bucket::big, QStringLiteral("BIG"), QStringLiteral("Big…")},
+        {Bucket::medium, QStringLiteral("MEDIUM"), QStringLiteral("Medium…")},
+        {Bucket::small, QStringLiteral("SMALL"), QStringLiteral("Small…")},
+    }};
+    return infos;
+}
+
+QString slotId(Bucket bucket, int index)
+{
+    return QStringLiteral("slot.%1.%2").arg(rawValue(bucket)).arg(index);
+}
+
+QString countText(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
+}
+
+// A rectangle holds a point on its top and left edges but not on its bottom and right ones, so that of two rows
+// that touch, their common edge belongs to the lower one.
+bool holds(const QRectF &rect, QPointF point)
+{
+    return !rect.isEmpty() && rect.left() <= point.x() && point.x() < rect.right() && rect.top() <= point.y() &&
+           point.y() < rect.bottom();
+}
+
+} // namespace
+
+SheetView::SheetView(DayStore &store, Paper::TextSize size, QWidget *parent)
+    : QWidget(parent), m_store(store), m_size(size)
+{
+    setObjectName(QStringLiteral("sheet"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(Paper::kPagePaddingH, Paper::kPagePaddingTop, Paper::kPagePaddingH,
+                               Paper::kPagePaddingBottom);
+    layout->setSpacing(0);
+    buildHeader();
+    buildBlocks();
+    buildFooter();
+
+    connect(&m_store, &DayStore::savedChanged, this, &SheetView::storeChanged);
+    connect(&m_store, &DayStore::dayChanged, this, &SheetView::storeChanged);
+    refresh();
+}
+
+SheetView::~SheetView() = default;
+
+void SheetView::buildHeader()
+{
+    m_title = new PaperLabel(QStringLiteral("sheet.title"), Paper::Role::ink, Paper::titleFont(), this);
+    m_title->setText(QStringLiteral("Today"));
+    m_status = new PaperLabel(QStringLiteral("sheet.status"), Paper::Role::muted,
+                              Paper::systemFont(Paper::kStatusSize, QFont::DemiBold), this);
+    m_date = new PaperLabel(QStringLiteral("sheet.date"), Paper::Role::muted,
+                            Paper::systemFont(Paper::kStatusSize, QFont::DemiBold), this);
+
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(Paper::kTitleStackSpacing);
+    titles->addWidget(m_title);
+    titles->addWidget(m_status);
+
+    auto *date = new QVBoxLayout;
+    date->setContentsMargins(0, Paper::kDateTopPadding, 0, 0);
+    date->addWidget(m_date);
+    date->addStretch();
+
+    auto *header = new QHBoxLayout;
+    header->setSpacing(Paper::kHeaderSpacing);
+    header->addLayout(titles);
+    header->addStretch();
+    header->addLayout(date);
+
+    auto *page = static_cast<QVBoxLayout *>(layout());
+    page->addLayout(header);
+    page->addSpacing(Paper::kHeaderGap);
+}
+
+void SheetView::buildBlocks()
+{
+    m_blocks = new SheetBlocks;
+    int index = 0;
+    for (const BlockInfo &info : blockInfos()) {
+        auto *heading = new PaperLabel(QString(), Paper::Role::muted,
+                                       Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
+        heading->setText(info.heading);
+        m_headings.append(heading);
+        QList<SlotRow *> rows;
+        for (int i = 0; i < capacity(info.bucket); ++i) {
+            auto *row = new SlotRow(slotId(info.bucket, i), info.bucket, info.placeholder);
+            row->setTextSize(m_size);
+            row->setCoordinateSpace(this);
+            row->setCallbacks(callbacksFor(row));
+            m_rows[size_t(index++)] = row;
+            rows.append(row);
+        }
+        m_blocks->addBlock(heading, rows);
+    }
+
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("sheet.blocks"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setWidget(m_blocks);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_blocks->setAutoFillBackground(false);
+    connect(m_blocks, &SheetBlocks::heightChanged, this, [this] {
+        // Lets the scroll area take the blocks' new height now rather than after the next layout pass.
+        QEvent request(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(m_scroll, &request);
+    });
+    static_cast<QVBoxLayout *>(layout())->addWidget(m_scroll, 1);
+}
+
+void SheetView::buildFooter()
+{
+    m_backlogButton = new PaperButtonStyle(QStringLiteral("sheet.backlog"), QStringLiteral("← Backlog"), false, this);
+    m_badge = new CountBadge(QStringLiteral("sheet.backlogCount"));
+    m_backlogButton->setAccessory(m_badge);
+    m_settingsButton = new PaperButtonStyle(QStringLiteral("sheet.settings"), QStringLiteral("⚙"), false, this);
+    m_settingsButton->setFont(Paper::systemFont(Paper::kGearSize, QFont::Medium));
+    m_settingsButton->setToolTip(tr("Settings"));
+    connect(m_backlogButton, &QAbstractButton::clicked, this, [this] {
+        finishOpenEdit();
+        emit openBacklogRequested();
+    });
+    connect(m_settingsButton, &QAbstractButton::clicked, this, [this] {
+        finishOpenEdit();
+        emit openSettingsRequested();
+    });
+
+    auto *footer = new QHBoxLayout;
+    footer->setSpacing(Paper::kFooterSpacing);
+    footer->addWidget(m_backlogButton, 0, Qt::AlignVCenter);
+    footer->addStretch();
+    footer->addWidget(m_settingsButton, 0, Qt::AlignVCenter);
+    auto *page = static_cast<QVBoxLayout *>(layout());
+    page->addSpacing(Paper::kFooterGap);
+    page->addLayout(footer);
+}
+
+SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
+{
+    const QString slot = row->id();
+    SlotRow::Callbacks callbacks;
+    callbacks.onBeginEdit = [this, slot] { beginEdit(slot); };
+    callbacks.onEndEdit = [this, slot](bool advance) { endEdit(slot, advance); };
+    callbacks.onCommit = [this, row](const QString &text) {
+        change([&] {
+            if (row->item())
+                m_store.updateTitle(row->item()->id, text);
+            else
+                m_store.addItem(text, row->bucket());
+        });
+    };
+    const auto withItem = [this, row](void (DayStore::*operation)(const QString &)) {
+        return [this, row, operation] {
+            if (row->item())
+                change([&] { (m_store.*operation)(row->item()->id); });
+        };
+    };
+    callbacks.onToggle = withItem(&DayStore::toggleDone);
+    callbacks.onDelete = withItem(&DayStore::deleteItem);
+    callbacks.onStepUp = [this, row] {
+        if (row->item())
+            change([&] { m_store.stepItem(row->item()->id, -1); });
+    };
+    callbacks.onStepDown = [this, row] {
+        if (row->item())
+            change([&] { m_store.stepItem(row->item()->id, +1); });
+    };
+    callbacks.onMoveBegan = [this, row] {
+        m_dragged = row->item() ? std::optional(row->item()->id) : std::nullopt;
+        updateHighlights();
+    };
+    callbacks.onMoveChanged = [this](QPointF location) {
+        m_target = slotAt(location);
+        updateHighlights();
+    };
+    callbacks.onMoveEnded = [this, row](QPointF location) {
+        // The row under the release is looked up afresh, not taken from the last change.
+        if (row->item()) {
+            if (const auto slot = slotAt(location))
+                change([&] { dropDragged(row->item()->id, *slot); });
+        }
+        m_dragged.reset();
+        m_target.reset();
+        updateHighlights();
+    };
+    return callbacks;
+}
+
+void SheetView::setTextSize(Paper::TextSize size)
+{
+    if (size == m_size)
+        return;
+    m_size = size;
+    for (SlotRow *row : m_rows)
+        row->setTextSize(size);
+    m_blocks->relayout();
+}
+
+void SheetView::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+    m_shownDate = QDate();
+    refreshDate();
+}
+
+SlotRow *SheetView::row(const QString &slotId) const
+{
+    for (SlotRow *row : m_rows) {
+        if (row->id() == slotId)
+            return row;
+    }
+    return nullptr;
+}
+
+const QStringList &SheetView::slotIds()
+{
+    static const QStringList ids = [] {
+        QStringList result;
+        for (Bucket bucket : kAllBuckets) {
+            for (int i = 0; i < capacity(bucket); ++i)
+                result.append(slotId(bucket, i));
+        }
+        return result;
+    }();
+    return ids;
+}
+
+std::optional<QString> SheetView::slotAfter(const QString &slotId)
+{
+    const QStringList &ids = slotIds();
+    const qsizetype index = ids.indexOf(slotId);
+    if (index < 0 || index + 1 >= ids.size())
+        return std::nullopt;
+    return ids[index + 1];
+}
+
+SheetView::Frames SheetView::frames() const
+{
+    // Only the part of a row inside the scroll area's view is on screen and can be pointed at.
+    const QRect view(m_scroll->viewport()->mapTo(this, QPoint()), m_scroll->viewport()->size());
+    Frames result;
+    for (const SlotRow *row : m_rows) {
+        const QRect slot = row->slotRect();
+        const QRect onSheet = QRect(m_blocks->mapTo(this, slot.topLeft()), slot.size()).intersected(view);
+        if (!onSheet.isEmpty())
+            result.append({row->id(), QRectF(onSheet)});
+    }
+    return result;
+}
+
+std::optional<QString> SheetView::slotAt(QPointF point) const
+{
+    for (const auto &[slot, rect] : frames()) {
+        if (holds(rect, point))
+            return slot;
+    }
+    return std::nullopt;
+}
+
+void SheetView::dropDragged(const QString &itemId, const QString &slotId)
+{
+    const QStringList pieces = slotId.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    if (pieces.size() != 3)
+        return;
+    const auto bucket = bucketFromRawValue(pieces[1]);
+    if (!bucket)
+        return;
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    if (!digits.match(pieces[2]).hasMatch())
+        return;
+    bool fits = false;
+    const qulonglong index = pieces[2].toULongLong(&fits); // a number too large for it is past every row
+
+    const QList<DayItem> items = m_store.itemsIn(*bucket);
+    if (fits && index < qulonglong(items.size())) {
+        const DayItem &target = items[qsizetype(index)];
+        if (target.id == itemId)
+            return; // dropped back on its own row
+        m_store.placeItem(itemId, target.id, *bucket);
+    } else {
+        m_store.placeItem(itemId, std::nullopt, *bucket);
+    }
+}
+
+void SheetView::storeChanged()
+{
+    m_dirty = true;
+    // Changes that arrive in a burst (a sync, a new day) are drawn once, after the burst.
+    if (!m_refreshQueued) {
+        m_refreshQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_refreshQueued = false;
+                refreshIfNeeded();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void SheetView::refreshIfNeeded()
+{
+    if (m_dirty && isVisible())
+        refresh();
+}
+
+void SheetView::change(const std::function<void()> &operation)
+{
+    operation();
+    refreshIfNeeded();
+}
+
+void SheetView::refresh()
+{
+    m_dirty = false;
+    const auto &items = m_store.saved().items;
+    m_status->setText(countText(qsizetype(items.size())));
+    qint64 backlog = 0;
+    for (const auto &entry : items)
+        backlog += entry.second.isInBacklog() ? 1 : 0;
+    m_badge->setCount(backlog);
+    m_badge->setVisible(backlog > 0);
+
+    int index = 0;
+    for (Bucket bucket : kAllBuckets) {
+        // Items past the block's rows (possible after a sync) are not shown until rows free up.
+        const QList<DayItem> shown = m_store.itemsIn(bucket);
+        for (int i = 0; i < capacity(bucket); ++i) {
+            SlotRow *row = m_rows[size_t(index++)];
+            const std::optional<DayItem> item = i < shown.size() ? std::optional(shown[i]) : std::nullopt;
+            row->setItem(item);
+            const bool firstOfAll = bucket == Bucket::big && i == 0;
+            const bool lastOfAll = bucket == Bucket::small && i == capacity(bucket) - 1;
+            row->setStepping(item && !firstOfAll, item && !lastOfAll);
+        }
+    }
+    updateHighlights();
+    refreshDate();
+    m_blocks->relayout();
+}
+
+void SheetView::refreshDate()
+{
+    // The current time, not the store's day: before the next start of a day they differ.
+    const QDateTime now = m_clock ? m_clock() : QDateTime::currentDateTime();
+    if (now.toLocalTime().date() == m_shownDate)
+        return; // formatting a date is slow, and the line only changes with the day
+    m_shownDate = now.toLocalTime().date();
+    m_date->setText(dateLine(now));
+}
+
+void SheetView::setEditingSlot(const std::optional<QString> &slotId)
+{
+    if (slotId == m_editingSlot)
+        return;
+    const std::optional<QString> previous = m_editingSlot;
+    m_editingSlot = slotId;
+    if (previous) {
+        if (SlotRow *old = row(*previous))
+            old->setEditing(false);
+    }
+    if (m_editingSlot) {
+        if (SlotRow *now = row(*m_editingSlot)) {
+            now->setEditing(true);
+            m_scroll->ensureWidgetVisible(now, 0, 0);
+        }
+    }
+}
+
+void SheetView::beginEdit(const QString &slotId)
+{
+    if (m_editingSlot && *m_editingSlot != slotId)
+        finishOpenEdit();
+    setEditingSlot(slotId);
+}
+
+void SheetView::endEdit(const QString &slotId, bool advance)
+{
+    // A row that is no longer the editing row has nothing to say about editing.
+    if (m_editingSlot != slotId)
+        return;
+    setEditingSlot(advance ? slotAfter(slotId) : std::nullopt);
+}
+
+void SheetView::finishOpenEdit()
+{
+    if (!m_editingSlot)
+        return;
+    if (SlotRow *open = row(*m_editingSlot))
+        open->commit(false);
+    setEditingSlot(std::nullopt);
+}
+
+void SheetView::updateHighlights()
+{
+    for (SlotRow *row : m_rows) {
+        const bool highlighted = m_target == row->id() && m_dragged && (!row->item() || row->item()->id != *m_dragged);
+        row->setHighlighted(highlighted);
+    }
+}
+
+void SheetView::mousePressEvent(QMouseEvent *event)
+{
+    // A click anywhere on the sheet that no row or button takes ends the edit.
+    if (event->button() == Qt::LeftButton)
+        finishOpenEdit();
+    event->accept();
+}
+
+void SheetView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_dirty)
+        refresh();
+    else
+        refreshDate();
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "Vellora/DayData/DayStore.h"
+#include "Vellora/Paper/Paper.h"
+#include "Vellora/Sheet/SlotRow.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+class CountBadge;
+class PaperButtonStyle;
+class PaperLabel;
+class QScrollArea;
+class SheetBlocks;
+
+// The Today page: the date, the title "Today", the item count, the three blocks with their nine rows, and a footer
+// with the way to the Backlog and to the Settings. It is the only place where rows are coordinated: it keeps which
+// row is being edited, which item is being moved and which row lies under the pointer, and turns what the rows
+// report into store operations. Its own rectangle is the coordinate space "paper.sheet".
+class SheetView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+    using Frames = QList<std::pair<QString, QRectF>>;
+
+    explicit SheetView(DayStore &store, Paper::TextSize size = Paper::TextSize::medium, QWidget *parent = nullptr);
+    ~SheetView() override;
+
+    Paper::TextSize textSize() const { return m_size; }
+    void setTextSize(Paper::TextSize size);
+    // The clock of the date line; the system clock when empty.
+    void setClock(Clock clock);
+
+    std::optional<QString> editingSlot() const { return m_editingSlot; }
+    std::optional<QString> dragged() const { return m_dragged; }
+    std::optional<QString> target() const { return m_target; }
+    SlotRow *row(const QString &slotId) const;
+    // Where every row on screen lies, in "paper.sheet", in reading order; a row scrolled out of view has none.
+    Frames frames() const;
+
+    // The nine slot ids in reading order: "slot.1.0", "slot.3.0" … "slot.5.4".
+    static const QStringList &slotIds();
+    // The slot after the given one in reading order; none after "slot.5.4" and for any other text.
+    static std::optional<QString> slotAfter(const QString &slotId);
+    // The row whose rectangle holds the point (in "paper.sheet"); none between blocks and outside the rows.
+    std::optional<QString> slotAt(QPointF point) const;
+    // Drops the item on the slot: onto another item a swap, onto an empty row a move into that block.
+    void dropDragged(const QString &itemId, const QString &slotId);
+
+    // Redraws from the store now if it changed since the last time.
+    void refreshIfNeeded();
+
+signals:
+    void openBacklogRequested();
+    void openSettingsRequested();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildHeader();
+    void buildBlocks();
+    void buildFooter();
+    SlotRow::Callbacks callbacksFor(SlotRow *row);
+    void storeChanged();
+    void refresh();
+    void refreshDate();
+    void setEditingSlot(const std::optional<QString> &slotId);
+    void beginEdit(const QString &slotId);
+    void endEdit(const QString &slotId, bool advance);
+    // Ends the open edit from outside the row (a click beside the rows, another row), keeping what was typed.
+    void finishOpenEdit();
+    void updateHighlights();
+    // Runs a store operation that the user asked for, and redraws at once.
+    void change(const std::function<void()> &operation);
+
+    DayStore &m_store;
+    Paper::TextSize m_size;
+    Clock m_clock;
+
+    std::optional<QString> m_editingSlot;
+    std::optional<QString> m_dragged;
+    std::optional<QString> m_target;
+    bool m_dirty = true;
+    bool m_refreshQueued = false;
+    QDate m_shownDate;
+
+    PaperLabel *m_title = nullptr;
+    PaperLabel *m_status = nullptr;
+    PaperLabel *m_date = nullptr;
+    QScrollArea *m_scroll = nullptr;
+    SheetBlocks *m_blocks = nullptr;
+    QList<PaperLabel *> m_headings;
+    std::array<SlotRow *, kSheetRowCount> m_rows{};
+    PaperButtonStyle *m_backlogButton = nullptr;
+    CountBadge *m_badge = nullptr;
+    PaperButtonStyle *m_settingsButton = nullptr;
+};

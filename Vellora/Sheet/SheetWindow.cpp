@@ -1,0 +1,69 @@
+#include "Vellora/Sheet/SheetWindow.h"
+
+#include "Vellora/Paper/PaperSheet.h"
+#include "Vellora/Sheet/BacklogView.h"
+#include "Vellora/Sheet/SheetView.h"
+
+#include <QApplication>
+#include <QStackedLayout>
+
+namespace {
+
+constexpr QSize kWindowSize(430, 760);
+constexpr QSize kWindowMinimumSize(380, 620);
+
+} // namespace
+
+SheetWindow::SheetWindow(DayStore &store, QWidget *parent) : QWidget(parent)
+{
+    setWindowTitle(QStringLiteral("Vellora"));
+    m_sheet = new SheetView(store);
+    m_backlog = new BacklogView(store);
+    m_todayPage = new PaperSheet(m_sheet);
+    m_backlogPage = new PaperSheet(m_backlog);
+    m_pages = new QStackedLayout(this);
+    m_pages->addWidget(m_todayPage);
+    m_pages->addWidget(m_backlogPage);
+    connect(m_sheet, &SheetView::openBacklogRequested, this, &SheetWindow::showBacklog);
+    connect(m_backlog, &BacklogView::openTodayRequested, this, &SheetWindow::showToday);
+    setMinimumSize(kWindowMinimumSize);
+    resize(kWindowSize);
+}
+
+bool SheetWindow::showsBacklog() const
+{
+    return m_pages->currentWidget() == m_backlogPage;
+}
+
+void SheetWindow::showToday()
+{
+    m_pages->setCurrentWidget(m_todayPage);
+}
+
+void SheetWindow::showBacklog()
+{
+    m_pages->setCurrentWidget(m_backlogPage);
+}
+
+void SheetWindow::bringToFront()
+{
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+}
+
+void SheetWindow::toggleShown()
+{
+    if (isVisible() && !isMinimized())
+        hide();
+    else
+        bringToFront();
+}
+
+int runSheetWindow(DayStore &store)
+{
+    SheetWindow window(store);
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,563 @@
+#include "Vellora/Sheet/SlotRow.h"
+
+#include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/PaperPlainButton.h"
+#include "Vellora/Sheet/LiftEffect.h"
+#include "Vellora/Sheet/SlotField.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+
+namespace {
+
+template<typename Callback, typename... Args> void call(const Callback &callback, Args &&...args)
+{
+    if (callback)
+        callback(std::forward<Args>(args)...);
+}
+
+qreal distance(QPointF vector)
+{
+    return std::hypot(vector.x(), vector.y());
+}
+
+bool isLineBreak(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
+}
+
+} // namespace
+
+SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, QWidget *parent)
+    : QWidget(parent), m_id(id), m_bucket(bucket), m_placeholderText(placeholder)
+{
+    setObjectName(id);
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+
+    m_text = new PaperLabel(id + QStringLiteral(".text"), Paper::Role::ink, textFont(), this);
+    m_text->setMaxLines(0);
+    m_placeholder = new PaperLabel(id + QStringLiteral(".placeholder"), Paper::Role::faint, textFont(), this);
+    m_placeholder->setText(placeholder);
+
+    const QFont arrowFont = Paper::systemFont(Paper::kStepControlSize, QFont::DemiBold);
+    m_up = new PaperPlainButton(id + QStringLiteral(".up"), QStringLiteral("↑"), arrowFont, Paper::Role::muted, this);
+    m_down =
+        new PaperPlainButton(id + QStringLiteral(".down"), QStringLiteral("↓"), arrowFont, Paper::Role::muted, this);
+    m_delete = new PaperPlainButton(id + QStringLiteral(".delete"), QStringLiteral("×"),
+                                    Paper::systemFont(Paper::kDeleteControlSize), Paper::Role::muted, this);
+    connect(m_up, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onStepUp); });
+    connect(m_down, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onStepDown); });
+    connect(m_delete, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onDelete); });
+
+    for (QVariantAnimation *animation : {&m_offsetAnimation, &m_moveAnimation}) {
+        animation->setDuration(Paper::kSpringBackMs);
+        animation->setEasingCurve(Paper::easeOut());
+    }
+    connect(&m_offsetAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { setOffset(value.toReal()); });
+    connect(&m_moveAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { setMoveOffset(value.toPointF()); });
+
+    updateParts();
+}
+
+SlotRow::~SlotRow()
+{
+    // The animations are members; stop them before the widget they move is gone.
+    m_offsetAnimation.stop();
+    m_moveAnimation.stop();
+}
+
+void SlotRow::setCallbacks(Callbacks callbacks)
+{
+    m_callbacks = std::move(callbacks);
+}
+
+void SlotRow::setCoordinateSpace(QWidget *space)
+{
+    m_space = space;
+}
+
+void SlotRow::setItem(const std::optional<DayItem> &item)
+{
+    if (item == m_item)
+        return;
+    m_item = item;
+    updateParts();
+}
+
+void SlotRow::setTextSize(Paper::TextSize size)
+{
+    if (size == m_size)
+        return;
+    m_size = size;
+    const QFont font = textFont();
+    QFont struck = font;
+    struck.setStrikeOut(m_text->isStruckOut());
+    m_text->setFont(struck);
+    m_placeholder->setFont(font);
+    if (m_field)
+        m_field->setFont(font);
+    updateParts();
+}
+
+void SlotRow::setHighlighted(bool highlighted)
+{
+    if (highlighted == m_highlighted)
+        return;
+    m_highlighted = highlighted;
+    update();
+}
+
+void SlotRow::setStepping(bool canStepUp, bool canStepDown)
+{
+    if (canStepUp == m_canStepUp && canStepDown == m_canStepDown)
+        return;
+    m_canStepUp = canStepUp;
+    m_canStepDown = canStepDown;
+    updateParts();
+}
+
+void SlotRow::setEditing(bool editing)
+{
+    if (editing == m_isEditing)
+        return;
+    m_isEditing = editing;
+    if (editing) {
+        ensureField();
+        // The field opens with what the row shows now.
+        m_draft = m_item ? m_item->title : QString();
+        m_fillingField = true;
+        m_field->setPlainText(m_draft);
+        m_field->moveCursor(QTextCursor::End);
+        m_fillingField = false;
+        updateParts();
+        m_field->setFocus(Qt::OtherFocusReason);
+        m_focused = true;
+    } else {
+        m_focused = false;
+        if (m_field && m_field->hasFocus())
+            m_field->clearFocus(); // its focus loss finds the row no longer editing and stores nothing
+        updateParts();
+    }
+}
+
+void SlotRow::setSlotRect(const QRect &rect)
+{
+    m_slotRect = rect;
+    applyGeometry();
+}
+
+void SlotRow::beginEditing()
+{
+    if (m_moving || m_isEditing)
+        return;
+    m_draft = m_item ? m_item->title : QString();
+    call(m_callbacks.onBeginEdit);
+}
+
+void SlotRow::commit(bool advance)
+{
+    if (!m_isEditing)
+        return;
+    m_focused = false;
+    const QString text = m_draft.trimmed();
+    m_draft.clear();
+    // An unchanged title stores nothing, so the item keeps its change time and with it its row.
+    if (!m_item || text != m_item->title)
+        call(m_callbacks.onCommit, text);
+    call(m_callbacks.onEndEdit, advance);
+}
+
+void SlotRow::cancelEdit()
+{
+    m_draft = m_item ? m_item->title : QString();
+    m_focused = false;
+    call(m_callbacks.onEndEdit, false);
+}
+
+bool SlotRow::controlsShown() const
+{
+    return m_item && !m_isEditing && m_hovering && !m_moving;
+}
+
+QString SlotRow::joinedLines(const QString &text)
+{
+    QStringList pieces;
+    QString piece;
+    for (QChar c : text) {
+        if (isLineBreak(c)) {
+            if (!piece.isEmpty())
+                pieces.append(piece);
+            piece.clear();
+        } else {
+            piece.append(c);
+        }
+    }
+    if (!piece.isEmpty())
+        pieces.append(piece);
+    return pieces.join(QLatin1Char(' '));
+}
+
+bool SlotRow::containsLineBreak(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), isLineBreak);
+}
+
+QFont SlotRow::textFont() const
+{
+    return Paper::itemFont(m_bucket, m_size);
+}
+
+int SlotRow::controlsWidth() const
+{
+    if (!controlsShown())
+        return 0;
+    int width = 0;
+    for (const PaperPlainButton *control : {m_up, m_down, m_delete}) {
+        const bool shown = control == m_up ? m_canStepUp : control == m_down ? m_canStepDown : true;
+        if (shown)
+            width += Paper::kRowSpacing + control->sizeHint().width();
+    }
+    return width;
+}
+
+int SlotRow::textPartHeight(int textWidth) const
+{
+    const QFont font = textFont();
+    const qreal line = PaperLabel::lineHeight(font);
+    if (m_isEditing) {
+        const int lines = std::min(PaperLabel::lineCount(m_draft, font, textWidth), Paper::kFieldMaxLines);
+        return int(std::ceil(lines * line));
+    }
+    if (m_item)
+        return m_text->heightForWidth(textWidth);
+    return int(std::ceil(line));
+}
+
+int SlotRow::heightForWidth(int width) const
+{
+    const int textWidth = width - 2 * Paper::kRowPaddingH - controlsWidth();
+    return std::max(Paper::rowHeight(m_bucket, m_size), textPartHeight(textWidth));
+}
+
+QSize SlotRow::sizeHint() const
+{
+    const int width = m_slotRect.isValid() ? m_slotRect.width() : 400;
+    return QSize(width, heightForWidth(width));
+}
+
+void SlotRow::updateParts()
+{
+    if (m_item) {
+        m_text->setText(m_item->title);
+        m_text->setStruckOut(m_item->done);
+        m_text->setRole(m_item->done                ? Paper::Role::faint
+                        : m_bucket == Bucket::small ? Paper::Role::inkSoft
+                                                    : Paper::Role::ink);
+    }
+    m_text->setVisible(!m_isEditing && m_item);
+    m_placeholder->setVisible(!m_isEditing && !m_item);
+    if (m_field)
+        m_field->setVisible(m_isEditing);
+    const bool controls = controlsShown();
+    m_up->setVisible(controls && m_canStepUp);
+    m_down->setVisible(controls && m_canStepDown);
+    m_delete->setVisible(controls);
+    layOutParts();
+    updateGeometry();
+    update();
+}
+
+void SlotRow::layOutParts()
+{
+    const QRect area = rect().adjusted(Paper::kRowPaddingH, 0, -Paper::kRowPaddingH, 0);
+    int right = area.right() + 1;
+    for (PaperPlainButton *control : {m_delete, m_down, m_up}) {
+        if (control->isHidden())
+            continue;
+        const QSize size = control->sizeHint();
+        right -= size.width();
+        control->setGeometry(right, area.top() + (area.height() - size.height()) / 2, size.width(), size.height());
+        right -= Paper::kRowSpacing;
+    }
+    const int textWidth = std::max(0, right - area.left());
+    const int textHeight = std::min(area.height(), textPartHeight(textWidth));
+    const QRect textRect(area.left(), area.top() + (area.height() - textHeight) / 2, textWidth, textHeight);
+    m_text->setGeometry(textRect);
+    m_placeholder->setGeometry(textRect);
+    if (m_field)
+        m_field->setGeometry(textRect);
+}
+
+void SlotRow::ensureField()
+{
+    if (m_field)
+        return;
+    m_field = new SlotField(this);
+    m_field->setObjectName(m_id + QStringLiteral(".field"));
+    m_field->setFont(textFont());
+    m_field->setPlaceholderText(m_placeholderText);
+    m_field->setTextColor(Paper::palette(this).ink, Paper::palette(this).faint);
+    m_field->hide();
+    connect(m_field, &SlotField::submitted, this, [this] { commit(true); });
+    connect(m_field, &SlotField::cancelled, this, [this] { cancelEdit(); });
+    connect(m_field, &SlotField::focusLost, this, [this] { commit(false); });
+    connect(m_field, &QPlainTextEdit::textChanged, this, [this] { fieldTextChanged(); });
+}
+
+void SlotRow::fieldTextChanged()
+{
+    if (m_fillingField || !m_isEditing)
+        return;
+    const QString text = m_field->toPlainText();
+    if (containsLineBreak(text)) {
+        // A typed or pasted line break saves the row as Return would, with the lines joined by spaces.
+        m_draft = joinedLines(text);
+        commit(true);
+        return;
+    }
+    m_draft = text;
+    const int lines = std::min(m_field->lineCount(), Paper::kFieldMaxLines);
+    if (lines != m_fieldLines) {
+        m_fieldLines = lines;
+        updateGeometry();
+        layOutParts();
+    }
+}
+
+QPointF SlotRow::spacePoint(const QPointF &globalPosition) const
+{
+    const QWidget *space = m_space ? m_space.data() : this;
+    return space->mapFromGlobal(globalPosition);
+}
+
+void SlotRow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    m_press = spacePoint(event->globalPosition());
+    m_dragStarted = false;
+    event->accept();
+}
+
+void SlotRow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_press)
+        return;
+    const QPointF location = spacePoint(event->globalPosition());
+    const QPointF translation = location - *m_press;
+    if (!m_dragStarted) {
+        if (distance(translation) < Paper::kDragThreshold)
+            return;
+        m_dragStarted = true;
+    }
+    dragChanged(translation, location);
+}
+
+void SlotRow::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !m_press)
+        return;
+    const QPointF location = spacePoint(event->globalPosition());
+    const QPointF translation = location - *m_press;
+    m_press.reset();
+    if (!m_dragStarted && distance(translation) >= Paper::kDragThreshold) {
+        // Released far away without a move reported in between: the drag still happened.
+        m_dragStarted = true;
+        dragChanged(translation, location);
+    }
+    if (m_dragStarted) {
+        m_dragStarted = false;
+        dragEnded(translation, location);
+    } else if (distance(translation) < Paper::kClickSlop) {
+        beginEditing();
+    }
+}
+
+void SlotRow::dragChanged(QPointF translation, QPointF location)
+{
+    if (!m_item || m_isEditing)
+        return;
+    if (!m_mode) {
+        // The first change decides for the whole drag; exactly as far sideways as up or down is a swipe.
+        m_mode = std::abs(translation.x()) < std::abs(translation.y()) ? Mode::move : Mode::swipe;
+        if (m_mode == Mode::move) {
+            setMoving(true);
+            call(m_callbacks.onMoveBegan);
+        }
+    }
+    if (m_mode == Mode::move) {
+        setMoveOffset(translation);
+        call(m_callbacks.onMoveChanged, location);
+    } else {
+        setOffset(translation.x());
+    }
+}
+
+void SlotRow::dragEnded(QPointF translation, QPointF location)
+{
+    const std::optional<Mode> mode = m_mode;
+    m_mode.reset();
+    if (!mode)
+        return;
+    if (mode == Mode::move) {
+        // Ends even when the item went away meanwhile, so that the row never stays lifted.
+        setMoving(false);
+        springBack();
+        call(m_callbacks.onMoveEnded, location);
+        return;
+    }
+    springBack();
+    if (!m_item)
+        return;
+    if (translation.x() > Paper::kSwipeThreshold)
+        call(m_callbacks.onToggle);
+    else if (translation.x() < -Paper::kSwipeThreshold)
+        call(m_callbacks.onDelete);
+}
+
+void SlotRow::setMoving(bool moving)
+{
+    if (moving == m_moving)
+        return;
+    m_moving = moving;
+    if (moving) {
+        m_offsetAnimation.stop();
+        m_moveAnimation.stop();
+        setGraphicsEffect(new LiftEffect(Paper::palette(this).ink));
+        raise();
+    } else {
+        setGraphicsEffect(nullptr);
+    }
+    updateParts();
+}
+
+void SlotRow::setOffset(qreal offset)
+{
+    if (offset == m_offset)
+        return;
+    const bool zoneChanged =
+        (std::abs(offset) > Paper::kSwipeThreshold) != (std::abs(m_offset) > Paper::kSwipeThreshold) ||
+        (offset > 0) != (m_offset > 0);
+    m_offset = offset;
+    applyGeometry();
+    if (zoneChanged)
+        update();
+}
+
+void SlotRow::setMoveOffset(QPointF offset)
+{
+    if (offset == m_moveOffset)
+        return;
+    m_moveOffset = offset;
+    applyGeometry();
+}
+
+void SlotRow::springBack()
+{
+    if (!Paper::animationsEnabled()) {
+        setOffset(0);
+        setMoveOffset(QPointF());
+        return;
+    }
+    if (m_offset != 0) {
+        m_offsetAnimation.stop();
+        m_offsetAnimation.setStartValue(m_offset);
+        m_offsetAnimation.setEndValue(0.0);
+        m_offsetAnimation.start();
+    }
+    if (!m_moveOffset.isNull()) {
+        m_moveAnimation.stop();
+        m_moveAnimation.setStartValue(m_moveOffset);
+        m_moveAnimation.setEndValue(QPointF());
+        m_moveAnimation.start();
+    }
+}
+
+void SlotRow::applyGeometry()
+{
+    if (!m_slotRect.isValid())
+        return;
+    const QPointF shift(m_offset + m_moveOffset.x(), m_moveOffset.y());
+    setGeometry(m_slotRect.translated(shift.toPoint()));
+}
+
+void SlotRow::enterEvent(QEnterEvent *event)
+{
+    m_hovering = true;
+    updateParts();
+    QWidget::enterEvent(event);
+}
+
+void SlotRow::leaveEvent(QEvent *event)
+{
+    m_hovering = false;
+    updateParts();
+    QWidget::leaveEvent(event);
+}
+
+void SlotRow::contextMenuEvent(QContextMenuEvent *event)
+{
+    event->accept();
+    if (!m_item)
+        return; // an empty row has no entries, so no menu opens
+    auto *menu = new QMenu(this);
+    menu->setObjectName(m_id + QStringLiteral(".menu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(m_item->done ? tr("Not done") : tr("Done"), this, [this] { call(m_callbacks.onToggle); });
+    menu->addAction(tr("Delete task"), this, [this] { call(m_callbacks.onDelete); });
+    menu->popup(event->globalPos());
+}
+
+void SlotRow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layOutParts();
+}
+
+void SlotRow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange && m_field)
+        m_field->setTextColor(Paper::palette(this).ink, Paper::palette(this).faint);
+    QWidget::changeEvent(event);
+}
+
+void SlotRow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    paintBackground(painter);
+    paintRule(painter);
+}
+
+void SlotRow::paintBackground(QPainter &painter)
+{
+    const Paper::Palette &colors = Paper::palette(this);
+    if (m_highlighted || m_moving) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), Paper::kRowHighlightRadius, Paper::kRowHighlightRadius);
+        painter.fillPath(shape, m_highlighted ? colors.accentTint : colors.paper);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+    } else if (m_offset > Paper::kSwipeThreshold) {
+        painter.fillRect(rect(), colors.accentTint); // the tick zone
+    } else if (m_offset < -Paper::kSwipeThreshold) {
+        painter.fillRect(rect(), colors.dangerTint); // the delete zone
+    }
+}
+
+void SlotRow::paintRule(QPainter &painter)
+{
+    painter.fillRect(QRect(0, height() - Paper::kRuleHeight, width(), Paper::kRuleHeight), Paper::palette(this).rule);
+}

@@ -1,0 +1,2 @@
+# The Today sheet and the Backlog page: committing a row, opening the Backlog.
+vellora_add_bench(bench_sheet SOURCES SheetBench.cpp LIBS vellora_sheet Qt6::Test)

@@ -1,0 +1,398 @@
+#include "SheetFixture.h"
+
+#include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/PaperPlainButton.h"
+#include "Vellora/Sheet/SlotField.h"
+
+#include "tests/WaitFor.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
+
+using namespace SheetTest;
+
+namespace {
+
+class SlotRowTest : public SheetFixture
+{
+protected:
+    SlotField *field(const QString &slot) const { return find<SlotField>(slot + ".field"); }
+
+    // Clicks the row and checks that it opened for typing.
+    SlotField *open(const QString &slot)
+    {
+        click(sheet(), centreOf(slot));
+        settle();
+        EXPECT_EQ(sheet()->editingSlot(), slot);
+        SlotField *edit = field(slot);
+        EXPECT_NE(edit, nullptr);
+        return edit;
+    }
+
+    void clear(SlotField *edit)
+    {
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    }
+
+    // Moves the pointer off the rows, then onto the row, so that the row sees it enter.
+    void hover(const QString &slot)
+    {
+        moveTo(sheet(), QPoint(5, 5));
+        moveTo(sheet(), centreOf(slot));
+        settle();
+    }
+
+    bool shown(const QString &name) const
+    {
+        auto *widget = find<QWidget>(name);
+        return widget && widget->isVisible();
+    }
+
+    QMenu *openContextMenu(const QString &slot)
+    {
+        SlotRow *target = row(slot);
+        const QPoint centre = target->rect().center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, centre, target->mapToGlobal(centre));
+        QApplication::sendEvent(target, &event);
+        return target->findChild<QMenu *>();
+    }
+};
+
+QStringList actionTexts(QMenu *menu)
+{
+    QStringList texts;
+    for (QAction *action : menu->actions())
+        texts.append(action->text());
+    return texts;
+}
+
+} // namespace
+
+TEST_F(SlotRowTest, typingIntoAnEmptyRowAndReturnAddsTheItemAndOpensTheNextRow)
+{
+    SlotField *edit = open("slot.3.0");
+    ASSERT_TRUE(edit);
+    EXPECT_TRUE(edit->hasFocus());
+    EXPECT_EQ(edit->placeholderText(), QString::fromUtf8("Medium\u2026"));
+    QTest::keyClicks(edit, "Buy bread");
+    QTest::keyClick(edit, Qt::Key_Return);
+    settle();
+
+    const QList<DayItem> medium = store->itemsIn(Bucket::medium);
+    ASSERT_EQ(medium.size(), 1);
+    EXPECT_EQ(medium[0].title, "Buy bread");
+    EXPECT_EQ(titleIn("slot.3.0"), "Buy bread");
+    EXPECT_TRUE(find<PaperLabel>("slot.3.0.text")->isVisible());
+    // The next row opens, empty, so that a list can be typed row after row.
+    EXPECT_EQ(sheet()->editingSlot(), "slot.3.1");
+    ASSERT_TRUE(field("slot.3.1"));
+    EXPECT_TRUE(field("slot.3.1")->hasFocus());
+    EXPECT_EQ(field("slot.3.1")->toPlainText(), "");
+
+    QTest::keyClicks(field("slot.3.1"), "Post the letter");
+    QTest::keyClick(field("slot.3.1"), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(store->itemsIn(Bucket::medium).size(), 2);
+    EXPECT_EQ(sheet()->editingSlot(), "slot.3.2");
+}
+
+TEST_F(SlotRowTest, returnInTheBigRowOpensTheFirstMediumRowAndInTheLastRowEndsEditing)
+{
+    QTest::keyClicks(open("slot.1.0"), "Big one");
+    QTest::keyClick(field("slot.1.0"), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(sheet()->editingSlot(), "slot.3.0");
+
+    SlotField *last = open("slot.5.4");
+    QTest::keyClicks(last, "Last");
+    QTest::keyClick(last, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
+    EXPECT_FALSE(last->isVisible());
+    EXPECT_EQ(store->itemsIn(Bucket::small).size(), 1);
+}
+
+TEST_F(SlotRowTest, escapeRestoresTheTitleAndStoresNothing)
+{
+    const DayItem item = put("Alpha", Bucket::medium, 1);
+    SlotField *edit = open("slot.3.0");
+    EXPECT_EQ(edit->toPlainText(), "Alpha");
+    clear(edit);
+    QTest::keyClicks(edit, "Beta");
+    QTest::keyClick(edit, Qt::Key_Escape);
+    settle();
+
+    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
+    EXPECT_EQ(store->item(item.id), item);
+    EXPECT_EQ(find<PaperLabel>("slot.3.0.text")->text(), "Alpha");
+    EXPECT_TRUE(find<PaperLabel>("slot.3.0.text")->isVisible());
+    EXPECT_EQ(open("slot.3.0")->toPlainText(), "Alpha");
+}
+
+TEST_F(SlotRowTest, aBlankCommitDeletesTheItemAndSpacesInAnEmptyRowAddNothing)
+{
+    const DayItem item = put("Alpha", Bucket::small, 1);
+    SlotField *edit = open("slot.5.0");
+    clear(edit);
+    QTest::keyClick(edit, Qt::Key_Return);
+    settle();
+    EXPECT_FALSE(store->item(item.id));
+
+    SlotField *empty = open("slot.3.1");
+    QTest::keyClicks(empty, "   ");
+    QTest::keyClick(empty, Qt::Key_Return);
+    settle();
+    EXPECT_TRUE(store->saved().items.empty());
+}
+
+TEST_F(SlotRowTest, returnOnAnUnchangedTitleStoresNothingAndMovesOn)
+{
+    const DayItem item = put("Keep me", Bucket::medium, 1);
+    put("Second", Bucket::medium, 2);
+    QTest::keyClick(open("slot.3.0"), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(store->item(item.id), item); // same change time, so the same row
+    EXPECT_EQ(titleIn("slot.3.0"), "Keep me");
+    EXPECT_EQ(sheet()->editingSlot(), "slot.3.1");
+    EXPECT_EQ(field("slot.3.1")->toPlainText(), "Second");
+}
+
+TEST_F(SlotRowTest, pastedLinesAreJoinedWithSingleSpacesAndCommittedAtOnce)
+{
+    SlotField *edit = open("slot.5.0");
+    QApplication::clipboard()->setText("one\ntwo\n\nthree");
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    settle();
+
+    const QList<DayItem> small = store->itemsIn(Bucket::small);
+    ASSERT_EQ(small.size(), 1);
+    EXPECT_EQ(small[0].title, "one two three");
+    EXPECT_EQ(sheet()->editingSlot(), "slot.5.1");
+}
+
+TEST_F(SlotRowTest, everyKindOfLineBreakSplitsAndEmptyPiecesAreDropped)
+{
+    EXPECT_EQ(SlotRow::joinedLines("one\ntwo\n\nthree"), "one two three");
+    EXPECT_EQ(SlotRow::joinedLines("\r\na\rb\u2028c\u2029d\u0085e\x0b"
+                                   "f\x0cg\n"),
+              "a b c d e f g");
+    EXPECT_EQ(SlotRow::joinedLines("\n\n"), "");
+    EXPECT_FALSE(SlotRow::containsLineBreak("no break \t here"));
+    EXPECT_TRUE(SlotRow::containsLineBreak(QString::fromUtf8("line\u2028separator")));
+}
+
+TEST_F(SlotRowTest, theFieldGrowsFromOneToAtMostTwoLines)
+{
+    SlotField *edit = open("slot.5.0");
+    const int oneLine = row("slot.5.0")->height();
+    EXPECT_EQ(oneLine, Paper::rowHeight(Bucket::small, Paper::TextSize::medium));
+    QTest::keyClicks(edit, QString("a long task ").repeated(6));
+    ASSERT_TRUE(waitFor([&] { return row("slot.5.0")->height() > oneLine; }));
+    const int twoLines = row("slot.5.0")->height();
+    QTest::keyClicks(edit, QString("and more words ").repeated(12));
+    settle();
+    ASSERT_TRUE(waitFor([&] { return row("slot.5.0")->height() == twoLines; })) << row("slot.5.0")->height();
+    EXPECT_EQ(edit->height(), twoLines);
+}
+
+TEST_F(SlotRowTest, aClickBesideTheRowsEndsTheEditAndKeepsWhatWasTyped)
+{
+    QTest::keyClicks(open("slot.3.0"), "Typed so far");
+    click(sheet(), QPoint(sheet()->width() / 2, 3)); // the sheet's top padding
+    settle();
+    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
+    ASSERT_EQ(store->itemsIn(Bucket::medium).size(), 1);
+    EXPECT_EQ(store->itemsIn(Bucket::medium)[0].title, "Typed so far");
+}
+
+TEST_F(SlotRowTest, clickingAnotherRowWhileEditingSavesTheFirstAndOpensTheOther)
+{
+    QTest::keyClicks(open("slot.3.0"), "First");
+    SlotField *second = open("slot.5.2");
+    EXPECT_TRUE(second->hasFocus());
+    EXPECT_EQ(store->itemsIn(Bucket::medium).size(), 1);
+    EXPECT_FALSE(row("slot.3.0")->isEditing());
+}
+
+TEST_F(SlotRowTest, swipesPastSixtyPointsTickAndDelete)
+{
+    const DayItem item = put("Tick me", Bucket::small, 1);
+    const QPoint centre = centreOf("slot.5.0");
+
+    drag(sheet(), centre, centre + QPoint(60, 0));
+    settle();
+    EXPECT_EQ(store->item(item.id), item) << "exactly 60 points springs back";
+    EXPECT_EQ(row("slot.5.0")->offset(), 0);
+
+    drag(sheet(), centre, centre + QPoint(61, 0));
+    settle();
+    EXPECT_TRUE(store->item(item.id)->done);
+    EXPECT_TRUE(find<PaperLabel>("slot.5.0.text")->isStruckOut());
+    EXPECT_EQ(find<PaperLabel>("slot.5.0.text")->role(), Paper::Role::faint);
+
+    drag(sheet(), centre, centre + QPoint(61, 0));
+    settle();
+    EXPECT_FALSE(store->item(item.id)->done) << "a second swipe unticks";
+
+    drag(sheet(), centre, centre - QPoint(61, 0));
+    settle();
+    EXPECT_FALSE(store->item(item.id));
+    EXPECT_EQ(row("slot.5.0")->offset(), 0);
+    EXPECT_EQ(row("slot.5.0")->mode(), std::nullopt);
+}
+
+TEST_F(SlotRowTest, aSwipeShowsItsZoneWhileHeldAndFollowsThePointerSideways)
+{
+    put("Swipe me", Bucket::medium, 1);
+    const QPoint centre = centreOf("slot.3.0");
+    const QRect slot = row("slot.3.0")->slotRect();
+    press(sheet(), centre);
+    moveTo(sheet(), centre + QPoint(20, 2));
+    moveTo(sheet(), centre + QPoint(-70, 30));
+    EXPECT_EQ(row("slot.3.0")->mode(), SlotRow::Mode::swipe);
+    EXPECT_EQ(row("slot.3.0")->offset(), -70);
+    EXPECT_EQ(row("slot.3.0")->geometry(), slot.translated(-70, 0)) << "the vertical part is ignored";
+    release(sheet(), centre);
+    settle();
+    EXPECT_EQ(row("slot.3.0")->geometry(), slot);
+}
+
+TEST_F(SlotRowTest, aDragOfSevenPointsDoesNothing)
+{
+    put("Stay", Bucket::medium, 1);
+    const auto before = store->saved();
+    const QPoint centre = centreOf("slot.3.0");
+    for (const QPoint &step : {QPoint(7, 0), QPoint(0, 7), QPoint(-5, 5)}) {
+        press(sheet(), centre);
+        moveTo(sheet(), centre + step);
+        EXPECT_EQ(row("slot.3.0")->mode(), std::nullopt);
+        EXPECT_EQ(row("slot.3.0")->offset(), 0);
+        EXPECT_EQ(sheet()->dragged(), std::nullopt);
+        release(sheet(), centre + step);
+    }
+    settle();
+    EXPECT_EQ(store->saved(), before);
+    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
+    EXPECT_EQ(row("slot.3.0")->offset(), 0);
+    EXPECT_EQ(row("slot.3.0")->mode(), std::nullopt);
+    EXPECT_FALSE(row("slot.3.0")->isMoving());
+}
+
+TEST_F(SlotRowTest, dragsOnAnEmptyRowOrOnTheRowBeingEditedDoNothing)
+{
+    put("Item", Bucket::medium, 1);
+    const auto before = store->saved();
+    drag(sheet(), centreOf("slot.3.2"), centreOf("slot.3.2") + QPoint(80, 0));
+    drag(sheet(), centreOf("slot.3.2"), centreOf("slot.5.0"));
+    settle();
+    EXPECT_EQ(store->saved(), before);
+    EXPECT_EQ(row("slot.3.2")->offset(), 0);
+
+    open("slot.3.0");
+    const QPoint start = centreOf("slot.3.0") + QPoint(-120, 0);
+    drag(sheet(), start, start + QPoint(-80, 0));
+    settle();
+    EXPECT_EQ(row("slot.3.0")->offset(), 0);
+    EXPECT_EQ(row("slot.3.0")->mode(), std::nullopt);
+}
+
+TEST_F(SlotRowTest, hoverControlsShowOnlyOverAFilledRowAndFollowTheStepRules)
+{
+    const DayItem big = put("Big", Bucket::big, 1);
+    put("Last small", Bucket::small, 2);
+    for (int i = 0; i < 4; ++i)
+        put(QString("small %1").arg(i), Bucket::small, 10 + i);
+    ASSERT_EQ(titleIn("slot.5.4"), "small 3");
+
+    hover("slot.1.0");
+    EXPECT_TRUE(row("slot.1.0")->isHovering());
+    EXPECT_FALSE(shown("slot.1.0.up")) << "the first row of the sheet has no step up";
+    EXPECT_TRUE(shown("slot.1.0.down"));
+    EXPECT_TRUE(shown("slot.1.0.delete"));
+    EXPECT_FALSE(shown("slot.5.0.delete")) << "controls only under the pointer";
+
+    hover("slot.5.4");
+    EXPECT_TRUE(shown("slot.5.4.up"));
+    EXPECT_FALSE(shown("slot.5.4.down")) << "the last row of the sheet has no step down";
+    EXPECT_FALSE(shown("slot.1.0.delete"));
+
+    hover("slot.3.1");
+    EXPECT_FALSE(shown("slot.3.1.up") || shown("slot.3.1.down") || shown("slot.3.1.delete")) << "empty row";
+
+    // Stepping the big item down puts it in the first medium row.
+    hover("slot.1.0");
+    click(find<PaperPlainButton>("slot.1.0.down"));
+    settle();
+    EXPECT_EQ(store->item(big.id)->bucket, Bucket::medium);
+    EXPECT_EQ(idIn("slot.3.0"), big.id);
+
+    hover("slot.3.0");
+    click(find<PaperPlainButton>("slot.3.0.up"));
+    settle();
+    EXPECT_EQ(idIn("slot.1.0"), big.id);
+
+    hover("slot.1.0");
+    click(find<PaperPlainButton>("slot.1.0.delete"));
+    settle();
+    EXPECT_FALSE(store->item(big.id));
+
+    // No controls while editing.
+    open("slot.5.0");
+    hover("slot.5.0");
+    EXPECT_FALSE(shown("slot.5.0.delete"));
+}
+
+TEST_F(SlotRowTest, theContextMenuTicksOrUnticksAndDeletes)
+{
+    const DayItem item = put("Done already", Bucket::medium, 1, true);
+    QMenu *menu = openContextMenu("slot.3.0");
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(actionTexts(menu), QStringList({"Not done", "Delete task"}));
+    menu->actions()[0]->trigger();
+    menu->close();
+    settle();
+    EXPECT_FALSE(store->item(item.id)->done);
+
+    menu = openContextMenu("slot.3.0");
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(actionTexts(menu), QStringList({"Done", "Delete task"}));
+    menu->actions()[1]->trigger();
+    menu->close();
+    settle();
+    EXPECT_FALSE(store->item(item.id));
+
+    EXPECT_EQ(openContextMenu("slot.3.1"), nullptr) << "an empty row has no menu";
+}
+
+TEST_F(SlotRowTest, aDoneItemIsStruckOutAndSmallItemsUseTheSofterInk)
+{
+    put("medium done", Bucket::medium, 1, true);
+    put("small open", Bucket::small, 2);
+    put("big open", Bucket::big, 3);
+    EXPECT_TRUE(find<PaperLabel>("slot.3.0.text")->isStruckOut());
+    EXPECT_EQ(find<PaperLabel>("slot.3.0.text")->role(), Paper::Role::faint);
+    EXPECT_EQ(find<PaperLabel>("slot.5.0.text")->role(), Paper::Role::inkSoft);
+    EXPECT_EQ(find<PaperLabel>("slot.1.0.text")->role(), Paper::Role::ink);
+    EXPECT_FALSE(find<PaperLabel>("slot.1.0.text")->isStruckOut());
+}
+
+TEST_F(SlotRowTest, aReleasedRowSpringsBackInAnAnimation)
+{
+    put("Spring", Bucket::medium, 1);
+    const QRect slot = row("slot.3.0")->slotRect();
+    Paper::setAnimationsEnabled(true);
+    const QPoint centre = centreOf("slot.3.0");
+    drag(sheet(), centre, centre + QPoint(40, 0));
+    EXPECT_GT(row("slot.3.0")->offset(), 0) << "still on its way back";
+    ASSERT_TRUE(waitFor([&] { return row("slot.3.0")->offset() == 0; }));
+    EXPECT_EQ(row("slot.3.0")->geometry(), slot);
+
+    drag(sheet(), centre, centre + QPoint(0, 40));
+    EXPECT_FALSE(row("slot.3.0")->isMoving());
+    ASSERT_TRUE(waitFor([&] { return row("slot.3.0")->moveOffset().isNull(); }));
+    EXPECT_EQ(row("slot.3.0")->geometry(), slot);
+    Paper::setAnimationsEnabled(false);
+}
