@@ -166,9 +166,10 @@ void rememberActionName(const Name &name)
 Name::Name(const QString &rawValue, std::optional<Shortcut> initialShortcut)
     : m_rawValue(rawValue), m_initialShortcut(initialShortcut)
 {
+    // The latest made name of a text counts: its initial shortcut is the one setStorage applies.
     Registry &r = registry();
-    if (!r.madeNames.contains(*this))
-        r.madeNames.append(*this);
+    r.madeNames.removeAll(*this);
+    r.madeNames.append(*this);
     applyInitialShortcut(*this);
     scheduleCenterCreation();
 }

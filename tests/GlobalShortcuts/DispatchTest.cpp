@@ -1,4 +1,5 @@
 #include "ModuleFixture.h"
+#include "Wait.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -152,7 +153,7 @@ TEST_F(DispatchTest, WhileAMenuIsOpenTheApplicationsOwnKeysAreMatched)
     KeyCounter counter;
     menu.installEventFilter(&counter);
     menu.popup(QPoint(20, 20));
-    QTRY_VERIFY(menu.isVisible());
+    ASSERT_EVENTUALLY(menu.isVisible());
     EXPECT_EQ(HotKeyCenter::shared().mode(), HotKeyCenter::Mode::menuOpen);
     EXPECT_EQ(m_backend->registeredCount(), 0);
 
@@ -192,7 +193,7 @@ TEST_F(DispatchTest, FailedRegistrationIsReportedAndAFailedReRegistrationDropsTh
     EXPECT_TRUE(isRegistered(name));
     QMenu menu;
     menu.popup(QPoint(20, 20));
-    QTRY_VERIFY(menu.isVisible());
+    ASSERT_EVENTUALLY(menu.isVisible());
     // Another application takes the keys while ours are given up for the menu.
     m_backend->takeByAnotherApplication(kF5);
     menu.hide();

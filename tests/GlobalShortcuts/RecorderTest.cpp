@@ -1,4 +1,5 @@
 #include "ModuleFixture.h"
+#include "Wait.h"
 
 #include "GlobalShortcuts/Recorder.h"
 
@@ -280,7 +281,7 @@ TEST_F(RecorderTest, BringingTheWindowToTheFrontDoesNotStartRecording)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QTest::qWait(0);
     EXPECT_FALSE(onlyControl.field()->isRecording());
-    QTRY_VERIFY(!onlyControl.field()->hasFocus());
+    ASSERT_EVENTUALLY(!onlyControl.field()->hasFocus());
     QTest::mouseClick(onlyControl.field(), Qt::LeftButton);
     EXPECT_TRUE(onlyControl.field()->isRecording());
 }
