@@ -16,7 +16,10 @@ bool FakeHotKeyBackend::registerHotKey(quint32 id, const Shortcut &shortcut)
     return true;
 }
 
-void FakeHotKeyBackend::unregisterHotKey(quint32 id) { m_registered.remove(id); }
+void FakeHotKeyBackend::unregisterHotKey(quint32 id)
+{
+    m_registered.remove(id);
+}
 
 bool FakeHotKeyBackend::isTakenByAnotherApplication(const Shortcut &shortcut)
 {
@@ -32,9 +35,15 @@ bool FakeHotKeyBackend::isRegistered(const Shortcut &shortcut) const
     return false;
 }
 
-bool FakeHotKeyBackend::press(const Shortcut &shortcut) { return deliver(shortcut, true); }
+bool FakeHotKeyBackend::press(const Shortcut &shortcut)
+{
+    return deliver(shortcut, true);
+}
 
-bool FakeHotKeyBackend::release(const Shortcut &shortcut) { return deliver(shortcut, false); }
+bool FakeHotKeyBackend::release(const Shortcut &shortcut)
+{
+    return deliver(shortcut, false);
+}
 
 bool FakeHotKeyBackend::deliver(const Shortcut &shortcut, bool pressed)
 {

@@ -48,7 +48,10 @@ QVariant storedObject(const Name &name)
     return settings->value(name.storageKey());
 }
 
-bool isDisabledObject(const QVariant &object) { return object.typeId() == QMetaType::Bool && !object.toBool(); }
+bool isDisabledObject(const QVariant &object)
+{
+    return object.typeId() == QMetaType::Bool && !object.toBool();
+}
 
 void write(const Name &name, const QVariant &object)
 {
@@ -135,7 +138,10 @@ bool registerShortcut(const Shortcut &shortcut)
     return true;
 }
 
-void unregisterShortcut(const Shortcut &shortcut) { registry().hotKeys.remove(shortcut); }
+void unregisterShortcut(const Shortcut &shortcut)
+{
+    registry().hotKeys.remove(shortcut);
+}
 
 void registerName(const Name &name)
 {
@@ -174,7 +180,10 @@ Name::Name(const QString &rawValue, std::optional<Shortcut> initialShortcut)
     scheduleCenterCreation();
 }
 
-QString Name::storageKey() const { return QLatin1String(kStorageKeyPrefix) + m_rawValue; }
+QString Name::storageKey() const
+{
+    return QLatin1String(kStorageKeyPrefix) + m_rawValue;
+}
 
 Notifier &notifier()
 {
@@ -198,7 +207,10 @@ void setStorage(QSettings *settings)
         registerShortcut(shortcut);
 }
 
-QSettings *storage() { return registry().storage; }
+QSettings *storage()
+{
+    return registry().storage;
+}
 
 std::optional<Shortcut> storedShortcut(const Name &name)
 {
@@ -235,7 +247,10 @@ void storeShortcut(const std::optional<Shortcut> &shortcut, const Name &name)
     emit notifier().shortcutByNameDidChange(name);
 }
 
-void reset(const Name &name) { storeShortcut(name.initialShortcut(), name); }
+void reset(const Name &name)
+{
+    storeShortcut(name.initialShortcut(), name);
+}
 
 void addKeyDownAction(const Name &name, Action action)
 {
@@ -303,7 +318,10 @@ void resume(const Name &name)
         registerName(name);
 }
 
-bool isSuspended(const Name &name) { return registry().suspendedNames.contains(name.rawValue()); }
+bool isSuspended(const Name &name)
+{
+    return registry().suspendedNames.contains(name.rawValue());
+}
 
 void setEnabled(bool enabled)
 {
@@ -311,7 +329,10 @@ void setEnabled(bool enabled)
     HotKeyCenter::shared().setEnabled(enabled);
 }
 
-bool isEnabled() { return registry().isEnabled; }
+bool isEnabled()
+{
+    return registry().isEnabled;
+}
 
 void setRecorderActive(bool active)
 {
@@ -322,9 +343,15 @@ void setRecorderActive(bool active)
     emit notifier().recorderActiveStatusDidChange(active);
 }
 
-bool isRecorderActive() { return registry().isRecorderActive; }
+bool isRecorderActive()
+{
+    return registry().isRecorderActive;
+}
 
-bool hotKeysAvailable() { return HotKeyCenter::shared().backend().isAvailable(); }
+bool hotKeysAvailable()
+{
+    return HotKeyCenter::shared().backend().isAvailable();
+}
 
 bool isRegistered(const Name &name)
 {

@@ -61,7 +61,10 @@ private:
     std::optional<Shortcut> m_initialShortcut;
 };
 
-inline size_t qHash(const Name &name, size_t seed = 0) { return qHash(name.rawValue(), seed); }
+inline size_t qHash(const Name &name, size_t seed = 0)
+{
+    return qHash(name.rawValue(), seed);
+}
 
 using Action = std::function<void()>;
 
@@ -100,8 +103,14 @@ void reset(const Name &name);
 // Actions of a name: they follow whatever shortcut is stored for it.
 void addKeyDownAction(const Name &name, Action action);
 void addKeyUpAction(const Name &name, Action action);
-inline void onKeyDown(const Name &name, Action action) { addKeyDownAction(name, std::move(action)); }
-inline void onKeyUp(const Name &name, Action action) { addKeyUpAction(name, std::move(action)); }
+inline void onKeyDown(const Name &name, Action action)
+{
+    addKeyDownAction(name, std::move(action));
+}
+inline void onKeyUp(const Name &name, Action action)
+{
+    addKeyUpAction(name, std::move(action));
+}
 // Actions bound to one combination, whatever the names store.
 void onKeyDown(const Shortcut &shortcut, Action action);
 void onKeyUp(const Shortcut &shortcut, Action action);

@@ -32,7 +32,10 @@ HotKeyCenter &HotKeyCenter::shared()
     return *g_center;
 }
 
-bool HotKeyCenter::exists() { return g_center != nullptr; }
+bool HotKeyCenter::exists()
+{
+    return g_center != nullptr;
+}
 
 HotKeyCenter::HotKeyCenter() : m_backend(makePlatformHotKeyBackend())
 {

@@ -136,40 +136,23 @@ struct Alias
 
 // Qt keys that name a key by another symbol: the shifted symbols of a US layout, and the keypad with NumLock off.
 constexpr std::array kAliases = std::to_array<Alias>({
-    {Qt::Key_Exclam, false, 18, true},
-    {Qt::Key_At, false, 19, true},
-    {Qt::Key_NumberSign, false, 20, true},
-    {Qt::Key_Dollar, false, 21, true},
-    {Qt::Key_Percent, false, 23, true},
-    {Qt::Key_AsciiCircum, false, 22, true},
-    {Qt::Key_Ampersand, false, 26, true},
-    {Qt::Key_Asterisk, false, 28, true},
-    {Qt::Key_ParenLeft, false, 25, true},
-    {Qt::Key_ParenRight, false, 29, true},
-    {Qt::Key_Underscore, false, 27, true},
-    {Qt::Key_Plus, false, 24, true},
-    {Qt::Key_BraceLeft, false, 33, true},
-    {Qt::Key_BraceRight, false, 30, true},
-    {Qt::Key_Bar, false, 42, true},
-    {Qt::Key_Colon, false, 41, true},
-    {Qt::Key_QuoteDbl, false, 39, true},
-    {Qt::Key_Less, false, 43, true},
-    {Qt::Key_Greater, false, 47, true},
-    {Qt::Key_Question, false, 44, true},
-    {Qt::Key_AsciiTilde, false, 50, true},
-    {Qt::Key_Backtab, false, 48, false},
-    {Qt::Key_Help, false, 114, false},
-    {Qt::Key_Enter, false, 76, false},
-    {Qt::Key_Insert, true, 82, false},
-    {Qt::Key_End, true, 83, false},
-    {Qt::Key_Down, true, 84, false},
-    {Qt::Key_PageDown, true, 85, false},
-    {Qt::Key_Left, true, 86, false},
-    {Qt::Key_Right, true, 88, false},
-    {Qt::Key_Home, true, 89, false},
-    {Qt::Key_Up, true, 91, false},
-    {Qt::Key_PageUp, true, 92, false},
-    {Qt::Key_Delete, true, 65, false},
+    {Qt::Key_Exclam, false, 18, true},     {Qt::Key_At, false, 19, true},
+    {Qt::Key_NumberSign, false, 20, true}, {Qt::Key_Dollar, false, 21, true},
+    {Qt::Key_Percent, false, 23, true},    {Qt::Key_AsciiCircum, false, 22, true},
+    {Qt::Key_Ampersand, false, 26, true},  {Qt::Key_Asterisk, false, 28, true},
+    {Qt::Key_ParenLeft, false, 25, true},  {Qt::Key_ParenRight, false, 29, true},
+    {Qt::Key_Underscore, false, 27, true}, {Qt::Key_Plus, false, 24, true},
+    {Qt::Key_BraceLeft, false, 33, true},  {Qt::Key_BraceRight, false, 30, true},
+    {Qt::Key_Bar, false, 42, true},        {Qt::Key_Colon, false, 41, true},
+    {Qt::Key_QuoteDbl, false, 39, true},   {Qt::Key_Less, false, 43, true},
+    {Qt::Key_Greater, false, 47, true},    {Qt::Key_Question, false, 44, true},
+    {Qt::Key_AsciiTilde, false, 50, true}, {Qt::Key_Backtab, false, 48, false},
+    {Qt::Key_Help, false, 114, false},     {Qt::Key_Enter, false, 76, false},
+    {Qt::Key_Insert, true, 82, false},     {Qt::Key_End, true, 83, false},
+    {Qt::Key_Down, true, 84, false},       {Qt::Key_PageDown, true, 85, false},
+    {Qt::Key_Left, true, 86, false},       {Qt::Key_Right, true, 88, false},
+    {Qt::Key_Home, true, 89, false},       {Qt::Key_Up, true, 91, false},
+    {Qt::Key_PageUp, true, 92, false},     {Qt::Key_Delete, true, 65, false},
     {Qt::Key_Comma, true, 65, false},
 });
 
@@ -182,7 +165,10 @@ const Entry *entryFor(qint64 keyCode)
     return nullptr;
 }
 
-bool isPrintable(quint32 keysym) { return keysym >= 0x20 && keysym <= 0xff && keysym != 0x7f; }
+bool isPrintable(quint32 keysym)
+{
+    return keysym >= 0x20 && keysym <= 0xff && keysym != 0x7f;
+}
 
 } // namespace
 
@@ -263,6 +249,9 @@ bool isModifierQtKey(int qtKey)
     }
 }
 
-bool isFunctionQtKey(int qtKey) { return qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F35; }
+bool isFunctionQtKey(int qtKey)
+{
+    return qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F35;
+}
 
 } // namespace GlobalShortcuts::KeyCodeTable

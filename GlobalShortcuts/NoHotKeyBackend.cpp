@@ -17,6 +17,9 @@ public:
 
 } // namespace
 
-std::unique_ptr<HotKeyBackend> makePlatformHotKeyBackend() { return std::make_unique<NoHotKeyBackend>(); }
+std::unique_ptr<HotKeyBackend> makePlatformHotKeyBackend()
+{
+    return std::make_unique<NoHotKeyBackend>();
+}
 
 } // namespace GlobalShortcuts

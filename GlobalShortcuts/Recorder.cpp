@@ -5,7 +5,10 @@
 
 namespace GlobalShortcuts {
 
-Recorder::Recorder(const Name &name, QWidget *parent) : QWidget(parent) { setUp(new RecorderField(name), QString()); }
+Recorder::Recorder(const Name &name, QWidget *parent) : QWidget(parent)
+{
+    setUp(new RecorderField(name), QString());
+}
 
 Recorder::Recorder(const QString &label, const Name &name, QWidget *parent) : QWidget(parent)
 {

@@ -91,7 +91,10 @@ std::optional<QString> searchActions(const QList<QAction *> &actions, const Shor
 
 // Some desktops refuse global shortcuts whose only modifier is Option (Alt) to sandboxed applications; none of
 // those this program runs on does, so the rule never applies here.
-bool isDisallowedOnThisDesktop(const Shortcut &) { return false; }
+bool isDisallowedOnThisDesktop(const Shortcut &)
+{
+    return false;
+}
 
 } // namespace
 
@@ -111,7 +114,10 @@ RecorderField::RecorderField(const std::optional<Shortcut> &binding, QWidget *pa
     setUp();
 }
 
-RecorderField::~RecorderField() { finishRecording(); }
+RecorderField::~RecorderField()
+{
+    finishRecording();
+}
 
 void RecorderField::setUp()
 {
@@ -176,7 +182,10 @@ QSize RecorderField::sizeHint() const
     return hint;
 }
 
-QSize RecorderField::minimumSizeHint() const { return sizeHint(); }
+QSize RecorderField::minimumSizeHint() const
+{
+    return sizeHint();
+}
 
 void RecorderField::startRecording()
 {
@@ -450,10 +459,19 @@ int RecorderField::showAlert(const QString &message, const QString &informativeT
     return chosen;
 }
 
-void RecorderField::setAlertPresenter(AlertPresenter presenter) { g_alertPresenter = std::move(presenter); }
+void RecorderField::setAlertPresenter(AlertPresenter presenter)
+{
+    g_alertPresenter = std::move(presenter);
+}
 
-void RecorderField::setBeeper(std::function<void()> beeper) { g_beeper = std::move(beeper); }
+void RecorderField::setBeeper(std::function<void()> beeper)
+{
+    g_beeper = std::move(beeper);
+}
 
-RecorderField *RecorderField::currentRecorder() { return g_currentRecorder; }
+RecorderField *RecorderField::currentRecorder()
+{
+    return g_currentRecorder;
+}
 
 } // namespace GlobalShortcuts

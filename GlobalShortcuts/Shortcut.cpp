@@ -111,9 +111,9 @@ QString capitalized(QString text)
 }
 
 // Keys whose events carry the Function flag: the F-keys and the editing and arrow keys of the extended block.
-constexpr auto kFunctionFlagKeys = std::to_array<qint16>({122, 120, 99,  118, 96,  97,  98,  100, 101, 109, 103,
-                                                        111, 105, 107, 113, 106, 64,  79,  80,  90,  114, 117,
-                                                        71,  115, 119, 116, 121, 126, 124, 125, 123});
+constexpr auto kFunctionFlagKeys =
+    std::to_array<qint16>({122, 120, 99, 118, 96,  97,  98, 100, 101, 109, 103, 111, 105, 107, 113, 106,
+                           64,  79,  80, 90,  114, 117, 71, 115, 119, 116, 121, 126, 124, 125, 123});
 
 std::optional<qint64> integerField(const QJsonObject &json, const char *key)
 {
@@ -186,7 +186,10 @@ std::optional<SpecialKey> specialKey(qint64 keyCode)
     return std::nullopt;
 }
 
-qint64 keyCode(SpecialKey key) { return rowFor(key).keyCode; }
+qint64 keyCode(SpecialKey key)
+{
+    return rowFor(key).keyCode;
+}
 
 QString displayText(SpecialKey key)
 {
@@ -304,7 +307,10 @@ std::optional<Shortcut> Shortcut::fromJson(const QJsonObject &json)
     return Shortcut(*keyCode, *modifiers);
 }
 
-QByteArray Shortcut::toJsonText() const { return QJsonDocument(toJson()).toJson(QJsonDocument::Compact); }
+QByteArray Shortcut::toJsonText() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
 
 std::optional<Shortcut> Shortcut::fromJsonText(const QByteArray &text)
 {

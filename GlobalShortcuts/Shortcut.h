@@ -85,6 +85,7 @@ inline constexpr Key Key::volumeUp{72}, Key::volumeDown{73}, Key::mute{74};
 // clang-format on
 
 // The keys that show a symbol of their own instead of the character they type.
+// clang-format off
 enum class SpecialKey {
     returnKey, deleteKey, deleteForward, end, escape, help, home, space, tab, pageUp, pageDown,
     upArrow, rightArrow, downArrow, leftArrow,
@@ -92,6 +93,7 @@ enum class SpecialKey {
     keypad0, keypad1, keypad2, keypad3, keypad4, keypad5, keypad6, keypad7, keypad8, keypad9,
     keypadClear, keypadDecimal, keypadDivide, keypadEnter, keypadEquals, keypadMinus, keypadMultiply, keypadPlus,
 };
+// clang-format on
 
 QList<SpecialKey> allSpecialKeys();
 std::optional<SpecialKey> specialKey(qint64 keyCode);

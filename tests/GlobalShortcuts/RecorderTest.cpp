@@ -216,7 +216,8 @@ TEST_F(RecorderTest, TheCurrentShortcutSkipsTheMenuCheckButNotTheSystemCheck)
     startRecording();
     press(Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
     ASSERT_EQ(m_alerts.size(), 1);
-    EXPECT_EQ(m_alerts[0].message, QStringLiteral("This shortcut is already used by the desktop or another application."));
+    EXPECT_EQ(m_alerts[0].message,
+              QStringLiteral("This shortcut is already used by the desktop or another application."));
 }
 
 TEST_F(RecorderTest, ASystemShortcutOffersToUseItAnyway)
@@ -275,13 +276,14 @@ TEST_F(RecorderTest, AClickJustOutsideKeepsRecordingAndOneFurtherOutEndsIt)
 
 TEST_F(RecorderTest, BringingTheWindowToTheFrontDoesNotStartRecording)
 {
+    QSignalSpy active(&notifier(), &Notifier::recorderActiveStatusDidChange);
     QWidget window;
     Recorder onlyControl(m_name, &window);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    QTest::qWait(0);
-    EXPECT_FALSE(onlyControl.field()->isRecording());
     ASSERT_EVENTUALLY(!onlyControl.field()->hasFocus());
+    EXPECT_FALSE(onlyControl.field()->isRecording());
+    EXPECT_EQ(active.count(), 0);
     QTest::mouseClick(onlyControl.field(), Qt::LeftButton);
     EXPECT_TRUE(onlyControl.field()->isRecording());
 }

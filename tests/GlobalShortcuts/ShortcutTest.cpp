@@ -1,5 +1,5 @@
-#include "GlobalShortcuts/KeyCodeTable.h"
 #include "GlobalShortcuts/Shortcut.h"
+#include "GlobalShortcuts/KeyCodeTable.h"
 
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -129,9 +129,10 @@ TEST(ShortcutTest, JsonFormHasExactlyTheTwoIntegerKeys)
     EXPECT_EQ(Shortcut::fromJsonText(shortcut.toJsonText()), shortcut);
     EXPECT_EQ(Shortcut::fromJsonText(R"({"carbonModifiers":768,"carbonKeyCode":2,"other":true})"), shortcut);
 
-    for (const char *bad : {"", "not json", "[2,768]", R"({"carbonKeyCode":2})", R"({"carbonKeyCode":"2","carbonModifiers":0})",
-                            R"({"carbonKeyCode":2.5,"carbonModifiers":0})", R"({"carbonKeyCode":1e30,"carbonModifiers":0})",
-                            R"({"carbonKeyCode":null,"carbonModifiers":0})"})
+    for (const char *bad :
+         {"", "not json", "[2,768]", R"({"carbonKeyCode":2})", R"({"carbonKeyCode":"2","carbonModifiers":0})",
+          R"({"carbonKeyCode":2.5,"carbonModifiers":0})", R"({"carbonKeyCode":1e30,"carbonModifiers":0})",
+          R"({"carbonKeyCode":null,"carbonModifiers":0})"})
         EXPECT_EQ(Shortcut::fromJsonText(bad), std::nullopt) << bad;
 }
 

@@ -72,9 +72,9 @@ public:
         const xcb_keycode_t code = codes ? codes[0] : 0;
         std::free(codes);
         xcb_key_symbols_free(symbols);
-        xcb_generic_error_t *error = xcb_request_check(
-            m_connection, xcb_grab_key_checked(m_connection, 1, m_screen->root, modifiers, code,
-                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        xcb_generic_error_t *error =
+            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 1, m_screen->root, modifiers, code,
+                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
         std::free(error);
         return code != 0 && !error;
     }
@@ -279,7 +279,8 @@ TEST_F(X11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
     // The recorder holds the keyboard while recording, so the grabbed combination reaches it.
     xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+k")});
     ASSERT_EVENTUALLY(m_alerts.size() == 1);
-    EXPECT_EQ(m_alerts[0].message, QStringLiteral("This shortcut is already used by the desktop or another application."));
+    EXPECT_EQ(m_alerts[0].message,
+              QStringLiteral("This shortcut is already used by the desktop or another application."));
     EXPECT_EQ(m_alerts[0].buttons, (QStringList{QStringLiteral("OK"), QStringLiteral("Use Anyway")}));
     EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
     ASSERT_EVENTUALLY(m_host->recorder->field()->isRecording());
