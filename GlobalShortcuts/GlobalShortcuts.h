@@ -2,26 +2,32 @@
 
 // Global shortcuts: named, user-changeable key combinations that run actions while other applications are active.
 //
-// For the host application:
+// For the host application (after the QApplication exists):
 //
-//   GlobalShortcuts::setStorage(&settings);      // the app's defaults; keys "GlobalShortcuts_" + name
-//   const GlobalShortcuts::Name toggle(u"toggleWindow"_s,
+//   GlobalShortcuts::setStorage(&defaults);                      // the app's QSettings; keys "GlobalShortcuts_" + name
+//   const GlobalShortcuts::Name toggle(QStringLiteral("toggleWindow"),
 //       GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
 //   GlobalShortcuts::onKeyUp(toggle, [] { toggleWindow(); });   // runs when the keys are released
 //   auto *recorder = new GlobalShortcuts::Recorder(toggle);      // the control that records a new combination
+//   recorder->setObjectName(QStringLiteral("settings.shortcut"));
 //
-// - A name made with an initial shortcut writes it to the defaults when they hold nothing under its key yet; a
-//   user who cleared the shortcut keeps it cleared (the key holds false). Removing the key brings it back at the
-//   next start.
-// - Actions run on the main thread, inside the event handling of the key. Key-up actions run once when the key
-//   is released, also after it was held down.
-// - hotKeysAvailable() is false when the desktop offers no global hot keys to this process (a Wayland session
-//   without X11, the offscreen platform); isRegistered() tells whether a name's combination is active, and
-//   notifier().registrationFailed is emitted when the desktop refuses one (another application holds it). The
-//   host can then point the user at the desktop's own shortcut settings.
-// - While a recorder records, no action runs, so pressing the current combination only records it.
-// - The hot-key service of the desktop can be replaced (HotKeyCenter::shared().setBackend) so tests run without a
-//   display; FakeHotKeyBackend is the in-memory twin.
+// - Storage: a name made with an initial shortcut writes it (as JSON text) when the defaults hold nothing under
+//   its key; a user who cleared the shortcut keeps it cleared (the key holds the boolean false); removing the key
+//   brings the initial shortcut back at the next start. The defaults need a format that keeps booleans typed.
+// - Actions run on the main thread inside the handling of the key event. A key-up action runs once when the key
+//   is released, also after the key was held down. While a recorder records, no action runs.
+// - Availability: hotKeysAvailable() is false when the desktop gives this process no global hot keys (a Wayland
+//   session without X11, the offscreen platform). isRegistered() tells whether a name's combination is active, and
+//   notifier().registrationFailed is emitted whenever the desktop refuses one (another application holds it). A
+//   settings page can then tell the user to bind `vellora toggle` in the desktop's own shortcut settings.
+// - Recorder (Recorder.h, RecorderField.h): shows the shortcut in the platform's own text, records on click or Tab,
+//   refuses combinations of the menu bar of its window (or of the menus given with setMenus, e.g. a tray menu),
+//   warns about combinations another application grabbed (with "Use Anyway"), and asks the host's validator.
+//   Alerts are window-modal message boxes; RecorderField::setAlertPresenter replaces them (tests answer there).
+// - An action that toggles a window on X11 should decide "in front" by QGuiApplication::focusWindow(): when a
+//   window is shown again within a moment of being hidden, Qt 6.4 can leave QApplication::activeWindow() unset
+//   although the window has the focus.
+// - Tests replace the desktop with FakeHotKeyBackend through HotKeyCenter::shared().setBackend().
 
 #include "GlobalShortcuts/Shortcut.h"
 
