@@ -208,28 +208,53 @@ bool HotKeyCenter::handleRawKeyEvent(QKeyEvent *event)
     // Auto-repeats pass on untouched: a held key acts once.
     if (event->isAutoRepeat())
         return false;
-    // A shortcut override announces the coming press; it is read like one.
-    const QKeyEvent keyEvent(QEvent::KeyPress, event->key(), event->modifiers());
-    const std::optional<Shortcut> pressed = Shortcut::fromKeyEvent(keyEvent);
-    if (!pressed)
-        return false;
-    Shortcut shortcut = *pressed;
-    if (dropsFunctionModifier(shortcut.carbonKeyCode))
-        shortcut.carbonModifiers &= ~CarbonModifier::kFunction;
-    for (const std::shared_ptr<HotKey> &hotKey : hotKeys()) {
-        if (hotKey->shortcut() != shortcut)
-            continue;
-        if (event->type() == QEvent::ShortcutOverride) {
-            // Claim the key so that no in-app shortcut fires; the press itself follows and is consumed here.
-            event->accept();
-        } else {
-            const HotKey::Callback &callback = event->type() == QEvent::KeyPress ? hotKey->onKeyDown : hotKey->onKeyUp;
-            if (callback)
-                callback();
+    const quint32 physicalKey = event->nativeScanCode() ? event->nativeScanCode() : quint32(event->key());
+    if (event->type() == QEvent::KeyRelease) {
+        if (const auto down = m_rawKeysDown.constFind(physicalKey); down != m_rawKeysDown.cend()) {
+            const quint32 id = *down;
+            m_rawKeysDown.erase(down);
+            const auto it = m_hotKeys.find(id);
+            const std::shared_ptr<HotKey> hotKey = it == m_hotKeys.end() ? nullptr : it->second.lock();
+            if (hotKey && hotKey->onKeyUp)
+                hotKey->onKeyUp();
+            return true;
         }
-        return true;
     }
-    return false;
+    const std::shared_ptr<HotKey> hotKey = matchingHotKey(*event);
+    if (!hotKey)
+        return false;
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // Claim the key so that no in-app shortcut fires; the press itself follows and is consumed here.
+        event->accept();
+        break;
+    case QEvent::KeyPress:
+        m_rawKeysDown.insert(physicalKey, hotKey->id());
+        if (hotKey->onKeyDown)
+            hotKey->onKeyDown();
+        break;
+    default:
+        if (hotKey->onKeyUp)
+            hotKey->onKeyUp();
+        break;
+    }
+    return true;
+}
+
+std::shared_ptr<HotKey> HotKeyCenter::matchingHotKey(const QKeyEvent &event) const
+{
+    // A shortcut override announces the coming press; it is read like one.
+    const QKeyEvent press(QEvent::KeyPress, event.key(), event.modifiers());
+    std::optional<Shortcut> shortcut = Shortcut::fromKeyEvent(press);
+    if (!shortcut)
+        return nullptr;
+    if (dropsFunctionModifier(shortcut->carbonKeyCode))
+        shortcut->carbonModifiers &= ~CarbonModifier::kFunction;
+    for (const std::shared_ptr<HotKey> &hotKey : hotKeys()) {
+        if (hotKey->shortcut() == *shortcut)
+            return hotKey;
+    }
+    return nullptr;
 }
 
 } // namespace GlobalShortcuts

@@ -3,6 +3,7 @@
 #include "GlobalShortcuts/HotKeyBackend.h"
 #include "GlobalShortcuts/Shortcut.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -90,6 +91,7 @@ private:
     bool installEventHandler();
     bool handleHotKeyEvent(quint32 id, bool pressed);
     bool handleRawKeyEvent(QKeyEvent *event);
+    std::shared_ptr<HotKey> matchingHotKey(const QKeyEvent &event) const;
     void trackMenu(QObject *watched, QEvent *event);
 
     quint32 m_lastHotKeyId = 0;
@@ -101,6 +103,9 @@ private:
     bool m_isHotKeyEventHandlingEnabled = false;
     bool m_isRawKeyEventHandlingEnabled = false;
     QList<QPointer<QMenu>> m_openMenus;
+    // Keys whose press acted on the raw-key path (scan code, or Qt key without one) → the hot key's id. Their
+    // release acts whatever modifiers are still held then: people let go of the modifiers first.
+    QHash<quint32, quint32> m_rawKeysDown;
 };
 
 } // namespace GlobalShortcuts

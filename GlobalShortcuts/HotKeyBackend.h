@@ -26,6 +26,9 @@ public:
     virtual void unregisterHotKey(quint32 id) = 0;
     // Whether another application holds the combination already. A combination this backend holds is not.
     virtual bool isTakenByAnotherApplication(const Shortcut &shortcut) = 0;
+    // Sends what the toolkit has queued for the desktop (a released keyboard grab), so that the very next key
+    // press already finds the desktop in the new state.
+    virtual void flush() {}
 };
 
 // The backend of the platform this build runs on.

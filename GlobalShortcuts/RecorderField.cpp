@@ -306,6 +306,9 @@ void RecorderField::finishRecording()
         return;
     m_isRecording = false;
     releaseKeyboard();
+    // Otherwise the release waits in the display connection's buffer, and a shortcut pressed right after
+    // recording still lands in this window instead of acting.
+    HotKeyCenter::shared().backend().flush();
     qApp->removeEventFilter(this);
     setPlaceholderText(localizedText("record_shortcut"));
     m_clearAction->setVisible(!text().isEmpty());

@@ -197,6 +197,12 @@ bool X11HotKeyBackend::isTakenByAnotherApplication(const Shortcut &shortcut)
     return failure == kBadAccess;
 }
 
+void X11HotKeyBackend::flush()
+{
+    if (m_connection)
+        xcb_flush(m_connection);
+}
+
 bool X11HotKeyBackend::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
     if (eventType != "xcb_generic_event_t")

@@ -25,6 +25,7 @@ public:
     bool registerHotKey(quint32 id, const Shortcut &shortcut) override;
     void unregisterHotKey(quint32 id) override;
     bool isTakenByAnotherApplication(const Shortcut &shortcut) override;
+    void flush() override;
 
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 

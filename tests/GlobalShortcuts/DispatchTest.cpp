@@ -170,6 +170,11 @@ TEST_F(DispatchTest, WhileAMenuIsOpenTheApplicationsOwnKeysAreMatched)
 
     QTest::keyClick(&menu, Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(m_log.size(), 4);
+    // The letter let go after the modifiers still ends the press it began.
+    QTest::keyPress(&menu, Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyRelease(&menu, Qt::Key_D, Qt::NoModifier);
+    EXPECT_EQ(m_log.size(), 6);
+    EXPECT_EQ(m_log.last(), QStringLiteral("toggle up"));
     QTest::keyClick(&menu, Qt::Key_Down);
     EXPECT_EQ(counter.presses, 2);
 

@@ -307,3 +307,40 @@ TEST_F(X11Test, ACombinationOfAMenuItemIsRefused)
     EXPECT_EQ(triggered.count(), 0);
     ASSERT_EVENTUALLY(m_host->recorder->field()->isRecording());
 }
+
+TEST_F(X11Test, RecordingTheCurrentCombinationOnlyRecordsIt)
+{
+    showHostInFront();
+    startRecordingByClick();
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+shift+d")});
+    ASSERT_EVENTUALLY(!m_host->recorder->field()->isRecording());
+    EXPECT_EQ(m_host->toggles, 0);
+    EXPECT_EQ(m_keyDowns, 0);
+    EXPECT_TRUE(m_alerts.isEmpty());
+    EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
+    EXPECT_TRUE(isRegistered(m_name));
+
+    // Recording is over: the same keys act again.
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+shift+d")});
+    ASSERT_EVENTUALLY(m_host->toggles == 1);
+    EXPECT_FALSE(m_host->isVisible());
+}
+
+TEST_F(X11Test, TheShortcutActsWhileAMenuIsOpen)
+{
+    showHostInFront();
+    QAction *sheet = m_host->menuBar()->actions().constFirst();
+    const QPoint title = m_host->menuBar()->mapToGlobal(m_host->menuBar()->actionGeometry(sheet).center());
+    xdotool({QStringLiteral("mousemove"), QString::number(title.x()), QString::number(title.y()),
+             QStringLiteral("click"), QStringLiteral("1")});
+    ASSERT_EVENTUALLY(sheet->menu()->isVisible());
+    EXPECT_EQ(HotKeyCenter::shared().mode(), HotKeyCenter::Mode::menuOpen);
+
+    // Released the way people do, the modifiers before the letter.
+    xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+shift+d")});
+    ASSERT_EVENTUALLY(m_keyDowns == 1);
+    xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl+shift")});
+    xdotool({QStringLiteral("keyup"), QStringLiteral("d")});
+    ASSERT_EVENTUALLY(m_host->toggles == 1);
+    EXPECT_EQ(m_keyDowns, 1);
+}
