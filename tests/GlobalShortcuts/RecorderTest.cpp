@@ -288,6 +288,24 @@ TEST_F(RecorderTest, BringingTheWindowToTheFrontDoesNotStartRecording)
     EXPECT_TRUE(onlyControl.field()->isRecording());
 }
 
+TEST_F(RecorderTest, AnotherWindowComingToTheFrontEndsRecordingForGood)
+{
+    startRecording();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_EVENTUALLY(!field()->isRecording());
+    EXPECT_FALSE(isRecorderActive());
+
+    // Back in front, the window does not pick up recording where it stopped.
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    ASSERT_EVENTUALLY(!field()->hasFocus());
+    EXPECT_FALSE(field()->isRecording());
+    EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
+}
+
 TEST_F(RecorderTest, WhileRecordingTheOwnGlobalShortcutOnlyRecords)
 {
     int toggles = 0;
