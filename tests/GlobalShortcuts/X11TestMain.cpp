@@ -25,6 +25,8 @@ int main(int argc, char **argv)
         qputenv("DISPLAY", server.display().toLatin1());
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    qputenv("LANG", "en_US.UTF-8");
+    qputenv("TZ", "UTC");
     int result = 0;
     {
         QApplication app(argc, argv);
