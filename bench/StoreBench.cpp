@@ -65,8 +65,25 @@ void BM_ItemsIn(benchmark::State &state)
         benchmark::DoNotOptimize(store.itemsIn(Bucket::small));
 }
 
+// The encoding part of a save once the encoder knows every item: one item changed since the last save.
+void BM_EncodeOneChange(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("vellora.json");
+    writeStore(path, int(state.range(0)));
+    DayStore::Saved saved = *StoreFile::load(path).saved;
+    StoreFile::Encoder encoder;
+    encoder.encode(saved);
+    DayItem &item = saved.items.begin()->second;
+    for (auto _ : state) {
+        item.done = !item.done;
+        benchmark::DoNotOptimize(encoder.encode(saved));
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_EncodeOneChange)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EditWithSave)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Load)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ItemsIn)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);

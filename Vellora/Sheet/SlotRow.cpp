@@ -3,11 +3,10 @@
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
-#include "Vellora/Paper/Shadow.h"
+#include "Vellora/Sheet/LiftEffect.h"
 #include "Vellora/Sheet/SlotField.h"
 
 #include <QContextMenuEvent>
-#include <QGraphicsEffect>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -33,53 +32,6 @@ bool isLineBreak(QChar c)
     const char16_t u = c.unicode();
     return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
 }
-
-// Draws the row lifted while it is being moved: slightly larger, anchored at the middle of its leading edge,
-// over a soft shadow. Drawing beyond the row's own rectangle is what an effect allows and a paint event does not.
-class LiftEffect : public QGraphicsEffect
-{
-public:
-    explicit LiftEffect(const QColor &ink)
-        : m_shadow(shadowColor(ink), Paper::kLiftShadowBlur, QPointF(0, Paper::kLiftShadowOffsetY))
-    {
-    }
-
-    QRectF boundingRectFor(const QRectF &rect) const override
-    {
-        const qreal scale = Paper::kLiftScale;
-        const QRectF scaled(rect.left(), rect.center().y() - rect.height() * scale / 2, rect.width() * scale,
-                            rect.height() * scale);
-        const qreal reach = m_shadow.reach();
-        return scaled.adjusted(-reach, -reach, reach, reach);
-    }
-
-protected:
-    void draw(QPainter *painter) override
-    {
-        QPoint offset;
-        const QPixmap pixmap = sourcePixmap(Qt::LogicalCoordinates, &offset, QGraphicsEffect::NoPad);
-        if (pixmap.isNull())
-            return;
-        const QSizeF size = pixmap.deviceIndependentSize();
-        painter->save();
-        painter->setRenderHint(QPainter::SmoothPixmapTransform);
-        painter->translate(offset.x(), offset.y() + size.height() / 2);
-        painter->scale(Paper::kLiftScale, Paper::kLiftScale);
-        painter->translate(0, -size.height() / 2);
-        m_shadow.paint(*painter, QRectF(QPointF(), size), Paper::kRowHighlightRadius);
-        painter->drawPixmap(QPointF(), pixmap);
-        painter->restore();
-    }
-
-private:
-    static QColor shadowColor(QColor ink)
-    {
-        ink.setAlphaF(Paper::kLiftShadowOpacity);
-        return ink;
-    }
-
-    Paper::Shadow m_shadow;
-};
 
 } // namespace
 

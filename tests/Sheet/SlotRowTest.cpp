@@ -5,6 +5,8 @@
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/SlotField.h"
 
+#include "tests/WaitFor.h"
+
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -188,11 +190,11 @@ TEST_F(SlotRowTest, theFieldGrowsFromOneToAtMostTwoLines)
     const int oneLine = row("slot.5.0")->height();
     EXPECT_EQ(oneLine, Paper::rowHeight(Bucket::small, Paper::TextSize::medium));
     QTest::keyClicks(edit, QString("a long task ").repeated(6));
-    QTRY_VERIFY(row("slot.5.0")->height() > oneLine);
+    ASSERT_TRUE(waitFor([&] { return row("slot.5.0")->height() > oneLine; }));
     const int twoLines = row("slot.5.0")->height();
     QTest::keyClicks(edit, QString("and more words ").repeated(12));
     settle();
-    QTRY_COMPARE(row("slot.5.0")->height(), twoLines);
+    ASSERT_TRUE(waitFor([&] { return row("slot.5.0")->height() == twoLines; })) << row("slot.5.0")->height();
     EXPECT_EQ(edit->height(), twoLines);
 }
 
@@ -375,4 +377,22 @@ TEST_F(SlotRowTest, aDoneItemIsStruckOutAndSmallItemsUseTheSofterInk)
     EXPECT_EQ(find<PaperLabel>("slot.5.0.text")->role(), Paper::Role::inkSoft);
     EXPECT_EQ(find<PaperLabel>("slot.1.0.text")->role(), Paper::Role::ink);
     EXPECT_FALSE(find<PaperLabel>("slot.1.0.text")->isStruckOut());
+}
+
+TEST_F(SlotRowTest, aReleasedRowSpringsBackInAnAnimation)
+{
+    put("Spring", Bucket::medium, 1);
+    const QRect slot = row("slot.3.0")->slotRect();
+    Paper::setAnimationsEnabled(true);
+    const QPoint centre = centreOf("slot.3.0");
+    drag(sheet(), centre, centre + QPoint(40, 0));
+    EXPECT_GT(row("slot.3.0")->offset(), 0) << "still on its way back";
+    ASSERT_TRUE(waitFor([&] { return row("slot.3.0")->offset() == 0; }));
+    EXPECT_EQ(row("slot.3.0")->geometry(), slot);
+
+    drag(sheet(), centre, centre + QPoint(0, 40));
+    EXPECT_FALSE(row("slot.3.0")->isMoving());
+    ASSERT_TRUE(waitFor([&] { return row("slot.3.0")->moveOffset().isNull(); }));
+    EXPECT_EQ(row("slot.3.0")->geometry(), slot);
+    Paper::setAnimationsEnabled(false);
 }

@@ -1,0 +1,25 @@
+#include "GlobalShortcuts/HotKeyBackend.h"
+
+namespace GlobalShortcuts {
+
+namespace {
+
+// Platforms without a global hot-key service: every registration fails, which the host can report.
+class NoHotKeyBackend final : public HotKeyBackend
+{
+public:
+    bool isAvailable() const override { return false; }
+    bool installEventHandler(EventHandler) override { return false; }
+    bool registerHotKey(quint32, const Shortcut &) override { return false; }
+    void unregisterHotKey(quint32) override {}
+    bool isTakenByAnotherApplication(const Shortcut &) override { return false; }
+};
+
+} // namespace
+
+std::unique_ptr<HotKeyBackend> makePlatformHotKeyBackend()
+{
+    return std::make_unique<NoHotKeyBackend>();
+}
+
+} // namespace GlobalShortcuts

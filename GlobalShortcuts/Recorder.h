@@ -1,0 +1,45 @@
+#pragma once
+
+#include "GlobalShortcuts/RecorderField.h"
+
+#include <QWidget>
+
+class QLabel;
+
+namespace GlobalShortcuts {
+
+// A recorder with an optional label in front, the form a settings page places in a row. It passes the conflict
+// policy, the validation and the menus on to its field and forwards the field's changes.
+class Recorder : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Recorder(const Name &name, QWidget *parent = nullptr);
+    Recorder(const QString &label, const Name &name, QWidget *parent = nullptr);
+    explicit Recorder(const std::optional<Shortcut> &binding, QWidget *parent = nullptr);
+
+    RecorderField *field() const { return m_field; }
+
+    bool hasLabel() const { return !m_label.isEmpty(); }
+    QString label() const { return m_label; }
+    void setLabel(const QString &label);
+
+    void setConflictPolicy(const ConflictPolicy &policy) { m_field->setConflictPolicy(policy); }
+    void setValidateShortcut(RecorderField::Validator validator) { m_field->setValidateShortcut(std::move(validator)); }
+    void setMenus(const QList<QWidget *> &menus) { m_field->setMenus(menus); }
+    std::optional<Shortcut> shortcut() const { return m_field->shortcut(); }
+    void setShortcut(const std::optional<Shortcut> &shortcut) { m_field->setShortcut(shortcut); }
+
+signals:
+    void shortcutChanged(const std::optional<GlobalShortcuts::Shortcut> &shortcut);
+
+private:
+    void setUp(RecorderField *field, const QString &label);
+
+    RecorderField *m_field = nullptr;
+    QLabel *m_labelWidget = nullptr;
+    QString m_label;
+};
+
+} // namespace GlobalShortcuts

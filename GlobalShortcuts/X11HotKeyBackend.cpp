@@ -1,0 +1,262 @@
+#include "GlobalShortcuts/X11HotKeyBackend.h"
+
+#include "GlobalShortcuts/KeyCodeTable.h"
+
+#include <QGuiApplication>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+// The XKB header has a member named "explicit".
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
+
+#include <array>
+#include <cstdlib>
+
+namespace GlobalShortcuts {
+
+namespace {
+
+constexpr uint8_t kBadAccess = 10;
+constexpr uint16_t kNumLock = XCB_MOD_MASK_2;
+constexpr uint16_t kCapsLock = XCB_MOD_MASK_LOCK;
+// A grab holds for one exact modifier state, so the lock keys get a grab of their own in every combination.
+constexpr std::array<uint16_t, 4> kLockVariants = {0, kNumLock, kCapsLock, kNumLock | kCapsLock};
+// The modifiers a hot key can hold: Shift, Ctrl (Command), Alt (Option), Super (Control).
+constexpr uint16_t kRelevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
+
+uint16_t xModifiers(qint64 carbonModifiers)
+{
+    uint16_t modifiers = 0;
+    if (carbonModifiers & CarbonModifier::kShift)
+        modifiers |= XCB_MOD_MASK_SHIFT;
+    if (carbonModifiers & CarbonModifier::kCommand)
+        modifiers |= XCB_MOD_MASK_CONTROL;
+    if (carbonModifiers & CarbonModifier::kOption)
+        modifiers |= XCB_MOD_MASK_1;
+    if (carbonModifiers & CarbonModifier::kControl)
+        modifiers |= XCB_MOD_MASK_4;
+    // Function has no X modifier: the F-keys and the editing block are keys of their own there.
+    return modifiers;
+}
+
+xcb_connection_t *qtConnection()
+{
+    auto *app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return app ? app->connection() : nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<HotKeyBackend> makePlatformHotKeyBackend()
+{
+    return std::make_unique<X11HotKeyBackend>();
+}
+
+X11HotKeyBackend::X11HotKeyBackend() : m_connection(qtConnection())
+{
+    if (!m_connection)
+        return;
+    const xcb_setup_t *setup = xcb_get_setup(m_connection);
+    m_root = xcb_setup_roots_iterator(setup).data->root;
+    m_keySymbols = xcb_key_symbols_alloc(m_connection);
+    m_detectableAutoRepeat = enableDetectableAutoRepeat();
+}
+
+X11HotKeyBackend::~X11HotKeyBackend()
+{
+    if (m_filterInstalled && QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+    if (m_connection) {
+        for (const Grab &taken : std::as_const(m_grabs))
+            ungrab(taken);
+        xcb_flush(m_connection);
+    }
+    if (m_keySymbols)
+        xcb_key_symbols_free(m_keySymbols);
+}
+
+bool X11HotKeyBackend::enableDetectableAutoRepeat()
+{
+    // Without it a held key sends release and press pairs, and a key-up action would run on every repeat.
+    auto *use = xcb_xkb_use_extension_reply(m_connection, xcb_xkb_use_extension(m_connection, 1, 0), nullptr);
+    const bool supported = use && use->supported;
+    std::free(use);
+    if (!supported)
+        return false;
+    const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+    auto *reply = xcb_xkb_per_client_flags_reply(
+        m_connection, xcb_xkb_per_client_flags(m_connection, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr);
+    const bool enabled = reply && (reply->value & flag);
+    std::free(reply);
+    return enabled;
+}
+
+bool X11HotKeyBackend::installEventHandler(EventHandler handler)
+{
+    if (!m_connection)
+        return false;
+    m_handler = std::move(handler);
+    if (!m_filterInstalled) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+        m_filterInstalled = true;
+    }
+    return true;
+}
+
+std::optional<X11HotKeyBackend::Grab> X11HotKeyBackend::grabFor(const Shortcut &shortcut)
+{
+    const quint32 keysym = KeyCodeTable::keysymForKeyCode(shortcut.carbonKeyCode);
+    if (!m_connection || keysym == 0)
+        return std::nullopt;
+    xcb_keycode_t *keycodes = xcb_key_symbols_get_keycode(m_keySymbols, keysym);
+    if (!keycodes)
+        return std::nullopt;
+    const uint8_t keycode = keycodes[0];
+    std::free(keycodes);
+    if (keycode == XCB_NO_SYMBOL)
+        return std::nullopt;
+    return Grab{keycode, xModifiers(shortcut.carbonModifiers)};
+}
+
+uint8_t X11HotKeyBackend::grab(const Grab &grab)
+{
+    std::array<xcb_void_cookie_t, kLockVariants.size()> cookies;
+    for (size_t i = 0; i < kLockVariants.size(); ++i) {
+        // Events go to the root window whoever has the focus, so they are told apart from our own windows' keys.
+        cookies[i] = xcb_grab_key_checked(m_connection, 0, m_root, grab.modifiers | kLockVariants[i], grab.keycode,
+                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    }
+    uint8_t failure = 0;
+    std::array<bool, kLockVariants.size()> taken{};
+    for (size_t i = 0; i < cookies.size(); ++i) {
+        if (xcb_generic_error_t *error = xcb_request_check(m_connection, cookies[i])) {
+            failure = error->error_code;
+            std::free(error);
+        } else {
+            taken[i] = true;
+        }
+    }
+    if (failure) {
+        for (size_t i = 0; i < taken.size(); ++i) {
+            if (taken[i])
+                xcb_ungrab_key(m_connection, grab.keycode, m_root, grab.modifiers | kLockVariants[i]);
+        }
+        xcb_flush(m_connection);
+    }
+    return failure;
+}
+
+void X11HotKeyBackend::ungrab(const Grab &grab)
+{
+    for (uint16_t variant : kLockVariants)
+        xcb_ungrab_key(m_connection, grab.keycode, m_root, grab.modifiers | variant);
+}
+
+bool X11HotKeyBackend::registerHotKey(quint32 id, const Shortcut &shortcut)
+{
+    const std::optional<Grab> wanted = grabFor(shortcut);
+    if (!wanted || grab(*wanted) != 0)
+        return false;
+    m_grabs.insert(id, *wanted);
+    return true;
+}
+
+void X11HotKeyBackend::unregisterHotKey(quint32 id)
+{
+    const auto it = m_grabs.constFind(id);
+    if (it == m_grabs.cend())
+        return;
+    const Grab taken = *it;
+    m_grabs.erase(it);
+    // Another id may hold the same keys (the map is by shortcut, but two shortcuts can share X keys).
+    for (const Grab &other : std::as_const(m_grabs)) {
+        if (other.keycode == taken.keycode && other.modifiers == taken.modifiers)
+            return;
+    }
+    ungrab(taken);
+    xcb_flush(m_connection);
+}
+
+bool X11HotKeyBackend::isTakenByAnotherApplication(const Shortcut &shortcut)
+{
+    const std::optional<Grab> wanted = grabFor(shortcut);
+    if (!wanted)
+        return false;
+    // A probe of keys we hold ourselves succeeds and its ungrab would drop our own hot key.
+    for (const Grab &own : std::as_const(m_grabs)) {
+        if (own.keycode == wanted->keycode && own.modifiers == wanted->modifiers)
+            return false;
+    }
+    const uint8_t failure = grab(*wanted);
+    if (failure == 0) {
+        ungrab(*wanted);
+        xcb_flush(m_connection);
+    }
+    return failure == kBadAccess;
+}
+
+void X11HotKeyBackend::flush()
+{
+    if (m_connection)
+        xcb_flush(m_connection);
+}
+
+bool X11HotKeyBackend::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    auto *event = static_cast<xcb_generic_event_t *>(message);
+    switch (event->response_type & ~0x80) {
+    case XCB_KEY_PRESS: {
+        auto *key = reinterpret_cast<xcb_key_press_event_t *>(event);
+        if (key->event == m_root)
+            handleKey(key->detail, key->state, true);
+        break;
+    }
+    case XCB_KEY_RELEASE: {
+        auto *key = reinterpret_cast<xcb_key_release_event_t *>(event);
+        handleKey(key->detail, key->state, false);
+        break;
+    }
+    case XCB_MAPPING_NOTIFY:
+        xcb_refresh_keyboard_mapping(m_keySymbols, reinterpret_cast<xcb_mapping_notify_event_t *>(event));
+        break;
+    default:
+        break;
+    }
+    // Qt still sees the event: it keeps its idea of the server time from it, which it needs to take the
+    // focus when an action shows a window. Qt has no window for the root, so nothing else happens.
+    return false;
+}
+
+void X11HotKeyBackend::handleKey(uint8_t keycode, uint16_t state, bool pressed)
+{
+    if (!pressed) {
+        // The release carries the modifiers still held then (often none), so it is matched by key code.
+        const auto down = m_keysDown.constFind(keycode);
+        if (down == m_keysDown.cend())
+            return;
+        const quint32 id = *down;
+        m_keysDown.erase(down);
+        if (m_handler)
+            m_handler(id, false);
+        return;
+    }
+    if (m_keysDown.contains(keycode)) {
+        ++m_ignoredRepeats;
+        return;
+    }
+    const uint16_t modifiers = state & kRelevantModifiers;
+    for (auto it = m_grabs.cbegin(); it != m_grabs.cend(); ++it) {
+        if (it->keycode == keycode && it->modifiers == modifiers) {
+            m_keysDown.insert(keycode, it.key());
+            if (m_handler)
+                m_handler(it.key(), true);
+            return;
+        }
+    }
+}
+
+} // namespace GlobalShortcuts

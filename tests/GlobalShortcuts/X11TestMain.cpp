@@ -1,0 +1,37 @@
+#include "XvfbServer.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+// Each run gets an X server of its own; listing the tests (at build time) needs none.
+int main(int argc, char **argv)
+{
+    bool listing = false;
+    for (int i = 1; i < argc; ++i)
+        listing = listing || QByteArray(argv[i]).startsWith("--gtest_list_tests");
+
+    XvfbServer server;
+    if (listing) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else {
+        const QString error = server.start();
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+        qputenv("DISPLAY", server.display().toLatin1());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    qputenv("LANG", "en_US.UTF-8");
+    qputenv("TZ", "UTC");
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    return result;
+}
