@@ -155,7 +155,10 @@ void Shadow::paint(QPainter &painter, const QRectF &shape, qreal radius)
     const qreal padding = std::ceil(m_blur / 2 * 3);
     const bool smooth = painter.testRenderHint(QPainter::SmoothPixmapTransform);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawPixmap(shape.topLeft() + m_offset - QPointF(padding, padding), m_cache);
+    // Drawn into its logical rectangle: a shadow made at a lower resolution than the device's is scaled up.
+    const QRectF target(shape.topLeft() + m_offset - QPointF(padding, padding),
+                        QSizeF(m_cache.size()) / m_cache.devicePixelRatio());
+    painter.drawPixmap(target, m_cache, QRectF(m_cache.rect()));
     painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
 }
 

@@ -7,6 +7,9 @@
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperSwitch.h"
 #include "Vellora/Shell/AppSettings.h"
+#include "Vellora/Shell/ToggleShortcut.h"
+
+#include "GlobalShortcuts/Recorder.h"
 
 #include <QBoxLayout>
 #include <QScrollArea>
@@ -80,6 +83,7 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
     showTextSize();
     showAppearance();
     showLoginNote();
+    showShortcutNote();
 }
 
 QVBoxLayout *SettingsView::addSection(QVBoxLayout *sections, const QString &header, int spacing)
@@ -190,11 +194,13 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
     addSwitchRow(section, QStringLiteral("Launch at login"), QStringLiteral("settings.login"),
                  &AppSettings::openAtLogin, &AppSettings::setOpenAtLogin, &AppSettings::openAtLoginChanged);
 
-    QWidget *shortcut = makeShortcutControl ? makeShortcutControl() : nullptr;
-    if (!shortcut) {
-        // Without the shortcut module the row still stands, empty, so that the page keeps its shape.
-        shortcut = new QWidget;
-        shortcut->setFixedSize(0, Paper::kSwitchHeight);
+    QWidget *shortcut = nullptr;
+    if (makeShortcutControl) {
+        shortcut = makeShortcutControl();
+    } else {
+        auto *recorder = new GlobalShortcuts::Recorder(ToggleShortcut::name());
+        recorder->field()->setFont(settingsFont());
+        shortcut = recorder;
     }
     shortcut->setParent(this);
     shortcut->setObjectName(QStringLiteral("settings.shortcut"));
@@ -204,6 +210,16 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
     row->addSpacerItem(new QSpacerItem(Paper::kSwitchRowMinGap, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
     row->addWidget(shortcut, 0, Qt::AlignVCenter);
     section->addLayout(row);
+
+    m_shortcutNote = new PaperLabel(QStringLiteral("settings.shortcutNote"), Paper::Role::muted,
+                                    Paper::systemFont(Paper::kSettingsNoteSize), this);
+    wrapWithoutLimit(m_shortcutNote);
+    section->addWidget(m_shortcutNote);
+    // A recorded combination may be refused by the desktop, or taken back by another application later.
+    connect(&GlobalShortcuts::notifier(), &GlobalShortcuts::Notifier::registrationFailed, this,
+            &SettingsView::showShortcutNote);
+    connect(&GlobalShortcuts::notifier(), &GlobalShortcuts::Notifier::shortcutByNameDidChange, this,
+            &SettingsView::showShortcutNote);
 
     m_loginNote = new PaperLabel(QStringLiteral("settings.loginNote"), Paper::Role::muted,
                                  Paper::systemFont(Paper::kSettingsNoteSize), this);
@@ -224,6 +240,13 @@ void SettingsView::showAppearance()
 {
     for (size_t i = 0; i < m_appearanceChoices.size(); ++i)
         m_appearanceChoices[i]->setSelected(Paper::kAllAppearances[i] == m_settings.appearance());
+}
+
+void SettingsView::showShortcutNote()
+{
+    const auto note = ToggleShortcut::unavailableNote();
+    m_shortcutNote->setText(note.value_or(QString()));
+    m_shortcutNote->setVisible(note.has_value());
 }
 
 void SettingsView::showLoginNote()

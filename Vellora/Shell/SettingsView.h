@@ -28,7 +28,8 @@ class SettingsView : public QWidget
 
 public:
     using Clock = std::function<QDateTime()>;
-    // Makes the control of the "Global shortcut" row; the page names it "settings.shortcut".
+    // Makes the control of the "Global shortcut" row in place of the recorder of the window toggle's shortcut
+    // (tests); the page names it "settings.shortcut".
     using ShortcutControlFactory = std::function<QWidget *()>;
 
     SettingsView(DayStore &store, AppSettings &settings, const ShortcutControlFactory &makeShortcutControl = {},
@@ -55,6 +56,7 @@ private:
     void showTextSize();
     void showAppearance();
     void showLoginNote();
+    void showShortcutNote();
 
     DayStore &m_store;
     AppSettings &m_settings;
@@ -64,5 +66,6 @@ private:
     PaperLabel *m_preview = nullptr;
     std::array<PaperChoiceStyle *, 3> m_sizeChoices{};
     std::array<PaperChoiceStyle *, 3> m_appearanceChoices{};
+    PaperLabel *m_shortcutNote = nullptr;
     PaperLabel *m_loginNote = nullptr;
 };

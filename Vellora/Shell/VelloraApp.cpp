@@ -10,6 +10,7 @@
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/FirstFrame.h"
+#include "Vellora/Shell/ToggleShortcut.h"
 #include "Vellora/Shell/UpdateManager.h"
 #include "cli/AppStore.h"
 #include "cli/CommandRunner.h"
@@ -64,6 +65,11 @@ VelloraApp::VelloraApp(Options options, QObject *parent) : QObject(parent), m_op
 
 VelloraApp::~VelloraApp()
 {
+    if (m_registeredToggle) {
+        GlobalShortcuts::removeActions(ToggleShortcut::name());
+        if (GlobalShortcuts::storage() == m_defaults)
+            GlobalShortcuts::setStorage(nullptr);
+    }
     // The window's views observe the store and the settings: they go first.
     delete m_about;
     delete m_window;
@@ -151,6 +157,7 @@ void VelloraApp::makeSettings()
                                  : std::make_unique<DesktopColorScheme>(QDBusConnection(QStringLiteral("none")));
         m_options.desktopScheme = m_ownDesktopScheme.get();
     }
+    m_defaults = defaults;
     m_settings = std::make_unique<AppSettings>(*defaults, *m_options.loginItems, m_options.dockPresence.get());
 }
 
@@ -261,6 +268,11 @@ void VelloraApp::followShowInMenuBar()
 
 void VelloraApp::finishLaunching()
 {
+    // The window toggle acts when the keys of its shortcut are released, from any application.
+    GlobalShortcuts::setStorage(m_defaults);
+    GlobalShortcuts::onKeyUp(ToggleShortcut::name(), [this] { toggleWindow(); });
+    m_registeredToggle = true;
+
     UpdateManager &updates = m_options.updateManager ? *m_options.updateManager : UpdateManager::shared();
     updates.setActivateApp([this] { bringMainWindowToFront(); });
     m_checkForUpdates->setEnabled(updates.state().canCheck());

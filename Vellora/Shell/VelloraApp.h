@@ -121,6 +121,8 @@ private:
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<DayStore> m_store;
     std::unique_ptr<QSettings> m_ownDefaults;
+    QSettings *m_defaults = nullptr;
+    bool m_registeredToggle = false;
     std::unique_ptr<DesktopColorScheme> m_ownDesktopScheme;
     std::unique_ptr<AppSettings> m_settings;
     Navigation m_nav;

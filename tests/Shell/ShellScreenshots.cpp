@@ -8,6 +8,10 @@
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/Navigation.h"
+#include "Vellora/Shell/ToggleShortcut.h"
+
+#include "GlobalShortcuts/FakeHotKeyBackend.h"
+#include "GlobalShortcuts/HotKey.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -33,6 +37,12 @@ bool render(const QString &directory, const Shot &shot)
     const auto defaults = JsonSettingsFormat::open(config.filePath("defaults.json"));
     FakeLoginItemService loginItems;
     AppSettings settings(*defaults, loginItems, nullptr);
+    // A desktop that gives the shortcut, or, with the notes, one that has no global shortcuts at all.
+    auto desktopKeys = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
+    desktopKeys->setAvailable(!shot.loginNote);
+    GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(desktopKeys));
+    GlobalShortcuts::setStorage(defaults.get()); // the recorder shows the stored shortcut
+    GlobalShortcuts::onKeyUp(ToggleShortcut::name(), [] {});
     settings.setAppearance(shot.appearance);
     settings.setTextSize(shot.size);
     settings.setShowInMenuBar(true);
@@ -53,6 +63,8 @@ bool render(const QString &directory, const Shot &shot)
     QCoreApplication::processEvents();
     const QString file = QDir(directory).filePath(QStringLiteral("%1.png").arg(shot.name));
     const bool saved = view.grab().save(file);
+    GlobalShortcuts::removeActions(ToggleShortcut::name());
+    GlobalShortcuts::setStorage(nullptr);
     std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
     return saved;
 }

@@ -6,6 +6,8 @@
 #include <QSystemTrayIcon>
 #include <QWindow>
 
+#include "Vellora/Shell/ToggleShortcut.h"
+
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -180,6 +182,28 @@ TEST_F(ShellX11Test, ToggleWindowBringsAWindowBehindAnotherApplicationForwardAnd
     app->toggleWindow();
     ASSERT_TRUE(waitFor([&] { return x.isViewable(id) && QGuiApplication::focusWindow() != nullptr; }));
     EXPECT_EQ(app->nav().page(), Navigation::Page::settings);
+}
+
+TEST_F(ShellX11Test, TheGlobalShortcutHidesTheWindowInFrontOnceAndBringsItBack)
+{
+    launch();
+    ASSERT_TRUE(GlobalShortcuts::hotKeysAvailable());
+    ASSERT_TRUE(GlobalShortcuts::isRegistered(ToggleShortcut::name()));
+    QMainWindow *window = app->mainWindow();
+    const auto id = xcb_window_t(window->winId());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+    // In front: the keys hide it, once (the window's own menu item with the same keys does not act as well).
+    ASSERT_TRUE(xdotool({"key", "ctrl+shift+d"}));
+    ASSERT_TRUE(waitFor([&] { return !x.isViewable(id); }));
+    QTest::qWait(300);
+    EXPECT_FALSE(x.isViewable(id));
+
+    // Hidden, with another application in front: the keys bring it back and give it the keyboard.
+    x.focusNewWindow();
+    ASSERT_TRUE(xdotool({"key", "ctrl+shift+d"}));
+    ASSERT_TRUE(waitFor([&] { return x.isViewable(id) && QGuiApplication::focusWindow() != nullptr; }));
 }
 
 } // namespace

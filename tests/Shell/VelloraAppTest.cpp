@@ -4,6 +4,12 @@
 #include "Vellora/Platform/SingleInstance.h"
 #include "Vellora/Sheet/SheetView.h"
 #include "Vellora/Shell/ContentView.h"
+#include "Vellora/Shell/ToggleShortcut.h"
+#include "Vellora/Paper/PaperLabel.h"
+
+#include "GlobalShortcuts/FakeHotKeyBackend.h"
+#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/Recorder.h"
 
 #include <QMenu>
 #include <QMenuBar>
@@ -20,7 +26,14 @@ using Page = Navigation::Page;
 class VelloraAppTest : public testing::Test
 {
 protected:
-    void SetUp() override { Paper::setAnimationsEnabled(false); }
+    void SetUp() override
+    {
+        Paper::setAnimationsEnabled(false);
+        // The desktop's hot keys, in memory.
+        auto backend = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
+        keys = backend.get();
+        GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(backend));
+    }
 
     void TearDown() override
     {
@@ -58,6 +71,7 @@ protected:
 
     ShellTest::AppEnvironment env;
     std::unique_ptr<VelloraApp> app;
+    GlobalShortcuts::FakeHotKeyBackend *keys = nullptr;
     int quits = 0;
 };
 
@@ -272,6 +286,64 @@ TEST_F(VelloraAppTest, ToggleWindowHidesTheAppInFrontAndBringsItBackOnTheSamePag
     press(Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_FALSE(window()->isVisible());
     EXPECT_EQ(page(), Page::backlog);
+}
+
+TEST_F(VelloraAppTest, TheGlobalShortcutTogglesTheWindowWhenItsKeysAreReleased)
+{
+    launch();
+    const GlobalShortcuts::Shortcut ctrlShiftD(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(keys->isRegistered(ctrlShiftD)); // the initial shortcut, stored for the next start
+    EXPECT_TRUE(env.defaultsFile().contains("GlobalShortcuts_toggleWindow"));
+
+    ASSERT_TRUE(keys->press(ctrlShiftD));
+    EXPECT_TRUE(window()->isVisible()); // held down: nothing yet
+    ASSERT_TRUE(keys->release(ctrlShiftD));
+    EXPECT_FALSE(window()->isVisible());
+    keys->press(ctrlShiftD);
+    keys->release(ctrlShiftD);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window()));
+
+    // No note while the shortcut acts.
+    app->openPage(Page::settings);
+    EXPECT_FALSE(window()->findChild<PaperLabel *>("settings.shortcutNote")->isVisible());
+    EXPECT_NE(window()->findChild<GlobalShortcuts::Recorder *>("settings.shortcut"), nullptr);
+}
+
+TEST_F(VelloraAppTest, WithoutTheShortcutTheSettingsPageNamesTheCommandToBindInstead)
+{
+    keys->setAvailable(false); // a desktop that gives apps no global shortcuts
+    launch();
+    app->openPage(Page::settings);
+    auto *note = window()->findChild<PaperLabel *>("settings.shortcutNote");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().contains("vellora toggle")) << note->text().toStdString();
+    app.reset();
+
+    // Another application holds the combination.
+    keys->setAvailable(true);
+    keys->takeByAnotherApplication(
+        GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
+    launch();
+    app->openPage(Page::settings);
+    note = window()->findChild<PaperLabel *>("settings.shortcutNote");
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().startsWith("Another application uses this shortcut")) << note->text().toStdString();
+}
+
+TEST_F(VelloraAppTest, EscapeWhileRecordingAShortcutStaysWithTheRecorder)
+{
+    launch();
+    app->openPage(Page::settings);
+    auto *field = window()->findChild<GlobalShortcuts::RecorderField *>();
+    ASSERT_NE(field, nullptr);
+    field->setFocus(Qt::TabFocusReason);
+    ShellTest::settle();
+    QTest::keyClick(field, Qt::Key_Escape);
+    ShellTest::settle();
+    EXPECT_EQ(page(), Page::settings);
+    EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()),
+              GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
 }
 
 } // namespace
