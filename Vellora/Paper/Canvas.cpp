@@ -25,23 +25,28 @@ void Canvas::paintDesk(QPainter &painter, const QRect &area)
         QPainter desk(&m_desk);
         desk.fillRect(QRect(QPoint(), area.size()), Paper::palette(scheme).desk);
         if (scheme == Scheme::light) {
-            // The glow has no detail: made at a quarter of the size and scaled up smoothly it looks the same, and
-            // the first frame of a window waits a sixteenth as long for it.
+            // The glow changes by less than one colour level over a few pixels: made at a quarter of the size, only
+            // where it reaches, and scaled up without smoothing, it looks the same and costs the first frame of a
+            // window a small part of what painting it point by point does.
             constexpr int kReduction = 4;
-            QImage glowImage(area.size() / kReduction + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
+            const QPointF centre(area.width() / 2.0, 0);
+            const QRect reach = QRectF(centre.x() - kGlowRadius, 0, 2 * kGlowRadius, kGlowRadius)
+                                    .toAlignedRect()
+                                    .intersected(QRect(QPoint(), area.size()));
+            QImage glowImage(reach.size() / kReduction + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
             glowImage.fill(Qt::transparent);
             QPainter glowPainter(&glowImage);
             glowPainter.scale(1.0 / kReduction, 1.0 / kReduction);
-            QRadialGradient glow(QPointF(area.width() / 2.0, 0), kGlowRadius);
+            glowPainter.translate(-reach.topLeft());
+            QRadialGradient glow(centre, kGlowRadius);
             QColor white(Qt::white);
             white.setAlphaF(kGlowOpacity);
             glow.setColorAt(0, white);
             white.setAlphaF(0);
             glow.setColorAt(1, white);
-            glowPainter.fillRect(QRect(QPoint(), glowImage.size() * kReduction), glow);
+            glowPainter.fillRect(QRect(reach.topLeft(), glowImage.size() * kReduction), glow);
             glowPainter.end();
-            desk.setRenderHint(QPainter::SmoothPixmapTransform);
-            desk.drawImage(QRect(QPoint(), glowImage.size() * kReduction), glowImage);
+            desk.drawImage(QRect(reach.topLeft(), glowImage.size() * kReduction), glowImage);
         }
     }
     painter.drawPixmap(area.topLeft(), m_desk);

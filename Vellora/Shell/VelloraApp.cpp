@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWindow>
 
 namespace {
@@ -102,9 +103,10 @@ VelloraApp::Start VelloraApp::start()
         return Start::failed;
     makeSettings();
     buildWindow();
-    buildTray();
-    finishLaunching();
     m_window->show();
+    // What the first frame does not show waits until it is up: the tray item, the global shortcut, the updater.
+    afterFirstFrame(m_window, [this] { finishLaunching(); });
+    QTimer::singleShot(kLaunchFinishDeadline, this, [this] { finishLaunching(); }); // a window never painted
     return Start::running;
 }
 
@@ -196,6 +198,7 @@ void VelloraApp::buildMenus()
     QMenu *app = bar->addMenu(QStringLiteral("Vellora"));
     add(app, QStringLiteral("About Vellora"), {}, [this] { showAbout(); });
     m_checkForUpdates = add(app, QStringLiteral("Check for Updates…"), {}, [this] { checkForUpdates(); });
+    m_checkForUpdates->setEnabled(false); // until the updater is up
     app->addSeparator();
     add(app, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
         [this] { openPage(Navigation::Page::settings); });
@@ -268,6 +271,11 @@ void VelloraApp::followShowInMenuBar()
 
 void VelloraApp::finishLaunching()
 {
+    if (m_launchFinished)
+        return;
+    m_launchFinished = true;
+    buildTray();
+
     // The window toggle acts when the keys of its shortcut are released, from any application.
     GlobalShortcuts::setStorage(m_defaults);
     GlobalShortcuts::onKeyUp(ToggleShortcut::name(), [this] { toggleWindow(); });

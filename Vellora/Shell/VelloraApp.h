@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -41,6 +42,8 @@ public:
     static constexpr QSize kWindowSize{430, 760};
     static constexpr auto kFeedbackURL = "https://vellora.app/feedback";
     static constexpr auto kMoreAppsURL = "https://vellora.app/apps";
+    // The launch finishes once the window's first frame is up, or after this long without one.
+    static constexpr std::chrono::milliseconds kLaunchFinishDeadline{2000};
 
     // What the launch is given. Empty parts are made the way the installed app makes them; tests hand in their own.
     struct Options
@@ -73,13 +76,16 @@ public:
     QString errorString() const { return m_error; }
     // What the user should know although the app runs (a store file that could not be read and was set aside).
     QString notice() const { return m_notice; }
+    // Whether the part of the launch that waits for the first frame (tray item, global shortcut, updater) is done.
+    bool isLaunchFinished() const { return m_launchFinished; }
 
     DayStore &store() const { return *m_store; }
     AppSettings &settings() const { return *m_settings; }
     Navigation &nav() { return m_nav; }
     QMainWindow *mainWindow() const { return m_window; }
     ContentView *contentView() const { return m_content; }
-    // The tray item and its menu; the item is visible exactly while showInMenuBar is on.
+    // The tray item and its menu, from the end of the launch on; the item is visible exactly while showInMenuBar
+    // is on.
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMenu *trayMenu() const { return m_trayMenu.get(); }
     QMessageBox *aboutBox() const { return m_about; }
@@ -123,6 +129,7 @@ private:
     std::unique_ptr<QSettings> m_ownDefaults;
     QSettings *m_defaults = nullptr;
     bool m_registeredToggle = false;
+    bool m_launchFinished = false;
     std::unique_ptr<DesktopColorScheme> m_ownDesktopScheme;
     std::unique_ptr<AppSettings> m_settings;
     Navigation m_nav;

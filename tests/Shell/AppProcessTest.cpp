@@ -51,7 +51,7 @@ protected:
     {
         app = std::make_unique<VelloraApp>(env.options({}, store));
         ASSERT_EQ(app->start(), VelloraApp::Start::running) << app->errorString().toStdString();
-        ShellTest::settle();
+        ASSERT_TRUE(waitFor([&] { return app->isLaunchFinished(); }));
     }
 
     qsizetype itemsInFile() const

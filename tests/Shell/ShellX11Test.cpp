@@ -111,6 +111,7 @@ protected:
         app = std::make_unique<VelloraApp>(env.options({"-uitests"}));
         ASSERT_EQ(app->start(), VelloraApp::Start::running);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(app->mainWindow()));
+        ASSERT_TRUE(waitFor([&] { return app->isLaunchFinished(); }));
     }
 
     // Embedded in the tray: its window lives inside the tray's, and is on screen.

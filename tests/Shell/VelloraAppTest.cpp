@@ -49,6 +49,7 @@ protected:
         app = std::make_unique<VelloraApp>(std::move(options));
         ASSERT_EQ(app->start(), VelloraApp::Start::running) << app->errorString().toStdString();
         ASSERT_TRUE(ShellTest::activate(window()));
+        ASSERT_TRUE(waitFor([&] { return app->isLaunchFinished(); }));
         ShellTest::settle();
     }
 
