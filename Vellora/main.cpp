@@ -49,14 +49,23 @@ int runApp(const Command &command, const QElapsedTimer &sinceStart)
     return QApplication::exec();
 }
 
+// Whether a window can be shown at all: without a display (a login over ssh) the command line shows the sheet
+// as text instead of failing to start the window.
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
-    return runCommandLine(argc, argv, [&argc, argv, &sinceStart](const Command &command) {
+    const WindowHost openWindow = [&argc, argv, &sinceStart](const Command &command) {
         QApplication app(argc, argv);
         return runApp(command, sinceStart);
-    });
+    };
+    return runCommandLine(argc, argv, hasDisplay() ? openWindow : WindowHost());
 }
