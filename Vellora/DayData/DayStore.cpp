@@ -98,15 +98,20 @@ void DayStore::commit(const QList<std::pair<QString, std::optional<DayItem>>> &c
             m_saved.items.erase(id);
     }
     emit savedChanged();
+    // The engine reports its changed queue at once, and the store writes it; held together, the items and the
+    // queue reach the disk in one write.
+    ++m_savesHeld;
     save();
-    if (!m_engine)
-        return;
-    QList<PendingRecordZoneChange> pending;
-    for (const auto &[id, item] : changes) {
-        const RecordID recordID{id, syncZoneID()};
-        pending.append(item ? PendingRecordZoneChange::save(recordID) : PendingRecordZoneChange::remove(recordID));
+    if (m_engine) {
+        QList<PendingRecordZoneChange> pending;
+        for (const auto &[id, item] : changes) {
+            const RecordID recordID{id, syncZoneID()};
+            pending.append(item ? PendingRecordZoneChange::save(recordID) : PendingRecordZoneChange::remove(recordID));
+        }
+        m_engine->state().add(pending);
     }
-    m_engine->state().add(pending);
+    if (--m_savesHeld == 0 && m_savePending)
+        save();
 }
 
 std::optional<DayItem> DayStore::addItem(const QString &title, Bucket bucket)
@@ -181,6 +186,11 @@ void DayStore::refreshDay(const QDateTime &now)
 
 void DayStore::save()
 {
+    if (m_savesHeld > 0) {
+        m_savePending = true;
+        return;
+    }
+    m_savePending = false;
     if (m_fileURL)
         StoreFile::save(*m_fileURL, m_saved, m_encoder.get());
 }

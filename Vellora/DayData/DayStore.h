@@ -117,4 +117,6 @@ private:
     std::unique_ptr<SyncKit::SyncEngine> m_engine;
     QString m_setAsidePath;
     std::unique_ptr<StoreFile::Encoder> m_encoder;
+    int m_savesHeld = 0;
+    bool m_savePending = false;
 };
