@@ -1,52 +1,42 @@
-#include "Vellora/Shell/StartupProbe.h"
-#include "Vellora/Shell/VelloraApp.h"
+#include "Vellora/WindowEntry.h"
 #include "cli/CommandLine.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QMessageBox>
+#include <QByteArray>
 
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 namespace {
 
-void warn(const QString &message)
+// The folder of this program, from the kernel rather than argv[0], which may be a bare name found in PATH.
+std::string programFolder()
 {
-    std::fprintf(stderr, "vellora: %s\n", qPrintable(message));
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return ".";
+    const std::string program(path, size_t(length));
+    return program.substr(0, program.rfind('/'));
 }
 
-// The app on the store file. It holds the file for as long as it runs and the command line hands it its
-// commands, so that only one process ever writes the file; a second launch shows this window instead.
-int runApp(const Command &command, const QElapsedTimer &sinceStart)
+// The window module: beside the program in a build, under the library folder once installed.
+WindowEntry loadWindow()
 {
-    VelloraApp::Options options;
-    options.arguments = command.appArguments;
-    options.storePath = storePathFor(command);
-    VelloraApp app(std::move(options));
-    switch (app.start()) {
-    case VelloraApp::Start::handedOver:
-        return 0;
-    case VelloraApp::Start::failed:
-        warn(app.errorString());
-        return 1;
-    case VelloraApp::Start::running:
-        break;
+    const std::string folder = programFolder();
+    std::string error;
+    for (const std::string &candidate : {folder + "/" + kWindowModuleName,
+                                         folder + "/../" VELLORA_LIBDIR "/vellora/" + kWindowModuleName}) {
+        if (void *module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return reinterpret_cast<WindowEntry>(dlsym(module, kWindowEntryName));
+        if (error.empty() || access(candidate.c_str(), F_OK) == 0)
+            error = dlerror();
     }
-    if (!app.notice().isEmpty()) {
-        warn(app.notice());
-        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vellora"), app.notice(), QMessageBox::Ok,
-                                    app.mainWindow());
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-    }
-    // A start-up measurement ends once the first frame is up: the store is given back and the process ends at
-    // once, without taking the window down piece by piece.
-    StartupProbe::watch(app.mainWindow(), sinceStart, [&app] {
-        app.releaseStore();
-        std::_Exit(0);
-    });
-    return QApplication::exec();
+    std::fprintf(stderr, "vellora: the window cannot be opened: %s\n", error.c_str());
+    return nullptr;
 }
 
 // Whether a window can be shown at all: without a display (a login over ssh) the command line shows the sheet
@@ -64,8 +54,8 @@ int main(int argc, char **argv)
     QElapsedTimer sinceStart;
     sinceStart.start();
     const WindowHost openWindow = [&argc, argv, &sinceStart](const Command &command) {
-        QApplication app(argc, argv);
-        return runApp(command, sinceStart);
+        const WindowEntry runWindow = loadWindow();
+        return runWindow ? runWindow(argc, argv, &command, &sinceStart) : 1;
     };
     return runCommandLine(argc, argv, hasDisplay() ? openWindow : WindowHost());
 }

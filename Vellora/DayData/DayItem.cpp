@@ -3,9 +3,20 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+#include <cstdio>
+
 QString fileDateString(const QDateTime &time)
 {
-    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
+    // Written by hand: every save writes one date per item, and the general formatter is slow.
+    const QDateTime utc = time.toUTC();
+    const QDate date = utc.date();
+    const QTime clock = utc.time();
+    if (date.year() < 0 || date.year() > 9999)
+        return utc.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
+    char text[21];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", date.year(), date.month(), date.day(),
+                  clock.hour(), clock.minute(), clock.second());
+    return QString::fromLatin1(text, 20);
 }
 
 namespace {
@@ -71,22 +82,22 @@ QJsonObject DayItem::toJson() const
 std::optional<DayItem> DayItem::fromJson(const QJsonValue &value)
 {
     const QJsonObject object = value.toObject();
-    const QJsonValue id = object.value("id");
-    const QJsonValue title = object.value("title");
-    const QJsonValue done = object.value("done");
-    const QJsonValue day = object.value("day");
+    const QJsonValue id = object.value(QLatin1StringView("id"));
+    const QJsonValue title = object.value(QLatin1StringView("title"));
+    const QJsonValue done = object.value(QLatin1StringView("done"));
+    const QJsonValue day = object.value(QLatin1StringView("day"));
     if (!id.isString() || !title.isString() || !done.isBool() || !day.isString())
         return std::nullopt;
 
-    const auto bucket = bucketFromRawValue(object.value("bucket").toString());
-    const QJsonValue modified = object.value("modifiedAt");
+    const auto bucket = bucketFromRawValue(object.value(QLatin1StringView("bucket")).toString());
+    const QJsonValue modified = object.value(QLatin1StringView("modifiedAt"));
     const auto modifiedAt = modified.isString() ? dateFromFileString(modified.toString()) : std::nullopt;
-    if (!object.value("bucket").isString() || !bucket || !modifiedAt)
+    if (!object.value(QLatin1StringView("bucket")).isString() || !bucket || !modifiedAt)
         return std::nullopt;
 
     DayItem item{id.toString(), title.toString(), done.toBool(), *bucket, day.toString(), *modifiedAt, std::nullopt};
-    if (object.contains("systemFields")) {
-        const QJsonValue fields = object.value("systemFields");
+    if (object.contains(QLatin1StringView("systemFields"))) {
+        const QJsonValue fields = object.value(QLatin1StringView("systemFields"));
         if (!fields.isString())
             return std::nullopt;
         auto bytes = QByteArray::fromBase64Encoding(fields.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);

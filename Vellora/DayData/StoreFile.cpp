@@ -41,36 +41,45 @@ void appendQuoted(QByteArray &out, const QString &text)
     const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.isSurrogate(); });
     if (!plain) {
         const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-        out += quoted.mid(1, quoted.size() - 2);
+        out.append(quoted.constData() + 1, quoted.size() - 2);
         return;
     }
-    out += '"';
-    for (char c : text.toUtf8()) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
+    const QByteArray utf8 = text.toUtf8();
+    out.append('"');
+    if (!utf8.contains('"') && !utf8.contains('\\')) {
+        out.append(utf8);
+    } else {
+        for (char c : utf8) {
+            if (c == '"' || c == '\\')
+                out.append('\\');
+            out.append(c);
+        }
     }
-    out += '"';
+    out.append('"');
 }
 
-// One member of "items": the id, then the item's object two levels deep, its keys in sorted order.
+// One member of "items": the id, then the item's object two levels deep, its keys in sorted order. Every save
+// of a newly loaded store writes all items, so this is kept plain.
 QByteArray itemText(const QString &id, const DayItem &item)
 {
-    const QByteArray inner(12, ' ');
+    static constexpr QByteArrayView kInner = "\n            ";
     QByteArray out;
-    out.reserve(256);
-    out += QByteArray(8, ' ');
+    out.reserve(320);
+    out.append("        ");
     appendQuoted(out, id);
-    out += ": {\n" + inner + "\"bucket\": \"" + rawValue(item.bucket).toLatin1() + "\",\n" + inner + "\"day\": ";
+    out.append(": {").append(kInner).append("\"bucket\": \"").append(char('0' + capacity(item.bucket)));
+    out.append("\",").append(kInner).append("\"day\": ");
     appendQuoted(out, item.day);
-    out += ",\n" + inner + "\"done\": " + (item.done ? "true" : "false") + ",\n" + inner + "\"id\": ";
+    out.append(",").append(kInner).append("\"done\": ").append(item.done ? "true" : "false");
+    out.append(",").append(kInner).append("\"id\": ");
     appendQuoted(out, item.id);
-    out += ",\n" + inner + "\"modifiedAt\": \"" + fileDateString(item.modifiedAt).toLatin1() + "\",\n";
+    out.append(",").append(kInner).append("\"modifiedAt\": \"").append(fileDateString(item.modifiedAt).toLatin1());
+    out.append("\",");
     if (item.systemFields)
-        out += inner + "\"systemFields\": \"" + item.systemFields->toBase64() + "\",\n";
-    out += inner + "\"title\": ";
+        out.append(kInner).append("\"systemFields\": \"").append(item.systemFields->toBase64()).append("\",");
+    out.append(kInner).append("\"title\": ");
     appendQuoted(out, item.title);
-    out += "\n" + QByteArray(8, ' ') + "}";
+    out.append("\n        }");
     return out;
 }
 

@@ -96,3 +96,11 @@ TEST(DayItemCoding, RejectsItemsThatBreakTheForm)
     EXPECT_TRUE(with("modifiedAt", "2025-03-05T10:01:02+02:00"));
     EXPECT_TRUE(with("colour", "red")) << "unknown keys are ignored";
 }
+
+TEST(DayItemCoding, FileDatesAcrossTheYears)
+{
+    EXPECT_EQ(fileDateString(QDateTime(QDate(900, 1, 1), QTime(0, 0), Qt::UTC)), "0900-01-01T00:00:00Z");
+    EXPECT_EQ(fileDateString(QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59, 999), Qt::UTC)), "2024-12-31T23:59:59Z");
+    EXPECT_EQ(fileDateString(QDateTime(QDate(2025, 1, 1), QTime(1, 30), Qt::OffsetFromUTC, 7200)),
+              "2024-12-31T23:30:00Z");
+}
