@@ -1,5 +1,7 @@
 #include "Vellora/Sheet/BacklogView.h"
 
+#include "Vellora/Sheet/StoreRefresh.h"
+
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
@@ -54,8 +56,7 @@ BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
             [this](const QString &id) { change([&] { m_store.bringToToday(id); }); });
     connect(m_list, &BacklogList::deleteRequested, this,
             [this](const QString &id) { change([&] { m_store.deleteItem(id); }); });
-    connect(&m_store, &DayStore::savedChanged, this, &BacklogView::storeChanged);
-    connect(&m_store, &DayStore::dayChanged, this, &BacklogView::storeChanged);
+    m_refresh = new StoreRefresh(m_store, *this, [this] { refresh(); });
 }
 
 void BacklogView::setTextSize(Paper::TextSize size)
@@ -66,37 +67,19 @@ void BacklogView::setTextSize(Paper::TextSize size)
     m_list->setTextSize(size);
 }
 
-void BacklogView::storeChanged()
-{
-    m_dirty = true;
-    if (!m_refreshQueued) {
-        m_refreshQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_refreshQueued = false;
-                refreshIfNeeded();
-            },
-            Qt::QueuedConnection);
-    }
-}
-
 void BacklogView::refreshIfNeeded()
 {
-    // A page out of view is drawn when it is shown again.
-    if (m_dirty && isVisible())
-        refresh();
+    m_refresh->refreshIfNeeded();
 }
 
 void BacklogView::change(const std::function<void()> &operation)
 {
-    operation();
-    refreshIfNeeded();
+    m_refresh->change(operation);
 }
 
 void BacklogView::refresh()
 {
-    m_dirty = false;
+    m_refresh->markDrawn();
     const QList<DayItem> items = m_store.backlogItems();
     std::array<bool, 3> room{};
     for (Bucket bucket : kAllBuckets)
@@ -117,6 +100,6 @@ void BacklogView::refresh()
 void BacklogView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_dirty)
+    if (m_refresh->isDirty())
         refresh();
 }

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class StoreRefresh;
 class BacklogList;
 class PaperButtonStyle;
 class PaperLabel;
@@ -34,14 +35,12 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void storeChanged();
     void refresh();
     void change(const std::function<void()> &operation);
 
     DayStore &m_store;
     Paper::TextSize m_size;
-    bool m_dirty = true;
-    bool m_refreshQueued = false;
+    StoreRefresh *m_refresh = nullptr;
     PaperLabel *m_title = nullptr;
     PaperLabel *m_status = nullptr;
     BacklogList *m_list = nullptr;

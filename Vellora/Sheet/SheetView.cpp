@@ -1,5 +1,7 @@
 #include "Vellora/Sheet/SheetView.h"
 
+#include "Vellora/Sheet/StoreRefresh.h"
+
 #include "Vellora/DayData/Calendar.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
@@ -67,8 +69,7 @@ SheetView::SheetView(DayStore &store, Paper::TextSize size, QWidget *parent)
     buildBlocks();
     buildFooter();
 
-    connect(&m_store, &DayStore::savedChanged, this, &SheetView::storeChanged);
-    connect(&m_store, &DayStore::dayChanged, this, &SheetView::storeChanged);
+    m_refresh = new StoreRefresh(m_store, *this, [this] { refresh(); });
     refresh();
 }
 
@@ -316,37 +317,19 @@ void SheetView::dropDragged(const QString &itemId, const QString &slotId)
     }
 }
 
-void SheetView::storeChanged()
-{
-    m_dirty = true;
-    // Changes that arrive in a burst (a sync, a new day) are drawn once, after the burst.
-    if (!m_refreshQueued) {
-        m_refreshQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_refreshQueued = false;
-                refreshIfNeeded();
-            },
-            Qt::QueuedConnection);
-    }
-}
-
 void SheetView::refreshIfNeeded()
 {
-    if (m_dirty && isVisible())
-        refresh();
+    m_refresh->refreshIfNeeded();
 }
 
 void SheetView::change(const std::function<void()> &operation)
 {
-    operation();
-    refreshIfNeeded();
+    m_refresh->change(operation);
 }
 
 void SheetView::refresh()
 {
-    m_dirty = false;
+    m_refresh->markDrawn();
     const auto &items = m_store.saved().items;
     m_status->setText(countText(qsizetype(items.size())));
     qint64 backlog = 0;
@@ -444,7 +427,7 @@ void SheetView::mousePressEvent(QMouseEvent *event)
 void SheetView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_dirty)
+    if (m_refresh->isDirty())
         refresh();
     else
         refreshDate();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+class StoreRefresh;
 class CountBadge;
 class PaperButtonStyle;
 class PaperLabel;
@@ -70,7 +71,6 @@ private:
     void buildBlocks();
     void buildFooter();
     SlotRow::Callbacks callbacksFor(SlotRow *row);
-    void storeChanged();
     void refresh();
     void refreshDate();
     void setEditingSlot(const std::optional<QString> &slotId);
@@ -89,8 +89,7 @@ private:
     std::optional<QString> m_editingSlot;
     std::optional<QString> m_dragged;
     std::optional<QString> m_target;
-    bool m_dirty = true;
-    bool m_refreshQueued = false;
+    StoreRefresh *m_refresh = nullptr;
     QDate m_shownDate;
 
     PaperLabel *m_title = nullptr;
