@@ -1,23 +1,23 @@
 #include "ShellFixture.h"
 
+#include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperSwitch.h"
 #include "Vellora/Platform/SingleInstance.h"
 #include "Vellora/Sheet/SheetView.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/ToggleShortcut.h"
-#include "Vellora/Paper/PaperLabel.h"
 
 #include "GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/HotKey.h"
 #include "GlobalShortcuts/Recorder.h"
 
+#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTcpServer>
-#include <QDialog>
 
 namespace {
 
@@ -124,11 +124,14 @@ TEST_F(VelloraAppTest, TheMenusHaveTheirTitlesShortcutsAndOrder)
     EXPECT_EQ(titlesOf(menu(1)->actions()), (QStringList{"New Day"}));
     EXPECT_EQ(titlesOf(menu(2)->actions()), (QStringList{"Today", "Backlog", "---", "Show or Hide Window"}));
 
-    const QList<std::pair<QString, QKeySequence>> shortcuts{
-        {"Settings…", QKeySequence("Ctrl+,")},  {"New Day", QKeySequence("Ctrl+Shift+N")},
-        {"Today", QKeySequence("Ctrl+1")},      {"Backlog", QKeySequence("Ctrl+2")},
-        {"Show or Hide Window", QKeySequence("Ctrl+Shift+D")}, {"Quit Vellora", QKeySequence("Ctrl+Q")},
-        {"Check for Updates…", QKeySequence()}, {"About Vellora", QKeySequence()}};
+    const QList<std::pair<QString, QKeySequence>> shortcuts{{"Settings…", QKeySequence("Ctrl+,")},
+                                                            {"New Day", QKeySequence("Ctrl+Shift+N")},
+                                                            {"Today", QKeySequence("Ctrl+1")},
+                                                            {"Backlog", QKeySequence("Ctrl+2")},
+                                                            {"Show or Hide Window", QKeySequence("Ctrl+Shift+D")},
+                                                            {"Quit Vellora", QKeySequence("Ctrl+Q")},
+                                                            {"Check for Updates…", QKeySequence()},
+                                                            {"About Vellora", QKeySequence()}};
     for (const auto &[title, keys] : shortcuts)
         EXPECT_EQ(app->menuAction(title)->shortcut(), keys) << title.toStdString();
 }
