@@ -100,6 +100,10 @@ QWidget *ContentView::makePage(Navigation::Page page)
 void ContentView::buildPage()
 {
     if (m_paper) {
+        // A field being edited on the old page loses the focus first, as when the user clicks elsewhere, so that
+        // what was typed is kept rather than lost with the page.
+        if (QWidget *focus = QApplication::focusWidget(); focus && m_paper->isAncestorOf(focus))
+            focus->clearFocus();
         m_paper->hide();
         m_layout->removeWidget(m_paper);
         m_paper->deleteLater();

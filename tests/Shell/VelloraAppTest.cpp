@@ -350,4 +350,20 @@ TEST_F(VelloraAppTest, EscapeWhileRecordingAShortcutStaysWithTheRecorder)
               GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
 }
 
+TEST_F(VelloraAppTest, SwitchingPagesWhileARowIsEditedKeepsWhatWasTyped)
+{
+    launch();
+    auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
+    ASSERT_NE(sheet, nullptr);
+    sheet->row("slot.1.0")->beginEditing();
+    ShellTest::settle();
+    QWidget *field = QApplication::focusWidget();
+    ASSERT_NE(field, nullptr);
+    QTest::keyClicks(field, "Typed, then Backlog");
+    press(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(page(), Page::backlog);
+    ASSERT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
+    EXPECT_EQ(app->store().itemsIn(Bucket::big).first().title, "Typed, then Backlog");
+}
+
 } // namespace
