@@ -40,8 +40,8 @@ qreal PaperSwitch::knobPosition() const
 
 void PaperSwitch::slide(bool on)
 {
-    const qreal from = m_slide.state() == QAbstractAnimation::Running ? m_slide.currentValue().toReal()
-                                                                        : (on ? 0.0 : 1.0);
+    const qreal from =
+        m_slide.state() == QAbstractAnimation::Running ? m_slide.currentValue().toReal() : (on ? 0.0 : 1.0);
     m_slide.stop();
     // A switch that is not on screen, or with animations off, jumps to its place.
     if (Paper::animationsEnabled() && isVisible()) {

@@ -100,6 +100,10 @@ QWidget *ContentView::makePage(Navigation::Page page)
 void ContentView::buildPage()
 {
     if (m_paper) {
+        // A field being edited on the old page loses the focus first, as when the user clicks elsewhere, so that
+        // what was typed is kept rather than lost with the page.
+        if (QWidget *focus = QApplication::focusWidget(); focus && m_paper->isAncestorOf(focus))
+            focus->clearFocus();
         m_paper->hide();
         m_layout->removeWidget(m_paper);
         m_paper->deleteLater();
@@ -187,12 +191,14 @@ bool ContentView::eventFilter(QObject *watched, QEvent *event)
 }
 
 // Escape, whatever the modifiers, in any window of the app: back to Today, and no view sees the key. A text
-// field keeps it, and so does an open menu, which closes with it.
+// field keeps it, and so do an open menu and a modal dialog, which close with it: a dialog may be asking on
+// behalf of the page that would go away under it.
 bool ContentView::handleEscape(QEvent *event)
 {
     if (static_cast<QKeyEvent *>(event)->key() != Qt::Key_Escape)
         return false;
-    if (QApplication::activePopupWidget() || isTextEditor(QApplication::focusWidget()))
+    if (QApplication::activePopupWidget() || QApplication::activeModalWidget() ||
+        isTextEditor(QApplication::focusWidget()))
         return false;
     m_nav.setPage(Navigation::Page::today);
     return true;

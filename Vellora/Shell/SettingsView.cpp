@@ -142,8 +142,8 @@ void SettingsView::buildNewDaySection(QVBoxLayout *sections)
 {
     QVBoxLayout *section = addSection(sections, QStringLiteral("NEW DAY"), Paper::kSectionPartSpacing);
     auto *explanation = new PaperLabel(QString(), Paper::Role::muted, settingsFont(), this);
-    explanation->setText(QStringLiteral(
-        "Start the day with a clean sheet: unfinished items move to Backlog, done ones are dropped."));
+    explanation->setText(
+        QStringLiteral("Start the day with a clean sheet: unfinished items move to Backlog, done ones are dropped."));
     wrapWithoutLimit(explanation);
     section->addWidget(explanation);
 

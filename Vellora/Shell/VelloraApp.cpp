@@ -18,8 +18,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDBusConnection>
-#include <QFileInfo>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -114,9 +114,9 @@ bool VelloraApp::claimStore(const QString &path)
 {
     // Requests are served by the event loop, so the store and the window exist by the time the first one comes.
     m_instance = std::make_unique<SingleInstance>(
-        path, SingleInstance::Callbacks{
-                  [this] { bringMainWindowToFront(); }, [this] { toggleWindow(); },
-                  [this](const QJsonObject &command) { return runCommandRequest(command, *m_store); }});
+        path,
+        SingleInstance::Callbacks{[this] { bringMainWindowToFront(); }, [this] { toggleWindow(); },
+                                  [this](const QJsonObject &command) { return runCommandRequest(command, *m_store); }});
     switch (m_instance->start()) {
     case SingleInstance::Start::primary:
         return true;
@@ -322,10 +322,11 @@ void VelloraApp::showAbout()
     unhideApp();
     if (!m_about) {
         // The standard About box, shown without a nested event loop so that the app goes on serving commands.
-        m_about = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Vellora"),
-                                  QStringLiteral("<h3>Vellora</h3><p>Version %1</p><p>Your day on one sheet of paper.</p>")
-                                      .arg(QCoreApplication::applicationVersion()),
-                                  QMessageBox::Ok, m_window);
+        m_about =
+            new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Vellora"),
+                            QStringLiteral("<h3>Vellora</h3><p>Version %1</p><p>Your day on one sheet of paper.</p>")
+                                .arg(QCoreApplication::applicationVersion()),
+                            QMessageBox::Ok, m_window);
         m_about->setObjectName(QStringLiteral("about"));
         m_about->setIconPixmap(appIcon().pixmap(64, 64));
         m_about->setAttribute(Qt::WA_DeleteOnClose);

@@ -48,15 +48,15 @@ public:
     // What the launch is given. Empty parts are made the way the installed app makes them; tests hand in their own.
     struct Options
     {
-        QStringList arguments;                         // the launch arguments, searched for "-uitests"
-        std::optional<QString> storePath;              // the store file; unused with "-uitests"
-        QSettings *defaults = nullptr;                 // the user defaults
+        QStringList arguments;            // the launch arguments, searched for "-uitests"
+        std::optional<QString> storePath; // the store file; unused with "-uitests"
+        QSettings *defaults = nullptr;    // the user defaults
         std::unique_ptr<LoginItemService> loginItems;
         std::unique_ptr<DockPresence> dockPresence;
-        DesktopColorScheme *desktopScheme = nullptr;   // what the `auto` appearance follows
-        UpdateManager *updateManager = nullptr;        // the shared one when null
-        std::function<void(const QUrl &)> openUrl;     // hands an address to the desktop; QDesktopServices when empty
-        std::function<void()> quit;                    // ends the app; QCoreApplication::quit when empty
+        DesktopColorScheme *desktopScheme = nullptr; // what the `auto` appearance follows
+        UpdateManager *updateManager = nullptr;      // the shared one when null
+        std::function<void(const QUrl &)> openUrl;   // hands an address to the desktop; QDesktopServices when empty
+        std::function<void()> quit;                  // ends the app; QCoreApplication::quit when empty
         SettingsView::ShortcutControlFactory makeShortcutControl;
     };
 

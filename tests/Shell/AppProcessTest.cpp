@@ -86,10 +86,13 @@ TEST_F(AppProcessTest, BetweenTwoLaunchedAppsTheSecondHandsOverAndTheFirstServes
 {
     QProcess *first = launch({});
     // Up once it holds the store's lock and answers on its channel.
-    ASSERT_TRUE(waitFor([&] {
-        InstanceChannel::Client client(store);
-        return first->state() == QProcess::Running && client.connectToApp(std::chrono::milliseconds(100));
-    }, 60000)) << first->readAllStandardError().toStdString();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            InstanceChannel::Client client(store);
+            return first->state() == QProcess::Running && client.connectToApp(std::chrono::milliseconds(100));
+        },
+        60000))
+        << first->readAllStandardError().toStdString();
     QLockFile lock(InstanceChannel::lockPathFor(store));
     EXPECT_FALSE(lock.tryLock(0));
 

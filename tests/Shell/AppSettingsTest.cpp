@@ -89,8 +89,8 @@ TEST_F(AppSettingsTest, ValuesOfTheWrongKindOrUnknownTextsReadAsTheDefaults)
     auto settings = make(R"({"textSize": "xl", "appearance": "Dark", "showInDock": "false", "showInMenuBar": 1})");
     EXPECT_EQ(settings->textSize(), Paper::TextSize::medium);
     EXPECT_EQ(settings->appearance(), Paper::Appearance::automatic); // the match is exact
-    EXPECT_TRUE(settings->showInDock());       // a text is not a boolean
-    EXPECT_FALSE(settings->showInMenuBar());   // nor is a number
+    EXPECT_TRUE(settings->showInDock());                             // a text is not a boolean
+    EXPECT_FALSE(settings->showInMenuBar());                         // nor is a number
 
     settings.reset();
 

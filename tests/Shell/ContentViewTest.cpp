@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -169,6 +171,20 @@ TEST_F(ContentViewTest, AnOpenMenuClosesWithEscapeAndThePageStays)
     QTest::keyClick(&menu, Qt::Key_Escape);
     ASSERT_TRUE(waitFor([&] { return !menu.isVisible(); }));
     EXPECT_EQ(nav.page(), Page::backlog);
+}
+
+TEST_F(ContentViewTest, AModalDialogClosesWithEscapeAndThePageStays)
+{
+    open(Page::settings);
+    QMessageBox *box = new QMessageBox(QMessageBox::Question, "Vellora", "Use this shortcut anyway?",
+                                       QMessageBox::Ok | QMessageBox::Cancel, window.get());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<QMessageBox> alive(box);
+    box->open(); // window-modal, as the shortcut recorder's questions are
+    ASSERT_TRUE(QTest::qWaitForWindowActive(box));
+    QTest::keyClick(box, Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([&] { return !alive || !alive->isVisible(); }));
+    EXPECT_EQ(nav.page(), Page::settings);
 }
 
 TEST_F(ContentViewTest, TheFilterLivesExactlyWhileTheViewIsOnScreen)

@@ -38,16 +38,24 @@ TEST_F(SettingsViewTest, ThePageShowsItsTextsInOrder)
             texts.append(each->text());
     }
     const QStringList expected{
-        "Settings", "TEXT SIZE", "Sample line", "APPEARANCE", "NEW DAY",
+        "Settings",
+        "TEXT SIZE",
+        "Sample line",
+        "APPEARANCE",
+        "NEW DAY",
         "Start the day with a clean sheet: unfinished items move to Backlog, done ones are dropped.",
-        "WINDOW ON MAC", "Show in Dock", "Show in menu bar", "Launch at login", "Global shortcut"};
+        "WINDOW ON MAC",
+        "Show in Dock",
+        "Show in menu bar",
+        "Launch at login",
+        "Global shortcut"};
     for (const QString &text : expected)
         EXPECT_TRUE(texts.contains(text)) << text.toStdString();
     EXPECT_FALSE(label("settings.loginNote")->isVisible());
-    for (const char *name : {"settings.size.s", "settings.size.m", "settings.size.l", "settings.appearance.auto",
-                             "settings.appearance.light", "settings.appearance.dark", "settings.newDay",
-                             "settings.dock", "settings.menuBar", "settings.login", "settings.shortcut",
-                             "settings.close"})
+    for (const char *name :
+         {"settings.size.s", "settings.size.m", "settings.size.l", "settings.appearance.auto",
+          "settings.appearance.light", "settings.appearance.dark", "settings.newDay", "settings.dock",
+          "settings.menuBar", "settings.login", "settings.shortcut", "settings.close"})
         EXPECT_NE(find<QWidget>(name), nullptr) << name;
 
     // Nothing is cut: the explanation wraps, and the scroll area shows no bars.

@@ -47,7 +47,8 @@ public:
     QPoint centreOnScreen(xcb_window_t window)
     {
         auto *geometry = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr);
-        auto *place = xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, root(), 0, 0), nullptr);
+        auto *place =
+            xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, root(), 0, 0), nullptr);
         QPoint centre;
         if (geometry && place)
             centre = QPoint(place->dst_x + geometry->width / 2, place->dst_y + geometry->height / 2);
@@ -132,8 +133,7 @@ protected:
     bool iconInTray()
     {
         QWidget *icon = trayIconWindow();
-        return icon && x.parentOf(xcb_window_t(icon->winId())) != x.root() &&
-               x.isViewable(xcb_window_t(icon->winId()));
+        return icon && x.parentOf(xcb_window_t(icon->winId())) != x.root() && x.isViewable(xcb_window_t(icon->winId()));
     }
 
     XConnection x;

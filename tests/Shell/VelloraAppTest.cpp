@@ -1,23 +1,23 @@
 #include "ShellFixture.h"
 
+#include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperSwitch.h"
 #include "Vellora/Platform/SingleInstance.h"
 #include "Vellora/Sheet/SheetView.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/ToggleShortcut.h"
-#include "Vellora/Paper/PaperLabel.h"
 
 #include "GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/HotKey.h"
 #include "GlobalShortcuts/Recorder.h"
 
+#include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTcpServer>
-#include <QDialog>
 
 namespace {
 
@@ -124,11 +124,14 @@ TEST_F(VelloraAppTest, TheMenusHaveTheirTitlesShortcutsAndOrder)
     EXPECT_EQ(titlesOf(menu(1)->actions()), (QStringList{"New Day"}));
     EXPECT_EQ(titlesOf(menu(2)->actions()), (QStringList{"Today", "Backlog", "---", "Show or Hide Window"}));
 
-    const QList<std::pair<QString, QKeySequence>> shortcuts{
-        {"Settings…", QKeySequence("Ctrl+,")},  {"New Day", QKeySequence("Ctrl+Shift+N")},
-        {"Today", QKeySequence("Ctrl+1")},      {"Backlog", QKeySequence("Ctrl+2")},
-        {"Show or Hide Window", QKeySequence("Ctrl+Shift+D")}, {"Quit Vellora", QKeySequence("Ctrl+Q")},
-        {"Check for Updates…", QKeySequence()}, {"About Vellora", QKeySequence()}};
+    const QList<std::pair<QString, QKeySequence>> shortcuts{{"Settings…", QKeySequence("Ctrl+,")},
+                                                            {"New Day", QKeySequence("Ctrl+Shift+N")},
+                                                            {"Today", QKeySequence("Ctrl+1")},
+                                                            {"Backlog", QKeySequence("Ctrl+2")},
+                                                            {"Show or Hide Window", QKeySequence("Ctrl+Shift+D")},
+                                                            {"Quit Vellora", QKeySequence("Ctrl+Q")},
+                                                            {"Check for Updates…", QKeySequence()},
+                                                            {"About Vellora", QKeySequence()}};
     for (const auto &[title, keys] : shortcuts)
         EXPECT_EQ(app->menuAction(title)->shortcut(), keys) << title.toStdString();
 }
@@ -345,6 +348,22 @@ TEST_F(VelloraAppTest, EscapeWhileRecordingAShortcutStaysWithTheRecorder)
     EXPECT_EQ(page(), Page::settings);
     EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()),
               GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
+}
+
+TEST_F(VelloraAppTest, SwitchingPagesWhileARowIsEditedKeepsWhatWasTyped)
+{
+    launch();
+    auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
+    ASSERT_NE(sheet, nullptr);
+    sheet->row("slot.1.0")->beginEditing();
+    ShellTest::settle();
+    QWidget *field = QApplication::focusWidget();
+    ASSERT_NE(field, nullptr);
+    QTest::keyClicks(field, "Typed, then Backlog");
+    press(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(page(), Page::backlog);
+    ASSERT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
+    EXPECT_EQ(app->store().itemsIn(Bucket::big).first().title, "Typed, then Backlog");
 }
 
 } // namespace
