@@ -2,6 +2,7 @@
 # `vellora add` on a 1k-item store through the file under its lock, and through a running app that has the store
 # open (the app's channel, served by bench/InstanceServer.cpp).
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build-bench}
 build=$(cd "$build" && pwd)
 vellora="$build/Vellora/vellora"
@@ -15,22 +16,10 @@ cleanup() {
 trap cleanup EXIT
 export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
 
-make_store() {
-    python3 - "$1" <<'PY'
-import json, sys, uuid
-items = {}
-for i in range(1000):
-    id = str(uuid.uuid4()).upper()
-    items[id] = {"id": id, "title": f"Task number {i} with a few words", "done": False,
-                 "bucket": "135"[i % 3], "day": "open", "modifiedAt": "2025-03-05T08:01:02Z"}
-json.dump({"items": items}, open(sys.argv[1], "w"), indent=4, sort_keys=True)
-PY
-}
-
 file_store="$work/file.json"
 app_store="$work/app.json"
-make_store "$file_store"
-make_store "$app_store"
+"$here/make-store.py" "$file_store"
+"$here/make-store.py" "$app_store"
 
 "$server" "$app_store" > "$work/server.out" &
 server_pid=$!

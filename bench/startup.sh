@@ -16,15 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-python3 - "$work/store.json" <<'PY'
-import json, sys, uuid
-items = {}
-for i in range(1000):
-    id = str(uuid.uuid4()).upper()
-    items[id] = {"id": id, "title": f"Task number {i} with a few words", "done": False,
-                 "bucket": "135"[i % 3], "day": "open", "modifiedAt": "2025-03-05T08:01:02Z"}
-json.dump({"items": items}, open(sys.argv[1], "w"), indent=4, sort_keys=True)
-PY
+"$here/make-store.py" "$work/store.json"
 
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
