@@ -3,34 +3,74 @@
 #include <QRegularExpression>
 #include <QUuid>
 
-#include <cstdio>
-
-QString fileDateString(const QDateTime &time)
-{
-    // Written by hand: every save writes one date per item, and the general formatter is slow.
-    const QDateTime utc = time.toUTC();
-    const QDate date = utc.date();
-    const QTime clock = utc.time();
-    if (date.year() < 0 || date.year() > 9999)
-        return utc.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
-    char text[21];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", date.year(), date.month(), date.day(),
-                  clock.hour(), clock.minute(), clock.second());
-    return QString::fromLatin1(text, 20);
-}
-
 namespace {
 
-// The common form, 2025-03-05T08:01:02Z, read without the general parser: loading reads one per item.
-std::optional<QDateTime> parseUtcDate(const QString &text)
+// Days since 1970-01-01 as a proleptic Gregorian date, by the civil-from-days method.
+struct CivilDate
 {
-    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-        text[16] != ':' || text[19] != 'Z')
+    qint64 year;
+    int month;
+    int day;
+};
+
+CivilDate civilFromDays(qint64 days)
+{
+    days += 719468;
+    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
+    const qint64 dayOfEra = days - era * 146097;
+    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const int day = int(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+    const int month = int(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+    return {yearOfEra + era * 400 + (month <= 2), month, day};
+}
+
+void writeDigits(char *out, qint64 value, int count)
+{
+    for (int i = count - 1; i >= 0; --i) {
+        out[i] = char('0' + value % 10);
+        value /= 10;
+    }
+}
+
+// The file's form of a time in years 1 to 9999, written by hand: every save of a newly read store writes one date
+// per item, and the general formatter is slow.
+bool writeFileDate(const QDateTime &time, char (&text)[20])
+{
+    if (!time.isValid())
+        return false;
+    const qint64 msecs = time.toMSecsSinceEpoch();
+    const qint64 seconds = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
+    const qint64 days = seconds / 86400 - (seconds % 86400 < 0 ? 1 : 0);
+    const qint64 secondOfDay = seconds - days * 86400;
+    const CivilDate date = civilFromDays(days);
+    if (date.year < 1 || date.year > 9999)
+        return false;
+    writeDigits(text, date.year, 4);
+    writeDigits(text + 5, date.month, 2);
+    writeDigits(text + 8, date.day, 2);
+    writeDigits(text + 11, secondOfDay / 3600, 2);
+    writeDigits(text + 14, secondOfDay / 60 % 60, 2);
+    writeDigits(text + 17, secondOfDay % 60, 2);
+    text[4] = text[7] = '-';
+    text[10] = 'T';
+    text[13] = text[16] = ':';
+    text[19] = 'Z';
+    return true;
+}
+
+// The common form, 2025-03-05T08:01:02Z, read without the general parser: loading reads one per item.
+template <typename Char>
+std::optional<QDateTime> parseUtcDate(const Char *text, qsizetype size)
+{
+    if (size != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+        text[19] != 'Z')
         return std::nullopt;
     auto number = [&](int from, int length) {
         int value = 0;
         for (int i = from; i < from + length; ++i) {
-            const char16_t c = text[i].unicode();
+            const auto c = text[i];
             if (c < '0' || c > '9')
                 return -1;
             value = value * 10 + (c - '0');
@@ -46,9 +86,26 @@ std::optional<QDateTime> parseUtcDate(const QString &text)
 
 } // namespace
 
+QString fileDateString(const QDateTime &time)
+{
+    char text[20];
+    if (writeFileDate(time, text))
+        return QString::fromLatin1(text, 20);
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
+}
+
+void appendFileDate(QByteArray &out, const QDateTime &time)
+{
+    char text[20];
+    if (writeFileDate(time, text))
+        out.append(text, 20);
+    else
+        out.append(fileDateString(time).toLatin1());
+}
+
 std::optional<QDateTime> dateFromFileString(const QString &text)
 {
-    if (auto fast = parseUtcDate(text))
+    if (auto fast = parseUtcDate(reinterpret_cast<const char16_t *>(text.utf16()), text.size()))
         return fast;
     static const QRegularExpression form(QStringLiteral(R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(Z|[+-]\d{2}:\d{2})$)"));
     if (!form.match(text).hasMatch())
@@ -57,6 +114,13 @@ std::optional<QDateTime> dateFromFileString(const QString &text)
     if (!time.isValid())
         return std::nullopt;
     return time.toUTC();
+}
+
+std::optional<QDateTime> dateFromFileText(QByteArrayView text)
+{
+    if (auto fast = parseUtcDate(text.data(), text.size()))
+        return fast;
+    return dateFromFileString(QString::fromLatin1(text));
 }
 
 QString newItemId()

@@ -35,7 +35,9 @@ struct DayItem
 
 // The file's date form: 2025-03-05T08:01:02Z. Reading rejects fractions of a second and other forms.
 QString fileDateString(const QDateTime &time);
+void appendFileDate(QByteArray &out, const QDateTime &time);
 std::optional<QDateTime> dateFromFileString(const QString &text);
+std::optional<QDateTime> dateFromFileText(QByteArrayView text);
 
 // The upper-case text of a new random UUID.
 QString newItemId();

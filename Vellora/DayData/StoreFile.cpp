@@ -1,5 +1,7 @@
 #include "Vellora/DayData/StoreFile.h"
 
+#include "Vellora/DayData/StoreReader.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,28 +36,37 @@ QByteArray indented(QByteArray text, int spaces)
     return text.replace("\n", "\n" + QByteArray(spaces, ' '));
 }
 
-// A string as the document writer quotes it. Plain text is written here; text with control characters or
-// broken surrogates goes through the writer itself, whose escapes are the reference.
+// A string as the document writer quotes it. Plain text is written here in one pass; text with control
+// characters or surrogates (broken or not) goes through the writer itself, whose escapes are the reference.
 void appendQuoted(QByteArray &out, const QString &text)
 {
-    const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.isSurrogate(); });
-    if (!plain) {
-        const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-        out.append(quoted.constData() + 1, quoted.size() - 2);
-        return;
-    }
-    const QByteArray utf8 = text.toUtf8();
-    out.append('"');
-    if (!utf8.contains('"') && !utf8.contains('\\')) {
-        out.append(utf8);
-    } else {
-        for (char c : utf8) {
+    const qsizetype start = out.size();
+    out.resize(start + 2 + 3 * text.size()); // at most three bytes a character, quotes included
+    char *p = out.data() + start;
+    *p++ = '"';
+    for (const QChar qc : text) {
+        const char16_t c = qc.unicode();
+        if (c < 0x20 || QChar::isSurrogate(c)) {
+            out.truncate(start);
+            const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+            out.append(quoted.constData() + 1, quoted.size() - 2);
+            return;
+        }
+        if (c < 0x80) {
             if (c == '"' || c == '\\')
-                out.append('\\');
-            out.append(c);
+                *p++ = '\\';
+            *p++ = char(c);
+        } else if (c < 0x800) {
+            *p++ = char(0xC0 | (c >> 6));
+            *p++ = char(0x80 | (c & 0x3F));
+        } else {
+            *p++ = char(0xE0 | (c >> 12));
+            *p++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0x80 | (c & 0x3F));
         }
     }
-    out.append('"');
+    *p++ = '"';
+    out.truncate(p - out.constData());
 }
 
 // One member of "items": the id, then the item's object two levels deep, its keys in sorted order. Every save
@@ -73,7 +84,8 @@ QByteArray itemText(const QString &id, const DayItem &item)
     out.append(",").append(kInner).append("\"done\": ").append(item.done ? "true" : "false");
     out.append(",").append(kInner).append("\"id\": ");
     appendQuoted(out, item.id);
-    out.append(",").append(kInner).append("\"modifiedAt\": \"").append(fileDateString(item.modifiedAt).toLatin1());
+    out.append(",").append(kInner).append("\"modifiedAt\": \"");
+    appendFileDate(out, item.modifiedAt);
     out.append("\",");
     if (item.systemFields)
         out.append(kInner).append("\"systemFields\": \"").append(item.systemFields->toBase64()).append("\",");
@@ -162,6 +174,13 @@ QByteArray encode(const DayStore::Saved &saved)
 }
 
 std::optional<DayStore::Saved> decode(const QByteArray &bytes)
+{
+    if (auto saved = StoreReader::read(bytes))
+        return saved;
+    return decodeDocument(bytes);
+}
+
+std::optional<DayStore::Saved> decodeDocument(const QByteArray &bytes)
 {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);

@@ -48,5 +48,7 @@ bool save(const QString &path, const DayStore::Saved &saved, Encoder *encoder = 
 
 QByteArray encode(const DayStore::Saved &saved);
 std::optional<DayStore::Saved> decode(const QByteArray &bytes);
+// The same through the general JSON parser alone: the reference for decode.
+std::optional<DayStore::Saved> decodeDocument(const QByteArray &bytes);
 
 } // namespace StoreFile

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "Vellora/Platform/StoreLock.h"
+
 #include <QJsonObject>
-#include <QLocalSocket>
-#include <QLockFile>
 #include <QString>
+
+class QDeadlineTimer;
 
 #include <chrono>
 #include <memory>
@@ -33,11 +35,15 @@ QJsonObject commandRequest(const QJsonObject &command);
 QJsonObject okAnswer(const QJsonObject &outcome = {});
 QJsonObject errorAnswer(const QString &message);
 
-// The calling side of the channel. Blocking: it needs no event loop of its own.
+// The calling side of the channel. Blocking: it needs no event loop of its own. Written on the system's sockets
+// rather than Qt's, so that a command line loads no network library.
 class Client
 {
 public:
     explicit Client(const QString &storePath);
+    ~Client();
+    Client(const Client &) = delete;
+    Client &operator=(const Client &) = delete;
 
     // Connects to the app that has the store open; false when none listens.
     bool connectToApp(std::chrono::milliseconds timeout = 500ms);
@@ -45,14 +51,18 @@ public:
     std::optional<QJsonObject> ask(const QJsonObject &request, std::chrono::milliseconds timeout = kAnswerWait);
 
 private:
+    bool send(const QByteArray &bytes, const QDeadlineTimer &deadline);
+    bool waitFor(short events, const QDeadlineTimer &deadline);
+
     QString m_serverName;
-    QLocalSocket m_socket;
+    int m_fd = -1;
+    QByteArray m_received;
 };
 
 // Whoever may change a store right now: this process, holding the file's lock, or the running app that holds it.
 struct StoreClaim
 {
-    std::unique_ptr<QLockFile> lock;
+    std::unique_ptr<StoreLock> lock;
     std::unique_ptr<Client> app;
 };
 

@@ -3,7 +3,6 @@
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 
 namespace {
 

@@ -10,7 +10,6 @@
 
 class QLocalServer;
 class QLocalSocket;
-class QLockFile;
 
 // Keeps one app per store file. The app that starts first holds the file's lock for its whole run and listens on
 // the store's local socket; a later launch asks it to show its window and ends, and the command line hands it
@@ -48,7 +47,7 @@ private:
 
     QString m_storePath;
     Callbacks m_callbacks;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<StoreLock> m_lock;
     QLocalServer *m_server = nullptr;
     QString m_error;
 };

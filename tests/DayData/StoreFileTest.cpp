@@ -1,10 +1,12 @@
 #include "StoreTestSupport.h"
 
 #include "Vellora/DayData/StoreFile.h"
+#include "Vellora/DayData/StoreReader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
@@ -162,4 +164,84 @@ TEST(StoreFileEncoder, WritesWhatTheDocumentWriterWrites)
     EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
     saved.items.clear();
     EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
+}
+
+// The quick reader of the store file gives up on what it does not know; whenever it reads a file, it must read
+// it exactly as the general parser does, and it must never take a file that the general parser refuses.
+TEST(StoreFileReader, ReadsEveryFileAsTheGeneralParserDoes)
+{
+    const QByteArray item = R"({"bucket": "3", "day": "2025-03-05", "done": false, "id": "A", )"
+                            R"("modifiedAt": "2025-03-05T08:01:02Z", "title": "Call Anna"})";
+    auto file = [&](const QByteArray &items, const QByteArray &rest = {}) {
+        return "{\"items\": {" + items + "}" + rest + "}";
+    };
+    auto withTitle = [&](const QByteArray &title) { return file("\"A\": " + QByteArray(item).replace("\"Call Anna\"", title)); };
+    const QList<QByteArray> files{
+        file(""),
+        file("\"A\": " + item),
+        file("\"A\": " + item, R"(, "state": null)"),
+        file("\"A\": " + item, R"(, "state": {"version": 99})"),
+        file("\"A\": " + item, R"(, "state": {"version": 1, "pendingDatabaseChanges": [], "pendingRecordZoneChanges": [], "zoneChangeTokens": []})"),
+        file("\"A\": " + item + ", \"B\": " + QByteArray(item).replace("\"A\"", "\"B\"")),
+        file("\"A\": " + item + ", \"A\": " + QByteArray(item).replace("false", "true")), // the same id twice
+        file("\"A\": " + QByteArray(item).replace("\"done\": false", "\"done\": true, \"done\": false")),
+        file("\"A\": " + QByteArray(item).replace("\"id\": \"A\", ", "")),
+        file("\"A\": " + QByteArray(item).replace("\"3\"", "\"4\"")),
+        file("\"A\": " + QByteArray(item).replace("\"3\"", "3")),
+        file("\"A\": " + QByteArray(item).replace("false", "0")),
+        file("\"A\": " + QByteArray(item).replace("08:01:02Z", "10:01:02+02:00")),
+        file("\"A\": " + QByteArray(item).replace("08:01:02Z", "08:01:02.5Z")),
+        file("\"A\": " + QByteArray(item).replace("\"id\"", "\"systemFields\": \"ZmllbGRz\", \"id\"")),
+        file("\"A\": " + QByteArray(item).replace("\"id\"", "\"systemFields\": \"Zm!l\", \"id\"")),
+        file("\"A\": " + QByteArray(item).replace("\"id\"", "\"colour\": [1, {\"a\": 2}], \"id\"")),
+        withTitle(R"("a \"quote\", a \\ and \/ \b\f\n\r\t")"),
+        withTitle(R"("\u00e9\u2028\u0000\uD83D\uDE00 \ud800")"),
+        withTitle(R"("\x \u12")"),
+        withTitle("\"caf\xc3\xa9 \xe2\x80\xa8 \xf0\x9f\x98\x80 \xef\xbf\xbe\""),
+        withTitle("\"bad \xc0\x80 \xed\xa0\x80\""),
+        withTitle("\"cut \xe2\x80\""),
+        withTitle("\"tab\there\""),
+        withTitle("\"\x7f\""),
+        "\xef\xbb\xbf" + file(""),
+        file("") + " x",
+        file("") + "\v",
+        " \r\n\t" + file("") + "\n",
+        file("", R"(, "colour": "red")"),
+        "{\"items\": []}",
+        "[]",
+        "",
+    };
+    auto expectSame = [](const QByteArray &bytes) {
+        const auto reference = StoreFile::decodeDocument(bytes);
+        const auto decoded = StoreFile::decode(bytes);
+        ASSERT_EQ(decoded.has_value(), reference.has_value()) << bytes.constData();
+        if (reference) {
+            ASSERT_EQ(*decoded, *reference) << bytes.constData();
+        }
+    };
+    for (const QByteArray &bytes : files)
+        expectSame(bytes);
+
+    // A file as the store writes it, and every cut and many small damages of it.
+    DayStore::Saved saved;
+    for (int i = 0; i < 6; ++i) {
+        const QString id = QStringLiteral("ID-%1").arg(i);
+        saved.items.emplace(id, DayItem{id, QStringLiteral("Task \"%1\" caf\u00e9").arg(i), i % 2 == 0, kAllBuckets[i % 3],
+                                        i < 3 ? "2025-03-05" : kOpenDay, QDateTime::fromSecsSinceEpoch(1741161662 + i, Qt::UTC),
+                                        i == 4 ? std::optional(QByteArray("fields")) : std::nullopt});
+    }
+    saved.state = DayStore::Serialization{SyncKit::SyncEngineState().serialization()};
+    const QByteArray written = StoreFile::encode(saved);
+    ASSERT_EQ(StoreReader::read(written), saved) << "the store's own form is read without the general parser";
+    ASSERT_TRUE(StoreReader::read(withTitle(R"("a \"quote\" \\ \n \u00e9 caf\u00e9")")));
+    for (qsizetype size = 0; size < written.size(); ++size)
+        expectSame(written.left(size));
+    QRandomGenerator random(7);
+    const QByteArray replacements = "{}[]\":,\\ 0135tfnu\x80\xc3\x01A";
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray damaged = written;
+        for (int k = 0; k <= round % 3; ++k)
+            damaged[random.bounded(int(damaged.size()))] = replacements[random.bounded(int(replacements.size()))];
+        expectSame(damaged);
+    }
 }

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <future>
 #include <optional>
 
@@ -111,9 +115,8 @@ TEST_F(SingleInstanceTest, WhatACrashedAppLeftBehindDoesNotBlockTheNextStart)
 
 TEST_F(SingleInstanceTest, ALockHeldByAnotherProcessThatDoesNotListenFailsClearly)
 {
-    QLockFile held(InstanceChannel::lockPathFor(store));
-    ASSERT_TRUE(held.tryLock(0));
-    // QLockFile cannot be taken twice by one process, but a second object of this process sees it as held.
+    const auto held = StoreLock::tryLock(InstanceChannel::lockPathFor(store));
+    ASSERT_TRUE(held);
     SingleInstance app(store, callbacks());
     EXPECT_EQ(app.start(200ms), SingleInstance::Start::failed);
     EXPECT_TRUE(app.errorString().contains("in use")) << app.errorString().toStdString();
@@ -159,6 +162,45 @@ TEST_F(SingleInstanceTest, AnEndlessLineIsCutOff)
     EXPECT_TRUE(waitFor([&] { return socket.state() == QLocalSocket::UnconnectedState; }, 20000));
     // The app still serves others.
     EXPECT_EQ(askRaw("{\"request\":\"showWindow\"}\n").value("ok"), QJsonValue(true));
+}
+
+TEST(StoreLock, OneHolderAtATimeAndNoneAfterItsProcessDies)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("vellora.json.lock");
+    {
+        const auto first = StoreLock::tryLock(path);
+        ASSERT_TRUE(first);
+        EXPECT_FALSE(StoreLock::tryLock(path));
+    }
+    EXPECT_FALSE(QFile::exists(path)) << "the lock file goes with its holder";
+
+    // A holder killed outright leaves its file, but not its lock.
+    QProcess holder;
+    holder.start("flock", {"--close", path, "sleep", "20"}); // the lock stays with flock itself
+    ASSERT_TRUE(holder.waitForStarted(10000));
+    ASSERT_TRUE(waitFor([&] { return !StoreLock::tryLock(path); }, 10000));
+    holder.kill();
+    holder.waitForFinished(10000);
+    EXPECT_TRUE(StoreLock::tryLock(path));
+}
+
+TEST_F(SingleInstanceTest, AnAppThatHangsUpGivesNoAnswerAndNoCrash)
+{
+    // A socket that takes the connection into its queue and then goes away without ever reading it.
+    const QByteArray name = QFile::encodeName(InstanceChannel::serverNameFor(store));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+
+    InstanceChannel::Client client(store);
+    ASSERT_TRUE(client.connectToApp());
+    ::close(listener);
+    EXPECT_FALSE(client.ask(QJsonObject{{"request", QString(200000, 'x')}}, 2s));
+    EXPECT_FALSE(InstanceChannel::Client(store).connectToApp(100ms)) << "nobody listens any more";
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Platform/InstanceChannel.h"
 
-#include <QLockFile>
 #include <QProcess>
 
 // The app as users meet it: the vellora binary launched beside a running app, which is either this test process
@@ -93,8 +92,7 @@ TEST_F(AppProcessTest, BetweenTwoLaunchedAppsTheSecondHandsOverAndTheFirstServes
         },
         60000))
         << first->readAllStandardError().toStdString();
-    QLockFile lock(InstanceChannel::lockPathFor(store));
-    EXPECT_FALSE(lock.tryLock(0));
+    EXPECT_FALSE(StoreLock::tryLock(InstanceChannel::lockPathFor(store)));
 
     QProcess *second = launch({});
     ASSERT_TRUE(finished(second));

@@ -7,7 +7,6 @@
 #include "tests/WaitFor.h"
 
 #include <QFile>
-#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -165,8 +164,8 @@ TEST_F(AppChannelTest, ALongHeldLockIsNeverTakenOver)
     file.close();
 
     // An app that has held the lock for an hour, and does not answer (yet).
-    QLockFile held(lockPathFor(store));
-    ASSERT_TRUE(held.tryLock(0));
+    const auto held = StoreLock::tryLock(lockPathFor(store));
+    ASSERT_TRUE(held);
     const struct timeval anHourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
     ASSERT_EQ(utimes(lockPathFor(store).toLocal8Bit().constData(), anHourAgo), 0);
 

@@ -1,3 +1,4 @@
+#include "Vellora/Platform/StoreLock.h"
 #include "cli/CommandLine.h"
 
 #include <QDir>
@@ -5,7 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -237,8 +237,8 @@ TEST_F(CommandLineTest, AHeldLockKeepsASecondWriterOut)
 {
     vellora({"add", "x"});
     const QByteArray before = storeBytes();
-    QLockFile lock(lockPathFor(store));
-    ASSERT_TRUE(lock.tryLock(0));
+    const auto lock = StoreLock::tryLock(lockPathFor(store));
+    ASSERT_TRUE(lock);
     const Outcome run = vellora({"add", "y"});
     EXPECT_NE(run.exitCode, 0);
     EXPECT_TRUE(run.err.contains("in use")) << run.err.toStdString();

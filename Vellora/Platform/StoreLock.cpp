@@ -1,0 +1,44 @@
+#include "Vellora/Platform/StoreLock.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+std::unique_ptr<StoreLock> StoreLock::tryLock(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    for (;;) {
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return nullptr;
+        int locked;
+        do
+            locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (locked != 0 && errno == EINTR);
+        if (locked != 0) {
+            ::close(fd);
+            return nullptr;
+        }
+        // The holder before us removes the file as it lets go: a lock won on a file that is no longer at the
+        // path guards nothing, so it is tried again on the file that is there now.
+        struct stat held, current;
+        if (::fstat(fd, &held) == 0 && ::stat(name.constData(), &current) == 0 && held.st_dev == current.st_dev &&
+            held.st_ino == current.st_ino)
+            return std::unique_ptr<StoreLock>(new StoreLock(name, fd));
+        ::close(fd);
+    }
+}
+
+StoreLock::StoreLock(QByteArray path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+
+StoreLock::~StoreLock()
+{
+    // Removed while still held, so that no one can win the lock on this file and then see it vanish.
+    ::unlink(m_path.constData());
+    ::close(m_fd);
+}

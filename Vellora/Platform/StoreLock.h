@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+// The right to write a store file: an advisory lock on "<store>.lock". Whoever holds it may write the store;
+// the running app holds it for its whole run, a command line for one command. The kernel lets go of the lock
+// when its process ends, however it ends, so a lock is never stale and is never taken over for its age.
+class StoreLock
+{
+public:
+    // The lock, or nothing when another holder has it or the lock file cannot be made.
+    static std::unique_ptr<StoreLock> tryLock(const QString &path);
+    ~StoreLock();
+
+    StoreLock(const StoreLock &) = delete;
+    StoreLock &operator=(const StoreLock &) = delete;
+
+private:
+    StoreLock(QByteArray path, int fd);
+
+    QByteArray m_path;
+    int m_fd;
+};
