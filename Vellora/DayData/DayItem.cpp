@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+#include <cstring>
+
 namespace {
 
 // Days since 1970-01-01 as a proleptic Gregorian date, by the civil-from-days method.
@@ -36,7 +38,7 @@ void writeDigits(char *out, qint64 value, int count)
 
 // The file's form of a time in years 1 to 9999, written by hand: every save of a newly read store writes one date
 // per item, and the general formatter is slow.
-bool writeFileDate(const QDateTime &time, char (&text)[20])
+bool writeFileDate(const QDateTime &time, char *text)
 {
     if (!time.isValid())
         return false;
@@ -90,17 +92,21 @@ QString fileDateString(const QDateTime &time)
 {
     char text[20];
     if (writeFileDate(time, text))
-        return QString::fromLatin1(text, 20);
+        return QString::fromLatin1(text, sizeof text);
     return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
 }
 
-void appendFileDate(QByteArray &out, const QDateTime &time)
+FileDateText fileDateText(const QDateTime &time)
 {
-    char text[20];
-    if (writeFileDate(time, text))
-        out.append(text, 20);
-    else
-        out.append(fileDateString(time).toLatin1());
+    FileDateText result{};
+    if (writeFileDate(time, result.text)) {
+        result.size = 20;
+    } else {
+        const QByteArray text = fileDateString(time).toLatin1().left(sizeof result.text);
+        std::memcpy(result.text, text.constData(), size_t(text.size()));
+        result.size = text.size();
+    }
+    return result;
 }
 
 std::optional<QDateTime> dateFromFileString(const QString &text)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <optional>
+#include <string_view>
 
 // The day key of an item in the Backlog.
 inline const QString kOpenDay = QStringLiteral("open");
@@ -35,7 +36,14 @@ struct DayItem
 
 // The file's date form: 2025-03-05T08:01:02Z. Reading rejects fractions of a second and other forms.
 QString fileDateString(const QDateTime &time);
-void appendFileDate(QByteArray &out, const QDateTime &time);
+// The same as ASCII, without making a string: saves write one per item.
+struct FileDateText
+{
+    char text[40]; // room for any year a date can hold
+    qsizetype size;
+    operator std::string_view() const { return {text, size_t(size)}; }
+};
+FileDateText fileDateText(const QDateTime &time);
 std::optional<QDateTime> dateFromFileString(const QString &text);
 std::optional<QDateTime> dateFromFileText(QByteArrayView text);
 

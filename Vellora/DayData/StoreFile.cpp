@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cstring>
+#include <string_view>
 
 namespace StoreFile {
 
@@ -36,63 +38,118 @@ QByteArray indented(QByteArray text, int spaces)
     return text.replace("\n", "\n" + QByteArray(spaces, ' '));
 }
 
-// A string as the document writer quotes it. Plain text is written here in one pass; text with control
-// characters or surrogates (broken or not) goes through the writer itself, whose escapes are the reference.
-void appendQuoted(QByteArray &out, const QString &text)
+// Builds the file's text in one buffer. Each piece asks for room first, and then writes without checks:
+// appending piece by piece costs more than the encoding itself.
+class TextWriter
 {
-    const qsizetype start = out.size();
-    out.resize(start + 2 + 3 * text.size()); // at most three bytes a character, quotes included
-    char *p = out.data() + start;
-    *p++ = '"';
-    for (const QChar qc : text) {
-        const char16_t c = qc.unicode();
-        if (c < 0x20 || QChar::isSurrogate(c)) {
-            out.truncate(start);
-            const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-            out.append(quoted.constData() + 1, quoted.size() - 2);
+public:
+    explicit TextWriter(qsizetype expected) { makeRoom(expected); }
+
+    qsizetype size() const { return m_size; }
+    void makeRoom(qsizetype more)
+    {
+        if (m_size + more <= m_buffer.size())
             return;
-        }
-        if (c < 0x80) {
-            if (c == '"' || c == '\\')
-                *p++ = '\\';
-            *p++ = char(c);
-        } else if (c < 0x800) {
-            *p++ = char(0xC0 | (c >> 6));
-            *p++ = char(0x80 | (c & 0x3F));
-        } else {
-            *p++ = char(0xE0 | (c >> 12));
-            *p++ = char(0x80 | ((c >> 6) & 0x3F));
-            *p++ = char(0x80 | (c & 0x3F));
-        }
+        m_buffer.resize(std::max(m_buffer.size() * 3 / 2, m_size + more)); // memory is used only where written
+        m_data = m_buffer.data();
     }
-    *p++ = '"';
-    out.truncate(p - out.constData());
+    void put(std::string_view text)
+    {
+        std::memcpy(m_data + m_size, text.data(), text.size());
+        m_size += qsizetype(text.size());
+    }
+    void put(char c) { m_data[m_size++] = c; }
+    QByteArray take()
+    {
+        m_buffer.truncate(m_size);
+        return std::move(m_buffer);
+    }
+
+    // A string as the document writer quotes it. Plain text is written here in one pass; text with control
+    // characters or surrogates (broken or not) goes through the writer itself, whose escapes are the reference.
+    void putQuoted(const QString &text)
+    {
+        const qsizetype start = m_size;
+        put('"');
+        for (const QChar qc : text) {
+            const char16_t c = qc.unicode();
+            if (c < 0x20 || QChar::isSurrogate(c)) {
+                m_size = start;
+                const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+                put(std::string_view(quoted.constData() + 1, size_t(quoted.size() - 2)));
+                return;
+            }
+            if (c < 0x80) {
+                if (c == '"' || c == '\\')
+                    put('\\');
+                put(char(c));
+            } else if (c < 0x800) {
+                put(char(0xC0 | (c >> 6)));
+                put(char(0x80 | (c & 0x3F)));
+            } else {
+                put(char(0xE0 | (c >> 12)));
+                put(char(0x80 | ((c >> 6) & 0x3F)));
+                put(char(0x80 | (c & 0x3F)));
+            }
+        }
+        put('"');
+    }
+
+private:
+    QByteArray m_buffer;
+    char *m_data = nullptr;
+    qsizetype m_size = 0;
+};
+
+// Room for any quoted form of a text: an escape takes at most six bytes a character.
+qsizetype quotedRoom(const QString &text)
+{
+    return 2 + 6 * text.size();
+}
+
+qsizetype itemRoom(const QString &id, const DayItem &item)
+{
+    return 200 + quotedRoom(id) + quotedRoom(item.id) + quotedRoom(item.day) + quotedRoom(item.title) +
+           (item.systemFields ? item.systemFields->size() * 4 / 3 + 40 : 0);
 }
 
 // One member of "items": the id, then the item's object two levels deep, its keys in sorted order. Every save
-// of a newly loaded store writes all items, so this is kept plain.
-QByteArray itemText(const QString &id, const DayItem &item)
+// of a newly read store writes all items, so this is kept plain.
+void writeItem(TextWriter &out, const QString &id, const DayItem &item)
 {
-    static constexpr QByteArrayView kInner = "\n            ";
-    QByteArray out;
-    out.reserve(320);
-    out.append("        ");
-    appendQuoted(out, id);
-    out.append(": {").append(kInner).append("\"bucket\": \"").append(char('0' + capacity(item.bucket)));
-    out.append("\",").append(kInner).append("\"day\": ");
-    appendQuoted(out, item.day);
-    out.append(",").append(kInner).append("\"done\": ").append(item.done ? "true" : "false");
-    out.append(",").append(kInner).append("\"id\": ");
-    appendQuoted(out, item.id);
-    out.append(",").append(kInner).append("\"modifiedAt\": \"");
-    appendFileDate(out, item.modifiedAt);
-    out.append("\",");
-    if (item.systemFields)
-        out.append(kInner).append("\"systemFields\": \"").append(item.systemFields->toBase64()).append("\",");
-    out.append(kInner).append("\"title\": ");
-    appendQuoted(out, item.title);
-    out.append("\n        }");
-    return out;
+    constexpr std::string_view kInner = "\n            ";
+    out.put("        ");
+    out.putQuoted(id);
+    out.put(": {");
+    out.put(kInner);
+    out.put("\"bucket\": \"");
+    out.put(char('0' + capacity(item.bucket)));
+    out.put("\",");
+    out.put(kInner);
+    out.put("\"day\": ");
+    out.putQuoted(item.day);
+    out.put(",");
+    out.put(kInner);
+    out.put(item.done ? "\"done\": true," : "\"done\": false,");
+    out.put(kInner);
+    out.put("\"id\": ");
+    out.putQuoted(item.id);
+    out.put(",");
+    out.put(kInner);
+    out.put("\"modifiedAt\": \"");
+    out.put(fileDateText(item.modifiedAt));
+    out.put("\",");
+    if (item.systemFields) {
+        const QByteArray base64 = item.systemFields->toBase64();
+        out.put(kInner);
+        out.put("\"systemFields\": \"");
+        out.put(std::string_view(base64.constData(), size_t(base64.size())));
+        out.put("\",");
+    }
+    out.put(kInner);
+    out.put("\"title\": ");
+    out.putQuoted(item.title);
+    out.put("\n        }");
 }
 
 } // namespace
@@ -134,31 +191,47 @@ bool save(const QString &path, const DayStore::Saved &saved, Encoder *encoder)
 QByteArray Encoder::encode(const DayStore::Saved &saved)
 {
     // The same text as the document writer's indented form: four spaces a level, keys sorted.
-    QByteArray out;
-    out.reserve(m_lastSize + 4096);
-    out += "{\n    \"items\": {";
+    constexpr std::string_view kHead = "{\n    \"items\": {", kItemsEnd = "\n    }", kStateKey = ",\n    \"state\": ",
+                               kEnd = "\n}\n";
+    const QByteArray state =
+        saved.state ? indented(QJsonDocument(saved.state->json).toJson(QJsonDocument::Indented), 4) : QByteArray();
+
+    // Items that have not changed since the last call are copied from its text; the rest are written anew.
+    TextWriter writer(m_text.size() + state.size() + 4096);
+    writer.put(kHead);
     auto cached = m_items.begin();
     bool first = true;
     for (const auto &[id, item] : saved.items) {
         while (cached != m_items.end() && cached->first < id)
             cached = m_items.erase(cached);
-        if (cached == m_items.end() || cached->first != id)
-            cached = m_items.emplace_hint(cached, id, Entry{item, itemText(id, item)});
-        else if (!(cached->second.item == item))
-            cached->second = Entry{item, itemText(id, item)};
-        out += first ? "\n" : ",\n";
-        out += cached->second.text;
+        const bool kept = cached != m_items.end() && cached->first == id && cached->second.item == item;
+        writer.makeRoom(2 + (kept ? cached->second.size : itemRoom(id, item)));
+        writer.put(first ? "\n" : ",\n");
         first = false;
+        const qsizetype offset = writer.size();
+        if (kept) {
+            writer.put(std::string_view(m_text.constData() + cached->second.offset, size_t(cached->second.size)));
+        } else {
+            writeItem(writer, id, item);
+            if (cached == m_items.end() || cached->first != id)
+                cached = m_items.emplace_hint(cached, id, Entry{item, 0, 0});
+            else
+                cached->second.item = item;
+        }
+        cached->second.offset = offset;
+        cached->second.size = writer.size() - offset;
         ++cached;
     }
     m_items.erase(cached, m_items.end());
-    out += "\n    }";
+    writer.makeRoom(qsizetype(kItemsEnd.size() + kStateKey.size() + kEnd.size()) + state.size());
+    writer.put(kItemsEnd);
     if (saved.state) {
-        out += ",\n    \"state\": ";
-        out += indented(QJsonDocument(saved.state->json).toJson(QJsonDocument::Indented), 4);
+        writer.put(kStateKey);
+        writer.put(std::string_view(state.constData(), size_t(state.size())));
     }
-    out += "\n}\n";
-    m_lastSize = out.size();
+    writer.put(kEnd);
+    const QByteArray out = writer.take();
+    m_text = out;
     return out;
 }
 

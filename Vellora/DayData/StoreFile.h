@@ -26,8 +26,8 @@ struct LoadResult
 // aside to "vellora.json.unreadable-<UTC time>" first, so that the next save cannot destroy it.
 LoadResult load(const QString &path);
 
-// Encodes the saved record as the file's text. It keeps each item's text from the last call and encodes again
-// only the items that changed, since every change writes the whole file.
+// Encodes the saved record as the file's text. It keeps the text of the last call and where each item stands in
+// it, and encodes again only the items that changed, since every change writes the whole file.
 class Encoder
 {
 public:
@@ -37,10 +37,11 @@ private:
     struct Entry
     {
         DayItem item;
-        QByteArray text;
+        qsizetype offset; // of the item's member in m_text
+        qsizetype size;
     };
     std::map<QString, Entry> m_items;
-    qsizetype m_lastSize = 0;
+    QByteArray m_text;
 };
 
 // Writes the whole file atomically. Errors are dropped: the data stays in memory for the next save.

@@ -185,7 +185,12 @@ bool StoreReader::readItems(std::map<QString, DayItem> &items)
         DayItem item;
         if (!readString(id) || !take(':') || !readItem(item))
             return false;
-        if (!items.emplace(std::move(id), std::move(item)).second)
+        if (item.id == id)
+            item.id = id; // one text for both
+        // The file lists items in order, so each goes at the end.
+        const auto before = items.size();
+        items.emplace_hint(items.end(), std::move(id), std::move(item));
+        if (items.size() == before)
             return false; // the same id twice
     } while (take(','));
     return take('}');
@@ -211,6 +216,10 @@ bool StoreReader::readItem(DayItem &item)
         } else if (key == "day") {
             found = kDay;
             ok = readString(item.day);
+            if (ok && item.day == m_lastDay)
+                item.day = m_lastDay; // most items share a handful of days: one text for each
+            else if (ok)
+                m_lastDay = item.day;
         } else if (key == "done") {
             found = kDone;
             ok = readBool(item.done);
@@ -267,11 +276,13 @@ bool StoreReader::readString(QString &text)
     if (!take('"'))
         return false;
     const char *start = m_at;
-    bool escaped = false;
+    bool escaped = false, ascii = true;
     while (m_at < m_end && *m_at != '"') {
         const auto c = static_cast<unsigned char>(*m_at);
         if (c < 0x20)
             return false;
+        if (c >= 0x80)
+            ascii = false;
         if (c == '\\') {
             escaped = true;
             ++m_at; // the escaped character never ends the string
@@ -282,10 +293,14 @@ bool StoreReader::readString(QString &text)
         return false;
     const QByteArrayView raw(start, m_at - start);
     ++m_at;
-    if (!escaped) {
+    if (!escaped && !ascii) {
         if (!isWellFormedUtf8(raw))
             return false;
         text = QString::fromUtf8(raw);
+        return true;
+    }
+    if (!escaped) {
+        text = QString::fromLatin1(raw);
         return true;
     }
     QByteArray plain;

@@ -3,6 +3,7 @@
 #include "Vellora/DayData/DayStore.h"
 
 #include <QByteArrayView>
+#include <QString>
 
 #include <optional>
 
@@ -37,4 +38,5 @@ private:
 
     const char *m_at;
     const char *m_end;
+    QString m_lastDay;
 };

@@ -157,6 +157,8 @@ TEST(StoreFileEncoder, WritesWhatTheDocumentWriterWrites)
         EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
     }
     saved.items.begin()->second.systemFields = QByteArray("x");
+    std::next(saved.items.begin())->second.modifiedAt = QDateTime(QDate(-5, 1, 1), QTime(0, 0), Qt::UTC);
+    std::next(saved.items.begin(), 2)->second.modifiedAt = QDateTime(QDate(20000, 1, 1), QTime(0, 0), Qt::UTC);
     saved.state = DayStore::Serialization{SyncKit::SyncEngineState().serialization()};
     EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
     saved.items.erase("B");
