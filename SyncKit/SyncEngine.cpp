@@ -38,10 +38,8 @@ SyncEngine::SyncEngine(Configuration configuration, QObject *parent)
     , m_configuration(std::move(configuration))
     , m_givenAccount(m_configuration.account)
 {
-    if (m_configuration.stateSerialization) {
-        if (auto state = State::fromSerialization(*m_configuration.stateSerialization))
-            m_state = std::move(*state);
-    }
+    if (m_configuration.stateSerialization)
+        m_state = State::fromSerialization(*m_configuration.stateSerialization);
     m_state.setChangeHandler([this] { stateChanged(); });
 
     m_timer.setSingleShot(true);

@@ -1,58 +1,9 @@
 #include "SyncKit/SyncEngineState.h"
 
-#include <QJsonArray>
 
 namespace SyncKit {
 
 namespace {
-
-constexpr int kVersion = 1;
-
-QString kindName(PendingRecordZoneChange::Kind kind)
-{
-    return kind == PendingRecordZoneChange::Kind::saveRecord ? "saveRecord" : "deleteRecord";
-}
-
-QString kindName(PendingDatabaseChange::Kind kind)
-{
-    return kind == PendingDatabaseChange::Kind::saveZone ? "saveZone" : "deleteZone";
-}
-
-std::optional<PendingRecordZoneChange> recordZoneChangeFromJson(const QJsonValue &value)
-{
-    const auto id = RecordID::fromJson(value);
-    const QString kind = value.toObject().value("kind").toString();
-    if (!id)
-        return std::nullopt;
-    if (kind == "saveRecord")
-        return PendingRecordZoneChange::save(*id);
-    if (kind == "deleteRecord")
-        return PendingRecordZoneChange::remove(*id);
-    return std::nullopt;
-}
-
-std::optional<PendingDatabaseChange> databaseChangeFromJson(const QJsonValue &value)
-{
-    const auto id = RecordZoneID::fromJson(value);
-    const QString kind = value.toObject().value("kind").toString();
-    if (!id)
-        return std::nullopt;
-    if (kind == "saveZone")
-        return PendingDatabaseChange::saveZone(*id);
-    if (kind == "deleteZone")
-        return PendingDatabaseChange::deleteZone(*id);
-    return std::nullopt;
-}
-
-std::optional<QByteArray> tokenFromJson(const QJsonValue &value)
-{
-    if (!value.isString())
-        return std::nullopt;
-    auto decoded = QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    return *decoded;
-}
 
 const RecordID &keyOf(const PendingRecordZoneChange &change)
 {
@@ -106,144 +57,69 @@ bool removeChanges(QList<Change> &list, const QList<Change> &changes)
 
 } // namespace
 
-std::optional<SyncEngineState::Serialization> SyncEngineState::Serialization::fromJson(const QJsonValue &value)
+SyncEngineState SyncEngineState::fromSerialization(const Serialization &serialization)
 {
-    if (!value.isObject())
-        return std::nullopt;
-    Serialization serialization{value.toObject()};
-    if (!SyncEngineState::fromSerialization(serialization))
-        return std::nullopt;
-    return serialization;
-}
-
-std::optional<SyncEngineState> SyncEngineState::fromSerialization(const Serialization &serialization)
-{
-    const QJsonObject &json = serialization.json;
-    if (json.value("version").toInt() != kVersion)
-        return std::nullopt;
-
     SyncEngineState state;
-    for (const QJsonValue &value : json.value("pendingRecordZoneChanges").toArray()) {
-        const auto change = recordZoneChangeFromJson(value);
-        if (!change)
-            return std::nullopt;
-        state.m_recordZoneChanges.append(*change);
-    }
-    for (const QJsonValue &value : json.value("pendingDatabaseChanges").toArray()) {
-        const auto change = databaseChangeFromJson(value);
-        if (!change)
-            return std::nullopt;
-        state.m_databaseChanges.append(*change);
-    }
-    if (json.contains("databaseChangeToken")) {
-        const auto token = tokenFromJson(json.value("databaseChangeToken"));
-        if (!token)
-            return std::nullopt;
-        state.m_databaseToken = *token;
-    }
-    if (json.contains("account")) {
-        const QJsonObject account = json.value("account").toObject();
-        const QJsonValue server = account.value("server");
-        const QJsonValue user = account.value("user");
-        if (!server.isString() || !user.isString())
-            return std::nullopt;
-        state.m_account = CloudAccount{server.toString(), user.toString(), {}};
-    }
-    for (const QJsonValue &value : json.value("zoneChangeTokens").toArray()) {
-        const auto zone = RecordZoneID::fromJson(value);
-        const auto token = tokenFromJson(value.toObject().value("token"));
-        if (!zone || !token)
-            return std::nullopt;
-        state.m_zoneTokens.insert(*zone, *token);
-    }
+    state.m_data = serialization;
+    if (state.m_data.account)
+        state.m_data.account->token.clear();
     return state;
-}
-
-SyncEngineState::Serialization SyncEngineState::serialization() const
-{
-    QJsonArray recordChanges;
-    for (const auto &change : m_recordZoneChanges) {
-        QJsonObject object = change.recordID.toJson();
-        object.insert("kind", kindName(change.kind));
-        recordChanges.append(object);
-    }
-    QJsonArray databaseChanges;
-    for (const auto &change : m_databaseChanges) {
-        QJsonObject object = change.zoneID.toJson();
-        object.insert("kind", kindName(change.kind));
-        databaseChanges.append(object);
-    }
-    QJsonArray zoneTokens;
-    for (auto it = m_zoneTokens.cbegin(); it != m_zoneTokens.cend(); ++it) {
-        QJsonObject object = it.key().toJson();
-        object.insert("token", QString::fromLatin1(it.value().toBase64()));
-        zoneTokens.append(object);
-    }
-    QJsonObject json{{"version", kVersion},
-                     {"pendingRecordZoneChanges", recordChanges},
-                     {"pendingDatabaseChanges", databaseChanges},
-                     {"zoneChangeTokens", zoneTokens}};
-    if (!m_databaseToken.isEmpty())
-        json.insert("databaseChangeToken", QString::fromLatin1(m_databaseToken.toBase64()));
-    if (m_account)
-        json.insert("account", QJsonObject{{"server", m_account->server}, {"user", m_account->user}});
-    return {json};
 }
 
 void SyncEngineState::add(const QList<PendingRecordZoneChange> &changes)
 {
     for (const auto &change : changes)
         m_revisions.insert(change.recordID, m_nextRevision++);
-    if (addChanges(m_recordZoneChanges, changes))
+    if (addChanges(m_data.recordZoneChanges, changes))
         changed();
 }
 
 void SyncEngineState::remove(const QList<PendingRecordZoneChange> &changes)
 {
-    if (removeChanges(m_recordZoneChanges, changes))
+    if (removeChanges(m_data.recordZoneChanges, changes))
         changed();
 }
 
 void SyncEngineState::add(const QList<PendingDatabaseChange> &changes)
 {
-    if (addChanges(m_databaseChanges, changes))
+    if (addChanges(m_data.databaseChanges, changes))
         changed();
 }
 
 void SyncEngineState::remove(const QList<PendingDatabaseChange> &changes)
 {
-    if (removeChanges(m_databaseChanges, changes))
+    if (removeChanges(m_data.databaseChanges, changes))
         changed();
 }
 
 void SyncEngineState::setDatabaseChangeToken(const QByteArray &token)
 {
-    if (token == m_databaseToken)
+    if (token == m_data.databaseToken)
         return;
-    m_databaseToken = token;
+    m_data.databaseToken = token;
     changed();
 }
 
 void SyncEngineState::setZoneChangeToken(const RecordZoneID &zone, const QByteArray &token)
 {
-    if (m_zoneTokens.value(zone) == token && m_zoneTokens.contains(zone))
+    if (m_data.zoneTokens.value(zone) == token && m_data.zoneTokens.contains(zone))
         return;
-    m_zoneTokens.insert(zone, token);
+    m_data.zoneTokens.insert(zone, token);
     changed();
 }
 
 void SyncEngineState::forgetZoneChangeToken(const RecordZoneID &zone)
 {
-    if (m_zoneTokens.remove(zone))
+    if (m_data.zoneTokens.remove(zone))
         changed();
 }
 
 void SyncEngineState::forgetChangeTokens()
 {
-    if (m_databaseToken.isEmpty() && m_zoneTokens.isEmpty())
+    if (m_data.databaseToken.isEmpty() && m_data.zoneTokens.isEmpty())
         return;
-    m_databaseToken.clear();
-    m_zoneTokens.clear();
+    m_data.databaseToken.clear();
+    m_data.zoneTokens.clear();
     changed();
 }
 
@@ -252,9 +128,9 @@ void SyncEngineState::setAccount(const std::optional<CloudAccount> &account)
     std::optional<CloudAccount> identity;
     if (account)
         identity = CloudAccount{account->server, account->user, {}};
-    if (identity == m_account)
+    if (identity == m_data.account)
         return;
-    m_account = identity;
+    m_data.account = identity;
     changed();
 }
 

@@ -5,7 +5,8 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QJsonObject>
+#include <QByteArrayView>
+#include <QJsonValue>
 #include <QList>
 #include <QMap>
 
@@ -18,40 +19,49 @@ namespace SyncKit {
 class SyncEngineState
 {
 public:
-    // The state in a form that can be stored and handed back at the next start. It reads back unchanged:
-    // the stored object is kept as it was read.
+    // What the state remembers, as values, to be stored and handed back at the next start. Its coded form is
+    // JSON text that it writes and reads itself; it reads back unchanged.
     struct Serialization
     {
-        QJsonObject json;
+        QList<PendingRecordZoneChange> recordZoneChanges;
+        QList<PendingDatabaseChange> databaseChanges;
+        QByteArray databaseToken;
+        QMap<RecordZoneID, QByteArray> zoneTokens;
+        std::optional<CloudAccount> account; // server and user, never the token
 
         bool operator==(const Serialization &) const = default;
-        // An object that a state can be read from, or nothing.
+
+        // An indented JSON object with sorted keys, in the general JSON writer's layout.
+        QByteArray toJson() const;
+        // Nothing when the text holds no readable state. The common form is read without building a document,
+        // since the queue of a device that has not synced for long holds a change for every item.
+        static std::optional<Serialization> fromJson(QByteArrayView text);
         static std::optional<Serialization> fromJson(const QJsonValue &value);
     };
 
     SyncEngineState() = default;
-    // Nothing when the serialization holds no readable state.
-    static std::optional<SyncEngineState> fromSerialization(const Serialization &serialization);
-    Serialization serialization() const;
+    static SyncEngineState fromSerialization(const Serialization &serialization);
+    // A copy that shares its lists with the state until either changes.
+    Serialization serialization() const { return m_data; }
 
-    const QList<PendingRecordZoneChange> &pendingRecordZoneChanges() const { return m_recordZoneChanges; }
+    const QList<PendingRecordZoneChange> &pendingRecordZoneChanges() const { return m_data.recordZoneChanges; }
     void add(const QList<PendingRecordZoneChange> &changes);
     void remove(const QList<PendingRecordZoneChange> &changes);
 
-    const QList<PendingDatabaseChange> &pendingDatabaseChanges() const { return m_databaseChanges; }
+    const QList<PendingDatabaseChange> &pendingDatabaseChanges() const { return m_data.databaseChanges; }
     void add(const QList<PendingDatabaseChange> &changes);
     void remove(const QList<PendingDatabaseChange> &changes);
 
-    QByteArray databaseChangeToken() const { return m_databaseToken; }
+    QByteArray databaseChangeToken() const { return m_data.databaseToken; }
     void setDatabaseChangeToken(const QByteArray &token);
-    QByteArray zoneChangeToken(const RecordZoneID &zone) const { return m_zoneTokens.value(zone); }
+    QByteArray zoneChangeToken(const RecordZoneID &zone) const { return m_data.zoneTokens.value(zone); }
     void setZoneChangeToken(const RecordZoneID &zone, const QByteArray &token);
     void forgetZoneChangeToken(const RecordZoneID &zone);
     // Forgets how far anything was fetched: the next fetch starts from the beginning.
     void forgetChangeTokens();
 
     // The account the state belongs to (server and user, never the token); none before the first sign-in.
-    const std::optional<CloudAccount> &account() const { return m_account; }
+    const std::optional<CloudAccount> &account() const { return m_data.account; }
     void setAccount(const std::optional<CloudAccount> &account);
 
     // Grows each time a change of the record is added, also when the same change was already waiting; so a send
@@ -64,11 +74,7 @@ public:
 private:
     void changed();
 
-    QList<PendingRecordZoneChange> m_recordZoneChanges;
-    QList<PendingDatabaseChange> m_databaseChanges;
-    QByteArray m_databaseToken;
-    QMap<RecordZoneID, QByteArray> m_zoneTokens;
-    std::optional<CloudAccount> m_account;
+    Serialization m_data;
     QHash<RecordID, quint64> m_revisions;
     quint64 m_nextRevision = 1;
     std::function<void()> m_changed;

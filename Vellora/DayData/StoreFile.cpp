@@ -1,5 +1,6 @@
 #include "Vellora/DayData/StoreFile.h"
 
+#include "JsonText/JsonWriter.h"
 #include "Vellora/DayData/StoreReader.h"
 
 #include <QDir>
@@ -10,8 +11,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include <algorithm>
-#include <cstring>
 #include <string_view>
 
 namespace StoreFile {
@@ -38,84 +37,16 @@ QByteArray indented(QByteArray text, int spaces)
     return text.replace("\n", "\n" + QByteArray(spaces, ' '));
 }
 
-// Builds the file's text in one buffer. Each piece asks for room first, and then writes without checks:
-// appending piece by piece costs more than the encoding itself.
-class TextWriter
-{
-public:
-    explicit TextWriter(qsizetype expected) { makeRoom(expected); }
-
-    qsizetype size() const { return m_size; }
-    void makeRoom(qsizetype more)
-    {
-        if (m_size + more <= m_buffer.size())
-            return;
-        m_buffer.resize(std::max(m_buffer.size() * 3 / 2, m_size + more)); // memory is used only where written
-        m_data = m_buffer.data();
-    }
-    void put(std::string_view text)
-    {
-        std::memcpy(m_data + m_size, text.data(), text.size());
-        m_size += qsizetype(text.size());
-    }
-    void put(char c) { m_data[m_size++] = c; }
-    QByteArray take()
-    {
-        m_buffer.truncate(m_size);
-        return std::move(m_buffer);
-    }
-
-    // A string as the document writer quotes it. Plain text is written here in one pass; text with control
-    // characters or surrogates (broken or not) goes through the writer itself, whose escapes are the reference.
-    void putQuoted(const QString &text)
-    {
-        const qsizetype start = m_size;
-        put('"');
-        for (const QChar qc : text) {
-            const char16_t c = qc.unicode();
-            if (c < 0x20 || QChar::isSurrogate(c)) {
-                m_size = start;
-                const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-                put(std::string_view(quoted.constData() + 1, size_t(quoted.size() - 2)));
-                return;
-            }
-            if (c < 0x80) {
-                if (c == '"' || c == '\\')
-                    put('\\');
-                put(char(c));
-            } else if (c < 0x800) {
-                put(char(0xC0 | (c >> 6)));
-                put(char(0x80 | (c & 0x3F)));
-            } else {
-                put(char(0xE0 | (c >> 12)));
-                put(char(0x80 | ((c >> 6) & 0x3F)));
-                put(char(0x80 | (c & 0x3F)));
-            }
-        }
-        put('"');
-    }
-
-private:
-    QByteArray m_buffer;
-    char *m_data = nullptr;
-    qsizetype m_size = 0;
-};
-
-// Room for any quoted form of a text: an escape takes at most six bytes a character.
-qsizetype quotedRoom(const QString &text)
-{
-    return 2 + 6 * text.size();
-}
-
 qsizetype itemRoom(const QString &id, const DayItem &item)
 {
-    return 200 + quotedRoom(id) + quotedRoom(item.id) + quotedRoom(item.day) + quotedRoom(item.title) +
+    return 200 + JsonWriter::quotedRoom(id) + JsonWriter::quotedRoom(item.id) + JsonWriter::quotedRoom(item.day) +
+           JsonWriter::quotedRoom(item.title) +
            (item.systemFields ? item.systemFields->size() * 4 / 3 + 40 : 0);
 }
 
 // One member of "items": the id, then the item's object two levels deep, its keys in sorted order. Every save
 // of a newly read store writes all items, so this is kept plain.
-void writeItem(TextWriter &out, const QString &id, const DayItem &item)
+void writeItem(JsonWriter &out, const QString &id, const DayItem &item)
 {
     constexpr std::string_view kInner = "\n            ";
     out.put("        ");
@@ -193,11 +124,15 @@ QByteArray Encoder::encode(const DayStore::Saved &saved)
     // The same text as the document writer's indented form: four spaces a level, keys sorted.
     constexpr std::string_view kHead = "{\n    \"items\": {", kItemsEnd = "\n    }", kStateKey = ",\n    \"state\": ",
                                kEnd = "\n}\n";
-    const QByteArray state =
-        saved.state ? indented(QJsonDocument(saved.state->json).toJson(QJsonDocument::Indented), 4) : QByteArray();
+    // The state changes far less often than the items: its text is kept too.
+    if (saved.state != m_state) {
+        m_state = saved.state;
+        m_stateText = m_state ? indented(m_state->toJson(), 4) : QByteArray();
+    }
+    const QByteArray &state = m_stateText;
 
     // Items that have not changed since the last call are copied from its text; the rest are written anew.
-    TextWriter writer(m_text.size() + state.size() + 4096);
+    JsonWriter writer(m_text.size() + state.size() + 4096);
     writer.put(kHead);
     auto cached = m_items.begin();
     bool first = true;
@@ -242,7 +177,7 @@ QByteArray encode(const DayStore::Saved &saved)
         items.insert(id, item.toJson());
     QJsonObject root{{"items", items}};
     if (saved.state)
-        root.insert("state", saved.state->json);
+        root.insert("state", QJsonDocument::fromJson(saved.state->toJson()).object());
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -42,6 +42,8 @@ private:
     };
     std::map<QString, Entry> m_items;
     QByteArray m_text;
+    std::optional<DayStore::Serialization> m_state;
+    QByteArray m_stateText;
 };
 
 // Writes the whole file atomically. Errors are dropped: the data stays in memory for the next save.

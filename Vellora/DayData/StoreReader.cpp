@@ -1,7 +1,5 @@
 #include "Vellora/DayData/StoreReader.h"
 
-#include <QJsonDocument>
-
 namespace {
 
 enum ItemKey : unsigned {
@@ -15,128 +13,7 @@ enum ItemKey : unsigned {
 };
 constexpr unsigned kRequiredKeys = kBucket | kDay | kDone | kId | kModifiedAt | kTitle;
 
-bool isContinuation(unsigned char c)
-{
-    return (c & 0xC0) == 0x80;
-}
-
-// Well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF): what the general parser accepts.
-bool isWellFormedUtf8(QByteArrayView text)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
-    const auto *end = p + text.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int length = 0;
-        unsigned char low = 0x80, high = 0xBF; // the allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0)
-                low = 0xA0;
-            else if (c == 0xED)
-                high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0)
-                low = 0x90;
-            else if (c == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        if (end - p < length || p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i < length; ++i) {
-            if (!isContinuation(p[i]))
-                return false;
-        }
-        p += length;
-    }
-    return true;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-void appendUtf8(QByteArray &out, unsigned code)
-{
-    if (code < 0x80) {
-        out.append(char(code));
-    } else if (code < 0x800) {
-        out.append(char(0xC0 | (code >> 6)));
-        out.append(char(0x80 | (code & 0x3F)));
-    } else {
-        out.append(char(0xE0 | (code >> 12)));
-        out.append(char(0x80 | ((code >> 6) & 0x3F)));
-        out.append(char(0x80 | (code & 0x3F)));
-    }
-}
-
-// The text of a string whose escapes are the common ones; false for anything else.
-bool unescape(QByteArrayView raw, QByteArray &out)
-{
-    out.reserve(raw.size());
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (c != '\\') {
-            out.append(c);
-            continue;
-        }
-        if (++i == raw.size())
-            return false;
-        switch (raw[i]) {
-        case '"': out.append('"'); break;
-        case '\\': out.append('\\'); break;
-        case '/': out.append('/'); break;
-        case 'b': out.append('\b'); break;
-        case 'f': out.append('\f'); break;
-        case 'n': out.append('\n'); break;
-        case 'r': out.append('\r'); break;
-        case 't': out.append('\t'); break;
-        case 'u': {
-            if (raw.size() - i < 5)
-                return false;
-            unsigned code = 0;
-            for (int k = 1; k <= 4; ++k) {
-                const int digit = hexValue(raw[i + k]);
-                if (digit < 0)
-                    return false;
-                code = code * 16 + unsigned(digit);
-            }
-            if (code >= 0xD800 && code <= 0xDFFF)
-                return false; // surrogates, paired or not, are left to the general parser
-            appendUtf8(out, code);
-            i += 4;
-            break;
-        }
-        default:
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
-
-StoreReader::StoreReader(QByteArrayView bytes)
-    : m_at(bytes.data())
-    , m_end(bytes.data() + bytes.size())
-{
-}
 
 std::optional<DayStore::Saved> StoreReader::read(QByteArrayView bytes)
 {
@@ -149,41 +26,31 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArrayView bytes)
 
 bool StoreReader::readRoot(DayStore::Saved &saved)
 {
-    if (!take('{'))
-        return false;
     bool seenItems = false, seenState = false;
-    do {
-        QByteArrayView key;
-        if (!readPlain(key) || !take(':'))
-            return false;
+    const bool read = m_json.readObject([&](QByteArrayView key) {
         if (key == "items" && !seenItems) {
             seenItems = true;
-            if (!readItems(saved.items))
-                return false;
-        } else if (key == "state" && !seenState) {
-            seenState = true;
-            if (!readState(saved.state))
-                return false;
-        } else {
-            return false;
+            return readItems(saved.items);
         }
-    } while (take(','));
-    if (!take('}') || !seenItems)
+        if (key == "state" && !seenState) {
+            seenState = true;
+            return readState(saved.state);
+        }
         return false;
-    skipSpace();
-    return atEnd();
+    });
+    return read && seenItems && m_json.atEnd();
 }
 
 bool StoreReader::readItems(std::map<QString, DayItem> &items)
 {
-    if (!take('{'))
+    if (!m_json.take('{'))
         return false;
-    if (take('}'))
+    if (m_json.take('}'))
         return true;
     do {
         QString id;
         DayItem item;
-        if (!readString(id) || !take(':') || !readItem(item))
+        if (!m_json.readString(id) || !m_json.take(':') || !readItem(item))
             return false;
         if (item.id == id)
             item.id = id; // one text for both
@@ -192,49 +59,44 @@ bool StoreReader::readItems(std::map<QString, DayItem> &items)
         items.emplace_hint(items.end(), std::move(id), std::move(item));
         if (items.size() == before)
             return false; // the same id twice
-    } while (take(','));
-    return take('}');
+    } while (m_json.take(','));
+    return m_json.take('}');
 }
 
 bool StoreReader::readItem(DayItem &item)
 {
-    if (!take('{'))
-        return false;
     unsigned seen = 0;
-    do {
-        QByteArrayView key;
-        if (!readPlain(key) || !take(':'))
-            return false;
+    const bool read = m_json.readObject([&](QByteArrayView key) {
         unsigned found = 0;
         bool ok = false;
         QByteArrayView plain;
         if (key == "bucket") {
             found = kBucket;
-            ok = readPlain(plain) && plain.size() == 1 && (plain[0] == '1' || plain[0] == '3' || plain[0] == '5');
+            ok = m_json.readPlain(plain) && plain.size() == 1 && (plain[0] == '1' || plain[0] == '3' || plain[0] == '5');
             if (ok)
                 item.bucket = plain[0] == '1' ? Bucket::big : plain[0] == '3' ? Bucket::medium : Bucket::small;
         } else if (key == "day") {
             found = kDay;
-            ok = readString(item.day);
+            ok = m_json.readString(item.day);
             if (ok && item.day == m_lastDay)
                 item.day = m_lastDay; // most items share a handful of days: one text for each
             else if (ok)
                 m_lastDay = item.day;
         } else if (key == "done") {
             found = kDone;
-            ok = readBool(item.done);
+            ok = m_json.readBool(item.done);
         } else if (key == "id") {
             found = kId;
-            ok = readString(item.id);
+            ok = m_json.readString(item.id);
         } else if (key == "modifiedAt") {
             found = kModifiedAt;
             std::optional<QDateTime> time;
-            ok = readPlain(plain) && (time = dateFromFileText(plain));
+            ok = m_json.readPlain(plain) && (time = dateFromFileText(plain));
             if (ok)
                 item.modifiedAt = *time;
         } else if (key == "systemFields") {
             found = kSystemFields;
-            ok = readPlain(plain);
+            ok = m_json.readPlain(plain);
             if (ok) {
                 auto bytes = QByteArray::fromBase64Encoding(plain.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
                 ok = bool(bytes);
@@ -243,137 +105,23 @@ bool StoreReader::readItem(DayItem &item)
             }
         } else if (key == "title") {
             found = kTitle;
-            ok = readString(item.title);
+            ok = m_json.readString(item.title);
         }
         if (!ok || (seen & found))
             return false;
         seen |= found;
-    } while (take(','));
-    return take('}') && (seen & kRequiredKeys) == kRequiredKeys;
+        return true;
+    });
+    return read && (seen & kRequiredKeys) == kRequiredKeys;
 }
 
 bool StoreReader::readState(std::optional<DayStore::Serialization> &state)
 {
-    skipSpace();
-    if (QByteArrayView(m_at, m_end - m_at).startsWith("null")) {
-        m_at += 4;
+    if (m_json.readNull())
         return true;
-    }
-    // The engine's state is small beside the items, and the general parser reads it.
-    const char *start = m_at;
-    if (atEnd() || *m_at != '{' || !skipValue())
+    QByteArrayView text;
+    if (!m_json.skipComposite(text))
         return false;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromRawData(start, m_at - start), &error);
-    if (error.error != QJsonParseError::NoError)
-        return false;
-    state = DayStore::Serialization::fromJson(document.object());
+    state = DayStore::Serialization::fromJson(text);
     return state.has_value();
-}
-
-bool StoreReader::readString(QString &text)
-{
-    if (!take('"'))
-        return false;
-    const char *start = m_at;
-    bool escaped = false, ascii = true;
-    while (m_at < m_end && *m_at != '"') {
-        const auto c = static_cast<unsigned char>(*m_at);
-        if (c < 0x20)
-            return false;
-        if (c >= 0x80)
-            ascii = false;
-        if (c == '\\') {
-            escaped = true;
-            ++m_at; // the escaped character never ends the string
-        }
-        ++m_at;
-    }
-    if (m_at >= m_end)
-        return false;
-    const QByteArrayView raw(start, m_at - start);
-    ++m_at;
-    if (!escaped && !ascii) {
-        if (!isWellFormedUtf8(raw))
-            return false;
-        text = QString::fromUtf8(raw);
-        return true;
-    }
-    if (!escaped) {
-        text = QString::fromLatin1(raw);
-        return true;
-    }
-    QByteArray plain;
-    if (!unescape(raw, plain) || !isWellFormedUtf8(plain))
-        return false;
-    text = QString::fromUtf8(plain);
-    return true;
-}
-
-bool StoreReader::readPlain(QByteArrayView &text)
-{
-    if (!take('"'))
-        return false;
-    const char *start = m_at;
-    while (m_at < m_end && *m_at != '"') {
-        if (*m_at < 0x20 || *m_at > 0x7E || *m_at == '\\')
-            return false;
-        ++m_at;
-    }
-    if (m_at >= m_end)
-        return false;
-    text = QByteArrayView(start, m_at - start);
-    ++m_at;
-    return true;
-}
-
-bool StoreReader::readBool(bool &value)
-{
-    skipSpace();
-    const QByteArrayView rest(m_at, m_end - m_at);
-    for (const bool candidate : {true, false}) {
-        const QByteArrayView word = candidate ? "true" : "false";
-        if (rest.startsWith(word)) {
-            m_at += word.size();
-            value = candidate;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool StoreReader::skipValue()
-{
-    int depth = 0;
-    while (m_at < m_end) {
-        const char c = *m_at++;
-        if (c == '"') {
-            while (m_at < m_end && *m_at != '"')
-                m_at += *m_at == '\\' ? 2 : 1;
-            if (m_at >= m_end)
-                return false;
-            ++m_at;
-        } else if (c == '{' || c == '[') {
-            ++depth;
-        } else if (c == '}' || c == ']') {
-            if (--depth == 0)
-                return true;
-        }
-    }
-    return false;
-}
-
-bool StoreReader::take(char c)
-{
-    skipSpace();
-    if (atEnd() || *m_at != c)
-        return false;
-    ++m_at;
-    return true;
-}
-
-void StoreReader::skipSpace()
-{
-    while (m_at < m_end && (*m_at == ' ' || *m_at == '\n' || *m_at == '\r' || *m_at == '\t'))
-        ++m_at;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JsonText/JsonReader.h"
 #include "Vellora/DayData/DayStore.h"
 
 #include <QByteArrayView>
@@ -8,35 +9,24 @@
 #include <optional>
 
 // Reads the store file straight into items, without building a JSON document first: every command-line call and
-// every launch reads the whole file, and the general parser is most of that time.
+// every launch reads the whole file, and the general parser was most of that time.
 //
-// It takes only the plain form this program writes and gives up on anything unusual (unknown keys, duplicate
-// keys, control characters, rare escapes, a byte-order mark...). Giving up means "not sure", not "unreadable": the
-// caller then reads the text with the general parser, which also decides whether it can be read at all. So when
-// it gives a result, it is the one the general parser gives.
+// It takes only the form this program writes and gives up on anything else (unknown or repeated keys, unusual
+// text): the caller then reads the file with the general parser, which also decides whether it can be read at
+// all. So when it gives a result, it is the one the general parser gives.
 class StoreReader
 {
 public:
     static std::optional<DayStore::Saved> read(QByteArrayView bytes);
 
 private:
-    explicit StoreReader(QByteArrayView bytes);
+    explicit StoreReader(QByteArrayView bytes) : m_json(bytes) {}
 
     bool readRoot(DayStore::Saved &saved);
     bool readItems(std::map<QString, DayItem> &items);
     bool readItem(DayItem &item);
     bool readState(std::optional<DayStore::Serialization> &state);
 
-    bool readString(QString &text);
-    // A key or value of printable ASCII with no escapes, as it stands in the file.
-    bool readPlain(QByteArrayView &text);
-    bool readBool(bool &value);
-    bool skipValue(); // an object or array, for a part the general parser reads
-    bool take(char c);
-    void skipSpace();
-    bool atEnd() const { return m_at == m_end; }
-
-    const char *m_at;
-    const char *m_end;
+    JsonReader m_json;
     QString m_lastDay;
 };

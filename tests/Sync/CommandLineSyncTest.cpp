@@ -20,8 +20,7 @@ QList<PendingRecordZoneChange> queuedIn(const QString &path)
     const auto saved = StoreFile::load(path).saved;
     if (!saved || !saved->state)
         return {};
-    const auto state = SyncEngineState::fromSerialization(*saved->state);
-    return state ? state->pendingRecordZoneChanges() : QList<PendingRecordZoneChange>{};
+    return saved->state->recordZoneChanges;
 }
 
 int runVellora(const QStringList &arguments, const QString &configHome)

@@ -64,8 +64,7 @@ TEST_F(SyncDriverTest, TheFirstStartQueuesTheZoneOnceAndASavedStateQueuesNothing
     Device &device = makeDevice("mac");
     EXPECT_EQ(device.engine().state().pendingDatabaseChanges(), QList{PendingDatabaseChange::saveZone(syncZoneID())});
     // Already in the file, before anything else happens.
-    const auto state = SyncEngineState::fromSerialization(*device.file().state);
-    EXPECT_EQ(state->pendingDatabaseChanges().size(), 1);
+    EXPECT_EQ(device.file().state->databaseChanges.size(), 1);
 
     device.restart();
     EXPECT_EQ(device.engine().state().pendingDatabaseChanges().size(), 1);

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+// Reads JSON text token by token, straight into the caller's values, without building a document first.
+//
+// It takes only plain forms and gives up on anything unusual: control characters, rare escapes, ill-formed
+// UTF-8, a byte-order mark, whitespace other than JSON's own. Giving up means "not sure", not "unreadable": its
+// callers then read the text with the general parser, which also decides whether it can be read at all. So
+// whatever it reads, it reads as the general parser does.
+class JsonReader
+{
+public:
+    explicit JsonReader(QByteArrayView text);
+
+    // Skips whitespace, then takes the character when it comes next.
+    bool take(char c);
+    bool readString(QString &text);
+    // A string of printable ASCII without escapes, as it stands: keys, dates, Base64.
+    bool readPlain(QByteArrayView &text);
+    bool readBool(bool &value);
+    // A number as it stands, for a caller that accepts only a few exact forms.
+    bool readNumber(QByteArrayView &text);
+    bool readNull();
+    // An object or array as it stands, without checking its inside, for a part the general parser reads.
+    bool skipComposite(QByteArrayView &text);
+    // Nothing but whitespace is left.
+    bool atEnd();
+
+    // The members of an object: `member(key)` reads each value and says whether that went well.
+    template<typename Member>
+    bool readObject(Member member)
+    {
+        if (!take('{'))
+            return false;
+        if (take('}'))
+            return true;
+        do {
+            QByteArrayView key;
+            if (!readPlain(key) || !take(':') || !member(key))
+                return false;
+        } while (take(','));
+        return take('}');
+    }
+
+    template<typename Element>
+    bool readArray(Element element)
+    {
+        if (!take('['))
+            return false;
+        if (take(']'))
+            return true;
+        do {
+            if (!element())
+                return false;
+        } while (take(','));
+        return take(']');
+    }
+
+private:
+    bool takeWord(QByteArrayView word);
+    void skipSpace();
+
+    const char *m_at;
+    const char *m_end;
+};

@@ -1,0 +1,56 @@
+#include "JsonText/JsonWriter.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+#include <cstring>
+
+void JsonWriter::put(std::string_view text)
+{
+    std::memcpy(m_data + m_size, text.data(), text.size());
+    m_size += qsizetype(text.size());
+}
+
+void JsonWriter::putQuoted(const QString &text)
+{
+    const qsizetype start = m_size;
+    put('"');
+    for (const QChar qc : text) {
+        const char16_t c = qc.unicode();
+        if (c < 0x20 || QChar::isSurrogate(c)) {
+            m_size = start;
+            const QByteArray quoted = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+            put(std::string_view(quoted.constData() + 1, size_t(quoted.size() - 2)));
+            return;
+        }
+        if (c < 0x80) {
+            if (c == '"' || c == '\\')
+                put('\\');
+            put(char(c));
+        } else if (c < 0x800) {
+            put(char(0xC0 | (c >> 6)));
+            put(char(0x80 | (c & 0x3F)));
+        } else {
+            put(char(0xE0 | (c >> 12)));
+            put(char(0x80 | ((c >> 6) & 0x3F)));
+            put(char(0x80 | (c & 0x3F)));
+        }
+    }
+    put('"');
+}
+
+QByteArray JsonWriter::take()
+{
+    m_buffer.truncate(m_size);
+    m_data = nullptr;
+    m_size = 0;
+    return std::move(m_buffer);
+}
+
+void JsonWriter::grow(qsizetype more)
+{
+    // Grown by half at least; pages of the buffer that are never written cost no memory.
+    m_buffer.resize(std::max(m_buffer.size() * 3 / 2, m_size + more));
+    m_data = m_buffer.data();
+}

@@ -1,0 +1,396 @@
+#include "SyncKit/SyncEngineState.h"
+
+#include "JsonText/JsonReader.h"
+#include "JsonText/JsonWriter.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <array>
+
+// The coded form of the state:
+// {"account": {"server", "user"}, "databaseChangeToken": Base64, "pendingDatabaseChanges": [{"kind", "owner",
+// "zone"}], "pendingRecordZoneChanges": [{"kind", "owner", "record", "zone"}], "version": 1,
+// "zoneChangeTokens": [{"owner", "token": Base64, "zone"}]}. The account and the database token are left out
+// when absent.
+
+namespace SyncKit {
+
+namespace {
+
+constexpr int kVersion = 1;
+using Serialization = SyncEngineState::Serialization;
+
+std::string_view kindName(PendingRecordZoneChange::Kind kind)
+{
+    return kind == PendingRecordZoneChange::Kind::saveRecord ? "saveRecord" : "deleteRecord";
+}
+
+std::string_view kindName(PendingDatabaseChange::Kind kind)
+{
+    return kind == PendingDatabaseChange::Kind::saveZone ? "saveZone" : "deleteZone";
+}
+
+std::optional<PendingRecordZoneChange::Kind> recordKind(QByteArrayView name)
+{
+    if (name == "saveRecord")
+        return PendingRecordZoneChange::Kind::saveRecord;
+    if (name == "deleteRecord")
+        return PendingRecordZoneChange::Kind::deleteRecord;
+    return std::nullopt;
+}
+
+std::optional<PendingDatabaseChange::Kind> databaseKind(QByteArrayView name)
+{
+    if (name == "saveZone")
+        return PendingDatabaseChange::Kind::saveZone;
+    if (name == "deleteZone")
+        return PendingDatabaseChange::Kind::deleteZone;
+    return std::nullopt;
+}
+
+std::optional<QByteArray> fromBase64(QByteArrayView text)
+{
+    auto decoded = QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    return *decoded;
+}
+
+// Writing, in the layout of the general writer's indented form: four spaces a level, one member a line, an
+// empty array or object still on two lines.
+class StateWriter
+{
+public:
+    explicit StateWriter(qsizetype expected) : m_out(expected) {}
+
+    void open(char bracket)
+    {
+        put(std::string_view(&bracket, 1));
+        m_first = true;
+        ++m_depth;
+    }
+    void close(char bracket)
+    {
+        --m_depth;
+        newLine();
+        put(std::string_view(&bracket, 1));
+        m_first = false;
+    }
+    // Starts a member of an object (with its key) or an element of an array (key empty).
+    void next(std::string_view key = {})
+    {
+        if (!m_first)
+            put(",");
+        m_first = false;
+        newLine();
+        if (!key.empty()) {
+            put("\"");
+            put(key);
+            put("\": ");
+        }
+    }
+    void text(std::string_view key, const QString &value)
+    {
+        next(key);
+        m_out.makeRoom(JsonWriter::quotedRoom(value));
+        m_out.putQuoted(value);
+    }
+    void plain(std::string_view key, std::string_view value)
+    {
+        next(key);
+        put("\"");
+        put(value);
+        put("\"");
+    }
+    void bytes(std::string_view key, const QByteArray &value)
+    {
+        const QByteArray base64 = value.toBase64();
+        plain(key, std::string_view(base64.constData(), size_t(base64.size())));
+    }
+    void put(std::string_view text)
+    {
+        m_out.makeRoom(qsizetype(text.size()));
+        m_out.put(text);
+    }
+    QByteArray take()
+    {
+        put("\n");
+        return m_out.take();
+    }
+
+private:
+    void newLine()
+    {
+        m_out.makeRoom(1 + 4 * m_depth);
+        m_out.put('\n');
+        for (int i = 0; i < m_depth; ++i)
+            m_out.put("    ");
+    }
+
+    JsonWriter m_out;
+    int m_depth = 0;
+    bool m_first = true;
+};
+
+// Reading the form written above; anything else is left to the general parser.
+class StateReader
+{
+public:
+    explicit StateReader(QByteArrayView text) : m_json(text) {}
+
+    std::optional<Serialization> read()
+    {
+        Serialization state;
+        unsigned seen = 0;
+        const bool read = m_json.readObject([&](QByteArrayView key) {
+            unsigned found = 0;
+            bool ok = false;
+            if (key == "account") {
+                found = 1;
+                ok = readAccount(state.account);
+            } else if (key == "databaseChangeToken") {
+                found = 2;
+                ok = readBytes(state.databaseToken);
+            } else if (key == "pendingDatabaseChanges") {
+                found = 4;
+                ok = m_json.readArray([&] { return readDatabaseChange(state.databaseChanges); });
+            } else if (key == "pendingRecordZoneChanges") {
+                found = 8;
+                ok = m_json.readArray([&] { return readRecordChange(state.recordZoneChanges); });
+            } else if (key == "version") {
+                found = 16;
+                QByteArrayView number;
+                ok = m_json.readNumber(number) && number == "1";
+            } else if (key == "zoneChangeTokens") {
+                found = 32;
+                ok = m_json.readArray([&] { return readZoneToken(state.zoneTokens); });
+            }
+            if (!ok || (seen & found))
+                return false;
+            seen |= found;
+            return true;
+        });
+        if (!read || !(seen & 16) || !m_json.atEnd())
+            return std::nullopt;
+        return state;
+    }
+
+private:
+    bool readBytes(QByteArray &bytes)
+    {
+        QByteArrayView text;
+        if (!m_json.readPlain(text))
+            return false;
+        auto decoded = fromBase64(text);
+        if (decoded)
+            bytes = std::move(*decoded);
+        return decoded.has_value();
+    }
+
+    // Reads an object whose keys are exactly `keys`, each once, as texts (or Base64 for "token").
+    template<size_t N>
+    bool readFields(const std::array<std::string_view, N> &keys, std::array<QString, N> &texts, QByteArray *token = nullptr)
+    {
+        unsigned seen = 0;
+        const bool read = m_json.readObject([&](QByteArrayView key) {
+            for (size_t i = 0; i < N; ++i) {
+                if (key != QByteArrayView(keys[i].data(), qsizetype(keys[i].size())) || (seen & (1u << i)))
+                    continue;
+                seen |= 1u << i;
+                return keys[i] == "token" && token ? readBytes(*token) : m_json.readString(texts[i]);
+            }
+            return false;
+        });
+        return read && seen == (1u << N) - 1;
+    }
+
+    bool readAccount(std::optional<CloudAccount> &account)
+    {
+        std::array<QString, 2> texts;
+        if (!readFields<2>({"server", "user"}, texts))
+            return false;
+        account = CloudAccount{texts[0], texts[1], {}};
+        return true;
+    }
+
+    bool readDatabaseChange(QList<PendingDatabaseChange> &changes)
+    {
+        std::array<QString, 3> texts;
+        if (!readFields<3>({"kind", "owner", "zone"}, texts))
+            return false;
+        const auto kind = databaseKind(texts[0].toLatin1());
+        if (!kind)
+            return false;
+        changes.append({*kind, RecordZoneID{texts[2], texts[1]}});
+        return true;
+    }
+
+    bool readRecordChange(QList<PendingRecordZoneChange> &changes)
+    {
+        std::array<QString, 4> texts;
+        if (!readFields<4>({"kind", "owner", "record", "zone"}, texts))
+            return false;
+        const auto kind = recordKind(texts[0].toLatin1());
+        if (!kind)
+            return false;
+        if (texts[1] == m_lastOwner)
+            texts[1] = m_lastOwner; // one text for the owner and zone that nearly every change shares
+        else
+            m_lastOwner = texts[1];
+        if (texts[3] == m_lastZone)
+            texts[3] = m_lastZone;
+        else
+            m_lastZone = texts[3];
+        changes.append({*kind, RecordID{texts[2], RecordZoneID{texts[3], texts[1]}}});
+        return true;
+    }
+
+    bool readZoneToken(QMap<RecordZoneID, QByteArray> &tokens)
+    {
+        std::array<QString, 3> texts;
+        QByteArray token;
+        if (!readFields<3>({"owner", "token", "zone"}, texts, &token))
+            return false;
+        tokens.insert(RecordZoneID{texts[2], texts[0]}, token);
+        return true;
+    }
+
+    JsonReader m_json;
+    QString m_lastOwner;
+    QString m_lastZone;
+};
+
+std::optional<RecordZoneID> zoneFromJson(const QJsonObject &object)
+{
+    const QJsonValue zone = object.value("zone");
+    const QJsonValue owner = object.value("owner");
+    if (!zone.isString() || !owner.isString())
+        return std::nullopt;
+    return RecordZoneID{zone.toString(), owner.toString()};
+}
+
+std::optional<QByteArray> bytesFromJson(const QJsonValue &value)
+{
+    if (!value.isString())
+        return std::nullopt;
+    return fromBase64(value.toString().toLatin1());
+}
+
+} // namespace
+
+QByteArray Serialization::toJson() const
+{
+    StateWriter out(4096 + 200 * recordZoneChanges.size());
+    out.open('{');
+    if (account) {
+        out.next("account");
+        out.open('{');
+        out.text("server", account->server);
+        out.text("user", account->user);
+        out.close('}');
+    }
+    if (!databaseToken.isEmpty())
+        out.bytes("databaseChangeToken", databaseToken);
+    out.next("pendingDatabaseChanges");
+    out.open('[');
+    for (const PendingDatabaseChange &change : databaseChanges) {
+        out.next();
+        out.open('{');
+        out.plain("kind", kindName(change.kind));
+        out.text("owner", change.zoneID.ownerName);
+        out.text("zone", change.zoneID.zoneName);
+        out.close('}');
+    }
+    out.close(']');
+    out.next("pendingRecordZoneChanges");
+    out.open('[');
+    for (const PendingRecordZoneChange &change : recordZoneChanges) {
+        out.next();
+        out.open('{');
+        out.plain("kind", kindName(change.kind));
+        out.text("owner", change.recordID.zoneID.ownerName);
+        out.text("record", change.recordID.recordName);
+        out.text("zone", change.recordID.zoneID.zoneName);
+        out.close('}');
+    }
+    out.close(']');
+    out.next("version");
+    out.put("1");
+    out.next("zoneChangeTokens");
+    out.open('[');
+    for (auto it = zoneTokens.cbegin(); it != zoneTokens.cend(); ++it) {
+        out.next();
+        out.open('{');
+        out.text("owner", it.key().ownerName);
+        out.bytes("token", it.value());
+        out.text("zone", it.key().zoneName);
+        out.close('}');
+    }
+    out.close(']');
+    out.close('}');
+    return out.take();
+}
+
+std::optional<Serialization> Serialization::fromJson(QByteArrayView text)
+{
+    if (auto state = StateReader(text).read())
+        return state;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromRawData(text.data(), text.size()), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return fromJson(QJsonValue(document.object()));
+}
+
+std::optional<Serialization> Serialization::fromJson(const QJsonValue &value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject json = value.toObject();
+    if (json.value("version").toInt() != kVersion)
+        return std::nullopt;
+
+    Serialization state;
+    for (const QJsonValue &entry : json.value("pendingRecordZoneChanges").toArray()) {
+        const QJsonObject object = entry.toObject();
+        const auto zone = zoneFromJson(object);
+        const QJsonValue record = object.value("record");
+        const auto kind = recordKind(object.value("kind").toString().toUtf8());
+        if (!zone || !record.isString() || !kind)
+            return std::nullopt;
+        state.recordZoneChanges.append({*kind, RecordID{record.toString(), *zone}});
+    }
+    for (const QJsonValue &entry : json.value("pendingDatabaseChanges").toArray()) {
+        const auto zone = zoneFromJson(entry.toObject());
+        const auto kind = databaseKind(entry.toObject().value("kind").toString().toUtf8());
+        if (!zone || !kind)
+            return std::nullopt;
+        state.databaseChanges.append({*kind, *zone});
+    }
+    if (json.contains("databaseChangeToken")) {
+        const auto token = bytesFromJson(json.value("databaseChangeToken"));
+        if (!token)
+            return std::nullopt;
+        state.databaseToken = *token;
+    }
+    if (json.contains("account")) {
+        const QJsonObject account = json.value("account").toObject();
+        const QJsonValue server = account.value("server");
+        const QJsonValue user = account.value("user");
+        if (!server.isString() || !user.isString())
+            return std::nullopt;
+        state.account = CloudAccount{server.toString(), user.toString(), {}};
+    }
+    for (const QJsonValue &entry : json.value("zoneChangeTokens").toArray()) {
+        const auto zone = zoneFromJson(entry.toObject());
+        const auto token = bytesFromJson(entry.toObject().value("token"));
+        if (!zone || !token)
+            return std::nullopt;
+        state.zoneTokens.insert(*zone, *token);
+    }
+    return state;
+}
+
+} // namespace SyncKit
