@@ -125,7 +125,7 @@ JsonReader::JsonReader(QByteArrayView text)
 {
 }
 
-bool JsonReader::readString(QString &text)
+bool JsonReader::readString(QString &text, QString *shared)
 {
     if (!take('"'))
         return false;
@@ -154,7 +154,13 @@ bool JsonReader::readString(QString &text)
         return true;
     }
     if (!escaped) {
-        text = QString::fromLatin1(raw);
+        if (shared && QLatin1StringView(raw) == *shared) {
+            text = *shared; // no new copy of a text that many values repeat
+        } else {
+            text = QString::fromLatin1(raw);
+            if (shared)
+                *shared = text;
+        }
         return true;
     }
     QByteArray plain;

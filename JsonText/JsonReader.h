@@ -16,7 +16,9 @@ public:
 
     // Skips whitespace, then takes the character when it comes next.
     bool take(char c);
-    bool readString(QString &text);
+    // With `shared`, a text equal to it shares its data, and a text that differs becomes the new `shared`: for
+    // values that repeat from one entry to the next.
+    bool readString(QString &text, QString *shared = nullptr);
     // A string of printable ASCII without escapes, as it stands: keys, dates, Base64.
     bool readPlain(QByteArrayView &text);
     bool readBool(bool &value);

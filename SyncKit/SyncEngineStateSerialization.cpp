@@ -63,7 +63,7 @@ std::optional<QByteArray> fromBase64(QByteArrayView text)
 class StateWriter
 {
 public:
-    explicit StateWriter(qsizetype expected) : m_out(expected) {}
+    StateWriter(qsizetype expected, int depth) : m_out(expected), m_depth(depth) {}
 
     void open(char bracket)
     {
@@ -114,11 +114,7 @@ public:
         m_out.makeRoom(qsizetype(text.size()));
         m_out.put(text);
     }
-    QByteArray take()
-    {
-        put("\n");
-        return m_out.take();
-    }
+    QByteArray take() { return m_out.take(); }
 
 private:
     void newLine()
@@ -130,7 +126,7 @@ private:
     }
 
     JsonWriter m_out;
-    int m_depth = 0;
+    int m_depth;
     bool m_first = true;
 };
 
@@ -229,21 +225,36 @@ private:
 
     bool readRecordChange(QList<PendingRecordZoneChange> &changes)
     {
-        std::array<QString, 4> texts;
-        if (!readFields<4>({"kind", "owner", "record", "zone"}, texts))
+        // The queue of a device that has long been offline holds a change for every item: read without a
+        // copy of what each change repeats (its kind, owner and zone).
+        std::optional<PendingRecordZoneChange::Kind> kind;
+        QString owner, record, zone;
+        unsigned seen = 0;
+        const bool read = m_json.readObject([&](QByteArrayView key) {
+            unsigned found = 0;
+            bool ok = false;
+            if (key == "kind") {
+                found = 1;
+                QByteArrayView name;
+                ok = m_json.readPlain(name) && (kind = recordKind(name));
+            } else if (key == "owner") {
+                found = 2;
+                ok = m_json.readString(owner, &m_lastOwner);
+            } else if (key == "record") {
+                found = 4;
+                ok = m_json.readString(record);
+            } else if (key == "zone") {
+                found = 8;
+                ok = m_json.readString(zone, &m_lastZone);
+            }
+            if (!ok || (seen & found))
+                return false;
+            seen |= found;
+            return true;
+        });
+        if (!read || seen != 15)
             return false;
-        const auto kind = recordKind(texts[0].toLatin1());
-        if (!kind)
-            return false;
-        if (texts[1] == m_lastOwner)
-            texts[1] = m_lastOwner; // one text for the owner and zone that nearly every change shares
-        else
-            m_lastOwner = texts[1];
-        if (texts[3] == m_lastZone)
-            texts[3] = m_lastZone;
-        else
-            m_lastZone = texts[3];
-        changes.append({*kind, RecordID{texts[2], RecordZoneID{texts[3], texts[1]}}});
+        changes.append({*kind, RecordID{record, RecordZoneID{zone, owner}}});
         return true;
     }
 
@@ -280,9 +291,9 @@ std::optional<QByteArray> bytesFromJson(const QJsonValue &value)
 
 } // namespace
 
-QByteArray Serialization::toJson() const
+QByteArray Serialization::toJson(int depth) const
 {
-    StateWriter out(4096 + 200 * recordZoneChanges.size());
+    StateWriter out(4096 + 200 * recordZoneChanges.size(), depth);
     out.open('{');
     if (account) {
         out.next("account");
@@ -330,6 +341,8 @@ QByteArray Serialization::toJson() const
     }
     out.close(']');
     out.close('}');
+    if (depth == 0)
+        out.put("\n");
     return out.take();
 }
 

@@ -29,14 +29,6 @@ QString setAside(const QString &path)
     return QFile::rename(path, target) ? target : QString();
 }
 
-// A document's text placed at a deeper level: every line after the first moves right, the final line break goes.
-QByteArray indented(QByteArray text, int spaces)
-{
-    if (text.endsWith('\n'))
-        text.chop(1);
-    return text.replace("\n", "\n" + QByteArray(spaces, ' '));
-}
-
 qsizetype itemRoom(const QString &id, const DayItem &item)
 {
     return 200 + JsonWriter::quotedRoom(id) + JsonWriter::quotedRoom(item.id) + JsonWriter::quotedRoom(item.day) +
@@ -127,7 +119,7 @@ QByteArray Encoder::encode(const DayStore::Saved &saved)
     // The state changes far less often than the items: its text is kept too.
     if (saved.state != m_state) {
         m_state = saved.state;
-        m_stateText = m_state ? indented(m_state->toJson(), 4) : QByteArray();
+        m_stateText = m_state ? m_state->toJson(1) : QByteArray();
     }
     const QByteArray &state = m_stateText;
 

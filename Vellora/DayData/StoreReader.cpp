@@ -77,11 +77,7 @@ bool StoreReader::readItem(DayItem &item)
                 item.bucket = plain[0] == '1' ? Bucket::big : plain[0] == '3' ? Bucket::medium : Bucket::small;
         } else if (key == "day") {
             found = kDay;
-            ok = m_json.readString(item.day);
-            if (ok && item.day == m_lastDay)
-                item.day = m_lastDay; // most items share a handful of days: one text for each
-            else if (ok)
-                m_lastDay = item.day;
+            ok = m_json.readString(item.day, &m_lastDay); // most items share a handful of days
         } else if (key == "done") {
             found = kDone;
             ok = m_json.readBool(item.done);

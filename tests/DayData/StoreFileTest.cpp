@@ -159,7 +159,13 @@ TEST(StoreFileEncoder, WritesWhatTheDocumentWriterWrites)
     saved.items.begin()->second.systemFields = QByteArray("x");
     std::next(saved.items.begin())->second.modifiedAt = QDateTime(QDate(-5, 1, 1), QTime(0, 0), Qt::UTC);
     std::next(saved.items.begin(), 2)->second.modifiedAt = QDateTime(QDate(20000, 1, 1), QTime(0, 0), Qt::UTC);
-    saved.state = DayStore::Serialization{SyncKit::SyncEngineState().serialization()};
+    SyncKit::SyncEngineState state;
+    saved.state = state.serialization();
+    EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
+    state.add(QList{SyncKit::PendingRecordZoneChange::save({"B", syncZoneID()}),
+                    SyncKit::PendingRecordZoneChange::remove({"C\"", syncZoneID()})});
+    state.setZoneChangeToken(syncZoneID(), "token");
+    saved.state = state.serialization();
     EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
     saved.items.erase("B");
     saved.items.begin()->second.done = true;
