@@ -1,6 +1,28 @@
 #include "JsonText/JsonReader.h"
 
+#include <array>
+#include <cstring>
+
 namespace {
+
+// What a byte can be inside a string: most bytes are plain text, and one look-up tells them apart.
+enum ByteClass : unsigned char { kPlainAscii, kQuote, kBackslash, kControl, kHigh };
+
+constexpr std::array<unsigned char, 256> byteClasses()
+{
+    std::array<unsigned char, 256> classes{};
+    for (int c = 0; c < 256; ++c)
+        classes[c] = c < 0x20 ? kControl : c >= 0x80 ? kHigh : kPlainAscii;
+    classes['"'] = kQuote;
+    classes['\\'] = kBackslash;
+    return classes;
+}
+constexpr std::array<unsigned char, 256> kByteClass = byteClasses();
+
+unsigned char classOf(char c)
+{
+    return kByteClass[static_cast<unsigned char>(c)];
+}
 
 bool isContinuation(unsigned char c)
 {
@@ -131,20 +153,24 @@ bool JsonReader::readString(QString &text, QString *shared)
         return false;
     const char *start = m_at;
     bool escaped = false, ascii = true;
-    while (m_at < m_end && *m_at != '"') {
-        const auto c = static_cast<unsigned char>(*m_at);
-        if (c < 0x20)
+    for (;;) {
+        while (m_at < m_end && classOf(*m_at) == kPlainAscii)
+            ++m_at;
+        if (m_at >= m_end)
             return false;
-        if (c >= 0x80)
+        const unsigned char byteClass = classOf(*m_at);
+        if (byteClass == kQuote)
+            break;
+        if (byteClass == kControl)
+            return false;
+        if (byteClass == kHigh)
             ascii = false;
-        if (c == '\\') {
+        if (byteClass == kBackslash) {
             escaped = true;
             ++m_at; // the escaped character never ends the string
         }
         ++m_at;
     }
-    if (m_at >= m_end)
-        return false;
     const QByteArrayView raw(start, m_at - start);
     ++m_at;
     if (!escaped && !ascii) {
@@ -175,12 +201,9 @@ bool JsonReader::readPlain(QByteArrayView &text)
     if (!take('"'))
         return false;
     const char *start = m_at;
-    while (m_at < m_end && *m_at != '"') {
-        if (*m_at < 0x20 || *m_at > 0x7E || *m_at == '\\')
-            return false;
+    while (m_at < m_end && classOf(*m_at) == kPlainAscii)
         ++m_at;
-    }
-    if (m_at >= m_end)
+    if (m_at >= m_end || *m_at != '"')
         return false;
     text = QByteArrayView(start, m_at - start);
     ++m_at;
@@ -267,6 +290,11 @@ bool JsonReader::take(char c)
 
 void JsonReader::skipSpace()
 {
+    // Indentation comes in runs of spaces: eight at a time while it lasts.
+    constexpr quint64 kEightSpaces = 0x2020202020202020;
+    quint64 word;
+    while (m_end - m_at >= 8 && (std::memcpy(&word, m_at, 8), word == kEightSpaces))
+        m_at += 8;
     while (m_at < m_end && (*m_at == ' ' || *m_at == '\n' || *m_at == '\r' || *m_at == '\t'))
         ++m_at;
 }

@@ -19,7 +19,7 @@ public:
     // With `shared`, a text equal to it shares its data, and a text that differs becomes the new `shared`: for
     // values that repeat from one entry to the next.
     bool readString(QString &text, QString *shared = nullptr);
-    // A string of printable ASCII without escapes, as it stands: keys, dates, Base64.
+    // A string of ASCII without control characters or escapes, as it stands: keys, dates, Base64.
     bool readPlain(QByteArrayView &text);
     bool readBool(bool &value);
     // A number as it stands, for a caller that accepts only a few exact forms.

@@ -6,12 +6,6 @@
 #include <algorithm>
 #include <cstring>
 
-void JsonWriter::put(std::string_view text)
-{
-    std::memcpy(m_data + m_size, text.data(), text.size());
-    m_size += qsizetype(text.size());
-}
-
 void JsonWriter::putQuoted(const QString &text)
 {
     const qsizetype start = m_size;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstring>
 #include <string_view>
 
 // Builds JSON text in one buffer. Each piece asks for room first and is then written without further checks:
@@ -22,7 +23,11 @@ public:
         if (m_size + more > m_buffer.size())
             grow(more);
     }
-    void put(std::string_view text);
+    void put(std::string_view text)
+    {
+        std::memcpy(m_data + m_size, text.data(), text.size());
+        m_size += qsizetype(text.size());
+    }
     void put(char c) { m_data[m_size++] = c; }
     // A string as the general JSON writer quotes it (compact or indented alike): UTF-8 with quotes and
     // backslashes escaped, and control characters and surrogates as that writer escapes them.
