@@ -1,5 +1,6 @@
 #include "JsonText/JsonReader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -22,6 +23,12 @@ constexpr std::array<unsigned char, 256> kByteClass = byteClasses();
 unsigned char classOf(char c)
 {
     return kByteClass[static_cast<unsigned char>(c)];
+}
+
+// Printable ASCII other than a quote or a backslash: text that stands in a string as it is.
+bool isPlain(char c)
+{
+    return classOf(c) == kPlainAscii;
 }
 
 bool isContinuation(unsigned char c)
@@ -154,7 +161,7 @@ bool JsonReader::readString(QString &text, QString *shared)
     const char *start = m_at;
     bool escaped = false, ascii = true;
     for (;;) {
-        while (m_at < m_end && classOf(*m_at) == kPlainAscii)
+        while (m_at < m_end && isPlain(*m_at))
             ++m_at;
         if (m_at >= m_end)
             return false;
@@ -201,7 +208,7 @@ bool JsonReader::readPlain(QByteArrayView &text)
     if (!take('"'))
         return false;
     const char *start = m_at;
-    while (m_at < m_end && classOf(*m_at) == kPlainAscii)
+    while (m_at < m_end && isPlain(*m_at))
         ++m_at;
     if (m_at >= m_end || *m_at != '"')
         return false;
@@ -237,31 +244,15 @@ bool JsonReader::readNull()
     return takeWord("null");
 }
 
-bool JsonReader::skipComposite(QByteArrayView &text)
+QByteArrayView JsonReader::rest()
 {
     skipSpace();
-    const char *start = m_at;
-    if (m_at == m_end || (*m_at != '{' && *m_at != '['))
-        return false;
-    int depth = 0;
-    while (m_at < m_end) {
-        const char c = *m_at++;
-        if (c == '"') {
-            while (m_at < m_end && *m_at != '"')
-                m_at += *m_at == '\\' ? 2 : 1;
-            if (m_at >= m_end)
-                return false;
-            ++m_at;
-        } else if (c == '{' || c == '[') {
-            ++depth;
-        } else if (c == '}' || c == ']') {
-            if (--depth == 0) {
-                text = QByteArrayView(start, m_at - start);
-                return true;
-            }
-        }
-    }
-    return false;
+    return QByteArrayView(m_at, m_end - m_at);
+}
+
+void JsonReader::skip(qsizetype length)
+{
+    m_at += std::min(length, qsizetype(m_end - m_at));
 }
 
 bool JsonReader::atEnd()
@@ -281,20 +272,26 @@ bool JsonReader::takeWord(QByteArrayView word)
 
 bool JsonReader::take(char c)
 {
-    skipSpace();
-    if (m_at == m_end || *m_at != c)
-        return false;
+    if (m_at == m_end || *m_at != c) {
+        skipSpace();
+        if (m_at == m_end || *m_at != c)
+            return false;
+    }
     ++m_at;
     return true;
 }
 
 void JsonReader::skipSpace()
 {
-    // Indentation comes in runs of spaces: eight at a time while it lasts.
+    // Indentation comes in runs of spaces after a line break: eight at a time while it lasts.
     constexpr quint64 kEightSpaces = 0x2020202020202020;
-    quint64 word;
-    while (m_end - m_at >= 8 && (std::memcpy(&word, m_at, 8), word == kEightSpaces))
-        m_at += 8;
-    while (m_at < m_end && (*m_at == ' ' || *m_at == '\n' || *m_at == '\r' || *m_at == '\t'))
-        ++m_at;
+    while (m_at < m_end) {
+        quint64 word;
+        if (m_end - m_at >= 8 && (std::memcpy(&word, m_at, 8), word == kEightSpaces))
+            m_at += 8;
+        else if (*m_at == ' ' || *m_at == '\n' || *m_at == '\r' || *m_at == '\t')
+            ++m_at;
+        else
+            break;
+    }
 }

@@ -25,8 +25,9 @@ public:
     // A number as it stands, for a caller that accepts only a few exact forms.
     bool readNumber(QByteArrayView &text);
     bool readNull();
-    // An object or array as it stands, without checking its inside, for a part the general parser reads.
-    bool skipComposite(QByteArrayView &text);
+    // The text from the next token on, for a part that another reader takes; skip() then passes over it.
+    QByteArrayView rest();
+    void skip(qsizetype length);
     // Nothing but whitespace is left.
     bool atEnd();
 

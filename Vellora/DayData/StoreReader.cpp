@@ -115,9 +115,13 @@ bool StoreReader::readState(std::optional<DayStore::Serialization> &state)
 {
     if (m_json.readNull())
         return true;
-    QByteArrayView text;
-    if (!m_json.skipComposite(text))
+    // In the file's own form the state is the last member, so its text runs to the root's closing brace; the
+    // state's reader checks that it holds exactly one value. Any other order takes the general parser's way.
+    const QByteArrayView rest = m_json.rest();
+    const qsizetype end = rest.lastIndexOf('}');
+    if (end <= 0)
         return false;
-    state = DayStore::Serialization::fromJson(text);
+    state = DayStore::Serialization::fromJson(rest.first(end));
+    m_json.skip(end);
     return state.has_value();
 }

@@ -189,6 +189,8 @@ TEST(StoreFileReader, ReadsEveryFileAsTheGeneralParserDoes)
         file("\"A\": " + item),
         file("\"A\": " + item, R"(, "state": null)"),
         file("\"A\": " + item, R"(, "state": {"version": 99})"),
+        R"({"state": {"version": 1}, "items": {}})",
+        file("", R"(, "state": {"version": 1}, "more": {})"),
         file("\"A\": " + item, R"(, "state": {"version": 1, "pendingDatabaseChanges": [], "pendingRecordZoneChanges": [], "zoneChangeTokens": []})"),
         file("\"A\": " + item + ", \"B\": " + QByteArray(item).replace("\"A\"", "\"B\"")),
         file("\"A\": " + item + ", \"A\": " + QByteArray(item).replace("false", "true")), // the same id twice
