@@ -13,6 +13,8 @@
 #include <functional>
 #include <optional>
 
+class JsonWriter;
+
 namespace SyncKit {
 
 // What the engine remembers between runs: the changes still to send and how far it has fetched.
@@ -34,6 +36,8 @@ public:
         // An indented JSON object with sorted keys, in the general JSON writer's layout; at a depth above 0, as
         // the value of a member that many levels deep, without the final line break.
         QByteArray toJson(int depth = 0) const;
+        // The same text written into a larger one.
+        void writeJson(JsonWriter &out, int depth) const;
         // Nothing when the text holds no readable state. The common form is read without building a document,
         // since the queue of a device that has not synced for long holds a change for every item.
         static std::optional<Serialization> fromJson(QByteArrayView text);

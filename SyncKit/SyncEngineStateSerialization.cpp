@@ -63,7 +63,7 @@ std::optional<QByteArray> fromBase64(QByteArrayView text)
 class StateWriter
 {
 public:
-    StateWriter(qsizetype expected, int depth) : m_out(expected), m_depth(depth) {}
+    StateWriter(JsonWriter &out, int depth) : m_out(out), m_depth(depth) {}
 
     void open(char bracket)
     {
@@ -114,8 +114,6 @@ public:
         m_out.makeRoom(qsizetype(text.size()));
         m_out.put(text);
     }
-    QByteArray take() { return m_out.take(); }
-
 private:
     void newLine()
     {
@@ -125,7 +123,7 @@ private:
             m_out.put("    ");
     }
 
-    JsonWriter m_out;
+    JsonWriter &m_out;
     int m_depth;
     bool m_first = true;
 };
@@ -293,7 +291,16 @@ std::optional<QByteArray> bytesFromJson(const QJsonValue &value)
 
 QByteArray Serialization::toJson(int depth) const
 {
-    StateWriter out(4096 + 200 * recordZoneChanges.size(), depth);
+    JsonWriter text(4096 + 200 * recordZoneChanges.size());
+    writeJson(text, depth);
+    if (depth == 0)
+        text.put('\n'); // room is always left for it
+    return text.take();
+}
+
+void Serialization::writeJson(JsonWriter &text, int depth) const
+{
+    StateWriter out(text, depth);
     out.open('{');
     if (account) {
         out.next("account");
@@ -341,9 +348,7 @@ QByteArray Serialization::toJson(int depth) const
     }
     out.close(']');
     out.close('}');
-    if (depth == 0)
-        out.put("\n");
-    return out.take();
+    text.makeRoom(1);
 }
 
 std::optional<Serialization> Serialization::fromJson(QByteArrayView text)

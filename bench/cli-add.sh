@@ -19,7 +19,10 @@ printf 'data.location=%s/task\nconfirmation=off\nverbose=nothing\nhooks=off\n' "
 mkdir -p "$work/task"
 task import "$work/tasks.json" >/dev/null 2>&1
 
-hyperfine --warmup 3 --runs 50 --export-markdown "$work/result.md" \
+hyperfine --warmup 3 --runs 100 --export-markdown "$work/result.md" --export-json "$work/result.json" \
     -n "vellora add" "$vellora add 'Bench task' --store $store" \
     -n "task add" "task add 'Bench task'"
 cat "$work/result.md"
+python3 -c "import json, sys
+for r in json.load(open(sys.argv[1]))['results']:
+    print('median of %s: %.1f ms' % (r['command'], r['median'] * 1000))" "$work/result.json"

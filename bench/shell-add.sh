@@ -10,7 +10,7 @@ server="$build/bench/instance_server"
 work=$(mktemp -d)
 server_pid=""
 cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT

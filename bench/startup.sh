@@ -11,7 +11,7 @@ baseline="$build/bench/plain_window"
 work=$(mktemp -d)
 xvfb=""
 cleanup() {
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT

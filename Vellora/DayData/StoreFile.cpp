@@ -116,15 +116,8 @@ QByteArray Encoder::encode(const DayStore::Saved &saved)
     // The same text as the document writer's indented form: four spaces a level, keys sorted.
     constexpr std::string_view kHead = "{\n    \"items\": {", kItemsEnd = "\n    }", kStateKey = ",\n    \"state\": ",
                                kEnd = "\n}\n";
-    // The state changes far less often than the items: its text is kept too.
-    if (saved.state != m_state) {
-        m_state = saved.state;
-        m_stateText = m_state ? m_state->toJson(1) : QByteArray();
-    }
-    const QByteArray &state = m_stateText;
-
     // Items that have not changed since the last call are copied from its text; the rest are written anew.
-    JsonWriter writer(m_text.size() + state.size() + 4096);
+    JsonWriter writer(m_text.size() + 4096);
     writer.put(kHead);
     auto cached = m_items.begin();
     bool first = true;
@@ -150,12 +143,25 @@ QByteArray Encoder::encode(const DayStore::Saved &saved)
         ++cached;
     }
     m_items.erase(cached, m_items.end());
-    writer.makeRoom(qsizetype(kItemsEnd.size() + kStateKey.size() + kEnd.size()) + state.size());
+    writer.makeRoom(qsizetype(kItemsEnd.size() + kStateKey.size()));
     writer.put(kItemsEnd);
     if (saved.state) {
         writer.put(kStateKey);
-        writer.put(std::string_view(state.constData(), size_t(state.size())));
+        // The state changes less often than the items: when it has not, its text is copied like theirs.
+        const qsizetype offset = writer.size();
+        if (saved.state == m_state) {
+            writer.makeRoom(m_stateSize);
+            writer.put(std::string_view(m_text.constData() + m_stateOffset, size_t(m_stateSize)));
+        } else {
+            saved.state->writeJson(writer, 1);
+            m_state = saved.state;
+        }
+        m_stateOffset = offset;
+        m_stateSize = writer.size() - offset;
+    } else {
+        m_state.reset();
     }
+    writer.makeRoom(qsizetype(kEnd.size()));
     writer.put(kEnd);
     const QByteArray out = writer.take();
     m_text = out;

@@ -42,8 +42,9 @@ private:
     };
     std::map<QString, Entry> m_items;
     QByteArray m_text;
-    std::optional<DayStore::Serialization> m_state;
-    QByteArray m_stateText;
+    std::optional<DayStore::Serialization> m_state; // and where its text stands in m_text
+    qsizetype m_stateOffset = 0;
+    qsizetype m_stateSize = 0;
 };
 
 // Writes the whole file atomically. Errors are dropped: the data stays in memory for the next save.
