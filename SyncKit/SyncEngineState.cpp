@@ -1,5 +1,7 @@
 #include "SyncKit/SyncEngineState.h"
 
+#include <algorithm>
+
 
 namespace SyncKit {
 
@@ -21,6 +23,19 @@ const RecordZoneID &keyOf(const PendingDatabaseChange &change)
 template<typename Change>
 bool addChanges(QList<Change> &list, const QList<Change> &changes)
 {
+    // One change at a time is the common case, and scanning the queue once costs less than indexing it.
+    if (changes.size() == 1) {
+        const Change &change = changes.first();
+        const auto same = std::find_if(list.cbegin(), list.cend(),
+                                       [&](const Change &queued) { return keyOf(queued) == keyOf(change); });
+        if (same != list.cend()) {
+            if (*same == change)
+                return false;
+            list.erase(same);
+        }
+        list.append(change);
+        return true;
+    }
     using Key = std::decay_t<decltype(keyOf(std::declval<Change>()))>;
     QHash<Key, qsizetype> position;
     position.reserve(list.size() + changes.size());

@@ -41,6 +41,9 @@ TEST(SyncEngineState, KeepsTheLatestIntentPerRecordInOrder)
     state.remove(QList{save("B"), deletion("A")});
     EXPECT_EQ(state.pendingRecordZoneChanges(), QList({save("C"), save("D")}));
     EXPECT_EQ(changes, 3);
+    state.add(QList{deletion("C")}); // one change alone replaces its record's earlier one too
+    EXPECT_EQ(state.pendingRecordZoneChanges(), QList({save("D"), deletion("C")}));
+    EXPECT_EQ(changes, 4);
 
     state.add(QList{PendingDatabaseChange::saveZone(kZone), PendingDatabaseChange::saveZone(kZone)});
     state.add(QList{PendingDatabaseChange::deleteZone(kZone)});
