@@ -77,6 +77,12 @@ bool isWellFormedUtf8(QByteArrayView text)
     return true;
 }
 
+// Qt's UTF-8 decoding drops a byte-order mark at the start, where a JSON string keeps it as a character.
+bool startsWithByteOrderMark(QByteArrayView text)
+{
+    return text.startsWith("\xEF\xBB\xBF");
+}
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -181,7 +187,7 @@ bool JsonReader::readString(QString &text, QString *shared)
     const QByteArrayView raw(start, m_at - start);
     ++m_at;
     if (!escaped && !ascii) {
-        if (!isWellFormedUtf8(raw))
+        if (!isWellFormedUtf8(raw) || startsWithByteOrderMark(raw))
             return false;
         text = QString::fromUtf8(raw);
         return true;
@@ -197,7 +203,7 @@ bool JsonReader::readString(QString &text, QString *shared)
         return true;
     }
     QByteArray plain;
-    if (!unescape(raw, plain) || !isWellFormedUtf8(plain))
+    if (!unescape(raw, plain) || !isWellFormedUtf8(plain) || startsWithByteOrderMark(plain))
         return false;
     text = QString::fromUtf8(plain);
     return true;

@@ -211,6 +211,8 @@ TEST(StoreFileReader, ReadsEveryFileAsTheGeneralParserDoes)
         withTitle("\"bad \xc0\x80 \xed\xa0\x80\""),
         withTitle("\"cut \xe2\x80\""),
         withTitle("\"tab\there\""),
+        withTitle("\"\xef\xbb\xbfstarts with a byte-order mark\""),
+        withTitle(R"("\ufeffescaped byte-order mark")"),
         withTitle("\"\x7f\""),
         "\xef\xbb\xbf" + file(""),
         file("") + " x",
