@@ -24,8 +24,8 @@ std::unique_ptr<StoreLock> StoreLock::tryLock(const QString &path)
             ::close(fd);
             return nullptr;
         }
-        // The holder before us removes the file as it lets go: a lock won on a file that is no longer at the
-        // path guards nothing, so it is tried again on the file that is there now.
+        // A lock won on a file that is no longer at the path (someone removed it meanwhile) guards nothing: it
+        // is tried again on the file that is there now.
         struct stat held, current;
         if (::fstat(fd, &held) == 0 && ::stat(name.constData(), &current) == 0 && held.st_dev == current.st_dev &&
             held.st_ino == current.st_ino)
@@ -38,7 +38,6 @@ StoreLock::StoreLock(QByteArray path, int fd) : m_path(std::move(path)), m_fd(fd
 
 StoreLock::~StoreLock()
 {
-    // Removed while still held, so that no one can win the lock on this file and then see it vanish.
-    ::unlink(m_path.constData());
+    // The file stays for the next holder: making and removing it took longer than the rest of the locking.
     ::close(m_fd);
 }
