@@ -270,7 +270,7 @@ bool JsonReader::atEnd()
 bool JsonReader::takeWord(QByteArrayView word)
 {
     skipSpace();
-    if (!QByteArrayView(m_at, m_end - m_at).startsWith(word))
+    if (m_end - m_at < word.size() || std::memcmp(m_at, word.data(), size_t(word.size())) != 0)
         return false;
     m_at += word.size();
     return true;

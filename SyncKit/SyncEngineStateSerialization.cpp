@@ -138,7 +138,7 @@ public:
     {
         Serialization state;
         unsigned seen = 0;
-        const bool read = m_json.readObject([&](QByteArrayView key) {
+        const bool read = m_json.readObject([&](JsonKey key) {
             unsigned found = 0;
             bool ok = false;
             if (key == "account") {
@@ -188,9 +188,9 @@ private:
     bool readFields(const std::array<std::string_view, N> &keys, std::array<QString, N> &texts, QByteArray *token = nullptr)
     {
         unsigned seen = 0;
-        const bool read = m_json.readObject([&](QByteArrayView key) {
+        const bool read = m_json.readObject([&](JsonKey key) {
             for (size_t i = 0; i < N; ++i) {
-                if (key != QByteArrayView(keys[i].data(), qsizetype(keys[i].size())) || (seen & (1u << i)))
+                if (key.text != QByteArrayView(keys[i].data(), qsizetype(keys[i].size())) || (seen & (1u << i)))
                     continue;
                 seen |= 1u << i;
                 return keys[i] == "token" && token ? readBytes(*token) : m_json.readString(texts[i]);
@@ -228,7 +228,7 @@ private:
         std::optional<PendingRecordZoneChange::Kind> kind;
         QString owner, record, zone;
         unsigned seen = 0;
-        const bool read = m_json.readObject([&](QByteArrayView key) {
+        const bool read = m_json.readObject([&](JsonKey key) {
             unsigned found = 0;
             bool ok = false;
             if (key == "kind") {

@@ -27,7 +27,7 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArrayView bytes)
 bool StoreReader::readRoot(DayStore::Saved &saved)
 {
     bool seenItems = false, seenState = false;
-    const bool read = m_json.readObject([&](QByteArrayView key) {
+    const bool read = m_json.readObject([&](JsonKey key) {
         if (key == "items" && !seenItems) {
             seenItems = true;
             return readItems(saved.items);
@@ -66,7 +66,7 @@ bool StoreReader::readItems(std::map<QString, DayItem> &items)
 bool StoreReader::readItem(DayItem &item)
 {
     unsigned seen = 0;
-    const bool read = m_json.readObject([&](QByteArrayView key) {
+    const bool read = m_json.readObject([&](JsonKey key) {
         unsigned found = 0;
         bool ok = false;
         QByteArrayView plain;

@@ -58,8 +58,8 @@ TEST(JsonText, ReaderTakesOnlyWhatItKnowsAndSharesRepeatedTexts)
     bool flags[2];
     QByteArrayView number;
     QStringList keys;
-    ASSERT_TRUE(reader.readObject([&](QByteArrayView key) {
-        keys.append(QString::fromLatin1(key));
+    ASSERT_TRUE(reader.readObject([&](JsonKey key) {
+        keys.append(QString::fromLatin1(key.text));
         if (key == "a") {
             int index = 0;
             return reader.readArray([&] {
