@@ -26,3 +26,5 @@ cat "$work/result.md"
 python3 -c "import json, sys
 for r in json.load(open(sys.argv[1]))['results']:
     print('median of %s: %.1f ms' % (r['command'], r['median'] * 1000))" "$work/result.json"
+echo "Taken in turns, 200 runs each:"
+"$here/interleaved.py" 200 "vellora add=$vellora add Bench --store $store" "task add=task add Bench"
