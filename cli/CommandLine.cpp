@@ -80,6 +80,8 @@ int runOnStore(const Command &command, const QString &path)
     InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(path);
     if (claim.app)
         return runInApp(command, *claim.app);
+    if (!claim.lock && !claim.error.isEmpty())
+        return fail(claim.error + QStringLiteral("; nothing was changed"));
     if (!claim.lock)
         return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
     return runOnFile(command, path);

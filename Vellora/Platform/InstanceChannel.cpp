@@ -180,9 +180,12 @@ StoreClaim claimStore(const QString &storePath, std::chrono::milliseconds wait)
     for (;;) {
         auto app = std::make_unique<Client>(storePath);
         if (app->connectToApp())
-            return {nullptr, std::move(app)};
-        if (auto lock = StoreLock::tryLock(lockPathFor(storePath)))
-            return {std::move(lock), nullptr};
+            return {nullptr, std::move(app), {}};
+        QString error;
+        if (auto lock = StoreLock::tryLock(lockPathFor(storePath), &error))
+            return {std::move(lock), nullptr, {}};
+        if (!error.isEmpty())
+            return {nullptr, nullptr, error}; // waiting would not change it
         if (deadline.hasExpired())
             return {};
         QThread::msleep(kPollMs);

@@ -64,9 +64,11 @@ struct StoreClaim
 {
     std::unique_ptr<StoreLock> lock;
     std::unique_ptr<Client> app;
+    QString error; // with neither: why the lock cannot be had at all, or empty when it stayed taken
 };
 
-// Waits up to `wait` for either; a running app is asked first. Both empty when neither came in time.
+// Waits up to `wait` for either; a running app is asked first. Both empty when neither came in time, or at once
+// when the lock file cannot be made (a folder that cannot be written).
 StoreClaim claimStore(const QString &storePath, std::chrono::milliseconds wait = kClaimWait);
 
 } // namespace InstanceChannel

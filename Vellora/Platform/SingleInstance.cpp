@@ -37,7 +37,8 @@ SingleInstance::Start SingleInstance::start(std::chrono::milliseconds wait)
         m_error = QStringLiteral("Vellora is already running but does not answer.");
         return Start::failed;
     }
-    m_error = QStringLiteral("The store file %1 is in use by another vellora.").arg(m_storePath);
+    m_error = claim.error.isEmpty() ? QStringLiteral("The store file %1 is in use by another vellora.").arg(m_storePath)
+                                    : claim.error.left(1).toUpper() + claim.error.mid(1) + QLatin1Char('.');
     return Start::failed;
 }
 

@@ -8,14 +8,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
-std::unique_ptr<StoreLock> StoreLock::tryLock(const QString &path)
+std::unique_ptr<StoreLock> StoreLock::tryLock(const QString &path, QString *error)
 {
     const QByteArray name = QFile::encodeName(path);
     for (;;) {
         const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0)
+        if (fd < 0) {
+            if (error)
+                *error = QStringLiteral("the lock file %1 cannot be made: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
             return nullptr;
+        }
         int locked;
         do
             locked = ::flock(fd, LOCK_EX | LOCK_NB);

@@ -11,8 +11,9 @@
 class StoreLock
 {
 public:
-    // The lock, or nothing when another holder has it or the lock file cannot be made.
-    static std::unique_ptr<StoreLock> tryLock(const QString &path);
+    // The lock, or nothing when another holder has it or the lock file cannot be made; in that last case
+    // `error` says why (it stays empty when the lock is only taken).
+    static std::unique_ptr<StoreLock> tryLock(const QString &path, QString *error = nullptr);
     ~StoreLock();
 
     StoreLock(const StoreLock &) = delete;

@@ -233,6 +233,19 @@ TEST_F(CommandLineTest, UnreadableStoreIsSetAsideAndKept)
     EXPECT_EQ(kept.readAll(), "{ not json");
 }
 
+TEST_F(CommandLineTest, ALockThatCannotBeMadeFailsAtOnceAndClearly)
+{
+    vellora({"add", "x"});
+    const QByteArray before = storeBytes();
+    QFile::remove(lockPathFor(store));
+    ASSERT_TRUE(QDir().mkdir(lockPathFor(store))); // no process, however privileged, can open it as a file
+    const Outcome run = vellora({"add", "y"});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains("lock file") && run.err.contains("nothing was changed")) << run.err.toStdString();
+    EXPECT_EQ(run.err.count('\n'), 1);
+    EXPECT_EQ(storeBytes(), before);
+}
+
 TEST_F(CommandLineTest, AHeldLockKeepsASecondWriterOut)
 {
     vellora({"add", "x"});
