@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QTest>
 
-#include <cstdio>
 #include <functional>
 
 using namespace SheetTest;
@@ -106,9 +105,7 @@ bool render(const QString &directory, const Shot &shot, Paper::Appearance appear
     QCoreApplication::processEvents();
     const QString file = QDir(directory).filePath(
         QStringLiteral("%1-%2-%3.png").arg(shot.name, Paper::rawValue(appearance), Paper::rawValue(size)));
-    const bool saved = window.grab().save(file);
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
-    return saved;
+    return SheetTest::saveScreenshot(window, file);
 }
 
 } // namespace
@@ -118,9 +115,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString directory = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
-    QDir().mkpath(directory);
-    Paper::setAnimationsEnabled(false);
+    const QString directory = SheetTest::screenshotFolder(argc, argv);
 
     const QList<Shot> shots{
         {QStringLiteral("today-empty"), false, {}, {}},

@@ -1,9 +1,13 @@
 #include "SheetTestSupport.h"
 
+#include "Vellora/Paper/Paper.h"
+
+#include <QDir>
 #include <QTest>
 #include <QTimeZone>
 #include <QWindow>
 
+#include <cstdio>
 #include <memory>
 
 namespace SheetTest {
@@ -80,6 +84,21 @@ void drag(QWidget *widget, QPoint from, QPoint to, int steps)
     for (int i = 1; i <= steps; ++i)
         moveTo(widget, from + (to - from) * i / steps);
     release(widget, to);
+}
+
+QString screenshotFolder(int argc, char **argv)
+{
+    Paper::setAnimationsEnabled(false);
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(folder);
+    return folder;
+}
+
+bool saveScreenshot(QWidget &widget, const QString &file)
+{
+    const bool saved = widget.grab().save(file);
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
+    return saved;
 }
 
 } // namespace SheetTest

@@ -19,7 +19,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdio>
 
 namespace {
 
@@ -62,10 +61,9 @@ bool render(const QString &directory, const Shot &shot)
         return false;
     QCoreApplication::processEvents();
     const QString file = QDir(directory).filePath(QStringLiteral("%1.png").arg(shot.name));
-    const bool saved = view.grab().save(file);
+    const bool saved = SheetTest::saveScreenshot(view, file);
     GlobalShortcuts::removeActions(ToggleShortcut::name());
     GlobalShortcuts::setStorage(nullptr);
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
     return saved;
 }
 
@@ -76,9 +74,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString directory = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
-    QDir().mkpath(directory);
-    Paper::setAnimationsEnabled(false);
+    const QString directory = SheetTest::screenshotFolder(argc, argv);
 
     const QList<Shot> shots{
         {QStringLiteral("settings-light-m"), Paper::Appearance::light, Paper::TextSize::medium, false},
