@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-class JsonWriter;
+class IndentedJsonWriter;
 
 namespace SyncKit {
 
@@ -33,11 +33,10 @@ public:
 
         bool operator==(const Serialization &) const = default;
 
-        // An indented JSON object with sorted keys, in the general JSON writer's layout; at a depth above 0, as
-        // the value of a member that many levels deep, without the final line break.
-        QByteArray toJson(int depth = 0) const;
-        // The same text written into a larger one.
-        void writeJson(JsonWriter &out, int depth) const;
+        // An indented JSON object with sorted keys, in the general JSON writer's layout.
+        QByteArray toJson() const;
+        // The same object written as a value inside a larger text.
+        void writeJson(IndentedJsonWriter &out) const;
         // Nothing when the text holds no readable state. The common form is read without building a document,
         // since the queue of a device that has not synced for long holds a change for every item.
         static std::optional<Serialization> fromJson(QByteArrayView text);

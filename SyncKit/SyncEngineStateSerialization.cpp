@@ -1,7 +1,7 @@
 #include "SyncKit/SyncEngineState.h"
 
 #include "JsonText/JsonReader.h"
-#include "JsonText/JsonWriter.h"
+#include "JsonText/IndentedJsonWriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -57,76 +57,6 @@ std::optional<QByteArray> fromBase64(QByteArrayView text)
         return std::nullopt;
     return *decoded;
 }
-
-// Writing, in the layout of the general writer's indented form: four spaces a level, one member a line, an
-// empty array or object still on two lines.
-class StateWriter
-{
-public:
-    StateWriter(JsonWriter &out, int depth) : m_out(out), m_depth(depth) {}
-
-    void open(char bracket)
-    {
-        put(std::string_view(&bracket, 1));
-        m_first = true;
-        ++m_depth;
-    }
-    void close(char bracket)
-    {
-        --m_depth;
-        newLine();
-        put(std::string_view(&bracket, 1));
-        m_first = false;
-    }
-    // Starts a member of an object (with its key) or an element of an array (key empty).
-    void next(std::string_view key = {})
-    {
-        if (!m_first)
-            put(",");
-        m_first = false;
-        newLine();
-        if (!key.empty()) {
-            put("\"");
-            put(key);
-            put("\": ");
-        }
-    }
-    void text(std::string_view key, const QString &value)
-    {
-        next(key);
-        m_out.makeRoom(JsonWriter::quotedRoom(value));
-        m_out.putQuoted(value);
-    }
-    void plain(std::string_view key, std::string_view value)
-    {
-        next(key);
-        put("\"");
-        put(value);
-        put("\"");
-    }
-    void bytes(std::string_view key, const QByteArray &value)
-    {
-        const QByteArray base64 = value.toBase64();
-        plain(key, std::string_view(base64.constData(), size_t(base64.size())));
-    }
-    void put(std::string_view text)
-    {
-        m_out.makeRoom(qsizetype(text.size()));
-        m_out.put(text);
-    }
-private:
-    void newLine()
-    {
-        m_out.makeRoom(1 + 4 * m_depth);
-        m_out.put('\n');
-        for (int i = 0; i < m_depth; ++i)
-            m_out.put("    ");
-    }
-
-    JsonWriter &m_out;
-    int m_depth;
-    bool m_first = true;
-};
 
 // Reading the form written above; anything else is left to the general parser.
 class StateReader
@@ -289,18 +219,17 @@ std::optional<QByteArray> bytesFromJson(const QJsonValue &value)
 
 } // namespace
 
-QByteArray Serialization::toJson(int depth) const
+QByteArray Serialization::toJson() const
 {
     JsonWriter text(4096 + 200 * recordZoneChanges.size());
-    writeJson(text, depth);
-    if (depth == 0)
-        text.put('\n'); // room is always left for it
+    IndentedJsonWriter out(text);
+    writeJson(out);
+    out.put("\n");
     return text.take();
 }
 
-void Serialization::writeJson(JsonWriter &text, int depth) const
+void Serialization::writeJson(IndentedJsonWriter &out) const
 {
-    StateWriter out(text, depth);
     out.open('{');
     if (account) {
         out.next("account");
@@ -334,8 +263,7 @@ void Serialization::writeJson(JsonWriter &text, int depth) const
         out.close('}');
     }
     out.close(']');
-    out.next("version");
-    out.put("1");
+    out.literal("version", "1");
     out.next("zoneChangeTokens");
     out.open('[');
     for (auto it = zoneTokens.cbegin(); it != zoneTokens.cend(); ++it) {
@@ -348,7 +276,6 @@ void Serialization::writeJson(JsonWriter &text, int depth) const
     }
     out.close(']');
     out.close('}');
-    text.makeRoom(1);
 }
 
 std::optional<Serialization> Serialization::fromJson(QByteArrayView text)

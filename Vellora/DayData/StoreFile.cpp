@@ -1,12 +1,11 @@
 #include "Vellora/DayData/StoreFile.h"
 
-#include "JsonText/JsonWriter.h"
+#include "JsonText/IndentedJsonWriter.h"
 #include "Vellora/DayData/StoreReader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -29,50 +28,22 @@ QString setAside(const QString &path)
     return QFile::rename(path, target) ? target : QString();
 }
 
-qsizetype itemRoom(const QString &id, const DayItem &item)
+// The member of "items" for one item, from its key on: every save of a newly read store writes them all.
+void writeItem(IndentedJsonWriter &out, const QString &id, const DayItem &item)
 {
-    return 200 + JsonWriter::quotedRoom(id) + JsonWriter::quotedRoom(item.id) + JsonWriter::quotedRoom(item.day) +
-           JsonWriter::quotedRoom(item.title) +
-           (item.systemFields ? item.systemFields->size() * 4 / 3 + 40 : 0);
-}
-
-// One member of "items": the id, then the item's object two levels deep, its keys in sorted order. Every save
-// of a newly read store writes all items, so this is kept plain.
-void writeItem(JsonWriter &out, const QString &id, const DayItem &item)
-{
-    constexpr std::string_view kInner = "\n            ";
-    out.put("        ");
+    const char bucket = char('0' + capacity(item.bucket));
     out.putQuoted(id);
-    out.put(": {");
-    out.put(kInner);
-    out.put("\"bucket\": \"");
-    out.put(char('0' + capacity(item.bucket)));
-    out.put("\",");
-    out.put(kInner);
-    out.put("\"day\": ");
-    out.putQuoted(item.day);
-    out.put(",");
-    out.put(kInner);
-    out.put(item.done ? "\"done\": true," : "\"done\": false,");
-    out.put(kInner);
-    out.put("\"id\": ");
-    out.putQuoted(item.id);
-    out.put(",");
-    out.put(kInner);
-    out.put("\"modifiedAt\": \"");
-    out.put(fileDateText(item.modifiedAt));
-    out.put("\",");
-    if (item.systemFields) {
-        const QByteArray base64 = item.systemFields->toBase64();
-        out.put(kInner);
-        out.put("\"systemFields\": \"");
-        out.put(std::string_view(base64.constData(), size_t(base64.size())));
-        out.put("\",");
-    }
-    out.put(kInner);
-    out.put("\"title\": ");
-    out.putQuoted(item.title);
-    out.put("\n        }");
+    out.put(": ");
+    out.open('{');
+    out.plain("bucket", std::string_view(&bucket, 1));
+    out.text("day", item.day);
+    out.literal("done", item.done ? "true" : "false");
+    out.text("id", item.id);
+    out.plain("modifiedAt", fileDateText(item.modifiedAt));
+    if (item.systemFields)
+        out.bytes("systemFields", *item.systemFields);
+    out.text("title", item.title);
+    out.close('}');
 }
 
 } // namespace
@@ -113,59 +84,52 @@ bool save(const QString &path, const DayStore::Saved &saved, Encoder *encoder)
 
 QByteArray Encoder::encode(const DayStore::Saved &saved)
 {
-    // The same text as the document writer's indented form: four spaces a level, keys sorted.
-    constexpr std::string_view kHead = "{\n    \"items\": {", kItemsEnd = "\n    }", kStateKey = ",\n    \"state\": ",
-                               kEnd = "\n}\n";
-    // Items that have not changed since the last call are copied from its text; the rest are written anew.
-    JsonWriter writer(m_text.size() + 4096);
-    writer.put(kHead);
+    // The same text as the general writer's indented form, keys sorted. Items that have not changed since the
+    // last call are copied from its text, and so is the state; the rest are written anew.
+    JsonWriter text(m_text.size() + 4096);
+    IndentedJsonWriter out(text);
+    out.open('{');
+    out.next("items");
+    out.open('{');
     auto cached = m_items.begin();
-    bool first = true;
     for (const auto &[id, item] : saved.items) {
         while (cached != m_items.end() && cached->first < id)
             cached = m_items.erase(cached);
-        const bool kept = cached != m_items.end() && cached->first == id && cached->second.item == item;
-        writer.makeRoom(2 + (kept ? cached->second.size : itemRoom(id, item)));
-        writer.put(first ? "\n" : ",\n");
-        first = false;
-        const qsizetype offset = writer.size();
-        if (kept) {
-            writer.put(std::string_view(m_text.constData() + cached->second.offset, size_t(cached->second.size)));
+        out.next();
+        const qsizetype offset = text.size();
+        if (cached != m_items.end() && cached->first == id && cached->second.item == item) {
+            out.put(std::string_view(m_text.constData() + cached->second.offset, size_t(cached->second.size)));
         } else {
-            writeItem(writer, id, item);
+            writeItem(out, id, item);
             if (cached == m_items.end() || cached->first != id)
                 cached = m_items.emplace_hint(cached, id, Entry{item, 0, 0});
             else
                 cached->second.item = item;
         }
         cached->second.offset = offset;
-        cached->second.size = writer.size() - offset;
+        cached->second.size = text.size() - offset;
         ++cached;
     }
     m_items.erase(cached, m_items.end());
-    writer.makeRoom(qsizetype(kItemsEnd.size() + kStateKey.size()));
-    writer.put(kItemsEnd);
+    out.close('}');
     if (saved.state) {
-        writer.put(kStateKey);
-        // The state changes less often than the items: when it has not, its text is copied like theirs.
-        const qsizetype offset = writer.size();
+        out.next("state");
+        const qsizetype offset = text.size();
         if (saved.state == m_state) {
-            writer.makeRoom(m_stateSize);
-            writer.put(std::string_view(m_text.constData() + m_stateOffset, size_t(m_stateSize)));
+            out.put(std::string_view(m_text.constData() + m_stateOffset, size_t(m_stateSize)));
         } else {
-            saved.state->writeJson(writer, 1);
+            saved.state->writeJson(out);
             m_state = saved.state;
         }
         m_stateOffset = offset;
-        m_stateSize = writer.size() - offset;
+        m_stateSize = text.size() - offset;
     } else {
         m_state.reset();
     }
-    writer.makeRoom(qsizetype(kEnd.size()));
-    writer.put(kEnd);
-    const QByteArray out = writer.take();
-    m_text = out;
-    return out;
+    out.close('}');
+    out.put("\n");
+    m_text = text.take();
+    return m_text;
 }
 
 QByteArray encode(const DayStore::Saved &saved)
