@@ -3,7 +3,10 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <array>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 // A member's key as it stands in the text. Compared with words written in the code, without a call out of line:
 // every member of every item is told apart this way.
@@ -11,10 +14,9 @@ struct JsonKey
 {
     QByteArrayView text;
 
-    template<size_t N>
-    bool operator==(const char (&word)[N]) const
+    bool operator==(std::string_view word) const
     {
-        return text.size() == qsizetype(N - 1) && std::memcmp(text.data(), word, N - 1) == 0;
+        return text.size() == qsizetype(word.size()) && std::memcmp(text.data(), word.data(), word.size()) == 0;
     }
 };
 
@@ -60,6 +62,23 @@ public:
                 return false;
         } while (take(','));
         return take('}');
+    }
+
+    // An object whose keys are all among `keys`, none twice: `member(i)` reads the value of keys[i]. Gives the
+    // keys that were there as bits (bit i for keys[i]), or nothing when the object could not be read.
+    template<size_t N, typename Member>
+    std::optional<unsigned> readKnownObject(const std::array<std::string_view, N> &keys, Member member)
+    {
+        static_assert(N <= 32);
+        unsigned seen = 0;
+        const bool read = readObject([&](JsonKey key) {
+            for (size_t i = 0; i < N; ++i) {
+                if (key == keys[i])
+                    return !(seen & (1u << i)) && (seen |= 1u << i, member(i));
+            }
+            return false;
+        });
+        return read ? std::optional(seen) : std::nullopt;
     }
 
     template<typename Element>

@@ -67,36 +67,27 @@ public:
     std::optional<Serialization> read()
     {
         Serialization state;
-        unsigned seen = 0;
-        const bool read = m_json.readObject([&](JsonKey key) {
-            unsigned found = 0;
-            bool ok = false;
-            if (key == "account") {
-                found = 1;
-                ok = readAccount(state.account);
-            } else if (key == "databaseChangeToken") {
-                found = 2;
-                ok = readBytes(state.databaseToken);
-            } else if (key == "pendingDatabaseChanges") {
-                found = 4;
-                ok = m_json.readArray([&] { return readDatabaseChange(state.databaseChanges); });
-            } else if (key == "pendingRecordZoneChanges") {
-                found = 8;
-                ok = m_json.readArray([&] { return readRecordChange(state.recordZoneChanges); });
-            } else if (key == "version") {
-                found = 16;
-                QByteArrayView number;
-                ok = m_json.readNumber(number) && number == "1";
-            } else if (key == "zoneChangeTokens") {
-                found = 32;
-                ok = m_json.readArray([&] { return readZoneToken(state.zoneTokens); });
+        static constexpr std::array<std::string_view, 6> kKeys{"account", "databaseChangeToken",
+                                                               "pendingDatabaseChanges", "pendingRecordZoneChanges",
+                                                               "version", "zoneChangeTokens"};
+        const auto seen = m_json.readKnownObject(kKeys, [&](size_t key) {
+            QByteArrayView number;
+            switch (key) {
+            case 0:
+                return readAccount(state.account);
+            case 1:
+                return readBytes(state.databaseToken);
+            case 2:
+                return m_json.readArray([&] { return readDatabaseChange(state.databaseChanges); });
+            case 3:
+                return m_json.readArray([&] { return readRecordChange(state.recordZoneChanges); });
+            case 4:
+                return m_json.readNumber(number) && number == "1";
+            default:
+                return m_json.readArray([&] { return readZoneToken(state.zoneTokens); });
             }
-            if (!ok || (seen & found))
-                return false;
-            seen |= found;
-            return true;
         });
-        if (!read || !(seen & 16) || !m_json.atEnd())
+        if (!seen || !(*seen & (1u << 4)) || !m_json.atEnd()) // the version is required
             return std::nullopt;
         return state;
     }
@@ -113,21 +104,14 @@ private:
         return decoded.has_value();
     }
 
-    // Reads an object whose keys are exactly `keys`, each once, as texts (or Base64 for "token").
+    // An object whose keys are exactly `keys`, each a text (or Base64 for a "token", into `token`).
     template<size_t N>
     bool readFields(const std::array<std::string_view, N> &keys, std::array<QString, N> &texts, QByteArray *token = nullptr)
     {
-        unsigned seen = 0;
-        const bool read = m_json.readObject([&](JsonKey key) {
-            for (size_t i = 0; i < N; ++i) {
-                if (key.text != QByteArrayView(keys[i].data(), qsizetype(keys[i].size())) || (seen & (1u << i)))
-                    continue;
-                seen |= 1u << i;
-                return keys[i] == "token" && token ? readBytes(*token) : m_json.readString(texts[i]);
-            }
-            return false;
+        const auto seen = m_json.readKnownObject(keys, [&](size_t key) {
+            return keys[key] == "token" && token ? readBytes(*token) : m_json.readString(texts[key]);
         });
-        return read && seen == (1u << N) - 1;
+        return seen == (1u << N) - 1;
     }
 
     bool readAccount(std::optional<CloudAccount> &account)
@@ -157,30 +141,21 @@ private:
         // copy of what each change repeats (its kind, owner and zone).
         std::optional<PendingRecordZoneChange::Kind> kind;
         QString owner, record, zone;
-        unsigned seen = 0;
-        const bool read = m_json.readObject([&](JsonKey key) {
-            unsigned found = 0;
-            bool ok = false;
-            if (key == "kind") {
-                found = 1;
-                QByteArrayView name;
-                ok = m_json.readPlain(name) && (kind = recordKind(name));
-            } else if (key == "owner") {
-                found = 2;
-                ok = m_json.readString(owner, &m_lastOwner);
-            } else if (key == "record") {
-                found = 4;
-                ok = m_json.readString(record);
-            } else if (key == "zone") {
-                found = 8;
-                ok = m_json.readString(zone, &m_lastZone);
+        static constexpr std::array<std::string_view, 4> kKeys{"kind", "owner", "record", "zone"};
+        const auto seen = m_json.readKnownObject(kKeys, [&](size_t key) {
+            QByteArrayView name;
+            switch (key) {
+            case 0:
+                return m_json.readPlain(name) && (kind = recordKind(name)).has_value();
+            case 1:
+                return m_json.readString(owner, &m_lastOwner);
+            case 2:
+                return m_json.readString(record);
+            default:
+                return m_json.readString(zone, &m_lastZone);
             }
-            if (!ok || (seen & found))
-                return false;
-            seen |= found;
-            return true;
         });
-        if (!read || seen != 15)
+        if (seen != 15u)
             return false;
         changes.append({*kind, RecordID{record, RecordZoneID{zone, owner}}});
         return true;

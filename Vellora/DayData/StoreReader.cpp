@@ -2,16 +2,10 @@
 
 namespace {
 
-enum ItemKey : unsigned {
-    kBucket = 1,
-    kDay = 2,
-    kDone = 4,
-    kId = 8,
-    kModifiedAt = 16,
-    kSystemFields = 32,
-    kTitle = 64,
-};
-constexpr unsigned kRequiredKeys = kBucket | kDay | kDone | kId | kModifiedAt | kTitle;
+constexpr std::array<std::string_view, 7> kItemKeys{"bucket", "day",          "done", "id",
+                                                    "modifiedAt", "systemFields", "title"};
+constexpr unsigned kSystemFields = 1u << 5;
+constexpr unsigned kAllItemKeys = (1u << kItemKeys.size()) - 1;
 
 } // namespace
 
@@ -65,50 +59,41 @@ bool StoreReader::readItems(std::map<QString, DayItem> &items)
 
 bool StoreReader::readItem(DayItem &item)
 {
-    unsigned seen = 0;
-    const bool read = m_json.readObject([&](JsonKey key) {
-        unsigned found = 0;
-        bool ok = false;
+    const auto seen = m_json.readKnownObject(kItemKeys, [&](size_t key) {
         QByteArrayView plain;
-        if (key == "bucket") {
-            found = kBucket;
-            ok = m_json.readPlain(plain) && plain.size() == 1 && (plain[0] == '1' || plain[0] == '3' || plain[0] == '5');
-            if (ok)
-                item.bucket = plain[0] == '1' ? Bucket::big : plain[0] == '3' ? Bucket::medium : Bucket::small;
-        } else if (key == "day") {
-            found = kDay;
-            ok = m_json.readString(item.day, &m_lastDay); // most items share a handful of days
-        } else if (key == "done") {
-            found = kDone;
-            ok = m_json.readBool(item.done);
-        } else if (key == "id") {
-            found = kId;
-            ok = m_json.readString(item.id);
-        } else if (key == "modifiedAt") {
-            found = kModifiedAt;
-            std::optional<QDateTime> time;
-            ok = m_json.readPlain(plain) && (time = dateFromFileText(plain));
-            if (ok)
+        switch (key) {
+        case 0: // bucket
+            if (!m_json.readPlain(plain) || plain.size() != 1 || (plain[0] != '1' && plain[0] != '3' && plain[0] != '5'))
+                return false;
+            item.bucket = plain[0] == '1' ? Bucket::big : plain[0] == '3' ? Bucket::medium : Bucket::small;
+            return true;
+        case 1: // day
+            return m_json.readString(item.day, &m_lastDay); // most items share a handful of days
+        case 2: // done
+            return m_json.readBool(item.done);
+        case 3: // id
+            return m_json.readString(item.id);
+        case 4: { // modifiedAt
+            if (!m_json.readPlain(plain))
+                return false;
+            const auto time = dateFromFileText(plain);
+            if (time)
                 item.modifiedAt = *time;
-        } else if (key == "systemFields") {
-            found = kSystemFields;
-            ok = m_json.readPlain(plain);
-            if (ok) {
-                auto bytes = QByteArray::fromBase64Encoding(plain.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
-                ok = bool(bytes);
-                if (ok)
-                    item.systemFields = std::move(*bytes);
-            }
-        } else if (key == "title") {
-            found = kTitle;
-            ok = m_json.readString(item.title);
+            return time.has_value();
         }
-        if (!ok || (seen & found))
-            return false;
-        seen |= found;
-        return true;
+        case 5: { // systemFields
+            if (!m_json.readPlain(plain))
+                return false;
+            auto bytes = QByteArray::fromBase64Encoding(plain.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
+            if (bytes)
+                item.systemFields = std::move(*bytes);
+            return bool(bytes);
+        }
+        default: // title
+            return m_json.readString(item.title);
+        }
     });
-    return read && (seen & kRequiredKeys) == kRequiredKeys;
+    return seen && (*seen | kSystemFields) == kAllItemKeys; // every key but the system fields is required
 }
 
 bool StoreReader::readState(std::optional<DayStore::Serialization> &state)
