@@ -18,9 +18,24 @@ namespace {
 
 constexpr int kUsageError = 2;
 
+// Control characters in a title (an escape sequence, a bell) are shown as escapes, never sent to the terminal.
+QString escapedControls(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != '\n' && u != '\t') || u == 0x7f || (u >= 0x80 && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void print(FILE *stream, const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = escapedControls(text).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
@@ -60,6 +75,8 @@ int runInApp(const Command &command, InstanceChannel::Client &app)
 int runOnFile(const Command &command, const QString &path)
 {
     auto store = makeAppStore(path);
+    if (!store->openError().isEmpty())
+        return fail(QStringLiteral("the store %1 cannot be used: %2; nothing was changed").arg(path, store->openError()));
     if (!store->setAsidePath().isEmpty())
         print(stderr, QStringLiteral("vellora: the store file could not be read; it was kept as %1\n")
                           .arg(store->setAsidePath()));
@@ -67,6 +84,11 @@ int runOnFile(const Command &command, const QString &path)
         return fail(QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(path));
 
     const CommandOutcome outcome = runCommand(command, *store);
+    // Success is said only once the change is on disk; the file is as it was before the command.
+    if (const auto error = store->saveError()) {
+        static_cast<void>(store.release());
+        return fail(QStringLiteral("nothing was saved: %1 (%2)").arg(*error, path));
+    }
     printOutcome(outcome);
     // The change is on disk and the process ends right after: taking a thousand items apart one by one would
     // be work for nothing.
@@ -144,7 +166,8 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
     }
     const auto path = storePathOf(command);
     if (!path)
-        return fail(QStringLiteral("there is no folder for the store file; give one with --store FILE"));
+        return fail(QStringLiteral("neither HOME nor XDG_DATA_HOME is set, so there is no folder for the store file; "
+                                   "give one with --store FILE"));
 
     switch (command.verb) {
     case Command::Verb::toggle:

@@ -73,7 +73,7 @@ bool hasRoom(const DayStore &store, Bucket bucket)
 // Today's row of an item, or none when it is not on a row of the sheet.
 std::optional<int> rowOf(const DayStore &store, const DayItem &item)
 {
-    if (item.day != store.day())
+    if (!store.isOnToday(item))
         return std::nullopt;
     const auto row = store.itemsIn(item.bucket).indexOf(item);
     if (row < 0 || row >= capacity(item.bucket))
@@ -288,5 +288,13 @@ QJsonObject runCommandRequest(const QJsonObject &command, DayStore &store)
     const std::optional<Command> parsed = Command::fromJson(command);
     if (!parsed)
         return CommandOutcome{2, {}, QStringLiteral("the running app does not know this command")}.toJson();
-    return runCommand(*parsed, store).toJson();
+    CommandOutcome outcome = runCommand(*parsed, store);
+    if (const auto error = store.saveError(); error && outcome.exitCode == 0) {
+        // The app holds the change and saves it at its next try; until then it is not on disk, and the caller is
+        // told so rather than "Added".
+        outcome.exitCode = 1;
+        outcome.out.clear();
+        outcome.err = QStringLiteral("Vellora could not save the change (%1); it keeps it and tries again").arg(*error);
+    }
+    return outcome.toJson();
 }

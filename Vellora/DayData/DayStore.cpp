@@ -1,5 +1,6 @@
 #include "Vellora/DayData/DayStore.h"
 
+#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/StoreFile.h"
 
 #include <algorithm>
@@ -25,11 +26,17 @@ DayStore::DayStore(Options options, QObject *parent)
     const QDateTime created = options.now.value_or(now());
     m_day = dayKey(created, m_calendar);
 
+    m_saveRetry.setInterval(options.saveRetryMs);
+    connect(&m_saveRetry, &QTimer::timeout, this, [this] { save(); });
+
     if (m_fileURL) {
+        // Whoever opens the store holds its lock, so no other save is under way: what is left was killed.
+        AtomicFile::removeLeftovers(*m_fileURL);
         StoreFile::LoadResult loaded = StoreFile::load(*m_fileURL);
         m_setAsidePath = loaded.setAsidePath;
+        m_openError = loaded.error;
         if (loaded.keepOut) {
-            // The unreadable file could not be moved away: never write over it.
+            // Not a file of ours, or an unreadable one that could not be moved away: never write over it.
             m_fileURL.reset();
         } else if (loaded.saved) {
             m_saved = std::move(*loaded.saved);
@@ -71,9 +78,16 @@ QList<DayItem> DayStore::sortedItems(const std::function<bool(const DayItem &)> 
     return result;
 }
 
+bool DayStore::isOnToday(const DayItem &item) const
+{
+    // An item of a later day (written before the clock went back, or in a time zone further east) stays in
+    // sight on Today rather than on no page at all. It is not rewritten, so other computers see no change.
+    return !item.isInBacklog() && item.day >= m_day;
+}
+
 QList<DayItem> DayStore::itemsIn(Bucket bucket) const
 {
-    return sortedItems([&](const DayItem &item) { return item.day == m_day && item.bucket == bucket; });
+    return sortedItems([&](const DayItem &item) { return item.bucket == bucket && isOnToday(item); });
 }
 
 QList<DayItem> DayStore::backlogItems() const
@@ -158,17 +172,43 @@ void DayStore::toggleDone(const QString &id)
 
 void DayStore::startNewDay(const QDateTime &now)
 {
-    const std::map<QString, DayItem> snapshot = m_saved.items;
-    for (const auto &[id, item] : snapshot) {
-        if (item.isInBacklog())
-            continue;
-        if (item.done)
-            deleteItem(id);
-        else
-            sendToBacklog(id);
+    // Unfinished tasks go to the Backlog after its older items, in the order they stood on the sheet: big, then
+    // medium, then small, each top to bottom. Done tasks are dropped. All of it is one change and one write.
+    QDateTime stamp = now;
+    for (const DayItem &item : backlogItems())
+        stamp = std::max(stamp, item.modifiedAt.addMSecs(1));
+    QList<std::pair<QString, std::optional<DayItem>>> changes;
+    for (Bucket bucket : kAllBuckets) {
+        for (DayItem item : itemsIn(bucket)) {
+            if (item.done) {
+                changes.append({item.id, std::nullopt});
+                continue;
+            }
+            item.day = kOpenDay;
+            item.modifiedAt = stamp;
+            stamp = stamp.addMSecs(1);
+            changes.append({item.id, std::move(item)});
+        }
+    }
+    // Items of earlier days that the sheet no longer shows.
+    for (const auto &[id, item] : m_saved.items) {
+        if (!item.isInBacklog() && !isOnToday(item)) {
+            if (item.done) {
+                changes.append({id, std::nullopt});
+                continue;
+            }
+            DayItem moved = item;
+            moved.day = kOpenDay;
+            moved.modifiedAt = stamp;
+            stamp = stamp.addMSecs(1);
+            changes.append({id, std::move(moved)});
+        }
     }
     setDay(dayKey(now, m_calendar));
-    save();
+    if (changes.isEmpty())
+        save();
+    else
+        commit(changes);
 }
 
 void DayStore::refreshDay(const QDateTime &now)
@@ -184,15 +224,43 @@ void DayStore::refreshDay(const QDateTime &now)
         setDay(today);
 }
 
-void DayStore::save()
+bool DayStore::save()
 {
     if (m_savesHeld > 0) {
         m_savePending = true;
-        return;
+        return true;
     }
     m_savePending = false;
-    if (m_fileURL)
-        StoreFile::save(*m_fileURL, m_saved, m_encoder.get());
+    if (!m_fileURL)
+        return true;
+    const std::optional<QString> error = StoreFile::save(*m_fileURL, m_saved, m_encoder.get());
+    if (error && m_saveRetry.interval() > 0)
+        m_saveRetry.start();
+    else if (!error)
+        m_saveRetry.stop();
+    setSaveError(error);
+    return !error;
+}
+
+void DayStore::setSaveError(const std::optional<QString> &error)
+{
+    if (error == m_saveError)
+        return;
+    m_saveError = error;
+    emit saveErrorChanged();
+}
+
+void DayStore::restoreItems(const QList<DayItem> &items)
+{
+    QDateTime stamp = now();
+    QList<std::pair<QString, std::optional<DayItem>>> changes;
+    for (DayItem item : items) {
+        item.modifiedAt = stamp;
+        stamp = stamp.addMSecs(1);
+        changes.append({item.id, std::move(item)});
+    }
+    if (!changes.isEmpty())
+        commit(changes);
 }
 
 bool DayStore::moveItem(const QString &id, Bucket bucket)
@@ -200,7 +268,7 @@ bool DayStore::moveItem(const QString &id, Bucket bucket)
     auto item = this->item(id);
     if (!item)
         return false;
-    if (item->bucket == bucket && item->day == m_day)
+    if (item->bucket == bucket && isOnToday(*item))
         return true;
     if (itemsIn(bucket).size() >= capacity(bucket))
         return false;
@@ -232,7 +300,7 @@ void DayStore::placeItem(const QString &id, const std::optional<QString> &target
 void DayStore::stepItem(const QString &id, int offset)
 {
     const auto item = this->item(id);
-    if (!item || item->day != m_day)
+    if (!item || !isOnToday(*item))
         return;
 
     struct Row

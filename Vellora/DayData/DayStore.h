@@ -6,6 +6,7 @@
 #include "SyncKit/SyncEngine.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <map>
@@ -49,6 +50,7 @@ public:
         std::optional<QDateTime> now;   // the creation time; the clock's when absent
         bool allowSync = false;
         EngineFactory makeEngine;       // how startSync makes the engine
+        int saveRetryMs = 5000;         // how often a failed save is tried again while nothing else changes
     };
 
     explicit DayStore(Options options, QObject *parent = nullptr);
@@ -62,6 +64,13 @@ public:
     SyncKit::SyncEngine *engine() const { return m_engine.get(); }
     // Where an unreadable store file was moved at creation, or empty.
     QString setAsidePath() const { return m_setAsidePath; }
+    // Why the store file was refused at creation (not a regular file, not readable), or empty. The store then works
+    // in memory alone.
+    QString openError() const { return m_openError; }
+    // Why the last save failed ("disk full"), or none once the file holds every change. While it is set, the
+    // changes live in memory alone: the next change and a timer try again.
+    std::optional<QString> saveError() const { return m_saveError; }
+    bool isOnToday(const DayItem &item) const;
 
     // Today's items of a block, oldest change first; may hold more than the block's rows.
     QList<DayItem> itemsIn(Bucket bucket) const;
@@ -76,7 +85,11 @@ public:
     void toggleDone(const QString &id);
     void startNewDay(const QDateTime &now);
     void refreshDay(const QDateTime &now);
-    void save();
+    // Writes the file; false when it could not (saveError() says why).
+    bool save();
+    // Puts items back as they are given, each stamped with the current time in the order given, in one change:
+    // how Undo brings back what was deleted or moved.
+    void restoreItems(const QList<DayItem> &items);
 
     // Moving.
     bool moveItem(const QString &id, Bucket bucket);
@@ -95,12 +108,14 @@ public:
 signals:
     void dayChanged(const QString &day);
     void syncErrorChanged();
+    void saveErrorChanged();
     // Every write to the saved items or state, also one that changes nothing.
     void savedChanged();
 
 private:
     QDateTime now() const;
     void setDay(const QString &day);
+    void setSaveError(const std::optional<QString> &error);
     QList<DayItem> sortedItems(const std::function<bool(const DayItem &)> &keep) const;
     // The common end of every change: store the items, write the file once, queue their record changes.
     void commit(const QList<std::pair<QString, std::optional<DayItem>>> &changes);
@@ -116,6 +131,9 @@ private:
     EngineFactory m_makeEngine;
     std::unique_ptr<SyncKit::SyncEngine> m_engine;
     QString m_setAsidePath;
+    QString m_openError;
+    std::optional<QString> m_saveError;
+    QTimer m_saveRetry;
     std::unique_ptr<StoreFile::Encoder> m_encoder;
     int m_savesHeld = 0;
     bool m_savePending = false;

@@ -1,6 +1,7 @@
 #include "Vellora/DayData/StoreFile.h"
 
 #include "JsonText/IndentedJsonWriter.h"
+#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/StoreReader.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QStandardPaths>
 
 #include <string_view>
+
+#include <sys/stat.h>
 
 namespace StoreFile {
 
@@ -50,36 +53,48 @@ void writeItem(IndentedJsonWriter &out, const QString &id, const DayItem &item)
 
 std::optional<QString> defaultFileURL()
 {
+    // Without either, the data folder would be made at the root of the file system.
+    if (qEnvironmentVariableIsEmpty("XDG_DATA_HOME") && qEnvironmentVariableIsEmpty("HOME"))
+        return std::nullopt;
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (data.isEmpty())
         return std::nullopt;
     const QString folder = data + QLatin1Char('/') + QLatin1String(kAppFolder);
-    QDir().mkpath(folder); // a failure shows later as dropped writes
+    if (QDir().mkpath(folder)) {
+        // The tasks are the user's alone. A failure here shows at the first save.
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+    }
     return folder + QLatin1Char('/') + QLatin1String(kFileName);
 }
 
 LoadResult load(const QString &path)
 {
-    if (!QFileInfo::exists(path))
+    AtomicFile::ReadResult file = AtomicFile::read(path);
+    if (file.missing)
         return {};
-    QFile file(path);
-    std::optional<DayStore::Saved> saved;
-    if (file.open(QIODevice::ReadOnly))
-        saved = decode(file.readAll());
-    if (saved)
-        return {std::move(saved), {}, false};
+    if (file.error) {
+        // Not a file of ours, or not one we may read: neither moved nor written over.
+        LoadResult refused;
+        refused.keepOut = true;
+        refused.error = file.error->reason;
+        return refused;
+    }
+    if (auto saved = decode(*file.bytes))
+        return {std::move(saved), {}, false, {}};
 
     const QString aside = setAside(path);
-    return {std::nullopt, aside, aside.isEmpty()};
+    return {std::nullopt, aside, aside.isEmpty(), {}};
 }
 
-bool save(const QString &path, const DayStore::Saved &saved, Encoder *encoder)
+std::optional<QString> save(const QString &path, const DayStore::Saved &saved, Encoder *encoder)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(encoder ? encoder->encode(saved) : encode(saved));
-    return file.commit();
+    if (const auto error = AtomicFile::write(path, encoder ? encoder->encode(saved) : encode(saved))) {
+        // The encoder's text was not written: the next save must not copy from it as if it had been.
+        if (encoder)
+            *encoder = Encoder();
+        return error->reason;
+    }
+    return std::nullopt;
 }
 
 QByteArray Encoder::encode(const DayStore::Saved &saved)
@@ -167,6 +182,7 @@ std::optional<DayStore::Saved> decodeDocument(const QByteArray &bytes)
         auto item = DayItem::fromJson(it.value());
         if (!item)
             return std::nullopt;
+        item->id = it.key(); // an item is known by its key
         saved.items.emplace(it.key(), std::move(*item));
     }
     if (root.contains("state") && !root.value("state").isNull()) {

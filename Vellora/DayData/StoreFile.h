@@ -11,19 +11,21 @@
 // The store file: one JSON object with "items" by id and the sync engine's "state".
 namespace StoreFile {
 
-// "vellora.json" in the app's folder of the user's data folder; the folder is made when missing.
-// None when the data folder cannot be had.
+// "vellora.json" in the app's folder of the user's data folder; the folder is made when missing, readable by the
+// user alone. None when the data folder cannot be had (neither HOME nor XDG_DATA_HOME is set).
 std::optional<QString> defaultFileURL();
 
 struct LoadResult
 {
     std::optional<DayStore::Saved> saved; // none: start empty
     QString setAsidePath;                 // where an unreadable file was moved, or empty
-    bool keepOut = false;                 // an unreadable file could not be moved: do not write over it
+    bool keepOut = false;                 // do not write over the path: see `error`, or the file could not be moved
+    QString error;                        // why the path was refused: not a regular file, or not readable
 };
 
-// Reads the file. A missing file is simply absent; a file that exists but cannot be read or decoded is moved
-// aside to "vellora.json.unreadable-<UTC time>" first, so that the next save cannot destroy it.
+// Reads the file. A missing file is simply absent; a file that cannot be decoded is moved aside to
+// "vellora.json.unreadable-<UTC time>" first, so that the next save cannot destroy it. A path that is not a regular
+// file, or that may not be read, is refused and left alone.
 LoadResult load(const QString &path);
 
 // Encodes the saved record as the file's text. It keeps the text of the last call and where each item stands in
@@ -47,8 +49,9 @@ private:
     qsizetype m_stateSize = 0;
 };
 
-// Writes the whole file atomically. Errors are dropped: the data stays in memory for the next save.
-bool save(const QString &path, const DayStore::Saved &saved, Encoder *encoder = nullptr);
+// Writes the whole file atomically: either it is on disk, or the old file stays as it was and the reason comes back
+// in words.
+std::optional<QString> save(const QString &path, const DayStore::Saved &saved, Encoder *encoder = nullptr);
 
 QByteArray encode(const DayStore::Saved &saved);
 std::optional<DayStore::Saved> decode(const QByteArray &bytes);

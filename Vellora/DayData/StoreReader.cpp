@@ -46,13 +46,14 @@ bool StoreReader::readItems(std::map<QString, DayItem> &items)
         DayItem item;
         if (!m_json.readString(id) || !m_json.take(':') || !readItem(item))
             return false;
-        if (item.id == id)
-            item.id = id; // one text for both
+        // An item is known by its key: an "id" that says otherwise was edited by hand and is mended.
+        item.id = id;
         // The file lists items in order, so each goes at the end.
         const auto before = items.size();
-        items.emplace_hint(items.end(), std::move(id), std::move(item));
-        if (items.size() == before)
-            return false; // the same id twice
+        const auto at = items.try_emplace(items.end(), id, std::move(item)); // item is left alone when id is taken
+        // The same id twice: the copy changed last wins, and reading goes on.
+        if (items.size() == before && item.modifiedAt > at->second.modifiedAt)
+            at->second = std::move(item);
     } while (m_json.take(','));
     return m_json.take('}');
 }
