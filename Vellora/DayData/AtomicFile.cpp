@@ -210,16 +210,19 @@ ReadResult read(const QString &path)
         return result;
     }
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const Error error = ::fstat(fd, &info) != 0 ? systemError(errno) : notRegular(info);
+    const bool stated = ::fstat(fd, &info) == 0;
+    if (!stated || !S_ISREG(info.st_mode)) {
+        const Error error = stated ? notRegular(info) : systemError(errno);
         ::close(fd);
         return {std::nullopt, error, false};
     }
-    QByteArray bytes;
-    bytes.reserve(qsizetype(info.st_size));
-    char buffer[1 << 16];
+    // Read straight into a buffer of the file's size; a file that grows meanwhile is read to its end all the same.
+    QByteArray bytes(qsizetype(info.st_size) + 1, Qt::Uninitialized);
+    qsizetype size = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (size == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t got = ::read(fd, bytes.data() + size, size_t(bytes.size() - size));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -229,8 +232,9 @@ ReadResult read(const QString &path)
         }
         if (got == 0)
             break;
-        bytes.append(buffer, qsizetype(got));
+        size += got;
     }
+    bytes.truncate(size);
     ::close(fd);
     return {std::move(bytes), std::nullopt, false};
 }

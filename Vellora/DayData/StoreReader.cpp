@@ -51,8 +51,8 @@ bool StoreReader::readItems(std::map<QString, DayItem> &items)
         // The file lists items in order, so each goes at the end.
         const auto before = items.size();
         const auto at = items.try_emplace(items.end(), id, std::move(item)); // item is left alone when id is taken
-        // The same id twice: the copy changed last wins, and reading goes on.
-        if (items.size() == before && item.modifiedAt > at->second.modifiedAt)
+        // The same id twice: the copy changed last wins (on a tie, the later in the file), and reading goes on.
+        if (items.size() == before && item.modifiedAt >= at->second.modifiedAt)
             at->second = std::move(item);
     } while (m_json.take(','));
     return m_json.take('}');

@@ -1,5 +1,7 @@
 #include "Vellora/Platform/JsonSettingsFormat.h"
 
+#include "Vellora/DayData/AtomicFile.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -88,6 +90,12 @@ std::unique_ptr<QSettings> openDefaults()
 
 std::unique_ptr<QSettings> open(const QString &path)
 {
+    // A pipe or a device in the file's place would hang the first read, or feed it for ever.
+    if (const auto refused = AtomicFile::checkRegularOrMissing(path)) {
+        qWarning("vellora: the settings file %s is %s; settings are kept for this run only",
+                 qPrintable(path), qPrintable(refused->reason));
+        return std::make_unique<QSettings>(QString(), format());
+    }
     return std::make_unique<QSettings>(path, format());
 }
 

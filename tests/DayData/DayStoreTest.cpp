@@ -211,7 +211,8 @@ TEST_F(DayStoreTest, LaunchOnTheSameDayOrWithOnlyLaterItemsKeepsEverything)
     auto again = fixture.make();
     EXPECT_EQ(again->saved(), before);
     EXPECT_EQ(titles(again->itemsIn(Bucket::big)), QStringList{"today"});
-    EXPECT_TRUE(again->backlogItems().isEmpty()) << "an item of a later day shows nowhere";
+    EXPECT_EQ(titles(again->itemsIn(Bucket::small)), QStringList{"later"}) << "a later day's item shows on Today";
+    EXPECT_TRUE(again->backlogItems().isEmpty());
 
     // One item of an earlier day starts a new day, which clears the later one too.
     DayItem earlier = *again->item(item->id);
@@ -232,6 +233,14 @@ TEST_F(DayStoreTest, NewDayByHandTwice)
     store->addItem("b", Bucket::big);
     store->startNewDay(fixture.clock);
     EXPECT_EQ(titles(store->backlogItems()), (QStringList{"a", "b"}));
+
+    // The Backlog keeps its older items first, then the sheet's in its order: big, medium, small, top to bottom.
+    for (const char *title : {"s1", "m1", "s2", "b1", "m2"})
+        store->addItem(title, QByteArray(title).startsWith('b')   ? Bucket::big
+                              : QByteArray(title).startsWith('m') ? Bucket::medium
+                                                                  : Bucket::small);
+    store->startNewDay(fixture.clock);
+    EXPECT_EQ(titles(store->backlogItems()), (QStringList{"a", "b", "b1", "m1", "m2", "s1", "s2"}));
 
     QFile::remove(fixture.filePath());
     store->startNewDay(fixture.clock);

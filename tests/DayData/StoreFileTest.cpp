@@ -1,5 +1,6 @@
 #include "StoreTestSupport.h"
 
+#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/DayData/StoreReader.h"
 
@@ -7,6 +8,12 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+
+#include "../WaitFor.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +54,8 @@ TEST_F(StoreFileTest, DefaultLocationIsMadeInTheDataFolder)
     ASSERT_TRUE(path);
     EXPECT_EQ(*path, fixture.dir.filePath("data/app.vellora.Vellora/vellora.json"));
     EXPECT_TRUE(QDir(fixture.dir.filePath("data/app.vellora.Vellora")).exists());
+    EXPECT_EQ(QFileInfo(fixture.dir.filePath("data/app.vellora.Vellora")).permissions() & 0x0077, 0)
+        << "the folder is the user's alone";
     EXPECT_FALSE(QFile::exists(*path)) << "the file comes with the first save";
 }
 
@@ -132,15 +141,131 @@ TEST_F(StoreFileTest, MissingFileIsSimplyAbsent)
     EXPECT_TRUE(QDir(fixture.dir.path()).isEmpty());
 }
 
-TEST_F(StoreFileTest, FailedWriteKeepsTheChangeInMemory)
+int modeOf(const QString &path)
 {
-    StoreFixture local;
-    DayStore::Options options;
-    options.fileURL = local.dir.filePath("missing-folder/vellora.json");
-    options.calendar = Calendar::make("en_US", "UTC");
-    DayStore store(std::move(options));
-    const auto item = store.addItem("kept", Bucket::big);
-    EXPECT_TRUE(store.item(item->id));
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+QStringList temporaryFiles(const QTemporaryDir &dir)
+{
+    return QDir(dir.path()).entryList({"*.tmp-*"}, QDir::Files | QDir::Hidden);
+}
+
+TEST_F(StoreFileTest, AFailedStepLeavesTheOldFileKeepsTheChangeAndSaysWhy)
+{
+    struct Case
+    {
+        AtomicFile::Step step;
+        int code;
+        const char *reason;
+    };
+    const QList<Case> cases{
+        {AtomicFile::Step::open, EACCES, "permission denied"}, {AtomicFile::Step::write, ENOSPC, "disk full"},
+        {AtomicFile::Step::sync, EIO, "input/output error"},   {AtomicFile::Step::close, EDQUOT, "disk quota exceeded"},
+        {AtomicFile::Step::rename, EROFS, "read-only file system"},
+    };
+    for (const Case &test : cases) {
+        StoreFixture local;
+        DayStore::Options options;
+        options.fileURL = local.filePath();
+        options.calendar = Calendar::make("en_US", "UTC");
+        options.clock = local.tickingClock();
+        options.saveRetryMs = 20;
+        DayStore store(std::move(options));
+        store.addItem("first", Bucket::big);
+        const QByteArray before = readFile(local.filePath());
+
+        AtomicFile::setFaultInjector([&](AtomicFile::Step step) { return step == test.step ? test.code : 0; });
+        const auto second = store.addItem("second", Bucket::small);
+        EXPECT_EQ(store.saveError(), QString(test.reason));
+        EXPECT_EQ(readFile(local.filePath()), before) << test.reason;
+        EXPECT_TRUE(temporaryFiles(local.dir).isEmpty()) << test.reason;
+        EXPECT_TRUE(store.item(second->id)) << "the change stays in memory";
+
+        // The disk comes back: the store's own retry saves everything and clears the error.
+        AtomicFile::setFaultInjector({});
+        ASSERT_TRUE(waitFor([&] { return !store.saveError(); }, 5000)) << test.reason;
+        const auto saved = StoreFile::decode(readFile(local.filePath()));
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->items.size(), 2u);
+    }
+}
+
+TEST_F(StoreFileTest, FilesArePrivateAndLinksAreFollowed)
+{
+    auto store = fixture.make();
+    store->addItem("a", Bucket::big);
+    EXPECT_EQ(modeOf(fixture.filePath()), 0600);
+
+    // An older file that others could read is rewritten for the user alone.
+    ::chmod(QFile::encodeName(fixture.filePath()).constData(), 0644);
+    store->addItem("b", Bucket::big);
+    EXPECT_EQ(modeOf(fixture.filePath()), 0600);
+
+    // A store that is a link to a file elsewhere stays a link; the file it points to holds the change.
+    const QString target = fixture.dir.filePath("elsewhere.json");
+    ASSERT_TRUE(QFile::rename(fixture.filePath(), target));
+    ASSERT_TRUE(QFile::link(target, fixture.filePath()));
+    auto linked = fixture.make();
+    linked->addItem("c", Bucket::small);
+    EXPECT_TRUE(QFileInfo(fixture.filePath()).isSymLink());
+    EXPECT_EQ(StoreFile::decode(readFile(target))->items.size(), 3u);
+}
+
+TEST_F(StoreFileTest, OnlyARegularFileOrNothingIsAStore)
+{
+    const QString fifo = fixture.dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString device = fixture.dir.filePath("zero");
+    ASSERT_TRUE(QFile::link("/dev/zero", device));
+    const QString folder = fixture.dir.filePath("folder");
+    ASSERT_TRUE(QDir().mkdir(folder));
+
+    for (const QString &path : {fifo, device, folder}) {
+        DayStore::Options options;
+        options.fileURL = path;
+        options.calendar = Calendar::make("en_US", "UTC");
+        DayStore store(std::move(options)); // must not block on the pipe or read the device for ever
+        EXPECT_FALSE(store.openError().isEmpty()) << qPrintable(path);
+        EXPECT_FALSE(store.fileURL());
+        store.addItem("kept in memory", Bucket::big);
+        EXPECT_TRUE(setAsideFiles(fixture.dir).isEmpty()) << "nothing renamed";
+    }
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_TRUE(QFileInfo(device).isSymLink());
+    EXPECT_TRUE(AtomicFile::write(folder, "x")) << "a write refuses a folder too";
+}
+
+TEST_F(StoreFileTest, LeftoversOfAKilledSaveAreRemovedAtOpen)
+{
+    const QString leftover = fixture.dir.filePath("vellora.json.tmp-Ab12Cd");
+    writeFile(leftover, "half a store");
+    writeFile(fixture.dir.filePath("notes.tmp-Ab12Cd"), "someone else's");
+    fixture.make();
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(fixture.dir.filePath("notes.tmp-Ab12Cd")));
+}
+
+TEST_F(StoreFileTest, AnItemIsKnownByItsKeyAndTheLaterOfTwoCopiesWins)
+{
+    const QByteArray item = R"({"bucket": "1", "day": "2025-03-05", "done": false, "id": "%1",
+                                "modifiedAt": "%2", "title": "%3"})";
+    auto itemText = [&](const char *id, const char *time, const char *title) {
+        return QString::fromUtf8(item).arg(id, time, title).toUtf8();
+    };
+    const QByteArray duplicate = "{\"items\": {\"A\": " + itemText("A", "2025-03-05T10:00:00Z", "newer") +
+                                 ", \"A\": " + itemText("A", "2025-03-05T09:00:00Z", "older") + "}}";
+    const auto read = StoreFile::decode(duplicate);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->items.size(), 1u);
+    EXPECT_EQ(read->items.at("A").title, "newer");
+
+    const QByteArray mismatched = "{\"items\": {\"B\": " + itemText("Z", "2025-03-05T10:00:00Z", "t") + "}}";
+    for (const auto &decoded : {StoreFile::decode(mismatched), StoreFile::decodeDocument(mismatched)}) {
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->items.at("B").id, "B");
+    }
 }
 
 TEST(StoreFileEncoder, WritesWhatTheDocumentWriterWrites)

@@ -10,6 +10,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -256,4 +259,80 @@ TEST_F(CommandLineTest, AHeldLockKeepsASecondWriterOut)
     EXPECT_NE(run.exitCode, 0);
     EXPECT_TRUE(run.err.contains("in use")) << run.err.toStdString();
     EXPECT_EQ(storeBytes(), before);
+}
+
+TEST_F(CommandLineTest, AStorePathThatIsNoFileIsRefusedAtOnce)
+{
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString device = dir.filePath("zero");
+    ASSERT_TRUE(QFile::link("/dev/zero", device));
+    for (const QString &path : {fifo, device, dir.path()}) {
+        store = path;
+        const Outcome run = vellora({"add", "x"}); // a hang here ends in the harness's timeout
+        EXPECT_NE(run.exitCode, 0) << qPrintable(path);
+        EXPECT_TRUE(run.err.contains("nothing was changed")) << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(dir.path()).isDir());
+    EXPECT_TRUE(QFileInfo(device).isSymLink());
+}
+
+TEST_F(CommandLineTest, WithoutAHomeTheCommandSaysWhatIsMissing)
+{
+    QProcess process;
+    QProcessEnvironment env;
+    env.insert("XDG_RUNTIME_DIR", dir.path());
+    process.setProcessEnvironment(env);
+    process.start(VELLORA_BINARY, {"add", "x"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_NE(process.exitCode(), 0);
+    EXPECT_TRUE(process.readAllStandardError().contains("HOME"));
+}
+
+TEST_F(CommandLineTest, ControlCharactersReachTheTerminalEscaped)
+{
+    vellora({"add", "red \x1b[31mtext\x07"});
+    const Outcome run = vellora({"today"});
+    EXPECT_FALSE(run.out.contains(QChar(0x1b)));
+    EXPECT_FALSE(run.out.contains(QChar(0x07)));
+    EXPECT_TRUE(run.out.contains("red \\x1b[31mtext\\x07")) << run.out.toStdString();
+}
+
+// The disk fills up for real: a small file system of its own, so that nothing else on the machine is touched.
+TEST_F(CommandLineTest, AFullDiskKeepsTheStoreAndFailsTheCommand)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    const QString mount = dir.filePath("small");
+    ASSERT_TRUE(QDir().mkdir(mount));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=200k", "tmpfs", mount}) != 0)
+        GTEST_SKIP() << "this machine does not let the test mount a tmpfs";
+    struct Unmount
+    {
+        QString path;
+        ~Unmount() { QProcess::execute("umount", {"-l", path}); }
+    } unmount{mount};
+
+    store = mount + "/vellora.json";
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(vellora({"add", QString("task %1").arg(i)}).exitCode, 0);
+    const QByteArray before = storeBytes();
+    {
+        QFile fill(mount + "/fill");
+        ASSERT_TRUE(fill.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'x');
+        while (fill.write(block) == block.size()) {
+        }
+    }
+    const Outcome full = vellora({"add", "one too many"});
+    EXPECT_NE(full.exitCode, 0);
+    EXPECT_TRUE(full.err.contains("disk full")) << full.err.toStdString();
+    EXPECT_TRUE(full.out.isEmpty());
+    EXPECT_EQ(storeBytes(), before);
+    EXPECT_TRUE(QDir(mount).entryList({"*.tmp-*"}, QDir::Files | QDir::Hidden).isEmpty());
+
+    QFile::remove(mount + "/fill");
+    EXPECT_EQ(vellora({"add", "room again"}).exitCode, 0);
+    EXPECT_EQ(json({"today"}).value("itemCount").toInt(), 6);
 }
