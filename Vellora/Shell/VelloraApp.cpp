@@ -135,6 +135,10 @@ bool VelloraApp::makeStore(const std::optional<QString> &path)
     m_store = makeAppStore(path);
     if (!m_store->setAsidePath().isEmpty())
         m_notice = QStringLiteral("The store file could not be read; it was kept as %1.").arg(m_store->setAsidePath());
+    if (path && !m_store->openError().isEmpty()) {
+        m_error = QStringLiteral("The store %1 cannot be used: %2. Nothing was changed.").arg(*path, m_store->openError());
+        return false;
+    }
     if (path && !m_store->fileURL()) {
         m_error = QStringLiteral("The store file %1 cannot be read or moved aside; nothing was changed.").arg(*path);
         return false;
