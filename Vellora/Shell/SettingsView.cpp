@@ -186,11 +186,22 @@ PaperSwitch *SettingsView::addSwitchRow(QBoxLayout *section, const QString &titl
 
 void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutControlFactory &makeShortcutControl)
 {
-    QVBoxLayout *section = addSection(sections, QStringLiteral("WINDOW ON MAC"), Paper::kLastSectionPartSpacing);
-    addSwitchRow(section, QStringLiteral("Show in Dock"), QStringLiteral("settings.dock"), &AppSettings::showInDock,
+    QVBoxLayout *section = addSection(sections, QStringLiteral("WINDOW"), Paper::kLastSectionPartSpacing);
+    addSwitchRow(section, QStringLiteral("Show in taskbar"), QStringLiteral("settings.dock"), &AppSettings::showInDock,
                  &AppSettings::setShowInDock, &AppSettings::showInDockChanged);
-    addSwitchRow(section, QStringLiteral("Show in menu bar"), QStringLiteral("settings.menuBar"),
+    addSwitchRow(section, QStringLiteral("Show icon in the system tray"), QStringLiteral("settings.menuBar"),
                  &AppSettings::showInMenuBar, &AppSettings::setShowInMenuBar, &AppSettings::showInMenuBarChanged);
+    // With neither, a minimised window has no entry to click: say how it can still be reached.
+    m_reachNote = new PaperLabel(QStringLiteral("settings.reachNote"), Paper::Role::muted,
+                                 Paper::systemFont(Paper::kSettingsNoteSize), this);
+    m_reachNote->setText(QStringLiteral("With neither, bring the window back with the global shortcut, by starting "
+                                        "Vellora again, or with “vellora toggle”."));
+    wrapWithoutLimit(m_reachNote);
+    section->addWidget(m_reachNote);
+    auto showReachNote = [this] { m_reachNote->setVisible(!m_settings.showInDock() && !m_settings.showInMenuBar()); };
+    connect(&m_settings, &AppSettings::showInDockChanged, this, showReachNote);
+    connect(&m_settings, &AppSettings::showInMenuBarChanged, this, showReachNote);
+    showReachNote();
     addSwitchRow(section, QStringLiteral("Launch at login"), QStringLiteral("settings.login"),
                  &AppSettings::openAtLogin, &AppSettings::setOpenAtLogin, &AppSettings::openAtLoginChanged);
 

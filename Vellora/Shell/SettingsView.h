@@ -68,4 +68,5 @@ private:
     std::array<PaperChoiceStyle *, 3> m_appearanceChoices{};
     PaperLabel *m_shortcutNote = nullptr;
     PaperLabel *m_loginNote = nullptr;
+    PaperLabel *m_reachNote = nullptr;
 };

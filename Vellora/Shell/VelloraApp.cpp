@@ -247,18 +247,15 @@ void VelloraApp::buildTray()
     menu->addAction(QStringLiteral("Send Feedback"), this, [this] { openURL(QLatin1String(kFeedbackURL)); });
     menu->addAction(QStringLiteral("More Apps by the Maker…"), this, [this] { openURL(QLatin1String(kMoreAppsURL)); });
     menu->addSeparator();
-    QAction *quitItem = menu->addAction(QStringLiteral("Quit Vellora"), this, [this] { quit(); });
-    quitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    menu->addAction(QStringLiteral("Quit Vellora"), this, [this] { quit(); });
 
     m_tray = new QSystemTrayIcon(appIcon());
     m_tray->setToolTip(QStringLiteral("Vellora"));
     m_tray->setContextMenu(menu);
-    // A click opens the same menu, as the right button does: the item is a pull-down menu. A second click soon
-    // after the first comes as a double click, and opens it too.
+    // As Linux tray items do: a left click shows or hides the window, the right button opens the menu.
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        const bool click = reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick;
-        if (click && !m_trayMenu->isVisible())
-            m_trayMenu->popup(QCursor::pos());
+        if (reason == QSystemTrayIcon::Trigger)
+            toggleWindow();
     });
     connect(m_settings.get(), &AppSettings::showInMenuBarChanged, this, &VelloraApp::followShowInMenuBar);
     followShowInMenuBar();

@@ -92,9 +92,10 @@ bool xdotool(const QStringList &arguments)
     return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
 }
 
-bool clickAt(QPoint global)
+bool clickAt(QPoint global, int button = 1)
 {
-    return xdotool({"mousemove", QString::number(global.x()), QString::number(global.y()), "click", "1"});
+    return xdotool({"mousemove", QString::number(global.x()), QString::number(global.y()), "click",
+                    QString::number(button)});
 }
 
 class ShellX11Test : public testing::Test
@@ -115,13 +116,13 @@ protected:
         ASSERT_TRUE(waitFor([&] { return app->isLaunchFinished(); }));
     }
 
-    // Clicks the tray item until its menu shows: right after embedding, the tray may still be placing the icon
+    // Right-clicks the tray item until its menu shows: right after embedding, the tray may still be placing the icon
     // and the first click can land before it is there.
     bool openTrayMenu()
     {
         QMenu *menu = app->trayMenu();
         for (int attempt = 0; attempt < 5; ++attempt) {
-            if (!clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()))))
+            if (!clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId())), 3))
                 return false;
             if (waitFor([&] { return menu->isVisible(); }, 3000))
                 return true;
@@ -152,7 +153,7 @@ TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
     app->settings().setShowInMenuBar(true);
     ASSERT_TRUE(waitFor([&] { return iconInTray(); }));
 
-    // A click on the item opens its menu; Escape closes it, a click on an entry carries it out.
+    // The right button opens the item's menu; Escape closes it, a click on an entry carries it out.
     QMenu *menu = app->trayMenu();
     ASSERT_TRUE(openTrayMenu());
     ASSERT_TRUE(xdotool({"key", "Escape"}));
@@ -163,6 +164,12 @@ TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
     ASSERT_EQ(backlog->text(), "Backlog");
     ASSERT_TRUE(clickAt(menu->mapToGlobal(menu->actionGeometry(backlog).center())));
     ASSERT_TRUE(waitFor([&] { return app->nav().page() == Navigation::Page::backlog; }));
+
+    // A left click on the item shows or hides the window.
+    ASSERT_TRUE(clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()))));
+    ASSERT_TRUE(waitFor([&] { return !x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
+    ASSERT_TRUE(clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()))));
+    ASSERT_TRUE(waitFor([&] { return x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
 
     // Hiding the app leaves the tray item where it is.
     app->mainWindow()->activateWindow();
