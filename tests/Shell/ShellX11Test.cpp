@@ -165,18 +165,20 @@ TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
     ASSERT_TRUE(clickAt(menu->mapToGlobal(menu->actionGeometry(backlog).center())));
     ASSERT_TRUE(waitFor([&] { return app->nav().page() == Navigation::Page::backlog; }));
 
-    // A left click on the item shows or hides the window.
-    ASSERT_TRUE(clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()))));
-    ASSERT_TRUE(waitFor([&] { return !x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
-    ASSERT_TRUE(clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()))));
-    ASSERT_TRUE(waitFor([&] { return x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
-
     // Hiding the app leaves the tray item where it is.
     app->mainWindow()->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
     app->toggleWindow();
     ASSERT_TRUE(waitFor([&] { return !x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
     EXPECT_TRUE(iconInTray());
+
+    // A left click on the item shows the hidden window, and hides it again once it is in front.
+    const QPoint icon = x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()));
+    ASSERT_TRUE(clickAt(icon));
+    ASSERT_TRUE(waitFor([&] { return x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
+    ASSERT_TRUE(clickAt(icon));
+    ASSERT_TRUE(waitFor([&] { return !x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
 }
 
 TEST_F(ShellX11Test, ToggleWindowBringsAWindowBehindAnotherApplicationForwardAndHidesOneInFront)
