@@ -12,6 +12,7 @@
 #include "Vellora/Shell/FirstFrame.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 #include "Vellora/Shell/UpdateManager.h"
+#include "Vellora/Shell/WindowMemory.h"
 #include "cli/AppStore.h"
 #include "cli/CommandRunner.h"
 
@@ -184,6 +185,8 @@ void VelloraApp::buildWindow()
     m_window->setCentralWidget(m_content);
     buildMenus();
     m_window->resize(kWindowSize);
+    auto *memory = new WindowMemory(m_window, m_defaults);
+    connect(qApp, &QCoreApplication::aboutToQuit, memory, &WindowMemory::save);
     // The taskbar entry follows the settings from the window's first showing on.
     m_window->winId();
     m_options.dockPresence->setWindow(m_window->windowHandle());

@@ -292,6 +292,24 @@ TEST_F(VelloraAppTest, ToggleWindowHidesTheAppInFrontAndBringsItBackOnTheSamePag
     EXPECT_EQ(page(), Page::backlog);
 }
 
+TEST_F(VelloraAppTest, TheWindowKeepsItsSizeAndPlaceAcrossHidingAndRestarts)
+{
+    launch();
+    const QRect place(QPoint(130, 90), window()->size() + QSize(40, 30));
+    window()->setGeometry(place);
+    ShellTest::settle();
+
+    app->toggleWindow();
+    ASSERT_FALSE(window()->isVisible());
+    app->toggleWindow();
+    ShellTest::settle();
+    EXPECT_EQ(window()->geometry(), place);
+
+    app.reset();
+    launch();
+    EXPECT_EQ(window()->geometry(), place);
+}
+
 TEST_F(VelloraAppTest, TheGlobalShortcutTogglesTheWindowWhenItsKeysAreReleased)
 {
     launch();

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+class QSettings;
+class QWidget;
+
+// Keeps a window's size and place: across hiding and showing, and across restarts through the settings file. A
+// place on a screen that is gone is brought back onto one that exists.
+class WindowMemory : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Restores what the settings hold (the window keeps its own size when they hold nothing), then follows the
+    // window's moves and resizes.
+    WindowMemory(QWidget *window, QSettings *settings);
+
+    // Writes the window's geometry now; also done a moment after each move or resize, and when it is hidden.
+    void save();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget *m_window;
+    QSettings *m_settings;
+    QTimer m_pending;
+    QByteArray m_geometry; // as it was when last seen on screen
+};
