@@ -6,6 +6,9 @@
 // than keeping literal numbers of their own.
 namespace Paper {
 
+// A text of a few lines shows at most this many characters: only they are ever measured or laid out.
+inline constexpr int kLabelTextLimit = 4000;
+
 // The sheet of paper on the desk.
 inline constexpr int kSheetMaxWidth = 460;
 inline constexpr int kSheetMaxWidthWide = 720;
@@ -60,6 +63,8 @@ inline constexpr int kStepControlSize = 12;
 inline constexpr int kDeleteControlSize = 18;
 inline constexpr int kControlPadding = 3; // around a control's glyph, so that it is easier to hit
 inline constexpr int kFieldMaxLines = 2;
+inline constexpr int kFieldMaxLength = 1000; // characters a row's field takes
+inline constexpr int kLongTitleMaxLines = 3; // a longer title, come from a file or sync, is cut after these
 inline constexpr qreal kLiftScale = 1.02;
 inline constexpr qreal kLiftShadowOpacity = 0.18;
 inline constexpr qreal kLiftShadowBlur = 10;
@@ -76,6 +81,12 @@ inline constexpr int kBacklogTitleMaxLines = 2;
 inline constexpr int kBringControlSize = 15;
 inline constexpr qreal kUnavailableOpacity = 0.45;
 
+// The notes at the foot of the window.
+inline constexpr int kNotesSpacing = 4;
+inline constexpr int kNotesPaddingH = 24;
+inline constexpr int kNotesPaddingV = 6;
+inline constexpr int kNoteMs = 5000; // how long a note about a change just made stays
+
 // Buttons.
 inline constexpr int kButtonFontSize = 14;
 inline constexpr int kButtonPaddingH = 13;
@@ -91,14 +102,14 @@ inline constexpr int kChoiceRadius = 11;
 inline constexpr qreal kChoiceBorderWidth = 1;
 
 // The Settings page.
-inline constexpr int kSectionSpacing = 18;     // between sections
-inline constexpr int kSectionPartSpacing = 8;  // between the parts of a section
+inline constexpr int kSectionSpacing = 18;    // between sections
+inline constexpr int kSectionPartSpacing = 8; // between the parts of a section
 inline constexpr int kLastSectionPartSpacing = 10;
-inline constexpr int kPreviewHeight = 51;      // the largest preview size, 35, plus 16: the same at every size
+inline constexpr int kPreviewHeight = 51; // the largest preview size, 35, plus 16: the same at every size
 inline constexpr int kChoiceSpacing = 6;
 inline constexpr int kSettingsTextSize = 13;
 inline constexpr int kSettingsNoteSize = 11;
-inline constexpr int kSwitchRowMinGap = 12;    // between a row's title and its switch
+inline constexpr int kSwitchRowMinGap = 12; // between a row's title and its switch
 
 // The on/off switch.
 inline constexpr int kSwitchWidth = 38;

@@ -1,5 +1,7 @@
 #include "Vellora/Paper/PaperLabel.h"
 
+#include "Vellora/Paper/Metrics.h"
+
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
@@ -95,6 +97,11 @@ void PaperLabel::setStruckOut(bool struckOut)
     setFont(struck);
 }
 
+QString PaperLabel::shown() const
+{
+    return m_maxLines > 0 && m_text.size() > Paper::kLabelTextLimit ? m_text.left(Paper::kLabelTextLimit) : m_text;
+}
+
 qreal PaperLabel::lineHeight(const QFont &font)
 {
     return QFontMetricsF(font).height();
@@ -117,7 +124,7 @@ int PaperLabel::linesAt(qreal width) const
         return 1;
     if (width != m_measuredWidth) {
         m_measuredWidth = width;
-        m_measuredLines = lineCount(m_text, font(), width);
+        m_measuredLines = lineCount(shown(), font(), width);
     }
     return m_maxLines == 0 ? m_measuredLines : std::min(m_measuredLines, m_maxLines);
 }
@@ -125,7 +132,7 @@ int PaperLabel::linesAt(qreal width) const
 QSize PaperLabel::sizeHint() const
 {
     const QFontMetricsF metrics(font());
-    return QSize(int(std::ceil(metrics.horizontalAdvance(m_text))), int(std::ceil(metrics.height())));
+    return QSize(int(std::ceil(metrics.horizontalAdvance(shown()))), int(std::ceil(metrics.height())));
 }
 
 QSize PaperLabel::minimumSizeHint() const
@@ -151,7 +158,8 @@ void PaperLabel::paintEvent(QPaintEvent *)
     painter.setFont(font());
 
     const qreal width = this->width();
-    QTextLayout layout(m_text, font());
+    const QString text = shown();
+    QTextLayout layout(text, font());
     const int lines = layOut(layout, width, m_maxLines);
     qreal textHeight = 0;
     for (int i = 0; i < lines; ++i)
@@ -164,7 +172,7 @@ void PaperLabel::paintEvent(QPaintEvent *)
         const QTextLine line = layout.lineAt(i);
         qreal x = 0;
         const bool last = i == lines - 1;
-        QString piece = m_text.mid(line.textStart(), last && cut ? -1 : line.textLength());
+        QString piece = text.mid(line.textStart(), last && cut ? -1 : line.textLength());
         if (last && cut)
             piece = QFontMetricsF(font()).elidedText(piece.simplified(), Qt::ElideRight, width);
         while (piece.endsWith(QLatin1Char(' ')))

@@ -44,6 +44,8 @@ protected:
 
 private:
     int linesAt(qreal width) const;
+    // The part of the text that can be shown: all of it without a line limit, else its start.
+    QString shown() const;
 
     QString m_text;
     // The last measured width and the lines the text takes there: layouts ask again and again.

@@ -53,9 +53,9 @@ BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
     connect(m_todayButton, &QAbstractButton::clicked, this, &BacklogView::openTodayRequested);
     // Bringing back does not leave the page; the list is drawn again from the store.
     connect(m_list, &BacklogList::bringRequested, this,
-            [this](const QString &id) { change([&] { m_store.bringToToday(id); }); });
+            [this](const QString &id) { change(UndoHistory::Kind::bringBack, [&] { m_store.bringToToday(id); }); });
     connect(m_list, &BacklogList::deleteRequested, this,
-            [this](const QString &id) { change([&] { m_store.deleteItem(id); }); });
+            [this](const QString &id) { change(UndoHistory::Kind::remove, [&] { m_store.deleteItem(id); }); });
     m_refresh = new StoreRefresh(m_store, *this, [this] { refresh(); });
 }
 
@@ -72,9 +72,12 @@ void BacklogView::refreshIfNeeded()
     m_refresh->refreshIfNeeded();
 }
 
-void BacklogView::change(const std::function<void()> &operation)
+void BacklogView::change(UndoHistory::Kind kind, const std::function<void()> &operation)
 {
-    m_refresh->change(operation);
+    if (m_history)
+        m_refresh->change([&] { m_history->record(kind, operation); });
+    else
+        m_refresh->change(operation);
 }
 
 void BacklogView::refresh()

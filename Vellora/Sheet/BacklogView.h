@@ -2,6 +2,7 @@
 
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Paper/Paper.h"
+#include "Vellora/Sheet/UndoHistory.h"
 
 #include <QWidget>
 
@@ -24,6 +25,8 @@ public:
     Paper::TextSize textSize() const { return m_size; }
     void setTextSize(Paper::TextSize size);
     BacklogList *list() const { return m_list; }
+    // Where the page's changes are kept for Undo; none keeps none.
+    void setHistory(UndoHistory *history) { m_history = history; }
 
     // Redraws from the store now if it changed since the last time.
     void refreshIfNeeded();
@@ -36,11 +39,12 @@ protected:
 
 private:
     void refresh();
-    void change(const std::function<void()> &operation);
+    void change(UndoHistory::Kind kind, const std::function<void()> &operation);
 
     DayStore &m_store;
     Paper::TextSize m_size;
     StoreRefresh *m_refresh = nullptr;
+    UndoHistory *m_history = nullptr;
     PaperLabel *m_title = nullptr;
     PaperLabel *m_status = nullptr;
     BacklogList *m_list = nullptr;

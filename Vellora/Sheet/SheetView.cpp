@@ -7,11 +7,14 @@
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sheet/CountBadge.h"
+#include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetBlocks.h"
 #include "Vellora/Sheet/SlotRow.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QScrollArea>
@@ -61,6 +64,7 @@ SheetView::SheetView(DayStore &store, Paper::TextSize size, QWidget *parent)
     : QWidget(parent), m_store(store), m_size(size)
 {
     setObjectName(QStringLiteral("sheet"));
+    setFocusPolicy(Qt::StrongFocus); // keys typed while no row is open come here
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(Paper::kPagePaddingH, Paper::kPagePaddingTop, Paper::kPagePaddingH,
                                Paper::kPagePaddingBottom);
@@ -176,29 +180,34 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
     SlotRow::Callbacks callbacks;
     callbacks.onBeginEdit = [this, slot] { beginEdit(slot); };
     callbacks.onEndEdit = [this, slot](bool advance) { endEdit(slot, advance); };
+    callbacks.onTab = [this, slot](bool forward) {
+        if (m_editingSlot == slot)
+            setEditingSlot(forward ? slotAfter(slot) : slotBefore(slot));
+    };
     callbacks.onCommit = [this, row](const QString &text) {
-        change([&] {
+        const auto kind = row->item() ? UndoHistory::Kind::edit : UndoHistory::Kind::add;
+        change(kind, [&] {
             if (row->item())
                 m_store.updateTitle(row->item()->id, text);
             else
                 m_store.addItem(text, row->bucket());
         });
     };
-    const auto withItem = [this, row](void (DayStore::*operation)(const QString &)) {
-        return [this, row, operation] {
+    const auto withItem = [this, row](UndoHistory::Kind kind, void (DayStore::*operation)(const QString &)) {
+        return [this, row, kind, operation] {
             if (row->item())
-                change([&] { (m_store.*operation)(row->item()->id); });
+                change(kind, [&] { (m_store.*operation)(row->item()->id); });
         };
     };
-    callbacks.onToggle = withItem(&DayStore::toggleDone);
-    callbacks.onDelete = withItem(&DayStore::deleteItem);
+    callbacks.onToggle = withItem(UndoHistory::Kind::tick, &DayStore::toggleDone);
+    callbacks.onDelete = withItem(UndoHistory::Kind::remove, &DayStore::deleteItem);
     callbacks.onStepUp = [this, row] {
         if (row->item())
-            change([&] { m_store.stepItem(row->item()->id, -1); });
+            change(UndoHistory::Kind::move, [&] { m_store.stepItem(row->item()->id, -1); });
     };
     callbacks.onStepDown = [this, row] {
         if (row->item())
-            change([&] { m_store.stepItem(row->item()->id, +1); });
+            change(UndoHistory::Kind::move, [&] { m_store.stepItem(row->item()->id, +1); });
     };
     callbacks.onMoveBegan = [this, row] {
         m_dragged = row->item() ? std::optional(row->item()->id) : std::nullopt;
@@ -212,7 +221,7 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
         // The row under the release is looked up afresh, not taken from the last change.
         if (row->item()) {
             if (const auto slot = slotAt(location))
-                change([&] { dropDragged(row->item()->id, *slot); });
+                change(UndoHistory::Kind::move, [&] { dropDragged(row->item()->id, *slot); });
         }
         m_dragged.reset();
         m_target.reset();
@@ -269,6 +278,14 @@ std::optional<QString> SheetView::slotAfter(const QString &slotId)
     return ids[index + 1];
 }
 
+std::optional<QString> SheetView::slotBefore(const QString &slotId)
+{
+    const qsizetype index = slotIds().indexOf(slotId);
+    if (index <= 0)
+        return std::nullopt;
+    return slotIds()[index - 1];
+}
+
 SheetView::Frames SheetView::frames() const
 {
     // Only the part of a row inside the scroll area's view is on screen and can be pointed at.
@@ -322,9 +339,63 @@ void SheetView::refreshIfNeeded()
     m_refresh->refreshIfNeeded();
 }
 
-void SheetView::change(const std::function<void()> &operation)
+void SheetView::change(UndoHistory::Kind kind, const std::function<void()> &operation)
 {
-    m_refresh->change(operation);
+    if (m_history)
+        m_refresh->change([&] { m_history->record(kind, operation); });
+    else
+        m_refresh->change(operation);
+}
+
+void SheetView::keyPressEvent(QKeyEvent *event)
+{
+    if (!m_editingSlot && typeWithoutRow(event))
+        return;
+    QWidget::keyPressEvent(event);
+}
+
+bool SheetView::typeWithoutRow(QKeyEvent *event)
+{
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    const bool held = !m_typed.isEmpty() && m_notes && !m_notes->note().isEmpty();
+    if (!held)
+        m_typed.clear();
+    if (held && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        putTypedInBacklog();
+        return true;
+    }
+    if (held && event->key() == Qt::Key_Backspace) {
+        m_typed.chop(1);
+    } else {
+        const QString text = event->text();
+        if (text.isEmpty() || !text.at(0).isPrint())
+            return false;
+        const auto free = std::find_if(m_rows.begin(), m_rows.end(), [](SlotRow *row) { return !row->item(); });
+        if (free != m_rows.end()) {
+            // The key opens the first free row and is the first character typed in it.
+            beginEdit((*free)->id());
+            if (auto *field = (*free)->findChild<SlotField *>())
+                QCoreApplication::sendEvent(field, event);
+            return true;
+        }
+        m_typed += text;
+    }
+    if (m_notes && !m_typed.isEmpty())
+        m_notes->showNote(tr("The sheet is full: \u201C%1\u201D can wait in the Backlog").arg(m_typed),
+                          tr("Put in Backlog"), [this] { putTypedInBacklog(); });
+    else if (m_notes)
+        m_notes->hideNote();
+    return true;
+}
+
+void SheetView::putTypedInBacklog()
+{
+    const QString text = std::exchange(m_typed, QString()).left(Paper::kFieldMaxLength);
+    if (m_notes)
+        m_notes->hideNote();
+    // A full block sends a new item to the Backlog.
+    change(UndoHistory::Kind::add, [&] { m_store.addItem(text, Bucket::small); });
 }
 
 void SheetView::refresh()
@@ -375,6 +446,9 @@ void SheetView::setEditingSlot(const std::optional<QString> &slotId)
     if (previous) {
         if (SlotRow *old = row(*previous))
             old->setEditing(false);
+        // Keys typed next come to the sheet, not to nowhere.
+        if (!m_editingSlot && isVisible() && (!QApplication::focusWidget() || QApplication::focusWidget() == window()))
+            setFocus(Qt::OtherFocusReason);
     }
     if (m_editingSlot) {
         if (SlotRow *now = row(*m_editingSlot)) {

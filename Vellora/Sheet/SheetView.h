@@ -2,7 +2,9 @@
 
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Paper/Paper.h"
+#include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SlotRow.h"
+#include "Vellora/Sheet/UndoHistory.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -38,6 +40,10 @@ public:
     void setTextSize(Paper::TextSize size);
     // The clock of the date line; the system clock when empty.
     void setClock(Clock clock);
+    // Where the sheet's changes are kept for Undo; none keeps none.
+    void setHistory(UndoHistory *history) { m_history = history; }
+    // Where the sheet tells of typing that found no free row.
+    void setNotes(NoteBar *notes) { m_notes = notes; }
 
     std::optional<QString> editingSlot() const { return m_editingSlot; }
     std::optional<QString> dragged() const { return m_dragged; }
@@ -50,6 +56,7 @@ public:
     static const QStringList &slotIds();
     // The slot after the given one in reading order; none after "slot.5.4" and for any other text.
     static std::optional<QString> slotAfter(const QString &slotId);
+    static std::optional<QString> slotBefore(const QString &slotId);
     // The row whose rectangle holds the point (in "paper.sheet"); none between blocks and outside the rows.
     std::optional<QString> slotAt(QPointF point) const;
     // Drops the item on the slot: onto another item a swap, onto an empty row a move into that block.
@@ -57,6 +64,10 @@ public:
 
     // Redraws from the store now if it changed since the last time.
     void refreshIfNeeded();
+    // Ends the open edit from outside the row (a click beside the rows, another row, Quit), keeping what was typed.
+    void finishOpenEdit();
+    // What was typed while every row was full goes to the Backlog.
+    void putTypedInBacklog();
 
 signals:
     void openBacklogRequested();
@@ -65,6 +76,7 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildHeader();
@@ -76,11 +88,11 @@ private:
     void setEditingSlot(const std::optional<QString> &slotId);
     void beginEdit(const QString &slotId);
     void endEdit(const QString &slotId, bool advance);
-    // Ends the open edit from outside the row (a click beside the rows, another row), keeping what was typed.
-    void finishOpenEdit();
     void updateHighlights();
-    // Runs a store operation that the user asked for, and redraws at once.
-    void change(const std::function<void()> &operation);
+    // Runs a store operation that the user asked for, keeps it for Undo, and redraws at once.
+    void change(UndoHistory::Kind kind, const std::function<void()> &operation);
+    // Typing while no row is open goes to the first free row, or waits in a note when there is none.
+    bool typeWithoutRow(QKeyEvent *event);
 
     DayStore &m_store;
     Paper::TextSize m_size;
@@ -91,6 +103,9 @@ private:
     std::optional<QString> m_target;
     StoreRefresh *m_refresh = nullptr;
     QDate m_shownDate;
+    UndoHistory *m_history = nullptr;
+    QPointer<NoteBar> m_notes;
+    QString m_typed; // typed while every row was full
 
     PaperLabel *m_title = nullptr;
     PaperLabel *m_status = nullptr;

@@ -2,9 +2,12 @@
 
 #include "Vellora/Paper/PaperSheet.h"
 #include "Vellora/Sheet/BacklogView.h"
+#include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetView.h"
+#include "Vellora/Sheet/UndoHistory.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QStackedLayout>
 
 namespace {
@@ -21,9 +24,20 @@ SheetWindow::SheetWindow(DayStore &store, QWidget *parent) : QWidget(parent)
     m_backlog = new BacklogView(store);
     m_todayPage = new PaperSheet(m_sheet);
     m_backlogPage = new PaperSheet(m_backlog);
-    m_pages = new QStackedLayout(this);
+    m_history = new UndoHistory(store, this);
+    m_notes = new NoteBar(store, this);
+    m_notes->follow(m_history);
+    m_sheet->setHistory(m_history);
+    m_sheet->setNotes(m_notes);
+    m_backlog->setHistory(m_history);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_pages = new QStackedLayout;
     m_pages->addWidget(m_todayPage);
     m_pages->addWidget(m_backlogPage);
+    layout->addLayout(m_pages, 1);
+    layout->addWidget(m_notes);
     connect(m_sheet, &SheetView::openBacklogRequested, this, &SheetWindow::showBacklog);
     connect(m_backlog, &BacklogView::openTodayRequested, this, &SheetWindow::showToday);
     setMinimumSize(kWindowMinimumSize);

@@ -3,13 +3,15 @@
 #include <QWidget>
 
 class BacklogView;
+class NoteBar;
+class UndoHistory;
 class DayStore;
 class PaperSheet;
 class QStackedLayout;
 class SheetView;
 
-// A plain window that shows the Today sheet or the Backlog on one store; the pages' footer buttons switch
-// between them.
+// A plain window that shows the Today sheet or the Backlog on one store, with the notes under them and an Undo
+// history of the changes made in it; the pages' footer buttons switch between the pages.
 class SheetWindow : public QWidget
 {
     Q_OBJECT
@@ -19,6 +21,8 @@ public:
 
     SheetView *sheet() const { return m_sheet; }
     BacklogView *backlog() const { return m_backlog; }
+    UndoHistory *history() const { return m_history; }
+    NoteBar *notes() const { return m_notes; }
     bool showsBacklog() const;
     void showToday();
     void showBacklog();
@@ -33,6 +37,8 @@ private:
     PaperSheet *m_todayPage = nullptr;
     PaperSheet *m_backlogPage = nullptr;
     QStackedLayout *m_pages = nullptr;
+    UndoHistory *m_history = nullptr;
+    NoteBar *m_notes = nullptr;
 };
 
 // Opens the window on the store and runs until it is closed; gives the exit code. Needs a QApplication.

@@ -1,8 +1,21 @@
 #include "Vellora/Sheet/SlotField.h"
 
+#include "Vellora/Paper/Metrics.h"
+
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QTextBlock>
 #include <QTextLayout>
+
+namespace {
+
+bool isLineBreak(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
+}
+
+} // namespace
 
 SlotField::SlotField(QWidget *parent) : QPlainTextEdit(parent)
 {
@@ -11,13 +24,36 @@ SlotField::SlotField(QWidget *parent) : QPlainTextEdit(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    setTabChangesFocus(true);
+    connect(this, &QPlainTextEdit::textChanged, this, &SlotField::limitLength);
     document()->setDocumentMargin(0);
     setViewportMargins(0, 0, 0, 0);
     setContentsMargins(0, 0, 0, 0);
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
     setBackgroundVisible(false);
+}
+
+QString SlotField::joinedLines(const QString &text)
+{
+    QStringList pieces;
+    QString piece;
+    for (QChar c : text) {
+        if (isLineBreak(c)) {
+            if (!piece.isEmpty())
+                pieces.append(piece);
+            piece.clear();
+        } else {
+            piece.append(c);
+        }
+    }
+    if (!piece.isEmpty())
+        pieces.append(piece);
+    return pieces.join(QLatin1Char(' '));
+}
+
+bool SlotField::containsLineBreak(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), isLineBreak);
 }
 
 int SlotField::lineCount() const
@@ -48,6 +84,16 @@ bool SlotField::event(QEvent *event)
             return true;
         }
     }
+    // Tab moves between rows rather than to the next widget of the window.
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool plain = !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        if (plain && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+            event->accept();
+            emit tabbed(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
     return QPlainTextEdit::event(event);
 }
 
@@ -74,4 +120,33 @@ void SlotField::focusOutEvent(QFocusEvent *event)
     // Switching to another window, or the field's own context menu, keeps the edit open.
     if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
         emit focusLost();
+}
+
+void SlotField::insertFromMimeData(const QMimeData *source)
+{
+    // A huge paste is cut before it reaches the layout, which would take long over text that is dropped anyway.
+    if (!source->hasText()) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    const qsizetype room =
+        Paper::kFieldMaxLength - (document()->characterCount() - 1) + textCursor().selectedText().size();
+    insertPlainText(source->text().left(std::max<qsizetype>(0, room)));
+    ensureCursorVisible();
+}
+
+void SlotField::limitLength()
+{
+    const int excess = document()->characterCount() - 1 - Paper::kFieldMaxLength;
+    if (excess <= 0)
+        return;
+    // What went past the limit was just typed or inserted before the cursor.
+    QTextCursor cursor = textCursor();
+    cursor.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor, std::min(excess, cursor.position()));
+    cursor.removeSelectedText();
+    if (document()->characterCount() - 1 > Paper::kFieldMaxLength) {
+        cursor.movePosition(QTextCursor::End);
+        cursor.setPosition(Paper::kFieldMaxLength, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
 }

@@ -2,8 +2,9 @@
 
 #include <QPlainTextEdit>
 
-// The text field of a row being edited: plain, without border or background, one or two lines high. Return
-// submits, Escape cancels; losing the keyboard focus to another part of the window ends the edit as well.
+// The text field of a row being edited: plain, without border or background, one or two lines high, holding at
+// most Paper::kFieldMaxLength characters. Return submits, Escape cancels, Tab and Shift+Tab go to the next or
+// previous row; losing the keyboard focus to another part of the window ends the edit as well.
 class SlotField : public QPlainTextEdit
 {
     Q_OBJECT
@@ -15,13 +16,23 @@ public:
     int lineCount() const;
     void setTextColor(const QColor &text, const QColor &placeholder);
 
+    // Turns typed or pasted line breaks into single spaces: the pieces between them, empty ones dropped.
+    static QString joinedLines(const QString &text);
+    static bool containsLineBreak(const QString &text);
+
 signals:
     void submitted();
     void cancelled();
     void focusLost();
+    // Tab (forward) or Shift+Tab: the edit ends and the next or previous row opens.
+    void tabbed(bool forward);
 
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
+
+private:
+    void limitLength();
 };

@@ -27,12 +27,6 @@ qreal distance(QPointF vector)
     return std::hypot(vector.x(), vector.y());
 }
 
-bool isLineBreak(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
-}
-
 } // namespace
 
 SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, QWidget *parent)
@@ -135,7 +129,8 @@ void SlotRow::setEditing(bool editing)
     if (editing) {
         ensureField();
         // The field opens with what the row shows now.
-        m_draft = m_item ? m_item->title : QString();
+        // A longer title, come from a file or sync, opens cut to what the field takes.
+        m_draft = m_item ? m_item->title.left(Paper::kFieldMaxLength) : QString();
         m_fillingField = true;
         m_field->setPlainText(m_draft);
         m_field->moveCursor(QTextCursor::End);
@@ -167,15 +162,30 @@ void SlotRow::beginEditing()
 
 void SlotRow::commit(bool advance)
 {
+    if (storeDraft())
+        call(m_callbacks.onEndEdit, advance);
+}
+
+void SlotRow::commitAndTab(bool forward)
+{
+    if (storeDraft())
+        call(m_callbacks.onTab, forward);
+}
+
+bool SlotRow::storeDraft()
+{
     if (!m_isEditing)
-        return;
+        return false;
     m_focused = false;
     const QString text = m_draft.trimmed();
     m_draft.clear();
-    // An unchanged title stores nothing, so the item keeps its change time and with it its row.
-    if (!m_item || text != m_item->title)
+    // An unchanged title stores nothing, so the item keeps its change time and with it its row; a long title
+    // left as the field showed it keeps its whole text.
+    const bool unchanged =
+        m_item && (text == m_item->title || text == m_item->title.left(Paper::kFieldMaxLength).trimmed());
+    if (!unchanged)
         call(m_callbacks.onCommit, text);
-    call(m_callbacks.onEndEdit, advance);
+    return true;
 }
 
 void SlotRow::cancelEdit()
@@ -188,29 +198,6 @@ void SlotRow::cancelEdit()
 bool SlotRow::controlsShown() const
 {
     return m_item && !m_isEditing && m_hovering && !m_moving;
-}
-
-QString SlotRow::joinedLines(const QString &text)
-{
-    QStringList pieces;
-    QString piece;
-    for (QChar c : text) {
-        if (isLineBreak(c)) {
-            if (!piece.isEmpty())
-                pieces.append(piece);
-            piece.clear();
-        } else {
-            piece.append(c);
-        }
-    }
-    if (!piece.isEmpty())
-        pieces.append(piece);
-    return pieces.join(QLatin1Char(' '));
-}
-
-bool SlotRow::containsLineBreak(const QString &text)
-{
-    return std::any_of(text.begin(), text.end(), isLineBreak);
 }
 
 QFont SlotRow::textFont() const
@@ -259,7 +246,10 @@ QSize SlotRow::sizeHint() const
 void SlotRow::updateParts()
 {
     if (m_item) {
-        m_text->setText(m_item->title);
+        // Only a short start of a longer title is ever laid out.
+        const bool longTitle = m_item->title.size() > Paper::kFieldMaxLength;
+        m_text->setMaxLines(longTitle ? Paper::kLongTitleMaxLines : 0);
+        m_text->setText(longTitle ? m_item->title.left(Paper::kFieldMaxLength) : m_item->title);
         m_text->setStruckOut(m_item->done);
         m_text->setRole(m_item->done                ? Paper::Role::faint
                         : m_bucket == Bucket::small ? Paper::Role::inkSoft
@@ -312,6 +302,7 @@ void SlotRow::ensureField()
     connect(m_field, &SlotField::submitted, this, [this] { commit(true); });
     connect(m_field, &SlotField::cancelled, this, [this] { cancelEdit(); });
     connect(m_field, &SlotField::focusLost, this, [this] { commit(false); });
+    connect(m_field, &SlotField::tabbed, this, [this](bool forward) { commitAndTab(forward); });
     connect(m_field, &QPlainTextEdit::textChanged, this, [this] { fieldTextChanged(); });
 }
 

@@ -2,6 +2,7 @@
 
 #include "Vellora/DayData/DayItem.h"
 #include "Vellora/Paper/Paper.h"
+#include "Vellora/Sheet/SlotField.h"
 
 #include <QPointer>
 #include <QVariantAnimation>
@@ -12,7 +13,6 @@
 
 class PaperLabel;
 class PaperPlainButton;
-class SlotField;
 
 // One of the nine rows of the Today sheet: a ruled line that shows an item in handwriting, or a pale placeholder.
 // A click opens it for typing, a sideways swipe ticks or deletes, a mostly vertical drag moves the item to another
@@ -29,6 +29,8 @@ public:
     {
         std::function<void()> onBeginEdit;
         std::function<void(bool advance)> onEndEdit;
+        // The edit ended with Tab (forward) or Shift+Tab, after what was typed was kept.
+        std::function<void(bool forward)> onTab;
         std::function<void(const QString &text)> onCommit;
         std::function<void()> onToggle;
         std::function<void()> onDelete;
@@ -65,6 +67,7 @@ public:
     // A click on the row.
     void beginEditing();
     void commit(bool advance);
+    void commitAndTab(bool forward);
     void cancelEdit();
 
     QString draft() const { return m_draft; }
@@ -80,8 +83,8 @@ public:
     QSize sizeHint() const override;
 
     // Turns typed or pasted line breaks into single spaces: the pieces between them, empty ones dropped.
-    static QString joinedLines(const QString &text);
-    static bool containsLineBreak(const QString &text);
+    static QString joinedLines(const QString &text) { return SlotField::joinedLines(text); }
+    static bool containsLineBreak(const QString &text) { return SlotField::containsLineBreak(text); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -96,6 +99,8 @@ protected:
 
 private:
     QPointF spacePoint(const QPointF &globalPosition) const;
+    // Keeps what was typed, as Return does; false when the row was not being edited.
+    bool storeDraft();
     void dragChanged(QPointF translation, QPointF location);
     void dragEnded(QPointF translation, QPointF location);
     void setMoving(bool moving);

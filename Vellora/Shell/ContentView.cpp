@@ -3,6 +3,7 @@
 #include "Vellora/Paper/PaperSheet.h"
 #include "Vellora/Platform/DesktopColorScheme.h"
 #include "Vellora/Sheet/BacklogView.h"
+#include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetView.h"
 #include "Vellora/Shell/AppSettings.h"
 
@@ -43,6 +44,8 @@ ContentView::ContentView(DayStore &store, AppSettings &settings, Navigation &nav
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
+    m_notes = new NoteBar(store, this);
+    m_layout->addWidget(m_notes);
 
     connect(&m_nav, &Navigation::pageChanged, this, &ContentView::buildPage);
     connect(&m_settings, &AppSettings::textSizeChanged, this, &ContentView::applyTextSize);
@@ -65,6 +68,19 @@ void ContentView::setShortcutControlFactory(SettingsView::ShortcutControlFactory
         buildPage();
 }
 
+void ContentView::setHistory(UndoHistory *history)
+{
+    m_history = history;
+    m_notes->follow(history);
+    buildPage();
+}
+
+void ContentView::finishEditing()
+{
+    if (auto *sheet = qobject_cast<SheetView *>(page()))
+        sheet->finishOpenEdit();
+}
+
 QWidget *ContentView::page() const
 {
     return m_paper ? m_paper->content() : nullptr;
@@ -76,6 +92,8 @@ QWidget *ContentView::makePage(Navigation::Page page)
     switch (page) {
     case Navigation::Page::today: {
         auto *sheet = new SheetView(m_store, size);
+        sheet->setHistory(m_history);
+        sheet->setNotes(m_notes);
         connect(sheet, &SheetView::openBacklogRequested, &m_nav, [this] { m_nav.setPage(Navigation::Page::backlog); });
         connect(sheet, &SheetView::openSettingsRequested, &m_nav,
                 [this] { m_nav.setPage(Navigation::Page::settings); });
@@ -83,11 +101,13 @@ QWidget *ContentView::makePage(Navigation::Page page)
     }
     case Navigation::Page::backlog: {
         auto *backlog = new BacklogView(m_store, size);
+        backlog->setHistory(m_history);
         connect(backlog, &BacklogView::openTodayRequested, &m_nav, [this] { m_nav.setPage(Navigation::Page::today); });
         return backlog;
     }
     case Navigation::Page::settings: {
         auto *settings = new SettingsView(m_store, m_settings, m_makeShortcutControl);
+        settings->setHistory(m_history);
         connect(settings, &SettingsView::closeRequested, &m_nav, [this] { m_nav.setPage(Navigation::Page::today); });
         return settings;
     }
@@ -110,11 +130,13 @@ void ContentView::buildPage()
     }
     m_builtPage = m_nav.page();
     m_paper = new PaperSheet(makePage(m_builtPage), false, this);
-    m_layout->addWidget(m_paper);
+    m_layout->insertWidget(0, m_paper, 1);
     m_paper->show();
-    // Keyboard focus stays in the window, not on a page that is gone.
-    if (window()->isActiveWindow() && !focusWidget())
-        setFocus(Qt::OtherFocusReason);
+    // Keyboard focus stays in the window, not on a page that is gone; on Today typing goes to the sheet.
+    if (window()->isActiveWindow() && !focusWidget()) {
+        QWidget *target = page() && page()->focusPolicy() != Qt::NoFocus ? page() : this;
+        target->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 // The text size only changes on the Settings page, which shows it itself; the pages that read it while they are

@@ -11,6 +11,8 @@
 class AppSettings;
 class DayStore;
 class DesktopColorScheme;
+class NoteBar;
+class UndoHistory;
 class QVBoxLayout;
 
 // The main window's content: the page that Navigation names, drawn on the paper sheet and built anew, at once,
@@ -30,6 +32,13 @@ public:
 
     // How the Settings page makes its shortcut control; a Settings page on screen is built again with it.
     void setShortcutControlFactory(SettingsView::ShortcutControlFactory factory);
+
+    // Where the pages keep their changes for Undo; the notes follow it.
+    void setHistory(UndoHistory *history);
+    // Keeps what is being typed in a row, as Return would, before the window goes.
+    void finishEditing();
+    // The notes at the foot of every page.
+    NoteBar *notes() const { return m_notes; }
 
     // The page on screen: SheetView, BacklogView or SettingsView, and the paper it lies on.
     QWidget *page() const;
@@ -57,6 +66,8 @@ private:
     SettingsView::ShortcutControlFactory m_makeShortcutControl;
 
     QVBoxLayout *m_layout = nullptr;
+    NoteBar *m_notes = nullptr;
+    UndoHistory *m_history = nullptr;
     QPointer<PaperSheet> m_paper;
     Navigation::Page m_builtPage = Navigation::Page::today;
     bool m_escapeFilterInstalled = false;

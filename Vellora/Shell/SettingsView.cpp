@@ -1,5 +1,7 @@
 #include "Vellora/Shell/SettingsView.h"
 
+#include "Vellora/Sheet/UndoHistory.h"
+
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
@@ -151,8 +153,13 @@ void SettingsView::buildNewDaySection(QVBoxLayout *sections)
         new PaperButtonStyle(QStringLiteral("settings.newDay"), QStringLiteral("Start a new day"), true, this);
     newDay->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // At once and without asking; the page stays open.
-    connect(newDay, &QAbstractButton::clicked, this,
-            [this] { m_store.startNewDay(m_clock ? m_clock() : QDateTime::currentDateTime()); });
+    connect(newDay, &QAbstractButton::clicked, this, [this] {
+        const auto start = [this] { m_store.startNewDay(m_clock ? m_clock() : QDateTime::currentDateTime()); };
+        if (m_history)
+            m_history->record(UndoHistory::Kind::newDay, start);
+        else
+            start();
+    });
     section->addWidget(newDay);
 }
 

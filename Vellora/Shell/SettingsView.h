@@ -17,6 +17,7 @@ class PaperSwitch;
 class QBoxLayout;
 class QScrollArea;
 class QVBoxLayout;
+class UndoHistory;
 
 // The Settings page: text size with its preview, appearance, starting a new day, and how the app lives on the
 // desktop (taskbar entry, tray item, launch at login, the global show-or-hide shortcut). Every control writes
@@ -37,6 +38,8 @@ public:
 
     // The clock "Start a new day" reads; the system clock when empty.
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    // Where a new day started here is kept for Undo; none keeps none.
+    void setHistory(UndoHistory *history) { m_history = history; }
     QScrollArea *scrollArea() const { return m_scroll; }
 
 signals:
@@ -61,6 +64,7 @@ private:
     DayStore &m_store;
     AppSettings &m_settings;
     Clock m_clock;
+    UndoHistory *m_history = nullptr;
 
     QScrollArea *m_scroll = nullptr;
     PaperLabel *m_preview = nullptr;

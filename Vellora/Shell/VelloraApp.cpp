@@ -7,6 +7,7 @@
 #include "Vellora/Platform/LoginItemService.h"
 #include "Vellora/Platform/SingleInstance.h"
 #include "Vellora/Platform/WindowFocus.h"
+#include "Vellora/Sheet/UndoHistory.h"
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/FirstFrame.h"
@@ -17,6 +18,7 @@
 #include "cli/CommandRunner.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDesktopServices>
@@ -25,6 +27,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -134,6 +137,7 @@ bool VelloraApp::claimStore(const QString &path)
 bool VelloraApp::makeStore(const std::optional<QString> &path)
 {
     m_store = makeAppStore(path);
+    m_history = std::make_unique<UndoHistory>(*m_store);
     if (!m_store->setAsidePath().isEmpty())
         m_notice = QStringLiteral("The store file could not be read; it was kept as %1.").arg(m_store->setAsidePath());
     if (path && !m_store->openError().isEmpty()) {
@@ -182,6 +186,8 @@ void VelloraApp::buildWindow()
     });
     m_content = new ContentView(*m_store, *m_settings, m_nav, m_options.desktopScheme);
     m_content->setShortcutControlFactory(m_options.makeShortcutControl);
+    m_content->setHistory(m_history.get());
+    m_window->installEventFilter(this);
     m_window->setCentralWidget(m_content);
     buildMenus();
     m_window->resize(kWindowSize);
@@ -215,6 +221,17 @@ void VelloraApp::buildMenus()
     // "New Day" stands where a new window would: the app has one main window only.
     QMenu *file = bar->addMenu(QStringLiteral("File"));
     add(file, QStringLiteral("New Day"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), [this] { startNewDay(); });
+
+    // A row being edited keeps Ctrl+Z for its own text: the field takes the keys before the menu does.
+    QMenu *edit = bar->addMenu(QStringLiteral("Edit"));
+    m_undo = add(edit, QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { undo(); });
+    m_redo = add(edit, QStringLiteral("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
+    const auto follow = [this] {
+        m_undo->setEnabled(m_history->canUndo());
+        m_redo->setEnabled(m_history->canRedo());
+    };
+    connect(m_history.get(), &UndoHistory::availabilityChanged, this, follow);
+    follow();
 
     QMenu *sheet = bar->addMenu(QStringLiteral("Sheet"));
     add(sheet, QStringLiteral("Today"), QKeySequence(Qt::CTRL | Qt::Key_1),
@@ -312,7 +329,19 @@ void VelloraApp::openURL(const QString &address)
 
 void VelloraApp::startNewDay()
 {
-    m_store->startNewDay(QDateTime::currentDateTime());
+    m_history->record(UndoHistory::Kind::newDay, [this] { m_store->startNewDay(QDateTime::currentDateTime()); });
+}
+
+void VelloraApp::undo()
+{
+    m_content->finishEditing();
+    m_history->undo();
+}
+
+void VelloraApp::redo()
+{
+    m_content->finishEditing();
+    m_history->redo();
 }
 
 void VelloraApp::checkForUpdates()
@@ -343,10 +372,61 @@ void VelloraApp::showAbout()
 
 void VelloraApp::quit()
 {
+    if (!readyToQuit())
+        return;
     if (m_options.quit)
         m_options.quit();
     else
         QCoreApplication::quit();
+}
+
+bool VelloraApp::readyToQuit()
+{
+    if (m_content)
+        m_content->finishEditing();
+    while (m_store->saveError() && !m_store->save()) {
+        const QString reason = m_store->saveError().value_or(QString());
+        UnsavedChoice choice = UnsavedChoice::stay;
+        if (m_options.askAboutUnsaved) {
+            choice = m_options.askAboutUnsaved(reason);
+        } else {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Vellora"),
+                            QStringLiteral("Your latest changes are not saved: %1.").arg(reason), QMessageBox::NoButton,
+                            m_window);
+            box.setObjectName(QStringLiteral("unsaved"));
+            box.setInformativeText(QStringLiteral("Quitting now loses them."));
+            QPushButton *retry = box.addButton(QStringLiteral("Retry"), QMessageBox::AcceptRole);
+            QPushButton *lose =
+                box.addButton(QStringLiteral("Quit and lose the changes"), QMessageBox::DestructiveRole);
+            box.addButton(QMessageBox::Cancel);
+            box.setDefaultButton(retry);
+            box.exec();
+            choice = box.clickedButton() == retry  ? UnsavedChoice::retry
+                     : box.clickedButton() == lose ? UnsavedChoice::quit
+                                                   : UnsavedChoice::stay;
+        }
+        if (choice == UnsavedChoice::quit)
+            return true;
+        if (choice == UnsavedChoice::stay)
+            return false;
+    }
+    return true;
+}
+
+bool VelloraApp::eventFilter(QObject *watched, QEvent *event)
+{
+    // Closing the window keeps what was typed; when it also ends the app, unsaved changes are asked about first.
+    if (watched == m_window && event->type() == QEvent::Close) {
+        if (QGuiApplication::quitOnLastWindowClosed()) {
+            if (!readyToQuit()) {
+                event->ignore();
+                return true;
+            }
+        } else if (m_content) {
+            m_content->finishEditing();
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void VelloraApp::releaseStore()

@@ -27,6 +27,7 @@ class QMenu;
 class QSettings;
 class QSystemTrayIcon;
 class SingleInstance;
+class UndoHistory;
 class UpdateManager;
 
 // The application: at launch it claims the store file (or, when another Vellora has it, asks that one to show its
@@ -45,6 +46,10 @@ public:
     // The launch finishes once the window's first frame is up, or after this long without one.
     static constexpr std::chrono::milliseconds kLaunchFinishDeadline{2000};
 
+    // The answer to quitting while changes could not be saved.
+    enum class UnsavedChoice { retry, quit, stay };
+    using UnsavedQuestion = std::function<UnsavedChoice(const QString &reason)>;
+
     // What the launch is given. Empty parts are made the way the installed app makes them; tests hand in their own.
     struct Options
     {
@@ -58,6 +63,7 @@ public:
         std::function<void(const QUrl &)> openUrl;   // hands an address to the desktop; QDesktopServices when empty
         std::function<void()> quit;                  // ends the app; QCoreApplication::quit when empty
         SettingsView::ShortcutControlFactory makeShortcutControl;
+        UnsavedQuestion askAboutUnsaved; // a message box when empty
     };
 
     enum class Start {
@@ -82,6 +88,7 @@ public:
     DayStore &store() const { return *m_store; }
     AppSettings &settings() const { return *m_settings; }
     Navigation &nav() { return m_nav; }
+    UndoHistory &history() const { return *m_history; }
     QMainWindow *mainWindow() const { return m_window; }
     ContentView *contentView() const { return m_content; }
     // The tray item and its menu, from the end of the launch on; the item is visible exactly while showInMenuBar
@@ -101,10 +108,18 @@ public:
     void showAbout();
     void checkForUpdates();
     void quit();
+    void undo();
+    void redo();
     // Lets go of the store file's lock and channel, for a process that is about to end without cleaning up.
     void releaseStore();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // Whether the app may end now: what is typed in a row is kept, and changes that could not be saved are tried
+    // once more, then the person decides.
+    bool readyToQuit();
     bool claimStore(const QString &path);
     bool makeStore(const std::optional<QString> &path);
     void makeSettings();
@@ -126,6 +141,7 @@ private:
 
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<DayStore> m_store;
+    std::unique_ptr<UndoHistory> m_history;
     std::unique_ptr<QSettings> m_ownDefaults;
     QSettings *m_defaults = nullptr;
     bool m_registeredToggle = false;
@@ -138,6 +154,8 @@ private:
     QPointer<ContentView> m_content;
     QList<QAction *> m_menuActions;
     QAction *m_checkForUpdates = nullptr;
+    QAction *m_undo = nullptr;
+    QAction *m_redo = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     std::unique_ptr<QMenu> m_trayMenu;
     QPointer<QMessageBox> m_about;

@@ -1,9 +1,12 @@
 #include "ShellFixture.h"
 
+#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperSwitch.h"
 #include "Vellora/Platform/SingleInstance.h"
+#include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetView.h"
+#include "Vellora/Sheet/SlotRow.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 
@@ -46,6 +49,10 @@ protected:
     {
         VelloraApp::Options options = env.options(arguments, std::move(storePath), feed);
         options.quit = [this] { ++quits; };
+        options.askAboutUnsaved = [this](const QString &reason) {
+            asked.append(reason);
+            return answers.isEmpty() ? VelloraApp::UnsavedChoice::stay : answers.takeFirst();
+        };
         app = std::make_unique<VelloraApp>(std::move(options));
         ASSERT_EQ(app->start(), VelloraApp::Start::running) << app->errorString().toStdString();
         ASSERT_TRUE(ShellTest::activate(window()));
@@ -74,6 +81,8 @@ protected:
     std::unique_ptr<VelloraApp> app;
     GlobalShortcuts::FakeHotKeyBackend *keys = nullptr;
     int quits = 0;
+    QStringList asked;
+    QList<VelloraApp::UnsavedChoice> answers;
 };
 
 QStringList titlesOf(const QList<QAction *> &actions)
@@ -117,12 +126,13 @@ TEST_F(VelloraAppTest, TheMenusHaveTheirTitlesShortcutsAndOrder)
     QStringList menus;
     for (QAction *action : window()->menuBar()->actions())
         menus.append(action->text());
-    EXPECT_EQ(menus, (QStringList{"Vellora", "File", "Sheet"}));
+    EXPECT_EQ(menus, (QStringList{"Vellora", "File", "Edit", "Sheet"}));
     const auto menu = [&](int index) { return window()->menuBar()->actions().at(index)->menu(); };
     EXPECT_EQ(titlesOf(menu(0)->actions()),
               (QStringList{"About Vellora", "Check for Updates…", "---", "Settings…", "---", "Quit Vellora"}));
     EXPECT_EQ(titlesOf(menu(1)->actions()), (QStringList{"New Day"}));
-    EXPECT_EQ(titlesOf(menu(2)->actions()), (QStringList{"Today", "Backlog", "---", "Show or Hide Window"}));
+    EXPECT_EQ(titlesOf(menu(2)->actions()), (QStringList{"Undo", "Redo"}));
+    EXPECT_EQ(titlesOf(menu(3)->actions()), (QStringList{"Today", "Backlog", "---", "Show or Hide Window"}));
 
     const QList<std::pair<QString, QKeySequence>> shortcuts{{"Settings…", QKeySequence("Ctrl+,")},
                                                             {"New Day", QKeySequence("Ctrl+Shift+N")},
@@ -130,6 +140,8 @@ TEST_F(VelloraAppTest, TheMenusHaveTheirTitlesShortcutsAndOrder)
                                                             {"Backlog", QKeySequence("Ctrl+2")},
                                                             {"Show or Hide Window", QKeySequence("Ctrl+Shift+D")},
                                                             {"Quit Vellora", QKeySequence("Ctrl+Q")},
+                                                            {"Undo", QKeySequence("Ctrl+Z")},
+                                                            {"Redo", QKeySequence("Ctrl+Shift+Z")},
                                                             {"Check for Updates…", QKeySequence()},
                                                             {"About Vellora", QKeySequence()}};
     for (const auto &[title, keys] : shortcuts)
@@ -382,6 +394,83 @@ TEST_F(VelloraAppTest, SwitchingPagesWhileARowIsEditedKeepsWhatWasTyped)
     EXPECT_EQ(page(), Page::backlog);
     ASSERT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
     EXPECT_EQ(app->store().itemsIn(Bucket::big).first().title, "Typed, then Backlog");
+}
+
+// What is typed in a row is kept, exactly as Return keeps it, when the app quits or its window closes.
+TEST_F(VelloraAppTest, QuitOrClosingTheWindowWithARowOpenKeepsWhatWasTyped)
+{
+    const QList<std::pair<const char *, std::function<void()>>> ways{
+        {"Ctrl+Q", [this] { press(Qt::Key_Q, Qt::ControlModifier); }},
+        {"close", [this] { window()->close(); }},
+    };
+    for (const auto &[name, leave] : ways) {
+        SCOPED_TRACE(name);
+        TearDown();
+        quits = 0;
+        launch();
+        auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
+        ASSERT_NE(sheet, nullptr);
+        sheet->row("slot.3.0")->beginEditing();
+        ShellTest::settle();
+        QTest::keyClicks(QApplication::focusWidget(), "Typed before leaving");
+        leave();
+        ShellTest::settle();
+        ASSERT_EQ(app->store().itemsIn(Bucket::medium).size(), 1);
+        EXPECT_EQ(app->store().itemsIn(Bucket::medium).first().title, "Typed before leaving");
+    }
+    EXPECT_TRUE(asked.isEmpty());
+}
+
+TEST_F(VelloraAppTest, ANewDayFromTheMenuIsUndoneAndRedoneByTheEditKeys)
+{
+    launch();
+    app->store().addItem("Ring Anna", Bucket::medium);
+    app->store().addItem("Pay rent", Bucket::small);
+    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(app->store().backlogItems().size(), 2);
+    EXPECT_EQ(app->contentView()->notes()->note(), "Started a new day: 2 tasks moved to the Backlog");
+    EXPECT_TRUE(app->menuAction("Undo")->isEnabled());
+    press(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(app->store().backlogItems().size(), 0);
+    EXPECT_EQ(app->store().itemsIn(Bucket::medium).first().title, "Ring Anna");
+    EXPECT_FALSE(app->menuAction("Undo")->isEnabled());
+    press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(app->store().backlogItems().size(), 2);
+}
+
+// A save that fails shows a lasting note until a save works, and quitting asks before the changes are lost.
+TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)
+{
+    launch({}, env.dir.filePath("store.json"));
+    NoteBar *notes = app->contentView()->notes();
+    EXPECT_EQ(notes->saveNote(), "");
+    AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });
+    app->store().addItem("Ring Anna", Bucket::medium);
+    ShellTest::settle();
+    ASSERT_TRUE(app->store().saveError());
+    const QString reason = *app->store().saveError();
+    EXPECT_EQ(notes->saveNote(), "Not saved: " + reason + " — will retry");
+    EXPECT_TRUE(notes->isVisible());
+
+    answers = {VelloraApp::UnsavedChoice::retry, VelloraApp::UnsavedChoice::stay};
+    press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(asked, (QStringList{reason, reason}));
+    EXPECT_EQ(quits, 0);
+
+    AtomicFile::setFaultInjector({});
+    answers = {VelloraApp::UnsavedChoice::stay};
+    press(Qt::Key_Q, Qt::ControlModifier); // tries once more first, and that works
+    EXPECT_EQ(asked.size(), 2);
+    EXPECT_EQ(quits, 1);
+    EXPECT_FALSE(app->store().saveError());
+    EXPECT_EQ(notes->saveNote(), "");
+
+    AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::rename ? EIO : 0; });
+    app->store().addItem("Pay rent", Bucket::small);
+    answers = {VelloraApp::UnsavedChoice::quit};
+    press(Qt::Key_Q, Qt::ControlModifier);
+    AtomicFile::setFaultInjector({});
+    EXPECT_EQ(quits, 2);
 }
 
 } // namespace

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+class DayStore;
+class PaperButtonStyle;
+class PaperLabel;
+class UndoHistory;
+
+// The notes at the foot of the window: a lasting line while the store cannot save its changes, and a short note
+// about something just done (a delete, a new day, a full sheet) with a button that acts on it, gone after a few
+// seconds. Hidden while it has nothing to say.
+class NoteBar : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit NoteBar(DayStore &store, QWidget *parent = nullptr);
+
+    // Shows the history's notes, with Undo where they offer it.
+    void follow(UndoHistory *history);
+    // Replaces the short note; an empty action text shows no button.
+    void showNote(const QString &text, const QString &actionText = {}, std::function<void()> action = {});
+    void hideNote();
+
+    QString saveNote() const;
+    QString note() const;
+
+private:
+    void showSaveError();
+    void updateShown();
+
+    DayStore &m_store;
+    PaperLabel *m_saveNote = nullptr;
+    PaperLabel *m_note = nullptr;
+    PaperButtonStyle *m_action = nullptr;
+    std::function<void()> m_onAction;
+    QTimer m_expiry;
+};

@@ -1,0 +1,239 @@
+#include "SheetFixture.h"
+
+#include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperPlainButton.h"
+#include "Vellora/Sheet/BacklogList.h"
+#include "Vellora/Sheet/BacklogView.h"
+#include "Vellora/Sheet/NoteBar.h"
+#include "Vellora/Sheet/SlotField.h"
+#include "Vellora/Sheet/UndoHistory.h"
+
+#include <QAbstractButton>
+
+using namespace SheetTest;
+
+namespace {
+
+class UndoTest : public SheetFixture
+{
+protected:
+    UndoHistory &history() const { return *window->history(); }
+    NoteBar &notes() const { return *window->notes(); }
+
+    // What the person sees: every row's title (ticked ones marked) and the Backlog in its order.
+    QStringList seen() const
+    {
+        QStringList lines;
+        for (const QString &slot : SheetView::slotIds()) {
+            const auto &item = row(slot)->item();
+            lines.append(item ? item->title + (item->done ? " ✓" : "") : QString());
+        }
+        for (const DayItem &item : store->backlogItems())
+            lines.append("backlog: " + item.title);
+        return lines;
+    }
+
+    SlotField *open(const QString &slot)
+    {
+        click(sheet(), centreOf(slot));
+        settle();
+        return find<SlotField>(slot + ".field");
+    }
+    void type(const QString &slot, const QString &text)
+    {
+        SlotField *field = open(slot);
+        ASSERT_NE(field, nullptr);
+        field->selectAll();
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+        settle();
+    }
+    void hoverAndClick(const QString &control)
+    {
+        const QString slot = control.section('.', 0, 2);
+        moveTo(sheet(), QPoint(5, 5));
+        moveTo(sheet(), centreOf(slot));
+        settle();
+        click(find<QWidget>(control));
+        settle();
+    }
+    void swipe(const QString &slot, int dx)
+    {
+        drag(sheet(), centreOf(slot), centreOf(slot) + QPoint(dx, 0));
+        settle();
+    }
+};
+
+// Every change the window makes, undone and redone by the person; each leaves the sheet and the Backlog as they
+// were seen before and after.
+TEST_F(UndoTest, everyChangeIsUndoneAndRedoneAsOneStep)
+{
+    struct Case
+    {
+        const char *name;
+        std::function<void()> act;
+    };
+    const QList<Case> cases{
+        {"add", [this] { type("slot.5.1", "Call Anna"); }},
+        {"edit", [this] { type("slot.3.1", "Write to Ben"); }},
+        {"tick", [this] { swipe("slot.3.1", 80); }},
+        {"delete", [this] { swipe("slot.3.1", -80); }},
+        {"delete by ×", [this] { hoverAndClick("slot.3.1.delete"); }},
+        {"step", [this] { hoverAndClick("slot.3.1.up"); }},
+        {"drag", [this] { drag(sheet(), centreOf("slot.1.0"), centreOf("slot.3.0")); }},
+        {"bring back",
+         [this] {
+             window->showBacklog();
+             settle();
+             click(window->backlog()->list()->visibleRows().first()->findChild<PaperPlainButton *>("backlog.toToday"));
+             settle();
+             window->showToday();
+         }},
+        {"new day",
+         [this] { history().record(UndoHistory::Kind::newDay, [&] { store->startNewDay(fixedNow().addDays(1)); }); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        put("Plan the week", Bucket::big, 1);
+        put("Pay rent", Bucket::medium, 2);
+        put("Ring Anna", Bucket::medium, 3);
+        put("Water plants", Bucket::small, 4, true);
+        putInBacklog("Someday", Bucket::small, 5);
+        const QStringList before = seen();
+
+        c.act();
+        settle();
+        const QStringList after = seen();
+        ASSERT_NE(after, before);
+        ASSERT_TRUE(history().canUndo());
+
+        history().undo();
+        settle();
+        EXPECT_EQ(seen(), before);
+        history().redo();
+        settle();
+        EXPECT_EQ(seen(), after);
+        EXPECT_FALSE(history().canRedo());
+    }
+}
+
+TEST_F(UndoTest, aDeleteAndANewDaySayWhatHappenedWithAnUndoButton)
+{
+    put("Ring Anna", Bucket::medium, 1);
+    put("Done already", Bucket::small, 2, true);
+    swipe("slot.3.0", -80);
+    EXPECT_EQ(notes().note(), "Deleted “Ring Anna”");
+    click(find<QAbstractButton>("notes.action"));
+    settle();
+    EXPECT_EQ(titleIn("slot.3.0"), "Ring Anna");
+    EXPECT_EQ(notes().note(), "");
+
+    history().record(UndoHistory::Kind::newDay, [&] { store->startNewDay(fixedNow()); });
+    settle();
+    EXPECT_EQ(notes().note(), "Started a new day: 1 task moved to the Backlog");
+}
+
+// A change made meanwhile elsewhere (the command line, sync) stands: the step is dropped with a note.
+TEST_F(UndoTest, aStepWhoseItemChangedElsewhereIsSkipped)
+{
+    const DayItem item = put("Ring Anna", Bucket::medium, 1);
+    type("slot.3.0", "Ring Anna at noon");
+    store->updateTitle(item.id, "From the command line");
+    settle();
+
+    history().undo();
+    settle();
+    EXPECT_EQ(store->item(item.id)->title, "From the command line");
+    EXPECT_EQ(notes().note(), "Not undone: “Ring Anna at noon” was changed elsewhere");
+    EXPECT_FALSE(history().canUndo());
+    EXPECT_FALSE(history().canRedo());
+}
+
+TEST_F(UndoTest, undoingADeleteIntoAFullBlockPutsTheTaskInTheBacklog)
+{
+    const DayItem item = put("Ring Anna", Bucket::big, 1);
+    swipe("slot.1.0", -80);
+    type("slot.1.0", "Something bigger");
+    history().undo(); // the add
+    history().undo(); // the delete
+    settle();
+    EXPECT_EQ(titleIn("slot.1.0"), "Ring Anna");
+
+    swipe("slot.1.0", -80);
+    type("slot.1.0", "Something bigger");
+    store->deleteItem(store->itemsIn(Bucket::big).first().id);
+    store->addItem("Added elsewhere", Bucket::big);
+    // The add was changed elsewhere and is dropped; the delete before it comes back into the Backlog.
+    history().undo();
+    history().undo();
+    settle();
+    EXPECT_EQ(titleIn("slot.1.0"), "Added elsewhere");
+    ASSERT_TRUE(store->item(item.id));
+    EXPECT_TRUE(store->item(item.id)->isInBacklog());
+    EXPECT_EQ(notes().note(), "“Ring Anna” went to the Backlog: its block is full");
+}
+
+TEST_F(UndoTest, tabAndShiftTabKeepTheRowAndOpenTheNextOrThePreviousOne)
+{
+    SlotField *field = open("slot.1.0");
+    ASSERT_NE(field, nullptr);
+    QTest::keyClicks(field, "Plan");
+    QTest::keyClick(field, Qt::Key_Tab);
+    settle();
+    EXPECT_EQ(titleIn("slot.1.0"), "Plan");
+    ASSERT_EQ(sheet()->editingSlot(), "slot.3.0");
+    field = find<SlotField>("slot.3.0.field");
+    ASSERT_TRUE(field && field->hasFocus());
+    QTest::keyClicks(field, "Pay");
+    QTest::keyClick(field, Qt::Key_Backtab, Qt::ShiftModifier);
+    settle();
+    EXPECT_EQ(titleIn("slot.3.0"), "Pay");
+    EXPECT_EQ(sheet()->editingSlot(), "slot.1.0");
+    EXPECT_TRUE(find<SlotField>("slot.1.0.field")->hasFocus());
+}
+
+TEST_F(UndoTest, typingWithNoRowOpenFillsTheFirstFreeRowOrOffersTheBacklog)
+{
+    for (int i = 0; i < 8; ++i)
+        put(QString("Task %1").arg(i), i == 0 ? Bucket::big : i < 4 ? Bucket::medium : Bucket::small, i);
+    sheet()->setFocus();
+    QTest::keyClicks(sheet(), "B"); // opens the row, whose field takes the keys from then on
+    ASSERT_EQ(sheet()->editingSlot(), "slot.5.4");
+    QTest::keyClicks(QApplication::focusWidget(), "uy milk");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(titleIn("slot.5.4"), "Buy milk");
+
+    sheet()->setFocus();
+    QTest::keyClicks(sheet(), "Buy breadd");
+    QTest::keyClick(sheet(), Qt::Key_Backspace);
+    EXPECT_EQ(notes().note(), "The sheet is full: “Buy bread” can wait in the Backlog");
+    click(find<QAbstractButton>("notes.action"));
+    settle();
+    ASSERT_EQ(store->backlogItems().size(), 1);
+    EXPECT_EQ(store->backlogItems().first().title, "Buy bread");
+}
+
+// A title far past what the field takes, come from a file or sync, is kept whole, drawn cut, and opens cu
+TEST_F(UndoTest, aHugeTitleIsDrawnCutAndKeptWholeUnlessEdited)
+{
+    const QString huge = QString("word ").repeated(1'000'000);
+    const DayItem item = put(huge, Bucket::small, 1);
+    EXPECT_LT(row("slot.5.0")->height(), 4 * Paper::rowHeight(Bucket::small, Paper::TextSize::medium));
+    SlotField *field = open("slot.5.0");
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->toPlainText().size(), Paper::kFieldMaxLength);
+    QTest::keyClick(field, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(store->item(item.id)->title, huge);
+
+    field = open("slot.5.1");
+    field->insertPlainText(QString("y").repeated(Paper::kFieldMaxLength + 50));
+    QTest::keyClick(field, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(titleIn("slot.5.1").size(), Paper::kFieldMaxLength);
+}
+
+} // namespace
