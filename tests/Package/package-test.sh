@@ -23,23 +23,27 @@ app_pid=""
 
 remove_package() {
     if [ -z "$root" ]; then
-        env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o DPkg::Lock::Timeout=120 vellora >/dev/null ||
-            echo "warning: removing the vellora package failed" >&2
+        env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o DPkg::Lock::Timeout=120 vellora >/dev/null &&
+            [ ! -e /usr/bin/vellora ]
     else
-        fakeroot dpkg --root="$root" --force-not-root --log=/dev/null --purge vellora >/dev/null ||
-            echo "warning: removing the vellora package from the throw-away root failed" >&2
+        fakeroot dpkg --root="$root" --force-not-root --log=/dev/null --purge vellora >/dev/null
     fi
 }
 cleanup() {
     set +e # every step is taken, whatever the one before it did
     if [ -n "$app_pid" ]; then
         kill "$app_pid" 2>/dev/null
+        for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$app_pid" 2>/dev/null
         wait "$app_pid" 2>/dev/null
     fi
-    [ -n "$installed" ] && remove_package
+    local removed=yes
+    [ -n "$installed" ] && ! remove_package && removed=""
     rm -rf "$work"
+    [ -n "$removed" ] || fail "the vellora package could not be removed again"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP # a stopped run removes the package too
 
 # The package -----------------------------------------------------------------------------------------------------
 if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
@@ -97,24 +101,23 @@ store="$work/store/vellora.json"
 mkdir -p "$work/home" "$work/store" "$work/runtime"
 chmod 700 "$work/runtime"
 # A clean environment of its own: no display (the command line prints, never opens a window), no real settings.
-run() {
-    env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
-        XDG_DATA_HOME="$work/home/.local/share" XDG_RUNTIME_DIR="$work/runtime" LANG=C.UTF-8 TZ=UTC "$@"
-}
+# env execs the program, so that the planner started below keeps the pid it is stopped by.
+run=(env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+    XDG_DATA_HOME="$work/home/.local/share" XDG_RUNTIME_DIR="$work/runtime" LANG=C.UTF-8 TZ=UTC)
 
-run "$vellora" --help | grep -q "^Usage: vellora" || fail "vellora --help prints no usage"
-out=$(run "$vellora" add "Buy stamps" --block small --store "$store") || fail "vellora add failed: $out"
+"${run[@]}" "$vellora" --help | grep -q "^Usage: vellora" || fail "vellora --help prints no usage"
+out=$("${run[@]}" "$vellora" add "Buy stamps" --block small --store "$store") || fail "vellora add failed: $out"
 [[ $out == "Added to slot.5.0: Buy stamps"* ]] || fail "vellora add said: $out"
-run "$vellora" today --json --store "$store" | grep -q '"Buy stamps"' || fail "the added task is not on today's sheet"
+"${run[@]}" "$vellora" today --json --store "$store" | grep -q '"Buy stamps"' || fail "the added task is not on today's sheet"
 
 # The window module is found from the installed program: the planner starts and answers `vellora toggle`.
-run env QT_QPA_PLATFORM=offscreen "$vellora" --store "$store" >"$work/app.log" 2>&1 &
+"${run[@]}" QT_QPA_PLATFORM=offscreen "$vellora" --store "$store" >"$work/app.log" 2>&1 &
 app_pid=$!
 for _ in $(seq 100); do
-    run "$vellora" toggle --store "$store" >/dev/null 2>&1 && break
+    "${run[@]}" "$vellora" toggle --store "$store" >/dev/null 2>&1 && break
     kill -0 "$app_pid" 2>/dev/null || { cat "$work/app.log"; fail "the installed planner ended at start"; }
     sleep 0.2
 done
-run "$vellora" toggle --store "$store" >/dev/null 2>&1 || { cat "$work/app.log"; fail "the planner never answered"; }
+"${run[@]}" "$vellora" toggle --store "$store" >/dev/null 2>&1 || { cat "$work/app.log"; fail "the planner never answered"; }
 
 echo "installed $(basename "$deb") ${root:+into $root }and ran it"
