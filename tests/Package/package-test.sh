@@ -77,7 +77,8 @@ if [ "$(id -u)" -eq 0 ]; then
         skip "a vellora package is already installed on this machine, and the test will not replace it"
     fi
     # Its dependencies are installed already, so nothing comes from the network: apt-get may add no other package.
-    apt-get install -s --no-install-recommends "$deb" >"$work/plan.log" 2>&1 || { cat "$work/plan.log"; fail "apt-get cannot install the package"; }
+    apt-get install -s --no-install-recommends "$deb" >"$work/plan.log" 2>&1 ||
+        { cat "$work/plan.log"; fail "apt-get cannot install the package"; }
     others=$(awk '$1 == "Inst" && $2 != "vellora" { print $2 }' "$work/plan.log")
     [ -z "$others" ] || fail "installing would fetch other packages first: $(echo $others)"
     installed=yes
@@ -108,7 +109,8 @@ run=(env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_CONFIG_HOME="$work/home/.co
 "${run[@]}" "$vellora" --help | grep -q "^Usage: vellora" || fail "vellora --help prints no usage"
 out=$("${run[@]}" "$vellora" add "Buy stamps" --block small --store "$store") || fail "vellora add failed: $out"
 [[ $out == "Added to slot.5.0: Buy stamps"* ]] || fail "vellora add said: $out"
-"${run[@]}" "$vellora" today --json --store "$store" | grep -q '"Buy stamps"' || fail "the added task is not on today's sheet"
+"${run[@]}" "$vellora" today --json --store "$store" | grep -q '"Buy stamps"' ||
+    fail "the added task is not on today's sheet"
 
 # The window module is found from the installed program: the planner starts and answers `vellora toggle`.
 "${run[@]}" QT_QPA_PLATFORM=offscreen "$vellora" --store "$store" >"$work/app.log" 2>&1 &
@@ -118,6 +120,7 @@ for _ in $(seq 100); do
     kill -0 "$app_pid" 2>/dev/null || { cat "$work/app.log"; fail "the installed planner ended at start"; }
     sleep 0.2
 done
-"${run[@]}" "$vellora" toggle --store "$store" >/dev/null 2>&1 || { cat "$work/app.log"; fail "the planner never answered"; }
+"${run[@]}" "$vellora" toggle --store "$store" >/dev/null 2>&1 ||
+    { cat "$work/app.log"; fail "the planner never answered"; }
 
 echo "installed $(basename "$deb") ${root:+into $root }and ran it"
