@@ -5,7 +5,7 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench screenshots install clean
+.PHONY: all deps configure build run test bench screenshots install package clean
 
 all: build
 
@@ -38,6 +38,10 @@ screenshots: build
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package vellora_<version>_<arch>.deb, in $(BUILD); install it with apt-get install ./vellora_….deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(BENCH_BUILD)
