@@ -92,6 +92,8 @@ signals:
     void recorderActiveStatusDidChange(bool isActive);
     // When the desktop refused the name's combination (at registration or when taking it again later).
     void registrationFailed(const GlobalShortcuts::Name &name);
+    // After setStorage: every name may read differently now.
+    void storageDidChange();
 };
 
 Notifier &notifier();
