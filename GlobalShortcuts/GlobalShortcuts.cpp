@@ -205,6 +205,7 @@ void setStorage(QSettings *settings)
         registerName(name);
     for (const Shortcut &shortcut : r.shortcutKeyDownActions.keys() + r.shortcutKeyUpActions.keys())
         registerShortcut(shortcut);
+    emit notifier().storageDidChange();
 }
 
 QSettings *storage()

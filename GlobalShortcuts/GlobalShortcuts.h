@@ -16,9 +16,12 @@
 //   brings the initial shortcut back at the next start. The defaults need a format that keeps booleans typed.
 // - Actions run on the main thread inside the handling of the key event. A key-up action runs once when the key
 //   is released, also after the key was held down. While a recorder records, no action runs.
+// - Desktops: X11 key grabs; in a Wayland session the desktop portal's GlobalShortcuts interface, which asks the
+//   user in a dialog of its own and answers later.
 // - Availability: hotKeysAvailable() is false when the desktop gives this process no global hot keys (a Wayland
-//   session without X11, the offscreen platform). isRegistered() tells whether a name's combination is active, and
-//   notifier().registrationFailed is emitted whenever the desktop refuses one (another application holds it). A
+//   session whose portal lacks the interface, the offscreen platform). isRegistered() tells whether a name's
+//   combination is active or being asked for, and notifier().registrationFailed is emitted whenever the desktop
+//   refuses one (another application holds it, the user declined it), on Wayland some time after registering. A
 //   settings page can then tell the user to bind `vellora toggle` in the desktop's own shortcut settings.
 // - Recorder (Recorder.h, RecorderField.h): shows the shortcut in the platform's own text, records on click or Tab,
 //   refuses combinations of the menu bar of its window (or of the menus given with setMenus, e.g. a tray menu),
@@ -89,6 +92,8 @@ signals:
     void recorderActiveStatusDidChange(bool isActive);
     // When the desktop refused the name's combination (at registration or when taking it again later).
     void registrationFailed(const GlobalShortcuts::Name &name);
+    // After setStorage: every name may read differently now.
+    void storageDidChange();
 };
 
 Notifier &notifier();

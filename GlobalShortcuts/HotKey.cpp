@@ -39,6 +39,7 @@ bool HotKeyCenter::exists()
 
 HotKeyCenter::HotKeyCenter() : m_backend(makePlatformHotKeyBackend())
 {
+    watchLosses();
     // Menu tracking: any menu shown or hidden anywhere in the application.
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);
@@ -133,11 +134,32 @@ void HotKeyCenter::setBackend(std::unique_ptr<HotKeyBackend> backend)
         hotKey->m_registeredWithSystem = false;
     }
     m_backend = std::move(backend);
+    watchLosses();
     m_hasEventHandler = false;
     m_isHotKeyEventHandlingEnabled = false;
     m_isRawKeyEventHandlingEnabled = false;
     if (!live.isEmpty() && installEventHandler())
         applyMode();
+}
+
+void HotKeyCenter::watchLosses()
+{
+    m_backend->installLossHandler([this](quint32 id) { handleRegistrationLost(id); });
+}
+
+void HotKeyCenter::handleRegistrationLost(quint32 id)
+{
+    const auto it = m_hotKeys.find(id);
+    if (it == m_hotKeys.end())
+        return;
+    // Held for the call: its owner lets it go in onRegistrationFailed.
+    const std::shared_ptr<HotKey> hotKey = it->second.lock();
+    m_hotKeys.erase(it);
+    if (!hotKey)
+        return;
+    hotKey->m_registeredWithSystem = false;
+    if (hotKey->onRegistrationFailed)
+        hotKey->onRegistrationFailed();
 }
 
 bool HotKeyCenter::isTakenByAnotherApplication(const Shortcut &shortcut)

@@ -36,7 +36,8 @@ public:
 
     Callback onKeyDown;
     Callback onKeyUp;
-    // Run when a later re-registration (after a menu closed or hot keys were enabled again) fails.
+    // Run when a later re-registration (after a menu closed or hot keys were enabled again) fails, or when the
+    // desktop refuses the combination after first saying it would ask.
     Callback onRegistrationFailed;
 
 private:
@@ -89,6 +90,8 @@ private:
     void updateMode(Mode previous);
     void applyMode();
     bool installEventHandler();
+    void watchLosses();
+    void handleRegistrationLost(quint32 id);
     bool handleHotKeyEvent(quint32 id, bool pressed);
     bool handleRawKeyEvent(QKeyEvent *event);
     std::shared_ptr<HotKey> matchingHotKey(const QKeyEvent &event) const;

@@ -7,13 +7,16 @@
 
 namespace GlobalShortcuts {
 
-// The desktop's global hot-key service as the hot-key centre sees it. One implementation per platform is
-// chosen at build time (makePlatformHotKeyBackend); tests use FakeHotKeyBackend.
+// The desktop's global hot-key service as the hot-key centre sees it. One implementation per platform, chosen at
+// build time and, where a platform has several, at run time (makePlatformHotKeyBackend); tests use
+// FakeHotKeyBackend.
 class HotKeyBackend
 {
 public:
     // A registered hot key was pressed (true) or released (false); returns whether the centre handled it.
     using EventHandler = std::function<bool(quint32 id, bool pressed)>;
+    // The desktop took back or refused, after registerHotKey returned, the combination of a registered id.
+    using LossHandler = std::function<void(quint32 id)>;
 
     virtual ~HotKeyBackend() = default;
 
@@ -21,7 +24,10 @@ public:
     virtual bool isAvailable() const = 0;
     // Starts delivering hot-key events to the handler; false when events cannot be received.
     virtual bool installEventHandler(EventHandler handler) = 0;
-    // Takes the key combination for the whole desktop; false when it cannot, nothing is kept then.
+    // For services that answer later: they report a refusal through this handler after registerHotKey said yes.
+    virtual void installLossHandler(LossHandler) {}
+    // Takes the key combination for the whole desktop; false when it cannot, nothing is kept then. A service
+    // that asks the desktop first (the portal) says yes while it waits, and reports a refusal as a loss.
     virtual bool registerHotKey(quint32 id, const Shortcut &shortcut) = 0;
     virtual void unregisterHotKey(quint32 id) = 0;
     // Whether another application holds the combination already. A combination this backend holds is not.

@@ -5,11 +5,13 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 
 namespace GlobalShortcuts {
 
 // A recorder with an optional label in front, the form a settings page places in a row. It passes the conflict
-// policy, the validation and the menus on to its field and forwards the field's changes.
+// policy, the validation and the menus on to its field and forwards the field's changes. For a name with an
+// initial shortcut it offers, under the field, to reset to it while another shortcut (or none) is stored.
 class Recorder : public QWidget
 {
     Q_OBJECT
@@ -20,6 +22,8 @@ public:
     explicit Recorder(const std::optional<Shortcut> &binding, QWidget *parent = nullptr);
 
     RecorderField *field() const { return m_field; }
+    // The "Reset to …" button; null in binding mode and for names without an initial shortcut.
+    QPushButton *resetButton() const { return m_resetButton; }
 
     bool hasLabel() const { return !m_label.isEmpty(); }
     QString label() const { return m_label; }
@@ -36,9 +40,11 @@ signals:
 
 private:
     void setUp(RecorderField *field, const QString &label);
+    void addResetButton(const Name &name);
 
     RecorderField *m_field = nullptr;
     QLabel *m_labelWidget = nullptr;
+    QPushButton *m_resetButton = nullptr;
     QString m_label;
 };
 

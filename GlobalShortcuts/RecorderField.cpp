@@ -1,5 +1,6 @@
 #include "GlobalShortcuts/RecorderField.h"
 
+#include "GlobalShortcuts/ActionShortcut.h"
 #include "GlobalShortcuts/HotKey.h"
 #include "GlobalShortcuts/KeyCodeTable.h"
 #include "GlobalShortcuts/Texts.h"
@@ -71,18 +72,19 @@ QString plainTitle(const QAction &action)
     return title;
 }
 
-std::optional<QString> searchActions(const QList<QAction *> &actions, const Shortcut &candidate)
+std::optional<QString> searchActions(const QList<QAction *> &actions, const Shortcut &candidate, const QString &own)
 {
-    // Depth first in item order, each submenu right after its item.
+    // Depth first in item order, each submenu right after its item. An item that runs the recorded name's own
+    // action is no conflict: its shortcut follows the recorded one.
     for (QAction *action : actions) {
-        if (action->isSeparator())
+        if (action->isSeparator() || (!own.isEmpty() && followedName(*action) == own))
             continue;
         for (const QKeySequence &sequence : action->shortcuts()) {
             if (sequence.count() == 1 && Shortcut::fromKeyCombination(sequence[0]) == candidate)
                 return plainTitle(*action);
         }
         if (QMenu *submenu = action->menu()) {
-            if (auto found = searchActions(submenu->actions(), candidate))
+            if (auto found = searchActions(submenu->actions(), candidate, own))
                 return found;
         }
     }
@@ -162,7 +164,10 @@ void RecorderField::setMenus(const QList<QWidget *> &menus)
 void RecorderField::refreshText()
 {
     const std::optional<Shortcut> current = shortcut();
-    showText(current ? current->nativeText() : QString());
+    // While recording, the prompt stands where the shortcut was; the clear button stays while there is one.
+    setText(current && !m_isRecording ? current->nativeText() : QString());
+    m_clearAction->setVisible(current.has_value());
+    updateGeometry();
 }
 
 void RecorderField::showText(const QString &text)
@@ -291,7 +296,7 @@ void RecorderField::beginRecording()
         g_currentRecorder->stopRecording();
     m_isRecording = true;
     setPlaceholderText(localizedText("press_shortcut"));
-    m_clearAction->setVisible(!text().isEmpty());
+    refreshText();
     g_currentRecorder = this;
     setRecorderActive(true);
     // Clicks outside end recording, wherever they land.
@@ -311,7 +316,7 @@ void RecorderField::finishRecording()
     HotKeyCenter::shared().backend().flush();
     qApp->removeEventFilter(this);
     setPlaceholderText(localizedText("record_shortcut"));
-    m_clearAction->setVisible(!text().isEmpty());
+    refreshText();
     if (g_currentRecorder == this) {
         g_currentRecorder = nullptr;
         setRecorderActive(false);
@@ -428,7 +433,8 @@ std::optional<QString> RecorderField::menuItemUsing(const Shortcut &candidate) c
             menus.append(menuBar);
     }
     for (QWidget *menu : menus) {
-        if (auto found = searchActions(menu->actions(), candidate))
+        const QString own = m_storageMode == StorageMode::name ? m_name.rawValue() : QString();
+        if (auto found = searchActions(menu->actions(), candidate, own))
             return found;
     }
     return std::nullopt;

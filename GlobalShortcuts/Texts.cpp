@@ -16,7 +16,7 @@ struct Text
 
 constexpr Text kTexts[] = {
     {"record_shortcut", QT_TRANSLATE_NOOP("GlobalShortcuts", "Record Shortcut")},
-    {"press_shortcut", QT_TRANSLATE_NOOP("GlobalShortcuts", "Press Shortcut")},
+    {"press_shortcut", QT_TRANSLATE_NOOP("GlobalShortcuts", "Press a shortcut…")},
     {"keyboard_shortcut_used_by_menu_item",
      QT_TRANSLATE_NOOP("GlobalShortcuts", "This shortcut cannot be used because the “%1” menu item already uses it.")},
     {"keyboard_shortcut_used_by_system",

@@ -49,11 +49,6 @@ xcb_connection_t *qtConnection()
 
 } // namespace
 
-std::unique_ptr<HotKeyBackend> makePlatformHotKeyBackend()
-{
-    return std::make_unique<X11HotKeyBackend>();
-}
-
 X11HotKeyBackend::X11HotKeyBackend() : m_connection(qtConnection())
 {
     if (!m_connection)

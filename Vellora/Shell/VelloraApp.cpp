@@ -1,5 +1,6 @@
 #include "Vellora/Shell/VelloraApp.h"
 
+#include "GlobalShortcuts/ActionShortcut.h"
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Platform/DesktopColorScheme.h"
 #include "Vellora/Platform/DockPresence.h"
@@ -239,8 +240,10 @@ void VelloraApp::buildMenus()
     add(sheet, QStringLiteral("Backlog"), QKeySequence(Qt::CTRL | Qt::Key_2),
         [this] { openPage(Navigation::Page::backlog); });
     sheet->addSeparator();
-    add(sheet, QStringLiteral("Show or Hide Window"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D),
-        [this] { toggleWindow(); });
+    QAction *toggle = add(sheet, QStringLiteral("Show or Hide Window"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D),
+                          [this] { toggleWindow(); });
+    // The item shows the global shortcut, whichever the user recorded, and none once it is cleared.
+    GlobalShortcuts::followShortcut(toggle, ToggleShortcut::name());
 }
 
 QAction *VelloraApp::menuAction(const QString &title) const

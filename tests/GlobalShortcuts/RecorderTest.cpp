@@ -1,6 +1,7 @@
 #include "ModuleFixture.h"
 #include "Wait.h"
 
+#include "GlobalShortcuts/ActionShortcut.h"
 #include "GlobalShortcuts/Recorder.h"
 
 #include <QAction>
@@ -42,8 +43,8 @@ protected:
         QMenu *sheet = m_window->menuBar()->addMenu(QStringLiteral("Sheet"));
         sheet->addAction(QStringLiteral("Today"))->setShortcut(QKeySequence(QStringLiteral("Ctrl+1")));
         sheet->addSeparator();
-        sheet->addAction(QStringLiteral("Show or Hide Window"))
-            ->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+D")));
+        m_toggle = sheet->addAction(QStringLiteral("Show or Hide Window"));
+        m_toggle->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+D")));
         QMenu *more = m_window->menuBar()->addMenu(QStringLiteral("&File"))->addMenu(QStringLiteral("More"));
         m_newDay = more->addAction(QStringLiteral("&New Day"));
         m_newDay->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+N")));
@@ -97,6 +98,7 @@ protected:
     QLineEdit *m_before = nullptr;
     QLineEdit *m_after = nullptr;
     QAction *m_newDay = nullptr;
+    QAction *m_toggle = nullptr;
     QList<Alert> m_alerts;
     QList<int> m_answers;
     int m_beeps = 0;
@@ -124,13 +126,16 @@ TEST_F(RecorderTest, ClickingStartsRecordingAndEscapeEndsItWithoutChange)
 {
     QSignalSpy active(&notifier(), &Notifier::recorderActiveStatusDidChange);
     startRecording();
-    EXPECT_EQ(field()->placeholderText(), QStringLiteral("Press Shortcut"));
+    // The prompt stands where the shortcut was.
+    EXPECT_EQ(field()->placeholderText(), QStringLiteral("Press a shortcut…"));
+    EXPECT_TRUE(field()->text().isEmpty());
     EXPECT_TRUE(isRecorderActive());
     EXPECT_EQ(RecorderField::currentRecorder(), field());
 
     press(Qt::Key_Escape);
     EXPECT_FALSE(field()->isRecording());
     EXPECT_FALSE(field()->hasFocus());
+    EXPECT_EQ(field()->text(), kCtrlShiftD.nativeText());
     EXPECT_FALSE(isRecorderActive());
     EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
     ASSERT_EQ(active.count(), 2);
@@ -328,6 +333,40 @@ TEST_F(RecorderTest, FollowsChangesStoredElsewhere)
     EXPECT_EQ(field()->text(), QStringLiteral("F5"));
     storeShortcut(std::nullopt, m_name);
     EXPECT_TRUE(field()->text().isEmpty());
+}
+
+TEST_F(RecorderTest, TheOwnMenuItemFollowsTheRecordedShortcutAndTheDefaultCanComeBack)
+{
+    followShortcut(m_toggle, m_name);
+    QPushButton *reset = m_recorder->resetButton();
+    ASSERT_NE(reset, nullptr);
+    EXPECT_EQ(reset->text(), QStringLiteral("Reset to ") + kCtrlShiftD.nativeText());
+    EXPECT_FALSE(reset->isVisible());
+
+    startRecording();
+    press(Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(m_toggle->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+K")));
+    EXPECT_TRUE(reset->isVisible());
+
+    // The item's former combination is the same action's: it can be recorded again.
+    startRecording();
+    press(Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(m_alerts.isEmpty());
+    EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
+    EXPECT_EQ(m_toggle->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+D")));
+    EXPECT_FALSE(reset->isVisible());
+
+    QTest::mouseClick(clearButton(), Qt::LeftButton);
+    EXPECT_TRUE(m_toggle->shortcut().isEmpty());
+    ASSERT_TRUE(reset->isVisible());
+    QSignalSpy changes(m_recorder, &Recorder::shortcutChanged);
+    QTest::mouseClick(reset, Qt::LeftButton);
+    EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
+    EXPECT_EQ(field()->text(), kCtrlShiftD.nativeText());
+    EXPECT_EQ(m_toggle->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+D")));
+    EXPECT_FALSE(reset->isVisible());
+    EXPECT_FALSE(field()->isRecording());
+    EXPECT_EQ(changes.count(), 1);
 }
 
 TEST_F(RecorderTest, BindingModeKeepsTheShortcutOutOfTheDefaults)

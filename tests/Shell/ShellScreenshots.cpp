@@ -19,7 +19,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 namespace {
 
 struct Shot
@@ -42,6 +41,11 @@ bool render(const QString &directory, const Shot &shot)
     GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(desktopKeys));
     GlobalShortcuts::setStorage(defaults.get()); // the recorder shows the stored shortcut
     GlobalShortcuts::onKeyUp(ToggleShortcut::name(), [] {});
+    // The note shots also show a recorded shortcut, and so the way back to the initial one.
+    if (shot.loginNote)
+        GlobalShortcuts::storeShortcut(
+            GlobalShortcuts::Shortcut(GlobalShortcuts::Key::v, Qt::ControlModifier | Qt::AltModifier),
+            ToggleShortcut::name());
     settings.setAppearance(shot.appearance);
     settings.setTextSize(shot.size);
     settings.setShowInMenuBar(true);

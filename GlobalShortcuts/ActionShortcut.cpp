@@ -1,0 +1,40 @@
+#include "GlobalShortcuts/ActionShortcut.h"
+
+#include <QAction>
+#include <QVariant>
+
+namespace GlobalShortcuts {
+
+namespace {
+
+constexpr char kFollowedNameProperty[] = "globalShortcutName";
+
+void showStoredShortcut(QAction *action, const Name &name)
+{
+    if (!storage())
+        return;
+    const std::optional<Shortcut> stored = storedShortcut(name);
+    const std::optional<QKeyCombination> combination = stored ? stored->keyCombination() : std::nullopt;
+    action->setShortcut(combination ? QKeySequence(*combination) : QKeySequence());
+}
+
+} // namespace
+
+void followShortcut(QAction *action, const Name &name)
+{
+    action->setProperty(kFollowedNameProperty, name.rawValue());
+    showStoredShortcut(action, name);
+    QObject::connect(&notifier(), &Notifier::shortcutByNameDidChange, action, [action, name](const Name &changed) {
+        if (changed == name)
+            showStoredShortcut(action, name);
+    });
+    QObject::connect(&notifier(), &Notifier::storageDidChange, action,
+                     [action, name] { showStoredShortcut(action, name); });
+}
+
+QString followedName(const QAction &action)
+{
+    return action.property(kFollowedNameProperty).toString();
+}
+
+} // namespace GlobalShortcuts

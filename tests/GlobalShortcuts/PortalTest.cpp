@@ -1,0 +1,254 @@
+#include "ModuleFixture.h"
+#include "PrivateBus.h"
+#include "Wait.h"
+
+#include "GlobalShortcuts/PortalHotKeyBackend.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QFile>
+#include <QSignalSpy>
+#include <QXmlStreamReader>
+
+using namespace GlobalShortcuts;
+using PortalShortcuts = PortalHotKeyBackend::PortalShortcuts;
+
+namespace {
+
+const QString kPortalPath = QString::fromLatin1(PortalHotKeyBackend::kPath);
+const QString kPortalInterface = QString::fromLatin1(PortalHotKeyBackend::kInterface);
+const QString kInterfaceFile =
+    QStringLiteral("/usr/share/dbus-1/interfaces/org.freedesktop.portal.GlobalShortcuts.xml");
+const Shortcut kCtrlShiftD(Key::d, Qt::ControlModifier | Qt::ShiftModifier);
+const Shortcut kCtrlAltF5(Key::f5, Qt::ControlModifier | Qt::AltModifier);
+
+// The D-Bus signature of each method's input, as the portal's published description gives it.
+QHash<QString, QString> inputSignatures()
+{
+    QHash<QString, QString> signatures;
+    QFile file(kInterfaceFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return signatures;
+    QXmlStreamReader xml(&file);
+    QString method;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("method") || xml.name() == QLatin1String("signal")) {
+            method = xml.name() == QLatin1String("method") ? xml.attributes().value("name").toString() : QString();
+            if (!method.isEmpty())
+                signatures.insert(method, QString());
+        } else if (xml.name() == QLatin1String("arg") && !method.isEmpty() &&
+                   xml.attributes().value("direction") == QLatin1String("in")) {
+            signatures[method] += xml.attributes().value("type").toString();
+        }
+    }
+    return signatures;
+}
+
+// The desktop's side of the GlobalShortcuts portal: sessions, binding with a chosen answer, and the key going
+// down and up. Calls whose arguments do not match the published description are refused and noted.
+class FakePortal : public QDBusVirtualObject
+{
+public:
+    explicit FakePortal(QDBusConnection bus) : m_bus(std::move(bus)), m_signatures(inputSignatures()) {}
+
+    uint bindResponse = 0;        // 0 binds, 1 is the user declining, 2 the desktop refusing
+    QList<PortalShortcuts> binds; // the shortcuts of every BindShortcuts
+    QStringList sessions;         // every session made, in order
+    QStringList closedSessions;
+    QStringList badCalls;
+
+    bool hasDescription() const { return !m_signatures.isEmpty(); }
+
+    void press(const QString &shortcutId, bool down, const QString &session = {})
+    {
+        QDBusMessage signal =
+            QDBusMessage::createSignal(kPortalPath, kPortalInterface, down ? "Activated" : "Deactivated");
+        signal << QVariant::fromValue(QDBusObjectPath(session.isEmpty() ? sessions.last() : session)) << shortcutId
+               << quint64(0) << QVariantMap();
+        m_bus.send(signal);
+    }
+
+    QString introspect(const QString &) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
+    {
+        const QString member = message.member();
+        if (message.interface() == QLatin1String("org.freedesktop.portal.Session") && member == "Close") {
+            closedSessions.append(message.path());
+            return m_bus.send(message.createReply());
+        }
+        if (message.interface() == QLatin1String("org.freedesktop.DBus.Properties") && member == "Get") {
+            const bool ours = message.arguments().value(0).toString() == kPortalInterface;
+            return m_bus.send(ours ? message.createReply(QVariant::fromValue(QDBusVariant(uint(1))))
+                                   : message.createErrorReply(QDBusError::InvalidArgs, "no such interface"));
+        }
+        if (message.interface() != kPortalInterface || !m_signatures.contains(member))
+            return false;
+        if (message.signature() != m_signatures.value(member)) {
+            badCalls.append(member + " " + message.signature());
+            return m_bus.send(message.createErrorReply(QDBusError::InvalidSignature, "wrong arguments"));
+        }
+        const QVariantList arguments = message.arguments();
+        const QVariantMap options = qdbus_cast<QVariantMap>(arguments.last());
+        const QString sender = message.service().mid(1).replace('.', '_');
+        const QString request = kPortalPath + "/request/" + sender + "/" + options.value("handle_token").toString();
+        m_bus.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        if (member == "CreateSession") {
+            sessions.append(kPortalPath + "/session/" + sender + "/" +
+                            options.value("session_handle_token").toString());
+            respond(request, 0, {{"session_handle", QVariant::fromValue(QDBusObjectPath(sessions.last()))}});
+        } else if (member == "BindShortcuts") {
+            binds.append(qdbus_cast<PortalShortcuts>(arguments.at(1)));
+            PortalShortcuts bound;
+            for (const PortalShortcut &wanted : binds.last())
+                bound.append({wanted.id, {{"trigger_description", wanted.properties.value("preferred_trigger")}}});
+            respond(request, bindResponse,
+                    bindResponse == 0 ? QVariantMap{{"shortcuts", QVariant::fromValue(bound)}} : QVariantMap());
+        }
+        return true;
+    }
+
+private:
+    void respond(const QString &request, uint response, const QVariantMap &results)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
+        signal << response << results;
+        m_bus.send(signal);
+    }
+
+    QDBusConnection m_bus;
+    QHash<QString, QString> m_signatures;
+};
+
+} // namespace
+
+// The module on a Wayland desktop: a portal of the test's own on a private bus, and the app's own connection.
+class PortalTest : public ModuleFixture
+{
+protected:
+    void SetUp() override
+    {
+        ModuleFixture::SetUp();
+        const QString error = m_bus.start();
+        ASSERT_TRUE(error.isEmpty()) << qPrintable(error);
+        qDBusRegisterMetaType<PortalShortcut>();
+        qDBusRegisterMetaType<PortalShortcuts>();
+        m_portalBus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_bus.address(), "portal"));
+        ASSERT_TRUE(m_portalBus->isConnected());
+        m_portal = std::make_unique<FakePortal>(*m_portalBus);
+        ASSERT_TRUE(m_portal->hasDescription()) << "scripts/install-deps installs " << qPrintable(kInterfaceFile);
+        ASSERT_TRUE(m_portalBus->registerVirtualObject(kPortalPath, m_portal.get(), QDBusConnection::SubPath));
+        ASSERT_TRUE(m_portalBus->registerService(PortalHotKeyBackend::kService));
+        m_appBus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_bus.address(), "app"));
+        ASSERT_TRUE(m_appBus->isConnected());
+    }
+
+    void TearDown() override
+    {
+        // The centre lets go of the portal before the bus goes.
+        HotKeyCenter::shared().setBackend(std::make_unique<FakeHotKeyBackend>());
+        m_portalBus->unregisterObject(kPortalPath);
+        QDBusConnection::disconnectFromBus("portal");
+        QDBusConnection::disconnectFromBus("app");
+        m_bus.stop();
+        ModuleFixture::TearDown();
+    }
+
+    void usePortal()
+    {
+        auto backend = std::make_unique<PortalHotKeyBackend>(*m_appBus);
+        ASSERT_TRUE(backend->isAvailable());
+        HotKeyCenter::shared().setBackend(std::move(backend));
+    }
+
+    const Name m_name{QStringLiteral("toggleWindow"), kCtrlShiftD};
+    PrivateBus m_bus;
+    std::unique_ptr<QDBusConnection> m_portalBus;
+    std::unique_ptr<QDBusConnection> m_appBus;
+    std::unique_ptr<FakePortal> m_portal;
+};
+
+TEST_F(PortalTest, TheDesktopBindsTheShortcutAndItsKeyGoesDownAndUp)
+{
+    usePortal();
+    int downs = 0;
+    int ups = 0;
+    onKeyDown(m_name, [&] { ++downs; });
+    onKeyUp(m_name, [&] { ++ups; });
+    ASSERT_EVENTUALLY(m_portal->binds.size() == 1);
+    ASSERT_EQ(m_portal->binds[0].size(), 1);
+    const QString id = m_portal->binds[0][0].id;
+    EXPECT_EQ(m_portal->binds[0][0].properties.value("preferred_trigger"), QStringLiteral("CTRL+SHIFT+d"));
+    EXPECT_TRUE(isRegistered(m_name));
+    EXPECT_TRUE(hotKeysAvailable());
+
+    m_portal->press(id, true);
+    m_portal->press(id, true); // held: the desktop repeats, the action runs once
+    ASSERT_EVENTUALLY(downs == 1);
+    m_portal->press(id, false);
+    ASSERT_EVENTUALLY(ups == 1);
+    EXPECT_EQ(downs, 1);
+
+    // An open menu gives the key up and takes it back: the session keeps it, no new dialog.
+    HotKeyCenter::shared().setMenuOpen(true);
+    HotKeyCenter::shared().setMenuOpen(false);
+    // A session binds once: another combination comes in a new session, and the old one is closed.
+    storeShortcut(kCtrlAltF5, m_name);
+    ASSERT_EVENTUALLY(m_portal->binds.size() == 2);
+    EXPECT_EQ(m_portal->binds[1][0].properties.value("preferred_trigger"), QStringLiteral("CTRL+ALT+F5"));
+    ASSERT_EQ(m_portal->sessions.size(), 2);
+    ASSERT_EVENTUALLY(m_portal->closedSessions == QStringList{m_portal->sessions[0]});
+    m_portal->press(id, true, m_portal->sessions[0]);
+    m_portal->press(m_portal->binds[1][0].id, true);
+    m_portal->press(m_portal->binds[1][0].id, false);
+    ASSERT_EVENTUALLY(ups == 2);
+    EXPECT_EQ(downs, 2);
+    EXPECT_TRUE(m_portal->badCalls.isEmpty()) << qPrintable(m_portal->badCalls.join(", "));
+}
+
+TEST_F(PortalTest, ARefusedBindIsReportedAndTheKeyDoesNothing)
+{
+    for (const uint response : {1u, 2u}) {
+        SCOPED_TRACE(response);
+        usePortal();
+        m_portal->bindResponse = response;
+        m_portal->binds.clear();
+        QSignalSpy failures(&notifier(), &Notifier::registrationFailed);
+        int downs = 0;
+        onKeyDown(m_name, [&] { ++downs; });
+        ASSERT_EVENTUALLY(failures.count() == 1);
+        EXPECT_EQ(failures.at(0).at(0).value<Name>(), m_name);
+        EXPECT_FALSE(isRegistered(m_name));
+        ASSERT_EQ(m_portal->binds.size(), 1);
+
+        // A key the desktop did not bind does nothing, even if a signal comes; a later change asks again.
+        m_portal->press(m_portal->binds[0][0].id, true);
+        m_portal->bindResponse = 0;
+        storeShortcut(kCtrlAltF5, m_name);
+        ASSERT_EVENTUALLY(m_portal->binds.size() == 2);
+        m_portal->press(m_portal->binds[1][0].id, true);
+        ASSERT_EVENTUALLY(downs == 1);
+        EXPECT_TRUE(isRegistered(m_name));
+        EXPECT_EQ(failures.count(), 1);
+        removeAllActions();
+        storeShortcut(kCtrlShiftD, m_name);
+    }
+}
+
+TEST_F(PortalTest, WithoutThePortalOnTheBusAWaitingShortcutIsReportedAndNoneIsAvailable)
+{
+    m_portalBus->unregisterService(PortalHotKeyBackend::kService);
+    usePortal();
+    QSignalSpy failures(&notifier(), &Notifier::registrationFailed);
+    onKeyUp(m_name, [] {});
+    ASSERT_EVENTUALLY(failures.count() == 1);
+    EXPECT_FALSE(hotKeysAvailable());
+    EXPECT_FALSE(isRegistered(m_name));
+    EXPECT_FALSE(HotKeyCenter::shared().backend().registerHotKey(99, kCtrlAltF5));
+}
