@@ -170,39 +170,55 @@ void DayStore::toggleDone(const QString &id)
     commit(id, item);
 }
 
+namespace {
+
+// Times that put `count` items in the given order, one second apart (the file keeps whole seconds), the last at
+// `now`, and all after `floor` (exclusive) when there is one.
+QList<QDateTime> stampsInOrder(qsizetype count, const QDateTime &now, const std::optional<QDateTime> &floor = {})
+{
+    const QDateTime whole = QDateTime::fromSecsSinceEpoch(now.toSecsSinceEpoch(), Qt::UTC);
+    QDateTime first = whole.addSecs(-qMax<qsizetype>(count - 1, 0));
+    if (floor && first <= *floor)
+        first = QDateTime::fromSecsSinceEpoch(floor->toSecsSinceEpoch() + 1, Qt::UTC);
+    QList<QDateTime> stamps;
+    for (qsizetype i = 0; i < count; ++i)
+        stamps.append(first.addSecs(i));
+    return stamps;
+}
+
+} // namespace
+
 void DayStore::startNewDay(const QDateTime &now)
 {
     // Unfinished tasks go to the Backlog after its older items, in the order they stood on the sheet: big, then
-    // medium, then small, each top to bottom. Done tasks are dropped. All of it is one change and one write.
-    QDateTime stamp = now;
-    for (const DayItem &item : backlogItems())
-        stamp = std::max(stamp, item.modifiedAt.addMSecs(1));
+    // medium, then small, each top to bottom; then those of earlier days. Done tasks are dropped. All of it is one
+    // change and one write.
+    QList<DayItem> moved;
     QList<std::pair<QString, std::optional<DayItem>>> changes;
+    auto leave = [&](const DayItem &item) {
+        if (item.done)
+            changes.append({item.id, std::nullopt});
+        else
+            moved.append(item);
+    };
     for (Bucket bucket : kAllBuckets) {
-        for (DayItem item : itemsIn(bucket)) {
-            if (item.done) {
-                changes.append({item.id, std::nullopt});
-                continue;
-            }
-            item.day = kOpenDay;
-            item.modifiedAt = stamp;
-            stamp = stamp.addMSecs(1);
-            changes.append({item.id, std::move(item)});
-        }
+        for (const DayItem &item : itemsIn(bucket))
+            leave(item);
     }
-    // Items of earlier days that the sheet no longer shows.
     for (const auto &[id, item] : m_saved.items) {
-        if (!item.isInBacklog() && !isOnToday(item)) {
-            if (item.done) {
-                changes.append({id, std::nullopt});
-                continue;
-            }
-            DayItem moved = item;
-            moved.day = kOpenDay;
-            moved.modifiedAt = stamp;
-            stamp = stamp.addMSecs(1);
-            changes.append({id, std::move(moved)});
-        }
+        if (!item.isInBacklog() && !isOnToday(item))
+            leave(item);
+    }
+    std::optional<QDateTime> latestWaiting;
+    for (const DayItem &item : backlogItems())
+        latestWaiting = latestWaiting ? std::max(*latestWaiting, item.modifiedAt) : item.modifiedAt;
+    const QList<QDateTime> stamps = stampsInOrder(moved.size(), now, latestWaiting);
+    for (qsizetype i = 0; i < moved.size(); ++i) {
+        DayItem item = moved[i];
+        item.day = kOpenDay;
+        item.done = false;
+        item.modifiedAt = stamps[i];
+        changes.append({item.id, std::move(item)});
     }
     setDay(dayKey(now, m_calendar));
     if (changes.isEmpty())
@@ -252,11 +268,11 @@ void DayStore::setSaveError(const std::optional<QString> &error)
 
 void DayStore::restoreItems(const QList<DayItem> &items)
 {
-    QDateTime stamp = now();
+    const QList<QDateTime> stamps = stampsInOrder(items.size(), now());
     QList<std::pair<QString, std::optional<DayItem>>> changes;
-    for (DayItem item : items) {
-        item.modifiedAt = stamp;
-        stamp = stamp.addMSecs(1);
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        DayItem item = items[i];
+        item.modifiedAt = stamps[i];
         changes.append({item.id, std::move(item)});
     }
     if (!changes.isEmpty())

@@ -87,8 +87,9 @@ public:
     void refreshDay(const QDateTime &now);
     // Writes the file; false when it could not (saveError() says why).
     bool save();
-    // Puts items back as they are given, each stamped with the current time in the order given, in one change:
-    // how Undo brings back what was deleted or moved.
+    // Puts items back as they are given, stamped a second apart in the order given up to the current time, in one
+    // change: how Undo brings back what was deleted or moved. (The file keeps whole seconds, so finer steps would
+    // not keep the order.)
     void restoreItems(const QList<DayItem> &items);
 
     // Moving.
