@@ -285,8 +285,8 @@ CommandOutcome CommandOutcome::fromJson(const QJsonObject &object)
 
 QJsonObject runCommandRequest(const QJsonObject &command, DayStore &store)
 {
-    const std::optional<Command> parsed = Command::fromJson(command);
-    if (!parsed)
-        return CommandOutcome{2, {}, QStringLiteral("the running app does not know this command")}.toJson();
-    return runCommand(*parsed, store).toJson();
+    const auto parsed = commandFromJson(command);
+    if (const auto *error = std::get_if<CommandError>(&parsed))
+        return CommandOutcome{2, {}, error->message}.toJson();
+    return runCommand(std::get<Command>(parsed), store).toJson();
 }
