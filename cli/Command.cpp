@@ -59,7 +59,30 @@ std::optional<Bucket> blockNamed(const QString &name)
     return std::nullopt;
 }
 
+// The one check of a text's length, for the command line and for a command arriving at the app alike.
+std::optional<CommandError> textTooLong(const QString &text)
+{
+    if (isLongerThanATitle(text))
+        return CommandError{QStringLiteral("the text is longer than %1 characters").arg(kMaxTitleLength)};
+    return std::nullopt;
+}
+
 } // namespace
+
+bool isLongerThanATitle(const QString &text)
+{
+    // Every character takes one or two UTF-16 units: most texts are decided without counting.
+    if (text.size() <= kMaxTitleLength)
+        return false;
+    if (text.size() > 2 * kMaxTitleLength)
+        return true;
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!(text.at(i).isLowSurrogate() && i > 0 && text.at(i - 1).isHighSurrogate()))
+            ++count;
+    }
+    return count > kMaxTitleLength;
+}
 
 bool Command::isEdit() const
 {
@@ -133,6 +156,8 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
         command.text = positional.takeFirst().replace(lineBreaks, QStringLiteral(" "));
         if (command.text.trimmed().isEmpty())
             return CommandError{QStringLiteral("the text is empty")};
+        if (auto error = textTooLong(command.text))
+            return *error;
     }
     if (command.block && command.verb != Command::Verb::add)
         return CommandError{QStringLiteral("--block goes only with add")};
@@ -167,6 +192,16 @@ std::optional<Command> Command::fromJson(const QJsonObject &object)
             return std::nullopt;
     }
     return command;
+}
+
+std::variant<Command, CommandError> commandFromJson(const QJsonObject &object)
+{
+    std::optional<Command> command = Command::fromJson(object);
+    if (!command)
+        return CommandError{QStringLiteral("the running app does not know this command")};
+    if (auto error = textTooLong(command->text))
+        return *error;
+    return *command;
 }
 
 QString helpText()

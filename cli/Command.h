@@ -9,6 +9,12 @@
 #include <optional>
 #include <variant>
 
+// The most characters (code points) a task's title may have: the command line and a command arriving at the app
+// refuse a longer one.
+constexpr qsizetype kMaxTitleLength = 1000;
+// Whether `text` has more than kMaxTitleLength characters, a pair of surrogates counting as one.
+bool isLongerThanATitle(const QString &text);
+
 // One parsed `vellora` command line.
 struct Command
 {
@@ -34,6 +40,10 @@ struct CommandError
 {
     QString message;
 };
+
+// A command that came as JSON (to the running app), checked as the command line checks its own: unknown verbs and
+// blocks, and a text over kMaxTitleLength, are refused with the reason.
+std::variant<Command, CommandError> commandFromJson(const QJsonObject &object);
 
 std::variant<Command, CommandError> parseCommand(const QStringList &arguments);
 

@@ -124,7 +124,7 @@ std::optional<int> askApp(const QString &path, const QJsonObject &request)
 {
     InstanceChannel::Client app(path);
     if (!app.connectToApp())
-        return std::nullopt;
+        return app.errorString().isEmpty() ? std::nullopt : std::optional<int>(fail(app.errorString()));
     const auto answer = app.ask(request);
     if (!answer || !answer->value("ok").toBool())
         return fail(QStringLiteral("Vellora is running but did not answer in time"));

@@ -285,10 +285,10 @@ CommandOutcome CommandOutcome::fromJson(const QJsonObject &object)
 
 QJsonObject runCommandRequest(const QJsonObject &command, DayStore &store)
 {
-    const std::optional<Command> parsed = Command::fromJson(command);
-    if (!parsed)
-        return CommandOutcome{2, {}, QStringLiteral("the running app does not know this command")}.toJson();
-    CommandOutcome outcome = runCommand(*parsed, store);
+    const auto parsed = commandFromJson(command);
+    if (const auto *error = std::get_if<CommandError>(&parsed))
+        return CommandOutcome{2, {}, error->message}.toJson();
+    CommandOutcome outcome = runCommand(std::get<Command>(parsed), store);
     if (const auto error = store.saveError(); error && outcome.exitCode == 0) {
         // The app holds the change and saves it at its next try; until then it is not on disk, and the caller is
         // told so rather than "Added".

@@ -7,13 +7,16 @@
 
 class QDeadlineTimer;
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <memory>
 #include <optional>
 
 // How vellora processes reach the app that has a store file open: the app holds the file's lock for its whole run
-// and listens on a local socket named after the file. Each side writes one JSON object per line: a request, then
-// its answer.
+// and listens on a local socket named after the file. Both live in the user's private runtime folder
+// (RuntimeFolder), and each side checks that the other is the same user before it sends a byte. Each side writes
+// one JSON object per line: a request, then its answer; a request may be at most kMaxRequestBytes long.
 namespace InstanceChannel {
 
 using namespace std::chrono_literals;
@@ -23,9 +26,22 @@ constexpr std::chrono::milliseconds kClaimWait = 5s;
 // How long a running app may take to answer a request.
 constexpr std::chrono::milliseconds kAnswerWait = 30s;
 
-QString lockPathFor(const QString &storePath);
-// A socket in the user's runtime folder, named after the store file, so that each store has its own app.
-QString serverNameFor(const QString &storePath);
+// The longest request line the app reads; a longer one is answered with requestTooLongMessage() and the
+// connection is closed, without reading or keeping more of it.
+constexpr qsizetype kMaxRequestBytes = 64 * 1024;
+QString requestTooLongMessage();
+
+// The store's lock file and the app's socket: in the user's private runtime folder, named after the store file's
+// canonical path, so that each store has its own. Empty, with `error` saying why, when there is no such folder.
+QString lockPathFor(const QString &storePath, QString *error = nullptr);
+QString serverNameFor(const QString &storePath, QString *error = nullptr);
+
+// The user id that the other side of a connection must have: this process's own. Tests may set another, to stand
+// for a socket of another user; std::nullopt goes back to the real one.
+uid_t expectedPeerUid();
+void setExpectedPeerUidForTesting(std::optional<uid_t> uid);
+// The user id of the process at the other end of a connected local socket (SO_PEERCRED); none when it cannot be had.
+std::optional<uid_t> peerUid(int fd);
 
 QJsonObject showWindowRequest();
 QJsonObject toggleWindowRequest();
@@ -45,15 +61,19 @@ public:
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
 
-    // Connects to the app that has the store open; false when none listens.
+    // Connects to the app that has the store open; false when none listens, or when the connection is refused for
+    // good: then errorString() says why (no private folder, or a socket of another user).
     bool connectToApp(std::chrono::milliseconds timeout = 500ms);
+    QString errorString() const { return m_error; }
     // Sends one request and waits for its answer; none when the app hangs up or does not answer in time.
     std::optional<QJsonObject> ask(const QJsonObject &request, std::chrono::milliseconds timeout = kAnswerWait);
 
 private:
     bool send(const QByteArray &bytes, const QDeadlineTimer &deadline);
-    bool waitFor(short events, const QDeadlineTimer &deadline);
+    // The events that came, or none in time.
+    short waitFor(short events, const QDeadlineTimer &deadline);
 
+    QString m_error;
     QString m_serverName;
     int m_fd = -1;
     QByteArray m_received;
@@ -67,8 +87,9 @@ struct StoreClaim
     QString error; // with neither: why the lock cannot be had at all, or empty when it stayed taken
 };
 
-// Waits up to `wait` for either; a running app is asked first. Both empty when neither came in time, or at once
-// when the lock file cannot be made (a folder that cannot be written).
+// Waits up to `wait` for either; a running app is asked first. Both empty when neither came in time, or at once,
+// with the error, when the lock file cannot be made (no private runtime folder, or one that cannot be written) or
+// the socket belongs to another user.
 StoreClaim claimStore(const QString &storePath, std::chrono::milliseconds wait = kClaimWait);
 
 } // namespace InstanceChannel

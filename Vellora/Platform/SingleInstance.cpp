@@ -1,15 +1,11 @@
 #include "Vellora/Platform/SingleInstance.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 
-namespace {
-
-// A line longer than this is no request of ours: the connection is dropped rather than buffered without end.
-constexpr qint64 kMaxRequestBytes = 1 << 20;
-
-} // namespace
+#include <sys/stat.h>
 
 SingleInstance::SingleInstance(QString storePath, Callbacks callbacks, QObject *parent)
     : QObject(parent), m_storePath(std::move(storePath)), m_callbacks(std::move(callbacks))
@@ -51,12 +47,18 @@ void SingleInstance::listen()
 {
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    const QString name = InstanceChannel::serverNameFor(m_storePath);
+    QString error;
+    const QString name = InstanceChannel::serverNameFor(m_storePath, &error);
     // The lock is ours, so a socket left at this name belongs to an app that ended without closing it.
-    if (!m_server->listen(name) && QLocalServer::removeServer(name))
+    if (!name.isEmpty() && !m_server->listen(name) && QLocalServer::removeServer(name))
         m_server->listen(name);
-    if (!m_server->isListening())
-        m_error = QStringLiteral("Other vellora commands cannot reach this app: %1").arg(m_server->errorString());
+    if (m_server->isListening()) {
+        // Kept through a periodic clean-up of the folder, as the lock file is.
+        ::chmod(QFile::encodeName(name).constData(), S_ISVTX | S_IRWXU);
+    } else {
+        m_error = QStringLiteral("Other vellora commands cannot reach this app: %1")
+                      .arg(name.isEmpty() ? error : m_server->errorString());
+    }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server->nextPendingConnection())
             serve(socket);
@@ -66,13 +68,28 @@ void SingleInstance::listen()
 void SingleInstance::serve(QLocalSocket *socket)
 {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    // Only the user's own processes are served; another user's connection is closed before a byte is read or sent.
+    const std::optional<uid_t> peer = InstanceChannel::peerUid(int(socket->socketDescriptor()));
+    if (!peer || *peer != InstanceChannel::expectedPeerUid()) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    // The socket reads no more than one request's worth ahead, so a longer one is never kept whole.
+    socket->setReadBufferSize(InstanceChannel::kMaxRequestBytes + 1);
     connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
         while (socket->canReadLine()) {
             const QByteArray line = socket->readLine();
             socket->write(QJsonDocument(answer(line)).toJson(QJsonDocument::Compact) + '\n');
         }
-        if (socket->bytesAvailable() > kMaxRequestBytes)
-            socket->abort();
+        if (socket->bytesAvailable() > InstanceChannel::kMaxRequestBytes) {
+            // No line of ours is this long: the request is refused with the reason, unread, and the connection closed.
+            disconnect(socket, &QLocalSocket::readyRead, socket, nullptr);
+            socket->write(QJsonDocument(InstanceChannel::errorAnswer(InstanceChannel::requestTooLongMessage()))
+                              .toJson(QJsonDocument::Compact) +
+                          '\n');
+            socket->disconnectFromServer();
+        }
     });
 }
 

@@ -14,7 +14,7 @@ std::unique_ptr<StoreLock> StoreLock::tryLock(const QString &path, QString *erro
 {
     const QByteArray name = QFile::encodeName(path);
     for (;;) {
-        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (error)
                 *error = QStringLiteral("the lock file %1 cannot be made: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
@@ -32,8 +32,13 @@ std::unique_ptr<StoreLock> StoreLock::tryLock(const QString &path, QString *erro
         // is tried again on the file that is there now.
         struct stat held, current;
         if (::fstat(fd, &held) == 0 && ::stat(name.constData(), &current) == 0 && held.st_dev == current.st_dev &&
-            held.st_ino == current.st_ino)
+            held.st_ino == current.st_ino) {
+            // The sticky bit keeps a periodic clean-up of the runtime folder (or of /tmp) from removing the file
+            // while it is held, as the XDG base directory spec asks.
+            if ((held.st_mode & 07777) != (S_ISVTX | 0600))
+                static_cast<void>(::fchmod(fd, S_ISVTX | 0600));
             return std::unique_ptr<StoreLock>(new StoreLock(name, fd));
+        }
         ::close(fd);
     }
 }

@@ -4,10 +4,11 @@
 
 #include <memory>
 
-// The right to write a store file: an advisory lock on "<store>.lock". Whoever holds it may write the store;
+// The right to write a store file: an advisory lock (flock) on a lock file of that store, which
+// InstanceChannel::lockPathFor places in the user's private runtime folder. Whoever holds it may write the store;
 // the running app holds it for its whole run, a command line for one command. The kernel lets go of the lock
 // when its process ends, however it ends, so a lock is never stale and is never taken over for its age. The file
-// itself stays beside the store.
+// itself stays for the next holder.
 class StoreLock
 {
 public:

@@ -1,18 +1,26 @@
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/SingleInstance.h"
 #include "cli/AppStore.h"
+#include "cli/Command.h"
 #include "cli/CommandLine.h"
 #include "cli/CommandRunner.h"
 
+#include "tests/ForkedChild.h"
 #include "tests/WaitFor.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/un.h>
+
+#include <cstring>
 
 // The command line while an app has the store open: every command goes through the app, which is then the
 // only writer of the file. Here the test plays the app, with the same store and channel the app uses.
@@ -73,6 +81,24 @@ protected:
         EXPECT_TRUE(waitFor([&] { return process->state() == QProcess::NotRunning; }, 60000));
         return {process->exitCode(), QString::fromUtf8(process->readAllStandardOutput()),
                 QString::fromUtf8(process->readAllStandardError())};
+    }
+
+    QByteArray storeBytes() const
+    {
+        QFile file(store);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // A command sent to the app as another program could send it, past the command line's own checks.
+    QJsonObject sendToApp(const Command &command)
+    {
+        QLocalSocket socket;
+        socket.connectToServer(InstanceChannel::serverNameFor(store));
+        EXPECT_TRUE(socket.waitForConnected(5000));
+        socket.write(QJsonDocument(InstanceChannel::commandRequest(command.toJson())).toJson(QJsonDocument::Compact) +
+                     '\n');
+        EXPECT_TRUE(waitFor([&] { return socket.canReadLine(); }, 10000));
+        return QJsonDocument::fromJson(socket.readLine()).object();
     }
 
     qsizetype itemsInFile() const
@@ -174,6 +200,107 @@ TEST_F(AppChannelTest, ALongHeldLockIsNeverTakenOver)
     EXPECT_TRUE(run.err.contains("in use")) << run.err.toStdString();
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), before);
+}
+
+TEST_F(AppChannelTest, ATitleOfOverAThousandCharactersIsRefusedByTheApp)
+{
+    startApp();
+    const Outcome added = vellora({"add", "short", "--json"});
+    ASSERT_EQ(added.exitCode, 0) << added.err.toStdString();
+    const QString id = QJsonDocument::fromJson(added.out.toUtf8()).object().value("id").toString();
+    ASSERT_FALSE(id.isEmpty());
+    const auto command = [](Command::Verb verb, const QString &item, const QString &text) {
+        Command c;
+        c.verb = verb;
+        c.item = item;
+        c.text = text;
+        return c;
+    };
+    struct Case
+    {
+        Command command;
+        bool accepted;
+    };
+    const std::vector<Case> cases{
+        {command(Command::Verb::add, {}, QString(1001, 'a')), false},
+        {command(Command::Verb::add, {}, QString(30000, 'a')), false},
+        {command(Command::Verb::edit, id, QString(1001, 'e')), false},
+        {command(Command::Verb::add, {}, QString(1000, 'a')), true},
+        {command(Command::Verb::edit, id, QString(1000, 'e')), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(QJsonDocument(c.command.toJson()).toJson(QJsonDocument::Compact).left(40).toStdString());
+        const QByteArray before = storeBytes();
+        const qsizetype itemsBefore = appStore->saved().items.size();
+        const QJsonObject answer = sendToApp(c.command);
+        const QJsonObject outcome = answer.value("outcome").toObject();
+        if (c.accepted) {
+            EXPECT_EQ(outcome.value("exitCode").toInt(-1), 0) << outcome.value("err").toString().toStdString();
+            EXPECT_TRUE(storeBytes().contains(c.command.text.toUtf8()));
+        } else {
+            EXPECT_EQ(outcome.value("exitCode").toInt(), 2);
+            EXPECT_EQ(outcome.value("err").toString(), "the text is longer than 1000 characters");
+            EXPECT_EQ(storeBytes(), before);
+            EXPECT_EQ(appStore->saved().items.size(), itemsBefore);
+        }
+    }
+    for (const auto &[itemId, item] : appStore->saved().items)
+        EXPECT_LE(item.title.size(), 1000);
+}
+
+TEST_F(AppChannelTest, ARequestOverTheSizeLimitGetsItsReasonAndChangesNothing)
+{
+    vellora({"add", "x"});
+    startApp();
+    const QByteArray before = storeBytes();
+    const Outcome run = vellora({"done", QString(70000, 'a')}); // an ITEM, which the command line does not bound
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "vellora: " + InstanceChannel::requestTooLongMessage() + "\n");
+    EXPECT_EQ(storeBytes(), before);
+    EXPECT_EQ(vellora({"today"}).exitCode, 0) << "the app goes on serving";
+}
+
+TEST_F(AppChannelTest, AListenerOfARealOtherUserIsNeverSpokenTo)
+{
+    const auto nobody = OtherUser::nobody();
+    if (!nobody)
+        GTEST_SKIP() << "needs root, to listen as the user nobody; running as uid " << ::geteuid();
+    // Another user's process listening at the app's socket: it counts what each connection brings.
+    const QByteArray name = QFile::encodeName(InstanceChannel::serverNameFor(store));
+    ForkedChild listener([&](int report, int) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+            ::chown(name.constData(), nobody->uid, nobody->gid) != 0 || !nobody->become() || ::listen(fd, 8) != 0)
+            return 3;
+        ForkedChild::reportNumber(report, -1); // listening
+        for (;;) {
+            const int connection = ::accept(fd, nullptr, nullptr);
+            qint64 received = 0;
+            char buffer[4096];
+            ssize_t got;
+            while ((got = ::recv(connection, buffer, sizeof buffer, 0)) > 0)
+                received += got;
+            ::close(connection);
+            ForkedChild::reportNumber(report, received);
+        }
+    });
+    ASSERT_TRUE(listener.started());
+    ASSERT_EQ(listener.number(10000), -1);
+
+    for (const QStringList &arguments : {QStringList{"add", "the secret task"}, QStringList{"toggle"}, QStringList{}}) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const Outcome run = vellora(arguments);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains(QString::fromUtf8(name) + " is owned by another user (uid " +
+                                     QString::number(nobody->uid) + "); refusing to talk to it"))
+            << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1);
+        EXPECT_EQ(listener.number(10000), 0) << "not a byte reached it";
+        EXPECT_FALSE(QFile::exists(store));
+    }
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #include "Vellora/Platform/StoreLock.h"
 #include "cli/CommandLine.h"
 
+#include "tests/ForkedChild.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 namespace {
 
 struct Outcome
@@ -27,6 +32,10 @@ struct Outcome
 class CommandLineTest : public testing::Test
 {
 protected:
+    // The lock's place is worked out here as in the command: from the same runtime folder.
+    void SetUp() override { qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8()); }
+
+    QTemporaryDir runtime; // the user's runtime folder: made 0700
     QTemporaryDir dir;
     QString store = dir.filePath("store.json");
 
@@ -36,7 +45,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", dir.filePath("data"));
         env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        env.insert("XDG_RUNTIME_DIR", dir.path());
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
         for (const QString &pair : extraEnv) {
             if (pair.endsWith('='))
                 env.remove(pair.chopped(1));
@@ -335,4 +344,85 @@ TEST_F(CommandLineTest, AFullDiskKeepsTheStoreAndFailsTheCommand)
     QFile::remove(mount + "/fill");
     EXPECT_EQ(vellora({"add", "room again"}).exitCode, 0);
     EXPECT_EQ(json({"today"}).value("itemCount").toInt(), 6);
+TEST_F(CommandLineTest, TheLockLivesInThePrivateRuntimeFolderNotBesideTheStore)
+{
+    ASSERT_EQ(vellora({"add", "x"}).exitCode, 0);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"store.json"});
+    const QString lock = lockPathFor(store);
+    EXPECT_EQ(QFileInfo(lock).path(), runtime.path());
+    struct stat info;
+    ASSERT_EQ(::lstat(QFile::encodeName(lock).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(info.st_uid, ::geteuid());
+    EXPECT_NE(lockPathFor(store), lockPathFor(dir.filePath("other.json"))) << "each store has its own lock";
+}
+
+TEST_F(CommandLineTest, ARuntimeFolderThatIsNotTheUsersAloneIsRefused)
+{
+    QTemporaryDir elsewhere;
+    const QString open = elsewhere.filePath("open");
+    ASSERT_TRUE(QDir().mkdir(open));
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0755), 0);
+    const QString linked = elsewhere.filePath("linked");
+    ASSERT_TRUE(QFile::link(runtime.path(), linked));
+    QStringList folders{open, linked};
+    if (const auto nobody = OtherUser::nobody()) {
+        const QString theirs = elsewhere.filePath("theirs");
+        ASSERT_TRUE(QDir().mkdir(theirs));
+        ASSERT_EQ(::chmod(QFile::encodeName(theirs).constData(), 0700), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), nobody->uid, nobody->gid), 0);
+        folders << theirs;
+    } else {
+        std::cout << "[   NOTE   ] a folder of another user is tried only as root; running as uid " << ::geteuid()
+                  << '\n';
+    }
+    for (const QString &folder : folders) {
+        for (const QStringList &arguments : {QStringList{"add", "x"}, QStringList{"today"}, QStringList{"toggle"}}) {
+            const Outcome run = vellora(arguments, {"XDG_RUNTIME_DIR=" + folder});
+            SCOPED_TRACE((folder + ": " + arguments.join(' ')).toStdString());
+            EXPECT_EQ(run.exitCode, 1);
+            EXPECT_TRUE(run.err.startsWith("vellora: ") && run.err.contains(folder) && run.err.contains("refusing"))
+                << run.err.toStdString();
+            EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+            EXPECT_FALSE(QFile::exists(store));
+            EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList())
+                << "nothing is made in it";
+        }
+    }
+}
+
+TEST_F(CommandLineTest, ATitleOfOverAThousandCharactersIsRefused)
+{
+    const QString id = addedId("short", "big");
+    ASSERT_FALSE(id.isEmpty());
+    const QString emoji = QString::fromUcs4(U"\U0001F600");
+    struct Case
+    {
+        QStringList arguments;
+        bool accepted;
+    };
+    const std::vector<Case> cases{
+        {{"add", QString(1000, 'a')}, true},
+        {{"add", QString(1001, 'a')}, false},
+        {{"add", emoji.repeated(1000)}, true}, // characters, not UTF-16 units
+        {{"add", emoji.repeated(1001)}, false},
+        {{"add", QString(100000, 'a')}, false}, // within what a program may be given (128 KiB an argument)
+        {{"edit", id, QString(1000, 'e')}, true},
+        {{"edit", id, QString(1001, 'e')}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE((c.arguments.first() + " of " + QString::number(c.arguments.last().size()) + " UTF-16 units")
+                         .toStdString());
+        const QByteArray before = storeBytes();
+        const Outcome run = vellora(c.arguments);
+        if (c.accepted) {
+            EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+            EXPECT_TRUE(storeBytes().contains(c.arguments.last().toUtf8()));
+        } else {
+            EXPECT_EQ(run.exitCode, 2);
+            EXPECT_EQ(run.err, "vellora: the text is longer than 1000 characters\n");
+            EXPECT_EQ(storeBytes(), before);
+        }
+    }
 }
