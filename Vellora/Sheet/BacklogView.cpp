@@ -24,6 +24,7 @@ BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
     : QWidget(parent), m_store(store), m_size(size)
 {
     setObjectName(QStringLiteral("backlog"));
+    setAccessibleName(tr("Backlog"));
     m_title = new PaperLabel(QString(), Paper::Role::ink, Paper::titleFont(), this);
     m_title->setText(QStringLiteral("Backlog"));
     m_status = new PaperLabel(QStringLiteral("backlog.status"), Paper::Role::muted,

@@ -1,12 +1,17 @@
 #include "Vellora/Sheet/SlotRow.h"
 
+#include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/LiftEffect.h"
+#include "Vellora/Sheet/RowAccessible.h"
+#include "Vellora/Sheet/RowKeys.h"
 #include "Vellora/Sheet/SlotField.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -33,6 +38,9 @@ SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, Q
     : QWidget(parent), m_id(id), m_bucket(bucket), m_placeholderText(placeholder)
 {
     setObjectName(id);
+    RowAccessible::install();
+    // Reachable with Tab and the arrows; a click opens the row for typing rather than focusing it.
+    setFocusPolicy(Qt::TabFocus);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -48,6 +56,9 @@ SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, Q
         new PaperPlainButton(id + QStringLiteral(".down"), QStringLiteral("↓"), arrowFont, Paper::Role::muted, this);
     m_delete = new PaperPlainButton(id + QStringLiteral(".delete"), QStringLiteral("×"),
                                     Paper::systemFont(Paper::kDeleteControlSize), Paper::Role::muted, this);
+    m_up->setToolTip(tr("Move up"));
+    m_down->setToolTip(tr("Move down"));
+    m_delete->setToolTip(tr("Delete"));
     connect(m_up, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onStepUp); });
     connect(m_down, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onStepDown); });
     connect(m_delete, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onDelete); });
@@ -85,8 +96,11 @@ void SlotRow::setItem(const std::optional<DayItem> &item)
 {
     if (item == m_item)
         return;
+    const bool wasDone = m_item && m_item->done;
     m_item = item;
     updateParts();
+    if (wasDone != (m_item && m_item->done))
+        RowAccessible::announceCheckedChange(this);
 }
 
 void SlotRow::setTextSize(Paper::TextSize size)
@@ -263,6 +277,7 @@ void SlotRow::updateParts()
     m_up->setVisible(controls && m_canStepUp);
     m_down->setVisible(controls && m_canStepDown);
     m_delete->setVisible(controls);
+    updateAccessibleNames();
     layOutParts();
     updateGeometry();
     update();
@@ -340,6 +355,8 @@ void SlotRow::mousePressEvent(QMouseEvent *event)
     }
     m_press = spacePoint(event->globalPosition());
     m_dragStarted = false;
+    // The pointer is in use now: a row that keeps the focus through the click shows no ring.
+    window()->setAttribute(Qt::WA_KeyboardFocusChange, false);
     event->accept();
 }
 
@@ -507,9 +524,73 @@ void SlotRow::contextMenuEvent(QContextMenuEvent *event)
     auto *menu = new QMenu(this);
     menu->setObjectName(m_id + QStringLiteral(".menu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(tr("Edit"), this, [this] { beginEditing(); });
     menu->addAction(m_item->done ? tr("Not done") : tr("Done"), this, [this] { call(m_callbacks.onToggle); });
+    menu->addAction(tr("Move to Backlog"), this, [this] { call(m_callbacks.onSendToBacklog); });
     menu->addAction(tr("Delete task"), this, [this] { call(m_callbacks.onDelete); });
     menu->popup(event->globalPos());
+}
+
+void SlotRow::keyPressEvent(QKeyEvent *event)
+{
+    const auto action = m_isEditing ? std::nullopt : RowKeys::actionFor(*event);
+    if (!action) {
+        // Typing on an empty row fills it; on a task it is left to the sheet, which opens a free row, so that a
+        // stray key never overwrites a task.
+        const QString text = event->text();
+        const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
+                               !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (!m_item && !m_isEditing && printable) {
+            beginEditing();
+            if (m_isEditing && m_field)
+                QCoreApplication::sendEvent(m_field, event);
+            return;
+        }
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    switch (*action) {
+    case RowKeys::Action::edit:
+        beginEditing();
+        break;
+    case RowKeys::Action::toggle:
+        call(m_callbacks.onToggle);
+        break;
+    case RowKeys::Action::remove:
+        call(m_callbacks.onDelete);
+        break;
+    case RowKeys::Action::stepUp:
+        call(m_callbacks.onStepUp);
+        break;
+    case RowKeys::Action::stepDown:
+        call(m_callbacks.onStepDown);
+        break;
+    case RowKeys::Action::toBacklog:
+        call(m_callbacks.onSendToBacklog);
+        break;
+    case RowKeys::Action::previous:
+    case RowKeys::Action::next:
+        call(m_callbacks.onFocusNeighbour, *action == RowKeys::Action::next);
+        break;
+    }
+    event->accept();
+}
+
+void SlotRow::updateAccessibleNames()
+{
+    const int position = m_id.section(QLatin1Char('.'), 2).toInt() + 1;
+    // Setting a name tells assistive technology of the change; an unchanged one is not set again.
+    const QString name = RowAccessible::slotName(m_bucket, position, m_item);
+    if (name != accessibleName())
+        setAccessibleName(name);
+    const QString title = m_item ? m_item->title : QString();
+    const std::pair<PaperPlainButton *, QString> controls[] = {
+        {m_up, tr("Move up %1")}, {m_down, tr("Move down %1")}, {m_delete, tr("Delete %1")}};
+    for (const auto &[control, words] : controls) {
+        const QString controlName = words.arg(title).trimmed();
+        if (controlName != control->accessibleName())
+            control->setAccessibleName(controlName);
+    }
 }
 
 void SlotRow::resizeEvent(QResizeEvent *event)
@@ -530,6 +611,7 @@ void SlotRow::paintEvent(QPaintEvent *)
     QPainter painter(this);
     paintBackground(painter);
     paintRule(painter);
+    FocusRing::paintIfShown(painter, this, Paper::kRowHighlightRadius);
 }
 
 void SlotRow::paintBackground(QPainter &painter)
