@@ -33,6 +33,7 @@ BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
     m_list->setObjectName(QStringLiteral("backlog.list"));
     m_list->setTextSize(size);
     m_todayButton = new PaperButtonStyle(QStringLiteral("backlog.today"), QStringLiteral("Today →"), false, this);
+    m_todayButton->setAccessibleName(tr("Today"));
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(Paper::kPagePaddingH, Paper::kPagePaddingTop, Paper::kPagePaddingH,

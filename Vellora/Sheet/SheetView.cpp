@@ -158,6 +158,9 @@ void SheetView::buildFooter()
     m_settingsButton = new PaperButtonStyle(QStringLiteral("sheet.settings"), QStringLiteral("⚙"), false, this);
     m_settingsButton->setFont(Paper::systemFont(Paper::kGearSize, QFont::Medium));
     m_settingsButton->setToolTip(tr("Settings"));
+    // The glyphs say nothing to a screen reader.
+    m_backlogButton->setAccessibleName(tr("Backlog"));
+    m_settingsButton->setAccessibleName(tr("Settings"));
     connect(m_backlogButton, &QAbstractButton::clicked, this, [this] {
         finishOpenEdit();
         emit openBacklogRequested();
@@ -425,6 +428,8 @@ void SheetView::refresh()
         backlog += entry.second.isInBacklog() ? 1 : 0;
     m_badge->setCount(backlog);
     m_badge->setVisible(backlog > 0);
+    m_backlogButton->setAccessibleDescription(backlog == 1 ? tr("1 task waiting")
+                                                           : tr("%1 tasks waiting").arg(backlog));
 
     int index = 0;
     for (Bucket bucket : kAllBuckets) {
