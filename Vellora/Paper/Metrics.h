@@ -96,6 +96,14 @@ inline constexpr qreal kButtonShadowOpacity = 0.17;
 inline constexpr qreal kButtonShadowBlur = 6;
 inline constexpr int kButtonShadowOffsetY = 4;
 inline constexpr qreal kPressedOpacity = 0.75;
+
+// The ring around the control that has the keyboard focus: a soft pencil line in the accent, off the control's
+// edge so that it never covers the text.
+inline constexpr qreal kFocusRingWidth = 2;
+inline constexpr qreal kFocusRingOpacity = 0.6;
+inline constexpr qreal kFocusRingInset = 1;
+inline constexpr int kFocusRingRadius = 8;
+inline constexpr int kControlHighlightRadius = 5; // the wash behind a row control under the pointer
 inline constexpr int kChoiceFontSize = 13;
 inline constexpr int kChoiceHeight = 38;
 inline constexpr int kChoiceRadius = 11;

@@ -1,5 +1,7 @@
 #include "Vellora/Paper/PaperButtonStyle.h"
 
+#include "Vellora/Paper/FocusRing.h"
+
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/Paper.h"
 
@@ -28,7 +30,7 @@ PaperButtonStyle::PaperButtonStyle(const QString &objectName, const QString &tex
     setObjectName(objectName);
     setText(text);
     setFont(Paper::systemFont(Paper::kButtonFontSize, QFont::Bold));
-    // Reachable with Tab; no focus ring is drawn, and a click leaves the keyboard focus where it was.
+    // Reachable with Tab; a click leaves the keyboard focus where it was.
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
@@ -110,6 +112,7 @@ void PaperButtonStyle::paintEvent(QPaintEvent *)
     painter.setFont(font());
     const int left = (width() - labelWidth()) / 2;
     painter.drawText(QRect(left, 0, width() - left, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+    FocusRing::paintIfShown(painter, this, Paper::kButtonRadius, m_primary);
 }
 
 void PaperButtonStyle::resizeEvent(QResizeEvent *event)

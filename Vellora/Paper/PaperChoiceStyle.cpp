@@ -1,5 +1,7 @@
 #include "Vellora/Paper/PaperChoiceStyle.h"
 
+#include "Vellora/Paper/FocusRing.h"
+
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/Paper.h"
 
@@ -60,6 +62,7 @@ void PaperChoiceStyle::paintEvent(QPaintEvent *)
     painter.setPen(m_selected ? colors.cream : colors.accent);
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());
+    FocusRing::paintIfShown(painter, this, Paper::kChoiceRadius, m_selected);
 }
 
 bool PaperChoiceStyle::hitButton(const QPoint &pos) const

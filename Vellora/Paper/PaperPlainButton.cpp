@@ -4,6 +4,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPainterPath>
 
 #include <cmath>
 
@@ -34,6 +35,18 @@ void PaperPlainButton::setOpacity(qreal opacity)
     update();
 }
 
+void PaperPlainButton::enterEvent(QEnterEvent *event)
+{
+    QAbstractButton::enterEvent(event);
+    update();
+}
+
+void PaperPlainButton::leaveEvent(QEvent *event)
+{
+    QAbstractButton::leaveEvent(event);
+    update();
+}
+
 QSize PaperPlainButton::sizeHint() const
 {
     const QFontMetricsF metrics(font());
@@ -45,6 +58,13 @@ QSize PaperPlainButton::sizeHint() const
 void PaperPlainButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    if (underMouse() && isEnabled()) {
+        // A wash under the pointer says the glyph is a button.
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath wash;
+        wash.addRoundedRect(QRectF(rect()), Paper::kControlHighlightRadius, Paper::kControlHighlightRadius);
+        painter.fillPath(wash, Paper::palette(this).accentTint);
+    }
     painter.setOpacity(m_opacity * (isDown() ? Paper::kPressedOpacity : 1.0));
     painter.setPen(Paper::color(m_role, this));
     painter.setFont(font());

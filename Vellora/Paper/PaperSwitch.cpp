@@ -1,5 +1,7 @@
 #include "Vellora/Paper/PaperSwitch.h"
 
+#include "Vellora/Paper/FocusRing.h"
+
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/Paper.h"
 
@@ -73,12 +75,8 @@ void PaperSwitch::paintEvent(QPaintEvent *)
     QPainterPath pill;
     pill.addRoundedRect(track, radius, radius);
     painter.fillPath(pill, fill);
-    if (hasFocus()) {
-        // Only keyboard focus reaches a switch: show where it is.
-        QColor ring = colors.accent;
-        ring.setAlphaF(0.5f);
-        painter.strokePath(pill, QPen(ring, 2));
-    }
+    if (FocusRing::shown(this))
+        FocusRing::paint(painter, track, radius, FocusRing::color(this, position > 0.5));
 
     const qreal inset = Paper::kSwitchKnobInset;
     const qreal diameter = track.height() - 2 * inset;

@@ -1,10 +1,14 @@
 #include "Vellora/Sheet/BacklogList.h"
 
+#include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
+#include "Vellora/Sheet/RowAccessible.h"
+#include "Vellora/Sheet/RowKeys.h"
 
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
 
@@ -33,6 +37,8 @@ int controlWidth(const QFont &font, const QString &glyph)
 
 BacklogRow::BacklogRow(QWidget *parent) : QWidget(parent)
 {
+    RowAccessible::install();
+    setFocusPolicy(Qt::TabFocus);
     m_title = new PaperLabel(QStringLiteral("backlog.itemTitle"), Paper::Role::ink, Paper::handwriting(26), this);
     m_title->setMaxLines(Paper::kBacklogTitleMaxLines);
     // The same names on every row: they name the kind of control, not the item.
@@ -61,6 +67,14 @@ void BacklogRow::setEntry(const BacklogEntry &entry, Paper::TextSize size)
     m_bring->setEnabled(entry.hasRoom);
     m_bring->setToolTip(entry.hasRoom ? tr("Bring back to Today") : tr("Its block on Today is full"));
     m_delete->setToolTip(tr("Delete"));
+    const QString title = entry.item.title;
+    const QString block = entry.item.bucket == Bucket::big      ? tr("Big")
+                          : entry.item.bucket == Bucket::medium ? tr("Medium")
+                                                                : tr("Small");
+    setAccessibleName(entry.hasRoom ? tr("%1 task: %2").arg(block, title)
+                                    : tr("%1 task: %2, waits for a free row").arg(block, title));
+    m_bring->setAccessibleName(tr("Bring back %1").arg(title));
+    m_delete->setAccessibleName(tr("Delete %1").arg(title));
     layOutParts();
 }
 
@@ -89,6 +103,25 @@ void BacklogRow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(QRect(0, height() - Paper::kRuleHeight, width(), Paper::kRuleHeight), Paper::palette(this).rule);
+    FocusRing::paintIfShown(painter, this, Paper::kRowHighlightRadius);
+}
+
+void BacklogRow::keyPressEvent(QKeyEvent *event)
+{
+    using RowKeys::Action;
+    const std::optional<Action> action = RowKeys::actionFor(*event);
+    if (action == Action::edit) {
+        if (m_entry.hasRoom)
+            emit bringRequested(m_entry.item.id);
+    } else if (action == Action::remove) {
+        emit deleteRequested(m_entry.item.id);
+    } else if (action == Action::previous || action == Action::next) {
+        emit focusNeighbourRequested(action == Action::next);
+    } else {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 BacklogList::BacklogList(QWidget *parent) : QAbstractScrollArea(parent)
@@ -308,9 +341,41 @@ BacklogRow *BacklogList::rowFromPool(qsizetype index)
         auto *row = new BacklogRow(viewport());
         connect(row, &BacklogRow::bringRequested, this, &BacklogList::bringRequested);
         connect(row, &BacklogRow::deleteRequested, this, &BacklogList::deleteRequested);
+        connect(row, &BacklogRow::focusNeighbourRequested, this,
+                [this, row](bool forward) { focusNeighbour(row, forward); });
         m_pool.append(row);
     }
     return m_pool[index];
+}
+
+void BacklogList::focusNeighbour(const BacklogRow *row, bool forward)
+{
+    const auto found = std::find_if(m_entries.begin(), m_entries.end(),
+                                    [row](const BacklogEntry &entry) { return entry.item.id == row->entry().item.id; });
+    if (found == m_entries.end())
+        return;
+    const auto index = found - m_entries.begin() + (forward ? 1 : -1);
+    if (index >= 0 && index < qsizetype(m_entries.size()))
+        focusItem(m_entries[size_t(index)].item.id);
+}
+
+void BacklogList::focusItem(const QString &itemId)
+{
+    const auto found = std::find_if(m_entries.begin(), m_entries.end(),
+                                    [&itemId](const BacklogEntry &entry) { return entry.item.id == itemId; });
+    if (found == m_entries.end())
+        return;
+    const size_t index = size_t(found - m_entries.begin());
+    QScrollBar *bar = verticalScrollBar();
+    if (m_tops[index] < bar->value())
+        bar->setValue(m_tops[index]);
+    else if (m_tops[index] + m_heights[index] > bar->value() + viewport()->height())
+        bar->setValue(m_tops[index] + m_heights[index] - viewport()->height());
+    placeRows();
+    for (BacklogRow *shown : visibleRows()) {
+        if (shown->entry().item.id == itemId)
+            shown->setFocus(Qt::TabFocusReason);
+    }
 }
 
 QList<BacklogRow *> BacklogList::visibleRows() const

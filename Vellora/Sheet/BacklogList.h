@@ -39,10 +39,13 @@ public:
 signals:
     void bringRequested(const QString &itemId);
     void deleteRequested(const QString &itemId);
+    // Up or Down on the focused row.
+    void focusNeighbourRequested(bool forward);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void layOutParts();
@@ -92,6 +95,8 @@ public:
     QList<BacklogRow *> visibleRows() const;
     // The height of the whole list, note and empty line included.
     int contentHeight() const { return m_contentHeight; }
+    // Scrolls the item into view and gives its row the keyboard focus.
+    void focusItem(const QString &itemId);
 
 signals:
     void bringRequested(const QString &itemId);
@@ -112,6 +117,7 @@ private:
     // Measures the guessed titles of the rows in view exactly; true when a row's height changed.
     bool settleRowsInView();
     BacklogRow *rowFromPool(qsizetype index);
+    void focusNeighbour(const BacklogRow *row, bool forward);
 
     std::vector<BacklogEntry> m_entries;
     std::vector<Fit> m_fits; // whether each title fits on one line at m_measuredWidth

@@ -24,6 +24,7 @@ BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
     : QWidget(parent), m_store(store), m_size(size)
 {
     setObjectName(QStringLiteral("backlog"));
+    setAccessibleName(tr("Backlog"));
     m_title = new PaperLabel(QString(), Paper::Role::ink, Paper::titleFont(), this);
     m_title->setText(QStringLiteral("Backlog"));
     m_status = new PaperLabel(QStringLiteral("backlog.status"), Paper::Role::muted,
@@ -32,6 +33,7 @@ BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
     m_list->setObjectName(QStringLiteral("backlog.list"));
     m_list->setTextSize(size);
     m_todayButton = new PaperButtonStyle(QStringLiteral("backlog.today"), QStringLiteral("Today →"), false, this);
+    m_todayButton->setAccessibleName(tr("Today"));
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(Paper::kPagePaddingH, Paper::kPagePaddingTop, Paper::kPagePaddingH,

@@ -3,12 +3,14 @@
 #include "Vellora/Sheet/StoreRefresh.h"
 
 #include "Vellora/DayData/Calendar.h"
+#include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sheet/CountBadge.h"
 #include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetBlocks.h"
+#include "Vellora/Sheet/SlotField.h"
 #include "Vellora/Sheet/SlotRow.h"
 
 #include <QApplication>
@@ -64,6 +66,7 @@ SheetView::SheetView(DayStore &store, Paper::TextSize size, QWidget *parent)
     : QWidget(parent), m_store(store), m_size(size)
 {
     setObjectName(QStringLiteral("sheet"));
+    setAccessibleName(tr("Today"));
     setFocusPolicy(Qt::StrongFocus); // keys typed while no row is open come here
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(Paper::kPagePaddingH, Paper::kPagePaddingTop, Paper::kPagePaddingH,
@@ -155,6 +158,9 @@ void SheetView::buildFooter()
     m_settingsButton = new PaperButtonStyle(QStringLiteral("sheet.settings"), QStringLiteral("⚙"), false, this);
     m_settingsButton->setFont(Paper::systemFont(Paper::kGearSize, QFont::Medium));
     m_settingsButton->setToolTip(tr("Settings"));
+    // The glyphs say nothing to a screen reader.
+    m_backlogButton->setAccessibleName(tr("Backlog"));
+    m_settingsButton->setAccessibleName(tr("Settings"));
     connect(m_backlogButton, &QAbstractButton::clicked, this, [this] {
         finishOpenEdit();
         emit openBacklogRequested();
@@ -208,6 +214,14 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
     callbacks.onStepDown = [this, row] {
         if (row->item())
             change(UndoHistory::Kind::move, [&] { m_store.stepItem(row->item()->id, +1); });
+    };
+    callbacks.onSendToBacklog = [this, row] {
+        if (row->item())
+            change(UndoHistory::Kind::toBacklog, [&] { m_store.sendToBacklog(row->item()->id); });
+    };
+    callbacks.onFocusNeighbour = [this, slot](bool forward) {
+        if (const auto next = forward ? slotAfter(slot) : slotBefore(slot))
+            focusRow(*next);
     };
     callbacks.onMoveBegan = [this, row] {
         m_dragged = row->item() ? std::optional(row->item()->id) : std::nullopt;
@@ -351,6 +365,12 @@ void SheetView::keyPressEvent(QKeyEvent *event)
 {
     if (!m_editingSlot && typeWithoutRow(event))
         return;
+    // The arrows lead from the sheet into its rows.
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (!m_editingSlot && plain && (event->key() == Qt::Key_Down || event->key() == Qt::Key_Up) && hasFocus()) {
+        focusRow(event->key() == Qt::Key_Down ? slotIds().first() : slotIds().last());
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 
@@ -408,6 +428,8 @@ void SheetView::refresh()
         backlog += entry.second.isInBacklog() ? 1 : 0;
     m_badge->setCount(backlog);
     m_badge->setVisible(backlog > 0);
+    m_backlogButton->setAccessibleDescription(backlog == 1 ? tr("1 task waiting")
+                                                           : tr("%1 tasks waiting").arg(backlog));
 
     int index = 0;
     for (Bucket bucket : kAllBuckets) {
@@ -446,9 +468,15 @@ void SheetView::setEditingSlot(const std::optional<QString> &slotId)
     if (previous) {
         if (SlotRow *old = row(*previous))
             old->setEditing(false);
-        // Keys typed next come to the sheet, not to nowhere.
-        if (!m_editingSlot && isVisible() && (!QApplication::focusWidget() || QApplication::focusWidget() == window()))
-            setFocus(Qt::OtherFocusReason);
+        // Keys typed next come to the sheet, not to nowhere; an edit begun from the keyboard gives the focus back
+        // to its row.
+        if (!m_editingSlot && isVisible() &&
+            (!QApplication::focusWidget() || QApplication::focusWidget() == window())) {
+            if (std::exchange(m_editFromKeyboard, false))
+                focusRow(*previous);
+            else
+                setFocus(Qt::OtherFocusReason);
+        }
     }
     if (m_editingSlot) {
         if (SlotRow *now = row(*m_editingSlot)) {
@@ -458,8 +486,20 @@ void SheetView::setEditingSlot(const std::optional<QString> &slotId)
     }
 }
 
+void SheetView::focusRow(const QString &slotId)
+{
+    if (SlotRow *target = row(slotId)) {
+        target->setFocus(Qt::TabFocusReason); // a keyboard move: the row shows its focus ring
+        m_scroll->ensureWidgetVisible(target, 0, 0);
+    }
+}
+
 void SheetView::beginEdit(const QString &slotId)
 {
+    // Opened on a focused row, or by Tab from a row opened that way.
+    const QWidget *focus = QApplication::focusWidget();
+    m_editFromKeyboard = (qobject_cast<const SlotRow *>(focus) && FocusRing::shown(focus)) ||
+                         (m_editFromKeyboard && qobject_cast<const SlotField *>(focus));
     if (m_editingSlot && *m_editingSlot != slotId)
         finishOpenEdit();
     setEditingSlot(slotId);

@@ -87,6 +87,8 @@ private:
     void refreshDate();
     void setEditingSlot(const std::optional<QString> &slotId);
     void beginEdit(const QString &slotId);
+    // Moves the keyboard focus to the row, with its focus ring, and scrolls it into view.
+    void focusRow(const QString &slotId);
     void endEdit(const QString &slotId, bool advance);
     void updateHighlights();
     // Runs a store operation that the user asked for, keeps it for Undo, and redraws at once.
@@ -99,6 +101,7 @@ private:
     Clock m_clock;
 
     std::optional<QString> m_editingSlot;
+    bool m_editFromKeyboard = false; // the open edit began on a row that had the keyboard focus
     std::optional<QString> m_dragged;
     std::optional<QString> m_target;
     StoreRefresh *m_refresh = nullptr;

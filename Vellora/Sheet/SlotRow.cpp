@@ -1,12 +1,15 @@
 #include "Vellora/Sheet/SlotRow.h"
 
+#include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/LiftEffect.h"
+#include "Vellora/Sheet/RowAccessible.h"
 #include "Vellora/Sheet/SlotField.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -33,6 +36,9 @@ SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, Q
     : QWidget(parent), m_id(id), m_bucket(bucket), m_placeholderText(placeholder)
 {
     setObjectName(id);
+    RowAccessible::install();
+    // Reachable with Tab and the arrows; a click opens the row for typing rather than focusing it.
+    setFocusPolicy(Qt::TabFocus);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -48,6 +54,9 @@ SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, Q
         new PaperPlainButton(id + QStringLiteral(".down"), QStringLiteral("↓"), arrowFont, Paper::Role::muted, this);
     m_delete = new PaperPlainButton(id + QStringLiteral(".delete"), QStringLiteral("×"),
                                     Paper::systemFont(Paper::kDeleteControlSize), Paper::Role::muted, this);
+    m_up->setToolTip(tr("Move up"));
+    m_down->setToolTip(tr("Move down"));
+    m_delete->setToolTip(tr("Delete"));
     connect(m_up, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onStepUp); });
     connect(m_down, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onStepDown); });
     connect(m_delete, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onDelete); });
@@ -85,8 +94,11 @@ void SlotRow::setItem(const std::optional<DayItem> &item)
 {
     if (item == m_item)
         return;
+    const bool wasDone = m_item && m_item->done;
     m_item = item;
     updateParts();
+    if (wasDone != (m_item && m_item->done))
+        RowAccessible::announceCheckedChange(this);
 }
 
 void SlotRow::setTextSize(Paper::TextSize size)
@@ -263,6 +275,7 @@ void SlotRow::updateParts()
     m_up->setVisible(controls && m_canStepUp);
     m_down->setVisible(controls && m_canStepDown);
     m_delete->setVisible(controls);
+    updateAccessibleNames();
     layOutParts();
     updateGeometry();
     update();
@@ -340,6 +353,8 @@ void SlotRow::mousePressEvent(QMouseEvent *event)
     }
     m_press = spacePoint(event->globalPosition());
     m_dragStarted = false;
+    // The pointer is in use now: a row that keeps the focus through the click shows no ring.
+    window()->setAttribute(Qt::WA_KeyboardFocusChange, false);
     event->accept();
 }
 
@@ -507,7 +522,9 @@ void SlotRow::contextMenuEvent(QContextMenuEvent *event)
     auto *menu = new QMenu(this);
     menu->setObjectName(m_id + QStringLiteral(".menu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(tr("Edit"), this, [this] { beginEditing(); });
     menu->addAction(m_item->done ? tr("Not done") : tr("Done"), this, [this] { call(m_callbacks.onToggle); });
+    menu->addAction(tr("Move to Backlog"), this, [this] { call(m_callbacks.onSendToBacklog); });
     menu->addAction(tr("Delete task"), this, [this] { call(m_callbacks.onDelete); });
     menu->popup(event->globalPos());
 }
@@ -530,6 +547,14 @@ void SlotRow::paintEvent(QPaintEvent *)
     QPainter painter(this);
     paintBackground(painter);
     paintRule(painter);
+    if (FocusRing::shown(this)) {
+        // A wash as well as the ring: the ring alone sits too close to the handwriting of a wrapped title.
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath wash;
+        wash.addRoundedRect(QRectF(rect()), Paper::kRowHighlightRadius, Paper::kRowHighlightRadius);
+        painter.fillPath(wash, Paper::palette(this).accentTint);
+        FocusRing::paint(painter, QRectF(rect()), Paper::kRowHighlightRadius, FocusRing::color(this));
+    }
 }
 
 void SlotRow::paintBackground(QPainter &painter)

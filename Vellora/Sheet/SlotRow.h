@@ -36,6 +36,9 @@ public:
         std::function<void()> onDelete;
         std::function<void()> onStepUp;
         std::function<void()> onStepDown;
+        std::function<void()> onSendToBacklog;
+        // Up or Down on the focused row: the keyboard focus goes to the row after (forward) or before it.
+        std::function<void(bool forward)> onFocusNeighbour;
         std::function<void()> onMoveBegan;
         std::function<void(QPointF location)> onMoveChanged;
         std::function<void(QPointF location)> onMoveEnded;
@@ -94,6 +97,7 @@ protected:
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
 
@@ -117,6 +121,7 @@ private:
     int textPartHeight(int textWidth) const;
     void paintBackground(QPainter &painter);
     void paintRule(QPainter &painter);
+    void updateAccessibleNames();
 
     const QString m_id;
     const Bucket m_bucket;

@@ -92,6 +92,8 @@ void UndoHistory::noteDone(const Step &step)
 {
     if (step.kind == Kind::remove) {
         emit noted(QStringLiteral("Deleted %1").arg(quoted(someTitle(step.before, {}))), true);
+    } else if (step.kind == Kind::toBacklog) {
+        emit noted(QStringLiteral("Moved %1 to the Backlog").arg(quoted(someTitle(step.before, {}))), true);
     } else if (step.kind == Kind::newDay) {
         const auto moved = std::count_if(step.after.begin(), step.after.end(),
                                          [](const auto &entry) { return entry.second && entry.second->isInBacklog(); });

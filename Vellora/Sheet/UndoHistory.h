@@ -19,7 +19,7 @@ class UndoHistory : public QObject
     Q_OBJECT
 
 public:
-    enum class Kind { add, edit, tick, remove, move, bringBack, newDay };
+    enum class Kind { add, edit, tick, remove, move, toBacklog, bringBack, newDay };
     static constexpr int kMaxSteps = 100;
 
     explicit UndoHistory(DayStore &store, QObject *parent = nullptr);

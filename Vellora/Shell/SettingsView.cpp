@@ -39,6 +39,7 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
     : QWidget(parent), m_store(store), m_settings(settings)
 {
     setObjectName(QStringLiteral("settings"));
+    setAccessibleName(QStringLiteral("Settings"));
     auto *page = new QVBoxLayout(this);
     page->setContentsMargins(Paper::kPagePaddingH, Paper::kPagePaddingTop, Paper::kPagePaddingH,
                              Paper::kPagePaddingBottom);
@@ -73,6 +74,7 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
 
     page->addSpacing(Paper::kFooterGap);
     auto *close = new PaperButtonStyle(QStringLiteral("settings.close"), QStringLiteral("Today →"), false, this);
+    close->setAccessibleName(QStringLiteral("Today"));
     connect(close, &QAbstractButton::clicked, this, &SettingsView::closeRequested);
     auto *footer = new QHBoxLayout;
     footer->addStretch();
@@ -222,6 +224,9 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
     }
     shortcut->setParent(this);
     shortcut->setObjectName(QStringLiteral("settings.shortcut"));
+    shortcut->setAccessibleName(QStringLiteral("Global shortcut"));
+    if (auto *recorder = qobject_cast<GlobalShortcuts::Recorder *>(shortcut))
+        recorder->field()->setAccessibleName(QStringLiteral("Global shortcut"));
     auto *row = new QHBoxLayout;
     row->setSpacing(0);
     row->addWidget(rowTitle(QStringLiteral("Global shortcut")), 0, Qt::AlignVCenter);

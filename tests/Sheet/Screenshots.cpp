@@ -11,8 +11,10 @@
 
 #include <QApplication>
 #include <QDir>
+
 #include <QTest>
 
+#include <cstdio>
 #include <functional>
 
 using namespace SheetTest;
@@ -84,6 +86,16 @@ void move(SheetWindow &window)
     moveTo(sheet, end);
 }
 
+// The keyboard's focus on a task row, moved there with the arrow key as a person would.
+void focusRow(SheetWindow &window)
+{
+    window.activateWindow();
+    if (!QTest::qWaitForWindowActive(&window))
+        std::printf("the window did not become active: the focus ring may be missing\n");
+    window.sheet()->row(QStringLiteral("slot.3.0"))->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+}
+
 bool render(const QString &directory, const Shot &shot, Paper::Appearance appearance, Paper::TextSize size)
 {
     auto store = makeStore();
@@ -122,6 +134,7 @@ int main(int argc, char **argv)
         {QStringLiteral("today-filled"), false, fill, {}},
         {QStringLiteral("today-swipe"), false, fill, swipe},
         {QStringLiteral("today-move"), false, fill, move},
+        {QStringLiteral("today-focus"), false, fill, focusRow},
         {QStringLiteral("backlog-greyed"), true, fillBacklog, {}},
         {QStringLiteral("backlog-empty"), true, {}, {}},
     };

@@ -57,7 +57,9 @@ protected:
         const QPoint centre = target->rect().center();
         QContextMenuEvent event(QContextMenuEvent::Mouse, centre, target->mapToGlobal(centre));
         QApplication::sendEvent(target, &event);
-        return target->findChild<QMenu *>();
+        // The newest menu: one closed before may still wait for its deletion.
+        const QList<QMenu *> menus = target->findChildren<QMenu *>();
+        return menus.isEmpty() || menus.last()->isHidden() ? nullptr : menus.last();
     }
 };
 
@@ -345,24 +347,36 @@ TEST_F(SlotRowTest, hoverControlsShowOnlyOverAFilledRowAndFollowTheStepRules)
     EXPECT_FALSE(shown("slot.5.0.delete"));
 }
 
-TEST_F(SlotRowTest, theContextMenuTicksOrUnticksAndDeletes)
+TEST_F(SlotRowTest, theContextMenuEditsTicksSendsToTheBacklogAndDeletes)
 {
     const DayItem item = put("Done already", Bucket::medium, 1, true);
+    const auto choose = [this](const QString &text) {
+        QMenu *menu = openContextMenu("slot.3.0");
+        if (!menu)
+            return false;
+        const QStringList texts = actionTexts(menu);
+        const qsizetype index = texts.indexOf(text);
+        if (index >= 0)
+            menu->actions()[index]->trigger();
+        menu->close();
+        settle();
+        return index >= 0;
+    };
     QMenu *menu = openContextMenu("slot.3.0");
     ASSERT_TRUE(menu);
-    EXPECT_EQ(actionTexts(menu), QStringList({"Not done", "Delete task"}));
-    menu->actions()[0]->trigger();
+    EXPECT_EQ(actionTexts(menu), QStringList({"Edit", "Not done", "Move to Backlog", "Delete task"}));
     menu->close();
-    settle();
+    ASSERT_TRUE(choose("Not done"));
     EXPECT_FALSE(store->item(item.id)->done);
+    ASSERT_TRUE(choose("Edit"));
+    EXPECT_EQ(sheet()->editingSlot(), "slot.3.0");
+    sheet()->finishOpenEdit();
+    ASSERT_TRUE(choose("Move to Backlog"));
+    EXPECT_TRUE(store->item(item.id)->isInBacklog());
 
-    menu = openContextMenu("slot.3.0");
-    ASSERT_TRUE(menu);
-    EXPECT_EQ(actionTexts(menu), QStringList({"Done", "Delete task"}));
-    menu->actions()[1]->trigger();
-    menu->close();
-    settle();
-    EXPECT_FALSE(store->item(item.id));
+    const DayItem other = put("Another", Bucket::medium, 2);
+    ASSERT_TRUE(choose("Delete task"));
+    EXPECT_FALSE(store->item(other.id));
 
     EXPECT_EQ(openContextMenu("slot.3.1"), nullptr) << "an empty row has no menu";
 }

@@ -1,0 +1,72 @@
+#include "Vellora/Sheet/RowAccessible.h"
+
+#include "Vellora/Sheet/BacklogList.h"
+#include "Vellora/Sheet/SlotRow.h"
+
+#include <QAccessibleStateChangeEvent>
+
+namespace {
+
+QAccessibleInterface *rowFactory(const QString &className, QObject *object)
+{
+    if (!object || !object->isWidgetType())
+        return nullptr;
+    if (className == QLatin1String("SlotRow") || className == QLatin1String("BacklogRow"))
+        return new RowAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
+QString bucketWord(Bucket bucket)
+{
+    switch (bucket) {
+    case Bucket::big:
+        return QStringLiteral("Big");
+    case Bucket::medium:
+        return QStringLiteral("Medium");
+    case Bucket::small:
+        break;
+    }
+    return QStringLiteral("Small");
+}
+
+} // namespace
+
+RowAccessible::RowAccessible(QWidget *row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+
+QAccessible::State RowAccessible::state() const
+{
+    QAccessible::State state = QAccessibleWidget::state();
+    if (const auto *slot = qobject_cast<const SlotRow *>(widget()); slot && slot->item()) {
+        state.checkable = true;
+        state.checked = slot->item()->done;
+    }
+    return state;
+}
+
+void RowAccessible::install()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(rowFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+QString RowAccessible::slotName(Bucket bucket, int position, const std::optional<DayItem> &item)
+{
+    const QString place =
+        QStringLiteral("%1 task %2 of %3").arg(bucketWord(bucket)).arg(position).arg(capacity(bucket));
+    if (!item)
+        return QStringLiteral("%1: empty").arg(place);
+    return QStringLiteral("%1: %2%3").arg(place, item->title, item->done ? QStringLiteral(", done") : QString());
+}
+
+void RowAccessible::announceCheckedChange(QWidget *row)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(row, changed);
+    QAccessible::updateAccessibility(&event);
+}

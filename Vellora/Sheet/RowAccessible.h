@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Vellora/DayData/DayItem.h"
+
+#include <QAccessibleWidget>
+
+#include <optional>
+
+// How a row of Today or of the Backlog reads to assistive technology: a list item whose name, kept by the row,
+// says where it is and what it holds. A row of Today that holds a task is checkable, and checked when it is done.
+class RowAccessible : public QAccessibleWidget
+{
+public:
+    explicit RowAccessible(QWidget *row);
+
+    QAccessible::State state() const override;
+
+    // Makes rows read as RowAccessible; called before the first row is made, does its work once.
+    static void install();
+    // "Medium task 2 of 3: Book the dentist, done", or "Medium task 3 of 3: empty"; position counts from 1.
+    static QString slotName(Bucket bucket, int position, const std::optional<DayItem> &item);
+    // Tells assistive technology that the row's task was ticked or unticked.
+    static void announceCheckedChange(QWidget *row);
+};
