@@ -2,7 +2,9 @@
 
 #include "Vellora/Paper/Metrics.h"
 
+#include <QApplication>
 #include <QFontDatabase>
+#include <QToolTip>
 #include <QWidget>
 
 #include <atomic>
@@ -89,6 +91,7 @@ Palette makePalette(Scheme scheme)
     palette.cream = QColor::fromRgbF(1.0f, 0.98f, 0.949f);
     palette.accentTint = translucent(0x765237, 0.08);
     palette.dangerTint = translucent(0xB03A2E, 0.10);
+    palette.danger = pick(0xB03A2E, 0xE07A6E);
     return palette;
 }
 
@@ -217,6 +220,8 @@ QColor Palette::operator[](Role role) const
         return accentTint;
     case Role::dangerTint:
         return dangerTint;
+    case Role::danger:
+        return danger;
     }
     return ink;
 }
@@ -274,6 +279,14 @@ void applyAppearance(QWidget *window, Appearance appearance)
         window->setPalette(qtPalette(Scheme::dark));
         break;
     }
+}
+
+void applySchemeToPopups(Scheme scheme)
+{
+    const QPalette colors = qtPalette(scheme);
+    for (const char *kind : {"QMenu", "QDialog", "QMessageBox"})
+        QApplication::setPalette(colors, kind);
+    QToolTip::setPalette(colors);
 }
 
 QString handwritingFamily()

@@ -45,7 +45,7 @@ enum class Scheme { light, dark };
 // Follows the widget's effective palette, which a forced appearance sets on its window (applyAppearance).
 Scheme schemeOf(const QWidget *widget);
 
-enum class Role { ink, inkSoft, muted, faint, accent, paper, rule, desk, cream, accentTint, dangerTint };
+enum class Role { ink, inkSoft, muted, faint, accent, paper, rule, desk, cream, accentTint, dangerTint, danger };
 
 struct Palette
 {
@@ -60,6 +60,7 @@ struct Palette
     QColor cream;      // text and marks on the accent
     QColor accentTint; // hover and highlight wash
     QColor dangerTint; // wash behind a row swiped towards deletion
+    QColor danger;     // the sign of a swipe that deletes
 
     QColor operator[](Role role) const;
 };
@@ -79,6 +80,10 @@ inline QColor color(Role role, const QWidget *widget)
 QPalette qtPalette(Scheme scheme);
 // Forces the appearance of a window and everything in it; `automatic` follows the system again.
 void applyAppearance(QWidget *window, Appearance appearance);
+// Menus, tooltips and dialogs are windows of their own that take the application's palette for their kind rather
+// than their window's: this gives them the scheme's colours. The application's own palette stays the desktop's,
+// which is what the `auto` appearance reads.
+void applySchemeToPopups(Scheme scheme);
 
 // The handwriting family for item text, loaded from the program's resources on first use.
 QString handwritingFamily();
