@@ -5,6 +5,7 @@
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/LiftEffect.h"
 #include "Vellora/Sheet/SlotField.h"
+#include "Vellora/Sheet/SwipeSign.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -69,6 +70,7 @@ SlotRow::~SlotRow()
     // The animations are members; stop them before the widget they move is gone.
     m_offsetAnimation.stop();
     m_moveAnimation.stop();
+    delete m_sign;
 }
 
 void SlotRow::setCallbacks(Callbacks callbacks)
@@ -401,6 +403,7 @@ void SlotRow::dragEnded(QPointF translation, QPointF location)
 {
     const std::optional<Mode> mode = m_mode;
     m_mode.reset();
+    showSwipeSign();
     if (!mode)
         return;
     if (mode == Mode::move) {
@@ -444,8 +447,19 @@ void SlotRow::setOffset(qreal offset)
         (offset > 0) != (m_offset > 0);
     m_offset = offset;
     applyGeometry();
+    showSwipeSign();
     if (zoneChanged)
         update();
+}
+
+void SlotRow::showSwipeSign()
+{
+    // Only while the button is held: springing back after the swipe acted, it would tell of what is done already.
+    const qreal offset = m_mode == Mode::swipe ? m_offset : 0;
+    if (!m_sign && offset != 0 && parentWidget())
+        m_sign = new SwipeSign(m_id + QStringLiteral(".swipe"), parentWidget());
+    if (m_sign)
+        m_sign->follow(offset, m_item && m_item->done, m_slotRect);
 }
 
 void SlotRow::setMoveOffset(QPointF offset)
