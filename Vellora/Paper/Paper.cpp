@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QRawFont>
 #include <QToolTip>
 #include <QWidget>
 
@@ -310,6 +312,32 @@ QFont handwriting(int pixelSize)
     font.setWeight(QFont::Normal);
     font.setStyleHint(QFont::Cursive);
     return font;
+}
+
+QFont fittingFont(const QFont &font, const QString &text)
+{
+    if (font.family() != handwritingFamily())
+        return font;
+    // The face itself, not the families the system would fall back on.
+    const QRawFont face = QRawFont::fromFont(font);
+    bool lacking = false;
+    for (const char32_t letter : text.toUcs4()) {
+        if (QChar::isLetter(letter) && !face.supportsCharacter(letter)) {
+            lacking = true;
+            break;
+        }
+    }
+    if (!lacking)
+        return font;
+    const QFontMetricsF handwritten(font);
+    QFont fallback = systemFont(font.pixelSize());
+    fallback.setStrikeOut(font.strikeOut());
+    const qreal fallbackXHeight = QFontMetricsF(fallback).xHeight();
+    if (fallbackXHeight > 0) {
+        const qreal scale = std::min<qreal>(1, handwritten.xHeight() / fallbackXHeight);
+        fallback.setPixelSize(std::max(1, int(std::round(font.pixelSize() * scale))));
+    }
+    return fallback;
 }
 
 QFont systemFont(int pixelSize, QFont::Weight weight, qreal tracking)

@@ -92,6 +92,10 @@ inline QFont itemFont(Bucket bucket, TextSize size)
 {
     return handwriting(fontSize(bucket, size));
 }
+// The font to show the text in: the given one, unless it is the handwriting and the text holds letters the
+// handwriting lacks (Chinese, Arabic…). Those come from a face that would look much larger at the same size, so it
+// is scaled to the handwriting's x-height.
+QFont fittingFont(const QFont &font, const QString &text);
 // The system font at a size and weight, with optional letter tracking.
 QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal, qreal tracking = 0);
 // The page titles: a serif design at 30 points, medium weight, tracking -1.2.
