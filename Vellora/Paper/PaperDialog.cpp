@@ -13,10 +13,8 @@ PaperDialog::PaperDialog(const QString &objectName, const QString &title, QWidge
 {
     setObjectName(objectName);
     setWindowTitle(title);
-    // A dialog is a window of its own; this lets it take the scheme of the window it belongs to.
+    // A dialog is a window of its own; this lets it take the scheme of the window it belongs to, and follow it.
     setAttribute(Qt::WA_WindowPropagation);
-    if (parent)
-        setPalette(parent->window()->palette());
     setFixedWidth(Paper::kDialogWidth);
 
     auto *layout = new QVBoxLayout(this);
@@ -38,7 +36,9 @@ PaperLabel *PaperDialog::addText(const QString &objectName, const QString &text,
     auto *label = new PaperLabel(objectName, role, Paper::systemFont(pixelSize), this);
     label->setMaxLines(0);
     label->setText(text);
-    label->setFixedWidth(Paper::kDialogWidth - 2 * Paper::kDialogPadding);
+    const int width = Paper::kDialogWidth - 2 * Paper::kDialogPadding;
+    // The dialog's size is fixed by its contents, so each text gets the height its wrapped lines need.
+    label->setFixedSize(width, label->heightForWidth(width));
     m_lines->addWidget(label);
     return label;
 }
