@@ -32,6 +32,9 @@ QPointer<RecorderField> g_currentRecorder;
 int presentMessageBox(QWidget *window, const Alert &alert)
 {
     QMessageBox box(window);
+    // Titled as the window it belongs to rather than with the program's file name.
+    const QString title = window ? window->window()->windowTitle() : QString();
+    box.setWindowTitle(title.isEmpty() ? QGuiApplication::applicationDisplayName() : title);
     box.setIcon(QMessageBox::Warning);
     if (!QApplication::windowIcon().isNull())
         box.setIconPixmap(QApplication::windowIcon().pixmap(64));

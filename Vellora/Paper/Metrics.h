@@ -126,4 +126,19 @@ inline constexpr int kSwitchKnobInset = 2;
 inline constexpr qreal kSwitchKnobShadowOpacity = 0.25;
 inline constexpr int kSwitchMs = 140;
 
+// The small dialogs of the app (About, an address that could not be opened).
+inline constexpr int kDialogPadding = 24;
+inline constexpr int kDialogSpacing = 10;
+inline constexpr int kDialogWidth = 360;
+inline constexpr int kDialogTextSize = 13;
+inline constexpr int kDialogNoteSize = 11;
+inline constexpr int kAboutIconSize = 64;
+
+// The signs a row shows while a swipe is past its threshold, and the mark where a moved row will land.
+inline constexpr int kSwipeSignSize = 13;
+inline constexpr int kSwipeSignPaddingH = 8;
+inline constexpr int kSwipeSignPaddingV = 4;
+inline constexpr qreal kLandingMarkWidth = 2;
+inline constexpr qreal kLandingMarkDash = 4;
+
 } // namespace Paper

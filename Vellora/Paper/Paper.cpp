@@ -2,7 +2,11 @@
 
 #include "Vellora/Paper/Metrics.h"
 
+#include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QRawFont>
+#include <QToolTip>
 #include <QWidget>
 
 #include <atomic>
@@ -89,6 +93,7 @@ Palette makePalette(Scheme scheme)
     palette.cream = QColor::fromRgbF(1.0f, 0.98f, 0.949f);
     palette.accentTint = translucent(0x765237, 0.08);
     palette.dangerTint = translucent(0xB03A2E, 0.10);
+    palette.danger = pick(0xB03A2E, 0xE07A6E);
     return palette;
 }
 
@@ -217,6 +222,8 @@ QColor Palette::operator[](Role role) const
         return accentTint;
     case Role::dangerTint:
         return dangerTint;
+    case Role::danger:
+        return danger;
     }
     return ink;
 }
@@ -276,6 +283,14 @@ void applyAppearance(QWidget *window, Appearance appearance)
     }
 }
 
+void applySchemeToPopups(Scheme scheme)
+{
+    const QPalette colors = qtPalette(scheme);
+    for (const char *kind : {"QMenu", "QDialog", "QMessageBox"})
+        QApplication::setPalette(colors, kind);
+    QToolTip::setPalette(colors);
+}
+
 QString handwritingFamily()
 {
     static const QString family = [] {
@@ -297,6 +312,32 @@ QFont handwriting(int pixelSize)
     font.setWeight(QFont::Normal);
     font.setStyleHint(QFont::Cursive);
     return font;
+}
+
+QFont fittingFont(const QFont &font, const QString &text)
+{
+    if (font.family() != handwritingFamily())
+        return font;
+    // The face itself, not the families the system would fall back on.
+    const QRawFont face = QRawFont::fromFont(font);
+    bool lacking = false;
+    for (const char32_t letter : text.toUcs4()) {
+        if (QChar::isLetter(letter) && !face.supportsCharacter(letter)) {
+            lacking = true;
+            break;
+        }
+    }
+    if (!lacking)
+        return font;
+    const QFontMetricsF handwritten(font);
+    QFont fallback = systemFont(font.pixelSize());
+    fallback.setStrikeOut(font.strikeOut());
+    const qreal fallbackXHeight = QFontMetricsF(fallback).xHeight();
+    if (fallbackXHeight > 0) {
+        const qreal scale = std::min<qreal>(1, handwritten.xHeight() / fallbackXHeight);
+        fallback.setPixelSize(std::max(1, int(std::round(font.pixelSize() * scale))));
+    }
+    return fallback;
 }
 
 QFont systemFont(int pixelSize, QFont::Weight weight, qreal tracking)

@@ -45,7 +45,7 @@ enum class Scheme { light, dark };
 // Follows the widget's effective palette, which a forced appearance sets on its window (applyAppearance).
 Scheme schemeOf(const QWidget *widget);
 
-enum class Role { ink, inkSoft, muted, faint, accent, paper, rule, desk, cream, accentTint, dangerTint };
+enum class Role { ink, inkSoft, muted, faint, accent, paper, rule, desk, cream, accentTint, dangerTint, danger };
 
 struct Palette
 {
@@ -60,6 +60,7 @@ struct Palette
     QColor cream;      // text and marks on the accent
     QColor accentTint; // hover and highlight wash
     QColor dangerTint; // wash behind a row swiped towards deletion
+    QColor danger;     // the sign of a swipe that deletes
 
     QColor operator[](Role role) const;
 };
@@ -79,6 +80,10 @@ inline QColor color(Role role, const QWidget *widget)
 QPalette qtPalette(Scheme scheme);
 // Forces the appearance of a window and everything in it; `automatic` follows the system again.
 void applyAppearance(QWidget *window, Appearance appearance);
+// Menus, tooltips and dialogs are windows of their own that take the application's palette for their kind rather
+// than their window's: this gives them the scheme's colours. The application's own palette stays the desktop's,
+// which is what the `auto` appearance reads.
+void applySchemeToPopups(Scheme scheme);
 
 // The handwriting family for item text, loaded from the program's resources on first use.
 QString handwritingFamily();
@@ -87,6 +92,10 @@ inline QFont itemFont(Bucket bucket, TextSize size)
 {
     return handwriting(fontSize(bucket, size));
 }
+// The font to show the text in: the given one, unless it is the handwriting and the text holds letters the
+// handwriting lacks (Chinese, Arabic…). Those come from a face that would look much larger at the same size, so it
+// is scaled to the handwriting's x-height.
+QFont fittingFont(const QFont &font, const QString &text);
 // The system font at a size and weight, with optional letter tracking.
 QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal, qreal tracking = 0);
 // The page titles: a serif design at 30 points, medium weight, tracking -1.2.

@@ -44,11 +44,19 @@ PaperLabel::PaperLabel(const QString &objectName, Paper::Role role, const QFont 
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
+QFont PaperLabel::drawnFont() const
+{
+    if (!m_drawnFont)
+        m_drawnFont = Paper::fittingFont(font(), shown());
+    return *m_drawnFont;
+}
+
 void PaperLabel::setText(const QString &text)
 {
     if (text == m_text)
         return;
     m_text = text;
+    m_drawnFont.reset();
     m_measuredWidth = -1;
     updateGeometry();
     update();
@@ -124,14 +132,14 @@ int PaperLabel::linesAt(qreal width) const
         return 1;
     if (width != m_measuredWidth) {
         m_measuredWidth = width;
-        m_measuredLines = lineCount(shown(), font(), width);
+        m_measuredLines = lineCount(shown(), drawnFont(), width);
     }
     return m_maxLines == 0 ? m_measuredLines : std::min(m_measuredLines, m_maxLines);
 }
 
 QSize PaperLabel::sizeHint() const
 {
-    const QFontMetricsF metrics(font());
+    const QFontMetricsF metrics(drawnFont());
     return QSize(int(std::ceil(metrics.horizontalAdvance(shown()))), int(std::ceil(metrics.height())));
 }
 
@@ -139,12 +147,12 @@ QSize PaperLabel::minimumSizeHint() const
 {
     if (m_maxLines == 1)
         return sizeHint();
-    return QSize(0, int(std::ceil(lineHeight(font()))));
+    return QSize(0, int(std::ceil(lineHeight(drawnFont()))));
 }
 
 int PaperLabel::heightForWidth(int width) const
 {
-    return int(std::ceil(linesAt(width) * lineHeight(font())));
+    return int(std::ceil(linesAt(width) * lineHeight(drawnFont())));
 }
 
 void PaperLabel::paintEvent(QPaintEvent *)
@@ -155,11 +163,12 @@ void PaperLabel::paintEvent(QPaintEvent *)
     QColor color = Paper::color(m_role, this);
     color.setAlphaF(color.alphaF() * float(m_opacity));
     painter.setPen(color);
-    painter.setFont(font());
+    painter.setFont(drawnFont());
 
     const qreal width = this->width();
     const QString text = shown();
-    QTextLayout layout(text, font());
+    const bool rightToLeft = text.isRightToLeft();
+    QTextLayout layout(text, drawnFont());
     const int lines = layOut(layout, width, m_maxLines);
     qreal textHeight = 0;
     for (int i = 0; i < lines; ++i)
@@ -174,14 +183,15 @@ void PaperLabel::paintEvent(QPaintEvent *)
         const bool last = i == lines - 1;
         QString piece = text.mid(line.textStart(), last && cut ? -1 : line.textLength());
         if (last && cut)
-            piece = QFontMetricsF(font()).elidedText(piece.simplified(), Qt::ElideRight, width);
+            piece = QFontMetricsF(drawnFont()).elidedText(piece.simplified(), Qt::ElideRight, width);
         while (piece.endsWith(QLatin1Char(' ')))
             piece.chop(1);
-        const qreal pieceWidth = QFontMetricsF(font()).horizontalAdvance(piece);
+        const qreal pieceWidth = QFontMetricsF(drawnFont()).horizontalAdvance(piece);
         if (m_alignment & Qt::AlignHCenter)
             x = (width - pieceWidth) / 2;
-        else if (m_alignment & Qt::AlignRight)
-            x = width - pieceWidth;
+        else if (m_alignment & Qt::AlignRight || rightToLeft)
+            x = width - pieceWidth; // a right-to-left text starts at the right, wherever leading text starts
+
         const qreal baseline = top + line.y() + line.ascent();
         painter.drawText(QPointF(x, baseline), piece);
     }
@@ -191,6 +201,7 @@ void PaperLabel::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::FontChange) {
         m_measuredWidth = -1;
+        m_drawnFont.reset();
         updateGeometry();
         update();
     }

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QTextLayout;
 
 // A text drawn in one of the paper colours. It keeps its colour when the scheme changes, wraps when asked, and
@@ -43,11 +45,14 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // The label's font, or for a text in a script the handwriting lacks, a face of the same apparent size.
+    QFont drawnFont() const;
     int linesAt(qreal width) const;
     // The part of the text that can be shown: all of it without a line limit, else its start.
     QString shown() const;
 
     QString m_text;
+    mutable std::optional<QFont> m_drawnFont;
     // The last measured width and the lines the text takes there: layouts ask again and again.
     mutable qreal m_measuredWidth = -1;
     mutable int m_measuredLines = 1;

@@ -8,6 +8,7 @@
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sheet/CountBadge.h"
+#include "Vellora/Sheet/LandingMark.h"
 #include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetBlocks.h"
 #include "Vellora/Sheet/SlotField.h"
@@ -528,6 +529,9 @@ void SheetView::updateHighlights()
         const bool highlighted = m_target == row->id() && m_dragged && (!row->item() || row->item()->id != *m_dragged);
         row->setHighlighted(highlighted);
     }
+    if (!m_landing)
+        m_landing = new LandingMark(m_rows.front()->parentWidget());
+    m_landing->markRow(LandingMark::landingRow(m_rows, m_dragged, m_target));
 }
 
 void SheetView::mousePressEvent(QMouseEvent *event)

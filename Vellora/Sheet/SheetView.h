@@ -16,6 +16,7 @@
 
 class StoreRefresh;
 class CountBadge;
+class LandingMark;
 class PaperButtonStyle;
 class PaperLabel;
 class QScrollArea;
@@ -117,6 +118,7 @@ private:
     SheetBlocks *m_blocks = nullptr;
     QList<PaperLabel *> m_headings;
     std::array<SlotRow *, kSheetRowCount> m_rows{};
+    LandingMark *m_landing = nullptr; // where a moved item would land
     PaperButtonStyle *m_backlogButton = nullptr;
     CountBadge *m_badge = nullptr;
     PaperButtonStyle *m_settingsButton = nullptr;

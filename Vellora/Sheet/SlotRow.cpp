@@ -7,6 +7,7 @@
 #include "Vellora/Sheet/LiftEffect.h"
 #include "Vellora/Sheet/RowAccessible.h"
 #include "Vellora/Sheet/SlotField.h"
+#include "Vellora/Sheet/SwipeSign.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -78,6 +79,7 @@ SlotRow::~SlotRow()
     // The animations are members; stop them before the widget they move is gone.
     m_offsetAnimation.stop();
     m_moveAnimation.stop();
+    delete m_sign;
 }
 
 void SlotRow::setCallbacks(Callbacks callbacks)
@@ -416,6 +418,7 @@ void SlotRow::dragEnded(QPointF translation, QPointF location)
 {
     const std::optional<Mode> mode = m_mode;
     m_mode.reset();
+    showSwipeSign();
     if (!mode)
         return;
     if (mode == Mode::move) {
@@ -459,8 +462,19 @@ void SlotRow::setOffset(qreal offset)
         (offset > 0) != (m_offset > 0);
     m_offset = offset;
     applyGeometry();
+    showSwipeSign();
     if (zoneChanged)
         update();
+}
+
+void SlotRow::showSwipeSign()
+{
+    // Only while the button is held: springing back after the swipe acted, it would tell of what is done already.
+    const qreal offset = m_mode == Mode::swipe ? m_offset : 0;
+    if (!m_sign && offset != 0 && parentWidget())
+        m_sign = new SwipeSign(m_id + QStringLiteral(".swipe"), parentWidget());
+    if (m_sign)
+        m_sign->follow(offset, m_item && m_item->done, m_slotRect);
 }
 
 void SlotRow::setMoveOffset(QPointF offset)

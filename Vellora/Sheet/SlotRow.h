@@ -13,6 +13,7 @@
 
 class PaperLabel;
 class PaperPlainButton;
+class SwipeSign;
 
 // One of the nine rows of the Today sheet: a ruled line that shows an item in handwriting, or a pale placeholder.
 // A click opens it for typing, a sideways swipe ticks or deletes, a mostly vertical drag moves the item to another
@@ -109,6 +110,7 @@ private:
     void dragEnded(QPointF translation, QPointF location);
     void setMoving(bool moving);
     void setOffset(qreal offset);
+    void showSwipeSign();
     void setMoveOffset(QPointF offset);
     void springBack();
     void applyGeometry();
@@ -158,6 +160,7 @@ private:
     PaperPlainButton *m_up = nullptr;
     PaperPlainButton *m_down = nullptr;
     PaperPlainButton *m_delete = nullptr;
+    QPointer<SwipeSign> m_sign; // beside the row, on the sheet
     QVariantAnimation m_offsetAnimation;
     QVariantAnimation m_moveAnimation;
 };

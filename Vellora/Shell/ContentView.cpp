@@ -169,6 +169,7 @@ void ContentView::applyAppearance()
     if (target != this)
         setPalette(QPalette()); // take the window's
     target->setPalette(Paper::qtPalette(scheme));
+    Paper::applySchemeToPopups(scheme);
 }
 
 bool ContentView::event(QEvent *event)

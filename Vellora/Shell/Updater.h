@@ -36,6 +36,8 @@ public:
     Updater(Options options, UpdatePresenter &presenter, QObject *parent = nullptr);
 
     bool canCheckForUpdates() const;
+    // Whether the build names a feed at all; without one there is nothing to check.
+    bool hasFeed() const { return m_options.feedUrl.isValid() && !m_options.feedUrl.isEmpty(); }
     // Schedules the background checks.
     void startUpdater();
     void checkForUpdates();

@@ -9,11 +9,14 @@
 #include "Vellora/Platform/SingleInstance.h"
 #include "Vellora/Platform/WindowFocus.h"
 #include "Vellora/Sheet/UndoHistory.h"
+#include "Vellora/Shell/AboutDialog.h"
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/FirstFrame.h"
+#include "Vellora/Shell/LinkDialog.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 #include "Vellora/Shell/UpdateManager.h"
+#include "Vellora/Shell/Updater.h"
 #include "Vellora/Shell/WindowMemory.h"
 #include "cli/AppStore.h"
 #include "cli/CommandRunner.h"
@@ -78,6 +81,7 @@ VelloraApp::~VelloraApp()
     }
     // The window's views observe the store and the settings: they go first.
     delete m_about;
+    delete m_link;
     delete m_window;
     delete m_tray;
 }
@@ -142,7 +146,8 @@ bool VelloraApp::makeStore(const std::optional<QString> &path)
     if (!m_store->setAsidePath().isEmpty())
         m_notice = QStringLiteral("The store file could not be read; it was kept as %1.").arg(m_store->setAsidePath());
     if (path && !m_store->openError().isEmpty()) {
-        m_error = QStringLiteral("The store %1 cannot be used: %2. Nothing was changed.").arg(*path, m_store->openError());
+        m_error =
+            QStringLiteral("The store %1 cannot be used: %2. Nothing was changed.").arg(*path, m_store->openError());
         return false;
     }
     if (path && !m_store->fileURL()) {
@@ -209,47 +214,66 @@ void VelloraApp::buildMenus()
         return item;
     };
 
-    QMenu *app = bar->addMenu(QStringLiteral("Vellora"));
-    add(app, QStringLiteral("About Vellora"), {}, [this] { showAbout(); });
-    m_checkForUpdates = add(app, QStringLiteral("Check for Updates…"), {}, [this] { checkForUpdates(); });
-    m_checkForUpdates->setEnabled(false); // until the updater is up
-    app->addSeparator();
-    add(app, QStringLiteral("Settings…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
-        [this] { openPage(Navigation::Page::settings); });
-    app->addSeparator();
-    add(app, QStringLiteral("Quit Vellora"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
-
     // "New Day" stands where a new window would: the app has one main window only.
-    QMenu *file = bar->addMenu(QStringLiteral("File"));
-    add(file, QStringLiteral("New Day"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), [this] { startNewDay(); });
+    QMenu *file = bar->addMenu(QStringLiteral("&File"));
+    add(file, QStringLiteral("&New Day"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), [this] { startNewDay(); });
+    file->addSeparator();
+    add(file, QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
 
     // A row being edited keeps Ctrl+Z for its own text: the field takes the keys before the menu does.
-    QMenu *edit = bar->addMenu(QStringLiteral("Edit"));
-    m_undo = add(edit, QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { undo(); });
-    m_redo = add(edit, QStringLiteral("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
+    QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
+    m_undo = add(edit, QStringLiteral("&Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { undo(); });
+    m_redo = add(edit, QStringLiteral("&Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [this] { redo(); });
     const auto follow = [this] {
         m_undo->setEnabled(m_history->canUndo());
         m_redo->setEnabled(m_history->canRedo());
     };
     connect(m_history.get(), &UndoHistory::availabilityChanged, this, follow);
     follow();
+    edit->addSeparator();
+    add(edit, QStringLiteral("&Preferences…"), QKeySequence(Qt::CTRL | Qt::Key_Comma),
+        [this] { openPage(Navigation::Page::settings); });
 
-    QMenu *sheet = bar->addMenu(QStringLiteral("Sheet"));
-    add(sheet, QStringLiteral("Today"), QKeySequence(Qt::CTRL | Qt::Key_1),
+    QMenu *view = bar->addMenu(QStringLiteral("&View"));
+    add(view, QStringLiteral("&Today"), QKeySequence(Qt::CTRL | Qt::Key_1),
         [this] { openPage(Navigation::Page::today); });
-    add(sheet, QStringLiteral("Backlog"), QKeySequence(Qt::CTRL | Qt::Key_2),
+    add(view, QStringLiteral("&Backlog"), QKeySequence(Qt::CTRL | Qt::Key_2),
         [this] { openPage(Navigation::Page::backlog); });
-    sheet->addSeparator();
-    QAction *toggle = add(sheet, QStringLiteral("Show or Hide Window"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D),
+    view->addSeparator();
+    QAction *toggle = add(view, QStringLiteral("&Show or Hide Window"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D),
                           [this] { toggleWindow(); });
     // The item shows the global shortcut, whichever the user recorded, and none once it is cleared.
     GlobalShortcuts::followShortcut(toggle, ToggleShortcut::name());
+
+    QMenu *help = bar->addMenu(QStringLiteral("&Help"));
+    if (hasUpdateFeed()) {
+        m_checkForUpdates = add(help, QStringLiteral("&Check for Updates…"), {}, [this] { checkForUpdates(); });
+        m_checkForUpdates->setEnabled(false); // until the updater is up
+        help->addSeparator();
+    }
+    add(help, QStringLiteral("&About Vellora"), {}, [this] { showAbout(); });
+
+    // F10 opens the first menu whatever the style; some give it, most do not.
+    auto *openMenus = new QAction(m_window);
+    openMenus->setShortcut(QKeySequence(Qt::Key_F10));
+    connect(openMenus, &QAction::triggered, bar, [bar] {
+        bar->setFocus(Qt::ShortcutFocusReason);
+        bar->setActiveAction(bar->actions().value(0));
+    });
+    m_window->addAction(openMenus);
+}
+
+bool VelloraApp::hasUpdateFeed() const
+{
+    if (m_options.updateManager)
+        return m_options.updateManager->updater().hasFeed();
+    return !QStringLiteral(VELLORA_APPCAST_URL).isEmpty();
 }
 
 QAction *VelloraApp::menuAction(const QString &title) const
 {
     for (QAction *action : m_menuActions) {
-        if (action->text() == title)
+        if (QString(action->text()).remove(QLatin1Char('&')) == title)
             return action;
     }
     return nullptr;
@@ -307,8 +331,10 @@ void VelloraApp::finishLaunching()
 
     UpdateManager &updates = m_options.updateManager ? *m_options.updateManager : UpdateManager::shared();
     updates.setActivateApp([this] { bringMainWindowToFront(); });
-    m_checkForUpdates->setEnabled(updates.state().canCheck());
-    connect(&updates.state(), &UpdateState::canCheckChanged, m_checkForUpdates, &QAction::setEnabled);
+    if (m_checkForUpdates) {
+        m_checkForUpdates->setEnabled(updates.state().canCheck());
+        connect(&updates.state(), &UpdateState::canCheckChanged, m_checkForUpdates, &QAction::setEnabled);
+    }
     m_options.updateManager = &updates;
 }
 
@@ -324,10 +350,16 @@ void VelloraApp::openURL(const QString &address)
     // A text that forms no address that could be opened does nothing.
     if (address.trimmed().isEmpty() || !url.isValid() || url.isRelative())
         return;
-    if (m_options.openUrl)
-        m_options.openUrl(url);
-    else
-        QDesktopServices::openUrl(url);
+    const bool opened = m_options.openUrl ? m_options.openUrl(url) : QDesktopServices::openUrl(url);
+    if (opened)
+        return;
+    // No browser could be started: the address is shown so that it can be copied.
+    delete m_link;
+    m_link = new LinkDialog(url, m_window);
+    m_link->setAttribute(Qt::WA_DeleteOnClose);
+    m_link->show();
+    m_link->raise();
+    m_link->activateWindow();
 }
 
 void VelloraApp::startNewDay()
@@ -357,16 +389,10 @@ void VelloraApp::showAbout()
 {
     unhideApp();
     if (!m_about) {
-        // The standard About box, shown without a nested event loop so that the app goes on serving commands.
-        m_about =
-            new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Vellora"),
-                            QStringLiteral("<h3>Vellora</h3><p>Version %1</p><p>Your day on one sheet of paper.</p>")
-                                .arg(QCoreApplication::applicationVersion()),
-                            QMessageBox::Ok, m_window);
-        m_about->setObjectName(QStringLiteral("about"));
-        m_about->setIconPixmap(appIcon().pixmap(64, 64));
+        // Not modal, so that the app goes on serving commands while it is open.
+        m_about = new AboutDialog(
+            QLatin1String(kWebsiteURL), [this](const QString &address) { openURL(address); }, m_window);
         m_about->setAttribute(Qt::WA_DeleteOnClose);
-        m_about->setWindowModality(Qt::NonModal);
     }
     m_about->show();
     m_about->raise();

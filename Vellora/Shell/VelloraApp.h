@@ -2,13 +2,14 @@
 
 #include "Vellora/Platform/DockPresence.h"
 #include "Vellora/Platform/LoginItemService.h"
+#include "Vellora/Shell/AboutDialog.h"
 #include "Vellora/Shell/ContentView.h"
+#include "Vellora/Shell/LinkDialog.h"
 #include "Vellora/Shell/Navigation.h"
 #include "Vellora/Shell/SettingsView.h"
 
 #include <QList>
 #include <QMainWindow>
-#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -41,6 +42,7 @@ class VelloraApp : public QObject
 public:
     static constexpr auto kUITestsArgument = "-uitests";
     static constexpr QSize kWindowSize{430, 760};
+    static constexpr auto kWebsiteURL = "https://vellora.app";
     static constexpr auto kFeedbackURL = "https://vellora.app/feedback";
     static constexpr auto kMoreAppsURL = "https://vellora.app/apps";
     // The launch finishes once the window's first frame is up, or after this long without one.
@@ -60,8 +62,9 @@ public:
         std::unique_ptr<DockPresence> dockPresence;
         DesktopColorScheme *desktopScheme = nullptr; // what the `auto` appearance follows
         UpdateManager *updateManager = nullptr;      // the shared one when null
-        std::function<void(const QUrl &)> openUrl;   // hands an address to the desktop; QDesktopServices when empty
-        std::function<void()> quit;                  // ends the app; QCoreApplication::quit when empty
+        // Hands an address to the desktop, false when no browser could be started; QDesktopServices when empty.
+        std::function<bool(const QUrl &)> openUrl;
+        std::function<void()> quit; // ends the app; QCoreApplication::quit when empty
         SettingsView::ShortcutControlFactory makeShortcutControl;
         UnsavedQuestion askAboutUnsaved; // a message box when empty
     };
@@ -95,9 +98,12 @@ public:
     // is on.
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMenu *trayMenu() const { return m_trayMenu.get(); }
-    QMessageBox *aboutBox() const { return m_about; }
+    AboutDialog *aboutBox() const { return m_about; }
+    // The address that no browser could open, while it is shown.
+    LinkDialog *linkDialog() const { return m_link; }
     SingleInstance *instance() const { return m_instance.get(); }
-    // The main window's menu command of that title ("New Day", "Show or Hide Window"…), null when there is none.
+    // The main window's menu command of that title without its mnemonic ("New Day", "Show or Hide Window"…), null
+    // when there is none.
     QAction *menuAction(const QString &title) const;
 
     // The menu commands.
@@ -125,6 +131,8 @@ private:
     void makeSettings();
     void buildWindow();
     void buildMenus();
+    // Whether this build names an update feed; packages of a distribution update through its package manager.
+    bool hasUpdateFeed() const;
     void buildTray();
     void followShowInMenuBar();
     void finishLaunching();
@@ -158,6 +166,7 @@ private:
     QAction *m_redo = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     std::unique_ptr<QMenu> m_trayMenu;
-    QPointer<QMessageBox> m_about;
+    QPointer<AboutDialog> m_about;
+    QPointer<LinkDialog> m_link;
     QList<QPointer<QWidget>> m_hiddenWindows;
 };

@@ -230,3 +230,43 @@ TEST(PaperTest, aShadowFadesOutsideItsShape)
     EXPECT_GT(edge, outside);
     EXPECT_LT(outside, 10);
 }
+
+// Letters the handwriting lacks come from a face scaled to the handwriting's x-height, not one that looks far
+// larger; a right-to-left title starts at the right.
+TEST(PaperTest, scriptsTheHandwritingLacksMatchItsSizeAndRightToLeftAlignsRight)
+{
+    const QFont handwriting = Paper::handwriting(30);
+    const qreal xHeight = QFontMetricsF(handwriting).xHeight();
+    for (const QString &title : {QStringLiteral("Book the dentist"), QStringLiteral("Zahnarzt anrufen: 12 Uhr")})
+        EXPECT_EQ(Paper::fittingFont(handwriting, title), handwriting) << title.toStdString();
+    for (const QString &title : {QStringLiteral("احجز موعد طبيب الأسنان"), QStringLiteral("预约牙医 at 9")}) {
+        const QFont shown = Paper::fittingFont(handwriting, title);
+        EXPECT_NE(shown.family(), handwriting.family()) << title.toStdString();
+        EXPECT_NEAR(QFontMetricsF(shown).xHeight(), xHeight, 1.5) << title.toStdString();
+    }
+    const QFont system = Paper::systemFont(13);
+    EXPECT_EQ(Paper::fittingFont(system, QStringLiteral("预约")), system) << "only the handwriting is replaced";
+
+    PaperLabel label("label", Paper::Role::ink, handwriting);
+    label.resize(400, 40);
+    label.setText(" ");
+    const QImage blank = label.grab().toImage();
+    const auto inkedColumns = [&](const QString &text) {
+        label.setText(text);
+        const QImage image = label.grab().toImage();
+        int first = image.width(), last = -1;
+        for (int x = 0; x < image.width(); ++x) {
+            for (int y = 0; y < image.height(); ++y) {
+                if (image.pixel(x, y) != blank.pixel(x, y)) {
+                    first = std::min(first, x);
+                    last = x;
+                }
+            }
+        }
+        return std::pair(first, last);
+    };
+    EXPECT_LT(inkedColumns(QStringLiteral("Book the dentist")).first, 10);
+    const auto [first, last] = inkedColumns(QStringLiteral("احجز موعد"));
+    EXPECT_GT(first, 200);
+    EXPECT_GT(last, 390);
+}

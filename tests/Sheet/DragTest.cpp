@@ -1,5 +1,7 @@
 #include "SheetFixture.h"
 
+#include "Vellora/Sheet/LandingMark.h"
+
 using namespace SheetTest;
 
 namespace {
@@ -157,4 +159,37 @@ TEST_F(DragTest, theLiftedRowIsDrawnAboveItsNeighbours)
     release(sheet(), centreOf("slot.3.2"));
     settle();
     EXPECT_EQ(row("slot.3.0")->graphicsEffect(), nullptr);
+}
+
+// The mark shows where the drop puts the item, which is not always the row under the pointer, and lies above the
+// lifted row, which would otherwise hide it.
+TEST_F(DragTest, theLandingPlaceIsMarkedWhileTheRowIsLifted)
+{
+    put("big", Bucket::big, 1);
+    put("m0", Bucket::medium, 2);
+    put("s0", Bucket::small, 3);
+    struct Case
+    {
+        QString from, over, landing;
+    };
+    for (const auto &[from, over, landing] : QList<Case>{{"slot.1.0", "slot.3.0", "slot.3.0"}, // a swap
+                                                         {"slot.1.0", "slot.5.2", "slot.5.1"}, // first free row
+                                                         {"slot.3.0", "slot.3.2", ""},         // its own block
+                                                         {"slot.3.0", "slot.3.0", ""}}) {      // its own row
+        const std::string name = (from + " over " + over).toStdString();
+        lift(from, centreOf(over));
+        ASSERT_TRUE(row(from)->isMoving()) << name;
+        auto *mark = sheet()->findChild<LandingMark *>("sheet.landing");
+        ASSERT_NE(mark, nullptr) << name;
+        EXPECT_EQ(mark->isVisible(), !landing.isEmpty()) << name;
+        if (!landing.isEmpty()) {
+            EXPECT_EQ(mark->markedSlot(), landing) << name;
+            EXPECT_EQ(mark->geometry(), row(landing)->slotRect()) << name;
+            const QObjectList stack = mark->parentWidget()->children();
+            EXPECT_GT(stack.indexOf(mark), stack.indexOf(row(from))) << name << ": drawn over the lifted row";
+        }
+        release(sheet(), centreOf(from)); // back home: nothing changes
+        settle();
+        EXPECT_FALSE(mark->isVisible()) << name;
+    }
 }

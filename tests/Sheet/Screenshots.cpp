@@ -53,6 +53,16 @@ void fillBacklog(DayStore &store)
     putItem(store, QStringLiteral("Fix the squeaky door"), Bucket::small, kOpenDay, 6);
 }
 
+// Titles in scripts the handwriting lacks, one of them right-to-left.
+void fillScripts(DayStore &store)
+{
+    const QString today = store.day();
+    putItem(store, QStringLiteral("Finish the quarterly report"), Bucket::big, today, 1);
+    putItem(store, QStringLiteral("احجز موعد طبيب الأسنان"), Bucket::medium, today, 2);
+    putItem(store, QStringLiteral("预约牙医"), Bucket::medium, today, 3);
+    putItem(store, QStringLiteral("Buy milk"), Bucket::small, today, 4);
+}
+
 struct Shot
 {
     QString name;
@@ -135,6 +145,7 @@ int main(int argc, char **argv)
         {QStringLiteral("today-swipe"), false, fill, swipe},
         {QStringLiteral("today-move"), false, fill, move},
         {QStringLiteral("today-focus"), false, fill, focusRow},
+        {QStringLiteral("today-scripts"), false, fillScripts, {}},
         {QStringLiteral("backlog-greyed"), true, fillBacklog, {}},
         {QStringLiteral("backlog-empty"), true, {}, {}},
     };

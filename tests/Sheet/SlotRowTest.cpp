@@ -4,6 +4,7 @@
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/SlotField.h"
+#include "Vellora/Sheet/SwipeSign.h"
 
 #include "tests/WaitFor.h"
 
@@ -260,6 +261,51 @@ TEST_F(SlotRowTest, aSwipeShowsItsZoneWhileHeldAndFollowsThePointerSideways)
     release(sheet(), centre);
     settle();
     EXPECT_EQ(row("slot.3.0")->geometry(), slot);
+}
+
+// Past the threshold, and only while the button is held, the uncovered edge says what letting go will do.
+TEST_F(SlotRowTest, pastItsThresholdASwipeSaysWhatLettingGoWillDo)
+{
+    put("Tick me", Bucket::medium, 1);
+    put("Ticked", Bucket::medium, 2, true);
+    const auto before = store->saved();
+    struct Case
+    {
+        QString slot;
+        int sideways;
+        QString word;
+        Paper::Role fill;
+    };
+    for (const auto &[slot, sideways, word, fill] : QList<Case>{{"slot.3.0", 60, "", Paper::Role::accent},
+                                                                {"slot.3.0", 61, "Done", Paper::Role::accent},
+                                                                {"slot.3.1", 90, "Not done", Paper::Role::accent},
+                                                                {"slot.3.0", -60, "", Paper::Role::danger},
+                                                                {"slot.3.1", -61, "Delete", Paper::Role::danger}}) {
+        const std::string name = QStringLiteral("%1 by %2").arg(slot).arg(sideways).toStdString();
+        const QPoint centre = centreOf(slot);
+        press(sheet(), centre);
+        moveTo(sheet(), centre + QPoint(sideways / 2, 0));
+        moveTo(sheet(), centre + QPoint(sideways, 0));
+        auto *sign = sheet()->findChild<SwipeSign *>(slot + ".swipe");
+        ASSERT_NE(sign, nullptr) << name;
+        EXPECT_EQ(sign->isVisible(), !word.isEmpty()) << name;
+        if (!word.isEmpty()) {
+            EXPECT_EQ(sign->word(), word) << name;
+            // On screen and not under the row: the sign's own colour where it begins.
+            const QImage screen = sheet()->grab().toImage();
+            const QPoint start = sign->mapTo(sheet(), QPoint(Paper::kSwipeSignPaddingH / 2, sign->height() / 2));
+            EXPECT_EQ(QColor(screen.pixel(start)), Paper::color(fill, sheet())) << name;
+        }
+        moveTo(sheet(), centre + QPoint(2, 0)); // back under the threshold: gone again, and letting go does nothing
+        EXPECT_FALSE(sign->isVisible()) << name;
+        release(sheet(), centre + QPoint(2, 0));
+        settle();
+    }
+    EXPECT_EQ(store->saved(), before);
+
+    drag(sheet(), centreOf("slot.3.0"), centreOf("slot.3.0") + QPoint(61, 0)); // let go past it: acted, and gone
+    settle();
+    EXPECT_FALSE(sheet()->findChild<SwipeSign *>("slot.3.0.swipe")->isVisible());
 }
 
 TEST_F(SlotRowTest, aDragOfSevenPointsDoesNothing)

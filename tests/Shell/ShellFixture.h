@@ -66,6 +66,7 @@ public:
     RecordingPresenter presenter;
     std::unique_ptr<UpdateManager> updates;
     QList<QUrl> opened;
+    bool browserStarts = true; // whether handing an address to the desktop starts a browser
 
     AppEnvironment() { qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8()); }
 
@@ -103,7 +104,10 @@ public:
         updaterOptions.currentVersion = QStringLiteral("1.0");
         updates = std::make_unique<UpdateManager>(std::make_unique<Updater>(updaterOptions, presenter));
         options.updateManager = updates.get();
-        options.openUrl = [this](const QUrl &url) { opened.append(url); };
+        options.openUrl = [this](const QUrl &url) {
+            opened.append(url);
+            return browserStarts;
+        };
         return options;
     }
 };

@@ -1,25 +1,38 @@
-// Renders the Settings page, light and dark, into PNG files: `vellora_shell_screenshots OUTPUT_DIR`.
+// Renders the Settings page, the menus and About, light and dark, into PNG files:
+// `vellora_shell_screenshots OUTPUT_DIR`.
 
 #include "tests/Sheet/SheetTestSupport.h"
 
+#include "Vellora/DayData/DayStore.h"
+#include "Vellora/Paper/Paper.h"
 #include "Vellora/Platform/DesktopColorScheme.h"
 #include "Vellora/Platform/FakeLoginItemService.h"
 #include "Vellora/Platform/JsonSettingsFormat.h"
+#include "Vellora/Sheet/SheetView.h"
+#include "Vellora/Sheet/SlotRow.h"
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/Navigation.h"
 #include "Vellora/Shell/ToggleShortcut.h"
+#include "Vellora/Shell/VelloraApp.h"
 
 #include "GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/HotKey.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDBusConnection>
 #include <QDir>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
+
+constexpr int kGap = 12; // between the menus of the picture
 
 struct Shot
 {
@@ -27,6 +40,7 @@ struct Shot
     Paper::Appearance appearance;
     Paper::TextSize size;
     bool loginNote;
+    bool bothOff = false; // neither taskbar entry nor tray icon
 };
 
 bool render(const QString &directory, const Shot &shot)
@@ -48,7 +62,8 @@ bool render(const QString &directory, const Shot &shot)
             ToggleShortcut::name());
     settings.setAppearance(shot.appearance);
     settings.setTextSize(shot.size);
-    settings.setShowInMenuBar(true);
+    settings.setShowInMenuBar(!shot.bothOff);
+    settings.setShowInDock(!shot.bothOff);
     if (shot.loginNote) {
         loginItems.failure = QStringLiteral("Cannot write /home/user/.config/autostart/app.vellora.Vellora.desktop: "
                                             "Permission denied");
@@ -71,6 +86,81 @@ bool render(const QString &directory, const Shot &shot)
     return saved;
 }
 
+// The menu bar over its four menus, opened side by side; menus are drawn by themselves, as an open menu needs a
+// window system to show.
+QImage menusImage(QMainWindow &window)
+{
+    QMenuBar *bar = window.menuBar();
+    QList<QImage> menus;
+    int width = 0;
+    int height = 0;
+    for (QAction *action : bar->actions()) {
+        QMenu *menu = action->menu();
+        menu->ensurePolished();
+        menu->adjustSize();
+        menus.append(menu->grab().toImage());
+        width += menus.last().width() + kGap;
+        height = std::max(height, menus.last().height());
+    }
+    const QImage barImage = bar->grab().toImage();
+    QImage image(std::max(width + kGap, barImage.width()), barImage.height() + height + 2 * kGap,
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(barImage.devicePixelRatio());
+    image.fill(Paper::palette(Paper::Scheme::dark).desk);
+    QPainter painter(&image);
+    painter.drawImage(QPoint(0, 0), barImage);
+    int x = kGap;
+    for (const QImage &menu : menus) {
+        painter.drawImage(QPoint(x, barImage.height() + kGap), menu);
+        x += menu.width() + kGap;
+    }
+    return image;
+}
+
+// The app itself: its menus and a row's context menu in dark, About in both appearances.
+bool renderApp(const QString &directory)
+{
+    QTemporaryDir config;
+    const auto defaults = JsonSettingsFormat::open(config.filePath("defaults.json"));
+    DesktopColorScheme desktop(QDBusConnection(QStringLiteral("vellora-no-bus")));
+    VelloraApp::Options options;
+    options.arguments = {QStringLiteral("-uitests")};
+    options.defaults = defaults.get();
+    options.loginItems = std::make_unique<FakeLoginItemService>();
+    options.desktopScheme = &desktop;
+    VelloraApp app(std::move(options));
+    if (app.start() != VelloraApp::Start::running || !QTest::qWaitForWindowExposed(app.mainWindow()))
+        return false;
+    app.store().addItem(QStringLiteral("Book the dentist"), Bucket::medium);
+    app.settings().setAppearance(Paper::Appearance::dark);
+    QCoreApplication::processEvents();
+    const QDir out(directory);
+    bool ok = menusImage(*app.mainWindow()).save(out.filePath(QStringLiteral("menus-dark.png")));
+
+    auto *sheet = qobject_cast<SheetView *>(app.contentView()->page());
+    SlotRow *row = sheet ? sheet->row(QStringLiteral("slot.3.0")) : nullptr;
+    if (!row)
+        return false;
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, row->rect().center(), row->mapToGlobal(row->rect().center()));
+    QCoreApplication::sendEvent(row, &menuEvent);
+    QCoreApplication::processEvents();
+    if (QWidget *popup = QApplication::activePopupWidget()) {
+        ok = popup->grab().save(out.filePath(QStringLiteral("context-menu-dark.png"))) && ok;
+        popup->close();
+    } else {
+        ok = false;
+    }
+
+    app.showAbout();
+    for (Paper::Appearance appearance : {Paper::Appearance::dark, Paper::Appearance::light}) {
+        app.settings().setAppearance(appearance);
+        QCoreApplication::processEvents();
+        const QString file = QStringLiteral("about-%1.png").arg(Paper::rawValue(appearance));
+        ok = app.aboutBox() && SheetTest::saveScreenshot(*app.aboutBox(), out.filePath(file)) && ok;
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -85,9 +175,12 @@ int main(int argc, char **argv)
         {QStringLiteral("settings-dark-m"), Paper::Appearance::dark, Paper::TextSize::medium, false},
         {QStringLiteral("settings-light-l-note"), Paper::Appearance::light, Paper::TextSize::large, true},
         {QStringLiteral("settings-dark-s-note"), Paper::Appearance::dark, Paper::TextSize::small, true},
+        {QStringLiteral("settings-light-m-both-off"), Paper::Appearance::light, Paper::TextSize::medium, false, true},
+        {QStringLiteral("settings-dark-m-both-off"), Paper::Appearance::dark, Paper::TextSize::medium, false, true},
     };
     bool ok = true;
     for (const Shot &shot : shots)
         ok = render(directory, shot) && ok;
+    ok = renderApp(directory) && ok;
     return ok ? 0 : 1;
 }

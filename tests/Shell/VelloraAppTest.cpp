@@ -1,19 +1,23 @@
 #include "ShellFixture.h"
 
 #include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperSwitch.h"
 #include "Vellora/Platform/SingleInstance.h"
 #include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetView.h"
 #include "Vellora/Sheet/SlotRow.h"
+#include "Vellora/Shell/AboutDialog.h"
 #include "Vellora/Shell/ContentView.h"
+#include "Vellora/Shell/LinkDialog.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 
 #include "GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/HotKey.h"
 #include "GlobalShortcuts/Recorder.h"
 
+#include <QClipboard>
 #include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
@@ -121,64 +125,90 @@ TEST_F(VelloraAppTest, AnArgumentThatOnlyBeginsWithTheTestArgumentIsSomeoneElses
     EXPECT_TRUE(QFile::exists(store));
 }
 
-TEST_F(VelloraAppTest, TheMenusHaveTheirTitlesShortcutsAndOrder)
+// Every command of the menus, reached three ways: its shortcut, Alt with its menu's mnemonic then its own, and
+// (for the first menu) F10.
+TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
 {
     launch();
-    QStringList menus;
-    for (QAction *action : window()->menuBar()->actions())
-        menus.append(action->text());
-    EXPECT_EQ(menus, (QStringList{"Vellora", "File", "Edit", "Sheet"}));
-    const auto menu = [&](int index) { return window()->menuBar()->actions().at(index)->menu(); };
-    EXPECT_EQ(titlesOf(menu(0)->actions()),
-              (QStringList{"About Vellora", "Check for Updates…", "---", "Settings…", "---", "Quit Vellora"}));
-    EXPECT_EQ(titlesOf(menu(1)->actions()), (QStringList{"New Day"}));
-    EXPECT_EQ(titlesOf(menu(2)->actions()), (QStringList{"Undo", "Redo"}));
-    EXPECT_EQ(titlesOf(menu(3)->actions()), (QStringList{"Today", "Backlog", "---", "Show or Hide Window"}));
+    DayStore &store = app->store();
+    const auto addUnfinished = [&] { store.addItem("Unfinished", Bucket::big); };
+    const auto today = [&] { return store.itemsIn(Bucket::big).size(); };
+    struct Command
+    {
+        QString title;
+        Qt::Key menuKey, itemKey;
+        QKeySequence shortcut;
+        std::function<void()> prepare;
+        std::function<bool()> happened;
+    };
+    const QList<Command> commands{
+        {"New Day", Qt::Key_F, Qt::Key_N, QKeySequence("Ctrl+Shift+N"), addUnfinished, [&] { return today() == 0; }},
+        {"Undo", Qt::Key_E, Qt::Key_U, QKeySequence("Ctrl+Z"),
+         [&] {
+             addUnfinished();
+             app->startNewDay();
+         },
+         [&] { return today() == 1; }},
+        {"Redo", Qt::Key_E, Qt::Key_R, QKeySequence("Ctrl+Shift+Z"),
+         [&] {
+             addUnfinished();
+             app->startNewDay();
+             app->undo();
+         },
+         [&] { return today() == 0; }},
+        {"Preferences…", Qt::Key_E, Qt::Key_P, QKeySequence("Ctrl+,"), [&] { app->openPage(Page::today); },
+         [&] { return page() == Page::settings; }},
+        {"Today", Qt::Key_V, Qt::Key_T, QKeySequence("Ctrl+1"), [&] { app->openPage(Page::settings); },
+         [&] { return page() == Page::today && window()->isActiveWindow(); }},
+        {"Backlog", Qt::Key_V, Qt::Key_B, QKeySequence("Ctrl+2"), [&] { app->openPage(Page::today); },
+         [&] { return page() == Page::backlog; }},
+        {"Show or Hide Window", Qt::Key_V, Qt::Key_S, QKeySequence("Ctrl+Shift+D"), [] {},
+         [&] { return !window()->isVisible(); }},
+        {"About Vellora", Qt::Key_H, Qt::Key_A, QKeySequence(), [&] { delete app->aboutBox(); },
+         [&] { return app->aboutBox() && app->aboutBox()->isVisible(); }},
+        {"Quit", Qt::Key_F, Qt::Key_Q, QKeySequence("Ctrl+Q"), [] {}, [&] { return quits > 0; }},
+    };
+    const auto reset = [&](const Command &command) {
+        store.startNewDay(QDateTime::currentDateTime());
+        app->openPage(Page::today);
+        ASSERT_TRUE(ShellTest::activate(window()));
+        quits = 0;
+        command.prepare();
+        ShellTest::settle();
+        ASSERT_FALSE(command.happened()) << command.title.toStdString();
+    };
+    for (const Command &command : commands) {
+        const std::string title = command.title.toStdString();
+        ASSERT_NE(app->menuAction(command.title), nullptr) << title;
+        EXPECT_EQ(app->menuAction(command.title)->shortcut(), command.shortcut) << title;
+        if (!command.shortcut.isEmpty()) {
+            reset(command);
+            QTest::keySequence(window(), command.shortcut);
+            ShellTest::settle();
+            EXPECT_TRUE(command.happened()) << title << " by its shortcut";
+        }
+        reset(command);
+        QTest::keyClick(window(), command.menuKey, Qt::AltModifier);
+        ASSERT_TRUE(waitFor([] { return QApplication::activePopupWidget() != nullptr; })) << title;
+        QTest::keyClick(QApplication::activePopupWidget(), command.itemKey);
+        ShellTest::settle();
+        EXPECT_TRUE(command.happened()) << title << " by its mnemonics";
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << title;
+    }
 
-    const QList<std::pair<QString, QKeySequence>> shortcuts{{"Settings…", QKeySequence("Ctrl+,")},
-                                                            {"New Day", QKeySequence("Ctrl+Shift+N")},
-                                                            {"Today", QKeySequence("Ctrl+1")},
-                                                            {"Backlog", QKeySequence("Ctrl+2")},
-                                                            {"Show or Hide Window", QKeySequence("Ctrl+Shift+D")},
-                                                            {"Quit Vellora", QKeySequence("Ctrl+Q")},
-                                                            {"Undo", QKeySequence("Ctrl+Z")},
-                                                            {"Redo", QKeySequence("Ctrl+Shift+Z")},
-                                                            {"Check for Updates…", QKeySequence()},
-                                                            {"About Vellora", QKeySequence()}};
-    for (const auto &[title, keys] : shortcuts)
-        EXPECT_EQ(app->menuAction(title)->shortcut(), keys) << title.toStdString();
-}
-
-TEST_F(VelloraAppTest, EachMenuShortcutCarriesOutItsCommand)
-{
-    launch();
-    press(Qt::Key_Comma, Qt::ControlModifier);
-    EXPECT_EQ(page(), Page::settings);
-    press(Qt::Key_1, Qt::ControlModifier); // Today from Settings
-    EXPECT_EQ(page(), Page::today);
-    EXPECT_NE(qobject_cast<SheetView *>(app->contentView()->page()), nullptr);
-    press(Qt::Key_2, Qt::ControlModifier);
-    EXPECT_EQ(page(), Page::backlog);
-    EXPECT_TRUE(window()->isActiveWindow());
-
-    app->store().addItem("Unfinished", Bucket::medium);
-    app->store().toggleDone(app->store().addItem("Done", Bucket::small)->id);
-    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier); // at once, without asking
-    EXPECT_EQ(app->store().backlogItems().size(), 1);
-    EXPECT_EQ(app->store().saved().items.size(), 1u);
-    EXPECT_EQ(page(), Page::backlog);
-
-    press(Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_EQ(quits, 1);
-
-    press(Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_FALSE(window()->isVisible());
+    reset(commands.first());
+    QTest::keyClick(window(), Qt::Key_F10);
+    ASSERT_TRUE(waitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+    EXPECT_EQ(QApplication::activePopupWidget(), window()->menuBar()->actions().first()->menu());
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_N);
+    ShellTest::settle();
+    EXPECT_TRUE(commands.first().happened()) << "F10, then New Day's mnemonic";
 }
 
 TEST_F(VelloraAppTest, CheckForUpdatesIsGreyedWhileTheUpdaterCannotCheck)
 {
-    launch(); // no feed: never
-    ASSERT_TRUE(waitFor([&] { return !app->menuAction("Check for Updates…")->isEnabled(); }));
+    launch(); // no feed: no such command
+    EXPECT_EQ(app->menuAction("Check for Updates…"), nullptr);
     app.reset();
 
     // A feed that nobody serves: greyed during the check, available again by itself after its failure.
@@ -254,9 +284,10 @@ TEST_F(VelloraAppTest, TheTrayMenuHasItsEntriesAndEachDoesItsPart)
     ASSERT_NE(app->aboutBox(), nullptr);
     EXPECT_TRUE(app->aboutBox()->isVisible());
     EXPECT_EQ(app->aboutBox()->windowTitle(), "About Vellora");
-    EXPECT_TRUE(app->aboutBox()->text().contains("Vellora"));
-    EXPECT_TRUE(app->aboutBox()->text().contains(QCoreApplication::applicationVersion()));
-    QMessageBox *about = app->aboutBox();
+    auto *version = app->aboutBox()->findChild<PaperLabel *>("about.version");
+    ASSERT_NE(version, nullptr);
+    EXPECT_TRUE(version->text().contains(QCoreApplication::applicationVersion()));
+    AboutDialog *about = app->aboutBox();
     app->menuAction("About Vellora")->trigger(); // one box, brought forward again
     EXPECT_EQ(app->aboutBox(), about);
 
@@ -273,6 +304,28 @@ TEST_F(VelloraAppTest, AnAddressThatFormsNoURLOpensNothing)
     EXPECT_TRUE(env.opened.isEmpty());
     app->openURL("https://vellora.app/help?topic=sheet");
     EXPECT_EQ(env.opened, QList<QUrl>{QUrl("https://vellora.app/help?topic=sheet")});
+}
+
+TEST_F(VelloraAppTest, AnAddressNoBrowserOpensIsShownWithAButtonThatCopiesIt)
+{
+    launch();
+    trayItem("Send Feedback")->trigger(); // a browser starts: nothing of the app's own shows
+    EXPECT_EQ(app->linkDialog(), nullptr);
+
+    env.browserStarts = false;
+    QGuiApplication::clipboard()->clear();
+    trayItem("Send Feedback")->trigger();
+    trayItem("More Apps by the Maker…")->trigger(); // the later address takes the place of the earlier
+    ShellTest::settle();
+    LinkDialog *dialog = app->linkDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(window()->findChildren<LinkDialog *>().size(), 1);
+    EXPECT_EQ(dialog->findChild<PaperLabel *>("link.address")->text(), QString(VelloraApp::kMoreAppsURL));
+    QTest::mouseClick(dialog->findChild<PaperButtonStyle *>("link.copy"), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString(VelloraApp::kMoreAppsURL));
+    QTest::mouseClick(dialog->findChild<PaperButtonStyle *>("link.close"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return app->linkDialog() == nullptr; }));
 }
 
 TEST_F(VelloraAppTest, ToggleWindowHidesTheAppInFrontAndBringsItBackOnTheSamePage)

@@ -344,6 +344,8 @@ TEST_F(CommandLineTest, AFullDiskKeepsTheStoreAndFailsTheCommand)
     QFile::remove(mount + "/fill");
     EXPECT_EQ(vellora({"add", "room again"}).exitCode, 0);
     EXPECT_EQ(json({"today"}).value("itemCount").toInt(), 6);
+}
+
 TEST_F(CommandLineTest, TheLockLivesInThePrivateRuntimeFolderNotBesideTheStore)
 {
     ASSERT_EQ(vellora({"add", "x"}).exitCode, 0);
