@@ -300,8 +300,21 @@ void VelloraApp::buildTray()
     m_tray->setToolTip(QStringLiteral("Vellora"));
     m_tray->setContextMenu(menu);
     // As Linux tray items do: a left click shows or hides the window, the right button opens the menu.
+    // The click itself may take the focus to the tray: a window that was in front until a moment ago still counts
+    // as in front.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive)
+            m_sinceActive.start();
+    });
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
+        // A second click soon after the first comes as a double click: it toggles again.
+        if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick)
+            return;
+        const bool shown = m_window->isVisible() && !m_window->isMinimized();
+        const bool justInFront = m_sinceActive.isValid() && m_sinceActive.elapsed() < kTrayClickFocusMs;
+        if (shown && !isAppActive() && justInFront)
+            hideApp();
+        else
             toggleWindow();
     });
     connect(m_settings.get(), &AppSettings::showInMenuBarChanged, this, &VelloraApp::followShowInMenuBar);

@@ -8,6 +8,7 @@
 #include "Vellora/Shell/Navigation.h"
 #include "Vellora/Shell/SettingsView.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 #include <QObject>
@@ -47,6 +48,8 @@ public:
     static constexpr auto kMoreAppsURL = "https://vellora.app/apps";
     // The launch finishes once the window's first frame is up, or after this long without one.
     static constexpr std::chrono::milliseconds kLaunchFinishDeadline{2000};
+    // How long after losing the focus a click on the tray item still counts as made on a window in front.
+    static constexpr qint64 kTrayClickFocusMs = 1000;
 
     // The answer to quitting while changes could not be saved.
     enum class UnsavedChoice { retry, quit, stay };
@@ -169,4 +172,5 @@ private:
     QPointer<AboutDialog> m_about;
     QPointer<LinkDialog> m_link;
     QList<QPointer<QWidget>> m_hiddenWindows;
+    QElapsedTimer m_sinceActive; // since the app last lost the focus to another application
 };
