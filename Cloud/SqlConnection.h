@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariantList>
+
+#include <memory>
+#include <optional>
+#include <variant>
+
+namespace Cloud {
+
+// The database could not do what was asked: a full disk, a lock held too long, a lost connection. The request may
+// succeed later, so callers answer "try again" rather than blaming the request.
+struct StoreFailure
+{
+    QString message;
+};
+
+// One connection to the server's database, with the schema made, and the few ways the stores use it. Every query
+// is checked; a failure throws StoreFailure, which the operation's transaction turns into a rollback.
+class SqlConnection
+{
+public:
+    ~SqlConnection();
+    SqlConnection(const SqlConnection &) = delete;
+    SqlConnection &operator=(const SqlConnection &) = delete;
+
+    // Opens DIR/vellora-cloud.sqlite, making the folder (0700) and the schema when missing; WAL with full sync.
+    static std::variant<std::unique_ptr<SqlConnection>, QString> openSqlite(const QString &folder);
+
+    QSqlQuery run(const QString &sql, const QVariantList &binds = {});
+    // The first column of the first row, or nothing when there is no row.
+    std::optional<QVariant> value(const QString &sql, const QVariantList &binds = {});
+
+    // Writers take the database's write lock at once, so that each user's change counter is read and raised by
+    // one writer at a time and no reader ever sees a later change number before an earlier one.
+    void beginWrite();
+    void beginRead();
+    void commit();
+    void rollback(); // never throws: it runs while a failure is being handled
+
+    // Runs work in a write transaction and commits once; a failure rolls everything back.
+    template<typename Work> auto write(Work work) -> std::variant<decltype(work()), StoreFailure>
+    {
+        return transaction(true, work);
+    }
+    template<typename Work> auto read(Work work) -> std::variant<decltype(work()), StoreFailure>
+    {
+        return transaction(false, work);
+    }
+
+    const QString &path() const { return m_path; }
+
+private:
+    explicit SqlConnection(QString connectionName, QString path);
+    void makeSchema();
+
+    template<typename Work> auto transaction(bool writing, Work &work) -> std::variant<decltype(work()), StoreFailure>
+    {
+        try {
+            writing ? beginWrite() : beginRead();
+            auto result = work();
+            commit();
+            return result;
+        } catch (const StoreFailure &failure) {
+            rollback();
+            return failure;
+        }
+    }
+
+    QString m_connectionName;
+    QString m_path;
+};
+
+} // namespace Cloud
