@@ -75,6 +75,12 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
     m_http.route(QLatin1String(kZoneChangesPath), post,
                  [this](const QHttpServerRequest &request) { return handle(request, Operation::zoneChanges); });
     m_http.route(QLatin1String(kHealthPath), QHttpServerRequest::Method::Get, [this] { return health(); });
+    // The upgrade to a WebSocket happens only for a request some route accepts; this one answers nothing itself.
+    m_http.route(QLatin1String(kPushPath), QHttpServerRequest::Method::Get,
+                 [](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
+                     if (header(request, "upgrade").compare("websocket", Qt::CaseInsensitive) != 0)
+                         responder.write(QHttpServerResponder::StatusCode::BadRequest);
+                 });
     connect(&m_http, &QHttpServer::newWebSocketConnection, this, [this] {
         while (m_http.hasPendingWebSocketConnections())
             m_push.accept(m_http.nextPendingWebSocketConnection());
