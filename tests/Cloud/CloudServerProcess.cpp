@@ -21,7 +21,9 @@ bool CloudServerProcess::start()
         m_error = QStringLiteral("no temporary folder");
         return false;
     }
-    m_process.setArguments(QStringList{"serve", "--listen", "127.0.0.1:0", "--data", m_data.path()} + m_extraArguments);
+    const QString listen = QStringLiteral("127.0.0.1:%1").arg(m_port);
+    m_port = 0;
+    m_process.setArguments(QStringList{"serve", "--listen", listen, "--data", m_data.path()} + m_extraArguments);
     m_process.start();
     if (!m_process.waitForStarted()) {
         m_error = m_process.errorString();

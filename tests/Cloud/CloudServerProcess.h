@@ -12,7 +12,7 @@ public:
     explicit CloudServerProcess(QStringList extraArguments = {});
     ~CloudServerProcess();
 
-    // False, with the reason in error(), when the server did not come up.
+    // False, with the reason in error(), when the server did not come up. After a stop, it comes up on the same port.
     bool start();
     void stop();
     const QString &error() const { return m_error; }

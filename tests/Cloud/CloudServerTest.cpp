@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QWebSocket>
 
@@ -263,4 +264,35 @@ TEST(CloudServerCommandTest, UsersAndTokensAreManagedFromTheCommandLine)
     EXPECT_EQ(server.command({"user", "remove", "anna"}).second, "removed user anna: 0 zones, 0 records, 1 tokens\n");
     EXPECT_NE(server.command({"user", "remove", "anna"}).first, 0);
     EXPECT_EQ(server.command({"user", "list"}).second, "");
+}
+
+TEST(HttpCloudTest, PushComesBackAfterTheServerDoesAndALostServerIsANetworkFailure)
+{
+    CloudServerProcess server;
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    const CloudAccount account{server.url(), "anna", server.addUser("anna")};
+    HttpCloud::Timing timing;
+    timing.pushRetryDelay = std::chrono::milliseconds(20);
+    timing.maximumPushRetryDelay = std::chrono::milliseconds(200);
+    HttpCloud cloud(account, timing);
+    QSignalSpy changed(&cloud, &CloudDatabase::databaseChanged);
+    // A connection is news in itself: changes may have come while the device was away.
+    ASSERT_TRUE(waitFor([&] { return cloud.isPushConnected() && changed.size() == 1; }));
+
+    server.stop();
+    ASSERT_TRUE(waitFor([&] { return !cloud.isPushConnected(); }));
+    std::optional<CloudResult<DatabaseChanges>> out;
+    cloud.fetchDatabaseChanges(account, {}, [&](auto result) { out = result; });
+    ASSERT_TRUE(waitFor([&] { return out.has_value(); }));
+    ASSERT_FALSE(out->ok());
+    EXPECT_EQ(out->error().code(), CloudError::Code::networkFailure);
+
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    ASSERT_TRUE(waitFor([&] { return cloud.isPushConnected() && changed.size() == 2; }));
+    std::optional<CloudResult<ModifyZonesResult>> made;
+    cloud.modifyZones(account, {RecordZoneID{"Vellora"}}, {}, [&](auto result) { made = result; });
+    ASSERT_TRUE(waitFor([&] { return made.has_value() && changed.size() == 3; }));
+    EXPECT_TRUE(made->ok());
+    EXPECT_EQ(changed.last().at(0).toString(), account.server);
+    EXPECT_EQ(changed.last().at(1).toString(), "anna");
 }
