@@ -183,7 +183,7 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
     }
     if (const auto *failure = std::get_if<StoreFailure>(&answer))
         return storeFailed(*failure);
-    if (changed)
+    if (changed && !m_changesHeard)
         m_push.notify(user);
     return QHttpServerResponse(std::get<QJsonObject>(answer));
 }

@@ -27,6 +27,12 @@ public:
 
     CloudServer(SqlConnection &connection, Limits limits, QObject *parent = nullptr);
 
+    // With several server processes on one database, changes are heard from the database, the server's own among
+    // them, and handed to these; a lone server tells its devices of its own changes.
+    void setChangesHeardFromDatabase(bool heard) { m_changesHeard = heard; }
+    void userChanged(qint64 user) { m_push.notify(user); }
+    void everyoneChanged() { m_push.notifyAll(); }
+
     // The port it listens on (useful when 0 was asked for), or why it cannot listen.
     std::variant<quint16, QString> listen(const QHostAddress &address, quint16 port);
 
@@ -43,6 +49,7 @@ private:
     RateLimiter m_limiter;
     PushHub m_push;
     QHttpServer m_http;
+    bool m_changesHeard = false;
 };
 
 } // namespace Cloud

@@ -90,6 +90,13 @@ void PushHub::notify(qint64 user)
     }
 }
 
+void PushHub::notifyAll()
+{
+    const auto users = m_signedIn.keys();
+    for (qint64 user : users)
+        notify(user);
+}
+
 void PushHub::drop(QWebSocket *socket)
 {
     m_waiting.remove(socket);

@@ -24,6 +24,7 @@ public:
 
     void accept(std::unique_ptr<QWebSocket> socket);
     void notify(qint64 user);
+    void notifyAll();
     int socketCount() const;
 
 private:

@@ -78,7 +78,8 @@ QString RecordStore::now() const
 
 qint64 RecordStore::lockCounter(qint64 user)
 {
-    const auto counter = m_connection.value(QStringLiteral("SELECT counter FROM users WHERE id = ?"), {user});
+    const auto counter = m_connection.value(
+        QStringLiteral("SELECT counter FROM users WHERE id = ?") + m_connection.lockSuffix(), {user});
     if (!counter)
         throw StoreFailure{QStringLiteral("the user is gone")};
     return counter->toLongLong();
@@ -120,6 +121,8 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyZones(qint64 user, co
         if (counter != before)
             m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {counter, user});
         changed = counter != before;
+        if (changed)
+            m_connection.announceChange(user);
         return CloudProtocol::toJson(result);
     });
 }
@@ -204,6 +207,8 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyRecords(qint64 user, 
         if (write.counter != before)
             m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {write.counter, user});
         changed = write.counter != before;
+        if (changed)
+            m_connection.announceChange(user);
         return answer.toJson();
     });
 }
@@ -211,7 +216,10 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyRecords(qint64 user, 
 std::variant<QJsonObject, StoreFailure> RecordStore::databaseChanges(qint64 user, const DatabaseChangesRequest &request)
 {
     return m_connection.read([&] {
-        const qint64 counter = lockCounter(user);
+        const auto found = m_connection.value(QStringLiteral("SELECT counter FROM users WHERE id = ?"), {user});
+        if (!found)
+            throw StoreFailure{QStringLiteral("the user is gone")};
+        const qint64 counter = found->toLongLong();
         const auto since = changeOfToken(request.token, kDatabaseTokenPrefix, user);
         DatabaseChanges changes;
         if (since) {

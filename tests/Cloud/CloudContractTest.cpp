@@ -3,6 +3,7 @@
 #include "SyncKit/HttpCloud.h"
 #include "SyncKit/MemoryCloud.h"
 #include "tests/Cloud/CloudServerProcess.h"
+#include "tests/Cloud/PostgresCluster.h"
 #include "tests/WaitFor.h"
 
 #include <QSignalSpy>
@@ -58,6 +59,7 @@ private:
 class HttpCloudUnderTest : public CloudUnderTest
 {
 public:
+    explicit HttpCloudUnderTest(QString database = {}) : m_server({}, std::move(database)) {}
     bool start() override
     {
         if (!m_server.start()) {
@@ -86,7 +88,7 @@ private:
     std::vector<std::unique_ptr<HttpCloud>> m_watchers;
 };
 
-enum class Kind { memory, http };
+enum class Kind { memory, http, postgresql };
 
 class CloudContractTest : public testing::TestWithParam<Kind>
 {
@@ -95,8 +97,15 @@ protected:
     {
         if (GetParam() == Kind::memory)
             cloud = std::make_unique<MemoryCloudUnderTest>();
-        else
+        else if (GetParam() == Kind::http)
             cloud = std::make_unique<HttpCloudUnderTest>();
+        else {
+            PostgresCluster *cluster = PostgresCluster::shared();
+            ASSERT_TRUE(cluster);
+            const QString database = cluster->newDatabase();
+            ASSERT_FALSE(database.isEmpty());
+            cloud = std::make_unique<HttpCloudUnderTest>(database);
+        }
         ASSERT_TRUE(cloud->start());
         account = cloud->addAccount("anna");
         ASSERT_FALSE(account.token.isEmpty());
@@ -325,5 +334,9 @@ TEST_P(CloudContractTest, ChangesAreAnnouncedToTheirUserOnly)
     EXPECT_EQ(heard(annaHears, "anna"), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Clouds, CloudContractTest, testing::Values(Kind::memory, Kind::http),
-                         [](const auto &info) { return info.param == Kind::memory ? "Memory" : "Http"; });
+INSTANTIATE_TEST_SUITE_P(Clouds, CloudContractTest, testing::Values(Kind::memory, Kind::http, Kind::postgresql),
+                         [](const auto &info) {
+                             return info.param == Kind::memory ? "Memory"
+                                    : info.param == Kind::http ? "HttpOnSqlite"
+                                                               : "HttpOnPostgresql";
+                         });

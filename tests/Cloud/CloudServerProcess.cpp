@@ -4,7 +4,8 @@
 
 #include <QRegularExpression>
 
-CloudServerProcess::CloudServerProcess(QStringList extraArguments) : m_extraArguments(std::move(extraArguments))
+CloudServerProcess::CloudServerProcess(QStringList extraArguments, QString database)
+    : m_extraArguments(std::move(extraArguments)), m_database(std::move(database))
 {
     m_process.setProgram(QStringLiteral(VELLORA_CLOUD_BINARY));
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -23,7 +24,7 @@ bool CloudServerProcess::start()
     }
     const QString listen = QStringLiteral("127.0.0.1:%1").arg(m_port);
     m_port = 0;
-    m_process.setArguments(QStringList{"serve", "--listen", listen, "--data", m_data.path()} + m_extraArguments);
+    m_process.setArguments(QStringList{"serve", "--listen", listen} + storage() + m_extraArguments);
     m_process.start();
     if (!m_process.waitForStarted()) {
         m_error = m_process.errorString();
@@ -46,6 +47,11 @@ bool CloudServerProcess::start()
     return true;
 }
 
+QStringList CloudServerProcess::storage() const
+{
+    return m_database.isEmpty() ? QStringList{"--data", m_data.path()} : QStringList{"--database", m_database};
+}
+
 void CloudServerProcess::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
@@ -60,7 +66,7 @@ void CloudServerProcess::stop()
 std::pair<int, QString> CloudServerProcess::command(const QStringList &arguments) const
 {
     QProcess process;
-    process.start(QStringLiteral(VELLORA_CLOUD_BINARY), arguments + QStringList{"--data", m_data.path()});
+    process.start(QStringLiteral(VELLORA_CLOUD_BINARY), arguments + storage());
     if (!process.waitForFinished(30000))
         return {-1, QString()};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,

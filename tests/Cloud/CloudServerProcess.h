@@ -4,12 +4,12 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// A vellora-cloud server of its own for one test: a temporary data folder, a free port on 127.0.0.1 chosen by the
-// server itself, and a process that is always stopped when this goes away.
+// A vellora-cloud server of its own for one test: a temporary data folder (or the PostgreSQL database given), a free
+// port on 127.0.0.1 chosen by the server itself, and a process that is always stopped when this goes away.
 class CloudServerProcess
 {
 public:
-    explicit CloudServerProcess(QStringList extraArguments = {});
+    explicit CloudServerProcess(QStringList extraArguments = {}, QString database = {});
     ~CloudServerProcess();
 
     // False, with the reason in error(), when the server did not come up. After a stop, it comes up on the same port.
@@ -28,7 +28,10 @@ public:
 
 private:
     QTemporaryDir m_data;
+    QStringList storage() const;
+
     QStringList m_extraArguments;
+    QString m_database;
     QProcess m_process;
     QString m_error;
     quint16 m_port = 0;
