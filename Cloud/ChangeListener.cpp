@@ -1,6 +1,8 @@
 #include "Cloud/ChangeListener.h"
 
 #include <QSqlError>
+#include <QUrl>
+#include <QUrlQuery>
 
 namespace Cloud {
 
@@ -27,7 +29,12 @@ bool ChangeListener::start(QString &error)
 bool ChangeListener::listen(QString &error)
 {
     m_connection.reset();
-    auto opened = SqlConnection::openPostgresql(m_address);
+    // Named, so that an administrator can tell this connection from those that answer requests.
+    QUrl address(m_address);
+    QUrlQuery query(address);
+    query.addQueryItem(QStringLiteral("application_name"), QStringLiteral("vellora-cloud-listener"));
+    address.setQuery(query);
+    auto opened = SqlConnection::openPostgresql(address.toString());
     if (auto *failure = std::get_if<QString>(&opened)) {
         error = *failure;
         return false;

@@ -2,6 +2,7 @@
 #include "SyncKit/CloudProtocol.h"
 #include "SyncKit/HttpCloud.h"
 #include "tests/Cloud/CloudServerProcess.h"
+#include "tests/Cloud/PostgresCluster.h"
 #include "tests/WaitFor.h"
 
 #include <QFileInfo>
@@ -295,4 +296,33 @@ TEST(HttpCloudTest, PushComesBackAfterTheServerDoesAndALostServerIsANetworkFailu
     EXPECT_TRUE(made->ok());
     EXPECT_EQ(changed.last().at(0).toString(), account.server);
     EXPECT_EQ(changed.last().at(1).toString(), "anna");
+}
+
+TEST(CloudServerPostgresqlTest, PushCrossesServerProcessesAndOutlivesALostListener)
+{
+    PostgresCluster *cluster = PostgresCluster::shared();
+    ASSERT_TRUE(cluster);
+    const QString database = cluster->newDatabase();
+    ASSERT_FALSE(database.isEmpty());
+    CloudServerProcess first({}, database);
+    CloudServerProcess second({}, database);
+    ASSERT_TRUE(first.start()) << first.error().toStdString();
+    ASSERT_TRUE(second.start()) << second.error().toStdString();
+
+    const QString token = first.addUser("anna");
+    HttpCloud watcher(CloudAccount{first.url(), "anna", token});
+    ASSERT_TRUE(waitFor([&] { return watcher.isPushConnected(); }));
+    QSignalSpy heard(&watcher, &CloudDatabase::databaseChanged);
+    const CloudAccount elsewhere{second.url(), "anna", token};
+    HttpCloud writer(elsewhere);
+    int answers = 0;
+    writer.modifyZones(elsewhere, {RecordZoneID{"Vellora"}}, {}, [&](auto result) { answers += result.ok(); });
+    ASSERT_TRUE(waitFor([&] { return answers == 1 && heard.size() == 1; }));
+
+    // Notices sent while a process does not listen are lost to it: once it listens again, it tells everyone.
+    ASSERT_TRUE(cluster->sql(QUrl(database).path().mid(1), "SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                                                           " WHERE application_name = 'vellora-cloud-listener'"));
+    ASSERT_TRUE(waitFor([&] { return heard.size() == 2; }));
+    writer.modifyZones(elsewhere, {RecordZoneID{"Other"}}, {}, [&](auto result) { answers += result.ok(); });
+    ASSERT_TRUE(waitFor([&] { return answers == 2 && heard.size() == 3; }));
 }
