@@ -15,30 +15,23 @@ namespace {
 constexpr auto kZoneTokenPrefix = "z1";
 constexpr auto kDatabaseTokenPrefix = "d1";
 
-QByteArray makeToken(const char *prefix, qint64 incarnation, qint64 change)
+QByteArray makeToken(const char *prefix, const QString &incarnation, qint64 change)
 {
-    return QByteArray(prefix) + ':' + QByteArray::number(incarnation) + ':' + QByteArray::number(change);
+    return QByteArray(prefix) + ':' + incarnation.toLatin1() + ':' + QByteArray::number(change);
 }
 
 // The change number a token stands for; nothing for an empty or foreign token, or one of an earlier life of the zone
 // or database, so that the caller starts from the beginning.
-std::optional<qint64> changeOfToken(const QByteArray &token, const char *prefix, qint64 incarnation)
+std::optional<qint64> changeOfToken(const QByteArray &token, const char *prefix, const QString &incarnation)
 {
     const QList<QByteArray> parts = token.split(':');
-    if (parts.size() != 3 || parts[0] != prefix)
+    if (parts.size() != 3 || parts[0] != prefix || parts[1] != incarnation.toLatin1())
         return std::nullopt;
-    bool incarnationOk = false;
     bool changeOk = false;
-    const qint64 tokenIncarnation = parts[1].toLongLong(&incarnationOk);
     const qint64 change = parts[2].toLongLong(&changeOk);
-    if (!incarnationOk || !changeOk || tokenIncarnation != incarnation || change < 0)
+    if (!changeOk || change < 0)
         return std::nullopt;
     return change;
-}
-
-QString tagOf(qint64 change)
-{
-    return QStringLiteral("t%1").arg(change, 0, 36);
 }
 
 QJsonObject parseFields(const QString &text)
@@ -46,14 +39,29 @@ QJsonObject parseFields(const QString &text)
     return QJsonDocument::fromJson(text.toUtf8()).object();
 }
 
+} // namespace
+
+// The epoch goes into every tag: after a restore, a tag a device kept from before never matches a record of now.
+QString RecordStore::tagOf(qint64 change) const
+{
+    return QStringLiteral("t%1.%2").arg(m_connection.epoch()).arg(change, 0, 36);
+}
+
+QString RecordStore::incarnation(qint64 id) const
+{
+    return m_connection.epoch() + QLatin1Char('.') + QString::number(id);
+}
+
 // A stored row: name, type, change, created, modified, fields.
-RecordEnvelope envelopeOf(const QSqlQuery &row, const RecordZoneID &zoneID)
+RecordEnvelope RecordStore::envelopeOf(const QSqlQuery &row, const RecordZoneID &zoneID) const
 {
     const qint64 change = row.value(2).toLongLong();
     return RecordEnvelope{row.value(1).toString(), RecordID{row.value(0).toString(), zoneID},
                           tagOf(change),           row.value(3).toString(),
                           row.value(4).toString(), parseFields(row.value(5).toString())};
 }
+
+namespace {
 
 constexpr auto kRecordColumns = "name, type, change, created, modified, fields";
 
@@ -136,8 +144,8 @@ QJsonObject RecordStore::saveRecord(Write &write, const RecordEnvelope &record, 
     if (!zone)
         return errorJson(CloudError::Code::zoneNotFound, zoneID.zoneName);
 
-    const QString fields = QString::fromUtf8(QJsonDocument(record.fields).toJson(QJsonDocument::Compact));
-    if (fields.size() + record.type.size() + record.id.recordName.size() > kMaxRecordBytes)
+    const QByteArray fieldsText = QJsonDocument(record.fields).toJson(QJsonDocument::Compact);
+    if (fieldsText.size() + record.type.toUtf8().size() + record.id.recordName.toUtf8().size() > kMaxRecordBytes)
         return errorJson(CloudError::Code::limitExceeded,
                          QStringLiteral("a record holds at most %1 KiB").arg(kMaxRecordBytes / 1024),
                          QStringLiteral("recordTooLarge"));
@@ -161,7 +169,7 @@ QJsonObject RecordStore::saveRecord(Write &write, const RecordEnvelope &record, 
                                     " VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT(zone_id, name) DO UPDATE SET"
                                     " type = excluded.type, change = excluded.change, created = excluded.created,"
                                     " modified = excluded.modified, fields = excluded.fields"),
-                     {*zone, name, record.type, change, created, modified, fields});
+                     {*zone, name, record.type, change, created, modified, QString::fromUtf8(fieldsText)});
     write.touchedZones.insert(*zone);
     saved = RecordEnvelope{record.type, record.id, tagOf(change), created, modified, record.fields};
     return {};
@@ -220,7 +228,7 @@ std::variant<QJsonObject, StoreFailure> RecordStore::databaseChanges(qint64 user
         if (!found)
             throw StoreFailure{QStringLiteral("the user is gone")};
         const qint64 counter = found->toLongLong();
-        const auto since = changeOfToken(request.token, kDatabaseTokenPrefix, user);
+        const auto since = changeOfToken(request.token, kDatabaseTokenPrefix, incarnation(user));
         DatabaseChanges changes;
         if (since) {
             QSqlQuery deleted = m_connection.run(
@@ -236,7 +244,7 @@ std::variant<QJsonObject, StoreFailure> RecordStore::databaseChanges(qint64 user
                              {user, since.value_or(0)});
         while (modified.next())
             changes.modifiedZones.append(RecordZoneID{modified.value(1).toString(), modified.value(0).toString()});
-        changes.changeToken = makeToken(kDatabaseTokenPrefix, user, counter);
+        changes.changeToken = makeToken(kDatabaseTokenPrefix, incarnation(user), counter);
         return CloudProtocol::toJson(changes);
     });
 }
@@ -253,7 +261,7 @@ std::variant<std::optional<QJsonObject>, StoreFailure> RecordStore::zoneChanges(
         const qint64 zone = zoneRow.value(0).toLongLong();
         const qint64 lastChange = zoneRow.value(1).toLongLong();
         zoneRow.finish();
-        const auto since = changeOfToken(request.token, kZoneTokenPrefix, zone);
+        const auto since = changeOfToken(request.token, kZoneTokenPrefix, incarnation(zone));
         const int limit = request.limit > 0 ? std::min(request.limit, kMaxPageRecords) : kMaxPageRecords;
 
         // From the beginning, tombstones are of no use: the caller never had those records.
@@ -282,7 +290,7 @@ std::variant<std::optional<QJsonObject>, StoreFailure> RecordStore::zoneChanges(
         }
         if (!answer.moreComing)
             reached = std::max(reached, lastChange);
-        answer.changeToken = makeToken(kZoneTokenPrefix, zone, reached);
+        answer.changeToken = makeToken(kZoneTokenPrefix, incarnation(zone), reached);
         return answer.toJson();
     });
 }

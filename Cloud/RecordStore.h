@@ -38,6 +38,9 @@ private:
     QJsonObject saveRecord(Write &write, const SyncKit::CloudProtocol::RecordEnvelope &record,
                            std::optional<SyncKit::CloudProtocol::RecordEnvelope> &saved);
     QString now() const;
+    QString tagOf(qint64 change) const;
+    QString incarnation(qint64 id) const;
+    SyncKit::CloudProtocol::RecordEnvelope envelopeOf(const QSqlQuery &row, const SyncKit::RecordZoneID &zoneID) const;
 
     SqlConnection &m_connection;
     Clock m_clock;

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
@@ -46,6 +48,11 @@ QString statement(const char *text, SqlConnection::Kind kind)
         .replace(QLatin1String("%INT%"), sqlite ? QLatin1String("INTEGER") : QLatin1String("BIGINT"));
 }
 
+QString newEpoch()
+{
+    return QString::number(QRandomGenerator::system()->generate(), 36);
+}
+
 QString describe(const QSqlError &error)
 {
     const QString text = error.text().trimmed();
@@ -68,13 +75,21 @@ SqlConnection::~SqlConnection()
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
+QString SqlConnection::sqlitePath(const QString &folder)
+{
+    return QDir(folder).filePath(QLatin1String(kFileName));
+}
+
 std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openSqlite(const QString &folder)
 {
     if (!QDir().mkpath(folder))
         return QStringLiteral("cannot make the folder %1").arg(folder);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString path = QDir(folder).filePath(QLatin1String(kFileName));
+    return openSqliteFile(sqlitePath(folder));
+}
 
+std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openSqliteFile(const QString &path)
+{
     const QString name = QStringLiteral("vellora-cloud-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     std::unique_ptr<SqlConnection> connection(new SqlConnection(Kind::sqlite, name, path));
     QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -115,6 +130,9 @@ void SqlConnection::makeSchema()
         run(QStringLiteral("INSERT INTO meta(key, value) VALUES ('schema', ?)"
                            " ON CONFLICT(key) DO UPDATE SET value = excluded.value"),
             {QString::number(kSchemaVersion)});
+        run(QStringLiteral("INSERT INTO meta(key, value) VALUES ('epoch', ?) ON CONFLICT(key) DO NOTHING"),
+            {newEpoch()});
+        m_epoch = value(QStringLiteral("SELECT value FROM meta WHERE key = 'epoch'")).value_or(QVariant()).toString();
         commit();
     } catch (const StoreFailure &) {
         rollback();
@@ -225,6 +243,39 @@ std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openPostgre
         return QStringLiteral("cannot prepare %1: %2").arg(shown, failure.message);
     }
     return connection;
+}
+
+std::optional<QString> SqlConnection::backup(const QString &file)
+{
+    if (m_kind != Kind::sqlite)
+        return QStringLiteral("back up a PostgreSQL database with pg_dump");
+    if (QFileInfo::exists(file))
+        return QStringLiteral("%1 exists already").arg(file);
+    try {
+        // A consistent copy while the server keeps serving; written in full before it returns.
+        run(QStringLiteral("VACUUM INTO ?"), {QFileInfo(file).absoluteFilePath()});
+    } catch (const StoreFailure &failure) {
+        QFile::remove(file);
+        return failure.message;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> SqlConnection::startNewEpoch()
+{
+    try {
+        write([&] {
+            run(QStringLiteral("UPDATE meta SET value = ? WHERE key = 'epoch'"), {newEpoch()});
+            return true;
+        });
+        m_epoch = value(QStringLiteral("SELECT value FROM meta WHERE key = 'epoch'")).value_or(QVariant()).toString();
+        // Leaves one self-contained file behind, which can be renamed into place.
+        run(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        run(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    } catch (const StoreFailure &failure) {
+        return failure.message;
+    }
+    return std::nullopt;
 }
 
 void SqlConnection::announceChange(qint64 user)

@@ -326,3 +326,62 @@ TEST(CloudServerPostgresqlTest, PushCrossesServerProcessesAndOutlivesALostListen
     writer.modifyZones(elsewhere, {RecordZoneID{"Other"}}, {}, [&](auto result) { answers += result.ok(); });
     ASSERT_TRUE(waitFor([&] { return answers == 2 && heard.size() == 3; }));
 }
+
+namespace {
+
+template<typename T, typename Call> std::optional<CloudResult<T>> await(Call call)
+{
+    std::optional<CloudResult<T>> out;
+    call([&](CloudResult<T> result) { out = std::move(result); });
+    waitFor([&] { return out.has_value(); });
+    return out;
+}
+
+} // namespace
+
+TEST(CloudServerBackupTest, ARestoredServerNeverTakesADevicesOldTagsOrTokensForNewOnes)
+{
+    CloudServerProcess server;
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    const CloudAccount anna{server.url(), "anna", server.addUser("anna")};
+    HttpCloud cloud(CloudAccount{server.url(), {}, {}});
+    const RecordZoneID zone{"Vellora"};
+    const auto save = [&](const Record &record) {
+        const auto result =
+            await<ModifyRecordsResult>([&](auto done) { cloud.modifyRecords(anna, {record}, {}, done); });
+        return result && result->ok() ? result->value() : ModifyRecordsResult{};
+    };
+    ASSERT_TRUE(await<ModifyZonesResult>([&](auto done) { cloud.modifyZones(anna, {zone}, {}, done); })->ok());
+    Record kept(QStringLiteral("DayItem"), RecordID{"kept", zone});
+    kept = save(kept).savedRecords.value(0);
+    ASSERT_FALSE(kept.recordChangeTag().isEmpty());
+
+    const QString backup = server.dataFolder() + "/backup.sqlite";
+    ASSERT_EQ(server.command({"backup", backup}).first, 0);
+    EXPECT_NE(server.command({"restore", backup}).first, 0) << "restored under a running server";
+    // After the backup: an edit of the kept record, a new record, and a token that covers both.
+    Record edited = kept;
+    edited.setValue("title", QStringLiteral("after the backup"));
+    edited = save(edited).savedRecords.value(0);
+    const Record lost = save(Record(QStringLiteral("DayItem"), RecordID{"lost", zone})).savedRecords.value(0);
+    const auto before = await<ZoneChanges>([&](auto done) { cloud.fetchZoneChanges(anna, zone, {}, 0, done); });
+    ASSERT_TRUE(before && before->ok());
+
+    server.stop();
+    const auto [status, said] = server.command({"restore", backup});
+    ASSERT_EQ(status, 0);
+    EXPECT_TRUE(said.startsWith("restored 1 users")) << said.toStdString();
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+
+    // The device's token is of another life: it fetches everything again instead of waiting past the restore.
+    const auto again = await<ZoneChanges>(
+        [&](auto done) { cloud.fetchZoneChanges(anna, zone, before->value().changeToken, 0, done); });
+    ASSERT_TRUE(again && again->ok());
+    ASSERT_EQ(again->value().modifications.size(), 1);
+    // Its tags are of another life too: the edit meets the server's copy, the lost record is sent again as new.
+    const ModifyRecordsResult resent = save(edited);
+    ASSERT_EQ(resent.failedRecordSaves.size(), 1);
+    EXPECT_EQ(resent.failedRecordSaves[0].error.code(), CloudError::Code::serverRecordChanged);
+    EXPECT_EQ(save(lost).failedRecordSaves.value(0, {{}, CloudError::Code::networkFailure}).error.code(),
+              CloudError::Code::unknownItem);
+}
