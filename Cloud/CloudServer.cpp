@@ -2,6 +2,7 @@
 
 #include "SyncKit/CloudProtocol.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QWebSocket>
 
@@ -75,6 +76,8 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
     m_http.route(QLatin1String(kZoneChangesPath), post,
                  [this](const QHttpServerRequest &request) { return handle(request, Operation::zoneChanges); });
     m_http.route(QLatin1String(kHealthPath), QHttpServerRequest::Method::Get, [this] { return health(); });
+    m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get,
+                 [this](const QHttpServerRequest &request) { return metrics(request); });
     // The upgrade to a WebSocket happens only for a request some route accepts; this one answers nothing itself.
     m_http.route(QLatin1String(kPushPath), QHttpServerRequest::Method::Get,
                  [](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
@@ -106,6 +109,30 @@ QHttpServerResponse CloudServer::health()
 }
 
 QHttpServerResponse CloudServer::handle(const QHttpServerRequest &request, Operation operation)
+{
+    static const QString routes[] = {QLatin1String(kModifyZonesPath), QLatin1String(kModifyRecordsPath),
+                                     QLatin1String(kDatabaseChangesPath), QLatin1String(kZoneChangesPath)};
+    QElapsedTimer timer;
+    timer.start();
+    QHttpServerResponse response = answer(request, operation);
+    const int status = int(response.statusCode());
+    QString kind;
+    if (status >= 400)
+        kind = QJsonDocument::fromJson(response.data()).object().value("error").toObject().value("name").toString();
+    m_metrics.record(routes[int(operation)], status, kind, double(timer.nsecsElapsed()) / 1e9);
+    return response;
+}
+
+QHttpServerResponse CloudServer::metrics(const QHttpServerRequest &request)
+{
+    // For the machine's own monitoring only, even when the server listens on other addresses.
+    if (!request.remoteAddress().isLoopback())
+        return QHttpServerResponse(Status::NotFound);
+    return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4"),
+                               m_metrics.text(m_push.socketCount(), m_connection.sizeInBytes()));
+}
+
+QHttpServerResponse CloudServer::answer(const QHttpServerRequest &request, Operation operation)
 {
     // Sizes first: a body that is too large is refused before it is read as JSON.
     const QByteArray declared = header(request, "content-length");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Cloud/Metrics.h"
 #include "Cloud/PushHub.h"
 #include "Cloud/RateLimiter.h"
 #include "Cloud/RecordStore.h"
@@ -40,6 +41,8 @@ private:
     enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges };
 
     QHttpServerResponse handle(const QHttpServerRequest &request, Operation operation);
+    QHttpServerResponse answer(const QHttpServerRequest &request, Operation operation);
+    QHttpServerResponse metrics(const QHttpServerRequest &request);
     QHttpServerResponse perform(qint64 user, Operation operation, const QJsonObject &body);
     QHttpServerResponse health();
 
@@ -47,6 +50,7 @@ private:
     UserDirectory m_users;
     RecordStore m_records;
     RateLimiter m_limiter;
+    Metrics m_metrics;
     PushHub m_push;
     QHttpServer m_http;
     bool m_changesHeard = false;

@@ -245,6 +245,19 @@ std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openPostgre
     return connection;
 }
 
+qint64 SqlConnection::sizeInBytes()
+{
+    if (m_kind == Kind::sqlite) {
+        const QFileInfo file(m_path);
+        return file.exists() ? file.size() + QFileInfo(m_path + QStringLiteral("-wal")).size() : -1;
+    }
+    try {
+        return value(QStringLiteral("SELECT pg_database_size(current_database())")).value_or(-1).toLongLong();
+    } catch (const StoreFailure &) {
+        return -1;
+    }
+}
+
 std::optional<QString> SqlConnection::backup(const QString &file)
 {
     if (m_kind != Kind::sqlite)

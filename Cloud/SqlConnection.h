@@ -47,6 +47,8 @@ public:
     // The life of the data since it was made or last restored from a backup. Tokens and change tags carry it, so
     // that those a device kept from another life are never taken for this one's.
     const QString &epoch() const { return m_epoch; }
+    // The bytes the data takes on disk; -1 when that cannot be read.
+    qint64 sizeInBytes();
     // Writes a consistent copy of the database to a new file while it is in use; the reason when it cannot.
     std::optional<QString> backup(const QString &file);
     // Gives the data a new life and leaves it in one file, ready to be moved into place by a restore.

@@ -28,13 +28,13 @@ struct Answer
 // One request on a connection of its own, written byte for byte, so that tests can send what no client library
 // would.
 Answer rawRequest(quint16 port, const QByteArray &path, const QByteArray &body, const QByteArray &token = {},
-                  const QByteArray &extraHeaders = {})
+                  const QByteArray &extraHeaders = {}, const QByteArray &method = "POST")
 {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     if (!socket.waitForConnected(10000))
         return {};
-    QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n";
+    QByteArray request = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n";
     if (!token.isEmpty())
         request += "Authorization: Bearer " + token + "\r\n";
     if (!extraHeaders.contains("Content-Length"))
@@ -219,6 +219,14 @@ TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
     ASSERT_EQ(result->failedRecordSaves.size(), 1);
     EXPECT_EQ(result->failedRecordSaves[0].error.code(), CloudError::Code::limitExceeded);
     EXPECT_TRUE(serving());
+
+    // The refusals are counted by kind for the machine's monitoring.
+    const Answer metrics = rawRequest(server.port(), "/metrics", {}, {}, {}, "GET");
+    EXPECT_EQ(metrics.status, 200);
+    for (const char *line :
+         {"vellora_cloud_errors_total{kind=\"badRequest\"} 11", "vellora_cloud_errors_total{kind=\"tooManyChanges\"} 1",
+          "vellora_cloud_errors_total{kind=\"bodyTooLarge\"} 2"})
+        EXPECT_TRUE(metrics.body.contains(line)) << line << "\n" << metrics.body.constData();
 }
 
 TEST(CloudServerRateTest, RequestsOverTheRateWaitForTheServersWord)
