@@ -68,6 +68,7 @@ SqlConnection::SqlConnection(Kind kind, QString connectionName, QString path)
 
 SqlConnection::~SqlConnection()
 {
+    m_statements.clear();
     {
         QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
         database.close();
@@ -150,13 +151,25 @@ QSqlQuery SqlConnection::run(const QString &sql, const QVariantList &binds)
             throw StoreFailure{describe(query.lastError())};
         return query;
     }
-    if (!query.prepare(sql))
-        throw StoreFailure{describe(query.lastError())};
-    for (const QVariant &bind : binds)
-        query.addBindValue(bind);
-    if (!query.exec())
-        throw StoreFailure{describe(query.lastError())};
-    return query;
+    // Statements with values repeat for every record of a request: each is compiled once per connection.
+    auto cached = m_statements.find(sql);
+    if (cached == m_statements.end()) {
+        if (!query.prepare(sql))
+            throw StoreFailure{describe(query.lastError())};
+        cached = m_statements.insert(sql, query);
+    }
+    QSqlQuery &statement = *cached;
+    for (qsizetype i = 0; i < binds.size(); ++i)
+        statement.bindValue(int(i), binds[i]);
+    if (!statement.exec())
+        throw StoreFailure{describe(statement.lastError())};
+    return statement;
+}
+
+void SqlConnection::finishStatements()
+{
+    for (QSqlQuery &statement : m_statements)
+        statement.finish();
 }
 
 std::optional<QVariant> SqlConnection::value(const QString &sql, const QVariantList &binds)
@@ -178,6 +191,7 @@ void SqlConnection::begin(const QString &sql)
         // A server restarted or a connection dropped by the network: one fresh connection before giving up.
         if (m_kind != Kind::postgresql)
             throw;
+        m_statements.clear();
         QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
         database.close();
         if (!database.open())
@@ -304,11 +318,13 @@ QSqlDriver *SqlConnection::driver() const
 
 void SqlConnection::commit()
 {
+    finishStatements();
     run(QStringLiteral("COMMIT"));
 }
 
 void SqlConnection::rollback()
 {
+    finishStatements();
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.exec(QStringLiteral("ROLLBACK"));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlQuery>
@@ -84,6 +85,8 @@ private:
     SqlConnection(Kind kind, QString connectionName, QString path);
     void makeSchema();
     void begin(const QString &sql);
+    // Statements left open by a reader would keep the transaction from ending on some drivers.
+    void finishStatements();
 
     template<typename Work> auto transaction(bool writing, Work &work) -> std::variant<decltype(work()), StoreFailure>
     {
@@ -100,6 +103,7 @@ private:
 
     Kind m_kind;
     QString m_epoch;
+    QHash<QString, QSqlQuery> m_statements;
     QString m_connectionName;
     QString m_path;
 };
