@@ -15,6 +15,10 @@ QString summary(CloudError::Code code)
         return QStringLiteral("The cloud account is not signed in or its sign-in has expired");
     case CloudError::Code::unknownItem:
         return QStringLiteral("The record does not exist in the cloud");
+    case CloudError::Code::invalidArguments:
+        return QStringLiteral("The cloud server could not read the request");
+    case CloudError::Code::limitExceeded:
+        return QStringLiteral("The request is larger than the cloud server accepts");
     case CloudError::Code::serverRecordChanged:
         return QStringLiteral("The record was changed in the cloud by another device");
     case CloudError::Code::quotaExceeded:
@@ -28,9 +32,8 @@ QString summary(CloudError::Code code)
 } // namespace
 
 CloudError::CloudError(Code code, QString message, std::optional<Record> serverRecord)
-    : m_code(code)
-    , m_message(std::move(message))
-    , m_serverRecord(std::make_shared<const std::optional<Record>>(std::move(serverRecord)))
+    : m_code(code), m_message(std::move(message)),
+      m_serverRecord(std::make_shared<const std::optional<Record>>(std::move(serverRecord)))
 {
 }
 

@@ -18,9 +18,11 @@ public:
         serverError = 6,          // the server could not handle the request now; try again later
         notAuthenticated = 9,     // the account's token was refused
         unknownItem = 11,         // the record to update does not exist (any more) on the server
+        invalidArguments = 12,    // the server could not read the request
         serverRecordChanged = 14, // the record changed on the server since the change tag that was sent
         quotaExceeded = 25,       // the account has no room for more records
         zoneNotFound = 26,        // the record's zone does not exist
+        limitExceeded = 27,       // the request or one record is larger than the server accepts
     };
 
     CloudError(Code code, QString message = {}, std::optional<Record> serverRecord = std::nullopt);

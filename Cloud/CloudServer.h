@@ -1,0 +1,59 @@
+#pragma once
+
+#include "Cloud/Metrics.h"
+#include "Cloud/PushHub.h"
+#include "Cloud/RateLimiter.h"
+#include "Cloud/RecordStore.h"
+#include "Cloud/UserDirectory.h"
+
+#include <QHostAddress>
+#include <QHttpServer>
+#include <QObject>
+
+namespace Cloud {
+
+// The HTTP face of the users' databases: one POST route per operation, answered synchronously with JSON, and the
+// push channel on the same port. The user always comes from the bearer token; requests are checked against the
+// size and rate limits before anything is parsed or stored.
+class CloudServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Limits
+    {
+        double requestsPerSecond = 20;
+        double burst = 60;
+    };
+
+    CloudServer(SqlConnection &connection, Limits limits, QObject *parent = nullptr);
+
+    // With several server processes on one database, changes are heard from the database, the server's own among
+    // them, and handed to these; a lone server tells its devices of its own changes.
+    void setChangesHeardFromDatabase(bool heard) { m_changesHeard = heard; }
+    void userChanged(qint64 user) { m_push.notify(user); }
+    void everyoneChanged() { m_push.notifyAll(); }
+
+    // The port it listens on (useful when 0 was asked for), or why it cannot listen.
+    std::variant<quint16, QString> listen(const QHostAddress &address, quint16 port);
+
+private:
+    enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges };
+
+    QHttpServerResponse handle(const QHttpServerRequest &request, Operation operation);
+    QHttpServerResponse answer(const QHttpServerRequest &request, Operation operation);
+    QHttpServerResponse metrics(const QHttpServerRequest &request);
+    QHttpServerResponse perform(qint64 user, Operation operation, const QJsonObject &body);
+    QHttpServerResponse health();
+
+    SqlConnection &m_connection;
+    UserDirectory m_users;
+    RecordStore m_records;
+    RateLimiter m_limiter;
+    Metrics m_metrics;
+    PushHub m_push;
+    QHttpServer m_http;
+    bool m_changesHeard = false;
+};
+
+} // namespace Cloud

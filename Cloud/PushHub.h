@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+
+#include <memory>
+
+class QWebSocket;
+
+namespace Cloud {
+
+class UserDirectory;
+
+// The devices' push sockets. A socket names its token in its first message and, once accepted, hears a short
+// "changed" message whenever its user's database changes. Sockets that do not sign in soon are closed.
+class PushHub : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PushHub(UserDirectory &users, QObject *parent = nullptr);
+    ~PushHub() override;
+
+    void accept(std::unique_ptr<QWebSocket> socket);
+    void notify(qint64 user);
+    void notifyAll();
+    int socketCount() const;
+
+private:
+    void signIn(QWebSocket *socket, const QString &message);
+    void drop(QWebSocket *socket);
+
+    UserDirectory &m_users;
+    QSet<QWebSocket *> m_waiting;
+    QHash<qint64, QSet<QWebSocket *>> m_signedIn;
+    QHash<QWebSocket *, qint64> m_userOf;
+};
+
+} // namespace Cloud

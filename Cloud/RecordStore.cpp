@@ -1,0 +1,298 @@
+#include "Cloud/RecordStore.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+
+namespace Cloud {
+
+using namespace SyncKit;
+using namespace SyncKit::CloudProtocol;
+
+namespace {
+
+constexpr auto kZoneTokenPrefix = "z1";
+constexpr auto kDatabaseTokenPrefix = "d1";
+
+QByteArray makeToken(const char *prefix, const QString &incarnation, qint64 change)
+{
+    return QByteArray(prefix) + ':' + incarnation.toLatin1() + ':' + QByteArray::number(change);
+}
+
+// The change number a token stands for; nothing for an empty or foreign token, or one of an earlier life of the zone
+// or database, so that the caller starts from the beginning.
+std::optional<qint64> changeOfToken(const QByteArray &token, const char *prefix, const QString &incarnation)
+{
+    const QList<QByteArray> parts = token.split(':');
+    if (parts.size() != 3 || parts[0] != prefix || parts[1] != incarnation.toLatin1())
+        return std::nullopt;
+    bool changeOk = false;
+    const qint64 change = parts[2].toLongLong(&changeOk);
+    if (!changeOk || change < 0)
+        return std::nullopt;
+    return change;
+}
+
+QJsonObject parseFields(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+} // namespace
+
+// The epoch goes into every tag: after a restore, a tag a device kept from before never matches a record of now.
+QString RecordStore::tagOf(qint64 change) const
+{
+    return QStringLiteral("t%1.%2").arg(m_connection.epoch()).arg(change, 0, 36);
+}
+
+QString RecordStore::incarnation(qint64 id) const
+{
+    return m_connection.epoch() + QLatin1Char('.') + QString::number(id);
+}
+
+// A stored row: name, type, change, created, modified, fields.
+RecordEnvelope RecordStore::envelopeOf(const QSqlQuery &row, const RecordZoneID &zoneID) const
+{
+    const qint64 change = row.value(2).toLongLong();
+    return RecordEnvelope{row.value(1).toString(), RecordID{row.value(0).toString(), zoneID},
+                          tagOf(change),           row.value(3).toString(),
+                          row.value(4).toString(), parseFields(row.value(5).toString())};
+}
+
+namespace {
+
+constexpr auto kRecordColumns = "name, type, change, created, modified, fields";
+
+} // namespace
+
+struct RecordStore::Write
+{
+    qint64 user = 0;
+    qint64 counter = 0;
+    QHash<RecordZoneID, std::optional<qint64>> zones;
+    QSet<qint64> touchedZones;
+};
+
+RecordStore::RecordStore(SqlConnection &connection, Clock clock) : m_connection(connection), m_clock(std::move(clock))
+{
+}
+
+QString RecordStore::now() const
+{
+    return (m_clock ? m_clock() : QDateTime::currentDateTimeUtc()).toUTC().toString(Qt::ISODateWithMs);
+}
+
+qint64 RecordStore::lockCounter(qint64 user)
+{
+    const auto counter = m_connection.value(
+        QStringLiteral("SELECT counter FROM users WHERE id = ?") + m_connection.lockSuffix(), {user});
+    if (!counter)
+        throw StoreFailure{QStringLiteral("the user is gone")};
+    return counter->toLongLong();
+}
+
+std::optional<qint64> RecordStore::zoneId(qint64 user, const RecordZoneID &zoneID)
+{
+    const auto id =
+        m_connection.value(QStringLiteral("SELECT id FROM zones WHERE user_id = ? AND owner = ? AND name = ?"),
+                           {user, zoneID.ownerName, zoneID.zoneName});
+    return id ? std::optional(id->toLongLong()) : std::nullopt;
+}
+
+std::variant<QJsonObject, StoreFailure> RecordStore::modifyZones(qint64 user, const ModifyZonesRequest &request,
+                                                                 bool &changed)
+{
+    return m_connection.write([&] {
+        const qint64 before = lockCounter(user);
+        qint64 counter = before;
+        ModifyZonesResult result;
+        for (const RecordZoneID &zoneID : request.saves) {
+            if (!zoneId(user, zoneID))
+                m_connection.run(
+                    QStringLiteral("INSERT INTO zones(user_id, owner, name, last_change) VALUES (?, ?, ?, ?)"),
+                    {user, zoneID.ownerName, zoneID.zoneName, ++counter});
+            result.savedZones.append(zoneID);
+        }
+        for (const RecordZoneID &zoneID : request.deletes) {
+            if (const auto id = zoneId(user, zoneID)) {
+                m_connection.run(QStringLiteral("DELETE FROM records WHERE zone_id = ?"), {*id});
+                m_connection.run(QStringLiteral("DELETE FROM zones WHERE id = ?"), {*id});
+                m_connection.run(QStringLiteral("INSERT INTO zone_deletions(user_id, owner, name, change)"
+                                                " VALUES (?, ?, ?, ?) ON CONFLICT(user_id, owner, name)"
+                                                " DO UPDATE SET change = excluded.change"),
+                                 {user, zoneID.ownerName, zoneID.zoneName, ++counter});
+            }
+            result.deletedZones.append(zoneID);
+        }
+        if (counter != before)
+            m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {counter, user});
+        changed = counter != before;
+        if (changed)
+            m_connection.announceChange(user);
+        return CloudProtocol::toJson(result);
+    });
+}
+
+QJsonObject RecordStore::saveRecord(Write &write, const RecordEnvelope &record, std::optional<RecordEnvelope> &saved)
+{
+    const RecordZoneID &zoneID = record.id.zoneID;
+    if (!write.zones.contains(zoneID))
+        write.zones.insert(zoneID, zoneId(write.user, zoneID));
+    const std::optional<qint64> zone = write.zones.value(zoneID);
+    if (!zone)
+        return errorJson(CloudError::Code::zoneNotFound, zoneID.zoneName);
+
+    const QByteArray fieldsText = QJsonDocument(record.fields).toJson(QJsonDocument::Compact);
+    if (fieldsText.size() + record.type.toUtf8().size() + record.id.recordName.toUtf8().size() > kMaxRecordBytes)
+        return errorJson(CloudError::Code::limitExceeded,
+                         QStringLiteral("a record holds at most %1 KiB").arg(kMaxRecordBytes / 1024),
+                         QStringLiteral("recordTooLarge"));
+
+    const QString &name = record.id.recordName;
+    QSqlQuery row = m_connection.run(
+        QStringLiteral("SELECT %1 FROM records WHERE zone_id = ? AND name = ?").arg(QLatin1String(kRecordColumns)),
+        {*zone, name});
+    const bool found = row.next();
+    const bool exists = found && !row.value(5).isNull();
+    if (exists && tagOf(row.value(2).toLongLong()) != record.changeTag)
+        return errorJson(CloudError::Code::serverRecordChanged, {}, {}, envelopeOf(row, zoneID).toJson());
+    if (!exists && !record.changeTag.isEmpty())
+        return errorJson(CloudError::Code::unknownItem, name);
+    const QString modified = now();
+    const QString created = exists ? row.value(3).toString() : modified;
+    row.finish();
+
+    const qint64 change = ++write.counter;
+    m_connection.run(QStringLiteral("INSERT INTO records(zone_id, name, type, change, created, modified, fields)"
+                                    " VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT(zone_id, name) DO UPDATE SET"
+                                    " type = excluded.type, change = excluded.change, created = excluded.created,"
+                                    " modified = excluded.modified, fields = excluded.fields"),
+                     {*zone, name, record.type, change, created, modified, QString::fromUtf8(fieldsText)});
+    write.touchedZones.insert(*zone);
+    saved = RecordEnvelope{record.type, record.id, tagOf(change), created, modified, record.fields};
+    return {};
+}
+
+std::variant<QJsonObject, StoreFailure> RecordStore::modifyRecords(qint64 user, const ModifyRecordsRequest &request,
+                                                                   bool &changed)
+{
+    return m_connection.write([&] {
+        Write write{user, lockCounter(user), {}, {}};
+        const qint64 before = write.counter;
+        ModifyRecordsAnswer answer;
+        for (const RecordEnvelope &record : request.saves) {
+            std::optional<RecordEnvelope> saved;
+            QJsonObject error = saveRecord(write, record, saved);
+            if (saved)
+                answer.saved.append(std::move(*saved));
+            else
+                answer.failedSaves.append({record.id, std::move(error)});
+        }
+        for (const RecordID &recordID : request.deletes) {
+            if (!write.zones.contains(recordID.zoneID))
+                write.zones.insert(recordID.zoneID, zoneId(user, recordID.zoneID));
+            const std::optional<qint64> zone = write.zones.value(recordID.zoneID);
+            if (!zone) {
+                answer.failedDeletes.append(
+                    {recordID, errorJson(CloudError::Code::zoneNotFound, recordID.zoneID.zoneName)});
+                continue;
+            }
+            // A tombstone: the record's name and type stay for the change feed.
+            const QSqlQuery tomb = m_connection.run(
+                QStringLiteral("UPDATE records SET change = ?, created = NULL, modified = NULL, fields = NULL"
+                               " WHERE zone_id = ? AND name = ? AND fields IS NOT NULL"),
+                {write.counter + 1, *zone, recordID.recordName});
+            if (tomb.numRowsAffected() > 0) {
+                ++write.counter;
+                write.touchedZones.insert(*zone);
+            }
+            answer.deleted.append(recordID);
+        }
+        for (qint64 zone : std::as_const(write.touchedZones))
+            m_connection.run(QStringLiteral("UPDATE zones SET last_change = ? WHERE id = ?"), {write.counter, zone});
+        if (write.counter != before)
+            m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {write.counter, user});
+        changed = write.counter != before;
+        if (changed)
+            m_connection.announceChange(user);
+        return answer.toJson();
+    });
+}
+
+std::variant<QJsonObject, StoreFailure> RecordStore::databaseChanges(qint64 user, const DatabaseChangesRequest &request)
+{
+    return m_connection.read([&] {
+        const auto found = m_connection.value(QStringLiteral("SELECT counter FROM users WHERE id = ?"), {user});
+        if (!found)
+            throw StoreFailure{QStringLiteral("the user is gone")};
+        const qint64 counter = found->toLongLong();
+        const auto since = changeOfToken(request.token, kDatabaseTokenPrefix, incarnation(user));
+        DatabaseChanges changes;
+        if (since) {
+            QSqlQuery deleted = m_connection.run(
+                QStringLiteral("SELECT owner, name FROM zone_deletions WHERE user_id = ? AND change > ?"
+                               " ORDER BY owner, name"),
+                {user, *since});
+            while (deleted.next())
+                changes.deletedZones.append(RecordZoneID{deleted.value(1).toString(), deleted.value(0).toString()});
+        }
+        QSqlQuery modified =
+            m_connection.run(QStringLiteral("SELECT owner, name FROM zones WHERE user_id = ? AND last_change > ?"
+                                            " ORDER BY owner, name"),
+                             {user, since.value_or(0)});
+        while (modified.next())
+            changes.modifiedZones.append(RecordZoneID{modified.value(1).toString(), modified.value(0).toString()});
+        changes.changeToken = makeToken(kDatabaseTokenPrefix, incarnation(user), counter);
+        return CloudProtocol::toJson(changes);
+    });
+}
+
+std::variant<std::optional<QJsonObject>, StoreFailure> RecordStore::zoneChanges(qint64 user,
+                                                                                const ZoneChangesRequest &request)
+{
+    return m_connection.read([&]() -> std::optional<QJsonObject> {
+        QSqlQuery zoneRow = m_connection.run(
+            QStringLiteral("SELECT id, last_change FROM zones WHERE user_id = ? AND owner = ? AND name = ?"),
+            {user, request.zoneID.ownerName, request.zoneID.zoneName});
+        if (!zoneRow.next())
+            return std::nullopt;
+        const qint64 zone = zoneRow.value(0).toLongLong();
+        const qint64 lastChange = zoneRow.value(1).toLongLong();
+        zoneRow.finish();
+        const auto since = changeOfToken(request.token, kZoneTokenPrefix, incarnation(zone));
+        const int limit = request.limit > 0 ? std::min(request.limit, kMaxPageRecords) : kMaxPageRecords;
+
+        // From the beginning, tombstones are of no use: the caller never had those records.
+        QSqlQuery rows = m_connection.run(
+            QStringLiteral("SELECT %1 FROM records WHERE zone_id = ? AND change > ?%2"
+                           " ORDER BY change LIMIT ?")
+                .arg(QLatin1String(kRecordColumns), since ? QString() : QStringLiteral(" AND fields IS NOT NULL")),
+            {zone, since.value_or(0), limit + 1});
+        ZoneChangesAnswer answer;
+        qint64 reached = since.value_or(0);
+        qint64 bytes = 0;
+        int taken = 0;
+        while (rows.next()) {
+            if (taken == limit || bytes > kMaxPageBytes) {
+                answer.moreComing = true;
+                break;
+            }
+            reached = rows.value(2).toLongLong();
+            if (rows.value(5).isNull()) {
+                answer.deletions.append({RecordID{rows.value(0).toString(), request.zoneID}, rows.value(1).toString()});
+            } else {
+                bytes += rows.value(5).toString().size();
+                answer.modifications.append(envelopeOf(rows, request.zoneID));
+            }
+            ++taken;
+        }
+        if (!answer.moreComing)
+            reached = std::max(reached, lastChange);
+        answer.changeToken = makeToken(kZoneTokenPrefix, incarnation(zone), reached);
+        return answer.toJson();
+    });
+}
+
+} // namespace Cloud

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Cloud/SqlConnection.h"
+#include "SyncKit/CloudProtocol.h"
+
+#include <QDateTime>
+
+#include <functional>
+
+namespace Cloud {
+
+// The private databases of the users: zones, records with their change tags, tombstones and change feeds, with the
+// rules every cloud of the app follows. Each write reads and raises its user's change counter under the write lock
+// and commits once, so change numbers have no gaps a reader could skip. Field values are stored as sent, unread.
+class RecordStore
+{
+public:
+    using Clock = std::function<QDateTime()>;
+
+    explicit RecordStore(SqlConnection &connection, Clock clock = {});
+
+    // A write reports through `changed` whether it changed the user's database, so that the user's devices are told.
+    std::variant<QJsonObject, StoreFailure> modifyZones(qint64 user, const SyncKit::CloudProtocol::ModifyZonesRequest &,
+                                                        bool &changed);
+    std::variant<QJsonObject, StoreFailure>
+    modifyRecords(qint64 user, const SyncKit::CloudProtocol::ModifyRecordsRequest &, bool &changed);
+    std::variant<QJsonObject, StoreFailure> databaseChanges(qint64 user,
+                                                            const SyncKit::CloudProtocol::DatabaseChangesRequest &);
+    // Nothing when the zone does not exist.
+    std::variant<std::optional<QJsonObject>, StoreFailure>
+    zoneChanges(qint64 user, const SyncKit::CloudProtocol::ZoneChangesRequest &);
+
+private:
+    struct Write;
+
+    qint64 lockCounter(qint64 user);
+    std::optional<qint64> zoneId(qint64 user, const SyncKit::RecordZoneID &zoneID);
+    QJsonObject saveRecord(Write &write, const SyncKit::CloudProtocol::RecordEnvelope &record,
+                           std::optional<SyncKit::CloudProtocol::RecordEnvelope> &saved);
+    QString now() const;
+    QString tagOf(qint64 change) const;
+    QString incarnation(qint64 id) const;
+    SyncKit::CloudProtocol::RecordEnvelope envelopeOf(const QSqlQuery &row, const SyncKit::RecordZoneID &zoneID) const;
+
+    SqlConnection &m_connection;
+    Clock m_clock;
+};
+
+} // namespace Cloud

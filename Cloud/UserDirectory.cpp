@@ -1,0 +1,121 @@
+#include "Cloud/UserDirectory.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+namespace Cloud {
+
+namespace {
+
+constexpr int kTokenBytes = 32;
+
+QString hashOf(const QString &token)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+QString newToken()
+{
+    QByteArray bytes(kTokenBytes, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), kTokenBytes / 4);
+    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QString nowText()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+bool UserDirectory::isValidName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._@-]{0,63}$"));
+    return pattern.match(name).hasMatch();
+}
+
+std::variant<QString, StoreFailure> UserDirectory::addDevice(const QString &name)
+{
+    return m_connection.write([&] {
+        m_connection.run(QStringLiteral("INSERT INTO users(name, created) VALUES (?, ?) ON CONFLICT(name) DO NOTHING"),
+                         {name, nowText()});
+        const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {name});
+        if (!id)
+            throw StoreFailure{QStringLiteral("the user was not stored")};
+        const QString token = newToken();
+        m_connection.run(QStringLiteral("INSERT INTO tokens(hash, user_id, created) VALUES (?, ?, ?)"),
+                         {hashOf(token), *id, nowText()});
+        return token;
+    });
+}
+
+std::variant<QList<UserDirectory::User>, StoreFailure> UserDirectory::users()
+{
+    return m_connection.read([&] {
+        QList<User> list;
+        QSqlQuery query =
+            m_connection.run(QStringLiteral("SELECT u.name, u.counter,"
+                                            " (SELECT COUNT(*) FROM tokens t WHERE t.user_id = u.id),"
+                                            " (SELECT COUNT(*) FROM zones z WHERE z.user_id = u.id),"
+                                            " (SELECT COUNT(*) FROM records r JOIN zones z ON r.zone_id = z.id"
+                                            "  WHERE z.user_id = u.id AND r.fields IS NOT NULL)"
+                                            " FROM users u ORDER BY u.name"));
+        while (query.next()) {
+            list.append(User{query.value(0).toString(), query.value(2).toLongLong(), query.value(3).toLongLong(),
+                             query.value(4).toLongLong(), query.value(1).toLongLong()});
+        }
+        return list;
+    });
+}
+
+std::variant<std::optional<UserDirectory::Removed>, StoreFailure> UserDirectory::removeUser(const QString &name)
+{
+    return m_connection.write([&]() -> std::optional<Removed> {
+        const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {name});
+        if (!id)
+            return std::nullopt;
+        Removed removed;
+        removed.zones =
+            m_connection.value(QStringLiteral("SELECT COUNT(*) FROM zones WHERE user_id = ?"), {*id})->toLongLong();
+        removed.records = m_connection
+                              .value(QStringLiteral("SELECT COUNT(*) FROM records r JOIN zones z ON r.zone_id = z.id"
+                                                    " WHERE z.user_id = ?"),
+                                     {*id})
+                              ->toLongLong();
+        removed.tokens =
+            m_connection.value(QStringLiteral("SELECT COUNT(*) FROM tokens WHERE user_id = ?"), {*id})->toLongLong();
+        // Spelled out rather than left to cascades, which need a pragma on every connection.
+        m_connection.run(
+            QStringLiteral("DELETE FROM records WHERE zone_id IN (SELECT id FROM zones WHERE user_id = ?)"), {*id});
+        for (const char *table : {"zones", "zone_deletions", "tokens"})
+            m_connection.run(QStringLiteral("DELETE FROM %1 WHERE user_id = ?").arg(QLatin1String(table)), {*id});
+        m_connection.run(QStringLiteral("DELETE FROM users WHERE id = ?"), {*id});
+        return removed;
+    });
+}
+
+std::variant<qint64, StoreFailure> UserDirectory::revoke(const QString &nameOrToken)
+{
+    return m_connection.write([&]() -> qint64 {
+        const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {nameOrToken});
+        QSqlQuery query =
+            id ? m_connection.run(QStringLiteral("DELETE FROM tokens WHERE user_id = ?"), {*id})
+               : m_connection.run(QStringLiteral("DELETE FROM tokens WHERE hash = ?"), {hashOf(nameOrToken)});
+        return query.numRowsAffected();
+    });
+}
+
+std::variant<std::optional<qint64>, StoreFailure> UserDirectory::userForToken(const QString &token)
+{
+    try {
+        const auto id =
+            m_connection.value(QStringLiteral("SELECT user_id FROM tokens WHERE hash = ?"), {hashOf(token)});
+        return id ? std::optional(id->toLongLong()) : std::nullopt;
+    } catch (const StoreFailure &failure) {
+        return failure;
+    }
+}
+
+} // namespace Cloud

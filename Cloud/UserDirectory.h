@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Cloud/SqlConnection.h"
+
+#include <QList>
+#include <QString>
+
+namespace Cloud {
+
+// The server's accounts and their device tokens. A token is 32 random bytes given out once; only its SHA-256 hash is
+// kept, so a copy of the database lets nobody in.
+class UserDirectory
+{
+public:
+    struct User
+    {
+        QString name;
+        qint64 tokens = 0;
+        qint64 zones = 0;
+        qint64 records = 0; // live ones
+        qint64 changes = 0;
+    };
+    struct Removed
+    {
+        qint64 zones = 0;
+        qint64 records = 0; // tombstones included
+        qint64 tokens = 0;
+    };
+
+    explicit UserDirectory(SqlConnection &connection) : m_connection(connection) {}
+
+    // Makes the user when new and gives a new device token for it.
+    std::variant<QString, StoreFailure> addDevice(const QString &name);
+    std::variant<QList<User>, StoreFailure> users();
+    // Nothing when there is no such user.
+    std::variant<std::optional<Removed>, StoreFailure> removeUser(const QString &name);
+    // Revokes every token of the user of that name, or else the one token given; the count revoked.
+    std::variant<qint64, StoreFailure> revoke(const QString &nameOrToken);
+    // The user a token belongs to; nothing for a token the server does not know.
+    std::variant<std::optional<qint64>, StoreFailure> userForToken(const QString &token);
+
+    static bool isValidName(const QString &name);
+
+private:
+    SqlConnection &m_connection;
+};
+
+} // namespace Cloud

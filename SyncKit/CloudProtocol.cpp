@@ -1,0 +1,366 @@
+#include "SyncKit/CloudProtocol.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace SyncKit::CloudProtocol {
+
+namespace {
+
+QString codeName(CloudError::Code code)
+{
+    switch (code) {
+    case CloudError::Code::networkFailure:
+        return QStringLiteral("networkFailure");
+    case CloudError::Code::serverError:
+        return QStringLiteral("serverError");
+    case CloudError::Code::notAuthenticated:
+        return QStringLiteral("notAuthenticated");
+    case CloudError::Code::unknownItem:
+        return QStringLiteral("unknownItem");
+    case CloudError::Code::invalidArguments:
+        return QStringLiteral("invalidArguments");
+    case CloudError::Code::serverRecordChanged:
+        return QStringLiteral("serverRecordChanged");
+    case CloudError::Code::quotaExceeded:
+        return QStringLiteral("quotaExceeded");
+    case CloudError::Code::zoneNotFound:
+        return QStringLiteral("zoneNotFound");
+    case CloudError::Code::limitExceeded:
+        return QStringLiteral("limitExceeded");
+    }
+    return QStringLiteral("unknown");
+}
+
+std::optional<CloudError::Code> codeOf(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const int number = value.toInt(-1);
+    for (auto code :
+         {CloudError::Code::networkFailure, CloudError::Code::serverError, CloudError::Code::notAuthenticated,
+          CloudError::Code::unknownItem, CloudError::Code::invalidArguments, CloudError::Code::serverRecordChanged,
+          CloudError::Code::quotaExceeded, CloudError::Code::zoneNotFound, CloudError::Code::limitExceeded}) {
+        if (int(code) == number)
+            return code;
+    }
+    return std::nullopt;
+}
+
+Invalid badRequest(const QString &message)
+{
+    return Invalid{QStringLiteral("badRequest"), message};
+}
+
+Invalid tooManyChanges()
+{
+    return Invalid{QStringLiteral("tooManyChanges"),
+                   QStringLiteral("a request carries at most %1 changes").arg(kMaxChangesPerRequest)};
+}
+
+QByteArray tokenFrom(const QJsonValue &value)
+{
+    return value.toString().toLatin1();
+}
+
+QString tokenText(const QByteArray &token)
+{
+    return QString::fromLatin1(token);
+}
+
+template<typename T, typename Read> std::optional<QList<T>> readList(const QJsonValue &value, Read read)
+{
+    if (!value.isArray() && !value.isUndefined())
+        return std::nullopt;
+    QList<T> list;
+    const QJsonArray array = value.toArray();
+    list.reserve(array.size());
+    for (const QJsonValue &entry : array) {
+        auto item = read(entry);
+        if (!item)
+            return std::nullopt;
+        list.append(std::move(*item));
+    }
+    return list;
+}
+
+template<typename T> QJsonArray writeList(const QList<T> &list)
+{
+    QJsonArray array;
+    for (const T &item : list)
+        array.append(item.toJson());
+    return array;
+}
+
+// Requests may leave out empty lists, but never carry more changes than one request may.
+template<typename T, typename Read>
+std::variant<QList<T>, Invalid> readChanges(const QJsonObject &object, const char *key, Read read)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isArray() && value.toArray().size() > kMaxChangesPerRequest)
+        return tooManyChanges();
+    auto list = readList<T>(value, read);
+    if (!list)
+        return badRequest(QStringLiteral("\"%1\" is not a list of the expected entries").arg(QLatin1String(key)));
+    return std::move(*list);
+}
+
+std::optional<ZoneResult> zoneResultFromJson(const QJsonValue &value)
+{
+    const auto zone = RecordZoneID::fromJson(value.toObject().value("zone"));
+    const auto error = errorFromJson(value.toObject().value("error"));
+    if (!zone || !error)
+        return std::nullopt;
+    return ZoneResult{*zone, *error};
+}
+
+std::optional<RecordResult> recordResultFromJson(const QJsonValue &value)
+{
+    const auto id = RecordID::fromJson(value.toObject().value("id"));
+    const auto error = errorFromJson(value.toObject().value("error"));
+    if (!id || !error)
+        return std::nullopt;
+    return RecordResult{*id, *error};
+}
+
+QJsonArray zoneResultsJson(const QList<ZoneResult> &results)
+{
+    QJsonArray array;
+    for (const ZoneResult &result : results)
+        array.append(QJsonObject{{"zone", result.zoneID.toJson()}, {"error", errorJson(result.error)}});
+    return array;
+}
+
+QJsonArray failuresJson(const QList<RecordFailure> &failures)
+{
+    QJsonArray array;
+    for (const RecordFailure &failure : failures)
+        array.append(QJsonObject{{"id", failure.id.toJson()}, {"error", failure.error}});
+    return array;
+}
+
+} // namespace
+
+QByteArray pushHello(const QString &token)
+{
+    return QJsonDocument(QJsonObject{{"token", token}}).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QString> tokenOfPushHello(const QByteArray &message)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(message);
+    const QJsonValue token = document.object().value("token");
+    if (!token.isString())
+        return std::nullopt;
+    return token.toString();
+}
+
+QJsonObject RecordEnvelope::toJson() const
+{
+    QJsonObject object{{"type", type}, {"id", id.toJson()}, {"fields", fields}};
+    if (!changeTag.isEmpty())
+        object.insert("changeTag", changeTag);
+    if (!created.isEmpty())
+        object.insert("created", created);
+    if (!modified.isEmpty())
+        object.insert("modified", modified);
+    return object;
+}
+
+std::optional<RecordEnvelope> RecordEnvelope::fromJson(const QJsonValue &value)
+{
+    const QJsonObject object = value.toObject();
+    const QJsonValue type = object.value("type");
+    const auto id = RecordID::fromJson(object.value("id"));
+    const QJsonValue tag = object.value("changeTag");
+    const QJsonValue fields = object.value("fields");
+    if (!type.isString() || !id || !fields.isObject() || !(tag.isString() || tag.isUndefined()))
+        return std::nullopt;
+    return RecordEnvelope{type.toString(), *id, tag.toString(), {}, {}, fields.toObject()};
+}
+
+QJsonObject errorJson(CloudError::Code code, const QString &message, const QString &name,
+                      const QJsonObject &serverRecord)
+{
+    QJsonObject object{{"code", int(code)}, {"name", name.isEmpty() ? codeName(code) : name}};
+    if (!message.isEmpty())
+        object.insert("message", message);
+    if (!serverRecord.isEmpty())
+        object.insert("serverRecord", serverRecord);
+    return object;
+}
+
+QJsonObject errorJson(const CloudError &error)
+{
+    return errorJson(error.code(), error.message(), {},
+                     error.serverRecord() ? error.serverRecord()->toJson() : QJsonObject());
+}
+
+std::optional<CloudError> errorFromJson(const QJsonValue &value)
+{
+    const QJsonObject object = value.toObject();
+    const auto code = codeOf(object.value("code"));
+    if (!code)
+        return std::nullopt;
+    std::optional<Record> serverRecord;
+    if (object.contains("serverRecord")) {
+        serverRecord = Record::fromJson(object.value("serverRecord"));
+        if (!serverRecord)
+            return std::nullopt;
+    }
+    return CloudError(*code, object.value("message").toString(), serverRecord);
+}
+
+QJsonObject ModifyZonesRequest::toJson() const
+{
+    return {{"saves", writeList(saves)}, {"deletes", writeList(deletes)}};
+}
+
+std::variant<ModifyZonesRequest, Invalid> ModifyZonesRequest::fromJson(const QJsonObject &object)
+{
+    auto saves = readChanges<RecordZoneID>(object, "saves", RecordZoneID::fromJson);
+    auto deletes = readChanges<RecordZoneID>(object, "deletes", RecordZoneID::fromJson);
+    for (auto *list : {&saves, &deletes}) {
+        if (auto *invalid = std::get_if<Invalid>(list))
+            return *invalid;
+    }
+    ModifyZonesRequest request{std::get<0>(std::move(saves)), std::get<0>(std::move(deletes))};
+    if (request.saves.size() + request.deletes.size() > kMaxChangesPerRequest)
+        return tooManyChanges();
+    return request;
+}
+
+QJsonObject ModifyRecordsRequest::toJson(const QList<Record> &saves, const QList<RecordID> &deletes)
+{
+    return {{"saves", writeList(saves)}, {"deletes", writeList(deletes)}};
+}
+
+std::variant<ModifyRecordsRequest, Invalid> ModifyRecordsRequest::fromJson(const QJsonObject &object)
+{
+    auto saves = readChanges<RecordEnvelope>(object, "saves", RecordEnvelope::fromJson);
+    auto deletes = readChanges<RecordID>(object, "deletes", RecordID::fromJson);
+    if (auto *invalid = std::get_if<Invalid>(&saves))
+        return *invalid;
+    if (auto *invalid = std::get_if<Invalid>(&deletes))
+        return *invalid;
+    ModifyRecordsRequest request{std::get<0>(std::move(saves)), std::get<0>(std::move(deletes))};
+    if (request.saves.size() + request.deletes.size() > kMaxChangesPerRequest)
+        return tooManyChanges();
+    return request;
+}
+
+QJsonObject DatabaseChangesRequest::toJson() const
+{
+    return {{"token", tokenText(token)}};
+}
+
+std::variant<DatabaseChangesRequest, Invalid> DatabaseChangesRequest::fromJson(const QJsonObject &object)
+{
+    const QJsonValue token = object.value("token");
+    if (!token.isString() && !token.isUndefined())
+        return badRequest(QStringLiteral("\"token\" is not a text"));
+    return DatabaseChangesRequest{tokenFrom(token)};
+}
+
+QJsonObject ZoneChangesRequest::toJson() const
+{
+    return {{"zone", zoneID.toJson()}, {"token", tokenText(token)}, {"limit", limit}};
+}
+
+std::variant<ZoneChangesRequest, Invalid> ZoneChangesRequest::fromJson(const QJsonObject &object)
+{
+    const auto zone = RecordZoneID::fromJson(object.value("zone"));
+    const QJsonValue token = object.value("token");
+    const QJsonValue limit = object.value("limit");
+    if (!zone)
+        return badRequest(QStringLiteral("\"zone\" is not a zone"));
+    if (!token.isString() && !token.isUndefined())
+        return badRequest(QStringLiteral("\"token\" is not a text"));
+    // Whole numbers only, and none that an int cannot hold.
+    if (!limit.isUndefined() && (!limit.isDouble() || limit.toDouble() != double(limit.toInt(-1)) || limit.toInt() < 0))
+        return badRequest(QStringLiteral("\"limit\" is not a count"));
+    return ZoneChangesRequest{*zone, tokenFrom(token), limit.toInt(0)};
+}
+
+QJsonObject ModifyRecordsAnswer::toJson() const
+{
+    return {{"savedRecords", writeList(saved)},
+            {"deletedRecordIDs", writeList(deleted)},
+            {"failedRecordSaves", failuresJson(failedSaves)},
+            {"failedRecordDeletes", failuresJson(failedDeletes)}};
+}
+
+QJsonObject ZoneChangesAnswer::toJson() const
+{
+    QJsonArray removed;
+    for (const RecordDeletion &deletion : deletions)
+        removed.append(QJsonObject{{"id", deletion.recordID.toJson()}, {"type", deletion.recordType}});
+    return {{"modifications", writeList(modifications)},
+            {"deletions", removed},
+            {"changeToken", tokenText(changeToken)},
+            {"moreComing", moreComing}};
+}
+
+QJsonObject toJson(const ModifyZonesResult &result)
+{
+    return {{"savedZones", writeList(result.savedZones)},
+            {"deletedZones", writeList(result.deletedZones)},
+            {"failedZoneSaves", zoneResultsJson(result.failedZoneSaves)},
+            {"failedZoneDeletes", zoneResultsJson(result.failedZoneDeletes)}};
+}
+
+QJsonObject toJson(const DatabaseChanges &changes)
+{
+    return {{"modifiedZones", writeList(changes.modifiedZones)},
+            {"deletedZones", writeList(changes.deletedZones)},
+            {"changeToken", tokenText(changes.changeToken)}};
+}
+
+std::optional<ModifyZonesResult> modifyZonesResult(const QJsonObject &object)
+{
+    auto saved = readList<RecordZoneID>(object.value("savedZones"), RecordZoneID::fromJson);
+    auto deleted = readList<RecordZoneID>(object.value("deletedZones"), RecordZoneID::fromJson);
+    auto failedSaves = readList<ZoneResult>(object.value("failedZoneSaves"), zoneResultFromJson);
+    auto failedDeletes = readList<ZoneResult>(object.value("failedZoneDeletes"), zoneResultFromJson);
+    if (!saved || !deleted || !failedSaves || !failedDeletes)
+        return std::nullopt;
+    return ModifyZonesResult{*saved, *deleted, *failedSaves, *failedDeletes};
+}
+
+std::optional<ModifyRecordsResult> modifyRecordsResult(const QJsonObject &object)
+{
+    auto saved = readList<Record>(object.value("savedRecords"), Record::fromJson);
+    auto deleted = readList<RecordID>(object.value("deletedRecordIDs"), RecordID::fromJson);
+    auto failedSaves = readList<RecordResult>(object.value("failedRecordSaves"), recordResultFromJson);
+    auto failedDeletes = readList<RecordResult>(object.value("failedRecordDeletes"), recordResultFromJson);
+    if (!saved || !deleted || !failedSaves || !failedDeletes)
+        return std::nullopt;
+    return ModifyRecordsResult{*saved, *deleted, *failedSaves, *failedDeletes};
+}
+
+std::optional<DatabaseChanges> databaseChanges(const QJsonObject &object)
+{
+    auto modified = readList<RecordZoneID>(object.value("modifiedZones"), RecordZoneID::fromJson);
+    auto deleted = readList<RecordZoneID>(object.value("deletedZones"), RecordZoneID::fromJson);
+    const QJsonValue token = object.value("changeToken");
+    if (!modified || !deleted || !token.isString())
+        return std::nullopt;
+    return DatabaseChanges{*modified, *deleted, tokenFrom(token)};
+}
+
+std::optional<ZoneChanges> zoneChanges(const QJsonObject &object)
+{
+    auto modifications = readList<Record>(object.value("modifications"), Record::fromJson);
+    auto deletions = readList<RecordDeletion>(object.value("deletions"), [](const QJsonValue &value) {
+        const auto id = RecordID::fromJson(value.toObject().value("id"));
+        const QJsonValue type = value.toObject().value("type");
+        return id && type.isString() ? std::optional(RecordDeletion{*id, type.toString()}) : std::nullopt;
+    });
+    const QJsonValue token = object.value("changeToken");
+    const QJsonValue more = object.value("moreComing");
+    if (!modifications || !deletions || !token.isString() || !more.isBool())
+        return std::nullopt;
+    return ZoneChanges{*modifications, *deletions, tokenFrom(token), more.toBool()};
+}
+
+} // namespace SyncKit::CloudProtocol

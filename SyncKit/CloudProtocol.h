@@ -1,0 +1,138 @@
+#pragma once
+
+#include "SyncKit/CloudDatabase.h"
+
+#include <QJsonObject>
+
+#include <optional>
+#include <variant>
+
+// The wire form of the cloud's operations, shared by the server and its client so that both read and write the same
+// JSON. Each operation is a POST of a JSON object to its path, answered by a JSON object; a failure of the whole
+// request is an HTTP status with {"error": {"code", "name", "message"}}.
+namespace SyncKit::CloudProtocol {
+
+inline constexpr auto kModifyZonesPath = "/v1/zones/modify";
+inline constexpr auto kModifyRecordsPath = "/v1/records/modify";
+inline constexpr auto kDatabaseChangesPath = "/v1/database/changes";
+inline constexpr auto kZoneChangesPath = "/v1/zone/changes";
+inline constexpr auto kPushPath = "/v1/push";
+inline constexpr auto kHealthPath = "/healthz";
+
+inline constexpr qint64 kMaxBodyBytes = 4 * 1024 * 1024;
+inline constexpr int kMaxChangesPerRequest = 1000;
+inline constexpr qint64 kMaxRecordBytes = 64 * 1024;
+// A page of zone changes stops at this many records or bytes, whichever comes first.
+inline constexpr int kMaxPageRecords = 1000;
+inline constexpr qint64 kMaxPageBytes = 2 * 1024 * 1024;
+
+// The push channel: the device's first message names its token, the server answers "ready" (or closes the socket
+// with kPushRejected) and then sends "changed" whenever the user's database changes.
+inline constexpr auto kPushReady = R"({"ready":true})";
+inline constexpr auto kPushChanged = R"({"changed":true})";
+inline constexpr int kPushRejected = 4401;
+QByteArray pushHello(const QString &token);
+std::optional<QString> tokenOfPushHello(const QByteArray &message);
+
+// A record as it travels: the header the server keeps (type, identity, system fields), and the fields, which the
+// server stores and returns without reading them. Record::toJson() writes this same form.
+struct RecordEnvelope
+{
+    QString type;
+    RecordID id;
+    QString changeTag;
+    QString created; // ISO 8601 with milliseconds, UTC; empty when unknown
+    QString modified;
+    QJsonObject fields;
+
+    QJsonObject toJson() const;
+    // Nothing when the header is malformed or the fields are not an object.
+    static std::optional<RecordEnvelope> fromJson(const QJsonValue &value);
+};
+
+// The name says which limit or rule refused a request ("recordTooLarge", "rateLimited"); it defaults to the code's.
+QJsonObject errorJson(CloudError::Code code, const QString &message, const QString &name = {},
+                      const QJsonObject &serverRecord = {});
+QJsonObject errorJson(const CloudError &error);
+std::optional<CloudError> errorFromJson(const QJsonValue &value);
+
+// Why a request was refused: a name for programs ("badRequest", "tooManyChanges") and words for people.
+struct Invalid
+{
+    QString name;
+    QString message;
+};
+
+struct ModifyZonesRequest
+{
+    QList<RecordZoneID> saves;
+    QList<RecordZoneID> deletes;
+
+    QJsonObject toJson() const;
+    static std::variant<ModifyZonesRequest, Invalid> fromJson(const QJsonObject &object);
+};
+
+struct ModifyRecordsRequest
+{
+    QList<RecordEnvelope> saves;
+    QList<RecordID> deletes;
+
+    static QJsonObject toJson(const QList<Record> &saves, const QList<RecordID> &deletes);
+    static std::variant<ModifyRecordsRequest, Invalid> fromJson(const QJsonObject &object);
+};
+
+struct DatabaseChangesRequest
+{
+    QByteArray token;
+
+    QJsonObject toJson() const;
+    static std::variant<DatabaseChangesRequest, Invalid> fromJson(const QJsonObject &object);
+};
+
+struct ZoneChangesRequest
+{
+    RecordZoneID zoneID;
+    QByteArray token;
+    int limit = 0; // none: as many as a page holds
+
+    QJsonObject toJson() const;
+    static std::variant<ZoneChangesRequest, Invalid> fromJson(const QJsonObject &object);
+};
+
+// The server's answers, written from what it stores.
+struct RecordFailure
+{
+    RecordID id;
+    QJsonObject error;
+};
+
+struct ModifyRecordsAnswer
+{
+    QList<RecordEnvelope> saved;
+    QList<RecordID> deleted;
+    QList<RecordFailure> failedSaves;
+    QList<RecordFailure> failedDeletes;
+
+    QJsonObject toJson() const;
+};
+
+struct ZoneChangesAnswer
+{
+    QList<RecordEnvelope> modifications;
+    QList<RecordDeletion> deletions;
+    QByteArray changeToken;
+    bool moreComing = false;
+
+    QJsonObject toJson() const;
+};
+
+QJsonObject toJson(const ModifyZonesResult &result);
+QJsonObject toJson(const DatabaseChanges &changes);
+
+// The client's reading of the answers; nothing when an answer is not of the expected form.
+std::optional<ModifyZonesResult> modifyZonesResult(const QJsonObject &object);
+std::optional<ModifyRecordsResult> modifyRecordsResult(const QJsonObject &object);
+std::optional<DatabaseChanges> databaseChanges(const QJsonObject &object);
+std::optional<ZoneChanges> zoneChanges(const QJsonObject &object);
+
+} // namespace SyncKit::CloudProtocol

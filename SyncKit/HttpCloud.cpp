@@ -1,0 +1,185 @@
+#include "SyncKit/HttpCloud.h"
+
+#include "SyncKit/CloudProtocol.h"
+
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QUrl>
+#include <QWebSocket>
+
+namespace SyncKit {
+
+using namespace CloudProtocol;
+
+namespace {
+
+// The server's address joined with an operation's path; a server behind a proxy may live under a path of its own.
+QUrl endpoint(const QString &server, const char *path, bool push = false)
+{
+    QUrl url(server);
+    QString base = url.path();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    url.setPath(base + QLatin1String(path));
+    if (push)
+        url.setScheme(url.scheme() == QLatin1String("https") ? QStringLiteral("wss") : QStringLiteral("ws"));
+    return url;
+}
+
+// The error an answer other than 200 stands for: the server's own when it wrote one.
+CloudError errorOfAnswer(int status, const QByteArray &body)
+{
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    if (auto error = errorFromJson(object.value("error")))
+        return *error;
+    const QString words = QStringLiteral("the server answered HTTP %1").arg(status);
+    if (status == 401)
+        return CloudError(CloudError::Code::notAuthenticated, words);
+    if (status == 429 || status >= 500)
+        return CloudError(CloudError::Code::serverError, words);
+    return CloudError(CloudError::Code::invalidArguments, words);
+}
+
+} // namespace
+
+HttpCloud::HttpCloud(CloudAccount account, QObject *parent) : HttpCloud(std::move(account), Timing{}, parent) {}
+
+HttpCloud::HttpCloud(CloudAccount account, Timing timing, QObject *parent)
+    : CloudDatabase(parent), m_account(std::move(account)), m_timing(timing)
+{
+    m_pushRetry.setSingleShot(true);
+    connect(&m_pushRetry, &QTimer::timeout, this, &HttpCloud::connectPush);
+    if (!m_account.server.isEmpty() && !m_account.token.isEmpty())
+        connectPush();
+}
+
+HttpCloud::~HttpCloud()
+{
+    if (m_push)
+        m_push->disconnect(this);
+}
+
+void HttpCloud::post(const CloudAccount &account, const char *path, const QByteArray &body, int attempt, Answer done)
+{
+    QNetworkRequest request(endpoint(account.server, path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    request.setRawHeader("Authorization", "Bearer " + account.token.toUtf8());
+    request.setTransferTimeout(int(m_timing.transferTimeout.count()));
+    QNetworkReply *reply = m_network.post(request, body);
+    connect(reply, &QNetworkReply::finished, this, [=, this, done = std::move(done)] {
+        reply->deleteLater();
+        const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!statusAttribute.isValid())
+            return done(CloudError(CloudError::Code::networkFailure, reply->errorString()));
+        const int status = statusAttribute.toInt();
+        const QByteArray answer = reply->readAll();
+        if (reply->error() != QNetworkReply::NoError && status == 200)
+            return done(CloudError(CloudError::Code::networkFailure, reply->errorString()));
+        if (status == 200) {
+            QJsonParseError parseError;
+            const QJsonDocument document = QJsonDocument::fromJson(answer, &parseError);
+            if (parseError.error != QJsonParseError::NoError || !document.isObject())
+                return done(CloudError(CloudError::Code::networkFailure,
+                                       QStringLiteral("the server's answer could not be read")));
+            return done(document.object());
+        }
+        if (status == 429 || status >= 500) {
+            bool ok = false;
+            const int wait = reply->rawHeader("Retry-After").toInt(&ok);
+            if (ok && wait >= 0 && wait <= m_timing.maximumRetryAfter.count() && attempt < m_timing.retries) {
+                // The server asked to hear the same request again: a save it refused was not applied.
+                QTimer::singleShot(std::chrono::seconds(wait), this,
+                                   [=, this] { post(account, path, body, attempt + 1, done); });
+                return;
+            }
+        }
+        done(errorOfAnswer(status, answer));
+    });
+}
+
+template<typename T>
+void HttpCloud::call(const CloudAccount &account, const char *path, const QJsonObject &body,
+                     std::optional<T> (*read)(const QJsonObject &), Callback<T> done)
+{
+    post(account, path, QJsonDocument(body).toJson(QJsonDocument::Compact), 0,
+         [read, done = std::move(done)](const CloudResult<QJsonObject> &answer) {
+             if (!answer.ok())
+                 return done(answer.error());
+             auto value = read(answer.value());
+             if (!value)
+                 return done(CloudError(CloudError::Code::networkFailure,
+                                        QStringLiteral("the server's answer is not of the expected form")));
+             done(std::move(*value));
+         });
+}
+
+void HttpCloud::modifyZones(const CloudAccount &account, const QList<RecordZoneID> &saves,
+                            const QList<RecordZoneID> &deletes, Callback<ModifyZonesResult> done)
+{
+    call<ModifyZonesResult>(account, kModifyZonesPath, ModifyZonesRequest{saves, deletes}.toJson(),
+                            &CloudProtocol::modifyZonesResult, std::move(done));
+}
+
+void HttpCloud::modifyRecords(const CloudAccount &account, const QList<Record> &saves, const QList<RecordID> &deletes,
+                              Callback<ModifyRecordsResult> done)
+{
+    call<ModifyRecordsResult>(account, kModifyRecordsPath, ModifyRecordsRequest::toJson(saves, deletes),
+                              &CloudProtocol::modifyRecordsResult, std::move(done));
+}
+
+void HttpCloud::fetchDatabaseChanges(const CloudAccount &account, const QByteArray &token,
+                                     Callback<DatabaseChanges> done)
+{
+    call<DatabaseChanges>(account, kDatabaseChangesPath, DatabaseChangesRequest{token}.toJson(),
+                          &CloudProtocol::databaseChanges, std::move(done));
+}
+
+void HttpCloud::fetchZoneChanges(const CloudAccount &account, const RecordZoneID &zoneID, const QByteArray &token,
+                                 int limit, Callback<ZoneChanges> done)
+{
+    call<ZoneChanges>(account, kZoneChangesPath, ZoneChangesRequest{zoneID, token, std::max(limit, 0)}.toJson(),
+                      &CloudProtocol::zoneChanges, std::move(done));
+}
+
+void HttpCloud::connectPush()
+{
+    if (m_push) {
+        m_push->disconnect(this);
+        m_push->deleteLater();
+    }
+    m_push = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    connect(m_push, &QWebSocket::connected, this, [this] {
+        if (m_push->sendTextMessage(QString::fromUtf8(pushHello(m_account.token))) <= 0)
+            m_push->abort();
+    });
+    connect(m_push, &QWebSocket::textMessageReceived, this, &HttpCloud::pushMessage);
+    connect(m_push, &QWebSocket::disconnected, this, &HttpCloud::pushClosed);
+    // A connection that never opens reports an error and no disconnection.
+    connect(m_push, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, &HttpCloud::pushClosed);
+    m_push->open(endpoint(m_account.server, kPushPath, true));
+}
+
+void HttpCloud::pushMessage(const QString &message)
+{
+    const QJsonObject object = QJsonDocument::fromJson(message.toUtf8()).object();
+    if (object.value("ready").toBool()) {
+        m_pushReady = true;
+        m_pushFailures = 0;
+    } else if (!object.value("changed").toBool()) {
+        return;
+    }
+    emit databaseChanged(m_account.server, m_account.user);
+}
+
+void HttpCloud::pushClosed()
+{
+    m_pushReady = false;
+    if (m_pushRetry.isActive())
+        return;
+    const std::chrono::milliseconds grown(m_timing.pushRetryDelay.count() << std::min(m_pushFailures, 16));
+    m_pushRetry.start(std::min(grown, m_timing.maximumPushRetryDelay));
+    ++m_pushFailures;
+}
+
+} // namespace SyncKit

@@ -1,0 +1,80 @@
+#include "tests/Cloud/CloudServerProcess.h"
+
+#include "tests/WaitFor.h"
+
+#include <QRegularExpression>
+
+CloudServerProcess::CloudServerProcess(QStringList extraArguments, QString database)
+    : m_extraArguments(std::move(extraArguments)), m_database(std::move(database))
+{
+    m_process.setProgram(QStringLiteral(VELLORA_CLOUD_BINARY));
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+}
+
+CloudServerProcess::~CloudServerProcess()
+{
+    stop();
+}
+
+bool CloudServerProcess::start()
+{
+    if (!m_data.isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    const QString listen = QStringLiteral("127.0.0.1:%1").arg(m_port);
+    m_port = 0;
+    m_process.setArguments(QStringList{"serve", "--listen", listen} + storage() + m_extraArguments);
+    m_process.start();
+    if (!m_process.waitForStarted()) {
+        m_error = m_process.errorString();
+        return false;
+    }
+    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    QByteArray output;
+    const bool up = waitFor([&] {
+        output += m_process.readAllStandardOutput();
+        const auto match = listening.match(QString::fromUtf8(output));
+        if (match.hasMatch())
+            m_port = quint16(match.captured(1).toUInt());
+        return m_port != 0 || m_process.state() == QProcess::NotRunning;
+    });
+    if (!up || m_port == 0) {
+        m_error = QStringLiteral("the server did not start: ") + QString::fromUtf8(m_process.readAllStandardError());
+        stop();
+        return false;
+    }
+    return true;
+}
+
+QStringList CloudServerProcess::storage() const
+{
+    return m_database.isEmpty() ? QStringList{"--data", m_data.path()} : QStringList{"--database", m_database};
+}
+
+void CloudServerProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+}
+
+std::pair<int, QString> CloudServerProcess::command(const QStringList &arguments) const
+{
+    QProcess process;
+    process.start(QStringLiteral(VELLORA_CLOUD_BINARY), arguments + storage());
+    if (!process.waitForFinished(30000))
+        return {-1, QString()};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput())};
+}
+
+QString CloudServerProcess::addUser(const QString &name) const
+{
+    const auto [status, output] = command({"user", "add", name});
+    return status == 0 ? output.trimmed() : QString();
+}

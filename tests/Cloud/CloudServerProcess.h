@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A vellora-cloud server of its own for one test: a temporary data folder (or the PostgreSQL database given), a free
+// port on 127.0.0.1 chosen by the server itself, and a process that is always stopped when this goes away.
+class CloudServerProcess
+{
+public:
+    explicit CloudServerProcess(QStringList extraArguments = {}, QString database = {});
+    ~CloudServerProcess();
+
+    // False, with the reason in error(), when the server did not come up. After a stop, it comes up on the same port.
+    bool start();
+    void stop();
+    const QString &error() const { return m_error; }
+
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    quint16 port() const { return m_port; }
+    QString dataFolder() const { return m_data.path(); }
+
+    // Runs an administration command on the same data; its exit status and standard output.
+    std::pair<int, QString> command(const QStringList &arguments) const;
+    // A new device token of the user, made when new.
+    QString addUser(const QString &name) const;
+
+private:
+    QTemporaryDir m_data;
+    QStringList storage() const;
+
+    QStringList m_extraArguments;
+    QString m_database;
+    QProcess m_process;
+    QString m_error;
+    quint16 m_port = 0;
+};

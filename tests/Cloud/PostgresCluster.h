@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+// A private PostgreSQL cluster for the tests: made with initdb in a temporary folder, reachable only through a
+// socket in that folder, run as an unprivileged user when the tests run as root, and stopped at the end.
+class PostgresCluster
+{
+public:
+    PostgresCluster() = default;
+    ~PostgresCluster();
+
+    // The cluster shared by the tests of this process, started on first use; nothing when it cannot start.
+    static PostgresCluster *shared();
+
+    bool start();
+    void stop();
+    const QString &error() const { return m_error; }
+
+    // A new empty database of the cluster, as --database takes it; empty when it could not be made.
+    QString newDatabase();
+    // Runs SQL in a database of the cluster; false when it fails.
+    bool sql(const QString &database, const QString &statement);
+
+private:
+    std::pair<int, QString> runTool(const QString &tool, const QStringList &arguments);
+
+    QTemporaryDir m_folder;
+    QProcess m_server;
+    QString m_binaries;
+    QString m_error;
+    int m_databases = 0;
+};
