@@ -1,8 +1,8 @@
 // Stands in for the running app in the whole-process benchmarks: holds a store file open the way the app does and
 // serves the command line over the app's channel until it is ended.
+#include "Vellora/Commands/CommandRunner.h"
 #include "Vellora/Platform/SingleInstance.h"
-#include "cli/AppStore.h"
-#include "cli/CommandRunner.h"
+#include "Vellora/Sync/AppStore.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 // The store's cost per change and per load, by number of items.
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/DayData/StoreFile.h"
-#include "cli/AppStore.h"
+#include "Vellora/Sync/AppStore.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -27,8 +27,13 @@ void writeStore(const QString &path, int n, bool queued = false)
     const QString today = Calendar::make("en_US", "UTC").dayKey(QDateTime::currentDateTimeUtc());
     for (int i = 0; i < n; ++i) {
         const Bucket bucket = kAllBuckets[i % 3];
-        DayItem item{newItemId(), QString("Task number %1 with a few words").arg(i), i % 4 == 0, bucket,
-                     i < 9 ? today : kOpenDay, start.addSecs(i), std::nullopt};
+        DayItem item{newItemId(),
+                     QString("Task number %1 with a few words").arg(i),
+                     i % 4 == 0,
+                     bucket,
+                     i < 9 ? today : kOpenDay,
+                     start.addSecs(i),
+                     std::nullopt};
         saved.items.emplace(item.id, item);
     }
     if (queued) {

@@ -1,9 +1,9 @@
 #include "cli/CommandLine.h"
 
-#include "cli/AppStore.h"
-#include "cli/CommandRunner.h"
+#include "Vellora/Commands/CommandRunner.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/InstanceChannel.h"
+#include "Vellora/Sync/AppStore.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -17,6 +17,40 @@
 namespace {
 
 constexpr int kUsageError = 2;
+
+QString helpText()
+{
+    return QStringLiteral(
+        "Usage: vellora [COMMAND] [OPTIONS]\n"
+        "\n"
+        "Without a command, vellora opens the planner's window.\n"
+        "\n"
+        "Commands:\n"
+        "  today                 show today's sheet: the date, the item count and the nine rows\n"
+        "  backlog               show the Backlog in order; items whose block is full are marked\n"
+        "  add TEXT              add a task to the first block with a free row (the Backlog when all are full)\n"
+        "      --block B         ...or to block B: big, medium or small (the Backlog when B is full)\n"
+        "  edit ITEM TEXT        change an item's text\n"
+        "  done ITEM             tick an item off, or untick it\n"
+        "  delete ITEM           delete an item\n"
+        "  up ITEM, down ITEM    step an item one row up or down across the blocks\n"
+        "  bring ITEM            bring a Backlog item back to its block on Today\n"
+        "  new-day               start a new day: unfinished items go to the Backlog, done ones are dropped\n"
+        "  toggle                show or hide the running planner's window\n"
+        "\n"
+        "ITEM is an item's id, a unique start of it (at least 4 characters), or a row of Today as a slot id\n"
+        "(\"slot.3.1\") or its short form (\"3.1\": the block's size, then the row counted from 0).\n"
+        "\n"
+        "Options:\n"
+        "  --json                print today and backlog (and the result of add) as JSON\n"
+        "  --store FILE          use FILE instead of the planner's own store file\n"
+        "  -h, --help            show this help\n"
+        "\n"
+        "Examples:\n"
+        "  vellora add \"Write the quarterly report\" --block big\n"
+        "  vellora done 1.0\n"
+        "  vellora today --json\n");
+}
 
 // Control characters in a title (an escape sequence, a bell) are shown as escapes, never sent to the terminal.
 QString escapedControls(const QString &text)
@@ -76,7 +110,8 @@ int runOnFile(const Command &command, const QString &path)
 {
     auto store = makeAppStore(path);
     if (!store->openError().isEmpty())
-        return fail(QStringLiteral("the store %1 cannot be used: %2; nothing was changed").arg(path, store->openError()));
+        return fail(
+            QStringLiteral("the store %1 cannot be used: %2; nothing was changed").arg(path, store->openError()));
     if (!store->setAsidePath().isEmpty())
         print(stderr, QStringLiteral("vellora: the store file could not be read; it was kept as %1\n")
                           .arg(store->setAsidePath()));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/Command.h"
+#include "Vellora/Commands/Command.h"
 
 #include <QString>
 

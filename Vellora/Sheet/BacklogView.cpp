@@ -2,6 +2,7 @@
 
 #include "Vellora/Sheet/StoreRefresh.h"
 
+#include "Vellora/DayData/SheetText.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
@@ -10,15 +11,6 @@
 #include <QBoxLayout>
 
 #include <array>
-
-namespace {
-
-QString countText(qsizetype count)
-{
-    return count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
-}
-
-} // namespace
 
 BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
     : QWidget(parent), m_store(store), m_size(size)
@@ -98,7 +90,7 @@ void BacklogView::refresh()
         anyGreyed = anyGreyed || !hasRoom;
         entries.push_back({item, hasRoom});
     }
-    m_status->setText(countText(items.size()));
+    m_status->setText(itemCountText(items.size()));
     m_list->setEntries(std::move(entries), anyGreyed);
 }
 

@@ -3,6 +3,7 @@
 #include "Vellora/Sheet/StoreRefresh.h"
 
 #include "Vellora/DayData/Calendar.h"
+#include "Vellora/DayData/SheetText.h"
 #include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
@@ -24,34 +25,6 @@
 #include <QScrollBar>
 
 namespace {
-
-struct BlockInfo
-{
-    Bucket bucket;
-    QString heading;
-    QString placeholder;
-};
-
-const std::array<BlockInfo, 3> &blockInfos()
-{
-    // The placeholders end in the single character "…".
-    static const std::array<BlockInfo, 3> infos{{
-        {Bucket::big, QStringLiteral("BIG"), QStringLiteral("Big…")},
-        {Bucket::medium, QStringLiteral("MEDIUM"), QStringLiteral("Medium…")},
-        {Bucket::small, QStringLiteral("SMALL"), QStringLiteral("Small…")},
-    }};
-    return infos;
-}
-
-QString slotId(Bucket bucket, int index)
-{
-    return QStringLiteral("slot.%1.%2").arg(rawValue(bucket)).arg(index);
-}
-
-QString countText(qsizetype count)
-{
-    return count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
-}
 
 // A rectangle holds a point on its top and left edges but not on its bottom and right ones, so that of two rows
 // that touch, their common edge belongs to the lower one.
@@ -117,14 +90,14 @@ void SheetView::buildBlocks()
 {
     m_blocks = new SheetBlocks;
     int index = 0;
-    for (const BlockInfo &info : blockInfos()) {
+    for (Bucket bucket : kAllBuckets) {
         auto *heading = new PaperLabel(QString(), Paper::Role::muted,
                                        Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
-        heading->setText(info.heading);
+        heading->setText(blockHeading(bucket));
         m_headings.append(heading);
         QList<SlotRow *> rows;
-        for (int i = 0; i < capacity(info.bucket); ++i) {
-            auto *row = new SlotRow(slotId(info.bucket, i), info.bucket, info.placeholder);
+        for (int i = 0; i < capacity(bucket); ++i) {
+            auto *row = new SlotRow(slotId(bucket, i), bucket, blockPlaceholder(bucket));
             row->setTextSize(m_size);
             row->setCoordinateSpace(this);
             row->setCallbacks(callbacksFor(row));
@@ -423,7 +396,7 @@ void SheetView::refresh()
 {
     m_refresh->markDrawn();
     const auto &items = m_store.saved().items;
-    m_status->setText(countText(qsizetype(items.size())));
+    m_status->setText(itemCountText(qsizetype(items.size())));
     qint64 backlog = 0;
     for (const auto &entry : items)
         backlog += entry.second.isInBacklog() ? 1 : 0;

@@ -1,6 +1,7 @@
 #include "Vellora/Shell/VelloraApp.h"
 
 #include "GlobalShortcuts/ActionShortcut.h"
+#include "Vellora/Commands/CommandRunner.h"
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Platform/DesktopColorScheme.h"
 #include "Vellora/Platform/DockPresence.h"
@@ -18,8 +19,7 @@
 #include "Vellora/Shell/UpdateManager.h"
 #include "Vellora/Shell/Updater.h"
 #include "Vellora/Shell/WindowMemory.h"
-#include "cli/AppStore.h"
-#include "cli/CommandRunner.h"
+#include "Vellora/Sync/AppStore.h"
 
 #include <QApplication>
 #include <QCloseEvent>

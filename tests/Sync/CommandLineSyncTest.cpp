@@ -1,5 +1,5 @@
-#include "cli/AppStore.h"
 #include "Vellora/DayData/StoreFile.h"
+#include "Vellora/Sync/AppStore.h"
 
 #include "SyncKit/SyncEngine.h"
 

@@ -1,16 +1,13 @@
+#include "Vellora/Commands/CommandRunner.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/SingleInstance.h"
-#include "cli/AppStore.h"
-#include "cli/Command.h"
+#include "Vellora/Sync/AppStore.h"
 #include "cli/CommandLine.h"
-#include "cli/CommandRunner.h"
 
 #include "tests/ForkedChild.h"
 #include "tests/WaitFor.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -87,18 +84,6 @@ protected:
     {
         QFile file(store);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    // A command sent to the app as another program could send it, past the command line's own checks.
-    QJsonObject sendToApp(const Command &command)
-    {
-        QLocalSocket socket;
-        socket.connectToServer(InstanceChannel::serverNameFor(store));
-        EXPECT_TRUE(socket.waitForConnected(5000));
-        socket.write(QJsonDocument(InstanceChannel::commandRequest(command.toJson())).toJson(QJsonDocument::Compact) +
-                     '\n');
-        EXPECT_TRUE(waitFor([&] { return socket.canReadLine(); }, 10000));
-        return QJsonDocument::fromJson(socket.readLine()).object();
     }
 
     qsizetype itemsInFile() const
@@ -200,52 +185,6 @@ TEST_F(AppChannelTest, ALongHeldLockIsNeverTakenOver)
     EXPECT_TRUE(run.err.contains("in use")) << run.err.toStdString();
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), before);
-}
-
-TEST_F(AppChannelTest, ATitleOfOverAThousandCharactersIsRefusedByTheApp)
-{
-    startApp();
-    const Outcome added = vellora({"add", "short", "--json"});
-    ASSERT_EQ(added.exitCode, 0) << added.err.toStdString();
-    const QString id = QJsonDocument::fromJson(added.out.toUtf8()).object().value("id").toString();
-    ASSERT_FALSE(id.isEmpty());
-    const auto command = [](Command::Verb verb, const QString &item, const QString &text) {
-        Command c;
-        c.verb = verb;
-        c.item = item;
-        c.text = text;
-        return c;
-    };
-    struct Case
-    {
-        Command command;
-        bool accepted;
-    };
-    const std::vector<Case> cases{
-        {command(Command::Verb::add, {}, QString(1001, 'a')), false},
-        {command(Command::Verb::add, {}, QString(30000, 'a')), false},
-        {command(Command::Verb::edit, id, QString(1001, 'e')), false},
-        {command(Command::Verb::add, {}, QString(1000, 'a')), true},
-        {command(Command::Verb::edit, id, QString(1000, 'e')), true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(QJsonDocument(c.command.toJson()).toJson(QJsonDocument::Compact).left(40).toStdString());
-        const QByteArray before = storeBytes();
-        const qsizetype itemsBefore = appStore->saved().items.size();
-        const QJsonObject answer = sendToApp(c.command);
-        const QJsonObject outcome = answer.value("outcome").toObject();
-        if (c.accepted) {
-            EXPECT_EQ(outcome.value("exitCode").toInt(-1), 0) << outcome.value("err").toString().toStdString();
-            EXPECT_TRUE(storeBytes().contains(c.command.text.toUtf8()));
-        } else {
-            EXPECT_EQ(outcome.value("exitCode").toInt(), 2);
-            EXPECT_EQ(outcome.value("err").toString(), "the text is longer than 1000 characters");
-            EXPECT_EQ(storeBytes(), before);
-            EXPECT_EQ(appStore->saved().items.size(), itemsBefore);
-        }
-    }
-    for (const auto &[itemId, item] : appStore->saved().items)
-        EXPECT_LE(item.title.size(), 1000);
 }
 
 TEST_F(AppChannelTest, ARequestOverTheSizeLimitGetsItsReasonAndChangesNothing)

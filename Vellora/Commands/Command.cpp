@@ -1,4 +1,6 @@
-#include "cli/Command.h"
+#include "Vellora/Commands/Command.h"
+
+#include "Vellora/DayData/SheetText.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -46,17 +48,6 @@ const VerbInfo *infoOf(Command::Verb verb)
             return &info;
     }
     return nullptr;
-}
-
-std::optional<Bucket> blockNamed(const QString &name)
-{
-    if (name == "big")
-        return Bucket::big;
-    if (name == "medium")
-        return Bucket::medium;
-    if (name == "small")
-        return Bucket::small;
-    return std::nullopt;
 }
 
 // The one check of a text's length, for the command line and for a command arriving at the app alike.
@@ -118,7 +109,7 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
             const QString value = arguments[++i];
             if (argument == "--store") {
                 command.storePath = value;
-            } else if (!(command.block = blockNamed(value))) {
+            } else if (!(command.block = bucketFromBlockName(value))) {
                 return CommandError{QStringLiteral("unknown block '%1' (use big, medium or small)").arg(value)};
             }
         } else if (argument == "--") {
@@ -144,8 +135,8 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
 
     const int wanted = info->itemArguments + (info->takesText ? 1 : 0);
     if (positional.size() != wanted) {
-        const QString usage = QString::fromLatin1(info->name) + (info->itemArguments ? " ITEM" : "") +
-                              (info->takesText ? " TEXT" : "");
+        const QString usage =
+            QString::fromLatin1(info->name) + (info->itemArguments ? " ITEM" : "") + (info->takesText ? " TEXT" : "");
         return CommandError{QStringLiteral("usage: vellora %1").arg(usage)};
     }
     if (info->itemArguments)
@@ -167,10 +158,8 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
 QJsonObject Command::toJson() const
 {
     const VerbInfo *info = infoOf(verb);
-    QJsonObject object{{"verb", info ? QString::fromLatin1(info->name) : QString()},
-                       {"item", item},
-                       {"text", text},
-                       {"json", json}};
+    QJsonObject object{
+        {"verb", info ? QString::fromLatin1(info->name) : QString()}, {"item", item}, {"text", text}, {"json", json}};
     if (block)
         object.insert("block", rawValue(*block));
     return object;
@@ -202,38 +191,4 @@ std::variant<Command, CommandError> commandFromJson(const QJsonObject &object)
     if (auto error = textTooLong(command->text))
         return *error;
     return *command;
-}
-
-QString helpText()
-{
-    return QStringLiteral(
-        "Usage: vellora [COMMAND] [OPTIONS]\n"
-        "\n"
-        "Without a command, vellora opens the planner's window.\n"
-        "\n"
-        "Commands:\n"
-        "  today                 show today's sheet: the date, the item count and the nine rows\n"
-        "  backlog               show the Backlog in order; items whose block is full are marked\n"
-        "  add TEXT              add a task to the first block with a free row (the Backlog when all are full)\n"
-        "      --block B         ...or to block B: big, medium or small (the Backlog when B is full)\n"
-        "  edit ITEM TEXT        change an item's text\n"
-        "  done ITEM             tick an item off, or untick it\n"
-        "  delete ITEM           delete an item\n"
-        "  up ITEM, down ITEM    step an item one row up or down across the blocks\n"
-        "  bring ITEM            bring a Backlog item back to its block on Today\n"
-        "  new-day               start a new day: unfinished items go to the Backlog, done ones are dropped\n"
-        "  toggle                show or hide the running planner's window\n"
-        "\n"
-        "ITEM is an item's id, a unique start of it (at least 4 characters), or a row of Today as a slot id\n"
-        "(\"slot.3.1\") or its short form (\"3.1\": the block's size, then the row counted from 0).\n"
-        "\n"
-        "Options:\n"
-        "  --json                print today and backlog (and the result of add) as JSON\n"
-        "  --store FILE          use FILE instead of the planner's own store file\n"
-        "  -h, --help            show this help\n"
-        "\n"
-        "Examples:\n"
-        "  vellora add \"Write the quarterly report\" --block big\n"
-        "  vellora done 1.0\n"
-        "  vellora today --json\n");
 }

@@ -1,50 +1,14 @@
-#include "cli/CommandRunner.h"
+#include "Vellora/Commands/CommandRunner.h"
 
 #include "Vellora/DayData/DayStore.h"
+#include "Vellora/DayData/SheetText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 
 namespace {
 
 const QString kTick = QStringLiteral("\u2713");
-
-QString headingOf(Bucket bucket)
-{
-    switch (bucket) {
-    case Bucket::big:
-        return QStringLiteral("BIG");
-    case Bucket::medium:
-        return QStringLiteral("MEDIUM");
-    case Bucket::small:
-        return QStringLiteral("SMALL");
-    }
-    return {};
-}
-
-QString placeholderOf(Bucket bucket)
-{
-    switch (bucket) {
-    case Bucket::big:
-        return QStringLiteral("Big\u2026");
-    case Bucket::medium:
-        return QStringLiteral("Medium\u2026");
-    case Bucket::small:
-        return QStringLiteral("Small\u2026");
-    }
-    return {};
-}
-
-QString blockName(Bucket bucket)
-{
-    return headingOf(bucket).toLower();
-}
-
-QString countText(qsizetype count)
-{
-    return count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
-}
 
 QString jsonText(const QJsonObject &object)
 {
@@ -58,11 +22,8 @@ CommandOutcome failure(const QString &message)
 
 QJsonObject itemJson(const DayItem &item, int row)
 {
-    return {{"id", item.id},
-            {"title", item.title},
-            {"done", item.done},
-            {"bucket", blockName(item.bucket)},
-            {"row", row}};
+    return {
+        {"id", item.id}, {"title", item.title}, {"done", item.done}, {"bucket", blockName(item.bucket)}, {"row", row}};
 }
 
 bool hasRoom(const DayStore &store, Bucket bucket)
@@ -97,16 +58,16 @@ CommandOutcome today(DayStore &store, bool json)
         }
         return {0, jsonText({{"date", date}, {"day", store.day()}, {"itemCount", count}, {"items", items}}), {}};
     }
-    QString out = date + '\n' + countText(count) + '\n';
+    QString out = date + '\n' + itemCountText(count) + '\n';
     for (Bucket bucket : kAllBuckets) {
-        out += '\n' + headingOf(bucket) + '\n';
+        out += '\n' + blockHeading(bucket) + '\n';
         const QList<DayItem> rows = store.itemsIn(bucket);
         for (int row = 0; row < capacity(bucket); ++row) {
             const QString number = slotId(bucket, row).mid(5);
             if (row < rows.size())
                 out += QStringLiteral("  %1  %2%3\n").arg(number, rows[row].title, rows[row].done ? ' ' + kTick : "");
             else
-                out += QStringLiteral("  %1  %2\n").arg(number, placeholderOf(bucket));
+                out += QStringLiteral("  %1  %2\n").arg(number, blockPlaceholder(bucket));
         }
     }
     return {0, out, {}};
@@ -124,7 +85,7 @@ CommandOutcome backlog(DayStore &store, bool json)
         }
         return {0, jsonText({{"itemCount", items.size()}, {"items", array}}), {}};
     }
-    QString out = countText(items.size()) + '\n';
+    QString out = itemCountText(items.size()) + '\n';
     for (const DayItem &item : items) {
         const QString full = hasRoom(store, item.bucket) ? QString() : QStringLiteral(", block full");
         out += QStringLiteral("  %1  %2  (%3%4)\n").arg(item.id.left(8), item.title, blockName(item.bucket), full);
@@ -148,7 +109,8 @@ std::variant<DayItem, QString> resolveItem(const DayStore &store, const QString 
     if (const auto exact = store.item(wanted))
         return *exact;
     if (wanted.size() < 4)
-        return QStringLiteral("'%1' is too short to name an item (give at least 4 characters of its id)").arg(reference);
+        return QStringLiteral("'%1' is too short to name an item (give at least 4 characters of its id)")
+            .arg(reference);
     QList<DayItem> matches;
     for (auto it = store.saved().items.lower_bound(wanted); it != store.saved().items.end(); ++it) {
         if (!it->first.startsWith(wanted))
@@ -177,8 +139,8 @@ CommandOutcome add(DayStore &store, const Command &command)
     if (command.block) {
         bucket = *command.block;
     } else {
-        const auto free = std::find_if(kAllBuckets.begin(), kAllBuckets.end(),
-                                       [&](Bucket b) { return hasRoom(store, b); });
+        const auto free =
+            std::find_if(kAllBuckets.begin(), kAllBuckets.end(), [&](Bucket b) { return hasRoom(store, b); });
         if (free != kAllBuckets.end())
             bucket = *free;
     }
@@ -187,7 +149,8 @@ CommandOutcome add(DayStore &store, const Command &command)
         return failure(QStringLiteral("the text is empty"));
     if (command.json)
         return {0, jsonText(itemJson(*item, rowOf(store, *item).value_or(-1))), {}};
-    return {0, QStringLiteral("Added to %1: %2 (%3)\n").arg(placeText(store, *item), item->title, item->id.left(8)), {}};
+    return {
+        0, QStringLiteral("Added to %1: %2 (%3)\n").arg(placeText(store, *item), item->title, item->id.left(8)), {}};
 }
 
 CommandOutcome step(DayStore &store, const DayItem &item, int offset)
@@ -207,7 +170,7 @@ CommandOutcome bring(DayStore &store, const DayItem &item)
     if (!item.isInBacklog())
         return failure(QStringLiteral("'%1' is not in the Backlog").arg(item.title));
     if (!store.bringToToday(item.id))
-        return failure(QStringLiteral("the %1 block on Today is full").arg(headingOf(item.bucket)));
+        return failure(QStringLiteral("the %1 block on Today is full").arg(blockHeading(item.bucket)));
     return {0, QStringLiteral("Brought to %1: %2\n").arg(placeText(store, *store.item(item.id)), item.title), {}};
 }
 
@@ -236,20 +199,6 @@ CommandOutcome runItemCommand(const Command &command, DayStore &store, const Day
 
 } // namespace
 
-QString slotId(Bucket bucket, int row)
-{
-    return QStringLiteral("slot.%1.%2").arg(rawValue(bucket)).arg(row);
-}
-
-std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text)
-{
-    static const QRegularExpression form(QStringLiteral(R"(^(?:slot\.)?([135])\.(\d)$)"));
-    const auto match = form.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    return std::pair{*bucketFromRawValue(match.captured(1)), match.captured(2).toInt()};
-}
-
 CommandOutcome runCommand(const Command &command, DayStore &store)
 {
     switch (command.verb) {
@@ -261,8 +210,9 @@ CommandOutcome runCommand(const Command &command, DayStore &store)
         return add(store, command);
     case Command::Verb::newDay:
         store.startNewDay(QDateTime::currentDateTimeUtc());
-        return {0, QStringLiteral("Started a new day: %1\n").arg(countText(store.backlogItems().size()) +
-                                                                   QStringLiteral(" in the Backlog")),
+        return {0,
+                QStringLiteral("Started a new day: %1\n")
+                    .arg(itemCountText(store.backlogItems().size()) + QStringLiteral(" in the Backlog")),
                 {}};
     default:
         break;

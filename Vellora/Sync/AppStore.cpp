@@ -1,4 +1,4 @@
-#include "cli/AppStore.h"
+#include "Vellora/Sync/AppStore.h"
 
 #include "Vellora/Sync/SyncDriver.h"
 

@@ -46,5 +46,3 @@ struct CommandError
 std::variant<Command, CommandError> commandFromJson(const QJsonObject &object);
 
 std::variant<Command, CommandError> parseCommand(const QStringList &arguments);
-
-QString helpText();

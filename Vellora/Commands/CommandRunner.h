@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/Command.h"
+#include "Vellora/Commands/Command.h"
 
 #include <QString>
 
@@ -23,7 +23,3 @@ CommandOutcome runCommand(const Command &command, DayStore &store);
 // Runs a command that came from another vellora process as JSON (Command::toJson) and gives its outcome as JSON:
 // what the running app answers over its local socket.
 QJsonObject runCommandRequest(const QJsonObject &command, DayStore &store);
-
-// A row of Today as its slot id ("slot.3.1"), and back; the short form "3.1" is read too.
-QString slotId(Bucket bucket, int row);
-std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text);

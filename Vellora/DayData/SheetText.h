@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Vellora/DayData/Bucket.h"
+
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+// The words the sheet and the command line share, so that both name the blocks, rows and counts alike.
+
+// A block's heading on the sheet: "BIG", "MEDIUM", "SMALL".
+QString blockHeading(Bucket bucket);
+// A block's name in commands and their output: "big", "medium", "small".
+QString blockName(Bucket bucket);
+std::optional<Bucket> bucketFromBlockName(const QString &name);
+// What an empty row of a block shows: "Big…" (ending in the single character "…").
+QString blockPlaceholder(Bucket bucket);
+
+// A row of Today as its slot id ("slot.3.1": the block's raw value, then the row counted from 0), and back; the
+// short form "3.1" is read too.
+QString slotId(Bucket bucket, int row);
+std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text);
+
+// "1 item", "N items".
+QString itemCountText(qsizetype count);
