@@ -1,6 +1,9 @@
 # Vellora: `make run` sets up, builds and starts the planner; `make test` sets up, builds and runs every test.
 BUILD ?= build
 BENCH_BUILD ?= build-bench
+SANITIZE_BUILD ?= build-sanitize
+# What a test run repeats: CI runs every test twice, so that one that passes only sometimes fails the run.
+CTEST_FLAGS ?=
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= $(shell nproc)
@@ -22,7 +25,16 @@ run: build
 	$(BUILD)/Vellora/vellora
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300 $(CTEST_FLAGS)
+
+# Every suite built with the address and undefined-behaviour sanitizers, but those that need an X server or build
+# and install the package: they are left to `make test`.
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELLORA_SANITIZE=address,undefined \
+		$(SANITIZE_FLAGS) >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS) --timeout 600 -LE 'x11|package' $(CTEST_FLAGS)
 
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELLORA_BUILD_TESTS=OFF -DVELLORA_BUILD_BENCH=ON >/dev/null
@@ -44,4 +56,4 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD) $(SANITIZE_BUILD)

@@ -163,7 +163,11 @@ QSqlQuery SqlConnection::run(const QString &sql, const QVariantList &binds)
         statement.bindValue(int(i), binds[i]);
     if (!statement.exec())
         throw StoreFailure{describe(statement.lastError())};
+    // The copy shares the compiled statement with the cache, which is the point; Qt marks the copy deprecated.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
     return statement;
+    QT_WARNING_POP
 }
 
 void SqlConnection::finishStatements()

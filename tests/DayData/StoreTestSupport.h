@@ -34,7 +34,11 @@ struct StoreFixture
         options.now = clock;
         options.allowSync = withEngine;
         options.makeEngine = [](DayStore &, const std::optional<DayStore::Serialization> &state) {
-            return std::make_unique<SyncKit::SyncEngine>(SyncKit::SyncEngine::Configuration{nullptr, state, nullptr});
+            SyncKit::SyncEngine::Configuration configuration;
+            configuration.database = nullptr;
+            configuration.stateSerialization = state;
+            configuration.delegate = nullptr;
+            return std::make_unique<SyncKit::SyncEngine>(std::move(configuration));
         };
         return std::make_unique<DayStore>(std::move(options));
     }

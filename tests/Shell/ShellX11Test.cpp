@@ -29,7 +29,7 @@ public:
     xcb_window_t parentOf(xcb_window_t window)
     {
         auto *reply = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, window), nullptr);
-        const xcb_window_t parent = reply ? reply->parent : XCB_WINDOW_NONE;
+        const xcb_window_t parent = reply ? reply->parent : xcb_window_t(XCB_WINDOW_NONE);
         free(reply);
         return parent;
     }
