@@ -135,8 +135,9 @@ QString temporaryPattern(const QString &path)
 std::optional<Error> checkRegularOrMissing(const QString &path)
 {
     struct stat info;
+    // A path that cannot be looked at is left to the write, which says why it fails.
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return errno == ENOENT ? std::nullopt : std::optional(systemError(errno));
+        return std::nullopt;
     if (!S_ISREG(info.st_mode))
         return notRegular(info);
     return std::nullopt;

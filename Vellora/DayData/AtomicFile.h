@@ -35,7 +35,8 @@ struct ReadResult
 };
 ReadResult read(const QString &path);
 
-// Why a path cannot hold a file of ours, or none when it is a regular file or does not exist yet.
+// Why a path cannot hold a file of ours (it is a folder, a pipe, a device), or none when it is a regular file, does
+// not exist yet, or cannot be looked at (then the write says why).
 std::optional<Error> checkRegularOrMissing(const QString &path);
 
 // Removes temporary files left beside `path` by writes that were killed half way. Only safe while holding the lock

@@ -4,6 +4,8 @@
 #include "Vellora/Platform/LoginItemService.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QSettings>
 
 AppSettings::AppSettings(QSettings &defaults, LoginItemService &loginItems, DockPresence *dockPresence, QObject *parent)
@@ -106,7 +108,20 @@ void AppSettings::write(const char *key, const QVariant &value)
 {
     m_defaults.setValue(QLatin1String(key), value);
     // Written at once, so that a crash right after a change keeps it.
+    const QFileInfo file(m_defaults.fileName());
+    const QDateTime before = file.exists() ? file.lastModified() : QDateTime();
     m_defaults.sync();
+    // The settings keep the first error they met for good: after one, only a file written anew tells of success.
+    const QFileInfo after(m_defaults.fileName());
+    const bool written = after.exists() && (!before.isValid() || after.lastModified() > before);
+    std::optional<QString> error;
+    if (m_defaults.status() != QSettings::NoError && !written)
+        error = QStringLiteral("Settings not saved: %1 cannot be written. They hold until Vellora quits.")
+                    .arg(m_defaults.fileName());
+    if (error != m_saveError) {
+        m_saveError = error;
+        emit saveErrorChanged();
+    }
 }
 
 void AppSettings::applyDockPresence()

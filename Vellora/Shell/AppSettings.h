@@ -40,6 +40,9 @@ public:
     bool openAtLogin() const { return m_openAtLogin; }
     // Why the last change of the login item failed; none once a change succeeds.
     std::optional<QString> loginItemNote() const { return m_loginItemNote; }
+    // Why the settings file could not be written at the last change; none once a write succeeds. The values stay
+    // in effect for this run all the same.
+    std::optional<QString> saveError() const { return m_saveError; }
 
     void setTextSize(Paper::TextSize textSize);
     void setAppearance(Paper::Appearance appearance);
@@ -54,6 +57,7 @@ signals:
     void showInMenuBarChanged(bool show);
     void openAtLoginChanged(bool open);
     void loginItemNoteChanged();
+    void saveErrorChanged();
 
 private:
     // The text stored under the key; empty when there is none or the value is not a text.
@@ -74,4 +78,5 @@ private:
     bool m_showInMenuBar = false;
     bool m_openAtLogin = false;
     std::optional<QString> m_loginItemNote;
+    std::optional<QString> m_saveError;
 };

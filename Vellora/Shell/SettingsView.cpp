@@ -248,6 +248,17 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
                                  Paper::systemFont(Paper::kSettingsNoteSize), this);
     wrapWithoutLimit(m_loginNote);
     section->addWidget(m_loginNote);
+
+    auto *saveNote = new PaperLabel(QStringLiteral("settings.saveNote"), Paper::Role::muted,
+                                    Paper::systemFont(Paper::kSettingsNoteSize), this);
+    wrapWithoutLimit(saveNote);
+    section->addWidget(saveNote);
+    auto showSaveNote = [this, saveNote] {
+        saveNote->setText(m_settings.saveError().value_or(QString()));
+        saveNote->setVisible(m_settings.saveError().has_value());
+    };
+    connect(&m_settings, &AppSettings::saveErrorChanged, this, showSaveNote);
+    showSaveNote();
 }
 
 void SettingsView::showTextSize()

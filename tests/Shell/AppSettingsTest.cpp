@@ -131,6 +131,24 @@ TEST_F(AppSettingsTest, EachAssignmentWritesAtOnceWithItsKindAndSignalsOnlyAChan
     EXPECT_EQ(written.value("showInDock"), QJsonValue(false));
 }
 
+TEST_F(AppSettingsTest, AFileThatCannotBeWrittenIsSaidAndTheNextGoodWriteClearsIt)
+{
+    // A file where the settings' folder should be: no process, however privileged, can write below it.
+    QDir().mkpath(dir.filePath("config"));
+    QFile blocker(dir.filePath("config/app.vellora.Vellora"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    auto settings = make();
+    settings->setShowInDock(false);
+    ASSERT_TRUE(settings->saveError());
+    EXPECT_TRUE(settings->saveError()->contains("defaults.json"));
+    EXPECT_FALSE(settings->showInDock()) << "the value holds for this run";
+
+    ASSERT_TRUE(QFile::remove(dir.filePath("config/app.vellora.Vellora")));
+    settings->setShowInDock(true);
+    EXPECT_FALSE(settings->saveError());
+}
+
 TEST_F(AppSettingsTest, TheTrayItemsVisibilityKeyIsSetOnlyWhenSwitchedOn)
 {
     const auto settings = make(R"({"NSStatusItem Visible Item-0": false})");
