@@ -15,7 +15,7 @@ struct VerbInfo
     bool takesText;    // TEXT
 };
 
-constexpr std::array<VerbInfo, 12> kVerbs{{
+constexpr std::array<VerbInfo, 14> kVerbs{{
     {Command::Verb::help, "help", 0, false},
     {Command::Verb::today, "today", 0, false},
     {Command::Verb::backlog, "backlog", 0, false},
@@ -28,6 +28,8 @@ constexpr std::array<VerbInfo, 12> kVerbs{{
     {Command::Verb::bring, "bring", 1, false},
     {Command::Verb::newDay, "new-day", 0, false},
     {Command::Verb::toggle, "toggle", 0, false},
+    {Command::Verb::sync, "sync", 0, false},
+    {Command::Verb::account, "account", 0, false},
 }};
 
 const VerbInfo *verbNamed(const QString &name)
@@ -65,6 +67,17 @@ std::optional<CommandError> textTooLong(const QString &text)
     if (isLongerThanATitle(text))
         return CommandError{QStringLiteral("the text is longer than %1 characters").arg(kMaxTitleLength)};
     return std::nullopt;
+}
+
+// account sign-in SERVER USER | account status | account sign-out
+std::variant<Command, CommandError> parseAccountCommand(Command command, const QStringList &positional)
+{
+    const QString action = positional.value(0);
+    const int wanted = action == "sign-in" ? 3 : 1;
+    if ((action != "sign-in" && action != "status" && action != "sign-out") || positional.size() != wanted)
+        return CommandError{QStringLiteral("usage: vellora account sign-in SERVER USER | status [--json] | sign-out")};
+    command.arguments = positional;
+    return command;
 }
 
 } // namespace
@@ -141,6 +154,8 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
     if (!info)
         return CommandError{QStringLiteral("unknown command '%1' (see vellora --help)").arg(verbName)};
     command.verb = info->verb;
+    if (command.verb == Command::Verb::account)
+        return parseAccountCommand(std::move(command), positional);
 
     const int wanted = info->itemArguments + (info->takesText ? 1 : 0);
     if (positional.size() != wanted) {
@@ -223,6 +238,11 @@ QString helpText()
         "  bring ITEM            bring a Backlog item back to its block on Today\n"
         "  new-day               start a new day: unfinished items go to the Backlog, done ones are dropped\n"
         "  toggle                show or hide the running planner's window\n"
+        "  sync                  sync now: send every change waiting, fetch everything new\n"
+        "  account sign-in SERVER USER\n"
+        "                        sign in to a sync server; the token is read from standard input\n"
+        "  account status        show the account and the last sync (--json for JSON)\n"
+        "  account sign-out      sign out; this computer's changes wait until the next sign-in\n"
         "\n"
         "ITEM is an item's id, a unique start of it (at least 4 characters), or a row of Today as a slot id\n"
         "(\"slot.3.1\") or its short form (\"3.1\": the block's size, then the row counted from 0).\n"

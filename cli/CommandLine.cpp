@@ -143,7 +143,7 @@ std::optional<QString> storePathFor(const Command &command)
     return storePathOf(command);
 }
 
-int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
+int runCommandLine(int argc, char **argv, const WindowHost &openWindow, const NetworkHost &runNetwork)
 {
     // The arguments are read before any application object exists: the window makes its own.
     QStringList arguments;
@@ -164,6 +164,8 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
         print(stdout, helpText());
         return 0;
     }
+    if (command.isNetworkCommand())
+        return runNetwork ? runNetwork(command) : fail(QStringLiteral("this vellora cannot sync"));
     const auto path = storePathOf(command);
     if (!path)
         return fail(QStringLiteral("neither HOME nor XDG_DATA_HOME is set, so there is no folder for the store file; "
