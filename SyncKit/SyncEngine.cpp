@@ -254,6 +254,7 @@ void SyncEngine::finish(const Job &job, const std::optional<CloudError> &error)
         m_roundAgain = false;
         scheduleRound(std::chrono::milliseconds(0));
     }
+    emit workFinished(error);
     if (job.done)
         job.done(error);
     if (!m_waiting.isEmpty() && !m_running)

@@ -83,6 +83,11 @@ public:
     // Whether the engine's own schedule holds work to do.
     bool isScheduled() const { return m_timer.isActive(); }
 
+signals:
+    // A piece of work (a scheduled round or a call) ended, with its first failure or none: what a status line
+    // shows as the last sync and its result.
+    void workFinished(const std::optional<SyncKit::CloudError> &error);
+
 private:
     struct Job
     {

@@ -23,19 +23,19 @@ std::string programFolder()
     return program.substr(0, program.rfind('/'));
 }
 
-// The window module: beside the program in a build, under the library folder once installed.
-WindowEntry loadWindow()
+// A module of the program: beside it in a build, under the library folder once installed.
+void *loadModule(const char *name, const char *entry, const char *purpose)
 {
     const std::string folder = programFolder();
     std::string error;
-    for (const std::string &candidate : {folder + "/" + kWindowModuleName,
-                                         folder + "/../" VELLORA_LIBDIR "/vellora/" + kWindowModuleName}) {
+    for (const std::string &candidate : {folder + "/" + name, folder + "/../" VELLORA_LIBDIR "/vellora/" + name}) {
         if (void *module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL))
-            return reinterpret_cast<WindowEntry>(dlsym(module, kWindowEntryName));
+            if (void *symbol = dlsym(module, entry))
+                return symbol;
         if (error.empty() || access(candidate.c_str(), F_OK) == 0)
             error = dlerror();
     }
-    std::fprintf(stderr, "vellora: the window cannot be opened: %s\n", error.c_str());
+    std::fprintf(stderr, "vellora: %s: %s\n", purpose, error.c_str());
     return nullptr;
 }
 
@@ -54,8 +54,14 @@ int main(int argc, char **argv)
     QElapsedTimer sinceStart;
     sinceStart.start();
     const WindowHost openWindow = [&argc, argv, &sinceStart](const Command &command) {
-        const WindowEntry runWindow = loadWindow();
+        const auto runWindow = reinterpret_cast<WindowEntry>(
+            loadModule(kWindowModuleName, kWindowEntryName, "the window cannot be opened"));
         return runWindow ? runWindow(argc, argv, &command, &sinceStart) : 1;
     };
-    return runCommandLine(argc, argv, hasDisplay() ? openWindow : WindowHost());
+    const NetworkHost runNetwork = [](const Command &command) {
+        const auto run = reinterpret_cast<NetworkEntry>(
+            loadModule(kNetworkModuleName, kNetworkEntryName, "the sync commands cannot be loaded"));
+        return run ? run(&command) : 1;
+    };
+    return runCommandLine(argc, argv, hasDisplay() ? openWindow : WindowHost(), runNetwork);
 }

@@ -37,6 +37,11 @@ QString helpText()
         "  bring ITEM            bring a Backlog item back to its block on Today\n"
         "  new-day               start a new day: unfinished items go to the Backlog, done ones are dropped\n"
         "  toggle                show or hide the running planner's window\n"
+        "  sync                  sync now: send every change waiting, fetch everything new\n"
+        "  account sign-in SERVER USER\n"
+        "                        sign in to a sync server; the token is read from standard input\n"
+        "  account status        show the account and the last sync (--json for JSON)\n"
+        "  account sign-out      sign out; this computer's changes wait until the next sign-in\n"
         "\n"
         "ITEM is an item's id, a unique start of it (at least 4 characters), or a row of Today as a slot id\n"
         "(\"slot.3.1\") or its short form (\"3.1\": the block's size, then the row counted from 0).\n"
@@ -178,7 +183,7 @@ std::optional<QString> storePathFor(const Command &command)
     return storePathOf(command);
 }
 
-int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
+int runCommandLine(int argc, char **argv, const WindowHost &openWindow, const NetworkHost &runNetwork)
 {
     // The arguments are read before any application object exists: the window makes its own.
     QStringList arguments;
@@ -199,6 +204,8 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow)
         print(stdout, helpText());
         return 0;
     }
+    if (command.isNetworkCommand())
+        return runNetwork ? runNetwork(command) : fail(QStringLiteral("this vellora cannot sync"));
     const auto path = storePathOf(command);
     if (!path)
         return fail(QStringLiteral("neither HOME nor XDG_DATA_HOME is set, so there is no folder for the store file; "

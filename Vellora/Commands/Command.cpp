@@ -17,7 +17,7 @@ struct VerbInfo
     bool takesText;    // TEXT
 };
 
-constexpr std::array<VerbInfo, 12> kVerbs{{
+constexpr std::array<VerbInfo, 14> kVerbs{{
     {Command::Verb::help, "help", 0, false},
     {Command::Verb::today, "today", 0, false},
     {Command::Verb::backlog, "backlog", 0, false},
@@ -30,6 +30,8 @@ constexpr std::array<VerbInfo, 12> kVerbs{{
     {Command::Verb::bring, "bring", 1, false},
     {Command::Verb::newDay, "new-day", 0, false},
     {Command::Verb::toggle, "toggle", 0, false},
+    {Command::Verb::sync, "sync", 0, false},
+    {Command::Verb::account, "account", 0, false},
 }};
 
 const VerbInfo *verbNamed(const QString &name)
@@ -56,6 +58,17 @@ std::optional<CommandError> textTooLong(const QString &text)
     if (isLongerThanATitle(text))
         return CommandError{QStringLiteral("the text is longer than %1 characters").arg(kMaxTitleLength)};
     return std::nullopt;
+}
+
+// account sign-in SERVER USER | account status | account sign-out
+std::variant<Command, CommandError> parseAccountCommand(Command command, const QStringList &positional)
+{
+    const QString action = positional.value(0);
+    const int wanted = action == "sign-in" ? 3 : 1;
+    if ((action != "sign-in" && action != "status" && action != "sign-out") || positional.size() != wanted)
+        return CommandError{QStringLiteral("usage: vellora account sign-in SERVER USER | status [--json] | sign-out")};
+    command.arguments = positional;
+    return command;
 }
 
 } // namespace
@@ -132,6 +145,8 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
     if (!info)
         return CommandError{QStringLiteral("unknown command '%1' (see vellora --help)").arg(verbName)};
     command.verb = info->verb;
+    if (command.verb == Command::Verb::account)
+        return parseAccountCommand(std::move(command), positional);
 
     const int wanted = info->itemArguments + (info->takesText ? 1 : 0);
     if (positional.size() != wanted) {

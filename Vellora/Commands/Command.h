@@ -18,16 +18,21 @@ bool isLongerThanATitle(const QString &text);
 // One parsed `vellora` command line.
 struct Command
 {
-    enum class Verb { openWindow, help, today, backlog, add, edit, done, remove, up, down, bring, newDay, toggle };
+    enum class Verb {
+        openWindow, help, today, backlog, add, edit, done, remove, up, down, bring, newDay, toggle, sync, account
+    };
 
     Verb verb = Verb::openWindow;
-    QString item; // ITEM argument
-    QString text; // TEXT argument
+    QString item;          // ITEM argument
+    QString text;          // TEXT argument
+    QStringList arguments; // account: the action and its arguments
     std::optional<Bucket> block;
     bool json = false;
     std::optional<QString> storePath; // --store FILE
     QStringList appArguments;         // what the window keeps (-uitests and the like)
 
+    // Whether the command runs in the network module (sync and account).
+    bool isNetworkCommand() const { return verb == Verb::sync || verb == Verb::account; }
     // Whether the command changes the store.
     bool isEdit() const;
 

@@ -103,6 +103,11 @@ QJsonObject commandRequest(const QJsonObject &command)
     return {{"request", "command"}, {"command", command}};
 }
 
+QJsonObject syncRequest()
+{
+    return {{"request", "sync"}};
+}
+
 QJsonObject okAnswer(const QJsonObject &outcome)
 {
     QJsonObject answer{{"ok", true}};

@@ -46,6 +46,10 @@ std::optional<uid_t> peerUid(int fd);
 QJsonObject showWindowRequest();
 QJsonObject toggleWindowRequest();
 QJsonObject commandRequest(const QJsonObject &command);
+// One full sync round by the app; answered when the round has ended.
+QJsonObject syncRequest();
+// How long the app's answer to a sync request may take: a round through a slow network.
+constexpr std::chrono::milliseconds kSyncAnswerWait = 5min;
 
 // The answer to a request that the app carried out; `outcome` goes with a command's answer.
 QJsonObject okAnswer(const QJsonObject &outcome = {});

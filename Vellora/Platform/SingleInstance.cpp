@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 
 #include <sys/stat.h>
 
@@ -80,6 +81,15 @@ void SingleInstance::serve(QLocalSocket *socket)
     connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
         while (socket->canReadLine()) {
             const QByteArray line = socket->readLine();
+            if (QJsonDocument::fromJson(line).object().value("request").toString() == QLatin1String("sync") &&
+                m_callbacks.syncNow) {
+                // A round takes its time on the network: the answer goes out when it ends, if the caller still waits.
+                m_callbacks.syncNow([socket = QPointer<QLocalSocket>(socket)](const QJsonObject &answer) {
+                    if (socket)
+                        socket->write(QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n');
+                });
+                continue;
+            }
             socket->write(QJsonDocument(answer(line)).toJson(QJsonDocument::Compact) + '\n');
         }
         if (socket->bytesAvailable() > InstanceChannel::kMaxRequestBytes) {

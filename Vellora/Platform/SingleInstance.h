@@ -25,6 +25,8 @@ public:
         std::function<void()> toggleWindow;
         // Runs a command given as JSON (Command::toJson) on the app's store; answers with its outcome as JSON.
         std::function<QJsonObject(const QJsonObject &command)> runCommand;
+        // Runs one sync round and calls back with the answer (okAnswer or errorAnswer) when it has ended.
+        std::function<void(std::function<void(const QJsonObject &answer)> reply)> syncNow;
     };
 
     enum class Start {

@@ -108,6 +108,8 @@ QWidget *ContentView::makePage(Navigation::Page page)
     case Navigation::Page::settings: {
         auto *settings = new SettingsView(m_store, m_settings, m_makeShortcutControl);
         settings->setHistory(m_history);
+        if (m_sync)
+            settings->addSyncSection(*m_sync);
         connect(settings, &SettingsView::closeRequested, &m_nav, [this] { m_nav.setPage(Navigation::Page::today); });
         return settings;
     }

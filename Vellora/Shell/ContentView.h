@@ -9,6 +9,7 @@
 #include <QWidget>
 
 class AppSettings;
+class AppSync;
 class DayStore;
 class DesktopColorScheme;
 class NoteBar;
@@ -32,6 +33,8 @@ public:
 
     // How the Settings page makes its shortcut control; a Settings page on screen is built again with it.
     void setShortcutControlFactory(SettingsView::ShortcutControlFactory factory);
+    // The sync the Settings page shows and controls; none hides its section.
+    void setSync(AppSync *sync) { m_sync = sync; }
 
     // Where the pages keep their changes for Undo; the notes follow it.
     void setHistory(UndoHistory *history);
@@ -64,6 +67,7 @@ private:
     Navigation &m_nav;
     QPointer<DesktopColorScheme> m_desktopScheme;
     SettingsView::ShortcutControlFactory m_makeShortcutControl;
+    AppSync *m_sync = nullptr;
 
     QVBoxLayout *m_layout = nullptr;
     NoteBar *m_notes = nullptr;

@@ -9,6 +9,7 @@
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperSwitch.h"
 #include "Vellora/Shell/AppSettings.h"
+#include "Vellora/Shell/SyncSection.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 
 #include "GlobalShortcuts/Recorder.h"
@@ -60,6 +61,7 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
     buildNewDaySection(sections);
     buildWindowSection(sections, makeShortcutControl);
     sections->addStretch();
+    m_sections = sections;
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("settings.scroll"));
@@ -88,6 +90,19 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
     showAppearance();
     showLoginNote();
     showShortcutNote();
+}
+
+void SettingsView::addSyncSection(AppSync &sync)
+{
+    // Before the stretch that keeps the sections at the top.
+    auto *section = new QVBoxLayout;
+    section->setSpacing(Paper::kSectionPartSpacing);
+    m_sections->insertLayout(m_sections->count() - 1, section);
+    auto *header = new PaperLabel(QString(), Paper::Role::muted,
+                                  Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
+    header->setText(QStringLiteral("SYNC"));
+    section->addWidget(header);
+    section->addWidget(new SyncSection(sync, this));
 }
 
 QVBoxLayout *SettingsView::addSection(QVBoxLayout *sections, const QString &header, int spacing)

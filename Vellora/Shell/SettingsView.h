@@ -9,6 +9,7 @@
 #include <functional>
 
 class AppSettings;
+class AppSync;
 class DayStore;
 class PaperButtonStyle;
 class PaperChoiceStyle;
@@ -41,6 +42,8 @@ public:
     // Where a new day started here is kept for Undo; none keeps none.
     void setHistory(UndoHistory *history) { m_history = history; }
     QScrollArea *scrollArea() const { return m_scroll; }
+    // Adds the SYNC section (state, sign in and out, sync now) at the foot of the page.
+    void addSyncSection(AppSync &sync);
 
 signals:
     // "Today →": leave the page.
@@ -67,6 +70,7 @@ private:
     UndoHistory *m_history = nullptr;
 
     QScrollArea *m_scroll = nullptr;
+    QVBoxLayout *m_sections = nullptr;
     PaperLabel *m_preview = nullptr;
     std::array<PaperChoiceStyle *, 3> m_sizeChoices{};
     std::array<PaperChoiceStyle *, 3> m_appearanceChoices{};

@@ -20,6 +20,7 @@
 #include "Vellora/Shell/Updater.h"
 #include "Vellora/Shell/WindowMemory.h"
 #include "Vellora/Sync/AppStore.h"
+#include "Vellora/Sync/AppSync.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -125,7 +126,8 @@ bool VelloraApp::claimStore(const QString &path)
     m_instance = std::make_unique<SingleInstance>(
         path,
         SingleInstance::Callbacks{[this] { bringMainWindowToFront(); }, [this] { toggleWindow(); },
-                                  [this](const QJsonObject &command) { return runCommandRequest(command, *m_store); }});
+                                  [this](const QJsonObject &command) { return runCommandRequest(command, *m_store); },
+                                  [this](auto reply) { syncNow(std::move(reply)); }});
     switch (m_instance->start()) {
     case SingleInstance::Start::primary:
         return true;
@@ -141,7 +143,12 @@ bool VelloraApp::claimStore(const QString &path)
 
 bool VelloraApp::makeStore(const std::optional<QString> &path)
 {
-    m_store = makeAppStore(path);
+    // Syncs with the account of the account file, whenever there is one; the interface tests' store never does.
+    if (path)
+        m_sync = std::make_unique<AppSync>();
+    m_store = makeAppStore(path, m_sync ? m_sync->setup() : SyncSetup{});
+    if (m_sync)
+        m_sync->attach(*m_store);
     m_history = std::make_unique<UndoHistory>(*m_store);
     if (!m_store->setAsidePath().isEmpty())
         m_notice = QStringLiteral("The store file could not be read; it was kept as %1.").arg(m_store->setAsidePath());
@@ -193,6 +200,7 @@ void VelloraApp::buildWindow()
     m_content = new ContentView(*m_store, *m_settings, m_nav, m_options.desktopScheme);
     m_content->setShortcutControlFactory(m_options.makeShortcutControl);
     m_content->setHistory(m_history.get());
+    m_content->setSync(m_sync.get());
     m_window->installEventFilter(this);
     m_window->setCentralWidget(m_content);
     buildMenus();
@@ -523,4 +531,13 @@ void VelloraApp::bringMainWindowToFront()
     m_window->show();
     m_window->raise();
     giveKeyboardFocus(m_window->windowHandle());
+}
+
+void VelloraApp::syncNow(std::function<void(const QJsonObject &answer)> reply)
+{
+    if (!m_sync)
+        return reply(InstanceChannel::errorAnswer(QStringLiteral("this Vellora does not sync")));
+    m_sync->syncNow([reply = std::move(reply)](const std::optional<QString> &reason) {
+        reply(reason ? InstanceChannel::errorAnswer(*reason) : InstanceChannel::okAnswer());
+    });
 }

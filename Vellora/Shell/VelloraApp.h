@@ -17,11 +17,14 @@
 #include <QUrl>
 
 #include <chrono>
+#include <QJsonObject>
+
 #include <functional>
 #include <memory>
 #include <optional>
 
 class AppSettings;
+class AppSync;
 class DayStore;
 class DesktopColorScheme;
 class QAction;
@@ -131,6 +134,8 @@ private:
     bool readyToQuit();
     bool claimStore(const QString &path);
     bool makeStore(const std::optional<QString> &path);
+    // A sync round asked for by `vellora sync`; answers on the channel when it ends.
+    void syncNow(std::function<void(const QJsonObject &answer)> reply);
     void makeSettings();
     void buildWindow();
     void buildMenus();
@@ -151,6 +156,7 @@ private:
     QString m_notice;
 
     std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<AppSync> m_sync; // before the store, which it outlives
     std::unique_ptr<DayStore> m_store;
     std::unique_ptr<UndoHistory> m_history;
     std::unique_ptr<QSettings> m_ownDefaults;

@@ -29,23 +29,52 @@ SyncDriver::SyncDriver(DayStore &store)
     : QObject(&store)
     , m_store(store)
 {
+    m_unsavedTimer.setSingleShot(true);
+    m_unsavedTimer.setInterval(0);
+    connect(&m_unsavedTimer, &QTimer::timeout, this, [this] {
+        if (m_unsaved) {
+            m_unsaved = false;
+            m_store.save();
+        }
+    });
 }
 
 void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
 {
+    bool write = false;
+    const QMetaObject::Connection changes =
+        connect(&m_store, &DayStore::savedChanged, this, [this] { m_unsaved = true; });
     std::visit(Overloaded{
-                   [&](const SyncEvent::StateUpdate &update) { m_store.setState(update.stateSerialization); },
-                   [&](const SyncEvent::AccountChange &change) { handleAccountChange(change); },
+                   [&](const SyncEvent::StateUpdate &update) {
+                       m_store.setState(update.stateSerialization);
+                       write = true;
+                   },
+                   [&](const SyncEvent::AccountChange &change) {
+                       handleAccountChange(change);
+                       write = true;
+                   },
                    [&](const SyncEvent::FetchedDatabaseChanges &changes) { handleDatabaseChanges(changes); },
                    [&](const SyncEvent::FetchedRecordZoneChanges &changes) { handleRecordZoneChanges(changes); },
                    [&](const SyncEvent::SentRecordZoneChanges &changes) {
                        handleSentRecordZoneChanges(changes, engine);
                    },
+                   [&](const SyncEvent::DidFetchChanges &) { write = m_unsaved; },
+                   [&](const SyncEvent::DidSendChanges &) { write = m_unsaved; },
                    [](const auto &) {},
                },
                event);
-    // Every event, handled or not, ends with the whole file written: items and state.
-    m_store.save();
+    disconnect(changes);
+    // One write per batch rather than per event: the items a batch brought wait for the state update that ends
+    // it, so the file takes both at once and never holds a change token ahead of the items fetched before it.
+    // (Items written early would do no harm; a token written early would skip them after a crash.)
+    m_unsavedTimer.stop();
+    if (write) {
+        m_unsaved = false;
+        m_store.save();
+    } else if (m_unsaved) {
+        // What an event changed with no state update after it is written once the engine's turn is over.
+        m_unsavedTimer.start();
+    }
 }
 
 void SyncDriver::handleAccountChange(const SyncEvent::AccountChange &change)

@@ -7,6 +7,7 @@
 #include "SyncKit/SyncEngineDelegate.h"
 
 #include <QObject>
+#include <QTimer>
 
 // The store's side of the sync engine: applies what the engine reports to the store (fetched records, results
 // of sends, account changes, state updates), settles failed saves, and builds each batch to send from the
@@ -32,6 +33,8 @@ private:
                                      SyncKit::SyncEngine &engine);
 
     DayStore &m_store;
+    bool m_unsaved = false; // the store holds changes of the engine's events that are not written yet
+    QTimer m_unsavedTimer;
 };
 
 // How the engine of a store is made.

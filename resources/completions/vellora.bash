@@ -16,7 +16,7 @@ _vellora()
             ;;
     esac
 
-    local commands='today backlog add edit done delete up down bring new-day toggle help'
+    local commands='today backlog add edit done delete up down bring new-day toggle sync account help'
     local command='' i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -32,6 +32,8 @@ _vellora()
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ -z $command ]]; then
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+    elif [[ $command == account && $prev == account ]]; then
+        COMPREPLY=($(compgen -W 'sign-in status sign-out' -- "$cur"))
     fi
 } &&
     complete -F _vellora vellora

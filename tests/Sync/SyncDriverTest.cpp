@@ -1,5 +1,6 @@
 #include "SyncTestSupport.h"
 #include "tests/SyncKit/Eventually.h"
+#include "tests/WaitFor.h"
 
 #include "Vellora/Sync/ItemRecord.h"
 
@@ -124,14 +125,21 @@ TEST_F(SyncDriverTest, FetchedRecordsReplaceLocalItemsAndOtherTypesAreSkipped)
     EXPECT_EQ(device->saved().items.size(), 1);
     EXPECT_EQ(device->item(local->id)->title, "From elsewhere");
     EXPECT_EQ(device->item(local->id)->modifiedAt, earlier);
+    // Written with the state update that ends the batch, in one write that holds the items and the new token:
+    // never a token without the items fetched before it.
+    EXPECT_FALSE(QFile::exists(device.path()));
+    SyncKit::SyncEngineState::Serialization withToken = device.engine().state().serialization();
+    withToken.zoneTokens.insert(syncZoneID(), QByteArrayLiteral("token-after-the-batch"));
+    deliver(device, SyncEvent::StateUpdate{withToken});
     EXPECT_EQ(device.file().items, device->saved().items);
+    EXPECT_EQ(device.file().state, withToken);
 
-    // Only a note: nothing changes, and the file is written all the same.
+    // A change with no state update after it is written once the engine's turn is over.
     QFile::remove(device.path());
+    deliver(device, SyncEvent::FetchedRecordZoneChanges{{serverRecord(local->id, "Later", earlier)}, {}});
+    EXPECT_TRUE(waitFor([&] { return QFile::exists(device.path()); }));
+    EXPECT_EQ(device.file().items, device->saved().items);
     const DayStore::Saved before = device->saved();
-    deliver(device, SyncEvent::FetchedRecordZoneChanges{{note}, {}});
-    EXPECT_EQ(device->saved(), before);
-    EXPECT_TRUE(QFile::exists(device.path()));
 
     // Deletions: of an unknown id nothing, of a known one the item, whatever type the deletion names.
         deliver(device, SyncEvent::FetchedRecordZoneChanges{{}, {{idOf("UNKNOWN"), "DayItem"}}});

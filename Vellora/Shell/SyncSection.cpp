@@ -1,0 +1,82 @@
+#include "Vellora/Shell/SyncSection.h"
+
+#include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperButtonStyle.h"
+#include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Shell/SignInDialog.h"
+#include "Vellora/Sync/AppSync.h"
+
+#include <QBoxLayout>
+#include <QFile>
+
+SyncSection::SyncSection(AppSync &sync, QWidget *parent) : QWidget(parent), m_sync(sync)
+{
+    setObjectName(QStringLiteral("settings.sync"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(Paper::kSectionPartSpacing);
+    m_state = new PaperLabel(QStringLiteral("settings.sync.state"), Paper::Role::ink,
+                             Paper::systemFont(Paper::kSettingsTextSize), this);
+    m_state->setMaxLines(0);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    policy.setHeightForWidth(true);
+    m_state->setSizePolicy(policy);
+    layout->addWidget(m_state);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(Paper::kChoiceSpacing);
+    m_signIn = new PaperButtonStyle(QStringLiteral("settings.sync.signIn"), QStringLiteral("Sign in…"), false, this);
+    m_signOut = new PaperButtonStyle(QStringLiteral("settings.sync.signOut"), QStringLiteral("Sign out"), false, this);
+    m_syncNow = new PaperButtonStyle(QStringLiteral("settings.sync.now"), QStringLiteral("Sync now"), false, this);
+    buttons->addWidget(m_signIn);
+    buttons->addWidget(m_signOut);
+    buttons->addWidget(m_syncNow);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    connect(m_signIn, &QAbstractButton::clicked, this, [this] {
+        auto *dialog = new SignInDialog(m_sync.accountFile(), window());
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QDialog::accepted, this, &SyncSection::showState);
+        dialog->open();
+    });
+    connect(m_signOut, &QAbstractButton::clicked, this, &SyncSection::signOut);
+    connect(m_syncNow, &QAbstractButton::clicked, this, [this] {
+        m_syncing = true;
+        showState();
+        m_sync.syncNow([self = QPointer<SyncSection>(this)](const std::optional<QString> &reason) {
+            if (!self)
+                return;
+            self->m_syncing = false;
+            self->showState();
+            if (reason)
+                self->m_state->setText(QStringLiteral("Sync incomplete: %1.").arg(*reason));
+        });
+    });
+    connect(&m_sync, &AppSync::statusChanged, this, &SyncSection::showState);
+    m_tick.setInterval(30000);
+    connect(&m_tick, &QTimer::timeout, this, &SyncSection::showState);
+    m_tick.start();
+    showState();
+}
+
+void SyncSection::showState()
+{
+    const bool signedIn = m_sync.account().has_value();
+    m_state->setText(m_syncing ? QStringLiteral("Syncing…") : m_sync.statusLine());
+    m_signIn->setText(signedIn ? QStringLiteral("Switch account…") : QStringLiteral("Sign in…"));
+    m_signOut->setVisible(signedIn);
+    m_syncNow->setVisible(signedIn);
+    m_syncNow->setEnabled(!m_syncing);
+}
+
+void SyncSection::signOut()
+{
+    QFile file(m_sync.accountFile());
+    if (file.exists() && !file.remove()) {
+        m_state->setText(QStringLiteral("Cannot sign out: the account file %1 cannot be removed (%2).")
+                             .arg(file.fileName(), file.errorString()));
+        return;
+    }
+    showState();
+}

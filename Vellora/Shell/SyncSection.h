@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+class AppSync;
+class PaperButtonStyle;
+class PaperLabel;
+
+// The Settings page's sync section: the state in one line, "Sign in…" or "Sign out", and "Sync now". It reads
+// the account file and the last sync through AppSync and changes only the account file; the engine follows.
+class SyncSection : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SyncSection(AppSync &sync, QWidget *parent = nullptr);
+
+private:
+    void showState();
+    void signOut();
+
+    AppSync &m_sync;
+    PaperLabel *m_state = nullptr;
+    PaperButtonStyle *m_signIn = nullptr;
+    PaperButtonStyle *m_signOut = nullptr;
+    PaperButtonStyle *m_syncNow = nullptr;
+    QTimer m_tick; // "2 minutes ago" grows old
+    bool m_syncing = false;
+};

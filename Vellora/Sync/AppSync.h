@@ -1,0 +1,60 @@
+#pragma once
+
+#include "Vellora/Sync/SyncDriver.h"
+#include "Vellora/Sync/SyncStatus.h"
+
+#include "SyncKit/AccountCloud.h"
+
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+// Sync with the server of the signed-in account, for the app and for `vellora sync`: the cloud that follows the
+// account file, the store's engine set up with it, and the last round's time and result kept in the status file.
+class AppSync : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Done = std::function<void(const std::optional<QString> &reason)>;
+
+    explicit AppSync(QString accountFile = SyncKit::CloudAccount::defaultFilePath(), QObject *parent = nullptr);
+
+    // How the store makes its engine: with this cloud and account file.
+    SyncSetup setup(bool automaticallySync = true);
+    // Follows the store's engine: every round it ends is written down as the last sync.
+    void attach(DayStore &store);
+
+    const QString &accountFile() const { return m_accountFile; }
+    std::optional<SyncKit::CloudAccount> account() const;
+    std::optional<SyncStatus> lastSync() const;
+    // The state in one line: signed out, never synced, synced N minutes ago, or the last error.
+    QString statusLine() const;
+    // Why the last write of the status file failed, if it did.
+    std::optional<QString> statusError() const { return m_statusError; }
+
+    // One full round now: send everything queued, then fetch everything new. `done` gets none when the round
+    // ended with nothing left to send, else the reason in words.
+    void syncNow(Done done);
+
+    // Checks an account against its server with one signed request: none when the server takes the token,
+    // notAuthenticated when it refuses it. `done` is not called once `context` is gone.
+    static void checkAccount(const SyncKit::CloudAccount &account, QObject *context,
+                             std::function<void(const std::optional<SyncKit::CloudError> &)> done);
+    // The result of a check in words: none, "the server refused this token", "the server cannot be reached…".
+    static std::optional<QString> describeCheck(const std::optional<SyncKit::CloudError> &error);
+    // A failure in words a person can act on.
+    static QString describe(const SyncKit::CloudError &error);
+
+signals:
+    void statusChanged();
+
+private:
+    void record(const std::optional<SyncKit::CloudError> &error);
+
+    QString m_accountFile;
+    SyncKit::AccountCloud m_cloud;
+    DayStore *m_store = nullptr;
+    std::optional<QString> m_statusError;
+};
