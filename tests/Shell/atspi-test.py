@@ -7,6 +7,7 @@ rows and the Settings switches. Exits 77 (skipped) with the reason when a progra
 """
 import os
 import shutil
+import socket
 import signal
 import subprocess
 import sys
@@ -26,11 +27,16 @@ def wait_for(what, predicate, timeout=30.0):
     """Polls until the predicate gives something true; fails the test with `what` after the timeout."""
     deadline = time.monotonic() + timeout
     while True:
-        value = predicate()
+        try:
+            value = predicate()
+        except Exception as error:  # an object the app replaced while the tree was read: read it again
+            value, last = None, error
+        else:
+            last = None
         if value:
             return value
         if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
+            raise AssertionError("timed out waiting for " + what + (": " + str(last) if last else ""))
         time.sleep(0.05)
 
 
@@ -96,8 +102,8 @@ def main():
         print("usage: atspi-test.py PATH-TO-vellora")
         return 2
     vellora = sys.argv[1]
-    if not os.environ.get("DISPLAY"):
-        skip("no X display (run under xvfb-run)")
+    if not shutil.which("Xvfb"):
+        skip("Xvfb is missing (scripts/install-deps installs it)")
     if not shutil.which("dbus-daemon"):
         skip("dbus-daemon is missing (scripts/install-deps installs it)")
     if not os.access(BUS_LAUNCHER, os.X_OK):
@@ -111,6 +117,15 @@ def main():
             children.stop()
 
 
+def x_server_answers(display):
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.connect("/tmp/.X11-unix/X" + display)
+        return True
+    except OSError:
+        return False
+
+
 def run(vellora, root, children):
     env = dict(os.environ)
     for name in ("XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "HOME"):
@@ -120,6 +135,21 @@ def run(vellora, root, children):
     env.update(LANG="en_US.UTF-8", TZ="UTC", QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                NO_AT_BRIDGE="0")
     env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+    env.pop("XAUTHORITY", None)
+
+    # An X server of the test's own on a free display, which it names once it listens.
+    reader, writer = os.pipe()
+    # -noreset: a server that resets when its last client leaves (the bus launcher, this script's probe) refuses
+    # whoever connects meanwhile.
+    children.start(["Xvfb", "-displayfd", str(writer), "-noreset", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                   pass_fds=(writer,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(writer)
+    with os.fdopen(reader) as named:
+        display = named.readline().strip()
+    if not display:
+        raise AssertionError("Xvfb named no display")
+    wait_for("the X server", lambda: x_server_answers(display))
+    env["DISPLAY"] = ":" + display
 
     bus = children.start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE,
                          env=env, text=True)
