@@ -33,7 +33,8 @@ test-sanitize: deps
 	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELLORA_SANITIZE=address,undefined \
 		$(SANITIZE_FLAGS) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
-	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:verify_asan_link_order=0 \
+		UBSAN_OPTIONS=print_stacktrace=1:suppressions=$(CURDIR)/tests/sanitizer-suppressions.txt \
 		ctest --output-on-failure -j $(JOBS) --timeout 600 -LE 'x11|package' $(CTEST_FLAGS)
 
 bench: deps

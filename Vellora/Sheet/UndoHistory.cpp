@@ -165,8 +165,11 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         const auto &[a, b] = std::pair{from.begin(), std::next(from.begin())};
         const auto &wantA = to.at(a->first);
         const auto &wantB = to.at(b->first);
+        // Change times alone can meet by chance (they are whole seconds): a swap also trades the blocks and keeps
+        // both items on the sheet.
         if (a->second && b->second && wantA && wantB && wantA->modifiedAt == b->second->modifiedAt &&
-            wantB->modifiedAt == a->second->modifiedAt) {
+            wantB->modifiedAt == a->second->modifiedAt && wantA->bucket == b->second->bucket &&
+            wantB->bucket == a->second->bucket && !wantA->isInBacklog() && !wantB->isInBacklog()) {
             m_store.placeItem(a->first, b->first, b->second->bucket);
             return current(from);
         }

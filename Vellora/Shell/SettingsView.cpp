@@ -196,7 +196,7 @@ PaperSwitch *SettingsView::addSwitchRow(QBoxLayout *section, const QString &titl
     control->setChecked((m_settings.*read)());
     // Only the user's flip writes the setting; the setting's own changes (a failed login change falling back)
     // only move the switch.
-    connect(control, &QAbstractButton::clicked, this, [this, write](bool on) { (m_settings.*write)(on); });
+    connect(control, &QAbstractButton::clicked, &m_settings, write);
     connect(&m_settings, changed, control, [control](bool on) { control->setChecked(on); });
 
     auto *row = new QHBoxLayout;

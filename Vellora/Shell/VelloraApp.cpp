@@ -123,11 +123,12 @@ VelloraApp::Start VelloraApp::start()
 bool VelloraApp::claimStore(const QString &path)
 {
     // Requests are served by the event loop, so the store and the window exist by the time the first one comes.
-    m_instance = std::make_unique<SingleInstance>(
-        path,
-        SingleInstance::Callbacks{[this] { bringMainWindowToFront(); }, [this] { toggleWindow(); },
-                                  [this](const QJsonObject &command) { return runCommandRequest(command, *m_store); },
-                                  [this](auto reply) { syncNow(std::move(reply)); }});
+    SingleInstance::Callbacks callbacks;
+    callbacks.showWindow = [this] { bringMainWindowToFront(); };
+    callbacks.toggleWindow = [this] { toggleWindow(); };
+    callbacks.runCommand = [this](const QJsonObject &command) { return runCommandRequest(command, *m_store); };
+    callbacks.syncNow = [this](auto reply) { syncNow(std::move(reply)); };
+    m_instance = std::make_unique<SingleInstance>(path, std::move(callbacks));
     switch (m_instance->start()) {
     case SingleInstance::Start::primary:
         return true;

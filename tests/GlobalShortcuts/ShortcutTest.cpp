@@ -140,8 +140,9 @@ TEST(ShortcutTest, KeysymTableGoesBothWays)
 {
     for (qint64 code = -1; code < 130; ++code) {
         const quint32 keysym = KeyCodeTable::keysymForKeyCode(code);
-        if (keysym != 0)
+        if (keysym != 0) {
             EXPECT_EQ(KeyCodeTable::keyCodeForKeysym(keysym), code) << code;
+        }
         if (const auto qtKey = KeyCodeTable::qtKeyForKeyCode(code)) {
             const auto back = KeyCodeTable::keyCodeForQtKey(qtKey->key, qtKey->keypad);
             ASSERT_TRUE(back) << code;

@@ -93,11 +93,14 @@ protected:
 
     SingleInstance::Callbacks callbacks()
     {
-        return {[this] { ++shown; }, [this] { ++toggled; },
-                [this](const QJsonObject &command) {
-                    lastCommand = command;
-                    return QJsonObject{{"exitCode", 0}, {"out", "done\n"}};
-                }};
+        SingleInstance::Callbacks callbacks;
+        callbacks.showWindow = [this] { ++shown; };
+        callbacks.toggleWindow = [this] { ++toggled; };
+        callbacks.runCommand = [this](const QJsonObject &command) {
+            lastCommand = command;
+            return QJsonObject{{"exitCode", 0}, {"out", "done\n"}};
+        };
+        return callbacks;
     }
 
     // A second app starts on another thread, since this one must answer it.

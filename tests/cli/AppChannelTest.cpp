@@ -46,10 +46,11 @@ protected:
     void startApp()
     {
         appStore = makeAppStore(store);
-        app = std::make_unique<SingleInstance>(
-            store, SingleInstance::Callbacks{
-                       [this] { ++shown; }, [this] { ++toggled; },
-                       [this](const QJsonObject &command) { return runCommandRequest(command, *appStore); }});
+        SingleInstance::Callbacks callbacks;
+        callbacks.showWindow = [this] { ++shown; };
+        callbacks.toggleWindow = [this] { ++toggled; };
+        callbacks.runCommand = [this](const QJsonObject &command) { return runCommandRequest(command, *appStore); };
+        app = std::make_unique<SingleInstance>(store, std::move(callbacks));
         ASSERT_EQ(app->start(), SingleInstance::Start::primary);
     }
 
