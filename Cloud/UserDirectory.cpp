@@ -18,9 +18,15 @@ QString hashOf(const QString &token)
 
 QString newToken()
 {
-    QByteArray bytes(kTokenBytes, Qt::Uninitialized);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), kTokenBytes / 4);
-    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    // A token that starts with "-" reads as an option on every command line it is pasted into: draw again.
+    for (;;) {
+        QByteArray bytes(kTokenBytes, Qt::Uninitialized);
+        QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), kTokenBytes / 4);
+        const QString token =
+            QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+        if (!token.startsWith(QLatin1Char('-')))
+            return token;
+    }
 }
 
 QString nowText()

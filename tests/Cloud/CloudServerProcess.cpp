@@ -2,6 +2,8 @@
 
 #include "tests/WaitFor.h"
 
+#include <cstdio>
+
 #include <QRegularExpression>
 
 CloudServerProcess::CloudServerProcess(QStringList extraArguments, QString database)
@@ -69,6 +71,9 @@ std::pair<int, QString> CloudServerProcess::command(const QStringList &arguments
     process.start(QStringLiteral(VELLORA_CLOUD_BINARY), arguments + storage());
     if (!process.waitForFinished(30000))
         return {-1, QString()};
+    const QByteArray error = process.readAllStandardError();
+    if (!error.isEmpty())
+        std::fprintf(stderr, "vellora-cloud %s: %s", qPrintable(arguments.mid(0, 2).join(' ')), error.constData());
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput())};
 }
