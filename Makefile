@@ -34,7 +34,7 @@ test-sanitize: deps
 		$(SANITIZE_FLAGS) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:verify_asan_link_order=0 \
-		UBSAN_OPTIONS=print_stacktrace=1:suppressions=$(CURDIR)/tests/sanitizer-suppressions.txt \
+		UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) --timeout 600 -LE 'x11|package' $(CTEST_FLAGS)
 
 bench: deps

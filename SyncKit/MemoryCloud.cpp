@@ -213,11 +213,13 @@ std::optional<CloudError> MemoryCloud::saveRecord(Database &database, const Reco
 
     auto slot = found != zone->second.records.end() ? found : zone->second.records.insert(name, {record});
     StoredRecord &stored = *slot;
-    const std::optional<QDateTime> created = exists ? stored.record.creationDate() : std::optional(now());
+    // One reading of the clock: a new record was created and last changed at the same moment.
+    const QDateTime modified = now();
+    const std::optional<QDateTime> created = exists ? stored.record.creationDate() : std::optional(modified);
     stored.record = record;
     stored.deleted = false;
     touch(database, zone->second, stored, name);
-    stored.record.setSystemFields(QStringLiteral("t%1").arg(stored.change, 0, 36), created, now());
+    stored.record.setSystemFields(QStringLiteral("t%1").arg(stored.change, 0, 36), created, modified);
     database.liveRecords += exists ? 0 : 1;
     saved = stored.record;
     return std::nullopt;

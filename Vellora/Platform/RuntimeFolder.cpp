@@ -54,7 +54,7 @@ QString whyNotPrivate(const QString &folder, uid_t uid)
                               "to use it")
             .arg(folder)
             .arg(info.st_uid);
-    // Only the permission bits count: the sticky bit, which the XDG spec suggests against clean-ups, changes nothing.
+    // Only the permission bits count: the sticky bit, which the XDG base directory rules suggest against clean-ups, changes nothing.
     if ((info.st_mode & 0777) != 0700)
         return QStringLiteral("the folder %1 for vellora's lock and socket has mode %2, not 0700; refusing to use it")
             .arg(folder, modeText(info.st_mode));

@@ -12,7 +12,7 @@ namespace RuntimeFolder {
 // Where the folder is looked for, in this order.
 struct Places
 {
-    QString runtimeDir;      // $XDG_RUNTIME_DIR; empty (or relative, which the XDG spec says to ignore) when unset
+    QString runtimeDir;      // $XDG_RUNTIME_DIR; empty (or relative, which the XDG base directory rules say to ignore) when unset
     QString usualRuntimeDir; // /run/user/UID: the same folder for a shell that lacks the variable (a login over ssh)
     QString tempDir;         // where a folder "vellora-UID" is made for this user when neither is there: /tmp
     uid_t uid;               // whose the folder must be: this process's effective user

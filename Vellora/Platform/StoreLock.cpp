@@ -34,7 +34,7 @@ std::unique_ptr<StoreLock> StoreLock::tryLock(const QString &path, QString *erro
         if (::fstat(fd, &held) == 0 && ::stat(name.constData(), &current) == 0 && held.st_dev == current.st_dev &&
             held.st_ino == current.st_ino) {
             // The sticky bit keeps a periodic clean-up of the runtime folder (or of /tmp) from removing the file
-            // while it is held, as the XDG base directory spec asks.
+            // while it is held, as the XDG base directory rules ask.
             if ((held.st_mode & 07777) != (S_ISVTX | 0600))
                 static_cast<void>(::fchmod(fd, S_ISVTX | 0600));
             return std::unique_ptr<StoreLock>(new StoreLock(name, fd));

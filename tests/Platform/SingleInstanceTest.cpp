@@ -434,7 +434,7 @@ TEST(RuntimeFolder, OnlyAFolderOfTheUserAloneIsUsed)
          [](const auto &p) { return p.runtimeDir; }},
         {"XDG_RUNTIME_DIR open to others", [&] { return RuntimeFolder::Places{folder(0755), missing, missing, me}; },
          [](const auto &p) { return "!has mode 0755, not 0700|" + p.runtimeDir; }},
-        {"XDG_RUNTIME_DIR with the sticky bit, as the spec allows",
+        {"XDG_RUNTIME_DIR with the sticky bit, as the XDG rules allow",
          [&] { return RuntimeFolder::Places{folder(01700), missing, missing, me}; },
          [](const auto &p) { return p.runtimeDir; }},
         {"XDG_RUNTIME_DIR that its owner cannot enter", [&] { return RuntimeFolder::Places{folder(0600), missing, missing, me}; },
