@@ -2,6 +2,7 @@
 
 #include "Cloud/ChangeListener.h"
 #include "Cloud/CloudServer.h"
+#include "Cloud/RecordStore.h"
 #include "Cloud/SqlConnection.h"
 #include "Cloud/UserDirectory.h"
 
@@ -23,6 +24,7 @@ constexpr auto kUsage = "usage: vellora-cloud serve [--listen ADDRESS:PORT] [--r
                         "       vellora-cloud user add NAME      (prints a new device token)\n"
                         "       vellora-cloud user list\n"
                         "       vellora-cloud user remove NAME\n"
+                        "       vellora-cloud user reset NAME --confirm  (deletes the user's records; devices follow)\n"
                         "       vellora-cloud token revoke NAME|TOKEN\n"
                         "       vellora-cloud backup FILE        (while serving)\n"
                         "       vellora-cloud restore FILE       (with the server stopped)\n"
@@ -36,6 +38,7 @@ struct Options
     QString database;
     QString listen = QStringLiteral("127.0.0.1:8470");
     QString rateLimit = QStringLiteral("20/60");
+    bool confirm = false;
 };
 
 void say(FILE *stream, const QString &text)
@@ -65,7 +68,9 @@ std::optional<Options> parse(const QStringList &arguments, QString &error)
                           : argument == QLatin1String("--listen")     ? &options.listen
                           : argument == QLatin1String("--rate-limit") ? &options.rateLimit
                                                                       : nullptr;
-        if (target) {
+        if (argument == QLatin1String("--confirm")) {
+            options.confirm = true;
+        } else if (target) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("%1 needs a value").arg(argument);
                 return std::nullopt;
@@ -214,7 +219,34 @@ int serve(SqlConnection &connection, const Options &options)
     return QCoreApplication::exec();
 }
 
-int userCommand(SqlConnection &connection, const QStringList &words)
+// Empties the user's account on the server: its devices see the zones deleted at their next fetch and drop their
+// copies, as they would after a deletion by another device.
+int resetUser(SqlConnection &connection, const QString &name, bool confirmed)
+{
+    if (!confirmed)
+        return fail(QStringLiteral("user reset deletes every record of %1 on the server and on all of its devices; "
+                                   "add --confirm to do it")
+                        .arg(name));
+    const auto user = UserDirectory(connection).userNamed(name);
+    if (const auto *failure = std::get_if<StoreFailure>(&user))
+        return fail(failure->message);
+    const auto id = std::get<std::optional<qint64>>(user);
+    if (!id)
+        return fail(QStringLiteral("there is no user named %1").arg(name));
+    bool changed = false;
+    const auto deleted = RecordStore(connection).deleteAllZones(*id, changed);
+    if (const auto *failure = std::get_if<StoreFailure>(&deleted))
+        return fail(failure->message);
+    const auto [zones, records] = std::get<std::pair<qint64, qint64>>(deleted);
+    say(stdout, QStringLiteral("reset user %1: deleted %2 zones, %3 records; devices remove their copies when they "
+                               "next sync")
+                    .arg(name)
+                    .arg(zones)
+                    .arg(records));
+    return 0;
+}
+
+int userCommand(SqlConnection &connection, const QStringList &words, bool confirmed)
 {
     UserDirectory users(connection);
     const QString verb = words.value(1);
@@ -232,6 +264,8 @@ int userCommand(SqlConnection &connection, const QStringList &words)
                             .arg(user.changes));
         return 0;
     }
+    if (words.size() == 3 && verb == QLatin1String("reset"))
+        return resetUser(connection, name, confirmed);
     if (words.size() != 3 || (verb != QLatin1String("add") && verb != QLatin1String("remove")))
         return fail(QStringLiteral("unknown command\n") + QLatin1String(kUsage));
     if (verb == QLatin1String("add")) {
@@ -318,7 +352,7 @@ int runCloudCommand(const QStringList &arguments)
         return 0;
     }
     if (command == QLatin1String("user"))
-        return userCommand(connection, options->words);
+        return userCommand(connection, options->words, options->confirm);
     return tokenCommand(connection, options->words);
 }
 

@@ -51,6 +51,12 @@ QHttpServerResponse invalid(const Invalid &why)
                   why.message);
 }
 
+QHttpServerResponse resetRequired()
+{
+    return refuse(Status(kResetStatus), CloudError::Code::resetRequired, {},
+                  QStringLiteral("the server's data was restored from a backup; send everything again"));
+}
+
 // The token of "Authorization: Bearer TOKEN"; empty when there is none.
 QString bearerToken(const QHttpServerRequest &request)
 {
@@ -183,6 +189,8 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
         const auto request = ModifyRecordsRequest::fromJson(body);
         if (const auto *why = std::get_if<Invalid>(&request))
             return invalid(*why);
+        if (m_records.isOfAnotherEpoch(std::get<ModifyRecordsRequest>(request)))
+            return resetRequired();
         answer = m_records.modifyRecords(user, std::get<ModifyRecordsRequest>(request), changed);
         break;
     }
@@ -190,6 +198,8 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
         const auto request = DatabaseChangesRequest::fromJson(body);
         if (const auto *why = std::get_if<Invalid>(&request))
             return invalid(*why);
+        if (m_records.isOfAnotherEpoch(std::get<DatabaseChangesRequest>(request).token))
+            return resetRequired();
         answer = m_records.databaseChanges(user, std::get<DatabaseChangesRequest>(request));
         break;
     }
@@ -197,6 +207,8 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
         const auto request = ZoneChangesRequest::fromJson(body);
         if (const auto *why = std::get_if<Invalid>(&request))
             return invalid(*why);
+        if (m_records.isOfAnotherEpoch(std::get<ZoneChangesRequest>(request).token))
+            return resetRequired();
         const auto changes = m_records.zoneChanges(user, std::get<ZoneChangesRequest>(request));
         if (const auto *failure = std::get_if<StoreFailure>(&changes))
             return storeFailed(*failure);

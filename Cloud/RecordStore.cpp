@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QSet>
 
+#include <algorithm>
+
 namespace Cloud {
 
 using namespace SyncKit;
@@ -32,6 +34,23 @@ std::optional<qint64> changeOfToken(const QByteArray &token, const char *prefix,
     if (!changeOk || change < 0)
         return std::nullopt;
     return change;
+}
+
+// The epoch a token was made in ("d1:EPOCH.ID:N"); empty for a token of no known form.
+QString epochOfToken(const QByteArray &token)
+{
+    const QList<QByteArray> parts = token.split(':');
+    if (parts.size() != 3 || (parts[0] != kZoneTokenPrefix && parts[0] != kDatabaseTokenPrefix))
+        return {};
+    const qsizetype dot = parts[1].indexOf('.');
+    return dot > 0 ? QString::fromLatin1(parts[1].left(dot)) : QString();
+}
+
+// The epoch of a change tag ("tEPOCH.CHANGE"); empty for a tag of no known form.
+QString epochOfTag(const QString &tag)
+{
+    const qsizetype dot = tag.indexOf(QLatin1Char('.'));
+    return tag.startsWith(QLatin1Char('t')) && dot > 1 ? tag.mid(1, dot - 1) : QString();
 }
 
 QJsonObject parseFields(const QString &text)
@@ -75,6 +94,20 @@ struct RecordStore::Write
     QSet<qint64> touchedZones;
 };
 
+bool RecordStore::isOfAnotherEpoch(const QByteArray &token) const
+{
+    const QString epoch = epochOfToken(token);
+    return !epoch.isEmpty() && epoch != m_connection.epoch();
+}
+
+bool RecordStore::isOfAnotherEpoch(const ModifyRecordsRequest &request) const
+{
+    return std::any_of(request.saves.begin(), request.saves.end(), [this](const RecordEnvelope &record) {
+        const QString epoch = epochOfTag(record.changeTag);
+        return !epoch.isEmpty() && epoch != m_connection.epoch();
+    });
+}
+
 RecordStore::RecordStore(SqlConnection &connection, Clock clock) : m_connection(connection), m_clock(std::move(clock))
 {
 }
@@ -116,14 +149,8 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyZones(qint64 user, co
             result.savedZones.append(zoneID);
         }
         for (const RecordZoneID &zoneID : request.deletes) {
-            if (const auto id = zoneId(user, zoneID)) {
-                m_connection.run(QStringLiteral("DELETE FROM records WHERE zone_id = ?"), {*id});
-                m_connection.run(QStringLiteral("DELETE FROM zones WHERE id = ?"), {*id});
-                m_connection.run(QStringLiteral("INSERT INTO zone_deletions(user_id, owner, name, change)"
-                                                " VALUES (?, ?, ?, ?) ON CONFLICT(user_id, owner, name)"
-                                                " DO UPDATE SET change = excluded.change"),
-                                 {user, zoneID.ownerName, zoneID.zoneName, ++counter});
-            }
+            if (const auto id = zoneId(user, zoneID))
+                deleteZone(user, *id, zoneID, ++counter);
             result.deletedZones.append(zoneID);
         }
         if (counter != before)
@@ -132,6 +159,46 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyZones(qint64 user, co
         if (changed)
             m_connection.announceChange(user);
         return CloudProtocol::toJson(result);
+    });
+}
+
+void RecordStore::deleteZone(qint64 user, qint64 zone, const RecordZoneID &zoneID, qint64 change)
+{
+    m_connection.run(QStringLiteral("DELETE FROM records WHERE zone_id = ?"), {zone});
+    m_connection.run(QStringLiteral("DELETE FROM zones WHERE id = ?"), {zone});
+    m_connection.run(QStringLiteral("INSERT INTO zone_deletions(user_id, owner, name, change)"
+                                    " VALUES (?, ?, ?, ?) ON CONFLICT(user_id, owner, name)"
+                                    " DO UPDATE SET change = excluded.change"),
+                     {user, zoneID.ownerName, zoneID.zoneName, change});
+}
+
+std::variant<std::pair<qint64, qint64>, StoreFailure> RecordStore::deleteAllZones(qint64 user, bool &changed)
+{
+    return m_connection.write([&] {
+        const qint64 before = lockCounter(user);
+        qint64 counter = before;
+        QList<std::pair<qint64, RecordZoneID>> zones;
+        QSqlQuery rows = m_connection.run(QStringLiteral("SELECT id, owner, name FROM zones WHERE user_id = ?"
+                                                         " ORDER BY owner, name"),
+                                          {user});
+        while (rows.next())
+            zones.append({rows.value(0).toLongLong(), RecordZoneID{rows.value(2).toString(), rows.value(1).toString()}});
+        rows.finish();
+        const qint64 records =
+            m_connection
+                .value(QStringLiteral("SELECT COUNT(*) FROM records r JOIN zones z ON r.zone_id = z.id"
+                                      " WHERE z.user_id = ? AND r.fields IS NOT NULL"),
+                       {user})
+                .value_or(0)
+                .toLongLong();
+        for (const auto &[zone, zoneID] : std::as_const(zones))
+            deleteZone(user, zone, zoneID, ++counter);
+        if (counter != before)
+            m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {counter, user});
+        changed = counter != before;
+        if (changed)
+            m_connection.announceChange(user);
+        return std::pair(qint64(zones.size()), records);
     });
 }
 

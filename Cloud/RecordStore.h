@@ -29,11 +29,20 @@ public:
     // Nothing when the zone does not exist.
     std::variant<std::optional<QJsonObject>, StoreFailure>
     zoneChanges(qint64 user, const SyncKit::CloudProtocol::ZoneChangesRequest &);
+    // Deletes every zone of the user as a device could, so that each device hears of it at its next fetch; the
+    // counts of zones and live records deleted.
+    std::variant<std::pair<qint64, qint64>, StoreFailure> deleteAllZones(qint64 user, bool &changed);
+
+    // Whether a device presents a change token or tag from before the data was last restored: it may hold what
+    // the restored data lacks, so it must start over rather than be served from the beginning.
+    bool isOfAnotherEpoch(const QByteArray &token) const;
+    bool isOfAnotherEpoch(const SyncKit::CloudProtocol::ModifyRecordsRequest &request) const;
 
 private:
     struct Write;
 
     qint64 lockCounter(qint64 user);
+    void deleteZone(qint64 user, qint64 zone, const SyncKit::RecordZoneID &zoneID, qint64 change);
     std::optional<qint64> zoneId(qint64 user, const SyncKit::RecordZoneID &zoneID);
     QJsonObject saveRecord(Write &write, const SyncKit::CloudProtocol::RecordEnvelope &record,
                            std::optional<SyncKit::CloudProtocol::RecordEnvelope> &saved);

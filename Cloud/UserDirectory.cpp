@@ -113,6 +113,14 @@ std::variant<qint64, StoreFailure> UserDirectory::revoke(const QString &nameOrTo
     });
 }
 
+std::variant<std::optional<qint64>, StoreFailure> UserDirectory::userNamed(const QString &name)
+{
+    return m_connection.read([&]() -> std::optional<qint64> {
+        const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {name});
+        return id ? std::optional(id->toLongLong()) : std::nullopt;
+    });
+}
+
 std::variant<std::optional<qint64>, StoreFailure> UserDirectory::userForToken(const QString &token)
 {
     try {

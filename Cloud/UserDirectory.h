@@ -36,6 +36,8 @@ public:
     std::variant<std::optional<Removed>, StoreFailure> removeUser(const QString &name);
     // Revokes every token of the user of that name, or else the one token given; the count revoked.
     std::variant<qint64, StoreFailure> revoke(const QString &nameOrToken);
+    // The user of that name; nothing when there is none.
+    std::variant<std::optional<qint64>, StoreFailure> userNamed(const QString &name);
     // The user a token belongs to; nothing for a token the server does not know.
     std::variant<std::optional<qint64>, StoreFailure> userForToken(const QString &token);
 

@@ -22,6 +22,8 @@ QString codeName(CloudError::Code code)
         return QStringLiteral("invalidArguments");
     case CloudError::Code::serverRecordChanged:
         return QStringLiteral("serverRecordChanged");
+    case CloudError::Code::resetRequired:
+        return QStringLiteral("resetRequired");
     case CloudError::Code::quotaExceeded:
         return QStringLiteral("quotaExceeded");
     case CloudError::Code::zoneNotFound:
@@ -40,7 +42,7 @@ std::optional<CloudError::Code> codeOf(const QJsonValue &value)
     for (auto code :
          {CloudError::Code::networkFailure, CloudError::Code::serverError, CloudError::Code::notAuthenticated,
           CloudError::Code::unknownItem, CloudError::Code::invalidArguments, CloudError::Code::serverRecordChanged,
-          CloudError::Code::quotaExceeded, CloudError::Code::zoneNotFound, CloudError::Code::limitExceeded}) {
+          CloudError::Code::resetRequired, CloudError::Code::quotaExceeded, CloudError::Code::zoneNotFound, CloudError::Code::limitExceeded}) {
         if (int(code) == number)
             return code;
     }

@@ -19,6 +19,11 @@ inline constexpr auto kZoneChangesPath = "/v1/zone/changes";
 inline constexpr auto kPushPath = "/v1/push";
 inline constexpr auto kHealthPath = "/healthz";
 
+// A request that carries a change token or change tag from before the server's data was last restored from a backup
+// fails as a whole with this status and the error resetRequired, and changes nothing. The device may hold what the
+// restored data lacks: it forgets its tokens, sends everything it holds without tags, and fetches from the start.
+inline constexpr int kResetStatus = 409;
+
 inline constexpr qint64 kMaxBodyBytes = 4 * 1024 * 1024;
 inline constexpr int kMaxChangesPerRequest = 1000;
 inline constexpr qint64 kMaxRecordBytes = 64 * 1024;

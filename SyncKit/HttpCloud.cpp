@@ -36,6 +36,9 @@ CloudError errorOfAnswer(int status, const QByteArray &body)
     const QString words = QStringLiteral("the server answered HTTP %1").arg(status);
     if (status == 401)
         return CloudError(CloudError::Code::notAuthenticated, words);
+    // Also when the body was lost on the way: the status alone says what the device must do.
+    if (status == kResetStatus)
+        return CloudError(CloudError::Code::resetRequired, words);
     if (status == 429 || status >= 500)
         return CloudError(CloudError::Code::serverError, words);
     return CloudError(CloudError::Code::invalidArguments, words);

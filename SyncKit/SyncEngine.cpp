@@ -211,24 +211,51 @@ void SyncEngine::run(Job job)
 
     m_running = true;
     m_passLimitReached = false;
+    perform(std::move(job), false);
+}
+
+void SyncEngine::perform(Job job, bool startedOver)
+{
     QPointer<SyncEngine> self(this);
-    auto fetchThenFinish = [this, self, job](const std::optional<CloudError> &error) {
+    auto end = [this, self, job, startedOver](const std::optional<CloudError> &error) {
+        if (!self)
+            return;
+        // Once per piece of work: a server that asks again at once is reported rather than obeyed in a loop.
+        if (error && error->code() == CloudError::Code::resetRequired && !startedOver)
+            return startOver(job);
+        finish(job, error);
+    };
+    auto fetchThenFinish = [this, self, job, end](const std::optional<CloudError> &error) {
         if (!self)
             return;
         if (error)
-            return finish(job, error);
+            return end(error);
         // A fetch replaces local records: after a send, fetch only once nothing local waits to be offered first.
         if (job.fetch && (!job.send || !hasPendingChanges(job.context.options.scope)))
-            return fetchAll([this, self, job](const std::optional<CloudError> &error) {
+            return fetchAll([self, end](const std::optional<CloudError> &error) {
                 if (self)
-                    finish(job, error);
+                    end(error);
             });
-        finish(job, std::nullopt);
+        end(std::nullopt);
     };
     if (job.send)
         sendAll(job.context, fetchThenFinish);
     else
         fetchThenFinish(std::nullopt);
+}
+
+void SyncEngine::startOver(Job job)
+{
+    Work work(*this);
+    m_state.forgetChangeTokens();
+    m_fetchDue = true;
+    deliver(SyncEvent::ServerReset{});
+    // Everything the delegate queued goes, whatever the scope of the work that met the reset, and then all is
+    // fetched: the union of what the server kept and what the device holds.
+    job.send = true;
+    job.fetch = true;
+    job.context.options = SendChangesOptions{};
+    perform(std::move(job), true);
 }
 
 void SyncEngine::finish(const Job &job, const std::optional<CloudError> &error)

@@ -24,7 +24,9 @@ class SyncEngineDelegate;
 // state; the store adds to that queue after every change. It decides by itself when to work, on the main
 // thread's event loop: a fetch at start, after an account change and when the server tells of a change; a send
 // a short moment after changes are queued, always before a fetch, so that a fetch never meets a local change
-// that was not offered to the server first; network failures are tried again with growing pauses.
+// that was not offered to the server first; network failures are tried again with growing pauses. When the
+// server's data was restored from a backup, it starts over: the delegate queues everything it holds, the engine
+// sends it and fetches everything.
 //
 // Every change of the state is reported to the delegate as a state update: at once when the state changes
 // outside the engine's own work (so a queued change reaches the store file before the next statement runs),
@@ -108,6 +110,8 @@ private:
     bool hasPendingChanges(const SendChangesScope &scope) const;
 
     void run(Job job);
+    void perform(Job job, bool startedOver);
+    void startOver(Job job);
     void finish(const Job &job, const std::optional<CloudError> &error);
     void scheduleRound(std::chrono::milliseconds delay);
     void roundDue();

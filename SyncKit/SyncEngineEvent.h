@@ -63,6 +63,14 @@ struct SentRecordZoneChanges
     QList<RecordResult> failedRecordDeletes;
 };
 
+// The server's data was restored from a backup: the tokens and change tags of before no longer hold, and the
+// server may lack records this device holds. The engine has forgotten its tokens and fetches everything once it
+// has sent; the delegate queues a save of every record it holds, without the system fields of before, so that
+// the server gets back what it lost and conflicts are settled as usual.
+struct ServerReset
+{
+};
+
 struct WillFetchChanges
 {
 };
@@ -97,6 +105,6 @@ using SyncEngineEvent =
                  SyncEvent::FetchedRecordZoneChanges, SyncEvent::SentDatabaseChanges, SyncEvent::SentRecordZoneChanges,
                  SyncEvent::WillFetchChanges, SyncEvent::WillFetchRecordZoneChanges,
                  SyncEvent::DidFetchRecordZoneChanges, SyncEvent::DidFetchChanges, SyncEvent::WillSendChanges,
-                 SyncEvent::DidSendChanges>;
+                 SyncEvent::DidSendChanges, SyncEvent::ServerReset>;
 
 } // namespace SyncKit

@@ -53,6 +53,7 @@ void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
                        handleAccountChange(change);
                        write = true;
                    },
+                   [&](const SyncEvent::ServerReset &) { handleServerReset(engine); },
                    [&](const SyncEvent::FetchedDatabaseChanges &changes) { handleDatabaseChanges(changes); },
                    [&](const SyncEvent::FetchedRecordZoneChanges &changes) { handleRecordZoneChanges(changes); },
                    [&](const SyncEvent::SentRecordZoneChanges &changes) {
@@ -84,6 +85,23 @@ void SyncDriver::handleAccountChange(const SyncEvent::AccountChange &change)
     // stays; the server is told nothing.
     if (change.changeType == ChangeType::signOut || change.changeType == ChangeType::switchAccounts)
         m_store.removeAllItems();
+}
+
+void SyncDriver::handleServerReset(SyncEngine &engine)
+{
+    // The restored server may lack any of our items and knows none of their tags: every item goes again as a new
+    // record. One the server kept comes back as a conflict, which the later change wins.
+    const std::map<QString, DayItem> items = m_store.saved().items;
+    QList<PendingRecordZoneChange> saves;
+    for (auto [id, item] : items) {
+        if (item.systemFields) {
+            item.systemFields.reset();
+            m_store.setItem(id, item);
+        }
+        saves.append(PendingRecordZoneChange::save(RecordID{id, syncZoneID()}));
+    }
+    if (!saves.isEmpty())
+        engine.state().add(saves);
 }
 
 void SyncDriver::handleDatabaseChanges(const SyncEvent::FetchedDatabaseChanges &changes)

@@ -27,6 +27,7 @@ public:
 
 private:
     void handleAccountChange(const SyncKit::SyncEvent::AccountChange &change);
+    void handleServerReset(SyncKit::SyncEngine &engine);
     void handleDatabaseChanges(const SyncKit::SyncEvent::FetchedDatabaseChanges &changes);
     void handleRecordZoneChanges(const SyncKit::SyncEvent::FetchedRecordZoneChanges &changes);
     void handleSentRecordZoneChanges(const SyncKit::SyncEvent::SentRecordZoneChanges &changes,

@@ -317,22 +317,27 @@ TEST(CloudServerPostgresqlTest, PushCrossesServerProcessesAndOutlivesALostListen
     ASSERT_TRUE(first.start()) << first.error().toStdString();
     ASSERT_TRUE(second.start()) << second.error().toStdString();
 
+    // A device on each process, and a writer on the second.
     const QString token = first.addUser("anna");
-    HttpCloud watcher(CloudAccount{first.url(), "anna", token});
-    ASSERT_TRUE(waitFor([&] { return watcher.isPushConnected(); }));
-    QSignalSpy heard(&watcher, &CloudDatabase::databaseChanged);
+    HttpCloud onFirst(CloudAccount{first.url(), "anna", token});
+    HttpCloud onSecond(CloudAccount{second.url(), "anna", token});
+    ASSERT_TRUE(waitFor([&] { return onFirst.isPushConnected() && onSecond.isPushConnected(); }));
+    QSignalSpy heardOnFirst(&onFirst, &CloudDatabase::databaseChanged);
+    QSignalSpy heardOnSecond(&onSecond, &CloudDatabase::databaseChanged);
+    const auto heard = [&](qsizetype count) { return heardOnFirst.size() == count && heardOnSecond.size() == count; };
     const CloudAccount elsewhere{second.url(), "anna", token};
     HttpCloud writer(elsewhere);
     int answers = 0;
     writer.modifyZones(elsewhere, {RecordZoneID{"Vellora"}}, {}, [&](auto result) { answers += result.ok(); });
-    ASSERT_TRUE(waitFor([&] { return answers == 1 && heard.size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return answers == 1 && heard(1); }));
 
-    // Notices sent while a process does not listen are lost to it: once it listens again, it tells everyone.
+    // Notices sent while a process does not listen are lost to it: once it listens again, it tells everyone, and
+    // later changes reach the devices of both processes again.
     ASSERT_TRUE(cluster->sql(QUrl(database).path().mid(1), "SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
                                                            " WHERE application_name = 'vellora-cloud-listener'"));
-    ASSERT_TRUE(waitFor([&] { return heard.size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return heard(2); }));
     writer.modifyZones(elsewhere, {RecordZoneID{"Other"}}, {}, [&](auto result) { answers += result.ok(); });
-    ASSERT_TRUE(waitFor([&] { return answers == 2 && heard.size() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return answers == 2 && heard(3); }));
 }
 
 namespace {
@@ -347,7 +352,7 @@ template<typename T, typename Call> std::optional<CloudResult<T>> await(Call cal
 
 } // namespace
 
-TEST(CloudServerBackupTest, ARestoredServerNeverTakesADevicesOldTagsOrTokensForNewOnes)
+TEST(CloudServerBackupTest, ARestoredServerSendsDevicesOfAnEarlierLifeToStartOver)
 {
     CloudServerProcess server;
     ASSERT_TRUE(server.start()) << server.error().toStdString();
@@ -359,6 +364,9 @@ TEST(CloudServerBackupTest, ARestoredServerNeverTakesADevicesOldTagsOrTokensForN
             await<ModifyRecordsResult>([&](auto done) { cloud.modifyRecords(anna, {record}, {}, done); });
         return result && result->ok() ? result->value() : ModifyRecordsResult{};
     };
+    const auto refusal = [](const auto &result) {
+        return result && !result->ok() ? std::optional(result->error().code()) : std::nullopt;
+    };
     ASSERT_TRUE(await<ModifyZonesResult>([&](auto done) { cloud.modifyZones(anna, {zone}, {}, done); })->ok());
     Record kept(QStringLiteral("DayItem"), RecordID{"kept", zone});
     kept = save(kept).savedRecords.value(0);
@@ -367,13 +375,14 @@ TEST(CloudServerBackupTest, ARestoredServerNeverTakesADevicesOldTagsOrTokensForN
     const QString backup = server.dataFolder() + "/backup.sqlite";
     ASSERT_EQ(server.command({"backup", backup}).first, 0);
     EXPECT_NE(server.command({"restore", backup}).first, 0) << "restored under a running server";
-    // After the backup: an edit of the kept record, a new record, and a token that covers both.
+    // After the backup: an edit of the kept record, a new record, and tokens that cover both.
     Record edited = kept;
     edited.setValue("title", QStringLiteral("after the backup"));
     edited = save(edited).savedRecords.value(0);
     const Record lost = save(Record(QStringLiteral("DayItem"), RecordID{"lost", zone})).savedRecords.value(0);
-    const auto before = await<ZoneChanges>([&](auto done) { cloud.fetchZoneChanges(anna, zone, {}, 0, done); });
-    ASSERT_TRUE(before && before->ok());
+    const auto zoneToken = await<ZoneChanges>([&](auto done) { cloud.fetchZoneChanges(anna, zone, {}, 0, done); });
+    const auto databaseToken = await<DatabaseChanges>([&](auto done) { cloud.fetchDatabaseChanges(anna, {}, done); });
+    ASSERT_TRUE(zoneToken && zoneToken->ok() && databaseToken && databaseToken->ok());
 
     server.stop();
     const auto [status, said] = server.command({"restore", backup});
@@ -381,15 +390,26 @@ TEST(CloudServerBackupTest, ARestoredServerNeverTakesADevicesOldTagsOrTokensForN
     EXPECT_TRUE(said.startsWith("restored 1 users")) << said.toStdString();
     ASSERT_TRUE(server.start()) << server.error().toStdString();
 
-    // The device's token is of another life: it fetches everything again instead of waiting past the restore.
-    const auto again = await<ZoneChanges>(
-        [&](auto done) { cloud.fetchZoneChanges(anna, zone, before->value().changeToken, 0, done); });
-    ASSERT_TRUE(again && again->ok());
-    ASSERT_EQ(again->value().modifications.size(), 1);
-    // Its tags are of another life too: the edit meets the server's copy, the lost record is sent again as new.
-    const ModifyRecordsResult resent = save(edited);
-    ASSERT_EQ(resent.failedRecordSaves.size(), 1);
-    EXPECT_EQ(resent.failedRecordSaves[0].error.code(), CloudError::Code::serverRecordChanged);
-    EXPECT_EQ(save(lost).failedRecordSaves.value(0, {{}, CloudError::Code::networkFailure}).error.code(),
-              CloudError::Code::unknownItem);
+    // Whatever carries a token or tag of the earlier life is refused whole: the device may hold what the restore
+    // lost, so it must start over and send it rather than be served from the beginning.
+    const std::optional<CloudError::Code> refusals[] = {
+        refusal(await<ZoneChanges>([&](auto done) {
+            cloud.fetchZoneChanges(anna, zone, zoneToken->value().changeToken, 0, done);
+        })),
+        refusal(await<DatabaseChanges>([&](auto done) {
+            cloud.fetchDatabaseChanges(anna, databaseToken->value().changeToken, done);
+        })),
+        refusal(await<ModifyRecordsResult>([&](auto done) {
+            cloud.modifyRecords(anna, {Record(QStringLiteral("DayItem"), RecordID{"new", zone}), edited}, {}, done);
+        })),
+    };
+    for (const auto &code : refusals)
+        EXPECT_EQ(code, CloudError::Code::resetRequired);
+
+    // Nothing of the refused save was stored; without their old tags the records go as new ones.
+    const auto after = await<ZoneChanges>([&](auto done) { cloud.fetchZoneChanges(anna, zone, {}, 0, done); });
+    ASSERT_TRUE(after && after->ok());
+    ASSERT_EQ(after->value().modifications.size(), 1);
+    EXPECT_EQ(after->value().modifications[0].stringValue("title"), std::nullopt);
+    EXPECT_EQ(save(Record(QStringLiteral("DayItem"), lost.recordID())).savedRecords.size(), 1);
 }
