@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 CloudServerProcess::CloudServerProcess(QStringList extraArguments, QString database)
@@ -11,6 +13,13 @@ CloudServerProcess::CloudServerProcess(QStringList extraArguments, QString datab
 {
     m_process.setProgram(QStringLiteral(VELLORA_CLOUD_BINARY));
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
+}
+
+QString CloudServerProcess::dataFolderTemplate()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    const QString root = shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
+    return root + QStringLiteral("/vellora-cloud-test-XXXXXX");
 }
 
 CloudServerProcess::~CloudServerProcess()
@@ -63,6 +72,14 @@ void CloudServerProcess::stop()
         m_process.kill();
         m_process.waitForFinished();
     }
+}
+
+void CloudServerProcess::kill()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished();
 }
 
 std::pair<int, QString> CloudServerProcess::command(const QStringList &arguments) const

@@ -15,6 +15,8 @@ public:
     // False, with the reason in error(), when the server did not come up. After a stop, it comes up on the same port.
     bool start();
     void stop();
+    // Ends the server at once with SIGKILL, as a crash or a power cut would, in whatever it was doing.
+    void kill();
     const QString &error() const { return m_error; }
 
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
@@ -27,7 +29,9 @@ public:
     QString addUser(const QString &name) const;
 
 private:
-    QTemporaryDir m_data;
+    // In memory when the system offers it: every write of the server is flushed, and the tests make thousands.
+    QTemporaryDir m_data{dataFolderTemplate()};
+    static QString dataFolderTemplate();
     QStringList storage() const;
 
     QStringList m_extraArguments;
