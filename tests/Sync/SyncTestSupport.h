@@ -5,6 +5,7 @@
 #include "Vellora/Sync/SyncDriver.h"
 
 #include "SyncKit/MemoryCloud.h"
+#include "tests/Cloud/AwaitCloud.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,12 +14,7 @@
 #include <memory>
 #include <ostream>
 
-// Readable failures: texts and items as text rather than bytes.
-inline void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
+// Readable failures: items as text rather than bytes.
 inline void PrintTo(const DayItem &item, std::ostream *out)
 {
     *out << "{" << item.id.toStdString() << " \"" << item.title.toStdString() << "\" done=" << item.done
@@ -94,7 +90,7 @@ private:
 };
 
 // A setup for devices that the test drives by hand on one account of a cloud.
-inline SyncSetup manualSetup(SyncKit::MemoryCloud &cloud, const SyncKit::CloudAccount &account)
+inline SyncSetup manualSetup(SyncKit::CloudDatabase &cloud, const SyncKit::CloudAccount &account)
 {
     SyncSetup setup;
     setup.database = &cloud;

@@ -1,0 +1,97 @@
+#pragma once
+
+// Three devices edit one planner at random on one cloud, with partial syncs, restarts and a lossy network;
+// once the network is quiet they must agree with the cloud, and no change that should survive may be lost.
+// The cloud and its network are the subclass's: one in the process, or a real server behind bad links.
+
+#include "SyncTestSupport.h"
+
+#include <functional>
+#include <map>
+#include <random>
+#include <vector>
+
+class Simulation
+{
+public:
+    struct Settings
+    {
+        unsigned seed = 1;
+        int rounds = 400;
+        double dropRate = 0.15;
+    };
+
+    explicit Simulation(Settings settings);
+    virtual ~Simulation();
+
+    void run();
+    void check();
+    int itemCount() const { return int(m_history.size()); }
+
+protected:
+    // Called by the subclass once its cloud is ready: three devices, each reaching it as `setup` says.
+    void addDevices(const std::function<SyncSetup(int device)> &setup);
+    // Called by the subclass's destructor: the devices go before the cloud they use.
+    void removeDevices() { m_devices.clear(); }
+    // What the server holds in the sync zone now, tombstones left out.
+    virtual QList<SyncKit::Record> serverRecords() = 0;
+    // While stormy the network loses calls; it calms down for the devices to settle.
+    virtual void setStormy(bool stormy) = 0;
+
+    const Settings &settings() const { return m_settings; }
+    TestClock &clock() { return m_clock; }
+    bool chance(double probability) { return std::uniform_real_distribution<>(0, 1)(m_random) < probability; }
+
+private:
+    // What an item says, without the server's bookkeeping.
+    struct Content
+    {
+        QString title;
+        bool done = false;
+        Bucket bucket = Bucket::small;
+        QString day;
+        QDateTime modifiedAt;
+
+        static Content of(const DayItem &item)
+        {
+            return {item.title, item.done, item.bucket, item.day, item.modifiedAt};
+        }
+        bool operator==(const Content &) const = default;
+        friend std::ostream &operator<<(std::ostream &out, const Content &content)
+        {
+            return out << '"' << content.title.toStdString() << "\" done=" << content.done
+                       << " bucket=" << rawValue(content.bucket).toStdString() << " day=" << content.day.toStdString()
+                       << " at=" << content.modifiedAt.toString(Qt::ISODateWithMs).toStdString();
+        }
+    };
+
+    // Everything the users did to one item, on any device.
+    struct History
+    {
+        QList<Content> written;           // every version any device stored by an edit
+        std::optional<Content> lastFresh; // the newest version made with the time of its edit
+        bool movedBySwapSince = false;    // a swap gave it another item's time after that
+        bool deleted = false;
+    };
+
+    size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(m_random); }
+    std::optional<QString> anyItem(Device &device, const std::function<bool(const DayItem &)> &keep);
+    Bucket anyBucket() { return kAllBuckets[pick(kAllBuckets.size())]; }
+    void recorded(Device &device, const std::function<void()> &action);
+    void noteChanges(const std::map<QString, DayItem> &before, const std::map<QString, DayItem> &after);
+    void edit(Device &device);
+    void newDay(Device &device);
+    void restart(Device &device);
+    // Runs engine work to its end, however the cloud answers.
+    void sync(Device &device, bool fetch);
+    void settle();
+    std::map<QString, SyncKit::Record> serverRecordsByName();
+
+    Settings m_settings;
+    std::mt19937 m_random;
+    QTemporaryDir m_dir{storeFolderTemplate()};
+    TestClock m_clock;
+    std::vector<std::unique_ptr<Device>> m_devices;
+    std::map<QString, History> m_history;
+    int m_titles = 0;
+};
