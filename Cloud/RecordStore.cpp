@@ -181,8 +181,10 @@ std::variant<std::pair<qint64, qint64>, StoreFailure> RecordStore::deleteAllZone
         QSqlQuery rows = m_connection.run(QStringLiteral("SELECT id, owner, name FROM zones WHERE user_id = ?"
                                                          " ORDER BY owner, name"),
                                           {user});
-        while (rows.next())
-            zones.append({rows.value(0).toLongLong(), RecordZoneID{rows.value(2).toString(), rows.value(1).toString()}});
+        while (rows.next()) {
+            const RecordZoneID zoneID{rows.value(2).toString(), rows.value(1).toString()};
+            zones.append({rows.value(0).toLongLong(), zoneID});
+        }
         rows.finish();
         const qint64 records =
             m_connection

@@ -21,8 +21,7 @@ inline void PrintTo(const QString &text, std::ostream *out)
 }
 
 // The answer of one call; nothing when none came in time.
-template<typename T, typename Call>
-std::optional<SyncKit::CloudResult<T>> awaitAnswer(Call call, int timeoutMs = 30000)
+template<typename T, typename Call> std::optional<SyncKit::CloudResult<T>> awaitAnswer(Call call, int timeoutMs = 30000)
 {
     // Shared: an answer that comes after the wait gave up must find it alive.
     const auto out = std::make_shared<std::optional<SyncKit::CloudResult<T>>>();

@@ -49,7 +49,7 @@ public:
     }
 
     std::optional<SyncKit::RecordZoneChangeBatch> nextRecordZoneChangeBatch(const SyncKit::SendChangesContext &context,
-                                                                           SyncKit::SyncEngine &engine) override
+                                                                            SyncKit::SyncEngine &engine) override
     {
         QList<SyncKit::PendingRecordZoneChange> changes;
         for (const auto &change : engine.state().pendingRecordZoneChanges()) {

@@ -1,8 +1,8 @@
 // The server killed at random moments while devices send large batches: what it answers again after a restart
 // on the same data must never be half a batch, nor an older state than it already showed.
+#include "tests/Cloud/AwaitCloud.h"
 #include "tests/Cloud/CloudServerProcess.h"
 #include "tests/Cloud/RecordDevice.h"
-#include "tests/Cloud/AwaitCloud.h"
 
 #include <QElapsedTimer>
 
@@ -21,7 +21,8 @@ QList<std::pair<QString, QString>> batch(const QString &prefix)
 {
     QList<std::pair<QString, QString>> records;
     for (int i = 0; i < kBatchSize; ++i)
-        records.append({QStringLiteral("%1-%2").arg(prefix).arg(i), QStringLiteral("record %1 of %2").arg(i).arg(prefix)});
+        records.append(
+            {QStringLiteral("%1-%2").arg(prefix).arg(i), QStringLiteral("record %1 of %2").arg(i).arg(prefix)});
     return records;
 }
 
@@ -39,9 +40,8 @@ std::optional<std::pair<QStringList, QByteArray>> changedSince(CloudDatabase &cl
 {
     QStringList names;
     for (;;) {
-        const auto page = awaitAnswer<ZoneChanges>([&](auto done) {
-            cloud.fetchZoneChanges(account, RecordDevice::kZone, token, 0, std::move(done));
-        });
+        const auto page = awaitAnswer<ZoneChanges>(
+            [&](auto done) { cloud.fetchZoneChanges(account, RecordDevice::kZone, token, 0, std::move(done)); });
         if (!page || !page->ok())
             return std::nullopt;
         for (const Record &record : page->value().modifications)
@@ -64,7 +64,8 @@ TEST(ServerCrashTest, EveryBatchIsWholeOrAbsentAfterAKillAndTheDevicesConverge)
     ASSERT_TRUE(server.start()) << server.error().toStdString();
     std::vector<std::unique_ptr<RecordDevice>> devices;
     for (int i = 0; i < 2; ++i)
-        devices.push_back(std::make_unique<RecordDevice>(CloudAccount{server.url(), "anna", server.addUser("anna")}, false));
+        devices.push_back(
+            std::make_unique<RecordDevice>(CloudAccount{server.url(), "anna", server.addUser("anna")}, false));
     const CloudAccount reader{server.url(), "anna", server.addUser("anna")};
     HttpCloud client(CloudAccount{server.url(), {}, {}});
 

@@ -123,13 +123,12 @@ class ServerDevice
 {
 public:
     ServerDevice(const CloudServerProcess &server, const QString &path, TestClock &clock)
-        : m_cloud(quietClient(server.url()))
-        , m_device(path, manualSetup(*m_cloud, CloudAccount{server.url(), "anna", server.addUser("anna")}), clock)
+        : m_cloud(quietClient(server.url())),
+          m_device(path, manualSetup(*m_cloud, CloudAccount{server.url(), "anna", server.addUser("anna")}), clock)
     {
         // The fewest items it held at any moment since it started.
-        QObject::connect(&m_device.store(), &DayStore::savedChanged, [this] {
-            fewest = std::min(fewest, m_device->saved().items.size());
-        });
+        QObject::connect(&m_device.store(), &DayStore::savedChanged,
+                         [this] { fewest = std::min(fewest, m_device->saved().items.size()); });
     }
 
     Device &operator*() { return m_device; }
