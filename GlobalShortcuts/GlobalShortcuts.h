@@ -150,6 +150,7 @@ bool isRegistered(const Name &name);
 // its settings or the user's answer in its dialog). None while it is active or being asked for, or when cleared.
 enum class Refusal { none, noHotKeys, takenByAnotherApplication, declinedByDesktop };
 Refusal refusal(const Name &name);
+
 // Whether another active name, or an action bound to the combination, uses the shortcut.
 bool isShortcutInUse(const Shortcut &shortcut, const Name &except);
 
