@@ -26,6 +26,15 @@ bool FakeHotKeyBackend::isTakenByAnotherApplication(const Shortcut &shortcut)
     return m_takenElsewhere.contains(shortcut) && !isRegistered(shortcut);
 }
 
+void FakeHotKeyBackend::refuseLater(const Shortcut &shortcut)
+{
+    for (const quint32 id : m_registered.keys(shortcut)) {
+        m_registered.remove(id);
+        if (m_lossHandler)
+            m_lossHandler(id);
+    }
+}
+
 bool FakeHotKeyBackend::isRegistered(const Shortcut &shortcut) const
 {
     for (const Shortcut &registered : m_registered) {

@@ -362,6 +362,16 @@ bool isRegistered(const Name &name)
     return shortcut && registry().hotKeys.contains(*shortcut);
 }
 
+Refusal refusal(const Name &name)
+{
+    if (!storedShortcut(name) || isRegistered(name))
+        return Refusal::none;
+    const HotKeyBackend &backend = HotKeyCenter::shared().backend();
+    if (!backend.isAvailable())
+        return Refusal::noHotKeys;
+    return backend.desktopDecides() ? Refusal::declinedByDesktop : Refusal::takenByAnotherApplication;
+}
+
 bool isShortcutInUse(const Shortcut &shortcut, const Name &except)
 {
     const Registry &r = registry();

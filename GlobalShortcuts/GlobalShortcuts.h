@@ -21,8 +21,9 @@
 // - Availability: hotKeysAvailable() is false when the desktop gives this process no global hot keys (a Wayland
 //   session whose portal lacks the interface, the offscreen platform). isRegistered() tells whether a name's
 //   combination is active or being asked for, and notifier().registrationFailed is emitted whenever the desktop
-//   refuses one (another application holds it, the user declined it), on Wayland some time after registering. A
-//   settings page can then tell the user to bind `vellora toggle` in the desktop's own shortcut settings.
+//   refuses one (another application holds it, the user declined it), on Wayland some time after registering.
+//   refusal() tells which; a settings page can then tell the user to bind `vellora toggle` in the desktop's own
+//   shortcut settings.
 // - Recorder (Recorder.h, RecorderField.h): shows the shortcut in the platform's own text, records on click or Tab,
 //   refuses combinations of the menu bar of its window (or of the menus given with setMenus, e.g. a tray menu),
 //   warns about combinations another application grabbed (with "Use Anyway"), and asks the host's validator.
@@ -143,6 +144,13 @@ bool isRecorderActive();
 
 bool hotKeysAvailable();
 bool isRegistered(const Name &name);
+
+// Why a name's stored combination is not active, in the words a host can tell the user: the desktop gives no hot
+// keys at all, another application grabbed the combination first (X11), or the desktop declined it (the portal, by
+// its settings or the user's answer in its dialog). None while it is active or being asked for, or when cleared.
+enum class Refusal { none, noHotKeys, takenByAnotherApplication, declinedByDesktop };
+Refusal refusal(const Name &name);
+
 // Whether another active name, or an action bound to the combination, uses the shortcut.
 bool isShortcutInUse(const Shortcut &shortcut, const Name &except);
 

@@ -32,6 +32,9 @@ public:
     virtual void unregisterHotKey(quint32 id) = 0;
     // Whether another application holds the combination already. A combination this backend holds is not.
     virtual bool isTakenByAnotherApplication(const Shortcut &shortcut) = 0;
+    // Whether the desktop decides which combinations an application gets (the portal asks the user, or follows
+    // its own settings), so that a refusal is the desktop's decision rather than another application's grab.
+    virtual bool desktopDecides() const { return false; }
     // Sends what the toolkit has queued for the desktop (a released keyboard grab), so that the very next key
     // press already finds the desktop in the new state.
     virtual void flush() {}

@@ -56,6 +56,7 @@ public:
     void unregisterHotKey(quint32 id) override;
     // The desktop settles clashes in its own dialog; nothing tells us beforehand.
     bool isTakenByAnotherApplication(const Shortcut &) override { return false; }
+    bool desktopDecides() const override { return true; }
 
     // The portal's id of a combination, and the trigger it is offered with ("CTRL+SHIFT+d"); empty for a key the
     // keyboard description has no name for.

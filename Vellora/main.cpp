@@ -23,13 +23,15 @@ std::string programFolder()
     return program.substr(0, program.rfind('/'));
 }
 
-// A module of the program: beside it in a build, under the library folder once installed.
+// A module of the program: beside it in a build, under the library folder once installed. Its calls into the
+// libraries are bound when first made, not all at once when it is opened: the window's first frame makes few of
+// them. (A library without a function the module calls would show at that call instead of here.)
 void *loadModule(const char *name, const char *entry, const char *purpose)
 {
     const std::string folder = programFolder();
     std::string error;
     for (const std::string &candidate : {folder + "/" + name, folder + "/../" VELLORA_LIBDIR "/vellora/" + name}) {
-        if (void *module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL))
+        if (void *module = dlopen(candidate.c_str(), RTLD_LAZY | RTLD_LOCAL))
             if (void *symbol = dlsym(module, entry))
                 return symbol;
         if (error.empty() || access(candidate.c_str(), F_OK) == 0)

@@ -32,7 +32,10 @@ private:
     qreal m_cachedScale = 0;
 };
 
-// The blurred shape itself: a premultiplied image `padding` larger on every side than the shape.
-QImage blurredRoundedRect(QSizeF size, qreal radius, QColor color, qreal blur, qreal scale, int *padding);
+// The blurred shape itself: a premultiplied image `padding` larger on every side than the shape. Blurring every
+// pixel gives the same image, slower.
+enum class Blur { repeatingTheMiddle, everyPixel };
+QImage blurredRoundedRect(QSizeF size, qreal radius, QColor color, qreal blur, qreal scale, int *padding,
+                          Blur blurred = Blur::repeatingTheMiddle);
 
 } // namespace Paper

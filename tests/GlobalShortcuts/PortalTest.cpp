@@ -225,6 +225,8 @@ TEST_F(PortalTest, ARefusedBindIsReportedAndTheKeyDoesNothing)
         ASSERT_EVENTUALLY(failures.count() == 1);
         EXPECT_EQ(failures.at(0).at(0).value<Name>(), m_name);
         EXPECT_FALSE(isRegistered(m_name));
+        // The host's note speaks of the desktop's decision, not of another application.
+        EXPECT_EQ(refusal(m_name), Refusal::declinedByDesktop);
         ASSERT_EQ(m_portal->binds.size(), 1);
 
         // A key the desktop did not bind does nothing, even if a signal comes; a later change asks again.
@@ -235,6 +237,7 @@ TEST_F(PortalTest, ARefusedBindIsReportedAndTheKeyDoesNothing)
         m_portal->press(m_portal->binds[1][0].id, true);
         ASSERT_EVENTUALLY(downs == 1);
         EXPECT_TRUE(isRegistered(m_name));
+        EXPECT_EQ(refusal(m_name), Refusal::none);
         EXPECT_EQ(failures.count(), 1);
         removeAllActions();
         storeShortcut(kCtrlShiftD, m_name);
@@ -250,5 +253,6 @@ TEST_F(PortalTest, WithoutThePortalOnTheBusAWaitingShortcutIsReportedAndNoneIsAv
     ASSERT_EVENTUALLY(failures.count() == 1);
     EXPECT_FALSE(hotKeysAvailable());
     EXPECT_FALSE(isRegistered(m_name));
+    EXPECT_EQ(refusal(m_name), Refusal::noHotKeys);
     EXPECT_FALSE(HotKeyCenter::shared().backend().registerHotKey(99, kCtrlAltF5));
 }

@@ -397,26 +397,41 @@ TEST_F(VelloraAppTest, TheGlobalShortcutTogglesTheWindowWhenItsKeysAreReleased)
     EXPECT_NE(window()->findChild<GlobalShortcuts::Recorder *>("settings.shortcut"), nullptr);
 }
 
-TEST_F(VelloraAppTest, WithoutTheShortcutTheSettingsPageNamesTheCommandToBindInstead)
+TEST_F(VelloraAppTest, WithoutTheShortcutTheSettingsPageSaysWhyAndNamesTheCommandToBindInstead)
 {
-    keys->setAvailable(false); // a desktop that gives apps no global shortcuts
-    launch();
-    app->openPage(Page::settings);
-    auto *note = window()->findChild<PaperLabel *>("settings.shortcutNote");
-    ASSERT_NE(note, nullptr);
-    EXPECT_TRUE(note->isVisible());
-    EXPECT_TRUE(note->text().contains("vellora toggle")) << note->text().toStdString();
-    app.reset();
-
-    // Another application holds the combination.
-    keys->setAvailable(true);
-    keys->takeByAnotherApplication(
-        GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
-    launch();
-    app->openPage(Page::settings);
-    note = window()->findChild<PaperLabel *>("settings.shortcutNote");
-    EXPECT_TRUE(note->isVisible());
-    EXPECT_TRUE(note->text().startsWith("Another application uses this shortcut")) << note->text().toStdString();
+    const GlobalShortcuts::Shortcut ctrlShiftD(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier);
+    enum class Desktop { noHotKeys, grabbedElsewhere, portalRefusesLater };
+    const struct
+    {
+        Desktop desktop;
+        const char *opening;
+    } cases[] = {
+        {Desktop::noHotKeys, "This desktop does not let apps have global shortcuts."},
+        {Desktop::grabbedElsewhere, "Another application uses this shortcut."},
+        // The portal says yes at first and refuses once the desktop (or the user in its dialog) has decided.
+        {Desktop::portalRefusesLater, "The desktop did not allow this shortcut."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.opening);
+        SetUp(); // a desktop of its own
+        keys->setAvailable(c.desktop != Desktop::noHotKeys);
+        keys->setDesktopDecides(c.desktop == Desktop::portalRefusesLater);
+        if (c.desktop == Desktop::grabbedElsewhere)
+            keys->takeByAnotherApplication(ctrlShiftD);
+        launch();
+        app->openPage(Page::settings);
+        auto *note = window()->findChild<PaperLabel *>("settings.shortcutNote");
+        ASSERT_NE(note, nullptr);
+        if (c.desktop == Desktop::portalRefusesLater) {
+            EXPECT_FALSE(note->isVisible()); // asked, not answered yet
+            keys->refuseLater(ctrlShiftD);
+            ShellTest::settle();
+        }
+        EXPECT_TRUE(note->isVisible());
+        EXPECT_TRUE(note->text().startsWith(c.opening)) << note->text().toStdString();
+        EXPECT_TRUE(note->text().endsWith("run the command: vellora toggle")) << note->text().toStdString();
+        app.reset();
+    }
 }
 
 TEST_F(VelloraAppTest, EscapeWhileRecordingAShortcutStaysWithTheRecorder)
