@@ -93,7 +93,8 @@ bool StoreReader::readItem(simdjson::dom::element value, DayItem &item)
             read = !field.get_bool().get(item.done);
             seen |= kDone;
         } else if (key == "id") {
-            read = JsonParser::read(field, item.id);
+            std::string_view id; // the item's key is its id: see readItems
+            read = !field.get_string().get(id);
             seen |= kId;
         } else if (key == "modifiedAt") {
             std::string_view text;
