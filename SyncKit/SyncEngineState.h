@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QHash>
 #include <QByteArrayView>
-#include <QJsonValue>
 #include <QList>
 #include <QMap>
 
@@ -14,6 +13,9 @@
 #include <optional>
 
 class IndentedJsonWriter;
+namespace simdjson::dom {
+class element;
+}
 
 namespace SyncKit {
 
@@ -37,10 +39,10 @@ public:
         QByteArray toJson() const;
         // The same object written as a value inside a larger text.
         void writeJson(IndentedJsonWriter &out) const;
-        // Nothing when the text holds no readable state. The common form is read without building a document,
-        // since the queue of a device that has not synced for long holds a change for every item.
+        // Nothing when the text holds no readable state: a state that forgot something would lose changes.
         static std::optional<Serialization> fromJson(QByteArrayView text);
-        static std::optional<Serialization> fromJson(const QJsonValue &value);
+        // The same from a value of a larger text, such as the store file.
+        static std::optional<Serialization> fromJson(simdjson::dom::element value);
     };
 
     SyncEngineState() = default;

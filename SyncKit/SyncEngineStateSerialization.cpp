@@ -1,11 +1,7 @@
 #include "SyncKit/SyncEngineState.h"
 
-#include "JsonText/JsonReader.h"
 #include "JsonText/IndentedJsonWriter.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "JsonText/JsonParser.h"
 
 #include <array>
 
@@ -32,165 +28,167 @@ std::string_view kindName(PendingDatabaseChange::Kind kind)
     return kind == PendingDatabaseChange::Kind::saveZone ? "saveZone" : "deleteZone";
 }
 
-std::optional<PendingRecordZoneChange::Kind> recordKind(QByteArrayView name)
+std::optional<PendingRecordZoneChange::Kind> recordKind(const QString &name)
 {
-    if (name == "saveRecord")
+    if (name == QLatin1StringView("saveRecord"))
         return PendingRecordZoneChange::Kind::saveRecord;
-    if (name == "deleteRecord")
+    if (name == QLatin1StringView("deleteRecord"))
         return PendingRecordZoneChange::Kind::deleteRecord;
     return std::nullopt;
 }
 
-std::optional<PendingDatabaseChange::Kind> databaseKind(QByteArrayView name)
+std::optional<PendingDatabaseChange::Kind> databaseKind(const QString &name)
 {
-    if (name == "saveZone")
+    if (name == QLatin1StringView("saveZone"))
         return PendingDatabaseChange::Kind::saveZone;
-    if (name == "deleteZone")
+    if (name == QLatin1StringView("deleteZone"))
         return PendingDatabaseChange::Kind::deleteZone;
     return std::nullopt;
 }
 
-std::optional<QByteArray> fromBase64(QByteArrayView text)
+using simdjson::dom::element;
+
+// The fields of an object that are among `keys`, as texts; false when one is missing or not a text. Other keys are
+// ignored, and a key given twice counts as given last.
+template<size_t N>
+bool readTexts(element value, const std::array<std::string_view, N> &keys, std::array<QString, N> &texts,
+               std::array<JsonParser::Shared, N> &shared)
 {
-    auto decoded = QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    return *decoded;
+    simdjson::dom::object object;
+    if (value.get_object().get(object))
+        return false;
+    unsigned seen = 0;
+    for (const auto [key, field] : object) {
+        for (size_t i = 0; i < N; ++i) {
+            if (key == keys[i]) {
+                if (!JsonParser::read(field, texts[i], shared[i]))
+                    return false;
+                seen |= 1u << i;
+            }
+        }
+    }
+    return seen == (1u << N) - 1;
 }
 
-// Reading the form written above; anything else is left to the general parser.
+// Reads the form written below. Keys it does not know are ignored; a value of the wrong kind, or a missing one that
+// is needed, makes the whole state unreadable.
 class StateReader
 {
 public:
-    explicit StateReader(QByteArrayView text) : m_json(text) {}
-
-    std::optional<Serialization> read()
+    std::optional<Serialization> read(element value)
     {
+        simdjson::dom::object object;
+        if (value.get_object().get(object))
+            return std::nullopt;
         Serialization state;
-        static constexpr std::array<std::string_view, 6> kKeys{"account", "databaseChangeToken",
-                                                               "pendingDatabaseChanges", "pendingRecordZoneChanges",
-                                                               "version", "zoneChangeTokens"};
-        const auto seen = m_json.readKnownObject(kKeys, [&](size_t key) {
-            QByteArrayView number;
-            switch (key) {
-            case 0:
-                return readAccount(state.account);
-            case 1:
-                return readBytes(state.databaseToken);
-            case 2:
-                return m_json.readArray([&] { return readDatabaseChange(state.databaseChanges); });
-            case 3:
-                return m_json.readArray([&] { return readRecordChange(state.recordZoneChanges); });
-            case 4:
-                return m_json.readNumber(number) && number == "1";
-            default:
-                return m_json.readArray([&] { return readZoneToken(state.zoneTokens); });
+        bool version = false;
+        for (const auto [key, field] : object) {
+            bool read = true;
+            if (key == "version") {
+                version = isOne(field);
+                read = version;
+            } else if (key == "account") {
+                read = readAccount(field, state.account);
+            } else if (key == "databaseChangeToken") {
+                const auto token = JsonParser::readBase64(field);
+                read = token.has_value();
+                state.databaseToken = token.value_or(QByteArray());
+            } else if (key == "pendingDatabaseChanges") {
+                state.databaseChanges.clear();
+                read = readArray(field, [&](element entry) { return readDatabaseChange(entry, state.databaseChanges); });
+            } else if (key == "pendingRecordZoneChanges") {
+                state.recordZoneChanges.clear();
+                read = readArray(field, [&](element entry) { return readRecordChange(entry, state.recordZoneChanges); });
+            } else if (key == "zoneChangeTokens") {
+                state.zoneTokens.clear();
+                read = readArray(field, [&](element entry) { return readZoneToken(entry, state.zoneTokens); });
             }
-        });
-        if (!seen || !(*seen & (1u << 4)) || !m_json.atEnd()) // the version is required
+            if (!read)
+                return std::nullopt;
+        }
+        if (!version) // required
             return std::nullopt;
         return state;
     }
 
 private:
-    bool readBytes(QByteArray &bytes)
+    // The version as any JSON number equal to 1 (1, 1.0, 1e0).
+    static bool isOne(element value)
     {
-        QByteArrayView text;
-        if (!m_json.readPlain(text))
+        double number = 0;
+        return value.is_number() && !value.get_double().get(number) && number == kVersion;
+    }
+
+    template<typename Entry>
+    static bool readArray(element value, Entry entry)
+    {
+        simdjson::dom::array array;
+        if (value.get_array().get(array))
             return false;
-        auto decoded = fromBase64(text);
-        if (decoded)
-            bytes = std::move(*decoded);
-        return decoded.has_value();
+        for (const element item : array) {
+            if (!entry(item))
+                return false;
+        }
+        return true;
     }
 
-    // An object whose keys are exactly `keys`, each a text (or Base64 for a "token", into `token`).
-    template<size_t N>
-    bool readFields(const std::array<std::string_view, N> &keys, std::array<QString, N> &texts, QByteArray *token = nullptr)
-    {
-        const auto seen = m_json.readKnownObject(keys, [&](size_t key) {
-            return keys[key] == "token" && token ? readBytes(*token) : m_json.readString(texts[key]);
-        });
-        return seen == (1u << N) - 1;
-    }
-
-    bool readAccount(std::optional<CloudAccount> &account)
+    bool readAccount(element value, std::optional<CloudAccount> &account)
     {
         std::array<QString, 2> texts;
-        if (!readFields<2>({"server", "user"}, texts))
+        std::array<JsonParser::Shared, 2> shared;
+        if (!readTexts<2>(value, {"server", "user"}, texts, shared))
             return false;
         account = CloudAccount{texts[0], texts[1], {}};
         return true;
     }
 
-    bool readDatabaseChange(QList<PendingDatabaseChange> &changes)
+    bool readDatabaseChange(element value, QList<PendingDatabaseChange> &changes)
     {
         std::array<QString, 3> texts;
-        if (!readFields<3>({"kind", "owner", "zone"}, texts))
+        if (!readTexts<3>(value, {"kind", "owner", "zone"}, texts, m_shared))
             return false;
-        const auto kind = databaseKind(texts[0].toLatin1());
+        const auto kind = databaseKind(texts[0]);
         if (!kind)
             return false;
         changes.append({*kind, RecordZoneID{texts[2], texts[1]}});
         return true;
     }
 
-    bool readRecordChange(QList<PendingRecordZoneChange> &changes)
+    bool readRecordChange(element value, QList<PendingRecordZoneChange> &changes)
     {
-        // The queue of a device that has long been offline holds a change for every item: read without a
-        // copy of what each change repeats (its kind, owner and zone).
-        std::optional<PendingRecordZoneChange::Kind> kind;
-        QString owner, record, zone;
-        static constexpr std::array<std::string_view, 4> kKeys{"kind", "owner", "record", "zone"};
-        const auto seen = m_json.readKnownObject(kKeys, [&](size_t key) {
-            QByteArrayView name;
-            switch (key) {
-            case 0:
-                return m_json.readPlain(name) && (kind = recordKind(name)).has_value();
-            case 1:
-                return m_json.readString(owner, &m_lastOwner);
-            case 2:
-                return m_json.readString(record);
-            default:
-                return m_json.readString(zone, &m_lastZone);
-            }
-        });
-        if (seen != 15u)
+        // The queue of a device that has long been offline holds a change for every item: what each change repeats
+        // (its kind, owner and zone) is shared, not copied.
+        std::array<QString, 4> texts;
+        if (!readTexts<4>(value, {"kind", "owner", "record", "zone"}, texts, m_recordShared))
             return false;
-        changes.append({*kind, RecordID{record, RecordZoneID{zone, owner}}});
+        const auto kind = recordKind(texts[0]);
+        if (!kind)
+            return false;
+        changes.append({*kind, RecordID{texts[2], RecordZoneID{texts[3], texts[1]}}});
         return true;
     }
 
-    bool readZoneToken(QMap<RecordZoneID, QByteArray> &tokens)
+    bool readZoneToken(element value, QMap<RecordZoneID, QByteArray> &tokens)
     {
-        std::array<QString, 3> texts;
-        QByteArray token;
-        if (!readFields<3>({"owner", "token", "zone"}, texts, &token))
+        simdjson::dom::object object;
+        if (value.get_object().get(object))
             return false;
-        tokens.insert(RecordZoneID{texts[2], texts[0]}, token);
+        std::optional<QByteArray> token;
+        for (const auto [key, field] : object) {
+            if (key == "token" && !(token = JsonParser::readBase64(field)))
+                return false;
+        }
+        std::array<QString, 2> texts;
+        if (!token || !readTexts<2>(value, {"owner", "zone"}, texts, m_tokenShared))
+            return false;
+        tokens.insert(RecordZoneID{texts[1], texts[0]}, *token);
         return true;
     }
 
-    JsonReader m_json;
-    QString m_lastOwner;
-    QString m_lastZone;
+    std::array<JsonParser::Shared, 3> m_shared;
+    std::array<JsonParser::Shared, 4> m_recordShared;
+    std::array<JsonParser::Shared, 2> m_tokenShared;
 };
-
-std::optional<RecordZoneID> zoneFromJson(const QJsonObject &object)
-{
-    const QJsonValue zone = object.value("zone");
-    const QJsonValue owner = object.value("owner");
-    if (!zone.isString() || !owner.isString())
-        return std::nullopt;
-    return RecordZoneID{zone.toString(), owner.toString()};
-}
-
-std::optional<QByteArray> bytesFromJson(const QJsonValue &value)
-{
-    if (!value.isString())
-        return std::nullopt;
-    return fromBase64(value.toString().toLatin1());
-}
 
 } // namespace
 
@@ -255,62 +253,15 @@ void Serialization::writeJson(IndentedJsonWriter &out) const
 
 std::optional<Serialization> Serialization::fromJson(QByteArrayView text)
 {
-    if (auto state = StateReader(text).read())
-        return state;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromRawData(text.data(), text.size()), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return fromJson(QJsonValue(document.object()));
+    QByteArray bytes = text.toByteArray();
+    JsonParser parser;
+    const auto root = parser.parse(bytes);
+    return root ? fromJson(*root) : std::nullopt;
 }
 
-std::optional<Serialization> Serialization::fromJson(const QJsonValue &value)
+std::optional<Serialization> Serialization::fromJson(simdjson::dom::element value)
 {
-    if (!value.isObject())
-        return std::nullopt;
-    const QJsonObject json = value.toObject();
-    if (json.value("version").toInt() != kVersion)
-        return std::nullopt;
-
-    Serialization state;
-    for (const QJsonValue &entry : json.value("pendingRecordZoneChanges").toArray()) {
-        const QJsonObject object = entry.toObject();
-        const auto zone = zoneFromJson(object);
-        const QJsonValue record = object.value("record");
-        const auto kind = recordKind(object.value("kind").toString().toUtf8());
-        if (!zone || !record.isString() || !kind)
-            return std::nullopt;
-        state.recordZoneChanges.append({*kind, RecordID{record.toString(), *zone}});
-    }
-    for (const QJsonValue &entry : json.value("pendingDatabaseChanges").toArray()) {
-        const auto zone = zoneFromJson(entry.toObject());
-        const auto kind = databaseKind(entry.toObject().value("kind").toString().toUtf8());
-        if (!zone || !kind)
-            return std::nullopt;
-        state.databaseChanges.append({*kind, *zone});
-    }
-    if (json.contains("databaseChangeToken")) {
-        const auto token = bytesFromJson(json.value("databaseChangeToken"));
-        if (!token)
-            return std::nullopt;
-        state.databaseToken = *token;
-    }
-    if (json.contains("account")) {
-        const QJsonObject account = json.value("account").toObject();
-        const QJsonValue server = account.value("server");
-        const QJsonValue user = account.value("user");
-        if (!server.isString() || !user.isString())
-            return std::nullopt;
-        state.account = CloudAccount{server.toString(), user.toString(), {}};
-    }
-    for (const QJsonValue &entry : json.value("zoneChangeTokens").toArray()) {
-        const auto zone = zoneFromJson(entry.toObject());
-        const auto token = bytesFromJson(entry.toObject().value("token"));
-        if (!zone || !token)
-            return std::nullopt;
-        state.zoneTokens.insert(*zone, *token);
-    }
-    return state;
+    return StateReader().read(value);
 }
 
 } // namespace SyncKit

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # `vellora add` as a whole process on a 1k-item store, beside a command-line task tool's `task add` on a
-# 1k-task database.
+# 1k-task database. With a second build tree (an older build of the same program), its `vellora add` runs in the
+# same turns too, on a copy of the same store.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build-bench}
+baseline=${2:-}
 vellora="$(cd "$build" && pwd)/Vellora/vellora"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -27,4 +29,10 @@ python3 -c "import json, sys
 for r in json.load(open(sys.argv[1]))['results']:
     print('median of %s: %.1f ms' % (r['command'], r['median'] * 1000))" "$work/result.json"
 echo "Taken in turns, 200 runs each:"
-"$here/interleaved.py" 200 "vellora add=$vellora add Bench --store $store" "task add=task add Bench"
+if [ -n "$baseline" ]; then
+    cp "$store" "$work/baseline.json"
+    "$here/interleaved.py" 200 "vellora add, $baseline=$(cd "$baseline" && pwd)/Vellora/vellora add Bench --store $work/baseline.json" \
+        "vellora add=$vellora add Bench --store $store" "task add=task add Bench"
+else
+    "$here/interleaved.py" 200 "vellora add=$vellora add Bench --store $store" "task add=task add Bench"
+fi

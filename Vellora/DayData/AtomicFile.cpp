@@ -195,7 +195,7 @@ std::optional<Error> write(const QString &path, const QByteArray &bytes)
     return std::nullopt;
 }
 
-ReadResult read(const QString &path)
+ReadResult read(const QString &path, qsizetype slack)
 {
     const QByteArray local = QFile::encodeName(path);
     // Non-blocking, so that a FIFO in the file's place cannot hang the open; it is refused just after.
@@ -218,7 +218,8 @@ ReadResult read(const QString &path)
         return {std::nullopt, error, false};
     }
     // Read straight into a buffer of the file's size; a file that grows meanwhile is read to its end all the same.
-    QByteArray bytes(qsizetype(info.st_size) + 1, Qt::Uninitialized);
+    // The slack stays allocated when the buffer is cut to what was read.
+    QByteArray bytes(qsizetype(info.st_size) + 1 + slack, Qt::Uninitialized);
     qsizetype size = 0;
     for (;;) {
         if (size == bytes.size())

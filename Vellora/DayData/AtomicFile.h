@@ -26,14 +26,15 @@ struct Error
 std::optional<Error> write(const QString &path, const QByteArray &bytes);
 
 // Reads a whole regular file without ever blocking on a FIFO or a device. None, with the reason in `error`, when
-// the path is not a regular file or cannot be read; a missing file gives none with `missing` set.
+// the path is not a regular file or cannot be read; a missing file gives none with `missing` set. `slack`: room to
+// leave in the buffer after the end, for a parser that reads past it.
 struct ReadResult
 {
     std::optional<QByteArray> bytes;
     std::optional<Error> error;
     bool missing = false;
 };
-ReadResult read(const QString &path);
+ReadResult read(const QString &path, qsizetype slack = 0);
 
 // Why a path cannot hold a file of ours (it is a folder, a pipe, a device), or none when it is a regular file, does
 // not exist yet, or cannot be looked at (then the write says why).

@@ -148,32 +148,3 @@ QJsonObject DayItem::toJson() const
         object.insert("systemFields", QString::fromLatin1(systemFields->toBase64()));
     return object;
 }
-
-std::optional<DayItem> DayItem::fromJson(const QJsonValue &value)
-{
-    const QJsonObject object = value.toObject();
-    const QJsonValue id = object.value(QLatin1StringView("id"));
-    const QJsonValue title = object.value(QLatin1StringView("title"));
-    const QJsonValue done = object.value(QLatin1StringView("done"));
-    const QJsonValue day = object.value(QLatin1StringView("day"));
-    if (!id.isString() || !title.isString() || !done.isBool() || !day.isString())
-        return std::nullopt;
-
-    const auto bucket = bucketFromRawValue(object.value(QLatin1StringView("bucket")).toString());
-    const QJsonValue modified = object.value(QLatin1StringView("modifiedAt"));
-    const auto modifiedAt = modified.isString() ? dateFromFileString(modified.toString()) : std::nullopt;
-    if (!object.value(QLatin1StringView("bucket")).isString() || !bucket || !modifiedAt)
-        return std::nullopt;
-
-    DayItem item{id.toString(), title.toString(), done.toBool(), *bucket, day.toString(), *modifiedAt, std::nullopt};
-    if (object.contains(QLatin1StringView("systemFields"))) {
-        const QJsonValue fields = object.value(QLatin1StringView("systemFields"));
-        if (!fields.isString())
-            return std::nullopt;
-        auto bytes = QByteArray::fromBase64Encoding(fields.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-        if (!bytes)
-            return std::nullopt;
-        item.systemFields = *bytes;
-    }
-    return item;
-}

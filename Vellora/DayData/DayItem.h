@@ -30,8 +30,6 @@ struct DayItem
 
     // The item's object in the store file; dates in UTC with whole seconds, system fields as Base64.
     QJsonObject toJson() const;
-    // Nothing when a required key is missing or holds a value of the wrong kind.
-    static std::optional<DayItem> fromJson(const QJsonValue &value);
 };
 
 // The file's date form: 2025-03-05T08:01:02Z. Reading rejects fractions of a second and other forms.

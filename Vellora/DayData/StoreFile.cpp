@@ -69,7 +69,7 @@ std::optional<QString> defaultFileURL()
 
 LoadResult load(const QString &path)
 {
-    AtomicFile::ReadResult file = AtomicFile::read(path);
+    AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
     if (file.missing)
         return {};
     if (file.error) {
@@ -79,7 +79,7 @@ LoadResult load(const QString &path)
         refused.error = file.error->reason;
         return refused;
     }
-    if (auto saved = decode(*file.bytes))
+    if (auto saved = decode(std::move(*file.bytes)))
         return {std::move(saved), {}, false, {}};
 
     const QString aside = setAside(path);
@@ -158,40 +158,9 @@ QByteArray encode(const DayStore::Saved &saved)
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-std::optional<DayStore::Saved> decode(const QByteArray &bytes)
+std::optional<DayStore::Saved> decode(QByteArray bytes)
 {
-    if (auto saved = StoreReader::read(bytes))
-        return saved;
-    return decodeDocument(bytes);
-}
-
-std::optional<DayStore::Saved> decodeDocument(const QByteArray &bytes)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    const QJsonObject root = document.object();
-    const QJsonValue items = root.value("items");
-    if (!items.isObject())
-        return std::nullopt;
-
-    DayStore::Saved saved;
-    const QJsonObject itemObject = items.toObject();
-    for (auto it = itemObject.begin(); it != itemObject.end(); ++it) {
-        auto item = DayItem::fromJson(it.value());
-        if (!item)
-            return std::nullopt;
-        item->id = it.key(); // an item is known by its key
-        saved.items.emplace(it.key(), std::move(*item));
-    }
-    if (root.contains("state") && !root.value("state").isNull()) {
-        auto state = DayStore::Serialization::fromJson(root.value("state"));
-        if (!state)
-            return std::nullopt;
-        saved.state = std::move(*state);
-    }
-    return saved;
+    return StoreReader::read(bytes);
 }
 
 } // namespace StoreFile

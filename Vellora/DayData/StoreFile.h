@@ -54,8 +54,7 @@ private:
 std::optional<QString> save(const QString &path, const DayStore::Saved &saved, Encoder *encoder = nullptr);
 
 QByteArray encode(const DayStore::Saved &saved);
-std::optional<DayStore::Saved> decode(const QByteArray &bytes);
-// The same through the general JSON parser alone: the reference for decode.
-std::optional<DayStore::Saved> decodeDocument(const QByteArray &bytes);
+// Nothing when the text is not a store file.
+std::optional<DayStore::Saved> decode(QByteArray bytes);
 
 } // namespace StoreFile

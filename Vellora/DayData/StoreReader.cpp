@@ -1,52 +1,66 @@
 #include "Vellora/DayData/StoreReader.h"
 
+#include <string_view>
+
 namespace {
 
-constexpr std::array<std::string_view, 7> kItemKeys{"bucket", "day",          "done", "id",
-                                                    "modifiedAt", "systemFields", "title"};
-constexpr unsigned kSystemFields = 1u << 5;
-constexpr unsigned kAllItemKeys = (1u << kItemKeys.size()) - 1;
+// The bucket's raw value, "1", "3" or "5", without making a string for it.
+std::optional<Bucket> bucketOf(simdjson::dom::element value)
+{
+    std::string_view text;
+    if (value.get_string().get(text) || text.size() != 1)
+        return std::nullopt;
+    for (const Bucket bucket : kAllBuckets) {
+        if (text[0] == char('0' + capacity(bucket)))
+            return bucket;
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
-std::optional<DayStore::Saved> StoreReader::read(QByteArrayView bytes)
+std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes)
 {
-    StoreReader reader(bytes);
+    JsonParser parser;
+    const auto root = parser.parse(bytes);
+    simdjson::dom::object object;
+    if (!root || root->get_object().get(object))
+        return std::nullopt;
+    StoreReader reader;
     DayStore::Saved saved;
-    if (!reader.readRoot(saved))
+    bool seenItems = false;
+    // A key given twice counts as it was given last.
+    for (const auto [key, value] : object) {
+        if (key == "items") {
+            seenItems = true;
+            saved.items.clear();
+            if (!reader.readItems(value, saved.items))
+                return std::nullopt;
+        } else if (key == "state") {
+            saved.state.reset();
+            if (value.is_null())
+                continue;
+            saved.state = DayStore::Serialization::fromJson(value);
+            if (!saved.state)
+                return std::nullopt;
+        }
+    }
+    if (!seenItems)
         return std::nullopt;
     return saved;
 }
 
-bool StoreReader::readRoot(DayStore::Saved &saved)
+bool StoreReader::readItems(simdjson::dom::element value, std::map<QString, DayItem> &items)
 {
-    bool seenItems = false, seenState = false;
-    const bool read = m_json.readObject([&](JsonKey key) {
-        if (key == "items" && !seenItems) {
-            seenItems = true;
-            return readItems(saved.items);
-        }
-        if (key == "state" && !seenState) {
-            seenState = true;
-            return readState(saved.state);
-        }
+    simdjson::dom::object object;
+    if (value.get_object().get(object))
         return false;
-    });
-    return read && seenItems && m_json.atEnd();
-}
-
-bool StoreReader::readItems(std::map<QString, DayItem> &items)
-{
-    if (!m_json.take('{'))
-        return false;
-    if (m_json.take('}'))
-        return true;
-    do {
-        QString id;
+    for (const auto [key, entry] : object) {
         DayItem item;
-        if (!m_json.readString(id) || !m_json.take(':') || !readItem(item))
+        if (!readItem(entry, item))
             return false;
         // An item is known by its key: an "id" that says otherwise was edited by hand and is mended.
+        const QString id = QString::fromUtf8(key.data(), qsizetype(key.size()));
         item.id = id;
         // The file lists items in order, so each goes at the end.
         const auto before = items.size();
@@ -54,60 +68,50 @@ bool StoreReader::readItems(std::map<QString, DayItem> &items)
         // The same id twice: the copy changed last wins (on a tie, the later in the file), and reading goes on.
         if (items.size() == before && item.modifiedAt >= at->second.modifiedAt)
             at->second = std::move(item);
-    } while (m_json.take(','));
-    return m_json.take('}');
+    }
+    return true;
 }
 
-bool StoreReader::readItem(DayItem &item)
+bool StoreReader::readItem(simdjson::dom::element value, DayItem &item)
 {
-    const auto seen = m_json.readKnownObject(kItemKeys, [&](size_t key) {
-        QByteArrayView plain;
-        switch (key) {
-        case 0: // bucket
-            if (!m_json.readPlain(plain) || plain.size() != 1 || (plain[0] != '1' && plain[0] != '3' && plain[0] != '5'))
-                return false;
-            item.bucket = plain[0] == '1' ? Bucket::big : plain[0] == '3' ? Bucket::medium : Bucket::small;
-            return true;
-        case 1: // day
-            return m_json.readString(item.day, &m_lastDay); // most items share a handful of days
-        case 2: // done
-            return m_json.readBool(item.done);
-        case 3: // id
-            return m_json.readString(item.id);
-        case 4: { // modifiedAt
-            if (!m_json.readPlain(plain))
-                return false;
-            const auto time = dateFromFileText(plain);
-            if (time)
-                item.modifiedAt = *time;
-            return time.has_value();
-        }
-        case 5: { // systemFields
-            if (!m_json.readPlain(plain))
-                return false;
-            auto bytes = QByteArray::fromBase64Encoding(plain.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
-            if (bytes)
-                item.systemFields = std::move(*bytes);
-            return bool(bytes);
-        }
-        default: // title
-            return m_json.readString(item.title);
-        }
-    });
-    return seen && (*seen | kSystemFields) == kAllItemKeys; // every key but the system fields is required
-}
-
-bool StoreReader::readState(std::optional<DayStore::Serialization> &state)
-{
-    if (m_json.readNull())
-        return true;
-    // In the file's own form the state is the last member, so its text runs to the root's closing brace; the
-    // state's reader checks that it holds exactly one value. Any other order takes the general parser's way.
-    const QByteArrayView rest = m_json.rest();
-    const qsizetype end = rest.lastIndexOf('}');
-    if (end <= 0)
+    simdjson::dom::object object;
+    if (value.get_object().get(object))
         return false;
-    state = DayStore::Serialization::fromJson(rest.first(end));
-    m_json.skip(end);
-    return state.has_value();
+    enum : unsigned { kBucket = 1, kDay = 2, kDone = 4, kId = 8, kModifiedAt = 16, kTitle = 32 };
+    unsigned seen = 0;
+    for (const auto [key, field] : object) {
+        bool read = true;
+        if (key == "bucket") {
+            const auto bucket = bucketOf(field);
+            read = bucket.has_value();
+            item.bucket = bucket.value_or(Bucket::small);
+            seen |= kBucket;
+        } else if (key == "day") {
+            read = JsonParser::read(field, item.day, m_lastDay); // most items share a handful of days
+            seen |= kDay;
+        } else if (key == "done") {
+            read = !field.get_bool().get(item.done);
+            seen |= kDone;
+        } else if (key == "id") {
+            std::string_view id; // the item's key is its id: see readItems
+            read = !field.get_string().get(id);
+            seen |= kId;
+        } else if (key == "modifiedAt") {
+            std::string_view text;
+            const auto time = field.get_string().get(text) ? std::nullopt
+                                                           : dateFromFileText(QByteArrayView(text.data(), qsizetype(text.size())));
+            read = time.has_value();
+            item.modifiedAt = time.value_or(QDateTime());
+            seen |= kModifiedAt;
+        } else if (key == "systemFields") {
+            item.systemFields = JsonParser::readBase64(field);
+            read = item.systemFields.has_value();
+        } else if (key == "title") {
+            read = JsonParser::read(field, item.title);
+            seen |= kTitle;
+        }
+        if (!read)
+            return false;
+    }
+    return seen == (kBucket | kDay | kDone | kId | kModifiedAt | kTitle); // every key but the system fields
 }

@@ -1,32 +1,26 @@
 #pragma once
 
-#include "JsonText/JsonReader.h"
+#include "JsonText/JsonParser.h"
 #include "Vellora/DayData/DayStore.h"
 
-#include <QByteArrayView>
-#include <QString>
+#include <QByteArray>
 
+#include <map>
 #include <optional>
 
-// Reads the store file straight into items, without building a JSON document first: every command-line call and
-// every launch reads the whole file, and the general parser was most of that time.
+// Reads the store file straight into items: every command-line call and every launch reads the whole file.
 //
-// It takes only the form this program writes and gives up on anything else (unknown or repeated keys, unusual
-// text): the caller then reads the file with the general parser, which also decides whether it can be read at
-// all. So when it gives a result, it is the one the general parser gives.
+// Takes any object with an "items" object whose items have every key they need, of the right kind; ignores keys it
+// does not know. Anything else, and any text that is not JSON, gives nothing: the file is then set aside.
 class StoreReader
 {
 public:
-    static std::optional<DayStore::Saved> read(QByteArrayView bytes);
+    // `bytes` is changed in place, as `JsonParser::parse` says.
+    static std::optional<DayStore::Saved> read(QByteArray &bytes);
 
 private:
-    explicit StoreReader(QByteArrayView bytes) : m_json(bytes) {}
+    bool readItems(simdjson::dom::element value, std::map<QString, DayItem> &items);
+    bool readItem(simdjson::dom::element value, DayItem &item);
 
-    bool readRoot(DayStore::Saved &saved);
-    bool readItems(std::map<QString, DayItem> &items);
-    bool readItem(DayItem &item);
-    bool readState(std::optional<DayStore::Serialization> &state);
-
-    JsonReader m_json;
-    QString m_lastDay;
+    JsonParser::Shared m_lastDay;
 };

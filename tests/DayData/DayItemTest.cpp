@@ -10,12 +10,6 @@ QDateTime utc(int y, int m, int d, int h = 12, int min = 0)
     return QDateTime(QDate(y, m, d), QTime(h, min), Qt::UTC);
 }
 
-DayItem sampleItem()
-{
-    return {"0F8FAD5B-D9CB-469F-A165-70867728950E", "Call Anna", true, Bucket::medium, "2025-03-05",
-            QDateTime(QDate(2025, 3, 5), QTime(8, 1, 2, 250), Qt::UTC), std::nullopt};
-}
-
 } // namespace
 
 TEST(DayKey, FollowsTheCalendarItsYearsAndItsTimeZone)
@@ -51,50 +45,6 @@ TEST(Bucket, RawValuesAndCapacity)
     for (const char *bad : {"2", "", "big", " 1", "01"})
         EXPECT_FALSE(bucketFromRawValue(bad)) << bad;
     EXPECT_EQ(capacity(Bucket::big) + capacity(Bucket::medium) + capacity(Bucket::small), kSheetRowCount);
-}
-
-TEST(DayItemCoding, RoundTripKeepsWholeSecondsAndLeavesOutAbsentSystemFields)
-{
-    const DayItem item = sampleItem();
-    const QJsonObject json = item.toJson();
-    EXPECT_EQ(json.value("modifiedAt").toString(), "2025-03-05T08:01:02Z");
-    EXPECT_EQ(json.value("bucket").toString(), "3");
-    EXPECT_FALSE(json.contains("systemFields"));
-
-    const auto back = DayItem::fromJson(json);
-    ASSERT_TRUE(back);
-    DayItem expected = item;
-    expected.modifiedAt = QDateTime(QDate(2025, 3, 5), QTime(8, 1, 2), Qt::UTC);
-    EXPECT_EQ(*back, expected);
-
-    DayItem withFields = expected;
-    withFields.systemFields = QByteArray("\x00\xff tag", 6);
-    EXPECT_EQ(DayItem::fromJson(withFields.toJson()), withFields);
-    withFields.systemFields = QByteArray();
-    EXPECT_EQ(DayItem::fromJson(withFields.toJson()), withFields) << "empty bytes are not absent bytes";
-}
-
-TEST(DayItemCoding, RejectsItemsThatBreakTheForm)
-{
-    const QJsonObject good = sampleItem().toJson();
-    auto with = [&](const char *key, const QJsonValue &value) {
-        QJsonObject object = good;
-        if (value.isUndefined())
-            object.remove(key);
-        else
-            object.insert(key, value);
-        return DayItem::fromJson(object);
-    };
-    EXPECT_FALSE(with("bucket", "2"));
-    EXPECT_FALSE(with("bucket", 3));
-    EXPECT_FALSE(with("day", QJsonValue::Undefined));
-    EXPECT_FALSE(with("done", "true"));
-    EXPECT_FALSE(with("title", QJsonValue::Null));
-    EXPECT_FALSE(with("modifiedAt", "2025-03-05T08:01:02.250Z"));
-    EXPECT_FALSE(with("modifiedAt", "2025-03-05 08:01:02"));
-    EXPECT_FALSE(with("systemFields", "not base64!"));
-    EXPECT_TRUE(with("modifiedAt", "2025-03-05T10:01:02+02:00"));
-    EXPECT_TRUE(with("colour", "red")) << "unknown keys are ignored";
 }
 
 TEST(DayItemCoding, FileDatesAcrossTheYears)

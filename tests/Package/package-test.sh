@@ -54,7 +54,7 @@ deb="$work/out/vellora_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "no $(basename "$deb"); cpack made: $(ls "$work/out")"
 
 depends=$(dpkg-deb --field "$deb" Depends)
-for dependency in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6dbus6 qt6-qpa-plugins; do
+for dependency in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6dbus6 libsimdjson14 qt6-qpa-plugins; do
     [[ ", $depends," == *", $dependency "* || ", $depends," == *", $dependency,"* ]] ||
         fail "Depends lacks $dependency: $depends"
 done

@@ -75,7 +75,6 @@ TEST(SyncEngineState, SerializationReadsBackUnchanged)
     EXPECT_FALSE(text.contains("secret")); // never the token
     EXPECT_EQ(text, QJsonDocument::fromJson(text).toJson()) << "the general writer's layout, keys sorted";
     EXPECT_EQ(SyncEngineState::Serialization::fromJson(text), serialization);
-    EXPECT_EQ(SyncEngineState::Serialization::fromJson(QJsonDocument::fromJson(text).object()), serialization);
     const SyncEngineState back = SyncEngineState::fromSerialization(serialization);
     EXPECT_EQ(back.pendingRecordZoneChanges(), state.pendingRecordZoneChanges());
     EXPECT_EQ(back.zoneChangeToken(kZone), "z1:2:5");
@@ -87,48 +86,16 @@ TEST(SyncEngineState, SerializationReadsBackUnchanged)
     for (const QByteArray &broken :
          {QByteArray(text).replace("\"anna\"\n", "1\n"), QByteArray(text).replace("\"version\": 1", "\"version\": 99"),
           QByteArray(text).replace("saveRecord", "saveThing"), QByteArray(text).replace("\"ejE6Mjo1\"", "\"!!\""),
-          QByteArray("[]"), QByteArray("{")})
-        EXPECT_FALSE(SyncEngineState::Serialization::fromJson(broken)) << broken.constData();
-}
-
-// The quick reader must read whatever it takes exactly as the general parser does, and take nothing that the
-// general parser refuses.
-TEST(SyncEngineState, SerializationTextReadsAsTheGeneralParserReadsIt)
-{
-    SyncEngineState state;
-    state.add(QList{save("A"), deletion("B"), save("C")});
-    state.add(QList{PendingDatabaseChange::saveZone(kZone)});
-    state.setDatabaseChangeToken("token");
-    state.setZoneChangeToken(kZone, "z1");
-    state.setAccount(CloudAccount{"https://cloud.example.org", "anna", "secret"});
-    const QByteArray text = state.serialization().toJson();
-
-    auto expectSame = [](const QByteArray &bytes) {
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-        const auto reference = error.error == QJsonParseError::NoError
-                                   ? SyncEngineState::Serialization::fromJson(QJsonValue(document.object()))
-                                   : std::nullopt;
-        const auto read = SyncEngineState::Serialization::fromJson(QByteArrayView(bytes));
-        ASSERT_EQ(read.has_value(), reference.has_value() && document.isObject()) << bytes.constData();
-        if (read) {
-            ASSERT_EQ(*read, *reference) << bytes.constData();
-        }
-    };
-    for (const QByteArray &variant :
-         {text, QByteArray(text).replace("\"version\": 1", "\"version\": 1.0"),
-          QByteArray(text).replace("\"kind\": \"saveRecord\",", "\"kind\": \"saveRecord\", \"extra\": [1],"),
-          QByteArray(text).replace("\"owner\": \"__defaultOwner__\",", ""),
-          QByteArray(text).replace("\"user\": \"anna\"", "\"user\": \"anna\", \"user\": \"bob\""),
           QByteArray(text).replace("\"pendingDatabaseChanges\": [", "\"pendingDatabaseChanges\": \"x\", \"y\": ["),
-          QByteArray("{\"version\": 1}")})
-        expectSame(variant);
-    for (qsizetype size = 0; size < text.size(); size += 3)
-        expectSame(text.left(size));
-    const QByteArray replacements = "{}[]\":,\\ 01a";
-    for (int round = 0; round < 2000; ++round) {
-        QByteArray damaged = text;
-        damaged[(round * 7919) % damaged.size()] = replacements[round % replacements.size()];
-        expectSame(damaged);
+          QByteArray(text).replace("\"server\"", "\"colour\""), QByteArray(text).replace("\"saveZone\"", "null"),
+          QByteArray("[]"), QByteArray("{"), QByteArray("{\"version\": \"1\"}")})
+        EXPECT_FALSE(SyncEngineState::Serialization::fromJson(broken)) << broken.constData();
+
+    // What the form may hold beside its own: other number forms, keys it does not know, lists left out.
+    for (const QByteArray &other :
+         {QByteArray(text).replace("\"version\": 1", "\"version\": 1.0"),
+          QByteArray(text).replace("\"kind\": \"saveRecord\",", "\"kind\": \"saveRecord\", \"extra\": [1e300],")}) {
+        EXPECT_EQ(SyncEngineState::Serialization::fromJson(other), serialization) << other.constData();
     }
+    EXPECT_EQ(SyncEngineState::Serialization::fromJson("{\"version\": 1e0}"), SyncEngineState::Serialization());
 }
