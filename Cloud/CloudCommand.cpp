@@ -7,13 +7,18 @@
 #include "Cloud/UserDirectory.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QStandardPaths>
 
 #include <cstdio>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace Cloud {
@@ -21,6 +26,7 @@ namespace Cloud {
 namespace {
 
 constexpr auto kUsage = "usage: vellora-cloud serve [--listen ADDRESS:PORT] [--rate-limit PER_SECOND/BURST]\n"
+                        "                          [--tls-cert FILE --tls-key FILE]  (PEM; HTTPS and wss)\n"
                         "       vellora-cloud user add NAME      (prints a new device token)\n"
                         "       vellora-cloud user list\n"
                         "       vellora-cloud user remove NAME\n"
@@ -38,6 +44,8 @@ struct Options
     QString database;
     QString listen = QStringLiteral("127.0.0.1:8470");
     QString rateLimit = QStringLiteral("20/60");
+    QString tlsCertificate;
+    QString tlsKey;
     bool confirm = false;
 };
 
@@ -67,6 +75,8 @@ std::optional<Options> parse(const QStringList &arguments, QString &error)
                           : argument == QLatin1String("--database")   ? &options.database
                           : argument == QLatin1String("--listen")     ? &options.listen
                           : argument == QLatin1String("--rate-limit") ? &options.rateLimit
+                          : argument == QLatin1String("--tls-cert")   ? &options.tlsCertificate
+                          : argument == QLatin1String("--tls-key")    ? &options.tlsKey
                                                                       : nullptr;
         if (argument == QLatin1String("--confirm")) {
             options.confirm = true;
@@ -186,6 +196,56 @@ std::optional<CloudServer::Limits> parseRateLimit(const QString &text)
     return CloudServer::Limits{rate, burst};
 }
 
+// The certificate chain and private key of --tls-cert and --tls-key, or why they cannot be used.
+std::variant<std::optional<QSslConfiguration>, QString> tlsConfiguration(const Options &options)
+{
+    if (options.tlsCertificate.isEmpty() && options.tlsKey.isEmpty())
+        return std::optional<QSslConfiguration>();
+    if (options.tlsCertificate.isEmpty() || options.tlsKey.isEmpty())
+        return QStringLiteral("--tls-cert and --tls-key go together");
+    if (!QSslSocket::supportsSsl())
+        return QStringLiteral("this Qt has no TLS library to use (Debian package libssl3)");
+    QFile certificateFile(options.tlsCertificate);
+    if (!certificateFile.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read the certificate %1: %2")
+            .arg(options.tlsCertificate, certificateFile.errorString());
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificateFile.readAll(), QSsl::Pem);
+    if (chain.isEmpty() || chain.first().isNull())
+        return QStringLiteral("%1 holds no certificate in PEM form").arg(options.tlsCertificate);
+    QFile keyFile(options.tlsKey);
+    if (!keyFile.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read the key %1: %2").arg(options.tlsKey, keyFile.errorString());
+    const QByteArray keyText = keyFile.readAll();
+    QSslKey key;
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        if (key.isNull())
+            key = QSslKey(keyText, algorithm, QSsl::Pem, QSsl::PrivateKey);
+    }
+    if (key.isNull())
+        return QStringLiteral("%1 holds no private key in PEM form (RSA, EC or DSA, without a passphrase)")
+            .arg(options.tlsKey);
+    if (chain.first().expiryDate() < QDateTime::currentDateTimeUtc())
+        say(stderr, QStringLiteral("vellora-cloud: warning: the certificate %1 expired on %2; devices will refuse it")
+                        .arg(options.tlsCertificate, chain.first().expiryDate().toString(Qt::ISODate)));
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return std::optional(configuration);
+}
+
+// Every push socket holds a descriptor: a thousand devices need more than the usual soft limit of 1,024.
+void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+        return;
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        say(stderr, QStringLiteral("vellora-cloud: warning: cannot raise the limit of open files; "
+                                   "about a thousand devices at most can be connected"));
+}
+
 int serve(SqlConnection &connection, const Options &options)
 {
     const auto listen = parseListen(options.listen);
@@ -194,6 +254,10 @@ int serve(SqlConnection &connection, const Options &options)
     const auto limits = parseRateLimit(options.rateLimit);
     if (!limits)
         return fail(QStringLiteral("--rate-limit takes REQUESTS_PER_SECOND/BURST, such as 20/60"));
+    const auto tls = tlsConfiguration(options);
+    if (const auto *error = std::get_if<QString>(&tls))
+        return fail(*error);
+    raiseDescriptorLimit();
     CloudServer server(connection, *limits);
     std::unique_ptr<ChangeListener> listener;
     if (connection.kind() == SqlConnection::Kind::postgresql) {
@@ -205,15 +269,17 @@ int serve(SqlConnection &connection, const Options &options)
         QObject::connect(listener.get(), &ChangeListener::userChanged, &server, &CloudServer::userChanged);
         QObject::connect(listener.get(), &ChangeListener::everyoneChanged, &server, &CloudServer::everyoneChanged);
     }
-    const auto bound = server.listen(listen->first, listen->second);
+    const auto &secure = std::get<std::optional<QSslConfiguration>>(tls);
+    const auto bound = server.listen(listen->first, listen->second, secure);
     if (const auto *error = std::get_if<QString>(&bound))
         return fail(*error);
     const QString host = listen->first.protocol() == QAbstractSocket::IPv6Protocol
                              ? QStringLiteral("[%1]").arg(listen->first.toString())
                              : listen->first.toString();
-    say(stdout, QStringLiteral("vellora-cloud: listening on %1:%2, data in %3")
+    say(stdout, QStringLiteral("vellora-cloud: listening on %1:%2%3, data in %4")
                     .arg(host)
                     .arg(std::get<quint16>(bound))
+                    .arg(secure ? QStringLiteral(" (TLS)") : QString())
                     .arg(connection.path()));
     std::fflush(stdout);
     return QCoreApplication::exec();

@@ -1,9 +1,11 @@
 #include "Cloud/CloudServer.h"
 
+#include "Cloud/RequestGuard.h"
 #include "SyncKit/CloudProtocol.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QSslServer>
 #include <QWebSocket>
 
 namespace Cloud {
@@ -70,7 +72,8 @@ QString bearerToken(const QHttpServerRequest &request)
 
 CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *parent)
     : QObject(parent), m_connection(connection), m_users(connection), m_records(connection),
-      m_limiter(limits.requestsPerSecond, limits.burst), m_push(m_users)
+      m_limiter(limits.requestsPerSecond, limits.burst), m_guesses(limits.guessesPerSecond, limits.guessBurst),
+      m_push(m_users, m_guesses)
 {
     const auto post = QHttpServerRequest::Method::Post;
     m_http.route(QLatin1String(kModifyZonesPath), post,
@@ -96,12 +99,27 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
     });
 }
 
-std::variant<quint16, QString> CloudServer::listen(const QHostAddress &address, quint16 port)
+std::variant<quint16, QString> CloudServer::listen(const QHostAddress &address, quint16 port,
+                                                   const std::optional<QSslConfiguration> &tls)
 {
-    const quint16 bound = m_http.listen(address, port);
-    if (bound == 0)
-        return QStringLiteral("cannot listen on %1 port %2").arg(address.toString()).arg(port);
-    return bound;
+    const auto refused = [this](const RequestGuard::Refusal &refusal) {
+        m_metrics.record(routeOf(refusal.path), refusal.status, refusal.name, 0);
+    };
+    QTcpServer *server = nullptr;
+    if (tls) {
+        auto *secure = new GuardedServer<QSslServer>(kMaxBodyBytes, refused, this);
+        secure->setSslConfiguration(*tls);
+        server = secure;
+    } else {
+        server = new GuardedServer<QTcpServer>(kMaxBodyBytes, refused, this);
+    }
+    if (!server->listen(address, port)) {
+        const QString why = server->errorString();
+        delete server;
+        return QStringLiteral("cannot listen on %1 port %2: %3").arg(address.toString()).arg(port).arg(why);
+    }
+    m_http.bind(server);
+    return server->serverPort();
 }
 
 QHttpServerResponse CloudServer::health()
@@ -114,10 +132,25 @@ QHttpServerResponse CloudServer::health()
     return QHttpServerResponse(QJsonObject{{"ok", true}});
 }
 
+namespace {
+
+const QString kRoutes[] = {QLatin1String(kModifyZonesPath), QLatin1String(kModifyRecordsPath),
+                           QLatin1String(kDatabaseChangesPath), QLatin1String(kZoneChangesPath)};
+
+} // namespace
+
+// The route a refused request was headed for; any other path counts as one, so that no client adds labels.
+QString CloudServer::routeOf(const QByteArray &path)
+{
+    for (const QString &route : kRoutes) {
+        if (path == route.toLatin1())
+            return route;
+    }
+    return QStringLiteral("other");
+}
+
 QHttpServerResponse CloudServer::handle(const QHttpServerRequest &request, Operation operation)
 {
-    static const QString routes[] = {QLatin1String(kModifyZonesPath), QLatin1String(kModifyRecordsPath),
-                                     QLatin1String(kDatabaseChangesPath), QLatin1String(kZoneChangesPath)};
     QElapsedTimer timer;
     timer.start();
     QHttpServerResponse response = answer(request, operation);
@@ -125,7 +158,7 @@ QHttpServerResponse CloudServer::handle(const QHttpServerRequest &request, Opera
     QString kind;
     if (status >= 400)
         kind = QJsonDocument::fromJson(response.data()).object().value("error").toObject().value("name").toString();
-    m_metrics.record(routes[int(operation)], status, kind, double(timer.nsecsElapsed()) / 1e9);
+    m_metrics.record(kRoutes[int(operation)], status, kind, double(timer.nsecsElapsed()) / 1e9);
     return response;
 }
 
@@ -140,28 +173,30 @@ QHttpServerResponse CloudServer::metrics(const QHttpServerRequest &request)
 
 QHttpServerResponse CloudServer::answer(const QHttpServerRequest &request, Operation operation)
 {
-    // Sizes first: a body that is too large is refused before it is read as JSON.
-    const QByteArray declared = header(request, "content-length");
-    bool lengthOk = declared.isEmpty();
-    if (!declared.isEmpty())
-        lengthOk = declared.toLongLong(&lengthOk) <= kMaxBodyBytes && lengthOk;
-    if (!lengthOk || request.body().size() > kMaxBodyBytes)
-        return refuse(Status::PayloadTooLarge, CloudError::Code::limitExceeded, QStringLiteral("bodyTooLarge"),
-                      QStringLiteral("a request body holds at most %1 MiB").arg(kMaxBodyBytes / 1024 / 1024));
-
+    // The body's size was checked by the connection's RequestGuard before a byte of it was read.
+    // A peer out of guesses is not even told whether its next token would have worked.
+    const QByteArray peer = RateLimiter::peerKey(request.remoteAddress(), header(request, "x-forwarded-for"));
+    if (const int wait = m_guesses.take(peer, false))
+        return refuse(Status::TooManyRequests, CloudError::Code::serverError, QStringLiteral("rateLimited"),
+                      QStringLiteral("too many requests without a valid token; try again later"), wait);
     const QString token = bearerToken(request);
-    if (token.isEmpty())
+    if (token.isEmpty()) {
+        m_guesses.take(peer);
         return refuse(Status::Unauthorized, CloudError::Code::notAuthenticated, {},
                       QStringLiteral("no bearer token was given"));
+    }
+    // A database that fails for a moment says nothing about the token: 503, and no guess is counted.
     const auto user = m_users.userForToken(token);
     if (const auto *failure = std::get_if<StoreFailure>(&user))
         return storeFailed(*failure);
     const auto id = std::get<std::optional<qint64>>(user);
-    if (!id)
+    if (!id) {
+        m_guesses.take(peer);
         return refuse(Status::Unauthorized, CloudError::Code::notAuthenticated, {},
                       QStringLiteral("the token was not accepted"));
+    }
 
-    if (const int wait = m_limiter.take(*id))
+    if (const int wait = m_limiter.take(QByteArray::number(*id)))
         return refuse(Status::TooManyRequests, CloudError::Code::serverError, QStringLiteral("rateLimited"),
                       QStringLiteral("too many requests; try again later"), wait);
 

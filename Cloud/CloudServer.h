@@ -9,12 +9,14 @@
 #include <QHostAddress>
 #include <QHttpServer>
 #include <QObject>
+#include <QSslConfiguration>
 
 namespace Cloud {
 
 // The HTTP face of the users' databases: one POST route per operation, answered synchronously with JSON, and the
 // push channel on the same port. The user always comes from the bearer token; requests are checked against the
-// size and rate limits before anything is parsed or stored.
+// size and rate limits before anything is parsed or stored, and a peer that keeps presenting tokens the server does
+// not know must wait before it may try another.
 class CloudServer : public QObject
 {
     Q_OBJECT
@@ -24,6 +26,9 @@ public:
     {
         double requestsPerSecond = 20;
         double burst = 60;
+        // Requests without a valid token, per peer address: enough for devices whose token was revoked to find out.
+        double guessesPerSecond = 1;
+        double guessBurst = 20;
     };
 
     CloudServer(SqlConnection &connection, Limits limits, QObject *parent = nullptr);
@@ -34,8 +39,10 @@ public:
     void userChanged(qint64 user) { m_push.notify(user); }
     void everyoneChanged() { m_push.notifyAll(); }
 
-    // The port it listens on (useful when 0 was asked for), or why it cannot listen.
-    std::variant<quint16, QString> listen(const QHostAddress &address, quint16 port);
+    // The port it listens on (useful when 0 was asked for), or why it cannot listen. With a TLS configuration, it
+    // speaks HTTPS and secure WebSockets only.
+    std::variant<quint16, QString> listen(const QHostAddress &address, quint16 port,
+                                          const std::optional<QSslConfiguration> &tls = std::nullopt);
 
 private:
     enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges };
@@ -45,11 +52,13 @@ private:
     QHttpServerResponse metrics(const QHttpServerRequest &request);
     QHttpServerResponse perform(qint64 user, Operation operation, const QJsonObject &body);
     QHttpServerResponse health();
+    static QString routeOf(const QByteArray &path);
 
     SqlConnection &m_connection;
     UserDirectory m_users;
     RecordStore m_records;
-    RateLimiter m_limiter;
+    RateLimiter m_limiter; // by user
+    RateLimiter m_guesses; // by peer, for requests without a valid token
     Metrics m_metrics;
     PushHub m_push;
     QHttpServer m_http;

@@ -1,5 +1,6 @@
 #include "Cloud/PushHub.h"
 
+#include "Cloud/RateLimiter.h"
 #include "Cloud/UserDirectory.h"
 #include "SyncKit/CloudProtocol.h"
 
@@ -14,10 +15,14 @@ namespace {
 
 constexpr int kSignInTimeoutMs = 10000;
 constexpr int kMaxHelloBytes = 4096;
+constexpr int kTryAgainLater = 1013;
 
 } // namespace
 
-PushHub::PushHub(UserDirectory &users, QObject *parent) : QObject(parent), m_users(users) {}
+PushHub::PushHub(UserDirectory &users, RateLimiter &guesses, QObject *parent)
+    : QObject(parent), m_users(users), m_guesses(guesses)
+{
+}
 
 PushHub::~PushHub()
 {
@@ -59,19 +64,26 @@ void PushHub::accept(std::unique_ptr<QWebSocket> owned)
 void PushHub::signIn(QWebSocket *socket, const QString &message)
 {
     m_waiting.remove(socket);
+    const QByteArray peer = RateLimiter::peerKey(socket->peerAddress(), socket->request().rawHeader("X-Forwarded-For"));
+    if (m_guesses.take(peer, false)) {
+        socket->close(QWebSocketProtocol::CloseCode(kTryAgainLater), QStringLiteral("try again later"));
+        return;
+    }
     const auto token = CloudProtocol::tokenOfPushHello(message.toUtf8());
     if (!token) {
+        m_guesses.take(peer);
         socket->close(QWebSocketProtocol::CloseCode(CloudProtocol::kPushRejected), QStringLiteral("no token"));
         return;
     }
     const auto user = m_users.userForToken(*token);
     if (const auto *failure = std::get_if<StoreFailure>(&user)) {
         qWarning("vellora-cloud: push sign-in failed: %s", qPrintable(failure->message));
-        socket->close(QWebSocketProtocol::CloseCode(1013), QStringLiteral("try again later"));
+        socket->close(QWebSocketProtocol::CloseCode(kTryAgainLater), QStringLiteral("try again later"));
         return;
     }
     const auto id = std::get<std::optional<qint64>>(user);
     if (!id) {
+        m_guesses.take(peer);
         socket->close(QWebSocketProtocol::CloseCode(CloudProtocol::kPushRejected), QStringLiteral("token rejected"));
         return;
     }

@@ -10,20 +10,42 @@ RateLimiter::RateLimiter(double rate, double burst) : m_rate(std::max(rate, 0.00
     m_clock.start();
 }
 
-int RateLimiter::take(qint64 user)
+int RateLimiter::take(const QByteArray &key, bool spend)
 {
     const qint64 nowMs = m_clock.elapsed();
-    auto found = m_buckets.find(user);
-    if (found == m_buckets.end())
-        found = m_buckets.insert(user, Bucket{m_burst, nowMs});
+    auto found = m_buckets.find(key);
+    if (found == m_buckets.end()) {
+        if (!spend)
+            return 0;
+        if (m_buckets.size() >= m_sweepAt)
+            forgetFullBuckets(nowMs);
+        found = m_buckets.insert(key, Bucket{m_burst, nowMs});
+    }
     Bucket &bucket = *found;
     bucket.tokens = std::min(m_burst, bucket.tokens + double(nowMs - bucket.lastMs) * m_rate / 1000.0);
     bucket.lastMs = nowMs;
     if (bucket.tokens >= 1.0) {
-        bucket.tokens -= 1.0;
+        if (spend)
+            bucket.tokens -= 1.0;
         return 0;
     }
     return std::max(1, int(std::ceil((1.0 - bucket.tokens) / m_rate)));
+}
+
+QByteArray RateLimiter::peerKey(const QHostAddress &peer, const QByteArray &forwardedFor)
+{
+    if (peer.isLoopback() && !forwardedFor.trimmed().isEmpty())
+        return forwardedFor.split(',').last().trimmed();
+    return peer.toString().toLatin1();
+}
+
+void RateLimiter::forgetFullBuckets(qint64 nowMs)
+{
+    m_buckets.removeIf([&](const auto &entry) {
+        return entry.value().tokens + double(nowMs - entry.value().lastMs) * m_rate / 1000.0 >= m_burst;
+    });
+    // Sweeping again only once the table has doubled keeps the cost of each request constant on average.
+    m_sweepAt = std::max<qsizetype>(1024, m_buckets.size() * 2);
 }
 
 } // namespace Cloud

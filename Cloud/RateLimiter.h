@@ -1,18 +1,26 @@
 #pragma once
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QHostAddress>
 
 namespace Cloud {
 
-// A bucket per user that fills at `rate` requests a second up to `burst`; a request takes one from it.
+// A bucket per key (a user, a peer's address) that fills at `rate` requests a second up to `burst`; a request
+// takes one from it. Full buckets are forgotten now and then, so that many keys seen once cost no memory.
 class RateLimiter
 {
 public:
     RateLimiter(double rate, double burst);
 
-    // Zero when the request may go ahead, else the seconds after which it may.
-    int take(qint64 user);
+    // Zero when the key has a request left, else the seconds after which it has; takes one when `spend` is set and
+    // one is left.
+    int take(const QByteArray &key, bool spend = true);
+
+    // The key of the peer a request came from: its address, or behind a proxy on the same machine, the address the
+    // proxy names last in X-Forwarded-For. Other peers cannot choose their key by sending that header.
+    static QByteArray peerKey(const QHostAddress &peer, const QByteArray &forwardedFor);
 
 private:
     struct Bucket
@@ -21,10 +29,13 @@ private:
         qint64 lastMs = 0;
     };
 
+    void forgetFullBuckets(qint64 nowMs);
+
     double m_rate;
     double m_burst;
     QElapsedTimer m_clock;
-    QHash<qint64, Bucket> m_buckets;
+    QHash<QByteArray, Bucket> m_buckets;
+    qsizetype m_sweepAt = 1024;
 };
 
 } // namespace Cloud

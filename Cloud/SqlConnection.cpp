@@ -143,17 +143,20 @@ void SqlConnection::makeSchema()
 
 QSqlQuery SqlConnection::run(const QString &sql, const QVariantList &binds)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-    query.setForwardOnly(true);
     // PostgreSQL prepares only queries, not BEGIN or CREATE: statements without values run as they are.
     if (binds.isEmpty()) {
+        QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+        query.setForwardOnly(true);
         if (!query.exec(sql))
             throw StoreFailure{describe(query.lastError())};
         return query;
     }
-    // Statements with values repeat for every record of a request: each is compiled once per connection.
+    // Statements with values repeat for every record of a request: each is compiled once per connection, and a
+    // query object is made only then.
     auto cached = m_statements.find(sql);
     if (cached == m_statements.end()) {
+        QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+        query.setForwardOnly(true);
         if (!query.prepare(sql))
             throw StoreFailure{describe(query.lastError())};
         cached = m_statements.insert(sql, query);

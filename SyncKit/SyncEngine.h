@@ -41,8 +41,9 @@ public:
 
     struct Timing
     {
-        std::chrono::milliseconds sendDelay{1500};   // after a change is queued
-        std::chrono::milliseconds fetchDelay{300};   // after the server tells of a change
+        // A change reaches the user's other computers within a second: these two and a round trip each way.
+        std::chrono::milliseconds sendDelay{500};    // after a change is queued, to gather a burst of edits
+        std::chrono::milliseconds fetchDelay{100};   // after the server tells of a change
         std::chrono::milliseconds retryDelay{2000};  // after the first network failure; doubles with each further one
         std::chrono::milliseconds maximumRetryDelay{std::chrono::minutes(5)};
     };

@@ -1,16 +1,22 @@
 // Figures of the sync server on this machine: a vellora-cloud process on loopback with SQLite, driven through
-// HttpCloud one request at a time. Prints one line per figure and stops by itself; other arguments are ignored so
-// that bench/run-all can pass its Google Benchmark options.
+// HttpCloud one request at a time, and devices hearing each other through push. Prints one line per figure and stops
+// by itself; other arguments are ignored so that bench/run-all can pass its Google Benchmark options.
+#include "SyncKit/CloudProtocol.h"
 #include "SyncKit/HttpCloud.h"
+
+#include "bench/BenchServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
+#include <QSet>
+#include <QTimer>
+#include <QWebSocket>
 
 #include <algorithm>
+#include <functional>
+
+#include <sys/resource.h>
 #include <cstdio>
 
 using namespace SyncKit;
@@ -47,9 +53,111 @@ double percentile(QList<double> values, double share)
     return values.isEmpty() ? 0 : values[std::min<qsizetype>(values.size() - 1, qsizetype(share * values.size()))];
 }
 
+double ownCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
 void report(const char *what, double value, const char *unit)
 {
     std::printf("%-58s %10.2f %s\n", what, value, unit);
+}
+
+void waitMs(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// One record saved by a device, until another device that hears of it through push has fetched it: the median of
+// rounds a little apart. Then a thousand push sockets of the user open at once, and the server's memory.
+int pushFigures(const CloudAccount &account, const BenchServer &server)
+{
+    int failures = 0;
+    HttpCloud writer(CloudAccount{account.server, {}, {}});
+    HttpCloud reader(account);
+    QElapsedTimer timer;
+    timer.start();
+    while (!reader.isPushConnected() && timer.elapsed() < 10000)
+        waitMs(5);
+    // The reader fetches on every push, one fetch at a time, as a device does.
+    QByteArray token =
+        await<ZoneChanges>([&](auto done) { reader.fetchZoneChanges(account, kZone, {}, 0, done); }).value().changeToken;
+    QSet<QString> seen;
+    bool fetching = false;
+    bool again = false;
+    std::function<void()> fetch = [&] {
+        if (fetching) {
+            again = true;
+            return;
+        }
+        fetching = true;
+        reader.fetchZoneChanges(account, kZone, token, 0, [&](CloudResult<ZoneChanges> page) {
+            fetching = false;
+            if (page.ok()) {
+                token = page.value().changeToken;
+                for (const Record &record : page.value().modifications)
+                    seen.insert(record.recordID().recordName);
+            }
+            if (std::exchange(again, false) || (page.ok() && page.value().moreComing))
+                fetch();
+        });
+    };
+    QObject::connect(&reader, &CloudDatabase::databaseChanged, fetch);
+    QList<double> latencies;
+    for (int round = 0; round < 100; ++round) {
+        waitMs(20);
+        const QString name = QStringLiteral("pushed-%1").arg(round);
+        timer.restart();
+        Record record(QStringLiteral("DayItem"), RecordID{name, kZone});
+        record.setValue("title", QStringLiteral("Heard through push"));
+        writer.modifyRecords(account, {record}, {}, [&](CloudResult<ModifyRecordsResult> result) {
+            failures += !result.ok();
+        });
+        while (!seen.contains(name) && timer.elapsed() < 10000)
+            waitMs(1);
+        failures += !seen.contains(name);
+        latencies.append(double(timer.nsecsElapsed()) / 1e6);
+    }
+    report("push: saved on one device until fetched by another, median", percentile(latencies, 0.5), "ms");
+    report("push: saved on one device until fetched by another, p99", percentile(latencies, 0.99), "ms");
+
+    const double before = server.residentMiB();
+    constexpr int kSockets = 1000;
+    std::vector<std::unique_ptr<QWebSocket>> sockets;
+    int ready = 0;
+    int changed = 0;
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1%2").arg(server.port).arg(CloudProtocol::kPushPath));
+    for (int i = 0; i < kSockets; ++i) {
+        auto socket = std::make_unique<QWebSocket>();
+        QWebSocket *raw = socket.get();
+        QObject::connect(raw, &QWebSocket::connected,
+                         [raw, &account] { raw->sendTextMessage(QString::fromUtf8(CloudProtocol::pushHello(account.token))); });
+        QObject::connect(raw, &QWebSocket::textMessageReceived, [&](const QString &message) {
+            ready += message == QLatin1String(CloudProtocol::kPushReady);
+            changed += message == QLatin1String(CloudProtocol::kPushChanged);
+        });
+        raw->open(url);
+        sockets.push_back(std::move(socket));
+    }
+    timer.restart();
+    while (ready < kSockets && timer.elapsed() < 60000)
+        waitMs(10);
+    report("1,000 push sockets signed in, seconds to open them all", double(timer.elapsed()) / 1000, "s");
+    report("server resident memory before them", before, "MiB");
+    report("server resident memory with them", server.residentMiB(), "MiB");
+    timer.restart();
+    writer.modifyRecords(account, {Record(QStringLiteral("DayItem"), RecordID{QStringLiteral("to-all"), kZone})}, {},
+                         [&](CloudResult<ModifyRecordsResult> result) { failures += !result.ok(); });
+    while (changed < kSockets && timer.elapsed() < 30000)
+        waitMs(1);
+    report("one save until all 1,000 sockets heard of it", double(timer.nsecsElapsed()) / 1e6, "ms");
+    failures += ready != kSockets || changed != kSockets;
+    return failures;
 }
 
 } // namespace
@@ -57,30 +165,18 @@ void report(const char *what, double value, const char *unit)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir data;
-    const QString binary = QStringLiteral(VELLORA_CLOUD_BINARY);
-    QProcess add;
-    add.start(binary, {"user", "add", "anna", "--data", data.path()});
-    add.waitForFinished();
-    const QString token = QString::fromUtf8(add.readAllStandardOutput()).trimmed();
-    QProcess server;
-    server.start(binary, {"serve", "--listen", "127.0.0.1:0", "--data", data.path(), "--rate-limit", "100000/100000"});
-    QByteArray output;
-    const QRegularExpression listening(QStringLiteral("127\\.0\\.0\\.1:(\\d+)"));
-    while (!listening.match(QString::fromUtf8(output)).hasMatch() && server.waitForReadyRead(10000))
-        output += server.readAllStandardOutput();
-    const auto match = listening.match(QString::fromUtf8(output));
-    if (token.isEmpty() || !match.hasMatch()) {
-        std::fprintf(stderr, "bench_cloud: the server did not start\n");
+    BenchServer server;
+    if (!server.start())
         return 1;
-    }
-    const CloudAccount account{QStringLiteral("http://127.0.0.1:%1").arg(match.captured(1)), "anna", token};
+    const CloudAccount account{server.url(), "anna", server.token};
     HttpCloud cloud(CloudAccount{account.server, {}, {}});
     int failures = 0;
     await<ModifyZonesResult>([&](auto done) { cloud.modifyZones(account, {kZone}, {}, done); });
 
     // 10,000 changes sent in requests of 400, then fetched by another device in pages.
     QElapsedTimer timer;
+    const double cpuBefore = server.cpuMs();
+    const double ownBefore = ownCpuMs();
     timer.start();
     for (int start = 0; start < 10000; start += 400) {
         QList<Record> batch;
@@ -90,6 +186,8 @@ int main(int argc, char **argv)
         failures += !sent.ok() || sent.value().savedRecords.size() != 400;
     }
     const double sendMs = double(timer.nsecsElapsed()) / 1e6;
+    const double sendCpuMs = server.cpuMs() - cpuBefore;
+    const double sendOwnMs = ownCpuMs() - ownBefore;
     timer.restart();
     QByteArray zoneToken;
     qsizetype fetched = 0;
@@ -105,9 +203,13 @@ int main(int argc, char **argv)
         more = page.value().moreComing;
     }
     const double fetchMs = double(timer.nsecsElapsed()) / 1e6;
+    const double fetchCpuMs = server.cpuMs() - cpuBefore - sendCpuMs;
     failures += fetched != 10000;
     report("10,000 changes sent (25 requests of 400)", sendMs, "ms");
     report("10,000 changes fetched by a second device (pages of 1,000)", fetchMs, "ms");
+    report("  of which the server's processor time, sending", sendCpuMs, "ms");
+    report("  of which the server's processor time, fetching", fetchCpuMs, "ms");
+    report("  the client's processor time, sending (records made, JSON)", sendOwnMs, "ms");
 
     QList<double> single;
     for (int i = 0; i < 300; ++i) {
@@ -149,9 +251,7 @@ int main(int argc, char **argv)
     report("empty fetch, one client back to back: requests per second", 1000.0 / (timer.nsecsElapsed() / 1e9), "/s");
     report("empty fetch, p99", percentile(empty, 0.99), "ms");
 
-    server.terminate();
-    if (!server.waitForFinished(5000))
-        server.kill();
+    failures += pushFigures(account, server);
     if (failures)
         std::fprintf(stderr, "bench_cloud: %d requests failed\n", failures);
     return failures ? 1 : 0;

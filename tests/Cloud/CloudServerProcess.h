@@ -19,7 +19,13 @@ public:
     void kill();
     const QString &error() const { return m_error; }
 
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    // https when it was given a certificate.
+    QString url() const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2")
+            .arg(m_extraArguments.contains(QStringLiteral("--tls-cert")) ? "https" : "http")
+            .arg(m_port);
+    }
     quint16 port() const { return m_port; }
     QString dataFolder() const { return m_data.path(); }
 

@@ -3,13 +3,13 @@
 #include "SyncKit/HttpCloud.h"
 #include "tests/Cloud/CloudServerProcess.h"
 #include "tests/Cloud/PostgresCluster.h"
+#include "tests/Cloud/RawHttp.h"
 #include "tests/WaitFor.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <QWebSocket>
 
 #include <gtest/gtest.h>
@@ -17,53 +17,6 @@
 using namespace SyncKit;
 
 namespace {
-
-struct Answer
-{
-    int status = 0;
-    QByteArray retryAfter;
-    QByteArray body;
-};
-
-// One request on a connection of its own, written byte for byte, so that tests can send what no client library
-// would.
-Answer rawRequest(quint16 port, const QByteArray &path, const QByteArray &body, const QByteArray &token = {},
-                  const QByteArray &extraHeaders = {}, const QByteArray &method = "POST")
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    if (!socket.waitForConnected(10000))
-        return {};
-    QByteArray request = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n";
-    if (!token.isEmpty())
-        request += "Authorization: Bearer " + token + "\r\n";
-    if (!extraHeaders.contains("Content-Length"))
-        request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    request += extraHeaders + "\r\n" + body;
-    if (socket.write(request) != request.size())
-        return {};
-    QByteArray received;
-    Answer answer;
-    waitFor([&] {
-        received += socket.readAll();
-        const qsizetype end = received.indexOf("\r\n\r\n");
-        if (end < 0)
-            return socket.state() != QAbstractSocket::ConnectedState;
-        qsizetype length = 0;
-        for (const QByteArray &line : received.left(end).split('\n')) {
-            const QByteArray trimmed = line.trimmed();
-            if (trimmed.startsWith("HTTP/1.1 "))
-                answer.status = trimmed.mid(9, 3).toInt();
-            else if (trimmed.toLower().startsWith("content-length:"))
-                length = trimmed.mid(15).trimmed().toLongLong();
-            else if (trimmed.toLower().startsWith("retry-after:"))
-                answer.retryAfter = trimmed.mid(12).trimmed();
-        }
-        answer.body = received.mid(end + 4);
-        return answer.body.size() >= length;
-    });
-    return answer;
-}
 
 QByteArray json(const QJsonObject &object)
 {

@@ -4,6 +4,7 @@
 
 #include "tests/Cloud/CloudServerProcess.h"
 #include "tests/WaitFor.h"
+#include "tests/cli/Computer.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,59 +17,9 @@
 
 #include <gtest/gtest.h>
 
-// `vellora account` and `vellora sync` against a real vellora-cloud on 127.0.0.1. Each "computer" is a home of
-// its own: its data, its configuration (the account file) and its runtime folder.
+// `vellora account` and `vellora sync` against a real vellora-cloud on 127.0.0.1.
 
 namespace {
-
-struct Outcome
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class Computer
-{
-public:
-    Computer()
-    {
-        QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QDir().mkpath(QFileInfo(storePath()).absolutePath());
-    }
-
-    QString config() const { return home.filePath("config"); }
-    QString accountFile() const { return config() + "/vellora-cloud/account.json"; }
-    QString storePath() const { return home.filePath("data/vellora/store.json"); }
-    QString runtime() const { return home.path(); }
-
-    Outcome run(const QStringList &arguments, const QByteArray &input = {}) const
-    {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", home.filePath("data"));
-        env.insert("XDG_CONFIG_HOME", config());
-        env.insert("XDG_RUNTIME_DIR", runtime());
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-        process.setProcessEnvironment(env);
-        process.start(VELLORA_BINARY, arguments + QStringList{"--store", storePath()});
-        process.write(input);
-        process.closeWriteChannel();
-        EXPECT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
-    }
-
-    QJsonObject json(const QStringList &arguments) const
-    {
-        return QJsonDocument::fromJson(run(arguments + QStringList{"--json"}).out.toUtf8()).object();
-    }
-
-private:
-    QTemporaryDir home;
-};
 
 class SyncCommandTest : public testing::Test
 {
