@@ -9,7 +9,7 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
-#include "../WaitFor.h"
+#include "tests/WaitFor.h"
 
 #include <cerrno>
 #include <sys/stat.h>

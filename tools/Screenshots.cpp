@@ -1,7 +1,7 @@
 // Renders the Today sheet and the Backlog in their typical states, in light and dark and at the three text sizes,
 // into PNG files: `vellora_screenshots OUTPUT_DIR`.
 
-#include "SheetTestSupport.h"
+#include "tests/Sheet/SheetTestSupport.h"
 
 #include "Vellora/Paper/Paper.h"
 #include "Vellora/Sheet/BacklogView.h"
