@@ -390,28 +390,6 @@ TEST_F(VelloraAppTest, EscapeWhileRecordingAShortcutStaysWithTheRecorder)
               GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
 }
 
-TEST_F(VelloraAppTest, TheMenuItemFollowsTheRecordedShortcutAndTheDefaultComesBackWithReset)
-{
-    launch();
-    app->openPage(Page::settings);
-    auto *recorder = window()->findChild<GlobalShortcuts::Recorder *>("settings.shortcut");
-    ASSERT_NE(recorder, nullptr);
-    QAction *item = app->menuAction("Show or Hide Window");
-    QTest::mouseClick(recorder->field(), Qt::LeftButton);
-    QTest::keyClick(recorder->field(), Qt::Key_V, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(item->shortcut(), QKeySequence("Ctrl+Alt+V"));
-    EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()),
-              GlobalShortcuts::Shortcut(GlobalShortcuts::Key::v, Qt::ControlModifier | Qt::AltModifier));
-    press(Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier); // the former combination no longer hides
-    EXPECT_TRUE(windowShown());
-
-    ASSERT_TRUE(recorder->resetButton()->isVisible());
-    QTest::mouseClick(recorder->resetButton(), Qt::LeftButton);
-    EXPECT_EQ(item->shortcut(), QKeySequence("Ctrl+Shift+D"));
-    EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()),
-              GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
-}
-
 // What is typed in a row is kept, exactly as Return keeps it, when the page changes, the app quits or its window
 // closes.
 TEST_F(VelloraAppTest, LeavingARowBeingEditedKeepsWhatWasTyped)

@@ -225,21 +225,6 @@ TEST_F(HotKeyX11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
     EXPECT_FALSE(failures.isEmpty());
 }
 
-TEST_F(HotKeyX11Test, ACombinationOfAMenuItemIsRefused)
-{
-    QSignalSpy triggered(m_host->newDay, &QAction::triggered);
-    showHostInFront();
-    startRecordingByClick();
-    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+shift+n")});
-    ASSERT_EVENTUALLY(m_alerts.size() == 1);
-    EXPECT_EQ(m_alerts[0].message,
-              QStringLiteral("This shortcut cannot be used because the “New Day” menu item already uses it."));
-    EXPECT_EQ(m_alerts[0].buttons, QStringList{QStringLiteral("OK")});
-    EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
-    EXPECT_EQ(triggered.count(), 0);
-    ASSERT_EVENTUALLY(m_host->recorder->field()->isRecording());
-}
-
 TEST_F(HotKeyX11Test, RecordingTheCurrentCombinationOnlyRecordsIt)
 {
     showHostInFront();
