@@ -96,18 +96,6 @@ TEST_F(StoreFileTest, UnknownKeysAreDroppedAndStateIsOptional)
     EXPECT_FALSE(readFile(fixture.filePath()).contains("colour"));
 }
 
-TEST_F(StoreFileTest, StateReadsBackUnchanged)
-{
-    auto store = fixture.make(true, true);
-    store->addItem("a", Bucket::big);
-    const auto state = store->engine()->state().serialization();
-    store->setState(state);
-    store->save();
-    const auto loaded = StoreFile::decode(readFile(fixture.filePath()));
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->state, state);
-}
-
 TEST_F(StoreFileTest, UnreadableFileIsSetAsideAndNeverOverwritten)
 {
     const QList<QByteArray> unreadable{
