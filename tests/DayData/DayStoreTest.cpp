@@ -70,6 +70,8 @@ TEST_F(DayStoreTest, RowsFollowTheTimeOfTheLastChange)
     store->toggleDone(a->id);
     EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), (QStringList{"b", "c", "a"}));
     EXPECT_TRUE(store->item(a->id)->done);
+    store->toggleDone(a->id);
+    EXPECT_FALSE(store->item(a->id)->done) << "a toggle goes both ways";
 
     // The same text still counts as a change and moves the item to the last occupied row.
     store->updateTitle(store->itemsIn(Bucket::medium).first().id, "b");
