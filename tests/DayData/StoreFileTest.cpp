@@ -222,7 +222,10 @@ TEST_F(StoreFileTest, OnlyARegularFileOrNothingIsAStore)
     }
     EXPECT_TRUE(QFileInfo(folder).isDir());
     EXPECT_TRUE(QFileInfo(device).isSymLink());
-    EXPECT_TRUE(AtomicFile::write(folder, "x")) << "a write refuses a folder too";
+    for (const QString &path : {fifo, folder}) {
+        EXPECT_TRUE(AtomicFile::write(path, "x")) << "a write refuses it too: " << qPrintable(path);
+        EXPECT_FALSE(QFileInfo(path).isFile());
+    }
 }
 
 TEST_F(StoreFileTest, LeftoversOfAKilledSaveAreRemovedAtOpen)

@@ -58,8 +58,9 @@ TEST_F(DragTest, aDropSwapsOrLandsInTheFirstFreeRowAndTheLandingIsMarked)
         lift(from, centreOf(over) + (from == over ? QPoint(0, 15) : QPoint()));
         ASSERT_TRUE(row(from)->isMoving());
         EXPECT_EQ(sheet()->dragged(), moved);
-        if (!landing.isEmpty() || from == over)
+        if (!landing.isEmpty() || from == over) {
             EXPECT_EQ(highlighted(), landing.isEmpty() ? QStringList() : QStringList{over});
+        }
         auto *mark = sheet()->findChild<LandingMark *>("sheet.landing");
         ASSERT_NE(mark, nullptr);
         EXPECT_EQ(mark->isVisible(), !landing.isEmpty());

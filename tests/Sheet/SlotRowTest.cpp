@@ -233,8 +233,9 @@ TEST_F(SlotRowTest, pastItsThresholdASwipeSaysWhatLettingGoWillDo)
         auto *sign = sheet()->findChild<SwipeSign *>(slot + ".swipe");
         ASSERT_NE(sign, nullptr) << name;
         EXPECT_EQ(sign->isVisible(), !word.isEmpty()) << name;
-        if (!word.isEmpty())
+        if (!word.isEmpty()) {
             EXPECT_EQ(sign->word(), word) << name;
+        }
         moveTo(sheet(), centre + QPoint(2, 0)); // back under the threshold: gone again, and letting go does nothing
         EXPECT_FALSE(sign->isVisible()) << name;
         release(sheet(), centre + QPoint(2, 0));

@@ -61,8 +61,8 @@ TEST_F(AccessibilityTest, RowsButtonsAndSwitchesSayWhatTheyAreAndHold)
     named("Delete Book the dentist");
     named("Move down Book the dentist");
     for (const Node &node : nodes()) {
-        for (const QString glyph : {u"↑", u"↓", u"×", u"⚙", u"← Backlog"})
-            EXPECT_NE(node.name, glyph);
+        for (const char16_t *glyph : {u"↑", u"↓", u"×", u"⚙", u"← Backlog"})
+            EXPECT_NE(node.name, QString::fromUtf16(glyph));
     }
 
     click("sheet.backlog");

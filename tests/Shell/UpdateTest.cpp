@@ -159,10 +159,11 @@ TEST_F(UpdaterTest, EachFeedGivesItsResult)
         SCOPED_TRACE(c.body.toStdString());
         const UpdateCheckResult result = checkAgainst(c.body, c.status);
         EXPECT_EQ(result.kind, c.kind);
-        if (c.kind == Kind::failed)
+        if (c.kind == Kind::failed) {
             EXPECT_TRUE(result.error.contains(c.latestOrError)) << result.error.toStdString();
-        else
+        } else {
             EXPECT_EQ(result.latestVersion, c.latestOrError);
+        }
         EXPECT_EQ(result.downloadPage, QUrl(c.downloadPage));
     }
 
