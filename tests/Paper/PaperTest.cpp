@@ -33,6 +33,9 @@ TEST(PaperTest, aForcedAppearanceDecidesThePaletteWhateverTheSystemUses)
 TEST(PaperTest, theSheetIsCentredAndItsContentFillsIt)
 {
     PaperSheet sheet(new QWidget);
+    sheet.resize(430, 760);
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
     for (const QSize &size : {QSize(430, 760), QSize(1000, 700)}) {
         sheet.resize(size);
         const QRect paper = sheet.sheetRect();
