@@ -46,8 +46,8 @@ bench: deps
 # the Settings page in light and dark.
 screenshots: build
 	@rm -rf $(BUILD)/screenshots
-	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tests/Sheet/vellora_screenshots $(BUILD)/screenshots
-	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tests/Shell/vellora_shell_screenshots $(BUILD)/screenshots
+	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tools/vellora_screenshots $(BUILD)/screenshots
+	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tools/vellora_shell_screenshots $(BUILD)/screenshots
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -4,10 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,28 +107,4 @@ private:
     pid_t m_pid = -1;
     int m_fromChild = -1;
     int m_toChild = -1;
-};
-
-// The user "nobody", to play another user when the tests run as root; none otherwise. Looked up before forking.
-struct OtherUser
-{
-    uid_t uid;
-    gid_t gid;
-
-    static std::optional<OtherUser> nobody()
-    {
-        if (::geteuid() != 0)
-            return std::nullopt;
-        const passwd *entry = ::getpwnam("nobody");
-        if (!entry || entry->pw_uid == 0)
-            return std::nullopt;
-        return OtherUser{entry->pw_uid, entry->pw_gid};
-    }
-
-    // For a child's body: becomes this user for good (system calls only, for this one thread).
-    bool become() const
-    {
-        return ::syscall(SYS_setgroups, 0, nullptr) == 0 && ::syscall(SYS_setresgid, gid, gid, gid) == 0 &&
-               ::syscall(SYS_setresuid, uid, uid, uid) == 0;
-    }
 };

@@ -3,9 +3,13 @@
 #include <QDeadlineTimer>
 #include <QTest>
 
-// Lets the event loop run until the condition holds; false when it still does not after the timeout. QTRY_*
-// report to Qt Test, which a GoogleTest case would not notice: check the result with ASSERT_TRUE.
-template<typename Condition> bool waitFor(Condition condition, int timeoutMs = 15000)
+#include <gtest/gtest.h>
+
+// The one way a test waits: the event loop runs until the condition holds; false when it still does not after the
+// timeout. QTRY_* report to Qt Test, which a GoogleTest case would not notice: check the result, or use the macros.
+inline constexpr int kWaitTimeoutMs = 20000;
+
+template<typename Condition> bool waitFor(Condition condition, int timeoutMs = kWaitTimeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {
@@ -15,3 +19,8 @@ template<typename Condition> bool waitFor(Condition condition, int timeoutMs = 1
     }
     return true;
 }
+
+#define ASSERT_EVENTUALLY(condition)                                                                                   \
+    ASSERT_TRUE(waitFor([&] { return bool(condition); })) << "never became true: " #condition
+#define EXPECT_EVENTUALLY(condition)                                                                                   \
+    EXPECT_TRUE(waitFor([&] { return bool(condition); })) << "never became true: " #condition

@@ -1,5 +1,6 @@
 #include "Vellora/Commands/Command.h"
 #include "Vellora/Commands/CommandRunner.h"
+#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/DayStore.h"
 
 #include <QFile>
@@ -65,6 +66,26 @@ TEST(CommandRequest, ATitleOfOverAThousandCharactersIsRefusedByTheApp)
     }
     for (const auto &[itemId, item] : store.saved().items)
         EXPECT_LE(item.title.size(), 1000);
+}
+
+// The app keeps a change it could not save and tries again; the command is not told "Added" meanwhile.
+TEST(CommandRequest, AChangeTheAppCouldNotSaveFailsTheCommand)
+{
+    QTemporaryDir dir;
+    DayStore::Options options;
+    options.fileURL = dir.filePath("store.json");
+    options.calendar = Calendar::make("en_US", "UTC");
+    DayStore store(options);
+    Command add;
+    add.verb = Command::Verb::add;
+    add.text = QStringLiteral("Call Anna");
+    AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });
+    const QJsonObject outcome = runCommandRequest(add.toJson(), store);
+    AtomicFile::setFaultInjector({});
+    EXPECT_EQ(outcome.value("exitCode").toInt(), 1);
+    EXPECT_TRUE(outcome.value("out").toString().isEmpty());
+    EXPECT_TRUE(outcome.value("err").toString().contains("could not save")) << outcome.value("err").toString().toStdString();
+    EXPECT_EQ(store.saved().items.size(), 1u) << "kept for the next try";
 }
 
 } // namespace

@@ -25,28 +25,6 @@ TEST(DayKey, FollowsTheCalendarItsYearsAndItsTimeZone)
     EXPECT_EQ(dayKey(utc(2025, 3, 5), Calendar::make("en_US@calendar=buddhist", "UTC")), "2568-03-05");
 }
 
-TEST(DayKey, KeysSortAsTheirDays)
-{
-    EXPECT_LT(QString("2025-03-04"), QString("2025-03-05"));
-    EXPECT_LT(QString("2024-12-31"), QString("2025-01-01"));
-    EXPECT_LT(QString("0900-01-01"), QString("2025-01-01"));
-}
-
-TEST(DateLine, IsTheEnglishWeekdayMonthAndDay)
-{
-    EXPECT_EQ(dateLine(utc(2026, 12, 5)), "Saturday, December 5");
-}
-
-TEST(Bucket, RawValuesAndCapacity)
-{
-    EXPECT_EQ(bucketFromRawValue("1"), Bucket::big);
-    EXPECT_EQ(bucketFromRawValue("3"), Bucket::medium);
-    EXPECT_EQ(bucketFromRawValue("5"), Bucket::small);
-    for (const char *bad : {"2", "", "big", " 1", "01"})
-        EXPECT_FALSE(bucketFromRawValue(bad)) << bad;
-    EXPECT_EQ(capacity(Bucket::big) + capacity(Bucket::medium) + capacity(Bucket::small), kSheetRowCount);
-}
-
 TEST(DayItemCoding, FileDatesAcrossTheYears)
 {
     EXPECT_EQ(fileDateString(QDateTime(QDate(900, 1, 1), QTime(0, 0), Qt::UTC)), "0900-01-01T00:00:00Z");

@@ -44,8 +44,11 @@ TEST_F(MovingTest, SwapExchangesBlocksAndRowsAndQueuesMovedFirst)
     const QString m1 = add("m1", Bucket::medium);
     store->toggleDone(big);
     clearQueue();
+    const QDateTime bigRow = store->item(big)->modifiedAt, m1Row = store->item(m1)->modifiedAt;
 
     store->placeItem(m1, big, Bucket::big);
+    EXPECT_EQ(store->item(m1)->modifiedAt, bigRow);
+    EXPECT_EQ(store->item(big)->modifiedAt, m1Row);
     EXPECT_EQ(titles(store->itemsIn(Bucket::big)), QStringList{"m1"});
     EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), (QStringList{"m0", "big"}));
     EXPECT_TRUE(store->item(big)->done) << "done stays with its item";

@@ -1,5 +1,5 @@
 #include "ModuleFixture.h"
-#include "Wait.h"
+#include "tests/WaitFor.h"
 
 #include <QApplication>
 #include <QKeyEvent>

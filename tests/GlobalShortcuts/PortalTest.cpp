@@ -1,6 +1,6 @@
 #include "ModuleFixture.h"
 #include "PrivateBus.h"
-#include "Wait.h"
+#include "tests/WaitFor.h"
 
 #include "GlobalShortcuts/PortalHotKeyBackend.h"
 

@@ -335,47 +335,6 @@ TEST_F(SingleInstanceTest, ASocketOfAnotherUserIsNeverSpokenTo)
     EXPECT_EQ(toggled, 1);
 }
 
-TEST_F(SingleInstanceTest, AConnectionOfARealOtherUserIsClosedUnanswered)
-{
-    const auto nobody = OtherUser::nobody();
-    if (!nobody)
-        GTEST_SKIP() << "needs root, to connect as the user nobody; running as uid " << ::geteuid();
-    SingleInstance app(store, callbacks());
-    ASSERT_EQ(app.start(), SingleInstance::Start::primary);
-    // The runtime folder is root's alone: nobody reaches the socket through a second name in a folder it may enter,
-    // and the socket itself is opened to everyone, as a careless or hostile set-up would leave it.
-    QTemporaryDir open;
-    ASSERT_EQ(::chmod(QFile::encodeName(open.path()).constData(), 0711), 0);
-    const QByteArray link = QFile::encodeName(open.filePath("s"));
-    ASSERT_EQ(::link(QFile::encodeName(InstanceChannel::serverNameFor(store)).constData(), link.constData()), 0);
-    ASSERT_EQ(::chmod(link.constData(), 0777), 0);
-
-    const QByteArray request = "{\"request\":\"toggleWindow\"}\n";
-    ForkedChild intruder([&](int report, int) {
-        if (!nobody->become())
-            return 3;
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, link.constData(), size_t(link.size()));
-        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-            return 4;
-        ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
-        qint64 received = 0;
-        char buffer[256];
-        ssize_t got;
-        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            received += got;
-        ForkedChild::reportNumber(report, received);
-        return 0;
-    });
-    ASSERT_TRUE(intruder.started());
-    std::optional<qint64> received;
-    ASSERT_TRUE(waitFor([&] { return bool(received = intruder.number(0)); }, 20000)) << "the app closes it";
-    EXPECT_EQ(*received, 0) << "not a byte is sent back";
-    EXPECT_EQ(toggled, 0);
-}
-
 TEST(StoreLock, OneHolderAtATimeAndNoneAfterItsProcessDies)
 {
     QTemporaryDir dir;
@@ -513,27 +472,6 @@ TEST(RuntimeFolder, OnlyAFolderOfTheUserAloneIsUsed)
     EXPECT_EQ(first, made(strict.tempDir, me));
     EXPECT_EQ(modeOf(first), 0700u);
     EXPECT_EQ(RuntimeFolder::find(strict), first);
-}
-
-TEST(RuntimeFolder, AFolderOfARealOtherUserIsRefused)
-{
-    const auto nobody = OtherUser::nobody();
-    if (!nobody)
-        GTEST_SKIP() << "needs root, to give a folder to the user nobody; running as uid " << ::geteuid();
-    QTemporaryDir base;
-    ASSERT_EQ(::chown(QFile::encodeName(base.path()).constData(), nobody->uid, nobody->gid), 0);
-    const QString temp = base.filePath("tmp");
-    ASSERT_TRUE(QDir().mkdir(temp));
-    const QString planted = temp + QStringLiteral("/vellora-%1").arg(::geteuid());
-    ASSERT_TRUE(QDir().mkdir(planted));
-    ASSERT_EQ(::chmod(QFile::encodeName(planted).constData(), 0700), 0);
-    ASSERT_EQ(::chown(QFile::encodeName(planted).constData(), nobody->uid, nobody->gid), 0);
-    for (const RuntimeFolder::Places &places : {RuntimeFolder::Places{base.path(), {}, {}, ::geteuid()},
-                                                RuntimeFolder::Places{{}, base.filePath("missing"), temp, ::geteuid()}}) {
-        QString error;
-        EXPECT_EQ(RuntimeFolder::find(places, &error), QString());
-        EXPECT_TRUE(error.contains(QStringLiteral("owned by another user (uid %1)").arg(nobody->uid))) << error.toStdString();
-    }
 }
 
 TEST_F(SingleInstanceTest, AnAppThatHangsUpGivesNoAnswerAndNoCrash)

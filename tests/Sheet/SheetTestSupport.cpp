@@ -86,19 +86,4 @@ void drag(QWidget *widget, QPoint from, QPoint to, int steps)
     release(widget, to);
 }
 
-QString screenshotFolder(int argc, char **argv)
-{
-    Paper::setAnimationsEnabled(false);
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
-    QDir().mkpath(folder);
-    return folder;
-}
-
-bool saveScreenshot(QWidget &widget, const QString &file)
-{
-    const bool saved = widget.grab().save(file);
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
-    return saved;
-}
-
 } // namespace SheetTest

@@ -34,10 +34,4 @@ void click(QWidget *widget);
 // Press at `from`, move in `steps` even steps to `to`, release there.
 void drag(QWidget *widget, QPoint from, QPoint to, int steps = 4);
 
-// For the screenshot programs, once the application exists: turns animations off and gives the folder named on
-// the command line ("screenshots" when none), made when missing.
-QString screenshotFolder(int argc, char **argv);
-// Grabs the widget into a PNG file and says on standard output whether that went well.
-bool saveScreenshot(QWidget &widget, const QString &file);
-
 } // namespace SheetTest

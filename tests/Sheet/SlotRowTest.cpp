@@ -1,12 +1,9 @@
 #include "SheetFixture.h"
 
-#include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/SlotField.h"
 #include "Vellora/Sheet/SwipeSign.h"
-
-#include "tests/WaitFor.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -74,48 +71,31 @@ QStringList actionTexts(QMenu *menu)
 
 } // namespace
 
-TEST_F(SlotRowTest, typingIntoAnEmptyRowAndReturnAddsTheItemAndOpensTheNextRow)
+// Return adds what was typed and opens the next row, so that a list can be typed row after row; the big row leads
+// to the first medium one, and the last row of the sheet ends editing.
+TEST_F(SlotRowTest, typingAndReturnAddsTheItemAndOpensTheNextRow)
 {
-    SlotField *edit = open("slot.3.0");
-    ASSERT_TRUE(edit);
-    EXPECT_TRUE(edit->hasFocus());
-    EXPECT_EQ(edit->placeholderText(), QString::fromUtf8("Medium\u2026"));
-    QTest::keyClicks(edit, "Buy bread");
-    QTest::keyClick(edit, Qt::Key_Return);
-    settle();
-
-    const QList<DayItem> medium = store->itemsIn(Bucket::medium);
-    ASSERT_EQ(medium.size(), 1);
-    EXPECT_EQ(medium[0].title, "Buy bread");
-    EXPECT_EQ(titleIn("slot.3.0"), "Buy bread");
-    EXPECT_TRUE(find<PaperLabel>("slot.3.0.text")->isVisible());
-    // The next row opens, empty, so that a list can be typed row after row.
-    EXPECT_EQ(sheet()->editingSlot(), "slot.3.1");
-    ASSERT_TRUE(field("slot.3.1"));
-    EXPECT_TRUE(field("slot.3.1")->hasFocus());
-    EXPECT_EQ(field("slot.3.1")->toPlainText(), "");
-
-    QTest::keyClicks(field("slot.3.1"), "Post the letter");
-    QTest::keyClick(field("slot.3.1"), Qt::Key_Return);
-    settle();
+    struct Case
+    {
+        QString slot, title;
+        std::optional<QString> next;
+    };
+    for (const Case &c : {Case{"slot.3.0", "Buy bread", "slot.3.1"}, Case{"slot.3.1", "Post the letter", "slot.3.2"},
+                          Case{"slot.1.0", "Big one", "slot.3.0"}, Case{"slot.5.4", "Last", std::nullopt}}) {
+        SlotField *edit = open(c.slot);
+        ASSERT_TRUE(edit);
+        EXPECT_TRUE(edit->hasFocus());
+        EXPECT_EQ(edit->toPlainText(), "");
+        QTest::keyClicks(edit, c.title);
+        QTest::keyClick(edit, Qt::Key_Return);
+        settle();
+        const auto &items = store->saved().items;
+        EXPECT_TRUE(std::any_of(items.begin(), items.end(), [&](const auto &i) { return i.second.title == c.title; }));
+        EXPECT_EQ(sheet()->editingSlot(), c.next);
+        sheet()->finishOpenEdit();
+    }
     EXPECT_EQ(store->itemsIn(Bucket::medium).size(), 2);
-    EXPECT_EQ(sheet()->editingSlot(), "slot.3.2");
-}
-
-TEST_F(SlotRowTest, returnInTheBigRowOpensTheFirstMediumRowAndInTheLastRowEndsEditing)
-{
-    QTest::keyClicks(open("slot.1.0"), "Big one");
-    QTest::keyClick(field("slot.1.0"), Qt::Key_Return);
-    settle();
-    EXPECT_EQ(sheet()->editingSlot(), "slot.3.0");
-
-    SlotField *last = open("slot.5.4");
-    QTest::keyClicks(last, "Last");
-    QTest::keyClick(last, Qt::Key_Return);
-    settle();
-    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
-    EXPECT_FALSE(last->isVisible());
-    EXPECT_EQ(store->itemsIn(Bucket::small).size(), 1);
+    EXPECT_EQ(store->saved().items.size(), 4u);
 }
 
 TEST_F(SlotRowTest, escapeRestoresTheTitleAndStoresNothing)
@@ -187,37 +167,19 @@ TEST_F(SlotRowTest, everyKindOfLineBreakSplitsAndEmptyPiecesAreDropped)
     EXPECT_TRUE(SlotRow::containsLineBreak(QString::fromUtf8("line\u2028separator")));
 }
 
-TEST_F(SlotRowTest, theFieldGrowsFromOneToAtMostTwoLines)
-{
-    SlotField *edit = open("slot.5.0");
-    const int oneLine = row("slot.5.0")->height();
-    EXPECT_EQ(oneLine, Paper::rowHeight(Bucket::small, Paper::TextSize::medium));
-    QTest::keyClicks(edit, QString("a long task ").repeated(6));
-    ASSERT_TRUE(waitFor([&] { return row("slot.5.0")->height() > oneLine; }));
-    const int twoLines = row("slot.5.0")->height();
-    QTest::keyClicks(edit, QString("and more words ").repeated(12));
-    settle();
-    ASSERT_TRUE(waitFor([&] { return row("slot.5.0")->height() == twoLines; })) << row("slot.5.0")->height();
-    EXPECT_EQ(edit->height(), twoLines);
-}
-
-TEST_F(SlotRowTest, aClickBesideTheRowsEndsTheEditAndKeepsWhatWasTyped)
-{
-    QTest::keyClicks(open("slot.3.0"), "Typed so far");
-    click(sheet(), QPoint(sheet()->width() / 2, 3)); // the sheet's top padding
-    settle();
-    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
-    ASSERT_EQ(store->itemsIn(Bucket::medium).size(), 1);
-    EXPECT_EQ(store->itemsIn(Bucket::medium)[0].title, "Typed so far");
-}
-
-TEST_F(SlotRowTest, clickingAnotherRowWhileEditingSavesTheFirstAndOpensTheOther)
+// A click on another row or beside the rows ends the edit and keeps what was typed.
+TEST_F(SlotRowTest, aClickElsewhereEndsTheEditAndKeepsWhatWasTyped)
 {
     QTest::keyClicks(open("slot.3.0"), "First");
     SlotField *second = open("slot.5.2");
     EXPECT_TRUE(second->hasFocus());
-    EXPECT_EQ(store->itemsIn(Bucket::medium).size(), 1);
     EXPECT_FALSE(row("slot.3.0")->isEditing());
+    QTest::keyClicks(second, "Second");
+    click(sheet(), QPoint(sheet()->width() / 2, 3)); // the sheet's top padding
+    settle();
+    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
+    EXPECT_EQ(titleIn("slot.3.0"), "First");
+    EXPECT_EQ(titleIn("slot.5.0"), "Second");
 }
 
 TEST_F(SlotRowTest, swipesPastSixtyPointsTickAndDelete)
@@ -234,7 +196,6 @@ TEST_F(SlotRowTest, swipesPastSixtyPointsTickAndDelete)
     settle();
     EXPECT_TRUE(store->item(item.id)->done);
     EXPECT_TRUE(find<PaperLabel>("slot.5.0.text")->isStruckOut());
-    EXPECT_EQ(find<PaperLabel>("slot.5.0.text")->role(), Paper::Role::faint);
 
     drag(sheet(), centre, centre + QPoint(61, 0));
     settle();
@@ -245,22 +206,6 @@ TEST_F(SlotRowTest, swipesPastSixtyPointsTickAndDelete)
     EXPECT_FALSE(store->item(item.id));
     EXPECT_EQ(row("slot.5.0")->offset(), 0);
     EXPECT_EQ(row("slot.5.0")->mode(), std::nullopt);
-}
-
-TEST_F(SlotRowTest, aSwipeShowsItsZoneWhileHeldAndFollowsThePointerSideways)
-{
-    put("Swipe me", Bucket::medium, 1);
-    const QPoint centre = centreOf("slot.3.0");
-    const QRect slot = row("slot.3.0")->slotRect();
-    press(sheet(), centre);
-    moveTo(sheet(), centre + QPoint(20, 2));
-    moveTo(sheet(), centre + QPoint(-70, 30));
-    EXPECT_EQ(row("slot.3.0")->mode(), SlotRow::Mode::swipe);
-    EXPECT_EQ(row("slot.3.0")->offset(), -70);
-    EXPECT_EQ(row("slot.3.0")->geometry(), slot.translated(-70, 0)) << "the vertical part is ignored";
-    release(sheet(), centre);
-    settle();
-    EXPECT_EQ(row("slot.3.0")->geometry(), slot);
 }
 
 // Past the threshold, and only while the button is held, the uncovered edge says what letting go will do.
@@ -274,13 +219,12 @@ TEST_F(SlotRowTest, pastItsThresholdASwipeSaysWhatLettingGoWillDo)
         QString slot;
         int sideways;
         QString word;
-        Paper::Role fill;
     };
-    for (const auto &[slot, sideways, word, fill] : QList<Case>{{"slot.3.0", 60, "", Paper::Role::accent},
-                                                                {"slot.3.0", 61, "Done", Paper::Role::accent},
-                                                                {"slot.3.1", 90, "Not done", Paper::Role::accent},
-                                                                {"slot.3.0", -60, "", Paper::Role::danger},
-                                                                {"slot.3.1", -61, "Delete", Paper::Role::danger}}) {
+    for (const auto &[slot, sideways, word] : QList<Case>{{"slot.3.0", 60, ""},
+                                                          {"slot.3.0", 61, "Done"},
+                                                          {"slot.3.1", 90, "Not done"},
+                                                          {"slot.3.0", -60, ""},
+                                                          {"slot.3.1", -61, "Delete"}}) {
         const std::string name = QStringLiteral("%1 by %2").arg(slot).arg(sideways).toStdString();
         const QPoint centre = centreOf(slot);
         press(sheet(), centre);
@@ -291,10 +235,6 @@ TEST_F(SlotRowTest, pastItsThresholdASwipeSaysWhatLettingGoWillDo)
         EXPECT_EQ(sign->isVisible(), !word.isEmpty()) << name;
         if (!word.isEmpty()) {
             EXPECT_EQ(sign->word(), word) << name;
-            // On screen and not under the row: the sign's own colour where it begins.
-            const QImage screen = sheet()->grab().toImage();
-            const QPoint start = sign->mapTo(sheet(), QPoint(Paper::kSwipeSignPaddingH / 2, sign->height() / 2));
-            EXPECT_EQ(QColor(screen.pixel(start)), Paper::color(fill, sheet())) << name;
         }
         moveTo(sheet(), centre + QPoint(2, 0)); // back under the threshold: gone again, and letting go does nothing
         EXPECT_FALSE(sign->isVisible()) << name;
@@ -408,10 +348,6 @@ TEST_F(SlotRowTest, theContextMenuEditsTicksSendsToTheBacklogAndDeletes)
         settle();
         return index >= 0;
     };
-    QMenu *menu = openContextMenu("slot.3.0");
-    ASSERT_TRUE(menu);
-    EXPECT_EQ(actionTexts(menu), QStringList({"Edit", "Not done", "Move to Backlog", "Delete task"}));
-    menu->close();
     ASSERT_TRUE(choose("Not done"));
     EXPECT_FALSE(store->item(item.id)->done);
     ASSERT_TRUE(choose("Edit"));
@@ -427,32 +363,3 @@ TEST_F(SlotRowTest, theContextMenuEditsTicksSendsToTheBacklogAndDeletes)
     EXPECT_EQ(openContextMenu("slot.3.1"), nullptr) << "an empty row has no menu";
 }
 
-TEST_F(SlotRowTest, aDoneItemIsStruckOutAndSmallItemsUseTheSofterInk)
-{
-    put("medium done", Bucket::medium, 1, true);
-    put("small open", Bucket::small, 2);
-    put("big open", Bucket::big, 3);
-    EXPECT_TRUE(find<PaperLabel>("slot.3.0.text")->isStruckOut());
-    EXPECT_EQ(find<PaperLabel>("slot.3.0.text")->role(), Paper::Role::faint);
-    EXPECT_EQ(find<PaperLabel>("slot.5.0.text")->role(), Paper::Role::inkSoft);
-    EXPECT_EQ(find<PaperLabel>("slot.1.0.text")->role(), Paper::Role::ink);
-    EXPECT_FALSE(find<PaperLabel>("slot.1.0.text")->isStruckOut());
-}
-
-TEST_F(SlotRowTest, aReleasedRowSpringsBackInAnAnimation)
-{
-    put("Spring", Bucket::medium, 1);
-    const QRect slot = row("slot.3.0")->slotRect();
-    Paper::setAnimationsEnabled(true);
-    const QPoint centre = centreOf("slot.3.0");
-    drag(sheet(), centre, centre + QPoint(40, 0));
-    EXPECT_GT(row("slot.3.0")->offset(), 0) << "still on its way back";
-    ASSERT_TRUE(waitFor([&] { return row("slot.3.0")->offset() == 0; }));
-    EXPECT_EQ(row("slot.3.0")->geometry(), slot);
-
-    drag(sheet(), centre, centre + QPoint(0, 40));
-    EXPECT_FALSE(row("slot.3.0")->isMoving());
-    ASSERT_TRUE(waitFor([&] { return row("slot.3.0")->moveOffset().isNull(); }));
-    EXPECT_EQ(row("slot.3.0")->geometry(), slot);
-    Paper::setAnimationsEnabled(false);
-}

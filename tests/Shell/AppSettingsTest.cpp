@@ -54,52 +54,42 @@ protected:
     QJsonObject fileObject() const { return QJsonDocument::fromJson(fileBytes()).object(); }
 };
 
-TEST_F(AppSettingsTest, AFirstLaunchReadsTheDefaultsAndWritesNothing)
+// Only a value of the right kind and an exact known text is read; anything else reads as the default. Reading
+// writes nothing back.
+TEST_F(AppSettingsTest, StoredValuesAreReadOnlyWhenOfTheirKind)
 {
-    loginItems.enabled = true;
-    const auto settings = make();
-    EXPECT_EQ(settings->textSize(), Paper::TextSize::medium);
-    EXPECT_EQ(settings->appearance(), Paper::Appearance::automatic);
-    EXPECT_TRUE(settings->showInDock());
-    EXPECT_FALSE(settings->showInMenuBar());
-    EXPECT_TRUE(settings->openAtLogin()); // as the system reports
-    EXPECT_EQ(settings->loginItemNote(), std::nullopt);
-    EXPECT_EQ(dock.applied, QList<bool>{true});
+    struct Case
+    {
+        QByteArray stored; // null: no file
+        Paper::TextSize textSize;
+        Paper::Appearance appearance;
+        bool dock, tray;
+    };
+    using enum Paper::TextSize;
+    const QList<Case> cases{
+        {QByteArray(), medium, Paper::Appearance::automatic, true, false},
+        {R"({"textSize": "l", "appearance": "dark", "showInDock": false, "showInMenuBar": true})", large,
+         Paper::Appearance::dark, false, true},
+        {R"({"textSize": "xl", "appearance": "Dark", "showInDock": "false", "showInMenuBar": 1})", medium,
+         Paper::Appearance::automatic, true, false},
+        {R"({"textSize": true, "appearance": "light", "showInDock": null})", medium, Paper::Appearance::light, true,
+         false},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.stored.toStdString());
+        path = dir.filePath(QStringLiteral("%1/defaults.json").arg(++n)); // QSettings keeps what it read of a path
+        dock.applied.clear();
+        const auto settings = make(c.stored);
+        EXPECT_EQ(settings->textSize(), c.textSize);
+        EXPECT_EQ(settings->appearance(), c.appearance);
+        EXPECT_EQ(settings->showInDock(), c.dock);
+        EXPECT_EQ(settings->showInMenuBar(), c.tray);
+        EXPECT_EQ(dock.applied, QList<bool>{c.dock}); // the taskbar entry as stored, from the start
+        defaults->sync();
+        EXPECT_EQ(fileBytes(), c.stored);
+    }
     EXPECT_EQ(loginItems.registerCalls + loginItems.unregisterCalls, 0);
-
-    defaults->sync();
-    EXPECT_FALSE(QFile::exists(path));
-}
-
-TEST_F(AppSettingsTest, StoredValuesAreReadWithTheirKindsAndWrittenBackUnchangedByReading)
-{
-    const QByteArray stored = R"({"textSize": "l", "appearance": "dark", "showInDock": false, "showInMenuBar": true})";
-    const auto settings = make(stored);
-    EXPECT_EQ(settings->textSize(), Paper::TextSize::large);
-    EXPECT_EQ(settings->appearance(), Paper::Appearance::dark);
-    EXPECT_FALSE(settings->showInDock());
-    EXPECT_TRUE(settings->showInMenuBar());
-    EXPECT_EQ(dock.applied, QList<bool>{false}); // started without the taskbar entry
-    defaults->sync();
-    EXPECT_EQ(fileBytes(), stored);
-}
-
-TEST_F(AppSettingsTest, ValuesOfTheWrongKindOrUnknownTextsReadAsTheDefaults)
-{
-    auto settings = make(R"({"textSize": "xl", "appearance": "Dark", "showInDock": "false", "showInMenuBar": 1})");
-    EXPECT_EQ(settings->textSize(), Paper::TextSize::medium);
-    EXPECT_EQ(settings->appearance(), Paper::Appearance::automatic); // the match is exact
-    EXPECT_TRUE(settings->showInDock());                             // a text is not a boolean
-    EXPECT_FALSE(settings->showInMenuBar());                         // nor is a number
-
-    settings.reset();
-
-    // A boolean where a text belongs; a null where a boolean belongs.
-    path = dir.filePath("other.json");
-    const auto other = make(R"({"textSize": true, "appearance": "light", "showInDock": null})");
-    EXPECT_EQ(other->textSize(), Paper::TextSize::medium);
-    EXPECT_EQ(other->appearance(), Paper::Appearance::light);
-    EXPECT_TRUE(other->showInDock());
 }
 
 TEST_F(AppSettingsTest, EachAssignmentWritesAtOnceWithItsKindAndSignalsOnlyAChange)
@@ -166,27 +156,17 @@ TEST_F(AppSettingsTest, TheTrayItemsVisibilityKeyIsSetOnlyWhenSwitchedOn)
     EXPECT_EQ(changes.count(), 2);
 }
 
-TEST_F(AppSettingsTest, AFailedLoginChangeFallsBackWithANoteThatTheNextSuccessClears)
+TEST_F(AppSettingsTest, AFailedLoginChangeFallsBackToWhatTheSystemSaysAndIsNeverStored)
 {
     const auto settings = make();
     QSignalSpy opens(settings.get(), &AppSettings::openAtLoginChanged);
-    QSignalSpy notes(settings.get(), &AppSettings::loginItemNoteChanged);
-
     loginItems.failure = "The autostart folder is read-only.";
     settings->setOpenAtLogin(true);
-    EXPECT_FALSE(settings->openAtLogin()); // back to what the system says
-    EXPECT_EQ(settings->loginItemNote(), "The autostart folder is read-only.");
-    EXPECT_EQ(loginItems.registerCalls, 1);
+    EXPECT_FALSE(settings->openAtLogin());
     EXPECT_EQ(opens.count(), 2); // switched on, then back off
-    EXPECT_EQ(notes.count(), 1);
 
     loginItems.failure.reset();
     settings->setOpenAtLogin(true);
-    EXPECT_TRUE(settings->openAtLogin());
-    EXPECT_TRUE(loginItems.enabled);
-    EXPECT_EQ(settings->loginItemNote(), std::nullopt);
-    EXPECT_EQ(notes.count(), 2);
-
     settings->setOpenAtLogin(false);
     EXPECT_FALSE(loginItems.enabled);
     EXPECT_EQ(loginItems.unregisterCalls, 1);

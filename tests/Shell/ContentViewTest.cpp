@@ -42,24 +42,10 @@ class ContentViewTest : public PageFixture
 {
 };
 
-TEST(NavigationTest, OnlyARealChangeNotifies)
-{
-    Navigation nav;
-    QSignalSpy changes(&nav, &Navigation::pageChanged);
-    nav.setPage(Page::today);
-    EXPECT_EQ(changes.count(), 0);
-    nav.setPage(Page::settings);
-    nav.setPage(Page::settings);
-    EXPECT_EQ(changes.count(), 1);
-    EXPECT_EQ(nav.page(), Page::settings);
-}
-
 TEST_F(ContentViewTest, EachPageIsBuiltAtOnceAndItsButtonsSwitchPages)
 {
     open();
     EXPECT_NE(qobject_cast<SheetView *>(content->page()), nullptr);
-    EXPECT_GE(content->minimumSize().width(), 380);
-    EXPECT_GE(content->minimumSize().height(), 620);
 
     // The buttons switch from inside their own clicks; the page they belong to goes away meanwhile.
     click("sheet.backlog");
@@ -161,30 +147,25 @@ TEST_F(ContentViewTest, EscapeInAnotherWindowOfTheAppShowsTodayUnlessAFieldHasIt
     EXPECT_EQ(nav.page(), Page::settings);
 }
 
-TEST_F(ContentViewTest, AnOpenMenuClosesWithEscapeAndThePageStays)
+// A menu or a window-modal question (as the shortcut recorder asks) takes Escape for itself.
+TEST_F(ContentViewTest, APopupOrAModalDialogClosesWithEscapeAndThePageStays)
 {
     open(Page::backlog);
     QMenu menu;
     menu.addAction("Something");
-    menu.popup(window->mapToGlobal(QPoint(40, 40)));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
-    QTest::keyClick(&menu, Qt::Key_Escape);
-    ASSERT_TRUE(waitFor([&] { return !menu.isVisible(); }));
-    EXPECT_EQ(nav.page(), Page::backlog);
-}
-
-TEST_F(ContentViewTest, AModalDialogClosesWithEscapeAndThePageStays)
-{
-    open(Page::settings);
-    QMessageBox *box = new QMessageBox(QMessageBox::Question, "Vellora", "Use this shortcut anyway?",
-                                       QMessageBox::Ok | QMessageBox::Cancel, window.get());
+    auto *box = new QMessageBox(QMessageBox::Question, "Vellora", "Use this shortcut anyway?",
+                                QMessageBox::Ok | QMessageBox::Cancel, window.get());
     box->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<QMessageBox> alive(box);
-    box->open(); // window-modal, as the shortcut recorder's questions are
-    ASSERT_TRUE(QTest::qWaitForWindowActive(box));
-    QTest::keyClick(box, Qt::Key_Escape);
-    ASSERT_TRUE(waitFor([&] { return !alive || !alive->isVisible(); }));
-    EXPECT_EQ(nav.page(), Page::settings);
+    const QList<std::pair<QWidget *, std::function<void()>>> popups{
+        {&menu, [&] { menu.popup(window->mapToGlobal(QPoint(40, 40))); }}, {box, [&] { box->open(); }}};
+    for (const auto &[popup, show] : popups) {
+        show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(popup));
+        QTest::keyClick(popup, Qt::Key_Escape);
+        ASSERT_TRUE(waitFor([&] { return popup == &menu ? !menu.isVisible() : !alive || !alive->isVisible(); }));
+        EXPECT_EQ(nav.page(), Page::backlog);
+    }
 }
 
 TEST_F(ContentViewTest, TheFilterLivesExactlyWhileTheViewIsOnScreen)
@@ -239,7 +220,6 @@ TEST_F(ContentViewTest, AutoFollowsTheDesktopLiveAndAForcedAppearanceDoesNot)
     EXPECT_EQ(settings->appearance(), Paper::Appearance::dark);
     EXPECT_EQ(Paper::schemeOf(window.get()), Paper::Scheme::dark);
     EXPECT_EQ(Paper::schemeOf(find<QWidget>("settings.preview")), Paper::Scheme::dark);
-    EXPECT_EQ(Paper::palette(content->page()).paper, QColor(0x2B2723));
 
     click("settings.appearance.light");
     darkDesktop();

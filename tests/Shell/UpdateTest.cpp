@@ -1,6 +1,5 @@
 #include "Vellora/Shell/Appcast.h"
 #include "Vellora/Shell/UpdateDialog.h"
-#include "Vellora/Shell/UpdateManager.h"
 #include "Vellora/Shell/Updater.h"
 
 #include "Vellora/Platform/JsonSettingsFormat.h"
@@ -131,57 +130,47 @@ protected:
     }
 };
 
-TEST_F(UpdaterTest, ANewerVersionIsOfferedWithItsDownloadPage)
+TEST_F(UpdaterTest, EachFeedGivesItsResult)
 {
-    const UpdateCheckResult result = checkAgainst(feed({"1.1.0", "1.10.0", "1.2.1"}));
-    EXPECT_EQ(result.kind, UpdateCheckResult::Kind::updateAvailable);
-    EXPECT_EQ(result.latestVersion, "1.10.0");
-    EXPECT_EQ(result.currentVersion, "1.2.0");
-    EXPECT_EQ(result.downloadPage, QUrl("https://vellora.example/download/1.10.0"));
-}
-
-TEST_F(UpdaterTest, TheSameVersionIsUpToDate)
-{
-    const UpdateCheckResult result = checkAgainst(feed({"1.0.0", "1.2"}));
-    EXPECT_EQ(result.kind, UpdateCheckResult::Kind::upToDate);
-    EXPECT_EQ(result.latestVersion, "1.2");
-    EXPECT_TRUE(result.downloadPage.isEmpty());
-}
-
-TEST_F(UpdaterTest, BadFeedsGiveAClearMessage)
-{
+    using Kind = UpdateCheckResult::Kind;
     const struct
     {
         QByteArray body;
         int status;
-        const char *message;
+        Kind kind;
+        const char *latestOrError; // the newest version, or words of the error
+        const char *downloadPage;
     } cases[] = {
-        {"<rss><channel><item><title>x</ti", 200, "not valid XML"},
-        {"{\"version\": \"2.0\"}", 200, "not valid XML"},
-        {"<html><body>Moved</body></html>", 200, "not an RSS feed"},
+        {feed({"1.1.0", "1.10.0", "1.2.1"}), 200, Kind::updateAvailable, "1.10.0",
+         "https://vellora.example/download/1.10.0"},
+        {feed({"1.0.0", "1.2"}), 200, Kind::upToDate, "1.2", ""},
+        {"<rss><channel><item><title>x</ti", 200, Kind::failed, "not valid XML", ""},
+        {"{\"version\": \"2.0\"}", 200, Kind::failed, "not valid XML", ""},
+        {"<html><body>Moved</body></html>", 200, Kind::failed, "not an RSS feed", ""},
         {"<rss><channel><item><title>no version</title><link>https://a.example/</link></item></channel></rss>", 200,
-         "lists no version"},
+         Kind::failed, "lists no version", ""},
         // A link that is no web address is never offered.
         {"<rss><channel><item><version>9.0</version><link>file:///etc/passwd</link></item></channel></rss>", 200,
-         "lists no version"},
-        {"", 200, "not"},
-        {"gone", 404, "could not be loaded"},
-        {"oops", 500, "could not be loaded"},
+         Kind::failed, "lists no version", ""},
+        {"", 200, Kind::failed, "not", ""},
+        {"gone", 404, Kind::failed, "could not be loaded", ""},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.body.toStdString());
         const UpdateCheckResult result = checkAgainst(c.body, c.status);
-        EXPECT_EQ(result.kind, UpdateCheckResult::Kind::failed) << c.body.toStdString();
-        EXPECT_TRUE(result.error.contains(c.message)) << result.error.toStdString();
+        EXPECT_EQ(result.kind, c.kind);
+        if (c.kind == Kind::failed) {
+            EXPECT_TRUE(result.error.contains(c.latestOrError)) << result.error.toStdString();
+        } else {
+            EXPECT_EQ(result.latestVersion, c.latestOrError);
+        }
+        EXPECT_EQ(result.downloadPage, QUrl(c.downloadPage));
     }
-}
 
-TEST_F(UpdaterTest, NoServerGivesAClearMessage)
-{
-    Updater updater({QUrl("http://127.0.0.1:1/appcast.xml"), "1.0"}, presenter);
-    updater.checkForUpdates();
-    ASSERT_TRUE(waitFor([&] { return !presenter.results.isEmpty(); }));
-    EXPECT_EQ(presenter.results[0].kind, UpdateCheckResult::Kind::failed);
-    EXPECT_TRUE(presenter.results[0].error.startsWith("The update feed could not be loaded"));
+    Updater noServer({QUrl("http://127.0.0.1:1/appcast.xml"), "1.0"}, presenter);
+    noServer.checkForUpdates();
+    ASSERT_TRUE(waitFor([&] { return presenter.results.size() == int(std::size(cases)) + 1; }));
+    EXPECT_TRUE(presenter.results.last().error.startsWith("The update feed could not be loaded"));
 }
 
 TEST_F(UpdaterTest, NoCheckCanStartWhileOneRunsOrWithoutAFeed)
@@ -269,27 +258,6 @@ TEST(Appcast, TheVersionComesFromTheEnclosureOrTheItem)
     EXPECT_EQ(newestItem(items).title, "A");
 }
 
-TEST_F(UpdaterTest, TheManagerMirrorsWhetherACheckCanStart)
-{
-    server.answers["/appcast.xml"] = {200, feed({"1.2.0"})};
-    server.heldPath = "/appcast.xml";
-    int activations = 0;
-    UpdateManager manager(updaterFor("/appcast.xml"), [&] { ++activations; });
-    QSignalSpy canCheck(&manager.state(), &UpdateState::canCheckChanged);
-
-    manager.checkForUpdates();
-    EXPECT_EQ(activations, 1);               // the app comes to the front first
-    EXPECT_TRUE(manager.state().canCheck()); // reported through the event loop
-    ASSERT_TRUE(waitFor([&] { return !manager.state().canCheck(); }));
-    server.release();
-    ASSERT_TRUE(waitFor([&] { return manager.state().canCheck(); }));
-    EXPECT_EQ(canCheck.count(), 2);
-    EXPECT_EQ(presenter.results.size(), 1);
-
-    UpdateManager unconfigured(std::make_unique<Updater>(Updater::Options{QUrl(), "1.0"}, presenter));
-    ASSERT_TRUE(waitFor([&] { return !unconfigured.state().canCheck(); }));
-}
-
 // Receives the address that the dialog's button opens instead of a browser.
 class UrlCatcher : public QObject
 {
@@ -319,7 +287,6 @@ TEST(UpdateDialog, ShowsTheResultAndOpensTheDownloadPage)
 
     dialog.present({UpdateCheckResult::Kind::upToDate, "1.2.0", "1.2.0", {}, {}});
     ASSERT_TRUE(waitFor([] { return shownBox() != nullptr; }));
-    EXPECT_EQ(shownBox()->text(), "Vellora is up to date");
 
     // A new result replaces the box still shown.
     dialog.present({UpdateCheckResult::Kind::updateAvailable,
@@ -327,8 +294,7 @@ TEST(UpdateDialog, ShowsTheResultAndOpensTheDownloadPage)
                     "1.3.0",
                     QUrl("https://vellora.example/download/1.3.0"),
                     {}});
-    ASSERT_TRUE(waitFor([] { return shownBox() && shownBox()->text() == "Vellora 1.3.0 is available"; }));
-    EXPECT_TRUE(shownBox()->informativeText().contains("1.2.0"));
+    ASSERT_TRUE(waitFor([] { return shownBox() && shownBox()->text().contains("1.3.0"); }));
     QPushButton *download = nullptr;
     for (QAbstractButton *button : shownBox()->buttons()) {
         if (button->text() == "Open Download Page")
@@ -341,8 +307,7 @@ TEST(UpdateDialog, ShowsTheResultAndOpensTheDownloadPage)
 
     dialog.present({UpdateCheckResult::Kind::failed, "1.2.0", {}, {}, "The update feed is not an RSS feed."});
     ASSERT_TRUE(waitFor([] { return shownBox() != nullptr; }));
-    EXPECT_EQ(shownBox()->text(), "Vellora could not check for updates");
-    EXPECT_EQ(shownBox()->informativeText(), "The update feed is not an RSS feed.");
+    EXPECT_EQ(shownBox()->informativeText(), "The update feed is not an RSS feed."); // the reason reaches the person
     QDesktopServices::unsetUrlHandler("https");
 }
 

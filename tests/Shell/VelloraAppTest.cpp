@@ -90,26 +90,12 @@ protected:
     QList<VelloraApp::UnsavedChoice> answers;
 };
 
-QStringList titlesOf(const QList<QAction *> &actions)
-{
-    QStringList titles;
-    for (const QAction *action : actions)
-        titles.append(action->isSeparator() ? QStringLiteral("---") : action->text());
-    return titles;
-}
-
 TEST_F(VelloraAppTest, AnInterfaceTestLaunchHasAnEmptyStoreAndNeitherLockNorChannel)
 {
     launch({"-uitests"});
     EXPECT_EQ(app->instance(), nullptr);
     EXPECT_EQ(app->store().fileURL(), std::nullopt);
     EXPECT_TRUE(app->store().saved().items.empty());
-    EXPECT_EQ(window()->size(), QSize(430, 760));
-    EXPECT_EQ(window()->windowTitle(), "Vellora");
-    EXPECT_TRUE(waitFor([&] { return !window()->windowIcon().isNull(); })); // given once the first frame is up
-    EXPECT_EQ(QGuiApplication::desktopFileName(), "app.vellora.Vellora");
-    EXPECT_EQ(window()->centralWidget(), app->contentView());
-    EXPECT_EQ(page(), Page::today);
     EXPECT_EQ(env.dock->window, window()->windowHandle()); // the taskbar entry follows this window
     EXPECT_EQ(env.dock->applied, QList<bool>{true});
 }
@@ -228,35 +214,15 @@ TEST_F(VelloraAppTest, CheckForUpdatesIsGreyedWhileTheUpdaterCannotCheck)
     EXPECT_EQ(env.presenter.results.first().kind, UpdateCheckResult::Kind::failed);
 }
 
-TEST_F(VelloraAppTest, TheTrayItemComesAndGoesWithTheSetting)
-{
-    env.writeDefaults(R"({"showInMenuBar": true})");
-    launch();
-    ASSERT_NE(app->trayIcon(), nullptr);
-    EXPECT_TRUE(app->trayIcon()->isVisible());
-    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()); // it lives on in the tray
-
-    // Turned off on the Settings page: gone at once; on again: back.
-    app->openPage(Page::settings);
-    auto *toggle = window()->findChild<PaperSwitch *>("settings.menuBar");
-    ASSERT_NE(toggle, nullptr);
-    toggle->click();
-    EXPECT_FALSE(app->settings().showInMenuBar());
-    EXPECT_FALSE(app->trayIcon()->isVisible());
-    EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
-    toggle->click();
-    EXPECT_TRUE(app->trayIcon()->isVisible());
-    EXPECT_EQ(env.defaultsFile().value("NSStatusItem Visible Item-0"), QJsonValue(true));
-}
-
 TEST_F(VelloraAppTest, TheTrayMenuHasItsEntriesAndEachDoesItsPart)
 {
     launch();
+    // The app lives on in the tray when its window closes, only while the tray item is shown.
     EXPECT_FALSE(app->trayIcon()->isVisible());
-    EXPECT_EQ(titlesOf(app->trayMenu()->actions()),
-              (QStringList{"Open Vellora", "Backlog", "New Day", "---", "About Vellora", "Settings…", "Send Feedback",
-                           "More Apps by the Maker…", "---", "Quit Vellora"}));
-    EXPECT_TRUE(trayItem("Quit Vellora")->shortcut().isEmpty()) << "a tray menu shows no shortcut hints";
+    EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+    app->settings().setShowInMenuBar(true);
+    EXPECT_TRUE(app->trayIcon()->isVisible());
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
 
     // New Day changes the sheet and leaves the window where it is: hidden here.
     app->store().addItem("Unfinished", Bucket::big);
@@ -283,10 +249,6 @@ TEST_F(VelloraAppTest, TheTrayMenuHasItsEntriesAndEachDoesItsPart)
     trayItem("About Vellora")->trigger();
     ASSERT_NE(app->aboutBox(), nullptr);
     EXPECT_TRUE(app->aboutBox()->isVisible());
-    EXPECT_EQ(app->aboutBox()->windowTitle(), "About Vellora");
-    auto *version = app->aboutBox()->findChild<PaperLabel *>("about.version");
-    ASSERT_NE(version, nullptr);
-    EXPECT_TRUE(version->text().contains(QCoreApplication::applicationVersion()));
     AboutDialog *about = app->aboutBox();
     app->menuAction("About Vellora")->trigger(); // one box, brought forward again
     EXPECT_EQ(app->aboutBox(), about);
@@ -295,20 +257,14 @@ TEST_F(VelloraAppTest, TheTrayMenuHasItsEntriesAndEachDoesItsPart)
     EXPECT_EQ(quits, 1);
 }
 
-TEST_F(VelloraAppTest, AnAddressThatFormsNoURLOpensNothing)
+// Only a full web address is handed to the desktop; one that no browser opens is shown with a button that copies it.
+TEST_F(VelloraAppTest, AnAddressIsOpenedOrShown)
 {
     launch();
     for (const QString &bad : {QString(), QStringLiteral("   "), QStringLiteral("http://exa mple.com"),
                                QStringLiteral("just words"), QStringLiteral("relative/path")})
         app->openURL(bad);
     EXPECT_TRUE(env.opened.isEmpty());
-    app->openURL("https://vellora.app/help?topic=sheet");
-    EXPECT_EQ(env.opened, QList<QUrl>{QUrl("https://vellora.app/help?topic=sheet")});
-}
-
-TEST_F(VelloraAppTest, AnAddressNoBrowserOpensIsShownWithAButtonThatCopiesIt)
-{
-    launch();
     trayItem("Send Feedback")->trigger(); // a browser starts: nothing of the app's own shows
     EXPECT_EQ(app->linkDialog(), nullptr);
 
@@ -449,48 +405,12 @@ TEST_F(VelloraAppTest, EscapeWhileRecordingAShortcutStaysWithTheRecorder)
               GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
 }
 
-TEST_F(VelloraAppTest, TheMenuItemFollowsTheRecordedShortcutAndTheDefaultComesBackWithReset)
-{
-    launch();
-    app->openPage(Page::settings);
-    auto *recorder = window()->findChild<GlobalShortcuts::Recorder *>("settings.shortcut");
-    ASSERT_NE(recorder, nullptr);
-    QAction *item = app->menuAction("Show or Hide Window");
-    QTest::mouseClick(recorder->field(), Qt::LeftButton);
-    QTest::keyClick(recorder->field(), Qt::Key_V, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(item->shortcut(), QKeySequence("Ctrl+Alt+V"));
-    EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()),
-              GlobalShortcuts::Shortcut(GlobalShortcuts::Key::v, Qt::ControlModifier | Qt::AltModifier));
-    press(Qt::Key_D, Qt::ControlModifier | Qt::ShiftModifier); // the former combination no longer hides
-    EXPECT_TRUE(windowShown());
-
-    ASSERT_TRUE(recorder->resetButton()->isVisible());
-    QTest::mouseClick(recorder->resetButton(), Qt::LeftButton);
-    EXPECT_EQ(item->shortcut(), QKeySequence("Ctrl+Shift+D"));
-    EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()),
-              GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
-}
-
-TEST_F(VelloraAppTest, SwitchingPagesWhileARowIsEditedKeepsWhatWasTyped)
-{
-    launch();
-    auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
-    ASSERT_NE(sheet, nullptr);
-    sheet->row("slot.1.0")->beginEditing();
-    ShellTest::settle();
-    QWidget *field = QApplication::focusWidget();
-    ASSERT_NE(field, nullptr);
-    QTest::keyClicks(field, "Typed, then Backlog");
-    press(Qt::Key_2, Qt::ControlModifier);
-    EXPECT_EQ(page(), Page::backlog);
-    ASSERT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
-    EXPECT_EQ(app->store().itemsIn(Bucket::big).first().title, "Typed, then Backlog");
-}
-
-// What is typed in a row is kept, exactly as Return keeps it, when the app quits or its window closes.
-TEST_F(VelloraAppTest, QuitOrClosingTheWindowWithARowOpenKeepsWhatWasTyped)
+// What is typed in a row is kept, exactly as Return keeps it, when the page changes, the app quits or its window
+// closes.
+TEST_F(VelloraAppTest, LeavingARowBeingEditedKeepsWhatWasTyped)
 {
     const QList<std::pair<const char *, std::function<void()>>> ways{
+        {"Ctrl+2", [this] { press(Qt::Key_2, Qt::ControlModifier); }},
         {"Ctrl+Q", [this] { press(Qt::Key_Q, Qt::ControlModifier); }},
         {"close", [this] { window()->close(); }},
     };
@@ -510,23 +430,6 @@ TEST_F(VelloraAppTest, QuitOrClosingTheWindowWithARowOpenKeepsWhatWasTyped)
         EXPECT_EQ(app->store().itemsIn(Bucket::medium).first().title, "Typed before leaving");
     }
     EXPECT_TRUE(asked.isEmpty());
-}
-
-TEST_F(VelloraAppTest, ANewDayFromTheMenuIsUndoneAndRedoneByTheEditKeys)
-{
-    launch();
-    app->store().addItem("Ring Anna", Bucket::medium);
-    app->store().addItem("Pay rent", Bucket::small);
-    press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(app->store().backlogItems().size(), 2);
-    EXPECT_EQ(app->contentView()->notes()->note(), "Started a new day: 2 tasks moved to the Backlog");
-    EXPECT_TRUE(app->menuAction("Undo")->isEnabled());
-    press(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(app->store().backlogItems().size(), 0);
-    EXPECT_EQ(app->store().itemsIn(Bucket::medium).first().title, "Ring Anna");
-    EXPECT_FALSE(app->menuAction("Undo")->isEnabled());
-    press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(app->store().backlogItems().size(), 2);
 }
 
 // A save that fails shows a lasting note until a save works, and quitting asks before the changes are lost.

@@ -28,29 +28,6 @@ Record recordWith(std::initializer_list<std::pair<const char *, SyncKit::RecordV
 
 } // namespace
 
-TEST(ItemRecord, MakeRecordWritesAllFiveFields)
-{
-    const Record record = makeRecord(sampleItem());
-    EXPECT_EQ(record.recordType(), "DayItem");
-    EXPECT_EQ(record.recordID(), (RecordID{"A1B2", syncZoneID()}));
-    EXPECT_EQ(record.fields().size(), 5); // the id is the record name, not a field
-    EXPECT_EQ(record.stringValue("title"), "Call the bank");
-    EXPECT_EQ(record.int64Value("done"), 1);
-    EXPECT_EQ(record.stringValue("bucket"), "3");
-    EXPECT_EQ(record.stringValue("day"), "2025-03-05");
-    EXPECT_EQ(record.dateValue("modifiedAt"), kEdited);
-    EXPECT_TRUE(record.recordChangeTag().isEmpty());
-
-    DayItem open = sampleItem();
-    open.done = false;
-    open.day = kOpenDay;
-    open.bucket = Bucket::big;
-    const Record openRecord = makeRecord(open);
-    EXPECT_EQ(openRecord.int64Value("done"), 0);
-    EXPECT_EQ(openRecord.stringValue("bucket"), "1");
-    EXPECT_EQ(openRecord.stringValue("day"), "open");
-}
-
 TEST(ItemRecord, RoundTripKeepsTheItemAndTakesTheRecordsSystemFields)
 {
     Record server = makeRecord(sampleItem());

@@ -1,5 +1,4 @@
 #include "SyncTestSupport.h"
-#include "tests/SyncKit/Eventually.h"
 #include "tests/WaitFor.h"
 
 #include "Vellora/Sync/ItemRecord.h"

@@ -1,6 +1,6 @@
 #include "SyncKit/MemoryCloud.h"
 
-#include "tests/SyncKit/Eventually.h"
+#include "tests/WaitFor.h"
 #include <QSignalSpy>
 
 #include <QTest>

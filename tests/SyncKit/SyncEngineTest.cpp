@@ -4,7 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include "tests/SyncKit/Eventually.h"
+#include "tests/WaitFor.h"
 
 #include <QTest>
 

@@ -1,80 +1,18 @@
-#include "ShellFixture.h"
+#include "XClient.h"
+
+#include "tests/Shell/ShellFixture.h"
+
+#include "Vellora/Shell/ToggleShortcut.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QProcess>
 #include <QSystemTrayIcon>
-#include <QWindow>
 
-#include "Vellora/Shell/ToggleShortcut.h"
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-
-// Runs under Xvfb with the xcb platform and trayer as the system tray (with-tray.sh). A second X connection looks
-// at the windows the way the tray and other applications do.
+// The app on a real X server, with trayer as the system tray where a test needs one. A second X connection looks at
+// the windows the way the tray and other applications do.
 
 namespace {
-
-class XConnection
-{
-public:
-    XConnection() : m_c(xcb_connect(nullptr, nullptr)) {}
-    ~XConnection() { xcb_disconnect(m_c); }
-
-    bool ok() const { return m_c && !xcb_connection_has_error(m_c); }
-    xcb_window_t root() const { return xcb_setup_roots_iterator(xcb_get_setup(m_c)).data->root; }
-
-    xcb_window_t parentOf(xcb_window_t window)
-    {
-        auto *reply = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, window), nullptr);
-        const xcb_window_t parent = reply ? reply->parent : xcb_window_t(XCB_WINDOW_NONE);
-        free(reply);
-        return parent;
-    }
-
-    bool isViewable(xcb_window_t window)
-    {
-        auto *reply = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, window), nullptr);
-        const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
-        free(reply);
-        return viewable;
-    }
-
-    // Where a window's centre is on the screen, as the X server has it: Qt does not know where the tray put
-    // the icon.
-    QPoint centreOnScreen(xcb_window_t window)
-    {
-        auto *geometry = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr);
-        auto *place =
-            xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, root(), 0, 0), nullptr);
-        QPoint centre;
-        if (geometry && place)
-            centre = QPoint(place->dst_x + geometry->width / 2, place->dst_y + geometry->height / 2);
-        free(geometry);
-        free(place);
-        return centre;
-    }
-
-    // Another application's window, mapped and given the keyboard focus.
-    xcb_window_t focusNewWindow()
-    {
-        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
-        const xcb_window_t window = xcb_generate_id(m_c);
-        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, screen->root, 600, 600, 100, 100, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-        xcb_map_window(m_c, window);
-        xcb_flush(m_c);
-        QTest::qWait(50);
-        xcb_set_input_focus(m_c, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
-        xcb_flush(m_c);
-        return window;
-    }
-
-private:
-    xcb_connection_t *m_c;
-};
 
 // The window in which Qt shows a tray icon on X11; none while the icon is hidden.
 QWidget *trayIconWindow()
@@ -105,7 +43,23 @@ protected:
     {
         Paper::setAnimationsEnabled(false);
         ASSERT_TRUE(x.ok());
-        ASSERT_TRUE(waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 20000)) << "no tray";
+    }
+
+    void TearDown() override
+    {
+        app.reset();
+        if (tray.state() != QProcess::NotRunning) {
+            tray.kill();
+            tray.waitForFinished();
+        }
+    }
+
+    void startTray()
+    {
+        tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                              "--transparent", "false"});
+        ASSERT_TRUE(tray.waitForStarted()) << "trayer is missing (scripts/install-deps installs it)";
+        ASSERT_TRUE(waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); })) << "no tray";
     }
 
     void launch()
@@ -137,13 +91,15 @@ protected:
         return icon && x.parentOf(xcb_window_t(icon->winId())) != x.root() && x.isViewable(xcb_window_t(icon->winId()));
     }
 
-    XConnection x;
+    XClient x;
+    QProcess tray;
     ShellTest::AppEnvironment env;
     std::unique_ptr<VelloraApp> app;
 };
 
 TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
 {
+    startTray();
     env.writeDefaults(R"({"showInMenuBar": true})");
     launch();
     ASSERT_TRUE(waitFor([&] { return iconInTray(); })) << "the icon was not embedded";
@@ -190,7 +146,7 @@ TEST_F(ShellX11Test, ToggleWindowBringsAWindowBehindAnotherApplicationForwardAnd
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
 
     // Another application takes the keyboard: the window is visible, but the app is not in front.
-    x.focusNewWindow();
+    x.takeFocus();
     ASSERT_TRUE(waitFor([] { return QGuiApplication::focusWindow() == nullptr; }));
     app->toggleWindow();
     ASSERT_TRUE(waitFor([] { return QGuiApplication::focusWindow() != nullptr; }));
@@ -223,7 +179,7 @@ TEST_F(ShellX11Test, TheGlobalShortcutHidesTheWindowInFrontOnceAndBringsItBack)
     EXPECT_FALSE(x.isViewable(id));
 
     // Hidden, with another application in front: the keys bring it back and give it the keyboard.
-    x.focusNewWindow();
+    x.takeFocus();
     ASSERT_TRUE(xdotool({"key", "ctrl+shift+d"}));
     ASSERT_TRUE(waitFor([&] { return x.isViewable(id) && QGuiApplication::focusWindow() != nullptr; }));
 }

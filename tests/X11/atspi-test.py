@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads Vellora's window as a screen reader does, over AT-SPI.
 
-Runs on the X display it is given (xvfb-run), with a session bus and an accessibility bus of its own, and the app on
+Starts an X server (Xvfb -displayfd), a session bus and an accessibility bus of its own, and the app on
 a store of its own in temporary folders. Checks the names, roles and states of the Today sheet's rows, the Backlog's
 rows and the Settings switches. Exits 77 (skipped) with the reason when a program it needs is missing.
 """

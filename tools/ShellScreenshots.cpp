@@ -1,6 +1,7 @@
 // Renders the Settings page, the menus and About, light and dark, into PNG files:
 // `vellora_shell_screenshots OUTPUT_DIR`.
 
+#include "ScreenshotSupport.h"
 #include "tests/Sheet/SheetTestSupport.h"
 
 #include "Vellora/DayData/DayStore.h"
@@ -80,7 +81,7 @@ bool render(const QString &directory, const Shot &shot)
         return false;
     QCoreApplication::processEvents();
     const QString file = QDir(directory).filePath(QStringLiteral("%1.png").arg(shot.name));
-    const bool saved = SheetTest::saveScreenshot(view, file);
+    const bool saved = Screenshots::save(view, file);
     GlobalShortcuts::removeActions(ToggleShortcut::name());
     GlobalShortcuts::setStorage(nullptr);
     return saved;
@@ -156,7 +157,7 @@ bool renderApp(const QString &directory)
         app.settings().setAppearance(appearance);
         QCoreApplication::processEvents();
         const QString file = QStringLiteral("about-%1.png").arg(Paper::rawValue(appearance));
-        ok = app.aboutBox() && SheetTest::saveScreenshot(*app.aboutBox(), out.filePath(file)) && ok;
+        ok = app.aboutBox() && Screenshots::save(*app.aboutBox(), out.filePath(file)) && ok;
     }
     return ok;
 }
@@ -168,7 +169,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString directory = SheetTest::screenshotFolder(argc, argv);
+    const QString directory = Screenshots::folder(argc, argv);
 
     const QList<Shot> shots{
         {QStringLiteral("settings-light-m"), Paper::Appearance::light, Paper::TextSize::medium, false},

@@ -1,5 +1,8 @@
-#include "JsonSettings.h"
-#include "Wait.h"
+#include "XClient.h"
+
+#include "Vellora/Platform/JsonSettingsFormat.h"
+
+#include "tests/WaitFor.h"
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/HotKey.h"
@@ -15,12 +18,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
-
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace GlobalShortcuts;
 
@@ -42,50 +40,6 @@ void xdotool(const QStringList &arguments)
     ASSERT_TRUE(process.waitForFinished(kTimeoutMs)) << "xdotool " << qPrintable(arguments.join(' '));
     ASSERT_EQ(process.exitCode(), 0) << qPrintable(QString::fromLocal8Bit(process.readAllStandardError()));
 }
-
-// Another application on the same display: it can take the focus and grab keys.
-class OtherClient
-{
-public:
-    OtherClient() : m_connection(xcb_connect(nullptr, nullptr))
-    {
-        m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
-        m_window = xcb_generate_id(m_connection);
-        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, m_screen->root, 700, 100, 200, 200, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, 0, nullptr);
-        xcb_map_window(m_connection, m_window);
-        roundTrip();
-    }
-
-    ~OtherClient() { xcb_disconnect(m_connection); }
-
-    void takeFocus()
-    {
-        xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
-        roundTrip();
-    }
-
-    bool grab(xcb_keysym_t keysym, uint16_t modifiers)
-    {
-        xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(m_connection);
-        xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, keysym);
-        const xcb_keycode_t code = codes ? codes[0] : 0;
-        std::free(codes);
-        xcb_key_symbols_free(symbols);
-        xcb_generic_error_t *error =
-            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 1, m_screen->root, modifiers, code,
-                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-        std::free(error);
-        return code != 0 && !error;
-    }
-
-private:
-    void roundTrip() { std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr)); }
-
-    xcb_connection_t *m_connection;
-    xcb_screen_t *m_screen = nullptr;
-    xcb_window_t m_window = 0;
-};
 
 // A small application: a window with a menu bar and the recorder, shown and hidden by the global shortcut.
 class HostWindow : public QMainWindow
@@ -127,14 +81,14 @@ public:
 
 } // namespace
 
-class X11Test : public ::testing::Test
+class HotKeyX11Test : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
         ASSERT_TRUE(m_dir.isValid());
-        m_settings = openJsonSettings(m_dir.filePath(QStringLiteral("defaults.json")));
+        m_settings = JsonSettingsFormat::open(m_dir.filePath(QStringLiteral("defaults.json")));
         setStorage(m_settings.get());
         ASSERT_TRUE(hotKeysAvailable());
         m_host = std::make_unique<HostWindow>(m_name);
@@ -199,36 +153,14 @@ protected:
     QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<HostWindow> m_host;
-    OtherClient m_other;
+    XClient m_other;
     int m_keyDowns = 0;
     int m_markers = 0;
     QList<Alert> m_alerts;
     QList<int> m_answers;
 };
 
-TEST_F(X11Test, TheShortcutShowsTheWindowFromAnotherApplicationAndHidesItWhenInFront)
-{
-    focusOtherClient();
-    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+shift+d")});
-    ASSERT_EVENTUALLY(m_host->isVisible() && m_host->isActiveWindow());
-    EXPECT_EQ(m_host->toggles, 1);
-
-    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+shift+d")});
-    ASSERT_EVENTUALLY(!m_host->isVisible());
-    EXPECT_EQ(m_host->toggles, 2);
-    // Qt gives up the focus of a hidden window a moment later; showing it before that confuses its bookkeeping.
-    ASSERT_EVENTUALLY(QGuiApplication::focusWindow() == nullptr);
-
-    // Visible behind another application's window: brought to the front, not hidden.
-    showHostInFront();
-    focusOtherClient();
-    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+shift+d")});
-    ASSERT_EVENTUALLY(m_host->isActiveWindow());
-    EXPECT_TRUE(m_host->isVisible());
-    EXPECT_EQ(m_host->toggles, 3);
-}
-
-TEST_F(X11Test, TheActionRunsOnReleaseAndOnceForAHeldKey)
+TEST_F(HotKeyX11Test, TheActionRunsOnReleaseAndOnceForAHeldKey)
 {
     ASSERT_TRUE(backend());
     EXPECT_TRUE(backend()->hasDetectableAutoRepeat());
@@ -249,7 +181,7 @@ TEST_F(X11Test, TheActionRunsOnReleaseAndOnceForAHeldKey)
     ASSERT_EVENTUALLY(m_host->isVisible());
 }
 
-TEST_F(X11Test, RecordingF5MovesTheGlobalShortcut)
+TEST_F(HotKeyX11Test, RecordingF5MovesTheGlobalShortcut)
 {
     showHostInFront();
     startRecordingByClick();
@@ -269,7 +201,7 @@ TEST_F(X11Test, RecordingF5MovesTheGlobalShortcut)
     ASSERT_EVENTUALLY(m_host->isActiveWindow());
 }
 
-TEST_F(X11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
+TEST_F(HotKeyX11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
 {
     ASSERT_TRUE(m_other.grab('k', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
     QSignalSpy failures(&notifier(), &Notifier::registrationFailed);
@@ -293,22 +225,7 @@ TEST_F(X11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
     EXPECT_FALSE(failures.isEmpty());
 }
 
-TEST_F(X11Test, ACombinationOfAMenuItemIsRefused)
-{
-    QSignalSpy triggered(m_host->newDay, &QAction::triggered);
-    showHostInFront();
-    startRecordingByClick();
-    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+shift+n")});
-    ASSERT_EVENTUALLY(m_alerts.size() == 1);
-    EXPECT_EQ(m_alerts[0].message,
-              QStringLiteral("This shortcut cannot be used because the “New Day” menu item already uses it."));
-    EXPECT_EQ(m_alerts[0].buttons, QStringList{QStringLiteral("OK")});
-    EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
-    EXPECT_EQ(triggered.count(), 0);
-    ASSERT_EVENTUALLY(m_host->recorder->field()->isRecording());
-}
-
-TEST_F(X11Test, RecordingTheCurrentCombinationOnlyRecordsIt)
+TEST_F(HotKeyX11Test, RecordingTheCurrentCombinationOnlyRecordsIt)
 {
     showHostInFront();
     startRecordingByClick();
@@ -326,7 +243,7 @@ TEST_F(X11Test, RecordingTheCurrentCombinationOnlyRecordsIt)
     EXPECT_FALSE(m_host->isVisible());
 }
 
-TEST_F(X11Test, TheShortcutActsWhileAMenuIsOpen)
+TEST_F(HotKeyX11Test, TheShortcutActsWhileAMenuIsOpen)
 {
     showHostInFront();
     QAction *sheet = m_host->menuBar()->actions().constFirst();

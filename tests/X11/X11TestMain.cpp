@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 
 // Each run gets an X server of its own; listing the tests (at build time) needs none.
 int main(int argc, char **argv)
@@ -23,12 +24,16 @@ int main(int argc, char **argv)
             return 1;
         }
         qputenv("DISPLAY", server.display().toLatin1());
-        // The hot keys of the test's own X server, even when the test runs inside a Wayland session.
+        // The keys and windows of the test's own X server, even when the test runs inside a Wayland session.
         qunsetenv("WAYLAND_DISPLAY");
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    // No session bus: Qt embeds the tray icon in the X11 tray rather than offering it over D-Bus.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
     qputenv("LANG", "en_US.UTF-8");
+    qunsetenv("LC_ALL");
     qputenv("TZ", "UTC");
+    tzset();
     int result = 0;
     {
         QApplication app(argc, argv);

@@ -1,7 +1,8 @@
 // Renders the Today sheet and the Backlog in their typical states, in light and dark and at the three text sizes,
 // into PNG files: `vellora_screenshots OUTPUT_DIR`.
 
-#include "SheetTestSupport.h"
+#include "ScreenshotSupport.h"
+#include "tests/Sheet/SheetTestSupport.h"
 
 #include "Vellora/Paper/Paper.h"
 #include "Vellora/Sheet/BacklogView.h"
@@ -127,7 +128,7 @@ bool render(const QString &directory, const Shot &shot, Paper::Appearance appear
     QCoreApplication::processEvents();
     const QString file = QDir(directory).filePath(
         QStringLiteral("%1-%2-%3.png").arg(shot.name, Paper::rawValue(appearance), Paper::rawValue(size)));
-    return SheetTest::saveScreenshot(window, file);
+    return Screenshots::save(window, file);
 }
 
 } // namespace
@@ -137,7 +138,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString directory = SheetTest::screenshotFolder(argc, argv);
+    const QString directory = Screenshots::folder(argc, argv);
 
     const QList<Shot> shots{
         {QStringLiteral("today-empty"), false, {}, {}},

@@ -1,0 +1,83 @@
+#include "XClient.h"
+
+#include "Vellora/Platform/DockPresence.h"
+
+#include "tests/WaitFor.h"
+
+#include <QWindow>
+
+// The taskbar's view of the window: its _NET_WM_STATE property, and the requests a window manager receives.
+
+namespace {
+
+class DockPresenceX11Test : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(x.ok());
+        window.resize(200, 200);
+    }
+
+    bool skipsTaskbarAndPager()
+    {
+        const auto id = xcb_window_t(window.winId());
+        const bool taskbar = x.hasState(id, "_NET_WM_STATE_SKIP_TASKBAR");
+        EXPECT_EQ(taskbar, x.hasState(id, "_NET_WM_STATE_SKIP_PAGER"));
+        return taskbar;
+    }
+
+    XClient x;
+    QWindow window;
+    std::unique_ptr<DockPresence> presence = makeDockPresence();
+};
+
+TEST_F(DockPresenceX11Test, AWindowShownWithoutTheDockSkipsTheTaskbarAndPagerAtEveryShowing)
+{
+    window.setFlag(Qt::WindowStaysOnTopHint); // a state of its own, which is kept
+    presence->setShownInDock(false);
+    presence->setWindow(&window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(skipsTaskbarAndPager());
+    EXPECT_TRUE(x.hasState(xcb_window_t(window.winId()), "_NET_WM_STATE_ABOVE"));
+
+    // Withdrawn, its states dropped as a window manager does: written again at the next showing.
+    window.hide();
+    ASSERT_TRUE(waitFor([&] { return !window.isExposed(); }));
+    x.dropStates(xcb_window_t(window.winId()));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(skipsTaskbarAndPager());
+
+    // Switched on while hidden: the next showing is listed again.
+    window.hide();
+    presence->setShownInDock(true);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_FALSE(skipsTaskbarAndPager());
+}
+
+TEST_F(DockPresenceX11Test, AShownWindowAsksTheWindowManager)
+{
+    presence->setWindow(&window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_FALSE(skipsTaskbarAndPager());
+    x.watchRoot();
+
+    presence->setShownInDock(false);
+    std::vector<xcb_client_message_event_t> requests;
+    ASSERT_TRUE(waitFor([&] { return (requests = x.stateRequests()).size() == 1; }));
+    const auto &request = requests.front();
+    EXPECT_EQ(request.window, xcb_window_t(window.winId()));
+    EXPECT_EQ(request.data.data32[0], 1u); // add
+    EXPECT_EQ(request.data.data32[1], x.atom("_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_EQ(request.data.data32[2], x.atom("_NET_WM_STATE_SKIP_PAGER"));
+
+    presence->setShownInDock(true);
+    ASSERT_TRUE(waitFor([&] { return (requests = x.stateRequests()).size() == 1; }));
+    EXPECT_EQ(requests.front().data.data32[0], 0u); // remove
+}
+
+} // namespace
