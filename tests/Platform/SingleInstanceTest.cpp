@@ -148,6 +148,16 @@ TEST_F(SingleInstanceTest, ASecondLaunchHandsOverToTheFirst)
     EXPECT_EQ(startSecond(), SingleInstance::Start::primary);
 }
 
+// An app that refuses to show its window has not taken the launch over: the second one fails and says why.
+TEST_F(SingleInstanceTest, ARefusedHandOverIsAFailure)
+{
+    SingleInstance::Callbacks refusing = callbacks();
+    refusing.showWindow = nullptr;
+    SingleInstance first(store, refusing);
+    ASSERT_EQ(first.start(), SingleInstance::Start::primary);
+    EXPECT_EQ(startSecond(), SingleInstance::Start::failed);
+}
+
 TEST_F(SingleInstanceTest, EachStoreHasItsOwnApp)
 {
     SingleInstance first(store, callbacks());
