@@ -97,9 +97,7 @@ private:
 
 TEST(ServerSimulation, ThreeDevicesBehindBadLinksAgreeWithTheServer)
 {
-    const unsigned seeds = qEnvironmentVariableIntValue("VELLORA_SIMULATION_SEEDS") > 0
-                               ? unsigned(qEnvironmentVariableIntValue("VELLORA_SIMULATION_SEEDS"))
-                               : 2u;
+    const unsigned seeds = simulationSeeds(2u);
     for (unsigned seed = 1; seed <= seeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         ServerSimulation simulation({seed, 100, 0.2});

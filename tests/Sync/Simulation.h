@@ -11,6 +11,13 @@
 #include <random>
 #include <vector>
 
+// How many seeds a simulation test plays: VELLORA_SIMULATION_SEEDS=500 tries more when hunting a fault.
+inline unsigned simulationSeeds(unsigned byDefault)
+{
+    const int asked = qEnvironmentVariableIntValue("VELLORA_SIMULATION_SEEDS");
+    return asked > 0 ? unsigned(asked) : byDefault;
+}
+
 class Simulation
 {
 public:

@@ -39,10 +39,7 @@ private:
 
 TEST(Simulation, ThreeDevicesAgreeWithTheCloudAndKeepEveryWinningEdit)
 {
-    // VELLORA_SIMULATION_SEEDS=500 tries more seeds when hunting a fault.
-    const unsigned seeds = qEnvironmentVariableIntValue("VELLORA_SIMULATION_SEEDS") > 0
-                               ? unsigned(qEnvironmentVariableIntValue("VELLORA_SIMULATION_SEEDS"))
-                               : 4u;
+    const unsigned seeds = simulationSeeds(4u);
     for (unsigned seed = 1; seed <= seeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         MemorySimulation simulation({seed, 500, 0.15});
