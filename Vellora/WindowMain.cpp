@@ -1,3 +1,4 @@
+#include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Shell/StartupProbe.h"
 #include "Vellora/Shell/VelloraApp.h"
 #include "Vellora/WindowEntry.h"
@@ -7,8 +8,12 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 
+#include <fontconfig/fontconfig.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -19,11 +24,16 @@ void warn(const QString &message)
 
 // The app on the store file. It holds the file for as long as it runs and the command line hands it its
 // commands, so that only one process ever writes the file; a second launch shows this window instead.
-int runApp(const Command &command, const QElapsedTimer &sinceStart)
+int runApp(const Command &command, const std::optional<QString> &storePath, std::future<DayStore::ReadAhead> readAhead,
+           const QElapsedTimer &sinceStart)
 {
     VelloraApp::Options options;
     options.arguments = command.appArguments;
-    options.storePath = storePathFor(command);
+    options.storePath = storePath;
+    if (readAhead.valid())
+        options.readAhead = [ahead = std::make_shared<decltype(readAhead)>(std::move(readAhead))] {
+            return ahead->get();
+        };
     VelloraApp app(std::move(options));
     switch (app.start()) {
     case VelloraApp::Start::handedOver:
@@ -56,6 +66,16 @@ int runApp(const Command &command, const QElapsedTimer &sinceStart)
 extern "C" Q_DECL_EXPORT int vellora_run_window(int argc, char **argv, const Command *command,
                                                 const QElapsedTimer *sinceStart)
 {
+    // Two things the first frame waits for do not need the application object, and run on threads of their own
+    // while it connects to the display: reading the store file (the store takes it only if the file is still the
+    // same once its lock is held) and reading the system's font configuration, which the first text measured
+    // would otherwise read.
+    const std::optional<QString> storePath = storePathFor(*command);
+    std::future<DayStore::ReadAhead> readAhead;
+    if (storePath && !VelloraApp::isUITestLaunch(command->appArguments))
+        readAhead = std::async(std::launch::async, [path = *storePath] { return StoreFile::readAhead(path); });
+    std::thread fonts([] { FcInit(); });
     QApplication app(argc, argv);
-    return runApp(*command, *sinceStart);
+    fonts.join();
+    return runApp(*command, storePath, std::move(readAhead), *sinceStart);
 }

@@ -32,7 +32,8 @@ DayStore::DayStore(Options options, QObject *parent)
     if (m_fileURL) {
         // Whoever opens the store holds its lock, so no other save is under way: what is left was killed.
         AtomicFile::removeLeftovers(*m_fileURL);
-        StoreFile::LoadResult loaded = StoreFile::load(*m_fileURL);
+        StoreFile::LoadResult loaded =
+            StoreFile::load(*m_fileURL, options.readAhead ? options.readAhead() : DayStore::ReadAhead());
         m_setAsidePath = loaded.setAsidePath;
         m_openError = loaded.error;
         if (loaded.keepOut) {

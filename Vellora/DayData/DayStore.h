@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/Calendar.h"
 #include "Vellora/DayData/DayItem.h"
 
@@ -38,6 +39,14 @@ public:
         bool operator==(const Saved &) const = default;
     };
 
+    // The store file read ahead of opening the store, on another thread while the window is being made: what it
+    // held and which version of the file that was. Opening uses it only when the file is still that version.
+    struct ReadAhead
+    {
+        std::optional<AtomicFile::Stamp> stamp;
+        std::optional<Saved> saved;
+    };
+
     using Clock = std::function<QDateTime()>;
     using EngineFactory =
         std::function<std::unique_ptr<SyncKit::SyncEngine>(DayStore &store, const std::optional<Serialization> &)>;
@@ -46,11 +55,12 @@ public:
     {
         std::optional<QString> fileURL; // none: memory only, never syncs
         Calendar calendar = Calendar::current();
-        Clock clock;                    // the current time; the system clock when empty
-        std::optional<QDateTime> now;   // the creation time; the clock's when absent
+        Clock clock;                  // the current time; the system clock when empty
+        std::optional<QDateTime> now; // the creation time; the clock's when absent
         bool allowSync = false;
-        EngineFactory makeEngine;       // how startSync makes the engine
-        int saveRetryMs = 5000;         // how often a failed save is tried again while nothing else changes
+        EngineFactory makeEngine;             // how startSync makes the engine
+        int saveRetryMs = 5000;               // how often a failed save is tried again while nothing else changes
+        std::function<ReadAhead()> readAhead; // waits for the file read ahead, when there is one
     };
 
     explicit DayStore(Options options, QObject *parent = nullptr);

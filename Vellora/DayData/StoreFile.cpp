@@ -67,8 +67,20 @@ std::optional<QString> defaultFileURL()
     return folder + QLatin1Char('/') + QLatin1String(kFileName);
 }
 
-LoadResult load(const QString &path)
+DayStore::ReadAhead readAhead(const QString &path)
 {
+    AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
+    if (!file.bytes || !file.stamp)
+        return {};
+    return {file.stamp, decode(std::move(*file.bytes))};
+}
+
+LoadResult load(const QString &path, DayStore::ReadAhead ahead)
+{
+    // Another process may have saved between the read ahead and taking the lock: then the file is read again.
+    if (ahead.saved && ahead.stamp && AtomicFile::stamp(path) == ahead.stamp)
+        return {std::move(ahead.saved), {}, false, {}};
+
     AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
     if (file.missing)
         return {};

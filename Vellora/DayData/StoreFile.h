@@ -26,7 +26,10 @@ struct LoadResult
 // Reads the file. A missing file is simply absent; a file that cannot be decoded is moved aside to
 // "vellora.json.unreadable-<UTC time>" first, so that the next save cannot destroy it. A path that is not a regular
 // file, or that may not be read, is refused and left alone.
-LoadResult load(const QString &path);
+// A read ahead is taken instead when the file is still the version it read.
+LoadResult load(const QString &path, DayStore::ReadAhead ahead = {});
+// Reads and decodes the file with no other effect, so that it can run before the store's lock is held.
+DayStore::ReadAhead readAhead(const QString &path);
 
 // Encodes the saved record as the file's text. It keeps the text of the last call and where each item stands in
 // it, and encodes again only the items that changed, since every change writes the whole file.

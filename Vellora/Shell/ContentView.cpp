@@ -72,7 +72,13 @@ void ContentView::setHistory(UndoHistory *history)
 {
     m_history = history;
     m_notes->follow(history);
-    buildPage();
+    // The page on screen takes it as it is: building it again would open its fonts and rows twice at launch.
+    if (auto *sheet = qobject_cast<SheetView *>(page()))
+        sheet->setHistory(history);
+    else if (auto *backlog = qobject_cast<BacklogView *>(page()))
+        backlog->setHistory(history);
+    else if (auto *settings = qobject_cast<SettingsView *>(page()))
+        settings->setHistory(history);
 }
 
 void ContentView::finishEditing()

@@ -147,7 +147,7 @@ bool VelloraApp::makeStore(const std::optional<QString> &path)
     // Syncs with the account of the account file, whenever there is one; the interface tests' store never does.
     if (path)
         m_sync = std::make_unique<AppSync>();
-    m_store = makeAppStore(path, m_sync ? m_sync->setup() : SyncSetup{});
+    m_store = makeAppStore(path, m_sync ? m_sync->setup() : SyncSetup{}, std::move(m_options.readAhead));
     if (m_sync)
         m_sync->attach(*m_store);
     m_history = std::make_unique<UndoHistory>(*m_store);

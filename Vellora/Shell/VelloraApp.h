@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Vellora/DayData/DayStore.h"
 #include "Vellora/Platform/DockPresence.h"
 #include "Vellora/Platform/LoginItemService.h"
 #include "Vellora/Shell/AboutDialog.h"
@@ -63,6 +64,7 @@ public:
     {
         QStringList arguments;            // the launch arguments, searched for "-uitests"
         std::optional<QString> storePath; // the store file; unused with "-uitests"
+        std::function<DayStore::ReadAhead()> readAhead; // the store file as read while the app started, if it was
         QSettings *defaults = nullptr;    // the user defaults
         std::unique_ptr<LoginItemService> loginItems;
         std::unique_ptr<DockPresence> dockPresence;
