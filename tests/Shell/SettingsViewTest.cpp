@@ -5,10 +5,6 @@
 #include "Vellora/Paper/PaperSwitch.h"
 #include "Vellora/Shell/SettingsView.h"
 
-#include <QAbstractButton>
-#include <QScrollArea>
-#include <QScrollBar>
-
 namespace {
 
 class SettingsViewTest : public PageFixture
@@ -26,118 +22,72 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
     }
     PaperSwitch *toggle(const QString &name) const { return find<PaperSwitch>(name); }
-    PaperLabel *label(const QString &name) const { return find<PaperLabel>(name); }
 };
 
-TEST_F(SettingsViewTest, NothingIsCutAndNoScrollBarShows)
+// With neither the taskbar entry nor the tray item, a note tells how the window comes back.
+TEST_F(SettingsViewTest, SwitchesWriteTheirSettingsFollowThemAndSayWhenNothingIsLeft)
 {
-    auto *scroll = find<QScrollArea>("settings.scroll");
-    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
-    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
-}
-
-TEST_F(SettingsViewTest, TurningOffTaskbarAndTrayTellsHowTheWindowComesBack)
-{
-    auto *note = label("settings.reachNote");
-    auto *taskbar = find<QAbstractButton>("settings.dock");
-    auto *tray = find<QAbstractButton>("settings.menuBar");
-    auto setSwitch = [](QAbstractButton *control, bool on) {
-        if (control->isChecked() != on)
-            QTest::mouseClick(control, Qt::LeftButton);
-    };
-    for (const auto &[taskbarOn, trayOn] : {std::pair{true, true}, {false, true}, {true, false}, {false, false}}) {
-        setSwitch(taskbar, taskbarOn);
-        setSwitch(tray, trayOn);
+    auto *note = find<PaperLabel>("settings.reachNote");
+    for (const auto &[taskbarOn, trayOn] : {std::pair{false, false}, {false, true}, {true, false}, {true, true}}) {
+        if (toggle("settings.dock")->isChecked() != taskbarOn)
+            click("settings.dock");
+        if (toggle("settings.menuBar")->isChecked() != trayOn)
+            click("settings.menuBar");
         EXPECT_EQ(note->isVisible(), !taskbarOn && !trayOn) << taskbarOn << trayOn;
+        EXPECT_EQ(settings->showInDock(), taskbarOn);
+        EXPECT_EQ(stored().value("showInDock"), QJsonValue(taskbarOn));
+        EXPECT_EQ(dock.applied.last(), taskbarOn);
+        EXPECT_EQ(settings->showInMenuBar(), trayOn);
     }
-    setSwitch(taskbar, true);
-    EXPECT_FALSE(note->isVisible());
+    // Changed elsewhere (the tray, another page): the switch follows.
+    settings->setShowInMenuBar(false);
+    EXPECT_FALSE(toggle("settings.menuBar")->isChecked());
+    // The keyboard reaches a switch too.
+    toggle("settings.dock")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(toggle("settings.dock"), Qt::Key_Space);
+    EXPECT_FALSE(settings->showInDock());
 }
 
 // Each choice writes its setting and is the one selected of its row; the preview stays where it is.
 TEST_F(SettingsViewTest, ChoicesWriteTheirSettingsAndSelectOnlyThemselves)
 {
-    auto *preview = label("settings.preview");
-    const int top = preview->y();
+    const int top = find<PaperLabel>("settings.preview")->y();
     const QStringList sizes{"settings.size.s", "settings.size.m", "settings.size.l"};
     const QStringList appearances{"settings.appearance.auto", "settings.appearance.light", "settings.appearance.dark"};
-    struct Case
-    {
-        const char *choice;
-        const char *key;
-        const char *raw;
-    };
-    for (const Case &c : {Case{"settings.size.s", "textSize", "s"}, Case{"settings.size.l", "textSize", "l"},
-                          Case{"settings.size.m", "textSize", "m"}, Case{"settings.size.m", "textSize", "m"},
-                          Case{"settings.appearance.dark", "appearance", "dark"},
-                          Case{"settings.appearance.auto", "appearance", "auto"}}) {
-        SCOPED_TRACE(c.choice);
-        click(c.choice);
-        EXPECT_EQ(stored().value(c.key), QJsonValue(c.raw));
-        EXPECT_EQ(preview->y(), top);
-        for (const QString &other : QString(c.key) == "textSize" ? sizes : appearances)
-            EXPECT_EQ(find<PaperChoiceStyle>(other)->selected(), other == c.choice) << other.toStdString();
+    for (const auto &[choice, key, raw] : {std::tuple{"settings.size.l", "textSize", "l"},
+                                           {"settings.size.m", "textSize", "m"},
+                                           {"settings.appearance.dark", "appearance", "dark"}}) {
+        SCOPED_TRACE(choice);
+        click(choice);
+        EXPECT_EQ(stored().value(key), QJsonValue(raw));
+        EXPECT_EQ(find<PaperLabel>("settings.preview")->y(), top);
+        for (const QString &other : QString(key) == "textSize" ? sizes : appearances)
+            EXPECT_EQ(find<PaperChoiceStyle>(other)->selected(), other == choice) << other.toStdString();
     }
     EXPECT_EQ(settings->textSize(), Paper::TextSize::medium);
-    EXPECT_EQ(settings->appearance(), Paper::Appearance::automatic);
+    EXPECT_EQ(settings->appearance(), Paper::Appearance::dark);
 }
 
-TEST_F(SettingsViewTest, SwitchesWriteTheirSettingsAndFollowThem)
-{
-    EXPECT_TRUE(toggle("settings.dock")->isChecked());
-    click("settings.dock");
-    EXPECT_FALSE(settings->showInDock());
-    EXPECT_EQ(stored().value("showInDock"), QJsonValue(false));
-    EXPECT_EQ(dock.applied.last(), false);
-
-    EXPECT_FALSE(toggle("settings.menuBar")->isChecked());
-    click("settings.menuBar");
-    EXPECT_TRUE(settings->showInMenuBar());
-    EXPECT_EQ(stored().value("NSStatusItem Visible Item-0"), QJsonValue(true));
-
-    // Changed elsewhere (the tray, another page): the switch follows.
-    settings->setShowInMenuBar(false);
-    EXPECT_FALSE(toggle("settings.menuBar")->isChecked());
-
-    // The keyboard reaches a switch too.
-    toggle("settings.dock")->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(toggle("settings.dock"), Qt::Key_Space);
-    EXPECT_TRUE(settings->showInDock());
-}
-
+// The system keeps the login item: a refused change shows why, the switch falls back to what the system says, and
+// nothing of it is stored in the defaults.
 TEST_F(SettingsViewTest, AFailedLoginChangeShowsTheNoteAndResetsTheSwitchUntilAChangeSucceeds)
 {
     loginItems.failure = "Cannot write the autostart entry: Permission denied";
     click("settings.login");
     EXPECT_FALSE(toggle("settings.login")->isChecked());
     EXPECT_FALSE(settings->openAtLogin());
-    auto *note = label("settings.loginNote");
+    auto *note = find<PaperLabel>("settings.loginNote");
     EXPECT_TRUE(note->isVisible());
     EXPECT_EQ(note->text(), "Cannot write the autostart entry: Permission denied");
 
     loginItems.failure.reset();
     click("settings.login");
-    EXPECT_TRUE(toggle("settings.login")->isChecked());
     EXPECT_TRUE(loginItems.enabled);
     EXPECT_FALSE(note->isVisible());
-}
-
-TEST_F(SettingsViewTest, StartANewDayRunsAtOnceAndThePageStays)
-{
-    SheetTest::putItem(*store, "Unfinished", Bucket::big, store->day(), 1);
-    SheetTest::putItem(*store, "Done", Bucket::small, store->day(), 2, true);
-    auto *view = qobject_cast<SettingsView *>(content->page());
-    view->setClock([] { return SheetTest::fixedNow().addDays(1); });
-    click("settings.newDay");
-    EXPECT_EQ(store->backlogItems().size(), 1);
-    EXPECT_EQ(store->saved().items.size(), 1u);
-    EXPECT_EQ(nav.page(), Navigation::Page::settings);
-
-    // An empty sheet: the operation still runs (the day moves on), the page stays.
-    view->setClock([] { return SheetTest::fixedNow().addDays(2); });
-    click("settings.newDay");
-    EXPECT_EQ(store->day(), "2026-12-07");
-    EXPECT_EQ(nav.page(), Navigation::Page::settings);
+    click("settings.login");
+    EXPECT_FALSE(loginItems.enabled);
+    EXPECT_EQ(loginItems.unregisterCalls, 1);
+    EXPECT_FALSE(stored().contains("openAtLogin"));
 }
 
 } // namespace

@@ -53,7 +53,7 @@ inline std::unique_ptr<DesktopColorScheme> desktopWithoutPortal()
 }
 
 // The app's own fakes and folders: the defaults in a file of its own, a login service and a taskbar presence in
-// memory, a desktop without portal, an updater whose feed is given, and every opened address kept.
+// memory, a desktop without portal, an updater without feed, and every opened address kept.
 class AppEnvironment
 {
 public:
@@ -84,8 +84,7 @@ public:
         return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
     }
 
-    VelloraApp::Options options(QStringList arguments, std::optional<QString> storePath = std::nullopt,
-                                const QUrl &feed = {})
+    VelloraApp::Options options(QStringList arguments, std::optional<QString> storePath = std::nullopt)
     {
         defaults = JsonSettingsFormat::open(defaultsPath);
         VelloraApp::Options options;
@@ -99,10 +98,7 @@ public:
         dock = dockPresence.get();
         options.dockPresence = std::move(dockPresence);
         options.desktopScheme = desktop.get();
-        Updater::Options updaterOptions;
-        updaterOptions.feedUrl = feed;
-        updaterOptions.currentVersion = QStringLiteral("1.0");
-        updates = std::make_unique<UpdateManager>(std::make_unique<Updater>(updaterOptions, presenter));
+        updates = std::make_unique<UpdateManager>(std::make_unique<Updater>(Updater::Options{{}, "1.0"}, presenter));
         options.updateManager = updates.get();
         options.openUrl = [this](const QUrl &url) {
             opened.append(url);
@@ -128,11 +124,6 @@ inline bool activate(QWidget *window)
     window->activateWindow();
     window->raise();
     return QTest::qWaitForWindowActive(window);
-}
-
-template<typename T> T *find(const QWidget *root, const QString &name)
-{
-    return root->findChild<T *>(name);
 }
 
 } // namespace ShellTest

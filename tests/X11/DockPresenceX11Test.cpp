@@ -13,18 +13,18 @@ namespace {
 class DockPresenceX11Test : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(x.ok());
-        window.resize(200, 200);
-    }
-
     bool skipsTaskbarAndPager()
     {
         const auto id = xcb_window_t(window.winId());
         const bool taskbar = x.hasState(id, "_NET_WM_STATE_SKIP_TASKBAR");
         EXPECT_EQ(taskbar, x.hasState(id, "_NET_WM_STATE_SKIP_PAGER"));
         return taskbar;
+    }
+
+    bool show()
+    {
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
     }
 
     XClient x;
@@ -37,8 +37,7 @@ TEST_F(DockPresenceX11Test, AWindowShownWithoutTheDockSkipsTheTaskbarAndPagerAtE
     window.setFlag(Qt::WindowStaysOnTopHint); // a state of its own, which is kept
     presence->setShownInDock(false);
     presence->setWindow(&window);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(show());
     EXPECT_TRUE(skipsTaskbarAndPager());
     EXPECT_TRUE(x.hasState(xcb_window_t(window.winId()), "_NET_WM_STATE_ABOVE"));
 
@@ -46,38 +45,30 @@ TEST_F(DockPresenceX11Test, AWindowShownWithoutTheDockSkipsTheTaskbarAndPagerAtE
     window.hide();
     ASSERT_TRUE(waitFor([&] { return !window.isExposed(); }));
     x.dropStates(xcb_window_t(window.winId()));
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(show());
     EXPECT_TRUE(skipsTaskbarAndPager());
 
     // Switched on while hidden: the next showing is listed again.
     window.hide();
     presence->setShownInDock(true);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(show());
     EXPECT_FALSE(skipsTaskbarAndPager());
 }
 
 TEST_F(DockPresenceX11Test, AShownWindowAsksTheWindowManager)
 {
     presence->setWindow(&window);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    EXPECT_FALSE(skipsTaskbarAndPager());
+    ASSERT_TRUE(show());
     x.watchRoot();
-
-    presence->setShownInDock(false);
-    std::vector<xcb_client_message_event_t> requests;
-    ASSERT_TRUE(waitFor([&] { return (requests = x.stateRequests()).size() == 1; }));
-    const auto &request = requests.front();
-    EXPECT_EQ(request.window, xcb_window_t(window.winId()));
-    EXPECT_EQ(request.data.data32[0], 1u); // add
-    EXPECT_EQ(request.data.data32[1], x.atom("_NET_WM_STATE_SKIP_TASKBAR"));
-    EXPECT_EQ(request.data.data32[2], x.atom("_NET_WM_STATE_SKIP_PAGER"));
-
-    presence->setShownInDock(true);
-    ASSERT_TRUE(waitFor([&] { return (requests = x.stateRequests()).size() == 1; }));
-    EXPECT_EQ(requests.front().data.data32[0], 0u); // remove
+    for (const bool shown : {false, true}) {
+        presence->setShownInDock(shown);
+        std::vector<xcb_client_message_event_t> requests;
+        ASSERT_TRUE(waitFor([&] { return (requests = x.stateRequests()).size() == 1; }));
+        EXPECT_EQ(requests.front().window, xcb_window_t(window.winId()));
+        EXPECT_EQ(requests.front().data.data32[0], shown ? 0u : 1u); // remove or add
+        EXPECT_EQ(requests.front().data.data32[1], x.atom("_NET_WM_STATE_SKIP_TASKBAR"));
+        EXPECT_EQ(requests.front().data.data32[2], x.atom("_NET_WM_STATE_SKIP_PAGER"));
+    }
 }
 
 } // namespace

@@ -10,16 +10,11 @@
 // Each run gets an X server of its own; listing the tests (at build time) needs none.
 int main(int argc, char **argv)
 {
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        listing = listing || QByteArray(argv[i]).startsWith("--gtest_list_tests");
-
     XvfbServer server;
-    if (listing) {
+    if (argc > 1 && QByteArray(argv[1]).startsWith("--gtest_list_tests")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     } else {
-        const QString error = server.start();
-        if (!error.isEmpty()) {
+        if (const QString error = server.start(); !error.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
@@ -34,11 +29,7 @@ int main(int argc, char **argv)
     qunsetenv("LC_ALL");
     qputenv("TZ", "UTC");
     tzset();
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        testing::InitGoogleTest(&argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    return result;
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

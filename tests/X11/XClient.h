@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QProcess>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -10,6 +11,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+// The user's pointer and keys, through the X server's test extension: they reach whichever client is under the
+// pointer or has the focus.
+inline bool xdotool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+inline bool clickAt(QPoint global, int button = 1)
+{
+    return xdotool({"mousemove", QString::number(global.x()), QString::number(global.y()), "click",
+                    QString::number(button)});
+}
 
 // Another client of the test's X server: it looks at windows the way a tray, a taskbar or a window manager does,
 // and plays another application, with a window that takes the keyboard and keys it grabs.
