@@ -230,10 +230,11 @@ TEST_F(VelloraAppTest, AnAddressIsOpenedOrShown)
     ASSERT_TRUE(waitFor([&] { return app->linkDialog() == nullptr; }));
 }
 
-// Every window of the app goes with it; a minimised window counts as hidden, so the toggle brings it back.
+// Every window of the app goes with it and comes back on the same page; a minimised window counts as hidden.
 TEST_F(VelloraAppTest, ToggleWindowHidesEveryWindowAndBringsBackAMinimisedOne)
 {
     launch();
+    app->openPage(Page::backlog);
     QDialog other(window());
     ASSERT_TRUE(ShellTest::activate(&other));
     ASSERT_TRUE(ShellTest::activate(window()));
@@ -243,6 +244,7 @@ TEST_F(VelloraAppTest, ToggleWindowHidesEveryWindowAndBringsBackAMinimisedOne)
     app->toggleWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
     EXPECT_TRUE(other.isVisible());
+    EXPECT_EQ(page(), Page::backlog); // on the same page
 
     window()->showMinimized();
     ShellTest::settle();

@@ -2,14 +2,27 @@
 
 #include "tests/Shell/ShellFixture.h"
 
+#include "Vellora/Shell/ToggleShortcut.h"
+
+#include "GlobalShortcuts/GlobalShortcuts.h"
+#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/Recorder.h"
+#include "GlobalShortcuts/X11HotKeyBackend.h"
+
 #include <QApplication>
 #include <QMenu>
+#include <QMenuBar>
+#include <QScrollArea>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 
-// The app on a real X server, with trayer as the system tray where a test needs one. A second X connection looks at
-// the windows the way the tray and other applications do.
+// The app on a real X server, with trayer as the system tray where a test needs one, and xdotool as the user's keys
+// and pointer. A second X connection looks at the windows the way the tray and other applications do, and plays
+// another application.
 
 namespace {
+
+const GlobalShortcuts::Shortcut kCtrlShiftD(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier);
 
 // The window in which Qt shows a tray icon on X11; none while the icon is hidden.
 QWidget *trayIconWindow()
@@ -122,29 +135,103 @@ TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
     }
 }
 
-TEST_F(ShellX11Test, ToggleWindowBringsAWindowBehindAnotherApplicationForwardAndHidesOneInFront)
+// The app's hot key on the real X server. F9, taken by the test, marks the end of what was typed before it.
+class HotKeyX11Test : public ShellX11Test
 {
-    launch();
-    QMainWindow *window = app->mainWindow();
-    const auto id = xcb_window_t(window->winId());
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+protected:
+    void SetUp() override
+    {
+        ShellX11Test::SetUp();
+        launch();
+        ASSERT_TRUE(GlobalShortcuts::isRegistered(ToggleShortcut::name()));
+        GlobalShortcuts::addKeyDownAction(ToggleShortcut::name(), [this] { ++keyDowns; });
+        GlobalShortcuts::onKeyUp(GlobalShortcuts::Shortcut(GlobalShortcuts::Key::f9, Qt::NoModifier),
+                                 [this] { ++markers; });
+    }
 
-    // Another application takes the keyboard: the window is visible, but the app is not in front.
+    void TearDown() override
+    {
+        GlobalShortcuts::RecorderField::setAlertPresenter({});
+        ShellX11Test::TearDown();
+        GlobalShortcuts::removeAllActions();
+    }
+
+    void settle()
+    {
+        const int expected = markers + 1;
+        ASSERT_TRUE(xdotool({"key", "F9"}));
+        ASSERT_EVENTUALLY(markers == expected);
+    }
+
+    bool shown() { return x.isViewable(xcb_window_t(app->mainWindow()->winId())); }
+
+    int keyDowns = 0;
+    int markers = 0;
+};
+
+// Once for a held key, on its release: a window behind another application comes forward; one in front is hidden,
+// also while a menu of the app is open and when the modifiers are let go before the letter.
+TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
+{
+    auto *backend = dynamic_cast<GlobalShortcuts::X11HotKeyBackend *>(&GlobalShortcuts::HotKeyCenter::shared().backend());
+    ASSERT_TRUE(backend);
+    EXPECT_TRUE(backend->hasDetectableAutoRepeat());
     x.takeFocus();
-    ASSERT_TRUE(waitFor([] { return QGuiApplication::focusWindow() == nullptr; }));
-    app->toggleWindow();
-    ASSERT_TRUE(waitFor([] { return QGuiApplication::focusWindow() != nullptr; }));
-    EXPECT_TRUE(x.isViewable(id));
+    ASSERT_EVENTUALLY(QGuiApplication::focusWindow() == nullptr);
+    ASSERT_TRUE(xdotool({"keydown", "ctrl+shift+d"}));
+    ASSERT_EVENTUALLY(keyDowns == 1);
+    ASSERT_EVENTUALLY(backend->ignoredRepeatCount() >= 3); // held long enough for the keyboard to repeat the key
+    EXPECT_EQ(QGuiApplication::focusWindow(), nullptr);
+    ASSERT_TRUE(xdotool({"keyup", "ctrl+shift+d"}));
+    ASSERT_EVENTUALLY(QGuiApplication::focusWindow() != nullptr);
+    settle();
+    EXPECT_EQ(keyDowns, 1);
+    EXPECT_TRUE(shown()); // a second toggle would have hidden it again
 
-    // In front: hidden; again: back, on the same page.
+    QMenuBar *bar = app->mainWindow()->menuBar();
+    QAction *first = bar->actions().constFirst();
+    ASSERT_TRUE(clickAt(bar->mapToGlobal(bar->actionGeometry(first).center())));
+    ASSERT_EVENTUALLY(first->menu()->isVisible());
+    EXPECT_EQ(GlobalShortcuts::HotKeyCenter::shared().mode(), GlobalShortcuts::HotKeyCenter::Mode::menuOpen);
+    ASSERT_TRUE(xdotool({"keydown", "ctrl+shift+d"}));
+    ASSERT_EVENTUALLY(keyDowns == 2);
+    ASSERT_TRUE(xdotool({"keyup", "ctrl+shift"}));
+    ASSERT_TRUE(xdotool({"keyup", "d"}));
+    ASSERT_EVENTUALLY(!shown());
+    settle();
+    EXPECT_FALSE(shown());
+}
+
+// While recording, the recorder holds the keyboard, so a combination another application grabbed reaches it; the
+// app says so, and a shortcut forced anyway is reported as not registered.
+TEST_F(HotKeyX11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
+{
+    const GlobalShortcuts::Shortcut ctrlAltK(GlobalShortcuts::Key::k, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_TRUE(x.grab('k', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+    QList<GlobalShortcuts::Alert> alerts;
+    GlobalShortcuts::RecorderField::setAlertPresenter([&](QWidget *, const GlobalShortcuts::Alert &alert) {
+        alerts.append(alert);
+        return alerts.size() == 1 ? 0 : 1; // OK, then Use Anyway
+    });
+    QSignalSpy failures(&GlobalShortcuts::notifier(), &GlobalShortcuts::Notifier::registrationFailed);
     app->openPage(Navigation::Page::settings);
-    ASSERT_TRUE(waitFor([&] { return window->isActiveWindow(); }));
-    app->toggleWindow();
-    ASSERT_TRUE(waitFor([&] { return !x.isViewable(id); }));
-    app->toggleWindow();
-    ASSERT_TRUE(waitFor([&] { return x.isViewable(id) && QGuiApplication::focusWindow() != nullptr; }));
-    EXPECT_EQ(app->nav().page(), Navigation::Page::settings);
+    ASSERT_TRUE(xdotool({"windowfocus", "--sync", QString::number(app->mainWindow()->winId())}));
+    ASSERT_EVENTUALLY(app->mainWindow()->isActiveWindow());
+    auto *field = app->mainWindow()->findChild<GlobalShortcuts::RecorderField *>();
+    app->mainWindow()->findChild<QScrollArea *>("settings.scroll")->ensureWidgetVisible(field);
+    ASSERT_TRUE(clickAt(field->mapToGlobal(field->rect().center())));
+    ASSERT_EVENTUALLY(field->isRecording());
+
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+k"}));
+    ASSERT_EVENTUALLY(alerts.size() == 1);
+    EXPECT_EQ(alerts[0].buttons, (QStringList{"OK", "Use Anyway"}));
+    EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()), kCtrlShiftD);
+    ASSERT_EVENTUALLY(field->isRecording());
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+k"}));
+    ASSERT_EVENTUALLY(GlobalShortcuts::storedShortcut(ToggleShortcut::name()) == std::optional(ctrlAltK));
+    EXPECT_EQ(alerts.size(), 2);
+    EXPECT_FALSE(GlobalShortcuts::isRegistered(ToggleShortcut::name()));
+    EXPECT_FALSE(failures.isEmpty());
 }
 
 } // namespace
