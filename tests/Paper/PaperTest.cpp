@@ -1,26 +1,11 @@
 #include "Vellora/Paper/Paper.h"
-#include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/Shadow.h"
 
 #include <QFontInfo>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-TEST(PaperTest, aPlainButtonTakesClicksOnItsWholeRoundedRectangleButNotItsCorners)
-{
-    QWidget window;
-    auto *button = new PaperButtonStyle("button", "Backlog", false, &window);
-    button->resize(120, 44);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QSignalSpy clicked(button, &QAbstractButton::clicked);
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(3, 22)); // no text there, still the button
-    EXPECT_EQ(clicked.count(), 1);
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(1, 1)); // outside the rounded corner
-    EXPECT_EQ(clicked.count(), 1);
-}
 
 TEST(PaperTest, aLabelWrapsAndIsCutAfterItsLastAllowedLine)
 {

@@ -1,7 +1,5 @@
 #include "ShellFixture.h"
 
-#include <QSignalSpy>
-
 namespace {
 
 // Every case reads its own file: QSettings keeps what it once read of a path for the rest of the process.
@@ -32,7 +30,6 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    QJsonObject fileObject() const { return QJsonDocument::fromJson(fileBytes()).object(); }
 };
 
 // Only a value of the right kind and an exact known text is read; anything else reads as the default. Reading
@@ -69,31 +66,6 @@ TEST_F(AppSettingsTest, StoredValuesAreReadOnlyWhenOfTheirKind)
         EXPECT_EQ(fileBytes(), c.stored);
     }
     EXPECT_EQ(loginItems.registerCalls + loginItems.unregisterCalls, 0);
-}
-
-// Every assignment is written at once with its kind (a wrong kind stored is overwritten); only a change is
-// signalled. The tray item's visibility key is set only when it is switched on.
-TEST_F(AppSettingsTest, EachAssignmentWritesAtOnceWithItsKindAndSignalsOnlyAChange)
-{
-    const auto settings = make(R"({"showInDock": "yes", "NSStatusItem Visible Item-0": false})");
-    QSignalSpy textSize(settings.get(), &AppSettings::textSizeChanged);
-    QSignalSpy dockChanges(settings.get(), &AppSettings::showInDockChanged);
-    settings->setTextSize(Paper::TextSize::medium);
-    EXPECT_EQ(fileObject().value("textSize"), QJsonValue("m"));
-    EXPECT_EQ(textSize.count(), 0);
-    settings->setShowInDock(true);
-    EXPECT_EQ(fileObject().value("showInDock"), QJsonValue(true));
-    EXPECT_EQ(dockChanges.count(), 0);
-    settings->setShowInDock(false);
-    EXPECT_EQ(dockChanges.count(), 1);
-    EXPECT_EQ(dock.applied, (QList<bool>{true, true, false})); // applied at creation and at every assignment
-
-    settings->setShowInMenuBar(false);
-    EXPECT_EQ(fileObject().value("NSStatusItem Visible Item-0"), QJsonValue(false));
-    settings->setShowInMenuBar(true);
-    settings->setShowInMenuBar(false);
-    EXPECT_EQ(fileObject().value("NSStatusItem Visible Item-0"), QJsonValue(true));
-    EXPECT_EQ(fileObject().value("showInMenuBar"), QJsonValue(false));
 }
 
 TEST_F(AppSettingsTest, AFileThatCannotBeWrittenIsSaidAndTheNextGoodWriteClearsIt)

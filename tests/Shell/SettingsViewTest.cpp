@@ -39,9 +39,11 @@ TEST_F(SettingsViewTest, SwitchesWriteTheirSettingsFollowThemAndSayWhenNothingIs
         EXPECT_EQ(dock.applied.last(), taskbarOn);
         EXPECT_EQ(settings->showInMenuBar(), trayOn);
     }
-    // Changed elsewhere (the tray, another page): the switch follows.
+    // Changed elsewhere (the tray, another page): the switch follows. The tray's visibility key is only ever set.
     settings->setShowInMenuBar(false);
     EXPECT_FALSE(toggle("settings.menuBar")->isChecked());
+    EXPECT_EQ(stored().value("showInMenuBar"), QJsonValue(false));
+    EXPECT_EQ(stored().value("NSStatusItem Visible Item-0"), QJsonValue(true));
     // The keyboard reaches a switch too.
     toggle("settings.dock")->setFocus(Qt::TabFocusReason);
     QTest::keyClick(toggle("settings.dock"), Qt::Key_Space);

@@ -1,12 +1,10 @@
 #include "ShellFixture.h"
 
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 namespace {
 
-using namespace std::chrono_literals;
 using Kind = UpdateCheckResult::Kind;
 
 // An HTTP server on 127.0.0.1 that answers every request with the status and body of the moment.
@@ -93,31 +91,6 @@ TEST(UpdaterTest, EachFeedGivesItsResult)
             EXPECT_EQ(result.latestVersion, c.latestOrError);
         EXPECT_EQ(result.downloadPage, QUrl(c.downloadPage));
     }
-}
-
-// Never checked: soon after the start; then daily, by the time kept in the defaults. Only a newer version is shown.
-TEST(UpdaterTest, BackgroundChecksShowOnlyANewerVersionAndComeDaily)
-{
-    QTemporaryDir dir;
-    const auto defaults = JsonSettingsFormat::open(dir.filePath("defaults.json"));
-    FeedServer server;
-    ShellTest::RecordingPresenter presenter;
-    Updater updater({server.url(), "1.2.0", defaults.get(), 24h, 1min}, presenter);
-    QSignalSpy finished(&updater, &Updater::checkFinished);
-    updater.startUpdater();
-    EXPECT_LE(QDateTime::currentDateTimeUtc().secsTo(updater.nextBackgroundCheck()), 60);
-    for (const auto &[status, body, shown] : {std::tuple{200, feed({"1.2.0"}), 0}, {500, QByteArray(), 0},
-                                              {200, feed({"1.3.0"}), 1}}) {
-        server.status = status;
-        server.body = body;
-        updater.checkInBackground();
-        ASSERT_TRUE(finished.wait(15000));
-        EXPECT_EQ(presenter.results.size(), shown) << status;
-    }
-    Updater nextRun({server.url(), "1.2.0", defaults.get(), 24h, 1min}, presenter);
-    nextRun.startUpdater();
-    const qint64 untilNext = QDateTime::currentDateTimeUtc().secsTo(nextRun.nextBackgroundCheck());
-    EXPECT_TRUE(untilNext > 23 * 3600 && untilNext <= 24 * 3600) << untilNext;
 }
 
 } // namespace
