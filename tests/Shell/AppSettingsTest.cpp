@@ -2,39 +2,9 @@
 
 namespace {
 
-// Every case reads its own file: QSettings keeps what it once read of a path for the rest of the process.
-class AppSettingsTest : public testing::Test
-{
-protected:
-    QTemporaryDir dir;
-    QString path = dir.filePath("config/app.vellora.Vellora/defaults.json");
-    std::unique_ptr<QSettings> defaults;
-    FakeLoginItemService loginItems;
-    ShellTest::RecordingDockPresence dock;
-
-    std::unique_ptr<AppSettings> make(const QByteArray &stored = {})
-    {
-        if (!stored.isNull()) {
-            QDir().mkpath(QFileInfo(path).absolutePath());
-            QFile file(path);
-            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(stored);
-        }
-        defaults = JsonSettingsFormat::open(path);
-        return std::make_unique<AppSettings>(*defaults, loginItems, &dock);
-    }
-
-    QByteArray fileBytes() const
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-};
-
 // Only a value of the right kind and an exact known text is read; anything else reads as the default. Reading
 // writes nothing back.
-TEST_F(AppSettingsTest, StoredValuesAreReadOnlyWhenOfTheirKind)
+TEST(AppSettingsTest, StoredValuesAreReadOnlyWhenOfTheirKind)
 {
     struct Case
     {
@@ -51,39 +21,47 @@ TEST_F(AppSettingsTest, StoredValuesAreReadOnlyWhenOfTheirKind)
         {R"({"textSize": "xl", "appearance": "Dark", "showInDock": "false", "showInMenuBar": 1})", medium,
          Paper::Appearance::automatic, true, false},
     };
-    int n = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.stored.toStdString());
-        path = dir.filePath(QStringLiteral("%1/defaults.json").arg(++n));
-        dock.applied.clear();
-        const auto settings = make(c.stored);
-        EXPECT_EQ(settings->textSize(), c.textSize);
-        EXPECT_EQ(settings->appearance(), c.appearance);
-        EXPECT_EQ(settings->showInDock(), c.dock);
-        EXPECT_EQ(settings->showInMenuBar(), c.tray);
+        ShellTest::AppEnvironment env; // a path of its own: QSettings keeps what it once read of a path
+        if (!c.stored.isNull())
+            env.writeDefaults(c.stored);
+        const auto defaults = JsonSettingsFormat::open(env.defaultsPath);
+        FakeLoginItemService loginItems;
+        ShellTest::RecordingDockPresence dock;
+        const AppSettings settings(*defaults, loginItems, &dock);
+        EXPECT_EQ(settings.textSize(), c.textSize);
+        EXPECT_EQ(settings.appearance(), c.appearance);
+        EXPECT_EQ(settings.showInDock(), c.dock);
+        EXPECT_EQ(settings.showInMenuBar(), c.tray);
         EXPECT_EQ(dock.applied, QList<bool>{c.dock}); // the taskbar entry as stored, from the start
+        EXPECT_EQ(loginItems.registerCalls + loginItems.unregisterCalls, 0);
         defaults->sync();
-        EXPECT_EQ(fileBytes(), c.stored);
+        QFile file(env.defaultsPath);
+        EXPECT_EQ(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), c.stored);
     }
-    EXPECT_EQ(loginItems.registerCalls + loginItems.unregisterCalls, 0);
 }
 
-TEST_F(AppSettingsTest, AFileThatCannotBeWrittenIsSaidAndTheNextGoodWriteClearsIt)
+TEST(AppSettingsTest, AFileThatCannotBeWrittenIsSaidAndTheNextGoodWriteClearsIt)
 {
     // A file where the settings' folder should be: no process, however privileged, can write below it.
-    QDir().mkpath(dir.filePath("config"));
-    QFile blocker(dir.filePath("config/app.vellora.Vellora"));
+    ShellTest::AppEnvironment env;
+    const QString folder = QFileInfo(env.defaultsPath).absolutePath();
+    QDir().mkpath(QFileInfo(folder).absolutePath());
+    QFile blocker(folder);
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    auto settings = make();
-    settings->setShowInDock(false);
-    ASSERT_TRUE(settings->saveError());
-    EXPECT_TRUE(settings->saveError()->contains("defaults.json"));
-    EXPECT_FALSE(settings->showInDock()) << "the value holds for this run";
+    const auto defaults = JsonSettingsFormat::open(env.defaultsPath);
+    FakeLoginItemService loginItems;
+    AppSettings settings(*defaults, loginItems, nullptr);
+    settings.setShowInDock(false);
+    ASSERT_TRUE(settings.saveError());
+    EXPECT_TRUE(settings.saveError()->contains("defaults.json"));
+    EXPECT_FALSE(settings.showInDock()) << "the value holds for this run";
 
-    ASSERT_TRUE(QFile::remove(dir.filePath("config/app.vellora.Vellora")));
-    settings->setShowInDock(true);
-    EXPECT_FALSE(settings->saveError());
+    ASSERT_TRUE(QFile::remove(folder));
+    settings.setShowInDock(true);
+    EXPECT_FALSE(settings.saveError());
 }
 
 } // namespace
