@@ -32,7 +32,7 @@ protected:
     std::unique_ptr<DockPresence> presence = makeDockPresence();
 };
 
-TEST_F(DockPresenceX11Test, AWindowShownWithoutTheDockSkipsTheTaskbarAndPagerAtEveryShowing)
+TEST_F(DockPresenceX11Test, TheTaskbarEntryFollowsTheSettingAtEveryShowingAndWhileShown)
 {
     window.setFlag(Qt::WindowStaysOnTopHint); // a state of its own, which is kept
     presence->setShownInDock(false);
@@ -53,12 +53,8 @@ TEST_F(DockPresenceX11Test, AWindowShownWithoutTheDockSkipsTheTaskbarAndPagerAtE
     presence->setShownInDock(true);
     ASSERT_TRUE(show());
     EXPECT_FALSE(skipsTaskbarAndPager());
-}
 
-TEST_F(DockPresenceX11Test, AShownWindowAsksTheWindowManager)
-{
-    presence->setWindow(&window);
-    ASSERT_TRUE(show());
+    // Switched while shown: the window manager is asked, as it alone changes a shown window's states.
     x.watchRoot();
     for (const bool shown : {false, true}) {
         presence->setShownInDock(shown);
