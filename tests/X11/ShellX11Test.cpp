@@ -105,12 +105,8 @@ TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
     app->settings().setShowInMenuBar(true);
     ASSERT_TRUE(waitFor([&] { return iconInTray(); }));
 
-    // The right button opens the item's menu; Escape closes it, a click on an entry carries it out.
+    // The right button opens the item's menu, and a click on an entry carries it out.
     QMenu *menu = app->trayMenu();
-    ASSERT_TRUE(openTrayMenu());
-    ASSERT_TRUE(xdotool({"key", "Escape"}));
-    ASSERT_TRUE(waitFor([&] { return !menu->isVisible(); }));
-    EXPECT_EQ(app->nav().page(), Navigation::Page::today);
     ASSERT_TRUE(openTrayMenu());
     QAction *backlog = menu->actions().at(1);
     ASSERT_EQ(backlog->text(), "Backlog");
