@@ -7,36 +7,6 @@ namespace {
 
 using Kind = UpdateCheckResult::Kind;
 
-// An HTTP server on 127.0.0.1 that answers every request with the status and body of the moment.
-class FeedServer : public QObject
-{
-public:
-    int status = 200;
-    QByteArray body;
-
-    FeedServer()
-    {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    socket->setProperty("request", socket->property("request").toByteArray() + socket->readAll());
-                    if (!socket->property("request").toByteArray().contains("\r\n\r\n"))
-                        return;
-                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: " +
-                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-    }
-
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_server.serverPort())); }
-
-private:
-    QTcpServer m_server;
-};
-
 QByteArray feed(const QStringList &versions)
 {
     QByteArray items;
@@ -53,14 +23,15 @@ QByteArray feed(const QStringList &versions)
 
 TEST(UpdaterTest, EachFeedGivesItsResult)
 {
-    const struct
+    struct Case
     {
         QByteArray body;
         int status;
         Kind kind;
         const char *latestOrError; // the newest version, or words of the error
         const char *downloadPage;
-    } cases[] = {
+    };
+    const Case cases[] = {
         {feed({"1.1.0", "1.10.0", "1.2.1"}), 200, Kind::updateAvailable, "1.10.0",
          "https://vellora.example/download/1.10.0"},
         {feed({"1.0.0", "1.2"}), 200, Kind::upToDate, "1.2", ""},
@@ -71,13 +42,29 @@ TEST(UpdaterTest, EachFeedGivesItsResult)
          Kind::failed, "lists no version", ""},
         {"gone", 404, Kind::failed, "could not be loaded", ""},
     };
-    FeedServer server;
+    // An HTTP server on 127.0.0.1 that answers every request with the case's status and body.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(server.serverPort()));
+    const Case *current = nullptr;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [&current, socket] {
+                socket->setProperty("request", socket->property("request").toByteArray() + socket->readAll());
+                if (!socket->property("request").toByteArray().contains("\r\n\r\n"))
+                    return;
+                socket->write("HTTP/1.1 " + QByteArray::number(current->status) + " Status\r\nContent-Length: " +
+                              QByteArray::number(current->body.size()) + "\r\nConnection: close\r\n\r\n" +
+                              current->body);
+                socket->disconnectFromHost();
+            });
+        }
+    });
     ShellTest::RecordingPresenter presenter;
-    for (const auto &c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.body.toStdString());
-        server.status = c.status;
-        server.body = c.body;
-        Updater updater({server.url(), "1.2.0"}, presenter);
+        current = &c;
+        Updater updater({url, "1.2.0"}, presenter);
         presenter.results.clear();
         updater.checkForUpdates();
         EXPECT_FALSE(updater.canCheckForUpdates()); // one check at a time
