@@ -55,9 +55,14 @@ public:
 
     void stop()
     {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM); // the server removes its socket and lock file on the way out
-            waitpid(m_pid, nullptr, 0);
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGTERM); // the server removes its socket and lock file on the way out
+        // Polled: nothing else tells of the child's end without a signal handler. Killed after 10 s.
+        for (int waited = 0; waitpid(m_pid, nullptr, WNOHANG) == 0; waited += 10) {
+            if (waited == 10000)
+                kill(m_pid, SIGKILL);
+            poll(nullptr, 0, 10);
         }
         m_pid = -1;
     }
