@@ -1,4 +1,3 @@
-#include "GlobalShortcuts/KeyCodeTable.h"
 #include "GlobalShortcuts/Shortcut.h"
 
 #include <QKeyEvent>
@@ -70,20 +69,4 @@ TEST(ShortcutTest, JsonFormHasExactlyTheTwoIntegerKeys)
          {"", "[2,768]", R"({"carbonKeyCode":2})", R"({"carbonKeyCode":"2","carbonModifiers":0})",
           R"({"carbonKeyCode":2.5,"carbonModifiers":0})", R"({"carbonKeyCode":1e30,"carbonModifiers":0})"})
         EXPECT_EQ(Shortcut::fromJsonText(bad), std::nullopt) << bad;
-}
-
-// Every key code the tables know leads to its keysym and Qt key and back.
-TEST(ShortcutTest, KeyTablesGoBothWays)
-{
-    for (qint64 code = -1; code < 130; ++code) {
-        if (const quint32 keysym = KeyCodeTable::keysymForKeyCode(code)) {
-            EXPECT_EQ(KeyCodeTable::keyCodeForKeysym(keysym), code) << code;
-        }
-        if (const auto qtKey = KeyCodeTable::qtKeyForKeyCode(code)) {
-            const auto back = KeyCodeTable::keyCodeForQtKey(qtKey->key, qtKey->keypad);
-            ASSERT_TRUE(back) << code;
-            EXPECT_EQ(back->keyCode, code);
-        }
-    }
-    EXPECT_EQ(KeyCodeTable::keyCodeForKeysym('?'), Key::slash.rawValue);
 }

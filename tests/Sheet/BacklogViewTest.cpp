@@ -97,21 +97,3 @@ TEST_F(BacklogTest, rowsInViewAreAsHighAsTheirTitlesReallyNeed)
         settle();
     }
 }
-
-TEST_F(BacklogTest, aLongBacklogMakesRowsOnlyForWhatIsInView)
-{
-    for (int i = 0; i < 2000; ++i)
-        putItem(*store, QString("item %1").arg(i), Bucket::small, kOpenDay, i);
-    settle();
-    const int made = list()->findChildren<BacklogRow *>().size();
-    EXPECT_LT(made, 30);
-    list()->verticalScrollBar()->setValue(list()->verticalScrollBar()->maximum());
-    settle();
-    const auto rows = list()->visibleRows();
-    ASSERT_FALSE(rows.isEmpty());
-    EXPECT_EQ(rows.last()->entry().item.title, "item 1999");
-    EXPECT_EQ(list()->findChildren<BacklogRow *>().size(), made) << "rows are reused as the list scrolls";
-    click(button(rows.last()->entry().item.id, "backlog.delete"));
-    settle();
-    EXPECT_EQ(status(), "1999 items");
-}

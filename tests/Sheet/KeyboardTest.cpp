@@ -6,6 +6,8 @@
 #include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/UndoHistory.h"
 
+#include <QAbstractButton>
+
 using KeyboardTest = SheetFixture;
 
 namespace {
@@ -26,7 +28,7 @@ void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 } // namespace
 
 // Each key on a focused row, on a sheet of "Plan" (big), "Book", "Call" (medium): where the focus goes, what the
-// rows then show, which row is open and with what draft. Ctrl+B and Delete can be undone.
+// rows then show, which row is open and with what draft. Ctrl+B and Delete (with the note's button) can be undone.
 TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
 {
     struct Case
@@ -88,7 +90,10 @@ TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
             EXPECT_EQ(store->backlogItems().first().title, "Book");
         }
         if (c.key == Qt::Key_Delete || c.key == Qt::Key_B) {
-            window->history()->undo();
+            if (c.key == Qt::Key_Delete)
+                click(find<QAbstractButton>("notes.action")); // the note's Undo
+            else
+                window->history()->undo();
             EXPECT_EQ(store->saved().items.size(), before.items.size());
             EXPECT_EQ(store->backlogItems().size(), 0);
         }

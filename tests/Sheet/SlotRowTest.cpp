@@ -9,8 +9,9 @@
 
 using SlotRowTest = SheetFixture;
 
-// Return commits and opens the next row, so that a list can be typed row after row (the big row leads to the
-// first medium one, the last row ends editing); a blank commit deletes, an unchanged one stores nothing.
+// Return and Tab commit and open the next row (Shift+Tab the previous one), so that a list can be typed row after
+// row (the big row leads to the first medium one, the last row ends editing); a blank commit deletes, an unchanged
+// one stores nothing.
 TEST_F(SlotRowTest, returnCommitsWhatWasTypedAndOpensTheNextRow)
 {
     const DayItem kept = put("Keep me", Bucket::medium, 1);
@@ -19,8 +20,10 @@ TEST_F(SlotRowTest, returnCommitsWhatWasTypedAndOpensTheNextRow)
     {
         QString slot, typed; // typed replaces the row's text
         std::optional<QString> next;
+        Qt::Key key = Qt::Key_Return;
     };
-    for (const Case &c : {Case{"slot.3.1", "Buy bread", "slot.3.2"}, Case{"slot.1.0", "Big one", "slot.3.0"},
+    for (const Case &c : {Case{"slot.3.1", "Buy bread", "slot.3.2"}, Case{"slot.3.2", "Tabbed", "slot.5.0", Qt::Key_Tab},
+                          Case{"slot.5.1", "Back", "slot.5.0", Qt::Key_Backtab}, Case{"slot.1.0", "Big one", "slot.3.0"},
                           Case{"slot.3.0", "Keep me", "slot.3.1"}, Case{"slot.5.0", "", "slot.5.1"},
                           Case{"slot.5.2", "   ", "slot.5.3"}, Case{"slot.5.4", "Last", std::nullopt}}) {
         SlotField *edit = open(c.slot);
@@ -28,9 +31,12 @@ TEST_F(SlotRowTest, returnCommitsWhatWasTypedAndOpensTheNextRow)
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Backspace);
         QTest::keyClicks(edit, c.typed);
-        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClick(edit, c.key, c.key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
         settle();
         EXPECT_EQ(sheet()->editingSlot(), c.next) << qPrintable(c.slot);
+        if (c.next) {
+            EXPECT_EQ(QApplication::focusWidget(), find<SlotField>(*c.next + ".field")) << qPrintable(c.slot);
+        }
         sheet()->finishOpenEdit();
     }
     EXPECT_EQ(store->item(kept.id), kept); // the same change time: nothing was stored
@@ -39,7 +45,7 @@ TEST_F(SlotRowTest, returnCommitsWhatWasTypedAndOpensTheNextRow)
     for (const auto &[id, item] : store->saved().items)
         titles.append(item.title);
     titles.sort();
-    EXPECT_EQ(titles, (QStringList{"Big one", "Buy bread", "Keep me", "Last"}));
+    EXPECT_EQ(titles, (QStringList{"Back", "Big one", "Buy bread", "Keep me", "Last", "Tabbed"}));
 }
 
 TEST_F(SlotRowTest, escapeRestoresTheTitleAndStoresNothing)
@@ -157,35 +163,6 @@ TEST_F(SlotRowTest, gesturesThatMustDoNothing)
     EXPECT_EQ(row("slot.3.0")->offset(), 0);
     EXPECT_EQ(row("slot.3.0")->mode(), std::nullopt);
     EXPECT_EQ(store->saved(), before);
-}
-
-// The step and delete controls show only over a filled row under the pointer, and not while editing; the first
-// row has no step up, the last none down.
-TEST_F(SlotRowTest, hoverControlsFollowTheStepRules)
-{
-    put("Big", Bucket::big, 1);
-    for (int i = 0; i < 5; ++i)
-        put(QString("small %1").arg(i), Bucket::small, 10 + i);
-    const auto shown = [this](const QString &name) { return find<QWidget>(name)->isVisible(); };
-    const auto hover = [this](const QString &slot) {
-        moveTo(sheet(), QPoint(5, 5));
-        moveTo(sheet(), centreOf(slot));
-        settle();
-    };
-    hover("slot.1.0");
-    EXPECT_FALSE(shown("slot.1.0.up"));
-    EXPECT_TRUE(shown("slot.1.0.down"));
-    EXPECT_TRUE(shown("slot.1.0.delete"));
-    EXPECT_FALSE(shown("slot.5.0.delete"));
-    hover("slot.5.4");
-    EXPECT_TRUE(shown("slot.5.4.up"));
-    EXPECT_FALSE(shown("slot.5.4.down"));
-    EXPECT_FALSE(shown("slot.1.0.delete"));
-    hover("slot.3.1");
-    EXPECT_FALSE(shown("slot.3.1.up") || shown("slot.3.1.down") || shown("slot.3.1.delete"));
-    open("slot.5.0");
-    hover("slot.5.0");
-    EXPECT_FALSE(shown("slot.5.0.delete"));
 }
 
 TEST_F(SlotRowTest, theContextMenuEditsTicksSendsToTheBacklogAndDeletes)

@@ -105,18 +105,6 @@ TEST_F(UndoTest, everyChangeIsUndoneAndRedoneAsOneStep)
     }
 }
 
-// A delete says what happened, with a button that undoes it.
-TEST_F(UndoTest, aDeleteSaysWhatHappenedWithAnUndoButton)
-{
-    put("Ring Anna", Bucket::medium, 1);
-    swipe("slot.3.0", -80);
-    EXPECT_EQ(note(), "Deleted “Ring Anna”");
-    click(find<QAbstractButton>("notes.action"));
-    settle();
-    EXPECT_EQ(titleIn("slot.3.0"), "Ring Anna");
-    EXPECT_EQ(note(), "");
-}
-
 // A change made meanwhile elsewhere (the command line, sync) stands: the step is dropped with a note, and a deleted
 // task whose block has filled up meanwhile comes back into the Backlog.
 TEST_F(UndoTest, aStepWhoseItemChangedElsewhereIsSkipped)
@@ -136,21 +124,6 @@ TEST_F(UndoTest, aStepWhoseItemChangedElsewhereIsSkipped)
     EXPECT_TRUE(store->item(item.id)->isInBacklog());
     EXPECT_EQ(note(), "“Ring Anna” went to the Backlog: its block is full");
     EXPECT_FALSE(history().canUndo());
-}
-
-TEST_F(UndoTest, tabAndShiftTabKeepTheRowAndOpenTheNextOrThePreviousOne)
-{
-    QTest::keyClicks(open("slot.1.0"), "Plan");
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    settle();
-    EXPECT_EQ(titleIn("slot.1.0"), "Plan");
-    ASSERT_EQ(sheet()->editingSlot(), "slot.3.0");
-    ASSERT_EQ(QApplication::focusWidget(), find<SlotField>("slot.3.0.field"));
-    QTest::keyClicks(QApplication::focusWidget(), "Pay");
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-    settle();
-    EXPECT_EQ(titleIn("slot.3.0"), "Pay");
-    EXPECT_EQ(QApplication::focusWidget(), find<SlotField>("slot.1.0.field"));
 }
 
 TEST_F(UndoTest, typingWithNoRowOpenFillsTheFirstFreeRowOrOffersTheBacklog)
