@@ -121,8 +121,8 @@ protected:
         ASSERT_TRUE(config.flush());
         // The bus goes with the test, even when the test crashes.
         m_daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {"--config-file=" + config.fileName(), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        m_daemon.start(QStringLiteral("dbus-daemon"), {"--config-file=" + config.fileName(), QStringLiteral("--nofork"),
+                                                       QStringLiteral("--print-address")});
         ASSERT_TRUE(m_daemon.waitForStarted()) << "scripts/install-deps installs dbus-daemon";
         while (!m_daemon.canReadLine())
             ASSERT_TRUE(m_daemon.waitForReadyRead()) << m_daemon.readAllStandardError().constData();
@@ -143,15 +143,10 @@ protected:
     {
         // The centre lets go of the portal before the bus goes.
         HotKeyCenter::shared().setBackend(std::make_unique<FakeHotKeyBackend>());
-        if (m_portalBus)
-            m_portalBus->unregisterObject(kPortalPath);
         QDBusConnection::disconnectFromBus("portal");
         QDBusConnection::disconnectFromBus("app");
-        m_daemon.terminate();
-        if (!m_daemon.waitForFinished()) {
-            m_daemon.kill();
-            m_daemon.waitForFinished();
-        }
+        m_daemon.kill();
+        m_daemon.waitForFinished();
         ModuleFixture::TearDown();
     }
 

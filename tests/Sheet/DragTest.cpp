@@ -95,7 +95,8 @@ TEST_F(DragTest, theFirstMoveDecidesBetweenSwipeAndMove)
         QPoint first, then;
         SlotRow::Mode mode;
     };
-    for (const Case &c : {Case{{20, 5}, {20, 160}, SlotRow::Mode::swipe}, Case{{2, 20}, {150, 25}, SlotRow::Mode::move}}) {
+    for (const Case &c :
+         {Case{{20, 5}, {20, 160}, SlotRow::Mode::swipe}, Case{{2, 20}, {150, 25}, SlotRow::Mode::move}}) {
         TearDown();
         SetUp();
         put("medium", Bucket::medium, 1);

@@ -1,12 +1,13 @@
 #include "SheetFixture.h"
 
-#include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/BacklogView.h"
 #include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/UndoHistory.h"
 
 #include <QAbstractButton>
+#include <QContextMenuEvent>
+#include <QMenu>
 
 using KeyboardTest = SheetFixture;
 
@@ -28,7 +29,8 @@ void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 } // namespace
 
 // Each key on a focused row, on a sheet of "Plan" (big), "Book", "Call" (medium): where the focus goes, what the
-// rows then show, which row is open and with what draft. Ctrl+B and Delete (with the note's button) can be undone.
+// rows then show, which row is open and with what draft; and the same through the row's context menu. Ctrl+B and
+// Delete (with the note's button) can be undone.
 TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
 {
     struct Case
@@ -37,10 +39,11 @@ TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
         QString focused;
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
-        QString focus;     // "" when not checked
-        QString medium;    // the medium rows' titles after the key
-        QString editing;   // the row open for typing, "" for none
+        QString focus;   // "" when not checked
+        QString medium;  // the medium rows' titles after the key
+        QString editing; // the row open for typing, "" for none
         QString draft;
+        QString menu = {}; // a choice in the row's context menu instead of the key
     };
     const Case cases[] = {
         {"Down moves on", "slot.3.0", Qt::Key_Down, {}, "slot.3.1", "Book,Call,", "", ""},
@@ -57,6 +60,11 @@ TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
         {"Ctrl+B sends to the Backlog", "slot.3.0", Qt::Key_B, Qt::ControlModifier, "", "Call,,", "", ""},
         {"a letter on a task opens the first free row", "slot.3.0", Qt::Key_X, {}, "", "Book,Call,", "slot.3.2", "x"},
         {"a letter on an empty row starts it", "slot.5.2", Qt::Key_X, {}, "", "Book,Call,", "slot.5.2", "x"},
+        {"the menu edits", "slot.3.1", Qt::Key_unknown, {}, "", "Book,Call,", "slot.3.1", "Call", "Edit"},
+        {"the menu ticks", "slot.3.0", Qt::Key_unknown, {}, "", "Call,Book ✓,", "", "", "Done"},
+        {"the menu deletes", "slot.3.0", Qt::Key_unknown, {}, "", "Call,,", "", "", "Delete task"},
+        {"the menu sends to the Backlog", "slot.3.0", Qt::Key_unknown, {}, "", "Call,,", "", "", "Move to Backlog"},
+        {"an empty row has no menu", "slot.3.2", Qt::Key_unknown, {}, "", "Book,Call,", "", "", "none"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -68,7 +76,22 @@ TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
         const auto before = store->saved();
         row(c.focused)->setFocus(Qt::TabFocusReason);
         ASSERT_EQ(focusName(), c.focused);
-        press(c.key, c.modifiers);
+        if (c.menu.isEmpty()) {
+            press(c.key, c.modifiers);
+        } else {
+            const QPoint centre = row(c.focused)->rect().center();
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, centre, row(c.focused)->mapToGlobal(centre));
+            QApplication::sendEvent(row(c.focused), &event);
+            QMenu *menu = row(c.focused)->findChild<QMenu *>();
+            ASSERT_EQ(menu != nullptr, c.menu != "none");
+            for (QAction *action : menu ? menu->actions() : QList<QAction *>()) {
+                if (action->text() == c.menu)
+                    action->trigger();
+            }
+            if (menu)
+                menu->close();
+            settle();
+        }
         if (!c.focus.isEmpty()) {
             EXPECT_EQ(focusName(), c.focus);
         }
@@ -85,7 +108,7 @@ TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
         if (c.key == Qt::Key_Delete) {
             EXPECT_EQ(window->notes()->note(), "Deleted “Book”");
         }
-        if (c.key == Qt::Key_B) {
+        if (c.key == Qt::Key_B || c.menu == "Move to Backlog") {
             ASSERT_EQ(store->backlogItems().size(), 1);
             EXPECT_EQ(store->backlogItems().first().title, "Book");
         }
@@ -98,28 +121,6 @@ TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
             EXPECT_EQ(store->backlogItems().size(), 0);
         }
     }
-}
-
-TEST_F(KeyboardTest, theFocusRingShowsForTheKeyboardOnlyAndComesBackAfterAKeyboardEdit)
-{
-    put("Book", Bucket::medium, 1);
-    sheet()->setFocus(Qt::MouseFocusReason);
-    press(Qt::Key_Down);
-    ASSERT_EQ(focusName(), "slot.1.0");
-    EXPECT_TRUE(FocusRing::shown(row("slot.1.0")));
-    press(Qt::Key_Down);
-    press(Qt::Key_Return);
-    ASSERT_EQ(focusName(), "slot.3.0.field");
-    press(Qt::Key_Escape);
-    EXPECT_EQ(focusName(), "slot.3.0");
-    EXPECT_TRUE(FocusRing::shown(row("slot.3.0")));
-
-    // A click opens the row; when it closes, no row shows a ring.
-    open("slot.3.0");
-    ASSERT_EQ(sheet()->editingSlot(), "slot.3.0");
-    press(Qt::Key_Escape);
-    for (const QString &slot : SheetView::slotIds())
-        EXPECT_FALSE(FocusRing::shown(row(slot))) << slot.toStdString();
 }
 
 TEST_F(KeyboardTest, onTheBacklogArrowsMoveEnterBringsBackAndDeleteDeletes)

@@ -46,11 +46,26 @@ void send(QTest::MouseAction action, QWidget *widget, QPoint point)
 
 } // namespace
 
-void press(QWidget *widget, QPoint point) { send(QTest::MousePress, widget, point); }
-void moveTo(QWidget *widget, QPoint point) { send(QTest::MouseMove, widget, point); }
-void release(QWidget *widget, QPoint point) { send(QTest::MouseRelease, widget, point); }
-void click(QWidget *widget, QPoint point) { send(QTest::MouseClick, widget, point); }
-void click(QWidget *widget) { click(widget, widget->rect().center()); }
+void press(QWidget *widget, QPoint point)
+{
+    send(QTest::MousePress, widget, point);
+}
+void moveTo(QWidget *widget, QPoint point)
+{
+    send(QTest::MouseMove, widget, point);
+}
+void release(QWidget *widget, QPoint point)
+{
+    send(QTest::MouseRelease, widget, point);
+}
+void click(QWidget *widget, QPoint point)
+{
+    send(QTest::MouseClick, widget, point);
+}
+void click(QWidget *widget)
+{
+    click(widget, widget->rect().center());
+}
 
 void drag(QWidget *widget, QPoint from, QPoint to)
 {

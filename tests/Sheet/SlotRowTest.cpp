@@ -4,8 +4,6 @@
 #include "Vellora/Sheet/SwipeSign.h"
 
 #include <QClipboard>
-#include <QContextMenuEvent>
-#include <QMenu>
 
 using SlotRowTest = SheetFixture;
 
@@ -22,10 +20,11 @@ TEST_F(SlotRowTest, returnCommitsWhatWasTypedAndOpensTheNextRow)
         std::optional<QString> next;
         Qt::Key key = Qt::Key_Return;
     };
-    for (const Case &c : {Case{"slot.3.1", "Buy bread", "slot.3.2"}, Case{"slot.3.2", "Tabbed", "slot.5.0", Qt::Key_Tab},
-                          Case{"slot.5.1", "Back", "slot.5.0", Qt::Key_Backtab}, Case{"slot.1.0", "Big one", "slot.3.0"},
-                          Case{"slot.3.0", "Keep me", "slot.3.1"}, Case{"slot.5.0", "", "slot.5.1"},
-                          Case{"slot.5.2", "   ", "slot.5.3"}, Case{"slot.5.4", "Last", std::nullopt}}) {
+    for (const Case &c :
+         {Case{"slot.3.1", "Buy bread", "slot.3.2"}, Case{"slot.3.2", "Tabbed", "slot.5.0", Qt::Key_Tab},
+          Case{"slot.5.1", "Back", "slot.5.0", Qt::Key_Backtab}, Case{"slot.1.0", "Big one", "slot.3.0"},
+          Case{"slot.3.0", "Keep me", "slot.3.1"}, Case{"slot.5.0", "", "slot.5.1"},
+          Case{"slot.5.2", "   ", "slot.5.3"}, Case{"slot.5.4", "Last", std::nullopt}}) {
         SlotField *edit = open(c.slot);
         ASSERT_TRUE(edit && edit->hasFocus()) << qPrintable(c.slot);
         edit->selectAll();
@@ -103,7 +102,7 @@ TEST_F(SlotRowTest, aSwipePastItsThresholdSaysWhatItWillDoAndDoesIt)
     {
         QString slot;
         int sideways;
-        QString word; // "": no sign, and nothing happens
+        QString word;                  // "": no sign, and nothing happens
         std::optional<bool> doneAfter; // nullopt: deleted
     };
     for (const Case &c : QList<Case>{{"slot.3.0", 60, "", false},
@@ -163,39 +162,4 @@ TEST_F(SlotRowTest, gesturesThatMustDoNothing)
     EXPECT_EQ(row("slot.3.0")->offset(), 0);
     EXPECT_EQ(row("slot.3.0")->mode(), std::nullopt);
     EXPECT_EQ(store->saved(), before);
-}
-
-TEST_F(SlotRowTest, theContextMenuEditsTicksSendsToTheBacklogAndDeletes)
-{
-    const DayItem item = put("Done already", Bucket::medium, 1, true);
-    const auto menu = [this](const QString &slot) -> QMenu * {
-        const QPoint centre = row(slot)->rect().center();
-        QContextMenuEvent event(QContextMenuEvent::Mouse, centre, row(slot)->mapToGlobal(centre));
-        QApplication::sendEvent(row(slot), &event);
-        // The newest menu: one closed before may still wait for its deletion.
-        const QList<QMenu *> menus = row(slot)->findChildren<QMenu *>();
-        return menus.isEmpty() || menus.last()->isHidden() ? nullptr : menus.last();
-    };
-    const auto choose = [&](const QString &text) {
-        QMenu *open = menu("slot.3.0");
-        const auto actions = open ? open->actions() : QList<QAction *>();
-        const auto found = std::find_if(actions.begin(), actions.end(), [&](QAction *a) { return a->text() == text; });
-        if (found != actions.end())
-            (*found)->trigger();
-        if (open)
-            open->close();
-        settle();
-        return found != actions.end();
-    };
-    ASSERT_TRUE(choose("Not done"));
-    EXPECT_FALSE(store->item(item.id)->done);
-    ASSERT_TRUE(choose("Edit"));
-    EXPECT_EQ(sheet()->editingSlot(), "slot.3.0");
-    sheet()->finishOpenEdit();
-    ASSERT_TRUE(choose("Move to Backlog"));
-    EXPECT_TRUE(store->item(item.id)->isInBacklog());
-    const DayItem other = put("Another", Bucket::medium, 2);
-    ASSERT_TRUE(choose("Delete task"));
-    EXPECT_FALSE(store->item(other.id));
-    EXPECT_EQ(menu("slot.3.1"), nullptr) << "an empty row has no menu";
 }
