@@ -42,22 +42,17 @@ protected:
     QStringList m_log;
 };
 
-// Down actions run on press, up actions on release, the name's before those bound to the combination; two names
-// share one hot key, and moving one keeps it for the other.
+// Down actions run on press, up actions on release; two names share one hot key, and moving one keeps it for the
+// other.
 TEST_F(DispatchTest, ActionsRunInOrderAndNamesShareAHotKey)
 {
     const Name first = nameWithActions("first", kF6);
     const Name second = nameWithActions("second", kF6);
-    onKeyUp(kF6, [this] { m_log << "direct up"; });
     EXPECT_EQ(m_backend->registeredCount(), 1);
     EXPECT_TRUE(m_backend->press(kF6));
     EXPECT_EQ(m_log, (QStringList{"first down", "second down"}));
     EXPECT_TRUE(m_backend->release(kF6));
-    EXPECT_EQ(m_log, (QStringList{"first down", "second down", "first up", "second up", "direct up"}));
-
-    removeAllActions();
-    nameWithActions("first", kF6);
-    nameWithActions("second", kF6);
+    EXPECT_EQ(m_log, (QStringList{"first down", "second down", "first up", "second up"}));
     storeShortcut(kF7, first);
     EXPECT_TRUE(m_backend->isRegistered(kF6));
     EXPECT_TRUE(m_backend->isRegistered(kF7));

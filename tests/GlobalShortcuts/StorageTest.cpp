@@ -27,7 +27,6 @@ TEST_F(StorageTest, TheInitialShortcutNeverReplacesWhatIsStored)
         {"nothing", QVariant(), kShiftCommandD},
         {"cleared", QVariant(false), std::nullopt},
         {"garbage", QVariant(QStringLiteral("not json")), std::nullopt},
-        {"a number", QVariant(5), std::nullopt},
         {"a map", QVariant(QVariantMap{{"carbonKeyCode", 2}}), std::nullopt},
         {"a shortcut", QVariant(QString::fromUtf8(kF5.toJsonText())), kF5},
     };

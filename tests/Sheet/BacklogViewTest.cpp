@@ -5,9 +5,6 @@
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/BacklogView.h"
 
-#include <QFontMetricsF>
-#include <QScrollBar>
-
 namespace {
 
 class BacklogTest : public SheetFixture
@@ -73,27 +70,4 @@ TEST_F(BacklogTest, itemsWhoseBlockIsFullAreGreyedAndTheOthersComeBack)
     settle();
     EXPECT_FALSE(store->item(small.id));
     EXPECT_EQ(status(), "2 items");
-}
-
-// Titles of every length around one line's width: the quick estimate cannot be sure of all of them, and a done item
-// waiting in the Backlog is not struck out.
-TEST_F(BacklogTest, rowsInViewAreAsHighAsTheirTitlesReallyNeed)
-{
-    for (int i = 0; i < 80; ++i)
-        putItem(*store, QString("AVATAR ") + QString("AV").repeated(i / 2) + QString(i % 2, QChar('e')), Bucket::big,
-                kOpenDay, i, i == 0);
-    settle();
-    EXPECT_FALSE(list()->visibleRows().first()->findChild<PaperLabel *>("backlog.itemTitle")->isStruckOut());
-    const QFont font = Paper::itemFont(Bucket::big, Paper::TextSize::medium);
-    const int oneLine = Paper::rowHeight(Bucket::medium, Paper::TextSize::medium);
-    const int twoLines = int(std::ceil(2 * PaperLabel::lineHeight(font)));
-    for (int step = 0; step < 12; ++step) {
-        for (BacklogRow *row : list()->visibleRows()) {
-            const bool fits =
-                QFontMetricsF(font).horizontalAdvance(row->entry().item.title) <= BacklogRow::titleWidth(row->width());
-            EXPECT_EQ(row->height(), fits ? oneLine : twoLines) << qPrintable(row->entry().item.title);
-        }
-        list()->verticalScrollBar()->setValue(list()->verticalScrollBar()->value() + 200);
-        settle();
-    }
 }

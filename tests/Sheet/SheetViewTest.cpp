@@ -29,21 +29,6 @@ TEST_F(SheetFixture, theHeaderCountsEveryItemAndShowsTheClocksDay)
     EXPECT_EQ(store->day(), "2026-12-05");
 }
 
-// Rows touch, a common edge belongs to the lower row, and the headings, header and footer belong to none.
-TEST_F(SheetFixture, aPointBelongsToOneRowAtMost)
-{
-    const auto frames = sheet()->frames(); // in reading order: 1.0, 3.0-3.2, 5.0-5.4
-    ASSERT_EQ(frames.size(), 9);
-    const QRectF lastMedium = frames[3].second, first = frames[4].second, second = frames[5].second;
-    ASSERT_EQ(first.bottom(), second.top());
-    const qreal x = first.center().x();
-    EXPECT_EQ(sheet()->slotAt(QPointF(x, second.top())), "slot.5.1");
-    EXPECT_EQ(sheet()->slotAt(QPointF(x, second.top() - 0.5)), "slot.5.0");
-    EXPECT_EQ(sheet()->slotAt(QPointF(x, (lastMedium.bottom() + first.top()) / 2)), std::nullopt);
-    EXPECT_EQ(sheet()->slotAt(QPointF(10, 10)), std::nullopt);
-    EXPECT_EQ(sheet()->slotAt(QPointF(10, sheet()->height() - 5)), std::nullopt);
-}
-
 TEST_F(SheetFixture, aDropOnASlotThatDoesNotParseChangesNothing)
 {
     const DayItem big = put("big", Bucket::big, 1);
