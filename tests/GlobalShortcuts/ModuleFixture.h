@@ -1,11 +1,13 @@
 #pragma once
 
-#include "JsonSettings.h"
-
 #include "GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/HotKey.h"
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,7 +19,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_path = m_dir.filePath(QStringLiteral("defaults.json"));
         auto backend = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
         m_backend = backend.get();
         GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(backend));
@@ -25,8 +26,7 @@ protected:
         GlobalShortcuts::setEnabled(true);
         GlobalShortcuts::setRecorderActive(false);
         GlobalShortcuts::HotKeyCenter::shared().setMenuOpen(false);
-        m_settings = openJsonSettings(m_path);
-        GlobalShortcuts::setStorage(m_settings.get());
+        restart();
     }
 
     void TearDown() override
@@ -41,14 +41,35 @@ protected:
         GlobalShortcuts::removeAllActions();
         GlobalShortcuts::setStorage(nullptr);
         m_settings.reset();
-        m_settings = openJsonSettings(m_path);
+        m_settings = std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("defaults.json")), jsonFormat());
         GlobalShortcuts::setStorage(m_settings.get());
     }
 
-    QJsonValue fileValue(const QString &key) const { return readJsonFile(m_path).value(key); }
+    QJsonValue fileValue(const QString &key) const
+    {
+        QFile file(m_settings->fileName());
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object().value(key)
+                                              : QJsonValue();
+    }
 
     QTemporaryDir m_dir;
-    QString m_path;
     std::unique_ptr<QSettings> m_settings;
     GlobalShortcuts::FakeHotKeyBackend *m_backend = nullptr;
+
+private:
+    // Typed like the app's defaults: a boolean stays a boolean, a text a text.
+    static QSettings::Format jsonFormat()
+    {
+        static const QSettings::Format format = QSettings::registerFormat(
+            QStringLiteral("json"),
+            [](QIODevice &device, QSettings::SettingsMap &map) {
+                const QJsonDocument document = QJsonDocument::fromJson(device.readAll());
+                map = document.object().toVariantMap();
+                return true;
+            },
+            [](QIODevice &device, const QSettings::SettingsMap &map) {
+                return device.write(QJsonDocument(QJsonObject::fromVariantMap(map)).toJson()) >= 0;
+            });
+        return format;
+    }
 };

@@ -2,23 +2,11 @@
 
 #include "Vellora/Sheet/LandingMark.h"
 
-using namespace SheetTest;
-
 namespace {
 
 class DragTest : public SheetFixture
 {
 protected:
-    // Presses on a row and moves, mostly vertically, to a point; the button stays down.
-    void lift(const QString &slot, QPoint to)
-    {
-        const QPoint start = centreOf(slot);
-        press(sheet(), start);
-        moveTo(sheet(), start + QPoint(0, to.y() > start.y() ? 12 : -12));
-        moveTo(sheet(), to);
-        settle();
-    }
-
     QStringList highlighted() const
     {
         QStringList result;
@@ -34,18 +22,26 @@ protected:
 
 // While a row is lifted, the row it would land on is highlighted and marked (the mark lies above the lifted row,
 // which would otherwise hide it); the drop swaps it with another item, puts it in the first free row of another
-// block, or changes nothing within its own block.
+// block, or changes nothing within its own block or outside every row. A move that goes sideways after it started
+// stays a move.
 TEST_F(DragTest, aDropSwapsOrLandsInTheFirstFreeRowAndTheLandingIsMarked)
 {
     struct Case
     {
-        QString from, over, landing; // landing "": nothing changes
+        const char *name;
+        QString from, over, landing; // over "": the point below; landing "": nothing changes
+        QPoint point;
     };
-    for (const auto &[from, over, landing] : QList<Case>{{"slot.3.0", "slot.5.1", "slot.5.1"}, // a swap across blocks
-                                                         {"slot.1.0", "slot.5.4", "slot.5.2"}, // first free row
-                                                         {"slot.3.0", "slot.3.2", ""},         // its own block
-                                                         {"slot.3.0", "slot.3.0", ""}}) {      // its own row
-        SCOPED_TRACE((from + " over " + over).toStdString());
+    const Case cases[] = {
+        {"a swap across blocks", "slot.3.0", "slot.5.1", "slot.5.1", {}},
+        {"the first free row", "slot.1.0", "slot.5.4", "slot.5.2", {}},
+        {"its own block", "slot.3.0", "slot.3.2", "", {}},
+        {"its own row", "slot.3.0", "slot.3.0", "", {}},
+        {"the header", "slot.3.0", "", "", {200, 5}},
+        {"the footer", "slot.3.0", "", "", {10, -5}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
         put("big", Bucket::big, 1);
@@ -53,90 +49,40 @@ TEST_F(DragTest, aDropSwapsOrLandsInTheFirstFreeRowAndTheLandingIsMarked)
         put("s0", Bucket::small, 3);
         put("s1", Bucket::small, 4);
         const auto before = store->saved();
-        const QString moved = idIn(from), displaced = idIn(landing.isEmpty() ? from : landing);
-
-        lift(from, centreOf(over) + (from == over ? QPoint(0, 15) : QPoint()));
-        ASSERT_TRUE(row(from)->isMoving());
+        const QString moved = idIn(c.from), displaced = idIn(c.landing.isEmpty() ? c.from : c.landing);
+        const QPoint to = c.over.isEmpty() ? QPoint(c.point.x(), (c.point.y() + sheet()->height()) % sheet()->height())
+                                           : centreOf(c.over) + (c.from == c.over ? QPoint(0, 15) : QPoint(60, 0));
+        const QPoint start = centreOf(c.from);
+        press(sheet(), start);
+        moveTo(sheet(), start + QPoint(0, to.y() > start.y() ? 12 : -12));
+        moveTo(sheet(), to);
+        settle();
+        ASSERT_TRUE(row(c.from)->isMoving());
         EXPECT_EQ(sheet()->dragged(), moved);
-        if (!landing.isEmpty() || from == over) {
-            EXPECT_EQ(highlighted(), landing.isEmpty() ? QStringList() : QStringList{over});
+        if (!c.landing.isEmpty() || c.from == c.over || c.over.isEmpty()) {
+            EXPECT_EQ(highlighted(), c.landing.isEmpty() ? QStringList() : QStringList{c.over});
         }
         auto *mark = sheet()->findChild<LandingMark *>("sheet.landing");
         ASSERT_NE(mark, nullptr);
-        EXPECT_EQ(mark->isVisible(), !landing.isEmpty());
-        if (!landing.isEmpty()) {
-            EXPECT_EQ(mark->markedSlot(), landing);
-            EXPECT_EQ(mark->geometry(), row(landing)->slotRect());
+        EXPECT_EQ(mark->isVisible(), !c.landing.isEmpty());
+        if (!c.landing.isEmpty()) {
+            EXPECT_EQ(mark->markedSlot(), c.landing);
+            EXPECT_EQ(mark->geometry(), row(c.landing)->slotRect());
             const QObjectList stack = mark->parentWidget()->children();
-            EXPECT_GT(stack.indexOf(mark), stack.indexOf(row(from))) << "drawn over the lifted row";
+            EXPECT_GT(stack.indexOf(mark), stack.indexOf(row(c.from))) << "drawn over the lifted row";
         }
-        release(sheet(), centreOf(over) + (from == over ? QPoint(0, 15) : QPoint()));
+        release(sheet(), to);
         settle();
 
         EXPECT_FALSE(mark->isVisible());
-        EXPECT_FALSE(row(from)->isMoving());
+        EXPECT_FALSE(row(c.from)->isMoving());
         EXPECT_EQ(sheet()->dragged(), std::nullopt);
         EXPECT_TRUE(highlighted().isEmpty());
-        if (landing.isEmpty()) {
+        if (c.landing.isEmpty()) {
             EXPECT_EQ(store->saved(), before);
         } else {
-            EXPECT_EQ(idIn(landing), moved);
-            EXPECT_EQ(idIn(from), displaced == moved ? QString() : displaced);
+            EXPECT_EQ(idIn(c.landing), moved);
+            EXPECT_EQ(idIn(c.from), displaced == moved ? QString() : displaced);
         }
     }
-}
-
-TEST_F(DragTest, aReleaseOutsideEveryRowChangesNothing)
-{
-    put("big", Bucket::big, 1);
-    put("medium", Bucket::medium, 2);
-    const auto before = store->saved();
-
-    // The header, the footer, and the heading between two blocks.
-    const int mediumTop = SheetTest::centreIn(row("slot.3.0"), sheet()).y() - row("slot.3.0")->height() / 2;
-    for (const QPoint &point : {QPoint(centreOf("slot.1.0").x(), 5), QPoint(10, sheet()->height() - 5),
-                                QPoint(centreOf("slot.3.0").x(), mediumTop - 10)}) {
-        ASSERT_EQ(sheet()->slotAt(point), std::nullopt);
-        lift("slot.3.0", point);
-        EXPECT_TRUE(highlighted().isEmpty());
-        release(sheet(), point);
-        settle();
-        EXPECT_EQ(store->saved(), before);
-        EXPECT_FALSE(row("slot.3.0")->isMoving());
-    }
-}
-
-TEST_F(DragTest, aDragThatStartsSidewaysStaysASwipeAndNeverHighlights)
-{
-    put("medium", Bucket::medium, 1);
-    put("small", Bucket::small, 2);
-    const auto before = store->saved();
-    const QPoint start = centreOf("slot.3.0");
-    press(sheet(), start);
-    moveTo(sheet(), start + QPoint(20, 5));
-    moveTo(sheet(), centreOf("slot.5.0") + QPoint(20, 0));
-    settle();
-    EXPECT_EQ(row("slot.3.0")->mode(), SlotRow::Mode::swipe);
-    EXPECT_FALSE(row("slot.3.0")->isMoving());
-    EXPECT_EQ(sheet()->dragged(), std::nullopt);
-    EXPECT_TRUE(highlighted().isEmpty());
-    release(sheet(), centreOf("slot.5.0") + QPoint(20, 0));
-    settle();
-    EXPECT_EQ(store->saved(), before);
-}
-
-TEST_F(DragTest, aMoveStaysAMoveEvenWhenItLaterGoesSideways)
-{
-    const DayItem medium = put("medium", Bucket::medium, 1);
-    const QPoint start = centreOf("slot.3.0");
-    press(sheet(), start);
-    moveTo(sheet(), start + QPoint(2, 20));
-    moveTo(sheet(), start + QPoint(150, 25));
-    settle();
-    EXPECT_EQ(row("slot.3.0")->mode(), SlotRow::Mode::move);
-    EXPECT_EQ(row("slot.3.0")->moveOffset(), QPointF(150, 25));
-    EXPECT_EQ(row("slot.3.0")->offset(), 0);
-    release(sheet(), start + QPoint(150, 25));
-    settle();
-    EXPECT_FALSE(store->item(medium.id)->done) << "a move never ticks";
 }

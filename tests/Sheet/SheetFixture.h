@@ -5,6 +5,7 @@
 #include "Vellora/Paper/Paper.h"
 #include "Vellora/Sheet/SheetView.h"
 #include "Vellora/Sheet/SheetWindow.h"
+#include "Vellora/Sheet/SlotField.h"
 #include "Vellora/Sheet/SlotRow.h"
 
 #include <QApplication>
@@ -14,6 +15,8 @@
 
 #include <memory>
 
+using namespace SheetTest;
+
 // A window with the Today sheet on a fresh store in memory, shown, active, and tall enough for every row.
 class SheetFixture : public ::testing::Test
 {
@@ -21,9 +24,9 @@ protected:
     void SetUp() override
     {
         Paper::setAnimationsEnabled(false);
-        store = SheetTest::makeStore();
+        store = makeStore();
         window = std::make_unique<SheetWindow>(*store);
-        window->sheet()->setClock(SheetTest::fixedNow);
+        window->sheet()->setClock(fixedNow);
         window->resize(430, 1000);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -44,30 +47,28 @@ protected:
     // Lets queued redraws run, as the event loop would between two user actions.
     static void settle() { QCoreApplication::processEvents(); }
 
-    QPoint centreOf(const QString &slot) const { return SheetTest::centreIn(row(slot), sheet()); }
-    // The id of the item a row shows, or "" for an empty row.
-    QString idIn(const QString &slot) const
-    {
-        const auto &item = row(slot)->item();
-        return item ? item->id : QString();
-    }
-    QString titleIn(const QString &slot) const
-    {
-        const auto &item = row(slot)->item();
-        return item ? item->title : QString();
-    }
+    QPoint centreOf(const QString &slot) const { return centreIn(row(slot), sheet()); }
+    // The id or the title of the item a row shows, or "" for an empty row.
+    QString idIn(const QString &slot) const { return row(slot)->item() ? row(slot)->item()->id : QString(); }
+    QString titleIn(const QString &slot) const { return row(slot)->item() ? row(slot)->item()->title : QString(); }
 
-    DayItem put(const QString &title, Bucket bucket, int order, bool done = false)
+    DayItem put(const QString &title, Bucket bucket, int order, bool done = false, const QString &day = {})
     {
-        DayItem item = SheetTest::putItem(*store, title, bucket, store->day(), order, done);
+        DayItem item = putItem(*store, title, bucket, day.isEmpty() ? store->day() : day, order, done);
         settle();
         return item;
     }
     DayItem putInBacklog(const QString &title, Bucket bucket, int order)
     {
-        DayItem item = SheetTest::putItem(*store, title, bucket, kOpenDay, order);
+        return put(title, bucket, order, false, kOpenDay);
+    }
+
+    // Clicks a row and returns its field, open for typing.
+    SlotField *open(const QString &slot)
+    {
+        click(sheet(), centreOf(slot));
         settle();
-        return item;
+        return find<SlotField>(slot + ".field");
     }
 
     std::unique_ptr<DayStore> store;

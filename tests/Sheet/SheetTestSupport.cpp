@@ -1,14 +1,7 @@
 #include "SheetTestSupport.h"
 
-#include "Vellora/Paper/Paper.h"
-
-#include <QDir>
 #include <QTest>
-#include <QTimeZone>
 #include <QWindow>
-
-#include <cstdio>
-#include <memory>
 
 namespace SheetTest {
 
@@ -41,48 +34,44 @@ QPoint centreIn(const QWidget *widget, const QWidget *space)
 
 namespace {
 
-QWindow *windowOf(QWidget *widget)
+void send(QTest::MouseAction action, QWidget *widget, QPoint point)
 {
-    return widget->window()->windowHandle();
-}
-
-QPoint inWindow(QWidget *widget, QPoint point)
-{
-    return widget->mapTo(widget->window(), point);
+    QWindow *window = widget->window()->windowHandle();
+    const QPoint at = widget->mapTo(widget->window(), point);
+    if (action == QTest::MouseMove)
+        QTest::mouseMove(window, at);
+    else
+        QTest::mouseEvent(action, window, Qt::LeftButton, {}, at);
 }
 
 } // namespace
 
 void press(QWidget *widget, QPoint point)
 {
-    QTest::mousePress(windowOf(widget), Qt::LeftButton, {}, inWindow(widget, point));
+    send(QTest::MousePress, widget, point);
 }
-
 void moveTo(QWidget *widget, QPoint point)
 {
-    QTest::mouseMove(windowOf(widget), inWindow(widget, point));
+    send(QTest::MouseMove, widget, point);
 }
-
 void release(QWidget *widget, QPoint point)
 {
-    QTest::mouseRelease(windowOf(widget), Qt::LeftButton, {}, inWindow(widget, point));
+    send(QTest::MouseRelease, widget, point);
 }
-
 void click(QWidget *widget, QPoint point)
 {
-    QTest::mouseClick(windowOf(widget), Qt::LeftButton, {}, inWindow(widget, point));
+    send(QTest::MouseClick, widget, point);
 }
-
 void click(QWidget *widget)
 {
     click(widget, widget->rect().center());
 }
 
-void drag(QWidget *widget, QPoint from, QPoint to, int steps)
+void drag(QWidget *widget, QPoint from, QPoint to)
 {
     press(widget, from);
-    for (int i = 1; i <= steps; ++i)
-        moveTo(widget, from + (to - from) * i / steps);
+    for (int i = 1; i <= 4; ++i)
+        moveTo(widget, from + (to - from) * i / 4);
     release(widget, to);
 }
 
