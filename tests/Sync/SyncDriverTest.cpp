@@ -77,33 +77,6 @@ TEST_F(SyncDriverTest, TheZoneIsQueuedOnceAndQueuedChangesSurviveAQuit)
     EXPECT_TRUE(cloud.record("anna", idOf(item->id)));
 }
 
-TEST_F(SyncDriverTest, AnEditReachesTheOtherDeviceAndBack)
-{
-    Device &mac = makeDevice("mac");
-    Device &laptop = makeDevice("laptop");
-    const auto item = mac->addItem("  Buy milk \n", Bucket::medium);
-    ASSERT_TRUE(item);
-    mac.engine().syncChanges();
-    laptop.engine().syncChanges();
-    ASSERT_EQ(laptop->itemsIn(Bucket::medium).size(), 1);
-    EXPECT_EQ(laptop->itemsIn(Bucket::medium)[0].title, "Buy milk");
-
-    clock.advance(10);
-    laptop->toggleDone(item->id);
-    laptop.engine().syncChanges();
-    mac.engine().syncChanges();
-    EXPECT_TRUE(mac->item(item->id)->done);
-    // Both hold the server's latest bookkeeping, so the next edit on either is no conflict.
-    EXPECT_EQ(mac->item(item->id)->systemFields, laptop->item(item->id)->systemFields);
-    EXPECT_EQ(mac.file().items, mac->saved().items);
-
-    mac->deleteItem(item->id);
-    mac.engine().syncChanges();
-    laptop.engine().syncChanges();
-    EXPECT_FALSE(laptop->item(item->id));
-    EXPECT_TRUE(cloud.records("anna", syncZoneID()).isEmpty());
-}
-
 TEST_F(SyncDriverTest, FetchedRecordsReplaceLocalItemsAndOtherTypesAreSkipped)
 {
     Device &device = makeDevice("mac");
