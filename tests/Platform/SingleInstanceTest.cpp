@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 #include <future>
 #include <optional>
 
@@ -316,7 +315,8 @@ TEST(RuntimeFolder, OnlyAFolderOfTheUserAloneIsUsed)
     const uid_t me = ::geteuid();
     QTemporaryDir base;
     int n = 0;
-    // A new folder in `base` with this mode.
+    // A new folder in `base` with this mode. Finding never changes a folder, so the cases share them, but each
+    // /tmp is the case's own: the folder is made there.
     const auto folder = [&](mode_t mode) {
         const QString path = base.filePath(QStringLiteral("f%1").arg(++n));
         EXPECT_EQ(::mkdir(QFile::encodeName(path).constData(), 0700), 0);
@@ -324,71 +324,45 @@ TEST(RuntimeFolder, OnlyAFolderOfTheUserAloneIsUsed)
         return path;
     };
     const auto made = [](const QString &temp, uid_t uid) { return temp + QStringLiteral("/vellora-%1").arg(uid); };
-    // A /tmp where the folder for `uid` is there before, made by `prepare`.
-    const auto tmpWith = [&](uid_t uid, const std::function<void(const QString &)> &prepare) {
-        const QString temp = folder(01777);
-        prepare(made(temp, uid));
-        return Places{{}, base.filePath("missing"), temp, uid};
-    };
+    const QString mine = folder(0700), open = folder(0755), sticky = folder(01700), missing = base.filePath("missing");
+    const QString link = base.filePath("link");
+    EXPECT_TRUE(QFile::link(mine, link));
+    const QString tmp = folder(01777), squatted = folder(01777), blocked = folder(01777);
+    EXPECT_TRUE(QDir().mkdir(made(squatted, me + 1)));
+    ::chmod(QFile::encodeName(made(squatted, me + 1)).constData(), 0700);
+    EXPECT_TRUE(QFile(made(blocked, me)).open(QIODevice::WriteOnly));
 
     struct Case
     {
         const char *what;
-        std::function<Places()> places;
-        std::function<QString(const Places &)> expected; // the folder, or "!" and words of the error
+        Places places;
+        QString expected; // the folder, or "!" and words of the error
     };
-    const QString missing = base.filePath("missing");
-    const std::vector<Case> cases{
-        {"XDG_RUNTIME_DIR of the user, 0700", [&] { return Places{folder(0700), missing, missing, me}; },
-         [](const Places &p) { return p.runtimeDir; }},
-        {"XDG_RUNTIME_DIR open to others", [&] { return Places{folder(0755), missing, missing, me}; },
-         [](const Places &p) { return "!has mode 0755, not 0700|" + p.runtimeDir; }},
-        {"XDG_RUNTIME_DIR with the sticky bit", [&] { return Places{folder(01700), missing, missing, me}; },
-         [](const Places &p) { return p.runtimeDir; }},
-        {"XDG_RUNTIME_DIR a link to a private folder",
-         [&] {
-             const QString link = base.filePath("link");
-             EXPECT_TRUE(QFile::link(folder(0700), link));
-             return Places{link, missing, missing, me};
-         },
-         [](const Places &p) { return "!is a symbolic link|" + p.runtimeDir; }},
-        {"XDG_RUNTIME_DIR of another user", [&] { return Places{folder(0700), missing, missing, me + 1}; },
-         [](const Places &p) { return "!owned by another user|" + p.runtimeDir; }},
-        {"XDG_RUNTIME_DIR missing", [&] { return Places{missing, folder(0700), missing, me}; },
-         [](const Places &p) { return "!cannot be used|" + p.runtimeDir; }},
-        {"XDG_RUNTIME_DIR relative, so ignored", [&] { return Places{"run/me", folder(0700), missing, me}; },
-         [](const Places &p) { return p.usualRuntimeDir; }},
-        {"no XDG_RUNTIME_DIR: /run/user/UID", [&] { return Places{{}, folder(0700), missing, me}; },
-         [](const Places &p) { return p.usualRuntimeDir; }},
-        {"a /run/user/UID open to others is passed over: made in /tmp",
-         [&] { return Places{{}, folder(0755), folder(01777), me}; },
-         [&](const Places &p) { return made(p.tempDir, me); }},
-        {"the made folder, there before as another user's",
-         [&] {
-             return tmpWith(me + 1, [](const QString &path) {
-                 EXPECT_TRUE(QDir().mkdir(path));
-                 ::chmod(QFile::encodeName(path).constData(), 0700);
-             });
-         },
-         [&](const Places &p) { return "!owned by another user|" + made(p.tempDir, me + 1); }},
-        {"the made folder, there before as a file",
-         [&] { return tmpWith(me, [](const QString &path) { EXPECT_TRUE(QFile(path).open(QIODevice::WriteOnly)); }); },
-         [&](const Places &p) { return "!is not a folder|" + made(p.tempDir, me); }},
-        {"no /tmp to make it in", [&] { return Places{{}, missing, missing, me}; },
-         [&](const Places &p) { return "!cannot be made|" + made(p.tempDir, me); }},
+    const Case cases[] = {
+        {"XDG_RUNTIME_DIR of the user, 0700", {mine, missing, missing, me}, mine},
+        {"XDG_RUNTIME_DIR open to others", {open, missing, missing, me}, "!has mode 0755, not 0700|" + open},
+        {"XDG_RUNTIME_DIR with the sticky bit", {sticky, missing, missing, me}, sticky},
+        {"XDG_RUNTIME_DIR a link to a private folder", {link, missing, missing, me}, "!is a symbolic link|" + link},
+        {"XDG_RUNTIME_DIR of another user", {mine, missing, missing, me + 1}, "!owned by another user|" + mine},
+        {"XDG_RUNTIME_DIR missing", {missing, mine, missing, me}, "!cannot be used|" + missing},
+        {"XDG_RUNTIME_DIR relative, so ignored", {"run/me", mine, missing, me}, mine},
+        {"no XDG_RUNTIME_DIR: /run/user/UID", {{}, mine, missing, me}, mine},
+        {"a /run/user/UID open to others is passed over: made in /tmp", {{}, open, tmp, me}, made(tmp, me)},
+        {"the made folder, there before as another user's", {{}, missing, squatted, me + 1},
+         "!owned by another user|" + made(squatted, me + 1)},
+        {"the made folder, there before as a file", {{}, missing, blocked, me}, "!is not a folder|" + made(blocked, me)},
+        {"no /tmp to make it in", {{}, missing, missing, me}, "!cannot be made|" + made(missing, me)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const Places places = c.places();
-        const QString expected = c.expected(places);
         QString error;
-        const QString found = RuntimeFolder::find(places, &error);
-        if (expected.startsWith('!')) {
+        const QString found = RuntimeFolder::find(c.places, &error);
+        if (c.expected.startsWith('!')) {
             EXPECT_EQ(found, QString());
-            for (const QString &words : expected.mid(1).split('|'))
+            for (const QString &words : c.expected.mid(1).split('|'))
                 EXPECT_TRUE(error.contains(words)) << error.toStdString() << " lacks " << words.toStdString();
         } else {
-            EXPECT_EQ(found, expected) << error.toStdString();
+            EXPECT_EQ(found, c.expected) << error.toStdString();
             EXPECT_EQ(modeOf(found) & 0777, 0700u);
         }
     }
