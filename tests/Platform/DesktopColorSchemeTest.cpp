@@ -45,7 +45,8 @@ public:
     {
         colorScheme = value;
         QDBusMessage signal = QDBusMessage::createSignal(kPath, "org.freedesktop.portal.Settings", "SettingChanged");
-        signal << QString("org.freedesktop.appearance") << QString("color-scheme") << QVariant::fromValue(QDBusVariant(value));
+        signal << QString("org.freedesktop.appearance") << QString("color-scheme")
+               << QVariant::fromValue(QDBusVariant(value));
         portalBus().send(signal);
     }
 };

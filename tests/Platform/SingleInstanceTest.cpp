@@ -350,7 +350,8 @@ TEST(RuntimeFolder, OnlyAFolderOfTheUserAloneIsUsed)
         {"a /run/user/UID open to others is passed over: made in /tmp", {{}, open, tmp, me}, made(tmp, me)},
         {"the made folder, there before as another user's", {{}, missing, squatted, me + 1},
          "!owned by another user|" + made(squatted, me + 1)},
-        {"the made folder, there before as a file", {{}, missing, blocked, me}, "!is not a folder|" + made(blocked, me)},
+        {"the made folder, there before as a file", {{}, missing, blocked, me},
+         "!is not a folder|" + made(blocked, me)},
         {"no /tmp to make it in", {{}, missing, missing, me}, "!cannot be made|" + made(missing, me)},
     };
     for (const Case &c : cases) {

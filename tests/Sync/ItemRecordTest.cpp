@@ -46,7 +46,8 @@ TEST(ItemRecord, RoundTripKeepsTheItemAndTakesTheRecordsSystemFields)
     other.setSystemFields("t3", kServerTime, kServerTime);
     Record otherType("Note", RecordID{"A1B2", syncZoneID()});
     otherType.setSystemFields("t4", kServerTime, kServerTime);
-    for (const QByteArray &bytes : {QByteArray("garbage"), archiveSystemFields(other), archiveSystemFields(otherType)}) {
+    for (const QByteArray &bytes :
+         {QByteArray("garbage"), archiveSystemFields(other), archiveSystemFields(otherType)}) {
         DayItem item = kSample;
         item.systemFields = bytes;
         const Record record = makeRecord(item);

@@ -87,7 +87,8 @@ TEST_F(SyncDriverTest, FetchedRecordsReplaceLocalItemsAndOtherTypesAreSkipped)
     Record note(QStringLiteral("Note"), idOf("N1"));
     note.setValue("title", QStringLiteral("not an item"));
     QFile::remove(device.path());
-    deliver(device, SyncEvent::FetchedRecordZoneChanges{{note, serverRecord(local->id, "From elsewhere", earlier)}, {}});
+    const Record fetched = serverRecord(local->id, "From elsewhere", earlier);
+    deliver(device, SyncEvent::FetchedRecordZoneChanges{{note, fetched}, {}});
     EXPECT_EQ(device->saved().items.size(), 1);
     EXPECT_EQ(device->item(local->id)->title, "From elsewhere");
     EXPECT_EQ(device->item(local->id)->modifiedAt, earlier);
@@ -154,7 +155,8 @@ TEST_F(SyncDriverTest, ConflictsAreSettledByModificationTime)
         EXPECT_EQ(item->title, c.title);
         // Either way the server's bookkeeping is taken; ours goes again only when it won.
         const bool oursSentAgain = c.serverRecordInError && QString(c.title) == "Mine";
-        EXPECT_EQ(item->systemFields, c.serverRecordInError ? archiveSystemFields(theirs) : std::optional<QByteArray>());
+        const std::optional<QByteArray> fields;
+        EXPECT_EQ(item->systemFields, c.serverRecordInError ? archiveSystemFields(theirs) : fields);
         if (oursSentAgain) {
             EXPECT_EQ(item->modifiedAt, mine);
         }
@@ -191,7 +193,8 @@ TEST_F(SyncDriverTest, MissingRecordsAndZonesAreSentAgainAfterTheZone)
         EXPECT_FALSE(device->item(id)->systemFields);
 
     // An unknown record is sent again as new, also when the item is gone.
-    deliver(device, failedSaves({{Record(kDayItemRecordType, idOf("NONE")), CloudError(CloudError::Code::unknownItem)}}));
+    const Record none(kDayItemRecordType, idOf("NONE"));
+    deliver(device, failedSaves({{none, CloudError(CloudError::Code::unknownItem)}}));
     EXPECT_EQ(state.pendingRecordZoneChanges().size(), 4);
     EXPECT_EQ(state.pendingDatabaseChanges().size(), 1);
 
