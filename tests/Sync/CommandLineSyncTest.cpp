@@ -9,19 +9,8 @@
 #include <gtest/gtest.h>
 
 using SyncKit::PendingRecordZoneChange;
-using SyncKit::RecordID;
-using SyncKit::SyncEngineState;
 
 namespace {
-
-// The record changes waiting in a store file.
-QList<PendingRecordZoneChange> queuedIn(const QString &path)
-{
-    const auto saved = StoreFile::load(path).saved;
-    if (!saved || !saved->state)
-        return {};
-    return saved->state->recordZoneChanges;
-}
 
 int runVellora(const QStringList &arguments, const QString &configHome)
 {
@@ -41,17 +30,19 @@ TEST(CommandLineSync, EachCommandLeavesItsChangeQueuedInTheFile)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("vellora.json");
+    const auto queued = [&] {
+        const auto saved = StoreFile::load(path).saved;
+        return saved && saved->state ? saved->state->recordZoneChanges : QList<PendingRecordZoneChange>();
+    };
     ASSERT_EQ(runVellora({"--store", path, "add", "Buy milk", "--block", "medium"}, dir.path()), 0);
-
     const auto saved = StoreFile::load(path).saved;
     ASSERT_TRUE(saved);
     ASSERT_EQ(saved->items.size(), 1u);
-    const QString id = saved->items.begin()->first;
-    const RecordID recordID{id, syncZoneID()};
-    EXPECT_EQ(queuedIn(path), QList{PendingRecordZoneChange::save(recordID)});
+    const SyncKit::RecordID recordID{saved->items.begin()->first, syncZoneID()};
+    EXPECT_EQ(queued(), QList{PendingRecordZoneChange::save(recordID)});
 
     ASSERT_EQ(runVellora({"--store", path, "delete", "3.0"}, dir.path()), 0);
-    EXPECT_EQ(queuedIn(path), QList{PendingRecordZoneChange::remove(recordID)});
+    EXPECT_EQ(queued(), QList{PendingRecordZoneChange::remove(recordID)});
 
     // The app's own start picks the queue up where the command line left it.
     const auto store = makeAppStore(path);

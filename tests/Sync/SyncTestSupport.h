@@ -66,11 +66,10 @@ public:
         options.makeEngine = syncEngineFactory(m_setup);
         m_store = std::make_unique<DayStore>(std::move(options));
     }
-    void stop() { m_store.reset(); }
     // Quits and launches again from the store file.
     void restart()
     {
-        stop();
+        m_store.reset();
         start();
     }
 
