@@ -2,9 +2,6 @@
 
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Platform/InstanceChannel.h"
-#include "Vellora/Platform/StoreLock.h"
-
-#include <sys/time.h>
 
 // The command line while an app has the store open: every command goes through the app, which is then the only
 // writer of the file, and a launch without a command hands over to it.
@@ -75,12 +72,6 @@ TEST_F(AppProcessTest, ALaunchWithoutACommandShowsTheRunningAppsWindowAndToggleH
     ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
     EXPECT_EQ(vellora({"toggle"}).exitCode, 0);
     EXPECT_TRUE(waitFor([&] { return !app->mainWindow()->isVisible(); }));
-
-    // A launch for interface tests opens a window of its own on an empty store; it does not hand over to the app,
-    // which would end it at once.
-    QProcess *uitests = launch({"-uitests"});
-    EXPECT_FALSE(finished(uitests, 1500)) << uitests->readAllStandardError().toStdString();
-    EXPECT_FALSE(app->mainWindow()->isVisible());
 }
 
 TEST_F(AppProcessTest, BetweenTwoLaunchedAppsTheSecondHandsOverAndTheFirstServesCommands)
@@ -101,22 +92,6 @@ TEST_F(AppProcessTest, BetweenTwoLaunchedAppsTheSecondHandsOverAndTheFirstServes
     EXPECT_EQ(add.exitCode, 0) << add.err.toStdString();
     EXPECT_EQ(itemsInFile(), 1);
     EXPECT_EQ(first->state(), QProcess::Running);
-}
-
-// The lock, however long held by an app that does not answer, keeps every other writer out.
-TEST_F(AppProcessTest, ALongHeldLockIsNeverTakenOver)
-{
-    vellora({"add", "x"});
-    const QByteArray before = storeBytes();
-    const auto held = StoreLock::tryLock(lockPathFor(store));
-    ASSERT_TRUE(held);
-    const struct timeval anHourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
-    ASSERT_EQ(utimes(lockPathFor(store).toLocal8Bit().constData(), anHourAgo), 0);
-
-    const Outcome run = vellora({"add", "y"});
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_TRUE(run.err.contains("in use")) << run.err.toStdString();
-    EXPECT_EQ(storeBytes(), before);
 }
 
 } // namespace

@@ -35,8 +35,8 @@ protected:
         app.reset();
     }
 
-    // Starts vellora with `extraEnv` ("NAME=value" sets, "NAME=" removes) and, when given, under `wrapper`.
-    QProcess *launch(QStringList arguments, const QStringList &extraEnv = {}, const QStringList &wrapper = {})
+    // Starts vellora with `extraEnv` ("NAME=value" sets, "NAME=" removes).
+    QProcess *launch(QStringList arguments, const QStringList &extraEnv = {})
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -52,10 +52,7 @@ protected:
         }
         process->setProcessEnvironment(environment);
         arguments << "--store" << store;
-        if (wrapper.isEmpty())
-            process->start(VELLORA_BINARY, arguments);
-        else
-            process->start(wrapper.first(), wrapper.mid(1) + QStringList{VELLORA_BINARY} + arguments);
+        process->start(VELLORA_BINARY, arguments);
         m_processes.push_back(std::move(process));
         return m_processes.back().get();
     }
@@ -66,9 +63,9 @@ protected:
     }
 
     // Runs vellora to its end; the event loop runs meanwhile, so that an app in this process can answer.
-    Outcome vellora(const QStringList &arguments, const QStringList &extraEnv = {}, const QStringList &wrapper = {})
+    Outcome vellora(const QStringList &arguments, const QStringList &extraEnv = {})
     {
-        QProcess *process = launch(arguments, extraEnv, wrapper);
+        QProcess *process = launch(arguments, extraEnv);
         EXPECT_TRUE(finished(process)) << arguments.join(' ').toStdString();
         return {process->exitCode(), QString::fromUtf8(process->readAllStandardOutput()),
                 QString::fromUtf8(process->readAllStandardError())};
@@ -88,6 +85,12 @@ protected:
     {
         QFile file(store);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    void writeStore(const QByteArray &bytes) const
+    {
+        QFile file(store);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
 
     qsizetype itemsInFile() const
