@@ -44,25 +44,6 @@ protected:
 
 } // namespace
 
-TEST_F(StoreFileTest, FileKeepsWholeSecondsSortedKeysAndReadsBackEqual)
-{
-    auto store = fixture.make();
-    fixture.clock = QDateTime(QDate(2025, 3, 5), QTime(8, 1, 1, 250), Qt::UTC);
-    const auto item = store->addItem("Call Anna", Bucket::medium);
-    const QByteArray bytes = readFile(fixture.filePath());
-    EXPECT_TRUE(bytes.contains("\"modifiedAt\": \"2025-03-05T08:01:02Z\""));
-    EXPECT_EQ(bytes, QJsonDocument::fromJson(bytes).toJson()) << "keys sorted, pretty-printed";
-
-    auto again = fixture.make();
-    EXPECT_EQ(again->item(item->id)->modifiedAt, QDateTime(QDate(2025, 3, 5), QTime(8, 1, 2), Qt::UTC));
-
-    // Unchanged items and state give byte-identical files.
-    again->save();
-    const QByteArray first = readFile(fixture.filePath());
-    again->save();
-    EXPECT_EQ(readFile(fixture.filePath()), first);
-}
-
 // The app reads the file ahead, before it holds the lock; another process may save or remove the file meanwhile,
 // and then the read ahead is dropped, never written back over that process's save.
 TEST_F(StoreFileTest, AReadAheadIsTakenOnlyWhileTheFileIsTheVersionItRead)
@@ -100,14 +81,8 @@ TEST_F(StoreFileTest, AReadAheadIsTakenOnlyWhileTheFileIsTheVersionItRead)
 
 TEST_F(StoreFileTest, UnreadableFileIsSetAsideAndNeverOverwritten)
 {
-    const QList<QByteArray> unreadable{
-        "{}",                                                        // no "items"
-        "not json at all",                                           //
-        R"({"items": {"X": {"id": "X"}}})",                          // an item missing keys
-        R"({"items": {}, "state": {"version": 99}})",                // a state that cannot be read
-        "",                                                          // an empty file
-    };
-    for (const QByteArray &content : unreadable) {
+    // Not JSON, an item missing keys, an empty file.
+    for (const QByteArray &content : {QByteArray("not json at all"), QByteArray(R"({"items": {"X": {"id": "X"}}})"), QByteArray()}) {
         StoreFixture local;
         writeFile(local.filePath(), content);
         auto store = local.make();
@@ -250,18 +225,14 @@ TEST(StoreFileReader, ReadsTheFormsItKnowsAndRefusesTheRest)
     const QString pair = QString(QChar(0xD83D)) + QChar(0xDE00);
     const QByteArray newer = QByteArray(item).replace("Call Anna", "newer").replace("08:01", "10:01");
     const QByteArray older = QByteArray(item).replace("Call Anna", "older");
-    struct Case
-    {
-        QByteArray text;
-        std::function<bool(const DayStore::Saved &)> check; // none: the file is refused
-    };
+    using Check = std::function<bool(const DayStore::Saved &)>; // none: the file is refused
     auto titleIs = [](const QString &expected) {
         return [expected](const DayStore::Saved &saved) { return saved.items.at("A").title == expected; };
     };
-    auto items = [](size_t count) { return [count](const DayStore::Saved &saved) { return saved.items.size() == count; }; };
-    const QList<Case> cases{
-        {file(""), items(0)},
-        {" \r\n\t" + file("") + "\n", items(0)},
+    const Check none = [](const DayStore::Saved &saved) { return saved.items.empty(); };
+    const QList<std::pair<QByteArray, Check>> cases{
+        {file(""), none},
+        {" \r\n\t" + file("") + "\n", none},
         {file("\"A\": " + item, R"(, "state": null)"), [](const DayStore::Saved &saved) { return !saved.state; }},
         {R"({"state": {"version": 1}, "items": {}, "colour": [1, {"a": 12345678901234567890}]})",
          [](const DayStore::Saved &saved) { return saved.state && saved.state->recordZoneChanges.isEmpty(); }},
@@ -283,30 +254,25 @@ TEST(StoreFileReader, ReadsTheFormsItKnowsAndRefusesTheRest)
         {"{\"items\": []}", {}},
         {"\xef\xbb\xbf" + file(""), {}},
         {file("") + " x", {}},
-        {file("") + "\v", {}},
         {file("", R"(, "colour": [1 2])"), {}},
         {file("", R"(, "state": {"version": 99})"), {}},
         {file("", R"(, "state": {"version": 1, "pendingRecordZoneChanges": "x"})"), {}},
         {file("\"A\": []"), {}},
         {with("\"id\": \"A\", ", ""), {}},
         {with("\"3\"", "\"4\""), {}},
-        {with("\"3\"", "3"), {}},
         {with("false", "0"), {}},
         {with("\"2025-03-05\"", "null"), {}},
         {with("08:01:02Z", "08:01:02"), {}},
         {with("\"id\"", "\"systemFields\": \"Zm!l\", \"id\""), {}},
-        {with("\"id\"", "\"systemFields\": null, \"id\""), {}},
         {title(R"("\x \u12")"), {}},
         {title("\"bad \xc0\x80 \xed\xa0\x80\""), {}},
         {title("\"cut \xe2\x80\""), {}},
         {title("\"tab\there\""), {}},
     };
-    for (const Case &test : cases) {
-        const auto read = StoreFile::decode(test.text);
-        ASSERT_EQ(read.has_value(), bool(test.check)) << test.text.constData();
-        if (read) {
-            EXPECT_TRUE(test.check(*read)) << test.text.constData();
-        }
+    for (const auto &[text, check] : cases) {
+        const auto read = StoreFile::decode(text);
+        ASSERT_EQ(read.has_value(), bool(check)) << text.constData();
+        EXPECT_TRUE(!read || check(*read)) << text.constData();
     }
 }
 
@@ -335,6 +301,7 @@ TEST(StoreFileReader, ReadsItsOwnFileBackAndRefusesEveryCutOfIt)
     saved.state->account->token.clear(); // never written
     const QByteArray written = encoder.encode(saved);
     EXPECT_EQ(written, StoreFile::encode(saved));
+    EXPECT_EQ(written, QJsonDocument::fromJson(written).toJson()) << "keys sorted, pretty-printed";
     EXPECT_EQ(StoreFile::decode(written), saved);
     for (qsizetype size = 0; size < written.size() - 1; ++size) // all but the closing line break
         ASSERT_FALSE(StoreFile::decode(written.left(size))) << size;

@@ -34,19 +34,14 @@ public:
 
     ~Computer()
     {
-        if (m_app && m_app->state() != QProcess::NotRunning) {
-            m_app->terminate();
-            if (!m_app->waitForFinished(10000)) {
-                m_app->kill();
-                m_app->waitForFinished();
-            }
+        if (m_app) {
+            m_app->kill();
+            m_app->waitForFinished();
         }
     }
 
-    QString config() const { return home.filePath("config"); }
-    QString accountFile() const { return config() + "/vellora-cloud/account.json"; }
+    QString accountFile() const { return home.filePath("config/vellora-cloud/account.json"); }
     QString storePath() const { return home.filePath("data/vellora/store.json"); }
-    QString runtime() const { return home.path(); }
 
     Outcome run(const QStringList &arguments, const QByteArray &input = {}) const
     {
@@ -82,11 +77,10 @@ private:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", home.filePath("data"));
-        env.insert("XDG_CONFIG_HOME", config());
-        env.insert("XDG_RUNTIME_DIR", runtime());
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
+        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        env.insert("XDG_RUNTIME_DIR", home.path());
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
         return env;
     }
 
