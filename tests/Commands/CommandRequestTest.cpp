@@ -21,7 +21,6 @@ struct AppStore
     {
         DayStore::Options options;
         options.fileURL = path;
-        options.calendar = Calendar::make("en_US", "UTC");
         return options;
     }
 
@@ -53,9 +52,9 @@ TEST(CommandRequest, ATitleOfOverAThousandCharactersIsRefused)
         QString text;
         bool accepted;
     } cases[] = {
-        {Command::Verb::add, QString(1001, 'a'), false},   {Command::Verb::add, QString(30000, 'a'), false},
-        {Command::Verb::edit, QString(1001, 'e'), false},  {Command::Verb::add, QString(1000, 'a'), true},
-        {Command::Verb::edit, QString(1000, 'e'), true},   {Command::Verb::add, emoji.repeated(1001), false},
+        {Command::Verb::add, QString(1001, 'a'), false},  {Command::Verb::add, QString(30000, 'a'), false},
+        {Command::Verb::edit, QString(1001, 'e'), false}, {Command::Verb::add, QString(1000, 'a'), true},
+        {Command::Verb::edit, QString(1000, 'e'), true},  {Command::Verb::add, emoji.repeated(1001), false},
         {Command::Verb::add, emoji.repeated(1000), true}, // characters count, not UTF-16 units
     };
     for (const auto &c : cases) {

@@ -39,8 +39,11 @@ TEST_F(AppProcessTest, AHundredAddsWhileTheAppRunsLeaveExactlyAHundredMoreItemsI
     EXPECT_TRUE(waitFor([&] { return status->text() == "101 items"; })) << status->text().toStdString();
 }
 
-TEST_F(AppProcessTest, TheAppsAnswersAreTheSameAsTheFiles)
+TEST_F(AppProcessTest, TheAppAnswersAsTheFileDoesAndShowsItsWindowWhenLaunchedAgain)
 {
+    const Outcome alone = vellora({"toggle"});
+    EXPECT_EQ(alone.exitCode, 1);
+    EXPECT_TRUE(alone.err.contains("not running")) << alone.err.toStdString();
     vellora({"add", "Write the report", "--block", "big"});
     const Outcome fromFile = vellora({"today", "--json"});
     startApp();
@@ -52,22 +55,15 @@ TEST_F(AppProcessTest, TheAppsAnswersAreTheSameAsTheFiles)
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_TRUE(failed.err.startsWith("vellora: ")) << failed.err.toStdString();
     EXPECT_EQ(vellora({"add", "x", "--block", "huge"}).exitCode, 2); // refused before it reaches the app
-}
 
-TEST_F(AppProcessTest, ALaunchWithoutACommandShowsTheRunningAppsWindowAndToggleHidesIt)
-{
-    const Outcome alone = vellora({"toggle"});
-    EXPECT_EQ(alone.exitCode, 1);
-    EXPECT_TRUE(alone.err.contains("not running")) << alone.err.toStdString();
-
-    startApp();
+    // A launch without a command shows the running app's window, on the page it had; toggle hides it.
     app->openPage(Navigation::Page::backlog);
     app->mainWindow()->hide();
     const Outcome open = vellora({});
     EXPECT_EQ(open.exitCode, 0) << open.err.toStdString();
     EXPECT_TRUE(open.out.isEmpty());
     ASSERT_TRUE(waitFor([&] { return app->mainWindow()->isVisible(); }));
-    EXPECT_EQ(app->nav().page(), Navigation::Page::backlog); // the page it had
+    EXPECT_EQ(app->nav().page(), Navigation::Page::backlog);
     app->mainWindow()->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
     EXPECT_EQ(vellora({"toggle"}).exitCode, 0);

@@ -95,28 +95,6 @@ TEST_F(CommandLineTest, BadInputChangesNothingAndSaysWhyInOneLine)
     EXPECT_EQ(vellora({"frobnicate"}).exitCode, 2);
 }
 
-TEST_F(CommandLineTest, UnreadableStoreIsSetAsideAndKept)
-{
-    writeStore("{ not json");
-    const Outcome run = vellora({"add", "fresh"});
-    EXPECT_EQ(run.exitCode, 0);
-    const QStringList aside = QDir(dir.path()).entryList({"store.json.unreadable-*"});
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_TRUE(run.err.contains(aside.first())) << run.err.toStdString();
-}
-
-TEST_F(CommandLineTest, WithoutAHomeTheCommandSaysWhatIsMissing)
-{
-    QProcess process;
-    QProcessEnvironment environment;
-    environment.insert("XDG_RUNTIME_DIR", env.dir.path());
-    process.setProcessEnvironment(environment);
-    process.start(VELLORA_BINARY, {"add", "x"});
-    ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_NE(process.exitCode(), 0);
-    EXPECT_TRUE(process.readAllStandardError().contains("HOME"));
-}
-
 TEST_F(CommandLineTest, ControlCharactersReachTheTerminalEscaped)
 {
     vellora({"add", "red \x1b[31mtext\x07"});
