@@ -112,18 +112,15 @@ QStringList temporaryFiles(const QTemporaryDir &dir)
 
 TEST_F(StoreFileTest, AFailedStepLeavesTheOldFileKeepsTheChangeAndSaysWhy)
 {
-    struct Case
+    using enum AtomicFile::Step;
+    const struct
     {
         AtomicFile::Step step;
         int code;
         const char *reason;
-    };
-    const QList<Case> cases{
-        {AtomicFile::Step::open, EACCES, "permission denied"}, {AtomicFile::Step::write, ENOSPC, "disk full"},
-        {AtomicFile::Step::sync, EIO, "input/output error"},   {AtomicFile::Step::close, EDQUOT, "disk quota exceeded"},
-        {AtomicFile::Step::rename, EROFS, "read-only file system"},
-    };
-    for (const Case &test : cases) {
+    } cases[] = {{open, EACCES, "permission denied"}, {write, ENOSPC, "disk full"}, {sync, EIO, "input/output error"},
+                 {close, EDQUOT, "disk quota exceeded"}, {rename, EROFS, "read-only file system"}};
+    for (const auto &test : cases) {
         StoreFixture local;
         auto owned = local.make();
         DayStore &store = *owned;
@@ -178,21 +175,18 @@ TEST_F(StoreFileTest, FilesArePrivateAndLinksAreFollowed)
 
 TEST_F(StoreFileTest, OnlyARegularFileOrNothingIsAStore)
 {
-    const QString fifo = fixture.dir.filePath("fifo");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QString device = fixture.dir.filePath("zero");
-    ASSERT_TRUE(QFile::link("/dev/zero", device));
+    const QString fifo = fixture.dir.filePath("fifo"), device = fixture.dir.filePath("zero");
     const QString folder = fixture.dir.filePath("folder");
-    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", device) && QDir().mkdir(folder));
 
     for (const QString &path : {fifo, device, folder}) {
         StoreFixture f;
         f.file = path;
-        auto owned = f.make(); // must not block on the pipe or read the device for ever
-        DayStore &store = *owned;
-        EXPECT_FALSE(store.openError().isEmpty()) << qPrintable(path);
-        EXPECT_FALSE(store.fileURL());
-        store.addItem("kept in memory", Bucket::big);
+        auto store = f.make(); // must not block on the pipe or read the device for ever
+        EXPECT_FALSE(store->openError().isEmpty()) << qPrintable(path);
+        EXPECT_FALSE(store->fileURL());
+        store->addItem("kept in memory", Bucket::big);
         EXPECT_TRUE(setAsideFiles(fixture.dir).isEmpty()) << "nothing renamed";
     }
     EXPECT_TRUE(QFileInfo(folder).isDir());

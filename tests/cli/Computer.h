@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vellora/DayData/StoreFile.h"
+
 #include "tests/WaitFor.h"
 
 #include <QDir>
@@ -53,6 +55,16 @@ public:
         EXPECT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
                 QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    // The titles in the store file as it is on disk.
+    QStringList titles() const
+    {
+        QStringList titles;
+        const auto loaded = StoreFile::load(storePath());
+        for (const auto &[id, item] : loaded.saved ? loaded.saved->items : decltype(loaded.saved->items)())
+            titles.append(item.title);
+        return titles;
     }
 
     QJsonObject json(const QStringList &arguments) const
