@@ -110,14 +110,14 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
 {
     vellora({"add", "x"});
     const QByteArray before = storeBytes();
-    const QString fifo = dir.filePath("fifo"), device = dir.filePath("zero"), lock = lockPathFor(store);
-    const QString dangling = dir.filePath("dangling"); // its folder is missing: the save fails
+    const QString fifo = home.filePath("fifo"), device = home.filePath("zero"), lock = lockPathFor(store);
+    const QString dangling = home.filePath("dangling"); // its folder is missing: the save fails
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    ASSERT_TRUE(QFile::link("/dev/zero", device) && QFile::link(dir.filePath("gone/store.json"), dangling));
+    ASSERT_TRUE(QFile::link("/dev/zero", device) && QFile::link(home.filePath("gone/store.json"), dangling));
     QTemporaryDir elsewhere;
     const QString open = elsewhere.filePath("open"), linked = elsewhere.filePath("linked");
     ASSERT_TRUE(QDir().mkdir(open) && ::chmod(QFile::encodeName(open).constData(), 0755) == 0);
-    ASSERT_TRUE(QFile::link(env.dir.path(), linked));
+    ASSERT_TRUE(QFile::link(runtime(), linked));
     std::unique_ptr<StoreLock> held;
     const struct
     {
@@ -128,7 +128,7 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
     } cases[] = {
         {fifo, {"add", "y"}, {}, "nothing was changed", {}}, // a hang here ends in the harness's timeout
         {device, {"add", "y"}, {}, "nothing was changed", {}},
-        {dir.path(), {"add", "y"}, {}, "nothing was changed", {}},
+        {home.filePath("data"), {"add", "y"}, {}, "nothing was changed", {}},
         {dangling, {"add", "y"}, {}, "nothing was saved", {}},
         {store, {"add", "y"}, {"XDG_RUNTIME_DIR=" + open}, "refusing", {}},
         {store, {"today"}, {"XDG_RUNTIME_DIR=" + linked}, "refusing", {}},
@@ -158,6 +158,6 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
         EXPECT_EQ(storeBytes(), before);
     }
     EXPECT_TRUE(QDir(open).isEmpty()) << "nothing is made in a folder refused";
-    EXPECT_TRUE(QFileInfo(dir.path()).isDir());
+    EXPECT_TRUE(QFileInfo(home.filePath("data")).isDir());
     EXPECT_TRUE(QFileInfo(device).isSymLink());
 }

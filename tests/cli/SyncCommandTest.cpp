@@ -2,8 +2,6 @@
 #include "tests/Cloud/RawHttp.h"
 #include "tests/cli/Computer.h"
 
-#include <QJsonArray>
-
 // `vellora account` and `vellora sync` against a real vellora-cloud on 127.0.0.1, and running apps that hear each
 // other's changes through its push.
 
@@ -14,9 +12,9 @@ class SyncCommandTest : public testing::Test
 protected:
     void SetUp() override { ASSERT_TRUE(server.start()) << server.error().toStdString(); }
 
-    void signIn(const Computer &computer)
+    void signIn(Computer &computer)
     {
-        const Outcome outcome = computer.run({"account", "sign-in", server.url(), "anna"}, token.toUtf8() + '\n');
+        const Outcome outcome = computer.run({"account", "sign-in", server.url(), "anna"}, {}, token.toUtf8() + '\n');
         ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
     }
 
@@ -43,7 +41,7 @@ TEST_F(SyncCommandTest, SignInAndSyncCarryATaskBetweenTwoComputers)
     for (const auto &c : refused) {
         if (!c.serverUp)
             server.stop();
-        const Outcome outcome = first.run({"account", "sign-in", server.url(), "anna"}, c.token.toUtf8() + '\n');
+        const Outcome outcome = first.run({"account", "sign-in", server.url(), "anna"}, {}, c.token.toUtf8() + '\n');
         if (!c.serverUp) {
             ASSERT_TRUE(server.start());
         }
@@ -79,8 +77,8 @@ TEST_F(SyncCommandTest, SignInAndSyncCarryATaskBetweenTwoComputers)
 
     // The apps never poll, so only the server's push can bring a task to the second one; the command goes through
     // the running app, which stays the only writer of its store.
-    QProcess &firstApp = first.startApp();
-    QProcess &secondApp = second.startApp();
+    QProcess *firstApp = first.launch({});
+    QProcess *secondApp = second.launch({});
     ASSERT_TRUE(waitFor(
         [&] {
             const QByteArray metrics = rawRequest(server.port(), "/metrics", {}, {}, {}, "GET").body;
@@ -90,8 +88,8 @@ TEST_F(SyncCommandTest, SignInAndSyncCarryATaskBetweenTwoComputers)
     const QString title = QStringLiteral("Written in the first app");
     ASSERT_EQ(first.run({"add", title}).exitCode, 0);
     ASSERT_TRUE(waitFor([&] { return second.titles().contains(title); }, 60000));
-    EXPECT_EQ(firstApp.state(), QProcess::Running);
-    EXPECT_EQ(secondApp.state(), QProcess::Running);
+    EXPECT_EQ(firstApp->state(), QProcess::Running);
+    EXPECT_EQ(secondApp->state(), QProcess::Running);
     EXPECT_TRUE(first.titles().contains(title));
 }
 
