@@ -56,6 +56,13 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
     EXPECT_TRUE(queued(*store).contains(deleteOf(f.id("c"))));
     EXPECT_FALSE(queued(*store).contains(saveOf(f.id("c")))) << "the delete replaces the queued save";
     EXPECT_EQ(StoreFile::load(f.filePath()).saved->items.size(), 4u);
+
+    // A new day by hand: the sheet goes to the Backlog after what waited there, big to small, top to bottom.
+    store->startNewDay(f.clock);
+    EXPECT_EQ(layout(*store), " /  /  | b:second,b:big,m:Call Anna,m:b");
+    QFile::remove(f.filePath());
+    store->startNewDay(f.clock);
+    EXPECT_TRUE(QFile::exists(f.filePath())) << "an empty sheet still writes the file";
 }
 
 // Starting a new day: done items go, open ones wait in the Backlog, after what already waited there.
@@ -91,19 +98,4 @@ TEST(DayStore, ANewDayStartsAtLaunchOnlyAfterTheDayOfAnItem)
         EXPECT_TRUE(pending.contains(deleteOf(f.id(title)))) << title;
     for (const char *title : {"open", "open2", "open3"})
         EXPECT_TRUE(pending.contains(saveOf(f.id(title)))) << title;
-}
-
-TEST(DayStore, NewDayByHandKeepsTheBacklogsOrder)
-{
-    StoreFixture f;
-    auto store = f.make();
-    f.given(*store, "b:a");
-    store->startNewDay(f.clock);
-    f.given(*store, "s:s1 m:m1 s:s2 b:b1 m:m2*");
-    store->startNewDay(f.clock);
-    EXPECT_EQ(layout(*store), " /  /  | b:a,b:b1,m:m1,s:s1,s:s2");
-
-    QFile::remove(f.filePath());
-    store->startNewDay(f.clock);
-    EXPECT_TRUE(QFile::exists(f.filePath())) << "an empty sheet still writes the file";
 }
