@@ -2,6 +2,10 @@
 #include "tests/Cloud/RawHttp.h"
 #include "tests/cli/Computer.h"
 
+#include <QElapsedTimer>
+
+#include <cstdio>
+
 // `vellora account` and `vellora sync` against a real vellora-cloud on 127.0.0.1, and running apps that hear each
 // other's changes through its push.
 
@@ -86,8 +90,11 @@ TEST_F(SyncCommandTest, SignInAndSyncCarryATaskBetweenTwoComputers)
         },
         60000));
     const QString title = QStringLiteral("Written in the first app");
+    QElapsedTimer clock;
+    clock.start();
     ASSERT_EQ(first.run({"add", title}).exitCode, 0);
     ASSERT_TRUE(waitFor([&] { return second.titles().contains(title); }, 60000));
+    std::printf("[ latency  ] in the second app's store %lld ms after the add command started\n", clock.elapsed());
     EXPECT_EQ(firstApp->state(), QProcess::Running);
     EXPECT_EQ(secondApp->state(), QProcess::Running);
     EXPECT_TRUE(first.titles().contains(title));
