@@ -2,9 +2,7 @@
 
 #include "Vellora/DayData/StoreFile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -27,202 +25,77 @@ PendingRecordZoneChange deleteOf(const QString &id)
     return PendingRecordZoneChange::remove({id, syncZoneID()});
 }
 
-class DayStoreTest : public testing::Test
-{
-protected:
-    StoreFixture fixture;
-};
-
 } // namespace
 
-TEST_F(DayStoreTest, AddItemTrimsAndQueuesOneSaveAndABlankTitleMakesNothing)
+TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
 {
-    auto store = fixture.make(true, true);
+    StoreFixture f;
+    auto store = f.make(true, true);
     EXPECT_FALSE(store->addItem(" \n\t ", Bucket::small));
-    EXPECT_FALSE(QFile::exists(fixture.filePath()));
+    EXPECT_FALSE(QFile::exists(f.filePath()));
     const auto item = store->addItem("  Call Anna \n", Bucket::medium);
     ASSERT_TRUE(item);
     EXPECT_EQ(item->title, "Call Anna");
-    EXPECT_EQ(item->day, store->day());
     EXPECT_EQ(item->id, item->id.toUpper());
     EXPECT_EQ(queued(*store), QList{saveOf(item->id)});
-    EXPECT_EQ(StoreFile::load(fixture.filePath()).saved->items.size(), 1u);
-}
+    EXPECT_EQ(StoreFile::load(f.filePath()).saved->items.size(), 1u);
 
-TEST_F(DayStoreTest, FullBlockSendsNewItemToTheBacklog)
-{
-    auto store = fixture.make();
-    store->addItem("First", Bucket::big);
-    const auto second = store->addItem("Second", Bucket::big);
-    EXPECT_EQ(second->day, kOpenDay);
-    EXPECT_EQ(second->bucket, Bucket::big);
-    EXPECT_EQ(titles(store->backlogItems()), QStringList{"Second"});
-}
-
-TEST_F(DayStoreTest, RowsFollowTheTimeOfTheLastChange)
-{
-    auto store = fixture.make();
-    const auto a = store->addItem("a", Bucket::medium);
-    store->addItem("b", Bucket::medium);
-    store->addItem("c", Bucket::medium);
-    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), (QStringList{"a", "b", "c"}));
-
-    store->toggleDone(a->id);
-    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), (QStringList{"b", "c", "a"}));
-    EXPECT_TRUE(store->item(a->id)->done);
-    store->toggleDone(a->id);
-    EXPECT_FALSE(store->item(a->id)->done) << "a toggle goes both ways";
-
-    // The same text still counts as a change and moves the item to the last occupied row.
-    store->updateTitle(store->itemsIn(Bucket::medium).first().id, "b");
-    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), (QStringList{"c", "a", "b"}));
-}
-
-TEST_F(DayStoreTest, UpdatesAndDeletesQueueTheirRecords)
-{
-    auto store = fixture.make(true, true);
-    const auto a = store->addItem("a", Bucket::small);
-    store->updateTitle(a->id, "  renamed ");
-    EXPECT_EQ(store->item(a->id)->title, "renamed");
-
-    store->updateTitle(a->id, "   ");
-    EXPECT_FALSE(store->item(a->id));
-    EXPECT_EQ(queued(*store), QList{deleteOf(a->id)}) << "the delete replaces the queued save";
-
-    // Deleting an id that has no item still writes the file and queues a delete.
-    QFile::remove(fixture.filePath());
-    store->deleteItem("NO-SUCH-ID");
-    EXPECT_TRUE(QFile::exists(fixture.filePath()));
-    EXPECT_TRUE(queued(*store).contains(deleteOf("NO-SUCH-ID")));
-
-    store->updateTitle("NO-SUCH-ID", "text");
-    store->toggleDone("NO-SUCH-ID");
-    EXPECT_FALSE(store->item("NO-SUCH-ID"));
-}
-
-TEST_F(DayStoreTest, WithoutEngineNothingIsQueuedAndWithoutFileNothingIsWritten)
-{
-    auto synced = fixture.make(true, false);
-    EXPECT_EQ(synced->engine(), nullptr);
-    synced->addItem("a", Bucket::big);
-
-    StoreFixture memoryOnly;
-    auto store = memoryOnly.make(false, true);
-    EXPECT_EQ(store->engine(), nullptr) << "a store without a file never syncs";
-    const auto item = store->addItem("a", Bucket::big);
+    // Rows follow the last change: a tick moves the item down; so does an edit to the same text.
+    f.given(*store, "m:b m:c b:big b:second");
+    EXPECT_EQ(layout(*store), "big / Call Anna,b,c /  | b:second") << "a full block sends a new item to the Backlog";
     store->toggleDone(item->id);
-    store->startNewDay(memoryOnly.clock);
-    EXPECT_TRUE(QDir(memoryOnly.dir.path()).isEmpty());
+    EXPECT_EQ(layout(*store), "big / b,c,Call Anna* /  | b:second");
+    store->toggleDone(item->id);
+    store->updateTitle(f.id("b"), "b");
+    EXPECT_EQ(layout(*store), "big / c,Call Anna,b /  | b:second") << "a second tick unticks";
+
+    store->updateTitle(f.id("c"), "  renamed ");
+    EXPECT_EQ(store->item(f.id("c"))->title, "renamed");
+    store->updateTitle(f.id("c"), "   ");
+    EXPECT_FALSE(store->item(f.id("c"))) << "an emptied title deletes the item";
+    EXPECT_TRUE(queued(*store).contains(deleteOf(f.id("c"))));
+    EXPECT_FALSE(queued(*store).contains(saveOf(f.id("c")))) << "the delete replaces the queued save";
+    EXPECT_EQ(StoreFile::load(f.filePath()).saved->items.size(), 4u);
+
+    // A new day by hand: the sheet goes to the Backlog after what waited there, big to small, top to bottom.
+    store->startNewDay(f.clock);
+    EXPECT_EQ(layout(*store), " /  /  | b:second,b:big,m:Call Anna,m:b");
+    QFile::remove(f.filePath());
+    store->startNewDay(f.clock);
+    EXPECT_TRUE(QFile::exists(f.filePath())) << "an empty sheet still writes the file";
 }
 
-TEST_F(DayStoreTest, ObserversHearOfRealChangesOnly)
+// Starting a new day: done items go, open ones wait in the Backlog, after what already waited there.
+// At launch, one item of an earlier day starts a new day, which clears the whole sheet, a later day's item too.
+TEST(DayStore, ANewDayStartsAtLaunchOnlyAfterTheDayOfAnItem)
 {
-    auto store = fixture.make();
-    QSignalSpy day(store.get(), &DayStore::dayChanged);
-    QSignalSpy saved(store.get(), &DayStore::savedChanged);
-    QSignalSpy error(store.get(), &DayStore::syncErrorChanged);
-
-    store->refreshDay(fixture.clock);
-    EXPECT_EQ(day.count(), 0);
-
-    store->setSyncError("offline");
-    store->setSyncError("offline");
-    EXPECT_EQ(error.count(), 1);
-
-    store->deleteItem("NO-SUCH-ID");
-    EXPECT_EQ(saved.count(), 1) << "every write of the saved record is told, also one that changes nothing";
-
-    store->startNewDay(fixture.clock.addDays(1));
-    EXPECT_EQ(day.count(), 1);
-    EXPECT_EQ(store->day(), "2025-03-06");
-}
-
-// Starting a new day.
-
-TEST_F(DayStoreTest, LaunchOnALaterDayClearsTheSheet)
-{
-    auto store = fixture.make(true, true);
-    QStringList done, open;
-    for (int i = 0; i < 2; ++i) {
-        done.append(store->addItem(QString("done %1").arg(i), Bucket::small)->id);
-        store->toggleDone(done.last());
-    }
-    for (Bucket bucket : kAllBuckets)
-        open.append(store->addItem("open", bucket)->id);
-    const QString backlogDone = store->addItem("second big", Bucket::big)->id;
-    store->toggleDone(backlogDone); // a done item in the Backlog is left alone
-    store->setState(store->engine()->state().serialization());
-    store->save();
-    store.reset();
-
-    fixture.clock = fixture.clock.addDays(1);
-    auto next = fixture.make(true, true);
-    EXPECT_EQ(next->day(), "2025-03-06");
-    for (const QString &id : done)
-        EXPECT_FALSE(next->item(id));
-    for (const QString &id : open) {
-        const auto item = next->item(id);
-        ASSERT_TRUE(item);
-        EXPECT_EQ(item->day, kOpenDay);
-        EXPECT_FALSE(item->done);
-    }
-    EXPECT_EQ(next->item(open[0])->bucket, Bucket::big);
-    EXPECT_TRUE(next->item(backlogDone)->done);
-    EXPECT_EQ(next->backlogItems().first().id, backlogDone) << "moved items come after older Backlog items";
-
-    const auto pending = next->engine()->state().pendingRecordZoneChanges();
-    for (const QString &id : done)
-        EXPECT_TRUE(pending.contains(deleteOf(id)));
-    for (const QString &id : open)
-        EXPECT_TRUE(pending.contains(saveOf(id)));
-}
-
-TEST_F(DayStoreTest, LaunchOnTheSameDayOrWithOnlyLaterItemsKeepsEverything)
-{
-    auto store = fixture.make();
-    const auto item = store->addItem("today", Bucket::big);
-    DayItem later = *store->addItem("later", Bucket::small);
+    StoreFixture f;
+    auto store = f.make(true, true);
+    f.given(*store, "s:done0* s:done1* b:open m:open2 s:open3 b:waiting* m:later");
+    DayItem later = *store->item(f.id("later"));
     later.day = "2025-03-09";
     store->setItem(later.id, later);
+    store->setState(store->engine()->state().serialization());
     store->save();
     const DayStore::Saved before = store->saved();
     store.reset();
 
-    auto again = fixture.make();
-    EXPECT_EQ(again->saved(), before);
-    EXPECT_EQ(titles(again->itemsIn(Bucket::big)), QStringList{"today"});
-    EXPECT_EQ(titles(again->itemsIn(Bucket::small)), QStringList{"later"}) << "a later day's item shows on Today";
-    EXPECT_TRUE(again->backlogItems().isEmpty());
+    store = f.make(true, true);
+    EXPECT_EQ(store->saved(), before) << "the same day changes nothing";
+    EXPECT_EQ(layout(*store), "open / open2,later / done0*,done1*,open3 | b:waiting*") << "a later day shows on Today";
+    store.reset();
 
-    // One item of an earlier day starts a new day, which clears the later one too.
-    DayItem earlier = *again->item(item->id);
-    earlier.day = "2025-03-01";
-    again->setItem(earlier.id, earlier);
-    again->save();
-    again.reset();
-    auto cleared = fixture.make();
-    EXPECT_EQ(cleared->backlogItems().size(), 2);
-}
-
-TEST_F(DayStoreTest, NewDayByHandTwice)
-{
-    auto store = fixture.make();
-    store->addItem("a", Bucket::big);
-    store->startNewDay(fixture.clock);
-    EXPECT_EQ(store->backlogItems().size(), 1);
-    store->addItem("b", Bucket::big);
-    store->startNewDay(fixture.clock);
-    EXPECT_EQ(titles(store->backlogItems()), (QStringList{"a", "b"}));
-
-    // The Backlog keeps its older items first, then the sheet's in its order: big, medium, small, top to bottom.
-    for (const char *title : {"s1", "m1", "s2", "b1", "m2"})
-        store->addItem(title, QByteArray(title).startsWith('b')   ? Bucket::big
-                              : QByteArray(title).startsWith('m') ? Bucket::medium
-                                                                  : Bucket::small);
-    store->startNewDay(fixture.clock);
-    EXPECT_EQ(titles(store->backlogItems()), (QStringList{"a", "b", "b1", "m1", "m2", "s1", "s2"}));
-
-    QFile::remove(fixture.filePath());
-    store->startNewDay(fixture.clock);
-    EXPECT_TRUE(QFile::exists(fixture.filePath())) << "an empty sheet still writes the file";
+    f.clock = f.clock.addDays(1);
+    auto next = f.make(true, true);
+    EXPECT_EQ(next->day(), "2025-03-06");
+    // Items of an earlier day come after what already waited, in no particular order among themselves.
+    QStringList backlog = QString::fromStdString(layout(*next)).split(" | ").last().split(',');
+    EXPECT_EQ(backlog.takeFirst().toStdString(), "b:waiting*");
+    backlog.sort();
+    EXPECT_EQ(backlog.join(',').toStdString(), "b:open,m:later,m:open2,s:open3");
+    const auto pending = queued(*next);
+    for (const char *title : {"done0", "done1"})
+        EXPECT_TRUE(pending.contains(deleteOf(f.id(title)))) << title;
+    for (const char *title : {"open", "open2", "open3"})
+        EXPECT_TRUE(pending.contains(saveOf(f.id(title)))) << title;
 }

@@ -2,148 +2,75 @@
 
 #include <gtest/gtest.h>
 
-using SyncKit::PendingRecordZoneChange;
-
 namespace {
 
-class MovingTest : public testing::Test
+Bucket bucketNamed(const QString &letter)
 {
-protected:
-    StoreFixture fixture;
-    std::unique_ptr<DayStore> store = fixture.make(true, true);
+    return letter == "b" ? Bucket::big : letter == "m" ? Bucket::medium : Bucket::small;
+}
 
-    QString add(const QString &title, Bucket bucket) { return store->addItem(title, bucket)->id; }
-    QList<PendingRecordZoneChange> queued() const { return store->engine()->state().pendingRecordZoneChanges(); }
-    void clearQueue() { store->engine()->state().remove(queued()); }
-};
+// Runs "verb title [target] [block]" steps, separated by ';', and gives what the last one returned.
+bool perform(StoreFixture &f, DayStore &store, const QString &steps)
+{
+    bool result = true;
+    for (const QString &step : steps.split(';')) {
+        const QStringList w = step.split(' ', Qt::SkipEmptyParts);
+        if (w[0] == "move")
+            result = store.moveItem(f.id(w[1]), bucketNamed(w[2]));
+        else if (w[0] == "place")
+            store.placeItem(f.id(w[1]), f.id(w[2]), bucketNamed(w[3]));
+        else if (w[0] == "step")
+            store.stepItem(f.id(w[1]), w[2].toInt());
+        else if (w[0] == "bring")
+            result = store.bringToToday(f.id(w[1]));
+        else if (w[0] == "send")
+            store.sendToBacklog(f.id(w[1]));
+        else if (w[0] == "delete")
+            store.deleteItem(f.id(w[1]));
+    }
+    return result;
+}
 
 } // namespace
 
-TEST_F(MovingTest, MoveItemChecksRoomAndOwnBlock)
+// Blocks hold one big, three medium and five small items; rows follow each item's last change.
+TEST(Moving, EdgesOfTheBlocksRowsAndBacklog)
 {
-    const QString big = add("big", Bucket::big);
-    const QString small = add("small", Bucket::small);
-    const DayItem before = *store->item(small);
-
-    EXPECT_TRUE(store->moveItem(small, Bucket::small));
-    EXPECT_EQ(*store->item(small), before) << "its own block: nothing changes";
-
-    EXPECT_FALSE(store->moveItem(small, Bucket::big));
-    EXPECT_EQ(*store->item(small), before);
-
-    EXPECT_TRUE(store->moveItem(small, Bucket::medium));
-    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), QStringList{"small"});
-    EXPECT_FALSE(store->moveItem("NO-SUCH-ID", Bucket::medium));
-    EXPECT_EQ(store->itemsIn(Bucket::big).first().id, big);
-}
-
-TEST_F(MovingTest, SwapExchangesBlocksAndRowsAndQueuesMovedFirst)
-{
-    const QString big = add("big", Bucket::big);
-    add("m0", Bucket::medium);
-    const QString m1 = add("m1", Bucket::medium);
-    store->toggleDone(big);
-    clearQueue();
-    const QDateTime bigRow = store->item(big)->modifiedAt, m1Row = store->item(m1)->modifiedAt;
-
-    store->placeItem(m1, big, Bucket::big);
-    EXPECT_EQ(store->item(m1)->modifiedAt, bigRow);
-    EXPECT_EQ(store->item(big)->modifiedAt, m1Row);
-    EXPECT_EQ(titles(store->itemsIn(Bucket::big)), QStringList{"m1"});
-    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), (QStringList{"m0", "big"}));
-    EXPECT_TRUE(store->item(big)->done) << "done stays with its item";
-    EXPECT_EQ(queued(), (QList{PendingRecordZoneChange::save({m1, syncZoneID()}),
-                               PendingRecordZoneChange::save({big, syncZoneID()})}));
-
-    // Onto itself or onto nothing: a move into the block.
-    store->placeItem(m1, m1, Bucket::big);
-    EXPECT_EQ(titles(store->itemsIn(Bucket::big)), QStringList{"m1"});
-    store->placeItem(m1, QString("NO-SUCH-ID"), Bucket::small);
-    EXPECT_EQ(titles(store->itemsIn(Bucket::small)), QStringList{"m1"});
-}
-
-TEST_F(MovingTest, SwapWithABacklogItemBringsItToToday)
-{
-    const QString today = add("today", Bucket::big);
-    const QString waiting = add("waiting", Bucket::big);
-    store->placeItem(waiting, today, Bucket::big);
-    EXPECT_EQ(store->item(today)->day, store->day());
-    EXPECT_EQ(store->item(waiting)->day, store->day());
-}
-
-TEST_F(MovingTest, StepWalksTheNineRows)
-{
-    const QString big = add("big", Bucket::big);
-    const QString m0 = add("m0", Bucket::medium);
-    const QString m1 = add("m1", Bucket::medium);
-    const QString m2 = add("m2", Bucket::medium);
-    const auto before = store->saved();
-
-    store->stepItem(big, -1);
-    EXPECT_EQ(store->saved(), before) << "up from the first row does nothing";
-
-    // Down onto the empty first small row.
-    store->stepItem(m2, +1);
-    EXPECT_EQ(titles(store->itemsIn(Bucket::small)), QStringList{"m2"});
-
-    // Down on the second of two medium items: an empty row of its own block, so nothing.
-    const auto twoMedium = store->saved();
-    store->stepItem(m1, +1);
-    EXPECT_EQ(store->saved(), twoMedium);
-
-    // Up from the first medium row swaps with the big item.
-    store->stepItem(m0, -1);
-    EXPECT_EQ(titles(store->itemsIn(Bucket::big)), QStringList{"m0"});
-    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), (QStringList{"big", "m1"}));
-
-    // Up from the first small row into a medium block with a free row lands in its first free row.
-    store->stepItem(m2, -1);
-    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), (QStringList{"big", "m1", "m2"}));
-}
-
-TEST_F(MovingTest, StepIgnoresTheLastRowSurplusAndBacklogItems)
-{
-    QStringList small;
-    for (int i = 0; i < 5; ++i)
-        small.append(add(QString("s%1").arg(i), Bucket::small));
-    const QString waiting = add("waiting", Bucket::small);
-    const auto before = store->saved();
-    store->stepItem(small.last(), +1);
-    store->stepItem(waiting, -1);
-    EXPECT_EQ(store->saved(), before);
-
-    // A surplus item from another device has no row and does not step.
-    DayItem surplus = *store->item(waiting);
-    surplus.day = store->day();
-    store->setItem(surplus.id, surplus);
-    const auto withSurplus = store->saved();
-    store->stepItem(surplus.id, -1);
-    EXPECT_EQ(store->saved(), withSurplus);
-}
-
-TEST_F(MovingTest, BringToTodayNeedsARowInTheItemsBlock)
-{
-    QStringList small;
-    for (int i = 0; i < 5; ++i)
-        small.append(add(QString("s%1").arg(i), Bucket::small));
-    const QString waiting = add("waiting", Bucket::small);
-    EXPECT_FALSE(store->bringToToday(waiting));
-    EXPECT_FALSE(store->bringToToday(small.first())) << "not in the Backlog";
-
-    store->deleteItem(small[1]);
-    EXPECT_TRUE(store->bringToToday(waiting));
-    EXPECT_EQ(store->itemsIn(Bucket::small).at(4).id, waiting);
-}
-
-TEST_F(MovingTest, SendToBacklogUnticksAndKeepsTheBlock)
-{
-    add("older", Bucket::big);
-    const QString done = add("done", Bucket::medium);
-    store->toggleDone(done);
-    store->sendToBacklog(done);
-    const auto item = store->item(done);
-    EXPECT_EQ(item->day, kOpenDay);
-    EXPECT_FALSE(item->done);
-    EXPECT_EQ(item->bucket, Bucket::medium);
-    store->sendToBacklog("NO-SUCH-ID");
+    const char *fiveSmall = "s:s0 s:s1 s:s2 s:s3 s:s4 s:waiting";
+    const struct
+    {
+        const char *given;
+        const char *steps;
+        bool result;
+        const char *expected;
+    } cases[] = {
+        {"b:big s:small", "move small s", true, "big /  / small | "},
+        {"b:big s:small", "move small b", false, "big /  / small | "},
+        {"b:big s:small", "move small m", true, "big / small /  | "},
+        {"b:big", "move nothing m", false, "big /  /  | "},
+        // A swap exchanges blocks and rows; done stays with its item.
+        {"b:big* m:m0 m:m1 m:m2", "place m2 big b", true, "m2 / m0,m1,big* /  | "},
+        {"b:big m:m0", "place m0 m0 s; place m0 nothing m", true, "big / m0 /  | "},
+        {"b:today b:waiting", "place waiting today b", true, "waiting,today /  /  | "},
+        // Stepping walks the nine rows: onto an empty row of another block, past its own empty rows never.
+        {"b:big m:m0", "step big -1", true, "big / m0 /  | "},
+        {"b:big m:m0 m:m1 m:m2", "step m2 +1", true, "big / m0,m1 / m2 | "},
+        {"b:big m:m0 m:m1", "step m1 +1", true, "big / m0,m1 /  | "},
+        {"b:big m:m0 m:m1", "step m0 -1", true, "m0 / big,m1 /  | "},
+        {"b:big m:m0 m:m1 s:s0", "step s0 -1", true, "big / m0,m1,s0 /  | "},
+        {fiveSmall, "step s4 +1", true, " /  / s0,s1,s2,s3,s4 | s:waiting"},
+        {fiveSmall, "step waiting -1", true, " /  / s0,s1,s2,s3,s4 | s:waiting"},
+        // Bringing back needs a free row in the item's own block.
+        {fiveSmall, "bring waiting", false, " /  / s0,s1,s2,s3,s4 | s:waiting"},
+        {fiveSmall, "bring s0", false, " /  / s0,s1,s2,s3,s4 | s:waiting"},
+        {fiveSmall, "delete s1; bring waiting", true, " /  / s0,s2,s3,s4,waiting | "},
+        {"b:older m:done*", "send done; send nothing", true, "older /  /  | m:done"},
+    };
+    for (const auto &c : cases) {
+        StoreFixture f;
+        auto store = f.make(false);
+        f.given(*store, c.given);
+        EXPECT_EQ(perform(f, *store, c.steps), c.result) << c.given << ": " << c.steps;
+        EXPECT_EQ(layout(*store), c.expected) << c.given << ": " << c.steps;
+    }
 }

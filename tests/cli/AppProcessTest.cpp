@@ -2,9 +2,6 @@
 
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Platform/InstanceChannel.h"
-#include "Vellora/Platform/StoreLock.h"
-
-#include <sys/time.h>
 
 // The command line while an app has the store open: every command goes through the app, which is then the only
 // writer of the file, and a launch without a command hands over to it.
@@ -33,7 +30,7 @@ TEST_F(AppProcessTest, AHundredAddsWhileTheAppRunsLeaveExactlyAHundredMoreItemsI
         }
     }
 
-    EXPECT_EQ(itemsInFile(), 1 + kAdds);
+    EXPECT_EQ(titles().size(), 1 + kAdds);
     QSet<QString> titles;
     for (const auto &[id, item] : app->store().saved().items)
         titles.insert(item.title);
@@ -42,8 +39,11 @@ TEST_F(AppProcessTest, AHundredAddsWhileTheAppRunsLeaveExactlyAHundredMoreItemsI
     EXPECT_TRUE(waitFor([&] { return status->text() == "101 items"; })) << status->text().toStdString();
 }
 
-TEST_F(AppProcessTest, TheAppsAnswersAreTheSameAsTheFiles)
+TEST_F(AppProcessTest, TheAppAnswersAsTheFileDoesAndShowsItsWindowWhenLaunchedAgain)
 {
+    const Outcome alone = vellora({"toggle"});
+    EXPECT_EQ(alone.exitCode, 1);
+    EXPECT_TRUE(alone.err.contains("not running")) << alone.err.toStdString();
     vellora({"add", "Write the report", "--block", "big"});
     const Outcome fromFile = vellora({"today", "--json"});
     startApp();
@@ -55,32 +55,19 @@ TEST_F(AppProcessTest, TheAppsAnswersAreTheSameAsTheFiles)
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_TRUE(failed.err.startsWith("vellora: ")) << failed.err.toStdString();
     EXPECT_EQ(vellora({"add", "x", "--block", "huge"}).exitCode, 2); // refused before it reaches the app
-}
 
-TEST_F(AppProcessTest, ALaunchWithoutACommandShowsTheRunningAppsWindowAndToggleHidesIt)
-{
-    const Outcome alone = vellora({"toggle"});
-    EXPECT_EQ(alone.exitCode, 1);
-    EXPECT_TRUE(alone.err.contains("not running")) << alone.err.toStdString();
-
-    startApp();
+    // A launch without a command shows the running app's window, on the page it had; toggle hides it.
     app->openPage(Navigation::Page::backlog);
     app->mainWindow()->hide();
     const Outcome open = vellora({});
     EXPECT_EQ(open.exitCode, 0) << open.err.toStdString();
     EXPECT_TRUE(open.out.isEmpty());
     ASSERT_TRUE(waitFor([&] { return app->mainWindow()->isVisible(); }));
-    EXPECT_EQ(app->nav().page(), Navigation::Page::backlog); // the page it had
+    EXPECT_EQ(app->nav().page(), Navigation::Page::backlog);
     app->mainWindow()->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
     EXPECT_EQ(vellora({"toggle"}).exitCode, 0);
     EXPECT_TRUE(waitFor([&] { return !app->mainWindow()->isVisible(); }));
-
-    // A launch for interface tests opens a window of its own on an empty store; it does not hand over to the app,
-    // which would end it at once.
-    QProcess *uitests = launch({"-uitests"});
-    EXPECT_FALSE(finished(uitests, 1500)) << uitests->readAllStandardError().toStdString();
-    EXPECT_FALSE(app->mainWindow()->isVisible());
 }
 
 TEST_F(AppProcessTest, BetweenTwoLaunchedAppsTheSecondHandsOverAndTheFirstServesCommands)
@@ -99,24 +86,8 @@ TEST_F(AppProcessTest, BetweenTwoLaunchedAppsTheSecondHandsOverAndTheFirstServes
     EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
     const Outcome add = vellora({"add", "Through the running app", "--block", "big"});
     EXPECT_EQ(add.exitCode, 0) << add.err.toStdString();
-    EXPECT_EQ(itemsInFile(), 1);
+    EXPECT_EQ(titles().size(), 1);
     EXPECT_EQ(first->state(), QProcess::Running);
-}
-
-// The lock, however long held by an app that does not answer, keeps every other writer out.
-TEST_F(AppProcessTest, ALongHeldLockIsNeverTakenOver)
-{
-    vellora({"add", "x"});
-    const QByteArray before = storeBytes();
-    const auto held = StoreLock::tryLock(lockPathFor(store));
-    ASSERT_TRUE(held);
-    const struct timeval anHourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
-    ASSERT_EQ(utimes(lockPathFor(store).toLocal8Bit().constData(), anHourAgo), 0);
-
-    const Outcome run = vellora({"add", "y"});
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_TRUE(run.err.contains("in use")) << run.err.toStdString();
-    EXPECT_EQ(storeBytes(), before);
 }
 
 } // namespace

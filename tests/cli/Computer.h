@@ -1,10 +1,13 @@
 #pragma once
 
+#include "Vellora/DayData/StoreFile.h"
+
 #include "tests/WaitFor.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -22,74 +25,91 @@ struct Outcome
 };
 
 // A "computer" of its own for the vellora binary: a home with its data, its configuration (the account file) and
-// its runtime folder, where commands run and an app can be left running until this goes away.
+// its private runtime folder, where every command is a process of its own and an app can be left running; each
+// process still running is ended when this goes away.
 class Computer
 {
 public:
     Computer()
     {
         QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QDir().mkpath(QFileInfo(storePath()).absolutePath());
+        QDir().mkpath(QFileInfo(store).absolutePath());
     }
 
-    ~Computer()
+    ~Computer() { stopAll(); }
+
+    void stopAll()
     {
-        if (m_app && m_app->state() != QProcess::NotRunning) {
-            m_app->terminate();
-            if (!m_app->waitForFinished(10000)) {
-                m_app->kill();
-                m_app->waitForFinished();
-            }
+        for (const auto &process : m_processes) {
+            process->kill();
+            process->waitForFinished();
         }
     }
 
-    QString config() const { return home.filePath("config"); }
-    QString accountFile() const { return config() + "/vellora-cloud/account.json"; }
-    QString storePath() const { return home.filePath("data/vellora/store.json"); }
+    QString accountFile() const { return home.filePath("config/vellora-cloud/account.json"); }
     QString runtime() const { return home.path(); }
 
-    Outcome run(const QStringList &arguments, const QByteArray &input = {}) const
+    // Starts vellora with `extraEnv` ("NAME=value" sets, "NAME=" removes) and `input` on its standard input.
+    QProcess *launch(const QStringList &arguments, const QStringList &extraEnv = {}, const QByteArray &input = {})
     {
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        process.start(VELLORA_BINARY, arguments + QStringList{"--store", storePath()});
-        process.write(input);
-        process.closeWriteChannel();
-        EXPECT_TRUE(waitFor([&] { return process.state() == QProcess::NotRunning; }, 60000));
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_DATA_HOME", home.filePath("data"));
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        environment.insert("XDG_RUNTIME_DIR", runtime());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        for (const QString &pair : extraEnv) {
+            if (pair.endsWith('='))
+                environment.remove(pair.chopped(1));
+            else
+                environment.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        }
+        process->setProcessEnvironment(environment);
+        process->start(VELLORA_BINARY, arguments + QStringList{"--store", store});
+        process->write(input);
+        process->closeWriteChannel();
+        m_processes.push_back(std::move(process));
+        return m_processes.back().get();
     }
 
-    QJsonObject json(const QStringList &arguments) const
+    static bool finished(QProcess *process, int timeoutMs = 60000)
+    {
+        return waitFor([&] { return process->state() == QProcess::NotRunning; }, timeoutMs);
+    }
+
+    // Runs vellora to its end; the event loop runs meanwhile, so that an app in this process can answer.
+    Outcome run(const QStringList &arguments, const QStringList &extraEnv = {}, const QByteArray &input = {})
+    {
+        QProcess *process = launch(arguments, extraEnv, input);
+        EXPECT_TRUE(finished(process)) << arguments.join(' ').toStdString();
+        return {process->exitCode(), QString::fromUtf8(process->readAllStandardOutput()),
+                QString::fromUtf8(process->readAllStandardError())};
+    }
+
+    QJsonObject json(const QStringList &arguments)
     {
         return QJsonDocument::fromJson(run(arguments + QStringList{"--json"}).out.toUtf8()).object();
     }
 
-    // The app itself, on the offscreen platform, with this computer's store and account.
-    QProcess &startApp()
+    QByteArray storeBytes() const
     {
-        m_app = std::make_unique<QProcess>();
-        QProcessEnvironment env = environment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        m_app->setProcessEnvironment(env);
-        m_app->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_app->start(VELLORA_BINARY, {"--store", storePath()});
-        return *m_app;
+        QFile file(store);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-private:
-    QProcessEnvironment environment() const
+    // The titles in the store file as it is on disk.
+    QStringList titles() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", home.filePath("data"));
-        env.insert("XDG_CONFIG_HOME", config());
-        env.insert("XDG_RUNTIME_DIR", runtime());
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-        return env;
+        QStringList titles;
+        const auto loaded = StoreFile::load(store);
+        for (const auto &[id, item] : loaded.saved ? loaded.saved->items : decltype(loaded.saved->items)())
+            titles.append(item.title);
+        return titles;
     }
 
     QTemporaryDir home;
-    std::unique_ptr<QProcess> m_app;
+    QString store = home.filePath("data/vellora/store.json");
+
+private:
+    std::vector<std::unique_ptr<QProcess>> m_processes;
 };

@@ -1,99 +1,38 @@
 #pragma once
 
 #include "tests/Shell/ShellFixture.h"
+#include "tests/cli/Computer.h"
 
 #include "cli/CommandLine.h"
-#include "Vellora/DayData/StoreFile.h"
 
-#include <QJsonArray>
-#include <QProcess>
-
-// The vellora program as people run it: every call is a process of its own, with data, settings and a private
-// runtime folder of the test's own. When a test starts the app, the running app is this test process, so that its
-// store and window can be looked at.
-
-struct Outcome
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-class ProcessTest : public testing::Test
+// The vellora program as people run it, on a computer of the test's own. When a test starts the app, the running
+// app is this test process, so that its store and window can be looked at.
+class ProcessTest : public testing::Test, public Computer
 {
 protected:
-    void SetUp() override { Paper::setAnimationsEnabled(false); }
+    void SetUp() override
+    {
+        Paper::setAnimationsEnabled(false);
+        qputenv("XDG_RUNTIME_DIR", runtime().toUtf8()); // the app in this process shares the commands' folder
+    }
 
     void TearDown() override
     {
-        for (const auto &process : m_processes) {
-            if (process->state() != QProcess::NotRunning) {
-                process->kill();
-                process->waitForFinished();
-            }
-        }
+        stopAll();
         app.reset();
     }
 
-    // Starts vellora with `extraEnv` ("NAME=value" sets, "NAME=" removes) and, when given, under `wrapper`.
-    QProcess *launch(QStringList arguments, const QStringList &extraEnv = {}, const QStringList &wrapper = {})
-    {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_DATA_HOME", dir.filePath("data"));
-        environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        environment.insert("XDG_RUNTIME_DIR", env.dir.path());
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        for (const QString &pair : extraEnv) {
-            if (pair.endsWith('='))
-                environment.remove(pair.chopped(1));
-            else
-                environment.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        }
-        process->setProcessEnvironment(environment);
-        arguments << "--store" << store;
-        if (wrapper.isEmpty())
-            process->start(VELLORA_BINARY, arguments);
-        else
-            process->start(wrapper.first(), wrapper.mid(1) + QStringList{VELLORA_BINARY} + arguments);
-        m_processes.push_back(std::move(process));
-        return m_processes.back().get();
-    }
-
-    static bool finished(QProcess *process, int timeoutMs = 60000)
-    {
-        return waitFor([&] { return process->state() == QProcess::NotRunning; }, timeoutMs);
-    }
-
-    // Runs vellora to its end; the event loop runs meanwhile, so that an app in this process can answer.
-    Outcome vellora(const QStringList &arguments, const QStringList &extraEnv = {}, const QStringList &wrapper = {})
-    {
-        QProcess *process = launch(arguments, extraEnv, wrapper);
-        EXPECT_TRUE(finished(process)) << arguments.join(' ').toStdString();
-        return {process->exitCode(), QString::fromUtf8(process->readAllStandardOutput()),
-                QString::fromUtf8(process->readAllStandardError())};
-    }
-
-    QJsonObject json(const QStringList &arguments)
-    {
-        return QJsonDocument::fromJson(vellora(arguments + QStringList{"--json"}).out.toUtf8()).object();
-    }
+    Outcome vellora(const QStringList &arguments, const QStringList &extraEnv = {}) { return run(arguments, extraEnv); }
 
     QString addedId(const QString &title, const QString &block)
     {
         return json({"add", title, "--block", block}).value("id").toString();
     }
 
-    QByteArray storeBytes() const
+    void writeStore(const QByteArray &bytes) const
     {
         QFile file(store);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    qsizetype itemsInFile() const
-    {
-        const auto loaded = StoreFile::load(store);
-        return loaded.saved ? qsizetype(loaded.saved->items.size()) : 0;
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
 
     void startApp()
@@ -103,11 +42,6 @@ protected:
         ASSERT_TRUE(waitFor([&] { return app->isLaunchFinished(); }));
     }
 
-    ShellTest::AppEnvironment env; // its folder is the private runtime folder
-    QTemporaryDir dir;
-    QString store = dir.filePath("store.json");
+    ShellTest::AppEnvironment env;
     std::unique_ptr<VelloraApp> app;
-
-private:
-    std::vector<std::unique_ptr<QProcess>> m_processes;
 };
