@@ -93,11 +93,15 @@ TEST_F(CloudServerTest, NoUserSeesAnotherOnAnyEndpoint)
         {CloudProtocol::kZoneChangesPath, json({{"zone", kZone}})},
     };
     for (const auto &[path, body] : requests) {
+        QList<QByteArray> refusals;
         for (const QByteArray &token : {QByteArray(), QByteArray("guess"), revoked}) {
             const Answer answer = post(path, body, token);
             EXPECT_EQ(answer.status, 401) << path << " with " << token.constData();
             EXPECT_FALSE(answer.body.contains("secret"));
+            refusals.append(answer.body);
         }
+        // A request without a token is told so, rather than that its token was wrong.
+        EXPECT_NE(refusals[0], refusals[1]) << path;
         // Bert's token works on bert's own database only.
         EXPECT_FALSE(post(path, body, bert).body.contains("secret")) << path;
     }
