@@ -206,10 +206,15 @@ void DayStore::startNewDay(const QDateTime &now)
         for (const DayItem &item : itemsIn(bucket))
             leave(item);
     }
-    for (const auto &[id, item] : m_saved.items) {
-        if (!item.isInBacklog() && !isOnToday(item))
-            leave(item);
-    }
+    // Those of earlier days stood on sheets of their own: day by day, then as above. At launch on a later day they are
+    // all there is.
+    QList<DayItem> earlier =
+        sortedItems([this](const DayItem &item) { return !item.isInBacklog() && !isOnToday(item); });
+    std::stable_sort(earlier.begin(), earlier.end(), [](const DayItem &a, const DayItem &b) {
+        return std::pair(a.day, int(a.bucket)) < std::pair(b.day, int(b.bucket));
+    });
+    for (const DayItem &item : earlier)
+        leave(item);
     std::optional<QDateTime> latestWaiting;
     for (const DayItem &item : backlogItems())
         latestWaiting = latestWaiting ? std::max(*latestWaiting, item.modifiedAt) : item.modifiedAt;
