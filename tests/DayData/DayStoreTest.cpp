@@ -63,6 +63,15 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
     QFile::remove(f.filePath());
     store->startNewDay(f.clock);
     EXPECT_TRUE(QFile::exists(f.filePath())) << "an empty sheet still writes the file";
+
+    // What waits may carry a time ahead of this computer's clock (written on one whose clock runs fast): the sheet
+    // still goes after it.
+    DayItem ahead = *store->item(f.id("second"));
+    ahead.modifiedAt = f.clock.addSecs(3600);
+    store->setItem(ahead.id, ahead);
+    f.given(*store, "s:today");
+    store->startNewDay(f.clock);
+    EXPECT_EQ(layout(*store), " /  /  | b:big,m:Call Anna,m:b,b:second,s:today");
 }
 
 // Starting a new day: done items go, open ones wait in the Backlog, after what already waited there.
