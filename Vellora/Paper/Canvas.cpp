@@ -16,40 +16,42 @@ Canvas::Canvas(QWidget *parent) : QWidget(parent)
 
 void Canvas::paintDesk(QPainter &painter, const QRect &area)
 {
-    const qreal scale = devicePixelRatioF();
-    if (m_desk.isNull() || m_desk.deviceIndependentSize() != QSizeF(area.size()) ||
-        m_desk.devicePixelRatio() != scale) {
-        m_desk = QPixmap((QSizeF(area.size()) * scale).toSize());
-        m_desk.setDevicePixelRatio(scale);
-        const Scheme scheme = schemeOf(this);
-        QPainter desk(&m_desk);
-        desk.fillRect(QRect(QPoint(), area.size()), Paper::palette(scheme).desk);
-        if (scheme == Scheme::light) {
-            // The glow changes by less than one colour level over a few pixels: made at a quarter of the size, only
-            // where it reaches, and scaled up without smoothing, it looks the same and costs the first frame of a
-            // window a small part of what painting it point by point does.
-            constexpr int kReduction = 4;
-            const QPointF centre(area.width() / 2.0, 0);
-            const QRect reach = QRectF(centre.x() - kGlowRadius, 0, 2 * kGlowRadius, kGlowRadius)
-                                    .toAlignedRect()
-                                    .intersected(QRect(QPoint(), area.size()));
-            QImage glowImage(reach.size() / kReduction + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
-            glowImage.fill(Qt::transparent);
-            QPainter glowPainter(&glowImage);
-            glowPainter.scale(1.0 / kReduction, 1.0 / kReduction);
-            glowPainter.translate(-reach.topLeft());
-            QRadialGradient glow(centre, kGlowRadius);
-            QColor white(Qt::white);
-            white.setAlphaF(kGlowOpacity);
-            glow.setColorAt(0, white);
-            white.setAlphaF(0);
-            glow.setColorAt(1, white);
-            glowPainter.fillRect(QRect(reach.topLeft(), glowImage.size() * kReduction), glow);
-            glowPainter.end();
-            desk.drawImage(QRect(reach.topLeft(), glowImage.size() * kReduction), glowImage);
-        }
+    const Scheme scheme = schemeOf(this);
+    painter.fillRect(area, Paper::palette(scheme).desk);
+    if (scheme != Scheme::light)
+        return;
+    // The glow changes by less than one colour level over a few pixels: made at a quarter of the size, only where
+    // it reaches, and scaled up without smoothing, it looks the same and costs a small part of what painting it
+    // point by point does. Only that small image is kept: a whole desk kept beside the window's own buffer would
+    // double the memory the first frame touches.
+    constexpr int kReduction = 4;
+    const QPointF centre(area.left() + area.width() / 2.0, area.top());
+    const QRect reach = QRectF(centre.x() - kGlowRadius, area.top(), 2 * kGlowRadius, kGlowRadius)
+                            .toAlignedRect()
+                            .intersected(area);
+    if (reach.isEmpty())
+        return;
+    if (m_glow.isNull() || m_glowReach != reach.size()) {
+        m_glowReach = reach.size();
+        m_glow = QImage(reach.size() / kReduction + QSize(1, 1), QImage::Format_ARGB32_Premultiplied);
+        m_glow.fill(Qt::transparent);
+        QPainter glowPainter(&m_glow);
+        glowPainter.scale(1.0 / kReduction, 1.0 / kReduction);
+        glowPainter.translate(-(reach.topLeft() - area.topLeft()));
+        const QPointF localCentre = centre - area.topLeft();
+        QRadialGradient glow(localCentre, kGlowRadius);
+        QColor white(Qt::white);
+        white.setAlphaF(kGlowOpacity);
+        glow.setColorAt(0, white);
+        white.setAlphaF(0);
+        glow.setColorAt(1, white);
+        glowPainter.fillRect(QRect(reach.topLeft() - area.topLeft(), m_glow.size() * kReduction), glow);
     }
-    painter.drawPixmap(area.topLeft(), m_desk);
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.setClipRect(area, Qt::IntersectClip);
+    painter.drawImage(QRect(reach.topLeft(), m_glow.size() * kReduction), m_glow);
+    painter.restore();
 }
 
 void Canvas::paintEvent(QPaintEvent *)
@@ -61,7 +63,7 @@ void Canvas::paintEvent(QPaintEvent *)
 void Canvas::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::PaletteChange)
-        m_desk = QPixmap();
+        m_glow = QImage();
     QWidget::changeEvent(event);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QPixmap>
+#include <QImage>
 #include <QWidget>
 
 namespace Paper {
@@ -14,7 +14,7 @@ class Canvas : public QWidget
 public:
     explicit Canvas(QWidget *parent = nullptr);
 
-    // Draws the desk into `area`; the glow is kept in a pixmap until the size or the scheme changes.
+    // Draws the desk into `area`; the glow is kept in a small image until the size or the scheme changes.
     void paintDesk(QPainter &painter, const QRect &area);
 
 protected:
@@ -22,7 +22,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    QPixmap m_desk;
+    QImage m_glow;
+    QSize m_glowReach;
 };
 
 } // namespace Paper
