@@ -1,4 +1,5 @@
 #include "Vellora/DayData/StoreFile.h"
+#include "Vellora/Paper/PaperStyle.h"
 #include "Vellora/Shell/StartupProbe.h"
 #include "Vellora/Shell/VelloraApp.h"
 #include "Vellora/WindowEntry.h"
@@ -76,6 +77,7 @@ extern "C" Q_DECL_EXPORT int vellora_run_window(int argc, char **argv, const Com
         readAhead = std::async(std::launch::async, [path = *storePath] { return StoreFile::readAhead(path); });
     std::thread fonts([] { FcInit(); });
     QApplication app(argc, argv);
+    QApplication::setStyle(new PaperStyle);
     fonts.join();
     return runApp(*command, storePath, std::move(readAhead), *sinceStart);
 }
