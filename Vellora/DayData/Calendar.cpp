@@ -1,9 +1,10 @@
 #include "Vellora/DayData/Calendar.h"
 
+#include <QLocale>
+
 #include <unicode/calendar.h>
 #include <unicode/gregocal.h>
 #include <unicode/locid.h>
-#include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 
 #include <limits>
@@ -91,11 +92,8 @@ QString Calendar::timeZoneId() const
 
 QString dateLine(const QDateTime &time)
 {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat format(icu::UnicodeString(u"EEEE, MMMM d"), icu::Locale("en_US"), status);
-    if (U_FAILURE(status))
-        return time.toString(QStringLiteral("dddd, MMMM d"));
-    icu::UnicodeString text;
-    format.format(UDate(time.toMSecsSinceEpoch()), text);
-    return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
+    // Qt's own tables: the same words as a date formatter of the en_US locale, without loading its data on the way
+    // to the first frame. Qt counts Gregorian years back before 1582, as the day keys do.
+    static const QLocale english(QLocale::English, QLocale::UnitedStates);
+    return english.toString(time.toLocalTime(), u"dddd, MMMM d");
 }

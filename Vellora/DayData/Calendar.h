@@ -33,5 +33,5 @@ inline QString dayKey(const QDateTime &time, const Calendar &calendar)
     return calendar.dayKey(time);
 }
 
-// The sheet's date line for a time: "Saturday, December 5" (en_US, "EEEE, MMMM d", the default time zone).
+// The sheet's date line for a time in local time: "Saturday, December 5" (en_US, "EEEE, MMMM d").
 QString dateLine(const QDateTime &time);
