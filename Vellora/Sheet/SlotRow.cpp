@@ -62,6 +62,11 @@ SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, Q
     connect(m_down, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onStepDown); });
     connect(m_delete, &QAbstractButton::clicked, this, [this] { call(m_callbacks.onDelete); });
 
+    // The parts are placed by layOutParts. Without this, showing a part first sizes it to its size hint, which
+    // measures its text, only to be placed again at once.
+    for (QWidget *part : std::initializer_list<QWidget *>{m_text, m_placeholder, m_up, m_down, m_delete})
+        part->setAttribute(Qt::WA_Resized);
+
     for (QVariantAnimation *animation : {&m_offsetAnimation, &m_moveAnimation}) {
         animation->setDuration(Paper::kSpringBackMs);
         animation->setEasingCurve(Paper::easeOut());
