@@ -206,8 +206,9 @@ TEST_F(SingleInstanceTest, RequestsAreAnsweredAndBadOrLongOnesRefused)
         ASSERT_TRUE(answer) << "the client gets an answer either way";
         EXPECT_EQ(answer->value("ok").toBool(), size == limit);
         EXPECT_EQ(shown, shownBefore + (size == limit ? 1 : 0)) << "a refused request is never carried out";
-        if (size > limit)
+        if (size > limit) {
             EXPECT_EQ(answer->value("error").toString(), InstanceChannel::requestTooLongMessage());
+        }
     }
     EXPECT_EQ(askRaw("{\"request\":\"showWindow\"}\n").value("ok"), QJsonValue(true)) << "others are still served";
 }

@@ -118,8 +118,9 @@ TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
     for (bool shown : {true, false}) {
         ASSERT_TRUE(clickAt(icon));
         ASSERT_TRUE(waitFor([&] { return x.isViewable(xcb_window_t(app->mainWindow()->winId())) == shown; }));
-        if (shown)
+        if (shown) {
             ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
+        }
     }
 }
 
