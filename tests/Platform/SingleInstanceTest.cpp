@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,13 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <future>
 #include <optional>
 #include <tuple>
@@ -40,22 +37,6 @@ mode_t modeOf(const QString &path)
 {
     struct stat info;
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : mode_t(0);
-}
-
-// A socket listening at `path` that takes connections into its queue and never answers.
-int listenAt(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-    if (::bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(listener, 4) != 0) {
-        ::close(listener);
-        return -1;
-    }
-    return listener;
 }
 
 class SingleInstanceTest : public testing::Test
@@ -216,8 +197,8 @@ TEST_F(SingleInstanceTest, RequestsAreAnsweredAndBadOrLongOnesRefused)
 TEST_F(SingleInstanceTest, ASocketOfAnotherUserIsNeverSpokenTo)
 {
     // The command line's side, against a listener that keeps whatever it is sent.
-    const int listener = listenAt(InstanceChannel::serverNameFor(store));
-    ASSERT_GE(listener, 0);
+    QLocalServer listener;
+    ASSERT_TRUE(listener.listen(InstanceChannel::serverNameFor(store)));
     {
         const AnotherUsersChannel seam;
         InstanceChannel::Client client(store);
@@ -227,19 +208,16 @@ TEST_F(SingleInstanceTest, ASocketOfAnotherUserIsNeverSpokenTo)
         EXPECT_FALSE(client.ask(InstanceChannel::showWindowRequest(), 100ms));
         // Neither is the store taken: the reason comes instead.
         const InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(store, 2s);
-        EXPECT_FALSE(claim.lock);
-        EXPECT_FALSE(claim.app);
+        EXPECT_TRUE(!claim.lock && !claim.app);
         EXPECT_TRUE(claim.error.contains("refusing to talk to it")) << claim.error.toStdString();
     }
     for (int connection = 0; connection < 2; ++connection) { // the client's and the claim's: closed, not a byte sent
-        const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        pollfd entry{accepted, POLLIN, 0};
-        char byte;
-        EXPECT_TRUE(accepted >= 0 && ::poll(&entry, 1, 10000) == 1 && ::recv(accepted, &byte, 1, MSG_DONTWAIT) == 0);
-        ::close(accepted);
+        ASSERT_TRUE(listener.hasPendingConnections() || listener.waitForNewConnection(10000));
+        QLocalSocket *accepted = listener.nextPendingConnection();
+        EXPECT_TRUE(accepted->state() == QLocalSocket::UnconnectedState || accepted->waitForDisconnected(10000));
+        EXPECT_EQ(accepted->readAll(), QByteArray());
     }
-    ::close(listener);
-    QFile::remove(InstanceChannel::serverNameFor(store));
+    listener.close(); // its socket file goes with it
 
     // The app's side: a connection of another user is closed unanswered, and nothing it sent is carried out.
     SingleInstance app(store, callbacks());
@@ -263,11 +241,11 @@ TEST_F(SingleInstanceTest, ASocketOfAnotherUserIsNeverSpokenTo)
 TEST_F(SingleInstanceTest, AnAppThatHangsUpGivesNoAnswerAndNoCrash)
 {
     // A socket that takes the connection into its queue and then goes away without ever reading it.
-    const int listener = listenAt(InstanceChannel::serverNameFor(store));
-    ASSERT_GE(listener, 0);
+    QLocalServer listener;
+    ASSERT_TRUE(listener.listen(InstanceChannel::serverNameFor(store)));
     InstanceChannel::Client client(store);
     ASSERT_TRUE(client.connectToApp());
-    ::close(listener);
+    listener.close();
     EXPECT_FALSE(client.ask(QJsonObject{{"request", QString(200000, 'x')}}, 2s));
     EXPECT_FALSE(InstanceChannel::Client(store).connectToApp(100ms)) << "nobody listens any more";
 }

@@ -268,8 +268,7 @@ TEST_F(VelloraAppTest, TheSettingsPageSaysWhetherTheGlobalShortcutActs)
     }
 }
 
-// What is typed in a row is kept, exactly as Return keeps it, when the page changes, the app quits or its window
-// closes.
+// What is typed in a row is kept, as Return keeps it, when the page changes, the app quits or the window closes.
 TEST_F(VelloraAppTest, LeavingARowBeingEditedKeepsWhatWasTyped)
 {
     const QList<std::pair<const char *, std::function<void()>>> ways{
