@@ -33,7 +33,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP # a stopped run removes the package too
 
-# The package -----------------------------------------------------------------------------------------------------
 if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log"
     fail "cpack could not build the package"
@@ -59,7 +58,6 @@ for path in /usr/bin/vellora /usr/lib/$multiarch/vellora/libvellora_window.so \
     grep -qxF "$path" "$work/contents" || fail "the package lacks $path"
 done
 
-# Installing ------------------------------------------------------------------------------------------------------
 if dpkg-query -W -f '${Status}' vellora 2>/dev/null | grep -q "ok installed"; then
     skip "a vellora package is already installed on this machine, and the test will not replace it"
 fi
@@ -72,7 +70,6 @@ installed=yes
 env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=120 \
     "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "apt-get could not install the package"; }
 
-# Running the installed program -----------------------------------------------------------------------------------
 vellora=/usr/bin/vellora
 [ -x "$vellora" ] || fail "$vellora is not there after installing"
 store="$work/store/vellora.json"

@@ -25,8 +25,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Stands for a socket of another user in this process: the user id that both sides of the channel expect is
-// another than this process's own while it lives.
+// While it lives, both sides of the channel expect another user than this process's: its sockets play another's.
 struct AnotherUsersChannel
 {
     AnotherUsersChannel() { InstanceChannel::setExpectedPeerUidForTesting(::geteuid() + 1); }

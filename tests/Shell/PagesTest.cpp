@@ -20,8 +20,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 
-// The pages' root and the Settings page, driven as a user would.
-
 namespace {
 
 using Page = Navigation::Page;
@@ -118,8 +116,7 @@ TEST_F(PagesTest, EscapeShowsToday)
     }
 }
 
-// A row being edited, a field or a dialog of another window, a menu and a window-modal question each take Escape
-// for themselves.
+// A row being edited, a field or dialog of another window, a menu and a modal question take Escape themselves.
 TEST_F(PagesTest, WhatTakesEscapeItselfKeepsThePage)
 {
     open(Page::today);

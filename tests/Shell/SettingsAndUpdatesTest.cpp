@@ -5,8 +5,7 @@
 
 namespace {
 
-// Only a value of the right kind and an exact known text is read; anything else reads as the default. Reading
-// writes nothing back.
+// Only a value of the right kind and an exact known text is read, else the default; reading writes nothing back.
 TEST(AppSettingsTest, StoredValuesAreReadOnlyWhenOfTheirKind)
 {
     struct Case

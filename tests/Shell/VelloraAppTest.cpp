@@ -31,7 +31,6 @@ protected:
     void SetUp() override
     {
         Paper::setAnimationsEnabled(false);
-        // The desktop's hot keys, in memory.
         auto backend = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
         keys = backend.get();
         GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(backend));

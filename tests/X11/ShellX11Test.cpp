@@ -18,9 +18,8 @@
 #include <QSystemTrayIcon>
 #include <QWindow>
 
-// The app on a real X server, with trayer as the system tray where a test needs one, and xdotool as the user's keys
-// and pointer. A second X connection looks at the windows the way the tray and other applications do, and plays
-// another application.
+// The app on a real X server, with trayer as the tray where a test needs one and xdotool as the user's keys and
+// pointer; a second X connection (XClient) looks at the windows as the tray does, and plays another application.
 
 namespace {
 

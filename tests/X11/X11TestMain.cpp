@@ -9,8 +9,7 @@
 #include <cstdio>
 #include <ctime>
 
-// Each run gets an X server of its own, stopped when the run ends and killed by the kernel if the test dies first;
-// listing the tests (at build time) needs none.
+// Each run gets an X server of its own, which dies with it at the latest; listing the tests (at build time) needs none.
 int main(int argc, char **argv)
 {
     QProcess xvfb;

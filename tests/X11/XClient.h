@@ -13,8 +13,7 @@
 #include <memory>
 #include <vector>
 
-// The user's pointer and keys, through the X server's test extension: they reach whichever client is under the
-// pointer or has the focus.
+// The user's pointer and keys, through the X server's test extension: they reach whichever client would get them.
 inline bool xdotool(const QStringList &arguments)
 {
     QProcess process;
@@ -28,8 +27,8 @@ inline bool clickAt(QPoint global, int button = 1)
         {"mousemove", QString::number(global.x()), QString::number(global.y()), "click", QString::number(button)});
 }
 
-// Another client of the test's X server: it looks at windows the way a tray, a taskbar or a window manager does,
-// and plays another application, with a window that takes the keyboard and keys it grabs.
+// Another client of the X server: it looks at windows as a tray, taskbar or window manager does, and plays another
+// application, with a window that takes the keyboard and keys it grabs.
 class XClient
 {
 public:
