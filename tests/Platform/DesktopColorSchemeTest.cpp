@@ -29,9 +29,6 @@ class FakePortal : public QObject
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
 
-public:
-    uint colorScheme = 1;
-
 public slots:
     QDBusVariant Read(const QString &group, const QString &key)
     {
@@ -41,6 +38,7 @@ public slots:
     }
 
 public:
+    uint colorScheme = 1;
     void announce(uint value)
     {
         colorScheme = value;
@@ -59,28 +57,13 @@ QPalette paletteOf(const QColor &window, const QColor &text)
     return palette;
 }
 
-class DesktopColorSchemeTest : public testing::Test
+TEST(DesktopColorSchemeTest, ThePortalsPreferenceIsReadAndWinsOverThePalette)
 {
-protected:
-    void SetUp() override { QGuiApplication::setPalette(paletteOf(Qt::white, Qt::black)); }
-    void TearDown() override
-    {
-        portalBus().unregisterObject(kPath);
-        portalBus().unregisterService(kService);
-    }
-
-    void startPortal(FakePortal &portal)
-    {
-        ASSERT_TRUE(portalBus().isConnected()) << "needs a session bus";
-        ASSERT_TRUE(portalBus().registerObject(kPath, &portal, QDBusConnection::ExportAllSlots));
-        ASSERT_TRUE(portalBus().registerService(kService));
-    }
-};
-
-TEST_F(DesktopColorSchemeTest, ThePortalsPreferenceIsReadAndWinsOverThePalette)
-{
+    QGuiApplication::setPalette(paletteOf(Qt::white, Qt::black));
     FakePortal portal;
-    startPortal(portal);
+    ASSERT_TRUE(portalBus().isConnected()) << "needs a session bus";
+    ASSERT_TRUE(portalBus().registerObject(kPath, &portal, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(portalBus().registerService(kService));
     DesktopColorScheme scheme;
     ASSERT_TRUE(waitFor([&] { return scheme.isDark(); })); // read at the start, against a light palette
 
@@ -90,16 +73,6 @@ TEST_F(DesktopColorSchemeTest, ThePortalsPreferenceIsReadAndWinsOverThePalette)
     ASSERT_TRUE(waitFor([&] { return scheme.isDark(); }));
     portal.announce(2); // the desktop now states light, which wins over the palette
     ASSERT_TRUE(waitFor([&] { return scheme.scheme() == DesktopColorScheme::Scheme::light; }));
-}
-
-TEST_F(DesktopColorSchemeTest, WithoutAPortalThePaletteIsFollowed)
-{
-    DesktopColorScheme scheme(QDBusConnection(QStringLiteral("not connected")));
-    EXPECT_EQ(scheme.scheme(), DesktopColorScheme::Scheme::light);
-    QGuiApplication::setPalette(paletteOf(QColor("#202020"), QColor("#eeeeee")));
-    ASSERT_TRUE(waitFor([&] { return scheme.isDark(); }));
-    QGuiApplication::setPalette(paletteOf(QColor("#fafafa"), QColor("#111111")));
-    ASSERT_TRUE(waitFor([&] { return !scheme.isDark(); }));
 }
 
 } // namespace

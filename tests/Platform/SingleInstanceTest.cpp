@@ -1,36 +1,31 @@
-#include "Vellora/Platform/RuntimeFolder.h"
 #include "Vellora/Platform/SingleInstance.h"
+#include "Vellora/Platform/RuntimeFolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "tests/ForkedChild.h"
 #include "tests/WaitFor.h"
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <future>
 #include <optional>
+#include <tuple>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-// Stands for a socket of another user in this process: the user id that both sides of the channel expect is
-// another than this process's own while it lives.
+// While it lives, both sides of the channel expect another user than this process's: its sockets play another's.
 struct AnotherUsersChannel
 {
     AnotherUsersChannel() { InstanceChannel::setExpectedPeerUidForTesting(::geteuid() + 1); }
@@ -41,22 +36,6 @@ mode_t modeOf(const QString &path)
 {
     struct stat info;
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : mode_t(0);
-}
-
-// A socket listening at `path` that takes connections into its queue and never answers.
-int listenAt(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-    if (::bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(listener, 4) != 0) {
-        ::close(listener);
-        return -1;
-    }
-    return listener;
 }
 
 class SingleInstanceTest : public testing::Test
@@ -84,8 +63,7 @@ protected:
     }
 
     // Blocking work of a second app or a client runs on another thread, since this one must answer it.
-    template<class Work>
-    auto onAnotherThread(Work work)
+    template<class Work> auto onAnotherThread(Work work)
     {
         auto result = std::async(std::launch::async, work);
         EXPECT_TRUE(waitFor([&] { return result.wait_for(0ms) == std::future_status::ready; }, 30000));
@@ -134,19 +112,26 @@ TEST_F(SingleInstanceTest, ASecondLaunchHandsOverToTheFirstOfItsStore)
     EXPECT_EQ(startSecond(), SingleInstance::Start::primary);
 }
 
-// An app that refuses to show its window has not taken the launch over: the second one fails and says why.
-TEST_F(SingleInstanceTest, ARefusedHandOverIsAFailure)
+// A lock held by a process that does not listen, or an app that refuses to show its window, has not taken the
+// launch over: the start fails and says why. A crashed app's leftovers do not count.
+TEST_F(SingleInstanceTest, OnlyALiveAppTakesTheLaunchOver)
 {
-    SingleInstance::Callbacks refusing = callbacks();
-    refusing.showWindow = nullptr;
-    SingleInstance first(store, refusing);
-    ASSERT_EQ(first.start(), SingleInstance::Start::primary);
-    EXPECT_EQ(startSecond(), SingleInstance::Start::failed);
-}
+    {
+        const auto held = StoreLock::tryLock(InstanceChannel::lockPathFor(store));
+        ASSERT_TRUE(held);
+        SingleInstance app(store, callbacks());
+        EXPECT_EQ(app.start(200ms), SingleInstance::Start::failed);
+        EXPECT_TRUE(app.errorString().contains("in use")) << app.errorString().toStdString();
+    }
+    {
+        SingleInstance::Callbacks refusing = callbacks();
+        refusing.showWindow = nullptr;
+        SingleInstance first(store, refusing);
+        ASSERT_EQ(first.start(), SingleInstance::Start::primary);
+        EXPECT_EQ(startSecond(), SingleInstance::Start::failed);
+    }
 
-TEST_F(SingleInstanceTest, WhatACrashedAppLeftBehindDoesNotBlockTheNextStart)
-{
-    // A lock of a process that has ended, and its socket file.
+    // What a crashed app left behind, a lock of a process that has ended and its socket file, blocks nothing.
     QProcess ended;
     ended.start("true");
     ASSERT_TRUE(ended.waitForStarted(10000));
@@ -156,22 +141,11 @@ TEST_F(SingleInstanceTest, WhatACrashedAppLeftBehindDoesNotBlockTheNextStart)
     ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
     lock.write(QByteArray::number(endedPid) + "\nvellora\n" + QSysInfo::machineHostName().toUtf8() + "\n");
     lock.close();
-    QFile socketFile(InstanceChannel::serverNameFor(store));
-    ASSERT_TRUE(socketFile.open(QIODevice::WriteOnly));
-    socketFile.close();
+    ASSERT_TRUE(QFile(InstanceChannel::serverNameFor(store)).open(QIODevice::WriteOnly));
 
     SingleInstance app(store, callbacks());
     EXPECT_EQ(app.start(1s), SingleInstance::Start::primary);
     EXPECT_TRUE(app.isListening()) << app.errorString().toStdString();
-}
-
-TEST_F(SingleInstanceTest, ALockHeldByAnotherProcessThatDoesNotListenFailsClearly)
-{
-    const auto held = StoreLock::tryLock(InstanceChannel::lockPathFor(store));
-    ASSERT_TRUE(held);
-    SingleInstance app(store, callbacks());
-    EXPECT_EQ(app.start(200ms), SingleInstance::Start::failed);
-    EXPECT_TRUE(app.errorString().contains("in use")) << app.errorString().toStdString();
 }
 
 TEST_F(SingleInstanceTest, RequestsAreAnsweredAndBadOrLongOnesRefused)
@@ -222,34 +196,27 @@ TEST_F(SingleInstanceTest, RequestsAreAnsweredAndBadOrLongOnesRefused)
 TEST_F(SingleInstanceTest, ASocketOfAnotherUserIsNeverSpokenTo)
 {
     // The command line's side, against a listener that keeps whatever it is sent.
-    const int listener = listenAt(InstanceChannel::serverNameFor(store));
-    ASSERT_GE(listener, 0);
+    QLocalServer listener;
+    ASSERT_TRUE(listener.listen(InstanceChannel::serverNameFor(store)));
     {
         const AnotherUsersChannel seam;
         InstanceChannel::Client client(store);
         EXPECT_FALSE(client.connectToApp());
-        EXPECT_TRUE(client.errorString().contains("is owned by another user") &&
-                    client.errorString().contains("refusing to talk to it") &&
-                    client.errorString().contains(InstanceChannel::serverNameFor(store)))
+        EXPECT_TRUE(client.errorString().contains(InstanceChannel::serverNameFor(store) + " is owned by another user"))
             << client.errorString().toStdString();
         EXPECT_FALSE(client.ask(InstanceChannel::showWindowRequest(), 100ms));
         // Neither is the store taken: the reason comes instead.
         const InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(store, 2s);
-        EXPECT_FALSE(claim.lock);
-        EXPECT_FALSE(claim.app);
+        EXPECT_TRUE(!claim.lock && !claim.app);
         EXPECT_TRUE(claim.error.contains("refusing to talk to it")) << claim.error.toStdString();
     }
-    for (int connection = 0; connection < 2; ++connection) {
-        const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        ASSERT_GE(accepted, 0);
-        pollfd entry{accepted, POLLIN, 0};
-        EXPECT_EQ(::poll(&entry, 1, 10000), 1) << "the client has closed";
-        char byte;
-        EXPECT_EQ(::recv(accepted, &byte, 1, MSG_DONTWAIT), 0) << "not a byte was sent";
-        ::close(accepted);
+    for (int connection = 0; connection < 2; ++connection) { // the client's and the claim's: closed, not a byte sent
+        ASSERT_TRUE(listener.hasPendingConnections() || listener.waitForNewConnection(10000));
+        QLocalSocket *accepted = listener.nextPendingConnection();
+        EXPECT_TRUE(accepted->state() == QLocalSocket::UnconnectedState || accepted->waitForDisconnected(10000));
+        EXPECT_EQ(accepted->readAll(), QByteArray());
     }
-    ::close(listener);
-    QFile::remove(InstanceChannel::serverNameFor(store));
+    listener.close(); // its socket file goes with it
 
     // The app's side: a connection of another user is closed unanswered, and nothing it sent is carried out.
     SingleInstance app(store, callbacks());
@@ -273,11 +240,11 @@ TEST_F(SingleInstanceTest, ASocketOfAnotherUserIsNeverSpokenTo)
 TEST_F(SingleInstanceTest, AnAppThatHangsUpGivesNoAnswerAndNoCrash)
 {
     // A socket that takes the connection into its queue and then goes away without ever reading it.
-    const int listener = listenAt(InstanceChannel::serverNameFor(store));
-    ASSERT_GE(listener, 0);
+    QLocalServer listener;
+    ASSERT_TRUE(listener.listen(InstanceChannel::serverNameFor(store)));
     InstanceChannel::Client client(store);
     ASSERT_TRUE(client.connectToApp());
-    ::close(listener);
+    listener.close();
     EXPECT_FALSE(client.ask(QJsonObject{{"request", QString(200000, 'x')}}, 2s));
     EXPECT_FALSE(InstanceChannel::Client(store).connectToApp(100ms)) << "nobody listens any more";
 }
@@ -293,19 +260,16 @@ TEST(StoreLock, OneHolderAtATimeAndNoneAfterItsProcessDies)
     }
     EXPECT_TRUE(StoreLock::tryLock(path)) << "free again once its holder lets go";
 
-    // A holder killed outright leaves no lock behind. It is one process, with no child of its own that could keep
-    // the lock open, and it is waited for, so the lock is free the moment kill() returns.
-    const QByteArray name = QFile::encodeName(path);
-    ForkedChild holder([&](int report, int fromTest) {
-        const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC);
-        ForkedChild::reportNumber(report, fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0);
-        ForkedChild::waitForTheTest(fromTest);
-        return 0;
-    });
-    ASSERT_TRUE(holder.started());
-    ASSERT_EQ(holder.number(10000), 1) << "the holder has the lock";
+    // A holder killed outright leaves no lock behind: one process, with no child that could keep the lock open.
+    QProcess holder;
+    holder.start("python3", {"-c",
+                             "import fcntl, sys, time; f = open(sys.argv[1], 'a'); fcntl.flock(f, fcntl.LOCK_EX"
+                             " | fcntl.LOCK_NB); print('locked', flush=True); time.sleep(60)",
+                             path});
+    ASSERT_TRUE(holder.waitForReadyRead(20000) && holder.readAll().startsWith("locked"));
     EXPECT_FALSE(StoreLock::tryLock(path));
     holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(10000));
     EXPECT_TRUE(StoreLock::tryLock(path));
 }
 
@@ -332,13 +296,8 @@ TEST(RuntimeFolder, OnlyAFolderOfTheUserAloneIsUsed)
     ::chmod(QFile::encodeName(made(squatted, me + 1)).constData(), 0700);
     EXPECT_TRUE(QFile(made(blocked, me)).open(QIODevice::WriteOnly));
 
-    struct Case
-    {
-        const char *what;
-        Places places;
-        QString expected; // the folder, or "!" and words of the error
-    };
-    const Case cases[] = {
+    // What the case is, where to look, and the folder found or "!" and words of the error.
+    const std::tuple<const char *, Places, QString> cases[] = {
         {"XDG_RUNTIME_DIR of the user, 0700", {mine, missing, missing, me}, mine},
         {"XDG_RUNTIME_DIR open to others", {open, missing, missing, me}, "!has mode 0755, not 0700|" + open},
         {"XDG_RUNTIME_DIR with the sticky bit", {sticky, missing, missing, me}, sticky},
@@ -348,22 +307,22 @@ TEST(RuntimeFolder, OnlyAFolderOfTheUserAloneIsUsed)
         {"XDG_RUNTIME_DIR relative, so ignored", {"run/me", mine, missing, me}, mine},
         {"no XDG_RUNTIME_DIR: /run/user/UID", {{}, mine, missing, me}, mine},
         {"a /run/user/UID open to others is passed over: made in /tmp", {{}, open, tmp, me}, made(tmp, me)},
-        {"the made folder, there before as another user's", {{}, missing, squatted, me + 1},
+        {"the made folder, there before as another user's",
+         {{}, missing, squatted, me + 1},
          "!owned by another user|" + made(squatted, me + 1)},
-        {"the made folder, there before as a file", {{}, missing, blocked, me},
-         "!is not a folder|" + made(blocked, me)},
+        {"the made folder, a file before", {{}, missing, blocked, me}, "!is not a folder|" + made(blocked, me)},
         {"no /tmp to make it in", {{}, missing, missing, me}, "!cannot be made|" + made(missing, me)},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto &[what, places, expected] : cases) {
+        SCOPED_TRACE(what);
         QString error;
-        const QString found = RuntimeFolder::find(c.places, &error);
-        if (c.expected.startsWith('!')) {
+        const QString found = RuntimeFolder::find(places, &error);
+        if (expected.startsWith('!')) {
             EXPECT_EQ(found, QString());
-            for (const QString &words : c.expected.mid(1).split('|'))
+            for (const QString &words : expected.mid(1).split('|'))
                 EXPECT_TRUE(error.contains(words)) << error.toStdString() << " lacks " << words.toStdString();
         } else {
-            EXPECT_EQ(found, c.expected) << error.toStdString();
+            EXPECT_EQ(found, expected) << error.toStdString();
             EXPECT_EQ(modeOf(found) & 0777, 0700u);
         }
     }

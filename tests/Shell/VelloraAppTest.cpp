@@ -31,7 +31,6 @@ protected:
     void SetUp() override
     {
         Paper::setAnimationsEnabled(false);
-        // The desktop's hot keys, in memory.
         auto backend = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
         keys = backend.get();
         GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(backend));
@@ -67,11 +66,9 @@ protected:
     }
     QAction *trayItem(const QString &title) const
     {
-        for (QAction *action : app->trayMenu()->actions()) {
-            if (action->text() == title)
-                return action;
-        }
-        return nullptr;
+        const QList<QAction *> items = app->trayMenu()->actions();
+        const auto item = std::ranges::find_if(items, [&](QAction *a) { return a->text() == title; });
+        return item == items.end() ? nullptr : *item;
     }
 
     ShellTest::AppEnvironment env;
@@ -81,23 +78,6 @@ protected:
     QStringList asked;
     QList<VelloraApp::UnsavedChoice> answers;
 };
-
-// Only the exact test argument gives an empty store in memory without lock or channel.
-TEST_F(VelloraAppTest, OnlyTheExactTestArgumentLeavesFileLockAndChannelAlone)
-{
-    launch({"-uitests"});
-    EXPECT_EQ(app->instance(), nullptr);
-    EXPECT_EQ(app->store().fileURL(), std::nullopt);
-    EXPECT_EQ(env.dock->window, window()->windowHandle()); // the taskbar entry follows this window
-    app.reset();
-
-    const QString store = env.dir.filePath("store.json");
-    launch({"-uitestsfoo"}, store);
-    ASSERT_NE(app->instance(), nullptr);
-    EXPECT_TRUE(app->instance()->isListening());
-    app->store().addItem("Written to the file", Bucket::big);
-    EXPECT_TRUE(QFile::exists(store));
-}
 
 // Every command of the menus, reached two ways: its shortcut, and Alt with its menu's mnemonic then its own.
 TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
@@ -159,10 +139,11 @@ TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
         EXPECT_TRUE(command.happened()) << title << " by its mnemonics";
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << title;
     }
-
 }
 
-TEST_F(VelloraAppTest, TheTrayMenuHasItsEntriesAndEachDoesItsPart)
+// Each tray entry does its part. Only a full web address is handed to the desktop; one that no browser opens is
+// shown with a button that copies it.
+TEST_F(VelloraAppTest, TheTrayMenuDoesEachOfItsParts)
 {
     launch();
     // The app lives on in the tray when its window closes, only while the tray item is shown.
@@ -190,21 +171,13 @@ TEST_F(VelloraAppTest, TheTrayMenuHasItsEntriesAndEachDoesItsPart)
     AboutDialog *about = app->aboutBox();
     app->menuAction("About Vellora")->trigger(); // one box, brought forward again
     EXPECT_TRUE(about && about->isVisible() && app->aboutBox() == about);
-    trayItem("Quit Vellora")->trigger();
-    EXPECT_EQ(quits, 1);
-}
 
-// Only a full web address is handed to the desktop; one that no browser opens is shown with a button that copies it.
-TEST_F(VelloraAppTest, AnAddressIsOpenedOrShown)
-{
-    launch();
     for (const QString &bad : {QString(), QStringLiteral("http://exa mple.com"), QStringLiteral("relative/path")})
         app->openURL(bad);
     EXPECT_TRUE(env.opened.isEmpty());
     trayItem("Send Feedback")->trigger(); // a browser starts: nothing of the app's own shows
     EXPECT_EQ(env.opened, QList<QUrl>{QUrl(VelloraApp::kFeedbackURL)});
     EXPECT_EQ(app->linkDialog(), nullptr);
-
     env.browserStarts = false;
     QGuiApplication::clipboard()->clear();
     trayItem("Send Feedback")->trigger();
@@ -217,46 +190,41 @@ TEST_F(VelloraAppTest, AnAddressIsOpenedOrShown)
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString(VelloraApp::kMoreAppsURL));
     QTest::mouseClick(dialog->findChild<PaperButtonStyle *>("link.close"), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return app->linkDialog() == nullptr; }));
+
+    trayItem("Quit Vellora")->trigger();
+    EXPECT_EQ(quits, 1);
 }
 
-// Every window of the app goes with it and comes back on the same page; a minimised window counts as hidden.
-TEST_F(VelloraAppTest, ToggleWindowHidesEveryWindowAndBringsBackAMinimisedOne)
+// Every window of the app goes with it and comes back where it was, on the same page, also after a restart; a
+// minimised window counts as hidden.
+TEST_F(VelloraAppTest, ToggleWindowHidesEveryWindowAndBringsItBackWhereItWas)
 {
-    launch();
+    launch(); // the test argument: an empty store in memory, without lock or channel
+    EXPECT_EQ(app->instance(), nullptr);
+    EXPECT_EQ(app->store().fileURL(), std::nullopt);
+    EXPECT_EQ(env.dock->window, window()->windowHandle()); // the taskbar entry follows this window
     app->openPage(Page::backlog);
-    QDialog other(window());
-    ASSERT_TRUE(ShellTest::activate(&other));
+    const QRect place(QPoint(130, 90), window()->size() + QSize(40, 30));
+    window()->setGeometry(place);
+    auto *other = new QDialog(window());
+    ASSERT_TRUE(ShellTest::activate(other));
     ASSERT_TRUE(ShellTest::activate(window()));
     app->toggleWindow();
     EXPECT_FALSE(window()->isVisible());
-    EXPECT_FALSE(other.isVisible());
+    EXPECT_FALSE(other->isVisible());
     app->toggleWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
-    EXPECT_TRUE(other.isVisible());
-    EXPECT_EQ(page(), Page::backlog); // on the same page
-
-    window()->showMinimized();
-    ShellTest::settle();
-    app->toggleWindow();
-    EXPECT_TRUE(window()->isVisible() && !window()->isMinimized());
-}
-
-TEST_F(VelloraAppTest, TheWindowKeepsItsSizeAndPlaceAcrossHidingAndRestarts)
-{
-    launch();
-    const QRect place(QPoint(130, 90), window()->size() + QSize(40, 30));
-    window()->setGeometry(place);
-    ShellTest::settle();
-
-    app->toggleWindow();
-    ASSERT_FALSE(window()->isVisible());
-    app->toggleWindow();
-    ShellTest::settle();
+    EXPECT_TRUE(other->isVisible());
+    EXPECT_EQ(page(), Page::backlog);
     EXPECT_EQ(window()->geometry(), place);
 
     app.reset();
     launch();
     EXPECT_EQ(window()->geometry(), place);
+    window()->showMinimized();
+    ShellTest::settle();
+    app->toggleWindow();
+    EXPECT_TRUE(window()->isVisible() && !window()->isMinimized());
 }
 
 // With hot keys the shortcut is registered and stored at the first start, and Escape while recording it stays with
@@ -299,8 +267,7 @@ TEST_F(VelloraAppTest, TheSettingsPageSaysWhetherTheGlobalShortcutActs)
     }
 }
 
-// What is typed in a row is kept, exactly as Return keeps it, when the page changes, the app quits or its window
-// closes.
+// What is typed in a row is kept, as Return keeps it, when the page changes, the app quits or the window closes.
 TEST_F(VelloraAppTest, LeavingARowBeingEditedKeepsWhatWasTyped)
 {
     const QList<std::pair<const char *, std::function<void()>>> ways{
@@ -329,7 +296,8 @@ TEST_F(VelloraAppTest, LeavingARowBeingEditedKeepsWhatWasTyped)
 // A save that fails shows a lasting note until a save works, and quitting asks before the changes are lost.
 TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)
 {
-    launch({}, env.dir.filePath("store.json"));
+    launch({"-uitestsfoo"}, env.dir.filePath("store.json")); // only the exact test argument leaves file and lock alone
+    ASSERT_TRUE(app->instance() && app->instance()->isListening());
     NoteBar *notes = app->contentView()->notes();
     EXPECT_EQ(notes->saveNote(), "");
     AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });

@@ -2,6 +2,7 @@
 
 #include "tests/Shell/ShellFixture.h"
 
+#include "Vellora/Platform/DockPresence.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
@@ -15,10 +16,10 @@
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
-// The app on a real X server, with trayer as the system tray where a test needs one, and xdotool as the user's keys
-// and pointer. A second X connection looks at the windows the way the tray and other applications do, and plays
-// another application.
+// The app on a real X server, with trayer as the tray where a test needs one and xdotool as the user's keys and
+// pointer; a second X connection (XClient) looks at the windows as the tray does, and plays another application.
 
 namespace {
 
@@ -27,11 +28,9 @@ const GlobalShortcuts::Shortcut kCtrlShiftD(GlobalShortcuts::Key::d, Qt::Control
 // The window in which Qt shows a tray icon on X11; none while the icon is hidden.
 QWidget *trayIconWindow()
 {
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("QSystemTrayIconSys"))
-            return widget;
-    }
-    return nullptr;
+    const QWidgetList all = QApplication::topLevelWidgets();
+    const auto icon = std::ranges::find_if(all, [](QWidget *w) { return w->inherits("QSystemTrayIconSys"); });
+    return icon == all.end() ? nullptr : *icon;
 }
 
 class ShellX11Test : public testing::Test
@@ -43,14 +42,7 @@ protected:
         ASSERT_TRUE(x.ok());
     }
 
-    void TearDown() override
-    {
-        app.reset();
-        if (tray.state() != QProcess::NotRunning) {
-            tray.kill();
-            tray.waitForFinished();
-        }
-    }
+    void TearDown() override { app.reset(); } // before the tray, which QProcess kills as it goes
 
     void startTray()
     {
@@ -169,7 +161,8 @@ protected:
 // also while a menu of the app is open and when the modifiers are let go before the letter.
 TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
 {
-    auto *backend = dynamic_cast<GlobalShortcuts::X11HotKeyBackend *>(&GlobalShortcuts::HotKeyCenter::shared().backend());
+    auto *backend =
+        dynamic_cast<GlobalShortcuts::X11HotKeyBackend *>(&GlobalShortcuts::HotKeyCenter::shared().backend());
     ASSERT_TRUE(backend);
     EXPECT_TRUE(backend->hasDetectableAutoRepeat());
     x.takeFocus();
@@ -228,6 +221,54 @@ TEST_F(HotKeyX11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
     EXPECT_EQ(alerts.size(), 2);
     EXPECT_FALSE(GlobalShortcuts::isRegistered(ToggleShortcut::name()));
     EXPECT_FALSE(failures.isEmpty());
+}
+
+// The taskbar's view of a window: its _NET_WM_STATE property, and the requests a window manager receives.
+TEST(DockPresenceX11Test, TheTaskbarEntryFollowsTheSettingAtEveryShowingAndWhileShown)
+{
+    XClient x;
+    QWindow window;
+    const std::unique_ptr<DockPresence> presence = makeDockPresence();
+    const auto skipsTaskbarAndPager = [&] {
+        const bool taskbar = x.hasState(xcb_window_t(window.winId()), "_NET_WM_STATE_SKIP_TASKBAR");
+        EXPECT_EQ(taskbar, x.hasState(xcb_window_t(window.winId()), "_NET_WM_STATE_SKIP_PAGER"));
+        return taskbar;
+    };
+    const auto show = [&] {
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    };
+    window.setFlag(Qt::WindowStaysOnTopHint); // a state of its own, which is kept
+    presence->setShownInDock(false);
+    presence->setWindow(&window);
+    ASSERT_TRUE(show());
+    EXPECT_TRUE(skipsTaskbarAndPager());
+    EXPECT_TRUE(x.hasState(xcb_window_t(window.winId()), "_NET_WM_STATE_ABOVE"));
+
+    // Withdrawn, its states dropped as a window manager does: written again at the next showing.
+    window.hide();
+    ASSERT_TRUE(waitFor([&] { return !window.isExposed(); }));
+    x.dropStates(xcb_window_t(window.winId()));
+    ASSERT_TRUE(show());
+    EXPECT_TRUE(skipsTaskbarAndPager());
+
+    // Switched on while hidden: the next showing is listed again.
+    window.hide();
+    presence->setShownInDock(true);
+    ASSERT_TRUE(show());
+    EXPECT_FALSE(skipsTaskbarAndPager());
+
+    // Switched while shown: the window manager is asked, as it alone changes a shown window's states.
+    x.watchRoot();
+    for (const bool shown : {false, true}) {
+        presence->setShownInDock(shown);
+        std::vector<xcb_client_message_event_t> requests;
+        ASSERT_TRUE(waitFor([&] { return (requests = x.stateRequests()).size() == 1; }));
+        EXPECT_EQ(requests.front().window, xcb_window_t(window.winId()));
+        EXPECT_EQ(requests.front().data.data32[0], shown ? 0u : 1u); // remove or add
+        EXPECT_EQ(requests.front().data.data32[1], x.atom("_NET_WM_STATE_SKIP_TASKBAR"));
+        EXPECT_EQ(requests.front().data.data32[2], x.atom("_NET_WM_STATE_SKIP_PAGER"));
+    }
 }
 
 } // namespace

@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
-// The user's pointer and keys, through the X server's test extension: they reach whichever client is under the
-// pointer or has the focus.
+// The user's pointer and keys, through the X server's test extension: they reach whichever client would get them.
 inline bool xdotool(const QStringList &arguments)
 {
     QProcess process;
@@ -23,12 +23,12 @@ inline bool xdotool(const QStringList &arguments)
 
 inline bool clickAt(QPoint global, int button = 1)
 {
-    return xdotool({"mousemove", QString::number(global.x()), QString::number(global.y()), "click",
-                    QString::number(button)});
+    return xdotool(
+        {"mousemove", QString::number(global.x()), QString::number(global.y()), "click", QString::number(button)});
 }
 
-// Another client of the test's X server: it looks at windows the way a tray, a taskbar or a window manager does,
-// and plays another application, with a window that takes the keyboard and keys it grabs.
+// Another client of the X server: it looks at windows as a tray, taskbar or window manager does, and plays another
+// application, with a window that takes the keyboard and keys it grabs.
 class XClient
 {
 public:
@@ -42,28 +42,17 @@ public:
 
     xcb_atom_t atom(const char *name)
     {
-        auto *reply = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, false, uint16_t(strlen(name)), name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        free(reply);
-        return atom;
-    }
-
-    std::vector<xcb_atom_t> states(xcb_window_t window)
-    {
-        std::vector<xcb_atom_t> result;
-        const auto cookie = xcb_get_property(m_c, false, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 1024);
-        if (auto *reply = xcb_get_property_reply(m_c, cookie, nullptr)) {
-            const auto *data = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
-            result.assign(data, data + xcb_get_property_value_length(reply) / sizeof(xcb_atom_t));
-            free(reply);
-        }
-        return result;
+        const auto reply = owned(xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, false, strlen(name), name), nullptr));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
 
     bool hasState(xcb_window_t window, const char *name)
     {
-        const auto all = states(window);
-        return std::find(all.begin(), all.end(), atom(name)) != all.end();
+        const auto cookie = xcb_get_property(m_c, false, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 1024);
+        const auto reply = owned(xcb_get_property_reply(m_c, cookie, nullptr));
+        const auto *states = reply ? static_cast<const xcb_atom_t *>(xcb_get_property_value(reply.get())) : nullptr;
+        const auto *end = states ? states + xcb_get_property_value_length(reply.get()) / sizeof(xcb_atom_t) : nullptr;
+        return std::find(states, end, atom(name)) != end;
     }
 
     // What a window manager does when a window is withdrawn.
@@ -97,32 +86,23 @@ public:
 
     xcb_window_t parentOf(xcb_window_t window)
     {
-        auto *reply = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, window), nullptr);
-        const xcb_window_t parent = reply ? reply->parent : xcb_window_t(XCB_WINDOW_NONE);
-        free(reply);
-        return parent;
+        const auto reply = owned(xcb_query_tree_reply(m_c, xcb_query_tree(m_c, window), nullptr));
+        return reply ? reply->parent : xcb_window_t(XCB_WINDOW_NONE);
     }
 
     bool isViewable(xcb_window_t window)
     {
-        auto *reply = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, window), nullptr);
-        const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
-        free(reply);
-        return viewable;
+        const auto reply = owned(xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, window), nullptr));
+        return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
     }
 
     // Where a window's centre is on the screen, as the X server has it: Qt does not know where a tray put an icon.
     QPoint centreOnScreen(xcb_window_t window)
     {
-        auto *geometry = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr);
-        auto *place =
-            xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, root(), 0, 0), nullptr);
-        QPoint centre;
-        if (geometry && place)
-            centre = QPoint(place->dst_x + geometry->width / 2, place->dst_y + geometry->height / 2);
-        free(geometry);
-        free(place);
-        return centre;
+        const auto size = owned(xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr));
+        const auto place =
+            owned(xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, root(), 0, 0), nullptr));
+        return size && place ? QPoint(place->dst_x + size->width / 2, place->dst_y + size->height / 2) : QPoint();
     }
 
     // Another application's window takes the keyboard focus (made and mapped the first time).
@@ -155,6 +135,11 @@ public:
     }
 
 private:
+    // A reply of the X server, freed when it goes.
+    template<typename Reply> static std::unique_ptr<Reply, void (*)(void *)> owned(Reply *reply)
+    {
+        return {reply, std::free};
+    }
     const xcb_screen_t *screen() const { return xcb_setup_roots_iterator(xcb_get_setup(m_c)).data; }
     void roundTrip() { free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); }
 

@@ -1,9 +1,6 @@
 #!/usr/bin/python3
-"""Reads Vellora's window as a screen reader does, over AT-SPI.
-
-Starts an X server, a session bus and an accessibility bus of its own, and the app on a store of its own in
-temporary folders; exits 77 (skipped) when a program it needs is missing.
-"""
+"""Reads Vellora's window as a screen reader does, over AT-SPI: on an X server, a session bus and an accessibility
+bus of its own, with the app on a store in temporary folders. Exits 77 (skipped) when a program it needs is missing."""
 import os
 import shutil
 import signal
@@ -12,13 +9,12 @@ import sys
 import tempfile
 import time
 
-SKIP = 77
 BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 
 
 def skip(reason):
     print("SKIPPED: " + reason)
-    sys.exit(SKIP)
+    sys.exit(77)
 
 
 def wait_for(what, predicate, timeout=30.0):
@@ -89,8 +85,8 @@ def run(vellora, root, children):
         raise AssertionError("Xvfb named no display")
     env["DISPLAY"] = ":" + display
 
-    bus = start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE, env=env,
-                text=True)
+    bus = start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE, text=True,
+                env=env)
     env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
     start([BUS_LAUNCHER, "--launch-immediately"], env=env)
     # The library reads the addresses when it is first loaded: only now.
@@ -118,14 +114,6 @@ def run(vellora, root, children):
         return {node.name: node for node in walk(app)
                 if (role is None or node.getRole() == role) and node.getState().contains(pyatspi.STATE_SHOWING)}
 
-    def named(role):
-        return {node.name for node in walk(app) if node.getRole() == role}
-
-    def press(what, name):
-        action = wait_for(what, lambda: showing(pyatspi.ROLE_PUSH_BUTTON).get(name)).queryAction()
-        names = [action.getName(i) for i in range(action.nActions)]
-        action.doAction(next((i for i, n in enumerate(names) if n in ("press", "Press", "click")), 0))
-
     failures = []
 
     def check(condition, text):
@@ -142,11 +130,13 @@ def run(vellora, root, children):
     buttons = showing(pyatspi.ROLE_PUSH_BUTTON)
     for glyph in ("↑", "↓", "×", "⚙", "← Backlog"):
         check(glyph not in buttons, "a button is named by its glyph " + glyph)
-    # The hover buttons are named by their task.
-    check({"Delete Book the dentist", "Move down Book the dentist"} <= named(pyatspi.ROLE_PUSH_BUTTON),
+    check({"Delete Book the dentist", "Move down Book the dentist"}
+          <= {node.name for node in walk(app) if node.getRole() == pyatspi.ROLE_PUSH_BUTTON},
           "the hover buttons are named by their task")
 
-    press("the Settings button", "Settings")
+    action = wait_for("the Settings button", lambda: showing(pyatspi.ROLE_PUSH_BUTTON).get("Settings")).queryAction()
+    names = [action.getName(i) for i in range(action.nActions)]
+    action.doAction(next((i for i, n in enumerate(names) if n in ("press", "Press", "click")), 0))
     wanted = ("Show in taskbar", "Show icon in the system tray", "Launch at login")
     switches = wait_for("the Settings switches", lambda: (lambda s: s if len(s) == len(wanted) else None)(
         {name: node for name, node in showing().items() if name in wanted}), 10)
@@ -158,9 +148,7 @@ def run(vellora, root, children):
     check(any(node.name == "Global shortcut" and node.getRole() != pyatspi.ROLE_LABEL for node in walk(app)),
           "the shortcut recorder is named")
 
-    for failure in failures:
-        print("FAILED: " + failure)
-    print("%d checks failed" % len(failures) if failures else "all accessible names, roles and states as expected")
+    print("\n".join("FAILED: " + f for f in failures) or "all accessible names, roles and states as expected")
     return 1 if failures else 0
 
 
