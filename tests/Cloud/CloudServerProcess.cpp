@@ -2,24 +2,15 @@
 
 #include "tests/WaitFor.h"
 
-#include <cstdio>
-
-#include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
+
+#include <cstdio>
 
 CloudServerProcess::CloudServerProcess(QStringList extraArguments, QString database)
     : m_extraArguments(std::move(extraArguments)), m_database(std::move(database))
 {
     m_process.setProgram(QStringLiteral(VELLORA_CLOUD_BINARY));
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
-}
-
-QString CloudServerProcess::dataFolderTemplate()
-{
-    const QFileInfo shm(QStringLiteral("/dev/shm"));
-    const QString root = shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
-    return root + QStringLiteral("/vellora-cloud-test-XXXXXX");
 }
 
 CloudServerProcess::~CloudServerProcess()
@@ -29,10 +20,6 @@ CloudServerProcess::~CloudServerProcess()
 
 bool CloudServerProcess::start()
 {
-    if (!m_data.isValid()) {
-        m_error = QStringLiteral("no temporary folder");
-        return false;
-    }
     const QString listen = QStringLiteral("127.0.0.1:%1").arg(m_port);
     m_port = 0;
     m_process.setArguments(QStringList{"serve", "--listen", listen} + storage() + m_extraArguments);
@@ -65,19 +52,15 @@ QStringList CloudServerProcess::storage() const
 
 void CloudServerProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished();
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            kill();
     }
 }
 
 void CloudServerProcess::kill()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
     m_process.kill();
     m_process.waitForFinished();
 }

@@ -1,8 +1,18 @@
 #pragma once
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+
+// A template for temporary folders of test data: in memory when the system offers it, since the programs under test
+// flush every write to disk, and the tests make thousands of them.
+inline QString memoryFolderTemplate(const QString &name)
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return (shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath()) + '/' + name + "-XXXXXX";
+}
 
 // A vellora-cloud server of its own for one test: a temporary data folder (or the PostgreSQL database given), a free
 // port on 127.0.0.1 chosen by the server itself, and a process that is always stopped when this goes away.
@@ -35,9 +45,7 @@ public:
     QString addUser(const QString &name) const;
 
 private:
-    // In memory when the system offers it: every write of the server is flushed, and the tests make thousands.
-    QTemporaryDir m_data{dataFolderTemplate()};
-    static QString dataFolderTemplate();
+    QTemporaryDir m_data{memoryFolderTemplate(QStringLiteral("vellora-cloud-test"))};
     QStringList storage() const;
 
     QStringList m_extraArguments;

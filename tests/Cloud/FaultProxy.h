@@ -2,48 +2,38 @@
 
 #include <QTcpServer>
 
-#include <chrono>
 #include <map>
 #include <random>
 
-// A bad network between a device and a server, for tests: it listens on 127.0.0.1, forwards every connection to
-// the server's port and reads the HTTP requests on it one by one. While stormy, each request may be lost before the
-// server sees it, have its answer lost after the server did the work, have its body or its answer's body cut short
-// with the connection, or wait on a slow link. A WebSocket (the push channel) passes untouched. The draws come from
-// one seeded generator, in the order the requests arrive.
+class QTcpSocket;
+
+// A bad network between devices and a server, for tests: it listens on 127.0.0.1 and forwards every connection to
+// the server's port. While stormy, each piece of a request that arrives may be lost before the server sees it or be
+// cut short, and so may each piece of an answer, after the server did the work; either way the connection ends.
+// The draws come from one seeded generator, in the order the pieces arrive.
 class FaultProxy : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Fault { none, dropRequest, dropAnswer, cutRequest, cutAnswer, delay };
+    enum class Fault { none, dropRequest, cutRequest, dropAnswer, cutAnswer };
 
-    struct Settings
-    {
-        unsigned seed = 1;
-        double faultRate = 0.2; // of requests that meet a fault while stormy, spread over the five kinds
-        std::chrono::milliseconds maximumDelay{20};
-    };
-
-    FaultProxy(quint16 serverPort, Settings settings, QObject *parent = nullptr);
-    ~FaultProxy() override;
+    // `faultRate` is the share of pieces that meet a fault while stormy.
+    FaultProxy(quint16 serverPort, unsigned seed, double faultRate);
 
     // False when no port could be had.
-    bool listen();
-    QString url() const;
-
+    bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
     void setStormy(bool stormy) { m_stormy = stormy; }
-    // How many requests met each fault so far.
-    int count(Fault fault) const;
+    // How many pieces met this fault so far.
+    int count(Fault fault) const { return m_counts.count(fault) ? m_counts.at(fault) : 0; }
 
 private:
-    class Link;
-    Fault draw();
-    std::chrono::milliseconds delay();
+    void relay(QTcpSocket *client, QTcpSocket *server, bool request);
 
     QTcpServer m_server;
     quint16 m_serverPort;
-    Settings m_settings;
+    double m_faultRate;
     std::mt19937 m_random;
     bool m_stormy = true;
     std::map<Fault, int> m_counts;

@@ -14,21 +14,8 @@
 namespace {
 
 constexpr auto kSuperuser = "vellora";
+// PostgreSQL refuses to run as root: then the cluster is this user's.
 constexpr auto kUnprivileged = "nobody";
-
-// The tests' own locale may not be generated on this machine; PostgreSQL refuses to start on one that is not.
-QProcessEnvironment toolEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-    return environment;
-}
-
-bool runningAsRoot()
-{
-    return geteuid() == 0;
-}
 
 // The cluster outlives the tests that share it, and is stopped when they are all done.
 class ClusterEnvironment : public testing::Environment
@@ -46,36 +33,29 @@ ClusterEnvironment *const environment =
 
 PostgresCluster *PostgresCluster::shared()
 {
-    if (!environment->tried) {
-        environment->tried = true;
+    if (!std::exchange(environment->tried, true)) {
         environment->cluster = std::make_unique<PostgresCluster>();
         if (!environment->cluster->start()) {
-            ADD_FAILURE() << "PostgreSQL: " << environment->cluster->error().toStdString();
+            ADD_FAILURE() << "PostgreSQL: " << environment->cluster->m_error.toStdString();
             environment->cluster.reset();
         }
     }
     return environment->cluster.get();
 }
 
-PostgresCluster::~PostgresCluster()
+void PostgresCluster::launch(QProcess &process, const QString &tool, const QStringList &arguments)
 {
-    stop();
-}
-
-std::pair<int, QString> PostgresCluster::runTool(const QString &tool, const QStringList &arguments)
-{
-    QProcess process;
+    // The tests' own locale may not be generated on this machine; PostgreSQL refuses to start on one that is not.
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    variables.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(variables);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setProcessEnvironment(toolEnvironment());
     const QString program = m_binaries + QLatin1Char('/') + tool;
-    if (runningAsRoot())
+    if (geteuid() == 0)
         process.start(QStringLiteral("runuser"), QStringList{"-u", kUnprivileged, "--", program} + arguments);
     else
         process.start(program, arguments);
-    if (!process.waitForFinished(120000))
-        return {-1, process.errorString()};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAll())};
 }
 
 bool PostgresCluster::start()
@@ -87,29 +67,21 @@ bool PostgresCluster::start()
         return false;
     }
     m_binaries = QStringLiteral("/usr/lib/postgresql/%1/bin").arg(versions.last());
-    if (runningAsRoot()) {
-        // PostgreSQL refuses to run as root: the folder goes to an unprivileged user.
-        const passwd *user = getpwnam(kUnprivileged);
-        if (!user || chown(QFile::encodeName(m_folder.path()).constData(), user->pw_uid, user->pw_gid) != 0) {
-            m_error = QStringLiteral("cannot hand the cluster's folder to %1").arg(kUnprivileged);
-            return false;
-        }
-    }
-    const QString data = m_folder.filePath(QStringLiteral("data"));
-    const auto [status, output] =
-        runTool(QStringLiteral("initdb"), {"-D", data, "-U", kSuperuser, "-A", "trust", "--no-sync"});
-    if (status != 0) {
-        m_error = QStringLiteral("initdb failed: ") + output;
+    const passwd *user = getpwnam(kUnprivileged);
+    if (geteuid() == 0 &&
+        (!user || chown(QFile::encodeName(m_folder.path()).constData(), user->pw_uid, user->pw_gid) != 0)) {
+        m_error = QStringLiteral("cannot hand the cluster's folder to %1").arg(kUnprivileged);
         return false;
     }
-    const QStringList arguments{"-D", data, "-k", m_folder.path(), "-c", "listen_addresses=", "-c", "fsync=off"};
-    m_server.setProcessChannelMode(QProcess::MergedChannels);
-    m_server.setProcessEnvironment(toolEnvironment());
-    if (runningAsRoot())
-        m_server.start(QStringLiteral("runuser"),
-                       QStringList{"-u", kUnprivileged, "--", m_binaries + QStringLiteral("/postgres")} + arguments);
-    else
-        m_server.start(m_binaries + QStringLiteral("/postgres"), arguments);
+    const QString data = m_folder.filePath(QStringLiteral("data"));
+    QProcess initdb;
+    launch(initdb, QStringLiteral("initdb"), {"-D", data, "-U", kSuperuser, "-A", "trust", "--no-sync"});
+    if (!initdb.waitForFinished(120000) || initdb.exitStatus() != QProcess::NormalExit || initdb.exitCode() != 0) {
+        m_error = QStringLiteral("initdb failed: ") + QString::fromUtf8(initdb.readAll());
+        return false;
+    }
+    launch(m_server, QStringLiteral("postgres"),
+           {"-D", data, "-k", m_folder.path(), "-c", "listen_addresses=", "-c", "fsync=off"});
     QByteArray log;
     const bool ready = waitFor(
         [&] {
@@ -119,13 +91,12 @@ bool PostgresCluster::start()
         60000);
     if (!ready || !log.contains("ready to accept connections")) {
         m_error = QStringLiteral("postgres did not start: ") + QString::fromUtf8(log);
-        stop();
         return false;
     }
     return true;
 }
 
-void PostgresCluster::stop()
+PostgresCluster::~PostgresCluster()
 {
     if (m_server.state() == QProcess::NotRunning)
         return;
@@ -152,8 +123,10 @@ QString PostgresCluster::newDatabase()
 
 bool PostgresCluster::sql(const QString &database, const QString &statement)
 {
-    const auto [status, output] = runTool(QStringLiteral("psql"), {"-h", m_folder.path(), "-U", kSuperuser, "-d",
-                                                                   database, "-v", "ON_ERROR_STOP=1", "-c", statement});
-    EXPECT_EQ(status, 0) << output.toStdString();
-    return status == 0;
+    QProcess psql;
+    launch(psql, QStringLiteral("psql"),
+           {"-h", m_folder.path(), "-U", kSuperuser, "-d", database, "-v", "ON_ERROR_STOP=1", "-c", statement});
+    const bool ran = psql.waitForFinished(120000) && psql.exitStatus() == QProcess::NormalExit;
+    EXPECT_TRUE(ran && psql.exitCode() == 0) << psql.readAll().toStdString();
+    return ran && psql.exitCode() == 0;
 }

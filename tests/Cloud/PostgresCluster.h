@@ -8,15 +8,10 @@
 class PostgresCluster
 {
 public:
-    PostgresCluster() = default;
     ~PostgresCluster();
 
     // The cluster shared by the tests of this process, started on first use; nothing when it cannot start.
     static PostgresCluster *shared();
-
-    bool start();
-    void stop();
-    const QString &error() const { return m_error; }
 
     // A new empty database of the cluster, as --database takes it; empty when it could not be made.
     QString newDatabase();
@@ -24,7 +19,9 @@ public:
     bool sql(const QString &database, const QString &statement);
 
 private:
-    std::pair<int, QString> runTool(const QString &tool, const QStringList &arguments);
+    // False, with the reason in m_error, when it did not start.
+    bool start();
+    void launch(QProcess &process, const QString &tool, const QStringList &arguments);
 
     QTemporaryDir m_folder;
     QProcess m_server;

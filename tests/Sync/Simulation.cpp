@@ -27,34 +27,37 @@ void Simulation::run()
         Device &device = *m_devices[pick(m_devices.size())];
         m_clock.advance(1 + qint64(pick(3)));
         const int roll = int(pick(100));
-        if (roll < 55)
+        // A lost call fails the engine's work, which the next sync takes up again. A launch on a later day starts
+        // a new day by itself: that is the user's doing too.
+        if (roll < 55) {
             edit(device);
-        else if (roll < 75)
-            sync(device, true);
-        else if (roll < 88)
-            sync(device, false);
-        else if (roll < 95)
-            restart(device);
-        else
-            newDay(device);
+        } else if (roll < 88) {
+            syncNow(device.engine(), roll < 75);
+        } else if (roll < 95) {
+            recorded(device, [&] { device.restart(); });
+        } else {
+            m_clock.advance(24 * 3600);
+            recorded(device, [&] { device->startNewDay(m_clock.now); });
+        }
     }
     settle();
+    check();
 }
 
 void Simulation::check()
 {
-    const std::map<QString, Record> server = serverRecordsByName();
-    std::map<QString, Content> cloudItems;
+    const std::map<QString, Record> server = serverRecords();
+    std::map<QString, DayItem> cloudItems;
     for (const auto &[name, record] : server)
-        cloudItems.emplace(name, Content::of(dayItemFromRecord(record)));
+        cloudItems.emplace(name, contentOf(dayItemFromRecord(record)));
     for (size_t i = 0; i < m_devices.size(); ++i) {
         Device &device = *m_devices[i];
         SCOPED_TRACE("device " + std::to_string(i));
         EXPECT_TRUE(device.engine().state().pendingRecordZoneChanges().isEmpty());
         EXPECT_TRUE(device.engine().state().pendingDatabaseChanges().isEmpty());
-        std::map<QString, Content> local;
+        std::map<QString, DayItem> local;
         for (const auto &[id, item] : device->saved().items) {
-            local.emplace(id, Content::of(item));
+            local.emplace(id, contentOf(item));
             // The server's latest bookkeeping, so the next edit is no conflict.
             const auto found = server.find(id);
             ASSERT_NE(found, server.end()) << id.toStdString();
@@ -68,7 +71,7 @@ void Simulation::check()
     for (const auto &[id, history] : m_history) {
         const auto found = cloudItems.find(id);
         if (found != cloudItems.end()) {
-            EXPECT_TRUE(history.written.contains(found->second)) << "a version nobody wrote: " << found->second;
+            EXPECT_TRUE(history.written.contains(found->second)) << "a version nobody wrote: " << id.toStdString();
         }
         if (history.deleted)
             continue; // edits and deletes that crossed each other are settled by order of arrival
@@ -115,8 +118,8 @@ void Simulation::noteChanges(const std::map<QString, DayItem> &before, const std
     }
     for (const auto &[id, item] : after) {
         const auto old = before.find(id);
-        const Content content = Content::of(item);
-        if (old != before.end() && Content::of(old->second) == content)
+        const DayItem content = contentOf(item);
+        if (old != before.end() && contentOf(old->second) == content)
             continue;
         History &history = m_history[id];
         history.written.append(content);
@@ -173,31 +176,13 @@ void Simulation::edit(Device &device)
     });
 }
 
-void Simulation::newDay(Device &device)
-{
-    m_clock.advance(24 * 3600);
-    recorded(device, [&] { device->startNewDay(m_clock.now); });
-}
-
-void Simulation::restart(Device &device)
-{
-    // A launch on a later day starts a new day by itself: that is the user's doing too.
-    recorded(device, [&] { device.restart(); });
-}
-
-void Simulation::sync(Device &device, bool fetch)
-{
-    // A lost call fails the work, which the next sync takes up again.
-    syncNow(device.engine(), fetch);
-}
-
 // The network calms down and every device syncs until nothing moves any more.
 void Simulation::settle()
 {
     setStormy(false);
     const auto tags = [this] {
         std::map<QString, QString> tags;
-        for (const auto &[name, record] : serverRecordsByName())
+        for (const auto &[name, record] : serverRecords())
             tags.emplace(name, record.recordChangeTag());
         return tags;
     };
@@ -205,19 +190,11 @@ void Simulation::settle()
         const auto before = tags();
         bool allSent = true;
         for (auto &device : m_devices) {
-            sync(*device, true);
+            syncNow(device->engine());
             allSent = allSent && device->engine().state().pendingRecordZoneChanges().isEmpty();
         }
         if (allSent && tags() == before)
             return;
     }
     ADD_FAILURE() << "the devices never settled";
-}
-
-std::map<QString, Record> Simulation::serverRecordsByName()
-{
-    std::map<QString, Record> records;
-    for (const Record &record : serverRecords())
-        records.emplace(record.recordID().recordName, record);
-    return records;
 }

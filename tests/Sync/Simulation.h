@@ -31,8 +31,8 @@ public:
     explicit Simulation(Settings settings);
     virtual ~Simulation();
 
+    // Plays the rounds, lets the devices settle and checks them against the cloud and the users' history.
     void run();
-    void check();
     int itemCount() const { return int(m_history.size()); }
 
 protected:
@@ -40,8 +40,8 @@ protected:
     void addDevices(const std::function<SyncSetup(int device)> &setup);
     // Called by the subclass's destructor: the devices go before the cloud they use.
     void removeDevices() { m_devices.clear(); }
-    // What the server holds in the sync zone now, tombstones left out.
-    virtual QList<SyncKit::Record> serverRecords() = 0;
+    // What the server holds in the sync zone now by name, tombstones left out.
+    virtual std::map<QString, SyncKit::Record> serverRecords() = 0;
     // While stormy the network loses calls; it calms down for the devices to settle.
     virtual void setStormy(bool stormy) = 0;
 
@@ -51,32 +51,17 @@ protected:
 
 private:
     // What an item says, without the server's bookkeeping.
-    struct Content
+    static DayItem contentOf(DayItem item)
     {
-        QString title;
-        bool done = false;
-        Bucket bucket = Bucket::small;
-        QString day;
-        QDateTime modifiedAt;
-
-        static Content of(const DayItem &item)
-        {
-            return {item.title, item.done, item.bucket, item.day, item.modifiedAt};
-        }
-        bool operator==(const Content &) const = default;
-        friend std::ostream &operator<<(std::ostream &out, const Content &content)
-        {
-            return out << '"' << content.title.toStdString() << "\" done=" << content.done
-                       << " bucket=" << rawValue(content.bucket).toStdString() << " day=" << content.day.toStdString()
-                       << " at=" << content.modifiedAt.toString(Qt::ISODateWithMs).toStdString();
-        }
-    };
+        item.systemFields.reset();
+        return item;
+    }
 
     // Everything the users did to one item, on any device.
     struct History
     {
-        QList<Content> written;           // every version any device stored by an edit
-        std::optional<Content> lastFresh; // the newest version made with the time of its edit
+        QList<DayItem> written;           // every version any device stored by an edit
+        std::optional<DayItem> lastFresh; // the newest version made with the time of its edit
         bool movedBySwapSince = false;    // a swap gave it another item's time after that
         bool deleted = false;
     };
@@ -87,16 +72,12 @@ private:
     void recorded(Device &device, const std::function<void()> &action);
     void noteChanges(const std::map<QString, DayItem> &before, const std::map<QString, DayItem> &after);
     void edit(Device &device);
-    void newDay(Device &device);
-    void restart(Device &device);
-    // Runs engine work to its end, however the cloud answers.
-    void sync(Device &device, bool fetch);
     void settle();
-    std::map<QString, SyncKit::Record> serverRecordsByName();
+    void check();
 
     Settings m_settings;
     std::mt19937 m_random;
-    QTemporaryDir m_dir{storeFolderTemplate()};
+    QTemporaryDir m_dir{memoryFolderTemplate(QStringLiteral("vellora-sync-test"))};
     TestClock m_clock;
     std::vector<std::unique_ptr<Device>> m_devices;
     std::map<QString, History> m_history;

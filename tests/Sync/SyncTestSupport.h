@@ -6,9 +6,8 @@
 
 #include "SyncKit/MemoryCloud.h"
 #include "tests/Cloud/AwaitCloud.h"
+#include "tests/Cloud/CloudServerProcess.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -21,15 +20,6 @@ inline void PrintTo(const DayItem &item, std::ostream *out)
          << " bucket=" << rawValue(item.bucket).toStdString() << " day=" << item.day.toStdString()
          << " at=" << item.modifiedAt.toString(Qt::ISODateWithMs).toStdString()
          << (item.systemFields ? " +fields" : "") << "}";
-}
-
-// A template for temporary folders of store files: in memory when the system offers it, since every change
-// is written to disk and flushed, and the tests make thousands of them.
-inline QString storeFolderTemplate()
-{
-    const QFileInfo shm(QStringLiteral("/dev/shm"));
-    const QString root = shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
-    return root + QStringLiteral("/vellora-sync-test-XXXXXX");
 }
 
 // The time every device of a test reads; it moves only when the test moves it.
@@ -53,11 +43,13 @@ public:
         , m_setup(std::move(setup))
         , m_clock(clock)
     {
-        start();
+        restart();
     }
 
-    void start()
+    // Quits, when running, and launches again from the store file.
+    void restart()
     {
+        m_store.reset();
         DayStore::Options options;
         options.fileURL = m_path;
         options.calendar = Calendar::make(QStringLiteral("en_US"), QStringLiteral("UTC"));
@@ -65,12 +57,6 @@ public:
         options.allowSync = true;
         options.makeEngine = syncEngineFactory(m_setup);
         m_store = std::make_unique<DayStore>(std::move(options));
-    }
-    // Quits and launches again from the store file.
-    void restart()
-    {
-        m_store.reset();
-        start();
     }
 
     DayStore &store() { return *m_store; }
