@@ -167,7 +167,7 @@ TEST(StoreFileTest, FilesArePrivateAndLinksAreFollowed)
     EXPECT_EQ(StoreFile::decode(readFile(target))->items.size(), 3u);
 }
 
-TEST(StoreFileTest, OnlyARegularFileOrNothingIsAStore)
+TEST(StoreFileTest, OnlyARegularFileOrNothingIsAStoreAndLeftoversGo)
 {
     StoreFixture fixture;
     const QString fifo = fixture.dir.filePath("fifo"), device = fixture.dir.filePath("zero");
@@ -190,11 +190,8 @@ TEST(StoreFileTest, OnlyARegularFileOrNothingIsAStore)
         EXPECT_TRUE(AtomicFile::write(path, "x")) << "a write refuses it too: " << qPrintable(path);
         EXPECT_FALSE(QFileInfo(path).isFile());
     }
-}
 
-TEST(StoreFileTest, LeftoversOfAKilledSaveAreRemovedAtOpen)
-{
-    StoreFixture fixture;
+    // What a killed save left is removed at open; another program's temporary file is not.
     const QString leftover = fixture.dir.filePath("vellora.json.tmp-Ab12Cd");
     writeFile(leftover, "half a store");
     writeFile(fixture.dir.filePath("notes.tmp-Ab12Cd"), "someone else's");
