@@ -3,8 +3,7 @@
 #include "Vellora/Paper/PaperLabel.h"
 
 // The command line while an app has the store open: every command goes through the app, which is then the only
-// writer of the file, and a launch without a command hands over to it. (Apps launched as processes of their own are
-// in SyncCommandTest.)
+// writer of the file, and a launch without a command hands over to it (apps launched alone: SyncCommandTest).
 
 namespace {
 
