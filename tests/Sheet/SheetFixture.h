@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QTest>
-#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -48,7 +47,7 @@ protected:
     // Lets queued redraws run, as the event loop would between two user actions.
     static void settle() { QCoreApplication::processEvents(); }
 
-    QPoint centreOf(const QString &slot) const { return row(slot)->mapTo(sheet(), row(slot)->rect().center()); }
+    QPoint centreOf(const QString &slot) const { return centreIn(row(slot), sheet()); }
     // The id or the title of the item a row shows, or "" for an empty row.
     QString idIn(const QString &slot) const { return row(slot)->item() ? row(slot)->item()->id : QString(); }
     QString titleIn(const QString &slot) const { return row(slot)->item() ? row(slot)->item()->title : QString(); }
@@ -62,30 +61,6 @@ protected:
     DayItem putInBacklog(const QString &title, Bucket bucket, int order)
     {
         return put(title, bucket, order, false, kOpenDay);
-    }
-
-    // Pointer actions sent through the widget's window, as the platform delivers them, so that the pressed widget
-    // keeps the pointer while it moves. Points are in the given widget's coordinates.
-    static void mouse(QTest::MouseAction action, QWidget *widget, QPoint point)
-    {
-        const QPoint at = widget->mapTo(widget->window(), point);
-        if (action == QTest::MouseMove)
-            QTest::mouseMove(widget->window()->windowHandle(), at);
-        else
-            QTest::mouseEvent(action, widget->window()->windowHandle(), Qt::LeftButton, {}, at);
-    }
-    static void press(QWidget *widget, QPoint point) { mouse(QTest::MousePress, widget, point); }
-    static void moveTo(QWidget *widget, QPoint point) { mouse(QTest::MouseMove, widget, point); }
-    static void release(QWidget *widget, QPoint point) { mouse(QTest::MouseRelease, widget, point); }
-    static void click(QWidget *widget, QPoint point) { mouse(QTest::MouseClick, widget, point); }
-    static void click(QWidget *widget) { click(widget, widget->rect().center()); }
-    // Press at `from`, move in four even steps to `to`, release there.
-    static void drag(QWidget *widget, QPoint from, QPoint to)
-    {
-        press(widget, from);
-        for (int i = 1; i <= 4; ++i)
-            moveTo(widget, from + (to - from) * i / 4);
-        release(widget, to);
     }
 
     // Clicks a row and returns its field, open for typing.

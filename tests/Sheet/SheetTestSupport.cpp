@@ -1,5 +1,8 @@
 #include "SheetTestSupport.h"
 
+#include <QTest>
+#include <QWindow>
+
 namespace SheetTest {
 
 QDateTime fixedNow()
@@ -22,6 +25,54 @@ DayItem putItem(DayStore &store, const QString &title, Bucket bucket, const QStr
     DayItem item{newItemId(), title, done, bucket, day, fixedNow().addSecs(-100000 + order), std::nullopt};
     store.setItem(item.id, item);
     return item;
+}
+
+QPoint centreIn(const QWidget *widget, const QWidget *space)
+{
+    return widget->mapTo(space, widget->rect().center());
+}
+
+namespace {
+
+void send(QTest::MouseAction action, QWidget *widget, QPoint point)
+{
+    QWindow *window = widget->window()->windowHandle();
+    const QPoint at = widget->mapTo(widget->window(), point);
+    if (action == QTest::MouseMove)
+        QTest::mouseMove(window, at);
+    else
+        QTest::mouseEvent(action, window, Qt::LeftButton, {}, at);
+}
+
+} // namespace
+
+void press(QWidget *widget, QPoint point)
+{
+    send(QTest::MousePress, widget, point);
+}
+void moveTo(QWidget *widget, QPoint point)
+{
+    send(QTest::MouseMove, widget, point);
+}
+void release(QWidget *widget, QPoint point)
+{
+    send(QTest::MouseRelease, widget, point);
+}
+void click(QWidget *widget, QPoint point)
+{
+    send(QTest::MouseClick, widget, point);
+}
+void click(QWidget *widget)
+{
+    click(widget, widget->rect().center());
+}
+
+void drag(QWidget *widget, QPoint from, QPoint to)
+{
+    press(widget, from);
+    for (int i = 1; i <= 4; ++i)
+        moveTo(widget, from + (to - from) * i / 4);
+    release(widget, to);
 }
 
 } // namespace SheetTest

@@ -3,6 +3,8 @@
 #include "Vellora/DayData/DayStore.h"
 
 #include <QDateTime>
+#include <QPoint>
+#include <QWidget>
 
 #include <memory>
 
@@ -18,5 +20,18 @@ std::unique_ptr<DayStore> makeStore();
 // Adds an item straight into the store's table, as a sync would, bypassing the block's capacity. Items put with a
 // lower order are older, and all are older than items the store makes itself.
 DayItem putItem(DayStore &store, const QString &title, Bucket bucket, const QString &day, int order, bool done = false);
+
+// The centre of a widget in the coordinates of another one.
+QPoint centreIn(const QWidget *widget, const QWidget *space);
+
+// Pointer actions sent through the widget's window, as the platform delivers them, so that the pressed widget keeps
+// the pointer while it moves. Points are in the given widget's coordinates.
+void press(QWidget *widget, QPoint point);
+void moveTo(QWidget *widget, QPoint point);
+void release(QWidget *widget, QPoint point);
+void click(QWidget *widget, QPoint point);
+void click(QWidget *widget);
+// Press at `from`, move in four even steps to `to`, release there.
+void drag(QWidget *widget, QPoint from, QPoint to);
 
 } // namespace SheetTest
