@@ -15,14 +15,11 @@ namespace {
 struct AppStore
 {
     QTemporaryDir dir;
-    DayStore store{options(dir.filePath("store.json"))};
-
-    static DayStore::Options options(const QString &path)
-    {
+    DayStore store{[this] {
         DayStore::Options options;
-        options.fileURL = path;
+        options.fileURL = dir.filePath("store.json");
         return options;
-    }
+    }()};
 
     QByteArray bytes() const
     {

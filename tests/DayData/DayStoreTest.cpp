@@ -32,13 +32,13 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
     StoreFixture f;
     auto store = f.make(true, true);
     EXPECT_FALSE(store->addItem(" \n\t ", Bucket::small));
-    EXPECT_FALSE(QFile::exists(f.filePath()));
+    EXPECT_FALSE(QFile::exists(f.file));
     const auto item = store->addItem("  Call Anna \n", Bucket::medium);
     ASSERT_TRUE(item);
     EXPECT_EQ(item->title, "Call Anna");
     EXPECT_EQ(item->id, item->id.toUpper());
     EXPECT_EQ(queued(*store), QList{saveOf(item->id)});
-    EXPECT_EQ(StoreFile::load(f.filePath()).saved->items.size(), 1u);
+    EXPECT_EQ(StoreFile::load(f.file).saved->items.size(), 1u);
 
     // Rows follow the last change: a tick moves the item down; so does an edit to the same text.
     f.given(*store, "m:b m:c b:big b:second");
@@ -55,14 +55,14 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
     EXPECT_FALSE(store->item(f.id("c"))) << "an emptied title deletes the item";
     EXPECT_TRUE(queued(*store).contains(deleteOf(f.id("c"))));
     EXPECT_FALSE(queued(*store).contains(saveOf(f.id("c")))) << "the delete replaces the queued save";
-    EXPECT_EQ(StoreFile::load(f.filePath()).saved->items.size(), 4u);
+    EXPECT_EQ(StoreFile::load(f.file).saved->items.size(), 4u);
 
     // A new day by hand: the sheet goes to the Backlog after what waited there, big to small, top to bottom.
     store->startNewDay(f.clock);
     EXPECT_EQ(layout(*store), " /  /  | b:second,b:big,m:Call Anna,m:b");
-    QFile::remove(f.filePath());
+    QFile::remove(f.file);
     store->startNewDay(f.clock);
-    EXPECT_TRUE(QFile::exists(f.filePath())) << "an empty sheet still writes the file";
+    EXPECT_TRUE(QFile::exists(f.file)) << "an empty sheet still writes the file";
 
     // What waits may carry a time ahead of this computer's clock (written on one whose clock runs fast): the sheet
     // still goes after it.

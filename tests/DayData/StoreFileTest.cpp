@@ -36,17 +36,11 @@ QStringList setAsideFiles(const QTemporaryDir &dir)
     return QDir(dir.path()).entryList({"vellora.json.unreadable-*"}, QDir::Files);
 }
 
-class StoreFileTest : public testing::Test
-{
-protected:
-    StoreFixture fixture;
-};
-
 } // namespace
 
 // The app reads the file ahead, before it holds the lock; another process may save or remove the file meanwhile,
 // and then the read ahead is dropped, never written back over that process's save.
-TEST_F(StoreFileTest, AReadAheadIsTakenOnlyWhileTheFileIsTheVersionItRead)
+TEST(StoreFileTest, AReadAheadIsTakenOnlyWhileTheFileIsTheVersionItRead)
 {
     const struct
     {
@@ -57,18 +51,18 @@ TEST_F(StoreFileTest, AReadAheadIsTakenOnlyWhileTheFileIsTheVersionItRead)
         {"unchanged", [](StoreFixture &) {}, {"as read ahead"}},
         {"saved by another process", [](StoreFixture &f) { f.make()->addItem("Later", Bucket::small); },
          {"Call Anna", "Later"}},
-        {"removed", [](StoreFixture &f) { QFile::remove(f.filePath()); }, {}},
+        {"removed", [](StoreFixture &f) { QFile::remove(f.file); }, {}},
     };
     for (const auto &c : cases) {
         StoreFixture f;
         f.make()->addItem("Call Anna", Bucket::medium);
-        DayStore::ReadAhead ahead = StoreFile::readAhead(f.filePath());
+        DayStore::ReadAhead ahead = StoreFile::readAhead(f.file);
         ASSERT_TRUE(ahead.stamp && ahead.saved) << c.name;
         // What was read ahead is marked, so that the test sees which of the two the load took.
         for (auto &[id, item] : ahead.saved->items)
             item.title = "as read ahead";
         c.meanwhile(f);
-        const StoreFile::LoadResult loaded = StoreFile::load(f.filePath(), std::move(ahead));
+        const StoreFile::LoadResult loaded = StoreFile::load(f.file, std::move(ahead));
         QStringList shown;
         if (loaded.saved) {
             for (const auto &[id, item] : loaded.saved->items)
@@ -79,12 +73,12 @@ TEST_F(StoreFileTest, AReadAheadIsTakenOnlyWhileTheFileIsTheVersionItRead)
     }
 }
 
-TEST_F(StoreFileTest, UnreadableFileIsSetAsideAndNeverOverwritten)
+TEST(StoreFileTest, UnreadableFileIsSetAsideAndNeverOverwritten)
 {
     // Not JSON, an item missing keys, an empty file.
     for (const QByteArray &content : {QByteArray("not json at all"), QByteArray(R"({"items": {"X": {"id": "X"}}})"), QByteArray()}) {
         StoreFixture local;
-        writeFile(local.filePath(), content);
+        writeFile(local.file, content);
         auto store = local.make();
         EXPECT_TRUE(store->saved().items.empty());
         const QStringList aside = setAsideFiles(local.dir);
@@ -95,7 +89,7 @@ TEST_F(StoreFileTest, UnreadableFileIsSetAsideAndNeverOverwritten)
 
         store->addItem("new", Bucket::big);
         EXPECT_EQ(readFile(local.dir.filePath(aside.first())), content);
-        EXPECT_TRUE(QJsonDocument::fromJson(readFile(local.filePath())).object().contains("items"));
+        EXPECT_TRUE(QJsonDocument::fromJson(readFile(local.file)).object().contains("items"));
     }
 }
 
@@ -110,7 +104,7 @@ QStringList temporaryFiles(const QTemporaryDir &dir)
     return QDir(dir.path()).entryList({"*.tmp-*"}, QDir::Files | QDir::Hidden);
 }
 
-TEST_F(StoreFileTest, AFailedStepLeavesTheOldFileKeepsTheChangeAndSaysWhy)
+TEST(StoreFileTest, AFailedStepLeavesTheOldFileKeepsTheChangeAndSaysWhy)
 {
     using enum AtomicFile::Step;
     const struct
@@ -122,29 +116,29 @@ TEST_F(StoreFileTest, AFailedStepLeavesTheOldFileKeepsTheChangeAndSaysWhy)
                  {close, EDQUOT, "disk quota exceeded"}, {rename, EROFS, "read-only file system"}};
     for (const auto &test : cases) {
         StoreFixture local;
-        auto owned = local.make();
-        DayStore &store = *owned;
-        store.addItem("first", Bucket::big);
-        const QByteArray before = readFile(local.filePath());
+        auto store = local.make();
+        store->addItem("first", Bucket::big);
+        const QByteArray before = readFile(local.file);
 
         AtomicFile::setFaultInjector([&](AtomicFile::Step step) { return step == test.step ? test.code : 0; });
-        const auto second = store.addItem("second", Bucket::small);
-        EXPECT_EQ(store.saveError(), QString(test.reason));
-        EXPECT_EQ(readFile(local.filePath()), before) << test.reason;
+        const auto second = store->addItem("second", Bucket::small);
+        EXPECT_EQ(store->saveError(), QString(test.reason));
+        EXPECT_EQ(readFile(local.file), before) << test.reason;
         EXPECT_TRUE(temporaryFiles(local.dir).isEmpty()) << test.reason;
-        EXPECT_TRUE(store.item(second->id)) << "the change stays in memory";
+        EXPECT_TRUE(store->item(second->id)) << "the change stays in memory";
 
         // The disk comes back: the store's own retry saves everything and clears the error.
         AtomicFile::setFaultInjector({});
-        ASSERT_TRUE(waitFor([&] { return !store.saveError(); }, 5000)) << test.reason;
-        const auto saved = StoreFile::decode(readFile(local.filePath()));
+        ASSERT_TRUE(waitFor([&] { return !store->saveError(); }, 5000)) << test.reason;
+        const auto saved = StoreFile::decode(readFile(local.file));
         ASSERT_TRUE(saved);
         EXPECT_EQ(saved->items.size(), 2u);
     }
 }
 
-TEST_F(StoreFileTest, FilesArePrivateAndLinksAreFollowed)
+TEST(StoreFileTest, FilesArePrivateAndLinksAreFollowed)
 {
+    StoreFixture fixture;
     // The default store's folder is made for the user alone; the file comes with the first save.
     const QByteArray old = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", fixture.dir.filePath("data").toUtf8());
@@ -156,25 +150,26 @@ TEST_F(StoreFileTest, FilesArePrivateAndLinksAreFollowed)
 
     auto store = fixture.make();
     store->addItem("a", Bucket::big);
-    EXPECT_EQ(modeOf(fixture.filePath()), 0600);
+    EXPECT_EQ(modeOf(fixture.file), 0600);
 
     // An older file that others could read is rewritten for the user alone.
-    ::chmod(QFile::encodeName(fixture.filePath()).constData(), 0644);
+    ::chmod(QFile::encodeName(fixture.file).constData(), 0644);
     store->addItem("b", Bucket::big);
-    EXPECT_EQ(modeOf(fixture.filePath()), 0600);
+    EXPECT_EQ(modeOf(fixture.file), 0600);
 
     // A store that is a link to a file elsewhere stays a link; the file it points to holds the change.
     const QString target = fixture.dir.filePath("elsewhere.json");
-    ASSERT_TRUE(QFile::rename(fixture.filePath(), target));
-    ASSERT_TRUE(QFile::link(target, fixture.filePath()));
+    ASSERT_TRUE(QFile::rename(fixture.file, target));
+    ASSERT_TRUE(QFile::link(target, fixture.file));
     auto linked = fixture.make();
     linked->addItem("c", Bucket::small);
-    EXPECT_TRUE(QFileInfo(fixture.filePath()).isSymLink());
+    EXPECT_TRUE(QFileInfo(fixture.file).isSymLink());
     EXPECT_EQ(StoreFile::decode(readFile(target))->items.size(), 3u);
 }
 
-TEST_F(StoreFileTest, OnlyARegularFileOrNothingIsAStore)
+TEST(StoreFileTest, OnlyARegularFileOrNothingIsAStoreAndLeftoversGo)
 {
+    StoreFixture fixture;
     const QString fifo = fixture.dir.filePath("fifo"), device = fixture.dir.filePath("zero");
     const QString folder = fixture.dir.filePath("folder");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -195,10 +190,8 @@ TEST_F(StoreFileTest, OnlyARegularFileOrNothingIsAStore)
         EXPECT_TRUE(AtomicFile::write(path, "x")) << "a write refuses it too: " << qPrintable(path);
         EXPECT_FALSE(QFileInfo(path).isFile());
     }
-}
 
-TEST_F(StoreFileTest, LeftoversOfAKilledSaveAreRemovedAtOpen)
-{
+    // What a killed save left is removed at open; another program's temporary file is not.
     const QString leftover = fixture.dir.filePath("vellora.json.tmp-Ab12Cd");
     writeFile(leftover, "half a store");
     writeFile(fixture.dir.filePath("notes.tmp-Ab12Cd"), "someone else's");

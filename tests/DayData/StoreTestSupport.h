@@ -16,8 +16,6 @@ struct StoreFixture
     QHash<QString, QString> ids; // title -> id of the items `given` added
     QString file = dir.filePath("vellora.json");
 
-    QString filePath() const { return file; }
-
     // Each call of the clock moves it one second on, so consecutive changes are ordered.
     DayStore::Clock tickingClock()
     {
@@ -28,7 +26,7 @@ struct StoreFixture
     {
         DayStore::Options options;
         if (withFile)
-            options.fileURL = filePath();
+            options.fileURL = file;
         options.calendar = Calendar::make("en_US", "UTC");
         options.clock = tickingClock();
         options.now = clock;

@@ -3,11 +3,11 @@
 #include "GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/GlobalShortcuts.h"
 #include "GlobalShortcuts/HotKey.h"
+#include "Vellora/Platform/JsonSettingsFormat.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -40,8 +40,8 @@ protected:
     {
         GlobalShortcuts::removeAllActions();
         GlobalShortcuts::setStorage(nullptr);
-        m_settings.reset();
-        m_settings = std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("defaults.json")), jsonFormat());
+        m_settings.reset(); // written back before the new run reads the file
+        m_settings = JsonSettingsFormat::open(m_dir.filePath(QStringLiteral("defaults.json")));
         GlobalShortcuts::setStorage(m_settings.get());
     }
 
@@ -55,21 +55,4 @@ protected:
     QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
     GlobalShortcuts::FakeHotKeyBackend *m_backend = nullptr;
-
-private:
-    // Typed like the app's defaults: a boolean stays a boolean, a text a text.
-    static QSettings::Format jsonFormat()
-    {
-        static const QSettings::Format format = QSettings::registerFormat(
-            QStringLiteral("json"),
-            [](QIODevice &device, QSettings::SettingsMap &map) {
-                const QJsonDocument document = QJsonDocument::fromJson(device.readAll());
-                map = document.object().toVariantMap();
-                return true;
-            },
-            [](QIODevice &device, const QSettings::SettingsMap &map) {
-                return device.write(QJsonDocument(QJsonObject::fromVariantMap(map)).toJson()) >= 0;
-            });
-        return format;
-    }
 };

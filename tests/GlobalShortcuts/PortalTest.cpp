@@ -201,40 +201,35 @@ TEST_F(PortalTest, TheDesktopBindsTheShortcutAndItsKeyGoesDownAndUp)
     EXPECT_TRUE(m_portal->badCalls.isEmpty()) << qPrintable(m_portal->badCalls.join(", "));
 }
 
-// A bind the user declines (1) or the desktop refuses (2) is reported as the desktop's decision and its key does
-// nothing; a later change asks again. Without the portal on the bus, no hot keys are available at all.
+// A bind the user declines is reported as the desktop's decision and its key does nothing; a later change asks
+// again. Without the portal on the bus, no hot keys are available at all.
 TEST_F(PortalTest, ARefusedBindIsReportedAndTheKeyDoesNothing)
 {
-    for (const uint response : {1u, 2u}) {
-        SCOPED_TRACE(response);
-        usePortal();
-        m_portal->bindResponse = response;
-        m_portal->binds.clear();
-        QSignalSpy failures(&notifier(), &Notifier::registrationFailed);
-        int downs = 0;
-        onKeyDown(m_name, [&] { ++downs; });
-        ASSERT_EVENTUALLY(failures.count() == 1);
-        EXPECT_EQ(failures.at(0).at(0).value<Name>(), m_name);
-        EXPECT_FALSE(isRegistered(m_name));
-        EXPECT_EQ(refusal(m_name), Refusal::declinedByDesktop);
-        ASSERT_EQ(m_portal->binds.size(), 1);
+    usePortal();
+    m_portal->bindResponse = 1;
+    QSignalSpy failures(&notifier(), &Notifier::registrationFailed);
+    int downs = 0;
+    onKeyDown(m_name, [&] { ++downs; });
+    ASSERT_EVENTUALLY(failures.count() == 1);
+    EXPECT_EQ(failures.at(0).at(0).value<Name>(), m_name);
+    EXPECT_FALSE(isRegistered(m_name));
+    EXPECT_EQ(refusal(m_name), Refusal::declinedByDesktop);
+    ASSERT_EQ(m_portal->binds.size(), 1);
 
-        m_portal->press(m_portal->binds[0][0].id, true);
-        m_portal->bindResponse = 0;
-        storeShortcut(kCtrlAltF5, m_name);
-        ASSERT_EVENTUALLY(m_portal->binds.size() == 2);
-        m_portal->press(m_portal->binds[1][0].id, true);
-        ASSERT_EVENTUALLY(downs == 1);
-        EXPECT_TRUE(isRegistered(m_name));
-        EXPECT_EQ(refusal(m_name), Refusal::none);
-        EXPECT_EQ(failures.count(), 1);
-        removeAllActions();
-        storeShortcut(kCtrlShiftD, m_name);
-    }
+    m_portal->press(m_portal->binds[0][0].id, true);
+    m_portal->bindResponse = 0;
+    storeShortcut(kCtrlAltF5, m_name);
+    ASSERT_EVENTUALLY(m_portal->binds.size() == 2);
+    m_portal->press(m_portal->binds[1][0].id, true);
+    ASSERT_EVENTUALLY(downs == 1);
+    EXPECT_TRUE(isRegistered(m_name));
+    EXPECT_EQ(refusal(m_name), Refusal::none);
+    EXPECT_EQ(failures.count(), 1);
 
+    removeAllActions();
     m_portalBus->unregisterService(PortalHotKeyBackend::kService);
     usePortal();
-    QSignalSpy failures(&notifier(), &Notifier::registrationFailed);
+    failures.clear();
     onKeyUp(m_name, [] {});
     ASSERT_EVENTUALLY(failures.count() == 1);
     EXPECT_FALSE(hotKeysAvailable());

@@ -7,19 +7,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(PaperTest, aLabelWrapsAndIsCutAfterItsLastAllowedLine)
-{
-    PaperLabel label("label", Paper::Role::ink, Paper::handwriting(22));
-    label.setText(QString("many words in a row ").repeated(10));
-    const int line = int(std::ceil(PaperLabel::lineHeight(label.font())));
-    EXPECT_EQ(label.heightForWidth(200), line) << "one line unless asked";
-    label.setMaxLines(2);
-    EXPECT_EQ(label.heightForWidth(200), int(std::ceil(2 * PaperLabel::lineHeight(label.font()))));
-    label.setMaxLines(0);
-    EXPECT_GT(label.heightForWidth(200), 4 * line);
-    EXPECT_GE(PaperLabel::lineCount(QString(80, QChar('w')), label.font(), 100), 2) << "a long word breaks too";
-}
-
 // The shadow is blurred only near its corners and its middle repeated: the pixels are those of blurring it whole,
 // whatever the size (fractions included), corner and scale.
 TEST(PaperTest, aShadowWithItsMiddleRepeatedIsTheWholeBlur)
@@ -42,13 +29,7 @@ TEST(PaperTest, aShadowWithItsMiddleRepeatedIsTheWholeBlur)
         const QImage fast = Paper::blurredRoundedRect(c.size, c.radius, color, c.blur, c.scale, nullptr);
         const QImage whole =
             Paper::blurredRoundedRect(c.size, c.radius, color, c.blur, c.scale, nullptr, Paper::Blur::everyPixel);
-        ASSERT_EQ(fast.size(), whole.size());
-        int differing = 0;
-        for (int y = 0; y < whole.height(); ++y) {
-            for (int x = 0; x < whole.width(); ++x)
-                differing += fast.pixel(x, y) != whole.pixel(x, y);
-        }
-        EXPECT_EQ(differing, 0);
+        EXPECT_EQ(fast, whole);
     }
 }
 

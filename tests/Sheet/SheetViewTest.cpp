@@ -28,15 +28,3 @@ TEST_F(SheetFixture, theHeaderCountsEveryItemAndShowsTheClocksDay)
     EXPECT_EQ(find<PaperLabel>("sheet.date")->text(), "Friday, January 1");
     EXPECT_EQ(store->day(), "2026-12-05");
 }
-
-TEST_F(SheetFixture, aDropOnASlotThatDoesNotParseChangesNothing)
-{
-    const DayItem big = put("big", Bucket::big, 1);
-    const auto before = store->saved();
-    for (const char *slot : {"slot.3", "slot.4.0", "slot.3.-1", "slot.3.a", "slot.3.1.2", "", "...."})
-        sheet()->dropDragged(big.id, slot);
-    EXPECT_EQ(store->saved(), before);
-    // A row index past every row is an empty row: the item moves into that block.
-    sheet()->dropDragged(big.id, "slot.5.99999999999999999999");
-    EXPECT_EQ(store->item(big.id)->bucket, Bucket::small);
-}

@@ -66,8 +66,12 @@ TEST_F(UndoTest, everyChangeIsUndoneAndRedoneAsOneStep)
         {"tick", [this] { swipe("slot.3.1", 80); }},
         {"delete", [this] { swipe("slot.3.1", -80); }},
         {"delete by ×", [this] { hoverAndClick("slot.3.1.delete"); }},
+        {"to the Backlog",
+         [this] {
+             row("slot.3.1")->setFocus(Qt::TabFocusReason);
+             QTest::keyClick(row("slot.3.1"), Qt::Key_B, Qt::ControlModifier);
+         }},
         {"step", [this] { hoverAndClick("slot.3.1.up"); }},
-        {"step across blocks", [this] { hoverAndClick("slot.1.0.down"); }},
         {"drag", [this] { drag(sheet(), centreOf("slot.1.0"), centreOf("slot.3.0")); }},
         {"bring back",
          [this] {

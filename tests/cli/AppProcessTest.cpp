@@ -1,10 +1,9 @@
 #include "ProcessFixture.h"
 
 #include "Vellora/Paper/PaperLabel.h"
-#include "Vellora/Platform/InstanceChannel.h"
 
 // The command line while an app has the store open: every command goes through the app, which is then the only
-// writer of the file, and a launch without a command hands over to it.
+// writer of the file, and a launch without a command hands over to it (apps launched alone: SyncCommandTest).
 
 namespace {
 
@@ -68,26 +67,6 @@ TEST_F(AppProcessTest, TheAppAnswersAsTheFileDoesAndShowsItsWindowWhenLaunchedAg
     ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
     EXPECT_EQ(vellora({"toggle"}).exitCode, 0);
     EXPECT_TRUE(waitFor([&] { return !app->mainWindow()->isVisible(); }));
-}
-
-TEST_F(AppProcessTest, BetweenTwoLaunchedAppsTheSecondHandsOverAndTheFirstServesCommands)
-{
-    QProcess *first = launch({});
-    // Up once it holds the store's lock and answers on its channel.
-    ASSERT_TRUE(waitFor(
-        [&] {
-            InstanceChannel::Client client(store);
-            return first->state() == QProcess::Running && client.connectToApp(std::chrono::milliseconds(100));
-        },
-        60000))
-        << first->readAllStandardError().toStdString();
-
-    const Outcome second = vellora({});
-    EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
-    const Outcome add = vellora({"add", "Through the running app", "--block", "big"});
-    EXPECT_EQ(add.exitCode, 0) << add.err.toStdString();
-    EXPECT_EQ(titles().size(), 1);
-    EXPECT_EQ(first->state(), QProcess::Running);
 }
 
 } // namespace

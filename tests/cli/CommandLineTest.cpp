@@ -65,8 +65,10 @@ TEST_F(CommandLineTest, BadInputChangesNothingAndSaysWhyInOneLine)
     const QString waiting = addedId("second big", "big"); // the block is full: it waits in the Backlog
     // Two ids that share their first four characters, to make a prefix ambiguous.
     const QString other = addedId("third", "small");
-    writeStore(storeBytes().replace(other.toUtf8(), (waiting.left(4) + other.mid(4)).toUtf8()));
-    const QByteArray before = storeBytes();
+    const QByteArray before = storeBytes().replace(other.toUtf8(), (waiting.left(4) + other.mid(4)).toUtf8());
+    QFile file(store);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+    file.close();
 
     const QList<QStringList> bad{
         {"frobnicate"},
@@ -110,14 +112,13 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
 {
     vellora({"add", "x"});
     const QByteArray before = storeBytes();
-    const QString fifo = home.filePath("fifo"), device = home.filePath("zero"), lock = lockPathFor(store);
+    const QString fifo = home.filePath("fifo"), lock = lockPathFor(store);
     const QString dangling = home.filePath("dangling"); // its folder is missing: the save fails
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    ASSERT_TRUE(QFile::link("/dev/zero", device) && QFile::link(home.filePath("gone/store.json"), dangling));
+    ASSERT_TRUE(QFile::link(home.filePath("gone/store.json"), dangling));
     QTemporaryDir elsewhere;
-    const QString open = elsewhere.filePath("open"), linked = elsewhere.filePath("linked");
+    const QString open = elsewhere.filePath("open");
     ASSERT_TRUE(QDir().mkdir(open) && ::chmod(QFile::encodeName(open).constData(), 0755) == 0);
-    ASSERT_TRUE(QFile::link(runtime(), linked));
     std::unique_ptr<StoreLock> held;
     const struct
     {
@@ -127,11 +128,9 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
         std::function<void()> before;
     } cases[] = {
         {fifo, {"add", "y"}, {}, "nothing was changed", {}}, // a hang here ends in the harness's timeout
-        {device, {"add", "y"}, {}, "nothing was changed", {}},
         {home.filePath("data"), {"add", "y"}, {}, "nothing was changed", {}},
         {dangling, {"add", "y"}, {}, "nothing was saved", {}},
         {store, {"add", "y"}, {"XDG_RUNTIME_DIR=" + open}, "refusing", {}},
-        {store, {"today"}, {"XDG_RUNTIME_DIR=" + linked}, "refusing", {}},
         {store, {"toggle"}, {"XDG_RUNTIME_DIR=" + open}, "refusing", {}},
         // No process, however privileged, can open a folder as its lock file.
         {store, {"add", "y"}, {}, "lock file", [&] { ASSERT_TRUE(QFile::remove(lock) && QDir().mkdir(lock)); }},
@@ -159,5 +158,4 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
     }
     EXPECT_TRUE(QDir(open).isEmpty()) << "nothing is made in a folder refused";
     EXPECT_TRUE(QFileInfo(home.filePath("data")).isDir());
-    EXPECT_TRUE(QFileInfo(device).isSymLink());
 }

@@ -29,12 +29,6 @@ protected:
         return json({"add", title, "--block", block}).value("id").toString();
     }
 
-    void writeStore(const QByteArray &bytes) const
-    {
-        QFile file(store);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    }
-
     void startApp()
     {
         app = std::make_unique<VelloraApp>(env.options({}, store));
