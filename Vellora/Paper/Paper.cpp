@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QRawFont>
+#include <QResource>
 #include <QToolTip>
 #include <QWidget>
 
@@ -296,7 +297,13 @@ QString handwritingFamily()
     static const QString family = [] {
         registerFontResources();
         // Item text uses the regular weight only; each face loaded costs the start a few milliseconds.
-        const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/Caveat-Regular.ttf"));
+        // Stored uncompressed, the face is read in place from the program's own pages rather than unpacked into
+        // a copy.
+        const QResource face(QStringLiteral(":/fonts/Caveat-Regular.ttf"));
+        const int id = face.isValid() && face.compressionAlgorithm() == QResource::NoCompression
+                           ? QFontDatabase::addApplicationFontFromData(QByteArray::fromRawData(
+                                 reinterpret_cast<const char *>(face.data()), qsizetype(face.size())))
+                           : QFontDatabase::addApplicationFont(face.fileName());
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
         const QString loaded = families.value(0);
         // Without the font the text still shows, in the system's handwriting-like fallback.
