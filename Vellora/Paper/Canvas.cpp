@@ -37,15 +37,14 @@ void Canvas::paintDesk(QPainter &painter, const QRect &area)
         m_glow.fill(Qt::transparent);
         QPainter glowPainter(&m_glow);
         glowPainter.scale(1.0 / kReduction, 1.0 / kReduction);
-        glowPainter.translate(-(reach.topLeft() - area.topLeft()));
-        const QPointF localCentre = centre - area.topLeft();
-        QRadialGradient glow(localCentre, kGlowRadius);
+        glowPainter.translate(-reach.topLeft());
+        QRadialGradient glow(centre, kGlowRadius);
         QColor white(Qt::white);
         white.setAlphaF(kGlowOpacity);
         glow.setColorAt(0, white);
         white.setAlphaF(0);
         glow.setColorAt(1, white);
-        glowPainter.fillRect(QRect(reach.topLeft() - area.topLeft(), m_glow.size() * kReduction), glow);
+        glowPainter.fillRect(QRect(reach.topLeft(), m_glow.size() * kReduction), glow);
     }
     painter.save();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
