@@ -2,6 +2,7 @@
 
 #include "Vellora/Commands/CommandRunner.h"
 #include "Vellora/DayData/StoreFile.h"
+#include "Vellora/Platform/HugePageHeap.h"
 #include "Vellora/Platform/InstanceChannel.h"
 #include "Vellora/Sync/AppStore.h"
 
@@ -10,9 +11,6 @@
 
 #include <cstdio>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -149,16 +147,6 @@ int runOnStore(const Command &command, const QString &path)
     return runOnFile(command, path);
 }
 
-// A command runs once and ends: the large buffers it frees (the file read, the file written) are kept for its
-// next allocations rather than given back to the system and faulted in again page by page.
-void keepFreedMemory()
-{
-#ifdef __GLIBC__
-    mallopt(M_MMAP_THRESHOLD, 64 << 20);
-    mallopt(M_TRIM_THRESHOLD, 128 << 20);
-#endif
-}
-
 // Asks the running app to show or toggle its window; false when no app has this store open.
 std::optional<int> askApp(const QString &path, const QJsonObject &request)
 {
@@ -194,7 +182,8 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow, const Ne
         window && window->verb == Command::Verb::openWindow && openWindow)
         return openWindow(*window);
 
-    keepFreedMemory();
+    // A command reads the whole store, parses it and writes it again: a few megabytes for a thousand items.
+    growHeapOnHugePages(std::size_t(16) << 20);
     QCoreApplication app(argc, argv);
     if (const auto *error = std::get_if<CommandError>(&parsed))
         return fail(error->message, kUsageError);

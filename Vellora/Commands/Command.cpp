@@ -3,7 +3,6 @@
 #include "Vellora/DayData/SheetText.h"
 
 #include <QJsonArray>
-#include <QRegularExpression>
 
 #include <array>
 
@@ -158,8 +157,7 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
         command.item = positional.takeFirst();
     if (info->takesText) {
         // Line breaks become single spaces, as when typing into a row.
-        static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n\\x{2028}\\x{2029}]+"));
-        command.text = positional.takeFirst().replace(lineBreaks, QStringLiteral(" "));
+        command.text = joinedLines(positional.takeFirst());
         if (command.text.trimmed().isEmpty())
             return CommandError{QStringLiteral("the text is empty")};
         if (auto error = textTooLong(command.text))

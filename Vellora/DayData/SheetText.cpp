@@ -1,6 +1,16 @@
 #include "Vellora/DayData/SheetText.h"
 
-#include <QRegularExpression>
+#include <algorithm>
+
+namespace {
+
+bool isLineBreak(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
+}
+
+} // namespace
 
 QString blockHeading(Bucket bucket)
 {
@@ -49,14 +59,40 @@ QString slotId(Bucket bucket, int row)
 
 std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral(R"(^(?:slot\.)?([135])\.(\d)$)"));
-    const auto match = form.match(text);
-    if (!match.hasMatch())
+    // "slot.3.1" or "3.1": a block's raw value (1, 3 or 5), a dot, one digit.
+    const QStringView form = text.startsWith(u"slot.") ? QStringView(text).mid(5) : QStringView(text);
+    if (form.size() != 3 || form[1] != u'.' || !form[2].isDigit() || form[2].unicode() > u'9')
         return std::nullopt;
-    return std::pair{*bucketFromRawValue(match.captured(1)), match.captured(2).toInt()};
+    const auto bucket = bucketFromRawValue(form.first(1).toString());
+    if (!bucket)
+        return std::nullopt;
+    return std::pair{*bucket, form[2].unicode() - u'0'};
 }
 
 QString itemCountText(qsizetype count)
 {
     return count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
+}
+
+QString joinedLines(const QString &text)
+{
+    QString joined;
+    joined.reserve(text.size());
+    bool brokenOff = false;
+    for (QChar c : text) {
+        if (isLineBreak(c)) {
+            brokenOff = !joined.isEmpty();
+            continue;
+        }
+        if (brokenOff)
+            joined.append(QLatin1Char(' '));
+        brokenOff = false;
+        joined.append(c);
+    }
+    return joined;
+}
+
+bool containsLineBreak(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), isLineBreak);
 }

@@ -24,3 +24,8 @@ std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text);
 
 // "1 item", "N items".
 QString itemCountText(qsizetype count);
+
+// A title is one line: typed, pasted or given line breaks become single spaces (the pieces between them, empty ones
+// dropped), on the sheet and in commands alike.
+QString joinedLines(const QString &text);
+bool containsLineBreak(const QString &text);

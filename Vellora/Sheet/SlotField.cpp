@@ -7,16 +7,6 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
-namespace {
-
-bool isLineBreak(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
-}
-
-} // namespace
-
 SlotField::SlotField(QWidget *parent) : QPlainTextEdit(parent)
 {
     setFrameShape(QFrame::NoFrame);
@@ -31,29 +21,6 @@ SlotField::SlotField(QWidget *parent) : QPlainTextEdit(parent)
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
     setBackgroundVisible(false);
-}
-
-QString SlotField::joinedLines(const QString &text)
-{
-    QStringList pieces;
-    QString piece;
-    for (QChar c : text) {
-        if (isLineBreak(c)) {
-            if (!piece.isEmpty())
-                pieces.append(piece);
-            piece.clear();
-        } else {
-            piece.append(c);
-        }
-    }
-    if (!piece.isEmpty())
-        pieces.append(piece);
-    return pieces.join(QLatin1Char(' '));
-}
-
-bool SlotField::containsLineBreak(const QString &text)
-{
-    return std::any_of(text.begin(), text.end(), isLineBreak);
 }
 
 int SlotField::lineCount() const

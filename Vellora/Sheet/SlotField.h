@@ -16,10 +16,6 @@ public:
     int lineCount() const;
     void setTextColor(const QColor &text, const QColor &placeholder);
 
-    // Turns typed or pasted line breaks into single spaces: the pieces between them, empty ones dropped.
-    static QString joinedLines(const QString &text);
-    static bool containsLineBreak(const QString &text);
-
 signals:
     void submitted();
     void cancelled();

@@ -1,5 +1,6 @@
 #include "Vellora/Sheet/SlotRow.h"
 
+#include "Vellora/DayData/SheetText.h"
 #include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperLabel.h"

@@ -86,10 +86,6 @@ public:
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;
 
-    // Turns typed or pasted line breaks into single spaces: the pieces between them, empty ones dropped.
-    static QString joinedLines(const QString &text) { return SlotField::joinedLines(text); }
-    static bool containsLineBreak(const QString &text) { return SlotField::containsLineBreak(text); }
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

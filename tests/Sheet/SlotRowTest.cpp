@@ -1,5 +1,6 @@
 #include "SheetFixture.h"
 
+#include "Vellora/DayData/SheetText.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sheet/SwipeSign.h"
 
@@ -60,11 +61,11 @@ TEST_F(SlotRowTest, pastedLinesAreJoinedWithSingleSpacesAndCommittedAtOnce)
     EXPECT_EQ(small[0].title, "one two three");
     EXPECT_EQ(sheet()->editingSlot(), "slot.5.1");
 
-    EXPECT_EQ(SlotRow::joinedLines("\r\na\rb\u2028c\u2029d\u0085e\x0b"
+    EXPECT_EQ(joinedLines("\r\na\rb\u2028c\u2029d\u0085e\x0b"
                                    "f\x0cg\n"),
               "a b c d e f g");
-    EXPECT_EQ(SlotRow::joinedLines("\n\n"), "");
-    EXPECT_FALSE(SlotRow::containsLineBreak("no break \t here"));
+    EXPECT_EQ(joinedLines("\n\n"), "");
+    EXPECT_FALSE(containsLineBreak("no break \t here"));
 }
 
 // A click on another row or beside the rows ends the edit and keeps what was typed.

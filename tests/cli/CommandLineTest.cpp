@@ -97,13 +97,16 @@ TEST_F(CommandLineTest, BadInputChangesNothingAndSaysWhyInOneLine)
     EXPECT_EQ(vellora({"frobnicate"}).exitCode, 2);
 }
 
-TEST_F(CommandLineTest, ControlCharactersReachTheTerminalEscaped)
+// Line breaks in a title join its lines as on the sheet; other control characters reach the terminal escaped.
+TEST_F(CommandLineTest, ATitleIsOneLineAndControlCharactersReachTheTerminalEscaped)
 {
     vellora({"add", "red \x1b[31mtext\x07"});
+    vellora({"add", QString::fromUtf8("\r\nCall\r\n\nAnna\u2028back\n")});
     const Outcome run = vellora({"today"});
     EXPECT_FALSE(run.out.contains(QChar(0x1b)));
     EXPECT_FALSE(run.out.contains(QChar(0x07)));
     EXPECT_TRUE(run.out.contains("red \\x1b[31mtext\\x07")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("  3.0  Call Anna back\n")) << run.out.toStdString();
 }
 
 // The store, its lock or the runtime folder cannot be used, or the change cannot be saved: the command fails at
