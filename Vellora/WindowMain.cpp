@@ -1,5 +1,6 @@
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Paper/PaperStyle.h"
+#include "Vellora/Platform/HugePageHeap.h"
 #include "Vellora/Shell/StartupProbe.h"
 #include "Vellora/Shell/VelloraApp.h"
 #include "Vellora/WindowEntry.h"
@@ -72,6 +73,8 @@ extern "C" Q_DECL_EXPORT int vellora_run_window(int argc, char **argv, const Com
     // same once its lock is held) and reading the system's font configuration, which the first text measured
     // would otherwise read.
     const std::optional<QString> storePath = storePathFor(*command);
+    // Enough for the store read and the window up to its first frame; settled once that frame is up.
+    growHeapOnHugePages(std::size_t(24) << 20);
     std::future<DayStore::ReadAhead> readAhead;
     if (storePath && !VelloraApp::isUITestLaunch(command->appArguments))
         readAhead = std::async(std::launch::async, [path = *storePath] { return StoreFile::readAhead(path); });

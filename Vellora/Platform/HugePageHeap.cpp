@@ -1,7 +1,9 @@
 #include "Vellora/Platform/HugePageHeap.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <thread>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -9,20 +11,25 @@
 #include <unistd.h>
 #endif
 
+#ifdef __GLIBC__
 namespace {
 // Reachable for as long as the process lives, so that leak checkers see no leak.
 void *s_alignment = nullptr;
+bool s_grown = false;
 } // namespace
+#endif
 
 void growHeapOnHugePages(std::size_t bytes)
 {
 #if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
     constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
-    // Large blocks come from the heap rather than from mappings of their own, and what is freed stays there for the
-    // next allocation instead of going back to the system to be faulted in again.
-    // (32 MiB is the largest threshold glibc accepts; a larger one is refused and leaves the default of 128 KiB.)
+    // Large blocks come from the heap rather than from mappings of their own (32 MiB is the largest threshold glibc
+    // accepts; a larger one is refused), what is freed stays for the next allocation instead of going back to the
+    // system to be faulted in again, and threads share the one heap rather than each growing an arena of its own.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, int(2 * bytes));
+    mallopt(M_ARENA_MAX, 1);
+    s_grown = true;
 
     // Huge pages cover whole aligned 2 MiB spans: the free space at the heap's end is taken up to the next such
     // boundary (only its first page is ever touched), so that what is allocated next starts on one.
@@ -42,5 +49,19 @@ void growHeapOnHugePages(std::size_t bytes)
         static_cast<void>(madvise(reinterpret_cast<void *>(boundary), grownEnd - boundary, MADV_HUGEPAGE));
 #else
     static_cast<void>(bytes);
+#endif
+}
+
+void settleHeap()
+{
+#ifdef __GLIBC__
+    if (!s_grown)
+        return;
+    s_grown = false;
+    // glibc's defaults: 128 KiB for both thresholds, eight arenas per processor.
+    mallopt(M_MMAP_THRESHOLD, 128 << 10);
+    mallopt(M_TRIM_THRESHOLD, 128 << 10);
+    mallopt(M_ARENA_MAX, int(8 * std::max(1u, std::thread::hardware_concurrency())));
+    malloc_trim(0);
 #endif
 }

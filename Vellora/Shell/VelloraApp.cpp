@@ -5,6 +5,7 @@
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Platform/DesktopColorScheme.h"
 #include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/HugePageHeap.h"
 #include "Vellora/Platform/JsonSettingsFormat.h"
 #include "Vellora/Platform/LoginItemService.h"
 #include "Vellora/Platform/SingleInstance.h"
@@ -344,6 +345,7 @@ void VelloraApp::finishLaunching()
     if (m_launchFinished)
         return;
     m_launchFinished = true;
+    settleHeap();
     buildTray();
 
     // The window toggle acts when the keys of its shortcut are released, from any application.
