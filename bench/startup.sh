@@ -35,3 +35,6 @@ hyperfine -N --warmup 3 --runs 40 --export-markdown "$work/result.md" \
     -n "vellora, 1,000 items, to the first frame" "$vellora --store $work/store.json" \
     -n "a plain Qt window, to the first frame" "$baseline"
 cat "$work/result.md"
+# Taken in turns as well: the machine's changing load falls on both alike (the goal is a ratio of the two).
+echo "Taken in turns, 60 runs each:"
+"$here/interleaved.py" 60 "vellora=$vellora --store $work/store.json" "plain window=$baseline"

@@ -1,6 +1,7 @@
 #include "Vellora/DayData/AtomicFile.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -268,9 +269,16 @@ void removeLeftovers(const QString &path)
 {
     const QFileInfo info(QFile::decodeName(resolvedPath(path)));
     QDir folder = info.absoluteDir();
-    const QString pattern = temporaryPattern(info.filePath());
-    for (const QString &name : folder.entryList({pattern + QStringLiteral("??????")}, QDir::Files | QDir::Hidden))
-        folder.remove(name);
+    // The store's name, ".tmp-" and the six characters mkostemp() adds, exactly: no other file goes, whatever its
+    // case (and no pattern is compiled for it).
+    const QString prefix = temporaryPattern(info.filePath());
+    QDirIterator entries(folder.path(), QDir::Files | QDir::Hidden);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
+        if (name.size() == prefix.size() + 6 && name.startsWith(prefix))
+            folder.remove(name);
+    }
 }
 
 } // namespace AtomicFile

@@ -194,10 +194,13 @@ TEST(StoreFileTest, OnlyARegularFileOrNothingIsAStoreAndLeftoversGo)
     // What a killed save left is removed at open; another program's temporary file is not.
     const QString leftover = fixture.dir.filePath("vellora.json.tmp-Ab12Cd");
     writeFile(leftover, "half a store");
-    writeFile(fixture.dir.filePath("notes.tmp-Ab12Cd"), "someone else's");
+    const QStringList others{"notes.tmp-Ab12Cd", "VELLORA.JSON.tmp-Ab12Cd", "vellora.json.tmp-Ab12Cd7"};
+    for (const QString &other : others)
+        writeFile(fixture.dir.filePath(other), "someone else's");
     fixture.make();
     EXPECT_FALSE(QFile::exists(leftover));
-    EXPECT_TRUE(QFile::exists(fixture.dir.filePath("notes.tmp-Ab12Cd")));
+    for (const QString &other : others)
+        EXPECT_TRUE(QFile::exists(fixture.dir.filePath(other))) << qPrintable(other);
 }
 
 // What a store file may hold beside the store's own form, and what makes it unreadable: a file that is read must be
