@@ -11,7 +11,6 @@
 
 #include <cstdio>
 
-
 namespace {
 
 constexpr int kUsageError = 2;

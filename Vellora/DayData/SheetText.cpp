@@ -61,7 +61,7 @@ std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text)
 {
     // "slot.3.1" or "3.1": a block's raw value (1, 3 or 5), a dot, one digit.
     const QStringView form = text.startsWith(u"slot.") ? QStringView(text).mid(5) : QStringView(text);
-    if (form.size() != 3 || form[1] != u'.' || !form[2].isDigit() || form[2].unicode() > u'9')
+    if (form.size() != 3 || form[1] != u'.' || form[2] < u'0' || form[2] > u'9')
         return std::nullopt;
     const auto bucket = bucketFromRawValue(form.first(1).toString());
     if (!bucket)

@@ -9,9 +9,7 @@
 #include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
-#endif
 
-#ifdef __GLIBC__
 namespace {
 // Reachable for as long as the process lives, so that leak checkers see no leak.
 void *s_alignment = nullptr;
