@@ -11,8 +11,9 @@
 #include <unistd.h>
 
 namespace {
-// Reachable for as long as the process lives, so that leak checkers see no leak.
-void *s_alignment = nullptr;
+// Reachable for as long as the process lives, so that leak checkers see no leak. Volatile: a block that is stored
+// and never read is otherwise left out by the compiler, malloc call and all.
+void *volatile s_alignment = nullptr;
 bool s_grown = false;
 } // namespace
 #endif
@@ -29,14 +30,17 @@ void growHeapOnHugePages(std::size_t bytes)
     mallopt(M_ARENA_MAX, 1);
     s_grown = true;
 
-    // Huge pages cover whole aligned 2 MiB spans: the free space at the heap's end is taken up to the next such
-    // boundary (only its first page is ever touched), so that what is allocated next starts on one.
+    // Huge pages cover whole aligned 2 MiB spans, and only spans not touched before the advice below: a span with
+    // one page in it stays on small pages. The free space at the heap's end is taken up to just short of the next
+    // boundary (only its first page is touched), so that the headers malloc writes while growing and freeing the
+    // block below fall on the last small page before the boundary, not on the first span.
     const auto end = reinterpret_cast<std::uintptr_t>(sbrk(0));
     const std::uintptr_t topStart = end - mallinfo2().keepcost;
-    const std::uintptr_t boundary = (topStart + kHugePage - 1) & ~(kHugePage - 1);
     constexpr std::uintptr_t kChunkHeader = 2 * sizeof(std::size_t);
-    if (boundary - topStart > 4 * kChunkHeader)
-        s_alignment = std::malloc(boundary - topStart - kChunkHeader);
+    std::uintptr_t boundary = (topStart + kHugePage - 1) & ~(kHugePage - 1);
+    if (boundary - topStart < 6 * kChunkHeader)
+        boundary += kHugePage;
+    s_alignment = std::malloc(boundary - topStart - 3 * kChunkHeader);
     // Grows the heap, which keeps the block's pages once it is freed (volatile: the pair is not optimised away).
     void *volatile block = std::malloc(bytes);
     std::free(block);
