@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -88,6 +89,9 @@ std::optional<simdjson::dom::element> JsonParser::parse(QByteArray &text)
     auto error = m_parser.parse(text.constData(), length, false).get(root);
     if (error == simdjson::STRING_ERROR && mendLoneSurrogates(text))
         error = m_parser.parse(text.constData(), length, false).get(root);
+    // A lack of memory says nothing about the text: it must not be taken for text that is not JSON.
+    if (error == simdjson::MEMALLOC)
+        throw std::bad_alloc();
     if (error)
         return std::nullopt;
     return root;

@@ -16,8 +16,9 @@ public:
     // The bytes simdjson may read past the end of the text: it reads in wide steps.
     static constexpr qsizetype kPadding = qsizetype(simdjson::SIMDJSON_PADDING);
 
-    // The root value, or none when the text is not JSON. The text is changed in place: it gets the padding after its
-    // end (copied when its buffer has no room), and escapes of lone surrogate halves become U+FFFD.
+    // The root value, or none when the text is not JSON; std::bad_alloc when there is not memory enough to parse it.
+    // The text is changed in place: it gets the padding after its end (copied when its buffer has no room), and
+    // escapes of lone surrogate halves become U+FFFD.
     std::optional<simdjson::dom::element> parse(QByteArray &text);
 
     // A string value as text; false for any other kind of value.

@@ -49,6 +49,25 @@ void writeItem(IndentedJsonWriter &out, const QString &id, const DayItem &item)
     out.close('}');
 }
 
+LoadResult loadFile(const QString &path)
+{
+    AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
+    if (file.missing)
+        return {};
+    if (file.error) {
+        // Not a file of ours, or not one we may read: neither moved nor written over.
+        LoadResult refused;
+        refused.keepOut = true;
+        refused.error = file.error->reason;
+        return refused;
+    }
+    if (auto saved = decode(std::move(*file.bytes)))
+        return {std::move(saved), {}, false, {}};
+
+    const QString aside = setAside(path);
+    return {std::nullopt, aside, aside.isEmpty(), {}};
+}
+
 } // namespace
 
 std::optional<QString> defaultFileURL()
@@ -69,10 +88,15 @@ std::optional<QString> defaultFileURL()
 
 DayStore::ReadAhead readAhead(const QString &path)
 {
-    AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
-    if (!file.bytes || !file.stamp)
+    try {
+        AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
+        if (!file.bytes || !file.stamp)
+            return {};
+        return {file.stamp, decode(std::move(*file.bytes))};
+    } catch (const std::bad_alloc &) {
+        // Read again, under the lock, where the lack of memory is reported.
         return {};
-    return {file.stamp, decode(std::move(*file.bytes))};
+    }
 }
 
 LoadResult load(const QString &path, DayStore::ReadAhead ahead)
@@ -81,21 +105,15 @@ LoadResult load(const QString &path, DayStore::ReadAhead ahead)
     if (ahead.saved && ahead.stamp && AtomicFile::stamp(path) == ahead.stamp)
         return {std::move(ahead.saved), {}, false, {}};
 
-    AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
-    if (file.missing)
-        return {};
-    if (file.error) {
-        // Not a file of ours, or not one we may read: neither moved nor written over.
+    try {
+        return loadFile(path);
+    } catch (const std::bad_alloc &) {
+        // Nothing is known about the file then: it is neither set aside as unreadable nor written over.
         LoadResult refused;
         refused.keepOut = true;
-        refused.error = file.error->reason;
+        refused.error = QStringLiteral("there is not enough memory to read it");
         return refused;
     }
-    if (auto saved = decode(std::move(*file.bytes)))
-        return {std::move(saved), {}, false, {}};
-
-    const QString aside = setAside(path);
-    return {std::nullopt, aside, aside.isEmpty(), {}};
 }
 
 std::optional<QString> save(const QString &path, const DayStore::Saved &saved, Encoder *encoder)

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,41 @@ TEST(StoreFileTest, UnreadableFileIsSetAsideAndNeverOverwritten)
         EXPECT_EQ(readFile(local.dir.filePath(aside.first())), content);
         EXPECT_TRUE(QJsonDocument::fromJson(readFile(local.file)).object().contains("items"));
     }
+}
+
+namespace {
+
+// Loads the file with the address space limited to what the process uses and 48 MB more; exits with 0 when it is
+// refused for lack of memory and not set aside.
+[[noreturn]] void loadWithLittleMemory(const QString &file)
+{
+    QFile status("/proc/self/status");
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf("VmSize:");
+    const rlim_t usedKb = rlim_t(text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().split(' ')[0].toLongLong());
+    const struct rlimit limit = {(usedKb << 10) + (48 << 20), RLIM_INFINITY};
+    if (at < 0 || usedKb == 0 || setrlimit(RLIMIT_AS, &limit) != 0)
+        std::_Exit(2);
+    const StoreFile::LoadResult loaded = StoreFile::load(file);
+    std::_Exit(loaded.keepOut && loaded.error.contains("memory") && loaded.setAsidePath.isEmpty() ? 0 : 3);
+}
+
+} // namespace
+
+// Without memory enough to parse a file, nothing is known about it: it is refused for now, not set aside as
+// unreadable (a person then finds their tasks gone) and not written over.
+TEST(StoreFileTest, AFileThatCannotBeParsedForLackOfMemoryIsRefusedAndLeftInPlace)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under a limit of the address space";
+#endif
+    QTemporaryDir dir;
+    const QString file = dir.filePath("vellora.json");
+    // Valid JSON of 8 MB: the parser's buffers for it take about fourteen times that.
+    writeFile(file, R"({"items": {}})" + QByteArray(8 << 20, ' '));
+    EXPECT_EXIT(loadWithLittleMemory(file), testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(setAsideFiles(dir).isEmpty());
+    EXPECT_EQ(QFileInfo(file).size(), (8 << 20) + 13);
 }
 
 int modeOf(const QString &path)
