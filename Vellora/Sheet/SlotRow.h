@@ -99,6 +99,11 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    template<typename Callback, typename... Args> static void call(const Callback &callback, Args &&...args)
+    {
+        if (callback)
+            callback(std::forward<Args>(args)...);
+    }
     QPointF spacePoint(const QPointF &globalPosition) const;
     // Keeps what was typed, as Return does; false when the row was not being edited.
     bool storeDraft();

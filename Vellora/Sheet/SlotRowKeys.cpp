@@ -8,16 +8,6 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 
-namespace {
-
-template<typename Callback, typename... Args> void call(const Callback &callback, Args &&...args)
-{
-    if (callback)
-        callback(std::forward<Args>(args)...);
-}
-
-} // namespace
-
 void SlotRow::keyPressEvent(QKeyEvent *event)
 {
     const auto action = m_isEditing ? std::nullopt : RowKeys::actionFor(*event);
