@@ -19,10 +19,11 @@ DayStore::DayStore(Options options, QObject *parent)
     , m_fileURL(std::move(options.fileURL))
     , m_calendar(std::move(options.calendar))
     , m_clock(std::move(options.clock))
-    , m_allowSync(options.allowSync)
+    , m_allowSync(options.allowSync && !options.readOnly)
     , m_makeEngine(std::move(options.makeEngine))
     , m_encoder(std::make_unique<StoreFile::Encoder>())
 {
+    m_readOnly = options.readOnly;
     const QDateTime created = options.now.value_or(now());
     m_day = dayKey(created, m_calendar);
 
@@ -35,6 +36,7 @@ DayStore::DayStore(Options options, QObject *parent)
         StoreFile::LoadResult loaded =
             StoreFile::load(*m_fileURL, options.readAhead ? options.readAhead() : DayStore::ReadAhead());
         m_setAsidePath = loaded.setAsidePath;
+        m_damage = loaded.damage;
         m_openError = loaded.error;
         if (loaded.keepOut) {
             // Not a file of ours, or an unreadable one that could not be moved away: never write over it.
@@ -253,7 +255,7 @@ bool DayStore::save()
         return true;
     }
     m_savePending = false;
-    if (!m_fileURL)
+    if (!m_fileURL || m_readOnly)
         return true;
     const std::optional<QString> error = StoreFile::save(*m_fileURL, m_saved, m_encoder.get());
     if (error && m_saveRetry.interval() > 0)

@@ -3,6 +3,7 @@
 #include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/Calendar.h"
 #include "Vellora/DayData/DayItem.h"
+#include "Vellora/DayData/StoreDamage.h"
 
 #include "SyncKit/SyncEngine.h"
 
@@ -61,6 +62,9 @@ public:
         EngineFactory makeEngine;             // how startSync makes the engine
         int saveRetryMs = 5000;               // how often a failed save is tried again while nothing else changes
         std::function<ReadAhead()> readAhead; // waits for the file read ahead, when there is one
+        // Shows the file as a launch would (a later day starts its new day) without writing it: for commands that
+        // only read. A damaged or unreadable file is still set aside.
+        bool readOnly = false;
     };
 
     explicit DayStore(Options options, QObject *parent = nullptr);
@@ -72,8 +76,10 @@ public:
     std::optional<QString> fileURL() const { return m_fileURL; }
     const Calendar &calendar() const { return m_calendar; }
     SyncKit::SyncEngine *engine() const { return m_engine.get(); }
-    // Where an unreadable store file was moved at creation, or empty.
+    // Where an unreadable store file was moved at creation, or a damaged one copied, or empty.
     QString setAsidePath() const { return m_setAsidePath; }
+    // What of the file had to be left out or mended at creation; the file as it was is at setAsidePath().
+    StoreDamage damage() const { return m_damage; }
     // Why the store file was refused at creation (not a regular file, not readable), or empty. The store then works
     // in memory alone.
     QString openError() const { return m_openError; }
@@ -142,6 +148,8 @@ private:
     EngineFactory m_makeEngine;
     std::unique_ptr<SyncKit::SyncEngine> m_engine;
     QString m_setAsidePath;
+    StoreDamage m_damage;
+    bool m_readOnly = false;
     QString m_openError;
     std::optional<QString> m_saveError;
     QTimer m_saveRetry;

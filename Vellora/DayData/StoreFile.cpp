@@ -22,13 +22,47 @@ namespace {
 constexpr auto kAppFolder = "app.vellora.Vellora";
 constexpr auto kFileName = "vellora.json";
 
-QString setAside(const QString &path)
+QString asidePathFor(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     QString target = path + QStringLiteral(".unreadable-") + stamp;
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(n);
+    return target;
+}
+
+QString setAside(const QString &path)
+{
+    const QString target = asidePathFor(path);
     return QFile::rename(path, target) ? target : QString();
+}
+
+// A file with damaged items: its bytes as they are go to a file aside, then the store is written with what was read,
+// so that the next read finds it whole. Until both are done nothing may write over it.
+LoadResult keepDamaged(const QString &path, DayStore::Saved saved, const StoreDamage &damage)
+{
+    LoadResult result;
+    auto refuse = [&](const QString &why) {
+        result.keepOut = true;
+        result.error = QStringLiteral("%1 could not be read, and %2").arg(
+            damage.unreadableItems > 0 ? QStringLiteral("some of its items") : QStringLiteral("some of its text"), why);
+        return result;
+    };
+    const AtomicFile::ReadResult original = AtomicFile::read(path);
+    if (!original.bytes)
+        return refuse(QStringLiteral("reading it again failed: %1")
+                          .arg(original.error ? original.error->reason : QStringLiteral("it is gone")));
+    const QString aside = asidePathFor(path);
+    if (const auto error = AtomicFile::write(aside, *original.bytes))
+        return refuse(QStringLiteral("it could not be copied aside: %1").arg(error->reason));
+    if (const auto error = save(path, saved)) {
+        QFile::remove(aside);
+        return refuse(QStringLiteral("it could not be written again: %1").arg(*error));
+    }
+    result.saved = std::move(saved);
+    result.setAsidePath = aside;
+    result.damage = damage;
+    return result;
 }
 
 // The member of "items" for one item, from its key on: every save of a newly read store writes them all.
@@ -61,11 +95,15 @@ LoadResult loadFile(const QString &path)
         refused.error = file.error->reason;
         return refused;
     }
-    if (auto saved = decode(std::move(*file.bytes)))
-        return {std::move(saved), {}, false, {}};
+    StoreDamage damage;
+    if (auto saved = decode(std::move(*file.bytes), &damage)) {
+        if (damage.any())
+            return keepDamaged(path, std::move(*saved), damage);
+        return {std::move(saved), {}, {}, false, {}};
+    }
 
     const QString aside = setAside(path);
-    return {std::nullopt, aside, aside.isEmpty(), {}};
+    return {std::nullopt, aside, {}, aside.isEmpty(), {}};
 }
 
 } // namespace
@@ -92,7 +130,12 @@ DayStore::ReadAhead readAhead(const QString &path)
         AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
         if (!file.bytes || !file.stamp)
             return {};
-        return {file.stamp, decode(std::move(*file.bytes))};
+        // A damaged file is read again under the lock, where it is set aside.
+        StoreDamage damage;
+        auto saved = decode(std::move(*file.bytes), &damage);
+        if (damage.any())
+            return {};
+        return {file.stamp, std::move(saved)};
     } catch (const std::bad_alloc &) {
         // Read again, under the lock, where the lack of memory is reported.
         return {};
@@ -103,7 +146,7 @@ LoadResult load(const QString &path, DayStore::ReadAhead ahead)
 {
     // Another process may have saved between the read ahead and taking the lock: then the file is read again.
     if (ahead.saved && ahead.stamp && AtomicFile::stamp(path) == ahead.stamp)
-        return {std::move(ahead.saved), {}, false, {}};
+        return {std::move(ahead.saved), {}, {}, false, {}};
 
     try {
         return loadFile(path);
@@ -188,9 +231,9 @@ QByteArray encode(const DayStore::Saved &saved)
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-std::optional<DayStore::Saved> decode(QByteArray bytes)
+std::optional<DayStore::Saved> decode(QByteArray bytes, StoreDamage *damage)
 {
-    return StoreReader::read(bytes);
+    return StoreReader::read(bytes, damage);
 }
 
 } // namespace StoreFile

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Vellora/DayData/DayStore.h"
+#include "Vellora/DayData/StoreDamage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -18,14 +19,17 @@ std::optional<QString> defaultFileURL();
 struct LoadResult
 {
     std::optional<DayStore::Saved> saved; // none: start empty
-    QString setAsidePath;                 // where an unreadable file was moved, or empty
+    QString setAsidePath;                 // where an unreadable file was moved, or a damaged one copied, or empty
+    StoreDamage damage;                   // what of a file that was read had to be left out or mended
     bool keepOut = false;                 // do not write over the path: see `error`, or the file could not be moved
     QString error;                        // why the path was refused: not a regular file, or not readable
 };
 
 // Reads the file. A missing file is simply absent; a file that cannot be decoded is moved aside to
-// "vellora.json.unreadable-<UTC time>" first, so that the next save cannot destroy it. A path that is not a regular
-// file, or that may not be read, is refused and left alone.
+// "vellora.json.unreadable-<UTC time>" first, so that the next save cannot destroy it. A file with damaged items is
+// copied there as it was, and then written again with what could be read, so that it is set aside once. A path that
+// is not a regular file, or that may not be read, is refused and left alone; so is a damaged file that cannot be
+// copied aside or written again (the error says why).
 // A read ahead is taken instead when the file is still the version it read.
 LoadResult load(const QString &path, DayStore::ReadAhead ahead = {});
 // Reads and decodes the file with no other effect, so that it can run before the store's lock is held.
@@ -57,7 +61,7 @@ private:
 std::optional<QString> save(const QString &path, const DayStore::Saved &saved, Encoder *encoder = nullptr);
 
 QByteArray encode(const DayStore::Saved &saved);
-// Nothing when the text is not a store file.
-std::optional<DayStore::Saved> decode(QByteArray bytes);
+// Nothing when the text is not a store file; `damage` says what was left out or mended.
+std::optional<DayStore::Saved> decode(QByteArray bytes, StoreDamage *damage = nullptr);
 
 } // namespace StoreFile

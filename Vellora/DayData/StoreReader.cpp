@@ -17,12 +17,31 @@ std::optional<Bucket> bucketOf(simdjson::dom::element value)
     return std::nullopt;
 }
 
+// Replaces each sequence that is not UTF-8 with U+FFFD and gives how many there were. Taken only after a parse
+// failed, so the whole file is read at the parser's speed.
+int mendInvalidUtf8(QByteArray &bytes)
+{
+    const QByteArrayView replacement("\xEF\xBF\xBD");
+    const qsizetype before = bytes.count(replacement);
+    const QString text = QString::fromUtf8(bytes);
+    bytes = text.toUtf8();
+    return int(bytes.count(replacement) - before);
+}
+
 } // namespace
 
-std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes)
+std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes, StoreDamage *damage)
 {
+    StoreDamage found;
+    // A byte-order mark is how some editors save UTF-8: it says nothing about the text.
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
     JsonParser parser;
-    const auto root = parser.parse(bytes);
+    auto root = parser.parse(bytes);
+    if (!root && !simdjson::validate_utf8(bytes.constData(), size_t(bytes.size()))) {
+        found.mendedTexts = mendInvalidUtf8(bytes);
+        root = parser.parse(bytes);
+    }
     simdjson::dom::object object;
     if (!root || root->get_object().get(object))
         return std::nullopt;
@@ -34,7 +53,8 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes)
         if (key == "items") {
             seenItems = true;
             saved.items.clear();
-            if (!reader.readItems(value, saved.items))
+            found.unreadableItems = 0;
+            if (!reader.readItems(value, saved.items, found))
                 return std::nullopt;
         } else if (key == "state") {
             saved.state.reset();
@@ -47,18 +67,23 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes)
     }
     if (!seenItems)
         return std::nullopt;
+    if (damage)
+        *damage = found;
     return saved;
 }
 
-bool StoreReader::readItems(simdjson::dom::element value, std::map<QString, DayItem> &items)
+bool StoreReader::readItems(simdjson::dom::element value, std::map<QString, DayItem> &items, StoreDamage &damage)
 {
     simdjson::dom::object object;
     if (value.get_object().get(object))
         return false;
     for (const auto [key, entry] : object) {
         DayItem item;
-        if (!readItem(entry, item))
-            return false;
+        // One bad item costs only itself: the others are read, and the file is kept aside as it was.
+        if (!readItem(entry, item)) {
+            ++damage.unreadableItems;
+            continue;
+        }
         // An item is known by its key: an "id" that says otherwise was edited by hand and is mended.
         const QString id = QString::fromUtf8(key.data(), qsizetype(key.size()));
         item.id = id;

@@ -240,7 +240,8 @@ TEST(StoreFileTest, OnlyARegularFileOrNothingIsAStoreAndLeftoversGo)
 }
 
 // What a store file may hold beside the store's own form, and what makes it unreadable: a file that is read must be
-// read whole and right, and any other is refused (and so set aside), never read as less than it holds.
+// read whole and right, and any other is refused (and so set aside), never read as less than it holds. (An item that
+// does not read is left out and counted: ADamagedFileKeepsWhatReadsWellAndIsSetAsideOnce.)
 TEST(StoreFileReader, ReadsTheFormsItKnowsAndRefusesTheRest)
 {
     const QByteArray item = R"({"bucket": "3", "day": "2025-03-05", "done": false, "id": "A", )"
@@ -276,26 +277,65 @@ TEST(StoreFileReader, ReadsTheFormsItKnowsAndRefusesTheRest)
         {title("\"caf\xc3\xa9 \xf0\x9f\x98\x80 \xef\xbf\xbe\""), titleIs(QString::fromUtf8("caf\u00e9 ") + pair + " " + QChar(0xFFFE))},
         {title("\"\xef\xbb\xbf a byte-order mark\""), titleIs(QChar(0xFEFF) + QString(" a byte-order mark"))},
         // Refused: not JSON, not a store, or an item that lacks something or holds the wrong kind of value.
+        {"\xef\xbb\xbf" + file("\"A\": " + item), titleIs("Call Anna")}, // a byte-order mark is no part of the text
         {"{\"items\": []}", {}},
-        {"\xef\xbb\xbf" + file(""), {}},
         {file("") + " x", {}},
         {file("", R"(, "colour": [1 2])"), {}},
         {file("", R"(, "state": {"version": 99})"), {}},
-        {file("\"A\": []"), {}},
-        {with("\"id\": \"A\", ", ""), {}},
-        {with("\"3\"", "\"4\""), {}},
-        {with("false", "0"), {}},
-        {with("08:01:02Z", "08:01:02"), {}},
-        {with("\"id\"", "\"systemFields\": \"Zm!l\", \"id\""), {}},
         {title(R"("\x \u12")"), {}},
-        {title("\"bad \xc0\x80 \xed\xa0\x80\""), {}},
-        {title("\"cut \xe2\x80\""), {}},
         {title("\"tab\there\""), {}},
+        {"\xff" + file(""), {}}, // a byte that is not text outside a string is no JSON, mended or not
     };
     for (const auto &[text, check] : cases) {
         const auto read = StoreFile::decode(text);
         ASSERT_EQ(read.has_value(), bool(check)) << text.constData();
         EXPECT_TRUE(!read || check(*read)) << text.constData();
+    }
+}
+
+// One bad item costs only itself: the others are read, the file as it was is kept aside once, byte for byte, and
+// the store is written again with what could be read, so that the next read finds nothing wrong.
+TEST(StoreFileTest, ADamagedFileKeepsWhatReadsWellAndIsSetAsideOnce)
+{
+    const QByteArray item = R"({"bucket": "3", "day": "2025-03-05", "done": false, "id": "A", )"
+                            R"("modifiedAt": "2025-03-05T08:01:02Z", "title": "Call Anna"})";
+    const QByteArray kept = QByteArray(item).replace("\"A\"", "\"B\"").replace("Call Anna", "Keep me");
+    auto file = [&](const char *from, const QByteArray &to) {
+        return "{\"items\": {\"A\": " + QByteArray(item).replace(from, to) + ", \"B\": " + kept + "}}";
+    };
+    const struct
+    {
+        QByteArray text;
+        StoreDamage damage;
+        QStringList titles;
+    } cases[] = {
+        {file("false", "\"yes\""), {1, 0}, {"Keep me"}},
+        {file("\"3\"", "\"4\""), {1, 0}, {"Keep me"}},
+        {file("2025-03-05T08:01:02Z", "2025-13-45T08:01:02Z"), {1, 0}, {"Keep me"}},
+        {file("\"day\": \"2025-03-05\", ", ""), {1, 0}, {"Keep me"}},
+        {"{\"items\": {\"A\": [], \"C\": 7, \"B\": " + kept + "}}", {2, 0}, {"Keep me"}},
+        {file("Call Anna", "Call \xff Anna \xc0\x80"), {0, 3}, {"Call \uFFFD Anna \uFFFD\uFFFD", "Keep me"}},
+        {"\xef\xbb\xbf" + file("Call Anna", "Call Anna"), {}, {"Call Anna", "Keep me"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text.constData());
+        StoreFixture local;
+        writeFile(local.file, c.text);
+        for (int open = 0; open < 2; ++open) {
+            auto store = local.make();
+            QStringList titles;
+            for (const auto &[id, read] : store->saved().items)
+                titles.append(read.title);
+            titles.sort();
+            EXPECT_EQ(titles, c.titles) << open;
+            EXPECT_EQ(store->damage(), open == 0 ? c.damage : StoreDamage()) << open;
+            EXPECT_EQ(store->setAsidePath().isEmpty(), open == 1 || !c.damage.any()) << open;
+            const QStringList aside = setAsideFiles(local.dir);
+            ASSERT_EQ(aside.size(), c.damage.any() ? 1 : 0);
+            if (c.damage.any()) {
+                EXPECT_EQ(readFile(local.dir.filePath(aside.first())), c.text);
+            }
+        }
     }
 }
 
