@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int kUsageError = 2;
-
 QString helpText()
 {
     return QStringLiteral(
@@ -45,8 +43,17 @@ QString helpText()
         "\n"
         "Options:\n"
         "  --json                print today and backlog (and the result of add) as JSON\n"
-        "  --store FILE          use FILE instead of the planner's own store file\n"
+        "  --store FILE          use FILE instead of the planner's own store file (also --store=FILE)\n"
         "  -h, --help            show this help\n"
+        "\n"
+        "Exit status:\n"
+        "  0  done\n"
+        "  1  failed: nothing was changed, and standard error says why\n"
+        "  2  the command line cannot be understood\n"
+        "  3  the running planner made the change and keeps it, but could not save it yet (disk full)\n"
+        "  4  the store file had unreadable items, or could not be read at all: it was kept aside as it was\n"
+        "     and the command ran on what could be read\n"
+        "  5  the running planner did not answer in time: the change may have been made (run vellora today)\n"
         "\n"
         "Examples:\n"
         "  vellora add \"Write the quarterly report\" --block big\n"
@@ -54,15 +61,26 @@ QString helpText()
         "  vellora today --json\n");
 }
 
-// Control characters in a title (an escape sequence, a bell) are shown as escapes, never sent to the terminal.
+// Characters that change how the terminal shows what follows: the bidirectional controls, which can make a
+// title read in another order than it is written, and the line and paragraph separators.
+bool isLayoutControl(char16_t u)
+{
+    return u == 0x061c || u == 0x200e || u == 0x200f || (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069) ||
+           u == 0x2028 || u == 0x2029;
+}
+
+// Control characters in a title (an escape sequence, a bell, a right-to-left override) are shown as escapes, never
+// sent to the terminal. The escapes of the latter are JSON's own, so that JSON output stays JSON.
 QString escapedControls(const QString &text)
 {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if ((u < 0x20 && u != '\n' && u != '\t') || u == 0x7f || (u >= 0x80 && u < 0xa0))
+        if (u < 0x20 && u != '\n' && u != '\t')
             out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else if (u == 0x7f || (u >= 0x80 && u < 0xa0) || isLayoutControl(u))
+            out += QStringLiteral("\\u") + QString::number(u, 16).toUpper().rightJustified(4, QLatin1Char('0'));
         else
             out += c;
     }
@@ -98,7 +116,12 @@ void printOutcome(const CommandOutcome &outcome)
 // The running app does the work: its sheet shows the change at once, and it stays the only writer of the file.
 int runInApp(const Command &command, InstanceChannel::Client &app)
 {
-    const auto answer = app.ask(InstanceChannel::commandRequest(command.toJson()));
+    // Asked again with the same request id when the answer is late, so that a change is never made twice.
+    const auto answer = app.askOnce(InstanceChannel::commandRequest(command.toJson()));
+    if (!answer && command.isEdit())
+        return fail(QStringLiteral("Vellora is running but did not answer in time, so the change may have been made; "
+                                   "run vellora today or vellora backlog to see"),
+                    ExitStatus::mayHaveBeenSaved);
     if (!answer)
         return fail(QStringLiteral("Vellora is running but did not answer in time"));
     if (!answer->value("ok").toBool())
@@ -108,15 +131,33 @@ int runInApp(const Command &command, InstanceChannel::Client &app)
     return outcome.exitCode;
 }
 
+// A command that changes nothing opens the store to read it only: it neither makes the file nor writes it, and a
+// later day shows its new day as the first change will write it.
+std::unique_ptr<DayStore> openStore(const Command &command, const QString &path)
+{
+    if (command.isEdit())
+        return makeAppStore(path);
+    DayStore::Options options;
+    options.fileURL = path;
+    options.readOnly = true;
+    return std::make_unique<DayStore>(std::move(options));
+}
+
 int runOnFile(const Command &command, const QString &path)
 {
-    auto store = makeAppStore(path);
+    auto store = openStore(command, path);
     if (!store->openError().isEmpty())
         return fail(
             QStringLiteral("the store %1 cannot be used: %2; nothing was changed").arg(path, store->openError()));
-    if (!store->setAsidePath().isEmpty())
-        print(stderr, QStringLiteral("vellora: the store file could not be read; it was kept as %1\n")
-                          .arg(store->setAsidePath()));
+    int status = ExitStatus::ok;
+    if (!store->setAsidePath().isEmpty()) {
+        status = ExitStatus::storeSetAside;
+        print(stderr, QStringLiteral("vellora: %1\n")
+                          .arg(store->damage().any()
+                                   ? store->damage().describe(store->setAsidePath())
+                                   : QStringLiteral("the store file could not be read; it was kept as %1")
+                                         .arg(store->setAsidePath())));
+    }
     if (!store->fileURL())
         return fail(QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(path));
 
@@ -130,7 +171,8 @@ int runOnFile(const Command &command, const QString &path)
     // The change is on disk and the process ends right after: taking a thousand items apart one by one would
     // be work for nothing.
     static_cast<void>(store.release());
-    return outcome.exitCode;
+    // The command's own failure comes first; the store's is on standard error either way.
+    return outcome.exitCode != ExitStatus::ok ? outcome.exitCode : status;
 }
 
 // Through the app that has the store open, or else through the file under its lock.
@@ -185,7 +227,7 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow, const Ne
     growHeapOnHugePages(std::size_t(16) << 20);
     QCoreApplication app(argc, argv);
     if (const auto *error = std::get_if<CommandError>(&parsed))
-        return fail(error->message, kUsageError);
+        return fail(error->message, ExitStatus::usage);
     const Command &command = std::get<Command>(parsed);
 
     if (command.verb == Command::Verb::help) {

@@ -115,11 +115,16 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
             return command;
         } else if (argument == "--json") {
             command.json = true;
-        } else if (argument == "--store" || argument == "--block") {
-            if (i + 1 >= arguments.size())
-                return CommandError{QStringLiteral("%1 needs a value").arg(argument)};
-            const QString value = arguments[++i];
-            if (argument == "--store") {
+        } else if (const QString name = argument.section(QLatin1Char('='), 0, 0);
+                   name == "--store" || name == "--block") {
+            // "--store FILE" or "--store=FILE"
+            const bool joined = name.size() < argument.size();
+            if (!joined && i + 1 >= arguments.size())
+                return CommandError{QStringLiteral("%1 needs a value").arg(name)};
+            const QString value = joined ? argument.mid(name.size() + 1) : arguments[++i];
+            if (value.isEmpty())
+                return CommandError{QStringLiteral("%1 needs a value").arg(name)};
+            if (name == "--store") {
                 command.storePath = value;
             } else if (!(command.block = bucketFromBlockName(value))) {
                 return CommandError{QStringLiteral("unknown block '%1' (use big, medium or small)").arg(value)};

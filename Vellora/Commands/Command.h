@@ -9,6 +9,16 @@
 #include <optional>
 #include <variant>
 
+// The exit statuses of `vellora`, each for one outcome; --help, the README and the man page list them.
+namespace ExitStatus {
+constexpr int ok = 0;
+constexpr int failed = 1;           // nothing was changed; standard error says why
+constexpr int usage = 2;            // a command line that cannot be understood
+constexpr int notSaved = 3;         // the running planner made the change and keeps it, but could not save it yet
+constexpr int storeSetAside = 4;    // the store file had unreadable items, or was unreadable: it was kept aside
+constexpr int mayHaveBeenSaved = 5; // the running planner did not answer in time: the change may have been made
+} // namespace ExitStatus
+
 // The most characters (code points) a task's title may have: the command line and a command arriving at the app
 // refuse a longer one.
 constexpr qsizetype kMaxTitleLength = 1000;

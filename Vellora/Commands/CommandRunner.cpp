@@ -105,6 +105,9 @@ std::variant<DayItem, QString> resolveItem(const DayStore &store, const QString 
             return QStringLiteral("row %1 is empty").arg(slotId(bucket, row));
         return rows[row];
     }
+    // An id never holds a dot: this names a row, one that the sheet does not have.
+    if (reference.contains(QLatin1Char('.')))
+        return QStringLiteral("there is no row %1 (the rows are 1.0, 3.0 to 3.2 and 5.0 to 5.4)").arg(reference);
     const QString wanted = reference.toUpper();
     if (const auto exact = store.item(wanted))
         return *exact;
@@ -237,14 +240,22 @@ QJsonObject runCommandRequest(const QJsonObject &command, DayStore &store)
 {
     const auto parsed = commandFromJson(command);
     if (const auto *error = std::get_if<CommandError>(&parsed))
-        return CommandOutcome{2, {}, error->message}.toJson();
-    CommandOutcome outcome = runCommand(std::get<Command>(parsed), store);
+        return CommandOutcome{ExitStatus::usage, {}, error->message}.toJson();
+    const Command &request = std::get<Command>(parsed);
+    CommandOutcome outcome = runCommand(request, store);
     if (const auto error = store.saveError(); error && outcome.exitCode == 0) {
-        // The app holds the change and saves it at its next try; until then it is not on disk, and the caller is
-        // told so rather than "Added".
-        outcome.exitCode = 1;
-        outcome.out.clear();
-        outcome.err = QStringLiteral("Vellora could not save the change (%1); it keeps it and tries again").arg(*error);
+        // The app holds the planner in memory and saves it at its next try: a reading command shows it as it is
+        // and says that it is not on disk yet; a change is made and kept, and says so with a status of its own.
+        if (request.isEdit()) {
+            outcome.exitCode = ExitStatus::notSaved;
+            outcome.err = QStringLiteral("Vellora keeps the change but could not save it yet (%1); it tries again")
+                              .arg(*error);
+        } else {
+            outcome.err =
+                QStringLiteral("not saved yet: Vellora keeps the latest changes but could not save them (%1); it "
+                               "tries again")
+                    .arg(*error);
+        }
     }
     return outcome.toJson();
 }

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QThread>
+#include <QUuid>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -144,6 +145,7 @@ bool Client::connectToApp(std::chrono::milliseconds timeout)
 
     if (m_fd >= 0)
         ::close(m_fd);
+    m_received.clear(); // what came on an earlier connection answers nothing on this one
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0)
         return false;
@@ -194,6 +196,18 @@ std::optional<QJsonObject> Client::ask(const QJsonObject &request, std::chrono::
     if (!answer.isObject())
         return std::nullopt;
     return answer.object();
+}
+
+std::optional<QJsonObject> Client::askOnce(QJsonObject request, std::chrono::milliseconds timeout)
+{
+    if (!request.contains(QLatin1String("id")))
+        request.insert(QStringLiteral("id"), QUuid::createUuid().toString(QUuid::WithoutBraces));
+    if (auto answer = ask(request, timeout))
+        return answer;
+    // The first answer may still be on its way out of a busy app; a new connection asks for it again.
+    if (!connectToApp())
+        return std::nullopt;
+    return ask(request, timeout);
 }
 
 bool Client::send(const QByteArray &bytes, const QDeadlineTimer &deadline)

@@ -51,6 +51,10 @@ QJsonObject syncRequest();
 // How long the app's answer to a sync request may take: a round through a slow network.
 constexpr std::chrono::milliseconds kSyncAnswerWait = 5min;
 
+// How many answered request ids the app remembers, and for how long: longer than a command waits for two answers.
+constexpr int kRememberedRequests = 64;
+constexpr std::chrono::milliseconds kRequestIdMemory = 10min;
+
 // The answer to a request that the app carried out; `outcome` goes with a command's answer.
 QJsonObject okAnswer(const QJsonObject &outcome = {});
 QJsonObject errorAnswer(const QString &message);
@@ -71,6 +75,11 @@ public:
     QString errorString() const { return m_error; }
     // Sends one request and waits for its answer; none when the app hangs up or does not answer in time.
     std::optional<QJsonObject> ask(const QJsonObject &request, std::chrono::milliseconds timeout = kAnswerWait);
+    // For a request that must take effect at most once (a command): it goes with a request id, and when its answer
+    // does not come in time it is sent again, once, with the same id on a new connection. The app remembers the ids
+    // it has answered (requestIdMemory) and answers a repeated one as it did the first time, without running it
+    // again. None when neither answer came: then the request may or may not have taken effect.
+    std::optional<QJsonObject> askOnce(QJsonObject request, std::chrono::milliseconds timeout = kAnswerWait);
 
 private:
     bool send(const QByteArray &bytes, const QDeadlineTimer &deadline);

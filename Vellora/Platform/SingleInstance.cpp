@@ -117,6 +117,26 @@ QJsonObject SingleInstance::answer(const QByteArray &line)
         return InstanceChannel::okAnswer();
     }
     if (kind == QLatin1String("command") && m_callbacks.runCommand && request.value("command").isObject())
-        return InstanceChannel::okAnswer(m_callbacks.runCommand(request.value("command").toObject()));
+        return answerCommand(request);
     return InstanceChannel::errorAnswer(QStringLiteral("The running app does not understand this request."));
+}
+
+QJsonObject SingleInstance::answerCommand(const QJsonObject &request)
+{
+    while (!m_answered.empty() && m_answered.front().forgetAt.hasExpired())
+        m_answered.pop_front();
+    const QString id = request.value("id").toString();
+    if (!id.isEmpty()) {
+        for (const Answered &answered : m_answered) {
+            if (answered.id == id)
+                return answered.answer; // asked again: the command ran the first time
+        }
+    }
+    QJsonObject answer = InstanceChannel::okAnswer(m_callbacks.runCommand(request.value("command").toObject()));
+    if (!id.isEmpty()) {
+        if (m_answered.size() >= size_t(InstanceChannel::kRememberedRequests))
+            m_answered.pop_front();
+        m_answered.push_back({id, answer, QDeadlineTimer(InstanceChannel::kRequestIdMemory)});
+    }
+    return answer;
 }

@@ -2,8 +2,11 @@
 
 #include "Vellora/Platform/InstanceChannel.h"
 
+#include <QDeadlineTimer>
 #include <QJsonObject>
 #include <QObject>
+
+#include <deque>
 
 #include <functional>
 #include <memory>
@@ -46,6 +49,16 @@ private:
     void listen();
     void serve(QLocalSocket *socket);
     QJsonObject answer(const QByteArray &line);
+    QJsonObject answerCommand(const QJsonObject &request);
+
+    // Commands answered lately, by request id: a command sent again after a late answer is not run twice.
+    struct Answered
+    {
+        QString id;
+        QJsonObject answer;
+        QDeadlineTimer forgetAt;
+    };
+    std::deque<Answered> m_answered;
 
     QString m_storePath;
     Callbacks m_callbacks;

@@ -152,8 +152,12 @@ bool VelloraApp::makeStore(const std::optional<QString> &path)
     if (m_sync)
         m_sync->attach(*m_store);
     m_history = std::make_unique<UndoHistory>(*m_store);
-    if (!m_store->setAsidePath().isEmpty())
+    if (!m_store->setAsidePath().isEmpty() && m_store->damage().any()) {
+        const QString note = m_store->damage().describe(m_store->setAsidePath());
+        m_notice = note.left(1).toUpper() + note.mid(1) + QLatin1Char('.');
+    } else if (!m_store->setAsidePath().isEmpty()) {
         m_notice = QStringLiteral("The store file could not be read; it was kept as %1.").arg(m_store->setAsidePath());
+    }
     if (path && !m_store->openError().isEmpty()) {
         m_error =
             QStringLiteral("The store %1 cannot be used: %2. Nothing was changed.").arg(*path, m_store->openError());

@@ -1,6 +1,10 @@
 #include "ProcessFixture.h"
 
+#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Platform/InstanceChannel.h"
+
+#include <QLocalSocket>
 
 // The command line while an app has the store open: every command goes through the app, which is then the only
 // writer of the file, and a launch without a command hands over to it (apps launched alone: SyncCommandTest).
@@ -67,6 +71,68 @@ TEST_F(AppProcessTest, TheAppAnswersAsTheFileDoesAndShowsItsWindowWhenLaunchedAg
     ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
     EXPECT_EQ(vellora({"toggle"}).exitCode, 0);
     EXPECT_TRUE(waitFor([&] { return !app->mainWindow()->isVisible(); }));
+}
+
+// With the disk full, the app keeps what it holds and still answers: a reading command lists the planner as the app
+// holds it with one line that it is not saved yet, and a change says it is kept and not saved, with a status of its
+// own.
+TEST_F(AppProcessTest, VelloraTodayAnswersWhileASaveWaits)
+{
+    startApp();
+    ASSERT_EQ(vellora({"add", "Saved first", "--block", "big"}).exitCode, 0);
+    AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });
+    const Outcome kept = vellora({"add", "Call Anna", "--block", "small"});
+    const Outcome reads[] = {vellora({"today"}), vellora({"today", "--json"}), vellora({"backlog"}),
+                             vellora({"backlog", "--json"})};
+    AtomicFile::setFaultInjector({});
+    ASSERT_TRUE(app->store().save());
+
+    EXPECT_EQ(kept.exitCode, 3);
+    EXPECT_EQ(kept.err, "vellora: Vellora keeps the change but could not save it yet (disk full); it tries again\n");
+    for (const Outcome &read : reads) {
+        EXPECT_EQ(read.exitCode, 0) << read.err.toStdString();
+        EXPECT_TRUE(read.err.startsWith("vellora: not saved yet") && read.err.count('\n') == 1) << read.err.toStdString();
+    }
+    EXPECT_TRUE(reads[0].out.contains("  5.0  Call Anna\n")) << reads[0].out.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(reads[1].out.toUtf8()).object().value("items").toArray().size(), 2);
+    EXPECT_TRUE(reads[2].out.startsWith("0 items\n"));
+    EXPECT_TRUE(QJsonDocument::fromJson(reads[3].out.toUtf8()).isObject());
+    EXPECT_TRUE(titles().contains("Call Anna")) << "saved once the disk has room";
+}
+
+// A change whose answer came too late is asked for again with the same request id, and the app, which remembers
+// the ids it answered, runs it once: the retry is answered as the first request was.
+TEST_F(AppProcessTest, AChangeRetriedAfterALateAnswerIsAddedOnce)
+{
+    startApp();
+    Command add;
+    add.verb = Command::Verb::add;
+    add.text = "Call Anna";
+    QJsonObject request = InstanceChannel::commandRequest(add.toJson());
+    request.insert("id", "7d0c3f4e-request");
+    InstanceChannel::Client client(store);
+    ASSERT_TRUE(client.connectToApp());
+    // The app answers on this thread, so while the client waits on it, no answer can come: the first is late, and so
+    // is the retry the client sends on a new connection.
+    EXPECT_FALSE(client.askOnce(request, std::chrono::milliseconds(50)));
+    ASSERT_TRUE(waitFor([&] { return !app->store().saved().items.empty(); }));
+
+    // The person's retry of the same request, by then answered.
+    QLocalSocket again;
+    again.connectToServer(InstanceChannel::serverNameFor(store));
+    ASSERT_TRUE(again.waitForConnected(5000));
+    again.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + "\n");
+    ASSERT_TRUE(waitFor([&] { return again.canReadLine(); }));
+    const QJsonObject answer = QJsonDocument::fromJson(again.readLine()).object();
+    EXPECT_TRUE(answer.value("outcome").toObject().value("out").toString().startsWith("Added to slot.1.0: Call Anna"))
+        << QJsonDocument(answer).toJson().toStdString();
+    EXPECT_EQ(app->store().saved().items.size(), 1u);
+    EXPECT_EQ(titles(), QStringList{"Call Anna"});
+
+    // Another request, with an id of its own, runs.
+    request.insert("id", "another-request");
+    again.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + "\n");
+    ASSERT_TRUE(waitFor([&] { return app->store().saved().items.size() == 2; }));
 }
 
 } // namespace

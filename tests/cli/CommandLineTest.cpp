@@ -97,16 +97,112 @@ TEST_F(CommandLineTest, BadInputChangesNothingAndSaysWhyInOneLine)
     EXPECT_EQ(vellora({"frobnicate"}).exitCode, 2);
 }
 
-// Line breaks in a title join its lines as on the sheet; other control characters reach the terminal escaped.
+// Line breaks in a title join its lines as on the sheet; other control characters reach the terminal escaped, the
+// ones that turn text around too, and JSON output stays JSON that reads back as the title.
 TEST_F(CommandLineTest, ATitleIsOneLineAndControlCharactersReachTheTerminalEscaped)
 {
     vellora({"add", "red \x1b[31mtext\x07"});
     vellora({"add", QString::fromUtf8("\r\nCall\r\n\nAnna\u2028back\n")});
+    const QString turned = QString::fromUtf8("pay \u202Egnp.exe\u202C \u2067x\u2069 \u009B");
+    vellora({"add", turned});
     const Outcome run = vellora({"today"});
-    EXPECT_FALSE(run.out.contains(QChar(0x1b)));
-    EXPECT_FALSE(run.out.contains(QChar(0x07)));
+    for (const char16_t raw : {u'\x1b', u'\x07', u'\u202E', u'\u202C', u'\u2067', u'\u2069', u'\u009B'})
+        EXPECT_FALSE(run.out.contains(QChar(raw))) << int(raw);
     EXPECT_TRUE(run.out.contains("red \\x1b[31mtext\\x07")) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("  3.0  Call Anna back\n")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("pay \\u202Egnp.exe\\u202C \\u2067x\\u2069 \\u009B")) << run.out.toStdString();
+    const Outcome asJson = vellora({"today", "--json"});
+    EXPECT_FALSE(asJson.out.contains(QChar(0x202E)));
+    const QJsonArray items = QJsonDocument::fromJson(asJson.out.toUtf8()).object().value("items").toArray();
+    ASSERT_EQ(items.size(), 3) << asJson.out.toStdString();
+    EXPECT_EQ(items[2].toObject().value("title").toString(), turned.trimmed());
+}
+
+// One bad item costs only itself: the command runs on the others, keeps the whole old file aside, says so in one
+// line and exits with a status of its own; the store is then whole again. A file that cannot be read at all is
+// set aside with the same status.
+TEST_F(CommandLineTest, AStoreWithOneBadItemKeepsTheOthersAndExitsWithItsOwnStatus)
+{
+    const struct
+    {
+        QStringList arguments;
+        bool wholeFile;
+        QStringList titles; // on Today afterwards
+    } cases[] = {
+        {{"today"}, false, {"Keep me"}},
+        {{"add", "New", "--block", "big"}, false, {"Keep me", "New"}},
+        {{"today"}, true, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QFile::remove(store);
+        addedId("Keep me", "medium");
+        const QString broken = addedId("Broken", "small");
+        QJsonObject root = QJsonDocument::fromJson(storeBytes()).object();
+        QJsonObject items = root.value("items").toObject();
+        QJsonObject item = items.value(broken).toObject();
+        item.insert("done", "yes");
+        items.insert(broken, item);
+        root.insert("items", items);
+        const QByteArray bad = c.wholeFile ? QByteArray("{\"items\": ") : QJsonDocument(root).toJson();
+        QFile file(store);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bad) == bad.size());
+        file.close();
+
+        const Outcome run = vellora(c.arguments);
+        EXPECT_EQ(run.exitCode, 4);
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+        const QStringList aside = QDir(QFileInfo(store).path()).entryList({"store.json.unreadable-*"}, QDir::Files);
+        ASSERT_EQ(aside.size(), 1);
+        const QString asidePath = QFileInfo(store).path() + "/" + aside.first();
+        EXPECT_TRUE(run.err.startsWith(c.wholeFile ? "vellora: the store file could not be read; it was kept as "
+                                                   : "vellora: 1 item in the store file could not be read and was "
+                                                     "left out; the file as it was is kept as "))
+            << run.err.toStdString();
+        EXPECT_TRUE(run.err.endsWith(asidePath + "\n")) << run.err.toStdString();
+        QFile kept(asidePath);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), bad);
+        ASSERT_TRUE(QFile::remove(asidePath));
+
+        const Outcome again = vellora({"today", "--json"});
+        EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+        QStringList titles;
+        for (const QJsonValue &row : QJsonDocument::fromJson(again.out.toUtf8()).object().value("items").toArray())
+            titles.append(row.toObject().value("title").toString());
+        titles.sort();
+        EXPECT_EQ(titles, c.titles);
+    }
+}
+
+// A command that only reads makes no file and writes none: not the store it is pointed at, not a lock beside it,
+// and not a store of an earlier day, which it shows as the new day the next change will write.
+TEST_F(CommandLineTest, AReadingCommandNeverCreatesOrRewritesAFile)
+{
+    const QString own = store;
+    QTemporaryDir empty;
+    store = empty.filePath("missing.json");
+    for (const QStringList &arguments : {QStringList{"today"}, {"backlog", "--json"}}) {
+        const Outcome run = vellora(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+    }
+    EXPECT_EQ(QDir(empty.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    store = own;
+
+    const QString id = addedId("From yesterday", "big");
+    QByteArray bytes = storeBytes();
+    const QString today = json({"today"}).value("day").toString();
+    bytes.replace(("\"day\": \"" + today + "\"").toUtf8(), "\"day\": \"2020-01-01\"");
+    QFile file(store);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    file.close();
+    EXPECT_TRUE(json({"today"}).value("items").toArray().isEmpty());
+    EXPECT_EQ(json({"backlog"}).value("items").toArray().first().toObject().value("id").toString(), id);
+    EXPECT_EQ(storeBytes(), bytes) << "read, not written";
+    EXPECT_EQ(vellora({"add", "Today's"}).exitCode, 0);
+    EXPECT_EQ(json({"backlog"}).value("items").toArray().first().toObject().value("id").toString(), id);
+    EXPECT_FALSE(storeBytes().contains("2020-01-01")) << "the first change wrote the new day";
 }
 
 // The store, its lock or the runtime folder cannot be used, or the change cannot be saved: the command fails at
