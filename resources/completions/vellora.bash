@@ -3,7 +3,7 @@
 _vellora()
 {
     local cur prev words cword
-    _init_completion || return
+    _init_completion -s || return # -s: "--store=FILE" completes as "--store FILE"
 
     case $prev in
         --block)
