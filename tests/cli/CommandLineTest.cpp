@@ -173,6 +173,21 @@ TEST_F(CommandLineTest, AStoreWithOneBadItemKeepsTheOthersAndExitsWithItsOwnStat
         titles.sort();
         EXPECT_EQ(titles, c.titles);
     }
+
+    // The window, opened on such a file, says the same in its note.
+    QFile::remove(store);
+    addedId("Keep me", "medium");
+    QByteArray bytes = storeBytes();
+    ASSERT_EQ(bytes.count("\"done\": false"), 1);
+    bytes.replace("\"done\": false", "\"done\": 1");
+    QFile file(store);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    file.close();
+    startApp();
+    EXPECT_TRUE(app->notice().startsWith("1 item in the store file could not be read and was left out; the file as it "
+                                         "was is kept as " +
+                                         store + ".unreadable-"))
+        << app->notice().toStdString();
 }
 
 // A command that only reads makes no file and writes none: not the store it is pointed at, not a lock beside it,
