@@ -165,8 +165,8 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         const auto &[a, b] = std::pair{from.begin(), std::next(from.begin())};
         const auto &wantA = to.at(a->first);
         const auto &wantB = to.at(b->first);
-        // Change times alone can meet by chance (they are whole seconds): a swap also trades the blocks and keeps
-        // both items on the sheet.
+        // Change times alone can meet by chance (another computer's): a swap also trades the blocks and keeps both
+        // items on the sheet.
         if (a->second && b->second && wantA && wantB && wantA->modifiedAt == b->second->modifiedAt &&
             wantB->modifiedAt == a->second->modifiedAt && wantA->bucket == b->second->bucket &&
             wantB->bucket == a->second->bucket && !wantA->isInBacklog() && !wantB->isInBacklog()) {
@@ -184,9 +184,8 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         if (item)
             back.append(*item);
     }
-    // In their old order; each comes back after the items that stayed, as any change does.
-    std::stable_sort(back.begin(), back.end(),
-                     [](const DayItem &a, const DayItem &b) { return a.modifiedAt < b.modifiedAt; });
+    // In their old order, which decides who gets a block's last free rows.
+    std::sort(back.begin(), back.end(), DayItem::inOrder);
     std::map<Bucket, qsizetype> used;
     for (Bucket bucket : kAllBuckets) {
         for (const DayItem &item : m_store.itemsIn(bucket))
@@ -200,12 +199,16 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         item.done = wanted.done;
         item.bucket = wanted.bucket;
         item.day = wanted.day;
+        // Its own time puts it back in the row it left.
+        item.modifiedAt = wanted.modifiedAt;
         if (!wanted.isInBacklog()) {
-            // Back on the sheet of today, unless its block has filled up meanwhile.
+            // Back on the sheet of today, unless its block has filled up meanwhile: then at the Backlog's end.
             const bool fits = used[wanted.bucket] < capacity(wanted.bucket);
             item.day = fits ? m_store.day() : kOpenDay;
             if (fits)
                 ++used[wanted.bucket];
+            else
+                item.modifiedAt = QDateTime();
         }
         restored.append(item);
     }

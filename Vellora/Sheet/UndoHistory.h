@@ -11,9 +11,10 @@
 class DayStore;
 
 // The window's Undo and Redo. Every change made in the window runs through record(), which keeps the items it
-// touched as they were before and after (by id). Going back or forth is itself a new change made by store
-// operations, so it gets the current time and is synced like any other. A step whose items were changed since by
-// someone else (the command line, another computer) is dropped with a note rather than applied over their change.
+// touched as they were before and after (by id). Going back or forth puts the items back with their own times, so
+// each returns to the row it left; it is still a change of now, synced like any other and winning over what it
+// undoes on other computers. A step whose items were changed since by someone else (the command line, another
+// computer) is dropped with a note rather than applied over their change.
 class UndoHistory : public QObject
 {
     Q_OBJECT
