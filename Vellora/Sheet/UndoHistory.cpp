@@ -40,6 +40,19 @@ QString someTitle(const std::map<QString, std::optional<DayItem>> &a,
     return QString();
 }
 
+// "“A”, “B”, “C” and 2 more"
+QString someTitles(const QStringList &titles)
+{
+    constexpr qsizetype kShown = 3;
+    QStringList shown;
+    for (qsizetype i = 0; i < titles.size() && i < kShown; ++i)
+        shown.append(quoted(titles[i]));
+    QString text = shown.join(QStringLiteral(", "));
+    if (titles.size() > kShown)
+        text += QStringLiteral(" and %1 more").arg(titles.size() - kShown);
+    return text;
+}
+
 } // namespace
 
 UndoHistory::UndoHistory(DayStore &store, QObject *parent) : QObject(parent), m_store(store) {}
@@ -82,8 +95,12 @@ void UndoHistory::record(Kind kind, const std::function<void()> &operation)
         return;
     m_redo.clear();
     m_undo.push_back(std::move(step));
-    if (m_undo.size() > size_t(kMaxSteps))
-        m_undo.erase(m_undo.begin());
+    if (m_undo.size() > size_t(kMaxSteps)) {
+        // The done tasks a new day dropped live nowhere else: its step stays for as long as the window runs.
+        const auto oldest = std::find_if(m_undo.begin(), m_undo.end(),
+                                         [](const Step &kept) { return kept.kind != Kind::newDay; });
+        m_undo.erase(oldest == m_undo.end() ? m_undo.begin() : oldest);
+    }
     noteDone(m_undo.back());
     emit availabilityChanged();
 }
@@ -119,6 +136,9 @@ void UndoHistory::move(std::vector<Step> &from, std::vector<Step> &to, bool undo
     from.pop_back();
     Items &now = undoing ? step.after : step.before;
     Items &wanted = undoing ? step.before : step.after;
+    // A new day touches every task of the sheet; one of them changed elsewhere since (brought back from the command
+    // line, edited on another computer) keeps that change, and the others still go back.
+    const QStringList kept = step.kind == Kind::newDay ? dropChanged(step, undoing) : QStringList();
     if (!standsAs(now)) {
         // Someone else changed these items since: their change stands, and this step can no longer be made.
         emit noted(
@@ -138,10 +158,38 @@ void UndoHistory::move(std::vector<Step> &from, std::vector<Step> &to, bool undo
             break;
         }
     }
+    if (!kept.isEmpty()) {
+        emit noted(QStringLiteral("%1; kept as changed elsewhere: %2")
+                       .arg(undoing ? QStringLiteral("New day undone") : QStringLiteral("New day redone"),
+                            someTitles(kept)),
+                   false);
+    }
     // The other direction starts from what the items are now, with their new change times.
     wanted = reached;
     to.push_back(std::move(step));
     emit availabilityChanged();
+}
+
+QStringList UndoHistory::dropChanged(Step &step, bool undoing)
+{
+    const Items &now = undoing ? step.after : step.before;
+    QStringList titles;
+    QStringList ids;
+    for (const auto &[id, item] : now) {
+        const auto current = m_store.item(id);
+        if (!sameForUser(current, item)) {
+            titles.append(current ? current->title : item->title); // gone now: it stood as given
+            ids.append(id);
+        }
+    }
+    // Not one left: nothing to go back to, and the step is refused as a whole.
+    if (ids.size() == qsizetype(now.size()))
+        return {};
+    for (const QString &id : ids) {
+        step.before.erase(id);
+        step.after.erase(id);
+    }
+    return titles;
 }
 
 bool UndoHistory::standsAs(const Items &items) const

@@ -130,6 +130,31 @@ TEST_F(UndoTest, aStepWhoseItemChangedElsewhereIsSkipped)
     EXPECT_FALSE(history().canUndo());
 }
 
+// A new day undone after one of its tasks was brought back elsewhere (`vellora bring` through the running app)
+// brings back every other task, the done ones it dropped too, each in its row, and names the one kept as changed.
+// Its step outlasts the history's limit.
+TEST_F(UndoTest, aNewDayUndoneAfterAChangeElsewhereBringsBackTheRest)
+{
+    put("Plan the week", Bucket::big, 1);
+    put("Pay rent", Bucket::medium, 2, true);
+    const DayItem ring = put("Ring Anna", Bucket::medium, 3);
+    put("Call Ben", Bucket::medium, 4);
+    put("Water plants", Bucket::small, 5, true);
+    history().record(UndoHistory::Kind::newDay, [&] { store->startNewDay(fixedNow()); });
+    ASSERT_EQ(store->backlogItems().size(), 3);
+    ASSERT_TRUE(store->bringToToday(ring.id));
+    for (int i = 0; i < UndoHistory::kMaxSteps; ++i)
+        history().record(UndoHistory::Kind::add, [&] { store->addItem(QString("Later %1").arg(i), Bucket::small); });
+    settle();
+
+    while (history().canUndo())
+        history().undo();
+    settle();
+    EXPECT_EQ(seen(), QStringList({"Plan the week", "Pay rent ✓", "Call Ben", "Ring Anna", "Water plants ✓",
+                                   "Later 0", "", "", ""}));
+    EXPECT_EQ(note(), "New day undone; kept as changed elsewhere: “Ring Anna”");
+}
+
 // Typing with no row open on a full sheet offers the Backlog.
 TEST_F(UndoTest, typingOnAFullSheetOffersTheBacklog)
 {
