@@ -68,7 +68,7 @@ bool writeFileDate(const QDateTime &time, char *text)
 
 // A fraction of a second after the seconds, ".3" to ".345678": its milliseconds (further digits are cut, so that
 // a time never moves to a later one), and where it ends. None when there is a point without digits.
-template <typename Char>
+template<typename Char>
 std::optional<std::pair<int, qsizetype>> readFraction(const Char *text, qsizetype size, qsizetype at)
 {
     if (at >= size || text[at] != '.')

@@ -97,8 +97,8 @@ void UndoHistory::record(Kind kind, const std::function<void()> &operation)
     m_undo.push_back(std::move(step));
     if (m_undo.size() > size_t(kMaxSteps)) {
         // The done tasks a new day dropped live nowhere else: its step stays for as long as the window runs.
-        const auto oldest = std::find_if(m_undo.begin(), m_undo.end(),
-                                         [](const Step &kept) { return kept.kind != Kind::newDay; });
+        const auto oldest =
+            std::find_if(m_undo.begin(), m_undo.end(), [](const Step &kept) { return kept.kind != Kind::newDay; });
         m_undo.erase(oldest == m_undo.end() ? m_undo.begin() : oldest);
     }
     noteDone(m_undo.back());
@@ -159,10 +159,10 @@ void UndoHistory::move(std::vector<Step> &from, std::vector<Step> &to, bool undo
         }
     }
     if (!kept.isEmpty()) {
-        emit noted(QStringLiteral("%1; kept as changed elsewhere: %2")
-                       .arg(undoing ? QStringLiteral("New day undone") : QStringLiteral("New day redone"),
-                            someTitles(kept)),
-                   false);
+        emit noted(
+            QStringLiteral("%1; kept as changed elsewhere: %2")
+                .arg(undoing ? QStringLiteral("New day undone") : QStringLiteral("New day redone"), someTitles(kept)),
+            false);
     }
     // The other direction starts from what the items are now, with their new change times.
     wanted = reached;

@@ -17,7 +17,7 @@ SyncKit::Record makeRecord(const DayItem &item);
 // in for a modification time when the record has neither a "modifiedAt" nor a server modification date.
 DayItem dayItemFromRecord(const SyncKit::Record &record, const QDateTime &readTime = QDateTime::currentDateTimeUtc());
 
-// When a record's content was changed, for settling a conflict: "changedAt", else "modifiedAt", else none.
+// When a record's content was changed, for settling a conflict: the later of "changedAt" and "modifiedAt", or none.
 std::optional<QDateTime> recordChangeTime(const SyncKit::Record &record);
 
 // What an item keeps of a record: its identity and server bookkeeping.
