@@ -38,6 +38,8 @@ void writeDigits(char *out, qint64 value, int count)
 
 // The file's form of a time in years 1 to 9999, written by hand: every save of a newly read store writes one date
 // per item, and the general formatter is slow.
+constexpr qsizetype kFileDateSize = 24; // 2025-03-05T08:01:02.345Z
+
 bool writeFileDate(const QDateTime &time, char *text)
 {
     if (!time.isValid())
@@ -55,19 +57,45 @@ bool writeFileDate(const QDateTime &time, char *text)
     writeDigits(text + 11, secondOfDay / 3600, 2);
     writeDigits(text + 14, secondOfDay / 60 % 60, 2);
     writeDigits(text + 17, secondOfDay % 60, 2);
+    writeDigits(text + 20, msecs - seconds * 1000, 3);
     text[4] = text[7] = '-';
     text[10] = 'T';
     text[13] = text[16] = ':';
-    text[19] = 'Z';
+    text[19] = '.';
+    text[23] = 'Z';
     return true;
 }
 
-// The common form, 2025-03-05T08:01:02Z, read without the general parser: loading reads one per item.
+// A fraction of a second after the seconds, ".3" to ".345678": its milliseconds (further digits are cut, so that
+// a time never moves to a later one), and where it ends. None when there is a point without digits.
+template<typename Char>
+std::optional<std::pair<int, qsizetype>> readFraction(const Char *text, qsizetype size, qsizetype at)
+{
+    if (at >= size || text[at] != '.')
+        return std::pair(0, at);
+    int msec = 0;
+    qsizetype digits = 0;
+    for (++at; at < size && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+        if (digits < 3)
+            msec = msec * 10 + (text[at] - '0');
+    }
+    if (digits == 0)
+        return std::nullopt;
+    for (; digits < 3; ++digits)
+        msec *= 10;
+    return std::pair(msec, at);
+}
+
+// The common forms, 2025-03-05T08:01:02.345Z and 2025-03-05T08:01:02Z, read without the general parser: loading
+// reads one per item.
 template <typename Char>
 std::optional<QDateTime> parseUtcDate(const Char *text, qsizetype size)
 {
-    if (size != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
-        text[19] != 'Z')
+    if (size < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+        text[size - 1] != 'Z')
+        return std::nullopt;
+    const auto fraction = readFraction(text, size, 19);
+    if (!fraction || fraction->second != size - 1)
         return std::nullopt;
     auto number = [&](int from, int length) {
         int value = 0;
@@ -83,24 +111,24 @@ std::optional<QDateTime> parseUtcDate(const Char *text, qsizetype size)
     const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
     if (number(0, 4) < 0 || !date.isValid() || !QTime::isValid(hour, minute, second))
         return std::nullopt;
-    return QDateTime(date, QTime(hour, minute, second), Qt::UTC);
+    return QDateTime(date, QTime(hour, minute, second, fraction->first), Qt::UTC);
 }
 
 } // namespace
 
 QString fileDateString(const QDateTime &time)
 {
-    char text[20];
+    char text[kFileDateSize];
     if (writeFileDate(time, text))
         return QString::fromLatin1(text, sizeof text);
-    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz'Z'"));
 }
 
 FileDateText fileDateText(const QDateTime &time)
 {
     FileDateText result{};
     if (writeFileDate(time, result.text)) {
-        result.size = 20;
+        result.size = kFileDateSize;
     } else {
         const QByteArray text = fileDateString(time).toLatin1().left(sizeof result.text);
         std::memcpy(result.text, text.constData(), size_t(text.size()));
@@ -113,13 +141,18 @@ std::optional<QDateTime> dateFromFileString(const QString &text)
 {
     if (auto fast = parseUtcDate(reinterpret_cast<const char16_t *>(text.utf16()), text.size()))
         return fast;
-    static const QRegularExpression form(QStringLiteral(R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(Z|[+-]\d{2}:\d{2})$)"));
-    if (!form.match(text).hasMatch())
+    // With an offset: the seconds and the offset as the general parser reads them, the fraction as above.
+    static const QRegularExpression form(
+        QStringLiteral(R"(^(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2})(\.\d+)?(Z|[+-]\d{2}:\d{2})$)"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
         return std::nullopt;
-    QDateTime time = QDateTime::fromString(text, Qt::ISODate);
-    if (!time.isValid())
+    const QString fraction = match.captured(2);
+    const auto msec = readFraction(reinterpret_cast<const char16_t *>(fraction.utf16()), fraction.size(), 0);
+    QDateTime time = QDateTime::fromString(match.captured(1) + match.captured(3), Qt::ISODate);
+    if (!time.isValid() || !msec)
         return std::nullopt;
-    return time.toUTC();
+    return time.toUTC().addMSecs(msec->first);
 }
 
 std::optional<QDateTime> dateFromFileText(QByteArrayView text)
@@ -127,6 +160,13 @@ std::optional<QDateTime> dateFromFileText(QByteArrayView text)
     if (auto fast = parseUtcDate(text.data(), text.size()))
         return fast;
     return dateFromFileString(QString::fromLatin1(text));
+}
+
+std::optional<QDateTime> laterChange(const std::optional<QDateTime> &changedAt, const QDateTime &modifiedAt)
+{
+    if (changedAt && changedAt->isValid() && *changedAt > modifiedAt)
+        return changedAt;
+    return std::nullopt;
 }
 
 QString newItemId()
@@ -146,5 +186,7 @@ QJsonObject DayItem::toJson() const
     };
     if (systemFields)
         object.insert("systemFields", QString::fromLatin1(systemFields->toBase64()));
+    if (changedAt)
+        object.insert("changedAt", fileDateString(*changedAt));
     return object;
 }

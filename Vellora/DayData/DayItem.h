@@ -21,18 +21,31 @@ struct DayItem
     bool done = false;
     Bucket bucket = Bucket::small;
     QString day;
-    QDateTime modifiedAt;
+    QDateTime modifiedAt; // orders the rows of a block and the Backlog
     std::optional<QByteArray> systemFields;
+    // When the item was last changed, where that is later than modifiedAt: a swap or an Undo keeps the item's
+    // place (an older modifiedAt) but is a newer change, and a conflict between two copies goes to the newer change.
+    std::optional<QDateTime> changedAt = {};
 
     bool operator==(const DayItem &) const = default;
 
     bool isInBacklog() const { return day == kOpenDay; }
+    QDateTime changeTime() const { return changedAt.value_or(modifiedAt); }
+    // Rows and the Backlog: the older change first, on equal times the lower id.
+    static bool inOrder(const DayItem &a, const DayItem &b)
+    {
+        return a.modifiedAt != b.modifiedAt ? a.modifiedAt < b.modifiedAt : a.id < b.id;
+    }
 
-    // The item's object in the store file; dates in UTC with whole seconds, system fields as Base64.
+    // The item's object in the store file; dates in UTC to the millisecond, system fields as Base64.
     QJsonObject toJson() const;
 };
 
-// The file's date form: 2025-03-05T08:01:02Z. Reading rejects fractions of a second and other forms.
+// A change time as the item keeps it: changedAt only where it is later than modifiedAt.
+std::optional<QDateTime> laterChange(const std::optional<QDateTime> &changedAt, const QDateTime &modifiedAt);
+
+// The file's date form: 2025-03-05T08:01:02.345Z. Reading also takes whole seconds (files written before
+// milliseconds were kept), any length of fraction (milliseconds kept), and an offset instead of Z.
 QString fileDateString(const QDateTime &time);
 // The same as ASCII, without making a string: saves write one per item.
 struct FileDateText

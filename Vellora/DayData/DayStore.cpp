@@ -61,6 +61,18 @@ QDateTime DayStore::now() const
     return m_clock ? m_clock() : QDateTime::currentDateTimeUtc();
 }
 
+QDateTime DayStore::stamp(const std::optional<QDateTime> &after)
+{
+    // Two changes within one millisecond, or across a clock set back, still come in the order they were made.
+    QDateTime time = now().toUTC();
+    for (const QDateTime &floor : {m_lastStamp, after.value_or(QDateTime())}) {
+        if (floor.isValid() && time <= floor)
+            time = floor.addMSecs(1);
+    }
+    m_lastStamp = time;
+    return time;
+}
+
 void DayStore::setDay(const QString &day)
 {
     if (day == m_day)
@@ -76,8 +88,7 @@ QList<DayItem> DayStore::sortedItems(const std::function<bool(const DayItem &)> 
         if (keep(item))
             result.append(item);
     }
-    std::stable_sort(result.begin(), result.end(),
-                     [](const DayItem &a, const DayItem &b) { return a.modifiedAt < b.modifiedAt; });
+    std::sort(result.begin(), result.end(), DayItem::inOrder);
     return result;
 }
 
@@ -137,7 +148,7 @@ std::optional<DayItem> DayStore::addItem(const QString &title, Bucket bucket)
     if (trimmed.isEmpty())
         return std::nullopt;
     const bool fits = itemsIn(bucket).size() < capacity(bucket);
-    DayItem item{newItemId(), trimmed, false, bucket, fits ? m_day : kOpenDay, now(), std::nullopt};
+    DayItem item{newItemId(), trimmed, false, bucket, fits ? m_day : kOpenDay, stamp(), std::nullopt};
     commit(item.id, item);
     return item;
 }
@@ -153,7 +164,8 @@ void DayStore::updateTitle(const QString &id, const QString &text)
         return;
     }
     item->title = trimmed;
-    item->modifiedAt = now();
+    item->modifiedAt = stamp();
+    item->changedAt.reset();
     commit(id, item);
 }
 
@@ -169,27 +181,10 @@ void DayStore::toggleDone(const QString &id)
     if (!item)
         return;
     item->done = !item->done;
-    item->modifiedAt = now();
+    item->modifiedAt = stamp();
+    item->changedAt.reset();
     commit(id, item);
 }
-
-namespace {
-
-// Times that put `count` items in the given order, one second apart (the file keeps whole seconds), the last at
-// `now`, and all after `floor` (exclusive) when there is one.
-QList<QDateTime> stampsInOrder(qsizetype count, const QDateTime &now, const std::optional<QDateTime> &floor = {})
-{
-    const QDateTime whole = QDateTime::fromSecsSinceEpoch(now.toSecsSinceEpoch(), Qt::UTC);
-    QDateTime first = whole.addSecs(-qMax<qsizetype>(count - 1, 0));
-    if (floor && first <= *floor)
-        first = QDateTime::fromSecsSinceEpoch(floor->toSecsSinceEpoch() + 1, Qt::UTC);
-    QList<QDateTime> stamps;
-    for (qsizetype i = 0; i < count; ++i)
-        stamps.append(first.addSecs(i));
-    return stamps;
-}
-
-} // namespace
 
 void DayStore::startNewDay(const QDateTime &now)
 {
@@ -217,15 +212,15 @@ void DayStore::startNewDay(const QDateTime &now)
     });
     for (const DayItem &item : earlier)
         leave(item);
-    std::optional<QDateTime> latestWaiting;
+    // No earlier than the time the day starts, and after every waiting item, even one stamped ahead of this clock.
+    QDateTime latestWaiting = now.toUTC().addMSecs(-1);
     for (const DayItem &item : backlogItems())
-        latestWaiting = latestWaiting ? std::max(*latestWaiting, item.modifiedAt) : item.modifiedAt;
-    const QList<QDateTime> stamps = stampsInOrder(moved.size(), now, latestWaiting);
-    for (qsizetype i = 0; i < moved.size(); ++i) {
-        DayItem item = moved[i];
+        latestWaiting = std::max(latestWaiting, item.modifiedAt);
+    for (DayItem item : moved) {
         item.day = kOpenDay;
         item.done = false;
-        item.modifiedAt = stamps[i];
+        item.modifiedAt = stamp(latestWaiting);
+        item.changedAt.reset();
         changes.append({item.id, std::move(item)});
     }
     setDay(dayKey(now, m_calendar));
@@ -276,11 +271,14 @@ void DayStore::setSaveError(const std::optional<QString> &error)
 
 void DayStore::restoreItems(const QList<DayItem> &items)
 {
-    const QList<QDateTime> stamps = stampsInOrder(items.size(), now());
     QList<std::pair<QString, std::optional<DayItem>>> changes;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        DayItem item = items[i];
-        item.modifiedAt = stamps[i];
+    for (DayItem item : items) {
+        if (item.modifiedAt.isValid()) {
+            item.changedAt = laterChange(stamp(), item.modifiedAt);
+        } else {
+            item.modifiedAt = stamp();
+            item.changedAt.reset();
+        }
         changes.append({item.id, std::move(item)});
     }
     if (!changes.isEmpty())
@@ -298,7 +296,8 @@ bool DayStore::moveItem(const QString &id, Bucket bucket)
         return false;
     item->bucket = bucket;
     item->day = m_day;
-    item->modifiedAt = now();
+    item->modifiedAt = stamp();
+    item->changedAt.reset();
     commit(id, item);
     return true;
 }
@@ -318,6 +317,9 @@ void DayStore::placeItem(const QString &id, const std::optional<QString> &target
     std::swap(moved->modifiedAt, target->modifiedAt);
     moved->day = m_day;
     target->day = m_day;
+    // An older place, but a newer change: it must win over the copies other computers hold.
+    moved->changedAt = laterChange(stamp(), moved->modifiedAt);
+    target->changedAt = laterChange(stamp(), target->modifiedAt);
     commit({{moved->id, moved}, {target->id, target}});
 }
 
@@ -355,7 +357,8 @@ void DayStore::sendToBacklog(const QString &id)
         return;
     item->day = kOpenDay;
     item->done = false;
-    item->modifiedAt = now();
+    item->modifiedAt = stamp();
+    item->changedAt.reset();
     commit(id, item);
 }
 
@@ -367,7 +370,8 @@ bool DayStore::bringToToday(const QString &id)
     if (itemsIn(item->bucket).size() >= capacity(item->bucket))
         return false;
     item->day = m_day;
-    item->modifiedAt = now();
+    item->modifiedAt = stamp();
+    item->changedAt.reset();
     commit(id, item);
     return true;
 }

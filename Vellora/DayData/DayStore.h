@@ -103,9 +103,10 @@ public:
     void refreshDay(const QDateTime &now);
     // Writes the file; false when it could not (saveError() says why).
     bool save();
-    // Puts items back as they are given, stamped a second apart in the order given up to the current time, in one
-    // change: how Undo brings back what was deleted or moved. (The file keeps whole seconds, so finer steps would
-    // not keep the order.)
+    // Puts items back as they are given, in one change: how Undo brings back what was deleted or moved. Each keeps
+    // its modifiedAt and with it its old row; one without a valid modifiedAt comes after all others, as a new
+    // change does. The restore is a change of now all the same (changedAt), so it wins over what it undoes on
+    // other computers.
     void restoreItems(const QList<DayItem> &items);
 
     // Moving.
@@ -131,6 +132,8 @@ signals:
 
 private:
     QDateTime now() const;
+    // The time of a change: the clock's, but always later than any the store handed out before (and than `after`).
+    QDateTime stamp(const std::optional<QDateTime> &after = std::nullopt);
     void setDay(const QString &day);
     void setSaveError(const std::optional<QString> &error);
     QList<DayItem> sortedItems(const std::function<bool(const DayItem &)> &keep) const;
@@ -144,6 +147,7 @@ private:
     std::optional<QString> m_fileURL;
     Calendar m_calendar;
     Clock m_clock;
+    QDateTime m_lastStamp;
     bool m_allowSync = false;
     EngineFactory m_makeEngine;
     std::unique_ptr<SyncKit::SyncEngine> m_engine;

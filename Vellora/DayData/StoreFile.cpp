@@ -73,6 +73,8 @@ void writeItem(IndentedJsonWriter &out, const QString &id, const DayItem &item)
     out.put(": ");
     out.open('{');
     out.plain("bucket", std::string_view(&bucket, 1));
+    if (item.changedAt)
+        out.plain("changedAt", fileDateText(*item.changedAt));
     out.text("day", item.day);
     out.literal("done", item.done ? "true" : "false");
     out.text("id", item.id);

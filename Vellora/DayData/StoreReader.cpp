@@ -28,6 +28,14 @@ int mendInvalidUtf8(QByteArray &bytes)
     return int(bytes.count(replacement) - before);
 }
 
+std::optional<QDateTime> readDate(simdjson::dom::element value)
+{
+    std::string_view text;
+    if (value.get_string().get(text))
+        return std::nullopt;
+    return dateFromFileText(QByteArrayView(text.data(), qsizetype(text.size())));
+}
+
 } // namespace
 
 std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes, StoreDamage *damage)
@@ -91,7 +99,7 @@ bool StoreReader::readItems(simdjson::dom::element value, std::map<QString, DayI
         const auto before = items.size();
         const auto at = items.try_emplace(items.end(), id, std::move(item)); // item is left alone when id is taken
         // The same id twice: the copy changed last wins (on a tie, the later in the file), and reading goes on.
-        if (items.size() == before && item.modifiedAt >= at->second.modifiedAt)
+        if (items.size() == before && item.changeTime() >= at->second.changeTime())
             at->second = std::move(item);
     }
     return true;
@@ -122,12 +130,13 @@ bool StoreReader::readItem(simdjson::dom::element value, DayItem &item)
             read = !field.get_string().get(id);
             seen |= kId;
         } else if (key == "modifiedAt") {
-            std::string_view text;
-            const auto time = field.get_string().get(text) ? std::nullopt
-                                                           : dateFromFileText(QByteArrayView(text.data(), qsizetype(text.size())));
+            const auto time = readDate(field);
             read = time.has_value();
             item.modifiedAt = time.value_or(QDateTime());
             seen |= kModifiedAt;
+        } else if (key == "changedAt") {
+            item.changedAt = readDate(field);
+            read = item.changedAt.has_value();
         } else if (key == "systemFields") {
             item.systemFields = JsonParser::readBase64(field);
             read = item.systemFields.has_value();
@@ -138,5 +147,6 @@ bool StoreReader::readItem(simdjson::dom::element value, DayItem &item)
         if (!read)
             return false;
     }
-    return seen == (kBucket | kDay | kDone | kId | kModifiedAt | kTitle); // every key but the system fields
+    item.changedAt = laterChange(item.changedAt, item.modifiedAt);
+    return seen == (kBucket | kDay | kDone | kId | kModifiedAt | kTitle); // every key but the optional ones
 }

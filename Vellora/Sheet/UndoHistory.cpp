@@ -40,6 +40,19 @@ QString someTitle(const std::map<QString, std::optional<DayItem>> &a,
     return QString();
 }
 
+// "“A”, “B”, “C” and 2 more"
+QString someTitles(const QStringList &titles)
+{
+    constexpr qsizetype kShown = 3;
+    QStringList shown;
+    for (qsizetype i = 0; i < titles.size() && i < kShown; ++i)
+        shown.append(quoted(titles[i]));
+    QString text = shown.join(QStringLiteral(", "));
+    if (titles.size() > kShown)
+        text += QStringLiteral(" and %1 more").arg(titles.size() - kShown);
+    return text;
+}
+
 } // namespace
 
 UndoHistory::UndoHistory(DayStore &store, QObject *parent) : QObject(parent), m_store(store) {}
@@ -82,8 +95,12 @@ void UndoHistory::record(Kind kind, const std::function<void()> &operation)
         return;
     m_redo.clear();
     m_undo.push_back(std::move(step));
-    if (m_undo.size() > size_t(kMaxSteps))
-        m_undo.erase(m_undo.begin());
+    if (m_undo.size() > size_t(kMaxSteps)) {
+        // The done tasks a new day dropped live nowhere else: its step stays for as long as the window runs.
+        const auto oldest =
+            std::find_if(m_undo.begin(), m_undo.end(), [](const Step &kept) { return kept.kind != Kind::newDay; });
+        m_undo.erase(oldest == m_undo.end() ? m_undo.begin() : oldest);
+    }
     noteDone(m_undo.back());
     emit availabilityChanged();
 }
@@ -119,6 +136,9 @@ void UndoHistory::move(std::vector<Step> &from, std::vector<Step> &to, bool undo
     from.pop_back();
     Items &now = undoing ? step.after : step.before;
     Items &wanted = undoing ? step.before : step.after;
+    // A new day touches every task of the sheet; one of them changed elsewhere since (brought back from the command
+    // line, edited on another computer) keeps that change, and the others still go back.
+    const QStringList kept = step.kind == Kind::newDay ? dropChanged(step, undoing) : QStringList();
     if (!standsAs(now)) {
         // Someone else changed these items since: their change stands, and this step can no longer be made.
         emit noted(
@@ -138,10 +158,38 @@ void UndoHistory::move(std::vector<Step> &from, std::vector<Step> &to, bool undo
             break;
         }
     }
+    if (!kept.isEmpty()) {
+        emit noted(
+            QStringLiteral("%1; kept as changed elsewhere: %2")
+                .arg(undoing ? QStringLiteral("New day undone") : QStringLiteral("New day redone"), someTitles(kept)),
+            false);
+    }
     // The other direction starts from what the items are now, with their new change times.
     wanted = reached;
     to.push_back(std::move(step));
     emit availabilityChanged();
+}
+
+QStringList UndoHistory::dropChanged(Step &step, bool undoing)
+{
+    const Items &now = undoing ? step.after : step.before;
+    QStringList titles;
+    QStringList ids;
+    for (const auto &[id, item] : now) {
+        const auto current = m_store.item(id);
+        if (!sameForUser(current, item)) {
+            titles.append(current ? current->title : item->title); // gone now: it stood as given
+            ids.append(id);
+        }
+    }
+    // Not one left: nothing to go back to, and the step is refused as a whole.
+    if (ids.size() == qsizetype(now.size()))
+        return {};
+    for (const QString &id : ids) {
+        step.before.erase(id);
+        step.after.erase(id);
+    }
+    return titles;
 }
 
 bool UndoHistory::standsAs(const Items &items) const
@@ -165,8 +213,8 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         const auto &[a, b] = std::pair{from.begin(), std::next(from.begin())};
         const auto &wantA = to.at(a->first);
         const auto &wantB = to.at(b->first);
-        // Change times alone can meet by chance (they are whole seconds): a swap also trades the blocks and keeps
-        // both items on the sheet.
+        // Change times alone can meet by chance (another computer's): a swap also trades the blocks and keeps both
+        // items on the sheet.
         if (a->second && b->second && wantA && wantB && wantA->modifiedAt == b->second->modifiedAt &&
             wantB->modifiedAt == a->second->modifiedAt && wantA->bucket == b->second->bucket &&
             wantB->bucket == a->second->bucket && !wantA->isInBacklog() && !wantB->isInBacklog()) {
@@ -184,9 +232,8 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         if (item)
             back.append(*item);
     }
-    // In their old order; each comes back after the items that stayed, as any change does.
-    std::stable_sort(back.begin(), back.end(),
-                     [](const DayItem &a, const DayItem &b) { return a.modifiedAt < b.modifiedAt; });
+    // In their old order, which decides who gets a block's last free rows.
+    std::sort(back.begin(), back.end(), DayItem::inOrder);
     std::map<Bucket, qsizetype> used;
     for (Bucket bucket : kAllBuckets) {
         for (const DayItem &item : m_store.itemsIn(bucket))
@@ -200,12 +247,16 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         item.done = wanted.done;
         item.bucket = wanted.bucket;
         item.day = wanted.day;
+        // Its own time puts it back in the row it left.
+        item.modifiedAt = wanted.modifiedAt;
         if (!wanted.isInBacklog()) {
-            // Back on the sheet of today, unless its block has filled up meanwhile.
+            // Back on the sheet of today, unless its block has filled up meanwhile: then at the Backlog's end.
             const bool fits = used[wanted.bucket] < capacity(wanted.bucket);
             item.day = fits ? m_store.day() : kOpenDay;
             if (fits)
                 ++used[wanted.bucket];
+            else
+                item.modifiedAt = QDateTime();
         }
         restored.append(item);
     }

@@ -3,6 +3,7 @@
 #include "Vellora/DayData/DayItem.h"
 
 #include <QObject>
+#include <QStringList>
 
 #include <functional>
 #include <map>
@@ -11,9 +12,11 @@
 class DayStore;
 
 // The window's Undo and Redo. Every change made in the window runs through record(), which keeps the items it
-// touched as they were before and after (by id). Going back or forth is itself a new change made by store
-// operations, so it gets the current time and is synced like any other. A step whose items were changed since by
-// someone else (the command line, another computer) is dropped with a note rather than applied over their change.
+// touched as they were before and after (by id). Going back or forth puts the items back with their own times, so
+// each returns to the row it left; it is still a change of now, synced like any other and winning over what it
+// undoes on other computers. A step whose items were changed since by someone else (the command line, another
+// computer) is dropped with a note rather than applied over their change; of a new day, only the changed tasks
+// are left as they are.
 class UndoHistory : public QObject
 {
     Q_OBJECT
@@ -46,6 +49,9 @@ private:
         Items after;
     };
 
+    // Takes out of a new day's step the tasks that were changed since it was made or undone; their titles.
+    // Nothing when every task was changed: the step is then refused as a whole.
+    QStringList dropChanged(Step &step, bool undoing);
     // Whether every item of the step stands now as given (what sync adds to an item's record does not count).
     bool standsAs(const Items &items) const;
     // Brings the step's items to the given state with store operations; the state they reached.

@@ -2,6 +2,8 @@
 
 #include "Vellora/DayData/DayStore.h"
 
+#include <algorithm>
+
 namespace {
 
 namespace Field {
@@ -10,6 +12,7 @@ const QString done = QStringLiteral("done");
 const QString bucket = QStringLiteral("bucket");
 const QString day = QStringLiteral("day");
 const QString modifiedAt = QStringLiteral("modifiedAt");
+const QString changedAt = QStringLiteral("changedAt");
 } // namespace Field
 
 SyncKit::RecordID recordIDOf(const DayItem &item)
@@ -39,6 +42,11 @@ SyncKit::Record makeRecord(const DayItem &item)
     record.setValue(Field::bucket, rawValue(item.bucket));
     record.setValue(Field::day, item.day);
     record.setValue(Field::modifiedAt, item.modifiedAt);
+    // Only where it says more than modifiedAt; a computer that does not know it reads the record as before.
+    if (item.changedAt)
+        record.setValue(Field::changedAt, *item.changedAt);
+    else
+        record.removeValue(Field::changedAt);
     return record;
 }
 
@@ -52,7 +60,17 @@ DayItem dayItemFromRecord(const SyncKit::Record &record, const QDateTime &readTi
     item.day = record.stringValue(Field::day).value_or(kOpenDay);
     item.modifiedAt = record.dateValue(Field::modifiedAt).value_or(record.modificationDate().value_or(readTime));
     item.systemFields = archiveSystemFields(record);
+    item.changedAt = laterChange(record.dateValue(Field::changedAt), item.modifiedAt);
     return item;
+}
+
+std::optional<QDateTime> recordChangeTime(const SyncKit::Record &record)
+{
+    const auto modified = record.dateValue(Field::modifiedAt);
+    const auto changed = record.dateValue(Field::changedAt);
+    if (modified && changed)
+        return std::max(*modified, *changed);
+    return changed ? changed : modified;
 }
 
 QByteArray archiveSystemFields(const SyncKit::Record &record)

@@ -20,7 +20,7 @@ Overloaded(Handlers...) -> Overloaded<Handlers...>;
 QDateTime serverTime(const Record &record)
 {
     static const QDateTime distantPast(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
-    return record.dateValue(QStringLiteral("modifiedAt")).value_or(distantPast);
+    return recordChangeTime(record).value_or(distantPast);
 }
 
 } // namespace
@@ -146,7 +146,7 @@ void SyncDriver::handleFailedRecordSaves(const QList<SyncEvent::FailedRecordSave
             if (!server)
                 break;
             auto local = m_store.item(name);
-            if (local && local->modifiedAt > serverTime(*server)) {
+            if (local && local->changeTime() > serverTime(*server)) {
                 // The later change wins: ours, sent again over the server's copy.
                 local->systemFields = archiveSystemFields(*server);
                 m_store.setItem(name, local);

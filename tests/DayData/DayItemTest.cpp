@@ -27,20 +27,39 @@ TEST(DayKey, FollowsTheCalendarItsYearsAndItsTimeZone)
 
 TEST(DayItemCoding, FileDatesAcrossTheYears)
 {
-    EXPECT_EQ(fileDateString(QDateTime(QDate(900, 1, 1), QTime(0, 0), Qt::UTC)), "0900-01-01T00:00:00Z");
-    EXPECT_EQ(fileDateString(QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59, 999), Qt::UTC)), "2024-12-31T23:59:59Z");
+    EXPECT_EQ(fileDateString(QDateTime(QDate(900, 1, 1), QTime(0, 0), Qt::UTC)), "0900-01-01T00:00:00.000Z");
+    EXPECT_EQ(fileDateString(QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59, 999), Qt::UTC)),
+              "2024-12-31T23:59:59.999Z");
     EXPECT_EQ(fileDateString(QDateTime(QDate(2025, 1, 1), QTime(1, 30), Qt::OffsetFromUTC, 7200)),
-              "2024-12-31T23:30:00Z");
+              "2024-12-31T23:30:00.000Z");
 
-    // The hand-written form agrees with the general formatter on either side of leap days, centuries and 1970.
+    // The hand-written form agrees with the general formatter on either side of leap days, centuries and 1970, and
+    // reads back to the millisecond.
     for (qint64 msecs = -62135596800000; msecs < 253402300799000; msecs += 86399123LL * 97) {
         const QDateTime time = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
-        ASSERT_EQ(fileDateString(time), time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"))) << msecs;
-        ASSERT_EQ(dateFromFileText(fileDateString(time).toLatin1()), time.addMSecs(-time.time().msec())) << msecs;
+        ASSERT_EQ(fileDateString(time), time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz'Z'"))) << msecs;
+        ASSERT_EQ(dateFromFileText(fileDateString(time).toLatin1()), time) << msecs;
     }
-    EXPECT_EQ(fileDateString(QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC)), "1969-12-31T23:59:59Z");
-    EXPECT_EQ(fileDateString(QDateTime(QDate(-5, 1, 1), QTime(0, 0), Qt::UTC)), "-0005-01-01T00:00:00Z");
-    EXPECT_EQ(dateFromFileText("2025-03-05T10:01:02+02:00"), QDateTime(QDate(2025, 3, 5), QTime(8, 1, 2), Qt::UTC));
-    EXPECT_FALSE(dateFromFileText("2025-02-29T10:01:02Z"));
-    EXPECT_FALSE(dateFromFileText("2025-03-05T10:01:02.5Z"));
+    EXPECT_EQ(fileDateString(QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC)), "1969-12-31T23:59:59.999Z");
+    EXPECT_EQ(fileDateString(QDateTime(QDate(-5, 1, 1), QTime(0, 0), Qt::UTC)), "-0005-01-01T00:00:00.000Z");
+
+    // Every form read before milliseconds were kept reads as it did; a fraction reads to the millisecond, cut
+    // rather than rounded so that it never passes a later time.
+    const QDateTime at = QDateTime(QDate(2025, 3, 5), QTime(8, 1, 2), Qt::UTC);
+    const std::pair<const char *, std::optional<QDateTime>> forms[] = {
+        {"2025-03-05T08:01:02Z", at},
+        {"2025-03-05T10:01:02+02:00", at},
+        {"2025-03-05T08:01:02.5Z", at.addMSecs(500)},
+        {"2025-03-05T08:01:02.0459999Z", at.addMSecs(45)},
+        {"2025-03-05T10:01:02.25+02:00", at.addMSecs(250)},
+        {"2025-02-29T10:01:02Z", std::nullopt},
+        {"2025-03-05T08:01:02.Z", std::nullopt},
+        {"2025-03-05T08:01:02.5", std::nullopt},
+        {"2025-03-05T08:01:02,5Z", std::nullopt},
+        {"2025-03-05T08:01Z", std::nullopt},
+    };
+    for (const auto &[text, expected] : forms) {
+        EXPECT_EQ(dateFromFileText(text), expected) << text;
+        EXPECT_EQ(dateFromFileString(QString::fromLatin1(text)), expected) << text;
+    }
 }

@@ -72,6 +72,16 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
     f.given(*store, "s:today");
     store->startNewDay(f.clock);
     EXPECT_EQ(layout(*store), " /  /  | b:big,m:Call Anna,m:b,b:second,s:today");
+
+    // Undo puts a task back with its own time, so in the place it left, as a change of now: queued and written.
+    const DayItem first = *store->item(f.id("big"));
+    store->deleteItem(first.id);
+    store->restoreItems({first});
+    EXPECT_EQ(layout(*store), " /  /  | b:big,m:Call Anna,m:b,b:second,s:today");
+    EXPECT_EQ(store->item(first.id)->modifiedAt, first.modifiedAt);
+    EXPECT_GT(store->item(first.id)->changeTime(), store->item(f.id("today"))->modifiedAt) << "later than any change";
+    EXPECT_TRUE(queued(*store).contains(saveOf(first.id)));
+    EXPECT_EQ(StoreFile::load(f.file).saved->items.at(first.id), *store->item(first.id));
 }
 
 // Starting a new day: done items go, open ones wait in the Backlog, after what already waited there.

@@ -267,6 +267,13 @@ TEST(StoreFileReader, ReadsTheFormsItKnowsAndRefusesTheRest)
          [](const DayStore::Saved &saved) { return saved.items.at("A").systemFields == "fields"; }},
         {with("08:01:02Z", "10:01:02+02:00"),
          [](const DayStore::Saved &saved) { return saved.items.at("A").modifiedAt == QDateTime::fromSecsSinceEpoch(1741161662, Qt::UTC); }},
+        // Milliseconds, and a change later than the item's place; one not later says nothing and is dropped.
+        {with("08:01:02Z", "08:01:02.345Z"),
+         [](const DayStore::Saved &saved) { return saved.items.at("A").modifiedAt.time().msec() == 345; }},
+        {with("\"id\"", R"("changedAt": "2025-03-05T09:00:00.001Z", "id")"),
+         [](const DayStore::Saved &saved) { return saved.items.at("A").changedAt->time() == QTime(9, 0, 0, 1); }},
+        {with("\"id\"", R"("changedAt": "2025-03-05T08:01:02Z", "id")"),
+         [](const DayStore::Saved &saved) { return !saved.items.at("A").changedAt; }},
         {with("\"done\": false", "\"done\": false, \"done\": true"), [](const DayStore::Saved &saved) { return saved.items.at("A").done; }},
         // An item is known by its key, and the later of two copies wins, whichever comes first.
         {file("\"A\": " + newer + ", \"A\": " + older), titleIs("newer")},
@@ -311,6 +318,7 @@ TEST(StoreFileTest, ADamagedFileKeepsWhatReadsWellAndIsSetAsideOnce)
     } cases[] = {
         {file("false", "\"yes\""), {1, 0}, {"Keep me"}},
         {file("\"3\"", "\"4\""), {1, 0}, {"Keep me"}},
+        {file("\"id\": \"A\"", R"("changedAt": 5, "id": "A")"), {1, 0}, {"Keep me"}},
         {file("2025-03-05T08:01:02Z", "2025-13-45T08:01:02Z"), {1, 0}, {"Keep me"}},
         {file("\"day\": \"2025-03-05\", ", ""), {1, 0}, {"Keep me"}},
         {"{\"items\": {\"A\": [], \"C\": 7, \"B\": " + kept + "}}", {2, 0}, {"Keep me"}},
@@ -349,8 +357,9 @@ TEST(StoreFileReader, ReadsItsOwnFileBackAndRefusesEveryCutOfIt)
     for (int i = 0; i < 6; ++i) {
         const QString id = QStringLiteral("ID-%1").arg(i);
         saved.items.emplace(id, DayItem{id, QStringLiteral("Task \"%1\" caf\u00e9 \\ \n\x01\u2028\x7f").arg(i), i % 2 == 0, kAllBuckets[i % 3],
-                                        i < 3 ? "2025-03-05" : kOpenDay, QDateTime::fromSecsSinceEpoch(1741161662 + i, Qt::UTC),
-                                        i == 4 ? std::optional(QByteArray("\x00\xff", 2)) : i == 5 ? std::optional(QByteArray()) : std::nullopt});
+                                        i < 3 ? "2025-03-05" : kOpenDay, QDateTime::fromMSecsSinceEpoch(1741161662'000 + i * 1001, Qt::UTC),
+                                        i == 4 ? std::optional(QByteArray("\x00\xff", 2)) : i == 5 ? std::optional(QByteArray()) : std::nullopt,
+                                        i == 3 ? std::optional(QDateTime::fromMSecsSinceEpoch(1741161669'999, Qt::UTC)) : std::nullopt});
         EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved)) << i;
     }
     SyncKit::SyncEngineState state;

@@ -52,7 +52,7 @@ protected:
 };
 
 // Every change the window makes, undone and redone by the person; each leaves the sheet and the Backlog as they
-// were seen before and after.
+// were seen before and after, every task in the row it stood in.
 TEST_F(UndoTest, everyChangeIsUndoneAndRedoneAsOneStep)
 {
     struct Case
@@ -62,14 +62,14 @@ TEST_F(UndoTest, everyChangeIsUndoneAndRedoneAsOneStep)
     };
     const Case cases[] = {
         {"add", [this] { type("slot.5.1", "Call Anna"); }},
-        {"edit", [this] { type("slot.3.1", "Write to Ben"); }},
-        {"tick", [this] { swipe("slot.3.1", 80); }},
-        {"delete", [this] { swipe("slot.3.1", -80); }},
-        {"delete by ×", [this] { hoverAndClick("slot.3.1.delete"); }},
+        {"edit", [this] { type("slot.3.0", "Write to Ben"); }},
+        {"tick", [this] { swipe("slot.3.0", 80); }},
+        {"delete", [this] { swipe("slot.3.0", -80); }},
+        {"delete by ×", [this] { hoverAndClick("slot.3.0.delete"); }},
         {"to the Backlog",
          [this] {
-             row("slot.3.1")->setFocus(Qt::TabFocusReason);
-             QTest::keyClick(row("slot.3.1"), Qt::Key_B, Qt::ControlModifier);
+             row("slot.3.0")->setFocus(Qt::TabFocusReason);
+             QTest::keyClick(row("slot.3.0"), Qt::Key_B, Qt::ControlModifier);
          }},
         {"step", [this] { hoverAndClick("slot.3.1.up"); }},
         {"drag", [this] { drag(sheet(), centreOf("slot.1.0"), centreOf("slot.3.0")); }},
@@ -128,6 +128,31 @@ TEST_F(UndoTest, aStepWhoseItemChangedElsewhereIsSkipped)
     EXPECT_TRUE(store->item(item.id)->isInBacklog());
     EXPECT_EQ(note(), "“Ring Anna” went to the Backlog: its block is full");
     EXPECT_FALSE(history().canUndo());
+}
+
+// A new day undone after one of its tasks was brought back elsewhere (`vellora bring` through the running app)
+// brings back every other task, the done ones it dropped too, each in its row, and names the one kept as changed.
+// Its step outlasts the history's limit.
+TEST_F(UndoTest, aNewDayUndoneAfterAChangeElsewhereBringsBackTheRest)
+{
+    put("Plan the week", Bucket::big, 1);
+    put("Pay rent", Bucket::medium, 2, true);
+    const DayItem ring = put("Ring Anna", Bucket::medium, 3);
+    put("Call Ben", Bucket::medium, 4);
+    put("Water plants", Bucket::small, 5, true);
+    history().record(UndoHistory::Kind::newDay, [&] { store->startNewDay(fixedNow()); });
+    ASSERT_EQ(store->backlogItems().size(), 3);
+    ASSERT_TRUE(store->bringToToday(ring.id));
+    for (int i = 0; i < UndoHistory::kMaxSteps; ++i)
+        history().record(UndoHistory::Kind::add, [&] { store->addItem(QString("Later %1").arg(i), Bucket::small); });
+    settle();
+
+    while (history().canUndo())
+        history().undo();
+    settle();
+    EXPECT_EQ(seen(), QStringList({"Plan the week", "Pay rent ✓", "Call Ben", "Ring Anna", "Water plants ✓",
+                                   "Later 0", "", "", ""}));
+    EXPECT_EQ(note(), "New day undone; kept as changed elsewhere: “Ring Anna”");
 }
 
 // Typing with no row open on a full sheet offers the Backlog.

@@ -32,6 +32,15 @@ TEST(ItemRecord, RoundTripKeepsTheItemAndTakesTheRecordsSystemFields)
     expected.systemFields = archiveSystemFields(server);
     EXPECT_EQ(dayItemFromRecord(server), expected);
 
+    // A change later than the item's place travels beside it, and only then.
+    DayItem restored = kSample;
+    restored.changedAt = kEdited.addMSecs(1);
+    const Record withChange = makeRecord(restored);
+    EXPECT_EQ(dayItemFromRecord(withChange).changedAt, restored.changedAt);
+    EXPECT_EQ(recordChangeTime(withChange), restored.changedAt);
+    EXPECT_FALSE(server.value("changedAt"));
+    EXPECT_EQ(recordChangeTime(server), kEdited);
+
     // System fields that are unreadable or of another record give a fresh record of the item's own name.
     Record other(kDayItemRecordType, RecordID{"SOMEONE-ELSE", syncZoneID()});
     other.setSystemFields("t3", kServerTime, kServerTime);

@@ -124,6 +124,9 @@ TEST_F(SyncDriverTest, ConflictsAreSettledByModificationTime)
         std::optional<qint64> theirsOlderBy; // in ms; none: their copy carries no time
         bool serverRecordInError;
         const char *title;
+        // An Undo or a swap: an older place, a later change (ms after the place).
+        qint64 mineChangedAfter = 0;
+        qint64 theirsChangedAfter = 0;
     };
     const Case cases[] = {
         {"equal times: the server's copy", true, 0, true, "Theirs"},
@@ -132,15 +135,22 @@ TEST_F(SyncDriverTest, ConflictsAreSettledByModificationTime)
         {"theirs without a time", true, std::nullopt, true, "Mine"},
         {"no local item", false, std::nullopt, true, "Theirs"},
         {"no server record in the error", true, 0, false, "Mine"},
+        {"ours an older place, a later change", true, -1000, true, "Mine", 2000},
+        {"theirs an older place, a later change", true, 1000, true, "Theirs", 0, 2000},
     };
     int n = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString id = QStringLiteral("C%1").arg(++n);
         const QDateTime mine = clock.now;
-        if (c.local)
-            device->setItem(id, DayItem{id, "Mine", false, Bucket::small, kOpenDay, mine, {}});
-        Record theirs = serverRecord(id, "Theirs", mine.addMSecs(-c.theirsOlderBy.value_or(0)));
+        if (c.local) {
+            device->setItem(id, DayItem{id, "Mine", false, Bucket::small, kOpenDay, mine, {},
+                                        laterChange(mine.addMSecs(c.mineChangedAfter), mine)});
+        }
+        const QDateTime theirTime = mine.addMSecs(-c.theirsOlderBy.value_or(0));
+        Record theirs = serverRecord(id, "Theirs", theirTime);
+        if (c.theirsChangedAfter)
+            theirs.setValue("changedAt", theirTime.addMSecs(c.theirsChangedAfter));
         if (!c.theirsOlderBy)
             theirs.removeValue("modifiedAt");
         state.remove(state.pendingRecordZoneChanges());
@@ -159,6 +169,31 @@ TEST_F(SyncDriverTest, ConflictsAreSettledByModificationTime)
         EXPECT_EQ(state.pendingRecordZoneChanges(),
                   oursSentAgain ? QList{PendingRecordZoneChange::save(idOf(id))} : QList<PendingRecordZoneChange>());
     }
+}
+
+// Tasks added in a row on a clock that stands still keep their order after a restart and on a second computer.
+TEST_F(SyncDriverTest, TasksAddedInARowKeepTheirOrderAfterARestartAndOnAnotherComputer)
+{
+    Device &device = makeDevice();
+    const QStringList added{"s1", "s2", "s3", "s4", "s5"};
+    for (const QString &title : added)
+        device->addItem(title, Bucket::small);
+    const auto smallRows = [](Device &on) {
+        QStringList titles;
+        for (const DayItem &item : on->itemsIn(Bucket::small))
+            titles.append(item.title);
+        return titles;
+    };
+    EXPECT_EQ(smallRows(device), added);
+    device.restart();
+    EXPECT_EQ(smallRows(device), added);
+    device.engine().syncChanges();
+
+    Device other(dir.filePath("other.json"), manualSetup(cloud, account), clock);
+    other.engine().syncChanges();
+    EXPECT_EQ(smallRows(other), added);
+    other.restart();
+    EXPECT_EQ(smallRows(other), added);
 }
 
 TEST_F(SyncDriverTest, MissingRecordsAndZonesAreSentAgainAfterTheZone)
@@ -230,6 +265,7 @@ TEST_F(SyncDriverTest, BatchesCarryTheLatestContentAndSavedRecordsOnlyTheBookkee
     const auto first = device->addItem("first", Bucket::small);
     const auto second = device->addItem("second", Bucket::small);
     device->updateTitle(first->id, "first, edited");
+    const QDateTime editedAt = device->item(first->id)->modifiedAt;
     device->setItem(second->id, std::nullopt); // gone without a delete of its own, as by a fetch
     device->deleteItem("NEVER-EXISTED");
 
@@ -252,7 +288,7 @@ TEST_F(SyncDriverTest, BatchesCarryTheLatestContentAndSavedRecordsOnlyTheBookkee
                           serverRecord("NOT-HERE", "x", clock.now)};
     deliver(saved);
     EXPECT_EQ(device->item(first->id)->title, "first, edited");
-    EXPECT_EQ(device->item(first->id)->modifiedAt, first->modifiedAt);
+    EXPECT_EQ(device->item(first->id)->modifiedAt, editedAt);
     EXPECT_EQ(device->item(first->id)->systemFields, archiveSystemFields(saved.savedRecords[0]));
     EXPECT_FALSE(device->item("NOT-HERE"));
 }
