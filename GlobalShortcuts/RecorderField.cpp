@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
@@ -180,10 +181,42 @@ void RecorderField::showText(const QString &text)
     updateGeometry();
 }
 
+void RecorderField::setPrompt(const QString &prompt)
+{
+    if (prompt == m_prompt)
+        return;
+    m_prompt = prompt;
+    // Read out as the field's description; the placeholder the platform's field would hide while it has the focus.
+    setAccessibleDescription(prompt);
+    updateGeometry();
+    update();
+}
+
+void RecorderField::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const qreal radius = box.height() / 4;
+    painter.setPen(QPen(palette().color(m_isRecording ? QPalette::Highlight : QPalette::Mid), 1));
+    painter.setBrush(palette().color(QPalette::Base));
+    painter.drawRoundedRect(box, radius, radius);
+
+    // Centred between the clear button and an equal margin on the other side.
+    const int margin = height();
+    const QRect textRect = rect().adjusted(margin, 0, -margin, 0);
+    const bool empty = text().isEmpty();
+    const QString shown = !empty ? text() : m_isRecording ? m_prompt : placeholderText();
+    painter.setPen(palette().color(empty ? QPalette::PlaceholderText : QPalette::Text));
+    painter.setFont(font());
+    painter.drawText(textRect, Qt::AlignCenter,
+                     fontMetrics().elidedText(shown, Qt::ElideRight, textRect.width()));
+}
+
 QSize RecorderField::sizeHint() const
 {
     QSize hint = QLineEdit::sizeHint();
-    const QString shown = text().isEmpty() ? placeholderText() : text();
+    const QString shown = !text().isEmpty() ? text() : m_isRecording ? m_prompt : placeholderText();
     // Room for the text, centred between the clear button and an equal margin on the other side.
     const int needed = fontMetrics().horizontalAdvance(shown) + 2 * (hint.height() + 4);
     hint.setWidth(qMax(kMinimumWidth, needed));
@@ -250,6 +283,12 @@ bool RecorderField::event(QEvent *event)
                 return true;
             break;
         }
+        // Focused without recording: Space and Return start it, as they press a button; Tab goes on.
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (plain && (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            beginRecording();
+            return true;
+        }
         if (key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab)
             return true;
         break;
@@ -267,10 +306,15 @@ bool RecorderField::event(QEvent *event)
 void RecorderField::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
-    if (m_resumeAfterAlert || m_canBecomeKey || event->reason() != Qt::ActiveWindowFocusReason) {
+    // A click or a host's request records; the keyboard passing through (Tab, a label's mnemonic, the focus coming
+    // back from the menus) only stops here, so that the next key is not taken as a shortcut unasked.
+    const Qt::FocusReason reason = event->reason();
+    if (m_resumeAfterAlert || reason == Qt::MouseFocusReason || reason == Qt::OtherFocusReason) {
         beginRecording();
         return;
     }
+    if (reason != Qt::ActiveWindowFocusReason || m_canBecomeKey)
+        return;
     QTimer::singleShot(0, this, [this] {
         if (!m_isRecording)
             clearFocus();
@@ -298,7 +342,7 @@ void RecorderField::beginRecording()
     if (g_currentRecorder && g_currentRecorder != this)
         g_currentRecorder->stopRecording();
     m_isRecording = true;
-    setPlaceholderText(localizedText("press_shortcut"));
+    setPrompt(localizedText("press_shortcut"));
     refreshText();
     g_currentRecorder = this;
     setRecorderActive(true);
@@ -318,7 +362,7 @@ void RecorderField::finishRecording()
     // recording still lands in this window instead of acting.
     HotKeyCenter::shared().backend().flush();
     qApp->removeEventFilter(this);
-    setPlaceholderText(localizedText("record_shortcut"));
+    setPrompt(QString());
     refreshText();
     if (g_currentRecorder == this) {
         g_currentRecorder = nullptr;
@@ -361,9 +405,11 @@ bool RecorderField::handleKeyDown(QKeyEvent *event)
             break;
         }
     }
-    // Without Ctrl, Alt or Meta only the F-keys make a shortcut: Shift-A would take away a capital letter.
+    // Without Ctrl, Alt or Meta only the F-keys make a shortcut: Shift-A would take away a capital letter. The
+    // field says so, and goes on recording.
     if (!(modifiers & ~Qt::ShiftModifier) && !KeyCodeTable::isFunctionQtKey(key)) {
         beep();
+        setPrompt(localizedText("modifier_needed"));
         return true;
     }
     const std::optional<Shortcut> candidate = Shortcut::fromKeyEvent(*event);
