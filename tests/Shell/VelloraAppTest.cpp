@@ -60,6 +60,18 @@ protected:
     }
 
     QMainWindow *window() const { return app->mainWindow(); }
+    // Keys typed as a person types them: to the open menu, else to the window that has the keyboard. When a dialog
+    // closes, the window manager gives the keyboard back to the main window.
+    void type(const QList<QKeyCombination> &keys)
+    {
+        for (const QKeyCombination key : keys) {
+            if (!QGuiApplication::focusWindow() && !QApplication::activePopupWidget()) {
+                ASSERT_TRUE(ShellTest::activate(window()));
+            }
+            QTest::keyClick(static_cast<QWidget *>(nullptr), key.key(), key.keyboardModifiers());
+            ShellTest::settle();
+        }
+    }
     Page page() { return app->nav().page(); }
     void press(int key, Qt::KeyboardModifiers modifiers)
     {
@@ -143,30 +155,25 @@ TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
     }
 }
 
-// Keys typed as a person types them: to the open menu, else to the window that has the keyboard.
-void type(const QList<QKeyCombination> &keys)
-{
-    for (const QKeyCombination key : keys) {
-        QTest::keyClick(static_cast<QWidget *>(nullptr), key.key(), key.keyboardModifiers());
-        ShellTest::settle();
-    }
-}
-
 // Once Escape has closed a menu, the keys typed next reach no menu: nothing changes and nothing opens, and the
 // keyboard is back on the page.
 TEST_F(VelloraAppTest, KeysAfterEscapeFromTheMenusReachNoMenu)
 {
-    const QKeyCombination altF(Qt::AltModifier, Qt::Key_F), escape(Qt::Key_Escape);
+    const QKeyCombination altF(Qt::AltModifier, Qt::Key_F), altH(Qt::AltModifier, Qt::Key_H), escape(Qt::Key_Escape);
     const QList<std::pair<const char *, QList<QKeyCombination>>> ways{
         {"Alt+F, Escape, Escape, Down, Return", {altF, escape, escape, Qt::Key_Down, Qt::Key_Return}},
         {"Alt+F, Escape, f, n", {altF, escape, Qt::Key_F, Qt::Key_N}},
         {"F10, Escape, Down, Return", {Qt::Key_F10, escape, Qt::Key_Down, Qt::Key_Return}},
+        {"About from the menus, Escape, e, r", {altH, Qt::Key_A, escape, Qt::Key_E, Qt::Key_R}},
     };
     for (const auto &[name, keys] : ways) {
         SCOPED_TRACE(name);
         TearDown();
         launch();
-        app->store().addItem("Unfinished", Bucket::big); // a new day would send it to the Backlog
+        // A new day would send it to the Backlog; so would the Redo of one undone.
+        app->store().addItem("Unfinished", Bucket::big);
+        app->startNewDay();
+        app->undo();
         ShellTest::settle();
         type(keys);
         EXPECT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
