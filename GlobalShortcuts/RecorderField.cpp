@@ -209,8 +209,7 @@ void RecorderField::paintEvent(QPaintEvent *)
     const QString shown = !empty ? text() : m_isRecording ? m_prompt : placeholderText();
     painter.setPen(palette().color(empty ? QPalette::PlaceholderText : QPalette::Text));
     painter.setFont(font());
-    painter.drawText(textRect, Qt::AlignCenter,
-                     fontMetrics().elidedText(shown, Qt::ElideRight, textRect.width()));
+    painter.drawText(textRect, Qt::AlignCenter, fontMetrics().elidedText(shown, Qt::ElideRight, textRect.width()));
 }
 
 QSize RecorderField::sizeHint() const
