@@ -46,6 +46,7 @@ void Recorder::addResetButton(const Name &name)
     m_resetButton = new QPushButton(tr("Reset to %1").arg(initial->nativeText()), this);
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
     m_resetButton->setFlat(true);
+    m_resetButton->setAutoDefault(true); // Return presses it when it has the focus, as Space does
     static_cast<QGridLayout *>(layout())->addWidget(m_resetButton, 1, 1, Qt::AlignRight);
     // After the field in the focus chain: when the button hides after a reset, the focus moves on past the field
     // instead of landing in it and starting to record.

@@ -1,18 +1,13 @@
 #include "GlobalShortcuts/RecorderField.h"
 
-#include "GlobalShortcuts/ActionShortcut.h"
 #include "GlobalShortcuts/HotKey.h"
 #include "GlobalShortcuts/KeyCodeTable.h"
 #include "GlobalShortcuts/Texts.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
-#include <QMenu>
-#include <QMenuBar>
-#include <QMessageBox>
-#include <QPushButton>
+#include <QPainter>
 #include <QStyle>
 #include <QTimer>
 
@@ -25,34 +20,8 @@ constexpr int kClickSlop = 3;
 constexpr Qt::KeyboardModifiers kShortcutModifiers =
     Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
 
-RecorderField::AlertPresenter g_alertPresenter;
 std::function<void()> g_beeper;
 QPointer<RecorderField> g_currentRecorder;
-
-int presentMessageBox(QWidget *window, const Alert &alert)
-{
-    QMessageBox box(window);
-    // Titled as the window it belongs to rather than with the program's file name.
-    const QString title = window ? window->window()->windowTitle() : QString();
-    box.setWindowTitle(title.isEmpty() ? QGuiApplication::applicationDisplayName() : title);
-    box.setIcon(QMessageBox::Warning);
-    if (!QApplication::windowIcon().isNull())
-        box.setIconPixmap(QApplication::windowIcon().pixmap(64));
-    box.setText(alert.message);
-    box.setInformativeText(alert.informativeText);
-    QList<QPushButton *> buttons;
-    for (const QString &title : alert.buttons)
-        buttons.append(box.addButton(title, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole));
-    if (!buttons.isEmpty()) {
-        box.setDefaultButton(buttons.first());
-        box.setEscapeButton(buttons.first());
-    }
-    // A sheet on the window when there is one, so the rest of the application stays usable.
-    box.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
-    box.exec();
-    const int chosen = int(buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
-    return chosen < 0 ? 0 : chosen;
-}
 
 void beep()
 {
@@ -60,38 +29,6 @@ void beep()
         g_beeper();
     else
         QApplication::beep();
-}
-
-// The title a menu shows: without mnemonic marks and without a shortcut written after a tab.
-QString plainTitle(const QAction &action)
-{
-    const QString text = action.text().section(QLatin1Char('\t'), 0, 0);
-    QString title;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('&') && i + 1 < text.size())
-            ++i;
-        title += text[i];
-    }
-    return title;
-}
-
-std::optional<QString> searchActions(const QList<QAction *> &actions, const Shortcut &candidate, const QString &own)
-{
-    // Depth first in item order, each submenu right after its item. An item that runs the recorded name's own
-    // action is no conflict: its shortcut follows the recorded one.
-    for (QAction *action : actions) {
-        if (action->isSeparator() || (!own.isEmpty() && followedName(*action) == own))
-            continue;
-        for (const QKeySequence &sequence : action->shortcuts()) {
-            if (sequence.count() == 1 && Shortcut::fromKeyCombination(sequence[0]) == candidate)
-                return plainTitle(*action);
-        }
-        if (QMenu *submenu = action->menu()) {
-            if (auto found = searchActions(submenu->actions(), candidate, own))
-                return found;
-        }
-    }
-    return std::nullopt;
 }
 
 // Some desktops refuse global shortcuts whose only modifier is Option (Alt) to sandboxed applications; none of
@@ -180,10 +117,41 @@ void RecorderField::showText(const QString &text)
     updateGeometry();
 }
 
+void RecorderField::setPrompt(const QString &prompt)
+{
+    if (prompt == m_prompt)
+        return;
+    m_prompt = prompt;
+    // Read out as the field's description; the placeholder the platform's field would hide while it has the focus.
+    setAccessibleDescription(prompt);
+    updateGeometry();
+    update();
+}
+
+void RecorderField::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const qreal radius = box.height() / 4;
+    painter.setPen(QPen(palette().color(m_isRecording ? QPalette::Highlight : QPalette::Mid), 1));
+    painter.setBrush(palette().color(QPalette::Base));
+    painter.drawRoundedRect(box, radius, radius);
+
+    // Centred between the clear button and an equal margin on the other side.
+    const int margin = height();
+    const QRect textRect = rect().adjusted(margin, 0, -margin, 0);
+    const bool empty = text().isEmpty();
+    const QString shown = !empty ? text() : m_isRecording ? m_prompt : placeholderText();
+    painter.setPen(palette().color(empty ? QPalette::PlaceholderText : QPalette::Text));
+    painter.setFont(font());
+    painter.drawText(textRect, Qt::AlignCenter, fontMetrics().elidedText(shown, Qt::ElideRight, textRect.width()));
+}
+
 QSize RecorderField::sizeHint() const
 {
     QSize hint = QLineEdit::sizeHint();
-    const QString shown = text().isEmpty() ? placeholderText() : text();
+    const QString shown = !text().isEmpty() ? text() : m_isRecording ? m_prompt : placeholderText();
     // Room for the text, centred between the clear button and an equal margin on the other side.
     const int needed = fontMetrics().horizontalAdvance(shown) + 2 * (hint.height() + 4);
     hint.setWidth(qMax(kMinimumWidth, needed));
@@ -250,6 +218,12 @@ bool RecorderField::event(QEvent *event)
                 return true;
             break;
         }
+        // Focused without recording: Space and Return start it, as they press a button; Tab goes on.
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (plain && (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            beginRecording();
+            return true;
+        }
         if (key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab)
             return true;
         break;
@@ -267,10 +241,15 @@ bool RecorderField::event(QEvent *event)
 void RecorderField::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
-    if (m_resumeAfterAlert || m_canBecomeKey || event->reason() != Qt::ActiveWindowFocusReason) {
+    // A click or a host's request records; the keyboard passing through (Tab, a label's mnemonic, the focus coming
+    // back from the menus) only stops here, so that the next key is not taken as a shortcut unasked.
+    const Qt::FocusReason reason = event->reason();
+    if (m_resumeAfterAlert || reason == Qt::MouseFocusReason || reason == Qt::OtherFocusReason) {
         beginRecording();
         return;
     }
+    if (reason != Qt::ActiveWindowFocusReason || m_canBecomeKey)
+        return;
     QTimer::singleShot(0, this, [this] {
         if (!m_isRecording)
             clearFocus();
@@ -298,7 +277,7 @@ void RecorderField::beginRecording()
     if (g_currentRecorder && g_currentRecorder != this)
         g_currentRecorder->stopRecording();
     m_isRecording = true;
-    setPlaceholderText(localizedText("press_shortcut"));
+    setPrompt(localizedText("press_shortcut"));
     refreshText();
     g_currentRecorder = this;
     setRecorderActive(true);
@@ -318,7 +297,7 @@ void RecorderField::finishRecording()
     // recording still lands in this window instead of acting.
     HotKeyCenter::shared().backend().flush();
     qApp->removeEventFilter(this);
-    setPlaceholderText(localizedText("record_shortcut"));
+    setPrompt(QString());
     refreshText();
     if (g_currentRecorder == this) {
         g_currentRecorder = nullptr;
@@ -361,9 +340,11 @@ bool RecorderField::handleKeyDown(QKeyEvent *event)
             break;
         }
     }
-    // Without Ctrl, Alt or Meta only the F-keys make a shortcut: Shift-A would take away a capital letter.
+    // Without Ctrl, Alt or Meta only the F-keys make a shortcut: Shift-A would take away a capital letter. The
+    // field says so, and goes on recording.
     if (!(modifiers & ~Qt::ShiftModifier) && !KeyCodeTable::isFunctionQtKey(key)) {
         beep();
+        setPrompt(localizedText("modifier_needed"));
         return true;
     }
     const std::optional<Shortcut> candidate = Shortcut::fromKeyEvent(*event);
@@ -419,61 +400,6 @@ void RecorderField::acceptShortcut(const Shortcut &shortcut)
         m_bindingShortcut = shortcut;
     emit shortcutChanged(shortcut);
     stopRecording();
-}
-
-std::optional<QString> RecorderField::menuItemUsing(const Shortcut &candidate) const
-{
-    // A key that has no menu key equivalent (the keypad, keys that type nothing) matches no item.
-    if (!candidate.menuKeyEquivalent())
-        return std::nullopt;
-    QList<QWidget *> menus;
-    for (const QPointer<QWidget> &menu : m_menus) {
-        if (menu)
-            menus.append(menu);
-    }
-    if (m_menus.isEmpty() && window()) {
-        for (QMenuBar *menuBar : window()->findChildren<QMenuBar *>())
-            menus.append(menuBar);
-    }
-    for (QWidget *menu : menus) {
-        const QString own = m_storageMode == StorageMode::name ? m_name.rawValue() : QString();
-        if (auto found = searchActions(menu->actions(), candidate, own))
-            return found;
-    }
-    return std::nullopt;
-}
-
-bool RecorderField::applyBehavior(ConflictBehavior behavior, const QString &message, const QString &informativeText)
-{
-    switch (behavior) {
-    case ConflictBehavior::allow:
-        return true;
-    case ConflictBehavior::block:
-        showAlert(message, informativeText, {localizedText("ok")});
-        return false;
-    case ConflictBehavior::warn:
-        return showAlert(message, informativeText, {localizedText("ok"), localizedText("force_use_shortcut")}) == 1;
-    }
-    return false;
-}
-
-int RecorderField::showAlert(const QString &message, const QString &informativeText, const QStringList &buttons)
-{
-    QPointer<RecorderField> self(this);
-    stopRecording();
-    const Alert alert{message, informativeText, buttons};
-    const int chosen = g_alertPresenter ? g_alertPresenter(window(), alert) : presentMessageBox(window(), alert);
-    if (!self)
-        return 0;
-    // Recording goes on after the alert, also when the window only becomes active again later.
-    m_resumeAfterAlert = true;
-    startRecording();
-    return chosen;
-}
-
-void RecorderField::setAlertPresenter(AlertPresenter presenter)
-{
-    g_alertPresenter = std::move(presenter);
 }
 
 void RecorderField::setBeeper(std::function<void()> beeper)

@@ -45,9 +45,11 @@ struct Alert
 };
 
 // The field in which the user records a shortcut. It looks like a search field: the shortcut in the platform's
-// own text ("Ctrl+Shift+D"), a placeholder when empty, a clear button while it holds one. Taking the focus (a
-// click, Tab) starts recording; the next key combination becomes the shortcut after the checks against the menu
-// items, the desktop's shortcuts and the host's validation. While it records, no global shortcut acts.
+// own text ("Ctrl+Shift+D"), a placeholder when empty, a clear button while it holds one. A click starts recording;
+// Tab only brings the focus, and Space or Return then start it. The next key combination becomes the shortcut after
+// the checks against the menu items, the desktop's shortcuts and the host's validation. While it records, no global
+// shortcut acts. It draws itself in the colours of its palette (base, mid, highlight, placeholder text), so that it
+// takes the look of the window it is in.
 class RecorderField : public QLineEdit
 {
     Q_OBJECT
@@ -80,6 +82,8 @@ public:
     void setMenus(const QList<QWidget *> &menus);
 
     bool isRecording() const { return m_isRecording; }
+    // What the field says while it records: "Press a shortcut…", or why the last key was refused.
+    QString prompt() const { return m_prompt; }
     // Takes the focus and records.
     void startRecording();
     // Stops recording and gives up the focus.
@@ -105,6 +109,7 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -112,6 +117,7 @@ private:
     void setUp();
     void refreshText();
     void showText(const QString &text);
+    void setPrompt(const QString &prompt);
     void preventFocusUntilNextTurn();
     void beginRecording();
     void finishRecording();
@@ -133,6 +139,7 @@ private:
     bool m_canBecomeKey = false;
     bool m_isRecording = false;
     bool m_resumeAfterAlert = false;
+    QString m_prompt;
 };
 
 } // namespace GlobalShortcuts

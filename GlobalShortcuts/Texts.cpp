@@ -15,8 +15,9 @@ struct Text
 };
 
 constexpr Text kTexts[] = {
-    {"record_shortcut", QT_TRANSLATE_NOOP("GlobalShortcuts", "Record Shortcut")},
+    {"record_shortcut", QT_TRANSLATE_NOOP("GlobalShortcuts", "Record shortcut")},
     {"press_shortcut", QT_TRANSLATE_NOOP("GlobalShortcuts", "Press a shortcut…")},
+    {"modifier_needed", QT_TRANSLATE_NOOP("GlobalShortcuts", "Add Ctrl, Alt or Super")},
     {"keyboard_shortcut_used_by_menu_item",
      QT_TRANSLATE_NOOP("GlobalShortcuts", "This shortcut cannot be used because the “%1” menu item already uses it.")},
     {"keyboard_shortcut_used_by_system",

@@ -1,5 +1,6 @@
 #include "Vellora/Paper/PaperButtonStyle.h"
 
+#include "Vellora/Paper/ButtonKeys.h"
 #include "Vellora/Paper/FocusRing.h"
 
 #include "Vellora/Paper/Metrics.h"
@@ -7,6 +8,7 @@
 
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -146,4 +148,10 @@ bool PaperButtonStyle::eventFilter(QObject *watched, QEvent *event)
         update();
     }
     return QAbstractButton::eventFilter(watched, event);
+}
+
+void PaperButtonStyle::keyPressEvent(QKeyEvent *event)
+{
+    if (!ButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }

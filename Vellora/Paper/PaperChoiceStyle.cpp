@@ -1,11 +1,13 @@
 #include "Vellora/Paper/PaperChoiceStyle.h"
 
+#include "Vellora/Paper/ButtonKeys.h"
 #include "Vellora/Paper/FocusRing.h"
 
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/Paper.h"
 
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -70,4 +72,10 @@ bool PaperChoiceStyle::hitButton(const QPoint &pos) const
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), Paper::kChoiceRadius, Paper::kChoiceRadius);
     return shape.contains(QPointF(pos));
+}
+
+void PaperChoiceStyle::keyPressEvent(QKeyEvent *event)
+{
+    if (!ButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }

@@ -6,6 +6,7 @@
 #include "Vellora/Paper/PaperLabel.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -52,9 +53,22 @@ PaperButtonStyle *PaperDialog::addButton(const QString &objectName, const QStrin
 {
     auto *button = new PaperButtonStyle(objectName, text, primary, this);
     m_buttons->addWidget(button);
-    if (primary)
+    if (primary) {
         button->setFocus();
+        m_default = button;
+    }
     return button;
+}
+
+void PaperDialog::keyPressEvent(QKeyEvent *event)
+{
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        if (m_default && m_default->isVisible() && m_default->isEnabled())
+            m_default->click();
+        return;
+    }
+    QDialog::keyPressEvent(event); // Escape rejects
 }
 
 void PaperDialog::paintEvent(QPaintEvent *)

@@ -10,7 +10,7 @@ class QHBoxLayout;
 class QVBoxLayout;
 
 // A small window on a sheet of paper: lines of text above a row of buttons at its foot, in the scheme of the window
-// it belongs to. The app's own dialogs (About, an address to copy) are made of it.
+// it belongs to. Escape closes it. The app's own dialogs (About, an address to copy, sign-in) are made of it.
 class PaperDialog : public QDialog
 {
     Q_OBJECT
@@ -22,13 +22,17 @@ public:
     PaperLabel *addText(const QString &objectName, const QString &text, int pixelSize, Paper::Role role);
     // A widget of its own between the lines.
     void addWidget(QWidget *widget, Qt::Alignment alignment = {});
-    // A button in the foot row, the primary one last, as the desktop places the default button.
+    // A button in the foot row, the primary one last, as the desktop places the default button. The primary one
+    // is the default: Return presses it wherever the focus is, unless a focused button takes Return itself.
     PaperButtonStyle *addButton(const QString &objectName, const QString &text, bool primary = false);
+    PaperButtonStyle *defaultButton() const { return m_default; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    PaperButtonStyle *m_default = nullptr;
     QVBoxLayout *m_lines = nullptr;
     QHBoxLayout *m_buttons = nullptr;
 };

@@ -1,8 +1,10 @@
 #include "Vellora/Paper/PaperPlainButton.h"
 
+#include "Vellora/Paper/ButtonKeys.h"
 #include "Vellora/Paper/Metrics.h"
 
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -69,4 +71,10 @@ void PaperPlainButton::paintEvent(QPaintEvent *)
     painter.setPen(Paper::color(m_role, this));
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());
+}
+
+void PaperPlainButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!ButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }

@@ -1,10 +1,12 @@
 #include "Vellora/Paper/PaperSwitch.h"
 
+#include "Vellora/Paper/ButtonKeys.h"
 #include "Vellora/Paper/FocusRing.h"
 
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/Paper.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -94,4 +96,10 @@ void PaperSwitch::paintEvent(QPaintEvent *)
 bool PaperSwitch::hitButton(const QPoint &pos) const
 {
     return rect().contains(pos);
+}
+
+void PaperSwitch::keyPressEvent(QKeyEvent *event)
+{
+    if (!ButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -65,7 +66,12 @@ void BacklogRow::setEntry(const BacklogEntry &entry, Paper::TextSize size)
     m_bring->setRole(entry.hasRoom ? Paper::Role::accent : Paper::Role::muted);
     m_bring->setOpacity(entry.hasRoom ? 1.0 : Paper::kUnavailableOpacity);
     m_bring->setEnabled(entry.hasRoom);
-    m_bring->setToolTip(entry.hasRoom ? tr("Bring back to Today") : tr("Its block on Today is full"));
+    const QString bringTip = entry.hasRoom ? tr("Bring back to Today") : tr("Its block on Today is full");
+    // A tip on screen says what the row said before: it goes with the change rather than linger until the pointer
+    // moves.
+    if (bringTip != m_bring->toolTip() && QToolTip::isVisible() && QToolTip::text() == m_bring->toolTip())
+        QToolTip::hideText();
+    m_bring->setToolTip(bringTip);
     m_delete->setToolTip(tr("Delete"));
     const QString title = entry.item.title;
     const QString block = entry.item.bucket == Bucket::big      ? tr("Big")

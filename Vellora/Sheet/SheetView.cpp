@@ -181,14 +181,8 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
     };
     callbacks.onToggle = withItem(UndoHistory::Kind::tick, &DayStore::toggleDone);
     callbacks.onDelete = withItem(UndoHistory::Kind::remove, &DayStore::deleteItem);
-    callbacks.onStepUp = [this, row] {
-        if (row->item())
-            change(UndoHistory::Kind::move, [&] { m_store.stepItem(row->item()->id, -1); });
-    };
-    callbacks.onStepDown = [this, row] {
-        if (row->item())
-            change(UndoHistory::Kind::move, [&] { m_store.stepItem(row->item()->id, +1); });
-    };
+    callbacks.onStepUp = [this, row] { step(row, -1); };
+    callbacks.onStepDown = [this, row] { step(row, +1); };
     callbacks.onSendToBacklog = [this, row] {
         if (row->item())
             change(UndoHistory::Kind::toBacklog, [&] { m_store.sendToBacklog(row->item()->id); });
@@ -335,6 +329,22 @@ void SheetView::change(UndoHistory::Kind kind, const std::function<void()> &oper
         m_refresh->change(operation);
 }
 
+void SheetView::step(SlotRow *row, int by)
+{
+    if (!row->item())
+        return;
+    const QString id = row->item()->id;
+    const bool focused = row->hasFocus();
+    change(UndoHistory::Kind::move, [&] { m_store.stepItem(id, by); });
+    // The keyboard stays with the task it moves, so that the next step moves it on rather than its neighbour.
+    if (!focused)
+        return;
+    for (SlotRow *now : m_rows) {
+        if (now->item() && now->item()->id == id)
+            return focusRow(now->id());
+    }
+}
+
 void SheetView::keyPressEvent(QKeyEvent *event)
 {
     if (!m_editingSlot && typeWithoutRow(event))
@@ -463,7 +473,9 @@ void SheetView::setEditingSlot(const std::optional<QString> &slotId)
 void SheetView::focusRow(const QString &slotId)
 {
     if (SlotRow *target = row(slotId)) {
-        target->setFocus(Qt::TabFocusReason); // a keyboard move: the row shows its focus ring
+        // A keyboard move: the row shows its focus ring, also when a click came before.
+        window()->setAttribute(Qt::WA_KeyboardFocusChange);
+        target->setFocus(Qt::TabFocusReason);
         m_scroll->ensureWidgetVisible(target, 0, 0);
     }
 }
@@ -484,7 +496,11 @@ void SheetView::endEdit(const QString &slotId, bool advance)
     // A row that is no longer the editing row has nothing to say about editing.
     if (m_editingSlot != slotId)
         return;
-    setEditingSlot(advance ? slotAfter(slotId) : std::nullopt);
+    const std::optional<QString> next = advance ? slotAfter(slotId) : std::nullopt;
+    // Return in the last row ends a list typed row after row on that row, with its ring, as a keyboard move would.
+    if (advance && !next)
+        m_editFromKeyboard = true;
+    setEditingSlot(next);
 }
 
 void SheetView::finishOpenEdit()

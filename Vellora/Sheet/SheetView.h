@@ -91,6 +91,8 @@ private:
     // Moves the keyboard focus to the row, with its focus ring, and scrolls it into view.
     void focusRow(const QString &slotId);
     void endEdit(const QString &slotId, bool advance);
+    // Steps the row's task by one row; a focused row hands the focus on to where the task went.
+    void step(SlotRow *row, int by);
     void updateHighlights();
     // Runs a store operation that the user asked for, keeps it for Undo, and redraws at once.
     void change(UndoHistory::Kind kind, const std::function<void()> &operation);

@@ -9,8 +9,10 @@
 
 #include <QApplication>
 #include <QBoxLayout>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
@@ -141,10 +143,14 @@ void ContentView::buildPage()
     m_layout->insertWidget(0, m_paper, 1);
     m_paper->show();
     // Keyboard focus stays in the window, not on a page that is gone; on Today typing goes to the sheet.
-    if (window()->isActiveWindow() && !focusWidget()) {
-        QWidget *target = page() && page()->focusPolicy() != Qt::NoFocus ? page() : this;
-        target->setFocus(Qt::OtherFocusReason);
-    }
+    if (window()->isActiveWindow() && !focusWidget())
+        focusTarget()->setFocus(Qt::OtherFocusReason);
+}
+
+QWidget *ContentView::focusTarget()
+{
+    QWidget *shown = page();
+    return shown && shown->focusPolicy() != Qt::NoFocus ? shown : this;
 }
 
 // The text size only changes on the Settings page, which shows it itself; the pages that read it while they are
@@ -221,15 +227,16 @@ bool ContentView::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-// Escape, whatever the modifiers, in any window of the app: back to Today, and no view sees the key. A text
-// field keeps it, and so do an open menu and a modal dialog, which close with it: a dialog may be asking on
+// Escape, whatever the modifiers, in the main window: back to Today, and no view sees the key. A text field keeps
+// it, and so do an open menu, the menu bar and a dialog, which close or leave with it: a dialog may be asking on
 // behalf of the page that would go away under it.
 bool ContentView::handleEscape(QEvent *event)
 {
     if (static_cast<QKeyEvent *>(event)->key() != Qt::Key_Escape)
         return false;
-    if (QApplication::activePopupWidget() || QApplication::activeModalWidget() ||
-        isTextEditor(QApplication::focusWidget()))
+    QWidget *focus = QApplication::focusWidget();
+    if (QApplication::activePopupWidget() || QApplication::activeModalWidget() || isTextEditor(focus) ||
+        qobject_cast<QMenuBar *>(focus) || qobject_cast<QDialog *>(QApplication::activeWindow()))
         return false;
     m_nav.setPage(Navigation::Page::today);
     return true;

@@ -18,7 +18,8 @@ class QVBoxLayout;
 
 // The main window's content: the page that Navigation names, drawn on the paper sheet and built anew, at once,
 // whenever the page changes; the user's appearance applied to the whole window; and, while it is on screen, the
-// Escape key of every window of the app brings the user back to Today (a text field keeps its own Escape).
+// Escape key of the main window brings the user back to Today (a text field, the menus and dialogs keep their own
+// Escape).
 class ContentView : public QWidget
 {
     Q_OBJECT
@@ -47,6 +48,8 @@ public:
     QWidget *page() const;
     PaperSheet *paper() const { return m_paper; }
     Navigation::Page builtPage() const { return m_builtPage; }
+    // Where the keyboard goes on this page when nothing in the window has it.
+    QWidget *focusTarget();
     bool isEscapeFilterInstalled() const { return m_escapeFilterInstalled; }
 
 protected:

@@ -13,7 +13,7 @@ SignInDialog::SignInDialog(QString accountFile, QWidget *parent)
     : PaperDialog(QStringLiteral("signIn"), QStringLiteral("Sign in"), parent), m_accountFile(std::move(accountFile))
 {
     addText(QStringLiteral("signIn.message"),
-            QStringLiteral("Sign in to your sync server with the token that `vellora-cloud user add` printed."),
+            QStringLiteral("Sign in to your sync server with the token that “vellora-cloud user add” printed."),
             Paper::kDialogTextSize, Paper::Role::ink);
     auto *fields = new QWidget;
     auto *form = new QFormLayout(fields);
@@ -42,10 +42,8 @@ SignInDialog::SignInDialog(QString accountFile, QWidget *parent)
     PaperButtonStyle *cancel = addButton(QStringLiteral("signIn.cancel"), QStringLiteral("Cancel"));
     connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     m_signIn = addButton(QStringLiteral("signIn.signIn"), QStringLiteral("Sign In"), true);
+    // Return in any field presses it too, as the dialog's default button.
     connect(m_signIn, &QAbstractButton::clicked, this, &SignInDialog::signIn);
-    // Return in any field signs in, as the default button of a form does.
-    for (QLineEdit *edit : {m_server, m_user, m_token})
-        connect(edit, &QLineEdit::returnPressed, this, &SignInDialog::signIn);
 }
 
 void SignInDialog::showProblem(const QString &text)

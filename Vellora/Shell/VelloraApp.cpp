@@ -16,7 +16,9 @@
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/FirstFrame.h"
 #include "Vellora/Shell/LinkDialog.h"
+#include "Vellora/Shell/MenuBarFocus.h"
 #include "Vellora/Shell/ToggleShortcut.h"
+#include "Vellora/Shell/UnsavedDialog.h"
 #include "Vellora/Shell/UpdateManager.h"
 #include "Vellora/Shell/Updater.h"
 #include "Vellora/Shell/WindowMemory.h"
@@ -32,8 +34,6 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -210,6 +210,7 @@ void VelloraApp::buildWindow()
     m_window->installEventFilter(this);
     m_window->setCentralWidget(m_content);
     buildMenus();
+    new MenuBarFocus(m_window->menuBar(), [this] { return m_content ? m_content->focusTarget() : nullptr; });
     m_window->resize(kWindowSize);
     auto *memory = new WindowMemory(m_window, m_defaults);
     connect(qApp, &QCoreApplication::aboutToQuit, memory, &WindowMemory::save);
@@ -447,20 +448,16 @@ bool VelloraApp::readyToQuit()
         if (m_options.askAboutUnsaved) {
             choice = m_options.askAboutUnsaved(reason);
         } else {
-            QMessageBox box(QMessageBox::Warning, QStringLiteral("Vellora"),
-                            QStringLiteral("Your latest changes are not saved: %1.").arg(reason), QMessageBox::NoButton,
-                            m_window);
-            box.setObjectName(QStringLiteral("unsaved"));
-            box.setInformativeText(QStringLiteral("Quitting now loses them."));
-            QPushButton *retry = box.addButton(QStringLiteral("Retry"), QMessageBox::AcceptRole);
-            QPushButton *lose =
-                box.addButton(QStringLiteral("Quit and lose the changes"), QMessageBox::DestructiveRole);
-            box.addButton(QMessageBox::Cancel);
-            box.setDefaultButton(retry);
-            box.exec();
-            choice = box.clickedButton() == retry  ? UnsavedChoice::retry
-                     : box.clickedButton() == lose ? UnsavedChoice::quit
-                                                   : UnsavedChoice::stay;
+            switch (UnsavedDialog::ask(reason, m_window)) {
+            case UnsavedDialog::Choice::retry:
+                choice = UnsavedChoice::retry;
+                break;
+            case UnsavedDialog::Choice::quit:
+                choice = UnsavedChoice::quit;
+                break;
+            case UnsavedDialog::Choice::stay:
+                break;
+            }
         }
         if (choice == UnsavedChoice::quit)
             return true;

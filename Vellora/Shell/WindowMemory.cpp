@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QSettings>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -54,8 +55,14 @@ bool WindowMemory::eventFilter(QObject *watched, QEvent *event)
         save();
         break;
     case QEvent::Show:
-        if (!m_geometry.isEmpty())
+        if (!m_geometry.isEmpty()) {
             m_window->restoreGeometry(m_geometry);
+            // Until the program itself has placed the window, Qt lets the window manager place it anew each time
+            // it is shown, and a place unchanged since it was hidden does not count: on a first start the place it
+            // was moved to would be lost. Placed now, before it is shown, it asks for that place.
+            if (QWindow *handle = m_window->windowHandle())
+                handle->setFramePosition(handle->framePosition());
+        }
         break;
     default:
         break;

@@ -146,6 +146,30 @@ TEST_F(RecorderTest, KeysWhileRecording)
     }
 }
 
+// Tab brings the focus without recording; Space or Return start it, as they press a button. A key without Ctrl,
+// Alt or Super is refused in words while recording goes on.
+TEST_F(RecorderTest, TheKeyboardStartsRecordingOnlyWhenAsked)
+{
+    storeShortcut(kCtrlShiftD, m_name);
+    for (const Qt::Key start : {Qt::Key_Space, Qt::Key_Return}) {
+        SCOPED_TRACE(start);
+        m_after->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(m_after, Qt::Key_Backtab, Qt::ShiftModifier);
+        ASSERT_TRUE(field()->hasFocus());
+        EXPECT_FALSE(field()->isRecording());
+        press(start);
+        ASSERT_TRUE(field()->isRecording());
+        EXPECT_EQ(field()->prompt(), QStringLiteral("Press a shortcut…"));
+        press(Qt::Key_A);
+        EXPECT_TRUE(field()->isRecording());
+        EXPECT_EQ(field()->prompt(), QStringLiteral("Add Ctrl, Alt or Super"));
+        EXPECT_EQ(m_beeps, 1);
+        press(Qt::Key_Escape);
+        EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
+        m_beeps = 0;
+    }
+}
+
 // A desktop's shortcut can be used anyway; with another shortcut stored, the own menu item's combination is a menu
 // item's like any other, unless the policy allows menu items' shortcuts.
 TEST_F(RecorderTest, ConflictsCanBeOverruled)

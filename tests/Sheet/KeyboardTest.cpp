@@ -1,5 +1,6 @@
 #include "SheetFixture.h"
 
+#include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/BacklogView.h"
 #include "Vellora/Sheet/NoteBar.h"
@@ -137,4 +138,33 @@ TEST_F(KeyboardTest, onTheBacklogArrowsMoveEnterBringsBackAndDeleteDeletes)
     EXPECT_EQ(focusedItem(), first.id);
     pressKey(Qt::Key_Delete);
     EXPECT_FALSE(store->item(first.id));
+}
+
+// The focus goes with the task it steps, so that a second Alt+Up moves the same task on; and a list typed row
+// after row ends with the ring on the last row.
+TEST_F(KeyboardTest, theFocusFollowsTheTaskAndEndsOnTheLastRowTyped)
+{
+    put("Book", Bucket::medium, 1);
+    put("Call", Bucket::medium, 2);
+    const DayItem dance = put("Dance", Bucket::medium, 3);
+    row("slot.3.2")->setFocus(Qt::TabFocusReason);
+    pressKey(Qt::Key_Up, Qt::AltModifier);
+    pressKey(Qt::Key_Up, Qt::AltModifier);
+    EXPECT_EQ(idIn("slot.3.0"), dance.id);
+    EXPECT_EQ(focusName(), "slot.3.0");
+
+    TearDown();
+    SetUp();
+    sheet()->setFocus(Qt::MouseFocusReason);
+    QWidget *const typing = nullptr; // the keys go where the keyboard is, as a person's do
+    for (int task = 1; task <= 9; ++task) {
+        for (const char c : QByteArray("Task ") + QByteArray::number(task))
+            QTest::keyClick(typing, c);
+        QTest::keyClick(typing, Qt::Key_Return);
+        settle();
+    }
+    EXPECT_EQ(store->saved().items.size(), 9u);
+    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
+    EXPECT_EQ(focusName(), "slot.5.4");
+    EXPECT_TRUE(FocusRing::shown(row("slot.5.4")));
 }

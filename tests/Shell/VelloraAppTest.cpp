@@ -19,6 +19,8 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
 
 namespace {
 
@@ -58,6 +60,18 @@ protected:
     }
 
     QMainWindow *window() const { return app->mainWindow(); }
+    // Keys typed as a person types them: to the open menu, else to the window that has the keyboard. When a dialog
+    // closes, the window manager gives the keyboard back to the main window.
+    void type(const QList<QKeyCombination> &keys)
+    {
+        for (const QKeyCombination key : keys) {
+            if (!QGuiApplication::focusWindow() && !QApplication::activePopupWidget()) {
+                ASSERT_TRUE(ShellTest::activate(window()));
+            }
+            QTest::keyClick(static_cast<QWidget *>(nullptr), key.key(), key.keyboardModifiers());
+            ShellTest::settle();
+        }
+    }
     Page page() { return app->nav().page(); }
     void press(int key, Qt::KeyboardModifiers modifiers)
     {
@@ -139,6 +153,75 @@ TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
         EXPECT_TRUE(command.happened()) << title << " by its mnemonics";
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << title;
     }
+}
+
+// Once Escape has closed a menu, the keys typed next reach no menu: nothing changes and nothing opens, and the
+// keyboard is back on the page.
+TEST_F(VelloraAppTest, KeysAfterEscapeFromTheMenusReachNoMenu)
+{
+    const QKeyCombination altF(Qt::AltModifier, Qt::Key_F), altH(Qt::AltModifier, Qt::Key_H), escape(Qt::Key_Escape);
+    const QList<std::pair<const char *, QList<QKeyCombination>>> ways{
+        {"Alt+F, Escape, Escape, Down, Return", {altF, escape, escape, Qt::Key_Down, Qt::Key_Return}},
+        {"Alt+F, Escape, f, n", {altF, escape, Qt::Key_F, Qt::Key_N}},
+        {"F10, Escape, Down, Return", {Qt::Key_F10, escape, Qt::Key_Down, Qt::Key_Return}},
+        {"About from the menus, Escape, e, r", {altH, Qt::Key_A, escape, Qt::Key_E, Qt::Key_R}},
+    };
+    for (const auto &[name, keys] : ways) {
+        SCOPED_TRACE(name);
+        TearDown();
+        launch();
+        // A new day would send it to the Backlog; so would the Redo of one undone.
+        app->store().addItem("Unfinished", Bucket::big);
+        app->startNewDay();
+        app->undo();
+        ShellTest::settle();
+        type(keys);
+        EXPECT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
+        EXPECT_EQ(app->store().backlogItems().size(), 0);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_FALSE(qobject_cast<QMenuBar *>(QApplication::focusWidget()));
+        EXPECT_TRUE(app->contentView()->isAncestorOf(QApplication::focusWidget()));
+    }
+}
+
+// The app's dialogs close with Escape and take Return on the focused button, else on their default one; so does a
+// focused button on a page.
+TEST_F(VelloraAppTest, DialogsCloseWithEscapeAndReturnPressesTheFocusedButton)
+{
+    launch();
+    const auto about = [this]() -> QWidget * {
+        app->showAbout();
+        return app->aboutBox();
+    };
+    const auto link = [this]() -> QWidget * {
+        env.browserStarts = false;
+        app->openURL(VelloraApp::kFeedbackURL);
+        LinkDialog *dialog = app->linkDialog();
+        dialog->findChild<PaperButtonStyle *>("link.close")->setFocus(Qt::TabFocusReason); // not the default
+        return dialog;
+    };
+    const QList<std::tuple<const char *, std::function<QWidget *()>, Qt::Key>> cases{
+        {"Escape closes About", about, Qt::Key_Escape},
+        {"Return presses About's Close", about, Qt::Key_Return},
+        {"Escape closes the address", link, Qt::Key_Escape},
+        {"Return presses the focused Close, not the default Copy", link, Qt::Key_Return},
+    };
+    for (const auto &[name, show, key] : cases) {
+        SCOPED_TRACE(name);
+        QGuiApplication::clipboard()->clear();
+        QPointer<QWidget> dialog = show();
+        ASSERT_TRUE(dialog && ShellTest::activate(dialog));
+        type({key});
+        EXPECT_TRUE(!dialog || !dialog->isVisible());
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
+        EXPECT_EQ(page(), Page::today);
+    }
+
+    ASSERT_TRUE(ShellTest::activate(window()));
+    window()->findChild<PaperButtonStyle *>("sheet.backlog")->setFocus(Qt::TabFocusReason);
+    type({Qt::Key_Return});
+    EXPECT_EQ(page(), Page::backlog);
 }
 
 // Each tray entry does its part. Only a full web address is handed to the desktop; one that no browser opens is
@@ -256,7 +339,7 @@ TEST_F(VelloraAppTest, TheSettingsPageSaysWhetherTheGlobalShortcutActs)
             EXPECT_TRUE(keys->isRegistered(kCtrlShiftD));
             EXPECT_TRUE(env.defaultsFile().contains("GlobalShortcuts_toggleWindow"));
             auto *field = window()->findChild<GlobalShortcuts::RecorderField *>();
-            field->setFocus(Qt::TabFocusReason);
+            field->startRecording();
             ShellTest::settle();
             QTest::keyClick(field, Qt::Key_Escape);
             ShellTest::settle();
