@@ -4,6 +4,7 @@
 
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperChoiceStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
@@ -48,6 +49,7 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
 
     auto *title = new PaperLabel(QStringLiteral("settings.title"), Paper::Role::ink, Paper::titleFont(), this);
     title->setText(QStringLiteral("Settings"));
+    PaperAccessible::setRole(title, QAccessible::Heading);
     page->addWidget(title);
     page->addSpacing(Paper::kHeaderGap);
 
@@ -65,6 +67,7 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("settings.scroll"));
+    m_scroll->setFocusPolicy(Qt::NoFocus); // the controls take the keyboard; an unnamed stop would only be in the way
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -101,6 +104,7 @@ void SettingsView::addSyncSection(AppSync &sync)
     auto *header = new PaperLabel(QString(), Paper::Role::muted,
                                   Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
     header->setText(QStringLiteral("SYNC"));
+    PaperAccessible::setRole(header, QAccessible::Heading);
     section->addWidget(header);
     section->addWidget(new SyncSection(sync, this));
 }
@@ -112,6 +116,7 @@ QVBoxLayout *SettingsView::addSection(QVBoxLayout *sections, const QString &head
     auto *label = new PaperLabel(QString(), Paper::Role::muted,
                                  Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
     label->setText(header);
+    PaperAccessible::setRole(label, QAccessible::Heading);
     section->addWidget(label);
     sections->addLayout(section);
     return section;
@@ -261,12 +266,16 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
 
     m_loginNote = new PaperLabel(QStringLiteral("settings.loginNote"), Paper::Role::muted,
                                  Paper::systemFont(Paper::kSettingsNoteSize), this);
+    // Notes that tell of a failure come unasked: a screen reader reads them as they appear.
+    PaperAccessible::setRole(m_shortcutNote, QAccessible::Notification);
+    PaperAccessible::setRole(m_loginNote, QAccessible::Notification);
     wrapWithoutLimit(m_loginNote);
     section->addWidget(m_loginNote);
 
     auto *saveNote = new PaperLabel(QStringLiteral("settings.saveNote"), Paper::Role::muted,
                                     Paper::systemFont(Paper::kSettingsNoteSize), this);
     wrapWithoutLimit(saveNote);
+    PaperAccessible::setRole(saveNote, QAccessible::Notification);
     section->addWidget(saveNote);
     auto showSaveNote = [this, saveNote] {
         saveNote->setText(m_settings.saveError().value_or(QString()));

@@ -6,6 +6,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import datetime
 import tempfile
 import time
 
@@ -17,10 +18,19 @@ def skip(reason):
     sys.exit(77)
 
 
+def pump():
+    """Delivers the events that arrived to their listeners."""
+    from gi.repository import GLib
+    context = GLib.MainContext.default()
+    while context.pending():
+        context.iteration(False)
+
+
 def wait_for(what, predicate, timeout=30.0):
     """Polls until the predicate gives something true; fails the test with `what` after the timeout."""
     deadline = time.monotonic() + timeout
     while True:
+        pump()
         try:
             value = predicate()
         except Exception:  # an object the app replaced while the tree was read: read it again
@@ -96,6 +106,18 @@ def run(vellora, root, children):
     except ImportError:
         skip("python3-pyatspi is missing (scripts/install-deps installs it)")
 
+    # Listening before the app starts: it asks which events are wanted as it joins the bus, so none is missed.
+    announced = []
+
+    def on_showing(event):
+        try:
+            if event.detail1:
+                announced.append((event.source.getRole(), event.source.name))
+        except Exception:  # gone before it was read
+            pass
+
+    pyatspi.Registry.registerEventListener(on_showing, "object:state-changed:showing")
+
     store = os.path.join(root, "vellora.json")
     for arguments in (["add", "Plan the week", "--block", "big"], ["add", "Book the dentist", "--block", "medium"],
                       ["add", "Fix the bike", "--block", "big"], ["done", "1.0"]):
@@ -120,6 +142,21 @@ def run(vellora, root, children):
         if not condition:
             failures.append(text)
 
+    def buttons_by_name():
+        return {node.name: node for node in walk(app) if node.getRole() == pyatspi.ROLE_PUSH_BUTTON}
+
+    def press(node):
+        action = node.queryAction()
+        names = [action.getName(i) for i in range(action.nActions)]
+        action.doAction(next((i for i, n in enumerate(names) if n in ("press", "Press", "click")), 0))
+
+    def check_focusables(page):
+        """Every object on screen that the keyboard can reach has a name: an unnamed one is a silent stop."""
+        reachable = (pyatspi.STATE_FOCUSABLE, pyatspi.STATE_SHOWING)
+        nameless = [node.getRoleName() + " in " + node.parent.getRoleName() + " " + repr(node.parent.name)
+                    for node in walk(app) if all(map(node.getState().contains, reachable)) and not node.name]
+        check(not nameless, "nameless focusable objects on " + page + ": " + ", ".join(nameless))
+
     rows = wait_for("the rows of Today", lambda: (lambda r: r if len(r) >= 9 else None)(
         showing(pyatspi.ROLE_LIST_ITEM)))
     done = rows.get("Big task 1 of 1: Plan the week, done")
@@ -134,9 +171,34 @@ def run(vellora, root, children):
           <= {node.name for node in walk(app) if node.getRole() == pyatspi.ROLE_PUSH_BUTTON},
           "the hover buttons are named by their task")
 
-    action = wait_for("the Settings button", lambda: showing(pyatspi.ROLE_PUSH_BUTTON).get("Settings")).queryAction()
-    names = [action.getName(i) for i in range(action.nActions)]
-    action.doAction(next((i for i, n in enumerate(names) if n in ("press", "Press", "click")), 0))
+    # The header and the blocks read as the page shows them, and every row sits in the sheet's list.
+    now = datetime.datetime.now(datetime.timezone.utc)
+    minute = datetime.timedelta(minutes=1)
+    dates = {f"{d:%A}, {d:%B} {d.day}" for d in (now - minute, now + minute)}
+    labels = showing(pyatspi.ROLE_LABEL)
+    check(dates & labels.keys(), "the date as a label, got " + repr(sorted(labels)))
+    check("3 items" in labels, "the count as a label")
+    headings = showing(pyatspi.ROLE_HEADING)
+    check({"Today", "BIG", "MEDIUM", "SMALL"} <= headings.keys(), "the headings, got " + repr(sorted(headings)))
+    for name, row in rows.items():
+        check(row.parent.getRole() == pyatspi.ROLE_LIST and row.parent.name == "Today", name + " is in the list Today")
+
+    # A note is read out as it appears, also one that replaces another; its button says what it undoes.
+    for title in ("Book the dentist", "Plan the week"):
+        press(wait_for("the delete button of " + title, lambda: buttons_by_name().get("Delete " + title)))
+        note = "Deleted \u201c" + title + "\u201d"
+        wait_for("the note " + note, lambda: (pyatspi.ROLE_NOTIFICATION, note) in announced, 10)
+        check("Undo delete of \u201c" + title + "\u201d" in showing(pyatspi.ROLE_PUSH_BUTTON), "the note's button")
+
+    check_focusables("Today")
+    press(showing(pyatspi.ROLE_PUSH_BUTTON)["Backlog"])
+    backlog = wait_for("the Backlog's rows", lambda: showing(pyatspi.ROLE_LIST_ITEM).get("Big task: Fix the bike"))
+    check(backlog.parent.getRole() == pyatspi.ROLE_LIST and backlog.parent.name == "Backlog", "the Backlog's list")
+    check("Backlog" in showing(pyatspi.ROLE_HEADING) and "1 item" in showing(pyatspi.ROLE_LABEL), "its header")
+    check_focusables("Backlog")
+    press(showing(pyatspi.ROLE_PUSH_BUTTON)["Today"])
+
+    press(wait_for("the Settings button", lambda: showing(pyatspi.ROLE_PUSH_BUTTON).get("Settings")))
     wanted = ("Show in taskbar", "Show icon in the system tray", "Launch at login")
     switches = wait_for("the Settings switches", lambda: (lambda s: s if len(s) == len(wanted) else None)(
         {name: node for name, node in showing().items() if name in wanted}), 10)
@@ -147,6 +209,19 @@ def run(vellora, root, children):
           and not switches["Launch at login"].getState().contains(pyatspi.STATE_CHECKED), "the switches' states")
     check(any(node.name == "Global shortcut" and node.getRole() != pyatspi.ROLE_LABEL for node in walk(app)),
           "the shortcut recorder is named")
+    check("Clear shortcut" in buttons_by_name(), "the shortcut's clear button is named")
+    check({"TEXT SIZE", "APPEARANCE", "NEW DAY", "WINDOW"} <= showing(pyatspi.ROLE_HEADING).keys(), "the sections")
+
+    # The choices read as radio buttons, the selected one checked; choosing another moves the check.
+    def checked_choices():
+        return {name for name, node in showing(pyatspi.ROLE_RADIO_BUTTON).items()
+                if node.getState().contains(pyatspi.STATE_CHECKED)}
+    choices = showing(pyatspi.ROLE_RADIO_BUTTON)
+    check({"Small", "Medium", "Large", "Auto", "Light", "Dark"} <= choices.keys(), "the choices, got " + repr(choices))
+    check(checked_choices() == {"Medium", "Auto"}, "the selected choices, got " + repr(checked_choices()))
+    press(choices["Large"])
+    wait_for("Large chosen", lambda: checked_choices() == {"Large", "Auto"}, 10)
+    check_focusables("Settings")
 
     print("\n".join("FAILED: " + f for f in failures) or "all accessible names, roles and states as expected")
     return 1 if failures else 0
