@@ -1,7 +1,11 @@
 #include "SheetFixture.h"
 
+#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Sheet/NoteBar.h"
+
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -36,6 +40,25 @@ TEST_F(SheetFixture, aNoteReadsAsANotificationAndItsButtonSaysWhatItActsOn)
     QTest::keyClicks(sheet(), "Bread");
     EXPECT_EQ(readOf(note)->text(QAccessible::Name), "The sheet is full: “Bread” can wait in the Backlog");
     EXPECT_EQ(readOf(action)->text(QAccessible::Name), "Put “Bread” in Backlog");
+}
+
+// A save that fails is told as a notification too.
+TEST(NotesTest, aFailedSaveReadsAsANotification)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    DayStore::Options options;
+    options.fileURL = dir.filePath("vellora.json");
+    DayStore store(std::move(options));
+    NoteBar notes(store);
+    auto *note = notes.findChild<QWidget *>("notes.saved");
+    ASSERT_TRUE(note);
+    AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });
+    store.addItem("Ring Anna", Bucket::medium);
+    AtomicFile::setFaultInjector({});
+    ASSERT_TRUE(store.saveError());
+    EXPECT_EQ(readOf(note)->role(), QAccessible::Notification);
+    EXPECT_EQ(readOf(note)->text(QAccessible::Name), "Not saved: " + *store.saveError() + " \u2014 will retry");
 }
 
 } // namespace
