@@ -52,10 +52,14 @@ void RowAccessible::install()
     Q_UNUSED(installed);
 }
 
+QString RowAccessible::slotPlace(Bucket bucket, int position)
+{
+    return QStringLiteral("%1 task %2 of %3").arg(bucketWord(bucket)).arg(position).arg(capacity(bucket));
+}
+
 QString RowAccessible::slotName(Bucket bucket, int position, const std::optional<DayItem> &item)
 {
-    const QString place =
-        QStringLiteral("%1 task %2 of %3").arg(bucketWord(bucket)).arg(position).arg(capacity(bucket));
+    const QString place = slotPlace(bucket, position);
     if (!item)
         return QStringLiteral("%1: empty").arg(place);
     return QStringLiteral("%1: %2%3").arg(place, item->title, item->done ? QStringLiteral(", done") : QString());

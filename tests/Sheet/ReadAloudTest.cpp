@@ -42,8 +42,19 @@ TEST_F(SheetFixture, aNoteReadsAsANotificationAndItsButtonSaysWhatItActsOn)
     EXPECT_EQ(readOf(action)->text(QAccessible::Name), "Put “Bread” in Backlog");
 }
 
+// The field of a row being edited reads as that row; what is typed is its text.
+TEST_F(SheetFixture, aRowsFieldIsNamedAfterItsRow)
+{
+    put("Book", Bucket::medium, 1);
+    for (const auto &[slot, name] : {std::pair("slot.3.0", "Medium task 1 of 3"), {"slot.5.4", "Small task 5 of 5"}}) {
+        SlotField *field = open(slot);
+        ASSERT_TRUE(field) << slot;
+        EXPECT_EQ(readOf(field)->text(QAccessible::Name), name);
+    }
+}
+
 // A save that fails is told as a notification too.
-TEST(NotesTest, aFailedSaveReadsAsANotification)
+TEST(ReadAloudTest, aFailedSaveReadsAsANotification)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
