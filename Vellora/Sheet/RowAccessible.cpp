@@ -1,9 +1,8 @@
 #include "Vellora/Sheet/RowAccessible.h"
 
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/SlotRow.h"
-
-#include <QAccessibleStateChangeEvent>
 
 namespace {
 
@@ -67,10 +66,5 @@ QString RowAccessible::slotName(Bucket bucket, int position, const std::optional
 
 void RowAccessible::announceCheckedChange(QWidget *row)
 {
-    if (!QAccessible::isActive())
-        return;
-    QAccessible::State changed;
-    changed.checked = true;
-    QAccessibleStateChangeEvent event(row, changed);
-    QAccessible::updateAccessibility(&event);
+    PaperAccessible::checkedChanged(row);
 }
