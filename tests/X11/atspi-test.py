@@ -191,7 +191,7 @@ def run(vellora, root, children):
         press(wait_for("the delete button of " + title, lambda: buttons_by_name().get("Delete " + title)))
         note = "Deleted \u201c" + title + "\u201d"
         check(wait_for("", lambda: (pyatspi.ROLE_NOTIFICATION, note) in announced, 10, False),
-              "the note read out as it appeared: " + note + ", heard " + repr(announced))
+              "the note read out as it appeared: " + note + ", heard " + repr([name for _, name in announced]))
         check("Undo delete of \u201c" + title + "\u201d" in showing(pyatspi.ROLE_PUSH_BUTTON), "the note's button")
 
     check_focusables("Today")
@@ -223,8 +223,9 @@ def run(vellora, root, children):
     choices = showing(pyatspi.ROLE_RADIO_BUTTON)
     check({"Small", "Medium", "Large", "Auto", "Light", "Dark"} <= choices.keys(), "the choices, got " + repr(choices))
     check(checked_choices() == {"Medium", "Auto"}, "the selected choices, got " + repr(checked_choices()))
-    press(choices["Large"])
-    wait_for("Large chosen", lambda: checked_choices() == {"Large", "Auto"}, 10)
+    if "Large" in choices:
+        press(choices["Large"])
+        check(wait_for("", lambda: checked_choices() == {"Large", "Auto"}, 10, False), "Large chosen")
     check_focusables("Settings")
 
     print("\n".join("FAILED: " + f for f in failures) or "all accessible names, roles and states as expected")
