@@ -34,6 +34,19 @@ void wrapWithoutLimit(PaperLabel *label)
     label->setSizePolicy(policy);
 }
 
+// A row of choices, grouped under the name of what is chosen: a screen reader says it on entering the row.
+QHBoxLayout *addChoiceGroup(QVBoxLayout *section, const QString &name, QWidget *page)
+{
+    auto *group = new QWidget(page);
+    group->setAccessibleName(name);
+    PaperAccessible::setRole(group, QAccessible::Grouping);
+    auto *choices = new QHBoxLayout(group);
+    choices->setContentsMargins(0, 0, 0, 0);
+    choices->setSpacing(Paper::kChoiceSpacing);
+    section->addWidget(group);
+    return choices;
+}
+
 } // namespace
 
 SettingsView::SettingsView(DayStore &store, AppSettings &settings, const ShortcutControlFactory &makeShortcutControl,
@@ -133,8 +146,7 @@ void SettingsView::buildTextSizeSection(QVBoxLayout *sections)
     m_preview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     section->addWidget(m_preview);
 
-    auto *choices = new QHBoxLayout;
-    choices->setSpacing(Paper::kChoiceSpacing);
+    QHBoxLayout *choices = addChoiceGroup(section, QStringLiteral("Text size"), this);
     for (size_t i = 0; i < Paper::kAllTextSizes.size(); ++i) {
         const Paper::TextSize size = Paper::kAllTextSizes[i];
         auto *choice = new PaperChoiceStyle(QStringLiteral("settings.size.") + Paper::rawValue(size),
@@ -143,14 +155,12 @@ void SettingsView::buildTextSizeSection(QVBoxLayout *sections)
         m_sizeChoices[i] = choice;
         choices->addWidget(choice);
     }
-    section->addLayout(choices);
 }
 
 void SettingsView::buildAppearanceSection(QVBoxLayout *sections)
 {
     QVBoxLayout *section = addSection(sections, QStringLiteral("APPEARANCE"), Paper::kSectionPartSpacing);
-    auto *choices = new QHBoxLayout;
-    choices->setSpacing(Paper::kChoiceSpacing);
+    QHBoxLayout *choices = addChoiceGroup(section, QStringLiteral("Appearance"), this);
     for (size_t i = 0; i < Paper::kAllAppearances.size(); ++i) {
         const Paper::Appearance appearance = Paper::kAllAppearances[i];
         auto *choice = new PaperChoiceStyle(QStringLiteral("settings.appearance.") + Paper::rawValue(appearance),
@@ -159,7 +169,6 @@ void SettingsView::buildAppearanceSection(QVBoxLayout *sections)
         m_appearanceChoices[i] = choice;
         choices->addWidget(choice);
     }
-    section->addLayout(choices);
 }
 
 void SettingsView::buildNewDaySection(QVBoxLayout *sections)

@@ -223,6 +223,8 @@ def run(vellora, root, children):
     choices = showing(pyatspi.ROLE_RADIO_BUTTON)
     check({"Small", "Medium", "Large", "Auto", "Light", "Dark"} <= choices.keys(), "the choices, got " + repr(choices))
     check(checked_choices() == {"Medium", "Auto"}, "the selected choices, got " + repr(checked_choices()))
+    check([choices.get(c) and choices[c].parent.name for c in ("Small", "Dark")] == ["Text size", "Appearance"],
+          "the choices are grouped under what they choose")
     if "Large" in choices:
         press(choices["Large"])
         check(wait_for("", lambda: checked_choices() == {"Large", "Auto"}, 10, False), "Large chosen")
