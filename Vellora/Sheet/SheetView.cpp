@@ -91,9 +91,6 @@ void SheetView::buildHeader()
 void SheetView::buildBlocks()
 {
     m_blocks = new SheetBlocks;
-    // The rows read as the items of one list, the sheet's.
-    PaperAccessible::setRole(m_blocks, QAccessible::List);
-    m_blocks->setAccessibleName(tr("Today"));
     int index = 0;
     for (Bucket bucket : kAllBuckets) {
         auto *heading = new PaperLabel(QString(), Paper::Role::muted,
