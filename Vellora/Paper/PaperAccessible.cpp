@@ -87,6 +87,12 @@ void PaperAccessible::setRole(QWidget *widget, QAccessible::Role role)
 {
     install();
     widget->setProperty(kRoleProperty, int(role));
+    // An interface made before the role was given (by an event about the widget) is made again with the role.
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleInterface *made = QAccessible::queryAccessibleInterface(widget);
+    if (made && !dynamic_cast<PaperAccessible *>(made))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
 
 void PaperAccessible::announce(QWidget *widget)

@@ -38,8 +38,8 @@ void wrapWithoutLimit(PaperLabel *label)
 QHBoxLayout *addChoiceGroup(QVBoxLayout *section, const QString &name, QWidget *page)
 {
     auto *group = new QWidget(page);
-    group->setAccessibleName(name);
     PaperAccessible::setRole(group, QAccessible::Grouping);
+    group->setAccessibleName(name);
     auto *choices = new QHBoxLayout(group);
     choices->setContentsMargins(0, 0, 0, 0);
     choices->setSpacing(Paper::kChoiceSpacing);
