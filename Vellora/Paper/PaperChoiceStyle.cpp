@@ -5,6 +5,7 @@
 
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/Paper.h"
+#include "Vellora/Paper/PaperAccessible.h"
 
 #include <QFontMetricsF>
 #include <QKeyEvent>
@@ -16,6 +17,7 @@
 PaperChoiceStyle::PaperChoiceStyle(const QString &objectName, const QString &text, bool selected, QWidget *parent)
     : QAbstractButton(parent), m_selected(selected)
 {
+    PaperAccessible::install();
     setObjectName(objectName);
     setText(text);
     setFont(Paper::systemFont(Paper::kChoiceFontSize, QFont::DemiBold));
@@ -32,6 +34,7 @@ void PaperChoiceStyle::setSelected(bool selected)
         return;
     m_selected = selected;
     update();
+    PaperAccessible::checkedChanged(this);
 }
 
 QSize PaperChoiceStyle::sizeHint() const

@@ -1,6 +1,7 @@
 #include "Vellora/Paper/PaperLabel.h"
 
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 
 #include <QEvent>
 #include <QFontMetricsF>
@@ -39,6 +40,7 @@ int layOut(QTextLayout &layout, qreal width, int maxLines)
 PaperLabel::PaperLabel(const QString &objectName, Paper::Role role, const QFont &font, QWidget *parent)
     : QWidget(parent), m_role(role)
 {
+    PaperAccessible::install();
     setObjectName(objectName);
     setFont(font);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -60,6 +62,8 @@ void PaperLabel::setText(const QString &text)
     m_measuredWidth = -1;
     updateGeometry();
     update();
+    if (accessibleName().isEmpty())
+        PaperAccessible::nameChanged(this); // the text is its name
 }
 
 void PaperLabel::setRole(Paper::Role role)

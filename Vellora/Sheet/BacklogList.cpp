@@ -2,6 +2,7 @@
 
 #include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/RowAccessible.h"
@@ -132,6 +133,10 @@ void BacklogRow::keyPressEvent(QKeyEvent *event)
 
 BacklogList::BacklogList(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    // Its rows take the keyboard and scroll themselves into view; the rows read as the items of the Backlog's list.
+    setFocusPolicy(Qt::NoFocus);
+    PaperAccessible::setRole(viewport(), QAccessible::List);
+    viewport()->setAccessibleName(tr("Backlog"));
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -4,6 +4,7 @@
 
 #include "Vellora/DayData/SheetText.h"
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sheet/BacklogList.h"
@@ -19,6 +20,7 @@ BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
     setAccessibleName(tr("Backlog"));
     m_title = new PaperLabel(QString(), Paper::Role::ink, Paper::titleFont(), this);
     m_title->setText(QStringLiteral("Backlog"));
+    PaperAccessible::setRole(m_title, QAccessible::Heading);
     m_status = new PaperLabel(QStringLiteral("backlog.status"), Paper::Role::muted,
                               Paper::systemFont(Paper::kStatusSize, QFont::DemiBold), this);
     m_list = new BacklogList(this);

@@ -2,6 +2,7 @@
 
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sheet/UndoHistory.h"
@@ -17,6 +18,9 @@ NoteBar::NoteBar(DayStore &store, QWidget *parent) : QWidget(parent), m_store(st
     m_note = new PaperLabel(QStringLiteral("notes.text"), Paper::Role::muted,
                             Paper::systemFont(Paper::kNoteSize, QFont::DemiBold), this);
     m_note->setMaxLines(2);
+    // Notes come unasked: a screen reader reads a notification as it appears.
+    PaperAccessible::setRole(m_saveNote, QAccessible::Notification);
+    PaperAccessible::setRole(m_note, QAccessible::Notification);
     m_action = new PaperButtonStyle(QStringLiteral("notes.action"), QString(), false, this);
     connect(m_action, &QAbstractButton::clicked, this, [this] {
         const auto action = m_onAction;
@@ -51,26 +55,41 @@ void NoteBar::follow(UndoHistory *history)
         return;
     connect(history, &UndoHistory::noted, this, [this, history](const QString &text, bool offersUndo) {
         if (offersUndo)
-            showNote(text, tr("Undo"), [history] { history->undo(); });
+            showNote(
+                text, tr("Undo"), [history] { history->undo(); }, history->undoName());
         else
             showNote(text);
+        m_undoes = offersUndo;
+    });
+    // The button undoes whatever is last now: after an Undo from the menu, its name follows.
+    connect(history, &UndoHistory::availabilityChanged, this, [this, history] {
+        if (m_undoes && !m_action->isHidden())
+            m_action->setAccessibleName(history->undoName());
     });
 }
 
-void NoteBar::showNote(const QString &text, const QString &actionText, std::function<void()> action)
+void NoteBar::showNote(const QString &text, const QString &actionText, std::function<void()> action,
+                       const QString &actionName, Reading reading)
 {
+    const bool wasShown = m_note->isVisible();
+    m_undoes = false;
     m_note->setText(text);
     m_note->show();
     m_action->setText(actionText);
+    m_action->setAccessibleName(actionName);
     m_action->setVisible(!actionText.isEmpty());
     m_onAction = std::move(action);
     m_expiry.start();
     updateShown();
+    // Showing a hidden note tells assistive technology by itself; a note that replaces another must say so.
+    if (wasShown && reading == Reading::announced)
+        PaperAccessible::announce(m_note);
 }
 
 void NoteBar::hideNote()
 {
     m_expiry.stop();
+    m_undoes = false;
     m_note->setText(QString());
     m_note->hide();
     m_action->hide();
@@ -92,9 +111,13 @@ void NoteBar::showSaveError()
 {
     // Stays for as long as the changes live in memory alone; the store keeps trying.
     const std::optional<QString> error = m_store.saveError();
-    m_saveNote->setText(error ? tr("Not saved: %1 \u2014 will retry").arg(*error) : QString());
+    const QString text = error ? tr("Not saved: %1 \u2014 will retry").arg(*error) : QString();
+    const bool changed = m_saveNote->isVisible() && text != m_saveNote->text();
+    m_saveNote->setText(text);
     m_saveNote->setVisible(error.has_value());
     updateShown();
+    if (changed && error)
+        PaperAccessible::announce(m_saveNote);
 }
 
 void NoteBar::updateShown()

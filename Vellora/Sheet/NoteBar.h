@@ -18,12 +18,17 @@ class NoteBar : public QWidget
     Q_OBJECT
 
 public:
+    // A note read out as it appears, or one that only follows what is being typed and was read out already.
+    enum class Reading { announced, quiet };
+
     explicit NoteBar(DayStore &store, QWidget *parent = nullptr);
 
     // Shows the history's notes, with Undo where they offer it.
     void follow(UndoHistory *history);
-    // Replaces the short note; an empty action text shows no button.
-    void showNote(const QString &text, const QString &actionText = {}, std::function<void()> action = {});
+    // Replaces the short note; an empty action text shows no button. The button reads to a screen reader as
+    // actionName, which says what it acts on, when one is given. A screen reader reads the note as it appears.
+    void showNote(const QString &text, const QString &actionText = {}, std::function<void()> action = {},
+                  const QString &actionName = {}, Reading reading = Reading::announced);
     void hideNote();
 
     QString saveNote() const;
@@ -38,5 +43,6 @@ private:
     PaperLabel *m_note = nullptr;
     PaperButtonStyle *m_action = nullptr;
     std::function<void()> m_onAction;
+    bool m_undoes = false; // the button is the history's Undo
     QTimer m_expiry;
 };

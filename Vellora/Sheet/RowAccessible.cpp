@@ -1,9 +1,8 @@
 #include "Vellora/Sheet/RowAccessible.h"
 
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/SlotRow.h"
-
-#include <QAccessibleStateChangeEvent>
 
 namespace {
 
@@ -52,10 +51,14 @@ void RowAccessible::install()
     Q_UNUSED(installed);
 }
 
+QString RowAccessible::slotPlace(Bucket bucket, int position)
+{
+    return QStringLiteral("%1 task %2 of %3").arg(bucketWord(bucket)).arg(position).arg(capacity(bucket));
+}
+
 QString RowAccessible::slotName(Bucket bucket, int position, const std::optional<DayItem> &item)
 {
-    const QString place =
-        QStringLiteral("%1 task %2 of %3").arg(bucketWord(bucket)).arg(position).arg(capacity(bucket));
+    const QString place = slotPlace(bucket, position);
     if (!item)
         return QStringLiteral("%1: empty").arg(place);
     return QStringLiteral("%1: %2%3").arg(place, item->title, item->done ? QStringLiteral(", done") : QString());
@@ -63,10 +66,5 @@ QString RowAccessible::slotName(Bucket bucket, int position, const std::optional
 
 void RowAccessible::announceCheckedChange(QWidget *row)
 {
-    if (!QAccessible::isActive())
-        return;
-    QAccessible::State changed;
-    changed.checked = true;
-    QAccessibleStateChangeEvent event(row, changed);
-    QAccessible::updateAccessibility(&event);
+    PaperAccessible::checkedChanged(row);
 }

@@ -17,6 +17,8 @@ public:
 
     // Makes rows read as RowAccessible; called before the first row is made, does its work once.
     static void install();
+    // "Medium task 2 of 3": where a row of Today is; position counts from 1.
+    static QString slotPlace(Bucket bucket, int position);
     // "Medium task 2 of 3: Book the dentist, done", or "Medium task 3 of 3: empty"; position counts from 1.
     static QString slotName(Bucket bucket, int position, const std::optional<DayItem> &item);
     // Tells assistive technology that the row's task was ticked or unticked.

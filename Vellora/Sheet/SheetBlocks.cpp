@@ -1,6 +1,7 @@
 #include "Vellora/Sheet/SheetBlocks.h"
 
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sheet/SlotRow.h"
 
@@ -11,6 +12,9 @@ SheetBlocks::SheetBlocks(QWidget *parent) : QWidget(parent)
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    // The rows read as the items of one list, the sheet's.
+    PaperAccessible::setRole(this, QAccessible::List);
+    setAccessibleName(tr("Today"));
 }
 
 void SheetBlocks::addBlock(PaperLabel *heading, const QList<SlotRow *> &rows)

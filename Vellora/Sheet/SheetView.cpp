@@ -6,6 +6,7 @@
 #include "Vellora/DayData/SheetText.h"
 #include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sheet/CountBadge.h"
@@ -60,6 +61,7 @@ void SheetView::buildHeader()
 {
     m_title = new PaperLabel(QStringLiteral("sheet.title"), Paper::Role::ink, Paper::titleFont(), this);
     m_title->setText(QStringLiteral("Today"));
+    PaperAccessible::setRole(m_title, QAccessible::Heading);
     m_status = new PaperLabel(QStringLiteral("sheet.status"), Paper::Role::muted,
                               Paper::systemFont(Paper::kStatusSize, QFont::DemiBold), this);
     m_date = new PaperLabel(QStringLiteral("sheet.date"), Paper::Role::muted,
@@ -94,6 +96,7 @@ void SheetView::buildBlocks()
         auto *heading = new PaperLabel(QString(), Paper::Role::muted,
                                        Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
         heading->setText(blockHeading(bucket));
+        PaperAccessible::setRole(heading, QAccessible::Heading);
         m_headings.append(heading);
         QList<SlotRow *> rows;
         for (int i = 0; i < capacity(bucket); ++i) {
@@ -109,6 +112,7 @@ void SheetView::buildBlocks()
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("sheet.blocks"));
+    m_scroll->setFocusPolicy(Qt::NoFocus); // its rows take the keyboard and scroll themselves into view
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -385,9 +389,12 @@ bool SheetView::typeWithoutRow(QKeyEvent *event)
         }
         m_typed += text;
     }
+    // The note grows with the typing; a screen reader reads it once, as it appears.
     if (m_notes && !m_typed.isEmpty())
-        m_notes->showNote(tr("The sheet is full: \u201C%1\u201D can wait in the Backlog").arg(m_typed),
-                          tr("Put in Backlog"), [this] { putTypedInBacklog(); });
+        m_notes->showNote(
+            tr("The sheet is full: \u201C%1\u201D can wait in the Backlog").arg(m_typed), tr("Put in Backlog"),
+            [this] { putTypedInBacklog(); }, tr("Put \u201C%1\u201D in Backlog").arg(m_typed),
+            held ? NoteBar::Reading::quiet : NoteBar::Reading::announced);
     else if (m_notes)
         m_notes->hideNote();
     return true;

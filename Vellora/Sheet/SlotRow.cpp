@@ -300,6 +300,8 @@ void SlotRow::ensureField()
         return;
     m_field = new SlotField(this);
     m_field->setObjectName(m_id + QStringLiteral(".field"));
+    // Read as the row it stands in; what is typed is its text.
+    m_field->setAccessibleName(RowAccessible::slotPlace(m_bucket, m_id.section(QLatin1Char('.'), 2).toInt() + 1));
     m_field->setFont(textFont());
     m_field->setPlaceholderText(m_placeholderText);
     m_field->setTextColor(Paper::palette(this).ink, Paper::palette(this).faint);

@@ -118,6 +118,33 @@ void UndoHistory::noteDone(const Step &step)
     }
 }
 
+QString UndoHistory::undoName() const
+{
+    if (m_undo.empty())
+        return QStringLiteral("Undo");
+    const Step &step = m_undo.back();
+    const QString title = quoted(someTitle(step.before, step.after));
+    switch (step.kind) {
+    case Kind::add:
+        return QStringLiteral("Undo add of %1").arg(title);
+    case Kind::edit:
+        return QStringLiteral("Undo edit of %1").arg(title);
+    case Kind::tick:
+        return QStringLiteral("Undo tick of %1").arg(title);
+    case Kind::remove:
+        return QStringLiteral("Undo delete of %1").arg(title);
+    case Kind::move:
+        return QStringLiteral("Undo move of %1").arg(title);
+    case Kind::toBacklog:
+        return QStringLiteral("Undo move of %1 to the Backlog").arg(title);
+    case Kind::bringBack:
+        return QStringLiteral("Undo bringing back %1").arg(title);
+    case Kind::newDay:
+        break;
+    }
+    return QStringLiteral("Undo the new day");
+}
+
 void UndoHistory::undo()
 {
     move(m_undo, m_redo, true);

@@ -34,6 +34,8 @@ public:
     bool canRedo() const { return !m_redo.empty(); }
     void undo();
     void redo();
+    // What Undo would do now, in words a screen reader can say on the button ("Undo delete of “Fix bike”").
+    QString undoName() const;
 
 signals:
     void availabilityChanged();

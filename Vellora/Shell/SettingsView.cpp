@@ -4,6 +4,7 @@
 
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperChoiceStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
@@ -33,6 +34,19 @@ void wrapWithoutLimit(PaperLabel *label)
     label->setSizePolicy(policy);
 }
 
+// A row of choices, grouped under the name of what is chosen: a screen reader says it on entering the row.
+QHBoxLayout *addChoiceGroup(QVBoxLayout *section, const QString &name, QWidget *page)
+{
+    auto *group = new QWidget(page);
+    PaperAccessible::setRole(group, QAccessible::Grouping);
+    group->setAccessibleName(name);
+    auto *choices = new QHBoxLayout(group);
+    choices->setContentsMargins(0, 0, 0, 0);
+    choices->setSpacing(Paper::kChoiceSpacing);
+    section->addWidget(group);
+    return choices;
+}
+
 } // namespace
 
 SettingsView::SettingsView(DayStore &store, AppSettings &settings, const ShortcutControlFactory &makeShortcutControl,
@@ -48,6 +62,7 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
 
     auto *title = new PaperLabel(QStringLiteral("settings.title"), Paper::Role::ink, Paper::titleFont(), this);
     title->setText(QStringLiteral("Settings"));
+    PaperAccessible::setRole(title, QAccessible::Heading);
     page->addWidget(title);
     page->addSpacing(Paper::kHeaderGap);
 
@@ -65,6 +80,7 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("settings.scroll"));
+    m_scroll->setFocusPolicy(Qt::NoFocus); // the controls take the keyboard; an unnamed stop would only be in the way
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -101,6 +117,7 @@ void SettingsView::addSyncSection(AppSync &sync)
     auto *header = new PaperLabel(QString(), Paper::Role::muted,
                                   Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
     header->setText(QStringLiteral("SYNC"));
+    PaperAccessible::setRole(header, QAccessible::Heading);
     section->addWidget(header);
     section->addWidget(new SyncSection(sync, this));
 }
@@ -112,6 +129,7 @@ QVBoxLayout *SettingsView::addSection(QVBoxLayout *sections, const QString &head
     auto *label = new PaperLabel(QString(), Paper::Role::muted,
                                  Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
     label->setText(header);
+    PaperAccessible::setRole(label, QAccessible::Heading);
     section->addWidget(label);
     sections->addLayout(section);
     return section;
@@ -128,8 +146,7 @@ void SettingsView::buildTextSizeSection(QVBoxLayout *sections)
     m_preview->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     section->addWidget(m_preview);
 
-    auto *choices = new QHBoxLayout;
-    choices->setSpacing(Paper::kChoiceSpacing);
+    QHBoxLayout *choices = addChoiceGroup(section, QStringLiteral("Text size"), this);
     for (size_t i = 0; i < Paper::kAllTextSizes.size(); ++i) {
         const Paper::TextSize size = Paper::kAllTextSizes[i];
         auto *choice = new PaperChoiceStyle(QStringLiteral("settings.size.") + Paper::rawValue(size),
@@ -138,14 +155,12 @@ void SettingsView::buildTextSizeSection(QVBoxLayout *sections)
         m_sizeChoices[i] = choice;
         choices->addWidget(choice);
     }
-    section->addLayout(choices);
 }
 
 void SettingsView::buildAppearanceSection(QVBoxLayout *sections)
 {
     QVBoxLayout *section = addSection(sections, QStringLiteral("APPEARANCE"), Paper::kSectionPartSpacing);
-    auto *choices = new QHBoxLayout;
-    choices->setSpacing(Paper::kChoiceSpacing);
+    QHBoxLayout *choices = addChoiceGroup(section, QStringLiteral("Appearance"), this);
     for (size_t i = 0; i < Paper::kAllAppearances.size(); ++i) {
         const Paper::Appearance appearance = Paper::kAllAppearances[i];
         auto *choice = new PaperChoiceStyle(QStringLiteral("settings.appearance.") + Paper::rawValue(appearance),
@@ -154,7 +169,6 @@ void SettingsView::buildAppearanceSection(QVBoxLayout *sections)
         m_appearanceChoices[i] = choice;
         choices->addWidget(choice);
     }
-    section->addLayout(choices);
 }
 
 void SettingsView::buildNewDaySection(QVBoxLayout *sections)
@@ -261,12 +275,16 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
 
     m_loginNote = new PaperLabel(QStringLiteral("settings.loginNote"), Paper::Role::muted,
                                  Paper::systemFont(Paper::kSettingsNoteSize), this);
+    // Notes that tell of a failure come unasked: a screen reader reads them as they appear.
+    PaperAccessible::setRole(m_shortcutNote, QAccessible::Notification);
+    PaperAccessible::setRole(m_loginNote, QAccessible::Notification);
     wrapWithoutLimit(m_loginNote);
     section->addWidget(m_loginNote);
 
     auto *saveNote = new PaperLabel(QStringLiteral("settings.saveNote"), Paper::Role::muted,
                                     Paper::systemFont(Paper::kSettingsNoteSize), this);
     wrapWithoutLimit(saveNote);
+    PaperAccessible::setRole(saveNote, QAccessible::Notification);
     section->addWidget(saveNote);
     auto showSaveNote = [this, saveNote] {
         saveNote->setText(m_settings.saveError().value_or(QString()));

@@ -1,8 +1,12 @@
 #include "Vellora/Paper/Paper.h"
+#include "Vellora/Paper/PaperAccessible.h"
+#include "Vellora/Paper/PaperChoiceStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/Shadow.h"
 
+#include <QAccessibleActionInterface>
 #include <QFontInfo>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -18,9 +22,8 @@ TEST(PaperTest, aShadowWithItsMiddleRepeatedIsTheWholeBlur)
         qreal blur;
         qreal scale;
     } cases[] = {
-        {{400, 700}, 14, 17, 0.5},  {{400, 700}, 14, 17, 1.0}, {{383.5, 641.25}, 14, 17, 0.5},
-        {{120, 90}, 6, 10, 2.0},    {{60, 300}, 30, 17, 1.0},  {{30, 30}, 15, 17, 1.0},
-        {{1000, 40}, 0, 4, 1.5},
+        {{400, 700}, 14, 17, 0.5}, {{400, 700}, 14, 17, 1.0}, {{383.5, 641.25}, 14, 17, 0.5}, {{120, 90}, 6, 10, 2.0},
+        {{60, 300}, 30, 17, 1.0},  {{30, 30}, 15, 17, 1.0},   {{1000, 40}, 0, 4, 1.5},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.size.width() << "x" << c.size.height() << " r" << c.radius << " b"
@@ -72,4 +75,38 @@ TEST(PaperTest, scriptsTheHandwritingLacksMatchItsSizeAndRightToLeftAlignsRight)
     const auto [first, last] = inkedColumns(QStringLiteral("احجز موعد"));
     EXPECT_GT(first, 200);
     EXPECT_GT(last, 390);
+}
+
+// A screen reader reads a label by its text, with the role its page gives it, and a choice as a radio button that
+// is checked exactly while it is selected, and chosen by its press action.
+TEST(PaperTest, labelsAndChoicesReadAsTheyShow)
+{
+    PaperLabel label("label", Paper::Role::muted, Paper::systemFont(13));
+    label.setText("3 items");
+    QAccessibleInterface *read = QAccessible::queryAccessibleInterface(&label);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->role(), QAccessible::StaticText);
+    EXPECT_EQ(read->text(QAccessible::Name), "3 items");
+    label.setText("4 items");
+    EXPECT_EQ(read->text(QAccessible::Name), "4 items");
+    PaperAccessible::setRole(&label, QAccessible::Heading);
+    EXPECT_EQ(read->role(), QAccessible::Heading);
+
+    PaperChoiceStyle small("settings.size.s", "Small", false), large("settings.size.l", "Large", true);
+    QSignalSpy chosen(&small, &QAbstractButton::clicked);
+    QAccessibleInterface *smallRead = QAccessible::queryAccessibleInterface(&small);
+    QAccessibleInterface *largeRead = QAccessible::queryAccessibleInterface(&large);
+    ASSERT_TRUE(smallRead && largeRead);
+    EXPECT_EQ(smallRead->role(), QAccessible::RadioButton);
+    EXPECT_EQ(smallRead->text(QAccessible::Name), "Small");
+    for (const bool smallSelected : {false, true}) {
+        small.setSelected(smallSelected);
+        large.setSelected(!smallSelected);
+        EXPECT_TRUE(smallRead->state().checkable);
+        EXPECT_EQ(smallRead->state().checked, smallSelected);
+        EXPECT_EQ(largeRead->state().checked, !smallSelected);
+    }
+    ASSERT_TRUE(smallRead->actionInterface());
+    smallRead->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(chosen.size(), 1);
 }
