@@ -36,6 +36,8 @@ NoteBar::NoteBar(DayStore &store, QWidget *parent) : QWidget(parent), m_store(st
     layout->addWidget(m_saveNote);
     layout->addLayout(line);
 
+    m_expiry.setObjectName(QStringLiteral("notes.expiry"));
+    m_expiry.setParent(this);
     m_expiry.setSingleShot(true);
     m_expiry.setInterval(Paper::kNoteMs);
     connect(&m_expiry, &QTimer::timeout, this, &NoteBar::hideNote);
@@ -66,6 +68,12 @@ void NoteBar::showNote(const QString &text, const QString &actionText, std::func
     m_onAction = std::move(action);
     m_expiry.start();
     updateShown();
+}
+
+void NoteBar::showLastingNote(const QString &text, const QString &actionText, std::function<void()> action)
+{
+    showNote(text, actionText, std::move(action));
+    m_expiry.stop();
 }
 
 void NoteBar::hideNote()

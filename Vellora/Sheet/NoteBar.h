@@ -24,6 +24,9 @@ public:
     void follow(UndoHistory *history);
     // Replaces the short note; an empty action text shows no button.
     void showNote(const QString &text, const QString &actionText = {}, std::function<void()> action = {});
+    // The same, for a note about something still waiting on the person (text typed on a full sheet): it stays until
+    // it is hidden or replaced.
+    void showLastingNote(const QString &text, const QString &actionText, std::function<void()> action);
     void hideNote();
 
     QString saveNote() const;

@@ -8,6 +8,7 @@
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/ScrollHint.h"
 #include "Vellora/Sheet/CountBadge.h"
 #include "Vellora/Sheet/LandingMark.h"
 #include "Vellora/Sheet/NoteBar.h"
@@ -54,7 +55,12 @@ SheetView::SheetView(DayStore &store, Paper::TextSize size, QWidget *parent)
     refresh();
 }
 
-SheetView::~SheetView() = default;
+SheetView::~SheetView()
+{
+    // The note's button would act on a sheet that is gone.
+    if (!m_typed.isEmpty() && m_notes)
+        m_notes->hideNote();
+}
 
 void SheetView::buildHeader()
 {
@@ -83,7 +89,8 @@ void SheetView::buildHeader()
 
     auto *page = static_cast<QVBoxLayout *>(layout());
     page->addLayout(header);
-    page->addSpacing(Paper::kHeaderGap);
+    m_headerGap = new QSpacerItem(0, Paper::kHeaderGap, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    page->addSpacerItem(m_headerGap);
 }
 
 void SheetView::buildBlocks()
@@ -120,7 +127,13 @@ void SheetView::buildBlocks()
         // Lets the scroll area take the blocks' new height now rather than after the next layout pass.
         QEvent request(QEvent::LayoutRequest);
         QCoreApplication::sendEvent(m_scroll, &request);
+        updateGeometry(); // the page asks for another height: the paper and the margins follow
+        setTight(height() < sizeHint().height());
+        keepOpenRowInView();
     });
+    // The blocks squeeze into the view before they scroll; the view's size follows the window's.
+    m_scroll->viewport()->installEventFilter(this);
+    new ScrollHint(m_scroll);
     static_cast<QVBoxLayout *>(layout())->addWidget(m_scroll, 1);
 }
 
@@ -136,11 +149,11 @@ void SheetView::buildFooter()
     m_backlogButton->setAccessibleName(tr("Backlog"));
     m_settingsButton->setAccessibleName(tr("Settings"));
     connect(m_backlogButton, &QAbstractButton::clicked, this, [this] {
-        finishOpenEdit();
+        keepWhatWasTyped();
         emit openBacklogRequested();
     });
     connect(m_settingsButton, &QAbstractButton::clicked, this, [this] {
-        finishOpenEdit();
+        keepWhatWasTyped();
         emit openSettingsRequested();
     });
 
@@ -150,7 +163,8 @@ void SheetView::buildFooter()
     footer->addStretch();
     footer->addWidget(m_settingsButton, 0, Qt::AlignVCenter);
     auto *page = static_cast<QVBoxLayout *>(layout());
-    page->addSpacing(Paper::kFooterGap);
+    m_footerGap = new QSpacerItem(0, Paper::kFooterGap, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    page->addSpacerItem(m_footerGap);
     page->addLayout(footer);
 }
 
@@ -172,6 +186,11 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
             else
                 m_store.addItem(text, row->bucket());
         });
+    };
+    callbacks.onCommitLines = [this, row](const QStringList &titles) { addPasted(titles, row->bucket()); };
+    callbacks.onLimitReached = [this] {
+        if (m_notes)
+            m_notes->showNote(tr("1,000 characters: the most a task can hold"));
     };
     const auto withItem = [this, row](UndoHistory::Kind kind, void (DayStore::*operation)(const QString &)) {
         return [this, row, kind, operation] {
@@ -216,6 +235,73 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
         updateHighlights();
     };
     return callbacks;
+}
+
+namespace {
+
+// What the page's margins give up where it is short of room.
+constexpr int kTightSaving = (Paper::kPagePaddingTop - Paper::kPagePaddingTopTight) +
+                             (Paper::kPagePaddingBottom - Paper::kPagePaddingBottomTight) +
+                             (Paper::kHeaderGap - Paper::kHeaderGapTight) +
+                             (Paper::kFooterGap - Paper::kFooterGapTight);
+
+} // namespace
+
+QSize SheetView::sizeHint() const
+{
+    // The scroll area's own hint says nothing of the blocks: the page asks for all of them at the spec's sizes.
+    QSize hint = QWidget::sizeHint();
+    const int width = m_blocks->width() > 0 ? m_blocks->width()
+                                            : Paper::kWindowWidth - 2 * (Paper::kSheetMargin + Paper::kPagePaddingH);
+    hint.setHeight(hint.height() - m_scroll->sizeHint().height() + m_blocks->naturalHeight(width) +
+                   (m_tight ? kTightSaving : 0));
+    return hint;
+}
+
+void SheetView::resizeEvent(QResizeEvent *event)
+{
+    // Short of the room the spec's sizes need, the page's margins shrink first, then the room around the rows.
+    setTight(height() < sizeHint().height());
+    QWidget::resizeEvent(event);
+}
+
+void SheetView::setTight(bool tight)
+{
+    if (tight == m_tight)
+        return;
+    m_tight = tight;
+    layout()->setContentsMargins(Paper::kPagePaddingH, tight ? Paper::kPagePaddingTopTight : Paper::kPagePaddingTop,
+                                 Paper::kPagePaddingH,
+                                 tight ? Paper::kPagePaddingBottomTight : Paper::kPagePaddingBottom);
+    m_headerGap->changeSize(0, tight ? Paper::kHeaderGapTight : Paper::kHeaderGap, QSizePolicy::Minimum,
+                            QSizePolicy::Fixed);
+    m_footerGap->changeSize(0, tight ? Paper::kFooterGapTight : Paper::kFooterGap, QSizePolicy::Minimum,
+                            QSizePolicy::Fixed);
+    layout()->invalidate();
+}
+
+bool SheetView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize) {
+        m_blocks->setFitHeight(m_scroll->viewport()->height());
+        keepOpenRowInView();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SheetView::keepOpenRowInView()
+{
+    QWidget *open = m_editingSlot ? row(*m_editingSlot) : nullptr;
+    if (!open && QApplication::focusWidget() && m_blocks->isAncestorOf(QApplication::focusWidget()))
+        open = QApplication::focusWidget();
+    if (open)
+        scrollToRow(open);
+}
+
+void SheetView::scrollToRow(QWidget *row)
+{
+    // Clear of the fades at the edges, which hide a little of what lies under them.
+    m_scroll->ensureWidgetVisible(row, 0, Paper::kScrollFadeHeight);
 }
 
 void SheetView::setTextSize(Paper::TextSize size)
@@ -352,14 +438,15 @@ bool SheetView::typeWithoutRow(QKeyEvent *event)
 {
     if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
         return false;
-    const bool held = !m_typed.isEmpty() && m_notes && !m_notes->note().isEmpty();
-    if (!held)
-        m_typed.clear();
+    // What was typed on the full sheet waits, however long, until it is put somewhere or taken back.
+    const bool held = !m_typed.isEmpty();
     if (held && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
         putTypedInBacklog();
         return true;
     }
-    if (held && event->key() == Qt::Key_Backspace) {
+    if (held && event->key() == Qt::Key_Escape) {
+        m_typed.clear();
+    } else if (held && event->key() == Qt::Key_Backspace) {
         m_typed.chop(1);
     } else {
         const QString text = event->text();
@@ -367,29 +454,58 @@ bool SheetView::typeWithoutRow(QKeyEvent *event)
             return false;
         const auto free = std::find_if(m_rows.begin(), m_rows.end(), [](SlotRow *row) { return !row->item(); });
         if (free != m_rows.end()) {
-            // The key opens the first free row and is the first character typed in it.
+            // The key opens the first free row and is the next character typed in it, after what was waiting.
+            const QString waiting = std::exchange(m_typed, QString());
+            if (held && m_notes)
+                m_notes->hideNote();
             beginEdit((*free)->id());
-            if (auto *field = (*free)->findChild<SlotField *>())
+            if (auto *field = (*free)->findChild<SlotField *>()) {
+                field->insertPlainText(waiting);
                 QCoreApplication::sendEvent(field, event);
+            }
             return true;
         }
-        m_typed += text;
+        if (m_typed.size() < Paper::kFieldMaxLength)
+            m_typed += text;
     }
-    if (m_notes && !m_typed.isEmpty())
-        m_notes->showNote(tr("The sheet is full: \u201C%1\u201D can wait in the Backlog").arg(m_typed),
-                          tr("Put in Backlog"), [this] { putTypedInBacklog(); });
-    else if (m_notes)
+    if (m_notes && !m_typed.isEmpty()) {
+        const QPointer<SheetView> self(this);
+        m_notes->showLastingNote(tr("The sheet is full: \u201C%1\u201D can wait in the Backlog").arg(m_typed),
+                                 tr("Put in Backlog"), [self] {
+                                     if (self)
+                                         self->putTypedInBacklog();
+                                 });
+    } else if (m_notes) {
         m_notes->hideNote();
+    }
     return true;
 }
 
 void SheetView::putTypedInBacklog()
 {
-    const QString text = std::exchange(m_typed, QString()).left(Paper::kFieldMaxLength);
+    const QString text = joinedLines(std::exchange(m_typed, QString())).left(Paper::kFieldMaxLength);
     if (m_notes)
         m_notes->hideNote();
     // A full block sends a new item to the Backlog.
     change(UndoHistory::Kind::add, [&] { m_store.addItem(text, Bucket::small); });
+}
+
+void SheetView::keepWhatWasTyped()
+{
+    finishOpenEdit();
+    if (!m_typed.isEmpty())
+        putTypedInBacklog();
+}
+
+void SheetView::addPasted(const QStringList &titles, Bucket bucket)
+{
+    QList<DayItem> added;
+    change(UndoHistory::Kind::add, [&] { added = m_store.addItems(titles, bucket); });
+    const auto waiting =
+        std::count_if(added.begin(), added.end(), [](const DayItem &item) { return item.isInBacklog(); });
+    if (m_notes && waiting > 0)
+        m_notes->showNote(waiting == 1 ? tr("1 pasted task went to the Backlog: its block is full")
+                                       : tr("%1 pasted tasks went to the Backlog: their block is full").arg(waiting));
 }
 
 void SheetView::refresh()
@@ -455,7 +571,7 @@ void SheetView::setEditingSlot(const std::optional<QString> &slotId)
     if (m_editingSlot) {
         if (SlotRow *now = row(*m_editingSlot)) {
             now->setEditing(true);
-            m_scroll->ensureWidgetVisible(now, 0, 0);
+            scrollToRow(now);
         }
     }
 }
@@ -464,7 +580,7 @@ void SheetView::focusRow(const QString &slotId)
 {
     if (SlotRow *target = row(slotId)) {
         target->setFocus(Qt::TabFocusReason); // a keyboard move: the row shows its focus ring
-        m_scroll->ensureWidgetVisible(target, 0, 0);
+        scrollToRow(target);
     }
 }
 

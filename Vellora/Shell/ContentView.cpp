@@ -87,6 +87,12 @@ void ContentView::finishEditing()
         sheet->finishOpenEdit();
 }
 
+void ContentView::keepWhatWasTyped()
+{
+    if (auto *sheet = qobject_cast<SheetView *>(page()))
+        sheet->keepWhatWasTyped();
+}
+
 QWidget *ContentView::page() const
 {
     return m_paper ? m_paper->content() : nullptr;
@@ -128,6 +134,7 @@ QWidget *ContentView::makePage(Navigation::Page page)
 void ContentView::buildPage()
 {
     if (m_paper) {
+        keepWhatWasTyped();
         // A field being edited on the old page loses the focus first, as when the user clicks elsewhere, so that
         // what was typed is kept rather than lost with the page.
         if (QWidget *focus = QApplication::focusWidget(); focus && m_paper->isAncestorOf(focus))

@@ -8,6 +8,7 @@
 #include "Vellora/Paper/PaperChoiceStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperSwitch.h"
+#include "Vellora/Paper/ScrollHint.h"
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/SyncSection.h"
 #include "Vellora/Shell/ToggleShortcut.h"
@@ -15,6 +16,7 @@
 #include "GlobalShortcuts/Recorder.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QScrollArea>
 
 namespace {
@@ -72,6 +74,8 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
     m_scroll->setWidget(content);
     m_scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
+    m_scroll->viewport()->installEventFilter(this);
+    new ScrollHint(m_scroll);
     page->addWidget(m_scroll, 1);
 
     page->addSpacing(Paper::kFooterGap);
@@ -274,6 +278,24 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
     };
     connect(&m_settings, &AppSettings::saveErrorChanged, this, showSaveNote);
     showSaveNote();
+}
+
+bool SettingsView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize)
+        fitSections();
+    return QWidget::eventFilter(watched, event);
+}
+
+void SettingsView::fitSections()
+{
+    QLayout *content = m_scroll->widget()->layout();
+    const int width = m_scroll->viewport()->width();
+    m_sections->setSpacing(Paper::kSectionSpacing);
+    const int natural = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
+                                                     : content->totalSizeHint().height();
+    if (natural > m_scroll->viewport()->height())
+        m_sections->setSpacing(Paper::kSectionSpacingTight);
 }
 
 void SettingsView::showTextSize()

@@ -34,6 +34,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -206,7 +207,7 @@ void VelloraApp::buildWindow()
     m_window->installEventFilter(this);
     m_window->setCentralWidget(m_content);
     buildMenus();
-    m_window->resize(kWindowSize);
+    m_window->resize(WindowMemory::defaultSize(*m_window, m_window->screen()->availableGeometry()));
     auto *memory = new WindowMemory(m_window, m_defaults);
     connect(qApp, &QCoreApplication::aboutToQuit, memory, &WindowMemory::save);
     // The taskbar entry follows the settings from the window's first showing on.
@@ -436,7 +437,7 @@ void VelloraApp::quit()
 bool VelloraApp::readyToQuit()
 {
     if (m_content)
-        m_content->finishEditing();
+        m_content->keepWhatWasTyped();
     while (m_store->saveError() && !m_store->save()) {
         const QString reason = m_store->saveError().value_or(QString());
         UnsavedChoice choice = UnsavedChoice::stay;
