@@ -285,6 +285,34 @@ void DayStore::restoreItems(const QList<DayItem> &items)
         commit(changes);
 }
 
+QList<DayItem> DayStore::addItems(const QStringList &titles, Bucket bucket)
+{
+    QStringList kept;
+    for (const QString &title : titles) {
+        if (!title.trimmed().isEmpty())
+            kept.append(title.trimmed());
+    }
+    // After whatever the block and the Backlog hold, so that the new items come last in both, in the given order.
+    const QList<DayItem> block = itemsIn(bucket);
+    const QList<DayItem> backlog = backlogItems();
+    std::optional<QDateTime> latest;
+    for (const QList<DayItem> *list : {&block, &backlog}) {
+        if (!list->isEmpty() && (!latest || list->last().modifiedAt > *latest))
+            latest = list->last().modifiedAt;
+    }
+    qsizetype free = std::max<qsizetype>(0, capacity(bucket) - block.size());
+    QList<DayItem> added;
+    QList<std::pair<QString, std::optional<DayItem>>> changes;
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        const bool fits = free-- > 0;
+        added.append(DayItem{newItemId(), kept[i], false, bucket, fits ? m_day : kOpenDay, stamp(latest), std::nullopt});
+        changes.append({added.last().id, added.last()});
+    }
+    if (!changes.isEmpty())
+        commit(changes);
+    return added;
+}
+
 bool DayStore::moveItem(const QString &id, Bucket bucket)
 {
     auto item = this->item(id);

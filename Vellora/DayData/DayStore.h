@@ -96,6 +96,9 @@ public:
 
     // Editing.
     std::optional<DayItem> addItem(const QString &title, Bucket bucket);
+    // Adds several items in one change, in the order given, after every item of the block and the Backlog: as many
+    // as the block has free rows on Today, the rest in the Backlog. Empty titles are skipped.
+    QList<DayItem> addItems(const QStringList &titles, Bucket bucket);
     void updateTitle(const QString &id, const QString &text);
     void deleteItem(const QString &id);
     void toggleDone(const QString &id);

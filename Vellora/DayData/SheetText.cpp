@@ -87,7 +87,7 @@ QString joinedLines(const QString &text)
         if (brokenOff)
             joined.append(QLatin1Char(' '));
         brokenOff = false;
-        joined.append(c);
+        joined.append(c == QLatin1Char('\t') ? QLatin1Char(' ') : c);
     }
     return joined;
 }
@@ -95,4 +95,19 @@ QString joinedLines(const QString &text)
 bool containsLineBreak(const QString &text)
 {
     return std::any_of(text.begin(), text.end(), isLineBreak);
+}
+
+QStringList titleLines(const QString &text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !isLineBreak(text[i]))
+            continue;
+        const QString line = joinedLines(text.mid(start, i - start)).trimmed();
+        if (!line.isEmpty())
+            lines.append(line);
+        start = i + 1;
+    }
+    return lines;
 }

@@ -3,6 +3,7 @@
 #include "Vellora/DayData/Bucket.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <utility>
@@ -26,6 +27,8 @@ std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text);
 QString itemCountText(qsizetype count);
 
 // A title is one line: typed, pasted or given line breaks become single spaces (the pieces between them, empty ones
-// dropped), on the sheet and in commands alike.
+// dropped), and a tab becomes a space like any other white space, on the sheet and in commands alike.
 QString joinedLines(const QString &text);
 bool containsLineBreak(const QString &text);
+// The titles of several lines pasted at once: one per line, tabs as spaces, trimmed, empty lines dropped.
+QStringList titleLines(const QString &text);

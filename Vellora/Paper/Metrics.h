@@ -64,7 +64,8 @@ inline constexpr int kDeleteControlSize = 18;
 inline constexpr int kControlPadding = 3; // around a control's glyph, so that it is easier to hit
 inline constexpr int kFieldMaxLines = 2;
 inline constexpr int kFieldMaxLength = 1000; // characters a row's field takes
-inline constexpr int kLongTitleMaxLines = 3; // a longer title, come from a file or sync, is cut after these
+inline constexpr int kTitleMaxLines = 3; // a row's title is cut with "…" after these
+inline constexpr int kSmallTitleMaxLines = 2; // in the Small block
 inline constexpr qreal kLiftScale = 1.02;
 inline constexpr qreal kLiftShadowOpacity = 0.18;
 inline constexpr qreal kLiftShadowBlur = 10;
@@ -73,6 +74,30 @@ inline constexpr int kSwipeThreshold = 60; // past it a swipe ticks or deletes
 inline constexpr int kDragThreshold = 8;   // a drag starts after this far
 inline constexpr int kClickSlop = 4;       // a press that moves less and is released is a click
 inline constexpr int kSpringBackMs = 180;
+
+// A scroll area that holds more than it shows: a fade at each edge with more beyond, and a thin bar while it
+// scrolls.
+inline constexpr int kScrollFadeHeight = 24;
+inline constexpr qreal kScrollBarWidth = 4;
+inline constexpr qreal kScrollBarInset = 2;
+inline constexpr qreal kScrollBarMinLength = 24;
+inline constexpr qreal kScrollBarOpacity = 0.55;
+inline constexpr int kScrollBarShownMs = 900;
+
+// Where the window is too short for the spec's sizes, the rows give up their room around the handwriting (never the
+// handwriting itself) down to this much above and below it, and the blocks come this close.
+inline constexpr int kRowTightPadding = 4;
+inline constexpr int kBlockSpacingTight = 6;
+// The page's own margins where it is short of room, and the sheet's margin to the window's top and bottom edges.
+inline constexpr int kPagePaddingTopTight = 12;
+inline constexpr int kPagePaddingBottomTight = 8;
+inline constexpr int kHeaderGapTight = 10;
+inline constexpr int kFooterGapTight = 6;
+inline constexpr int kSheetMarginTight = 6;
+
+// The window: its width, and the room its frame and title bar take on the screen beside what Qt knows.
+inline constexpr int kWindowWidth = 430;
+inline constexpr int kWindowFrameAllowance = 30;
 
 // The Backlog page.
 inline constexpr int kNoteGap = 8;
@@ -111,6 +136,7 @@ inline constexpr qreal kChoiceBorderWidth = 1;
 
 // The Settings page.
 inline constexpr int kSectionSpacing = 18;    // between sections
+inline constexpr int kSectionSpacingTight = 10; // where the window is too short for them all
 inline constexpr int kSectionPartSpacing = 8; // between the parts of a section
 inline constexpr int kLastSectionPartSpacing = 10;
 inline constexpr int kPreviewHeight = 51; // the largest preview size, 35, plus 16: the same at every size

@@ -39,8 +39,10 @@ QRect PaperSheet::sheetRect() const
 {
     const int maxWidth = m_wide ? Paper::kSheetMaxWidthWide : Paper::kSheetMaxWidth;
     const int width = std::max(0, std::min(maxWidth, this->width() - 2 * margin()));
-    const int height = std::max(0, this->height() - 2 * margin());
-    return QRect((this->width() - width) / 2, margin(), width, height);
+    // Where the window is shorter than the page asks, the sheet gives up most of its margin above and below.
+    const int vertical = this->height() < sizeHint().height() ? Paper::kSheetMarginTight : margin();
+    const int height = std::max(0, this->height() - 2 * vertical);
+    return QRect((this->width() - width) / 2, vertical, width, height);
 }
 
 QSize PaperSheet::sizeHint() const
@@ -74,6 +76,16 @@ void PaperSheet::resizeEvent(QResizeEvent *event)
     if (m_content)
         m_content->setGeometry(sheetRect());
     Paper::Canvas::resizeEvent(event);
+}
+
+bool PaperSheet::event(QEvent *event)
+{
+    // The content asks for another height: whether the sheet keeps its margins may change with it.
+    if (event->type() == QEvent::LayoutRequest && m_content) {
+        m_content->setGeometry(sheetRect());
+        update();
+    }
+    return Paper::Canvas::event(event);
 }
 
 void PaperSheet::changeEvent(QEvent *event)

@@ -7,6 +7,7 @@
 #include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/ScrollHint.h"
 #include "Vellora/Sheet/BacklogList.h"
 
 #include <QBoxLayout>
@@ -25,6 +26,7 @@ BacklogView::BacklogView(DayStore &store, Paper::TextSize size, QWidget *parent)
                               Paper::systemFont(Paper::kStatusSize, QFont::DemiBold), this);
     m_list = new BacklogList(this);
     m_list->setObjectName(QStringLiteral("backlog.list"));
+    new ScrollHint(m_list);
     m_list->setTextSize(size);
     m_todayButton = new PaperButtonStyle(QStringLiteral("backlog.today"), QStringLiteral("Today →"), false, this);
     m_todayButton->setAccessibleName(tr("Today"));

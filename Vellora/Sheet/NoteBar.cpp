@@ -40,6 +40,8 @@ NoteBar::NoteBar(DayStore &store, QWidget *parent) : QWidget(parent), m_store(st
     layout->addWidget(m_saveNote);
     layout->addLayout(line);
 
+    m_expiry.setObjectName(QStringLiteral("notes.expiry"));
+    m_expiry.setParent(this);
     m_expiry.setSingleShot(true);
     m_expiry.setInterval(Paper::kNoteMs);
     connect(&m_expiry, &QTimer::timeout, this, &NoteBar::hideNote);
@@ -84,6 +86,13 @@ void NoteBar::showNote(const QString &text, const QString &actionText, std::func
     // Showing a hidden note tells assistive technology by itself; a note that replaces another must say so.
     if (wasShown && reading == Reading::announced)
         PaperAccessible::announce(m_note);
+}
+
+void NoteBar::showLastingNote(const QString &text, const QString &actionText, std::function<void()> action,
+                              const QString &actionName, Reading reading)
+{
+    showNote(text, actionText, std::move(action), actionName, reading);
+    m_expiry.stop();
 }
 
 void NoteBar::hideNote()

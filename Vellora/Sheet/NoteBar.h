@@ -29,6 +29,10 @@ public:
     // actionName, which says what it acts on, when one is given. A screen reader reads the note as it appears.
     void showNote(const QString &text, const QString &actionText = {}, std::function<void()> action = {},
                   const QString &actionName = {}, Reading reading = Reading::announced);
+    // The same, for a note about something still waiting on the person (text typed on a full sheet): it stays until
+    // it is hidden or replaced.
+    void showLastingNote(const QString &text, const QString &actionText, std::function<void()> action,
+                         const QString &actionName = {}, Reading reading = Reading::announced);
     void hideNote();
 
     QString saveNote() const;

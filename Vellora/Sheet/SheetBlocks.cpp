@@ -7,6 +7,8 @@
 
 #include <QEvent>
 
+#include <cmath>
+
 SheetBlocks::SheetBlocks(QWidget *parent) : QWidget(parent)
 {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -26,31 +28,79 @@ void SheetBlocks::addBlock(PaperLabel *heading, const QList<SlotRow *> &rows)
     relayout();
 }
 
-int SheetBlocks::layOut(int width, bool place) const
+namespace {
+
+// Where a height lies between its tight and its natural value: `part` of the room between them is kept.
+int between(int tight, int natural, qreal part)
 {
+    return tight + int(std::floor((natural - tight) * part));
+}
+
+} // namespace
+
+int SheetBlocks::layOut(int width, int fitHeight, bool place) const
+{
+    // Each row's height as the spec gives it, and the least it may shrink to.
+    struct Heights
+    {
+        int natural;
+        int tight;
+    };
+    QList<Heights> rows;
+    int natural = 0;
+    int tight = 0;
+    for (qsizetype b = 0; b < m_blocks.size(); ++b) {
+        const int heading = m_blocks[b].heading->sizeHint().height() + Paper::kHeadingPaddingBottom;
+        natural += heading + (b > 0 ? Paper::kBlockSpacing : 0);
+        tight += heading + (b > 0 ? Paper::kBlockSpacingTight : 0);
+        for (const SlotRow *row : m_blocks[b].rows) {
+            rows.append({row->heightForWidth(width), row->tightHeightForWidth(width)});
+            natural += rows.last().natural;
+            tight += rows.last().tight;
+        }
+    }
+    // The part of the room above the tight sizes that the fit height leaves: 1 where everything fits as given.
+    qreal part = 1;
+    if (fitHeight > 0 && natural > fitHeight)
+        part = natural > tight ? std::max<qreal>(0, qreal(fitHeight - tight) / (natural - tight)) : 0;
+
     int y = 0;
+    qsizetype index = 0;
     for (qsizetype b = 0; b < m_blocks.size(); ++b) {
         if (b > 0)
-            y += Paper::kBlockSpacing;
+            y += between(Paper::kBlockSpacingTight, Paper::kBlockSpacing, part);
         PaperLabel *heading = m_blocks[b].heading;
-        const QSize headingSize = heading->sizeHint();
+        const int headingHeight = heading->sizeHint().height();
         if (place)
-            heading->setGeometry(Paper::kHeadingPaddingLeft, y, width - Paper::kHeadingPaddingLeft,
-                                 headingSize.height());
-        y += headingSize.height() + Paper::kHeadingPaddingBottom;
+            heading->setGeometry(Paper::kHeadingPaddingLeft, y, width - Paper::kHeadingPaddingLeft, headingHeight);
+        y += headingHeight + Paper::kHeadingPaddingBottom;
         for (SlotRow *row : m_blocks[b].rows) {
-            const int height = row->heightForWidth(width);
+            const Heights &height = rows[index++];
+            const int h = between(height.tight, height.natural, part);
             if (place)
-                row->setSlotRect(QRect(0, y, width, height));
-            y += height;
+                row->setSlotRect(QRect(0, y, width, h));
+            y += h;
         }
     }
     return y;
 }
 
+int SheetBlocks::naturalHeight(int width) const
+{
+    return layOut(width, 0, false);
+}
+
+void SheetBlocks::setFitHeight(int height)
+{
+    if (height == m_fitHeight)
+        return;
+    m_fitHeight = height;
+    relayout();
+}
+
 void SheetBlocks::relayout()
 {
-    const int height = layOut(width(), true);
+    const int height = layOut(width(), m_fitHeight, true);
     if (height != m_lastHeight) {
         m_lastHeight = height;
         updateGeometry();
@@ -60,7 +110,7 @@ void SheetBlocks::relayout()
 
 int SheetBlocks::heightForWidth(int width) const
 {
-    return layOut(width, false);
+    return layOut(width, m_fitHeight, false);
 }
 
 QSize SheetBlocks::sizeHint() const

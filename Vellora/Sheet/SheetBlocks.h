@@ -18,6 +18,11 @@ public:
     void addBlock(PaperLabel *heading, const QList<SlotRow *> &rows);
     // Places headings and rows for the current width.
     void relayout();
+    // The height the blocks should fit in (the view of their scroll area): where the spec's sizes need more, the
+    // room around the handwriting shrinks first, and only what still does not fit scrolls. 0: no limit.
+    void setFitHeight(int height);
+    // The height the blocks take at a width with the spec's sizes, however short the view.
+    int naturalHeight(int width) const;
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -38,8 +43,9 @@ private:
         QList<SlotRow *> rows;
     };
 
-    int layOut(int width, bool place) const;
+    int layOut(int width, int fitHeight, bool place) const;
 
     QList<Block> m_blocks;
+    int m_fitHeight = 0;
     int m_lastHeight = -1;
 };

@@ -9,6 +9,7 @@
 #include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/ScrollHint.h"
 #include "Vellora/Sheet/CountBadge.h"
 #include "Vellora/Sheet/LandingMark.h"
 #include "Vellora/Sheet/NoteBar.h"
@@ -55,7 +56,12 @@ SheetView::SheetView(DayStore &store, Paper::TextSize size, QWidget *parent)
     refresh();
 }
 
-SheetView::~SheetView() = default;
+SheetView::~SheetView()
+{
+    // The note's button would act on a sheet that is gone.
+    if (!m_typed.isEmpty() && m_notes)
+        m_notes->hideNote();
+}
 
 void SheetView::buildHeader()
 {
@@ -85,7 +91,8 @@ void SheetView::buildHeader()
 
     auto *page = static_cast<QVBoxLayout *>(layout());
     page->addLayout(header);
-    page->addSpacing(Paper::kHeaderGap);
+    m_headerGap = new QSpacerItem(0, Paper::kHeaderGap, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    page->addSpacerItem(m_headerGap);
 }
 
 void SheetView::buildBlocks()
@@ -124,7 +131,13 @@ void SheetView::buildBlocks()
         // Lets the scroll area take the blocks' new height now rather than after the next layout pass.
         QEvent request(QEvent::LayoutRequest);
         QCoreApplication::sendEvent(m_scroll, &request);
+        updateGeometry(); // the page asks for another height: the paper and the margins follow
+        setTight(height() < sizeHint().height());
+        keepOpenRowInView();
     });
+    // The blocks squeeze into the view before they scroll; the view's size follows the window's.
+    m_scroll->viewport()->installEventFilter(this);
+    new ScrollHint(m_scroll);
     static_cast<QVBoxLayout *>(layout())->addWidget(m_scroll, 1);
 }
 
@@ -140,11 +153,11 @@ void SheetView::buildFooter()
     m_backlogButton->setAccessibleName(tr("Backlog"));
     m_settingsButton->setAccessibleName(tr("Settings"));
     connect(m_backlogButton, &QAbstractButton::clicked, this, [this] {
-        finishOpenEdit();
+        keepWhatWasTyped();
         emit openBacklogRequested();
     });
     connect(m_settingsButton, &QAbstractButton::clicked, this, [this] {
-        finishOpenEdit();
+        keepWhatWasTyped();
         emit openSettingsRequested();
     });
 
@@ -154,7 +167,8 @@ void SheetView::buildFooter()
     footer->addStretch();
     footer->addWidget(m_settingsButton, 0, Qt::AlignVCenter);
     auto *page = static_cast<QVBoxLayout *>(layout());
-    page->addSpacing(Paper::kFooterGap);
+    m_footerGap = new QSpacerItem(0, Paper::kFooterGap, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    page->addSpacerItem(m_footerGap);
     page->addLayout(footer);
 }
 
@@ -176,6 +190,11 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
             else
                 m_store.addItem(text, row->bucket());
         });
+    };
+    callbacks.onCommitLines = [this, row](const QStringList &titles) { addPasted(titles, row->bucket()); };
+    callbacks.onLimitReached = [this] {
+        if (m_notes)
+            m_notes->showNote(tr("1,000 characters: the most a task can hold"));
     };
     const auto withItem = [this, row](UndoHistory::Kind kind, void (DayStore::*operation)(const QString &)) {
         return [this, row, kind, operation] {
@@ -362,53 +381,6 @@ void SheetView::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
-bool SheetView::typeWithoutRow(QKeyEvent *event)
-{
-    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return false;
-    const bool held = !m_typed.isEmpty() && m_notes && !m_notes->note().isEmpty();
-    if (!held)
-        m_typed.clear();
-    if (held && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        putTypedInBacklog();
-        return true;
-    }
-    if (held && event->key() == Qt::Key_Backspace) {
-        m_typed.chop(1);
-    } else {
-        const QString text = event->text();
-        if (text.isEmpty() || !text.at(0).isPrint())
-            return false;
-        const auto free = std::find_if(m_rows.begin(), m_rows.end(), [](SlotRow *row) { return !row->item(); });
-        if (free != m_rows.end()) {
-            // The key opens the first free row and is the first character typed in it.
-            beginEdit((*free)->id());
-            if (auto *field = (*free)->findChild<SlotField *>())
-                QCoreApplication::sendEvent(field, event);
-            return true;
-        }
-        m_typed += text;
-    }
-    // The note grows with the typing; a screen reader reads it once, as it appears.
-    if (m_notes && !m_typed.isEmpty())
-        m_notes->showNote(
-            tr("The sheet is full: \u201C%1\u201D can wait in the Backlog").arg(m_typed), tr("Put in Backlog"),
-            [this] { putTypedInBacklog(); }, tr("Put \u201C%1\u201D in Backlog").arg(m_typed),
-            held ? NoteBar::Reading::quiet : NoteBar::Reading::announced);
-    else if (m_notes)
-        m_notes->hideNote();
-    return true;
-}
-
-void SheetView::putTypedInBacklog()
-{
-    const QString text = std::exchange(m_typed, QString()).left(Paper::kFieldMaxLength);
-    if (m_notes)
-        m_notes->hideNote();
-    // A full block sends a new item to the Backlog.
-    change(UndoHistory::Kind::add, [&] { m_store.addItem(text, Bucket::small); });
-}
-
 void SheetView::refresh()
 {
     m_refresh->markDrawn();
@@ -472,7 +444,7 @@ void SheetView::setEditingSlot(const std::optional<QString> &slotId)
     if (m_editingSlot) {
         if (SlotRow *now = row(*m_editingSlot)) {
             now->setEditing(true);
-            m_scroll->ensureWidgetVisible(now, 0, 0);
+            scrollToRow(now);
         }
     }
 }
@@ -483,7 +455,7 @@ void SheetView::focusRow(const QString &slotId)
         // A keyboard move: the row shows its focus ring, also when a click came before.
         window()->setAttribute(Qt::WA_KeyboardFocusChange);
         target->setFocus(Qt::TabFocusReason);
-        m_scroll->ensureWidgetVisible(target, 0, 0);
+        scrollToRow(target);
     }
 }
 

@@ -20,6 +20,7 @@ class LandingMark;
 class PaperButtonStyle;
 class PaperLabel;
 class QScrollArea;
+class QSpacerItem;
 class SheetBlocks;
 
 // The Today page: the date, the title "Today", the item count, the three blocks with their nine rows, and a footer
@@ -63,12 +64,18 @@ public:
     // Drops the item on the slot: onto another item a swap, onto an empty row a move into that block.
     void dropDragged(const QString &itemId, const QString &slotId);
 
+    // The whole page with every row at the spec's sizes.
+    QSize sizeHint() const override;
+
     // Redraws from the store now if it changed since the last time.
     void refreshIfNeeded();
     // Ends the open edit from outside the row (a click beside the rows, another row, Quit), keeping what was typed.
     void finishOpenEdit();
     // What was typed while every row was full goes to the Backlog.
     void putTypedInBacklog();
+    // Before the page goes: the open edit is kept as Return would, and what waits from a full sheet goes to the
+    // Backlog, as its note offered.
+    void keepWhatWasTyped();
 
 signals:
     void openBacklogRequested();
@@ -78,6 +85,8 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildHeader();
@@ -93,11 +102,17 @@ private:
     void endEdit(const QString &slotId, bool advance);
     // Steps the row's task by one row; a focused row hands the focus on to where the task went.
     void step(SlotRow *row, int by);
+    // The row being edited, or else the focused one, is scrolled into view.
+    void keepOpenRowInView();
+    void scrollToRow(QWidget *row);
+    void setTight(bool tight);
     void updateHighlights();
     // Runs a store operation that the user asked for, keeps it for Undo, and redraws at once.
     void change(UndoHistory::Kind kind, const std::function<void()> &operation);
     // Typing while no row is open goes to the first free row, or waits in a note when there is none.
     bool typeWithoutRow(QKeyEvent *event);
+    // Several lines pasted into an empty row: one task each, in one change.
+    void addPasted(const QStringList &titles, Bucket bucket);
 
     DayStore &m_store;
     Paper::TextSize m_size;
@@ -117,6 +132,9 @@ private:
     PaperLabel *m_status = nullptr;
     PaperLabel *m_date = nullptr;
     QScrollArea *m_scroll = nullptr;
+    QSpacerItem *m_headerGap = nullptr;
+    QSpacerItem *m_footerGap = nullptr;
+    bool m_tight = false; // the page's margins are shrunk: the window is too short for the spec's sizes
     SheetBlocks *m_blocks = nullptr;
     QList<PaperLabel *> m_headings;
     std::array<SlotRow *, kSheetRowCount> m_rows{};

@@ -98,14 +98,20 @@ void SlotField::insertFromMimeData(const QMimeData *source)
     }
     const qsizetype room =
         Paper::kFieldMaxLength - (document()->characterCount() - 1) + textCursor().selectedText().size();
-    insertPlainText(source->text().left(std::max<qsizetype>(0, room)));
+    const QString text = source->text();
+    insertPlainText(text.left(std::max<qsizetype>(0, room)));
+    if (room <= 0 && !text.isEmpty())
+        emit limitReached(); // nothing was inserted, so no change of the text says so
     ensureCursorVisible();
 }
 
 void SlotField::limitLength()
 {
     const int excess = document()->characterCount() - 1 - Paper::kFieldMaxLength;
-    if (excess <= 0)
+    if (excess < 0)
+        return;
+    emit limitReached();
+    if (excess == 0)
         return;
     // What went past the limit was just typed or inserted before the cursor.
     QTextCursor cursor = textCursor();

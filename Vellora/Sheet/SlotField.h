@@ -22,6 +22,8 @@ signals:
     void focusLost();
     // Tab (forward) or Shift+Tab: the edit ends and the next or previous row opens.
     void tabbed(bool forward);
+    // The text has reached the most a task may hold; what was typed or pasted past it was not taken.
+    void limitReached();
 
 protected:
     bool event(QEvent *event) override;

@@ -30,7 +30,7 @@ SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, Q
     setSizePolicy(policy);
 
     m_text = new PaperLabel(id + QStringLiteral(".text"), Paper::Role::ink, textFont(), this);
-    m_text->setMaxLines(0);
+    m_text->setMaxLines(bucket == Bucket::small ? Paper::kSmallTitleMaxLines : Paper::kTitleMaxLines);
     m_placeholder = new PaperLabel(id + QStringLiteral(".placeholder"), Paper::Role::faint, textFont(), this);
     m_placeholder->setText(placeholder);
 
@@ -181,12 +181,12 @@ bool SlotRow::storeDraft()
     if (!m_isEditing)
         return false;
     m_focused = false;
-    const QString text = m_draft.trimmed();
+    const QString text = joinedLines(m_draft).trimmed(); // a tab becomes a space
     m_draft.clear();
     // An unchanged title stores nothing, so the item keeps its change time and with it its row; a long title
     // left as the field showed it keeps its whole text.
     const bool unchanged =
-        m_item && (text == m_item->title || text == m_item->title.left(Paper::kFieldMaxLength).trimmed());
+        m_item && (text == m_item->title || text == joinedLines(m_item->title.left(Paper::kFieldMaxLength)).trimmed());
     if (!unchanged)
         call(m_callbacks.onCommit, text);
     return true;
@@ -241,6 +241,12 @@ int SlotRow::heightForWidth(int width) const
     return std::max(Paper::rowHeight(m_bucket, m_size), textPartHeight(textWidth));
 }
 
+int SlotRow::tightHeightForWidth(int width) const
+{
+    const int textWidth = width - 2 * Paper::kRowPaddingH - controlsWidth();
+    return std::min(heightForWidth(width), textPartHeight(textWidth) + 2 * Paper::kRowTightPadding);
+}
+
 QSize SlotRow::sizeHint() const
 {
     const int width = m_slotRect.isValid() ? m_slotRect.width() : 400;
@@ -250,10 +256,9 @@ QSize SlotRow::sizeHint() const
 void SlotRow::updateParts()
 {
     if (m_item) {
-        // Only a short start of a longer title is ever laid out.
-        const bool longTitle = m_item->title.size() > Paper::kFieldMaxLength;
-        m_text->setMaxLines(longTitle ? Paper::kLongTitleMaxLines : 0);
-        m_text->setText(longTitle ? m_item->title.left(Paper::kFieldMaxLength) : m_item->title);
+        // A long title is cut with "…", so that one task never takes the sheet; the field shows all of it. Only a
+        // short start of a title longer than a task may hold is ever laid out.
+        m_text->setText(m_item->title.left(Paper::kFieldMaxLength + 1));
         m_text->setStruckOut(m_item->done);
         m_text->setRole(m_item->done                ? Paper::Role::faint
                         : m_bucket == Bucket::small ? Paper::Role::inkSoft
@@ -311,6 +316,10 @@ void SlotRow::ensureField()
     connect(m_field, &SlotField::focusLost, this, [this] { commit(false); });
     connect(m_field, &SlotField::tabbed, this, [this](bool forward) { commitAndTab(forward); });
     connect(m_field, &QPlainTextEdit::textChanged, this, [this] { fieldTextChanged(); });
+    connect(m_field, &SlotField::limitReached, this, [this] {
+        if (!m_fillingField)
+            call(m_callbacks.onLimitReached);
+    });
 }
 
 void SlotRow::fieldTextChanged()
@@ -319,7 +328,16 @@ void SlotRow::fieldTextChanged()
         return;
     const QString text = m_field->toPlainText();
     if (containsLineBreak(text)) {
-        // A typed or pasted line break saves the row as Return would, with the lines joined by spaces.
+        // Lines pasted into an empty row are a list: a task each. Into a task, a typed or pasted line break saves
+        // the row as Return would, with the lines joined by spaces.
+        const QStringList lines = m_item ? QStringList() : titleLines(text);
+        if (lines.size() > 1) {
+            m_focused = false;
+            m_draft.clear();
+            call(m_callbacks.onCommitLines, lines);
+            call(m_callbacks.onEndEdit, false);
+            return;
+        }
         m_draft = joinedLines(text);
         commit(true);
         return;

@@ -33,6 +33,10 @@ public:
         // The edit ended with Tab (forward) or Shift+Tab, after what was typed was kept.
         std::function<void(bool forward)> onTab;
         std::function<void(const QString &text)> onCommit;
+        // Several lines pasted into an empty row: a task for each.
+        std::function<void(const QStringList &titles)> onCommitLines;
+        // The field holds as many characters as a task can.
+        std::function<void()> onLimitReached;
         std::function<void()> onToggle;
         std::function<void()> onDelete;
         std::function<void()> onStepUp;
@@ -84,6 +88,8 @@ public:
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
+    // The least the row may take where the window is short: its text with a little room around it.
+    int tightHeightForWidth(int width) const;
     QSize sizeHint() const override;
 
 protected:

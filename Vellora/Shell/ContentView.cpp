@@ -89,6 +89,12 @@ void ContentView::finishEditing()
         sheet->finishOpenEdit();
 }
 
+void ContentView::keepWhatWasTyped()
+{
+    if (auto *sheet = qobject_cast<SheetView *>(page()))
+        sheet->keepWhatWasTyped();
+}
+
 QWidget *ContentView::page() const
 {
     return m_paper ? m_paper->content() : nullptr;
@@ -130,6 +136,7 @@ QWidget *ContentView::makePage(Navigation::Page page)
 void ContentView::buildPage()
 {
     if (m_paper) {
+        keepWhatWasTyped();
         // A field being edited on the old page loses the focus first, as when the user clicks elsewhere, so that
         // what was typed is kept rather than lost with the page.
         if (QWidget *focus = QApplication::focusWidget(); focus && m_paper->isAncestorOf(focus))

@@ -25,7 +25,8 @@ class ContentView : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr QSize kMinimumSize{380, 620};
+    // Short enough for a small screen: the pages scroll where they must.
+    static constexpr QSize kMinimumSize{380, 460};
 
     // The desktop's colour scheme is what the `auto` appearance follows; without one it follows the palette.
     ContentView(DayStore &store, AppSettings &settings, Navigation &nav, DesktopColorScheme *desktopScheme = nullptr,
@@ -41,6 +42,8 @@ public:
     void setHistory(UndoHistory *history);
     // Keeps what is being typed in a row, as Return would, before the window goes.
     void finishEditing();
+    // The same, and what waits from typing on a full sheet goes to the Backlog: before the page or the app goes.
+    void keepWhatWasTyped();
     // The notes at the foot of every page.
     NoteBar *notes() const { return m_notes; }
 

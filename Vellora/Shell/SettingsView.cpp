@@ -9,6 +9,7 @@
 #include "Vellora/Paper/PaperChoiceStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperSwitch.h"
+#include "Vellora/Paper/ScrollHint.h"
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/SyncSection.h"
 #include "Vellora/Shell/ToggleShortcut.h"
@@ -16,6 +17,7 @@
 #include "GlobalShortcuts/Recorder.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QScrollArea>
 
 namespace {
@@ -88,6 +90,10 @@ SettingsView::SettingsView(DayStore &store, AppSettings &settings, const Shortcu
     m_scroll->setWidget(content);
     m_scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
+    // The sections are fitted again when the view's size or their own height changes (a note shown or hidden).
+    m_scroll->viewport()->installEventFilter(this);
+    content->installEventFilter(this);
+    new ScrollHint(m_scroll);
     page->addWidget(m_scroll, 1);
 
     page->addSpacing(Paper::kFooterGap);
@@ -292,6 +298,28 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
     };
     connect(&m_settings, &AppSettings::saveErrorChanged, this, showSaveNote);
     showSaveNote();
+}
+
+bool SettingsView::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == m_scroll->viewport() && event->type() == QEvent::Resize) ||
+        (watched == m_scroll->widget() && event->type() == QEvent::LayoutRequest))
+        fitSections();
+    return QWidget::eventFilter(watched, event);
+}
+
+void SettingsView::fitSections()
+{
+    QLayout *content = m_scroll->widget()->layout();
+    const int width = m_scroll->viewport()->width();
+    const int now = content->hasHeightForWidth() ? content->totalHeightForWidth(width)
+                                                 : content->totalSizeHint().height();
+    // Measured as it is: setting the spacing only to measure would ask for another layout, and another fitting.
+    const int gaps = std::max(0, m_sections->count() - 2); // between the sections, not before the closing stretch
+    const int natural = now + (Paper::kSectionSpacing - m_sections->spacing()) * gaps;
+    const int wanted = natural > m_scroll->viewport()->height() ? Paper::kSectionSpacingTight : Paper::kSectionSpacing;
+    if (m_sections->spacing() != wanted)
+        m_sections->setSpacing(wanted);
 }
 
 void SettingsView::showTextSize()

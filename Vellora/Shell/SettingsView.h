@@ -49,7 +49,12 @@ signals:
     // "Today →": leave the page.
     void closeRequested();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // Where the view is too short for the sections, they come closer before the page scrolls.
+    void fitSections();
     void buildTextSizeSection(QVBoxLayout *sections);
     void buildAppearanceSection(QVBoxLayout *sections);
     void buildNewDaySection(QVBoxLayout *sections);

@@ -34,6 +34,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -211,7 +212,7 @@ void VelloraApp::buildWindow()
     m_window->setCentralWidget(m_content);
     buildMenus();
     new MenuBarFocus(m_window->menuBar(), [this] { return m_content ? m_content->focusTarget() : nullptr; });
-    m_window->resize(kWindowSize);
+    m_window->resize(WindowMemory::defaultSize(*m_window, m_window->screen()->availableGeometry()));
     auto *memory = new WindowMemory(m_window, m_defaults);
     connect(qApp, &QCoreApplication::aboutToQuit, memory, &WindowMemory::save);
     // The taskbar entry follows the settings from the window's first showing on.
@@ -441,7 +442,7 @@ void VelloraApp::quit()
 bool VelloraApp::readyToQuit()
 {
     if (m_content)
-        m_content->finishEditing();
+        m_content->keepWhatWasTyped();
     while (m_store->saveError() && !m_store->save()) {
         const QString reason = m_store->saveError().value_or(QString());
         UnsavedChoice choice = UnsavedChoice::stay;

@@ -46,7 +46,6 @@ class VelloraApp : public QObject
 
 public:
     static constexpr auto kUITestsArgument = "-uitests";
-    static constexpr QSize kWindowSize{430, 760};
     static constexpr auto kWebsiteURL = "https://vellora.app";
     static constexpr auto kFeedbackURL = "https://vellora.app/feedback";
     static constexpr auto kMoreAppsURL = "https://vellora.app/apps";

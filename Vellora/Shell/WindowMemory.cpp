@@ -1,6 +1,9 @@
 #include "Vellora/Shell/WindowMemory.h"
 
+#include "Vellora/Paper/Metrics.h"
+
 #include <QEvent>
+#include <QRect>
 #include <QSettings>
 #include <QWidget>
 #include <QWindow>
@@ -27,6 +30,13 @@ WindowMemory::WindowMemory(QWidget *window, QSettings *settings)
     m_pending.setInterval(kSaveDelayMs);
     connect(&m_pending, &QTimer::timeout, this, &WindowMemory::save);
     m_window->installEventFilter(this);
+}
+
+QSize WindowMemory::defaultSize(const QWidget &window, const QRect &available)
+{
+    const int room = available.height() - Paper::kWindowFrameAllowance;
+    return QSize(Paper::kWindowWidth,
+                 std::max(window.minimumSizeHint().height(), std::min(window.sizeHint().height(), room)));
 }
 
 void WindowMemory::save()

@@ -20,6 +20,10 @@ public:
     // Writes the window's geometry now; also done a moment after each move or resize, and when it is hidden.
     void save();
 
+    // The size a window opens at when nothing is remembered: as tall as its content asks, but never taller than the
+    // screen's free area leaves once the window manager's frame is drawn around it.
+    static QSize defaultSize(const QWidget &window, const QRect &available);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -49,17 +49,40 @@ TEST_F(SlotRowTest, returnCommitsWhatWasTypedAndOpensTheNextRow)
     EXPECT_EQ(titles, (QStringList{"Back", "Big one", "Buy bread", "Keep me", "Last", "Tabbed"}));
 }
 
-// Every kind of line break splits a pasted text; the pieces are joined with single spaces and committed at once.
-TEST_F(SlotRowTest, pastedLinesAreJoinedWithSingleSpacesAndCommittedAtOnce)
+// Lines pasted into an empty row are a list: a task each, in the block's free rows and the rest in the Backlog with
+// a note, in one change that one Undo takes back. Into a task they are joined into its title. Every kind of line
+// break splits, and a tab is a space like any other.
+TEST_F(SlotRowTest, pastedLinesMakeATaskEachInAnEmptyRowAndJoinInATask)
 {
-    SlotField *edit = open("slot.5.0");
-    QApplication::clipboard()->setText("one\ntwo\n\nthree");
+    put("Small one", Bucket::small, 1);
+    put("Small two", Bucket::small, 2);
+    put("Edit me", Bucket::medium, 3);
+    const auto titles = [](const QList<DayItem> &items) {
+        QStringList result;
+        for (const DayItem &item : items)
+            result.append(item.title);
+        return result;
+    };
+    SlotField *edit = open("slot.5.2");
+    QApplication::clipboard()->setText("one\ntwo\tbits\n\n  three\r\nfour\n");
     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
     settle();
-    const QList<DayItem> small = store->itemsIn(Bucket::small);
-    ASSERT_EQ(small.size(), 1);
-    EXPECT_EQ(small[0].title, "one two three");
-    EXPECT_EQ(sheet()->editingSlot(), "slot.5.1");
+    EXPECT_EQ(titles(store->itemsIn(Bucket::small)),
+              (QStringList{"Small one", "Small two", "one", "two bits", "three"}));
+    EXPECT_EQ(titles(store->backlogItems()), QStringList{"four"});
+    EXPECT_EQ(window->notes()->note(), "1 pasted task went to the Backlog: its block is full");
+    EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
+    window->history()->undo();
+    settle();
+    EXPECT_EQ(titles(store->itemsIn(Bucket::small)), (QStringList{"Small one", "Small two"}));
+    EXPECT_TRUE(store->backlogItems().isEmpty());
+
+    edit = open("slot.3.0");
+    QApplication::clipboard()->setText(" and\nmore\ttoo");
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), QStringList{"Edit me and more too"});
+    EXPECT_EQ(sheet()->editingSlot(), "slot.3.1");
 
     EXPECT_EQ(joinedLines("\r\na\rb\u2028c\u2029d\u0085e\x0b"
                                    "f\x0cg\n"),

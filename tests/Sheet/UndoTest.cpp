@@ -1,13 +1,20 @@
 #include "SheetFixture.h"
 
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/BacklogView.h"
 #include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/UndoHistory.h"
 
+#include "tests/WaitFor.h"
+
 #include <QAbstractButton>
+#include <QTimer>
+
+#include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -16,6 +23,17 @@ class UndoTest : public SheetFixture
 protected:
     UndoHistory &history() const { return *window->history(); }
     QString note() const { return window->notes()->note(); }
+    // Runs out the time a short note stays, as if the person had waited.
+    void letNotesExpire()
+    {
+        auto *expiry = window->notes()->findChild<QTimer *>("notes.expiry");
+        ASSERT_NE(expiry, nullptr);
+        if (expiry->isActive()) {
+            expiry->start(0);
+            ASSERT_EVENTUALLY(!expiry->isActive());
+        }
+        settle();
+    }
 
     // What the person sees: every row's title (ticked ones marked) and the Backlog in its order.
     QStringList seen() const
@@ -155,19 +173,30 @@ TEST_F(UndoTest, aNewDayUndoneAfterAChangeElsewhereBringsBackTheRest)
     EXPECT_EQ(note(), "New day undone; kept as changed elsewhere: “Ring Anna”");
 }
 
-// Typing with no row open on a full sheet offers the Backlog.
-TEST_F(UndoTest, typingOnAFullSheetOffersTheBacklog)
+// Typing with no row open on a full sheet offers the Backlog, and the note waits as long as the typed text does:
+// Return or the note's button puts it there, however long the person took.
+TEST_F(UndoTest, typingOnAFullSheetWaitsInANoteForTheBacklog)
 {
     for (int i = 0; i < 9; ++i)
         put(QString("Task %1").arg(i), i == 0 ? Bucket::big : i < 4 ? Bucket::medium : Bucket::small, i);
     sheet()->setFocus();
-    QTest::keyClicks(sheet(), "Buy breadd");
+    QTest::keyClicks(sheet(), "Slow taskk");
     QTest::keyClick(sheet(), Qt::Key_Backspace);
-    EXPECT_EQ(note(), "The sheet is full: “Buy bread” can wait in the Backlog");
+    EXPECT_EQ(note(), "The sheet is full: “Slow task” can wait in the Backlog");
+    letNotesExpire();
+    EXPECT_EQ(note(), "The sheet is full: “Slow task” can wait in the Backlog");
+    QTest::keyClick(sheet(), Qt::Key_Return);
+    settle();
+
+    QTest::keyClicks(sheet(), "Buy bread");
+    letNotesExpire();
     click(find<QAbstractButton>("notes.action"));
     settle();
-    ASSERT_EQ(store->backlogItems().size(), 1);
-    EXPECT_EQ(store->backlogItems().first().title, "Buy bread");
+    QStringList backlog;
+    for (const DayItem &item : store->backlogItems())
+        backlog.append(item.title);
+    EXPECT_EQ(backlog, (QStringList{"Slow task", "Buy bread"}));
+    EXPECT_EQ(note(), "");
 }
 
 // A title far past what the field takes, come from a file or sync, is kept whole unless edited, and drawn cut.
@@ -184,9 +213,24 @@ TEST_F(UndoTest, aHugeTitleIsDrawnCutAndKeptWholeUnlessEdited)
 
     field = open("slot.5.1");
     field->insertPlainText(QString("y").repeated(Paper::kFieldMaxLength + 50));
+    EXPECT_EQ(note(), "1,000 characters: the most a task can hold");
     QTest::keyClick(field, Qt::Key_Return);
     settle();
     EXPECT_EQ(titleIn("slot.5.1").size(), Paper::kFieldMaxLength);
+}
+
+// A long title shows at most three lines of the row (two in the Small block), cut with "…".
+TEST_F(UndoTest, aLongTitleTakesAtMostThreeLines)
+{
+    const QString long1000 = QString("many words ").repeated(100).left(Paper::kFieldMaxLength);
+    put(long1000, Bucket::big, 1);
+    put(long1000, Bucket::small, 2);
+    for (const auto &[slot, bucket, lines] : {std::tuple{"slot.1.0", Bucket::big, 3}, {"slot.5.0", Bucket::small, 2}}) {
+        const qreal line = PaperLabel::lineHeight(Paper::itemFont(bucket, Paper::TextSize::medium));
+        EXPECT_LE(row(slot)->height(),
+                  std::max(Paper::rowHeight(bucket, Paper::TextSize::medium), int(std::ceil(lines * line))))
+            << slot;
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Paper/ScrollHint.h"
 #include "Vellora/Platform/SingleInstance.h"
 #include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetView.h"
@@ -11,6 +12,7 @@
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/LinkDialog.h"
 #include "Vellora/Shell/ToggleShortcut.h"
+#include "Vellora/Shell/WindowMemory.h"
 
 #include "GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/HotKey.h"
@@ -21,6 +23,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
 
 namespace {
 
@@ -410,6 +414,47 @@ TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)
     press(Qt::Key_Q, Qt::ControlModifier);
     AtomicFile::setFaultInjector({});
     EXPECT_EQ(quits, 2);
+}
+
+// On a 1280×800 screen, with or without a panel, the window opens at every text size no taller than the screen
+// leaves once the frame is drawn, and shows all nine rows and the footer, beside a title of 1,000 characters too.
+// Settings shows that it scrolls where it does not fit.
+TEST_F(VelloraAppTest, TheDefaultWindowShowsTheWholeSheetOnA1280x800Screen)
+{
+    launch();
+    app->store().addItem(QString("many words ").repeated(100).left(1000), Bucket::big);
+    for (Paper::TextSize size : Paper::kAllTextSizes) {
+        app->settings().setTextSize(size);
+        for (int panel : {0, 32}) {
+            SCOPED_TRACE(Paper::label(size).toStdString() + " beside a panel of " + std::to_string(panel));
+            app->nav().setPage(Page::today);
+            const QRect screen(0, panel, 1280, 800 - panel);
+            const QSize opened = WindowMemory::defaultSize(*window(), screen);
+            EXPECT_LE(opened.height() + 30, screen.height()); // the window manager's title bar and frame
+            window()->resize(opened);
+            ShellTest::settle();
+            auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
+            ASSERT_NE(sheet, nullptr);
+            const QWidget *view = sheet->findChild<QScrollArea *>("sheet.blocks")->viewport();
+            for (const QString &slot : SheetView::slotIds()) {
+                const SlotRow *row = sheet->row(slot);
+                EXPECT_TRUE(view->rect().contains(QRect(row->mapTo(view, QPoint()), row->size())))
+                    << slot.toStdString();
+            }
+            for (const char *button : {"sheet.backlog", "sheet.settings"}) {
+                const auto *footer = sheet->findChild<QWidget *>(button);
+                EXPECT_TRUE(window()->rect().contains(QRect(footer->mapTo(window(), QPoint()), footer->size())))
+                    << button;
+            }
+
+            app->nav().setPage(Page::settings);
+            ShellTest::settle();
+            const auto *settings = app->contentView()->page()->findChild<QScrollArea *>("settings.scroll");
+            const auto *hint = settings->findChild<ScrollHint *>();
+            ASSERT_NE(hint, nullptr);
+            EXPECT_EQ(hint->fadesBottom(), settings->verticalScrollBar()->maximum() > 0);
+        }
+    }
 }
 
 } // namespace
