@@ -64,8 +64,8 @@ HttpCloud::~HttpCloud()
         m_push->disconnect(this);
 }
 
-void HttpCloud::post(const CloudAccount &account, const char *path, const std::optional<QByteArray> &body,
-                     int attempt, Answer done)
+void HttpCloud::post(const CloudAccount &account, const char *path, const std::optional<QByteArray> &body, int attempt,
+                     Answer done)
 {
     QNetworkRequest request(endpoint(account.server, path));
     if (body)

@@ -139,14 +139,13 @@ private:
 
     // The answer to a request of the work under way, or nothing when the account changed since it went out: what
     // one account's server said is never applied under another.
-    template<typename Handler>
-    auto answerOf(Handler handler)
+    template<typename Handler> auto answerOf(Handler handler)
     {
-        return [self = QPointer<SyncEngine>(this), generation = m_generation,
-                handler = std::move(handler)](auto result) {
-            if (self && self->m_generation == generation)
-                handler(std::move(result));
-        };
+        return
+            [self = QPointer<SyncEngine>(this), generation = m_generation, handler = std::move(handler)](auto result) {
+                if (self && self->m_generation == generation)
+                    handler(std::move(result));
+            };
     }
 
     Configuration m_configuration;

@@ -2,12 +2,12 @@
 
 #include "cli/SyncCommands.h"
 
+#include "SyncKit/CloudAccount.h"
 #include "Vellora/Commands/CommandRunner.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/HugePageHeap.h"
 #include "Vellora/Platform/InstanceChannel.h"
 #include "Vellora/Sync/AppStore.h"
-#include "SyncKit/CloudAccount.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -152,8 +152,7 @@ int runOnStore(const Command &command, const QString &path, const NetworkHost &r
             return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
         code = runOnFile(command, path);
     }
-    if (code != 0 || !command.isEdit() || !runNetwork ||
-        !QFileInfo::exists(SyncKit::CloudAccount::defaultFilePath()))
+    if (code != 0 || !command.isEdit() || !runNetwork || !QFileInfo::exists(SyncKit::CloudAccount::defaultFilePath()))
         return code;
     Command send = command;
     send.verb = Command::Verb::sync;

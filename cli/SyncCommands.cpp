@@ -2,8 +2,8 @@
 
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/InstanceChannel.h"
-#include "Vellora/Sync/AppSync.h"
 #include "Vellora/Sync/AppStore.h"
+#include "Vellora/Sync/AppSync.h"
 #include "cli/CommandLine.h"
 
 #include <QCoreApplication>
@@ -203,7 +203,8 @@ int status(bool json)
             const bool connected = last && !last->error && !last->disconnectedSince;
             object.insert("connected", connected);
             if (last && !connected)
-                object.insert("disconnectedSince", last->disconnectedSince.value_or(last->time).toString(Qt::ISODateWithMs));
+                object.insert("disconnectedSince",
+                              last->disconnectedSince.value_or(last->time).toString(Qt::ISODateWithMs));
         }
         print(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
         return 0;
@@ -318,7 +319,8 @@ int sendAfterEdit(const Command &command)
     if (!path || !CloudAccount::readFile(CloudAccount::defaultFilePath()))
         return 0;
     if (const auto why = sendWaiting(*path, kSendAfterEditWait))
-        print(stderr, QStringLiteral("vellora: not sent yet (%1); the change waits here for the next sync\n").arg(*why));
+        print(stderr,
+              QStringLiteral("vellora: not sent yet (%1); the change waits here for the next sync\n").arg(*why));
     return 0;
 }
 
@@ -327,7 +329,8 @@ int sendAfterEdit(const Command &command)
 int runNetworkCommand(const Command &command)
 {
     if (command.verb == Command::Verb::sync)
-        return command.arguments == QStringList{QLatin1String(kSendAfterEdit)} ? sendAfterEdit(command) : syncStore(command);
+        return command.arguments == QStringList{QLatin1String(kSendAfterEdit)} ? sendAfterEdit(command)
+                                                                               : syncStore(command);
     const QString action = command.arguments.value(0);
     const auto storePath = storePathFor(command);
     if (action == "sign-in")
