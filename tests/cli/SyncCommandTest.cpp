@@ -115,18 +115,23 @@ TEST_F(SyncCommandTest, SignInRefusesAnotherUsersToken)
     EXPECT_FALSE(QFile::exists(computer.accountFile()));
 }
 
-// Without a window: signing out takes anna's tasks off the computer, a task made then belongs to no account and
-// joins bob's planner at his sign-in, and a change made while signed in is sent by the command itself.
+// Without a window: signing out sends what waits and takes anna's tasks off the computer, a task made then belongs
+// to no account and joins bob's planner at his sign-in, and a change made while signed in is sent by the command.
 TEST_F(SyncCommandTest, TasksMadeWhileSignedOutJoinTheNextAccount)
 {
-    Computer computer, bobsOther;
+    Computer computer, annasOther, bobsOther;
     const QString bobToken = server.addUser("bob");
     signIn(computer);
-    ASSERT_EQ(computer.run({"add", "anna's task"}).exitCode, 0);
+    server.stop();
+    ASSERT_EQ(computer.run({"add", "anna's task"}).exitCode, 0); // waits
+    ASSERT_TRUE(server.start());
     const Outcome out = computer.run({"account", "sign-out"});
     ASSERT_EQ(out.exitCode, 0) << out.err.toStdString();
     EXPECT_TRUE(out.out.contains("anna's tasks left this computer")) << out.out.toStdString();
     EXPECT_TRUE(computer.titles().isEmpty());
+    signIn(annasOther);
+    ASSERT_EQ(annasOther.run({"sync"}).exitCode, 0);
+    EXPECT_EQ(annasOther.titles(), QStringList({"anna's task"}));
 
     ASSERT_EQ(computer.run({"add", "made while signed out"}).exitCode, 0);
     const Outcome bob = signInAs(computer, "bob", bobToken);
