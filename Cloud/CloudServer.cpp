@@ -84,6 +84,8 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
                  [this](const QHttpServerRequest &request) { return handle(request, Operation::databaseChanges); });
     m_http.route(QLatin1String(kZoneChangesPath), post,
                  [this](const QHttpServerRequest &request) { return handle(request, Operation::zoneChanges); });
+    m_http.route(QLatin1String(kAccountPath), QHttpServerRequest::Method::Get,
+                 [this](const QHttpServerRequest &request) { return handle(request, Operation::account); });
     m_http.route(QLatin1String(kHealthPath), QHttpServerRequest::Method::Get, [this] { return health(); });
     m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get,
                  [this](const QHttpServerRequest &request) { return metrics(request); });
@@ -135,7 +137,8 @@ QHttpServerResponse CloudServer::health()
 namespace {
 
 const QString kRoutes[] = {QLatin1String(kModifyZonesPath), QLatin1String(kModifyRecordsPath),
-                           QLatin1String(kDatabaseChangesPath), QLatin1String(kZoneChangesPath)};
+                           QLatin1String(kDatabaseChangesPath), QLatin1String(kZoneChangesPath),
+                           QLatin1String(kAccountPath)};
 
 } // namespace
 
@@ -200,12 +203,26 @@ QHttpServerResponse CloudServer::answer(const QHttpServerRequest &request, Opera
         return refuse(Status::TooManyRequests, CloudError::Code::serverError, QStringLiteral("rateLimited"),
                       QStringLiteral("too many requests; try again later"), wait);
 
+    // The account is asked with a GET, which has no body.
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(request.body(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+    if (operation != Operation::account && (parseError.error != QJsonParseError::NoError || !document.isObject()))
         return refuse(Status::BadRequest, CloudError::Code::invalidArguments, QStringLiteral("badRequest"),
                       QStringLiteral("the body is not a JSON object"));
     return perform(*id, operation, document.object());
+}
+
+QHttpServerResponse CloudServer::account(qint64 user)
+{
+    const auto name = m_users.nameOf(user);
+    if (const auto *failure = std::get_if<StoreFailure>(&name))
+        return storeFailed(*failure);
+    const auto &found = std::get<std::optional<QString>>(name);
+    // Removed between the token check and now: the token no longer counts.
+    if (!found)
+        return refuse(Status::Unauthorized, CloudError::Code::notAuthenticated, {},
+                      QStringLiteral("the token was not accepted"));
+    return QHttpServerResponse(QJsonObject{{"user", *found}});
 }
 
 QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const QJsonObject &body)
@@ -254,6 +271,8 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
         answer = *found;
         break;
     }
+    case Operation::account:
+        return account(user);
     }
     if (const auto *failure = std::get_if<StoreFailure>(&answer))
         return storeFailed(*failure);

@@ -45,12 +45,13 @@ public:
                                           const std::optional<QSslConfiguration> &tls = std::nullopt);
 
 private:
-    enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges };
+    enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges, account };
 
     QHttpServerResponse handle(const QHttpServerRequest &request, Operation operation);
     QHttpServerResponse answer(const QHttpServerRequest &request, Operation operation);
     QHttpServerResponse metrics(const QHttpServerRequest &request);
     QHttpServerResponse perform(qint64 user, Operation operation, const QJsonObject &body);
+    QHttpServerResponse account(qint64 user);
     QHttpServerResponse health();
     static QString routeOf(const QByteArray &path);
 

@@ -121,6 +121,14 @@ std::variant<std::optional<qint64>, StoreFailure> UserDirectory::userNamed(const
     });
 }
 
+std::variant<std::optional<QString>, StoreFailure> UserDirectory::nameOf(qint64 user)
+{
+    return m_connection.read([&]() -> std::optional<QString> {
+        const auto name = m_connection.value(QStringLiteral("SELECT name FROM users WHERE id = ?"), {user});
+        return name ? std::optional(name->toString()) : std::nullopt;
+    });
+}
+
 std::variant<std::optional<qint64>, StoreFailure> UserDirectory::userForToken(const QString &token)
 {
     try {

@@ -38,6 +38,8 @@ public:
     std::variant<qint64, StoreFailure> revoke(const QString &nameOrToken);
     // The user of that name; nothing when there is none.
     std::variant<std::optional<qint64>, StoreFailure> userNamed(const QString &name);
+    // The name of a user; nothing when there is none (any more).
+    std::variant<std::optional<QString>, StoreFailure> nameOf(qint64 user);
     // The user a token belongs to; nothing for a token the server does not know.
     std::variant<std::optional<qint64>, StoreFailure> userForToken(const QString &token);
 

@@ -37,6 +37,7 @@ void AccountCloud::follow()
         return;
     m_current = makeCloud(*account, m_timing);
     connect(m_current.get(), &CloudDatabase::databaseChanged, this, &CloudDatabase::databaseChanged);
+    connect(m_current.get(), &HttpCloud::pushConnectedChanged, this, &AccountCloud::pushConnectedChanged);
 }
 
 AccountCloud::CloudPointer AccountCloud::cloudFor(const CloudAccount &account)

@@ -22,6 +22,7 @@ public:
 
     // The HttpCloud of the file's account; none when signed out.
     HttpCloud *current() const { return m_current.get(); }
+    bool isPushConnected() const { return m_current && m_current->isPushConnected(); }
 
     void modifyZones(const CloudAccount &account, const QList<RecordZoneID> &saves, const QList<RecordZoneID> &deletes,
                      Callback<ModifyZonesResult> done) override;
@@ -31,6 +32,10 @@ public:
                               Callback<DatabaseChanges> done) override;
     void fetchZoneChanges(const CloudAccount &account, const RecordZoneID &zoneID, const QByteArray &token, int limit,
                           Callback<ZoneChanges> done) override;
+
+signals:
+    // The push channel of the file's account opened, or closed or failed to open.
+    void pushConnectedChanged(bool connected);
 
 private:
     using CloudPointer = std::shared_ptr<HttpCloud>;

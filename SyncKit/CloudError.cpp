@@ -21,6 +21,8 @@ QString summary(CloudError::Code code)
         return QStringLiteral("The request is larger than the cloud server accepts");
     case CloudError::Code::serverRecordChanged:
         return QStringLiteral("The record was changed in the cloud by another device");
+    case CloudError::Code::operationCancelled:
+        return QStringLiteral("The sync was stopped");
     case CloudError::Code::resetRequired:
         return QStringLiteral("The cloud's data was restored from a backup; this device sends what it holds again");
     case CloudError::Code::quotaExceeded:

@@ -20,6 +20,7 @@ public:
         unknownItem = 11,         // the record to update does not exist (any more) on the server
         invalidArguments = 12,    // the server could not read the request
         serverRecordChanged = 14, // the record changed on the server since the change tag that was sent
+        operationCancelled = 20,  // the work was stopped on this device (the account changed under it); never sent
         resetRequired = 21,       // the server's data was restored: tokens and tags of before no longer hold
         quotaExceeded = 25,       // the account has no room for more records
         zoneNotFound = 26,        // the record's zone does not exist

@@ -24,6 +24,8 @@ QString codeName(CloudError::Code code)
         return QStringLiteral("serverRecordChanged");
     case CloudError::Code::resetRequired:
         return QStringLiteral("resetRequired");
+    case CloudError::Code::operationCancelled:
+        return QStringLiteral("operationCancelled");
     case CloudError::Code::quotaExceeded:
         return QStringLiteral("quotaExceeded");
     case CloudError::Code::zoneNotFound:

@@ -18,6 +18,8 @@ inline constexpr auto kDatabaseChangesPath = "/v1/database/changes";
 inline constexpr auto kZoneChangesPath = "/v1/zone/changes";
 inline constexpr auto kPushPath = "/v1/push";
 inline constexpr auto kHealthPath = "/healthz";
+// GET, signed like every operation: whose token it is, {"user": NAME}. Sign-in checks the name given against it.
+inline constexpr auto kAccountPath = "/v1/account";
 
 // A request that carries a change token or change tag from before the server's data was last restored from a backup
 // fails as a whole with this status and the error resetRequired, and changes nothing. The device may hold what the

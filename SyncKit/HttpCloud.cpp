@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QUrl>
 #include <QWebSocket>
 
@@ -53,7 +54,7 @@ HttpCloud::HttpCloud(CloudAccount account, Timing timing, QObject *parent)
 {
     m_pushRetry.setSingleShot(true);
     connect(&m_pushRetry, &QTimer::timeout, this, &HttpCloud::connectPush);
-    if (!m_account.server.isEmpty() && !m_account.token.isEmpty())
+    if (m_timing.push && !m_account.server.isEmpty() && !m_account.token.isEmpty())
         connectPush();
 }
 
@@ -63,13 +64,15 @@ HttpCloud::~HttpCloud()
         m_push->disconnect(this);
 }
 
-void HttpCloud::post(const CloudAccount &account, const char *path, const QByteArray &body, int attempt, Answer done)
+void HttpCloud::post(const CloudAccount &account, const char *path, const std::optional<QByteArray> &body, int attempt,
+                     Answer done)
 {
     QNetworkRequest request(endpoint(account.server, path));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    if (body)
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setRawHeader("Authorization", "Bearer " + account.token.toUtf8());
     request.setTransferTimeout(int(m_timing.transferTimeout.count()));
-    QNetworkReply *reply = m_network.post(request, body);
+    QNetworkReply *reply = body ? m_network.post(request, *body) : m_network.get(request);
     connect(reply, &QNetworkReply::finished, this, [=, this, done = std::move(done)] {
         reply->deleteLater();
         const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -145,6 +148,19 @@ void HttpCloud::fetchZoneChanges(const CloudAccount &account, const RecordZoneID
                       &CloudProtocol::zoneChanges, std::move(done));
 }
 
+void HttpCloud::userOfToken(const CloudAccount &account, Callback<QString> done)
+{
+    post(account, kAccountPath, std::nullopt, 0, [done = std::move(done)](const CloudResult<QJsonObject> &answer) {
+        if (!answer.ok())
+            return done(answer.error());
+        const QString user = answer.value().value("user").toString();
+        if (user.isEmpty())
+            return done(CloudError(CloudError::Code::networkFailure,
+                                   QStringLiteral("the server's answer is not of the expected form")));
+        done(user);
+    });
+}
+
 void HttpCloud::connectPush()
 {
     if (m_push) {
@@ -167,21 +183,33 @@ void HttpCloud::pushMessage(const QString &message)
 {
     const QJsonObject object = QJsonDocument::fromJson(message.toUtf8()).object();
     if (object.value("ready").toBool()) {
-        m_pushReady = true;
         m_pushFailures = 0;
+        setPushReady(true);
     } else if (!object.value("changed").toBool()) {
         return;
     }
     emit databaseChanged(m_account.server, m_account.user);
 }
 
+void HttpCloud::setPushReady(bool ready)
+{
+    // A first attempt that fails is news too: the channel was never open.
+    if (ready == m_pushReady && (ready || m_pushFailures > 0))
+        return;
+    m_pushReady = ready;
+    emit pushConnectedChanged(ready);
+}
+
 void HttpCloud::pushClosed()
 {
-    m_pushReady = false;
+    setPushReady(false);
     if (m_pushRetry.isActive())
         return;
     const std::chrono::milliseconds grown(m_timing.pushRetryDelay.count() << std::min(m_pushFailures, 16));
-    m_pushRetry.start(std::min(grown, m_timing.maximumPushRetryDelay));
+    const auto capped = std::min(grown, m_timing.maximumPushRetryDelay);
+    // Up to a fifth less, so that the devices of a server that comes back do not all knock at the same moment.
+    const auto jitter = std::chrono::milliseconds(QRandomGenerator::global()->bounded(qint64(capped.count() / 5 + 1)));
+    m_pushRetry.start(capped - jitter);
     ++m_pushFailures;
 }
 

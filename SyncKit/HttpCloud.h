@@ -28,10 +28,11 @@ public:
     struct Timing
     {
         std::chrono::milliseconds pushRetryDelay{1000}; // doubled after each failed connection
-        std::chrono::milliseconds maximumPushRetryDelay{60000};
+        std::chrono::milliseconds maximumPushRetryDelay{10000}; // less up to a fifth, at random
         int retries = 3;                            // of one request the server asked to repeat later
         std::chrono::seconds maximumRetryAfter{30}; // a longer wait is left to the engine
         std::chrono::milliseconds transferTimeout{30000};
+        bool push = true; // off: a short-lived client that only asks, such as a command
     };
 
     explicit HttpCloud(CloudAccount account, QObject *parent = nullptr);
@@ -51,10 +52,19 @@ public:
     void fetchZoneChanges(const CloudAccount &account, const RecordZoneID &zoneID, const QByteArray &token, int limit,
                           Callback<ZoneChanges> done) override;
 
+    // The name of the user whose token the account carries, as the server knows it.
+    void userOfToken(const CloudAccount &account, Callback<QString> done);
+
+signals:
+    void pushConnectedChanged(bool connected);
+
 private:
     using Answer = std::function<void(CloudResult<QJsonObject>)>;
 
-    void post(const CloudAccount &account, const char *path, const QByteArray &body, int attempt, Answer done);
+    // A POST of the body, or a GET when there is none.
+    void post(const CloudAccount &account, const char *path, const std::optional<QByteArray> &body, int attempt,
+              Answer done);
+    void setPushReady(bool ready);
     template<typename T>
     void call(const CloudAccount &account, const char *path, const QJsonObject &body,
               std::optional<T> (*read)(const QJsonObject &), Callback<T> done);

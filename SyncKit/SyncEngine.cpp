@@ -56,6 +56,8 @@ SyncEngine::SyncEngine(Configuration configuration, QObject *parent)
         connect(m_configuration.database, &CloudDatabase::databaseChanged, this,
                 [this](const QString &server, const QString &user) {
                     if (m_account && m_account->server == server && m_account->user == user) {
+                        // The server speaks again: what waits goes now rather than after the pause of a failure.
+                        m_backOffUntil = QDeadlineTimer();
                         m_fetchDue = true;
                         scheduleRound(m_configuration.timing.fetchDelay);
                     }
@@ -80,7 +82,17 @@ void SyncEngine::start()
 
 std::optional<CloudAccount> SyncEngine::currentAccount() const
 {
-    return m_accountWatcher ? m_accountWatcher->account() : m_givenAccount;
+    if (m_accountWatcher)
+        return m_accountWatcher->account();
+    if (m_configuration.accountFile)
+        return CloudAccount::readFile(*m_configuration.accountFile);
+    return m_givenAccount;
+}
+
+void SyncEngine::followAccount()
+{
+    Work work(*this);
+    checkAccount();
 }
 
 void SyncEngine::setAccount(const std::optional<CloudAccount> &account)
@@ -92,33 +104,56 @@ void SyncEngine::setAccount(const std::optional<CloudAccount> &account)
     checkAccount();
 }
 
+namespace {
+
+bool isSameAccount(const std::optional<CloudAccount> &a, const std::optional<CloudAccount> &b)
+{
+    return (!a && !b) || (a && b && a->isSameAccount(*b));
+}
+
+} // namespace
+
 void SyncEngine::checkAccount()
 {
-    // Without a database there is nothing to sign in to; the account does not matter then.
-    if (!m_configuration.database)
-        return;
+    // Without a database nothing is sent or fetched, but the account still says whose items the store holds.
     const std::optional<CloudAccount> current = currentAccount();
-    const bool signedInAnew = current != m_account;
-    m_account = current;
-    if (signedInAnew) {
-        // A new sign-in, even of the same user, may carry a token that works again; what waits goes now.
-        m_accountRejected = false;
-        scheduleRound(std::chrono::milliseconds(0));
+    const bool otherAccount = !isSameAccount(current, m_account);
+    if (m_configuration.database) {
+        const bool signedInAnew = current != m_account;
+        m_account = current;
+        if (signedInAnew) {
+            // A new sign-in, even of the same user, may carry a token that works again; what waits goes now.
+            m_accountRejected = false;
+            scheduleRound(std::chrono::milliseconds(0));
+        }
     }
 
     const std::optional<CloudAccount> recorded = m_state.account();
-    if ((!recorded && !current) || (recorded && current && recorded->isSameAccount(*current)))
-        return;
+    if (!isSameAccount(recorded, current)) {
+        using ChangeType = SyncEvent::AccountChange::ChangeType;
+        const ChangeType type = !recorded  ? ChangeType::signIn
+                                : !current ? ChangeType::signOut
+                                           : ChangeType::switchAccounts;
+        if (type != ChangeType::signIn) {
+            // The tokens and the changes waiting belong to the old account: none of them goes to another.
+            // (What was made while signed out has no account yet and joins the one signing in.)
+            m_state.forgetChangeTokens();
+            const QList<PendingRecordZoneChange> waiting = m_state.pendingRecordZoneChanges();
+            m_state.remove(waiting);
+        }
+        m_state.setAccount(current);
+        m_fetchDue = true;
+        deliver(SyncEvent::AccountChange{type, recorded, current});
+    }
+    if (otherAccount && m_configuration.database)
+        abandonWork();
+}
 
-    using ChangeType = SyncEvent::AccountChange::ChangeType;
-    const ChangeType type = !recorded  ? ChangeType::signIn
-                            : !current ? ChangeType::signOut
-                                       : ChangeType::switchAccounts;
-    if (type != ChangeType::signIn)
-        m_state.forgetChangeTokens(); // they belong to the other account's database
-    m_state.setAccount(current);
-    m_fetchDue = true;
-    deliver(SyncEvent::AccountChange{type, recorded, current});
+void SyncEngine::abandonWork()
+{
+    ++m_generation; // answers still on their way are dropped
+    if (m_job)
+        finish(*m_job, CloudError(CloudError::Code::operationCancelled, QStringLiteral("the account changed")));
 }
 
 void SyncEngine::deliver(const SyncEngineEvent &event)
@@ -211,6 +246,8 @@ void SyncEngine::run(Job job)
 
     m_running = true;
     m_passLimitReached = false;
+    m_job = job;
+    m_workAccount = m_account;
     perform(std::move(job), false);
 }
 
@@ -262,6 +299,7 @@ void SyncEngine::finish(const Job &job, const std::optional<CloudError> &error)
 {
     Work work(*this);
     m_running = false;
+    m_job.reset();
     if (error && error->code() == CloudError::Code::notAuthenticated && m_account) {
         m_accountRejected = true; // until the account is signed in again
     } else if (error && error->isTransient()) {
@@ -326,7 +364,8 @@ void SyncEngine::sendDatabaseChanges(const SendChangesScope &scope, Next next)
 
     QPointer<SyncEngine> self(this);
     m_configuration.database->modifyZones(
-        *m_account, saves, deletes, [this, self, changes, next](const CloudResult<ModifyZonesResult> &result) {
+        *m_workAccount, saves, deletes,
+        answerOf([this, self, changes, next](const CloudResult<ModifyZonesResult> &result) {
             if (!self)
                 return;
             Work work(*this);
@@ -338,7 +377,7 @@ void SyncEngine::sendDatabaseChanges(const SendChangesScope &scope, Next next)
             deliver(SyncEvent::SentDatabaseChanges{zones.savedZones, zones.failedZoneSaves, zones.deletedZones,
                                                    zones.failedZoneDeletes});
             next(std::nullopt);
-        });
+        }));
 }
 
 void SyncEngine::sendRecordPass(const SendChangesContext &context, int pass, Next next)
@@ -408,7 +447,7 @@ void SyncEngine::sendRequest(std::shared_ptr<const QList<PendingRecordZoneChange
                 deletes.append(change.recordID);
         }
         m_configuration.database->modifyRecords(
-            *m_account, saves, deletes, [=, this](const CloudResult<ModifyRecordsResult> &result) {
+            *m_workAccount, saves, deletes, answerOf([=, this](const CloudResult<ModifyRecordsResult> &result) {
                 if (!self)
                     return;
                 Work work(*this);
@@ -433,7 +472,7 @@ void SyncEngine::sendRequest(std::shared_ptr<const QList<PendingRecordZoneChange
                 removeUnlessQueuedAgain(done, *revisions);
                 deliver(event);
                 sendRequest(changes, records, revisions, offset + count, scope, next);
-            });
+            }));
     });
 }
 
@@ -455,7 +494,7 @@ void SyncEngine::fetchAll(Next next)
     QPointer<SyncEngine> self(this);
     const QByteArray token = m_state.databaseChangeToken();
     m_configuration.database->fetchDatabaseChanges(
-        *m_account, token, [this, self, next](const CloudResult<DatabaseChanges> &result) {
+        *m_workAccount, token, answerOf([this, self, next](const CloudResult<DatabaseChanges> &result) {
             if (!self)
                 return;
             Work work(*this);
@@ -481,7 +520,7 @@ void SyncEngine::fetchAll(Next next)
                 deliver(SyncEvent::DidFetchChanges{});
                 next(error);
             });
-        });
+        }));
 }
 
 void SyncEngine::fetchZones(QList<RecordZoneID> zones, Next next)
@@ -492,8 +531,8 @@ void SyncEngine::fetchZones(QList<RecordZoneID> zones, Next next)
     deliver(SyncEvent::WillFetchRecordZoneChanges{zoneID});
     QPointer<SyncEngine> self(this);
     m_configuration.database->fetchZoneChanges(
-        *m_account, zoneID, m_state.zoneChangeToken(zoneID), m_configuration.fetchLimit,
-        [this, self, zones, next, zoneID](const CloudResult<ZoneChanges> &result) {
+        *m_workAccount, zoneID, m_state.zoneChangeToken(zoneID), m_configuration.fetchLimit,
+        answerOf([this, self, zones, next, zoneID](const CloudResult<ZoneChanges> &result) {
             if (!self)
                 return;
             Work work(*this);
@@ -514,7 +553,7 @@ void SyncEngine::fetchZones(QList<RecordZoneID> zones, Next next)
                 return fetchZones(zones, next);
             deliver(SyncEvent::DidFetchRecordZoneChanges{zoneID, std::nullopt});
             fetchZones(zones.mid(1), next);
-        });
+        }));
 }
 
 } // namespace SyncKit

@@ -9,6 +9,7 @@
 
 #include <QDeadlineTimer>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
@@ -45,7 +46,9 @@ public:
         std::chrono::milliseconds sendDelay{500};    // after a change is queued, to gather a burst of edits
         std::chrono::milliseconds fetchDelay{100};   // after the server tells of a change
         std::chrono::milliseconds retryDelay{2000};  // after the first network failure; doubles with each further one
-        std::chrono::milliseconds maximumRetryDelay{std::chrono::minutes(5)};
+        // A change that failed is tried again within this while the server answers; a server whose push channel
+        // comes back ends the pause at once.
+        std::chrono::milliseconds maximumRetryDelay{30000};
     };
 
     struct Configuration
@@ -74,6 +77,9 @@ public:
     const std::optional<CloudAccount> &account() const { return m_account; }
     // Gives the account directly; only for an engine made without an account file.
     void setAccount(const std::optional<CloudAccount> &account);
+    // Looks at the account now instead of at the next turn of the event loop, and tells the delegate of a change:
+    // a command that runs no event loop then sees a sign-out before it changes anything. Also without a database.
+    void followAccount();
 
     // Work now instead of on the engine's own schedule. With a database that answers at once, the work is done
     // when the call returns. `done` hears of the first failure, or of none.
@@ -104,6 +110,7 @@ private:
 
     void start();
     void checkAccount();
+    void abandonWork();
     std::optional<CloudAccount> currentAccount() const;
     void deliver(const SyncEngineEvent &event);
     void flushStateUpdate();
@@ -130,12 +137,26 @@ private:
     void fetchAll(Next next);
     void fetchZones(QList<RecordZoneID> zones, Next next);
 
+    // The answer to a request of the work under way, or nothing when the account changed since it went out: what
+    // one account's server said is never applied under another.
+    template<typename Handler> auto answerOf(Handler handler)
+    {
+        return
+            [self = QPointer<SyncEngine>(this), generation = m_generation, handler = std::move(handler)](auto result) {
+                if (self && self->m_generation == generation)
+                    handler(std::move(result));
+            };
+    }
+
     Configuration m_configuration;
     State m_state;
     std::unique_ptr<AccountFileWatcher> m_accountWatcher;
     std::optional<CloudAccount> m_account;
     std::optional<CloudAccount> m_givenAccount;
     bool m_accountRejected = false;
+    std::optional<Job> m_job;                  // the work under way
+    std::optional<CloudAccount> m_workAccount; // the account it began under; every request of it goes there
+    quint64 m_generation = 0;                  // grows with each change of account
 
     int m_depth = 0;
     bool m_stateDirty = false;

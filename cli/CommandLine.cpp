@@ -1,5 +1,8 @@
 #include "cli/CommandLine.h"
 
+#include "cli/SyncCommands.h"
+
+#include "SyncKit/CloudAccount.h"
 #include "Vellora/Commands/CommandRunner.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/HugePageHeap.h"
@@ -36,7 +39,8 @@ QString helpText()
         "  account sign-in SERVER USER\n"
         "                        sign in to a sync server; the token is read from standard input\n"
         "  account status        show the account and the last sync (--json for JSON)\n"
-        "  account sign-out      sign out; this computer's changes wait until the next sign-in\n"
+        "  account sign-out      sign out: the account's tasks leave this computer (the server keeps them);\n"
+        "                        tasks made while signed out join the next account signed in\n"
         "\n"
         "ITEM is an item's id, a unique start of it (at least 4 characters), or a row of Today as a slot id\n"
         "(\"slot.3.1\") or its short form (\"3.1\": the block's size, then the row counted from 0).\n"
@@ -175,17 +179,28 @@ int runOnFile(const Command &command, const QString &path)
     return outcome.exitCode != ExitStatus::ok ? outcome.exitCode : status;
 }
 
-// Through the app that has the store open, or else through the file under its lock.
-int runOnStore(const Command &command, const QString &path)
+// Through the app that has the store open, or else through the file under its lock; a change made on the file is
+// then sent at once when signed in, as the app would (after the lock is let go).
+int runOnStore(const Command &command, const QString &path, const NetworkHost &runNetwork = {})
 {
-    InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(path);
-    if (claim.app)
-        return runInApp(command, *claim.app);
-    if (!claim.lock && !claim.error.isEmpty())
-        return fail(claim.error + QStringLiteral("; nothing was changed"));
-    if (!claim.lock)
-        return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
-    return runOnFile(command, path);
+    int code = 0;
+    {
+        InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(path);
+        if (claim.app)
+            return runInApp(command, *claim.app);
+        if (!claim.lock && !claim.error.isEmpty())
+            return fail(claim.error + QStringLiteral("; nothing was changed"));
+        if (!claim.lock)
+            return fail(QStringLiteral("the store %1 is in use by another vellora; try again").arg(path));
+        code = runOnFile(command, path);
+    }
+    if (code != 0 || !command.isEdit() || !runNetwork || !QFileInfo::exists(SyncKit::CloudAccount::defaultFilePath()))
+        return code;
+    Command send = command;
+    send.verb = Command::Verb::sync;
+    send.arguments = QStringList{QLatin1String(kSendAfterEdit)};
+    runNetwork(send);
+    return code;
 }
 
 // Asks the running app to show or toggle its window; false when no app has this store open.
@@ -265,6 +280,6 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow, const Ne
         return runOnStore(today, *path);
     }
     default:
-        return runOnStore(command, *path);
+        return runOnStore(command, *path, runNetwork);
     }
 }

@@ -1,8 +1,9 @@
 #include "cli/SyncCommands.h"
 
+#include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/InstanceChannel.h"
-#include "Vellora/Sync/AppSync.h"
 #include "Vellora/Sync/AppStore.h"
+#include "Vellora/Sync/AppSync.h"
 #include "cli/CommandLine.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 #include <QUrl>
 
 #include <termios.h>
@@ -22,6 +24,9 @@
 using namespace SyncKit;
 
 namespace {
+
+constexpr auto kSendAfterEditWait = std::chrono::seconds(1);
+constexpr auto kSendBeforeSignOutWait = std::chrono::seconds(5);
 
 void print(FILE *stream, const QString &text)
 {
@@ -75,46 +80,109 @@ std::optional<QString> readToken(const QString &prompt)
     return token;
 }
 
-int signIn(const QString &server, const QString &user)
+std::optional<QString> sendWaiting(const QString &path, std::chrono::milliseconds wait);
+
+// How many changes of the store wait to be sent.
+qsizetype waitingChanges(const QString &storePath)
+{
+    const auto loaded = StoreFile::readAhead(storePath);
+    return loaded.saved && loaded.saved->state ? loaded.saved->state->recordZoneChanges.size() : 0;
+}
+
+// How many items of the store belong to no account: made while signed out, they join the next account.
+qsizetype itemsOfNoAccount(const std::optional<QString> &storePath)
+{
+    if (!storePath)
+        return 0;
+    const auto loaded = StoreFile::readAhead(*storePath); // reads only: the store's lock is not held here
+    if (!loaded.saved || (loaded.saved->state && loaded.saved->state->account))
+        return 0;
+    return qsizetype(loaded.saved->items.size());
+}
+
+// Opens the store under its lock, which lets its engine follow the account file at once: a sign-out takes the old
+// account's items away, a sign-in keeps what belongs to no account. The running app follows by itself. The reason
+// when the store cannot be opened now; it follows the next time it is.
+std::optional<QString> followAccount(const std::optional<QString> &storePath)
+{
+    if (!storePath)
+        return std::nullopt;
+    InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(*storePath);
+    if (claim.app)
+        return std::nullopt;
+    if (!claim.lock)
+        return claim.error.isEmpty() ? QStringLiteral("the store is in use by another vellora") : claim.error;
+    SyncSetup setup; // no cloud: nothing is sent, the account is only looked at
+    auto store = makeAppStore(*storePath, setup);
+    const auto saveError = store->saveError();
+    const QString openError = store->openError();
+    static_cast<void>(store.release()); // the process ends soon
+    if (!openError.isEmpty())
+        return openError;
+    if (saveError)
+        return *saveError;
+    return std::nullopt;
+}
+
+int signIn(const QString &server, const QString &user, const std::optional<QString> &storePath)
 {
     const QUrl url(server);
     if (!url.isValid() || (url.scheme() != "https" && url.scheme() != "http") || url.host().isEmpty())
         return fail(QStringLiteral("'%1' is not a server address (give it as https://host)").arg(server));
-    const auto token = readToken(QStringLiteral("Token for %1 at %2: ").arg(user, serverHost(server)));
+    const auto token = readToken(QStringLiteral("Token for %1 at %2: ").arg(user, serverText(server)));
     if (!token)
         return fail(QStringLiteral("no token was given; pass it on standard input"));
     const CloudAccount account{server, user, *token};
     QObject context;
-    const auto error =
-        waitFor<std::optional<CloudError>>([&](auto done) { AppSync::checkAccount(account, &context, done); });
-    if (const auto reason = AppSync::describeCheck(error))
+    const auto reason =
+        waitFor<std::optional<QString>>([&](auto done) { AppSync::checkAccount(account, &context, done); });
+    if (reason)
         return fail(QStringLiteral("not signed in: %1").arg(*reason));
+    const qsizetype joining = itemsOfNoAccount(storePath);
     const QString path = CloudAccount::defaultFilePath();
     if (!account.writeFile(path))
         return fail(QStringLiteral("the account file %1 cannot be written; not signed in").arg(path));
-    print(stdout, QStringLiteral("Signed in as %1 at %2.\n").arg(user, serverHost(server)));
+    QString out = QStringLiteral("Signed in as %1 at %2.\n").arg(user, serverText(server));
+    if (joining > 0)
+        out += QStringLiteral("The %1 task(s) made while signed out join %2's planner.\n").arg(joining).arg(user);
+    print(stdout, out);
     return 0;
 }
 
-int signOut()
+int signOut(const std::optional<QString> &storePath)
 {
     const QString path = CloudAccount::defaultFilePath();
+    const auto account = CloudAccount::readFile(path);
     if (!QFile::exists(path)) {
         print(stdout, QStringLiteral("Not signed in.\n"));
         return 0;
+    }
+    // What waits belongs to the account that leaves: it goes to its server first, as far as the server answers.
+    if (storePath && waitingChanges(*storePath) > 0) {
+        const auto why = sendWaiting(*storePath, kSendBeforeSignOutWait);
+        if (const qsizetype left = waitingChanges(*storePath); why && left > 0)
+            print(stderr, QStringLiteral("vellora: %1 change(s) had not reached the server (%2) and leave with the "
+                                         "account's tasks\n")
+                              .arg(left)
+                              .arg(*why));
     }
     QFile file(path);
     if (!file.remove())
         return fail(QStringLiteral("the account file %1 cannot be removed: %2").arg(path, file.errorString()));
     // The last sync belongs to the account that left.
     QFile::remove(SyncStatus::filePathFor(path));
-    print(stdout, QStringLiteral("Signed out. This computer's changes wait until the next sign-in.\n"));
+    const QString who = account ? QStringLiteral("%1's").arg(account->user) : QStringLiteral("The account's");
+    print(stdout, QStringLiteral("Signed out. %1 tasks left this computer; the server keeps them. Tasks made now "
+                                 "join the next account signed in.\n")
+                      .arg(who));
+    if (const auto why = followAccount(storePath))
+        print(stderr, QStringLiteral("vellora: the tasks leave the store when it is next opened: %1\n").arg(*why));
     return 0;
 }
 
 int status(bool json)
 {
-    AppSync sync;
+    AppSync sync(CloudAccount::defaultFilePath(), false);
     const auto account = sync.account();
     auto last = sync.lastSync();
     if (last && (!account || !account->isSameAccount({last->server, last->user, {}})))
@@ -131,6 +199,13 @@ int status(bool json)
                 lastSync.insert("error", *last->error);
             object.insert("lastSync", lastSync);
         }
+        if (account) {
+            const bool connected = last && !last->error && !last->disconnectedSince;
+            object.insert("connected", connected);
+            if (last && !connected)
+                object.insert("disconnectedSince",
+                              last->disconnectedSince.value_or(last->time).toString(Qt::ISODateWithMs));
+        }
         print(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
         return 0;
     }
@@ -138,10 +213,12 @@ int status(bool json)
         print(stdout, QStringLiteral("Not signed in.\n"));
         return 0;
     }
-    QString out = QStringLiteral("Signed in as %1 at %2.\n").arg(account->user, account->server);
+    QString out = QStringLiteral("Signed in as %1 at %2.\n").arg(account->user, serverText(account->server));
     if (!last)
         out += QStringLiteral("Not synced yet.\n");
-    else
+    if (last && (last->error || last->disconnectedSince))
+        out += last->describe(QDateTime::currentDateTimeUtc()) + QStringLiteral(".\n");
+    if (last)
         out += QStringLiteral("Last sync: %1 (%2)%3\n")
                    .arg(last->time.toLocalTime().toString(Qt::ISODate),
                         timeAgo(last->time, QDateTime::currentDateTimeUtc()),
@@ -153,7 +230,7 @@ int status(bool json)
 // One round in this process, on the store file under its lock.
 int syncFile(const QString &path)
 {
-    AppSync sync;
+    AppSync sync(CloudAccount::defaultFilePath(), false);
     auto store = makeAppStore(path, sync.setup(false));
     if (!store->openError().isEmpty())
         return fail(QStringLiteral("the store %1 cannot be used: %2").arg(path, store->openError()));
@@ -197,16 +274,68 @@ int syncStore(const Command &command)
     return syncFile(*path);
 }
 
+// Sends what waits in the store, under its lock, for at most `wait`: none when all of it went (or a running app has
+// the store and sends it), else why not in words.
+std::optional<QString> sendWaiting(const QString &path, std::chrono::milliseconds wait)
+{
+    InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(path, std::chrono::milliseconds(200));
+    if (claim.app)
+        return std::nullopt;
+    if (!claim.lock)
+        return QStringLiteral("the store is in use");
+    AppSync sync(CloudAccount::defaultFilePath(), false);
+    auto store = makeAppStore(path, sync.setup(false));
+    if (!store->fileURL() || !store->engine())
+        return QStringLiteral("the store cannot be opened");
+    sync.attach(*store);
+    QEventLoop loop;
+    std::optional<CloudError> failure;
+    bool ended = false;
+    store->engine()->sendChanges({}, [&](const std::optional<CloudError> &error) {
+        failure = error;
+        ended = true;
+        loop.quit();
+    });
+    if (!ended) {
+        QTimer::singleShot(wait, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const auto saveError = store->saveError();
+    static_cast<void>(store.release()); // the process ends soon
+    if (!ended)
+        return QStringLiteral("the server did not answer within %1 s").arg(qMax<qint64>(1, wait.count() / 1000));
+    if (failure)
+        return AppSync::describe(*failure);
+    if (saveError)
+        return QStringLiteral("the store cannot be saved: %1").arg(*saveError);
+    return std::nullopt;
+}
+
+// Sends what a command changed without a window running, waiting at most a moment: a command that is done does not
+// keep its person waiting for a slow server. What is not sent by then waits in the store, and is said.
+int sendAfterEdit(const Command &command)
+{
+    const auto path = storePathFor(command);
+    if (!path || !CloudAccount::readFile(CloudAccount::defaultFilePath()))
+        return 0;
+    if (const auto why = sendWaiting(*path, kSendAfterEditWait))
+        print(stderr,
+              QStringLiteral("vellora: not sent yet (%1); the change waits here for the next sync\n").arg(*why));
+    return 0;
+}
+
 } // namespace
 
 int runNetworkCommand(const Command &command)
 {
     if (command.verb == Command::Verb::sync)
-        return syncStore(command);
+        return command.arguments == QStringList{QLatin1String(kSendAfterEdit)} ? sendAfterEdit(command)
+                                                                               : syncStore(command);
     const QString action = command.arguments.value(0);
+    const auto storePath = storePathFor(command);
     if (action == "sign-in")
-        return signIn(command.arguments.value(1), command.arguments.value(2));
+        return signIn(command.arguments.value(1), command.arguments.value(2), storePath);
     if (action == "sign-out")
-        return signOut();
+        return signOut(storePath);
     return status(command.json);
 }

@@ -438,6 +438,11 @@ void DayStore::startSync()
     if (!m_makeEngine)
         return;
     m_engine = m_makeEngine(*this, m_saved.state);
-    if (m_engine && !m_saved.state)
+    if (!m_engine)
+        return;
+    if (!m_saved.state)
         m_engine->state().add(QList{PendingDatabaseChange::saveZone(syncZoneID())});
+    // A sign-out or switch since the last run takes the old account's items away before anything new is made, so
+    // that what is made now belongs to the account signed in now, or to none.
+    m_engine->followAccount();
 }

@@ -65,8 +65,8 @@ void SignInDialog::signIn()
     m_signIn->setEnabled(false);
     m_problem->setText(QStringLiteral("Checking…"));
     m_problem->show();
-    AppSync::checkAccount(account, this, [this, account](const std::optional<SyncKit::CloudError> &error) {
-        if (const auto reason = AppSync::describeCheck(error))
+    AppSync::checkAccount(account, this, [this, account](const std::optional<QString> &reason) {
+        if (reason)
             return showProblem(QStringLiteral("Not signed in: %1.").arg(*reason));
         if (!account.writeFile(m_accountFile))
             return showProblem(QStringLiteral("The account file %1 cannot be written.").arg(m_accountFile));

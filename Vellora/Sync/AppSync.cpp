@@ -6,10 +6,22 @@
 
 using namespace SyncKit;
 
-AppSync::AppSync(QString accountFile, QObject *parent)
-    : QObject(parent), m_accountFile(std::move(accountFile)), m_cloud(m_accountFile)
+namespace {
+
+HttpCloud::Timing cloudTiming(bool push)
+{
+    HttpCloud::Timing timing;
+    timing.push = push;
+    return timing;
+}
+
+} // namespace
+
+AppSync::AppSync(QString accountFile, bool push, QObject *parent)
+    : QObject(parent), m_accountFile(std::move(accountFile)), m_cloud(m_accountFile, cloudTiming(push))
 {
     connect(&m_cloud, &CloudDatabase::databaseChanged, this, &AppSync::statusChanged);
+    connect(&m_cloud, &AccountCloud::pushConnectedChanged, this, &AppSync::pushConnectedChanged);
 }
 
 SyncSetup AppSync::setup(bool automaticallySync)
@@ -46,15 +58,16 @@ QString AppSync::statusLine() const
     const auto last = lastSync();
     if (!last || !signedIn->isSameAccount(CloudAccount{last->server, last->user, {}}))
         return QStringLiteral("Signed in as %1 at %2; not synced yet.")
-            .arg(signedIn->user, serverHost(signedIn->server));
+            .arg(signedIn->user, serverText(signedIn->server));
     return last->describe(QDateTime::currentDateTimeUtc()) + QLatin1Char('.');
 }
 
 void AppSync::record(const std::optional<CloudError> &error)
 {
-    // Without an account there was no round, only changes kept for later.
+    // Without an account there was no round, only changes kept for later; a round stopped by a change of account
+    // says nothing about either account's server.
     const SyncEngine *engine = m_store ? m_store->engine() : nullptr;
-    if (!engine || !engine->account())
+    if (!engine || !engine->account() || (error && error->code() == CloudError::Code::operationCancelled))
         return;
     SyncStatus status;
     status.time = QDateTime::currentDateTimeUtc();
@@ -62,6 +75,40 @@ void AppSync::record(const std::optional<CloudError> &error)
     status.user = engine->account()->user;
     if (error)
         status.error = describe(*error);
+    // A failure, or a push channel that is down, leaves this computer out of touch since the first of them.
+    const bool pushDown = m_cloud.current() && !m_cloud.isPushConnected() && m_pushDown;
+    if (error || pushDown) {
+        const auto last = lastSync();
+        const bool sameAccount = last && engine->account()->isSameAccount({last->server, last->user, {}});
+        status.disconnectedSince = sameAccount && last->disconnectedSince ? last->disconnectedSince : status.time;
+    }
+    writeStatus(status);
+}
+
+void AppSync::pushConnectedChanged(bool connected)
+{
+    m_pushDown = !connected;
+    // Back again: the round that the returning channel starts says "Synced" once it has worked.
+    const auto signedIn = account();
+    if (connected || !signedIn)
+        return;
+    SyncStatus status;
+    const auto last = lastSync();
+    if (last && signedIn->isSameAccount({last->server, last->user, {}})) {
+        if (last->disconnectedSince)
+            return;
+        status = *last;
+    } else {
+        status.time = QDateTime::currentDateTimeUtc();
+        status.server = signedIn->server;
+        status.user = signedIn->user;
+    }
+    status.disconnectedSince = QDateTime::currentDateTimeUtc();
+    writeStatus(status);
+}
+
+void AppSync::writeStatus(const SyncStatus &status)
+{
     m_statusError = status.writeFile(SyncStatus::filePathFor(m_accountFile));
     emit statusChanged();
 }
@@ -88,7 +135,7 @@ void AppSync::syncNow(Done done)
 }
 
 void AppSync::checkAccount(const CloudAccount &account, QObject *context,
-                           std::function<void(const std::optional<CloudError> &)> done)
+                           std::function<void(const std::optional<QString> &)> done)
 {
     // A cloud of its own, with no push channel: the check is one signed request.
     HttpCloud::Timing timing;
@@ -97,22 +144,19 @@ void AppSync::checkAccount(const CloudAccount &account, QObject *context,
     auto cloud = std::shared_ptr<HttpCloud>(new HttpCloud(CloudAccount{account.server, account.user, {}}, timing),
                                             [](HttpCloud *cloud) { cloud->deleteLater(); });
     QPointer<QObject> guard(context);
-    cloud->fetchDatabaseChanges(account, {}, [cloud, guard, done](CloudResult<DatabaseChanges> result) {
+    cloud->userOfToken(account, [cloud, guard, account, done](CloudResult<QString> result) {
         if (!guard)
             return;
-        if (result.ok())
-            return done(std::nullopt);
-        done(result.error());
+        if (!result.ok()) {
+            if (result.error().code() == CloudError::Code::notAuthenticated)
+                return done(QStringLiteral("the server refused this token"));
+            return done(describe(result.error()));
+        }
+        // Another user's token would sync that user's planner under this name.
+        if (result.value() != account.user)
+            return done(QStringLiteral("this token is %1's, not %2's").arg(result.value(), account.user));
+        done(std::nullopt);
     });
-}
-
-std::optional<QString> AppSync::describeCheck(const std::optional<CloudError> &error)
-{
-    if (!error)
-        return std::nullopt;
-    if (error->code() == CloudError::Code::notAuthenticated)
-        return QStringLiteral("the server refused this token");
-    return describe(*error);
 }
 
 QString AppSync::describe(const CloudError &error)

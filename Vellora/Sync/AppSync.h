@@ -19,7 +19,9 @@ class AppSync : public QObject
 public:
     using Done = std::function<void(const std::optional<QString> &reason)>;
 
-    explicit AppSync(QString accountFile = SyncKit::CloudAccount::defaultFilePath(), QObject *parent = nullptr);
+    // Without `push`, for a command that runs one round and ends: no push channel is opened.
+    explicit AppSync(QString accountFile = SyncKit::CloudAccount::defaultFilePath(), bool push = true,
+                     QObject *parent = nullptr);
 
     // How the store makes its engine: with this cloud and account file.
     SyncSetup setup(bool automaticallySync = true);
@@ -29,7 +31,7 @@ public:
     const QString &accountFile() const { return m_accountFile; }
     std::optional<SyncKit::CloudAccount> account() const;
     std::optional<SyncStatus> lastSync() const;
-    // The state in one line: signed out, never synced, synced N minutes ago, or the last error.
+    // The state in one line: signed out, never synced, synced N minutes ago, or not connected since when and why.
     QString statusLine() const;
     // Why the last write of the status file failed, if it did.
     std::optional<QString> statusError() const { return m_statusError; }
@@ -38,12 +40,11 @@ public:
     // ended with nothing left to send, else the reason in words.
     void syncNow(Done done);
 
-    // Checks an account against its server with one signed request: none when the server takes the token,
-    // notAuthenticated when it refuses it. `done` is not called once `context` is gone.
+    // Asks the account's server whose token it is: none when it is the account's user's, else why not in words
+    // ("the server refused this token", "this token is anna's, not bob's", "the server cannot be reached…").
+    // `done` is not called once `context` is gone.
     static void checkAccount(const SyncKit::CloudAccount &account, QObject *context,
-                             std::function<void(const std::optional<SyncKit::CloudError> &)> done);
-    // The result of a check in words: none, "the server refused this token", "the server cannot be reached…".
-    static std::optional<QString> describeCheck(const std::optional<SyncKit::CloudError> &error);
+                             std::function<void(const std::optional<QString> &reason)> done);
     // A failure in words a person can act on.
     static QString describe(const SyncKit::CloudError &error);
 
@@ -52,9 +53,12 @@ signals:
 
 private:
     void record(const std::optional<SyncKit::CloudError> &error);
+    void pushConnectedChanged(bool connected);
+    void writeStatus(const SyncStatus &status);
 
     QString m_accountFile;
     SyncKit::AccountCloud m_cloud;
     DayStore *m_store = nullptr;
     std::optional<QString> m_statusError;
+    bool m_pushDown = false; // the push channel failed or closed and has not opened again
 };

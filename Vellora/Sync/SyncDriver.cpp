@@ -81,8 +81,9 @@ void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
 void SyncDriver::handleAccountChange(const SyncEvent::AccountChange &change)
 {
     using ChangeType = SyncEvent::AccountChange::ChangeType;
-    // Another account's items, or none: the items of the old account leave this device. The engine's state
-    // stays; the server is told nothing.
+    // Another account's items, or none: the items of the old account leave this device, and the engine has
+    // dropped their waiting changes; the server keeps them. A sign-in keeps what was made while signed out: it
+    // belongs to no account and joins this one.
     if (change.changeType == ChangeType::signOut || change.changeType == ChangeType::switchAccounts)
         m_store.removeAllItems();
 }

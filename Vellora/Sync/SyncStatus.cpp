@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QUrl>
 
 namespace {
 
@@ -33,6 +32,9 @@ std::optional<SyncStatus> SyncStatus::readFile(const QString &path)
     status.user = object.value("user").toString();
     if (object.value("error").isString())
         status.error = object.value("error").toString();
+    const QDateTime since = QDateTime::fromString(object.value("disconnectedSince").toString(), Qt::ISODateWithMs);
+    if (since.isValid())
+        status.disconnectedSince = since;
     return status;
 }
 
@@ -47,6 +49,8 @@ std::optional<QString> SyncStatus::writeFile(const QString &path) const
     QJsonObject object{{"time", time.toUTC().toString(Qt::ISODateWithMs)}, {"server", server}, {"user", user}};
     if (error)
         object.insert("error", *error);
+    if (disconnectedSince)
+        object.insert("disconnectedSince", disconnectedSince->toUTC().toString(Qt::ISODateWithMs));
     const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size() || !file.commit())
         return file.errorString();
@@ -55,9 +59,14 @@ std::optional<QString> SyncStatus::writeFile(const QString &path) const
 
 QString SyncStatus::describe(const QDateTime &now) const
 {
-    if (error)
-        return QStringLiteral("Sync failed %1: %2").arg(timeAgo(time, now), *error);
-    return QStringLiteral("Synced with %1 at %2, %3").arg(user, serverHost(server), timeAgo(time, now));
+    if (disconnectedSince || error) {
+        const QDateTime since = disconnectedSince.value_or(time).toLocalTime();
+        QString line = QStringLiteral("Not connected since %1 — changes wait here").arg(since.toString("HH:mm"));
+        if (error)
+            line += QStringLiteral(" (%1)").arg(*error);
+        return line;
+    }
+    return QStringLiteral("Synced with %1 at %2, %3").arg(user, serverText(server), timeAgo(time, now));
 }
 
 QString timeAgo(const QDateTime &then, const QDateTime &now)
@@ -77,10 +86,10 @@ QString timeAgo(const QDateTime &then, const QDateTime &now)
     return plural(seconds / 86400, "day");
 }
 
-QString serverHost(const QString &server)
+QString serverText(const QString &server)
 {
-    const QUrl url(server);
-    if (url.host().isEmpty())
-        return server;
-    return url.port() > 0 ? QStringLiteral("%1:%2").arg(url.host()).arg(url.port()) : url.host();
+    QString text = server.trimmed();
+    while (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
+    return text;
 }

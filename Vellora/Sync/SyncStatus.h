@@ -13,6 +13,8 @@ struct SyncStatus
     QString server;
     QString user;
     std::optional<QString> error; // none: the round ended well
+    // Since when this computer has not reached the server: the push channel is down or the last round failed.
+    std::optional<QDateTime> disconnectedSince;
 
     bool operator==(const SyncStatus &) const = default;
 
@@ -22,11 +24,13 @@ struct SyncStatus
     // Atomically, readable by the user only; the reason when it could not be written.
     std::optional<QString> writeFile(const QString &path) const;
 
-    // "Synced with anna at cloud.example.org, 2 minutes ago", or the error in words.
+    // "Synced with anna at https://cloud.example.org, 2 minutes ago", or "Not connected since 14:05 — changes wait
+    // here (the reason)".
     QString describe(const QDateTime &now) const;
 };
 
 // "just now", "2 minutes ago", "3 hours ago", "yesterday", "5 days ago".
 QString timeAgo(const QDateTime &then, const QDateTime &now);
-// The host of a server address, for a line a person reads: "cloud.example.org" for "https://cloud.example.org".
-QString serverHost(const QString &server);
+// A server address as every line shows it: as given, scheme and all ("https://cloud.example.org"), since whether
+// it is encrypted matters; without a trailing slash.
+QString serverText(const QString &server);

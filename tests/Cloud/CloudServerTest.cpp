@@ -370,3 +370,15 @@ TEST(ServerTlsTest, ADeviceThatTrustsTheCertificateSyncsAndHearsPushOverTlsAndBa
     // Plain HTTP on the TLS port is not answered as HTTP.
     EXPECT_EQ(rawRequest(server.port(), CloudProtocol::kDatabaseChangesPath, "{}", account.token.toLatin1()).status, 0);
 }
+
+// Whose token it is, which sign-in checks the given name against: told to the token's holder only.
+TEST_F(CloudServerTest, TheAccountRouteNamesTheUserOfTheToken)
+{
+    for (const auto &[token, user] : {std::pair(anna, "anna"), std::pair(bert, "bert")}) {
+        const Answer answer = rawRequest(server.port(), CloudProtocol::kAccountPath, {}, token, {}, "GET");
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(QJsonDocument::fromJson(answer.body).object().value("user").toString(), user);
+    }
+    for (const QByteArray &token : {QByteArray(), QByteArray("guess")})
+        EXPECT_EQ(rawRequest(server.port(), CloudProtocol::kAccountPath, {}, token, {}, "GET").status, 401);
+}

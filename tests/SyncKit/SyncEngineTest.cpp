@@ -7,8 +7,11 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 using namespace SyncKit;
 using namespace std::chrono_literals;
@@ -386,4 +389,58 @@ TEST_F(SyncEngineTest, AccountFileChangesAreReported)
         file.close();
         EXPECT_FALSE(CloudAccount::readFile(path)) << content;
     }
+}
+
+// A fetch under way when the account changes ends at once; its answer, when it comes, is dropped, and what waited
+// to be sent for the old account is never sent to the new one.
+TEST_F(SyncEngineTest, AnswersThatComeAfterAnAccountChangeAreDropped)
+{
+    {
+        RecordingDelegate writer;
+        auto writerEngine = makeEngine(writer);
+        writer.edit(*writerEngine, "A", "anna's");
+        writerEngine->sendChanges();
+    }
+    const CloudAccount bert = cloud.addAccount("bert");
+    cloud.setAnswersDeferred(true);
+    RecordingDelegate delegate;
+    auto engine = makeEngine(delegate);
+    delegate.edit(*engine, "W", "waits for anna");
+    // Bert signs in while anna's records are on their way.
+    bool switched = false;
+    cloud.setFaultInjector([&](MemoryCloud::Call call) {
+        if (call == MemoryCloud::Call::fetchZoneChanges && !std::exchange(switched, true))
+            QTimer::singleShot(0, &cloud, [&] { engine->setAccount(bert); });
+        return MemoryCloud::Fault::none;
+    });
+    std::optional<std::optional<CloudError>> outcome;
+    engine->fetchChanges([&](const auto &error) { outcome = error; });
+    ASSERT_EVENTUALLY(outcome);
+    ASSERT_TRUE(switched);
+    cloud.setFaultInjector({});
+    ASSERT_TRUE(*outcome);
+    EXPECT_EQ((*outcome)->code(), CloudError::Code::operationCancelled);
+    EXPECT_TRUE(engine->state().pendingRecordZoneChanges().isEmpty());
+
+    bool synced = false;
+    engine->syncChanges([&](const auto &error) { synced = !error; });
+    ASSERT_EVENTUALLY(synced);
+    EXPECT_TRUE(delegate.eventsOf<SyncEvent::FetchedRecordZoneChanges>().isEmpty());
+    EXPECT_FALSE(delegate.records.contains(idOf("A")));
+    EXPECT_FALSE(cloud.record("bert", idOf("W")));
+    EXPECT_FALSE(cloud.record("bert", idOf("A")));
+    EXPECT_EQ(delegate.savedState->account, (CloudAccount{bert.server, bert.user, {}}));
+}
+
+// The push channel speaking again means the server is back: what waits goes at once, not after the pause.
+TEST_F(SyncEngineTest, AServerThatSpeaksAgainEndsThePauseAtOnce)
+{
+    RecordingDelegate delegate;
+    auto engine = makeEngine(delegate, true, std::nullopt, {5ms, 5ms, std::chrono::hours(1), std::chrono::hours(1)});
+    cloud.failNextCalls(1);
+    delegate.edit(*engine, "A", "one");
+    ASSERT_EVENTUALLY(cloud.callCount(MemoryCloud::Call::modifyZones) == 1 && !engine->isWorking());
+    EXPECT_TRUE(engine->isScheduled()); // in an hour
+    emit cloud.databaseChanged(account.server, account.user);
+    ASSERT_EVENTUALLY(cloud.record("anna", idOf("A")).has_value());
 }

@@ -1,10 +1,15 @@
+#include "SyncKit/CloudAccount.h"
+#include "SyncKit/CloudProtocol.h"
 #include "tests/Cloud/CloudServerProcess.h"
+#include "tests/Cloud/FaultProxy.h"
 #include "tests/Cloud/RawHttp.h"
 #include "tests/cli/Computer.h"
 
 #include <QElapsedTimer>
 
 #include <cstdio>
+
+using namespace std::chrono_literals;
 
 // `vellora account` and `vellora sync` against a real vellora-cloud on 127.0.0.1, and running apps that hear each
 // other's changes through its push.
@@ -20,6 +25,11 @@ protected:
     {
         const Outcome outcome = computer.run({"account", "sign-in", server.url(), "anna"}, {}, token.toUtf8() + '\n');
         ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    }
+
+    Outcome signInAs(Computer &computer, const QString &user, const QString &userToken)
+    {
+        return computer.run({"account", "sign-in", server.url(), user}, {}, userToken.toUtf8() + '\n');
     }
 
     CloudServerProcess server;
@@ -92,6 +102,116 @@ TEST_F(SyncCommandTest, SignInAndSyncCarryATaskBetweenTwoComputers)
     EXPECT_EQ(firstApp->state(), QProcess::Running);
     EXPECT_EQ(secondApp->state(), QProcess::Running);
     EXPECT_TRUE(first.titles().contains(title));
+}
+
+// Whose token it is, the server says: a name that does not match is refused, and nothing is written.
+TEST_F(SyncCommandTest, SignInRefusesAnotherUsersToken)
+{
+    Computer computer;
+    server.addUser("bob");
+    const Outcome outcome = signInAs(computer, "bob", token);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_TRUE(outcome.err.contains("this token is anna's, not bob's")) << outcome.err.toStdString();
+    EXPECT_FALSE(QFile::exists(computer.accountFile()));
+}
+
+// Without a window: signing out sends what waits and takes anna's tasks off the computer, a task made then belongs
+// to no account and joins bob's planner at his sign-in, and a change made while signed in is sent by the command.
+TEST_F(SyncCommandTest, TasksMadeWhileSignedOutJoinTheNextAccount)
+{
+    Computer computer, annasOther, bobsOther;
+    const QString bobToken = server.addUser("bob");
+    signIn(computer);
+    server.stop();
+    ASSERT_EQ(computer.run({"add", "anna's task"}).exitCode, 0); // waits
+    ASSERT_TRUE(server.start());
+    const Outcome out = computer.run({"account", "sign-out"});
+    ASSERT_EQ(out.exitCode, 0) << out.err.toStdString();
+    EXPECT_TRUE(out.out.contains("anna's tasks left this computer")) << out.out.toStdString();
+    EXPECT_TRUE(computer.titles().isEmpty());
+    signIn(annasOther);
+    ASSERT_EQ(annasOther.run({"sync"}).exitCode, 0);
+    EXPECT_EQ(annasOther.titles(), QStringList({"anna's task"}));
+
+    ASSERT_EQ(computer.run({"add", "made while signed out"}).exitCode, 0);
+    const Outcome bob = signInAs(computer, "bob", bobToken);
+    ASSERT_EQ(bob.exitCode, 0) << bob.err.toStdString();
+    EXPECT_TRUE(bob.out.contains("The 1 task(s) made while signed out join bob's planner.")) << bob.out.toStdString();
+    ASSERT_EQ(computer.run({"sync"}).exitCode, 0);
+    const Outcome sent = computer.run({"add", "sent by the command"});
+    EXPECT_EQ(sent.exitCode, 0);
+    // A machine too busy to send within the second says so, and the change goes with the next sync.
+    if (!sent.err.isEmpty()) {
+        EXPECT_TRUE(sent.err.contains("the server did not answer within 1 s")) << sent.err.toStdString();
+        ASSERT_EQ(computer.run({"sync"}).exitCode, 0);
+    }
+
+    ASSERT_EQ(signInAs(bobsOther, "bob", server.addUser("bob")).exitCode, 0);
+    ASSERT_EQ(bobsOther.run({"sync"}).exitCode, 0);
+    QStringList titles = bobsOther.titles();
+    titles.sort();
+    EXPECT_EQ(titles, QStringList({"made while signed out", "sent by the command"}));
+
+    // With the server gone, a change waits, and the command says so without failing.
+    server.stop();
+    const Outcome waits = computer.run({"add", "waits"});
+    EXPECT_EQ(waits.exitCode, 0);
+    EXPECT_TRUE(waits.err.contains("the change waits here")) << waits.err.toStdString();
+    const Outcome status = computer.run({"account", "status"});
+    EXPECT_TRUE(status.out.contains("Not connected since")) << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains(QStringLiteral("at %1.").arg(server.url()))) << status.out.toStdString();
+}
+
+// With the window running, anna's server answers a fetch slowly; bob signs in meanwhile. Her answer arrives under
+// bob and is dropped: none of her tasks is stored, shown, or sent to bob's planner.
+TEST_F(SyncCommandTest, AnAccountSwitchDuringASlowFetchLeavesNothingOfTheFirstAccount)
+{
+    Computer writer, computer, bobsOther;
+    for (int i = 0; i < 12; ++i)
+        ASSERT_EQ(writer.run({"add", QStringLiteral("anna's task %1").arg(i)}).exitCode, 0);
+    signIn(writer);
+    ASSERT_EQ(writer.run({"sync"}).exitCode, 0);
+
+    FaultProxy slow(server.port(), 1, 0.0);
+    ASSERT_TRUE(slow.listen());
+    slow.setStormy(false);
+    slow.setSlowPath(SyncKit::CloudProtocol::kZoneChangesPath, 4s);
+    QDir().mkpath(QFileInfo(computer.accountFile()).absolutePath());
+    ASSERT_TRUE((SyncKit::CloudAccount{slow.url(), "anna", server.addUser("anna")}.writeFile(computer.accountFile())));
+    QProcess *app = computer.launch({});
+    ASSERT_TRUE(waitFor([&] { return slow.heldAnswers() > 0; }, 60000));
+
+    const QString bobToken = server.addUser("bob");
+    ASSERT_EQ(signInAs(computer, "bob", bobToken).exitCode, 0);
+    ASSERT_TRUE(waitFor([&] { return slow.heldAnswers() == 0; }, 60000));
+    // A round through the app, after the late answer: it runs under bob.
+    const Outcome synced = computer.run({"sync"});
+    EXPECT_EQ(synced.exitCode, 0) << synced.err.toStdString();
+    EXPECT_EQ(computer.titles(), QStringList());
+    ASSERT_EQ(computer.run({"add", "bob's own"}).exitCode, 0);
+    ASSERT_EQ(computer.run({"sync"}).exitCode, 0);
+
+    ASSERT_EQ(signInAs(bobsOther, "bob", server.addUser("bob")).exitCode, 0);
+    ASSERT_EQ(bobsOther.run({"sync"}).exitCode, 0);
+    EXPECT_EQ(bobsOther.titles(), QStringList({"bob's own"}));
+    EXPECT_EQ(app->state(), QProcess::Running);
+}
+
+// With the window running and nothing to send, a server that goes away is said at once, and its return too, without
+// anyone syncing by hand.
+TEST_F(SyncCommandTest, TheStatusSaysWhileThePushChannelIsDownAndAgainOnceItIsBack)
+{
+    Computer computer;
+    signIn(computer);
+    computer.launch({});
+    const auto connected = [&] { return computer.json({"account", "status"}).value("connected"); };
+    ASSERT_TRUE(waitFor([&] { return connected() == QJsonValue(true); }, 60000));
+    server.stop();
+    ASSERT_TRUE(waitFor([&] { return connected() == QJsonValue(false); }, 60000));
+    EXPECT_TRUE(computer.run({"account", "status"}).out.contains("Not connected since"));
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(waitFor([&] { return connected() == QJsonValue(true); }, 60000));
+    EXPECT_TRUE(computer.run({"account", "status"}).out.contains("Last sync:"));
 }
 
 } // namespace
