@@ -73,13 +73,19 @@ bool PostgresCluster::start()
         m_error = QStringLiteral("cannot hand the cluster's folder to %1").arg(kUnprivileged);
         return false;
     }
-    const QString data = m_folder.filePath(QStringLiteral("data"));
     QProcess initdb;
-    launch(initdb, QStringLiteral("initdb"), {"-D", data, "-U", kSuperuser, "-A", "trust", "--no-sync"});
+    launch(initdb, QStringLiteral("initdb"),
+           {"-D", m_folder.filePath(QStringLiteral("data")), "-U", kSuperuser, "-A", "trust", "--no-sync"});
     if (!initdb.waitForFinished(120000) || initdb.exitStatus() != QProcess::NormalExit || initdb.exitCode() != 0) {
         m_error = QStringLiteral("initdb failed: ") + QString::fromUtf8(initdb.readAll());
         return false;
     }
+    return run();
+}
+
+bool PostgresCluster::run()
+{
+    const QString data = m_folder.filePath(QStringLiteral("data"));
     launch(m_server, QStringLiteral("postgres"),
            {"-D", data, "-k", m_folder.path(), "-c", "listen_addresses=", "-c", "fsync=off"});
     QByteArray log;
@@ -96,7 +102,21 @@ bool PostgresCluster::start()
     return true;
 }
 
+bool PostgresCluster::restart()
+{
+    stop();
+    if (run())
+        return true;
+    ADD_FAILURE() << "PostgreSQL: " << m_error.toStdString();
+    return false;
+}
+
 PostgresCluster::~PostgresCluster()
+{
+    stop();
+}
+
+void PostgresCluster::stop()
 {
     if (m_server.state() == QProcess::NotRunning)
         return;
