@@ -3,15 +3,13 @@
 #include "Cloud/ChangeListener.h"
 #include "Cloud/CloudServer.h"
 #include "Cloud/RecordStore.h"
+#include "Cloud/SecretFiles.h"
 #include "Cloud/SqlConnection.h"
 #include "Cloud/UserDirectory.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QSslCertificate>
-#include <QSslKey>
-#include <QSslSocket>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -211,29 +209,6 @@ std::optional<std::pair<QHostAddress, quint16>> parseListen(const QString &text)
     return std::pair(address, quint16(port));
 }
 
-// The first line of the file named, without its line break; false with the reason when it cannot be had.
-bool readPassword(const QString &path, QString &password, QString &error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    QByteArray line = file.readLine(4096);
-    if (line.isEmpty() && file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    if (line.isEmpty()) {
-        error = QStringLiteral("the password file %1 is empty").arg(path);
-        return false;
-    }
-    password = QString::fromUtf8(line);
-    return true;
-}
-
 std::optional<CloudServer::Limits> parseRateLimit(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char('/'));
@@ -249,44 +224,6 @@ std::optional<CloudServer::Limits> parseRateLimit(const QString &text)
     limits.requestsPerSecond = rate;
     limits.burst = burst;
     return limits;
-}
-
-// The certificate chain and private key of --tls-cert and --tls-key, or why they cannot be used.
-std::variant<std::optional<QSslConfiguration>, QString> tlsConfiguration(const Options &options)
-{
-    if (options.tlsCertificate.isEmpty() && options.tlsKey.isEmpty())
-        return std::optional<QSslConfiguration>();
-    if (options.tlsCertificate.isEmpty() || options.tlsKey.isEmpty())
-        return QStringLiteral("--tls-cert and --tls-key go together");
-    if (!QSslSocket::supportsSsl())
-        return QStringLiteral("this Qt has no TLS library to use (Debian package libssl3)");
-    QFile certificateFile(options.tlsCertificate);
-    if (!certificateFile.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot read the certificate %1: %2")
-            .arg(options.tlsCertificate, certificateFile.errorString());
-    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificateFile.readAll(), QSsl::Pem);
-    if (chain.isEmpty() || chain.first().isNull())
-        return QStringLiteral("%1 holds no certificate in PEM form").arg(options.tlsCertificate);
-    QFile keyFile(options.tlsKey);
-    if (!keyFile.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot read the key %1: %2").arg(options.tlsKey, keyFile.errorString());
-    const QByteArray keyText = keyFile.readAll();
-    QSslKey key;
-    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
-        if (key.isNull())
-            key = QSslKey(keyText, algorithm, QSsl::Pem, QSsl::PrivateKey);
-    }
-    if (key.isNull())
-        return QStringLiteral("%1 holds no private key in PEM form (RSA, EC or DSA, without a passphrase)")
-            .arg(options.tlsKey);
-    if (chain.first().expiryDate() < QDateTime::currentDateTimeUtc())
-        say(stderr, QStringLiteral("vellora-cloud: warning: the certificate %1 expired on %2; devices will refuse it")
-                        .arg(options.tlsCertificate, chain.first().expiryDate().toString(Qt::ISODate)));
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setLocalCertificateChain(chain);
-    configuration.setPrivateKey(key);
-    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
-    return std::optional(configuration);
 }
 
 // Every push socket holds a descriptor: a thousand devices need more than the usual soft limit of 1,024.
@@ -320,9 +257,12 @@ int serve(SqlConnection &connection, const Options &options, const QString &pass
     serverLimits.connectionsPerAddress = options.connectionsPerAddress.toInt(&numberOk);
     if (!numberOk || serverLimits.connectionsPerAddress < 1)
         return fail(QStringLiteral("--connections-per-address takes a number of at least 1"));
-    const auto tls = tlsConfiguration(options);
+    QString warning;
+    const auto tls = tlsConfiguration(TlsFiles{options.tlsCertificate, options.tlsKey}, warning);
     if (const auto *error = std::get_if<QString>(&tls))
         return fail(*error);
+    if (!warning.isEmpty())
+        say(stderr, QStringLiteral("vellora-cloud: warning: ") + warning);
     raiseDescriptorLimit();
     CloudServer server(connection, serverLimits);
     std::unique_ptr<ChangeListener> listener;
