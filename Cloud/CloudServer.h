@@ -11,6 +11,7 @@
 #include <QHttpServer>
 #include <QObject>
 #include <QSslConfiguration>
+#include <QTimer>
 
 namespace Cloud {
 
@@ -75,6 +76,9 @@ private:
     Metrics m_metrics;
     PushHub m_push;
     QHttpServer m_http;
+    std::shared_ptr<ConnectionPolicy> m_policy;
+    QTimer m_trim;
+    qint64 m_closedAtTrim = 0;
     bool m_changesHeard = false;
 };
 

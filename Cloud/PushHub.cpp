@@ -17,6 +17,15 @@ constexpr int kTryAgainLater = 1013;
 // A device that has not answered a ping by the next one is gone (a laptop closed, a network changed).
 constexpr int kPingIntervalMs = 30000;
 constexpr int kRevocationCheckMs = 1000;
+// How long a device may take to answer the server's closing handshake before its connection is cut.
+constexpr int kCloseGraceMs = 5000;
+
+// A peer that never answers the closing handshake (gone, or not reading) would keep its socket for ever.
+void closeSocket(QWebSocket *socket, int code, const QString &reason)
+{
+    socket->close(QWebSocketProtocol::CloseCode(code), reason);
+    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+}
 
 } // namespace
 
@@ -84,7 +93,7 @@ void PushHub::accept(QWebSocket *socket)
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { drop(socket); });
     QTimer::singleShot(kSignInTimeoutMs, socket, [this, socket] {
         if (m_waiting.contains(socket))
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("no sign-in"));
+            closeSocket(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("no sign-in"));
     });
 }
 
@@ -97,9 +106,9 @@ void PushHub::signIn(QWebSocket *socket, const QString &message)
     if (const auto *rejection = std::get_if<ConnectionPolicy::Rejection>(&user)) {
         // "Later" for a peer that must wait or a database that failed; "no" only for the token itself.
         if (rejection->status == 401)
-            socket->close(QWebSocketProtocol::CloseCode(CloudProtocol::kPushRejected), QStringLiteral("token rejected"));
+            closeSocket(socket, CloudProtocol::kPushRejected, QStringLiteral("token rejected"));
         else
-            socket->close(QWebSocketProtocol::CloseCode(kTryAgainLater), QStringLiteral("try again later"));
+            closeSocket(socket, kTryAgainLater, QStringLiteral("try again later"));
         return;
     }
     const qint64 id = std::get<qint64>(user);
@@ -158,7 +167,7 @@ void PushHub::checkRevocations()
     }
     m_revocationMark = std::get<QString>(mark);
     for (QWebSocket *socket : std::as_const(revoked))
-        socket->close(QWebSocketProtocol::CloseCode(CloudProtocol::kPushRejected), QStringLiteral("token revoked"));
+        closeSocket(socket, CloudProtocol::kPushRejected, QStringLiteral("token revoked"));
 }
 
 void PushHub::drop(QWebSocket *socket)
