@@ -6,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSslServer>
-#include <QWebSocket>
 
 #ifdef __GLIBC__
 #include <malloc.h>
