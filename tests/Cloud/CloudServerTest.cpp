@@ -305,6 +305,39 @@ TEST(CloudServerPostgresqlTest, PushCrossesServerProcessesAndOutlivesALostListen
     ASSERT_TRUE(waitFor([&] { return heard(3); }));
 }
 
+TEST(CloudServerPostgresqlTest, ThePasswordComesFromAFileOrFromLibpqsOwnPasswordFile)
+{
+    PostgresCluster *cluster = PostgresCluster::shared();
+    ASSERT_TRUE(cluster);
+    const QString database = cluster->newDatabaseWithPassword("keeper", "s3cret");
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir folder;
+    const auto writeFile = [&](const char *name, const QByteArray &text) {
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        return file.fileName();
+    };
+    const QString right = writeFile("right", "s3cret\n");
+    const QString wrong = writeFile("wrong", "guess\n");
+    const QString pgpass = writeFile("pgpass", "*:*:*:keeper:s3cret\n");
+    const auto addUser = [&](const QStringList &extra, const QString &passFile = {}) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("PGPASSWORD");
+        environment.insert("PGPASSFILE", passFile.isEmpty() ? folder.filePath("none") : passFile);
+        process.setProcessEnvironment(environment);
+        process.start(VELLORA_CLOUD_BINARY, QStringList{"user", "add", "anna", "--database", database} + extra);
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode()
+                                                                                              : -1;
+    };
+    EXPECT_NE(addUser({}), 0);
+    EXPECT_NE(addUser({"--database-password-file", wrong}), 0);
+    EXPECT_NE(addUser({"--database-password-file", folder.filePath("missing")}), 0);
+    EXPECT_EQ(addUser({"--database-password-file", right}), 0);
+    EXPECT_EQ(addUser({}, pgpass), 0);
+}
+
 TEST(ServerTlsTest, ADeviceThatTrustsTheCertificateSyncsAndHearsPushOverTlsAndBadFilesAreNamed)
 {
     QTemporaryDir folder;

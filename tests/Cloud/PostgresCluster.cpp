@@ -141,6 +141,26 @@ QString PostgresCluster::newDatabase()
     return QStringLiteral("postgresql://%1@/%2?host=%3").arg(QLatin1String(kSuperuser), name, m_folder.path());
 }
 
+QString PostgresCluster::newDatabaseWithPassword(const QString &role, const QString &password)
+{
+    // Only this role's connections must show a password; the tests' own superuser keeps its trust.
+    QFile rules(m_folder.filePath(QStringLiteral("data/pg_hba.conf")));
+    if (!rules.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray before = rules.readAll();
+    rules.close();
+    if (!rules.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        rules.write("local all " + role.toLatin1() + " scram-sha-256\n" + before) < 0 || !rules.flush())
+        return {};
+    rules.close();
+    const QString name = QStringLiteral("test%1").arg(++m_databases);
+    if (!sql(QStringLiteral("postgres"), QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)) ||
+        !sql(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE %1 OWNER %2").arg(name, role)) ||
+        !sql(QStringLiteral("postgres"), QStringLiteral("SELECT pg_reload_conf()")))
+        return {};
+    return QStringLiteral("postgresql://%1@/%2?host=%3").arg(role, name, m_folder.path());
+}
+
 bool PostgresCluster::sql(const QString &database, const QString &statement)
 {
     QProcess psql;
