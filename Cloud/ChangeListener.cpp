@@ -12,7 +12,8 @@ constexpr int kCheckIntervalMs = 2000;
 
 } // namespace
 
-ChangeListener::ChangeListener(QString address, QObject *parent) : QObject(parent), m_address(std::move(address))
+ChangeListener::ChangeListener(QString address, QString password, QObject *parent)
+    : QObject(parent), m_address(std::move(address)), m_password(std::move(password))
 {
     m_check.setInterval(kCheckIntervalMs);
     connect(&m_check, &QTimer::timeout, this, &ChangeListener::check);
@@ -34,12 +35,14 @@ bool ChangeListener::listen(QString &error)
     QUrlQuery query(address);
     query.addQueryItem(QStringLiteral("application_name"), QStringLiteral("vellora-cloud-listener"));
     address.setQuery(query);
-    auto opened = SqlConnection::openPostgresql(address.toString());
+    auto opened = SqlConnection::openPostgresql(address.toString(), m_password);
     if (auto *failure = std::get_if<QString>(&opened)) {
         error = *failure;
         return false;
     }
     m_connection = std::move(std::get<std::unique_ptr<SqlConnection>>(opened));
+    // A connection opened again behind its back would have forgotten what it listens to.
+    m_connection->setReopensItself(false);
     QSqlDriver *driver = m_connection->driver();
     if (!driver->subscribeToNotification(QLatin1String(SqlConnection::kChangeChannel))) {
         error = QStringLiteral("cannot listen for changes: ") + driver->lastError().text();

@@ -15,7 +15,7 @@ class ChangeListener : public QObject
     Q_OBJECT
 
 public:
-    explicit ChangeListener(QString address, QObject *parent = nullptr);
+    ChangeListener(QString address, QString password, QObject *parent = nullptr);
 
     // False, with the reason, when the first connection cannot be made.
     bool start(QString &error);
@@ -29,6 +29,7 @@ private:
     void check();
 
     QString m_address;
+    QString m_password;
     std::unique_ptr<SqlConnection> m_connection;
     QTimer m_check;
 };

@@ -6,7 +6,10 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSslServer>
-#include <QWebSocket>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace Cloud {
 
@@ -27,22 +30,43 @@ QByteArray header(const QHttpServerRequest &request, const char *name)
     return {};
 }
 
-QHttpServerResponse refuse(Status status, CloudError::Code code, const QString &name, const QString &message,
-                           int retryAfter = 0)
+constexpr int kMaxZoneNameBytes = 255;
+constexpr int kTrimIntervalMs = 10000;
+constexpr qint64 kClosedBeforeTrim = 100;
+
+ConnectionPolicy::Rejection rejection(Status status, CloudError::Code code, const QString &name,
+                                      const QString &message, int retryAfter = 0)
 {
-    QHttpServerResponse response(QJsonObject{{"error", errorJson(code, message, name)}}, status);
-    if (retryAfter > 0)
-        response.setHeader("Retry-After", QByteArray::number(retryAfter));
-    if (status == Status::Unauthorized)
+    const QJsonObject body{{"error", errorJson(code, message, name)}};
+    return {int(status), QJsonDocument(body).toJson(QJsonDocument::Compact), name, retryAfter};
+}
+
+QHttpServerResponse respond(const ConnectionPolicy::Rejection &rejection)
+{
+    QHttpServerResponse response(QByteArrayLiteral("application/json"), rejection.body, Status(rejection.status));
+    if (rejection.retryAfter > 0)
+        response.setHeader("Retry-After", QByteArray::number(rejection.retryAfter));
+    if (rejection.status == int(Status::Unauthorized))
         response.setHeader("WWW-Authenticate", "Bearer");
     return response;
 }
 
-QHttpServerResponse storeFailed(const StoreFailure &failure)
+QHttpServerResponse refuse(Status status, CloudError::Code code, const QString &name, const QString &message,
+                           int retryAfter = 0)
+{
+    return respond(rejection(status, code, name, message, retryAfter));
+}
+
+ConnectionPolicy::Rejection storeFailure(const StoreFailure &failure)
 {
     qWarning("vellora-cloud: database failure: %s", qPrintable(failure.message));
-    return refuse(Status::ServiceUnavailable, CloudError::Code::serverError, QStringLiteral("databaseUnavailable"),
-                  QStringLiteral("the database is unavailable; try again later"), kRetryAfterStoreFailure);
+    return rejection(Status::ServiceUnavailable, CloudError::Code::serverError, QStringLiteral("databaseUnavailable"),
+                     QStringLiteral("the database is unavailable; try again later"), kRetryAfterStoreFailure);
+}
+
+QHttpServerResponse storeFailed(const StoreFailure &failure)
+{
+    return respond(storeFailure(failure));
 }
 
 QHttpServerResponse invalid(const Invalid &why)
@@ -60,12 +84,20 @@ QHttpServerResponse resetRequired()
 }
 
 // The token of "Authorization: Bearer TOKEN"; empty when there is none.
-QString bearerToken(const QHttpServerRequest &request)
+QString bearerToken(const QByteArray &authorization)
 {
-    const QByteArray value = header(request, "authorization").trimmed();
+    const QByteArray value = authorization.trimmed();
     if (!value.startsWith("Bearer ") && !value.startsWith("bearer "))
         return {};
     return QString::fromLatin1(value.mid(7).trimmed());
+}
+
+// Zones are made by devices, which name them shortly; a name is stored and sent back in every change feed.
+bool namesZonesWithinLimits(const QList<RecordZoneID> &zones)
+{
+    return std::all_of(zones.begin(), zones.end(), [](const RecordZoneID &zone) {
+        return zone.zoneName.toUtf8().size() <= kMaxZoneNameBytes && zone.ownerName.toUtf8().size() <= kMaxZoneNameBytes;
+    });
 }
 
 } // namespace
@@ -73,7 +105,9 @@ QString bearerToken(const QHttpServerRequest &request)
 CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *parent)
     : QObject(parent), m_connection(connection), m_users(connection), m_records(connection),
       m_limiter(limits.requestsPerSecond, limits.burst), m_guesses(limits.guessesPerSecond, limits.guessBurst),
-      m_push(m_users, m_guesses)
+      m_limits(std::move(limits)),
+      m_push(m_users, [this](const QHostAddress &peer, const QByteArray &forwardedFor,
+                             const QString &token) { return authenticate(peer, forwardedFor, token); })
 {
     const auto post = QHttpServerRequest::Method::Post;
     m_http.route(QLatin1String(kModifyZonesPath), post,
@@ -89,31 +123,51 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
     m_http.route(QLatin1String(kHealthPath), QHttpServerRequest::Method::Get, [this] { return health(); });
     m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get,
                  [this](const QHttpServerRequest &request) { return metrics(request); });
-    // The upgrade to a WebSocket happens only for a request some route accepts; this one answers nothing itself.
+    // WebSocket handshakes go to the push channel before the HTTP server sees them; anything else here is wrong.
     m_http.route(QLatin1String(kPushPath), QHttpServerRequest::Method::Get,
-                 [](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-                     if (header(request, "upgrade").compare("websocket", Qt::CaseInsensitive) != 0)
-                         responder.write(QHttpServerResponder::StatusCode::BadRequest);
-                 });
-    connect(&m_http, &QHttpServer::newWebSocketConnection, this, [this] {
-        while (m_http.hasPendingWebSocketConnections())
-            m_push.accept(m_http.nextPendingWebSocketConnection());
+                 [] { return QHttpServerResponse(Status::BadRequest); });
+    // Many connections that came and went leave the allocator holding their memory, free but not given back (20,000
+    // push connections, a thousand at a time: 25 MiB): once they are gone, it is handed back to the system.
+    m_trim.setInterval(kTrimIntervalMs);
+    connect(&m_trim, &QTimer::timeout, this, [this] {
+        if (!m_policy || m_policy->closedConnections - m_closedAtTrim < kClosedBeforeTrim)
+            return;
+        m_closedAtTrim = m_policy->closedConnections;
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
     });
+    m_trim.start();
 }
 
 std::variant<quint16, QString> CloudServer::listen(const QHostAddress &address, quint16 port,
                                                    const std::optional<QSslConfiguration> &tls)
 {
-    const auto refused = [this](const RequestGuard::Refusal &refusal) {
+    m_policy = std::make_shared<ConnectionPolicy>();
+    auto &policy = m_policy;
+    policy->maxBodyBytes = kMaxBodyBytes;
+    policy->maxBodyBytesInFlight = m_limits.bodyBytesInFlight;
+    policy->maxConnectionsPerPeer = m_limits.connectionsPerAddress;
+    policy->trustedProxies = m_limits.trustedProxies;
+    policy->refused = [this](const ConnectionPolicy::Refusal &refusal) {
         m_metrics.record(routeOf(refusal.path), refusal.status, refusal.name, 0);
     };
+    // A body is read only for a token the server knows.
+    policy->admit = [this](const ConnectionPolicy::Head &head) -> std::optional<Rejection> {
+        const auto user =
+            authenticate(head.peer, head.header("x-forwarded-for"), bearerToken(head.header("authorization")));
+        if (const auto *refused = std::get_if<Rejection>(&user))
+            return *refused;
+        return std::nullopt;
+    };
+    policy->upgrade = [this](QTcpSocket *socket) { m_push.upgrade(socket); };
     QTcpServer *server = nullptr;
     if (tls) {
-        auto *secure = new GuardedServer<QSslServer>(kMaxBodyBytes, refused, this);
+        auto *secure = new GuardedServer<QSslServer>(policy, this);
         secure->setSslConfiguration(*tls);
         server = secure;
     } else {
-        server = new GuardedServer<QTcpServer>(kMaxBodyBytes, refused, this);
+        server = new GuardedServer<QTcpServer>(policy, this);
     }
     if (!server->listen(address, port)) {
         const QString why = server->errorString();
@@ -174,32 +228,40 @@ QHttpServerResponse CloudServer::metrics(const QHttpServerRequest &request)
                                m_metrics.text(m_push.socketCount(), m_connection.sizeInBytes()));
 }
 
-QHttpServerResponse CloudServer::answer(const QHttpServerRequest &request, Operation operation)
+std::variant<qint64, CloudServer::Rejection> CloudServer::authenticate(const QHostAddress &peer,
+                                                                      const QByteArray &forwardedFor,
+                                                                      const QString &token)
 {
-    // The body's size was checked by the connection's RequestGuard before a byte of it was read.
-    // A peer out of guesses is not even told whether its next token would have worked.
-    const QByteArray peer = RateLimiter::peerKey(request.remoteAddress(), header(request, "x-forwarded-for"));
-    if (const int wait = m_guesses.take(peer, false))
-        return refuse(Status::TooManyRequests, CloudError::Code::serverError, QStringLiteral("rateLimited"),
-                      QStringLiteral("too many requests without a valid token; try again later"), wait);
-    const QString token = bearerToken(request);
-    if (token.isEmpty()) {
-        m_guesses.take(peer);
-        return refuse(Status::Unauthorized, CloudError::Code::notAuthenticated, {},
-                      QStringLiteral("no bearer token was given"));
-    }
-    // A database that fails for a moment says nothing about the token: 503, and no guess is counted.
+    const QByteArray key = RateLimiter::peerKey(peer, forwardedFor, m_limits.trustedProxies);
+    const auto refused = [&](const QString &message) {
+        // A peer out of guesses is told to wait rather than whether this token was right.
+        if (const int wait = m_guesses.take(key))
+            return rejection(Status::TooManyRequests, CloudError::Code::serverError, QStringLiteral("rateLimited"),
+                             QStringLiteral("too many requests without a valid token; try again later"), wait);
+        return rejection(Status::Unauthorized, CloudError::Code::notAuthenticated, {}, message);
+    };
+    if (token.isEmpty())
+        return refused(QStringLiteral("no bearer token was given"));
     const auto user = m_users.userForToken(token);
     if (const auto *failure = std::get_if<StoreFailure>(&user))
-        return storeFailed(*failure);
+        return storeFailure(*failure);
     const auto id = std::get<std::optional<qint64>>(user);
-    if (!id) {
-        m_guesses.take(peer);
-        return refuse(Status::Unauthorized, CloudError::Code::notAuthenticated, {},
-                      QStringLiteral("the token was not accepted"));
-    }
+    if (!id)
+        return refused(QStringLiteral("the token was not accepted"));
+    return *id;
+}
 
-    if (const int wait = m_limiter.take(QByteArray::number(*id)))
+QHttpServerResponse CloudServer::answer(const QHttpServerRequest &request, Operation operation)
+{
+    // The body's size and its token were checked by the connection's RequestGuard before a byte of the body was
+    // read; the token is looked at again, since it may have been revoked since.
+    const auto user = authenticate(request.remoteAddress(), header(request, "x-forwarded-for"),
+                                   bearerToken(header(request, "authorization")));
+    if (const auto *refused = std::get_if<Rejection>(&user))
+        return respond(*refused);
+    const qint64 id = std::get<qint64>(user);
+
+    if (const int wait = m_limiter.take(QByteArray::number(id)))
         return refuse(Status::TooManyRequests, CloudError::Code::serverError, QStringLiteral("rateLimited"),
                       QStringLiteral("too many requests; try again later"), wait);
 
@@ -209,7 +271,7 @@ QHttpServerResponse CloudServer::answer(const QHttpServerRequest &request, Opera
     if (operation != Operation::account && (parseError.error != QJsonParseError::NoError || !document.isObject()))
         return refuse(Status::BadRequest, CloudError::Code::invalidArguments, QStringLiteral("badRequest"),
                       QStringLiteral("the body is not a JSON object"));
-    return perform(*id, operation, document.object());
+    return perform(id, operation, document.object());
 }
 
 QHttpServerResponse CloudServer::account(qint64 user)
@@ -234,6 +296,9 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
         const auto request = ModifyZonesRequest::fromJson(body);
         if (const auto *why = std::get_if<Invalid>(&request))
             return invalid(*why);
+        if (!namesZonesWithinLimits(std::get<ModifyZonesRequest>(request).saves))
+            return refuse(Status::BadRequest, CloudError::Code::invalidArguments, QStringLiteral("zoneNameTooLong"),
+                          QStringLiteral("a zone's name and owner hold at most %1 bytes each").arg(kMaxZoneNameBytes));
         answer = m_records.modifyZones(user, std::get<ModifyZonesRequest>(request), changed);
         break;
     }

@@ -4,19 +4,22 @@
 #include "Cloud/PushHub.h"
 #include "Cloud/RateLimiter.h"
 #include "Cloud/RecordStore.h"
+#include "Cloud/RequestGuard.h"
 #include "Cloud/UserDirectory.h"
 
 #include <QHostAddress>
 #include <QHttpServer>
 #include <QObject>
 #include <QSslConfiguration>
+#include <QTimer>
 
 namespace Cloud {
 
 // The HTTP face of the users' databases: one POST route per operation, answered synchronously with JSON, and the
-// push channel on the same port. The user always comes from the bearer token; requests are checked against the
-// size and rate limits before anything is parsed or stored, and a peer that keeps presenting tokens the server does
-// not know must wait before it may try another.
+// push channel on the same port. The user always comes from the bearer token, judged from the request's head before
+// its body is read; requests are checked against the size and rate limits before anything is parsed or stored. A
+// peer that keeps presenting tokens the server does not know must wait before it may try another, while a valid
+// token from the same address always passes.
 class CloudServer : public QObject
 {
     Q_OBJECT
@@ -29,6 +32,10 @@ public:
         // Requests without a valid token, per peer address: enough for devices whose token was revoked to find out.
         double guessesPerSecond = 1;
         double guessBurst = 20;
+        // Only these peers are believed when they name the client in X-Forwarded-For.
+        QList<QHostAddress> trustedProxies;
+        int connectionsPerAddress = 128;
+        qint64 bodyBytesInFlight = 64 * 1024 * 1024;
     };
 
     CloudServer(SqlConnection &connection, Limits limits, QObject *parent = nullptr);
@@ -47,6 +54,12 @@ public:
 private:
     enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges, account };
 
+    using Rejection = ConnectionPolicy::Rejection;
+
+    // The user of a token presented from a peer, or the refusal: a wrong or missing token counts as a guess of the
+    // peer, and a peer out of guesses waits; a database that fails says nothing about the token.
+    std::variant<qint64, Rejection> authenticate(const QHostAddress &peer, const QByteArray &forwardedFor,
+                                                 const QString &token);
     QHttpServerResponse handle(const QHttpServerRequest &request, Operation operation);
     QHttpServerResponse answer(const QHttpServerRequest &request, Operation operation);
     QHttpServerResponse metrics(const QHttpServerRequest &request);
@@ -60,9 +73,13 @@ private:
     RecordStore m_records;
     RateLimiter m_limiter; // by user
     RateLimiter m_guesses; // by peer, for requests without a valid token
+    Limits m_limits;
     Metrics m_metrics;
     PushHub m_push;
     QHttpServer m_http;
+    std::shared_ptr<ConnectionPolicy> m_policy;
+    QTimer m_trim;
+    qint64 m_closedAtTrim = 0;
     bool m_changesHeard = false;
 };
 

@@ -32,11 +32,33 @@ int RateLimiter::take(const QByteArray &key, bool spend)
     return std::max(1, int(std::ceil((1.0 - bucket.tokens) / m_rate)));
 }
 
-QByteArray RateLimiter::peerKey(const QHostAddress &peer, const QByteArray &forwardedFor)
+namespace {
+
+bool isTrusted(const QHostAddress &address, const QList<QHostAddress> &trustedProxies)
 {
-    if (peer.isLoopback() && !forwardedFor.trimmed().isEmpty())
-        return forwardedFor.split(',').last().trimmed();
-    return peer.toString().toLatin1();
+    return std::any_of(trustedProxies.begin(), trustedProxies.end(),
+                       [&](const QHostAddress &proxy) { return proxy.isEqual(address, QHostAddress::TolerantConversion); });
+}
+
+} // namespace
+
+QByteArray RateLimiter::peerKey(const QHostAddress &peer, const QByteArray &forwardedFor,
+                                const QList<QHostAddress> &trustedProxies)
+{
+    QHostAddress key = peer;
+    if (isTrusted(peer, trustedProxies)) {
+        const QList<QByteArray> hops = forwardedFor.split(',');
+        for (auto hop = hops.rbegin(); hop != hops.rend(); ++hop) {
+            QHostAddress address;
+            // What a trusted proxy cannot vouch for counts as the proxy's own request.
+            if (!address.setAddress(QString::fromLatin1(hop->trimmed())))
+                break;
+            key = address;
+            if (!isTrusted(address, trustedProxies))
+                break;
+        }
+    }
+    return key.toString().toLatin1();
 }
 
 void RateLimiter::forgetFullBuckets(qint64 nowMs)

@@ -18,9 +18,11 @@ public:
     // one is left.
     int take(const QByteArray &key, bool spend = true);
 
-    // The key of the peer a request came from: its address, or behind a proxy on the same machine, the address the
-    // proxy names last in X-Forwarded-For. Other peers cannot choose their key by sending that header.
-    static QByteArray peerKey(const QHostAddress &peer, const QByteArray &forwardedFor);
+    // The key of the peer a request came from: its address, or when that is one of the proxies the server was told
+    // to trust, the last address in X-Forwarded-For that is not such a proxy (each proxy adds the address it saw).
+    // Any other peer's X-Forwarded-For is ignored, so that no client chooses its own key.
+    static QByteArray peerKey(const QHostAddress &peer, const QByteArray &forwardedFor,
+                              const QList<QHostAddress> &trustedProxies);
 
 private:
     struct Bucket

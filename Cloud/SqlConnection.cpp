@@ -143,6 +143,30 @@ void SqlConnection::makeSchema()
 
 QSqlQuery SqlConnection::run(const QString &sql, const QVariantList &binds)
 {
+    if (m_inTransaction || m_kind != Kind::postgresql || !m_reopensItself)
+        return execute(sql, binds);
+    try {
+        return execute(sql, binds);
+    } catch (const StoreFailure &) {
+        reopen();
+        return execute(sql, binds);
+    }
+}
+
+void SqlConnection::reopen()
+{
+    // Compiled statements belong to the connection that compiled them.
+    m_statements.clear();
+    QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
+    database.close();
+    if (!database.open())
+        throw StoreFailure{describe(database.lastError())};
+    if (m_kind == Kind::postgresql)
+        execute(QStringLiteral("SET client_min_messages TO WARNING"), {});
+}
+
+QSqlQuery SqlConnection::execute(const QString &sql, const QVariantList &binds)
+{
     // PostgreSQL prepares only queries, not BEGIN or CREATE: statements without values run as they are.
     if (binds.isEmpty()) {
         QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
@@ -187,24 +211,17 @@ std::optional<QVariant> SqlConnection::value(const QString &sql, const QVariantL
             throw StoreFailure{describe(query.lastError())};
         return std::nullopt;
     }
-    return query.value(0);
+    const QVariant found = query.value(0);
+    // A statement left on its row would hold SQLite's read snapshot open outside a transaction, and later reads on
+    // this connection would not see what other processes wrote since (a token revoked by the command line).
+    query.finish();
+    return found;
 }
 
 void SqlConnection::begin(const QString &sql)
 {
-    try {
-        run(sql);
-    } catch (const StoreFailure &) {
-        // A server restarted or a connection dropped by the network: one fresh connection before giving up.
-        if (m_kind != Kind::postgresql)
-            throw;
-        m_statements.clear();
-        QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
-        database.close();
-        if (!database.open())
-            throw StoreFailure{describe(database.lastError())};
-        run(sql);
-    }
+    run(sql);
+    m_inTransaction = true;
 }
 
 void SqlConnection::beginWrite()
@@ -225,7 +242,8 @@ QString SqlConnection::lockSuffix() const
     return m_kind == Kind::postgresql ? QStringLiteral(" FOR UPDATE") : QString();
 }
 
-std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openPostgresql(const QString &address)
+std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openPostgresql(const QString &address,
+                                                                                     const QString &password)
 {
     const QUrl url(address);
     if (!url.isValid() || (url.scheme() != QLatin1String("postgresql") && url.scheme() != QLatin1String("postgres")))
@@ -245,7 +263,9 @@ std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openPostgre
         database.setPort(url.port());
     if (!url.userName().isEmpty())
         database.setUserName(url.userName());
-    if (!url.password().isEmpty())
+    if (!password.isEmpty())
+        database.setPassword(password);
+    else if (!url.password().isEmpty())
         database.setPassword(url.password());
     const QString databaseName = url.path().mid(1);
     if (!databaseName.isEmpty())
@@ -326,11 +346,14 @@ QSqlDriver *SqlConnection::driver() const
 void SqlConnection::commit()
 {
     finishStatements();
-    run(QStringLiteral("COMMIT"));
+    // A failed commit is not tried again: the transaction it would have ended is gone with its connection.
+    execute(QStringLiteral("COMMIT"), {});
+    m_inTransaction = false;
 }
 
 void SqlConnection::rollback()
 {
+    m_inTransaction = false;
     finishStatements();
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     query.exec(QStringLiteral("ROLLBACK"));

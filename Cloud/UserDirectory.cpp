@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QUuid>
 
 namespace Cloud {
 
@@ -98,6 +99,7 @@ std::variant<std::optional<UserDirectory::Removed>, StoreFailure> UserDirectory:
         for (const char *table : {"zones", "zone_deletions", "tokens"})
             m_connection.run(QStringLiteral("DELETE FROM %1 WHERE user_id = ?").arg(QLatin1String(table)), {*id});
         m_connection.run(QStringLiteral("DELETE FROM users WHERE id = ?"), {*id});
+        markRevocation();
         return removed;
     });
 }
@@ -109,8 +111,30 @@ std::variant<qint64, StoreFailure> UserDirectory::revoke(const QString &nameOrTo
         QSqlQuery query =
             id ? m_connection.run(QStringLiteral("DELETE FROM tokens WHERE user_id = ?"), {*id})
                : m_connection.run(QStringLiteral("DELETE FROM tokens WHERE hash = ?"), {hashOf(nameOrToken)});
-        return query.numRowsAffected();
+        const qint64 revoked = query.numRowsAffected();
+        if (revoked > 0)
+            markRevocation();
+        return revoked;
     });
+}
+
+// Read by every running server each second, so that the push sockets of a revoked token close at once.
+void UserDirectory::markRevocation()
+{
+    m_connection.run(QStringLiteral("INSERT INTO meta(key, value) VALUES ('revocations', ?)"
+                                    " ON CONFLICT(key) DO UPDATE SET value = excluded.value"),
+                     {QUuid::createUuid().toString(QUuid::WithoutBraces)});
+}
+
+std::variant<QString, StoreFailure> UserDirectory::revocationMark()
+{
+    try {
+        return m_connection.value(QStringLiteral("SELECT value FROM meta WHERE key = 'revocations'"))
+            .value_or(QVariant())
+            .toString();
+    } catch (const StoreFailure &failure) {
+        return failure;
+    }
 }
 
 std::variant<std::optional<qint64>, StoreFailure> UserDirectory::userNamed(const QString &name)

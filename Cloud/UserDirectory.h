@@ -43,9 +43,14 @@ public:
     // The user a token belongs to; nothing for a token the server does not know.
     std::variant<std::optional<qint64>, StoreFailure> userForToken(const QString &token);
 
+    // Changes whenever a token is revoked or a user removed, by any process on the database; empty before the first.
+    std::variant<QString, StoreFailure> revocationMark();
+
     static bool isValidName(const QString &name);
 
 private:
+    void markRevocation();
+
     SqlConnection &m_connection;
 };
 

@@ -22,8 +22,9 @@ public:
         add.start(binary, {"user", "add", "anna", "--data", m_data.path()});
         add.waitForFinished();
         token = QString::fromUtf8(add.readAllStandardOutput()).trimmed();
+        // The benchmarks open a thousand push sockets at once from this one address.
         m_process.start(binary, {"serve", "--listen", "127.0.0.1:0", "--data", m_data.path(), "--rate-limit",
-                                 "100000/100000"});
+                                 "100000/100000", "--connections-per-address", "100000"});
         QByteArray output;
         const QRegularExpression listening(QStringLiteral("127\\.0\\.0\\.1:(\\d+)"));
         while (!listening.match(QString::fromUtf8(output)).hasMatch() && m_process.waitForReadyRead(10000))

@@ -1,8 +1,10 @@
 # The sync server end to end: a vellora-cloud process of its own on loopback, driven through HttpCloud
-# (bench_cloud), and by a load generator at fixed request rates over several connections (bench_cloud_load).
+# (bench_cloud), by a load generator at fixed request rates over several connections (bench_cloud_load), and by
+# push connections opened and closed by the thousand (bench_cloud_push_churn).
 add_executable(bench_cloud CloudBench.cpp BenchServer.h)
 add_executable(bench_cloud_load CloudLoad.cpp BenchServer.h)
-foreach(program bench_cloud bench_cloud_load)
+add_executable(bench_cloud_push_churn PushChurn.cpp BenchServer.h)
+foreach(program bench_cloud bench_cloud_load bench_cloud_push_churn)
     target_link_libraries(${program} PRIVATE synckit_http)
     target_include_directories(${program} PRIVATE ${PROJECT_SOURCE_DIR})
     target_compile_definitions(${program} PRIVATE VELLORA_CLOUD_BINARY="$<TARGET_FILE:vellora-cloud>")

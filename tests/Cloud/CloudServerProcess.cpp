@@ -2,6 +2,7 @@
 
 #include "tests/WaitFor.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -82,4 +83,16 @@ QString CloudServerProcess::addUser(const QString &name) const
 {
     const auto [status, output] = command({"user", "add", name});
     return status == 0 ? output.trimmed() : QString();
+}
+
+double CloudServerProcess::peakResidentMiB() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
 }

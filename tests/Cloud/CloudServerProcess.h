@@ -37,6 +37,8 @@ public:
             .arg(m_port);
     }
     quint16 port() const { return m_port; }
+    // The most memory the server has held at once so far, in MiB (VmHWM); -1 when it cannot be read.
+    double peakResidentMiB() const;
     QString dataFolder() const { return m_data.path(); }
 
     // Runs an administration command on the same data; its exit status and standard output.

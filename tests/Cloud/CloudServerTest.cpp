@@ -137,28 +137,6 @@ TEST_F(CloudServerTest, NoUserSeesAnotherOnAnyEndpointOrOnThePushChannel)
     EXPECT_EQ(heard, QStringList({CloudProtocol::kPushReady, CloudProtocol::kPushChanged}));
 }
 
-TEST_F(CloudServerTest, APeerThatKeepsGuessingTokensMustWaitAndIsNotToldWhetherItsNextGuessIsRight)
-{
-    int refused = 0;
-    Answer answer;
-    while (refused < 100 && (answer = post(CloudProtocol::kDatabaseChangesPath, "{}", "guess")).status == 401)
-        ++refused;
-    EXPECT_GE(refused, 20);
-    ASSERT_EQ(answer.status, 429);
-    EXPECT_GE(answer.retryAfter.toInt(), 1);
-
-    // Now even the right token waits, on the push channel too: "later", not "your token is wrong".
-    EXPECT_EQ(post(CloudProtocol::kDatabaseChangesPath, "{}", anna).status, 429);
-    int closeCode = 0;
-    EXPECT_TRUE(push(CloudProtocol::pushHello(anna), {}, &closeCode).isEmpty());
-    EXPECT_NE(closeCode, CloudProtocol::kPushRejected);
-
-    // A device behind a proxy on this machine is another peer, with guesses of its own.
-    const Answer proxied = rawRequest(server.port(), CloudProtocol::kDatabaseChangesPath, "{}", anna,
-                                      "X-Forwarded-For: 192.0.2.1, 203.0.113.7\r\n");
-    EXPECT_EQ(proxied.status, 200);
-}
-
 TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
 {
     QJsonArray tooMany;
@@ -254,6 +232,20 @@ TEST(CloudServerCommandTest, UsersAndTokensAreManagedFromTheCommandLine)
     EXPECT_EQ(server.command({"user", "remove", "anna"}).first, 0);
     EXPECT_NE(server.command({"user", "remove", "anna"}).first, 0);
     EXPECT_EQ(server.command({"user", "list"}).second, "");
+
+    // A backup that cannot be opened is refused and leaves nothing behind.
+    const QString broken = server.dataFolder() + "/broken.sqlite";
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("SQLite format 3\0", 16) + QByteArray(4096, '\x7f'));
+    file.close();
+    EXPECT_NE(server.command({"restore", broken}).first, 0);
+    EXPECT_FALSE(QFileInfo::exists(server.dataFolder() + "/vellora-cloud.sqlite.restoring"));
+    EXPECT_EQ(server.command({"user", "list"}).first, 0);
+
+    const auto [helpStatus, help] = server.command({"--help"});
+    EXPECT_EQ(helpStatus, 0);
+    EXPECT_TRUE(help.startsWith("usage: vellora-cloud serve")) << help.toStdString();
 }
 
 TEST_F(CloudServerTest, PushComesBackAfterTheServerDoesAndALostServerIsANetworkFailure)
@@ -311,6 +303,39 @@ TEST(CloudServerPostgresqlTest, PushCrossesServerProcessesAndOutlivesALostListen
     ASSERT_TRUE(waitFor([&] { return heard(2); }));
     ASSERT_EQ(makeZone(writer, elsewhere, "Other"), std::nullopt);
     ASSERT_TRUE(waitFor([&] { return heard(3); }));
+}
+
+TEST(CloudServerPostgresqlTest, ThePasswordComesFromAFileOrFromLibpqsOwnPasswordFile)
+{
+    PostgresCluster *cluster = PostgresCluster::shared();
+    ASSERT_TRUE(cluster);
+    const QString database = cluster->newDatabaseWithPassword("keeper", "s3cret");
+    ASSERT_FALSE(database.isEmpty());
+    QTemporaryDir folder;
+    const auto writeFile = [&](const char *name, const QByteArray &text) {
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        return file.fileName();
+    };
+    const QString right = writeFile("right", "s3cret\n");
+    const QString wrong = writeFile("wrong", "guess\n");
+    const QString pgpass = writeFile("pgpass", "*:*:*:keeper:s3cret\n");
+    const auto addUser = [&](const QStringList &extra, const QString &passFile = {}) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("PGPASSWORD");
+        environment.insert("PGPASSFILE", passFile.isEmpty() ? folder.filePath("none") : passFile);
+        process.setProcessEnvironment(environment);
+        process.start(VELLORA_CLOUD_BINARY, QStringList{"user", "add", "anna", "--database", database} + extra);
+        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode()
+                                                                                              : -1;
+    };
+    EXPECT_NE(addUser({}), 0);
+    EXPECT_NE(addUser({"--database-password-file", wrong}), 0);
+    EXPECT_NE(addUser({"--database-password-file", folder.filePath("missing")}), 0);
+    EXPECT_EQ(addUser({"--database-password-file", right}), 0);
+    EXPECT_EQ(addUser({}, pgpass), 0);
 }
 
 TEST(ServerTlsTest, ADeviceThatTrustsTheCertificateSyncsAndHearsPushOverTlsAndBadFilesAreNamed)

@@ -73,13 +73,19 @@ bool PostgresCluster::start()
         m_error = QStringLiteral("cannot hand the cluster's folder to %1").arg(kUnprivileged);
         return false;
     }
-    const QString data = m_folder.filePath(QStringLiteral("data"));
     QProcess initdb;
-    launch(initdb, QStringLiteral("initdb"), {"-D", data, "-U", kSuperuser, "-A", "trust", "--no-sync"});
+    launch(initdb, QStringLiteral("initdb"),
+           {"-D", m_folder.filePath(QStringLiteral("data")), "-U", kSuperuser, "-A", "trust", "--no-sync"});
     if (!initdb.waitForFinished(120000) || initdb.exitStatus() != QProcess::NormalExit || initdb.exitCode() != 0) {
         m_error = QStringLiteral("initdb failed: ") + QString::fromUtf8(initdb.readAll());
         return false;
     }
+    return run();
+}
+
+bool PostgresCluster::run()
+{
+    const QString data = m_folder.filePath(QStringLiteral("data"));
     launch(m_server, QStringLiteral("postgres"),
            {"-D", data, "-k", m_folder.path(), "-c", "listen_addresses=", "-c", "fsync=off"});
     QByteArray log;
@@ -96,7 +102,21 @@ bool PostgresCluster::start()
     return true;
 }
 
+bool PostgresCluster::restart()
+{
+    stop();
+    if (run())
+        return true;
+    ADD_FAILURE() << "PostgreSQL: " << m_error.toStdString();
+    return false;
+}
+
 PostgresCluster::~PostgresCluster()
+{
+    stop();
+}
+
+void PostgresCluster::stop()
 {
     if (m_server.state() == QProcess::NotRunning)
         return;
@@ -119,6 +139,26 @@ QString PostgresCluster::newDatabase()
     if (!sql(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE %1").arg(name)))
         return {};
     return QStringLiteral("postgresql://%1@/%2?host=%3").arg(QLatin1String(kSuperuser), name, m_folder.path());
+}
+
+QString PostgresCluster::newDatabaseWithPassword(const QString &role, const QString &password)
+{
+    // Only this role's connections must show a password; the tests' own superuser keeps its trust.
+    QFile rules(m_folder.filePath(QStringLiteral("data/pg_hba.conf")));
+    if (!rules.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray before = rules.readAll();
+    rules.close();
+    if (!rules.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        rules.write("local all " + role.toLatin1() + " scram-sha-256\n" + before) < 0 || !rules.flush())
+        return {};
+    rules.close();
+    const QString name = QStringLiteral("test%1").arg(++m_databases);
+    if (!sql(QStringLiteral("postgres"), QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)) ||
+        !sql(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE %1 OWNER %2").arg(name, role)) ||
+        !sql(QStringLiteral("postgres"), QStringLiteral("SELECT pg_reload_conf()")))
+        return {};
+    return QStringLiteral("postgresql://%1@/%2?host=%3").arg(role, name, m_folder.path());
 }
 
 bool PostgresCluster::sql(const QString &database, const QString &statement)

@@ -17,10 +17,18 @@ public:
     QString newDatabase();
     // Runs SQL in a database of the cluster; false when it fails.
     bool sql(const QString &database, const QString &statement);
+    // A new database owned by a new role that must give its password (as --database takes it, without the password);
+    // empty when it could not be made.
+    QString newDatabaseWithPassword(const QString &role, const QString &password);
+    // Stops the cluster with a fast shutdown and starts it again on the same folder and socket, as
+    // `pg_ctl -m fast restart` does; false when it did not come back.
+    bool restart();
 
 private:
     // False, with the reason in m_error, when it did not start.
     bool start();
+    bool run();
+    void stop();
     void launch(QProcess &process, const QString &tool, const QStringList &arguments);
 
     QTemporaryDir m_folder;
