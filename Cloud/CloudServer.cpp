@@ -8,7 +8,6 @@
 #include <QSslServer>
 
 #ifdef __GLIBC__
-#include <malloc.h>
 #endif
 
 namespace Cloud {
@@ -31,8 +30,6 @@ QByteArray header(const QHttpServerRequest &request, const char *name)
 }
 
 constexpr int kMaxZoneNameBytes = 255;
-constexpr int kTrimIntervalMs = 10000;
-constexpr qint64 kClosedBeforeTrim = 100;
 
 ConnectionPolicy::Rejection rejection(Status status, CloudError::Code code, const QString &name,
                                       const QString &message, int retryAfter = 0)
@@ -126,18 +123,6 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
     // WebSocket handshakes go to the push channel before the HTTP server sees them; anything else here is wrong.
     m_http.route(QLatin1String(kPushPath), QHttpServerRequest::Method::Get,
                  [] { return QHttpServerResponse(Status::BadRequest); });
-    // Many connections that came and went leave the allocator holding their memory, free but not given back (20,000
-    // push connections, a thousand at a time: 25 MiB): once they are gone, it is handed back to the system.
-    m_trim.setInterval(kTrimIntervalMs);
-    connect(&m_trim, &QTimer::timeout, this, [this] {
-        if (!m_policy || m_policy->closedConnections - m_closedAtTrim < kClosedBeforeTrim)
-            return;
-        m_closedAtTrim = m_policy->closedConnections;
-#ifdef __GLIBC__
-        malloc_trim(0);
-#endif
-    });
-    m_trim.start();
 }
 
 std::variant<quint16, QString> CloudServer::listen(const QHostAddress &address, quint16 port,

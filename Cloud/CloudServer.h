@@ -78,8 +78,6 @@ private:
     PushHub m_push;
     QHttpServer m_http;
     std::shared_ptr<ConnectionPolicy> m_policy;
-    QTimer m_trim;
-    qint64 m_closedAtTrim = 0;
     bool m_changesHeard = false;
 };
 

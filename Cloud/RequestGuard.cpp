@@ -82,7 +82,6 @@ public:
     }
     ~ConnectionTicket() override
     {
-        ++m_policy->closedConnections;
         const auto found = m_policy->connections.find(m_key);
         if (found != m_policy->connections.end() && --*found <= 0)
             m_policy->connections.erase(found);

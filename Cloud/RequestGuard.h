@@ -54,7 +54,6 @@ struct ConnectionPolicy
 
     qint64 bodyBytesInFlight = 0;
     QHash<QString, int> connections;
-    qint64 closedConnections = 0; // ever
 };
 
 // Reads the head of every request on one connection as its bytes arrive, before the HTTP server parses them, which
