@@ -3,30 +3,9 @@
 # plain Qt window beside it for scale. VELLORA_QUIT_AFTER_FIRST_PAINT makes the app end right after that frame
 # and report its resident memory then (VmRSS).
 set -euo pipefail
-build=${1:-build-bench}
-build=$(cd "$build" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
-vellora="$build/Vellora/vellora"
+source "$(dirname "$0")/xvfb-session.sh"
 baseline="$build/bench/plain_window"
-work=$(mktemp -d)
-xvfb=""
-cleanup() {
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$here/make-store.py" "$work/store.json"
-
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
-
-mkdir -m 700 "$work/run"
-export DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
-    XDG_RUNTIME_DIR="$work/run" VELLORA_QUIT_AFTER_FIRST_PAINT=1
-unset DBUS_SESSION_BUS_ADDRESS
+export VELLORA_QUIT_AFTER_FIRST_PAINT=1
 
 echo "Memory after the first frame (five starts):"
 for _ in 1 2 3 4 5; do "$vellora" --store "$work/store.json" 2>&1 | grep 'first frame'; done
