@@ -74,7 +74,7 @@ void RecorderField::setUp()
     m_clearAction = addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
     m_clearAction->setObjectName(QStringLiteral("clearButton"));
     m_clearAction->setText(tr("Clear shortcut")); // the button shows only its icon; a screen reader reads this
-    m_clearAction->setToolTip(tr("Clear Shortcut"));
+    m_clearAction->setToolTip(tr("Clear shortcut"));
     connect(m_clearAction, &QAction::triggered, this, &RecorderField::clearShortcut);
     refreshText();
 }
