@@ -3,6 +3,7 @@
 #include "Vellora/DayData/Bucket.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <utility>
@@ -24,6 +25,9 @@ std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text);
 
 // "1 item", "N items".
 QString itemCountText(qsizetype count);
+
+// What is said when tasks did not fit their blocks and went to the Backlog: the task's title when it is one.
+QString overflowText(const QStringList &titles);
 
 // A title is one line: typed, pasted or given line breaks become single spaces (the pieces between them, empty ones
 // dropped), on the sheet and in commands alike.

@@ -64,6 +64,13 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes, StoreDamage 
             found.unreadableItems = 0;
             if (!reader.readItems(value, saved.items, found))
                 return std::nullopt;
+        } else if (key == "shownDay") {
+            // Only this computer's own record of its day: one it cannot read is judged by the items instead.
+            QString day;
+            if (JsonParser::read(value, day))
+                saved.shownDay = day;
+            else
+                saved.shownDay.reset();
         } else if (key == "state") {
             saved.state.reset();
             if (value.is_null())
