@@ -77,18 +77,12 @@ QDateTime DayStore::stamp(const std::optional<QDateTime> &after)
 
 void DayStore::setDay(const QString &day)
 {
-    noteShownDay(day);
+    // The day last shown, not the latest: a clock once set years ahead must not hold off every new day till then.
+    m_saved.shownDay = day;
     if (day == m_day)
         return;
     m_day = day;
     emit dayChanged(m_day);
-}
-
-void DayStore::noteShownDay(const QString &day)
-{
-    // The latest: a clock set back for a while and then put right does not start a day of its own.
-    if (!m_saved.shownDay || day > *m_saved.shownDay)
-        m_saved.shownDay = day;
 }
 
 QList<DayItem> DayStore::sortedItems(const std::function<bool(const DayItem &)> &keep) const

@@ -36,8 +36,8 @@ public:
     {
         std::map<QString, DayItem> items;
         std::optional<Serialization> state;
-        // The latest day this computer has shown as Today: its own date, never a synced item's, decides when a new
-        // day starts. Kept in this computer's file alone; none in a file written before it was kept.
+        // The day this computer showed as Today last: its own date, never a synced item's, decides when a new day
+        // starts. Kept in this computer's file alone; none in a file written before it was kept.
         std::optional<QString> shownDay = {};
 
         bool operator==(const Saved &) const = default;
@@ -146,7 +146,6 @@ private:
     // The time of a change: the clock's, but always later than any the store handed out before (and than `after`).
     QDateTime stamp(const std::optional<QDateTime> &after = std::nullopt);
     void setDay(const QString &day);
-    void noteShownDay(const QString &day);
     void setSaveError(const std::optional<QString> &error);
     QList<DayItem> sortedItems(const std::function<bool(const DayItem &)> &keep) const;
     // The common end of every change: store the items, write the file once, queue their record changes.

@@ -65,9 +65,10 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes, StoreDamage 
             if (!reader.readItems(value, saved.items, found))
                 return std::nullopt;
         } else if (key == "shownDay") {
-            // Only this computer's own record of its day: one it cannot read is judged by the items instead.
+            // Only this computer's own record of its day: one that is not a day (edited by hand) would hold off
+            // every new day, so the file is judged by its items instead.
             QString day;
-            if (JsonParser::read(value, day))
+            if (JsonParser::read(value, day) && QDate::fromString(day, QStringLiteral("yyyy-MM-dd")).isValid())
                 saved.shownDay = day;
             else
                 saved.shownDay.reset();

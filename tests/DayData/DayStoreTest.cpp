@@ -136,12 +136,14 @@ TEST(DayStore, OnlyThisComputersOwnDateStartsANewDay)
     store.reset();
 
     const std::string cleared = " /  /  | m:open,s:west";
-    DayStore::Saved old = before;
-    old.shownDay.reset();
-    ASSERT_FALSE(StoreFile::save(f.file, old));
-    store = f.make(true, false);
-    EXPECT_EQ(layout(*store), cleared) << "a file without the day it showed";
-    store.reset();
+    for (const std::optional<QString> &shown : {std::optional<QString>(), std::optional<QString>("someday")}) {
+        DayStore::Saved old = before;
+        old.shownDay = shown;
+        ASSERT_FALSE(StoreFile::save(f.file, old));
+        store = f.make(true, false);
+        EXPECT_EQ(layout(*store), cleared) << "a file without the day it showed, or with one that is no day";
+        store.reset();
+    }
 
     ASSERT_FALSE(StoreFile::save(f.file, before));
     f.clock = f.clock.addDays(1);
