@@ -4,6 +4,7 @@
 
 #include "SyncKit/CloudAccount.h"
 #include "Vellora/Commands/CommandRunner.h"
+#include "Vellora/DayData/SheetText.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/HugePageHeap.h"
 #include "Vellora/Platform/InstanceChannel.h"
@@ -164,6 +165,13 @@ int runOnFile(const Command &command, const QString &path)
     }
     if (!store->fileURL())
         return fail(QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(path));
+    // Not a failure: every task is still on a page, only not where it was.
+    if (!store->overflowAtOpen().isEmpty()) {
+        QStringList titles;
+        for (const DayItem &item : store->overflowAtOpen())
+            titles.append(item.title);
+        print(stderr, QStringLiteral("vellora: %1\n").arg(overflowText(titles)));
+    }
 
     const CommandOutcome outcome = runCommand(command, *store);
     // Success is said only once the change is on disk; the file is as it was before the command.

@@ -52,6 +52,8 @@ DayStore::DayStore(Options options, QObject *parent)
         startSync();
 
     refreshDay(created);
+    // A file written by hand, or by a version that let a block run over, shows every item all the same.
+    m_overflowAtOpen = settleOverflow();
 }
 
 DayStore::~DayStore() = default;
@@ -75,6 +77,8 @@ QDateTime DayStore::stamp(const std::optional<QDateTime> &after)
 
 void DayStore::setDay(const QString &day)
 {
+    // The day last shown, not the latest: a clock once set years ahead must not hold off every new day till then.
+    m_saved.shownDay = day;
     if (day == m_day)
         return;
     m_day = day;
@@ -94,9 +98,11 @@ QList<DayItem> DayStore::sortedItems(const std::function<bool(const DayItem &)> 
 
 bool DayStore::isOnToday(const DayItem &item) const
 {
-    // An item of a later day (written before the clock went back, or in a time zone further east) stays in
-    // sight on Today rather than on no page at all. It is not rewritten, so other computers see no change.
-    return !item.isInBacklog() && item.day >= m_day;
+    // A new day clears every item that is not waiting, so one of another day came from another computer (one
+    // further east or west, or with a wrong clock) or was written before this one's clock went back. It stays in
+    // sight on Today until this computer's own next day rather than on no page at all, and is not rewritten, so
+    // other computers see no change.
+    return !item.isInBacklog();
 }
 
 QList<DayItem> DayStore::itemsIn(Bucket bucket) const
@@ -189,8 +195,7 @@ void DayStore::toggleDone(const QString &id)
 void DayStore::startNewDay(const QDateTime &now)
 {
     // Unfinished tasks go to the Backlog after its older items, in the order they stood on the sheet: big, then
-    // medium, then small, each top to bottom; then those of earlier days. Done tasks are dropped. All of it is one
-    // change and one write.
+    // medium, then small, each top to bottom. Done tasks are dropped. All of it is one change and one write.
     QList<DayItem> moved;
     QList<std::pair<QString, std::optional<DayItem>>> changes;
     auto leave = [&](const DayItem &item) {
@@ -203,15 +208,6 @@ void DayStore::startNewDay(const QDateTime &now)
         for (const DayItem &item : itemsIn(bucket))
             leave(item);
     }
-    // Those of earlier days stood on sheets of their own: day by day, then as above. At launch on a later day they are
-    // all there is.
-    QList<DayItem> earlier =
-        sortedItems([this](const DayItem &item) { return !item.isInBacklog() && !isOnToday(item); });
-    std::stable_sort(earlier.begin(), earlier.end(), [](const DayItem &a, const DayItem &b) {
-        return std::pair(a.day, int(a.bucket)) < std::pair(b.day, int(b.bucket));
-    });
-    for (const DayItem &item : earlier)
-        leave(item);
     // No earlier than the time the day starts, and after every waiting item, even one stamped ahead of this clock.
     QDateTime latestWaiting = now.toUTC().addMSecs(-1);
     for (const DayItem &item : backlogItems())
@@ -233,11 +229,15 @@ void DayStore::startNewDay(const QDateTime &now)
 void DayStore::refreshDay(const QDateTime &now)
 {
     const QString today = dayKey(now, m_calendar);
-    const bool earlierDayLeft = std::any_of(m_saved.items.begin(), m_saved.items.end(), [&](const auto &entry) {
-        const QString &day = entry.second.day;
-        return day != kOpenDay && day != today && day < today;
-    });
-    if (earlierDayLeft)
+    // This computer's own date decides: an item another computer wrote on an earlier day shows on Today instead.
+    // A file that does not say which day it showed last is judged by its items, as before it said so.
+    const bool dateMovedOn = m_saved.shownDay
+        ? today > *m_saved.shownDay
+        : std::any_of(m_saved.items.begin(), m_saved.items.end(), [&](const auto &entry) {
+              const QString &day = entry.second.day;
+              return day != kOpenDay && day < today;
+          });
+    if (dateMovedOn)
         startNewDay(now);
     else
         setDay(today);
@@ -376,6 +376,30 @@ void DayStore::stepItem(const QString &id, int offset)
     if (next < 0 || next >= rows.size())
         return;
     placeItem(id, rows[next].itemId, rows[next].bucket);
+}
+
+QList<DayItem> DayStore::settleOverflow()
+{
+    QList<DayItem> over;
+    for (Bucket bucket : kAllBuckets)
+        over.append(itemsIn(bucket).mid(capacity(bucket)));
+    if (over.isEmpty())
+        return {};
+    // Before the first waiting item, in the order they stood. A change of now all the same: other computers must
+    // take the new place over the old one, whatever the times that order the Backlog.
+    const QList<DayItem> waiting = backlogItems();
+    const QDateTime top = waiting.isEmpty() ? now().toUTC() : waiting.first().modifiedAt;
+    QList<std::pair<QString, std::optional<DayItem>>> changes;
+    for (qsizetype index = 0; index < over.size(); ++index) {
+        DayItem &item = over[index];
+        item.day = kOpenDay;
+        item.modifiedAt = top.addMSecs(index - over.size());
+        item.changedAt = laterChange(stamp(), item.modifiedAt);
+        changes.append({item.id, item});
+    }
+    commit(changes);
+    emit overflowSettled(over);
+    return over;
 }
 
 void DayStore::sendToBacklog(const QString &id)

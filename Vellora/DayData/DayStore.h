@@ -36,6 +36,9 @@ public:
     {
         std::map<QString, DayItem> items;
         std::optional<Serialization> state;
+        // The day this computer showed as Today last: its own date, never a synced item's, decides when a new day
+        // starts. Kept in this computer's file alone; none in a file written before it was kept.
+        std::optional<QString> shownDay = {};
 
         bool operator==(const Saved &) const = default;
     };
@@ -111,6 +114,12 @@ public:
     // change does. The restore is a change of now all the same (changedAt), so it wins over what it undoes on
     // other computers.
     void restoreItems(const QList<DayItem> &items);
+    // Sends what a block holds beyond its rows (two computers each filled its last row, a file written by hand) to
+    // the top of the Backlog in one change, so that every item stands on a page. The rows keep the items placed
+    // first. Gives the items moved, and tells overflowSettled when there are any.
+    QList<DayItem> settleOverflow();
+    // What settleOverflow moved while the store was being opened, before anyone could listen.
+    const QList<DayItem> &overflowAtOpen() const { return m_overflowAtOpen; }
 
     // Moving.
     bool moveItem(const QString &id, Bucket bucket);
@@ -132,6 +141,8 @@ signals:
     void saveErrorChanged();
     // Every write to the saved items or state, also one that changes nothing.
     void savedChanged();
+    // Items that did not fit their block went to the top of the Backlog.
+    void overflowSettled(const QList<DayItem> &moved);
 
 private:
     QDateTime now() const;
@@ -163,4 +174,5 @@ private:
     std::unique_ptr<StoreFile::Encoder> m_encoder;
     int m_savesHeld = 0;
     bool m_savePending = false;
+    QList<DayItem> m_overflowAtOpen;
 };

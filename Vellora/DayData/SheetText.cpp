@@ -74,6 +74,14 @@ QString itemCountText(qsizetype count)
     return count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
 }
 
+QString overflowText(const QStringList &titles)
+{
+    if (titles.size() == 1)
+        return QStringLiteral("\u201C%1\u201D did not fit on Today and waits at the top of the Backlog")
+            .arg(titles.first());
+    return QStringLiteral("%1 tasks did not fit on Today and wait at the top of the Backlog").arg(titles.size());
+}
+
 QString joinedLines(const QString &text)
 {
     QString joined;

@@ -26,6 +26,9 @@ std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text);
 // "1 item", "N items".
 QString itemCountText(qsizetype count);
 
+// What is said when tasks did not fit their blocks and went to the Backlog: the task's title when it is one.
+QString overflowText(const QStringList &titles);
+
 // A title is one line: typed, pasted or given line breaks become single spaces (the pieces between them, empty ones
 // dropped), and a tab becomes a space like any other white space, on the sheet and in commands alike.
 QString joinedLines(const QString &text);

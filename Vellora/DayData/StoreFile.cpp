@@ -202,6 +202,8 @@ QByteArray Encoder::encode(const DayStore::Saved &saved)
     }
     m_items.erase(cached, m_items.end());
     out.close('}');
+    if (saved.shownDay)
+        out.text("shownDay", *saved.shownDay);
     if (saved.state) {
         out.next("state");
         const qsizetype offset = text.size();
@@ -228,6 +230,8 @@ QByteArray encode(const DayStore::Saved &saved)
     for (const auto &[id, item] : saved.items)
         items.insert(id, item.toJson());
     QJsonObject root{{"items", items}};
+    if (saved.shownDay)
+        root.insert("shownDay", *saved.shownDay);
     if (saved.state)
         root.insert("state", QJsonDocument::fromJson(saved.state->toJson()).object());
     return QJsonDocument(root).toJson(QJsonDocument::Indented);

@@ -9,7 +9,8 @@
 #include <map>
 #include <optional>
 
-// The store file: one JSON object with "items" by id and the sync engine's "state".
+// The store file: one JSON object with "items" by id, the day this computer last showed ("shownDay") and the sync
+// engine's "state".
 namespace StoreFile {
 
 // "vellora.json" in the app's folder of the user's data folder; the folder is made when missing, readable by the

@@ -64,6 +64,14 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes, StoreDamage 
             found.unreadableItems = 0;
             if (!reader.readItems(value, saved.items, found))
                 return std::nullopt;
+        } else if (key == "shownDay") {
+            // Only this computer's own record of its day: one that is not a day (edited by hand) would hold off
+            // every new day, so the file is judged by its items instead.
+            QString day;
+            if (JsonParser::read(value, day) && QDate::fromString(day, QStringLiteral("yyyy-MM-dd")).isValid())
+                saved.shownDay = day;
+            else
+                saved.shownDay.reset();
         } else if (key == "state") {
             saved.state.reset();
             if (value.is_null())

@@ -1,6 +1,7 @@
 #include "Vellora/Sheet/NoteBar.h"
 
 #include "Vellora/DayData/DayStore.h"
+#include "Vellora/DayData/SheetText.h"
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
@@ -46,9 +47,11 @@ NoteBar::NoteBar(DayStore &store, QWidget *parent) : QWidget(parent), m_store(st
     m_expiry.setInterval(Paper::kNoteMs);
     connect(&m_expiry, &QTimer::timeout, this, &NoteBar::hideNote);
     connect(&m_store, &DayStore::saveErrorChanged, this, &NoteBar::showSaveError);
+    connect(&m_store, &DayStore::overflowSettled, this, &NoteBar::showOverflow);
     m_note->hide();
     m_action->hide();
     showSaveError();
+    showOverflow(m_store.overflowAtOpen());
 }
 
 void NoteBar::follow(UndoHistory *history)
@@ -127,6 +130,16 @@ void NoteBar::showSaveError()
     updateShown();
     if (changed && error)
         PaperAccessible::announce(m_saveNote);
+}
+
+void NoteBar::showOverflow(const QList<DayItem> &moved)
+{
+    if (moved.isEmpty())
+        return;
+    QStringList titles;
+    for (const DayItem &item : moved)
+        titles.append(item.title);
+    showNote(overflowText(titles));
 }
 
 void NoteBar::updateShown()

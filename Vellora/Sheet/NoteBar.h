@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Vellora/DayData/DayItem.h"
+
+#include <QList>
 #include <QTimer>
 #include <QWidget>
 
@@ -11,8 +14,8 @@ class PaperLabel;
 class UndoHistory;
 
 // The notes at the foot of the window: a lasting line while the store cannot save its changes, and a short note
-// about something just done (a delete, a new day, a full sheet) with a button that acts on it, gone after a few
-// seconds. Hidden while it has nothing to say.
+// about something just done (a delete, a new day, a full sheet, tasks that sync sent to the Backlog) with a button
+// that acts on it, gone after a few seconds. Hidden while it has nothing to say.
 class NoteBar : public QWidget
 {
     Q_OBJECT
@@ -40,6 +43,8 @@ public:
 
 private:
     void showSaveError();
+    // Items another computer's changes pushed out of their blocks: said once, like any short note.
+    void showOverflow(const QList<DayItem> &moved);
     void updateShown();
 
     DayStore &m_store;

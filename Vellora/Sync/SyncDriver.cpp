@@ -59,8 +59,15 @@ void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
                    [&](const SyncEvent::SentRecordZoneChanges &changes) {
                        handleSentRecordZoneChanges(changes, engine);
                    },
-                   [&](const SyncEvent::DidFetchChanges &) { write = m_unsaved; },
-                   [&](const SyncEvent::DidSendChanges &) { write = m_unsaved; },
+                   // Once a fetch or a send is over, not between its pages: a later page may free the row.
+                   [&](const SyncEvent::DidFetchChanges &) {
+                       m_store.settleOverflow();
+                       write = m_unsaved;
+                   },
+                   [&](const SyncEvent::DidSendChanges &) {
+                       m_store.settleOverflow();
+                       write = m_unsaved;
+                   },
                    [](const auto &) {},
                },
                event);

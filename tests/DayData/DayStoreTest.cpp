@@ -107,12 +107,75 @@ TEST(DayStore, ANewDayStartsAtLaunchOnlyAfterTheDayOfAnItem)
     f.clock = f.clock.addDays(1);
     auto next = f.make(true, true);
     EXPECT_EQ(next->day(), "2025-03-06");
-    // After what already waited: the later day's item, which stood on Today, then the earlier day's sheet in its
-    // order, big to small.
-    EXPECT_EQ(layout(*next), " /  /  | b:waiting*,m:later,b:open,m:open2,s:open3");
+    // After what already waited: the sheet in its order, big to small, the later day's item where it stood.
+    EXPECT_EQ(layout(*next), " /  /  | b:waiting*,b:open,m:open2,m:later,s:open3");
     const auto pending = queued(*next);
     for (const char *title : {"done0", "done1"})
         EXPECT_TRUE(pending.contains(deleteOf(f.id(title)))) << title;
     for (const char *title : {"open", "open2", "open3"})
         EXPECT_TRUE(pending.contains(saveOf(f.id(title)))) << title;
+}
+
+// This computer's own date starts a new day, never the day of an item another computer wrote (a time zone further
+// west, a wrong clock): that one shows on Today, and the sheet and its done tasks stay. A file that does not say
+// which day it showed last is judged by its items, as before.
+TEST(DayStore, OnlyThisComputersOwnDateStartsANewDay)
+{
+    StoreFixture f;
+    auto store = f.make(true, false);
+    f.given(*store, "s:mine* m:open");
+    const DayItem west{newItemId(), "west", false, Bucket::small, "2025-03-04", f.clock, std::nullopt};
+    store->setItem(west.id, west); // as sync puts a fetched item
+    store->save();
+    EXPECT_EQ(layout(*store), " / open / mine*,west | ");
+    const DayStore::Saved before = store->saved();
+    store.reset();
+
+    store = f.make(true, false);
+    EXPECT_EQ(store->saved(), before) << "a launch on the same date, as every command-line call is";
+    store.reset();
+
+    const std::string cleared = " /  /  | m:open,s:west";
+    for (const std::optional<QString> &shown : {std::optional<QString>(), std::optional<QString>("someday")}) {
+        DayStore::Saved old = before;
+        old.shownDay = shown;
+        ASSERT_FALSE(StoreFile::save(f.file, old));
+        store = f.make(true, false);
+        EXPECT_EQ(layout(*store), cleared) << "a file without the day it showed, or with one that is no day";
+        store.reset();
+    }
+
+    ASSERT_FALSE(StoreFile::save(f.file, before));
+    f.clock = f.clock.addDays(1);
+    store = f.make(true, false);
+    EXPECT_EQ(layout(*store), cleared) << "a launch on a later date of its own";
+    EXPECT_EQ(StoreFile::load(f.file).saved->shownDay, "2025-03-06");
+}
+
+// A block that holds more items than rows (a file written by hand) shows them all at open: the latest placed go to
+// the top of the Backlog as one new change, queued to sync, and the store says which.
+TEST(DayStore, ItemsBeyondABlocksRowsGoToTheTopOfTheBacklogAtOpen)
+{
+    StoreFixture f;
+    auto store = f.make(true, true);
+    f.given(*store, "b:big b:waiting s:1 s:2 s:3 s:4 s:5");
+    DayStore::Saved saved = store->saved();
+    QList<DayItem> extra;
+    for (const char *title : {"6", "7"}) {
+        extra.append(DayItem{newItemId(), title, true, Bucket::small, store->day(), f.clock.addSecs(extra.size() + 1), {}});
+        saved.items.emplace(extra.last().id, extra.last());
+    }
+    store.reset();
+    ASSERT_FALSE(StoreFile::save(f.file, saved));
+
+    store = f.make(true, true);
+    EXPECT_EQ(layout(*store), "big /  / 1,2,3,4,5 | s:6*,s:7*,b:waiting");
+    ASSERT_EQ(store->overflowAtOpen().size(), 2);
+    EXPECT_EQ(store->overflowAtOpen().first().title, "6");
+    for (const DayItem &before : extra) {
+        EXPECT_GT(store->item(before.id)->changeTime(), before.modifiedAt) << "a new change, to win over the old place";
+        EXPECT_TRUE(queued(*store).contains(saveOf(before.id)));
+    }
+    EXPECT_EQ(StoreFile::load(f.file).saved->items, store->saved().items);
+    EXPECT_TRUE(store->settleOverflow().isEmpty());
 }

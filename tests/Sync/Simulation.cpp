@@ -17,6 +17,14 @@ void Simulation::addDevices(const std::function<SyncSetup(int device)> &setup)
     for (const char *name : {"desk", "laptop", "tablet"}) {
         m_devices.push_back(
             std::make_unique<Device>(m_dir.filePath(QString::fromLatin1(name) + ".json"), setup(number++), m_clock));
+        // Two devices may each fill a block's last row: the extra items go to the Backlog, a version of sync's making.
+        m_devices.back()->onOverflow = [this](const QList<DayItem> &moved) {
+            for (const DayItem &item : moved) {
+                History &history = m_history[item.id];
+                history.written.append(contentOf(item));
+                history.movedBySwapSince = true;
+            }
+        };
     }
 }
 

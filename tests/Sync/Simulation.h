@@ -62,7 +62,7 @@ private:
     {
         QList<DayItem> written;           // every version any device stored by an edit
         std::optional<DayItem> lastFresh; // the newest version made with the time of its edit
-        bool movedBySwapSince = false;    // a swap gave it another item's time after that
+        bool movedBySwapSince = false;    // a swap, or sync's move to the Backlog, gave it another time after that
         bool deleted = false;
     };
 

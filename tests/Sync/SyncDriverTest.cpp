@@ -196,6 +196,79 @@ TEST_F(SyncDriverTest, TasksAddedInARowKeepTheirOrderAfterARestartAndOnAnotherCo
     EXPECT_EQ(smallRows(other), added);
 }
 
+// Today's rows, a done one with a '*'.
+static QStringList sheetOf(Device &on)
+{
+    QStringList titles;
+    for (Bucket bucket : kAllBuckets) {
+        for (const DayItem &item : on->itemsIn(bucket))
+            titles.append(item.title + (item.done ? "*" : ""));
+    }
+    return titles;
+}
+
+// A computer a day behind (Honolulu against Kiritimati, or a wrong clock) adds a task: the other shows it and keeps
+// its sheet, at a launch too, until its own date moves on.
+TEST_F(SyncDriverTest, ATaskOfAnEarlierDayFromAnotherComputerLeavesTheSheetAndItsDoneTasksAlone)
+{
+    // 22:00 on 5 March in the east, 22:00 on 4 March in the west.
+    Device east(dir.filePath("east.json"), manualSetup(cloud, account), clock, "Pacific/Kiritimati");
+    Device west(dir.filePath("west.json"), manualSetup(cloud, account), clock, "Pacific/Honolulu");
+    const auto done = east->addItem("Done", Bucket::small);
+    east->toggleDone(done->id);
+    east->addItem("Open", Bucket::medium);
+    east.engine().syncChanges();
+    clock.advance(60);
+    west.engine().syncChanges();
+    EXPECT_EQ(west->addItem("From the west", Bucket::small)->day, "2025-03-04");
+    west.engine().syncChanges();
+    east.engine().syncChanges();
+
+    const QStringList sheet{"Open", "Done*", "From the west"};
+    EXPECT_EQ(sheetOf(east), sheet);
+    EXPECT_EQ(sheetOf(west), sheet);
+    const auto items = east->saved().items;
+    east.restart();
+    EXPECT_EQ(east->saved().items, items) << "a launch on the same date";
+
+    clock.advance(24 * 3600);
+    east.restart();
+    EXPECT_TRUE(sheetOf(east).isEmpty()) << "a launch on a later date of its own";
+    EXPECT_FALSE(east->item(done->id));
+    EXPECT_EQ(east->backlogItems().size(), 2);
+}
+
+// Two computers each add a big task while apart: the one placed later goes to the top of the Backlog, with a note,
+// on both, and the move reaches the cloud.
+TEST_F(SyncDriverTest, TwoBigTasksFromTwoComputersBothStayOnAPage)
+{
+    Device desk(dir.filePath("desk.json"), manualSetup(cloud, account), clock);
+    Device laptop(dir.filePath("laptop.json"), manualSetup(cloud, account), clock);
+    desk->addItem("Desk", Bucket::big);
+    desk->addItem("Waiting", Bucket::big); // the block is full
+    desk.engine().syncChanges();
+    clock.advance(1);
+    const QString late = laptop->addItem("Laptop", Bucket::big)->id;
+    QList<DayItem> noted;
+    laptop.onOverflow = [&](const QList<DayItem> &moved) { noted += moved; };
+    for (int round = 0; round < 2; ++round) {
+        laptop.engine().syncChanges();
+        desk.engine().syncChanges();
+    }
+
+    for (Device *device : {&desk, &laptop}) {
+        EXPECT_EQ(sheetOf(*device), QStringList{"Desk"});
+        QStringList backlog;
+        for (const DayItem &item : (*device)->backlogItems())
+            backlog.append(item.title);
+        EXPECT_EQ(backlog, (QStringList{"Laptop", "Waiting"}));
+        EXPECT_TRUE(device->engine().state().pendingRecordZoneChanges().isEmpty());
+    }
+    ASSERT_EQ(noted.size(), 1);
+    EXPECT_EQ(noted.first().id, late);
+    EXPECT_TRUE(dayItemFromRecord(*cloud.record("anna", idOf(late))).isInBacklog());
+}
+
 TEST_F(SyncDriverTest, MissingRecordsAndZonesAreSentAgainAfterTheZone)
 {
     Device &device = makeDevice();

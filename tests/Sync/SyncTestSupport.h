@@ -10,6 +10,7 @@
 
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -38,10 +39,12 @@ struct TestClock
 class Device
 {
 public:
-    Device(const QString &path, SyncSetup setup, TestClock &clock)
+    // `timeZone`: where the computer is, which decides its date.
+    Device(const QString &path, SyncSetup setup, TestClock &clock, const QString &timeZone = QStringLiteral("UTC"))
         : m_path(path)
         , m_setup(std::move(setup))
         , m_clock(clock)
+        , m_timeZone(timeZone)
     {
         restart();
     }
@@ -52,12 +55,19 @@ public:
         m_store.reset();
         DayStore::Options options;
         options.fileURL = m_path;
-        options.calendar = Calendar::make(QStringLiteral("en_US"), QStringLiteral("UTC"));
+        options.calendar = Calendar::make(QStringLiteral("en_US"), m_timeZone);
         options.clock = m_clock.clock();
         options.allowSync = true;
         options.makeEngine = syncEngineFactory(m_setup);
         m_store = std::make_unique<DayStore>(std::move(options));
+        QObject::connect(m_store.get(), &DayStore::overflowSettled, [this](const QList<DayItem> &moved) {
+            if (onOverflow)
+                onOverflow(moved);
+        });
     }
+
+    // Told when sync sends items that did not fit their blocks to the Backlog.
+    std::function<void(const QList<DayItem> &)> onOverflow;
 
     DayStore &store() { return *m_store; }
     DayStore *operator->() { return m_store.get(); }
@@ -71,6 +81,7 @@ private:
     QString m_path;
     SyncSetup m_setup;
     TestClock &m_clock;
+    QString m_timeZone;
     std::unique_ptr<DayStore> m_store;
 };
 

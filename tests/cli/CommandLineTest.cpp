@@ -209,6 +209,7 @@ TEST_F(CommandLineTest, AReadingCommandNeverCreatesOrRewritesAFile)
     QByteArray bytes = storeBytes();
     const QString today = json({"today"}).value("day").toString();
     bytes.replace(("\"day\": \"" + today + "\"").toUtf8(), "\"day\": \"2020-01-01\"");
+    bytes.replace(("\"shownDay\": \"" + today + "\"").toUtf8(), "\"shownDay\": \"2020-01-01\"");
     QFile file(store);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
     file.close();
