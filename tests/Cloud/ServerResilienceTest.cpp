@@ -174,7 +174,9 @@ TEST(ServerResilienceTest, ParallelUploadsWithAnInvalidTokenAreRefusedBeforeThei
     EXPECT_GE(std::count(answered.begin(), answered.end(), 1), uploads / 2);
     const double peak = server.peakResidentMiB();
     EXPECT_GT(peak, 0);
+#if !defined(__SANITIZE_ADDRESS__) // its shadow and quarantine keep hundreds of MiB whatever the server reads
     EXPECT_LT(peak, 200) << "MiB resident at most";
+#endif
 }
 
 TEST(ServerResilienceTest, GuessesFromOneAddressAreSlowedWhateverItsXForwardedForAndAValidTokenStillPasses)
