@@ -76,6 +76,8 @@ public:
     // Before the page goes: the open edit is kept as Return would, and what waits from a full sheet goes to the
     // Backlog, as its note offered.
     void keepWhatWasTyped();
+    // Text typed on a full sheet waits in the note; Escape takes it back there rather than leaving the page.
+    bool holdsTypedText() const { return !m_typed.isEmpty(); }
 
 signals:
     void openBacklogRequested();

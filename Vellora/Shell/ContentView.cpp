@@ -236,7 +236,7 @@ bool ContentView::eventFilter(QObject *watched, QEvent *event)
 
 // Escape, whatever the modifiers, in the main window: back to Today, and no view sees the key. A text field keeps
 // it, and so do an open menu, the menu bar and a dialog, which close or leave with it: a dialog may be asking on
-// behalf of the page that would go away under it.
+// behalf of the page that would go away under it. Text waiting in the full sheet's note is taken back with it.
 bool ContentView::handleEscape(QEvent *event)
 {
     if (static_cast<QKeyEvent *>(event)->key() != Qt::Key_Escape)
@@ -244,6 +244,8 @@ bool ContentView::handleEscape(QEvent *event)
     QWidget *focus = QApplication::focusWidget();
     if (QApplication::activePopupWidget() || QApplication::activeModalWidget() || isTextEditor(focus) ||
         qobject_cast<QMenuBar *>(focus) || qobject_cast<QDialog *>(QApplication::activeWindow()))
+        return false;
+    if (auto *sheet = qobject_cast<SheetView *>(page()); sheet && sheet->holdsTypedText())
         return false;
     m_nav.setPage(Navigation::Page::today);
     return true;

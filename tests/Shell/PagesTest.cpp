@@ -7,6 +7,7 @@
 #include "Vellora/Paper/PaperSheet.h"
 #include "Vellora/Paper/PaperSwitch.h"
 #include "Vellora/Sheet/BacklogView.h"
+#include "Vellora/Sheet/NoteBar.h"
 #include "Vellora/Sheet/SheetView.h"
 #include "Vellora/Sheet/SlotRow.h"
 #include "Vellora/Shell/ContentView.h"
@@ -128,6 +129,21 @@ TEST_F(PagesTest, WhatTakesEscapeItselfKeepsThePage)
     ShellTest::settle();
     EXPECT_FALSE(row->isEditing());
     EXPECT_TRUE(store->itemsIn(Bucket::medium).isEmpty());
+
+    // Typed on a full sheet, the text waiting in the note is taken back, and the page stays.
+    for (Bucket bucket : kAllBuckets) {
+        for (int i = 0; i < capacity(bucket); ++i)
+            store->addItem(QString("Task %1").arg(i), bucket);
+    }
+    ShellTest::settle();
+    content->page()->setFocus();
+    QTest::keyClicks(QApplication::focusWidget(), "Held");
+    ASSERT_FALSE(content->notes()->note().isEmpty());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ShellTest::settle();
+    EXPECT_EQ(content->notes()->note(), "");
+    EXPECT_TRUE(store->backlogItems().isEmpty());
 
     nav.setPage(Page::backlog);
     QDialog other;
