@@ -71,18 +71,23 @@ QString RecordStore::incarnation(qint64 id) const
     return m_connection.epoch() + QLatin1Char('.') + QString::number(id);
 }
 
-// A stored row: name, type, change, created, modified, fields.
+// A stored row: name, type, change, created, modified, fields, tombstone. A tombstone's fields are what the deleting
+// device left.
 RecordEnvelope RecordStore::envelopeOf(const QSqlQuery &row, const RecordZoneID &zoneID) const
 {
     const qint64 change = row.value(2).toLongLong();
-    return RecordEnvelope{row.value(1).toString(), RecordID{row.value(0).toString(), zoneID},
-                          tagOf(change),           row.value(3).toString(),
-                          row.value(4).toString(), parseFields(row.value(5).toString())};
+    const bool deleted = row.value(5).isNull();
+    return RecordEnvelope{row.value(1).toString(),
+                          RecordID{row.value(0).toString(), zoneID},
+                          tagOf(change),
+                          row.value(3).toString(),
+                          row.value(4).toString(),
+                          parseFields(row.value(deleted ? 6 : 5).toString())};
 }
 
 namespace {
 
-constexpr auto kRecordColumns = "name, type, change, created, modified, fields";
+constexpr auto kRecordColumns = "name, type, change, created, modified, fields, tombstone";
 
 } // namespace
 
@@ -102,10 +107,12 @@ bool RecordStore::isOfAnotherEpoch(const QByteArray &token) const
 
 bool RecordStore::isOfAnotherEpoch(const ModifyRecordsRequest &request) const
 {
-    return std::any_of(request.saves.begin(), request.saves.end(), [this](const RecordEnvelope &record) {
+    const auto stale = [this](const RecordEnvelope &record) {
         const QString epoch = epochOfTag(record.changeTag);
         return !epoch.isEmpty() && epoch != m_connection.epoch();
-    });
+    };
+    return std::any_of(request.saves.begin(), request.saves.end(), stale)
+        || std::any_of(request.deletes.begin(), request.deletes.end(), stale);
 }
 
 RecordStore::RecordStore(SqlConnection &connection, Clock clock) : m_connection(connection), m_clock(std::move(clock))
@@ -225,10 +232,12 @@ QJsonObject RecordStore::saveRecord(Write &write, const RecordEnvelope &record, 
         {*zone, name});
     const bool found = row.next();
     const bool exists = found && !row.value(5).isNull();
-    if (exists && tagOf(row.value(2).toLongLong()) != record.changeTag)
+    const bool sameTag = found && tagOf(row.value(2).toLongLong()) == record.changeTag;
+    if (exists && !sameTag)
         return errorJson(CloudError::Code::serverRecordChanged, {}, {}, envelopeOf(row, zoneID).toJson());
-    if (!exists && !record.changeTag.isEmpty())
-        return errorJson(CloudError::Code::unknownItem, name);
+    // Deleted since the device saw it: it is told when, and decides. Without a tag the record is made anew.
+    if (!exists && !record.changeTag.isEmpty() && !sameTag)
+        return errorJson(CloudError::Code::unknownItem, name, {}, found ? envelopeOf(row, zoneID).toJson() : QJsonObject());
     const QString modified = now();
     const QString created = exists ? row.value(3).toString() : modified;
     row.finish();
@@ -237,10 +246,45 @@ QJsonObject RecordStore::saveRecord(Write &write, const RecordEnvelope &record, 
     m_connection.run(QStringLiteral("INSERT INTO records(zone_id, name, type, change, created, modified, fields)"
                                     " VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT(zone_id, name) DO UPDATE SET"
                                     " type = excluded.type, change = excluded.change, created = excluded.created,"
-                                    " modified = excluded.modified, fields = excluded.fields"),
+                                    " modified = excluded.modified, fields = excluded.fields, tombstone = NULL"),
                      {*zone, name, record.type, change, created, modified, QString::fromUtf8(fieldsText)});
     write.touchedZones.insert(*zone);
     saved = RecordEnvelope{record.type, record.id, tagOf(change), created, modified, record.fields};
+    return {};
+}
+
+QJsonObject RecordStore::deleteRecord(Write &write, const RecordEnvelope &tombstone)
+{
+    const RecordID &recordID = tombstone.id;
+    if (!write.zones.contains(recordID.zoneID))
+        write.zones.insert(recordID.zoneID, zoneId(write.user, recordID.zoneID));
+    const std::optional<qint64> zone = write.zones.value(recordID.zoneID);
+    if (!zone)
+        return errorJson(CloudError::Code::zoneNotFound, recordID.zoneID.zoneName);
+    QString left; // what the device leaves in the tombstone; an older device's bare identity leaves nothing
+    if (!tombstone.type.isEmpty()) {
+        const QByteArray fieldsText = QJsonDocument(tombstone.fields).toJson(QJsonDocument::Compact);
+        if (fieldsText.size() > kMaxRecordBytes)
+            return errorJson(CloudError::Code::limitExceeded,
+                             QStringLiteral("a record holds at most %1 KiB").arg(kMaxRecordBytes / 1024),
+                             QStringLiteral("recordTooLarge"));
+        QSqlQuery row = m_connection.run(
+            QStringLiteral("SELECT %1 FROM records WHERE zone_id = ? AND name = ?").arg(QLatin1String(kRecordColumns)),
+            {*zone, recordID.recordName});
+        // A record changed since the device saw it: it is told how, and decides.
+        if (row.next() && !row.value(5).isNull() && tagOf(row.value(2).toLongLong()) != tombstone.changeTag)
+            return errorJson(CloudError::Code::serverRecordChanged, {}, {}, envelopeOf(row, recordID.zoneID).toJson());
+        left = QString::fromUtf8(fieldsText);
+    }
+    // The record's name and type stay for the change feed. One deleted already, or never made, stays as it is.
+    const QSqlQuery tomb = m_connection.run(
+        QStringLiteral("UPDATE records SET change = ?, created = NULL, modified = NULL, fields = NULL, tombstone = ?"
+                       " WHERE zone_id = ? AND name = ? AND fields IS NOT NULL"),
+        {write.counter + 1, left.isNull() ? QVariant() : QVariant(left), *zone, recordID.recordName});
+    if (tomb.numRowsAffected() > 0) {
+        ++write.counter;
+        write.touchedZones.insert(*zone);
+    }
     return {};
 }
 
@@ -259,25 +303,12 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyRecords(qint64 user, 
             else
                 answer.failedSaves.append({record.id, std::move(error)});
         }
-        for (const RecordID &recordID : request.deletes) {
-            if (!write.zones.contains(recordID.zoneID))
-                write.zones.insert(recordID.zoneID, zoneId(user, recordID.zoneID));
-            const std::optional<qint64> zone = write.zones.value(recordID.zoneID);
-            if (!zone) {
-                answer.failedDeletes.append(
-                    {recordID, errorJson(CloudError::Code::zoneNotFound, recordID.zoneID.zoneName)});
-                continue;
-            }
-            // A tombstone: the record's name and type stay for the change feed.
-            const QSqlQuery tomb = m_connection.run(
-                QStringLiteral("UPDATE records SET change = ?, created = NULL, modified = NULL, fields = NULL"
-                               " WHERE zone_id = ? AND name = ? AND fields IS NOT NULL"),
-                {write.counter + 1, *zone, recordID.recordName});
-            if (tomb.numRowsAffected() > 0) {
-                ++write.counter;
-                write.touchedZones.insert(*zone);
-            }
-            answer.deleted.append(recordID);
+        for (const RecordEnvelope &tombstone : request.deletes) {
+            QJsonObject error = deleteRecord(write, tombstone);
+            if (error.isEmpty())
+                answer.deleted.append(tombstone.id);
+            else
+                answer.failedDeletes.append({tombstone.id, std::move(error)});
         }
         for (qint64 zone : std::as_const(write.touchedZones))
             m_connection.run(QStringLiteral("UPDATE zones SET last_change = ? WHERE id = ?"), {write.counter, zone});
@@ -350,7 +381,7 @@ std::variant<std::optional<QJsonObject>, StoreFailure> RecordStore::zoneChanges(
             }
             reached = rows.value(2).toLongLong();
             if (rows.value(5).isNull()) {
-                answer.deletions.append({RecordID{rows.value(0).toString(), request.zoneID}, rows.value(1).toString()});
+                answer.deletions.append(envelopeOf(rows, request.zoneID));
             } else {
                 bytes += rows.value(5).toString().size();
                 answer.modifications.append(envelopeOf(rows, request.zoneID));

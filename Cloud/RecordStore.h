@@ -46,6 +46,8 @@ private:
     std::optional<qint64> zoneId(qint64 user, const SyncKit::RecordZoneID &zoneID);
     QJsonObject saveRecord(Write &write, const SyncKit::CloudProtocol::RecordEnvelope &record,
                            std::optional<SyncKit::CloudProtocol::RecordEnvelope> &saved);
+    // An empty object when deleted (or nothing was there), else the error.
+    QJsonObject deleteRecord(Write &write, const SyncKit::CloudProtocol::RecordEnvelope &tombstone);
     QString now() const;
     QString tagOf(qint64 change) const;
     QString incarnation(qint64 id) const;

@@ -15,7 +15,8 @@ namespace Cloud {
 namespace {
 
 constexpr auto kFileName = "vellora-cloud.sqlite";
-constexpr int kSchemaVersion = 1;
+// 2: tombstones keep what the deleting device left.
+constexpr int kSchemaVersion = 2;
 
 // Written for both databases: %ID% is a key that is never reused, %INT% a 64-bit integer.
 // Fields are stored as the JSON text the device sent; NULL fields mark a tombstone, which keeps the record's name
@@ -35,7 +36,7 @@ const char *const kSchema[] = {
     " owner TEXT NOT NULL, name TEXT NOT NULL, change %INT% NOT NULL, PRIMARY KEY(user_id, owner, name))",
     "CREATE TABLE IF NOT EXISTS records(zone_id %INT% NOT NULL REFERENCES zones(id) ON DELETE CASCADE,"
     " name TEXT NOT NULL, type TEXT NOT NULL, change %INT% NOT NULL, created TEXT, modified TEXT, fields TEXT,"
-    " PRIMARY KEY(zone_id, name))",
+    " tombstone TEXT, PRIMARY KEY(zone_id, name))",
     "CREATE INDEX IF NOT EXISTS records_by_change ON records(zone_id, change)",
 };
 
@@ -128,6 +129,8 @@ void SqlConnection::makeSchema()
             throw StoreFailure{QStringLiteral("the database was made by a newer vellora-cloud")};
         for (const char *text : kSchema)
             run(statement(text, m_kind));
+        if (version && version->toInt() < 2)
+            run(QStringLiteral("ALTER TABLE records ADD COLUMN tombstone TEXT"));
         run(QStringLiteral("INSERT INTO meta(key, value) VALUES ('schema', ?)"
                            " ON CONFLICT(key) DO UPDATE SET value = excluded.value"),
             {QString::number(kSchemaVersion)});

@@ -59,7 +59,7 @@ void AccountCloud::modifyZones(const CloudAccount &account, const QList<RecordZo
 }
 
 void AccountCloud::modifyRecords(const CloudAccount &account, const QList<Record> &saves,
-                                 const QList<RecordID> &deletes, Callback<ModifyRecordsResult> done)
+                                 const QList<Record> &deletes, Callback<ModifyRecordsResult> done)
 {
     CloudPointer cloud = cloudFor(account);
     cloud->modifyRecords(account, saves, deletes, keeping(cloud, std::move(done)));

@@ -68,6 +68,9 @@ struct RecordDeletion
 {
     RecordID recordID;
     QString recordType;
+    // What the deleting device left: its change tag and the fields the server keeps without reading (the time of
+    // the delete). Empty for a delete of an older device.
+    Record tombstone = {};
 
     bool operator==(const RecordDeletion &) const = default;
 };
@@ -100,9 +103,14 @@ public:
     // Each record is saved only when its change tag is the server's current one: a stale tag fails with
     // serverRecordChanged and the server's record, a tag of a record the server does not have with unknownItem,
     // a record without a tag whose name is taken with serverRecordChanged; a missing zone fails with
-    // zoneNotFound. Deleting a record that does not exist succeeds.
-    virtual void modifyRecords(const CloudAccount &account, const QList<Record> &saves,
-                               const QList<RecordID> &deletes, Callback<ModifyRecordsResult> done) = 0;
+    // zoneNotFound. A save over a deleted record is taken without a tag or with the tombstone's own; another tag
+    // fails with unknownItem and the tombstone as the server's record, so that the device decides.
+    // A delete is a tombstone: the record's type, the change tag last seen and fields kept unread. It deletes only
+    // a record of that tag (another fails with serverRecordChanged and the server's record); deleting a record that
+    // does not exist, or no longer does, succeeds. A tombstone without a type deletes whatever the tag (older
+    // devices send only the identity).
+    virtual void modifyRecords(const CloudAccount &account, const QList<Record> &saves, const QList<Record> &deletes,
+                               Callback<ModifyRecordsResult> done) = 0;
 
     // The zones changed or deleted since the token; an empty or unknown token means since the beginning,
     // which reports no deletions.

@@ -234,15 +234,23 @@ std::variant<ModifyZonesRequest, Invalid> ModifyZonesRequest::fromJson(const QJs
     return request;
 }
 
-QJsonObject ModifyRecordsRequest::toJson(const QList<Record> &saves, const QList<RecordID> &deletes)
+QJsonObject ModifyRecordsRequest::toJson(const QList<Record> &saves, const QList<Record> &deletes)
 {
-    return {{"saves", writeList(saves)}, {"deletes", writeList(deletes)}};
+    QJsonArray tombstones;
+    for (const Record &tombstone : deletes)
+        tombstones.append(tombstone.recordType().isEmpty() ? tombstone.recordID().toJson() : tombstone.toJson());
+    return {{"saves", writeList(saves)}, {"deletes", tombstones}};
 }
 
 std::variant<ModifyRecordsRequest, Invalid> ModifyRecordsRequest::fromJson(const QJsonObject &object)
 {
     auto saves = readChanges<RecordEnvelope>(object, "saves", RecordEnvelope::fromJson);
-    auto deletes = readChanges<RecordID>(object, "deletes", RecordID::fromJson);
+    auto deletes = readChanges<RecordEnvelope>(object, "deletes", [](const QJsonValue &value) {
+        if (value.toObject().contains(QLatin1String("type")))
+            return RecordEnvelope::fromJson(value);
+        const auto id = RecordID::fromJson(value);
+        return id ? std::optional(RecordEnvelope{{}, *id, {}, {}, {}, {}}) : std::nullopt;
+    });
     if (auto *invalid = std::get_if<Invalid>(&saves))
         return *invalid;
     if (auto *invalid = std::get_if<Invalid>(&deletes))
@@ -296,11 +304,8 @@ QJsonObject ModifyRecordsAnswer::toJson() const
 
 QJsonObject ZoneChangesAnswer::toJson() const
 {
-    QJsonArray removed;
-    for (const RecordDeletion &deletion : deletions)
-        removed.append(QJsonObject{{"id", deletion.recordID.toJson()}, {"type", deletion.recordType}});
     return {{"modifications", writeList(modifications)},
-            {"deletions", removed},
+            {"deletions", writeList(deletions)},
             {"changeToken", tokenText(changeToken)},
             {"moreComing", moreComing}};
 }
@@ -358,7 +363,15 @@ std::optional<ZoneChanges> zoneChanges(const QJsonObject &object)
     auto deletions = readList<RecordDeletion>(object.value("deletions"), [](const QJsonValue &value) {
         const auto id = RecordID::fromJson(value.toObject().value("id"));
         const QJsonValue type = value.toObject().value("type");
-        return id && type.isString() ? std::optional(RecordDeletion{*id, type.toString()}) : std::nullopt;
+        if (!id || !type.isString())
+            return std::optional<RecordDeletion>();
+        // A server of before tombstones held values sends only the identity and the type.
+        const std::optional<Record> tombstone = value.toObject().contains(QLatin1String("fields"))
+            ? Record::fromJson(value)
+            : std::optional(Record(type.toString(), *id));
+        if (!tombstone)
+            return std::optional<RecordDeletion>();
+        return std::optional(RecordDeletion{*id, type.toString(), *tombstone});
     });
     const QJsonValue token = object.value("changeToken");
     const QJsonValue more = object.value("moreComing");

@@ -82,9 +82,10 @@ struct ModifyZonesRequest
 struct ModifyRecordsRequest
 {
     QList<RecordEnvelope> saves;
-    QList<RecordID> deletes;
+    // Tombstones; one without a type is the bare identity an older device sends, deleting whatever the tag.
+    QList<RecordEnvelope> deletes;
 
-    static QJsonObject toJson(const QList<Record> &saves, const QList<RecordID> &deletes);
+    static QJsonObject toJson(const QList<Record> &saves, const QList<Record> &deletes);
     static std::variant<ModifyRecordsRequest, Invalid> fromJson(const QJsonObject &object);
 };
 
@@ -126,7 +127,7 @@ struct ModifyRecordsAnswer
 struct ZoneChangesAnswer
 {
     QList<RecordEnvelope> modifications;
-    QList<RecordDeletion> deletions;
+    QList<RecordEnvelope> deletions; // tombstones, with the fields the deleting device left
     QByteArray changeToken;
     bool moreComing = false;
 

@@ -127,7 +127,7 @@ void HttpCloud::modifyZones(const CloudAccount &account, const QList<RecordZoneI
                             &CloudProtocol::modifyZonesResult, std::move(done));
 }
 
-void HttpCloud::modifyRecords(const CloudAccount &account, const QList<Record> &saves, const QList<RecordID> &deletes,
+void HttpCloud::modifyRecords(const CloudAccount &account, const QList<Record> &saves, const QList<Record> &deletes,
                               Callback<ModifyRecordsResult> done)
 {
     call<ModifyRecordsResult>(account, kModifyRecordsPath, ModifyRecordsRequest::toJson(saves, deletes),

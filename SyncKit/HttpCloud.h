@@ -45,7 +45,7 @@ public:
 
     void modifyZones(const CloudAccount &account, const QList<RecordZoneID> &saves, const QList<RecordZoneID> &deletes,
                      Callback<ModifyZonesResult> done) override;
-    void modifyRecords(const CloudAccount &account, const QList<Record> &saves, const QList<RecordID> &deletes,
+    void modifyRecords(const CloudAccount &account, const QList<Record> &saves, const QList<Record> &deletes,
                        Callback<ModifyRecordsResult> done) override;
     void fetchDatabaseChanges(const CloudAccount &account, const QByteArray &token,
                               Callback<DatabaseChanges> done) override;

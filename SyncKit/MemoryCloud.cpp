@@ -206,8 +206,13 @@ std::optional<CloudError> MemoryCloud::saveRecord(Database &database, const Reco
     const QString &tag = record.recordChangeTag();
     if (exists && found->record.recordChangeTag() != tag)
         return CloudError(CloudError::Code::serverRecordChanged, {}, found->record);
-    if (!exists && !tag.isEmpty())
-        return CloudError(CloudError::Code::unknownItem, name);
+    if (!exists && !tag.isEmpty()) {
+        // Deleted since the device saw it: it is told when, and decides.
+        const bool tombstone = found != zone->second.records.end();
+        if (!tombstone || found->record.recordChangeTag() != tag)
+            return CloudError(CloudError::Code::unknownItem, name,
+                              tombstone ? std::optional(found->record) : std::nullopt);
+    }
     if (!exists && database.quota && database.liveRecords >= *database.quota)
         return CloudError(CloudError::Code::quotaExceeded);
 
@@ -225,17 +230,26 @@ std::optional<CloudError> MemoryCloud::saveRecord(Database &database, const Reco
     return std::nullopt;
 }
 
-void MemoryCloud::deleteRecord(Database &database, const RecordID &recordID)
+std::optional<CloudError> MemoryCloud::deleteRecord(Database &database, const Record &tombstone)
 {
+    const RecordID &recordID = tombstone.recordID();
     Zone &zone = database.zones.at(recordID.zoneID);
     const auto found = zone.records.find(recordID.recordName);
     if (found == zone.records.end() || found->deleted)
-        return;
-    // A tombstone: the record's identity and type stay for the change feed.
+        return std::nullopt;
+    const bool bare = tombstone.recordType().isEmpty();
+    if (!bare && found->record.recordChangeTag() != tombstone.recordChangeTag())
+        return CloudError(CloudError::Code::serverRecordChanged, {}, found->record);
+    // A tombstone: the record's identity and type stay for the change feed, with what the device left.
     found->deleted = true;
-    found->record = Record(found->record.recordType(), recordID);
+    Record left(found->record.recordType(), recordID);
+    for (auto it = tombstone.fields().cbegin(); it != tombstone.fields().cend(); ++it)
+        left.setValue(it.key(), it.value());
+    found->record = left;
     touch(database, zone, *found, recordID.recordName);
+    found->record.setSystemFields(QStringLiteral("t%1").arg(found->change, 0, 36), std::nullopt, std::nullopt);
     --database.liveRecords;
+    return std::nullopt;
 }
 
 void MemoryCloud::modifyZones(const CloudAccount &account, const QList<RecordZoneID> &saves,
@@ -266,7 +280,7 @@ void MemoryCloud::modifyZones(const CloudAccount &account, const QList<RecordZon
 }
 
 void MemoryCloud::modifyRecords(const CloudAccount &account, const QList<Record> &saves,
-                                const QList<RecordID> &deletes, Callback<ModifyRecordsResult> done)
+                                const QList<Record> &deletes, Callback<ModifyRecordsResult> done)
 {
     answer<ModifyRecordsResult>(Call::modifyRecords, account, std::move(done), [&](Database &database) {
         ModifyRecordsResult result;
@@ -277,14 +291,17 @@ void MemoryCloud::modifyRecords(const CloudAccount &account, const QList<Record>
             else
                 result.savedRecords.append(saved);
         }
-        for (const RecordID &recordID : deletes) {
+        for (const Record &tombstone : deletes) {
+            const RecordID &recordID = tombstone.recordID();
             if (!database.zones.count(recordID.zoneID)) {
                 result.failedRecordDeletes.append(
                     {recordID, CloudError(CloudError::Code::zoneNotFound, recordID.zoneID.zoneName)});
                 continue;
             }
-            deleteRecord(database, recordID);
-            result.deletedRecordIDs.append(recordID);
+            if (auto error = deleteRecord(database, tombstone))
+                result.failedRecordDeletes.append({recordID, *error});
+            else
+                result.deletedRecordIDs.append(recordID);
         }
         return CloudResult<ModifyRecordsResult>(result);
     });
@@ -332,7 +349,7 @@ void MemoryCloud::fetchZoneChanges(const CloudAccount &account, const RecordZone
                 changes.modifications.append(stored.record);
                 ++taken;
             } else if (since) {
-                changes.deletions.append({stored.record.recordID(), stored.record.recordType()});
+                changes.deletions.append({stored.record.recordID(), stored.record.recordType(), stored.record});
                 ++taken;
             }
         }

@@ -57,7 +57,7 @@ public:
 
     void modifyZones(const CloudAccount &account, const QList<RecordZoneID> &saves, const QList<RecordZoneID> &deletes,
                      Callback<ModifyZonesResult> done) override;
-    void modifyRecords(const CloudAccount &account, const QList<Record> &saves, const QList<RecordID> &deletes,
+    void modifyRecords(const CloudAccount &account, const QList<Record> &saves, const QList<Record> &deletes,
                        Callback<ModifyRecordsResult> done) override;
     void fetchDatabaseChanges(const CloudAccount &account, const QByteArray &token,
                               Callback<DatabaseChanges> done) override;
@@ -98,7 +98,7 @@ private:
     QDateTime now() const;
 
     std::optional<CloudError> saveRecord(Database &database, const Record &record, Record &stored);
-    void deleteRecord(Database &database, const RecordID &recordID);
+    std::optional<CloudError> deleteRecord(Database &database, const Record &tombstone);
     void touch(Database &database, Zone &zone, StoredRecord &stored, const QString &name);
 
     QString m_address;

@@ -38,11 +38,11 @@ RecordZoneChangeBatch::RecordZoneChangeBatch(const QList<PendingRecordZoneChange
                                              const RecordProvider &recordProvider)
 {
     for (const PendingRecordZoneChange &change : pendingChanges) {
-        if (change.kind == PendingRecordZoneChange::Kind::deleteRecord) {
-            m_recordIDsToDelete.append(change.recordID);
-        } else if (auto record = recordProvider ? recordProvider(change.recordID) : std::nullopt) {
+        auto record = recordProvider ? recordProvider(change.recordID) : std::nullopt;
+        if (change.kind == PendingRecordZoneChange::Kind::deleteRecord)
+            m_recordsToDelete.append(record ? std::move(*record) : Record(QString(), change.recordID));
+        else if (record)
             m_recordsToSave.append(std::move(*record));
-        }
     }
 }
 

@@ -45,23 +45,24 @@ struct SendChangesContext
     SendChangesOptions options;
 };
 
-// The record changes of one send: the records to save, made by the record provider, and the records to
-// delete. The engine cuts it into requests of the size the server takes.
+// The record changes of one send: the records to save and the tombstones of the records to delete, both made by the
+// record provider. The engine cuts it into requests of the size the server takes.
 class RecordZoneChangeBatch
 {
 public:
     using RecordProvider = std::function<std::optional<Record>(const RecordID &)>;
 
-    // Asks the provider for the record of every save, in order; a save it gives no record for is left out.
+    // Asks the provider for the record of every save, in order; a save it gives no record for is left out. A delete
+    // it gives no tombstone for goes as the bare identity, which deletes whatever the server holds.
     RecordZoneChangeBatch(const QList<PendingRecordZoneChange> &pendingChanges, const RecordProvider &recordProvider);
 
     const QList<Record> &recordsToSave() const { return m_recordsToSave; }
-    const QList<RecordID> &recordIDsToDelete() const { return m_recordIDsToDelete; }
-    bool isEmpty() const { return m_recordsToSave.isEmpty() && m_recordIDsToDelete.isEmpty(); }
+    const QList<Record> &recordsToDelete() const { return m_recordsToDelete; }
+    bool isEmpty() const { return m_recordsToSave.isEmpty() && m_recordsToDelete.isEmpty(); }
 
 private:
     QList<Record> m_recordsToSave;
-    QList<RecordID> m_recordIDsToDelete;
+    QList<Record> m_recordsToDelete;
 };
 
 } // namespace SyncKit

@@ -405,8 +405,10 @@ void SyncEngine::sendRecordPass(const SendChangesContext &context, int pass, Nex
         changes->append(PendingRecordZoneChange::save(record.recordID()));
         records->insert(record.recordID(), record);
     }
-    for (const RecordID &recordID : batch->recordIDsToDelete())
-        changes->append(PendingRecordZoneChange::remove(recordID));
+    for (const Record &tombstone : batch->recordsToDelete()) {
+        changes->append(PendingRecordZoneChange::remove(tombstone.recordID()));
+        records->insert(tombstone.recordID(), tombstone);
+    }
     for (const auto &change : std::as_const(*changes))
         revisions->insert(change.recordID, m_state.revision(change.recordID));
 
@@ -438,13 +440,11 @@ void SyncEngine::sendRequest(std::shared_ptr<const QList<PendingRecordZoneChange
             return next(error);
         const qsizetype count = std::min<qsizetype>(std::max(1, m_configuration.requestSize), changes->size() - offset);
         QList<Record> saves;
-        QList<RecordID> deletes;
+        QList<Record> deletes;
         for (qsizetype i = offset; i < offset + count; ++i) {
             const PendingRecordZoneChange &change = changes->at(i);
-            if (change.kind == PendingRecordZoneChange::Kind::saveRecord)
-                saves.append(records->value(change.recordID));
-            else
-                deletes.append(change.recordID);
+            (change.kind == PendingRecordZoneChange::Kind::saveRecord ? saves : deletes)
+                .append(records->value(change.recordID));
         }
         m_configuration.database->modifyRecords(
             *m_workAccount, saves, deletes, answerOf([=, this](const CloudResult<ModifyRecordsResult> &result) {

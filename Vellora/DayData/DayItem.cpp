@@ -169,6 +169,58 @@ std::optional<QDateTime> laterChange(const std::optional<QDateTime> &changedAt, 
     return std::nullopt;
 }
 
+void DayItem::markChangedParts(const std::optional<DayItem> &before)
+{
+    const QDateTime at = changeTime();
+    if (!before) {
+        titleChangedAt = doneChangedAt = placeChangedAt = std::nullopt;
+        return;
+    }
+    const bool newTitle = title != before->title;
+    const bool newDone = done != before->done;
+    const bool newPlace = bucket != before->bucket || day != before->day
+        || (modifiedAt != before->modifiedAt && !newTitle && !newDone);
+    titleChangedAt = newTitle ? at : before->titleTime();
+    doneChangedAt = newDone ? at : before->doneTime();
+    placeChangedAt = newPlace ? at : before->placeTime();
+    compactPartTimes();
+}
+
+void DayItem::compactPartTimes()
+{
+    const QDateTime at = changeTime();
+    for (std::optional<QDateTime> *time : {&titleChangedAt, &doneChangedAt, &placeChangedAt}) {
+        if (*time == at)
+            time->reset();
+    }
+}
+
+DayItem mergedItem(const DayItem &ours, const DayItem &theirs)
+{
+    DayItem merged = theirs;
+    merged.titleChangedAt = theirs.titleTime();
+    merged.doneChangedAt = theirs.doneTime();
+    merged.placeChangedAt = theirs.placeTime();
+    if (ours.titleTime() > theirs.titleTime()) {
+        merged.title = ours.title;
+        merged.titleChangedAt = ours.titleTime();
+    }
+    if (ours.doneTime() > theirs.doneTime()) {
+        merged.done = ours.done;
+        merged.doneChangedAt = ours.doneTime();
+    }
+    if (ours.placeTime() > theirs.placeTime()) {
+        merged.bucket = ours.bucket;
+        merged.day = ours.day;
+        merged.modifiedAt = ours.modifiedAt;
+        merged.placeChangedAt = ours.placeTime();
+    }
+    merged.changedAt = laterChange(std::max({*merged.titleChangedAt, *merged.doneChangedAt, *merged.placeChangedAt}),
+                                   merged.modifiedAt);
+    merged.compactPartTimes();
+    return merged;
+}
+
 QString newItemId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -188,5 +240,10 @@ QJsonObject DayItem::toJson() const
         object.insert("systemFields", QString::fromLatin1(systemFields->toBase64()));
     if (changedAt)
         object.insert("changedAt", fileDateString(*changedAt));
+    for (const auto &[key, time] : {std::pair("titleChangedAt", titleChangedAt), std::pair("doneChangedAt", doneChangedAt),
+                                    std::pair("placeChangedAt", placeChangedAt)}) {
+        if (time && *time != changeTime())
+            object.insert(QLatin1String(key), fileDateString(*time));
+    }
     return object;
 }

@@ -126,10 +126,17 @@ std::optional<DayItem> DayStore::item(const QString &id) const
 void DayStore::commit(const QList<std::pair<QString, std::optional<DayItem>>> &changes)
 {
     for (const auto &[id, item] : changes) {
-        if (item)
-            m_saved.items.insert_or_assign(id, *item);
-        else
+        const auto before = this->item(id);
+        if (item) {
+            DayItem changed = *item;
+            changed.markChangedParts(before);
+            m_saved.items.insert_or_assign(id, std::move(changed));
+            m_saved.deletions.erase(id);
+        } else {
             m_saved.items.erase(id);
+            if (m_engine && before)
+                m_saved.deletions.insert_or_assign(id, Deletion{stamp(), before->systemFields});
+        }
     }
     emit savedChanged();
     // The engine reports its changed queue at once, and the store writes it; held together, the items and the
@@ -428,6 +435,23 @@ bool DayStore::bringToToday(const QString &id)
     return true;
 }
 
+std::optional<DayStore::Deletion> DayStore::deletion(const QString &id) const
+{
+    const auto found = m_saved.deletions.find(id);
+    if (found == m_saved.deletions.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void DayStore::setDeletion(const QString &id, const std::optional<Deletion> &deletion)
+{
+    if (deletion)
+        m_saved.deletions.insert_or_assign(id, *deletion);
+    else if (m_saved.deletions.erase(id) == 0)
+        return;
+    emit savedChanged();
+}
+
 void DayStore::setItem(const QString &id, const std::optional<DayItem> &item)
 {
     if (item)
@@ -440,6 +464,7 @@ void DayStore::setItem(const QString &id, const std::optional<DayItem> &item)
 void DayStore::removeAllItems()
 {
     m_saved.items.clear();
+    m_saved.deletions.clear();
     emit savedChanged();
 }
 

@@ -31,10 +31,21 @@ class DayStore : public QObject
 public:
     using Serialization = SyncKit::SyncEngine::State::Serialization;
 
+    // An item deleted here whose delete has not reached the server yet: when, and the server's copy it was last
+    // seen as, so that the delete goes against that copy and loses to a later change made on another computer.
+    struct Deletion
+    {
+        QDateTime deletedAt;
+        std::optional<QByteArray> systemFields;
+
+        bool operator==(const Deletion &) const = default;
+    };
+
     // Everything that is persisted; its coded form is the store file.
     struct Saved
     {
         std::map<QString, DayItem> items;
+        std::map<QString, Deletion> deletions;
         std::optional<Serialization> state;
         // The day this computer showed as Today last: its own date, never a synced item's, decides when a new day
         // starts. Kept in this computer's file alone; none in a file written before it was kept.
@@ -130,6 +141,8 @@ public:
 
     // For the sync driver.
     void setItem(const QString &id, const std::optional<DayItem> &item);
+    std::optional<Deletion> deletion(const QString &id) const;
+    void setDeletion(const QString &id, const std::optional<Deletion> &deletion);
     void removeAllItems();
     void setState(const std::optional<Serialization> &state);
     void setSyncError(const std::optional<QString> &error);

@@ -77,11 +77,18 @@ void writeItem(IndentedJsonWriter &out, const QString &id, const DayItem &item)
         out.plain("changedAt", fileDateText(*item.changedAt));
     out.text("day", item.day);
     out.literal("done", item.done ? "true" : "false");
+    // A part's time only where it differs from the item's change time, which stands in for it when left out.
+    if (item.doneChangedAt && *item.doneChangedAt != item.changeTime())
+        out.plain("doneChangedAt", fileDateText(*item.doneChangedAt));
     out.text("id", item.id);
     out.plain("modifiedAt", fileDateText(item.modifiedAt));
+    if (item.placeChangedAt && *item.placeChangedAt != item.changeTime())
+        out.plain("placeChangedAt", fileDateText(*item.placeChangedAt));
     if (item.systemFields)
         out.bytes("systemFields", *item.systemFields);
     out.text("title", item.title);
+    if (item.titleChangedAt && *item.titleChangedAt != item.changeTime())
+        out.plain("titleChangedAt", fileDateText(*item.titleChangedAt));
     out.close('}');
 }
 
@@ -179,6 +186,21 @@ QByteArray Encoder::encode(const DayStore::Saved &saved)
     JsonWriter text(m_text.size() + 4096);
     IndentedJsonWriter out(text);
     out.open('{');
+    if (!saved.deletions.empty()) {
+        out.next("deletions");
+        out.open('{');
+        for (const auto &[id, deletion] : saved.deletions) {
+            out.next();
+            out.putQuoted(id);
+            out.put(": ");
+            out.open('{');
+            out.plain("deletedAt", fileDateText(deletion.deletedAt));
+            if (deletion.systemFields)
+                out.bytes("systemFields", *deletion.systemFields);
+            out.close('}');
+        }
+        out.close('}');
+    }
     out.next("items");
     out.open('{');
     auto cached = m_items.begin();
@@ -230,6 +252,16 @@ QByteArray encode(const DayStore::Saved &saved)
     for (const auto &[id, item] : saved.items)
         items.insert(id, item.toJson());
     QJsonObject root{{"items", items}};
+    if (!saved.deletions.empty()) {
+        QJsonObject deletions;
+        for (const auto &[id, deletion] : saved.deletions) {
+            QJsonObject entry{{"deletedAt", fileDateString(deletion.deletedAt)}};
+            if (deletion.systemFields)
+                entry.insert("systemFields", QString::fromLatin1(deletion.systemFields->toBase64()));
+            deletions.insert(id, entry);
+        }
+        root.insert("deletions", deletions);
+    }
     if (saved.shownDay)
         root.insert("shownDay", *saved.shownDay);
     if (saved.state)

@@ -64,6 +64,25 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes, StoreDamage 
             found.unreadableItems = 0;
             if (!reader.readItems(value, saved.items, found))
                 return std::nullopt;
+        } else if (key == "deletions") {
+            // Deletes still to send: one that cannot be read is sent without them, as a plain delete.
+            saved.deletions.clear();
+            simdjson::dom::object deletions;
+            if (value.get_object().get(deletions))
+                continue;
+            for (const auto [id, entry] : deletions) {
+                simdjson::dom::element field;
+                DayStore::Deletion deletion;
+                if (entry.at_key("deletedAt").get(field))
+                    continue;
+                const auto at = readDate(field);
+                if (!at)
+                    continue;
+                deletion.deletedAt = *at;
+                if (!entry.at_key("systemFields").get(field))
+                    deletion.systemFields = JsonParser::readBase64(field);
+                saved.deletions.insert_or_assign(QString::fromUtf8(id.data(), qsizetype(id.size())), deletion);
+            }
         } else if (key == "shownDay") {
             // Only this computer's own record of its day: one that is not a day (edited by hand) would hold off
             // every new day, so the file is judged by its items instead.
@@ -145,6 +164,11 @@ bool StoreReader::readItem(simdjson::dom::element value, DayItem &item)
         } else if (key == "changedAt") {
             item.changedAt = readDate(field);
             read = item.changedAt.has_value();
+        } else if (key == "titleChangedAt" || key == "doneChangedAt" || key == "placeChangedAt") {
+            const auto time = readDate(field);
+            read = time.has_value();
+            (key == "titleChangedAt" ? item.titleChangedAt
+                                     : key == "doneChangedAt" ? item.doneChangedAt : item.placeChangedAt) = time;
         } else if (key == "systemFields") {
             item.systemFields = JsonParser::readBase64(field);
             read = item.systemFields.has_value();
@@ -156,5 +180,6 @@ bool StoreReader::readItem(simdjson::dom::element value, DayItem &item)
             return false;
     }
     item.changedAt = laterChange(item.changedAt, item.modifiedAt);
+    item.compactPartTimes();
     return seen == (kBucket | kDay | kDone | kId | kModifiedAt | kTitle); // every key but the optional ones
 }

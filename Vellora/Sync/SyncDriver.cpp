@@ -16,11 +16,19 @@ struct Overloaded : Handlers...
 template<class... Handlers>
 Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
-// The time a server copy was last changed by its device; one without it loses to any local item.
-QDateTime serverTime(const Record &record)
+const QDateTime &distantPast()
 {
-    static const QDateTime distantPast(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
-    return recordChangeTime(record).value_or(distantPast);
+    static const QDateTime time(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+    return time;
+}
+
+// The server's copy as an item. One that does not say when its device changed it loses to any local change.
+DayItem serverItem(const Record &record)
+{
+    DayItem item = dayItemFromRecord(record);
+    if (!recordChangeTime(record))
+        item.titleChangedAt = item.doneChangedAt = item.placeChangedAt = distantPast();
+    return item;
 }
 
 } // namespace
@@ -55,7 +63,9 @@ void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
                    },
                    [&](const SyncEvent::ServerReset &) { handleServerReset(engine); },
                    [&](const SyncEvent::FetchedDatabaseChanges &changes) { handleDatabaseChanges(changes); },
-                   [&](const SyncEvent::FetchedRecordZoneChanges &changes) { handleRecordZoneChanges(changes); },
+                   [&](const SyncEvent::FetchedRecordZoneChanges &changes) {
+                       handleRecordZoneChanges(changes, engine);
+                   },
                    [&](const SyncEvent::SentRecordZoneChanges &changes) {
                        handleSentRecordZoneChanges(changes, engine);
                    },
@@ -108,6 +118,14 @@ void SyncDriver::handleServerReset(SyncEngine &engine)
         }
         saves.append(PendingRecordZoneChange::save(RecordID{id, syncZoneID()}));
     }
+    // Deletes go without a tag: against whatever the restored server holds, decided by the times.
+    const std::map<QString, DayStore::Deletion> deletions = m_store.saved().deletions;
+    for (auto [id, deletion] : deletions) {
+        if (deletion.systemFields) {
+            deletion.systemFields.reset();
+            m_store.setDeletion(id, deletion);
+        }
+    }
     if (!saves.isEmpty())
         engine.state().add(saves);
 }
@@ -118,16 +136,68 @@ void SyncDriver::handleDatabaseChanges(const SyncEvent::FetchedDatabaseChanges &
         m_store.removeAllItems();
 }
 
-void SyncDriver::handleRecordZoneChanges(const SyncEvent::FetchedRecordZoneChanges &changes)
+void SyncDriver::handleRecordZoneChanges(const SyncEvent::FetchedRecordZoneChanges &changes, SyncEngine &engine)
 {
+    // What this computer changed later than the server's copy stays, and goes to the server.
+    QList<PendingRecordZoneChange> resend;
     for (const Record &record : changes.modifications) {
-        if (record.recordType() == kDayItemRecordType)
-            m_store.setItem(record.recordID().recordName, dayItemFromRecord(record));
+        if (record.recordType() != kDayItemRecordType)
+            continue;
+        if (auto change = settle(record))
+            resend.append(*change);
     }
     for (const RecordDeletion &deletion : changes.deletions) {
-        if (m_store.item(deletion.recordID.recordName))
-            m_store.setItem(deletion.recordID.recordName, std::nullopt);
+        if (auto change = settleDeleted(deletion.recordID, deletion.tombstone))
+            resend.append(*change);
     }
+    if (!resend.isEmpty())
+        engine.state().add(resend);
+}
+
+std::optional<PendingRecordZoneChange> SyncDriver::settle(const Record &server)
+{
+    const QString &name = server.recordID().recordName;
+    const DayItem theirs = serverItem(server);
+    if (auto deletion = m_store.deletion(name)) {
+        if (deletion->deletedAt > recordChangeTime(server).value_or(distantPast())) {
+            // Deleted here after that change: the delete goes against this copy.
+            deletion->systemFields = theirs.systemFields;
+            m_store.setDeletion(name, deletion);
+            return PendingRecordZoneChange::remove(server.recordID());
+        }
+        m_store.setDeletion(name, std::nullopt);
+        m_store.setItem(name, dayItemFromRecord(server));
+        return std::nullopt;
+    }
+    const auto ours = m_store.item(name);
+    if (!ours) {
+        m_store.setItem(name, dayItemFromRecord(server));
+        return std::nullopt;
+    }
+    const DayItem merged = mergedItem(*ours, theirs);
+    m_store.setItem(name, merged);
+    // Also when only a part's time is ours: the server must hold the latest time of every part.
+    if (merged == theirs)
+        return std::nullopt;
+    return PendingRecordZoneChange::save(server.recordID());
+}
+
+std::optional<PendingRecordZoneChange> SyncDriver::settleDeleted(const RecordID &recordID, const Record &tombstone)
+{
+    const QString &name = recordID.recordName;
+    // A delete of an older version says not when: it wins, as it always did.
+    const QDateTime deletedAt = tombstoneTime(tombstone).value_or(QDateTime());
+    auto ours = m_store.item(name);
+    if (ours && deletedAt.isValid() && ours->changeTime() > deletedAt) {
+        // Changed here after the delete: the item stays and is made again over the tombstone.
+        ours->systemFields = archiveSystemFields(tombstone);
+        m_store.setItem(name, ours);
+        return PendingRecordZoneChange::save(recordID);
+    }
+    if (ours)
+        m_store.setItem(name, std::nullopt);
+    m_store.setDeletion(name, std::nullopt);
+    return std::nullopt;
 }
 
 void SyncDriver::handleSentRecordZoneChanges(const SyncEvent::SentRecordZoneChanges &changes, SyncEngine &engine)
@@ -138,7 +208,33 @@ void SyncDriver::handleSentRecordZoneChanges(const SyncEvent::SentRecordZoneChan
             m_store.setItem(item->id, item);
         }
     }
+    for (const RecordID &recordID : changes.deletedRecordIDs) {
+        // Unless deleted here again since (the engine keeps the newer delete queued).
+        if (!engine.state().pendingRecordZoneChanges().contains(PendingRecordZoneChange::remove(recordID)))
+            m_store.setDeletion(recordID.recordName, std::nullopt);
+    }
     handleFailedRecordSaves(changes.failedRecordSaves, engine);
+    handleFailedRecordDeletes(changes.failedRecordDeletes, engine);
+}
+
+void SyncDriver::handleFailedRecordDeletes(const QList<RecordResult> &failures, SyncEngine &engine)
+{
+    QList<PendingRecordZoneChange> resend;
+    for (const RecordResult &failure : failures) {
+        const QString &name = failure.recordID.recordName;
+        const auto &server = failure.error.serverRecord();
+        if (failure.error.code() == CloudError::Code::serverRecordChanged && server) {
+            // Changed on another computer since this one saw it: the later of the two stands.
+            if (auto change = settle(*server))
+                resend.append(*change);
+        } else if (failure.error.code() == CloudError::Code::zoneNotFound) {
+            m_store.setDeletion(name, std::nullopt); // nothing left to delete
+        } else {
+            m_store.setSyncError(failure.error.description());
+        }
+    }
+    if (!resend.isEmpty())
+        engine.state().add(resend);
 }
 
 void SyncDriver::handleFailedRecordSaves(const QList<SyncEvent::FailedRecordSave> &failures, SyncEngine &engine)
@@ -150,24 +246,23 @@ void SyncDriver::handleFailedRecordSaves(const QList<SyncEvent::FailedRecordSave
         const QString &name = recordID.recordName;
         switch (failure.error.code()) {
         case CloudError::Code::serverRecordChanged: {
-            const auto &server = failure.error.serverRecord();
-            if (!server)
-                break;
-            auto local = m_store.item(name);
-            if (local && local->changeTime() > serverTime(*server)) {
-                // The later change wins: ours, sent again over the server's copy.
-                local->systemFields = archiveSystemFields(*server);
-                m_store.setItem(name, local);
-                resend.append(PendingRecordZoneChange::save(recordID));
-            } else {
-                m_store.setItem(name, dayItemFromRecord(*server));
+            // Part by part, the later change wins; what is ours goes again over the server's copy.
+            if (const auto &server = failure.error.serverRecord()) {
+                if (auto change = settle(*server))
+                    resend.append(*change);
             }
             break;
         }
-        case CloudError::Code::zoneNotFound:
-            zoneMissing = true;
-            [[fallthrough]];
         case CloudError::Code::unknownItem:
+            // Deleted on the server since this computer saw it: the later of the delete and our change stands.
+            if (const auto &tombstone = failure.error.serverRecord()) {
+                if (auto change = settleDeleted(recordID, *tombstone))
+                    resend.append(*change);
+                break;
+            }
+            [[fallthrough]];
+        case CloudError::Code::zoneNotFound:
+            zoneMissing = zoneMissing || failure.error.code() == CloudError::Code::zoneNotFound;
             // The server has no such record (any more): send it as a new one.
             if (auto local = m_store.item(name)) {
                 local->systemFields.reset();
@@ -203,6 +298,9 @@ std::optional<RecordZoneChangeBatch> SyncDriver::nextRecordZoneChangeBatch(const
                 continue;
             }
             records.insert(change.recordID, makeRecord(*item));
+        } else if (const auto deletion = m_store.deletion(change.recordID.recordName)) {
+            records.insert(change.recordID,
+                           makeTombstone(change.recordID.recordName, deletion->deletedAt, deletion->systemFields));
         }
         changes.append(change);
     }

@@ -24,12 +24,20 @@ public:
                                                                           SyncKit::SyncEngine &engine) override;
     void handleFailedRecordSaves(const QList<SyncKit::SyncEvent::FailedRecordSave> &failures,
                                  SyncKit::SyncEngine &engine);
+    void handleFailedRecordDeletes(const QList<SyncKit::RecordResult> &failures, SyncKit::SyncEngine &engine);
 
 private:
     void handleAccountChange(const SyncKit::SyncEvent::AccountChange &change);
     void handleServerReset(SyncKit::SyncEngine &engine);
     void handleDatabaseChanges(const SyncKit::SyncEvent::FetchedDatabaseChanges &changes);
-    void handleRecordZoneChanges(const SyncKit::SyncEvent::FetchedRecordZoneChanges &changes);
+    void handleRecordZoneChanges(const SyncKit::SyncEvent::FetchedRecordZoneChanges &changes,
+                                 SyncKit::SyncEngine &engine);
+    // The later of the local state of an item (held, or deleted here) and the server's copy; queues what the
+    // server must still hear. Gives the record to send again, if any.
+    std::optional<SyncKit::PendingRecordZoneChange> settle(const SyncKit::Record &server);
+    // The same against the server's tombstone of the item.
+    std::optional<SyncKit::PendingRecordZoneChange> settleDeleted(const SyncKit::RecordID &recordID,
+                                                                  const SyncKit::Record &tombstone);
     void handleSentRecordZoneChanges(const SyncKit::SyncEvent::SentRecordZoneChanges &changes,
                                      SyncKit::SyncEngine &engine);
 

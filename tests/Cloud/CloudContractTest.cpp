@@ -79,9 +79,17 @@ protected:
     {
         return await<ModifyZonesResult>([&](auto done) { cloud().modifyZones(*as, saves, deletes, done); });
     }
+    // Deletes by identity alone, as older devices do.
     CloudResult<ModifyRecordsResult> modify(const QList<Record> &saves, const QList<RecordID> &deletes = {})
     {
-        return await<ModifyRecordsResult>([&](auto done) { cloud().modifyRecords(*as, saves, deletes, done); });
+        QList<Record> bare;
+        for (const RecordID &recordID : deletes)
+            bare.append(Record(QString(), recordID));
+        return modifyWith(saves, bare);
+    }
+    CloudResult<ModifyRecordsResult> modifyWith(const QList<Record> &saves, const QList<Record> &tombstones)
+    {
+        return await<ModifyRecordsResult>([&](auto done) { cloud().modifyRecords(*as, saves, tombstones, done); });
     }
     CloudResult<ZoneChanges> zoneChanges(const QByteArray &token, int limit = 0)
     {
@@ -178,6 +186,51 @@ TEST_P(CloudContractTest, UnknownRecordsAndMissingZonesFail)
     EXPECT_EQ(save(makeRecord("A", "again")).stringValue("title"), "again");
 }
 
+// A delete that carries a tag is a change like a save: it loses to a newer record, and a save loses to a newer
+// tombstone; each failure tells the device what the server holds, so that it can decide by the times.
+TEST_P(CloudContractTest, DeletesAndSavesMeetTombstonesByTheirTags)
+{
+    const Record first = save(makeRecord("A", "one"));
+    Record edit = first;
+    edit.setValue("title", QStringLiteral("two"));
+    const Record second = save(edit);
+    const QByteArray token = zoneChanges({}).value().changeToken;
+
+    auto tombstoneOf = [](const Record &seen, qint64 when) {
+        Record tombstone = seen;
+        for (const QString &key : seen.fields().keys())
+            tombstone.removeValue(key);
+        tombstone.setValue("deletedAt", when);
+        return tombstone;
+    };
+    auto stale = modifyWith({}, {tombstoneOf(first, 5)});
+    ASSERT_TRUE(stale.ok());
+    ASSERT_EQ(stale.value().failedRecordDeletes.size(), 1);
+    EXPECT_EQ(stale.value().failedRecordDeletes[0].error.code(), CloudError::Code::serverRecordChanged);
+    EXPECT_EQ(stale.value().failedRecordDeletes[0].error.serverRecord(), second);
+    EXPECT_EQ(zoneContents(cloud(), account, kZone).value().count("A"), 1u);
+
+    ASSERT_EQ(modifyWith({}, {tombstoneOf(second, 7)}).value().deletedRecordIDs, QList{idOf("A")});
+    // The tombstone keeps what the deleting device left, and others hear it.
+    const auto changes = zoneChanges(token);
+    ASSERT_EQ(changes.value().deletions.size(), 1);
+    const Record tombstone = changes.value().deletions[0].tombstone;
+    EXPECT_EQ(tombstone.int64Value("deletedAt"), 7);
+    EXPECT_FALSE(tombstone.recordChangeTag().isEmpty());
+
+    // A save over the record as it was before the delete fails with the tombstone.
+    const auto late = modify({second});
+    ASSERT_EQ(late.value().failedRecordSaves.size(), 1);
+    EXPECT_EQ(late.value().failedRecordSaves[0].error.code(), CloudError::Code::unknownItem);
+    ASSERT_TRUE(late.value().failedRecordSaves[0].error.serverRecord());
+    EXPECT_EQ(late.value().failedRecordSaves[0].error.serverRecord()->int64Value("deletedAt"), 7);
+    // Deleting it again is no error; a save that has seen the tombstone makes the record again.
+    EXPECT_EQ(modifyWith({}, {tombstoneOf(second, 9)}).value().deletedRecordIDs, QList{idOf("A")});
+    Record again = makeRecord("A", "three");
+    again.setSystemFields(tombstone.recordChangeTag(), std::nullopt, std::nullopt);
+    EXPECT_EQ(save(again).stringValue("title"), "three");
+}
+
 TEST_P(CloudContractTest, ZoneChangesComeInOrderWithTombstonesAndPages)
 {
     const QByteArray start = zoneChanges({}).value().changeToken;
@@ -202,7 +255,9 @@ TEST_P(CloudContractTest, ZoneChangesComeInOrderWithTombstonesAndPages)
     EXPECT_EQ(first.value().modifications.size(), 2);
     const auto rest = zoneChanges(first.value().changeToken, 2);
     EXPECT_FALSE(rest.value().moreComing);
-    EXPECT_EQ(rest.value().deletions, QList{(RecordDeletion{idOf("A"), "DayItem"})});
+    ASSERT_EQ(rest.value().deletions.size(), 1);
+    EXPECT_EQ(rest.value().deletions[0].recordID, idOf("A"));
+    EXPECT_EQ(rest.value().deletions[0].recordType, "DayItem");
     EXPECT_TRUE(zoneChanges(rest.value().changeToken).value().modifications.isEmpty());
     // The token of a fetch from the beginning is past the tombstones it left out.
     EXPECT_TRUE(zoneChanges(all.value().changeToken).value().deletions.isEmpty());

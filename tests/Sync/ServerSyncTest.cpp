@@ -63,6 +63,12 @@ protected:
         return records.value_or(std::map<QString, Record>{});
     }
     void setStormy(bool stormy) override { m_proxy->setStormy(stormy); }
+    CloudAccount otherAccount() override { return CloudAccount{m_proxy->url(), "other", m_server.addUser("other")}; }
+    std::map<QString, Record> otherServerRecords() override
+    {
+        const CloudAccount reader{m_server.url(), "other", m_server.addUser("other")};
+        return zoneContents(*m_reader, reader, syncZoneID()).value_or(std::map<QString, Record>{});
+    }
 
 private:
     CloudServerProcess m_server;

@@ -17,12 +17,14 @@ void Simulation::addDevices(const std::function<SyncSetup(int device)> &setup)
     for (const char *name : {"desk", "laptop", "tablet"}) {
         m_devices.push_back(
             std::make_unique<Device>(m_dir.filePath(QString::fromLatin1(name) + ".json"), setup(number++), m_clock));
-        // Two devices may each fill a block's last row: the extra items go to the Backlog, a version of sync's making.
-        m_devices.back()->onOverflow = [this](const QList<DayItem> &moved) {
+        // Two devices may each fill a block's last row: the extra items go to the Backlog, a move of sync's making.
+        Device *device = m_devices.back().get();
+        device->onOverflow = [this, device](const QList<DayItem> &moved) {
+            if (m_visiting)
+                return; // the other account's tasks
             for (const DayItem &item : moved) {
-                History &history = m_history[item.id];
-                history.written.append(contentOf(item));
-                history.movedBySwapSince = true;
+                if (auto stored = (*device)->item(item.id))
+                    m_history[item.id].places.insert_or_assign(stored->placeTime(), std::pair(stored->bucket, stored->day));
             }
         };
     }
@@ -41,8 +43,10 @@ void Simulation::run()
             edit(device);
         } else if (roll < 88) {
             syncNow(device.engine(), roll < 75);
-        } else if (roll < 95) {
+        } else if (roll < 93) {
             recorded(device, [&] { device.restart(); });
+        } else if (roll < 96) {
+            visitOtherAccount(device);
         } else {
             m_clock.advance(24 * 3600);
             recorded(device, [&] { device->startNewDay(m_clock.now); });
@@ -75,23 +79,43 @@ void Simulation::check()
         EXPECT_EQ(device.file().items, device->saved().items);
     }
 
-    int survivorsChecked = 0;
+    // A delete removes what was changed before it; a change after it keeps the task, with each part that changed
+    // after the delete at its latest value (the others are the keeping device's, which the oracle cannot know).
+    int deletesChecked = 0;
+    int revivalsChecked = 0;
     for (const auto &[id, history] : m_history) {
+        SCOPED_TRACE(id.toStdString());
         const auto found = cloudItems.find(id);
-        if (found != cloudItems.end()) {
-            EXPECT_TRUE(history.written.contains(found->second)) << "a version nobody wrote: " << id.toStdString();
+        const auto after = [&](const auto &changes) {
+            return history.lastDelete ? changes.upper_bound(*history.lastDelete) : changes.begin();
+        };
+        const bool changedSince = after(history.titles) != history.titles.end()
+            || after(history.dones) != history.dones.end() || after(history.places) != history.places.end();
+        if (!changedSince) {
+            EXPECT_EQ(found, cloudItems.end()) << "the later delete lost";
+            deletesChecked += history.lastDelete ? 1 : 0;
+            continue;
         }
-        if (history.deleted)
-            continue; // edits and deletes that crossed each other are settled by order of arrival
-        ASSERT_NE(found, cloudItems.end()) << "an item nobody deleted is gone: " << id.toStdString();
-        if (history.lastFresh && !history.movedBySwapSince) {
-            EXPECT_EQ(found->second, *history.lastFresh) << "the latest edit was lost: " << id.toStdString();
-            ++survivorsChecked;
+        ASSERT_NE(found, cloudItems.end()) << "a later change lost to a delete";
+        revivalsChecked += history.lastDelete ? 1 : 0;
+        if (after(history.titles) != history.titles.end()) {
+            EXPECT_EQ(found->second.title, history.titles.rbegin()->second) << "the latest text lost";
+        }
+        if (after(history.dones) != history.dones.end()) {
+            EXPECT_EQ(found->second.done, history.dones.rbegin()->second) << "the latest tick lost";
+        }
+        if (after(history.places) != history.places.end()) {
+            EXPECT_EQ(std::pair(found->second.bucket, found->second.day), history.places.rbegin()->second)
+                << "the latest move lost";
         }
     }
     for (const auto &[id, content] : cloudItems)
-        EXPECT_TRUE(m_history.count(id)) << "an item nobody made: " << id.toStdString();
-    EXPECT_GT(survivorsChecked, 0); // the check above is not empty
+        EXPECT_TRUE(m_history.count(id)) << "an item nobody made, or another account's: " << id.toStdString();
+    for (const auto &[id, record] : otherServerRecords())
+        EXPECT_FALSE(m_history.count(id)) << "an item in another account: " << id.toStdString();
+    EXPECT_GT(m_visits, 0);
+    EXPECT_GT(deletesChecked, 0); // the checks above are not empty
+    (void)revivalsChecked;
 }
 
 std::optional<QString> Simulation::anyItem(Device &device, const std::function<bool(const DayItem &)> &keep)
@@ -115,29 +139,29 @@ void Simulation::recorded(Device &device, const std::function<void()> &action)
 {
     const auto before = device->saved().items;
     action();
-    noteChanges(before, device->saved().items);
+    for (const auto &[id, item] : before) {
+        if (device->item(id))
+            continue;
+        const auto deletion = device->deletion(id);
+        ASSERT_TRUE(deletion) << "a delete that the server will not hear of: " << id.toStdString();
+        History &history = m_history[id];
+        history.lastDelete = std::max(history.lastDelete.value_or(deletion->deletedAt), deletion->deletedAt);
+    }
+    for (const auto &[id, item] : device->saved().items) {
+        const auto old = before.find(id);
+        noteParts(old == before.end() ? std::nullopt : std::optional(old->second), item);
+    }
 }
 
-void Simulation::noteChanges(const std::map<QString, DayItem> &before, const std::map<QString, DayItem> &after)
+void Simulation::noteParts(const std::optional<DayItem> &before, const DayItem &after)
 {
-    for (const auto &[id, item] : before) {
-        if (!after.count(id))
-            m_history[id].deleted = true;
-    }
-    for (const auto &[id, item] : after) {
-        const auto old = before.find(id);
-        const DayItem content = contentOf(item);
-        if (old != before.end() && contentOf(old->second) == content)
-            continue;
-        History &history = m_history[id];
-        history.written.append(content);
-        if (item.modifiedAt == m_clock.now) {
-            history.lastFresh = content;
-            history.movedBySwapSince = false;
-        } else {
-            history.movedBySwapSince = true;
-        }
-    }
+    History &history = m_history[after.id];
+    if (!before || before->titleTime() != after.titleTime())
+        history.titles.insert_or_assign(after.titleTime(), after.title);
+    if (!before || before->doneTime() != after.doneTime())
+        history.dones.insert_or_assign(after.doneTime(), after.done);
+    if (!before || before->placeTime() != after.placeTime())
+        history.places.insert_or_assign(after.placeTime(), std::pair(after.bucket, after.day));
 }
 
 void Simulation::edit(Device &device)
@@ -182,6 +206,24 @@ void Simulation::edit(Device &device)
             break;
         }
     });
+}
+
+// The device signs in to another person's account, adds a task there and comes back. What it held leaves with the
+// account and comes back with it; nothing of either account may reach the other.
+void Simulation::visitOtherAccount(Device &device)
+{
+    // Changes not sent leave with the account: a person signs out once they are sent.
+    syncNow(device.engine());
+    if (!device.engine().state().pendingRecordZoneChanges().isEmpty())
+        return;
+    ++m_visits;
+    const std::optional<CloudAccount> own = device.engine().account();
+    m_visiting = true;
+    device.engine().setAccount(otherAccount());
+    device->addItem(QStringLiteral("another's task %1").arg(++m_titles), anyBucket());
+    syncNow(device.engine());
+    device.engine().setAccount(own);
+    m_visiting = false;
 }
 
 // The network calms down and every device syncs until nothing moves any more.

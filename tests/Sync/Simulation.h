@@ -1,7 +1,8 @@
 #pragma once
 
 // Three devices edit one planner at random on one cloud, with partial syncs, restarts and a lossy network;
-// once the network is quiet they must agree with the cloud, and no change that should survive may be lost.
+// once the network is quiet they must agree with the cloud, and part by part the later change must stand: the
+// text, done and the place each hold the value of their latest change, unless a later delete removed the task.
 // The cloud and its network are the subclass's: one in the process, or a real server behind bad links.
 
 #include "SyncTestSupport.h"
@@ -42,6 +43,9 @@ protected:
     void removeDevices() { m_devices.clear(); }
     // What the server holds in the sync zone now by name, tombstones left out.
     virtual std::map<QString, SyncKit::Record> serverRecords() = 0;
+    // Another person's account on the same server, which a device visits now and then; and what it holds.
+    virtual SyncKit::CloudAccount otherAccount() = 0;
+    virtual std::map<QString, SyncKit::Record> otherServerRecords() = 0;
     // While stormy the network loses calls; it calms down for the devices to settle.
     virtual void setStormy(bool stormy) = 0;
 
@@ -57,21 +61,22 @@ private:
         return item;
     }
 
-    // Everything the users did to one item, on any device.
+    // Everything the users did to one item, on any device: each part's changes and the deletes, by time.
     struct History
     {
-        QList<DayItem> written;           // every version any device stored by an edit
-        std::optional<DayItem> lastFresh; // the newest version made with the time of its edit
-        bool movedBySwapSince = false;    // a swap, or sync's move to the Backlog, gave it another time after that
-        bool deleted = false;
+        std::map<QDateTime, QString> titles;
+        std::map<QDateTime, bool> dones;
+        std::map<QDateTime, std::pair<Bucket, QString>> places; // block and day
+        std::optional<QDateTime> lastDelete;
     };
+    void noteParts(const std::optional<DayItem> &before, const DayItem &after);
 
     size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(m_random); }
     std::optional<QString> anyItem(Device &device, const std::function<bool(const DayItem &)> &keep);
     Bucket anyBucket() { return kAllBuckets[pick(kAllBuckets.size())]; }
     void recorded(Device &device, const std::function<void()> &action);
-    void noteChanges(const std::map<QString, DayItem> &before, const std::map<QString, DayItem> &after);
     void edit(Device &device);
+    void visitOtherAccount(Device &device);
     void settle();
     void check();
 
@@ -82,4 +87,6 @@ private:
     std::vector<std::unique_ptr<Device>> m_devices;
     std::map<QString, History> m_history;
     int m_titles = 0;
+    int m_visits = 0;
+    bool m_visiting = false;
 };

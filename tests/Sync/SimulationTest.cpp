@@ -32,10 +32,16 @@ protected:
         return zoneContents(m_cloud, m_account, syncZoneID()).value_or(std::map<QString, Record>{});
     }
     void setStormy(bool stormy) override { m_stormy = stormy; }
+    CloudAccount otherAccount() override { return m_other; }
+    std::map<QString, Record> otherServerRecords() override
+    {
+        return zoneContents(m_cloud, m_other, syncZoneID()).value_or(std::map<QString, Record>{});
+    }
 
 private:
     MemoryCloud m_cloud;
     CloudAccount m_account = m_cloud.addAccount("sim");
+    CloudAccount m_other = m_cloud.addAccount("other");
     bool m_stormy = true;
 };
 

@@ -20,7 +20,15 @@ inline void PrintTo(const DayItem &item, std::ostream *out)
     *out << "{" << item.id.toStdString() << " \"" << item.title.toStdString() << "\" done=" << item.done
          << " bucket=" << rawValue(item.bucket).toStdString() << " day=" << item.day.toStdString()
          << " at=" << item.modifiedAt.toString(Qt::ISODateWithMs).toStdString()
-         << (item.systemFields ? " +fields" : "") << "}";
+         << (item.systemFields ? " +fields" : "");
+    const auto time = [](const std::optional<QDateTime> &time) {
+        return time ? time->toString(Qt::ISODateWithMs).toStdString() : std::string("-");
+    };
+    if (item.changedAt || item.titleChangedAt || item.doneChangedAt || item.placeChangedAt) {
+        *out << " changed=" << time(item.changedAt) << " title@" << time(item.titleChangedAt) << " done@"
+             << time(item.doneChangedAt) << " place@" << time(item.placeChangedAt);
+    }
+    *out << "}";
 }
 
 // The time every device of a test reads; it moves only when the test moves it.

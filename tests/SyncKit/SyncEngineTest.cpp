@@ -205,7 +205,9 @@ TEST_F(SyncEngineTest, FetchesInPagesAndOnlyWhatIsNew)
     ASSERT_EQ(fetched.size(), 1);
     ASSERT_EQ(fetched[0].modifications.size(), 1);
     EXPECT_EQ(fetched[0].modifications[0].stringValue("title"), "changed");
-    EXPECT_EQ(fetched[0].deletions, (QList{RecordDeletion{idOf("3"), "Note"}}));
+    ASSERT_EQ(fetched[0].deletions.size(), 1);
+    EXPECT_EQ(fetched[0].deletions[0].recordID, idOf("3"));
+    EXPECT_EQ(fetched[0].deletions[0].recordType, "Note");
 
     // The tokens survive a restart: a new engine from the saved state fetches nothing old.
     RecordingDelegate restarted;
