@@ -362,6 +362,13 @@ TEST(StoreFileReader, ReadsItsOwnFileBackAndRefusesEveryCutOfIt)
                                         i == 3 ? std::optional(QDateTime::fromMSecsSinceEpoch(1741161669'999, Qt::UTC)) : std::nullopt});
         EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved)) << i;
     }
+    // Parts changed before the whole, and deletes still to send.
+    DayItem &parts = saved.items.at("ID-2");
+    parts.titleChangedAt = parts.modifiedAt.addMSecs(-5);
+    parts.placeChangedAt = parts.modifiedAt.addDays(-1);
+    saved.deletions.emplace("GONE-1", DayStore::Deletion{QDateTime::fromMSecsSinceEpoch(1741161670'123, Qt::UTC), {}});
+    saved.deletions.emplace("GONE-2", DayStore::Deletion{QDateTime::fromMSecsSinceEpoch(1741161670'124, Qt::UTC),
+                                                         QByteArray("\x01tag", 5)});
     SyncKit::SyncEngineState state;
     state.add(QList{SyncKit::PendingRecordZoneChange::save({"ID-1", syncZoneID()}),
                     SyncKit::PendingRecordZoneChange::remove({"ID-\"2", syncZoneID()})});
