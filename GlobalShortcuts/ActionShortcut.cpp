@@ -14,8 +14,7 @@ void showStoredShortcut(QAction *action, const Name &name)
     if (!storage())
         return;
     const std::optional<Shortcut> stored = storedShortcut(name);
-    const std::optional<QKeyCombination> combination = stored ? stored->keyCombination() : std::nullopt;
-    action->setShortcut(combination ? QKeySequence(*combination) : QKeySequence());
+    action->setShortcut(stored ? QKeySequence(*stored) : QKeySequence());
 }
 
 } // namespace

@@ -1,22 +1,18 @@
 #include "GlobalShortcuts/GlobalShortcuts.h"
 
-#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 
 #include <QCoreApplication>
 #include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <QSettings>
 #include <QTimer>
-
-#include <memory>
 
 namespace GlobalShortcuts {
 
 namespace {
 
-// Everything the module keeps for the run. Made on first use and never torn down: hot keys must not be
-// given back to a display connection that is already closed at exit.
+// Everything the module keeps for the run, made on first use and never torn down.
 struct Registry
 {
     QPointer<QSettings> storage;
@@ -24,11 +20,6 @@ struct Registry
     QList<Name> actionNames; // names with actions, in the order their first action came
     QHash<QString, QList<Action>> keyDownActions;
     QHash<QString, QList<Action>> keyUpActions;
-    QHash<Shortcut, QList<Action>> shortcutKeyDownActions;
-    QHash<Shortcut, QList<Action>> shortcutKeyUpActions;
-    QSet<QString> suspendedNames;
-    QHash<Shortcut, std::shared_ptr<HotKey>> hotKeys;
-    bool isEnabled = true;
     bool isRecorderActive = false;
     bool centerScheduled = false;
     Notifier *notifier = nullptr;
@@ -43,14 +34,7 @@ Registry &registry()
 QVariant storedObject(const Name &name)
 {
     QSettings *settings = registry().storage;
-    if (!settings || !settings->contains(name.storageKey()))
-        return {};
-    return settings->value(name.storageKey());
-}
-
-bool isDisabledObject(const QVariant &object)
-{
-    return object.typeId() == QMetaType::Bool && !object.toBool();
+    return settings ? settings->value(name.storageKey()) : QVariant();
 }
 
 void write(const Name &name, const QVariant &object)
@@ -64,18 +48,19 @@ void write(const Name &name, const QVariant &object)
     settings->sync();
 }
 
-bool hasActions(const Name &name)
-{
-    const Registry &r = registry();
-    return !r.keyDownActions.value(name.rawValue()).isEmpty() || !r.keyUpActions.value(name.rawValue()).isEmpty();
-}
-
-void applyInitialShortcut(const Name &name)
+// Gives the name its initial shortcut when nothing is stored, and rewrites a value of the earlier form as text.
+void prepareStoredValue(const Name &name)
 {
     QSettings *settings = registry().storage;
-    if (!settings || !name.initialShortcut() || settings->contains(name.storageKey()))
+    if (!settings)
         return;
-    write(name, QString::fromUtf8(name.initialShortcut()->toJsonText()));
+    const QVariant object = storedObject(name);
+    if (!object.isValid() && name.initialShortcut()) {
+        write(name, portableText(*name.initialShortcut()));
+    } else if (object.typeId() == QMetaType::QString && object.toString().startsWith(QLatin1Char('{'))) {
+        if (const std::optional<Shortcut> old = fromOldStoredForm(object.toString()))
+            write(name, portableText(*old));
+    }
 }
 
 void scheduleCenterCreation()
@@ -87,87 +72,70 @@ void scheduleCenterCreation()
     QTimer::singleShot(0, QCoreApplication::instance(), [] { HotKeyCenter::shared(); });
 }
 
-QList<Name> namesUsing(const Shortcut &shortcut)
+bool hasActions(const Name &name)
+{
+    const Registry &r = registry();
+    return r.keyDownActions.contains(name.rawValue()) || r.keyUpActions.contains(name.rawValue());
+}
+
+QList<Name> namesUsing(Shortcut shortcut, const Name &except = {})
 {
     QList<Name> names;
     for (const Name &name : registry().actionNames) {
-        if (!isSuspended(name) && storedShortcut(name) == shortcut)
+        if (name != except && storedShortcut(name) == shortcut)
             names.append(name);
     }
     return names;
 }
 
-void dispatch(const Shortcut &shortcut, bool keyDown)
+void registerName(const Name &name)
+{
+    const std::optional<Shortcut> shortcut = hasActions(name) ? storedShortcut(name) : std::nullopt;
+    HotKeyCenter &center = HotKeyCenter::shared();
+    if (shortcut && !center.isRegistered(*shortcut) && !center.registerHotKey(*shortcut))
+        emit notifier().registrationFailed(name);
+}
+
+// Gives up the name's current hot key unless another name still needs it.
+void unregisterStoredShortcut(const Name &name)
+{
+    const std::optional<Shortcut> current = storedShortcut(name);
+    if (current && namesUsing(*current, name).isEmpty())
+        HotKeyCenter::shared().unregisterHotKey(*current);
+}
+
+void addAction(QHash<QString, QList<Action>> &actions, const Name &name, Action action)
+{
+    actions[name.rawValue()].append(std::move(action));
+    if (!registry().actionNames.contains(name))
+        registry().actionNames.append(name);
+    registerName(name);
+}
+
+} // namespace
+
+namespace detail {
+
+void dispatch(Shortcut shortcut, bool keyDown)
 {
     Registry &r = registry();
     if (r.isRecorderActive)
         return;
-    // Copies: an action may change the registries (store another shortcut, add an action).
-    const QHash<QString, QList<Action>> byName = keyDown ? r.keyDownActions : r.keyUpActions;
+    // A copy: an action may change the registry (store another shortcut, add an action).
+    const QHash<QString, QList<Action>> actions = keyDown ? r.keyDownActions : r.keyUpActions;
     for (const Name &name : namesUsing(shortcut)) {
-        for (const Action &action : byName.value(name.rawValue()))
+        for (const Action &action : actions.value(name.rawValue()))
             action();
     }
-    const QList<Action> direct = (keyDown ? r.shortcutKeyDownActions : r.shortcutKeyUpActions).value(shortcut);
-    for (const Action &action : direct)
-        action();
 }
 
-bool registerShortcut(const Shortcut &shortcut)
+void hotKeyLost(Shortcut shortcut)
 {
-    Registry &r = registry();
-    if (r.hotKeys.contains(shortcut))
-        return true;
-    auto hotKey = std::make_shared<HotKey>(
-        shortcut, [shortcut] { dispatch(shortcut, true); }, [shortcut] { dispatch(shortcut, false); });
-    if (!HotKeyCenter::shared().registerHotKey(hotKey))
-        return false;
-    HotKey *registered = hotKey.get();
-    hotKey->onRegistrationFailed = [shortcut, registered] {
-        Registry &r = registry();
-        const auto it = r.hotKeys.constFind(shortcut);
-        if (it == r.hotKeys.cend() || it->get() != registered)
-            return;
-        // Kept alive to the end of this call, which runs inside the hot key's own code.
-        const std::shared_ptr<HotKey> keep = *it;
-        r.hotKeys.remove(shortcut);
-        for (const Name &name : namesUsing(shortcut))
-            emit notifier().registrationFailed(name);
-    };
-    r.hotKeys.insert(shortcut, hotKey);
-    return true;
-}
-
-void unregisterShortcut(const Shortcut &shortcut)
-{
-    registry().hotKeys.remove(shortcut);
-}
-
-void registerName(const Name &name)
-{
-    if (isSuspended(name) || !hasActions(name))
-        return;
-    const std::optional<Shortcut> shortcut = storedShortcut(name);
-    if (shortcut && !registerShortcut(*shortcut))
+    for (const Name &name : namesUsing(shortcut))
         emit notifier().registrationFailed(name);
 }
 
-// Gives up the name's current hot key unless something else still needs it.
-void unregisterStoredShortcut(const Name &name)
-{
-    const std::optional<Shortcut> current = storedShortcut(name);
-    if (current && !isShortcutInUse(*current, name))
-        unregisterShortcut(*current);
-}
-
-void rememberActionName(const Name &name)
-{
-    Registry &r = registry();
-    if (!r.actionNames.contains(name))
-        r.actionNames.append(name);
-}
-
-} // namespace
+} // namespace detail
 
 Name::Name(const QString &rawValue, std::optional<Shortcut> initialShortcut)
     : m_rawValue(rawValue), m_initialShortcut(initialShortcut)
@@ -176,7 +144,7 @@ Name::Name(const QString &rawValue, std::optional<Shortcut> initialShortcut)
     Registry &r = registry();
     r.madeNames.removeAll(*this);
     r.madeNames.append(*this);
-    applyInitialShortcut(*this);
+    prepareStoredValue(*this);
     scheduleCenterCreation();
 }
 
@@ -197,14 +165,12 @@ void setStorage(QSettings *settings)
 {
     Registry &r = registry();
     r.storage = settings;
-    for (const Name &name : r.madeNames)
-        applyInitialShortcut(name);
+    for (const Name &name : std::as_const(r.madeNames))
+        prepareStoredValue(name);
     // The stored values may differ from the ones registered so far.
-    r.hotKeys.clear();
-    for (const Name &name : r.actionNames)
+    HotKeyCenter::shared().unregisterAll();
+    for (const Name &name : std::as_const(r.actionNames))
         registerName(name);
-    for (const Shortcut &shortcut : r.shortcutKeyDownActions.keys() + r.shortcutKeyUpActions.keys())
-        registerShortcut(shortcut);
     emit notifier().storageDidChange();
 }
 
@@ -216,14 +182,9 @@ QSettings *storage()
 std::optional<Shortcut> storedShortcut(const Name &name)
 {
     const QVariant object = storedObject(name);
-    switch (object.typeId()) {
-    case QMetaType::QString:
-        return Shortcut::fromJsonText(object.toString().toUtf8());
-    case QMetaType::QByteArray:
-        return Shortcut::fromJsonText(object.toByteArray());
-    default:
+    if (object.typeId() != QMetaType::QString)
         return std::nullopt;
-    }
+    return fromPortableText(object.toString());
 }
 
 void storeShortcut(const std::optional<Shortcut> &shortcut, const Name &name)
@@ -231,14 +192,15 @@ void storeShortcut(const std::optional<Shortcut> &shortcut, const Name &name)
     if (!registry().storage)
         return;
     if (shortcut) {
-        const QByteArray text = shortcut->toJsonText();
-        if (text.isEmpty())
+        const QString text = portableText(*shortcut);
+        if (fromPortableText(text) != shortcut)
             return;
         unregisterStoredShortcut(name);
-        write(name, QString::fromUtf8(text));
+        write(name, text);
     } else {
         const QVariant current = storedObject(name);
-        if (name.initialShortcut() ? isDisabledObject(current) : !current.isValid())
+        const bool disabled = current.typeId() == QMetaType::Bool && !current.toBool();
+        if (name.initialShortcut() ? disabled : !current.isValid())
             return;
         unregisterStoredShortcut(name);
         // A cleared name with an initial shortcut keeps false, so the initial one is not applied again.
@@ -253,41 +215,25 @@ void reset(const Name &name)
     storeShortcut(name.initialShortcut(), name);
 }
 
-void addKeyDownAction(const Name &name, Action action)
+void onKeyDown(const Name &name, Action action)
 {
-    registry().keyDownActions[name.rawValue()].append(std::move(action));
-    rememberActionName(name);
-    registerName(name);
+    addAction(registry().keyDownActions, name, std::move(action));
 }
 
-void addKeyUpAction(const Name &name, Action action)
+void onKeyUp(const Name &name, Action action)
 {
-    registry().keyUpActions[name.rawValue()].append(std::move(action));
-    rememberActionName(name);
-    registerName(name);
-}
-
-void onKeyDown(const Shortcut &shortcut, Action action)
-{
-    registry().shortcutKeyDownActions[shortcut].append(std::move(action));
-    registerShortcut(shortcut);
-}
-
-void onKeyUp(const Shortcut &shortcut, Action action)
-{
-    registry().shortcutKeyUpActions[shortcut].append(std::move(action));
-    registerShortcut(shortcut);
+    addAction(registry().keyUpActions, name, std::move(action));
 }
 
 void removeActions(const Name &name)
 {
     Registry &r = registry();
-    const std::optional<Shortcut> current = storedShortcut(name);
+    if (!hasActions(name))
+        return;
+    unregisterStoredShortcut(name);
     r.keyDownActions.remove(name.rawValue());
     r.keyUpActions.remove(name.rawValue());
     r.actionNames.removeAll(name);
-    if (current && !isShortcutInUse(*current, name))
-        unregisterShortcut(*current);
 }
 
 void removeAllActions()
@@ -295,44 +241,8 @@ void removeAllActions()
     Registry &r = registry();
     r.keyDownActions.clear();
     r.keyUpActions.clear();
-    r.shortcutKeyDownActions.clear();
-    r.shortcutKeyUpActions.clear();
     r.actionNames.clear();
-    r.suspendedNames.clear();
-    r.hotKeys.clear();
-}
-
-void suspend(const Name &name)
-{
-    Registry &r = registry();
-    if (r.suspendedNames.contains(name.rawValue()))
-        return;
-    r.suspendedNames.insert(name.rawValue());
-    const std::optional<Shortcut> current = storedShortcut(name);
-    if (current && !isShortcutInUse(*current, name))
-        unregisterShortcut(*current);
-}
-
-void resume(const Name &name)
-{
-    if (registry().suspendedNames.remove(name.rawValue()))
-        registerName(name);
-}
-
-bool isSuspended(const Name &name)
-{
-    return registry().suspendedNames.contains(name.rawValue());
-}
-
-void setEnabled(bool enabled)
-{
-    registry().isEnabled = enabled;
-    HotKeyCenter::shared().setEnabled(enabled);
-}
-
-bool isEnabled()
-{
-    return registry().isEnabled;
+    HotKeyCenter::shared().unregisterAll();
 }
 
 void setRecorderActive(bool active)
@@ -356,10 +266,8 @@ bool hotKeysAvailable()
 
 bool isRegistered(const Name &name)
 {
-    if (isSuspended(name) || !hasActions(name))
-        return false;
-    const std::optional<Shortcut> shortcut = storedShortcut(name);
-    return shortcut && registry().hotKeys.contains(*shortcut);
+    const std::optional<Shortcut> shortcut = hasActions(name) ? storedShortcut(name) : std::nullopt;
+    return shortcut && HotKeyCenter::shared().isRegistered(*shortcut);
 }
 
 Refusal refusal(const Name &name)
@@ -370,16 +278,6 @@ Refusal refusal(const Name &name)
     if (!backend.isAvailable())
         return Refusal::noHotKeys;
     return backend.desktopDecides() ? Refusal::declinedByDesktop : Refusal::takenByAnotherApplication;
-}
-
-bool isShortcutInUse(const Shortcut &shortcut, const Name &except)
-{
-    const Registry &r = registry();
-    for (const Name &name : r.actionNames) {
-        if (name != except && !isSuspended(name) && storedShortcut(name) == shortcut)
-            return true;
-    }
-    return !r.shortcutKeyDownActions.value(shortcut).isEmpty() || !r.shortcutKeyUpActions.value(shortcut).isEmpty();
 }
 
 } // namespace GlobalShortcuts

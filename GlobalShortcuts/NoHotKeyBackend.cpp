@@ -9,10 +9,9 @@ class NoHotKeyBackend final : public HotKeyBackend
 {
 public:
     bool isAvailable() const override { return false; }
-    bool installEventHandler(EventHandler) override { return false; }
-    bool registerHotKey(quint32, const Shortcut &) override { return false; }
-    void unregisterHotKey(quint32) override {}
-    bool isTakenByAnotherApplication(const Shortcut &) override { return false; }
+    bool registerHotKey(Shortcut) override { return false; }
+    void unregisterHotKey(Shortcut) override {}
+    bool isTakenByAnotherApplication(Shortcut) override { return false; }
 };
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "GlobalShortcuts/PortalHotKeyBackend.h"
 
-#include "GlobalShortcuts/KeyCodeTable.h"
+#include "GlobalShortcuts/Keysym.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -96,59 +96,43 @@ PortalHotKeyBackend::~PortalHotKeyBackend()
     closeSession();
 }
 
-bool PortalHotKeyBackend::installEventHandler(EventHandler handler)
+QString PortalHotKeyBackend::preferredTrigger(Shortcut shortcut)
 {
-    if (!isAvailable())
-        return false;
-    m_handler = std::move(handler);
-    return true;
-}
-
-QString PortalHotKeyBackend::shortcutId(const Shortcut &shortcut)
-{
-    // Stable across runs, so the desktop remembers what the user chose for it.
-    return QStringLiteral("shortcut-%1-%2").arg(shortcut.carbonKeyCode).arg(shortcut.carbonModifiers);
-}
-
-QString PortalHotKeyBackend::preferredTrigger(const Shortcut &shortcut)
-{
-    const quint32 keysym = KeyCodeTable::keysymForKeyCode(shortcut.carbonKeyCode);
     char name[64];
-    if (keysym == 0 || xkb_keysym_get_name(keysym, name, sizeof name) <= 0)
+    const quint32 sym = keysym(shortcut);
+    if (sym == 0 || xkb_keysym_get_name(sym, name, sizeof name) <= 0)
         return {};
-    // Command is Ctrl and Control is the logo key here, as everywhere in this module.
     QStringList parts;
-    if (shortcut.carbonModifiers & CarbonModifier::kCommand)
-        parts << QStringLiteral("CTRL");
-    if (shortcut.carbonModifiers & CarbonModifier::kOption)
-        parts << QStringLiteral("ALT");
-    if (shortcut.carbonModifiers & CarbonModifier::kShift)
-        parts << QStringLiteral("SHIFT");
-    if (shortcut.carbonModifiers & CarbonModifier::kControl)
-        parts << QStringLiteral("LOGO");
+    const Qt::KeyboardModifiers modifiers = shortcut.keyboardModifiers();
+    const std::pair<Qt::KeyboardModifier, const char *> kNames[] = {
+        {Qt::ControlModifier, "CTRL"}, {Qt::AltModifier, "ALT"}, {Qt::ShiftModifier, "SHIFT"}, {Qt::MetaModifier, "LOGO"}};
+    for (const auto &[modifier, text] : kNames) {
+        if (modifiers & modifier)
+            parts << QLatin1String(text);
+    }
     parts << QString::fromLatin1(name);
     return parts.join(QLatin1Char('+'));
 }
 
-bool PortalHotKeyBackend::registerHotKey(quint32 id, const Shortcut &shortcut)
+bool PortalHotKeyBackend::registerHotKey(Shortcut shortcut)
 {
     if (!isAvailable() || preferredTrigger(shortcut).isEmpty())
         return false;
-    m_wanted.insert(id, shortcut);
+    m_wanted.insert(shortcut.toCombined());
     // Given up and taken again (a menu was open): the session still holds it.
-    if (m_bound.contains(shortcutId(shortcut)))
+    if (m_bound.contains(portableText(shortcut)))
         return true;
-    m_pending.insert(id);
+    m_pending.insert(shortcut.toCombined());
     scheduleBind();
     return true;
 }
 
-void PortalHotKeyBackend::unregisterHotKey(quint32 id)
+void PortalHotKeyBackend::unregisterHotKey(Shortcut shortcut)
 {
     // The binding stays with the session, so taking the key back needs no new dialog; presses are ignored.
-    m_wanted.remove(id);
-    m_pending.remove(id);
-    m_down.remove(id);
+    m_wanted.remove(shortcut.toCombined());
+    m_pending.remove(shortcut.toCombined());
+    m_down.remove(shortcut.toCombined());
 }
 
 void PortalHotKeyBackend::scheduleBind()
@@ -169,8 +153,7 @@ void PortalHotKeyBackend::createSession()
 {
     // A session binds once: every wanted combination moves to the new one.
     closeSession();
-    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it)
-        m_pending.insert(it.key());
+    m_pending.unite(m_wanted);
     const QVariantMap options{{QStringLiteral("handle_token"), newToken()},
                               {QStringLiteral("session_handle_token"), newToken()}};
     if (!request(Stage::creatingSession, QStringLiteral("CreateSession"), {options},
@@ -181,18 +164,14 @@ void PortalHotKeyBackend::createSession()
 void PortalHotKeyBackend::bindShortcuts()
 {
     PortalShortcuts shortcuts;
-    QSet<QString> listed;
-    m_sent = QSet<quint32>(m_wanted.keyBegin(), m_wanted.keyEnd());
-    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it) {
-        const QString id = shortcutId(*it);
-        if (listed.contains(id))
-            continue;
-        listed.insert(id);
+    m_sent = m_wanted;
+    for (const int combined : std::as_const(m_wanted)) {
+        const Shortcut shortcut = Shortcut::fromCombined(combined);
         const QString description = QCoreApplication::translate("GlobalShortcuts", "%1: %2")
-                                        .arg(QGuiApplication::applicationDisplayName(), it->nativeText());
-        shortcuts.append(PortalShortcut{id,
+                                        .arg(QGuiApplication::applicationDisplayName(), nativeText(shortcut));
+        shortcuts.append(PortalShortcut{portableText(shortcut),
                                         {{QStringLiteral("description"), description},
-                                         {QStringLiteral("preferred_trigger"), preferredTrigger(*it)}}});
+                                         {QStringLiteral("preferred_trigger"), preferredTrigger(shortcut)}}});
     }
     const QString token = newToken();
     const QVariantList arguments{QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts),
@@ -276,11 +255,11 @@ void PortalHotKeyBackend::finishBinding(uint response, const QVariantMap &result
         for (const PortalShortcut &shortcut : qdbus_cast<PortalShortcuts>(results.value(QStringLiteral("shortcuts"))))
             m_bound.insert(shortcut.id);
     }
-    QList<quint32> refused;
-    for (quint32 id : std::as_const(m_sent)) {
-        m_pending.remove(id);
-        if (m_wanted.contains(id) && !m_bound.contains(shortcutId(m_wanted.value(id))))
-            refused.append(id);
+    QList<int> refused;
+    for (const int combined : std::as_const(m_sent)) {
+        m_pending.remove(combined);
+        if (m_wanted.contains(combined) && !m_bound.contains(portableText(Shortcut::fromCombined(combined))))
+            refused.append(combined);
     }
     m_sent.clear();
     fail(refused);
@@ -303,22 +282,20 @@ void PortalHotKeyBackend::closeSession()
 
 void PortalHotKeyBackend::failPending()
 {
-    const QList<quint32> ids(m_pending.cbegin(), m_pending.cend());
+    const QList<int> pending(m_pending.cbegin(), m_pending.cend());
     m_pending.clear();
     m_sent.clear();
-    fail(ids);
+    fail(pending);
 }
 
-void PortalHotKeyBackend::fail(const QList<quint32> &ids)
+void PortalHotKeyBackend::fail(const QList<int> &shortcuts)
 {
-    for (quint32 id : ids) {
-        m_wanted.remove(id);
-        m_down.remove(id);
+    for (const int combined : shortcuts) {
+        m_wanted.remove(combined);
+        m_down.remove(combined);
     }
-    for (quint32 id : ids) {
-        if (m_lossHandler)
-            m_lossHandler(id);
-    }
+    for (const int combined : shortcuts)
+        lose(Shortcut::fromCombined(combined));
 }
 
 QString PortalHotKeyBackend::newToken() const
@@ -326,16 +303,12 @@ QString PortalHotKeyBackend::newToken() const
     return QStringLiteral("globalshortcuts_%1").arg(QRandomGenerator::global()->generate());
 }
 
-QList<quint32> PortalHotKeyBackend::idsOf(const QString &portalId) const
+std::optional<Shortcut> PortalHotKeyBackend::boundShortcut(const QVariant &portalId) const
 {
-    QList<quint32> ids;
-    if (!m_bound.contains(portalId))
-        return ids;
-    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it) {
-        if (shortcutId(*it) == portalId)
-            ids.append(it.key());
-    }
-    return ids;
+    const std::optional<Shortcut> shortcut = fromPortableText(portalId.toString());
+    if (!shortcut || !m_bound.contains(portalId.toString()) || !m_wanted.contains(shortcut->toCombined()))
+        return std::nullopt;
+    return shortcut;
 }
 
 void PortalHotKeyBackend::handleActivated(const QDBusMessage &message)
@@ -343,13 +316,11 @@ void PortalHotKeyBackend::handleActivated(const QDBusMessage &message)
     const QVariantList arguments = message.arguments();
     if (arguments.size() < 2 || objectPathText(arguments.at(0)) != m_session || m_session.isEmpty())
         return;
-    for (quint32 id : idsOf(arguments.at(1).toString())) {
-        // A desktop may repeat the activation while the key is held: it acts once.
-        if (m_down.contains(id))
-            continue;
-        m_down.insert(id);
-        if (m_handler)
-            m_handler(id, true);
+    // A desktop may repeat the activation while the key is held: it acts once.
+    const std::optional<Shortcut> shortcut = boundShortcut(arguments.at(1));
+    if (shortcut && !m_down.contains(shortcut->toCombined())) {
+        m_down.insert(shortcut->toCombined());
+        deliver(*shortcut, true);
     }
 }
 
@@ -358,10 +329,9 @@ void PortalHotKeyBackend::handleDeactivated(const QDBusMessage &message)
     const QVariantList arguments = message.arguments();
     if (arguments.size() < 2 || objectPathText(arguments.at(0)) != m_session || m_session.isEmpty())
         return;
-    for (quint32 id : idsOf(arguments.at(1).toString())) {
-        if (m_down.remove(id) && m_handler)
-            m_handler(id, false);
-    }
+    const std::optional<Shortcut> shortcut = boundShortcut(arguments.at(1));
+    if (shortcut && m_down.remove(shortcut->toCombined()))
+        deliver(*shortcut, false);
 }
 
 } // namespace GlobalShortcuts

@@ -3,7 +3,6 @@
 #include "GlobalShortcuts/HotKeyBackend.h"
 
 #include <QDBusConnection>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -50,18 +49,16 @@ public:
     // made meanwhile wait for the answer and are reported lost when the portal is not there.
     bool isAvailable() const override { return m_availability != Availability::unavailable; }
     bool hasAnswered() const { return m_availability != Availability::unknown; }
-    bool installEventHandler(EventHandler handler) override;
-    void installLossHandler(LossHandler handler) override { m_lossHandler = std::move(handler); }
-    bool registerHotKey(quint32 id, const Shortcut &shortcut) override;
-    void unregisterHotKey(quint32 id) override;
+    bool registerHotKey(Shortcut shortcut) override;
+    void unregisterHotKey(Shortcut shortcut) override;
     // The desktop settles clashes in its own dialog; nothing tells us beforehand.
-    bool isTakenByAnotherApplication(const Shortcut &) override { return false; }
+    bool isTakenByAnotherApplication(Shortcut) override { return false; }
     bool desktopDecides() const override { return true; }
 
-    // The portal's id of a combination, and the trigger it is offered with ("CTRL+SHIFT+d"); empty for a key the
-    // keyboard description has no name for.
-    static QString shortcutId(const Shortcut &shortcut);
-    static QString preferredTrigger(const Shortcut &shortcut);
+    // The trigger a combination is offered with ("CTRL+SHIFT+d"); empty for a key the keyboard description has no
+    // name for. The portal's id of a combination is its portable text, the same in every run, so that the desktop
+    // remembers what the user chose for it.
+    static QString preferredTrigger(Shortcut shortcut);
 
 private slots:
     // Slots by name: QDBusConnection delivers D-Bus signals only to those.
@@ -84,19 +81,19 @@ private:
     void finishBinding(uint response, const QVariantMap &results);
     void closeSession();
     void failPending();
-    void fail(const QList<quint32> &ids);
+    void fail(const QList<int> &shortcuts);
     QString newToken() const;
-    QList<quint32> idsOf(const QString &portalId) const;
+    // The wanted combination a bound portal id stands for.
+    std::optional<Shortcut> boundShortcut(const QVariant &portalId) const;
 
     QDBusConnection m_bus;
     Availability m_availability = Availability::unknown;
-    EventHandler m_handler;
-    LossHandler m_lossHandler;
-    QHash<quint32, Shortcut> m_wanted;
-    QSet<QString> m_bound;   // portal ids bound in the current session
-    QSet<quint32> m_pending; // wanted ids waiting for the desktop's answer
-    QSet<quint32> m_sent;    // ids of the BindShortcuts on its way
-    QSet<quint32> m_down;    // ids whose keys are held
+    // Combinations by QKeyCombination::toCombined.
+    QSet<int> m_wanted;
+    QSet<QString> m_bound; // portal ids bound in the current session
+    QSet<int> m_pending;   // wanted, waiting for the desktop's answer
+    QSet<int> m_sent;      // in the BindShortcuts on its way
+    QSet<int> m_down;      // keys held
     QString m_session;
     QString m_requestPath;
     Stage m_stage = Stage::none;

@@ -1,41 +1,19 @@
 #include "GlobalShortcuts/Recorder.h"
 
-#include <QGridLayout>
-#include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace GlobalShortcuts {
 
-Recorder::Recorder(const Name &name, QWidget *parent) : QWidget(parent)
+Recorder::Recorder(const Name &name, QWidget *parent) : QWidget(parent), m_field(new RecorderField(name))
 {
-    setUp(new RecorderField(name), QString());
-    addResetButton(name);
-}
-
-Recorder::Recorder(const QString &label, const Name &name, QWidget *parent) : QWidget(parent)
-{
-    setUp(new RecorderField(name), label);
-    addResetButton(name);
-}
-
-Recorder::Recorder(const std::optional<Shortcut> &binding, QWidget *parent) : QWidget(parent)
-{
-    setUp(new RecorderField(binding), QString());
-}
-
-void Recorder::setUp(RecorderField *field, const QString &label)
-{
-    m_field = field;
-    m_labelWidget = new QLabel(this);
-    m_labelWidget->setBuddy(m_field);
-    auto *layout = new QGridLayout(this);
+    auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_labelWidget, 0, 0);
-    layout->addWidget(m_field, 0, 1);
+    layout->addWidget(m_field);
     setFocusProxy(m_field);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setLabel(label);
     connect(m_field, &RecorderField::shortcutChanged, this, &Recorder::shortcutChanged);
+    addResetButton(name);
 }
 
 void Recorder::addResetButton(const Name &name)
@@ -43,11 +21,12 @@ void Recorder::addResetButton(const Name &name)
     const std::optional<Shortcut> initial = name.initialShortcut();
     if (!initial)
         return;
-    m_resetButton = new QPushButton(tr("Reset to %1").arg(initial->nativeText()), this);
+    m_resetButton = new QPushButton(tr("Reset to %1").arg(nativeText(*initial)), this);
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
     m_resetButton->setFlat(true);
     m_resetButton->setAutoDefault(true); // Return presses it when it has the focus, as Space does
-    static_cast<QGridLayout *>(layout())->addWidget(m_resetButton, 1, 1, Qt::AlignRight);
+    layout()->addWidget(m_resetButton);
+    layout()->setAlignment(m_resetButton, Qt::AlignRight);
     // After the field in the focus chain: when the button hides after a reset, the focus moves on past the field
     // instead of landing in it and starting to record.
     setTabOrder(m_field, m_resetButton);
@@ -62,13 +41,6 @@ void Recorder::addResetButton(const Name &name)
     });
     connect(&notifier(), &Notifier::storageDidChange, this, follow);
     follow();
-}
-
-void Recorder::setLabel(const QString &label)
-{
-    m_label = label;
-    m_labelWidget->setText(label);
-    m_labelWidget->setVisible(!label.isEmpty());
 }
 
 } // namespace GlobalShortcuts

@@ -1,13 +1,12 @@
 #include "GlobalShortcuts/RecorderField.h"
 
-#include "GlobalShortcuts/HotKey.h"
-#include "GlobalShortcuts/KeyCodeTable.h"
-#include "GlobalShortcuts/Texts.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QStyle>
 #include <QTimer>
 
@@ -17,56 +16,16 @@ namespace {
 
 // A click this close around the field still counts as a click on it.
 constexpr int kClickSlop = 3;
-constexpr Qt::KeyboardModifiers kShortcutModifiers =
-    Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-
-std::function<void()> g_beeper;
 QPointer<RecorderField> g_currentRecorder;
-
-void beep()
-{
-    if (g_beeper)
-        g_beeper();
-    else
-        QApplication::beep();
-}
-
-// Some desktops refuse global shortcuts whose only modifier is Option (Alt) to sandboxed applications; none of
-// those this program runs on does, so the rule never applies here.
-bool isDisallowedOnThisDesktop(const Shortcut &)
-{
-    return false;
-}
 
 } // namespace
 
-RecorderField::RecorderField(const Name &name, QWidget *parent)
-    : QLineEdit(parent), m_storageMode(StorageMode::name), m_name(name)
-{
-    setUp();
-    connect(&notifier(), &Notifier::shortcutByNameDidChange, this, [this](const Name &changed) {
-        if (changed == m_name)
-            refreshText();
-    });
-}
-
-RecorderField::RecorderField(const std::optional<Shortcut> &binding, QWidget *parent)
-    : QLineEdit(parent), m_storageMode(StorageMode::binding), m_bindingShortcut(binding)
-{
-    setUp();
-}
-
-RecorderField::~RecorderField()
-{
-    finishRecording();
-}
-
-void RecorderField::setUp()
+RecorderField::RecorderField(const Name &name, QWidget *parent) : QLineEdit(parent), m_name(name)
 {
     // Typing never edits the text; the keys are read as a shortcut instead. Read-only also hides the caret.
     setReadOnly(true);
     setAlignment(Qt::AlignCenter);
-    setPlaceholderText(localizedText("record_shortcut"));
+    setPlaceholderText(tr("Record shortcut"));
     setContextMenuPolicy(Qt::NoContextMenu);
     setAcceptDrops(false);
     setFocusPolicy(Qt::StrongFocus);
@@ -76,37 +35,23 @@ void RecorderField::setUp()
     m_clearAction->setText(tr("Clear shortcut")); // the button shows only its icon; a screen reader reads this
     m_clearAction->setToolTip(tr("Clear shortcut"));
     connect(m_clearAction, &QAction::triggered, this, &RecorderField::clearShortcut);
+    connect(&notifier(), &Notifier::shortcutByNameDidChange, this, [this](const Name &changed) {
+        if (changed == m_name)
+            refreshText();
+    });
     refreshText();
 }
 
-std::optional<Shortcut> RecorderField::shortcut() const
+RecorderField::~RecorderField()
 {
-    return m_storageMode == StorageMode::name ? storedShortcut(m_name) : m_bindingShortcut;
-}
-
-void RecorderField::setShortcut(const std::optional<Shortcut> &shortcut)
-{
-    if (shortcut == this->shortcut())
-        return;
-    if (m_storageMode == StorageMode::name)
-        storeShortcut(shortcut, m_name);
-    else
-        m_bindingShortcut = shortcut;
-    refreshText();
-}
-
-void RecorderField::setMenus(const QList<QWidget *> &menus)
-{
-    m_menus.clear();
-    for (QWidget *menu : menus)
-        m_menus.append(menu);
+    finishRecording();
 }
 
 void RecorderField::refreshText()
 {
     const std::optional<Shortcut> current = shortcut();
     // While recording, the prompt stands where the shortcut was; the clear button stays while there is one.
-    setText(current && !m_isRecording ? current->nativeText() : QString());
+    setText(current && !m_isRecording ? nativeText(*current) : QString());
     m_clearAction->setVisible(current.has_value());
     updateGeometry();
 }
@@ -278,7 +223,7 @@ void RecorderField::beginRecording()
     if (g_currentRecorder && g_currentRecorder != this)
         g_currentRecorder->stopRecording();
     m_isRecording = true;
-    setPrompt(localizedText("press_shortcut"));
+    setPrompt(tr("Press a shortcut…"));
     refreshText();
     g_currentRecorder = this;
     setRecorderActive(true);
@@ -320,13 +265,15 @@ bool RecorderField::eventFilter(QObject *watched, QEvent *event)
 
 bool RecorderField::handleKeyDown(QKeyEvent *event)
 {
-    const int key = event->key();
     // A modifier on its own is the start of a combination, not one.
-    if (KeyCodeTable::isModifierQtKey(key) || key == 0 || key == Qt::Key_unknown)
+    const std::optional<Shortcut> candidate = shortcutFromKeyEvent(*event);
+    if (!candidate) {
+        if (!isModifierKey(event->key()))
+            QApplication::beep();
         return true;
-    const Qt::KeyboardModifiers modifiers = event->modifiers() & kShortcutModifiers;
-    if (modifiers == Qt::NoModifier) {
-        switch (key) {
+    }
+    if ((candidate->keyboardModifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        switch (candidate->key()) {
         case Qt::Key_Tab:
             finishRecording();
             return false;
@@ -341,41 +288,27 @@ bool RecorderField::handleKeyDown(QKeyEvent *event)
             break;
         }
     }
-    // Without Ctrl, Alt or Meta only the F-keys make a shortcut: Shift-A would take away a capital letter. The
-    // field says so, and goes on recording.
-    if (!(modifiers & ~Qt::ShiftModifier) && !KeyCodeTable::isFunctionQtKey(key)) {
-        beep();
-        setPrompt(localizedText("modifier_needed"));
-        return true;
-    }
-    const std::optional<Shortcut> candidate = Shortcut::fromKeyEvent(*event);
-    if (!candidate) {
-        beep();
+    // The field says why, and goes on recording.
+    if (!hasShortcutModifier(*candidate)) {
+        QApplication::beep();
+        setPrompt(tr("Add Ctrl, Alt or Super"));
         return true;
     }
     if (candidate != shortcut()) {
         if (const auto title = menuItemUsing(*candidate)) {
-            if (!applyBehavior(m_conflictPolicy.menuItem,
-                               localizedText("keyboard_shortcut_used_by_menu_item").arg(*title), QString()))
-                return true;
-        }
-    }
-    if (isDisallowedOnThisDesktop(*candidate) && m_conflictPolicy.disallowed != ConflictBehavior::allow) {
-        showAlert(localizedText("keyboard_shortcut_disallowed"), QString(), {localizedText("ok")});
-        return true;
-    }
-    const bool plainF12 = *candidate == Shortcut(Key::f12, quint64(0));
-    if (!plainF12 && HotKeyCenter::shared().isTakenByAnotherApplication(*candidate)) {
-        if (!applyBehavior(m_conflictPolicy.systemShortcut, localizedText("keyboard_shortcut_used_by_system"),
-                           localizedText("keyboard_shortcuts_can_be_changed")))
-            return true;
-    }
-    if (m_validate) {
-        const ValidationResult result = m_validate(*candidate);
-        if (!result.allowed) {
-            showAlert(result.reason, QString(), {localizedText("ok")});
+            showAlert(tr("This shortcut cannot be used because the “%1” menu item already uses it.").arg(*title),
+                      QString(), {tr("OK")});
             return true;
         }
+    }
+    const bool plainF12 = *candidate == Shortcut(Qt::Key_F12);
+    if (!plainF12 && HotKeyCenter::shared().backend().isTakenByAnotherApplication(*candidate)) {
+        const int chosen = showAlert(tr("This shortcut is already used by the desktop or another application."),
+                                     tr("If you use it anyway, it may not work here. Desktop-wide shortcuts can be "
+                                        "changed in your desktop's keyboard settings."),
+                                     {tr("OK"), tr("Use Anyway")});
+        if (chosen != 1)
+            return true;
     }
     acceptShortcut(*candidate);
     return true;
@@ -384,28 +317,17 @@ bool RecorderField::handleKeyDown(QKeyEvent *event)
 void RecorderField::clearShortcut()
 {
     showText(QString());
-    if (m_storageMode == StorageMode::name)
-        storeShortcut(std::nullopt, m_name);
-    else
-        m_bindingShortcut.reset();
+    storeShortcut(std::nullopt, m_name);
     emit shortcutChanged(std::nullopt);
     stopRecording();
 }
 
-void RecorderField::acceptShortcut(const Shortcut &shortcut)
+void RecorderField::acceptShortcut(Shortcut shortcut)
 {
-    showText(shortcut.nativeText());
-    if (m_storageMode == StorageMode::name)
-        storeShortcut(shortcut, m_name);
-    else
-        m_bindingShortcut = shortcut;
+    showText(nativeText(shortcut));
+    storeShortcut(shortcut, m_name);
     emit shortcutChanged(shortcut);
     stopRecording();
-}
-
-void RecorderField::setBeeper(std::function<void()> beeper)
-{
-    g_beeper = std::move(beeper);
 }
 
 RecorderField *RecorderField::currentRecorder()

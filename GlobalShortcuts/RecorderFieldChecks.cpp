@@ -3,13 +3,13 @@
 #include "GlobalShortcuts/RecorderField.h"
 
 #include "GlobalShortcuts/ActionShortcut.h"
-#include "GlobalShortcuts/Texts.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 namespace GlobalShortcuts {
@@ -56,15 +56,15 @@ QString plainTitle(const QAction &action)
     return title;
 }
 
-std::optional<QString> searchActions(const QList<QAction *> &actions, const Shortcut &candidate, const QString &own)
+std::optional<QString> searchActions(const QList<QAction *> &actions, Shortcut candidate, const QString &own)
 {
     // Depth first in item order, each submenu right after its item. An item that runs the recorded name's own
     // action is no conflict: its shortcut follows the recorded one.
     for (QAction *action : actions) {
-        if (action->isSeparator() || (!own.isEmpty() && followedName(*action) == own))
+        if (action->isSeparator() || followedName(*action) == own)
             continue;
         for (const QKeySequence &sequence : action->shortcuts()) {
-            if (sequence.count() == 1 && Shortcut::fromKeyCombination(sequence[0]) == candidate)
+            if (sequence.count() == 1 && menuItemMatches(sequence[0], candidate))
                 return plainTitle(*action);
         }
         if (QMenu *submenu = action->menu()) {
@@ -77,40 +77,13 @@ std::optional<QString> searchActions(const QList<QAction *> &actions, const Shor
 
 } // namespace
 
-std::optional<QString> RecorderField::menuItemUsing(const Shortcut &candidate) const
+std::optional<QString> RecorderField::menuItemUsing(Shortcut candidate) const
 {
-    // A key that has no menu key equivalent (the keypad, keys that type nothing) matches no item.
-    if (!candidate.menuKeyEquivalent())
-        return std::nullopt;
-    QList<QWidget *> menus;
-    for (const QPointer<QWidget> &menu : m_menus) {
-        if (menu)
-            menus.append(menu);
-    }
-    if (m_menus.isEmpty() && window()) {
-        for (QMenuBar *menuBar : window()->findChildren<QMenuBar *>())
-            menus.append(menuBar);
-    }
-    for (QWidget *menu : menus) {
-        const QString own = m_storageMode == StorageMode::name ? m_name.rawValue() : QString();
-        if (auto found = searchActions(menu->actions(), candidate, own))
+    for (QMenuBar *menuBar : window()->findChildren<QMenuBar *>()) {
+        if (auto found = searchActions(menuBar->actions(), candidate, m_name.rawValue()))
             return found;
     }
     return std::nullopt;
-}
-
-bool RecorderField::applyBehavior(ConflictBehavior behavior, const QString &message, const QString &informativeText)
-{
-    switch (behavior) {
-    case ConflictBehavior::allow:
-        return true;
-    case ConflictBehavior::block:
-        showAlert(message, informativeText, {localizedText("ok")});
-        return false;
-    case ConflictBehavior::warn:
-        return showAlert(message, informativeText, {localizedText("ok"), localizedText("force_use_shortcut")}) == 1;
-    }
-    return false;
 }
 
 int RecorderField::showAlert(const QString &message, const QString &informativeText, const QStringList &buttons)

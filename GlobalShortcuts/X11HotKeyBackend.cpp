@@ -1,6 +1,6 @@
 #include "GlobalShortcuts/X11HotKeyBackend.h"
 
-#include "GlobalShortcuts/KeyCodeTable.h"
+#include "GlobalShortcuts/Keysym.h"
 
 #include <QGuiApplication>
 
@@ -23,22 +23,21 @@ constexpr uint16_t kNumLock = XCB_MOD_MASK_2;
 constexpr uint16_t kCapsLock = XCB_MOD_MASK_LOCK;
 // A grab holds for one exact modifier state, so the lock keys get a grab of their own in every combination.
 constexpr std::array<uint16_t, 4> kLockVariants = {0, kNumLock, kCapsLock, kNumLock | kCapsLock};
-// The modifiers a hot key can hold: Shift, Ctrl (Command), Alt (Option), Super (Control).
+// The modifiers a hot key can hold: Shift, Ctrl, Alt, Super.
 constexpr uint16_t kRelevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
 
-uint16_t xModifiers(qint64 carbonModifiers)
+uint16_t xModifiers(Qt::KeyboardModifiers modifiers)
 {
-    uint16_t modifiers = 0;
-    if (carbonModifiers & CarbonModifier::kShift)
-        modifiers |= XCB_MOD_MASK_SHIFT;
-    if (carbonModifiers & CarbonModifier::kCommand)
-        modifiers |= XCB_MOD_MASK_CONTROL;
-    if (carbonModifiers & CarbonModifier::kOption)
-        modifiers |= XCB_MOD_MASK_1;
-    if (carbonModifiers & CarbonModifier::kControl)
-        modifiers |= XCB_MOD_MASK_4;
-    // Function has no X modifier: the F-keys and the editing block are keys of their own there.
-    return modifiers;
+    uint16_t x = 0;
+    if (modifiers & Qt::ShiftModifier)
+        x |= XCB_MOD_MASK_SHIFT;
+    if (modifiers & Qt::ControlModifier)
+        x |= XCB_MOD_MASK_CONTROL;
+    if (modifiers & Qt::AltModifier)
+        x |= XCB_MOD_MASK_1;
+    if (modifiers & Qt::MetaModifier)
+        x |= XCB_MOD_MASK_4;
+    return x;
 }
 
 xcb_connection_t *qtConnection()
@@ -57,11 +56,12 @@ X11HotKeyBackend::X11HotKeyBackend() : m_connection(qtConnection())
     m_root = xcb_setup_roots_iterator(setup).data->root;
     m_keySymbols = xcb_key_symbols_alloc(m_connection);
     m_detectableAutoRepeat = enableDetectableAutoRepeat();
+    QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
 X11HotKeyBackend::~X11HotKeyBackend()
 {
-    if (m_filterInstalled && QCoreApplication::instance())
+    if (m_connection && QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(this);
     if (m_connection) {
         for (const Grab &taken : std::as_const(m_grabs))
@@ -88,31 +88,20 @@ bool X11HotKeyBackend::enableDetectableAutoRepeat()
     return enabled;
 }
 
-bool X11HotKeyBackend::installEventHandler(EventHandler handler)
+std::optional<X11HotKeyBackend::Grab> X11HotKeyBackend::grabFor(Shortcut shortcut) const
 {
-    if (!m_connection)
-        return false;
-    m_handler = std::move(handler);
-    if (!m_filterInstalled) {
-        QCoreApplication::instance()->installNativeEventFilter(this);
-        m_filterInstalled = true;
-    }
-    return true;
-}
-
-std::optional<X11HotKeyBackend::Grab> X11HotKeyBackend::grabFor(const Shortcut &shortcut)
-{
-    const quint32 keysym = KeyCodeTable::keysymForKeyCode(shortcut.carbonKeyCode);
-    if (!m_connection || keysym == 0)
+    const quint32 sym = keysym(shortcut);
+    if (!m_connection || sym == 0)
         return std::nullopt;
-    xcb_keycode_t *keycodes = xcb_key_symbols_get_keycode(m_keySymbols, keysym);
+    // The first key that carries the symbol, at any shift level: '!' is Shift and the key of '1'.
+    xcb_keycode_t *keycodes = xcb_key_symbols_get_keycode(m_keySymbols, sym);
     if (!keycodes)
         return std::nullopt;
     const uint8_t keycode = keycodes[0];
     std::free(keycodes);
     if (keycode == XCB_NO_SYMBOL)
         return std::nullopt;
-    return Grab{keycode, xModifiers(shortcut.carbonModifiers)};
+    return Grab{keycode, xModifiers(shortcut.keyboardModifiers())};
 }
 
 uint8_t X11HotKeyBackend::grab(const Grab &grab)
@@ -149,41 +138,35 @@ void X11HotKeyBackend::ungrab(const Grab &grab)
         xcb_ungrab_key(m_connection, grab.keycode, m_root, grab.modifiers | variant);
 }
 
-bool X11HotKeyBackend::registerHotKey(quint32 id, const Shortcut &shortcut)
+bool X11HotKeyBackend::registerHotKey(Shortcut shortcut)
 {
     const std::optional<Grab> wanted = grabFor(shortcut);
-    if (!wanted || grab(*wanted) != 0)
+    // Two combinations can share X keys ("Ctrl+!" and "Ctrl+Shift+1"): the keys are grabbed once.
+    if (!wanted || (!m_grabs.values().contains(*wanted) && grab(*wanted) != 0))
         return false;
-    m_grabs.insert(id, *wanted);
+    m_grabs.insert(shortcut.toCombined(), *wanted);
     return true;
 }
 
-void X11HotKeyBackend::unregisterHotKey(quint32 id)
+void X11HotKeyBackend::unregisterHotKey(Shortcut shortcut)
 {
-    const auto it = m_grabs.constFind(id);
+    const auto it = m_grabs.constFind(shortcut.toCombined());
     if (it == m_grabs.cend())
         return;
     const Grab taken = *it;
     m_grabs.erase(it);
-    // Another id may hold the same keys (the map is by shortcut, but two shortcuts can share X keys).
-    for (const Grab &other : std::as_const(m_grabs)) {
-        if (other.keycode == taken.keycode && other.modifiers == taken.modifiers)
-            return;
-    }
+    if (m_grabs.values().contains(taken))
+        return;
     ungrab(taken);
     xcb_flush(m_connection);
 }
 
-bool X11HotKeyBackend::isTakenByAnotherApplication(const Shortcut &shortcut)
+bool X11HotKeyBackend::isTakenByAnotherApplication(Shortcut shortcut)
 {
     const std::optional<Grab> wanted = grabFor(shortcut);
-    if (!wanted)
-        return false;
     // A probe of keys we hold ourselves succeeds and its ungrab would drop our own hot key.
-    for (const Grab &own : std::as_const(m_grabs)) {
-        if (own.keycode == wanted->keycode && own.modifiers == wanted->modifiers)
-            return false;
-    }
+    if (!wanted || m_grabs.values().contains(*wanted))
+        return false;
     const uint8_t failure = grab(*wanted);
     if (failure == 0) {
         ungrab(*wanted);
@@ -233,10 +216,9 @@ void X11HotKeyBackend::handleKey(uint8_t keycode, uint16_t state, bool pressed)
         const auto down = m_keysDown.constFind(keycode);
         if (down == m_keysDown.cend())
             return;
-        const quint32 id = *down;
+        const int combined = *down;
         m_keysDown.erase(down);
-        if (m_handler)
-            m_handler(id, false);
+        deliver(Shortcut::fromCombined(combined), false);
         return;
     }
     if (m_keysDown.contains(keycode)) {
@@ -247,8 +229,7 @@ void X11HotKeyBackend::handleKey(uint8_t keycode, uint16_t state, bool pressed)
     for (auto it = m_grabs.cbegin(); it != m_grabs.cend(); ++it) {
         if (it->keycode == keycode && it->modifiers == modifiers) {
             m_keysDown.insert(keycode, it.key());
-            if (m_handler)
-                m_handler(it.key(), true);
+            deliver(Shortcut::fromCombined(it.key()), true);
             return;
         }
     }

@@ -21,10 +21,9 @@ public:
     ~X11HotKeyBackend() override;
 
     bool isAvailable() const override { return m_connection != nullptr; }
-    bool installEventHandler(EventHandler handler) override;
-    bool registerHotKey(quint32 id, const Shortcut &shortcut) override;
-    void unregisterHotKey(quint32 id) override;
-    bool isTakenByAnotherApplication(const Shortcut &shortcut) override;
+    bool registerHotKey(Shortcut shortcut) override;
+    void unregisterHotKey(Shortcut shortcut) override;
+    bool isTakenByAnotherApplication(Shortcut shortcut) override;
     void flush() override;
 
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
@@ -38,9 +37,10 @@ private:
     {
         uint8_t keycode = 0;
         uint16_t modifiers = 0;
+        bool operator==(const Grab &) const = default;
     };
 
-    std::optional<Grab> grabFor(const Shortcut &shortcut);
+    std::optional<Grab> grabFor(Shortcut shortcut) const;
     // Grabs every lock-key variant; on any failure the ones taken are given back. Returns the X error code.
     uint8_t grab(const Grab &grab);
     void ungrab(const Grab &grab);
@@ -50,11 +50,9 @@ private:
     xcb_connection_t *m_connection = nullptr;
     uint32_t m_root = 0;
     _XCBKeySymbols *m_keySymbols = nullptr;
-    EventHandler m_handler;
-    bool m_filterInstalled = false;
     bool m_detectableAutoRepeat = false;
-    QHash<quint32, Grab> m_grabs;
-    QHash<uint8_t, quint32> m_keysDown; // key code of a pressed hot key → its id, until released
+    QHash<int, Grab> m_grabs;        // by QKeyCombination::toCombined
+    QHash<uint8_t, int> m_keysDown; // key code of a pressed hot key → its combination, until released
     int m_ignoredRepeats = 0;
 };
 

@@ -14,8 +14,8 @@
 #include "Vellora/Shell/ToggleShortcut.h"
 #include "Vellora/Shell/WindowMemory.h"
 
-#include "GlobalShortcuts/FakeHotKeyBackend.h"
-#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
+#include "tests/GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/Recorder.h"
 
 #include <QClipboard>
@@ -29,7 +29,7 @@
 namespace {
 
 using Page = Navigation::Page;
-const GlobalShortcuts::Shortcut kCtrlShiftD(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier);
+const GlobalShortcuts::Shortcut kCtrlShiftD(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_D);
 
 class VelloraAppTest : public testing::Test
 {
@@ -37,7 +37,7 @@ protected:
     void SetUp() override
     {
         Paper::setAnimationsEnabled(false);
-        auto backend = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
+        auto backend = std::make_unique<FakeHotKeyBackend>();
         keys = backend.get();
         GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(backend));
     }
@@ -91,7 +91,7 @@ protected:
 
     ShellTest::AppEnvironment env;
     std::unique_ptr<VelloraApp> app;
-    GlobalShortcuts::FakeHotKeyBackend *keys = nullptr;
+    FakeHotKeyBackend *keys = nullptr;
     int quits = 0;
     QStringList asked;
     QList<VelloraApp::UnsavedChoice> answers;

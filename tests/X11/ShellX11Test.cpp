@@ -6,7 +6,7 @@
 #include "Vellora/Shell/ToggleShortcut.h"
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
-#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/Recorder.h"
 #include "GlobalShortcuts/X11HotKeyBackend.h"
 
@@ -23,7 +23,7 @@
 
 namespace {
 
-const GlobalShortcuts::Shortcut kCtrlShiftD(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier);
+const GlobalShortcuts::Shortcut kCtrlShiftD(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_D);
 
 // The window in which Qt shows a tray icon on X11; none while the icon is hidden.
 QWidget *trayIconWindow()
@@ -132,9 +132,9 @@ protected:
         ShellX11Test::SetUp();
         launch();
         ASSERT_TRUE(GlobalShortcuts::isRegistered(ToggleShortcut::name()));
-        GlobalShortcuts::addKeyDownAction(ToggleShortcut::name(), [this] { ++keyDowns; });
-        GlobalShortcuts::onKeyUp(GlobalShortcuts::Shortcut(GlobalShortcuts::Key::f9, Qt::NoModifier),
-                                 [this] { ++markers; });
+        GlobalShortcuts::onKeyDown(ToggleShortcut::name(), [this] { ++keyDowns; });
+        GlobalShortcuts::storeShortcut(QKeyCombination(Qt::Key_F9), marker);
+        GlobalShortcuts::onKeyUp(marker, [this] { ++markers; });
     }
 
     void TearDown() override
@@ -153,6 +153,7 @@ protected:
 
     bool shown() { return x.isViewable(xcb_window_t(app->mainWindow()->winId())); }
 
+    const GlobalShortcuts::Name marker{QStringLiteral("x11TestMarker")};
     int keyDowns = 0;
     int markers = 0;
 };
@@ -195,7 +196,7 @@ TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
 // app says so, and a shortcut forced anyway is reported as not registered.
 TEST_F(HotKeyX11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
 {
-    const GlobalShortcuts::Shortcut ctrlAltK(GlobalShortcuts::Key::k, Qt::ControlModifier | Qt::AltModifier);
+    const GlobalShortcuts::Shortcut ctrlAltK(Qt::ControlModifier | Qt::AltModifier, Qt::Key_K);
     ASSERT_TRUE(x.grab('k', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
     QList<GlobalShortcuts::Alert> alerts;
     GlobalShortcuts::RecorderField::setAlertPresenter([&](QWidget *, const GlobalShortcuts::Alert &alert) {

@@ -1,0 +1,166 @@
+#include "GlobalShortcuts/HotKeyCenter.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMenu>
+
+namespace GlobalShortcuts {
+
+HotKeyCenter &HotKeyCenter::shared()
+{
+    static HotKeyCenter *center = new HotKeyCenter;
+    return *center;
+}
+
+HotKeyCenter::HotKeyCenter() : m_backend(makePlatformHotKeyBackend())
+{
+    listenTo(*m_backend);
+    // Menu tracking: any menu shown or hidden anywhere in the application.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(this);
+}
+
+void HotKeyCenter::listenTo(HotKeyBackend &backend)
+{
+    backend.setHandlers(
+        [this](Shortcut shortcut, bool pressed) {
+            if (!m_isMenuOpen && isRegistered(shortcut))
+                detail::dispatch(shortcut, pressed);
+        },
+        [this](Shortcut shortcut) {
+            if (isRegistered(shortcut))
+                lose(shortcut);
+        });
+}
+
+bool HotKeyCenter::registerHotKey(Shortcut shortcut)
+{
+    if (!m_backend->registerHotKey(shortcut))
+        return false;
+    m_hotKeys.insert(shortcut.toCombined());
+    // Known to be free, but the menu holds the keyboard until it closes.
+    if (m_isMenuOpen)
+        m_backend->unregisterHotKey(shortcut);
+    return true;
+}
+
+void HotKeyCenter::unregisterHotKey(Shortcut shortcut)
+{
+    if (m_hotKeys.remove(shortcut.toCombined()) && !m_isMenuOpen)
+        m_backend->unregisterHotKey(shortcut);
+}
+
+void HotKeyCenter::unregisterAll()
+{
+    for (const int combined : QSet<int>(m_hotKeys))
+        unregisterHotKey(Shortcut::fromCombined(combined));
+}
+
+void HotKeyCenter::lose(Shortcut shortcut)
+{
+    m_hotKeys.remove(shortcut.toCombined());
+    detail::hotKeyLost(shortcut);
+}
+
+void HotKeyCenter::registerAllWithDesktop()
+{
+    for (const int combined : QSet<int>(m_hotKeys)) {
+        const Shortcut shortcut = Shortcut::fromCombined(combined);
+        if (!m_backend->registerHotKey(shortcut))
+            lose(shortcut);
+    }
+}
+
+void HotKeyCenter::setMenuOpen(bool open)
+{
+    if (m_isMenuOpen == open)
+        return;
+    m_isMenuOpen = open;
+    if (open) {
+        for (const int combined : std::as_const(m_hotKeys))
+            m_backend->unregisterHotKey(Shortcut::fromCombined(combined));
+    } else {
+        registerAllWithDesktop();
+    }
+}
+
+void HotKeyCenter::setBackend(std::unique_ptr<HotKeyBackend> backend)
+{
+    if (!m_isMenuOpen) {
+        for (const int combined : std::as_const(m_hotKeys))
+            m_backend->unregisterHotKey(Shortcut::fromCombined(combined));
+    }
+    m_backend = std::move(backend);
+    listenTo(*m_backend);
+    if (!m_isMenuOpen)
+        registerAllWithDesktop();
+}
+
+bool HotKeyCenter::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Hide:
+        trackMenu(watched, event);
+        break;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+        if (m_isMenuOpen)
+            return handleRawKeyEvent(static_cast<QKeyEvent *>(event));
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+void HotKeyCenter::trackMenu(QObject *watched, QEvent *event)
+{
+    auto *menu = qobject_cast<QMenu *>(watched);
+    if (!menu)
+        return;
+    m_openMenus.removeAll(nullptr);
+    m_openMenus.removeAll(menu);
+    if (event->type() == QEvent::Show)
+        m_openMenus.append(menu);
+    setMenuOpen(!m_openMenus.isEmpty());
+}
+
+bool HotKeyCenter::handleRawKeyEvent(QKeyEvent *event)
+{
+    // Auto-repeats pass on untouched: a held key acts once.
+    if (event->isAutoRepeat())
+        return false;
+    const quint32 physicalKey = event->nativeScanCode() ? event->nativeScanCode() : quint32(event->key());
+    if (event->type() == QEvent::KeyRelease) {
+        if (const auto down = m_rawKeysDown.constFind(physicalKey); down != m_rawKeysDown.cend()) {
+            const Shortcut shortcut = Shortcut::fromCombined(*down);
+            m_rawKeysDown.erase(down);
+            if (isRegistered(shortcut))
+                detail::dispatch(shortcut, false);
+            return true;
+        }
+    }
+    // A shortcut override announces the coming press; it is read like one.
+    const QKeyEvent press(QEvent::KeyPress, event->key(), event->modifiers());
+    const std::optional<Shortcut> shortcut = shortcutFromKeyEvent(press);
+    if (!shortcut || !isRegistered(*shortcut))
+        return false;
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // Claim the key so that no in-app shortcut fires; the press itself follows and is consumed here.
+        event->accept();
+        break;
+    case QEvent::KeyPress:
+        m_rawKeysDown.insert(physicalKey, shortcut->toCombined());
+        detail::dispatch(*shortcut, true);
+        break;
+    default:
+        detail::dispatch(*shortcut, false);
+        break;
+    }
+    return true;
+}
+
+} // namespace GlobalShortcuts
