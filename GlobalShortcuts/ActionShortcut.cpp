@@ -27,8 +27,6 @@ void followShortcut(QAction *action, const Name &name)
         if (changed == name)
             showStoredShortcut(action, name);
     });
-    QObject::connect(&notifier(), &Notifier::storageDidChange, action,
-                     [action, name] { showStoredShortcut(action, name); });
 }
 
 QString followedName(const QAction &action)

@@ -2,33 +2,52 @@
 
 #include "GlobalShortcuts/HotKeyCenter.h"
 
-#include <QCoreApplication>
-#include <QHash>
 #include <QPointer>
 #include <QSettings>
-#include <QTimer>
 
 namespace GlobalShortcuts {
 
 namespace {
 
+struct NameActions
+{
+    Name name;
+    QList<Action> down;
+    QList<Action> up;
+};
+
 // Everything the module keeps for the run, made on first use and never torn down.
 struct Registry
 {
     QPointer<QSettings> storage;
-    QList<Name> madeNames;   // every name made in this run, for setStorage
-    QList<Name> actionNames; // names with actions, in the order their first action came
-    QHash<QString, QList<Action>> keyDownActions;
-    QHash<QString, QList<Action>> keyUpActions;
+    QList<Name> madeNames;          // every name made in this run, for setStorage
+    QList<NameActions> withActions; // in the order their first action came
     bool isRecorderActive = false;
-    bool centerScheduled = false;
-    Notifier *notifier = nullptr;
 };
 
 Registry &registry()
 {
     static Registry *instance = new Registry;
     return *instance;
+}
+
+NameActions *actionsOf(const Name &name)
+{
+    for (NameActions &entry : registry().withActions) {
+        if (entry.name == name)
+            return &entry;
+    }
+    return nullptr;
+}
+
+QList<Name> namesUsing(Shortcut shortcut, const Name &except = {})
+{
+    QList<Name> names;
+    for (const NameActions &entry : std::as_const(registry().withActions)) {
+        if (entry.name != except && storedShortcut(entry.name) == shortcut)
+            names.append(entry.name);
+    }
+    return names;
 }
 
 QVariant storedObject(const Name &name)
@@ -51,46 +70,19 @@ void write(const Name &name, const QVariant &object)
 // Gives the name its initial shortcut when nothing is stored, and rewrites a value of the earlier form as text.
 void prepareStoredValue(const Name &name)
 {
-    QSettings *settings = registry().storage;
-    if (!settings)
-        return;
     const QVariant object = storedObject(name);
-    if (!object.isValid() && name.initialShortcut()) {
+    const std::optional<Shortcut> old = object.toString().startsWith(QLatin1Char('{'))
+                                            ? fromOldStoredForm(object.toString())
+                                            : std::nullopt;
+    if (registry().storage && !object.isValid() && name.initialShortcut())
         write(name, portableText(*name.initialShortcut()));
-    } else if (object.typeId() == QMetaType::QString && object.toString().startsWith(QLatin1Char('{'))) {
-        if (const std::optional<Shortcut> old = fromOldStoredForm(object.toString()))
-            write(name, portableText(*old));
-    }
-}
-
-void scheduleCenterCreation()
-{
-    Registry &r = registry();
-    if (r.centerScheduled || !QCoreApplication::instance())
-        return;
-    r.centerScheduled = true;
-    QTimer::singleShot(0, QCoreApplication::instance(), [] { HotKeyCenter::shared(); });
-}
-
-bool hasActions(const Name &name)
-{
-    const Registry &r = registry();
-    return r.keyDownActions.contains(name.rawValue()) || r.keyUpActions.contains(name.rawValue());
-}
-
-QList<Name> namesUsing(Shortcut shortcut, const Name &except = {})
-{
-    QList<Name> names;
-    for (const Name &name : registry().actionNames) {
-        if (name != except && storedShortcut(name) == shortcut)
-            names.append(name);
-    }
-    return names;
+    else if (old && object.typeId() == QMetaType::QString)
+        write(name, portableText(*old));
 }
 
 void registerName(const Name &name)
 {
-    const std::optional<Shortcut> shortcut = hasActions(name) ? storedShortcut(name) : std::nullopt;
+    const std::optional<Shortcut> shortcut = actionsOf(name) ? storedShortcut(name) : std::nullopt;
     HotKeyCenter &center = HotKeyCenter::shared();
     if (shortcut && !center.isRegistered(*shortcut) && !center.registerHotKey(*shortcut))
         emit notifier().registrationFailed(name);
@@ -104,11 +96,11 @@ void unregisterStoredShortcut(const Name &name)
         HotKeyCenter::shared().unregisterHotKey(*current);
 }
 
-void addAction(QHash<QString, QList<Action>> &actions, const Name &name, Action action)
+void addAction(const Name &name, bool keyDown, Action action)
 {
-    actions[name.rawValue()].append(std::move(action));
-    if (!registry().actionNames.contains(name))
-        registry().actionNames.append(name);
+    if (!actionsOf(name))
+        registry().withActions.append({name, {}, {}});
+    (keyDown ? actionsOf(name)->down : actionsOf(name)->up).append(std::move(action));
     registerName(name);
 }
 
@@ -118,13 +110,14 @@ namespace detail {
 
 void dispatch(Shortcut shortcut, bool keyDown)
 {
-    Registry &r = registry();
-    if (r.isRecorderActive)
+    if (registry().isRecorderActive)
         return;
     // A copy: an action may change the registry (store another shortcut, add an action).
-    const QHash<QString, QList<Action>> actions = keyDown ? r.keyDownActions : r.keyUpActions;
-    for (const Name &name : namesUsing(shortcut)) {
-        for (const Action &action : actions.value(name.rawValue()))
+    const QList<NameActions> entries = registry().withActions;
+    for (const NameActions &entry : entries) {
+        if (storedShortcut(entry.name) != shortcut)
+            continue;
+        for (const Action &action : keyDown ? entry.down : entry.up)
             action();
     }
 }
@@ -141,11 +134,9 @@ Name::Name(const QString &rawValue, std::optional<Shortcut> initialShortcut)
     : m_rawValue(rawValue), m_initialShortcut(initialShortcut)
 {
     // The latest made name of a text counts: its initial shortcut is the one setStorage applies.
-    Registry &r = registry();
-    r.madeNames.removeAll(*this);
-    r.madeNames.append(*this);
+    registry().madeNames.removeAll(*this);
+    registry().madeNames.append(*this);
     prepareStoredValue(*this);
-    scheduleCenterCreation();
 }
 
 QString Name::storageKey() const
@@ -155,10 +146,8 @@ QString Name::storageKey() const
 
 Notifier &notifier()
 {
-    Registry &r = registry();
-    if (!r.notifier)
-        r.notifier = new Notifier;
-    return *r.notifier;
+    static Notifier *instance = new Notifier;
+    return *instance;
 }
 
 void setStorage(QSettings *settings)
@@ -169,9 +158,10 @@ void setStorage(QSettings *settings)
         prepareStoredValue(name);
     // The stored values may differ from the ones registered so far.
     HotKeyCenter::shared().unregisterAll();
-    for (const Name &name : std::as_const(r.actionNames))
-        registerName(name);
-    emit notifier().storageDidChange();
+    for (const NameActions &entry : std::as_const(r.withActions))
+        registerName(entry.name);
+    for (const Name &name : std::as_const(r.madeNames))
+        emit notifier().shortcutByNameDidChange(name);
 }
 
 QSettings *storage()
@@ -182,30 +172,20 @@ QSettings *storage()
 std::optional<Shortcut> storedShortcut(const Name &name)
 {
     const QVariant object = storedObject(name);
-    if (object.typeId() != QMetaType::QString)
-        return std::nullopt;
-    return fromPortableText(object.toString());
+    return object.typeId() == QMetaType::QString ? fromPortableText(object.toString()) : std::nullopt;
 }
 
 void storeShortcut(const std::optional<Shortcut> &shortcut, const Name &name)
 {
-    if (!registry().storage)
+    const QVariant current = storedObject(name);
+    const bool disabled = current.typeId() == QMetaType::Bool && !current.toBool();
+    // Nothing changes without storage, for a shortcut that would not read back, or when clearing what is clear.
+    if (!registry().storage || (shortcut && fromPortableText(portableText(*shortcut)) != shortcut) ||
+        (!shortcut && (name.initialShortcut() ? disabled : !current.isValid())))
         return;
-    if (shortcut) {
-        const QString text = portableText(*shortcut);
-        if (fromPortableText(text) != shortcut)
-            return;
-        unregisterStoredShortcut(name);
-        write(name, text);
-    } else {
-        const QVariant current = storedObject(name);
-        const bool disabled = current.typeId() == QMetaType::Bool && !current.toBool();
-        if (name.initialShortcut() ? disabled : !current.isValid())
-            return;
-        unregisterStoredShortcut(name);
-        // A cleared name with an initial shortcut keeps false, so the initial one is not applied again.
-        write(name, name.initialShortcut() ? QVariant(false) : QVariant());
-    }
+    unregisterStoredShortcut(name);
+    // A cleared name with an initial shortcut keeps false, so the initial one is not applied again.
+    write(name, shortcut ? QVariant(portableText(*shortcut)) : name.initialShortcut() ? QVariant(false) : QVariant());
     registerName(name);
     emit notifier().shortcutByNameDidChange(name);
 }
@@ -217,41 +197,31 @@ void reset(const Name &name)
 
 void onKeyDown(const Name &name, Action action)
 {
-    addAction(registry().keyDownActions, name, std::move(action));
+    addAction(name, true, std::move(action));
 }
 
 void onKeyUp(const Name &name, Action action)
 {
-    addAction(registry().keyUpActions, name, std::move(action));
+    addAction(name, false, std::move(action));
 }
 
 void removeActions(const Name &name)
 {
-    Registry &r = registry();
-    if (!hasActions(name))
+    if (!actionsOf(name))
         return;
     unregisterStoredShortcut(name);
-    r.keyDownActions.remove(name.rawValue());
-    r.keyUpActions.remove(name.rawValue());
-    r.actionNames.removeAll(name);
+    registry().withActions.removeIf([&](const NameActions &entry) { return entry.name == name; });
 }
 
 void removeAllActions()
 {
-    Registry &r = registry();
-    r.keyDownActions.clear();
-    r.keyUpActions.clear();
-    r.actionNames.clear();
+    registry().withActions.clear();
     HotKeyCenter::shared().unregisterAll();
 }
 
 void setRecorderActive(bool active)
 {
-    Registry &r = registry();
-    if (r.isRecorderActive == active)
-        return;
-    r.isRecorderActive = active;
-    emit notifier().recorderActiveStatusDidChange(active);
+    registry().isRecorderActive = active;
 }
 
 bool isRecorderActive()
@@ -266,7 +236,7 @@ bool hotKeysAvailable()
 
 bool isRegistered(const Name &name)
 {
-    const std::optional<Shortcut> shortcut = hasActions(name) ? storedShortcut(name) : std::nullopt;
+    const std::optional<Shortcut> shortcut = actionsOf(name) ? storedShortcut(name) : std::nullopt;
     return shortcut && HotKeyCenter::shared().isRegistered(*shortcut);
 }
 

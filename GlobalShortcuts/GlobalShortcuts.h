@@ -73,14 +73,11 @@ public:
     using QObject::QObject;
 
 signals:
-    // After every storeShortcut that changed or re-wrote the stored value of the name.
+    // After every storeShortcut that changed or re-wrote the stored value of the name, and for every name after
+    // setStorage.
     void shortcutByNameDidChange(const GlobalShortcuts::Name &name);
-    // When a recorder starts (true) and stops (false) recording.
-    void recorderActiveStatusDidChange(bool isActive);
     // When the desktop refused the name's combination (at registration or when taking it again later).
     void registrationFailed(const GlobalShortcuts::Name &name);
-    // After setStorage: every name may read differently now.
-    void storageDidChange();
 };
 
 Notifier &notifier();

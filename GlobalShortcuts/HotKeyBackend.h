@@ -2,7 +2,6 @@
 
 #include "GlobalShortcuts/Shortcut.h"
 
-#include <functional>
 #include <memory>
 
 namespace GlobalShortcuts {
@@ -12,18 +11,7 @@ namespace GlobalShortcuts {
 class HotKeyBackend
 {
 public:
-    // A registered combination was pressed (true) or released (false).
-    using EventHandler = std::function<void(Shortcut shortcut, bool pressed)>;
-    // The desktop took back or refused, after registerHotKey returned, a registered combination.
-    using LossHandler = std::function<void(Shortcut shortcut)>;
-
     virtual ~HotKeyBackend() = default;
-
-    void setHandlers(EventHandler onEvent, LossHandler onLoss)
-    {
-        m_onEvent = std::move(onEvent);
-        m_onLoss = std::move(onLoss);
-    }
 
     // Whether global hot keys can work at all in this session (false on Wayland without the portal, offscreen).
     virtual bool isAvailable() const = 0;
@@ -41,20 +29,10 @@ public:
     virtual void flush() {}
 
 protected:
-    void deliver(Shortcut shortcut, bool pressed) const
-    {
-        if (m_onEvent)
-            m_onEvent(shortcut, pressed);
-    }
-    void lose(Shortcut shortcut) const
-    {
-        if (m_onLoss)
-            m_onLoss(shortcut);
-    }
-
-private:
-    EventHandler m_onEvent;
-    LossHandler m_onLoss;
+    // To the hot-key centre: a registered combination was pressed (true) or released (false); the desktop took
+    // back or refused, after registerHotKey returned, a registered combination.
+    static void deliver(Shortcut shortcut, bool pressed);
+    static void lose(Shortcut shortcut);
 };
 
 // The backend of the platform this build runs on.

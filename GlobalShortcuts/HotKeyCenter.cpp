@@ -14,23 +14,22 @@ HotKeyCenter &HotKeyCenter::shared()
 
 HotKeyCenter::HotKeyCenter() : m_backend(makePlatformHotKeyBackend())
 {
-    listenTo(*m_backend);
     // Menu tracking: any menu shown or hidden anywhere in the application.
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);
 }
 
-void HotKeyCenter::listenTo(HotKeyBackend &backend)
+void HotKeyBackend::deliver(Shortcut shortcut, bool pressed)
 {
-    backend.setHandlers(
-        [this](Shortcut shortcut, bool pressed) {
-            if (!m_isMenuOpen && isRegistered(shortcut))
-                detail::dispatch(shortcut, pressed);
-        },
-        [this](Shortcut shortcut) {
-            if (isRegistered(shortcut))
-                lose(shortcut);
-        });
+    const HotKeyCenter &center = HotKeyCenter::shared();
+    if (!center.m_isMenuOpen && center.isRegistered(shortcut))
+        detail::dispatch(shortcut, pressed);
+}
+
+void HotKeyBackend::lose(Shortcut shortcut)
+{
+    if (HotKeyCenter::shared().isRegistered(shortcut))
+        HotKeyCenter::shared().lose(shortcut);
 }
 
 bool HotKeyCenter::registerHotKey(Shortcut shortcut)
@@ -76,22 +75,23 @@ void HotKeyCenter::setMenuOpen(bool open)
     if (m_isMenuOpen == open)
         return;
     m_isMenuOpen = open;
-    if (open) {
-        for (const int combined : std::as_const(m_hotKeys))
-            m_backend->unregisterHotKey(Shortcut::fromCombined(combined));
-    } else {
+    if (open)
+        unregisterAllWithDesktop();
+    else
         registerAllWithDesktop();
-    }
+}
+
+void HotKeyCenter::unregisterAllWithDesktop()
+{
+    for (const int combined : std::as_const(m_hotKeys))
+        m_backend->unregisterHotKey(Shortcut::fromCombined(combined));
 }
 
 void HotKeyCenter::setBackend(std::unique_ptr<HotKeyBackend> backend)
 {
-    if (!m_isMenuOpen) {
-        for (const int combined : std::as_const(m_hotKeys))
-            m_backend->unregisterHotKey(Shortcut::fromCombined(combined));
-    }
+    if (!m_isMenuOpen)
+        unregisterAllWithDesktop();
     m_backend = std::move(backend);
-    listenTo(*m_backend);
     if (!m_isMenuOpen)
         registerAllWithDesktop();
 }

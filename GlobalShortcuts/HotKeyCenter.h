@@ -45,10 +45,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    friend class HotKeyBackend;
+
     HotKeyCenter();
-    void listenTo(HotKeyBackend &backend);
     // Takes every hot key back from the desktop; the ones it refuses now are lost.
     void registerAllWithDesktop();
+    void unregisterAllWithDesktop();
     void lose(Shortcut shortcut);
     bool handleRawKeyEvent(QKeyEvent *event);
     void trackMenu(QObject *watched, QEvent *event);

@@ -12,7 +12,6 @@ Recorder::Recorder(const Name &name, QWidget *parent) : QWidget(parent), m_field
     layout->addWidget(m_field);
     setFocusProxy(m_field);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    connect(m_field, &RecorderField::shortcutChanged, this, &Recorder::shortcutChanged);
     addResetButton(name);
 }
 
@@ -31,15 +30,11 @@ void Recorder::addResetButton(const Name &name)
     // instead of landing in it and starting to record.
     setTabOrder(m_field, m_resetButton);
     const auto follow = [this, name] { m_resetButton->setVisible(m_field->shortcut() != name.initialShortcut()); };
-    connect(m_resetButton, &QPushButton::clicked, this, [this, name] {
-        reset(name);
-        emit shortcutChanged(name.initialShortcut());
-    });
+    connect(m_resetButton, &QPushButton::clicked, this, [name] { reset(name); });
     connect(&notifier(), &Notifier::shortcutByNameDidChange, this, [follow, name](const Name &changed) {
         if (changed == name)
             follow();
     });
-    connect(&notifier(), &Notifier::storageDidChange, this, follow);
     follow();
 }
 

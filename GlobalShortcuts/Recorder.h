@@ -21,9 +21,6 @@ public:
     // The "Reset to …" button; null for names without an initial shortcut.
     QPushButton *resetButton() const { return m_resetButton; }
 
-signals:
-    void shortcutChanged(const std::optional<GlobalShortcuts::Shortcut> &shortcut);
-
 private:
     void addResetButton(const Name &name);
 

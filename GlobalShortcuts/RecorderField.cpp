@@ -1,12 +1,17 @@
 #include "GlobalShortcuts/RecorderField.h"
 
+#include "GlobalShortcuts/ActionShortcut.h"
 #include "GlobalShortcuts/HotKeyCenter.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
 #include <QStyle>
 #include <QTimer>
 
@@ -16,7 +21,49 @@ namespace {
 
 // A click this close around the field still counts as a click on it.
 constexpr int kClickSlop = 3;
-QPointer<RecorderField> g_currentRecorder;
+RecorderField::AlertPresenter g_alertPresenter;
+
+int presentMessageBox(QWidget *window, const Alert &alert)
+{
+    QMessageBox box(window);
+    // Titled as the window it belongs to rather than with the program's file name.
+    const QString title = window ? window->window()->windowTitle() : QString();
+    box.setWindowTitle(title.isEmpty() ? QGuiApplication::applicationDisplayName() : title);
+    box.setIcon(QMessageBox::Warning);
+    if (!QApplication::windowIcon().isNull())
+        box.setIconPixmap(QApplication::windowIcon().pixmap(64));
+    box.setText(alert.message);
+    box.setInformativeText(alert.informativeText);
+    QList<QPushButton *> buttons;
+    for (const QString &text : alert.buttons)
+        buttons.append(box.addButton(text, buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole));
+    box.setDefaultButton(buttons.value(0));
+    box.setEscapeButton(buttons.value(0));
+    // A sheet on the window when there is one, so the rest of the application stays usable.
+    box.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box.exec();
+    return std::max(0, int(buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton()))));
+}
+
+// The title of the first menu item, depth first in item order with each submenu right after its item, whose
+// shortcut is the candidate. An item that runs the recorded name's own action is no conflict: it follows the name.
+std::optional<QString> menuItemUsing(const QList<QAction *> &actions, Shortcut candidate, const QString &own)
+{
+    for (QAction *action : actions) {
+        if (action->isSeparator() || followedName(*action) == own)
+            continue;
+        for (const QKeySequence &sequence : action->shortcuts()) {
+            if (sequence.count() != 1 || !menuItemMatches(sequence[0], candidate))
+                continue;
+            // The title as the menu shows it: without mnemonic marks or a shortcut written after a tab.
+            QString title = action->text().section(QLatin1Char('\t'), 0, 0).replace(QLatin1String("&&"), QChar(1));
+            return title.remove(QLatin1Char('&')).replace(QChar(1), QLatin1Char('&'));
+        }
+        if (auto found = action->menu() ? menuItemUsing(action->menu()->actions(), candidate, own) : std::nullopt)
+            return found;
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -34,7 +81,7 @@ RecorderField::RecorderField(const Name &name, QWidget *parent) : QLineEdit(pare
     m_clearAction->setObjectName(QStringLiteral("clearButton"));
     m_clearAction->setText(tr("Clear shortcut")); // the button shows only its icon; a screen reader reads this
     m_clearAction->setToolTip(tr("Clear shortcut"));
-    connect(m_clearAction, &QAction::triggered, this, &RecorderField::clearShortcut);
+    connect(m_clearAction, &QAction::triggered, this, [this] { storeAndStop(std::nullopt); });
     connect(&notifier(), &Notifier::shortcutByNameDidChange, this, [this](const Name &changed) {
         if (changed == m_name)
             refreshText();
@@ -56,17 +103,8 @@ void RecorderField::refreshText()
     updateGeometry();
 }
 
-void RecorderField::showText(const QString &text)
-{
-    setText(text);
-    m_clearAction->setVisible(!text.isEmpty());
-    updateGeometry();
-}
-
 void RecorderField::setPrompt(const QString &prompt)
 {
-    if (prompt == m_prompt)
-        return;
     m_prompt = prompt;
     // Read out as the field's description; the placeholder the platform's field would hide while it has the focus.
     setAccessibleDescription(prompt);
@@ -74,33 +112,30 @@ void RecorderField::setPrompt(const QString &prompt)
     update();
 }
 
+QString RecorderField::shownText() const
+{
+    return !text().isEmpty() ? text() : m_isRecording ? m_prompt : placeholderText();
+}
+
 void RecorderField::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    const qreal radius = box.height() / 4;
     painter.setPen(QPen(palette().color(m_isRecording ? QPalette::Highlight : QPalette::Mid), 1));
     painter.setBrush(palette().color(QPalette::Base));
-    painter.drawRoundedRect(box, radius, radius);
-
+    painter.drawRoundedRect(box, box.height() / 4, box.height() / 4);
     // Centred between the clear button and an equal margin on the other side.
-    const int margin = height();
-    const QRect textRect = rect().adjusted(margin, 0, -margin, 0);
-    const bool empty = text().isEmpty();
-    const QString shown = !empty ? text() : m_isRecording ? m_prompt : placeholderText();
-    painter.setPen(palette().color(empty ? QPalette::PlaceholderText : QPalette::Text));
-    painter.setFont(font());
-    painter.drawText(textRect, Qt::AlignCenter, fontMetrics().elidedText(shown, Qt::ElideRight, textRect.width()));
+    const QRect textRect = rect().adjusted(height(), 0, -height(), 0);
+    painter.setPen(palette().color(text().isEmpty() ? QPalette::PlaceholderText : QPalette::Text));
+    painter.drawText(textRect, Qt::AlignCenter, fontMetrics().elidedText(shownText(), Qt::ElideRight, textRect.width()));
 }
 
 QSize RecorderField::sizeHint() const
 {
     QSize hint = QLineEdit::sizeHint();
-    const QString shown = !text().isEmpty() ? text() : m_isRecording ? m_prompt : placeholderText();
     // Room for the text, centred between the clear button and an equal margin on the other side.
-    const int needed = fontMetrics().horizontalAdvance(shown) + 2 * (hint.height() + 4);
-    hint.setWidth(qMax(kMinimumWidth, needed));
+    hint.setWidth(qMax(kMinimumWidth, fontMetrics().horizontalAdvance(shownText()) + 2 * (hint.height() + 4)));
     return hint;
 }
 
@@ -151,33 +186,25 @@ bool RecorderField::event(QEvent *event)
         }
         break;
     case QEvent::ShortcutOverride:
-        // Every key combination comes here as a key press, none triggers an in-app shortcut.
+    case QEvent::KeyRelease:
+        // While recording, every key combination comes here as a key press, none triggers an in-app shortcut.
         if (m_isRecording) {
             event->accept();
             return true;
         }
         break;
     case QEvent::KeyPress: {
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (m_isRecording) {
-            if (handleKeyDown(key))
-                return true;
-            break;
-        }
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (m_isRecording)
+            return handleKeyDown(*key) || QLineEdit::event(event);
         // Focused without recording: Space and Return start it, as they press a button; Tab goes on.
-        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-        if (plain && (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+            (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter))
             beginRecording();
-            return true;
-        }
         if (key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab)
             return true;
         break;
     }
-    case QEvent::KeyRelease:
-        if (m_isRecording)
-            return true;
-        break;
     default:
         break;
     }
@@ -190,16 +217,14 @@ void RecorderField::focusInEvent(QFocusEvent *event)
     // A click or a host's request records; the keyboard passing through (Tab, a label's mnemonic, the focus coming
     // back from the menus) only stops here, so that the next key is not taken as a shortcut unasked.
     const Qt::FocusReason reason = event->reason();
-    if (m_resumeAfterAlert || reason == Qt::MouseFocusReason || reason == Qt::OtherFocusReason) {
-        beginRecording();
-        return;
+    if (m_resumeAfterAlert || reason == Qt::MouseFocusReason || reason == Qt::OtherFocusReason)
+        return beginRecording();
+    if (reason == Qt::ActiveWindowFocusReason && !m_canBecomeKey) {
+        QTimer::singleShot(0, this, [this] {
+            if (!m_isRecording)
+                clearFocus();
+        });
     }
-    if (reason != Qt::ActiveWindowFocusReason || m_canBecomeKey)
-        return;
-    QTimer::singleShot(0, this, [this] {
-        if (!m_isRecording)
-            clearFocus();
-    });
 }
 
 void RecorderField::focusOutEvent(QFocusEvent *event)
@@ -220,12 +245,9 @@ void RecorderField::beginRecording()
     m_resumeAfterAlert = false;
     if (m_isRecording || !window())
         return;
-    if (g_currentRecorder && g_currentRecorder != this)
-        g_currentRecorder->stopRecording();
     m_isRecording = true;
     setPrompt(tr("Press a shortcut…"));
     refreshText();
-    g_currentRecorder = this;
     setRecorderActive(true);
     // Clicks outside end recording, wherever they land.
     qApp->installEventFilter(this);
@@ -245,10 +267,7 @@ void RecorderField::finishRecording()
     qApp->removeEventFilter(this);
     setPrompt(QString());
     refreshText();
-    if (g_currentRecorder == this) {
-        g_currentRecorder = nullptr;
-        setRecorderActive(false);
-    }
+    setRecorderActive(false);
 }
 
 bool RecorderField::eventFilter(QObject *watched, QEvent *event)
@@ -263,76 +282,72 @@ bool RecorderField::eventFilter(QObject *watched, QEvent *event)
     return QLineEdit::eventFilter(watched, event);
 }
 
-bool RecorderField::handleKeyDown(QKeyEvent *event)
+bool RecorderField::handleKeyDown(const QKeyEvent &event)
 {
+    const std::optional<Shortcut> candidate = shortcutFromKeyEvent(event);
     // A modifier on its own is the start of a combination, not one.
-    const std::optional<Shortcut> candidate = shortcutFromKeyEvent(*event);
-    if (!candidate) {
-        if (!isModifierKey(event->key()))
-            QApplication::beep();
-        return true;
-    }
-    if ((candidate->keyboardModifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        switch (candidate->key()) {
-        case Qt::Key_Tab:
+    if (!candidate || !hasShortcutModifier(*candidate)) {
+        const int key = candidate ? candidate->key() : event.key();
+        const bool plain = candidate && (candidate->keyboardModifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (plain && key == Qt::Key_Tab)
             finishRecording();
-            return false;
-        case Qt::Key_Backspace:
-        case Qt::Key_Delete:
-            clearShortcut();
-            return true;
-        case Qt::Key_Escape:
+        else if (plain && (key == Qt::Key_Backspace || key == Qt::Key_Delete))
+            storeAndStop(std::nullopt);
+        else if (plain && key == Qt::Key_Escape)
             stopRecording();
-            return true;
-        default:
-            break;
-        }
+        else if (!isModifierKey(key))
+            QApplication::beep();
+        // Without Ctrl, Alt or Super the field says why, and goes on recording.
+        if (candidate && m_isRecording)
+            setPrompt(tr("Add Ctrl, Alt or Super"));
+        return !(plain && key == Qt::Key_Tab);
     }
-    // The field says why, and goes on recording.
-    if (!hasShortcutModifier(*candidate)) {
-        QApplication::beep();
-        setPrompt(tr("Add Ctrl, Alt or Super"));
+    const auto menuItem = candidate == shortcut() ? std::nullopt : [&]() -> std::optional<QString> {
+        for (const QMenuBar *menuBar : window()->findChildren<QMenuBar *>()) {
+            if (auto found = menuItemUsing(menuBar->actions(), *candidate, m_name.rawValue()))
+                return found;
+        }
+        return std::nullopt;
+    }();
+    if (menuItem) {
+        showAlert(tr("This shortcut cannot be used because the “%1” menu item already uses it.").arg(*menuItem), {},
+                  {tr("OK")});
         return true;
-    }
-    if (candidate != shortcut()) {
-        if (const auto title = menuItemUsing(*candidate)) {
-            showAlert(tr("This shortcut cannot be used because the “%1” menu item already uses it.").arg(*title),
-                      QString(), {tr("OK")});
-            return true;
-        }
     }
     const bool plainF12 = *candidate == Shortcut(Qt::Key_F12);
-    if (!plainF12 && HotKeyCenter::shared().backend().isTakenByAnotherApplication(*candidate)) {
-        const int chosen = showAlert(tr("This shortcut is already used by the desktop or another application."),
-                                     tr("If you use it anyway, it may not work here. Desktop-wide shortcuts can be "
-                                        "changed in your desktop's keyboard settings."),
-                                     {tr("OK"), tr("Use Anyway")});
-        if (chosen != 1)
-            return true;
-    }
-    acceptShortcut(*candidate);
+    if (!plainF12 && HotKeyCenter::shared().backend().isTakenByAnotherApplication(*candidate) &&
+        showAlert(tr("This shortcut is already used by the desktop or another application."),
+                  tr("If you use it anyway, it may not work here. Desktop-wide shortcuts can be changed in your "
+                     "desktop's keyboard settings."),
+                  {tr("OK"), tr("Use Anyway")}) != 1)
+        return true;
+    storeAndStop(*candidate);
     return true;
 }
 
-void RecorderField::clearShortcut()
+void RecorderField::storeAndStop(const std::optional<Shortcut> &shortcut)
 {
-    showText(QString());
-    storeShortcut(std::nullopt, m_name);
-    emit shortcutChanged(std::nullopt);
-    stopRecording();
-}
-
-void RecorderField::acceptShortcut(Shortcut shortcut)
-{
-    showText(nativeText(shortcut));
     storeShortcut(shortcut, m_name);
-    emit shortcutChanged(shortcut);
     stopRecording();
 }
 
-RecorderField *RecorderField::currentRecorder()
+int RecorderField::showAlert(const QString &message, const QString &informativeText, const QStringList &buttons)
 {
-    return g_currentRecorder;
+    QPointer<RecorderField> self(this);
+    stopRecording();
+    const Alert alert{message, informativeText, buttons};
+    const int chosen = g_alertPresenter ? g_alertPresenter(window(), alert) : presentMessageBox(window(), alert);
+    if (!self)
+        return 0;
+    // Recording goes on after the alert, also when the window only becomes active again later.
+    m_resumeAfterAlert = true;
+    startRecording();
+    return chosen;
+}
+
+void RecorderField::setAlertPresenter(AlertPresenter presenter)
+{
+    g_alertPresenter = std::move(presenter);
 }
 
 } // namespace GlobalShortcuts

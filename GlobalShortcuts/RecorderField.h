@@ -58,12 +58,6 @@ public:
     QSize minimumSizeHint() const override;
 
     static void setAlertPresenter(AlertPresenter presenter);
-    // The recorder that records now, if any; at most one does.
-    static RecorderField *currentRecorder();
-
-signals:
-    // After each change made in the field: a recorded shortcut, or none when cleared.
-    void shortcutChanged(const std::optional<GlobalShortcuts::Shortcut> &shortcut);
 
 protected:
     bool event(QEvent *event) override;
@@ -76,16 +70,15 @@ protected:
 
 private:
     void refreshText();
-    void showText(const QString &text);
     void setPrompt(const QString &prompt);
+    // The shortcut, else the prompt while recording, else the placeholder.
+    QString shownText() const;
     void preventFocusUntilNextTurn();
     void beginRecording();
     void finishRecording();
     // Returns whether the event is used up; false lets it go on (Tab moves the focus).
-    bool handleKeyDown(QKeyEvent *event);
-    void clearShortcut();
-    void acceptShortcut(Shortcut shortcut);
-    std::optional<QString> menuItemUsing(Shortcut candidate) const;
+    bool handleKeyDown(const QKeyEvent &event);
+    void storeAndStop(const std::optional<Shortcut> &shortcut);
     int showAlert(const QString &message, const QString &informativeText, const QStringList &buttons);
 
     Name m_name;
@@ -97,5 +90,3 @@ private:
 };
 
 } // namespace GlobalShortcuts
-
-Q_DECLARE_METATYPE(std::optional<GlobalShortcuts::Shortcut>)

@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QList>
 
 #include <array>
 
@@ -19,11 +20,8 @@ Shortcut kept(Qt::KeyboardModifiers modifiers, int key)
     return Shortcut(modifiers & kKeptModifiers, Qt::Key(key));
 }
 
-// The old form's key codes 0 to 50 by the character the key types on a US layout; the rest by the table below.
+// The earlier form's key codes: 0 to 50 by the character the key types on a US layout, the others by the table.
 constexpr char16_t kOldTypingKeys[] = u"ASDFHGZXCV§BQWERYT123465=97-80]OU[IP\0LJ'K;\\,/NM.\0 `";
-constexpr std::array<qint16, 20> kOldFKeys = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109,
-                                              103, 111, 105, 107, 113, 106, 64, 79, 80, 90};
-constexpr std::array<qint16, 10> kOldKeypadDigits = {82, 83, 84, 85, 86, 87, 88, 89, 91, 92};
 
 struct OldKey
 {
@@ -33,27 +31,26 @@ struct OldKey
 };
 
 constexpr std::array kOldKeys = std::to_array<OldKey>({
-    {36, Qt::Key_Return},      {48, Qt::Key_Tab},         {51, Qt::Key_Backspace},    {53, Qt::Key_Escape},
-    {117, Qt::Key_Delete},     {115, Qt::Key_Home},       {119, Qt::Key_End},         {116, Qt::Key_PageUp},
-    {121, Qt::Key_PageDown},   {114, Qt::Key_Insert},     {123, Qt::Key_Left},        {126, Qt::Key_Up},
-    {124, Qt::Key_Right},      {125, Qt::Key_Down},       {72, Qt::Key_VolumeUp},     {73, Qt::Key_VolumeDown},
-    {74, Qt::Key_VolumeMute},  {65, Qt::Key_Period, true}, {67, Qt::Key_Asterisk, true}, {69, Qt::Key_Plus, true},
-    {71, Qt::Key_Clear, true}, {75, Qt::Key_Slash, true}, {76, Qt::Key_Enter, true},  {78, Qt::Key_Minus, true},
-    {81, Qt::Key_Equal, true},
+    {36, Qt::Key_Return},  {48, Qt::Key_Tab},      {51, Qt::Key_Backspace}, {53, Qt::Key_Escape},
+    {117, Qt::Key_Delete}, {115, Qt::Key_Home},    {119, Qt::Key_End},      {116, Qt::Key_PageUp},
+    {121, Qt::Key_PageDown}, {114, Qt::Key_Insert}, {123, Qt::Key_Left},    {126, Qt::Key_Up},
+    {124, Qt::Key_Right},  {125, Qt::Key_Down},    {122, Qt::Key_F1},       {120, Qt::Key_F2},
+    {99, Qt::Key_F3},      {118, Qt::Key_F4},      {96, Qt::Key_F5},        {97, Qt::Key_F6},
+    {98, Qt::Key_F7},      {100, Qt::Key_F8},      {101, Qt::Key_F9},       {109, Qt::Key_F10},
+    {103, Qt::Key_F11},    {111, Qt::Key_F12},     {105, Qt::Key_F13},      {107, Qt::Key_F14},
+    {113, Qt::Key_F15},    {106, Qt::Key_F16},     {64, Qt::Key_F17},       {79, Qt::Key_F18},
+    {80, Qt::Key_F19},     {90, Qt::Key_F20},      {82, Qt::Key_0, true},   {83, Qt::Key_1, true},
+    {84, Qt::Key_2, true}, {85, Qt::Key_3, true},  {86, Qt::Key_4, true},   {87, Qt::Key_5, true},
+    {88, Qt::Key_6, true}, {89, Qt::Key_7, true},  {91, Qt::Key_8, true},   {92, Qt::Key_9, true},
+    {65, Qt::Key_Period, true}, {67, Qt::Key_Asterisk, true}, {69, Qt::Key_Plus, true}, {71, Qt::Key_Clear, true},
+    {75, Qt::Key_Slash, true},  {76, Qt::Key_Enter, true},    {78, Qt::Key_Minus, true}, {81, Qt::Key_Equal, true},
+    {72, Qt::Key_VolumeUp}, {73, Qt::Key_VolumeDown}, {74, Qt::Key_VolumeMute},
 });
 
 std::optional<Shortcut> oldKey(qint64 code)
 {
     if (code >= 0 && code < qint64(std::size(kOldTypingKeys)) - 1 && kOldTypingKeys[code] != u'\0')
         return Shortcut(Qt::Key(kOldTypingKeys[code]));
-    for (size_t i = 0; i < kOldFKeys.size(); ++i) {
-        if (kOldFKeys[i] == code)
-            return Shortcut(Qt::Key(Qt::Key_F1 + int(i)));
-    }
-    for (size_t i = 0; i < kOldKeypadDigits.size(); ++i) {
-        if (kOldKeypadDigits[i] == code)
-            return Shortcut(Qt::KeypadModifier, Qt::Key(Qt::Key_0 + int(i)));
-    }
     for (const OldKey &old : kOldKeys) {
         if (old.code == code)
             return Shortcut(old.keypad ? Qt::KeypadModifier : Qt::NoModifier, Qt::Key(old.key));
@@ -84,23 +81,10 @@ std::optional<Shortcut> shortcutFromKeyEvent(const QKeyEvent &event)
 
 bool isModifierKey(int key)
 {
-    switch (key) {
-    case Qt::Key_Shift:
-    case Qt::Key_Control:
-    case Qt::Key_Meta:
-    case Qt::Key_Alt:
-    case Qt::Key_AltGr:
-    case Qt::Key_CapsLock:
-    case Qt::Key_NumLock:
-    case Qt::Key_ScrollLock:
-    case Qt::Key_Super_L:
-    case Qt::Key_Super_R:
-    case Qt::Key_Hyper_L:
-    case Qt::Key_Hyper_R:
-        return true;
-    default:
-        return false;
-    }
+    static const QList<int> kModifierKeys = {Qt::Key_Shift,    Qt::Key_Control,    Qt::Key_Meta,    Qt::Key_Alt,
+                                             Qt::Key_AltGr,    Qt::Key_CapsLock,   Qt::Key_NumLock, Qt::Key_ScrollLock,
+                                             Qt::Key_Super_L,  Qt::Key_Super_R,    Qt::Key_Hyper_L, Qt::Key_Hyper_R};
+    return kModifierKeys.contains(key);
 }
 
 bool hasShortcutModifier(Shortcut shortcut)

@@ -28,15 +28,13 @@ constexpr uint16_t kRelevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTRO
 
 uint16_t xModifiers(Qt::KeyboardModifiers modifiers)
 {
+    const std::pair<Qt::KeyboardModifier, uint16_t> kModifiers[] = {{Qt::ShiftModifier, XCB_MOD_MASK_SHIFT},
+                                                                     {Qt::ControlModifier, XCB_MOD_MASK_CONTROL},
+                                                                     {Qt::AltModifier, XCB_MOD_MASK_1},
+                                                                     {Qt::MetaModifier, XCB_MOD_MASK_4}};
     uint16_t x = 0;
-    if (modifiers & Qt::ShiftModifier)
-        x |= XCB_MOD_MASK_SHIFT;
-    if (modifiers & Qt::ControlModifier)
-        x |= XCB_MOD_MASK_CONTROL;
-    if (modifiers & Qt::AltModifier)
-        x |= XCB_MOD_MASK_1;
-    if (modifiers & Qt::MetaModifier)
-        x |= XCB_MOD_MASK_4;
+    for (const auto &[qt, mask] : kModifiers)
+        x |= modifiers.testFlag(qt) ? mask : 0;
     return x;
 }
 
@@ -61,15 +59,14 @@ X11HotKeyBackend::X11HotKeyBackend() : m_connection(qtConnection())
 
 X11HotKeyBackend::~X11HotKeyBackend()
 {
-    if (m_connection && QCoreApplication::instance())
+    if (!m_connection)
+        return;
+    if (QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(this);
-    if (m_connection) {
-        for (const Grab &taken : std::as_const(m_grabs))
-            ungrab(taken);
-        xcb_flush(m_connection);
-    }
-    if (m_keySymbols)
-        xcb_key_symbols_free(m_keySymbols);
+    for (const Grab &taken : std::as_const(m_grabs))
+        ungrab(taken);
+    xcb_flush(m_connection);
+    xcb_key_symbols_free(m_keySymbols);
 }
 
 bool X11HotKeyBackend::enableDetectableAutoRepeat()
@@ -113,20 +110,15 @@ uint8_t X11HotKeyBackend::grab(const Grab &grab)
                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     }
     uint8_t failure = 0;
-    std::array<bool, kLockVariants.size()> taken{};
-    for (size_t i = 0; i < cookies.size(); ++i) {
-        if (xcb_generic_error_t *error = xcb_request_check(m_connection, cookies[i])) {
+    for (const xcb_void_cookie_t cookie : cookies) {
+        if (xcb_generic_error_t *error = xcb_request_check(m_connection, cookie)) {
             failure = error->error_code;
             std::free(error);
-        } else {
-            taken[i] = true;
         }
     }
+    // Ungrabbing gives back only this client's grabs: the variants another client holds stay with it.
     if (failure) {
-        for (size_t i = 0; i < taken.size(); ++i) {
-            if (taken[i])
-                xcb_ungrab_key(m_connection, grab.keycode, m_root, grab.modifiers | kLockVariants[i]);
-        }
+        ungrab(grab);
         xcb_flush(m_connection);
     }
     return failure;
@@ -183,26 +175,15 @@ void X11HotKeyBackend::flush()
 
 bool X11HotKeyBackend::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
-    if (eventType != "xcb_generic_event_t")
-        return false;
     auto *event = static_cast<xcb_generic_event_t *>(message);
-    switch (event->response_type & ~0x80) {
-    case XCB_KEY_PRESS: {
-        auto *key = reinterpret_cast<xcb_key_press_event_t *>(event);
-        if (key->event == m_root)
-            handleKey(key->detail, key->state, true);
-        break;
-    }
-    case XCB_KEY_RELEASE: {
-        auto *key = reinterpret_cast<xcb_key_release_event_t *>(event);
-        handleKey(key->detail, key->state, false);
-        break;
-    }
-    case XCB_MAPPING_NOTIFY:
+    const uint8_t type = eventType == "xcb_generic_event_t" ? event->response_type & ~0x80 : 0;
+    // A release has the layout of a press.
+    if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
+        const auto *key = reinterpret_cast<xcb_key_press_event_t *>(event);
+        if (type == XCB_KEY_RELEASE || key->event == m_root)
+            handleKey(key->detail, key->state, type == XCB_KEY_PRESS);
+    } else if (type == XCB_MAPPING_NOTIFY) {
         xcb_refresh_keyboard_mapping(m_keySymbols, reinterpret_cast<xcb_mapping_notify_event_t *>(event));
-        break;
-    default:
-        break;
     }
     // Qt still sees the event: it keeps its idea of the server time from it, which it needs to take the
     // focus when an action shows a window. Qt has no window for the root, so nothing else happens.
@@ -211,26 +192,21 @@ bool X11HotKeyBackend::nativeEventFilter(const QByteArray &eventType, void *mess
 
 void X11HotKeyBackend::handleKey(uint8_t keycode, uint16_t state, bool pressed)
 {
+    // The release carries the modifiers still held then (often none), so it is matched by key code.
     if (!pressed) {
-        // The release carries the modifiers still held then (often none), so it is matched by key code.
-        const auto down = m_keysDown.constFind(keycode);
-        if (down == m_keysDown.cend())
-            return;
-        const int combined = *down;
-        m_keysDown.erase(down);
-        deliver(Shortcut::fromCombined(combined), false);
+        if (const int combined = m_keysDown.take(keycode))
+            deliver(Shortcut::fromCombined(combined), false);
         return;
     }
     if (m_keysDown.contains(keycode)) {
         ++m_ignoredRepeats;
         return;
     }
-    const uint16_t modifiers = state & kRelevantModifiers;
+    const Grab pressedKeys{keycode, uint16_t(state & kRelevantModifiers)};
     for (auto it = m_grabs.cbegin(); it != m_grabs.cend(); ++it) {
-        if (it->keycode == keycode && it->modifiers == modifiers) {
+        if (*it == pressedKeys) {
             m_keysDown.insert(keycode, it.key());
-            deliver(Shortcut::fromCombined(it.key()), true);
-            return;
+            return deliver(Shortcut::fromCombined(it.key()), true);
         }
     }
 }

@@ -121,7 +121,6 @@ TEST_F(RecorderTest, KeysWhileRecording)
         SCOPED_TRACE(c.name);
         storeShortcut(kCtrlShiftD, m_name);
         m_alerts.clear();
-        QSignalSpy active(&notifier(), &Notifier::recorderActiveStatusDidChange);
         startRecording();
         EXPECT_TRUE(isRecorderActive());
         QTest::keyPress(field(), c.key, c.modifiers);
@@ -141,8 +140,6 @@ TEST_F(RecorderTest, KeysWhileRecording)
         if (c.recording)
             press(Qt::Key_Escape);
         EXPECT_FALSE(isRecorderActive());
-        ASSERT_GE(active.count(), 2);
-        EXPECT_TRUE(active.first().at(0).toBool());
     }
 }
 
@@ -226,7 +223,6 @@ TEST_F(RecorderTest, TheOwnMenuItemFollowsTheRecordedShortcutAndTheDefaultCanCom
     EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
     EXPECT_FALSE(reset->isVisible());
 
-    QSignalSpy changes(m_recorder, &Recorder::shortcutChanged);
     field()->clearAction()->trigger();
     EXPECT_EQ(m_settings->value(m_name.storageKey()), QVariant(false));
     EXPECT_TRUE(field()->text().isEmpty());
@@ -236,8 +232,6 @@ TEST_F(RecorderTest, TheOwnMenuItemFollowsTheRecordedShortcutAndTheDefaultCanCom
     EXPECT_EQ(field()->text(), nativeText(kCtrlShiftD));
     EXPECT_EQ(m_toggle->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+D")));
     EXPECT_FALSE(reset->isVisible());
-    ASSERT_EQ(changes.count(), 2);
-    EXPECT_EQ(changes.at(0).at(0).value<std::optional<Shortcut>>(), std::nullopt);
 
     // Stored elsewhere: the field and the item follow.
     storeShortcut(kF5, m_name);
