@@ -71,9 +71,8 @@ void write(const Name &name, const QVariant &object)
 void prepareStoredValue(const Name &name)
 {
     const QVariant object = storedObject(name);
-    const std::optional<Shortcut> old = object.toString().startsWith(QLatin1Char('{'))
-                                            ? fromOldStoredForm(object.toString())
-                                            : std::nullopt;
+    const std::optional<Shortcut> old =
+        object.toString().startsWith(QLatin1Char('{')) ? fromOldStoredForm(object.toString()) : std::nullopt;
     if (registry().storage && !object.isValid() && name.initialShortcut())
         write(name, portableText(*name.initialShortcut()));
     else if (old && object.typeId() == QMetaType::QString)

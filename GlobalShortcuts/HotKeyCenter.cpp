@@ -14,7 +14,6 @@ HotKeyCenter &HotKeyCenter::shared()
 
 HotKeyCenter::HotKeyCenter() : m_backend(makePlatformHotKeyBackend())
 {
-    // Menu tracking: any menu shown or hidden anywhere in the application.
     if (QCoreApplication *app = QCoreApplication::instance())
         app->installEventFilter(this);
 }
@@ -98,33 +97,17 @@ void HotKeyCenter::setBackend(std::unique_ptr<HotKeyBackend> backend)
 
 bool HotKeyCenter::eventFilter(QObject *watched, QEvent *event)
 {
-    switch (event->type()) {
-    case QEvent::Show:
-    case QEvent::Hide:
-        trackMenu(watched, event);
-        break;
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-        if (m_isMenuOpen)
-            return handleRawKeyEvent(static_cast<QKeyEvent *>(event));
-        break;
-    default:
-        break;
+    const QEvent::Type type = event->type();
+    if (auto *menu = qobject_cast<QMenu *>(watched); menu && (type == QEvent::Show || type == QEvent::Hide)) {
+        // Any menu shown or hidden anywhere in the application.
+        m_openMenus.removeAll(nullptr);
+        m_openMenus.removeAll(menu);
+        if (type == QEvent::Show)
+            m_openMenus.append(menu);
+        setMenuOpen(!m_openMenus.isEmpty());
     }
-    return false;
-}
-
-void HotKeyCenter::trackMenu(QObject *watched, QEvent *event)
-{
-    auto *menu = qobject_cast<QMenu *>(watched);
-    if (!menu)
-        return;
-    m_openMenus.removeAll(nullptr);
-    m_openMenus.removeAll(menu);
-    if (event->type() == QEvent::Show)
-        m_openMenus.append(menu);
-    setMenuOpen(!m_openMenus.isEmpty());
+    const bool key = type == QEvent::KeyPress || type == QEvent::KeyRelease || type == QEvent::ShortcutOverride;
+    return key && m_isMenuOpen && handleRawKeyEvent(static_cast<QKeyEvent *>(event));
 }
 
 bool HotKeyCenter::handleRawKeyEvent(QKeyEvent *event)
@@ -133,33 +116,25 @@ bool HotKeyCenter::handleRawKeyEvent(QKeyEvent *event)
     if (event->isAutoRepeat())
         return false;
     const quint32 physicalKey = event->nativeScanCode() ? event->nativeScanCode() : quint32(event->key());
-    if (event->type() == QEvent::KeyRelease) {
-        if (const auto down = m_rawKeysDown.constFind(physicalKey); down != m_rawKeysDown.cend()) {
-            const Shortcut shortcut = Shortcut::fromCombined(*down);
-            m_rawKeysDown.erase(down);
-            if (isRegistered(shortcut))
-                detail::dispatch(shortcut, false);
-            return true;
-        }
+    if (event->type() == QEvent::KeyRelease && m_rawKeysDown.contains(physicalKey)) {
+        const Shortcut shortcut = Shortcut::fromCombined(m_rawKeysDown.take(physicalKey));
+        if (isRegistered(shortcut))
+            detail::dispatch(shortcut, false);
+        return true;
     }
     // A shortcut override announces the coming press; it is read like one.
     const QKeyEvent press(QEvent::KeyPress, event->key(), event->modifiers());
     const std::optional<Shortcut> shortcut = shortcutFromKeyEvent(press);
     if (!shortcut || !isRegistered(*shortcut))
         return false;
-    switch (event->type()) {
-    case QEvent::ShortcutOverride:
+    if (event->type() == QEvent::ShortcutOverride) {
         // Claim the key so that no in-app shortcut fires; the press itself follows and is consumed here.
         event->accept();
-        break;
-    case QEvent::KeyPress:
-        m_rawKeysDown.insert(physicalKey, shortcut->toCombined());
-        detail::dispatch(*shortcut, true);
-        break;
-    default:
-        detail::dispatch(*shortcut, false);
-        break;
+        return true;
     }
+    if (event->type() == QEvent::KeyPress)
+        m_rawKeysDown.insert(physicalKey, shortcut->toCombined());
+    detail::dispatch(*shortcut, event->type() == QEvent::KeyPress);
     return true;
 }
 

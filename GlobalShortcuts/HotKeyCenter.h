@@ -23,8 +23,6 @@ class HotKeyCenter : public QObject
     Q_OBJECT
 
 public:
-    enum class Mode { normal, menuOpen };
-
     // Made once and kept to the end of the run: hot keys must not be given back to a closed display connection.
     static HotKeyCenter &shared();
 
@@ -34,7 +32,7 @@ public:
     void unregisterAll();
     bool isRegistered(Shortcut shortcut) const { return m_hotKeys.contains(shortcut.toCombined()); }
 
-    Mode mode() const { return m_isMenuOpen ? Mode::menuOpen : Mode::normal; }
+    bool isMenuOpen() const { return m_isMenuOpen; }
     void setMenuOpen(bool open);
 
     HotKeyBackend &backend() { return *m_backend; }
@@ -53,7 +51,6 @@ private:
     void unregisterAllWithDesktop();
     void lose(Shortcut shortcut);
     bool handleRawKeyEvent(QKeyEvent *event);
-    void trackMenu(QObject *watched, QEvent *event);
 
     std::unique_ptr<HotKeyBackend> m_backend;
     QSet<int> m_hotKeys; // by QKeyCombination::toCombined

@@ -12,6 +12,7 @@ namespace GlobalShortcuts {
 
 namespace {
 
+// clang-format off
 constexpr auto kSpecialKeys = std::to_array<std::pair<int, quint32>>({
     {Qt::Key_Escape, XKB_KEY_Escape},       {Qt::Key_Tab, XKB_KEY_Tab},
     {Qt::Key_Backtab, XKB_KEY_ISO_Left_Tab}, {Qt::Key_Backspace, XKB_KEY_BackSpace},
@@ -26,6 +27,7 @@ constexpr auto kSpecialKeys = std::to_array<std::pair<int, quint32>>({
     {Qt::Key_Clear, XKB_KEY_Clear},         {Qt::Key_VolumeUp, XKB_KEY_XF86AudioRaiseVolume},
     {Qt::Key_VolumeDown, XKB_KEY_XF86AudioLowerVolume}, {Qt::Key_VolumeMute, XKB_KEY_XF86AudioMute},
 });
+// clang-format on
 
 // The keypad's own keysyms: its digits, operators, Enter and equals sign.
 quint32 keypadKeysym(int key)

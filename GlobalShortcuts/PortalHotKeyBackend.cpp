@@ -66,12 +66,17 @@ PortalHotKeyBackend::PortalHotKeyBackend(const QDBusConnection &bus) : m_bus(bus
 PortalHotKeyBackend::~PortalHotKeyBackend()
 {
     if (!m_requestPath.isEmpty()) {
-        m_bus.call(QDBusMessage::createMethodCall(QLatin1String(kService), m_requestPath,
-                                                  QLatin1String(kRequestInterface), QStringLiteral("Close")),
-                   QDBus::NoBlock);
+        close(m_requestPath, kRequestInterface);
         endRequest();
     }
     closeSession();
+}
+
+void PortalHotKeyBackend::close(const QString &path, const char *interface)
+{
+    m_bus.call(QDBusMessage::createMethodCall(QLatin1String(kService), path, QLatin1String(interface),
+                                              QStringLiteral("Close")),
+               QDBus::NoBlock);
 }
 
 QString PortalHotKeyBackend::preferredTrigger(Shortcut shortcut)
@@ -81,8 +86,10 @@ QString PortalHotKeyBackend::preferredTrigger(Shortcut shortcut)
     if (sym == 0 || xkb_keysym_get_name(sym, name, sizeof name) <= 0)
         return {};
     QStringList parts;
-    const std::pair<Qt::KeyboardModifier, const char *> kNames[] = {
-        {Qt::ControlModifier, "CTRL"}, {Qt::AltModifier, "ALT"}, {Qt::ShiftModifier, "SHIFT"}, {Qt::MetaModifier, "LOGO"}};
+    const std::pair<Qt::KeyboardModifier, const char *> kNames[] = {{Qt::ControlModifier, "CTRL"},
+                                                                    {Qt::AltModifier, "ALT"},
+                                                                    {Qt::ShiftModifier, "SHIFT"},
+                                                                    {Qt::MetaModifier, "LOGO"}};
     for (const auto &[modifier, text] : kNames) {
         if (shortcut.keyboardModifiers() & modifier)
             parts << QLatin1String(text);
@@ -131,10 +138,7 @@ void PortalHotKeyBackend::createSession()
     // A session binds once: every wanted combination moves to the new one.
     closeSession();
     m_sent = m_wanted;
-    const QString token = newToken();
-    request(QStringLiteral("CreateSession"),
-            {QVariantMap{{QStringLiteral("handle_token"), token}, {QStringLiteral("session_handle_token"), newToken()}}},
-            token);
+    request(QStringLiteral("CreateSession"), {}, {{QStringLiteral("session_handle_token"), newToken()}});
 }
 
 void PortalHotKeyBackend::bindShortcuts()
@@ -149,16 +153,16 @@ void PortalHotKeyBackend::bindShortcuts()
                           {{QStringLiteral("description"), description},
                            {QStringLiteral("preferred_trigger"), preferredTrigger(shortcut)}}});
     }
-    const QString token = newToken();
     request(QStringLiteral("BindShortcuts"),
-            {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts), QString(),
-             QVariantMap{{QStringLiteral("handle_token"), token}}},
-            token);
+            {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts), QString()}, {});
 }
 
-void PortalHotKeyBackend::request(const QString &method, const QVariantList &arguments, const QString &token)
+void PortalHotKeyBackend::request(const QString &method, QVariantList arguments, QVariantMap options)
 {
     // The Request object's path is known before the call, so the Response cannot come before we listen.
+    const QString token = newToken();
+    options.insert(QStringLiteral("handle_token"), token);
+    arguments.append(options);
     const QString sender = m_bus.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
     const QString path = QStringLiteral("%1/request/%2/%3").arg(QLatin1String(kPath), sender, token);
     m_requestPath = path;
@@ -211,12 +215,8 @@ void PortalHotKeyBackend::handleResponse(const QDBusMessage &message)
 
 void PortalHotKeyBackend::closeSession()
 {
-    if (!m_session.isEmpty()) {
-        m_bus.call(QDBusMessage::createMethodCall(QLatin1String(kService), m_session,
-                                                  QStringLiteral("org.freedesktop.portal.Session"),
-                                                  QStringLiteral("Close")),
-                   QDBus::NoBlock);
-    }
+    if (!m_session.isEmpty())
+        close(m_session, "org.freedesktop.portal.Session");
     m_session.clear();
     m_bound.clear();
     m_down.clear();

@@ -68,9 +68,10 @@ private:
     void scheduleBind();
     void createSession();
     void bindShortcuts();
-    // A portal call whose answer comes as a Response on a Request object.
-    void request(const QString &method, const QVariantList &arguments, const QString &token);
+    // A portal call whose answer comes as a Response on a Request object; the options go last.
+    void request(const QString &method, QVariantList arguments, QVariantMap options);
     void endRequest();
+    void close(const QString &path, const char *interface);
     void closeSession();
     // The combinations of the last request that the desktop did not bind are lost.
     void refuseUnbound();
@@ -79,8 +80,8 @@ private:
     bool m_available = true;
     // Combinations by QKeyCombination::toCombined.
     QSet<int> m_wanted;
-    QSet<int> m_sent; // in the session being made and bound
-    QSet<int> m_down; // keys held
+    QSet<int> m_sent;      // in the session being made and bound
+    QSet<int> m_down;      // keys held
     QSet<QString> m_bound; // portal ids bound in the current session
     QString m_session;
     QString m_requestPath;

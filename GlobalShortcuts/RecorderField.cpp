@@ -128,7 +128,8 @@ void RecorderField::paintEvent(QPaintEvent *)
     // Centred between the clear button and an equal margin on the other side.
     const QRect textRect = rect().adjusted(height(), 0, -height(), 0);
     painter.setPen(palette().color(text().isEmpty() ? QPalette::PlaceholderText : QPalette::Text));
-    painter.drawText(textRect, Qt::AlignCenter, fontMetrics().elidedText(shownText(), Qt::ElideRight, textRect.width()));
+    painter.drawText(textRect, Qt::AlignCenter,
+                     fontMetrics().elidedText(shownText(), Qt::ElideRight, textRect.width()));
 }
 
 QSize RecorderField::sizeHint() const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
-#include "GlobalShortcuts/Shortcut.h"
 
 #include <QLineEdit>
 #include <QStringList>
@@ -40,7 +39,6 @@ public:
     explicit RecorderField(const Name &name, QWidget *parent = nullptr);
     ~RecorderField() override;
 
-    const Name &shortcutName() const { return m_name; }
     std::optional<Shortcut> shortcut() const { return storedShortcut(m_name); }
 
     bool isRecording() const { return m_isRecording; }

@@ -15,8 +15,11 @@ namespace {
 constexpr Qt::KeyboardModifiers kKeptModifiers =
     Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier | Qt::KeypadModifier;
 
-Shortcut kept(Qt::KeyboardModifiers modifiers, int key)
+// None for no key, a key Qt does not know, or a modifier key alone.
+std::optional<Shortcut> kept(Qt::KeyboardModifiers modifiers, int key)
 {
+    if (key == 0 || key == Qt::Key_unknown || isModifierKey(key))
+        return std::nullopt;
     return Shortcut(modifiers & kKeptModifiers, Qt::Key(key));
 }
 
@@ -30,6 +33,7 @@ struct OldKey
     bool keypad = false;
 };
 
+// clang-format off
 constexpr std::array kOldKeys = std::to_array<OldKey>({
     {36, Qt::Key_Return},  {48, Qt::Key_Tab},      {51, Qt::Key_Backspace}, {53, Qt::Key_Escape},
     {117, Qt::Key_Delete}, {115, Qt::Key_Home},    {119, Qt::Key_End},      {116, Qt::Key_PageUp},
@@ -46,6 +50,7 @@ constexpr std::array kOldKeys = std::to_array<OldKey>({
     {75, Qt::Key_Slash, true},  {76, Qt::Key_Enter, true},    {78, Qt::Key_Minus, true}, {81, Qt::Key_Equal, true},
     {72, Qt::Key_VolumeUp}, {73, Qt::Key_VolumeDown}, {74, Qt::Key_VolumeMute},
 });
+// clang-format on
 
 std::optional<Shortcut> oldKey(qint64 code)
 {
@@ -71,19 +76,15 @@ std::optional<qint64> integerField(const QJsonObject &json, const char *key)
 
 std::optional<Shortcut> shortcutFromKeyEvent(const QKeyEvent &event)
 {
-    if (event.type() != QEvent::KeyPress && event.type() != QEvent::KeyRelease)
-        return std::nullopt;
-    const int key = event.key();
-    if (key == 0 || key == Qt::Key_unknown || isModifierKey(key))
-        return std::nullopt;
-    return kept(event.modifiers(), key);
+    const bool keyEvent = event.type() == QEvent::KeyPress || event.type() == QEvent::KeyRelease;
+    return keyEvent ? kept(event.modifiers(), event.key()) : std::nullopt;
 }
 
 bool isModifierKey(int key)
 {
-    static const QList<int> kModifierKeys = {Qt::Key_Shift,    Qt::Key_Control,    Qt::Key_Meta,    Qt::Key_Alt,
-                                             Qt::Key_AltGr,    Qt::Key_CapsLock,   Qt::Key_NumLock, Qt::Key_ScrollLock,
-                                             Qt::Key_Super_L,  Qt::Key_Super_R,    Qt::Key_Hyper_L, Qt::Key_Hyper_R};
+    static const QList<int> kModifierKeys = {Qt::Key_Shift,   Qt::Key_Control,  Qt::Key_Meta,    Qt::Key_Alt,
+                                             Qt::Key_AltGr,   Qt::Key_CapsLock, Qt::Key_NumLock, Qt::Key_ScrollLock,
+                                             Qt::Key_Super_L, Qt::Key_Super_R,  Qt::Key_Hyper_L, Qt::Key_Hyper_R};
     return kModifierKeys.contains(key);
 }
 
@@ -102,12 +103,9 @@ QString portableText(Shortcut shortcut)
 std::optional<Shortcut> fromPortableText(const QString &text)
 {
     const QKeySequence sequence = QKeySequence::fromString(text, QKeySequence::PortableText);
-    if (sequence.count() != 1)
-        return std::nullopt;
-    const int key = sequence[0].key();
-    if (key == 0 || key == Qt::Key_unknown || isModifierKey(key) || !hasShortcutModifier(sequence[0]))
-        return std::nullopt;
-    return kept(sequence[0].keyboardModifiers(), key);
+    const std::optional<Shortcut> shortcut =
+        sequence.count() == 1 ? kept(sequence[0].keyboardModifiers(), sequence[0].key()) : std::nullopt;
+    return shortcut && hasShortcutModifier(*shortcut) ? shortcut : std::nullopt;
 }
 
 QString nativeText(Shortcut shortcut)
@@ -125,16 +123,14 @@ std::optional<Shortcut> fromOldStoredForm(const QString &json)
         return std::nullopt;
     // Command was Ctrl here, and Control the Super key; the Function bit has no key of its own.
     Qt::KeyboardModifiers modifiers = key->keyboardModifiers();
-    const std::pair<qint64, Qt::KeyboardModifier> kBits[] = {{0x100, Qt::ControlModifier},
-                                                             {0x200, Qt::ShiftModifier},
-                                                             {0x800, Qt::AltModifier},
-                                                             {0x1000, Qt::MetaModifier}};
+    const std::pair<qint64, Qt::KeyboardModifier> kBits[] = {
+        {0x100, Qt::ControlModifier}, {0x200, Qt::ShiftModifier}, {0x800, Qt::AltModifier}, {0x1000, Qt::MetaModifier}};
     for (const auto &[bit, modifier] : kBits) {
         if (*bits & bit)
             modifiers |= modifier;
     }
-    const Shortcut shortcut(modifiers, key->key());
-    return hasShortcutModifier(shortcut) ? std::optional(shortcut) : std::nullopt;
+    return hasShortcutModifier(Shortcut(modifiers, key->key())) ? std::optional(Shortcut(modifiers, key->key()))
+                                                                : std::nullopt;
 }
 
 bool menuItemMatches(Shortcut menuItem, Shortcut pressed)

@@ -29,9 +29,9 @@ constexpr uint16_t kRelevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTRO
 uint16_t xModifiers(Qt::KeyboardModifiers modifiers)
 {
     const std::pair<Qt::KeyboardModifier, uint16_t> kModifiers[] = {{Qt::ShiftModifier, XCB_MOD_MASK_SHIFT},
-                                                                     {Qt::ControlModifier, XCB_MOD_MASK_CONTROL},
-                                                                     {Qt::AltModifier, XCB_MOD_MASK_1},
-                                                                     {Qt::MetaModifier, XCB_MOD_MASK_4}};
+                                                                    {Qt::ControlModifier, XCB_MOD_MASK_CONTROL},
+                                                                    {Qt::AltModifier, XCB_MOD_MASK_1},
+                                                                    {Qt::MetaModifier, XCB_MOD_MASK_4}};
     uint16_t x = 0;
     for (const auto &[qt, mask] : kModifiers)
         x |= modifiers.testFlag(qt) ? mask : 0;

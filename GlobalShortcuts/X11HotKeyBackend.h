@@ -51,7 +51,7 @@ private:
     uint32_t m_root = 0;
     _XCBKeySymbols *m_keySymbols = nullptr;
     bool m_detectableAutoRepeat = false;
-    QHash<int, Grab> m_grabs;        // by QKeyCombination::toCombined
+    QHash<int, Grab> m_grabs;       // by QKeyCombination::toCombined
     QHash<uint8_t, int> m_keysDown; // key code of a pressed hot key → its combination, until released
     int m_ignoredRepeats = 0;
 };

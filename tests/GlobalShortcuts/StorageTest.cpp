@@ -91,5 +91,6 @@ TEST_F(StorageTest, ChangeNotificationRules)
     // With storage, every name reads anew and says so.
     setStorage(m_settings.get());
     EXPECT_EQ(storedShortcut(late), kCtrlShiftD);
-    EXPECT_TRUE(std::any_of(spy.cbegin(), spy.cend(), [&](const QList<QVariant> &s) { return s[0].value<Name>() == late; }));
+    EXPECT_TRUE(
+        std::any_of(spy.cbegin(), spy.cend(), [&](const QList<QVariant> &s) { return s[0].value<Name>() == late; }));
 }
