@@ -228,11 +228,6 @@ bool isRecorderActive()
     return registry().isRecorderActive;
 }
 
-bool hotKeysAvailable()
-{
-    return HotKeyCenter::shared().backend().isAvailable();
-}
-
 bool isRegistered(const Name &name)
 {
     const std::optional<Shortcut> shortcut = actionsOf(name) ? storedShortcut(name) : std::nullopt;

@@ -19,9 +19,9 @@
 //   is released, also after the key was held down. While a recorder records, no action runs.
 // - Desktops: X11 key grabs; in a Wayland session the desktop portal's GlobalShortcuts interface, which asks the
 //   user in a dialog of its own and answers later.
-// - Availability: hotKeysAvailable() is false when the desktop gives this process no global hot keys.
-//   isRegistered() tells whether a name's combination is active or being asked for, and
-//   notifier().registrationFailed is emitted whenever the desktop refuses one; refusal() tells why.
+// - Availability: isRegistered() tells whether a name's combination is active or being asked for, and
+//   notifier().registrationFailed is emitted whenever the desktop refuses one; refusal() tells why (also when the
+//   desktop gives this process no global hot keys at all).
 // - An action that toggles a window on X11 should decide "in front" by QGuiApplication::focusWindow(): when a
 //   window is shown again within a moment of being hidden, Qt 6.4 can leave QApplication::activeWindow() unset
 //   although the window has the focus.
@@ -106,7 +106,6 @@ void removeAllActions();
 void setRecorderActive(bool active);
 bool isRecorderActive();
 
-bool hotKeysAvailable();
 bool isRegistered(const Name &name);
 
 // Why a name's stored combination is not active, in the words a host can tell the user: the desktop gives no hot

@@ -60,39 +60,27 @@ void HotKeyCenter::lose(Shortcut shortcut)
     detail::hotKeyLost(shortcut);
 }
 
-void HotKeyCenter::registerAllWithDesktop()
-{
-    for (const int combined : QSet<int>(m_hotKeys)) {
-        const Shortcut shortcut = Shortcut::fromCombined(combined);
-        if (!m_backend->registerHotKey(shortcut))
-            lose(shortcut);
-    }
-}
-
 void HotKeyCenter::setMenuOpen(bool open)
 {
     if (m_isMenuOpen == open)
         return;
     m_isMenuOpen = open;
-    if (open)
-        unregisterAllWithDesktop();
-    else
-        registerAllWithDesktop();
-}
-
-void HotKeyCenter::unregisterAllWithDesktop()
-{
-    for (const int combined : std::as_const(m_hotKeys))
-        m_backend->unregisterHotKey(Shortcut::fromCombined(combined));
+    // Given up while the menu holds the keyboard, and taken back after: the ones the desktop refuses now are lost.
+    for (const int combined : QSet<int>(m_hotKeys)) {
+        const Shortcut shortcut = Shortcut::fromCombined(combined);
+        if (open)
+            m_backend->unregisterHotKey(shortcut);
+        else if (!m_backend->registerHotKey(shortcut))
+            lose(shortcut);
+    }
 }
 
 void HotKeyCenter::setBackend(std::unique_ptr<HotKeyBackend> backend)
 {
-    if (!m_isMenuOpen)
-        unregisterAllWithDesktop();
+    const bool menuOpen = m_isMenuOpen;
+    setMenuOpen(true);
     m_backend = std::move(backend);
-    if (!m_isMenuOpen)
-        registerAllWithDesktop();
+    setMenuOpen(menuOpen);
 }
 
 bool HotKeyCenter::eventFilter(QObject *watched, QEvent *event)

@@ -46,9 +46,6 @@ private:
     friend class HotKeyBackend;
 
     HotKeyCenter();
-    // Takes every hot key back from the desktop; the ones it refuses now are lost.
-    void registerAllWithDesktop();
-    void unregisterAllWithDesktop();
     void lose(Shortcut shortcut);
     bool handleRawKeyEvent(QKeyEvent *event);
 

@@ -1,6 +1,6 @@
 #include "GlobalShortcuts/PortalHotKeyBackend.h"
 
-#include "GlobalShortcuts/Keysym.h"
+#include "GlobalShortcuts/X11HotKeyBackend.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>

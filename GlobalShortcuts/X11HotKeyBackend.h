@@ -12,6 +12,10 @@ struct _XCBKeySymbols;
 
 namespace GlobalShortcuts {
 
+// The X keysym of the shortcut's key ('d' for Ctrl+Shift+D, KP_1 for a keypad 1); 0 when there is none. Both the
+// X11 grabs and the portal's trigger text start from it.
+quint32 keysym(Shortcut shortcut);
+
 // Hot keys of an X11 desktop: passive key grabs on the root window. Qt's own display connection is used, so
 // the key events arrive through Qt's native event filter on the main thread.
 class X11HotKeyBackend final : public HotKeyBackend, public QAbstractNativeEventFilter

@@ -153,7 +153,7 @@ TEST_F(DispatchTest, FailedRegistrationIsReportedAndAFailedReRegistrationDropsTh
 
     m_backend->setAvailable(false);
     const Name nowhere = nameWithActions("nowhere", kCtrlShiftD);
-    EXPECT_FALSE(hotKeysAvailable());
+    EXPECT_FALSE(HotKeyCenter::shared().backend().isAvailable());
     EXPECT_FALSE(isRegistered(nowhere));
     EXPECT_GT(failures.count(), 3);
 }

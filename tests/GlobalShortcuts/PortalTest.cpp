@@ -232,7 +232,7 @@ TEST_F(PortalTest, ARefusedBindIsReportedAndTheKeyDoesNothing)
     failures.clear();
     onKeyUp(m_name, [] {});
     ASSERT_EVENTUALLY(failures.count() == 1);
-    EXPECT_FALSE(hotKeysAvailable());
+    EXPECT_FALSE(HotKeyCenter::shared().backend().isAvailable());
     EXPECT_EQ(refusal(m_name), Refusal::noHotKeys);
 }
 
