@@ -71,11 +71,10 @@ void write(const Name &name, const QVariant &object)
 void prepareStoredValue(const Name &name)
 {
     const QVariant object = storedObject(name);
-    const std::optional<Shortcut> old =
-        object.toString().startsWith(QLatin1Char('{')) ? fromOldStoredForm(object.toString()) : std::nullopt;
+    const std::optional<Shortcut> old = fromOldStoredForm(object.toString());
     if (registry().storage && !object.isValid() && name.initialShortcut())
         write(name, portableText(*name.initialShortcut()));
-    else if (old && object.typeId() == QMetaType::QString)
+    else if (old)
         write(name, portableText(*old));
 }
 
@@ -187,11 +186,6 @@ void storeShortcut(const std::optional<Shortcut> &shortcut, const Name &name)
     write(name, shortcut ? QVariant(portableText(*shortcut)) : name.initialShortcut() ? QVariant(false) : QVariant());
     registerName(name);
     emit notifier().shortcutByNameDidChange(name);
-}
-
-void reset(const Name &name)
-{
-    storeShortcut(name.initialShortcut(), name);
 }
 
 void onKeyDown(const Name &name, Action action)

@@ -93,8 +93,6 @@ std::optional<Shortcut> storedShortcut(const Name &name);
 // moves the name's hot key to it and emits shortcutByNameDidChange. A shortcut that would not read back the same
 // (no Ctrl, Alt or Super and not an F-key) is not stored.
 void storeShortcut(const std::optional<Shortcut> &shortcut, const Name &name);
-// Stores the initial shortcut again (or clears the name when it has none).
-void reset(const Name &name);
 
 // Actions of a name: they follow whatever shortcut is stored for it.
 void onKeyDown(const Name &name, Action action);

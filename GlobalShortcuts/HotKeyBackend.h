@@ -28,9 +28,8 @@ public:
     // press already finds the desktop in the new state.
     virtual void flush() {}
 
-protected:
-    // To the hot-key centre: a registered combination was pressed (true) or released (false); the desktop took
-    // back or refused, after registerHotKey returned, a registered combination.
+    // What a backend tells the hot-key centre: a registered combination was pressed (true) or released (false);
+    // the desktop took back or refused, after registerHotKey returned, a registered combination.
     static void deliver(Shortcut shortcut, bool pressed);
     static void lose(Shortcut shortcut);
 };

@@ -27,8 +27,8 @@ void HotKeyBackend::deliver(Shortcut shortcut, bool pressed)
 
 void HotKeyBackend::lose(Shortcut shortcut)
 {
-    if (HotKeyCenter::shared().isRegistered(shortcut))
-        HotKeyCenter::shared().lose(shortcut);
+    if (HotKeyCenter::shared().m_hotKeys.remove(shortcut.toCombined()))
+        detail::hotKeyLost(shortcut);
 }
 
 bool HotKeyCenter::registerHotKey(Shortcut shortcut)
@@ -54,12 +54,6 @@ void HotKeyCenter::unregisterAll()
         unregisterHotKey(Shortcut::fromCombined(combined));
 }
 
-void HotKeyCenter::lose(Shortcut shortcut)
-{
-    m_hotKeys.remove(shortcut.toCombined());
-    detail::hotKeyLost(shortcut);
-}
-
 void HotKeyCenter::setMenuOpen(bool open)
 {
     if (m_isMenuOpen == open)
@@ -71,7 +65,7 @@ void HotKeyCenter::setMenuOpen(bool open)
         if (open)
             m_backend->unregisterHotKey(shortcut);
         else if (!m_backend->registerHotKey(shortcut))
-            lose(shortcut);
+            HotKeyBackend::lose(shortcut);
     }
 }
 

@@ -46,7 +46,6 @@ private:
     friend class HotKeyBackend;
 
     HotKeyCenter();
-    void lose(Shortcut shortcut);
     bool handleRawKeyEvent(QKeyEvent *event);
 
     std::unique_ptr<HotKeyBackend> m_backend;

@@ -10,7 +10,6 @@
 #include <QDBusPendingReply>
 #include <QGuiApplication>
 #include <QRandomGenerator>
-#include <QTimer>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -61,6 +60,9 @@ PortalHotKeyBackend::PortalHotKeyBackend(const QDBusConnection &bus) : m_bus(bus
                              QLatin1String(signal), this, SLOT(handleKeySignal(QDBusMessage)));
     };
     m_available = listen("Activated") && listen("Deactivated");
+    m_bindTimer.setSingleShot(true);
+    m_bindTimer.setInterval(0);
+    connect(&m_bindTimer, &QTimer::timeout, this, &PortalHotKeyBackend::bindAnew);
 }
 
 PortalHotKeyBackend::~PortalHotKeyBackend()
@@ -105,7 +107,7 @@ bool PortalHotKeyBackend::registerHotKey(Shortcut shortcut)
     m_wanted.insert(shortcut.toCombined());
     // Given up and taken again (a menu was open): the session still holds it, no new dialog.
     if (!m_bound.contains(portableText(shortcut)))
-        scheduleBind();
+        m_bindTimer.start();
     return true;
 }
 
@@ -116,25 +118,14 @@ void PortalHotKeyBackend::unregisterHotKey(Shortcut shortcut)
     m_down.remove(shortcut.toCombined());
 }
 
-void PortalHotKeyBackend::scheduleBind()
+void PortalHotKeyBackend::bindAnew()
 {
-    if (m_bindScheduled)
-        return;
-    // Registrations of one turn of the event loop go to the desktop together; a request on its way looks again
-    // when it ends.
-    m_bindScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        m_bindScheduled = false;
-        const bool allBound = std::all_of(m_wanted.cbegin(), m_wanted.cend(), [this](int combined) {
-            return m_bound.contains(portableText(Shortcut::fromCombined(combined)));
-        });
-        if (m_available && m_requestPath.isEmpty() && !allBound)
-            createSession();
+    // A request on its way looks again when it ends.
+    const bool allBound = std::all_of(m_wanted.cbegin(), m_wanted.cend(), [this](int combined) {
+        return m_bound.contains(portableText(Shortcut::fromCombined(combined)));
     });
-}
-
-void PortalHotKeyBackend::createSession()
-{
+    if (!m_available || !m_requestPath.isEmpty() || allBound)
+        return;
     // A session binds once: every wanted combination moves to the new one.
     closeSession();
     m_sent = m_wanted;
@@ -210,7 +201,7 @@ void PortalHotKeyBackend::handleResponse(const QDBusMessage &message)
     }
     refuseUnbound();
     // Combinations registered while the desktop was asked go to a session of their own.
-    scheduleBind();
+    m_bindTimer.start();
 }
 
 void PortalHotKeyBackend::closeSession()

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <QVariantMap>
 
 class QDBusArgument;
@@ -65,8 +66,8 @@ private slots:
     void handleKeySignal(const QDBusMessage &message);
 
 private:
-    void scheduleBind();
-    void createSession();
+    // Binds in a new session what the current one does not hold.
+    void bindAnew();
     void bindShortcuts();
     // A portal call whose answer comes as a Response on a Request object; the options go last.
     void request(const QString &method, QVariantList arguments, QVariantMap options);
@@ -85,7 +86,8 @@ private:
     QSet<QString> m_bound; // portal ids bound in the current session
     QString m_session;
     QString m_requestPath;
-    bool m_bindScheduled = false;
+    // Registrations of one turn of the event loop go to the desktop together.
+    QTimer m_bindTimer;
 };
 
 } // namespace GlobalShortcuts

@@ -30,7 +30,7 @@ void Recorder::addResetButton(const Name &name)
     // instead of landing in it and starting to record.
     setTabOrder(m_field, m_resetButton);
     const auto follow = [this, name] { m_resetButton->setVisible(m_field->shortcut() != name.initialShortcut()); };
-    connect(m_resetButton, &QPushButton::clicked, this, [name] { reset(name); });
+    connect(m_resetButton, &QPushButton::clicked, this, [name] { storeShortcut(name.initialShortcut(), name); });
     connect(&notifier(), &Notifier::shortcutByNameDidChange, this, [follow, name](const Name &changed) {
         if (changed == name)
             follow();

@@ -140,11 +140,6 @@ QSize RecorderField::sizeHint() const
     return hint;
 }
 
-QSize RecorderField::minimumSizeHint() const
-{
-    return sizeHint();
-}
-
 void RecorderField::startRecording()
 {
     if (hasFocus())
@@ -178,13 +173,6 @@ bool RecorderField::event(QEvent *event)
     switch (event->type()) {
     case QEvent::WindowActivate:
         preventFocusUntilNextTurn();
-        break;
-    case QEvent::WindowDeactivate:
-        // The window went to the back: recording ends and the field gives up the focus for good.
-        if (m_isRecording) {
-            finishRecording();
-            QTimer::singleShot(0, this, [this] { clearFocus(); });
-        }
         break;
     case QEvent::ShortcutOverride:
     case QEvent::KeyRelease:
@@ -287,20 +275,22 @@ bool RecorderField::handleKeyDown(const QKeyEvent &event)
 {
     const std::optional<Shortcut> candidate = shortcutFromKeyEvent(event);
     // A modifier on its own is the start of a combination, not one.
-    if (!candidate || !hasShortcutModifier(*candidate)) {
-        const int key = candidate ? candidate->key() : event.key();
-        const bool plain = candidate && (candidate->keyboardModifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (!candidate)
+        return true;
+    if (!hasShortcutModifier(*candidate)) {
+        const int key = candidate->key();
+        const bool plain = (candidate->keyboardModifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
         if (plain && key == Qt::Key_Tab)
             finishRecording();
         else if (plain && (key == Qt::Key_Backspace || key == Qt::Key_Delete))
             storeAndStop(std::nullopt);
         else if (plain && key == Qt::Key_Escape)
             stopRecording();
-        else if (!isModifierKey(key))
-            QApplication::beep();
         // Without Ctrl, Alt or Super the field says why, and goes on recording.
-        if (candidate && m_isRecording)
+        if (m_isRecording) {
+            QApplication::beep();
             setPrompt(tr("Add Ctrl, Alt or Super"));
+        }
         return !(plain && key == Qt::Key_Tab);
     }
     const auto menuItem = candidate == shortcut() ? std::nullopt : [&]() -> std::optional<QString> {

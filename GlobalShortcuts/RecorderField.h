@@ -53,7 +53,6 @@ public:
     QAction *clearAction() const { return m_clearAction; }
 
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
 
     static void setAlertPresenter(AlertPresenter presenter);
 

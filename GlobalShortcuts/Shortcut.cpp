@@ -15,6 +15,14 @@ namespace {
 constexpr Qt::KeyboardModifiers kKeptModifiers =
     Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier | Qt::KeypadModifier;
 
+bool isModifierKey(int key)
+{
+    static const QList<int> kModifierKeys = {Qt::Key_Shift,   Qt::Key_Control,  Qt::Key_Meta,    Qt::Key_Alt,
+                                             Qt::Key_AltGr,   Qt::Key_CapsLock, Qt::Key_NumLock, Qt::Key_ScrollLock,
+                                             Qt::Key_Super_L, Qt::Key_Super_R,  Qt::Key_Hyper_L, Qt::Key_Hyper_R};
+    return kModifierKeys.contains(key);
+}
+
 // None for no key, a key Qt does not know, or a modifier key alone.
 std::optional<Shortcut> kept(Qt::KeyboardModifiers modifiers, int key)
 {
@@ -78,14 +86,6 @@ std::optional<Shortcut> shortcutFromKeyEvent(const QKeyEvent &event)
 {
     const bool keyEvent = event.type() == QEvent::KeyPress || event.type() == QEvent::KeyRelease;
     return keyEvent ? kept(event.modifiers(), event.key()) : std::nullopt;
-}
-
-bool isModifierKey(int key)
-{
-    static const QList<int> kModifierKeys = {Qt::Key_Shift,   Qt::Key_Control,  Qt::Key_Meta,    Qt::Key_Alt,
-                                             Qt::Key_AltGr,   Qt::Key_CapsLock, Qt::Key_NumLock, Qt::Key_ScrollLock,
-                                             Qt::Key_Super_L, Qt::Key_Super_R,  Qt::Key_Hyper_L, Qt::Key_Hyper_R};
-    return kModifierKeys.contains(key);
 }
 
 bool hasShortcutModifier(Shortcut shortcut)

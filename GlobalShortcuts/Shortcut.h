@@ -15,7 +15,6 @@ using Shortcut = QKeyCombination;
 
 // The combination of a key press or release; none for a modifier key alone or a key Qt does not know.
 std::optional<Shortcut> shortcutFromKeyEvent(const QKeyEvent &event);
-bool isModifierKey(int key);
 // Ctrl, Alt or Super held, or one of the F-keys: anything else would take a key away from typing ("Shift+A" is "A").
 bool hasShortcutModifier(Shortcut shortcut);
 

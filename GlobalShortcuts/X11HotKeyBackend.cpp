@@ -101,7 +101,7 @@ X11HotKeyBackend::X11HotKeyBackend() : m_connection(qtConnection())
     const xcb_setup_t *setup = xcb_get_setup(m_connection);
     m_root = xcb_setup_roots_iterator(setup).data->root;
     m_keySymbols = xcb_key_symbols_alloc(m_connection);
-    m_detectableAutoRepeat = enableDetectableAutoRepeat();
+    enableDetectableAutoRepeat();
     QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
@@ -117,20 +117,17 @@ X11HotKeyBackend::~X11HotKeyBackend()
     xcb_key_symbols_free(m_keySymbols);
 }
 
-bool X11HotKeyBackend::enableDetectableAutoRepeat()
+void X11HotKeyBackend::enableDetectableAutoRepeat()
 {
     // Without it a held key sends release and press pairs, and a key-up action would run on every repeat.
     auto *use = xcb_xkb_use_extension_reply(m_connection, xcb_xkb_use_extension(m_connection, 1, 0), nullptr);
-    const bool supported = use && use->supported;
+    if (use && use->supported) {
+        const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+        std::free(xcb_xkb_per_client_flags_reply(
+            m_connection, xcb_xkb_per_client_flags(m_connection, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0),
+            nullptr));
+    }
     std::free(use);
-    if (!supported)
-        return false;
-    const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
-    auto *reply = xcb_xkb_per_client_flags_reply(
-        m_connection, xcb_xkb_per_client_flags(m_connection, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr);
-    const bool enabled = reply && (reply->value & flag);
-    std::free(reply);
-    return enabled;
 }
 
 std::optional<X11HotKeyBackend::Grab> X11HotKeyBackend::grabFor(Shortcut shortcut) const

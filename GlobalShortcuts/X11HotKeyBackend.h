@@ -32,9 +32,9 @@ public:
 
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
-    // Presses of a held key that were ignored (the keyboard's auto-repeat); a test shows a held key acts once.
+    // Presses of a held key that were ignored (the keyboard's auto-repeat, told apart from a new press by XKB's
+    // detectable auto-repeat); a test shows a held key acts once.
     int ignoredRepeatCount() const { return m_ignoredRepeats; }
-    bool hasDetectableAutoRepeat() const { return m_detectableAutoRepeat; }
 
 private:
     struct Grab
@@ -48,13 +48,12 @@ private:
     // Grabs every lock-key variant; on any failure the ones taken are given back. Returns the X error code.
     uint8_t grab(const Grab &grab);
     void ungrab(const Grab &grab);
-    bool enableDetectableAutoRepeat();
+    void enableDetectableAutoRepeat();
     void handleKey(uint8_t keycode, uint16_t state, bool pressed);
 
     xcb_connection_t *m_connection = nullptr;
     uint32_t m_root = 0;
     _XCBKeySymbols *m_keySymbols = nullptr;
-    bool m_detectableAutoRepeat = false;
     QHash<int, Grab> m_grabs;       // by QKeyCombination::toCombined
     QHash<uint8_t, int> m_keysDown; // key code of a pressed hot key → its combination, until released
     int m_ignoredRepeats = 0;

@@ -165,12 +165,13 @@ TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
     auto *backend =
         dynamic_cast<GlobalShortcuts::X11HotKeyBackend *>(&GlobalShortcuts::HotKeyCenter::shared().backend());
     ASSERT_TRUE(backend);
-    EXPECT_TRUE(backend->hasDetectableAutoRepeat());
     x.takeFocus();
     ASSERT_EVENTUALLY(QGuiApplication::focusWindow() == nullptr);
     ASSERT_TRUE(xdotool({"keydown", "ctrl+shift+d"}));
     ASSERT_EVENTUALLY(keyDowns == 1);
-    ASSERT_EVENTUALLY(backend->ignoredRepeatCount() >= 3); // held long enough for the keyboard to repeat the key
+    // Held long enough for the keyboard to repeat the key; the repeats come as presses of a held key only with XKB's
+    // detectable auto-repeat (else each comes with a release, which would toggle again).
+    ASSERT_EVENTUALLY(backend->ignoredRepeatCount() >= 3);
     EXPECT_EQ(QGuiApplication::focusWindow(), nullptr);
     ASSERT_TRUE(xdotool({"keyup", "ctrl+shift+d"}));
     ASSERT_EVENTUALLY(QGuiApplication::focusWindow() != nullptr);
