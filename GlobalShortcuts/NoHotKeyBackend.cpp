@@ -2,23 +2,10 @@
 
 namespace GlobalShortcuts {
 
-namespace {
-
-// Platforms without a global hot-key service: every registration fails, which the host can report.
-class NoHotKeyBackend final : public HotKeyBackend
-{
-public:
-    bool isAvailable() const override { return false; }
-    bool registerHotKey(Shortcut) override { return false; }
-    void unregisterHotKey(Shortcut) override {}
-    bool isTakenByAnotherApplication(Shortcut) override { return false; }
-};
-
-} // namespace
-
+// Platforms without a global hot-key service.
 std::unique_ptr<HotKeyBackend> makePlatformHotKeyBackend()
 {
-    return std::make_unique<NoHotKeyBackend>();
+    return std::make_unique<HotKeyBackend>();
 }
 
 } // namespace GlobalShortcuts

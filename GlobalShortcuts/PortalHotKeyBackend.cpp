@@ -20,12 +20,10 @@ namespace {
 constexpr char kRequestInterface[] = "org.freedesktop.portal.Request";
 constexpr uint kResponseSuccess = 0;
 
+// Some portals give the session handle as a plain string.
 QString objectPathText(const QVariant &value)
 {
-    if (value.canConvert<QDBusObjectPath>())
-        return value.value<QDBusObjectPath>().path();
-    // Some portals give the session handle as a plain string.
-    return value.toString();
+    return value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path() : value.toString();
 }
 
 QString newToken()

@@ -59,14 +59,9 @@ constexpr uint16_t kRelevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTRO
 
 uint16_t xModifiers(Qt::KeyboardModifiers modifiers)
 {
-    const std::pair<Qt::KeyboardModifier, uint16_t> kModifiers[] = {{Qt::ShiftModifier, XCB_MOD_MASK_SHIFT},
-                                                                    {Qt::ControlModifier, XCB_MOD_MASK_CONTROL},
-                                                                    {Qt::AltModifier, XCB_MOD_MASK_1},
-                                                                    {Qt::MetaModifier, XCB_MOD_MASK_4}};
-    uint16_t x = 0;
-    for (const auto &[qt, mask] : kModifiers)
-        x |= modifiers.testFlag(qt) ? mask : 0;
-    return x;
+    return (modifiers & Qt::ShiftModifier ? XCB_MOD_MASK_SHIFT : 0) |
+           (modifiers & Qt::ControlModifier ? XCB_MOD_MASK_CONTROL : 0) |
+           (modifiers & Qt::AltModifier ? XCB_MOD_MASK_1 : 0) | (modifiers & Qt::MetaModifier ? XCB_MOD_MASK_4 : 0);
 }
 
 xcb_connection_t *qtConnection()
@@ -98,8 +93,7 @@ X11HotKeyBackend::X11HotKeyBackend() : m_connection(qtConnection())
 {
     if (!m_connection)
         return;
-    const xcb_setup_t *setup = xcb_get_setup(m_connection);
-    m_root = xcb_setup_roots_iterator(setup).data->root;
+    m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
     m_keySymbols = xcb_key_symbols_alloc(m_connection);
     enableDetectableAutoRepeat();
     QCoreApplication::instance()->installNativeEventFilter(this);
@@ -133,13 +127,9 @@ void X11HotKeyBackend::enableDetectableAutoRepeat()
 std::optional<X11HotKeyBackend::Grab> X11HotKeyBackend::grabFor(Shortcut shortcut) const
 {
     const quint32 sym = keysym(shortcut);
-    if (!m_connection || sym == 0)
-        return std::nullopt;
     // The first key that carries the symbol, at any shift level: '!' is Shift and the key of '1'.
-    xcb_keycode_t *keycodes = xcb_key_symbols_get_keycode(m_keySymbols, sym);
-    if (!keycodes)
-        return std::nullopt;
-    const uint8_t keycode = keycodes[0];
+    xcb_keycode_t *keycodes = m_connection && sym ? xcb_key_symbols_get_keycode(m_keySymbols, sym) : nullptr;
+    const uint8_t keycode = keycodes ? keycodes[0] : XCB_NO_SYMBOL;
     std::free(keycodes);
     if (keycode == XCB_NO_SYMBOL)
         return std::nullopt;
