@@ -354,6 +354,20 @@ TEST_F(VelloraAppTest, TheSettingsPageSaysWhetherTheGlobalShortcutActs)
     }
 }
 
+// A settings file of an earlier version holds the shortcut as key numbers: the app takes the same keys and writes them
+// back once as text.
+TEST_F(VelloraAppTest, AShortcutStoredByAnEarlierVersionIsRewrittenAsText)
+{
+    env.writeDefaults(R"({"GlobalShortcuts_toggleWindow": "{\"carbonKeyCode\":40,\"carbonModifiers\":2304}"})");
+    launch();
+    EXPECT_TRUE(keys->isRegistered(QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_K)));
+    EXPECT_EQ(env.defaultsFile().value("GlobalShortcuts_toggleWindow"), "Ctrl+Alt+K");
+    app->openPage(Page::settings);
+    auto *field = window()->findChild<GlobalShortcuts::RecorderField *>();
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->text(), "Ctrl+Alt+K");
+}
+
 // What is typed in a row is kept, as Return keeps it, when the page changes, the app quits or the window closes.
 TEST_F(VelloraAppTest, LeavingARowBeingEditedKeepsWhatWasTyped)
 {
