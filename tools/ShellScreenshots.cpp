@@ -58,9 +58,8 @@ bool render(const QString &directory, const Shot &shot)
     GlobalShortcuts::onKeyUp(ToggleShortcut::name(), [] {});
     // The note shots also show a recorded shortcut, and so the way back to the initial one.
     if (shot.loginNote)
-        GlobalShortcuts::storeShortcut(
-            QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_V),
-            ToggleShortcut::name());
+        GlobalShortcuts::storeShortcut(QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_V),
+                                       ToggleShortcut::name());
     settings.setAppearance(shot.appearance);
     settings.setTextSize(shot.size);
     settings.setShowInMenuBar(!shot.bothOff);

@@ -15,8 +15,8 @@
 #include "Vellora/Shell/WindowMemory.h"
 
 #include "GlobalShortcuts/HotKeyCenter.h"
-#include "tests/GlobalShortcuts/FakeHotKeyBackend.h"
 #include "GlobalShortcuts/Recorder.h"
+#include "tests/GlobalShortcuts/FakeHotKeyBackend.h"
 
 #include <QClipboard>
 #include <QDialog>
