@@ -14,8 +14,7 @@ void showStoredShortcut(QAction *action, const Name &name)
     if (!storage())
         return;
     const std::optional<Shortcut> stored = storedShortcut(name);
-    const std::optional<QKeyCombination> combination = stored ? stored->keyCombination() : std::nullopt;
-    action->setShortcut(combination ? QKeySequence(*combination) : QKeySequence());
+    action->setShortcut(stored ? QKeySequence(*stored) : QKeySequence());
 }
 
 } // namespace
@@ -28,8 +27,6 @@ void followShortcut(QAction *action, const Name &name)
         if (changed == name)
             showStoredShortcut(action, name);
     });
-    QObject::connect(&notifier(), &Notifier::storageDidChange, action,
-                     [action, name] { showStoredShortcut(action, name); });
 }
 
 QString followedName(const QAction &action)

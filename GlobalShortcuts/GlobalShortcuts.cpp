@@ -1,37 +1,28 @@
 #include "GlobalShortcuts/GlobalShortcuts.h"
 
-#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 
-#include <QCoreApplication>
-#include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <QSettings>
-#include <QTimer>
-
-#include <memory>
 
 namespace GlobalShortcuts {
 
 namespace {
 
-// Everything the module keeps for the run. Made on first use and never torn down: hot keys must not be
-// given back to a display connection that is already closed at exit.
+struct NameActions
+{
+    Name name;
+    QList<Action> down;
+    QList<Action> up;
+};
+
+// Everything the module keeps for the run, made on first use and never torn down.
 struct Registry
 {
     QPointer<QSettings> storage;
-    QList<Name> madeNames;   // every name made in this run, for setStorage
-    QList<Name> actionNames; // names with actions, in the order their first action came
-    QHash<QString, QList<Action>> keyDownActions;
-    QHash<QString, QList<Action>> keyUpActions;
-    QHash<Shortcut, QList<Action>> shortcutKeyDownActions;
-    QHash<Shortcut, QList<Action>> shortcutKeyUpActions;
-    QSet<QString> suspendedNames;
-    QHash<Shortcut, std::shared_ptr<HotKey>> hotKeys;
-    bool isEnabled = true;
+    QList<Name> madeNames;          // every name made in this run, for setStorage
+    QList<NameActions> withActions; // in the order their first action came
     bool isRecorderActive = false;
-    bool centerScheduled = false;
-    Notifier *notifier = nullptr;
 };
 
 Registry &registry()
@@ -40,17 +31,29 @@ Registry &registry()
     return *instance;
 }
 
+NameActions *actionsOf(const Name &name)
+{
+    for (NameActions &entry : registry().withActions) {
+        if (entry.name == name)
+            return &entry;
+    }
+    return nullptr;
+}
+
+QList<Name> namesUsing(Shortcut shortcut, const Name &except = {})
+{
+    QList<Name> names;
+    for (const NameActions &entry : std::as_const(registry().withActions)) {
+        if (entry.name != except && storedShortcut(entry.name) == shortcut)
+            names.append(entry.name);
+    }
+    return names;
+}
+
 QVariant storedObject(const Name &name)
 {
     QSettings *settings = registry().storage;
-    if (!settings || !settings->contains(name.storageKey()))
-        return {};
-    return settings->value(name.storageKey());
-}
-
-bool isDisabledObject(const QVariant &object)
-{
-    return object.typeId() == QMetaType::Bool && !object.toBool();
+    return settings ? settings->value(name.storageKey()) : QVariant();
 }
 
 void write(const Name &name, const QVariant &object)
@@ -64,120 +67,74 @@ void write(const Name &name, const QVariant &object)
     settings->sync();
 }
 
-bool hasActions(const Name &name)
+// Gives the name its initial shortcut when nothing is stored, and rewrites a value of the earlier form as text.
+void prepareStoredValue(const Name &name)
 {
-    const Registry &r = registry();
-    return !r.keyDownActions.value(name.rawValue()).isEmpty() || !r.keyUpActions.value(name.rawValue()).isEmpty();
-}
-
-void applyInitialShortcut(const Name &name)
-{
-    QSettings *settings = registry().storage;
-    if (!settings || !name.initialShortcut() || settings->contains(name.storageKey()))
-        return;
-    write(name, QString::fromUtf8(name.initialShortcut()->toJsonText()));
-}
-
-void scheduleCenterCreation()
-{
-    Registry &r = registry();
-    if (r.centerScheduled || !QCoreApplication::instance())
-        return;
-    r.centerScheduled = true;
-    QTimer::singleShot(0, QCoreApplication::instance(), [] { HotKeyCenter::shared(); });
-}
-
-QList<Name> namesUsing(const Shortcut &shortcut)
-{
-    QList<Name> names;
-    for (const Name &name : registry().actionNames) {
-        if (!isSuspended(name) && storedShortcut(name) == shortcut)
-            names.append(name);
-    }
-    return names;
-}
-
-void dispatch(const Shortcut &shortcut, bool keyDown)
-{
-    Registry &r = registry();
-    if (r.isRecorderActive)
-        return;
-    // Copies: an action may change the registries (store another shortcut, add an action).
-    const QHash<QString, QList<Action>> byName = keyDown ? r.keyDownActions : r.keyUpActions;
-    for (const Name &name : namesUsing(shortcut)) {
-        for (const Action &action : byName.value(name.rawValue()))
-            action();
-    }
-    const QList<Action> direct = (keyDown ? r.shortcutKeyDownActions : r.shortcutKeyUpActions).value(shortcut);
-    for (const Action &action : direct)
-        action();
-}
-
-bool registerShortcut(const Shortcut &shortcut)
-{
-    Registry &r = registry();
-    if (r.hotKeys.contains(shortcut))
-        return true;
-    auto hotKey = std::make_shared<HotKey>(
-        shortcut, [shortcut] { dispatch(shortcut, true); }, [shortcut] { dispatch(shortcut, false); });
-    if (!HotKeyCenter::shared().registerHotKey(hotKey))
-        return false;
-    HotKey *registered = hotKey.get();
-    hotKey->onRegistrationFailed = [shortcut, registered] {
-        Registry &r = registry();
-        const auto it = r.hotKeys.constFind(shortcut);
-        if (it == r.hotKeys.cend() || it->get() != registered)
-            return;
-        // Kept alive to the end of this call, which runs inside the hot key's own code.
-        const std::shared_ptr<HotKey> keep = *it;
-        r.hotKeys.remove(shortcut);
-        for (const Name &name : namesUsing(shortcut))
-            emit notifier().registrationFailed(name);
-    };
-    r.hotKeys.insert(shortcut, hotKey);
-    return true;
-}
-
-void unregisterShortcut(const Shortcut &shortcut)
-{
-    registry().hotKeys.remove(shortcut);
+    const QVariant object = storedObject(name);
+    const std::optional<Shortcut> old = fromOldStoredForm(object.toString());
+    if (registry().storage && !object.isValid() && name.initialShortcut())
+        write(name, portableText(*name.initialShortcut()));
+    else if (old)
+        write(name, portableText(*old));
 }
 
 void registerName(const Name &name)
 {
-    if (isSuspended(name) || !hasActions(name))
-        return;
-    const std::optional<Shortcut> shortcut = storedShortcut(name);
-    if (shortcut && !registerShortcut(*shortcut))
+    const std::optional<Shortcut> shortcut = actionsOf(name) ? storedShortcut(name) : std::nullopt;
+    HotKeyCenter &center = HotKeyCenter::shared();
+    if (shortcut && !center.isRegistered(*shortcut) && !center.registerHotKey(*shortcut))
         emit notifier().registrationFailed(name);
 }
 
-// Gives up the name's current hot key unless something else still needs it.
+// Gives up the name's current hot key unless another name still needs it.
 void unregisterStoredShortcut(const Name &name)
 {
     const std::optional<Shortcut> current = storedShortcut(name);
-    if (current && !isShortcutInUse(*current, name))
-        unregisterShortcut(*current);
+    if (current && namesUsing(*current, name).isEmpty())
+        HotKeyCenter::shared().unregisterHotKey(*current);
 }
 
-void rememberActionName(const Name &name)
+void addAction(const Name &name, bool keyDown, Action action)
 {
-    Registry &r = registry();
-    if (!r.actionNames.contains(name))
-        r.actionNames.append(name);
+    if (!actionsOf(name))
+        registry().withActions.append({name, {}, {}});
+    (keyDown ? actionsOf(name)->down : actionsOf(name)->up).append(std::move(action));
+    registerName(name);
 }
 
 } // namespace
+
+namespace detail {
+
+void dispatch(Shortcut shortcut, bool keyDown)
+{
+    if (registry().isRecorderActive)
+        return;
+    // A copy: an action may change the registry (store another shortcut, add an action).
+    const QList<NameActions> entries = registry().withActions;
+    for (const NameActions &entry : entries) {
+        if (storedShortcut(entry.name) != shortcut)
+            continue;
+        for (const Action &action : keyDown ? entry.down : entry.up)
+            action();
+    }
+}
+
+void hotKeyLost(Shortcut shortcut)
+{
+    for (const Name &name : namesUsing(shortcut))
+        emit notifier().registrationFailed(name);
+}
+
+} // namespace detail
 
 Name::Name(const QString &rawValue, std::optional<Shortcut> initialShortcut)
     : m_rawValue(rawValue), m_initialShortcut(initialShortcut)
 {
     // The latest made name of a text counts: its initial shortcut is the one setStorage applies.
-    Registry &r = registry();
-    r.madeNames.removeAll(*this);
-    r.madeNames.append(*this);
-    applyInitialShortcut(*this);
-    scheduleCenterCreation();
+    registry().madeNames.removeAll(*this);
+    registry().madeNames.append(*this);
+    prepareStoredValue(*this);
 }
 
 QString Name::storageKey() const
@@ -187,25 +144,22 @@ QString Name::storageKey() const
 
 Notifier &notifier()
 {
-    Registry &r = registry();
-    if (!r.notifier)
-        r.notifier = new Notifier;
-    return *r.notifier;
+    static Notifier *instance = new Notifier;
+    return *instance;
 }
 
 void setStorage(QSettings *settings)
 {
     Registry &r = registry();
     r.storage = settings;
-    for (const Name &name : r.madeNames)
-        applyInitialShortcut(name);
+    for (const Name &name : std::as_const(r.madeNames))
+        prepareStoredValue(name);
     // The stored values may differ from the ones registered so far.
-    r.hotKeys.clear();
-    for (const Name &name : r.actionNames)
-        registerName(name);
-    for (const Shortcut &shortcut : r.shortcutKeyDownActions.keys() + r.shortcutKeyUpActions.keys())
-        registerShortcut(shortcut);
-    emit notifier().storageDidChange();
+    HotKeyCenter::shared().unregisterAll();
+    for (const NameActions &entry : std::as_const(r.withActions))
+        registerName(entry.name);
+    for (const Name &name : std::as_const(r.madeNames))
+        emit notifier().shortcutByNameDidChange(name);
 }
 
 QSettings *storage()
@@ -216,132 +170,51 @@ QSettings *storage()
 std::optional<Shortcut> storedShortcut(const Name &name)
 {
     const QVariant object = storedObject(name);
-    switch (object.typeId()) {
-    case QMetaType::QString:
-        return Shortcut::fromJsonText(object.toString().toUtf8());
-    case QMetaType::QByteArray:
-        return Shortcut::fromJsonText(object.toByteArray());
-    default:
-        return std::nullopt;
-    }
+    return object.typeId() == QMetaType::QString ? fromPortableText(object.toString()) : std::nullopt;
 }
 
 void storeShortcut(const std::optional<Shortcut> &shortcut, const Name &name)
 {
-    if (!registry().storage)
+    const QVariant current = storedObject(name);
+    const bool disabled = current.typeId() == QMetaType::Bool && !current.toBool();
+    // Nothing changes without storage, for a shortcut that would not read back, or when clearing what is clear.
+    if (!registry().storage || (shortcut && fromPortableText(portableText(*shortcut)) != shortcut) ||
+        (!shortcut && (name.initialShortcut() ? disabled : !current.isValid())))
         return;
-    if (shortcut) {
-        const QByteArray text = shortcut->toJsonText();
-        if (text.isEmpty())
-            return;
-        unregisterStoredShortcut(name);
-        write(name, QString::fromUtf8(text));
-    } else {
-        const QVariant current = storedObject(name);
-        if (name.initialShortcut() ? isDisabledObject(current) : !current.isValid())
-            return;
-        unregisterStoredShortcut(name);
-        // A cleared name with an initial shortcut keeps false, so the initial one is not applied again.
-        write(name, name.initialShortcut() ? QVariant(false) : QVariant());
-    }
+    unregisterStoredShortcut(name);
+    // A cleared name with an initial shortcut keeps false, so the initial one is not applied again.
+    write(name, shortcut ? QVariant(portableText(*shortcut)) : name.initialShortcut() ? QVariant(false) : QVariant());
     registerName(name);
     emit notifier().shortcutByNameDidChange(name);
 }
 
-void reset(const Name &name)
+void onKeyDown(const Name &name, Action action)
 {
-    storeShortcut(name.initialShortcut(), name);
+    addAction(name, true, std::move(action));
 }
 
-void addKeyDownAction(const Name &name, Action action)
+void onKeyUp(const Name &name, Action action)
 {
-    registry().keyDownActions[name.rawValue()].append(std::move(action));
-    rememberActionName(name);
-    registerName(name);
-}
-
-void addKeyUpAction(const Name &name, Action action)
-{
-    registry().keyUpActions[name.rawValue()].append(std::move(action));
-    rememberActionName(name);
-    registerName(name);
-}
-
-void onKeyDown(const Shortcut &shortcut, Action action)
-{
-    registry().shortcutKeyDownActions[shortcut].append(std::move(action));
-    registerShortcut(shortcut);
-}
-
-void onKeyUp(const Shortcut &shortcut, Action action)
-{
-    registry().shortcutKeyUpActions[shortcut].append(std::move(action));
-    registerShortcut(shortcut);
+    addAction(name, false, std::move(action));
 }
 
 void removeActions(const Name &name)
 {
-    Registry &r = registry();
-    const std::optional<Shortcut> current = storedShortcut(name);
-    r.keyDownActions.remove(name.rawValue());
-    r.keyUpActions.remove(name.rawValue());
-    r.actionNames.removeAll(name);
-    if (current && !isShortcutInUse(*current, name))
-        unregisterShortcut(*current);
+    if (!actionsOf(name))
+        return;
+    unregisterStoredShortcut(name);
+    registry().withActions.removeIf([&](const NameActions &entry) { return entry.name == name; });
 }
 
 void removeAllActions()
 {
-    Registry &r = registry();
-    r.keyDownActions.clear();
-    r.keyUpActions.clear();
-    r.shortcutKeyDownActions.clear();
-    r.shortcutKeyUpActions.clear();
-    r.actionNames.clear();
-    r.suspendedNames.clear();
-    r.hotKeys.clear();
-}
-
-void suspend(const Name &name)
-{
-    Registry &r = registry();
-    if (r.suspendedNames.contains(name.rawValue()))
-        return;
-    r.suspendedNames.insert(name.rawValue());
-    const std::optional<Shortcut> current = storedShortcut(name);
-    if (current && !isShortcutInUse(*current, name))
-        unregisterShortcut(*current);
-}
-
-void resume(const Name &name)
-{
-    if (registry().suspendedNames.remove(name.rawValue()))
-        registerName(name);
-}
-
-bool isSuspended(const Name &name)
-{
-    return registry().suspendedNames.contains(name.rawValue());
-}
-
-void setEnabled(bool enabled)
-{
-    registry().isEnabled = enabled;
-    HotKeyCenter::shared().setEnabled(enabled);
-}
-
-bool isEnabled()
-{
-    return registry().isEnabled;
+    registry().withActions.clear();
+    HotKeyCenter::shared().unregisterAll();
 }
 
 void setRecorderActive(bool active)
 {
-    Registry &r = registry();
-    if (r.isRecorderActive == active)
-        return;
-    r.isRecorderActive = active;
-    emit notifier().recorderActiveStatusDidChange(active);
+    registry().isRecorderActive = active;
 }
 
 bool isRecorderActive()
@@ -349,17 +222,10 @@ bool isRecorderActive()
     return registry().isRecorderActive;
 }
 
-bool hotKeysAvailable()
-{
-    return HotKeyCenter::shared().backend().isAvailable();
-}
-
 bool isRegistered(const Name &name)
 {
-    if (isSuspended(name) || !hasActions(name))
-        return false;
-    const std::optional<Shortcut> shortcut = storedShortcut(name);
-    return shortcut && registry().hotKeys.contains(*shortcut);
+    const std::optional<Shortcut> shortcut = actionsOf(name) ? storedShortcut(name) : std::nullopt;
+    return shortcut && HotKeyCenter::shared().isRegistered(*shortcut);
 }
 
 Refusal refusal(const Name &name)
@@ -370,16 +236,6 @@ Refusal refusal(const Name &name)
     if (!backend.isAvailable())
         return Refusal::noHotKeys;
     return backend.desktopDecides() ? Refusal::declinedByDesktop : Refusal::takenByAnotherApplication;
-}
-
-bool isShortcutInUse(const Shortcut &shortcut, const Name &except)
-{
-    const Registry &r = registry();
-    for (const Name &name : r.actionNames) {
-        if (name != except && !isSuspended(name) && storedShortcut(name) == shortcut)
-            return true;
-    }
-    return !r.shortcutKeyDownActions.value(shortcut).isEmpty() || !r.shortcutKeyUpActions.value(shortcut).isEmpty();
 }
 
 } // namespace GlobalShortcuts

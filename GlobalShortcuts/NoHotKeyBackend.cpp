@@ -2,24 +2,10 @@
 
 namespace GlobalShortcuts {
 
-namespace {
-
-// Platforms without a global hot-key service: every registration fails, which the host can report.
-class NoHotKeyBackend final : public HotKeyBackend
-{
-public:
-    bool isAvailable() const override { return false; }
-    bool installEventHandler(EventHandler) override { return false; }
-    bool registerHotKey(quint32, const Shortcut &) override { return false; }
-    void unregisterHotKey(quint32) override {}
-    bool isTakenByAnotherApplication(const Shortcut &) override { return false; }
-};
-
-} // namespace
-
+// Platforms without a global hot-key service.
 std::unique_ptr<HotKeyBackend> makePlatformHotKeyBackend()
 {
-    return std::make_unique<NoHotKeyBackend>();
+    return std::make_unique<HotKeyBackend>();
 }
 
 } // namespace GlobalShortcuts

@@ -1,6 +1,6 @@
 #include "GlobalShortcuts/PortalHotKeyBackend.h"
 
-#include "GlobalShortcuts/KeyCodeTable.h"
+#include "GlobalShortcuts/X11HotKeyBackend.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -8,10 +8,8 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QRandomGenerator>
-#include <QTimer>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -20,15 +18,17 @@ namespace GlobalShortcuts {
 namespace {
 
 constexpr char kRequestInterface[] = "org.freedesktop.portal.Request";
-constexpr char kSessionInterface[] = "org.freedesktop.portal.Session";
 constexpr uint kResponseSuccess = 0;
 
+// Some portals give the session handle as a plain string.
 QString objectPathText(const QVariant &value)
 {
-    if (value.canConvert<QDBusObjectPath>())
-        return value.value<QDBusObjectPath>().path();
-    // Some portals give the session handle as a plain string.
-    return value.toString();
+    return value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path() : value.toString();
+}
+
+QString newToken()
+{
+    return QStringLiteral("globalshortcuts_%1").arg(QRandomGenerator::global()->generate());
 }
 
 } // namespace
@@ -53,199 +53,131 @@ PortalHotKeyBackend::PortalHotKeyBackend(const QDBusConnection &bus) : m_bus(bus
 {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<PortalShortcuts>();
-    // Asked without waiting: the portal may first have to be started by the bus, and the window should not wait.
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QLatin1String(kInterface) << QStringLiteral("version");
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        const QDBusPendingReply<QDBusVariant> reply = *watcher;
-        finishProbe(reply.isValid() && reply.value().variant().toUInt() >= 1);
-    });
-    if (!m_bus.isConnected())
-        finishProbe(false);
-}
-
-void PortalHotKeyBackend::finishProbe(bool offered)
-{
-    if (m_availability != Availability::unknown)
-        return;
-    if (offered) {
-        offered = m_bus.connect(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
-                                QStringLiteral("Activated"), this, SLOT(handleActivated(QDBusMessage))) &&
-                  m_bus.connect(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
-                                QStringLiteral("Deactivated"), this, SLOT(handleDeactivated(QDBusMessage)));
-    }
-    m_availability = offered ? Availability::available : Availability::unavailable;
-    if (!offered)
-        failPending();
-    else if (!m_pending.isEmpty())
-        scheduleBind();
+    const auto listen = [this](const char *signal) {
+        return m_bus.connect(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
+                             QLatin1String(signal), this, SLOT(handleKeySignal(QDBusMessage)));
+    };
+    m_available = listen("Activated") && listen("Deactivated");
+    m_bindTimer.setSingleShot(true);
+    m_bindTimer.setInterval(0);
+    connect(&m_bindTimer, &QTimer::timeout, this, &PortalHotKeyBackend::bindAnew);
 }
 
 PortalHotKeyBackend::~PortalHotKeyBackend()
 {
     if (!m_requestPath.isEmpty()) {
-        m_bus.call(QDBusMessage::createMethodCall(QLatin1String(kService), m_requestPath,
-                                                  QLatin1String(kRequestInterface), QStringLiteral("Close")),
-                   QDBus::NoBlock);
-        unwatchRequest();
+        close(m_requestPath, kRequestInterface);
+        endRequest();
     }
     closeSession();
 }
 
-bool PortalHotKeyBackend::installEventHandler(EventHandler handler)
+void PortalHotKeyBackend::close(const QString &path, const char *interface)
 {
-    if (!isAvailable())
-        return false;
-    m_handler = std::move(handler);
-    return true;
+    m_bus.call(QDBusMessage::createMethodCall(QLatin1String(kService), path, QLatin1String(interface),
+                                              QStringLiteral("Close")),
+               QDBus::NoBlock);
 }
 
-QString PortalHotKeyBackend::shortcutId(const Shortcut &shortcut)
+QString PortalHotKeyBackend::preferredTrigger(Shortcut shortcut)
 {
-    // Stable across runs, so the desktop remembers what the user chose for it.
-    return QStringLiteral("shortcut-%1-%2").arg(shortcut.carbonKeyCode).arg(shortcut.carbonModifiers);
-}
-
-QString PortalHotKeyBackend::preferredTrigger(const Shortcut &shortcut)
-{
-    const quint32 keysym = KeyCodeTable::keysymForKeyCode(shortcut.carbonKeyCode);
     char name[64];
-    if (keysym == 0 || xkb_keysym_get_name(keysym, name, sizeof name) <= 0)
+    const quint32 sym = keysym(shortcut);
+    if (sym == 0 || xkb_keysym_get_name(sym, name, sizeof name) <= 0)
         return {};
-    // Command is Ctrl and Control is the logo key here, as everywhere in this module.
     QStringList parts;
-    if (shortcut.carbonModifiers & CarbonModifier::kCommand)
-        parts << QStringLiteral("CTRL");
-    if (shortcut.carbonModifiers & CarbonModifier::kOption)
-        parts << QStringLiteral("ALT");
-    if (shortcut.carbonModifiers & CarbonModifier::kShift)
-        parts << QStringLiteral("SHIFT");
-    if (shortcut.carbonModifiers & CarbonModifier::kControl)
-        parts << QStringLiteral("LOGO");
+    const std::pair<Qt::KeyboardModifier, const char *> kNames[] = {{Qt::ControlModifier, "CTRL"},
+                                                                    {Qt::AltModifier, "ALT"},
+                                                                    {Qt::ShiftModifier, "SHIFT"},
+                                                                    {Qt::MetaModifier, "LOGO"}};
+    for (const auto &[modifier, text] : kNames) {
+        if (shortcut.keyboardModifiers() & modifier)
+            parts << QLatin1String(text);
+    }
     parts << QString::fromLatin1(name);
     return parts.join(QLatin1Char('+'));
 }
 
-bool PortalHotKeyBackend::registerHotKey(quint32 id, const Shortcut &shortcut)
+bool PortalHotKeyBackend::registerHotKey(Shortcut shortcut)
 {
-    if (!isAvailable() || preferredTrigger(shortcut).isEmpty())
+    if (!m_available || preferredTrigger(shortcut).isEmpty())
         return false;
-    m_wanted.insert(id, shortcut);
-    // Given up and taken again (a menu was open): the session still holds it.
-    if (m_bound.contains(shortcutId(shortcut)))
-        return true;
-    m_pending.insert(id);
-    scheduleBind();
+    m_wanted.insert(shortcut.toCombined());
+    // Given up and taken again (a menu was open): the session still holds it, no new dialog.
+    if (!m_bound.contains(portableText(shortcut)))
+        m_bindTimer.start();
     return true;
 }
 
-void PortalHotKeyBackend::unregisterHotKey(quint32 id)
+void PortalHotKeyBackend::unregisterHotKey(Shortcut shortcut)
 {
-    // The binding stays with the session, so taking the key back needs no new dialog; presses are ignored.
-    m_wanted.remove(id);
-    m_pending.remove(id);
-    m_down.remove(id);
+    // The binding stays with the session; presses are ignored meanwhile.
+    m_wanted.remove(shortcut.toCombined());
+    m_down.remove(shortcut.toCombined());
 }
 
-void PortalHotKeyBackend::scheduleBind()
+void PortalHotKeyBackend::bindAnew()
 {
-    if (m_bindScheduled)
-        return;
-    // Registrations of one turn of the event loop go to the desktop together.
-    m_bindScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        m_bindScheduled = false;
-        // A request on its way looks at what is pending when it ends, and so does the portal's first answer.
-        if (m_availability == Availability::available && m_requestPath.isEmpty() && !m_pending.isEmpty())
-            createSession();
+    // A request on its way looks again when it ends.
+    const bool allBound = std::all_of(m_wanted.cbegin(), m_wanted.cend(), [this](int combined) {
+        return m_bound.contains(portableText(Shortcut::fromCombined(combined)));
     });
-}
-
-void PortalHotKeyBackend::createSession()
-{
+    if (!m_available || !m_requestPath.isEmpty() || allBound)
+        return;
     // A session binds once: every wanted combination moves to the new one.
     closeSession();
-    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it)
-        m_pending.insert(it.key());
-    const QVariantMap options{{QStringLiteral("handle_token"), newToken()},
-                              {QStringLiteral("session_handle_token"), newToken()}};
-    if (!request(Stage::creatingSession, QStringLiteral("CreateSession"), {options},
-                 options.value(QStringLiteral("handle_token")).toString()))
-        failPending();
+    m_sent = m_wanted;
+    request(QStringLiteral("CreateSession"), {}, {{QStringLiteral("session_handle_token"), newToken()}});
 }
 
 void PortalHotKeyBackend::bindShortcuts()
 {
     PortalShortcuts shortcuts;
-    QSet<QString> listed;
-    m_sent = QSet<quint32>(m_wanted.keyBegin(), m_wanted.keyEnd());
-    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it) {
-        const QString id = shortcutId(*it);
-        if (listed.contains(id))
-            continue;
-        listed.insert(id);
+    m_sent = m_wanted;
+    for (const int combined : std::as_const(m_wanted)) {
+        const Shortcut shortcut = Shortcut::fromCombined(combined);
         const QString description = QCoreApplication::translate("GlobalShortcuts", "%1: %2")
-                                        .arg(QGuiApplication::applicationDisplayName(), it->nativeText());
-        shortcuts.append(PortalShortcut{id,
-                                        {{QStringLiteral("description"), description},
-                                         {QStringLiteral("preferred_trigger"), preferredTrigger(*it)}}});
+                                        .arg(QGuiApplication::applicationDisplayName(), nativeText(shortcut));
+        shortcuts.append({portableText(shortcut),
+                          {{QStringLiteral("description"), description},
+                           {QStringLiteral("preferred_trigger"), preferredTrigger(shortcut)}}});
     }
-    const QString token = newToken();
-    const QVariantList arguments{QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts),
-                                 QString(), QVariantMap{{QStringLiteral("handle_token"), token}}};
-    if (!request(Stage::binding, QStringLiteral("BindShortcuts"), arguments, token))
-        failPending();
+    request(QStringLiteral("BindShortcuts"),
+            {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts), QString()}, {});
 }
 
-bool PortalHotKeyBackend::request(Stage stage, const QString &method, const QVariantList &arguments,
-                                  const QString &token)
+void PortalHotKeyBackend::request(const QString &method, QVariantList arguments, QVariantMap options)
 {
     // The Request object's path is known before the call, so the Response cannot come before we listen.
-    QString sender = m_bus.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    const QString expected = QStringLiteral("%1/request/%2/%3").arg(QLatin1String(kPath), sender, token);
-    watchRequest(expected);
-    m_stage = stage;
+    const QString token = newToken();
+    options.insert(QStringLiteral("handle_token"), token);
+    arguments.append(options);
+    const QString sender = m_bus.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString path = QStringLiteral("%1/request/%2/%3").arg(QLatin1String(kPath), sender, token);
+    m_requestPath = path;
+    m_bus.connect(QLatin1String(kService), path, QLatin1String(kRequestInterface), QStringLiteral("Response"), this,
+                  SLOT(handleResponse(QDBusMessage)));
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
                                                        QLatin1String(kInterface), method);
     call.setArguments(arguments);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, expected] {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, path] {
         watcher->deleteLater();
-        const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
-        if (m_requestPath != expected)
-            return; // answered already, or given up
-        if (reply.isError()) {
-            unwatchRequest();
-            failPending();
-            return;
-        }
-        // An older portal picks its own path.
-        if (reply.value().path() != expected) {
-            unwatchRequest();
-            watchRequest(reply.value().path());
-        }
+        if (m_requestPath != path || !watcher->isError())
+            return; // answered already, given up, or the Response follows
+        // Without a session there are no hot keys here at all.
+        if (m_session.isEmpty())
+            m_available = false;
+        endRequest();
+        refuseUnbound();
     });
-    return m_bus.isConnected();
 }
 
-void PortalHotKeyBackend::watchRequest(const QString &path)
-{
-    m_requestPath = path;
-    m_bus.connect(QLatin1String(kService), path, QLatin1String(kRequestInterface), QStringLiteral("Response"), this,
-                  SLOT(handleResponse(QDBusMessage)));
-}
-
-void PortalHotKeyBackend::unwatchRequest()
+void PortalHotKeyBackend::endRequest()
 {
     m_bus.disconnect(QLatin1String(kService), m_requestPath, QLatin1String(kRequestInterface),
                      QStringLiteral("Response"), this, SLOT(handleResponse(QDBusMessage)));
     m_requestPath.clear();
-    m_stage = Stage::none;
 }
 
 void PortalHotKeyBackend::handleResponse(const QDBusMessage &message)
@@ -253,115 +185,65 @@ void PortalHotKeyBackend::handleResponse(const QDBusMessage &message)
     const QVariantList arguments = message.arguments();
     if (message.path() != m_requestPath || arguments.size() < 2)
         return;
-    const Stage stage = m_stage;
-    unwatchRequest();
-    const uint response = arguments.at(0).toUInt();
+    endRequest();
+    const bool success = arguments.at(0).toUInt() == kResponseSuccess;
     const QVariantMap results = qdbus_cast<QVariantMap>(arguments.at(1));
-    if (stage == Stage::binding) {
-        finishBinding(response, results);
-        return;
-    }
-    m_session =
-        response == kResponseSuccess ? objectPathText(results.value(QStringLiteral("session_handle"))) : QString();
-    if (m_session.isEmpty())
-        failPending();
-    else
-        bindShortcuts();
-}
-
-void PortalHotKeyBackend::finishBinding(uint response, const QVariantMap &results)
-{
-    // Declined by the user (1) or refused by the desktop (2): none of the sent combinations is bound.
-    if (response == kResponseSuccess) {
+    if (m_session.isEmpty()) {
+        m_session = success ? objectPathText(results.value(QStringLiteral("session_handle"))) : QString();
+        if (!m_session.isEmpty())
+            return bindShortcuts();
+    } else if (success) {
+        // Declined by the user (1) or refused by the desktop (2): none of the sent combinations is bound.
         for (const PortalShortcut &shortcut : qdbus_cast<PortalShortcuts>(results.value(QStringLiteral("shortcuts"))))
             m_bound.insert(shortcut.id);
     }
-    QList<quint32> refused;
-    for (quint32 id : std::as_const(m_sent)) {
-        m_pending.remove(id);
-        if (m_wanted.contains(id) && !m_bound.contains(shortcutId(m_wanted.value(id))))
-            refused.append(id);
-    }
-    m_sent.clear();
-    fail(refused);
+    refuseUnbound();
     // Combinations registered while the desktop was asked go to a session of their own.
-    if (!m_pending.isEmpty())
-        scheduleBind();
+    m_bindTimer.start();
 }
 
 void PortalHotKeyBackend::closeSession()
 {
-    if (!m_session.isEmpty()) {
-        m_bus.call(QDBusMessage::createMethodCall(QLatin1String(kService), m_session, QLatin1String(kSessionInterface),
-                                                  QStringLiteral("Close")),
-                   QDBus::NoBlock);
-    }
+    if (!m_session.isEmpty())
+        close(m_session, "org.freedesktop.portal.Session");
     m_session.clear();
     m_bound.clear();
     m_down.clear();
 }
 
-void PortalHotKeyBackend::failPending()
+void PortalHotKeyBackend::refuseUnbound()
 {
-    const QList<quint32> ids(m_pending.cbegin(), m_pending.cend());
-    m_pending.clear();
+    QList<Shortcut> refused;
+    for (const int combined : std::as_const(m_sent)) {
+        const Shortcut shortcut = Shortcut::fromCombined(combined);
+        if (!m_bound.contains(portableText(shortcut)) && m_wanted.remove(combined)) {
+            m_down.remove(combined);
+            refused.append(shortcut);
+        }
+    }
     m_sent.clear();
-    fail(ids);
+    for (const Shortcut shortcut : refused)
+        lose(shortcut);
 }
 
-void PortalHotKeyBackend::fail(const QList<quint32> &ids)
-{
-    for (quint32 id : ids) {
-        m_wanted.remove(id);
-        m_down.remove(id);
-    }
-    for (quint32 id : ids) {
-        if (m_lossHandler)
-            m_lossHandler(id);
-    }
-}
-
-QString PortalHotKeyBackend::newToken() const
-{
-    return QStringLiteral("globalshortcuts_%1").arg(QRandomGenerator::global()->generate());
-}
-
-QList<quint32> PortalHotKeyBackend::idsOf(const QString &portalId) const
-{
-    QList<quint32> ids;
-    if (!m_bound.contains(portalId))
-        return ids;
-    for (auto it = m_wanted.cbegin(); it != m_wanted.cend(); ++it) {
-        if (shortcutId(*it) == portalId)
-            ids.append(it.key());
-    }
-    return ids;
-}
-
-void PortalHotKeyBackend::handleActivated(const QDBusMessage &message)
+void PortalHotKeyBackend::handleKeySignal(const QDBusMessage &message)
 {
     const QVariantList arguments = message.arguments();
-    if (arguments.size() < 2 || objectPathText(arguments.at(0)) != m_session || m_session.isEmpty())
+    if (arguments.size() < 2 || m_session.isEmpty() || objectPathText(arguments.at(0)) != m_session ||
+        !m_bound.contains(arguments.at(1).toString()))
         return;
-    for (quint32 id : idsOf(arguments.at(1).toString())) {
-        // A desktop may repeat the activation while the key is held: it acts once.
-        if (m_down.contains(id))
-            continue;
-        m_down.insert(id);
-        if (m_handler)
-            m_handler(id, true);
-    }
-}
-
-void PortalHotKeyBackend::handleDeactivated(const QDBusMessage &message)
-{
-    const QVariantList arguments = message.arguments();
-    if (arguments.size() < 2 || objectPathText(arguments.at(0)) != m_session || m_session.isEmpty())
+    const std::optional<Shortcut> shortcut = fromPortableText(arguments.at(1).toString());
+    if (!shortcut || !m_wanted.contains(shortcut->toCombined()))
         return;
-    for (quint32 id : idsOf(arguments.at(1).toString())) {
-        if (m_down.remove(id) && m_handler)
-            m_handler(id, false);
-    }
+    // A desktop may repeat the activation while the key is held: it acts once.
+    const bool pressed = message.member() == QLatin1String("Activated");
+    if (pressed == m_down.contains(shortcut->toCombined()))
+        return;
+    if (pressed)
+        m_down.insert(shortcut->toCombined());
+    else
+        m_down.remove(shortcut->toCombined());
+    deliver(*shortcut, pressed);
 }
 
 } // namespace GlobalShortcuts

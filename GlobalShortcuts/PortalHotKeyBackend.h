@@ -3,10 +3,10 @@
 #include "GlobalShortcuts/HotKeyBackend.h"
 
 #include <QDBusConnection>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <QVariantMap>
 
 class QDBusArgument;
@@ -26,12 +26,14 @@ QDBusArgument &operator<<(QDBusArgument &argument, const PortalShortcut &shortcu
 const QDBusArgument &operator>>(const QDBusArgument &argument, PortalShortcut &shortcut);
 
 // Hot keys of a Wayland desktop: the desktop portal's GlobalShortcuts interface over D-Bus. The desktop owns the
-// keys; this backend asks it, in a session of its own, to bind each combination under an id, and hears the
-// presses and releases as the portal's Activated and Deactivated signals.
+// keys; this backend asks it, in a session of its own, to bind each combination under an id (its portable text, the
+// same in every run, so that the desktop remembers what the user chose), and hears the presses and releases as the
+// portal's Activated and Deactivated signals.
 //
 // The portal answers later (its Request objects reply with a Response signal), and it binds the shortcuts of a
-// session only once. So registerHotKey says yes at once, and a refusal comes back through the loss handler; a
-// combination not bound yet opens a new session that binds every wanted combination together.
+// session only once. So registerHotKey says yes at once, and a refusal comes back as a loss; a combination not
+// bound yet opens a new session that binds every wanted combination together. A portal that cannot make a session
+// (none on the bus, or one without the interface) leaves no hot keys at all.
 class PortalHotKeyBackend final : public QObject, public HotKeyBackend
 {
     Q_OBJECT
@@ -46,61 +48,46 @@ public:
     explicit PortalHotKeyBackend(const QDBusConnection &bus);
     ~PortalHotKeyBackend() override;
 
-    // Until the portal has answered whether it offers the interface, hot keys count as available; registrations
-    // made meanwhile wait for the answer and are reported lost when the portal is not there.
-    bool isAvailable() const override { return m_availability != Availability::unavailable; }
-    bool hasAnswered() const { return m_availability != Availability::unknown; }
-    bool installEventHandler(EventHandler handler) override;
-    void installLossHandler(LossHandler handler) override { m_lossHandler = std::move(handler); }
-    bool registerHotKey(quint32 id, const Shortcut &shortcut) override;
-    void unregisterHotKey(quint32 id) override;
+    bool isAvailable() const override { return m_available; }
+    bool registerHotKey(Shortcut shortcut) override;
+    void unregisterHotKey(Shortcut shortcut) override;
     // The desktop settles clashes in its own dialog; nothing tells us beforehand.
-    bool isTakenByAnotherApplication(const Shortcut &) override { return false; }
+    bool isTakenByAnotherApplication(Shortcut) override { return false; }
     bool desktopDecides() const override { return true; }
 
-    // The portal's id of a combination, and the trigger it is offered with ("CTRL+SHIFT+d"); empty for a key the
-    // keyboard description has no name for.
-    static QString shortcutId(const Shortcut &shortcut);
-    static QString preferredTrigger(const Shortcut &shortcut);
+    // The trigger a combination is offered with ("CTRL+SHIFT+d"); empty for a key the keyboard description has no
+    // name for.
+    static QString preferredTrigger(Shortcut shortcut);
 
 private slots:
     // Slots by name: QDBusConnection delivers D-Bus signals only to those.
     void handleResponse(const QDBusMessage &message);
-    void handleActivated(const QDBusMessage &message);
-    void handleDeactivated(const QDBusMessage &message);
+    // Activated and Deactivated: the key of a bound combination went down or up.
+    void handleKeySignal(const QDBusMessage &message);
 
 private:
-    enum class Stage { none, creatingSession, binding };
-    enum class Availability { unknown, available, unavailable };
-
-    void finishProbe(bool offered);
-    void scheduleBind();
-    void createSession();
+    // Binds in a new session what the current one does not hold.
+    void bindAnew();
     void bindShortcuts();
-    // Sends a portal call whose answer comes as a Response on a Request object; false when it could not be sent.
-    bool request(Stage stage, const QString &method, const QVariantList &arguments, const QString &token);
-    void watchRequest(const QString &path);
-    void unwatchRequest();
-    void finishBinding(uint response, const QVariantMap &results);
+    // A portal call whose answer comes as a Response on a Request object; the options go last.
+    void request(const QString &method, QVariantList arguments, QVariantMap options);
+    void endRequest();
+    void close(const QString &path, const char *interface);
     void closeSession();
-    void failPending();
-    void fail(const QList<quint32> &ids);
-    QString newToken() const;
-    QList<quint32> idsOf(const QString &portalId) const;
+    // The combinations of the last request that the desktop did not bind are lost.
+    void refuseUnbound();
 
     QDBusConnection m_bus;
-    Availability m_availability = Availability::unknown;
-    EventHandler m_handler;
-    LossHandler m_lossHandler;
-    QHash<quint32, Shortcut> m_wanted;
-    QSet<QString> m_bound;   // portal ids bound in the current session
-    QSet<quint32> m_pending; // wanted ids waiting for the desktop's answer
-    QSet<quint32> m_sent;    // ids of the BindShortcuts on its way
-    QSet<quint32> m_down;    // ids whose keys are held
+    bool m_available = true;
+    // Combinations by QKeyCombination::toCombined.
+    QSet<int> m_wanted;
+    QSet<int> m_sent;      // in the session being made and bound
+    QSet<int> m_down;      // keys held
+    QSet<QString> m_bound; // portal ids bound in the current session
     QString m_session;
     QString m_requestPath;
-    Stage m_stage = Stage::none;
-    bool m_bindScheduled = false;
+    // Registrations of one turn of the event loop go to the desktop together.
+    QTimer m_bindTimer;
 };
 
 } // namespace GlobalShortcuts

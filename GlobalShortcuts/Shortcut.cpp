@@ -1,11 +1,10 @@
 #include "GlobalShortcuts/Shortcut.h"
 
-#include "GlobalShortcuts/KeyCodeTable.h"
-#include "GlobalShortcuts/Texts.h"
-
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QList>
 
 #include <array>
 
@@ -13,312 +12,135 @@ namespace GlobalShortcuts {
 
 namespace {
 
-struct ModifierRow
+constexpr Qt::KeyboardModifiers kKeptModifiers =
+    Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier | Qt::KeypadModifier;
+
+bool isModifierKey(int key)
 {
-    qint64 carbon;
-    quint64 eventFlag;
-    Qt::KeyboardModifier qt; // Qt::NoModifier: Qt has none for it
-    const char16_t *symbol;
+    static const QList<int> kModifierKeys = {Qt::Key_Shift,   Qt::Key_Control,  Qt::Key_Meta,    Qt::Key_Alt,
+                                             Qt::Key_AltGr,   Qt::Key_CapsLock, Qt::Key_NumLock, Qt::Key_ScrollLock,
+                                             Qt::Key_Super_L, Qt::Key_Super_R,  Qt::Key_Hyper_L, Qt::Key_Hyper_R};
+    return kModifierKeys.contains(key);
+}
+
+// None for no key, a key Qt does not know, or a modifier key alone.
+std::optional<Shortcut> kept(Qt::KeyboardModifiers modifiers, int key)
+{
+    if (key == 0 || key == Qt::Key_unknown || isModifierKey(key))
+        return std::nullopt;
+    return Shortcut(modifiers & kKeptModifiers, Qt::Key(key));
+}
+
+// The earlier form's key codes: 0 to 50 by the character the key types on a US layout, the others by the table.
+constexpr char16_t kOldTypingKeys[] = u"ASDFHGZXCV§BQWERYT123465=97-80]OU[IP\0LJ'K;\\,/NM.\0 `";
+
+struct OldKey
+{
+    qint16 code;
+    int key;
+    bool keypad = false;
 };
 
-// In display order: Control, Option, Shift, Command, Function.
-constexpr std::array kModifiers = std::to_array<ModifierRow>({
-    {CarbonModifier::kControl, EventFlag::kControl, Qt::MetaModifier, u"⌃"},
-    {CarbonModifier::kOption, EventFlag::kOption, Qt::AltModifier, u"⌥"},
-    {CarbonModifier::kShift, EventFlag::kShift, Qt::ShiftModifier, u"⇧"},
-    {CarbonModifier::kCommand, EventFlag::kCommand, Qt::ControlModifier, u"⌘"},
-    {CarbonModifier::kFunction, EventFlag::kFunction, Qt::NoModifier, u"\U0001F310\uFE0E"},
+// clang-format off
+constexpr std::array kOldKeys = std::to_array<OldKey>({
+    {36, Qt::Key_Return},  {48, Qt::Key_Tab},      {51, Qt::Key_Backspace}, {53, Qt::Key_Escape},
+    {117, Qt::Key_Delete}, {115, Qt::Key_Home},    {119, Qt::Key_End},      {116, Qt::Key_PageUp},
+    {121, Qt::Key_PageDown}, {114, Qt::Key_Insert}, {123, Qt::Key_Left},    {126, Qt::Key_Up},
+    {124, Qt::Key_Right},  {125, Qt::Key_Down},    {122, Qt::Key_F1},       {120, Qt::Key_F2},
+    {99, Qt::Key_F3},      {118, Qt::Key_F4},      {96, Qt::Key_F5},        {97, Qt::Key_F6},
+    {98, Qt::Key_F7},      {100, Qt::Key_F8},      {101, Qt::Key_F9},       {109, Qt::Key_F10},
+    {103, Qt::Key_F11},    {111, Qt::Key_F12},     {105, Qt::Key_F13},      {107, Qt::Key_F14},
+    {113, Qt::Key_F15},    {106, Qt::Key_F16},     {64, Qt::Key_F17},       {79, Qt::Key_F18},
+    {80, Qt::Key_F19},     {90, Qt::Key_F20},      {82, Qt::Key_0, true},   {83, Qt::Key_1, true},
+    {84, Qt::Key_2, true}, {85, Qt::Key_3, true},  {86, Qt::Key_4, true},   {87, Qt::Key_5, true},
+    {88, Qt::Key_6, true}, {89, Qt::Key_7, true},  {91, Qt::Key_8, true},   {92, Qt::Key_9, true},
+    {65, Qt::Key_Period, true}, {67, Qt::Key_Asterisk, true}, {69, Qt::Key_Plus, true}, {71, Qt::Key_Clear, true},
+    {75, Qt::Key_Slash, true},  {76, Qt::Key_Enter, true},    {78, Qt::Key_Minus, true}, {81, Qt::Key_Equal, true},
+    {72, Qt::Key_VolumeUp}, {73, Qt::Key_VolumeDown}, {74, Qt::Key_VolumeMute},
 });
+// clang-format on
 
-struct SpecialRow
+std::optional<Shortcut> oldKey(qint64 code)
 {
-    SpecialKey key;
-    qint16 keyCode;
-    const char16_t *display; // nullptr: the space key's localized name
-    const char16_t *menu;    // nullptr: none
-};
-
-constexpr std::array kSpecialKeys = std::to_array<SpecialRow>({
-    {SpecialKey::returnKey, 36, u"↩", u"↩"},
-    {SpecialKey::deleteKey, 51, u"⌫", u"⌫"},
-    {SpecialKey::deleteForward, 117, u"⌦", u"⌦"},
-    {SpecialKey::end, 119, u"↘", u"↘"},
-    {SpecialKey::escape, 53, u"⎋", u"⎋"},
-    {SpecialKey::help, 114, u"?\u20DD", u"?\u20DD"},
-    {SpecialKey::home, 115, u"↖", u"↖"},
-    {SpecialKey::space, 49, nullptr, u" "},
-    {SpecialKey::tab, 48, u"⇥", u"⇥"},
-    {SpecialKey::pageUp, 116, u"⇞", u"⇞"},
-    {SpecialKey::pageDown, 121, u"⇟", u"⇟"},
-    {SpecialKey::upArrow, 126, u"↑", u"↑"},
-    {SpecialKey::rightArrow, 124, u"→", u"→"},
-    {SpecialKey::downArrow, 125, u"↓", u"↓"},
-    {SpecialKey::leftArrow, 123, u"←", u"←"},
-    {SpecialKey::f1, 122, u"F1", u"\uF704"},
-    {SpecialKey::f2, 120, u"F2", u"\uF705"},
-    {SpecialKey::f3, 99, u"F3", u"\uF706"},
-    {SpecialKey::f4, 118, u"F4", u"\uF707"},
-    {SpecialKey::f5, 96, u"F5", u"\uF708"},
-    {SpecialKey::f6, 97, u"F6", u"\uF709"},
-    {SpecialKey::f7, 98, u"F7", u"\uF70A"},
-    {SpecialKey::f8, 100, u"F8", u"\uF70B"},
-    {SpecialKey::f9, 101, u"F9", u"\uF70C"},
-    {SpecialKey::f10, 109, u"F10", u"\uF70D"},
-    {SpecialKey::f11, 103, u"F11", u"\uF70E"},
-    {SpecialKey::f12, 111, u"F12", u"\uF70F"},
-    {SpecialKey::f13, 105, u"F13", u"\uF710"},
-    {SpecialKey::f14, 107, u"F14", u"\uF711"},
-    {SpecialKey::f15, 113, u"F15", u"\uF712"},
-    {SpecialKey::f16, 106, u"F16", u"\uF713"},
-    {SpecialKey::f17, 64, u"F17", u"\uF714"},
-    {SpecialKey::f18, 79, u"F18", u"\uF715"},
-    {SpecialKey::f19, 80, u"F19", u"\uF716"},
-    {SpecialKey::f20, 90, u"F20", u"\uF717"},
-    {SpecialKey::keypad0, 82, u"0\u20E3", nullptr},
-    {SpecialKey::keypad1, 83, u"1\u20E3", nullptr},
-    {SpecialKey::keypad2, 84, u"2\u20E3", nullptr},
-    {SpecialKey::keypad3, 85, u"3\u20E3", nullptr},
-    {SpecialKey::keypad4, 86, u"4\u20E3", nullptr},
-    {SpecialKey::keypad5, 87, u"5\u20E3", nullptr},
-    {SpecialKey::keypad6, 88, u"6\u20E3", nullptr},
-    {SpecialKey::keypad7, 89, u"7\u20E3", nullptr},
-    {SpecialKey::keypad8, 91, u"8\u20E3", nullptr},
-    {SpecialKey::keypad9, 92, u"9\u20E3", nullptr},
-    {SpecialKey::keypadClear, 71, u"☒\u20E3", nullptr},
-    {SpecialKey::keypadDecimal, 65, u".\u20E3", nullptr},
-    {SpecialKey::keypadDivide, 75, u"/\u20E3", nullptr},
-    {SpecialKey::keypadEnter, 76, u"↩\u20E3", nullptr},
-    {SpecialKey::keypadEquals, 81, u"=\u20E3", nullptr},
-    {SpecialKey::keypadMinus, 78, u"-\u20E3", nullptr},
-    {SpecialKey::keypadMultiply, 67, u"*\u20E3", nullptr},
-    {SpecialKey::keypadPlus, 69, u"+\u20E3", nullptr},
-});
-
-const SpecialRow &rowFor(SpecialKey key)
-{
-    for (const SpecialRow &row : kSpecialKeys) {
-        if (row.key == key)
-            return row;
+    if (code >= 0 && code < qint64(std::size(kOldTypingKeys)) - 1 && kOldTypingKeys[code] != u'\0')
+        return Shortcut(Qt::Key(kOldTypingKeys[code]));
+    for (const OldKey &old : kOldKeys) {
+        if (old.code == code)
+            return Shortcut(old.keypad ? Qt::KeypadModifier : Qt::NoModifier, Qt::Key(old.key));
     }
-    Q_UNREACHABLE();
+    return std::nullopt;
 }
-
-QString capitalized(QString text)
-{
-    if (!text.isEmpty())
-        text[0] = text[0].toUpper();
-    return text;
-}
-
-// Keys whose events carry the Function flag: the F-keys and the editing and arrow keys of the extended block.
-constexpr auto kFunctionFlagKeys =
-    std::to_array<qint16>({122, 120, 99, 118, 96,  97,  98, 100, 101, 109, 103, 111, 105, 107, 113, 106,
-                           64,  79,  80, 90,  114, 117, 71, 115, 119, 116, 121, 126, 124, 125, 123});
 
 std::optional<qint64> integerField(const QJsonObject &json, const char *key)
 {
     const QJsonValue value = json.value(QLatin1String(key));
-    if (!value.isDouble())
+    // Only whole numbers decode: with two different fallbacks, anything else shows.
+    if (!value.isDouble() || value.toInteger(0) != value.toInteger(1))
         return std::nullopt;
-    // Only whole numbers that fit a 64-bit integer decode: with two different fallbacks, anything else shows.
-    const qint64 first = value.toInteger(0);
-    if (first != value.toInteger(1))
-        return std::nullopt;
-    return first;
+    return value.toInteger();
 }
 
 } // namespace
 
-qint64 carbonModifiersFromEventFlags(quint64 flags)
+std::optional<Shortcut> shortcutFromKeyEvent(const QKeyEvent &event)
 {
-    qint64 carbon = 0;
-    for (const ModifierRow &row : kModifiers) {
-        if (flags & row.eventFlag)
-            carbon |= row.carbon;
-    }
-    return carbon;
+    const bool keyEvent = event.type() == QEvent::KeyPress || event.type() == QEvent::KeyRelease;
+    return keyEvent ? kept(event.modifiers(), event.key()) : std::nullopt;
 }
 
-quint64 eventFlagsFromCarbonModifiers(qint64 carbonModifiers)
+bool hasShortcutModifier(Shortcut shortcut)
 {
-    quint64 flags = 0;
-    for (const ModifierRow &row : kModifiers) {
-        if (carbonModifiers & row.carbon)
-            flags |= row.eventFlag;
-    }
-    return flags;
+    const int key = shortcut.key();
+    return (shortcut.keyboardModifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) ||
+           (key >= Qt::Key_F1 && key <= Qt::Key_F35);
 }
 
-qint64 carbonModifiersFromQt(Qt::KeyboardModifiers modifiers)
+QString portableText(Shortcut shortcut)
 {
-    qint64 carbon = 0;
-    for (const ModifierRow &row : kModifiers) {
-        if (row.qt != Qt::NoModifier && modifiers.testFlag(row.qt))
-            carbon |= row.carbon;
-    }
-    return carbon;
+    return QKeySequence(shortcut).toString(QKeySequence::PortableText);
 }
 
-Qt::KeyboardModifiers qtModifiersFromCarbon(qint64 carbonModifiers)
+std::optional<Shortcut> fromPortableText(const QString &text)
 {
-    Qt::KeyboardModifiers modifiers;
-    for (const ModifierRow &row : kModifiers) {
-        if (carbonModifiers & row.carbon)
-            modifiers |= row.qt;
-    }
-    return modifiers;
+    const QKeySequence sequence = QKeySequence::fromString(text, QKeySequence::PortableText);
+    const std::optional<Shortcut> shortcut =
+        sequence.count() == 1 ? kept(sequence[0].keyboardModifiers(), sequence[0].key()) : std::nullopt;
+    return shortcut && hasShortcutModifier(*shortcut) ? shortcut : std::nullopt;
 }
 
-QList<SpecialKey> allSpecialKeys()
+QString nativeText(Shortcut shortcut)
 {
-    QList<SpecialKey> keys;
-    for (const SpecialRow &row : kSpecialKeys)
-        keys.append(row.key);
-    return keys;
+    return QKeySequence(shortcut).toString(QKeySequence::NativeText);
 }
 
-std::optional<SpecialKey> specialKey(qint64 keyCode)
+std::optional<Shortcut> fromOldStoredForm(const QString &json)
 {
-    for (const SpecialRow &row : kSpecialKeys) {
-        if (row.keyCode == keyCode)
-            return row.key;
-    }
-    return std::nullopt;
-}
-
-qint64 keyCode(SpecialKey key)
-{
-    return rowFor(key).keyCode;
-}
-
-QString displayText(SpecialKey key)
-{
-    const SpecialRow &row = rowFor(key);
-    if (!row.display)
-        return capitalized(localizedText("space_key"));
-    return QString::fromUtf16(row.display);
-}
-
-std::optional<QString> menuKeyEquivalent(SpecialKey key)
-{
-    const SpecialRow &row = rowFor(key);
-    if (!row.menu)
+    const QJsonObject object = QJsonDocument::fromJson(json.toUtf8()).object();
+    const auto code = integerField(object, "carbonKeyCode");
+    const auto bits = integerField(object, "carbonModifiers");
+    const std::optional<Shortcut> key = code ? oldKey(*code) : std::nullopt;
+    if (!key || !bits)
         return std::nullopt;
-    return QString::fromUtf16(row.menu);
-}
-
-bool dropsFunctionModifier(qint64 keyCode)
-{
-    for (qint16 code : kFunctionFlagKeys) {
-        if (code == keyCode)
-            return true;
+    // Command was Ctrl here, and Control the Super key; the Function bit has no key of its own.
+    Qt::KeyboardModifiers modifiers = key->keyboardModifiers();
+    const std::pair<qint64, Qt::KeyboardModifier> kBits[] = {
+        {0x100, Qt::ControlModifier}, {0x200, Qt::ShiftModifier}, {0x800, Qt::AltModifier}, {0x1000, Qt::MetaModifier}};
+    for (const auto &[bit, modifier] : kBits) {
+        if (*bits & bit)
+            modifiers |= modifier;
     }
-    return false;
+    return hasShortcutModifier(Shortcut(modifiers, key->key())) ? std::optional(Shortcut(modifiers, key->key()))
+                                                                : std::nullopt;
 }
 
-Shortcut::Shortcut(Key key, quint64 eventFlags)
-    : carbonKeyCode(key.rawValue), carbonModifiers(carbonModifiersFromEventFlags(eventFlags))
+bool menuItemMatches(Shortcut menuItem, Shortcut pressed)
 {
-}
-
-Shortcut::Shortcut(Key key, Qt::KeyboardModifiers modifiers)
-    : carbonKeyCode(key.rawValue), carbonModifiers(carbonModifiersFromQt(modifiers))
-{
-}
-
-std::optional<Shortcut> Shortcut::fromKeyEvent(const QKeyEvent &event)
-{
-    if (event.type() != QEvent::KeyPress && event.type() != QEvent::KeyRelease)
-        return std::nullopt;
-    const bool keypad = event.modifiers().testFlag(Qt::KeypadModifier);
-    const auto code = KeyCodeTable::keyCodeForQtKey(event.key(), keypad);
-    if (!code)
-        return std::nullopt;
-    // Qt reports no Function modifier, so the shortcut never holds one.
-    return Shortcut(code->keyCode, carbonModifiersFromQt(event.modifiers()));
-}
-
-std::optional<Shortcut> Shortcut::fromKeyCombination(QKeyCombination combination)
-{
-    const bool keypad = combination.keyboardModifiers().testFlag(Qt::KeypadModifier);
-    const auto code = KeyCodeTable::keyCodeForQtKey(combination.key(), keypad);
-    if (!code)
-        return std::nullopt;
-    qint64 modifiers = carbonModifiersFromQt(combination.keyboardModifiers());
-    if (code->impliesShift)
-        modifiers |= CarbonModifier::kShift;
-    return Shortcut(code->keyCode, modifiers);
-}
-
-QString Shortcut::description() const
-{
-    QString text;
-    for (const ModifierRow &row : kModifiers) {
-        if (carbonModifiers & row.carbon)
-            text += QString::fromUtf16(row.symbol);
-    }
-    if (const auto special = specialKey(carbonKeyCode))
-        return text + displayText(*special);
-    if (const auto character = KeyCodeTable::characterForKeyCode(carbonKeyCode))
-        return text + capitalized(QString(*character));
-    return text + QChar(0xFFFD);
-}
-
-std::optional<QString> Shortcut::menuKeyEquivalent() const
-{
-    if (const auto special = specialKey(carbonKeyCode))
-        return GlobalShortcuts::menuKeyEquivalent(*special);
-    if (const auto character = KeyCodeTable::characterForKeyCode(carbonKeyCode))
-        return QString(*character);
-    return std::nullopt;
-}
-
-std::optional<QKeyCombination> Shortcut::keyCombination() const
-{
-    const auto qtKey = KeyCodeTable::qtKeyForKeyCode(carbonKeyCode);
-    if (!qtKey)
-        return std::nullopt;
-    Qt::KeyboardModifiers modifiers = qtModifiers();
-    if (qtKey->keypad)
-        modifiers |= Qt::KeypadModifier;
-    return QKeyCombination(modifiers, Qt::Key(qtKey->key));
-}
-
-QString Shortcut::nativeText() const
-{
-    const auto combination = keyCombination();
-    if (!combination)
-        return description();
-    return QKeySequence(*combination).toString(QKeySequence::NativeText);
-}
-
-QJsonObject Shortcut::toJson() const
-{
-    return QJsonObject{{QStringLiteral("carbonKeyCode"), carbonKeyCode},
-                       {QStringLiteral("carbonModifiers"), carbonModifiers}};
-}
-
-std::optional<Shortcut> Shortcut::fromJson(const QJsonObject &json)
-{
-    const auto keyCode = integerField(json, "carbonKeyCode");
-    const auto modifiers = integerField(json, "carbonModifiers");
-    if (!keyCode || !modifiers)
-        return std::nullopt;
-    return Shortcut(*keyCode, *modifiers);
-}
-
-QByteArray Shortcut::toJsonText() const
-{
-    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
-}
-
-std::optional<Shortcut> Shortcut::fromJsonText(const QByteArray &text)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return fromJson(document.object());
+    if (menuItem == pressed)
+        return true;
+    const int key = pressed.key();
+    const bool typedSymbol = key < Qt::Key_Escape && !QChar::isLetterOrNumber(char32_t(key));
+    return typedSymbol && pressed.keyboardModifiers().testFlag(Qt::ShiftModifier) &&
+           menuItem == Shortcut(pressed.keyboardModifiers() & ~Qt::ShiftModifier, pressed.key());
 }
 
 } // namespace GlobalShortcuts

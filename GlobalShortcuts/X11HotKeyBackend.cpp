@@ -1,7 +1,6 @@
 #include "GlobalShortcuts/X11HotKeyBackend.h"
 
-#include "GlobalShortcuts/KeyCodeTable.h"
-
+#include <QChar>
 #include <QGuiApplication>
 
 #include <xcb/xcb.h>
@@ -10,35 +9,59 @@
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
+#include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 namespace GlobalShortcuts {
 
 namespace {
+
+// clang-format off
+constexpr auto kSpecialKeys = std::to_array<std::pair<int, quint32>>({
+    {Qt::Key_Escape, XKB_KEY_Escape},       {Qt::Key_Tab, XKB_KEY_Tab},
+    {Qt::Key_Backtab, XKB_KEY_ISO_Left_Tab}, {Qt::Key_Backspace, XKB_KEY_BackSpace},
+    {Qt::Key_Return, XKB_KEY_Return},       {Qt::Key_Enter, XKB_KEY_KP_Enter},
+    {Qt::Key_Insert, XKB_KEY_Insert},       {Qt::Key_Delete, XKB_KEY_Delete},
+    {Qt::Key_Pause, XKB_KEY_Pause},         {Qt::Key_Print, XKB_KEY_Print},
+    {Qt::Key_Home, XKB_KEY_Home},           {Qt::Key_End, XKB_KEY_End},
+    {Qt::Key_Left, XKB_KEY_Left},           {Qt::Key_Up, XKB_KEY_Up},
+    {Qt::Key_Right, XKB_KEY_Right},         {Qt::Key_Down, XKB_KEY_Down},
+    {Qt::Key_PageUp, XKB_KEY_Prior},        {Qt::Key_PageDown, XKB_KEY_Next},
+    {Qt::Key_Menu, XKB_KEY_Menu},           {Qt::Key_Help, XKB_KEY_Help},
+    {Qt::Key_Clear, XKB_KEY_Clear},         {Qt::Key_VolumeUp, XKB_KEY_XF86AudioRaiseVolume},
+    {Qt::Key_VolumeDown, XKB_KEY_XF86AudioLowerVolume}, {Qt::Key_VolumeMute, XKB_KEY_XF86AudioMute},
+});
+// clang-format on
+
+// The keypad's own keysyms: its digits, operators, Enter and equals sign.
+quint32 keypadKeysym(int key)
+{
+    if (key >= Qt::Key_0 && key <= Qt::Key_9)
+        return XKB_KEY_KP_0 + quint32(key - Qt::Key_0);
+    if (key >= Qt::Key_Asterisk && key <= Qt::Key_Slash) // * + , - . / in the order of their keysyms
+        return XKB_KEY_KP_Multiply + quint32(key - Qt::Key_Asterisk);
+    if (key == Qt::Key_Equal)
+        return XKB_KEY_KP_Equal;
+    return key == Qt::Key_Enter ? XKB_KEY_KP_Enter : 0;
+}
 
 constexpr uint8_t kBadAccess = 10;
 constexpr uint16_t kNumLock = XCB_MOD_MASK_2;
 constexpr uint16_t kCapsLock = XCB_MOD_MASK_LOCK;
 // A grab holds for one exact modifier state, so the lock keys get a grab of their own in every combination.
 constexpr std::array<uint16_t, 4> kLockVariants = {0, kNumLock, kCapsLock, kNumLock | kCapsLock};
-// The modifiers a hot key can hold: Shift, Ctrl (Command), Alt (Option), Super (Control).
+// The modifiers a hot key can hold: Shift, Ctrl, Alt, Super.
 constexpr uint16_t kRelevantModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
 
-uint16_t xModifiers(qint64 carbonModifiers)
+uint16_t xModifiers(Qt::KeyboardModifiers modifiers)
 {
-    uint16_t modifiers = 0;
-    if (carbonModifiers & CarbonModifier::kShift)
-        modifiers |= XCB_MOD_MASK_SHIFT;
-    if (carbonModifiers & CarbonModifier::kCommand)
-        modifiers |= XCB_MOD_MASK_CONTROL;
-    if (carbonModifiers & CarbonModifier::kOption)
-        modifiers |= XCB_MOD_MASK_1;
-    if (carbonModifiers & CarbonModifier::kControl)
-        modifiers |= XCB_MOD_MASK_4;
-    // Function has no X modifier: the F-keys and the editing block are keys of their own there.
-    return modifiers;
+    return (modifiers & Qt::ShiftModifier ? XCB_MOD_MASK_SHIFT : 0) |
+           (modifiers & Qt::ControlModifier ? XCB_MOD_MASK_CONTROL : 0) |
+           (modifiers & Qt::AltModifier ? XCB_MOD_MASK_1 : 0) | (modifiers & Qt::MetaModifier ? XCB_MOD_MASK_4 : 0);
 }
 
 xcb_connection_t *qtConnection()
@@ -49,70 +72,68 @@ xcb_connection_t *qtConnection()
 
 } // namespace
 
+quint32 keysym(Shortcut shortcut)
+{
+    const int key = shortcut.key();
+    if (shortcut.keyboardModifiers().testFlag(Qt::KeypadModifier))
+        return keypadKeysym(key);
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F35)
+        return XKB_KEY_F1 + quint32(key - Qt::Key_F1);
+    for (const auto &[qtKey, sym] : kSpecialKeys) {
+        if (qtKey == key)
+            return sym;
+    }
+    // Qt names a typed key by its character in upper case; the keysym of the unshifted letter finds the same key.
+    if (key > 0 && key < Qt::Key_Escape)
+        return xkb_utf32_to_keysym(QChar::toLower(char32_t(key)));
+    return 0;
+}
+
 X11HotKeyBackend::X11HotKeyBackend() : m_connection(qtConnection())
 {
     if (!m_connection)
         return;
-    const xcb_setup_t *setup = xcb_get_setup(m_connection);
-    m_root = xcb_setup_roots_iterator(setup).data->root;
+    m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
     m_keySymbols = xcb_key_symbols_alloc(m_connection);
-    m_detectableAutoRepeat = enableDetectableAutoRepeat();
+    enableDetectableAutoRepeat();
+    QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
 X11HotKeyBackend::~X11HotKeyBackend()
 {
-    if (m_filterInstalled && QCoreApplication::instance())
+    if (!m_connection)
+        return;
+    if (QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(this);
-    if (m_connection) {
-        for (const Grab &taken : std::as_const(m_grabs))
-            ungrab(taken);
-        xcb_flush(m_connection);
-    }
-    if (m_keySymbols)
-        xcb_key_symbols_free(m_keySymbols);
+    for (const Grab &taken : std::as_const(m_grabs))
+        ungrab(taken);
+    xcb_flush(m_connection);
+    xcb_key_symbols_free(m_keySymbols);
 }
 
-bool X11HotKeyBackend::enableDetectableAutoRepeat()
+void X11HotKeyBackend::enableDetectableAutoRepeat()
 {
     // Without it a held key sends release and press pairs, and a key-up action would run on every repeat.
     auto *use = xcb_xkb_use_extension_reply(m_connection, xcb_xkb_use_extension(m_connection, 1, 0), nullptr);
-    const bool supported = use && use->supported;
-    std::free(use);
-    if (!supported)
-        return false;
-    const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
-    auto *reply = xcb_xkb_per_client_flags_reply(
-        m_connection, xcb_xkb_per_client_flags(m_connection, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr);
-    const bool enabled = reply && (reply->value & flag);
-    std::free(reply);
-    return enabled;
-}
-
-bool X11HotKeyBackend::installEventHandler(EventHandler handler)
-{
-    if (!m_connection)
-        return false;
-    m_handler = std::move(handler);
-    if (!m_filterInstalled) {
-        QCoreApplication::instance()->installNativeEventFilter(this);
-        m_filterInstalled = true;
+    if (use && use->supported) {
+        const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+        std::free(xcb_xkb_per_client_flags_reply(
+            m_connection, xcb_xkb_per_client_flags(m_connection, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0),
+            nullptr));
     }
-    return true;
+    std::free(use);
 }
 
-std::optional<X11HotKeyBackend::Grab> X11HotKeyBackend::grabFor(const Shortcut &shortcut)
+std::optional<X11HotKeyBackend::Grab> X11HotKeyBackend::grabFor(Shortcut shortcut) const
 {
-    const quint32 keysym = KeyCodeTable::keysymForKeyCode(shortcut.carbonKeyCode);
-    if (!m_connection || keysym == 0)
-        return std::nullopt;
-    xcb_keycode_t *keycodes = xcb_key_symbols_get_keycode(m_keySymbols, keysym);
-    if (!keycodes)
-        return std::nullopt;
-    const uint8_t keycode = keycodes[0];
+    const quint32 sym = keysym(shortcut);
+    // The first key that carries the symbol, at any shift level: '!' is Shift and the key of '1'.
+    xcb_keycode_t *keycodes = m_connection && sym ? xcb_key_symbols_get_keycode(m_keySymbols, sym) : nullptr;
+    const uint8_t keycode = keycodes ? keycodes[0] : XCB_NO_SYMBOL;
     std::free(keycodes);
     if (keycode == XCB_NO_SYMBOL)
         return std::nullopt;
-    return Grab{keycode, xModifiers(shortcut.carbonModifiers)};
+    return Grab{keycode, xModifiers(shortcut.keyboardModifiers())};
 }
 
 uint8_t X11HotKeyBackend::grab(const Grab &grab)
@@ -124,20 +145,15 @@ uint8_t X11HotKeyBackend::grab(const Grab &grab)
                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     }
     uint8_t failure = 0;
-    std::array<bool, kLockVariants.size()> taken{};
-    for (size_t i = 0; i < cookies.size(); ++i) {
-        if (xcb_generic_error_t *error = xcb_request_check(m_connection, cookies[i])) {
+    for (const xcb_void_cookie_t cookie : cookies) {
+        if (xcb_generic_error_t *error = xcb_request_check(m_connection, cookie)) {
             failure = error->error_code;
             std::free(error);
-        } else {
-            taken[i] = true;
         }
     }
+    // Ungrabbing gives back only this client's grabs: the variants another client holds stay with it.
     if (failure) {
-        for (size_t i = 0; i < taken.size(); ++i) {
-            if (taken[i])
-                xcb_ungrab_key(m_connection, grab.keycode, m_root, grab.modifiers | kLockVariants[i]);
-        }
+        ungrab(grab);
         xcb_flush(m_connection);
     }
     return failure;
@@ -149,41 +165,35 @@ void X11HotKeyBackend::ungrab(const Grab &grab)
         xcb_ungrab_key(m_connection, grab.keycode, m_root, grab.modifiers | variant);
 }
 
-bool X11HotKeyBackend::registerHotKey(quint32 id, const Shortcut &shortcut)
+bool X11HotKeyBackend::registerHotKey(Shortcut shortcut)
 {
     const std::optional<Grab> wanted = grabFor(shortcut);
-    if (!wanted || grab(*wanted) != 0)
+    // Two combinations can share X keys ("Ctrl+!" and "Ctrl+Shift+1"): the keys are grabbed once.
+    if (!wanted || (!m_grabs.values().contains(*wanted) && grab(*wanted) != 0))
         return false;
-    m_grabs.insert(id, *wanted);
+    m_grabs.insert(shortcut.toCombined(), *wanted);
     return true;
 }
 
-void X11HotKeyBackend::unregisterHotKey(quint32 id)
+void X11HotKeyBackend::unregisterHotKey(Shortcut shortcut)
 {
-    const auto it = m_grabs.constFind(id);
+    const auto it = m_grabs.constFind(shortcut.toCombined());
     if (it == m_grabs.cend())
         return;
     const Grab taken = *it;
     m_grabs.erase(it);
-    // Another id may hold the same keys (the map is by shortcut, but two shortcuts can share X keys).
-    for (const Grab &other : std::as_const(m_grabs)) {
-        if (other.keycode == taken.keycode && other.modifiers == taken.modifiers)
-            return;
-    }
+    if (m_grabs.values().contains(taken))
+        return;
     ungrab(taken);
     xcb_flush(m_connection);
 }
 
-bool X11HotKeyBackend::isTakenByAnotherApplication(const Shortcut &shortcut)
+bool X11HotKeyBackend::isTakenByAnotherApplication(Shortcut shortcut)
 {
     const std::optional<Grab> wanted = grabFor(shortcut);
-    if (!wanted)
-        return false;
     // A probe of keys we hold ourselves succeeds and its ungrab would drop our own hot key.
-    for (const Grab &own : std::as_const(m_grabs)) {
-        if (own.keycode == wanted->keycode && own.modifiers == wanted->modifiers)
-            return false;
-    }
+    if (!wanted || m_grabs.values().contains(*wanted))
+        return false;
     const uint8_t failure = grab(*wanted);
     if (failure == 0) {
         ungrab(*wanted);
@@ -200,26 +210,15 @@ void X11HotKeyBackend::flush()
 
 bool X11HotKeyBackend::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
-    if (eventType != "xcb_generic_event_t")
-        return false;
     auto *event = static_cast<xcb_generic_event_t *>(message);
-    switch (event->response_type & ~0x80) {
-    case XCB_KEY_PRESS: {
-        auto *key = reinterpret_cast<xcb_key_press_event_t *>(event);
-        if (key->event == m_root)
-            handleKey(key->detail, key->state, true);
-        break;
-    }
-    case XCB_KEY_RELEASE: {
-        auto *key = reinterpret_cast<xcb_key_release_event_t *>(event);
-        handleKey(key->detail, key->state, false);
-        break;
-    }
-    case XCB_MAPPING_NOTIFY:
+    const uint8_t type = eventType == "xcb_generic_event_t" ? event->response_type & ~0x80 : 0;
+    // A release has the layout of a press.
+    if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
+        const auto *key = reinterpret_cast<xcb_key_press_event_t *>(event);
+        if (type == XCB_KEY_RELEASE || key->event == m_root)
+            handleKey(key->detail, key->state, type == XCB_KEY_PRESS);
+    } else if (type == XCB_MAPPING_NOTIFY) {
         xcb_refresh_keyboard_mapping(m_keySymbols, reinterpret_cast<xcb_mapping_notify_event_t *>(event));
-        break;
-    default:
-        break;
     }
     // Qt still sees the event: it keeps its idea of the server time from it, which it needs to take the
     // focus when an action shows a window. Qt has no window for the root, so nothing else happens.
@@ -228,28 +227,21 @@ bool X11HotKeyBackend::nativeEventFilter(const QByteArray &eventType, void *mess
 
 void X11HotKeyBackend::handleKey(uint8_t keycode, uint16_t state, bool pressed)
 {
+    // The release carries the modifiers still held then (often none), so it is matched by key code.
     if (!pressed) {
-        // The release carries the modifiers still held then (often none), so it is matched by key code.
-        const auto down = m_keysDown.constFind(keycode);
-        if (down == m_keysDown.cend())
-            return;
-        const quint32 id = *down;
-        m_keysDown.erase(down);
-        if (m_handler)
-            m_handler(id, false);
+        if (const int combined = m_keysDown.take(keycode))
+            deliver(Shortcut::fromCombined(combined), false);
         return;
     }
     if (m_keysDown.contains(keycode)) {
         ++m_ignoredRepeats;
         return;
     }
-    const uint16_t modifiers = state & kRelevantModifiers;
+    const Grab pressedKeys{keycode, uint16_t(state & kRelevantModifiers)};
     for (auto it = m_grabs.cbegin(); it != m_grabs.cend(); ++it) {
-        if (it->keycode == keycode && it->modifiers == modifiers) {
+        if (*it == pressedKeys) {
             m_keysDown.insert(keycode, it.key());
-            if (m_handler)
-                m_handler(it.key(), true);
-            return;
+            return deliver(Shortcut::fromCombined(it.key()), true);
         }
     }
 }

@@ -17,8 +17,8 @@
 #include "Vellora/Shell/ToggleShortcut.h"
 #include "Vellora/Shell/VelloraApp.h"
 
-#include "GlobalShortcuts/FakeHotKeyBackend.h"
-#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
+#include "tests/GlobalShortcuts/FakeHotKeyBackend.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -51,16 +51,15 @@ bool render(const QString &directory, const Shot &shot)
     FakeLoginItemService loginItems;
     AppSettings settings(*defaults, loginItems, nullptr);
     // A desktop that gives the shortcut, or, with the notes, one that has no global shortcuts at all.
-    auto desktopKeys = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
+    auto desktopKeys = std::make_unique<FakeHotKeyBackend>();
     desktopKeys->setAvailable(!shot.loginNote);
     GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(desktopKeys));
     GlobalShortcuts::setStorage(defaults.get()); // the recorder shows the stored shortcut
     GlobalShortcuts::onKeyUp(ToggleShortcut::name(), [] {});
     // The note shots also show a recorded shortcut, and so the way back to the initial one.
     if (shot.loginNote)
-        GlobalShortcuts::storeShortcut(
-            GlobalShortcuts::Shortcut(GlobalShortcuts::Key::v, Qt::ControlModifier | Qt::AltModifier),
-            ToggleShortcut::name());
+        GlobalShortcuts::storeShortcut(QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_V),
+                                       ToggleShortcut::name());
     settings.setAppearance(shot.appearance);
     settings.setTextSize(shot.size);
     settings.setShowInMenuBar(!shot.bothOff);

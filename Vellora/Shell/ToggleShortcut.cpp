@@ -6,7 +6,7 @@ const GlobalShortcuts::Name &name()
 {
     static const GlobalShortcuts::Name toggle(
         QStringLiteral("toggleWindow"),
-        GlobalShortcuts::Shortcut(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier));
+        QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_D));
     return toggle;
 }
 

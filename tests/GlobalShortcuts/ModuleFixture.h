@@ -1,8 +1,9 @@
 #pragma once
 
-#include "GlobalShortcuts/FakeHotKeyBackend.h"
+#include "FakeHotKeyBackend.h"
+
 #include "GlobalShortcuts/GlobalShortcuts.h"
-#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 #include "Vellora/Platform/JsonSettingsFormat.h"
 
 #include <QFile>
@@ -19,11 +20,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        auto backend = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
+        auto backend = std::make_unique<FakeHotKeyBackend>();
         m_backend = backend.get();
         GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(backend));
         GlobalShortcuts::removeAllActions();
-        GlobalShortcuts::setEnabled(true);
         GlobalShortcuts::setRecorderActive(false);
         GlobalShortcuts::HotKeyCenter::shared().setMenuOpen(false);
         restart();
@@ -54,5 +54,5 @@ protected:
 
     QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
-    GlobalShortcuts::FakeHotKeyBackend *m_backend = nullptr;
+    FakeHotKeyBackend *m_backend = nullptr;
 };

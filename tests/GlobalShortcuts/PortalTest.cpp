@@ -22,8 +22,8 @@ namespace {
 
 const QString kPortalPath = QString::fromLatin1(PortalHotKeyBackend::kPath);
 const QString kPortalInterface = QString::fromLatin1(PortalHotKeyBackend::kInterface);
-const Shortcut kCtrlShiftD(Key::d, Qt::ControlModifier | Qt::ShiftModifier);
-const Shortcut kCtrlAltF5(Key::f5, Qt::ControlModifier | Qt::AltModifier);
+const Shortcut kCtrlShiftD(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_D);
+const Shortcut kCtrlAltF5(Qt::ControlModifier | Qt::AltModifier, Qt::Key_F5);
 
 // A session bus with no services to start on demand, so that no real portal turns up.
 constexpr char kBusConfig[] = R"(<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>
@@ -142,7 +142,7 @@ protected:
     void TearDown() override
     {
         // The centre lets go of the portal before the bus goes.
-        HotKeyCenter::shared().setBackend(std::make_unique<FakeHotKeyBackend>());
+        HotKeyCenter::shared().setBackend(std::make_unique<::FakeHotKeyBackend>());
         QDBusConnection::disconnectFromBus("portal");
         QDBusConnection::disconnectFromBus("app");
         m_daemon.kill();
@@ -232,6 +232,28 @@ TEST_F(PortalTest, ARefusedBindIsReportedAndTheKeyDoesNothing)
     failures.clear();
     onKeyUp(m_name, [] {});
     ASSERT_EVENTUALLY(failures.count() == 1);
-    EXPECT_FALSE(hotKeysAvailable());
+    EXPECT_FALSE(HotKeyCenter::shared().backend().isAvailable());
     EXPECT_EQ(refusal(m_name), Refusal::noHotKeys);
+}
+
+// The trigger the desktop is offered names the key by its keysym, the one the X11 grabs look up too: the unshifted
+// letter, the symbol itself, the keypad's own keys; a key without a keysym cannot be offered.
+TEST(PortalTriggerTest, TheKeyIsNamedByItsKeysym)
+{
+    const std::pair<Shortcut, const char *> cases[] = {
+        {kCtrlShiftD, "CTRL+SHIFT+d"},
+        {kCtrlAltF5, "CTRL+ALT+F5"},
+        {Shortcut(Qt::MetaModifier, Qt::Key_F35), "LOGO+F35"},
+        {Shortcut(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Exclam), "CTRL+SHIFT+exclam"},
+        {Shortcut(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_1), "CTRL+KP_1"},
+        {Shortcut(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Slash), "CTRL+KP_Divide"},
+        {Shortcut(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Enter), "CTRL+KP_Enter"},
+        {Shortcut(Qt::AltModifier, Qt::Key_PageDown), "ALT+Next"},
+        {Shortcut(Qt::AltModifier, Qt::Key_Space), "ALT+space"},
+        {Shortcut(Qt::AltModifier, Qt::Key_section), "ALT+section"},
+        {Shortcut(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Home), ""},
+        {Shortcut(Qt::ControlModifier, Qt::Key_MediaPlay), ""},
+    };
+    for (const auto &[shortcut, trigger] : cases)
+        EXPECT_EQ(PortalHotKeyBackend::preferredTrigger(shortcut), QString::fromLatin1(trigger)) << trigger;
 }

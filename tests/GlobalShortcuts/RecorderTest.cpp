@@ -16,10 +16,10 @@ using namespace GlobalShortcuts;
 
 namespace {
 
-const Shortcut kCtrlShiftD(Key::d, Qt::ControlModifier | Qt::ShiftModifier);
-const Shortcut kF5(Key::f5, Qt::NoModifier);
-const Shortcut kCtrlAltK(Key::k, Qt::ControlModifier | Qt::AltModifier);
-const Shortcut kF12(Key::f12, Qt::NoModifier);
+const Shortcut kCtrlShiftD(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_D);
+const Shortcut kF5(Qt::Key_F5);
+const Shortcut kCtrlAltK(Qt::ControlModifier | Qt::AltModifier, Qt::Key_K);
+const Shortcut kF12(Qt::Key_F12);
 constexpr Qt::KeyboardModifiers kCtrlShift = Qt::ControlModifier | Qt::ShiftModifier;
 
 } // namespace
@@ -35,7 +35,6 @@ protected:
             m_alerts.append(alert);
             return m_answers.isEmpty() ? 0 : m_answers.takeFirst();
         });
-        RecorderField::setBeeper([this] { ++m_beeps; });
 
         m_window = std::make_unique<QMainWindow>();
         QMenu *sheet = m_window->menuBar()->addMenu(QStringLiteral("Sheet"));
@@ -43,6 +42,7 @@ protected:
         m_toggle->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+D")));
         QMenu *more = m_window->menuBar()->addMenu(QStringLiteral("&File"))->addMenu(QStringLiteral("More"));
         more->addAction(QStringLiteral("&New Day"))->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+N")));
+        more->addAction(QStringLiteral("&Help"))->setShortcut(QKeySequence(QStringLiteral("Ctrl+?")));
 
         auto *central = new QWidget;
         m_recorder = new Recorder(m_name, central);
@@ -59,7 +59,6 @@ protected:
     {
         m_window.reset();
         RecorderField::setAlertPresenter({});
-        RecorderField::setBeeper({});
         ModuleFixture::TearDown();
     }
 
@@ -83,7 +82,6 @@ protected:
     QAction *m_toggle = nullptr;
     QList<Alert> m_alerts;
     QList<int> m_answers;
-    int m_beeps = 0;
 };
 
 // What each key does while recording, starting from the initial shortcut.
@@ -96,41 +94,52 @@ TEST_F(RecorderTest, KeysWhileRecording)
         Qt::KeyboardModifiers modifiers;
         std::optional<Shortcut> stored;
         bool recording;
-        int beeps;
+        QString prompt;    // while still recording
         QString alertSays; // empty: no alert
     };
+    const QString asking = QStringLiteral("Press a shortcut…");
     const Case cases[] = {
-        {"Escape ends without change", Qt::Key_Escape, {}, kCtrlShiftD, false, 0, {}},
-        {"Shift with a letter beeps", Qt::Key_A, Qt::ShiftModifier, kCtrlShiftD, true, 1, {}},
-        {"an F key alone is recorded, unchecked", Qt::Key_F12, {}, kF12, false, 0, {}},
-        {"a desktop's shortcut is refused", Qt::Key_K, Qt::ControlModifier | Qt::AltModifier, kCtrlShiftD, true, 0,
+        {"Escape ends without change", Qt::Key_Escape, {}, kCtrlShiftD, false, {}, {}},
+        {"Shift with a letter is refused in words",
+         Qt::Key_A,
+         Qt::ShiftModifier,
+         kCtrlShiftD,
+         true,
+         "Add Ctrl, Alt or Super",
+         {}},
+        {"a modifier alone waits for the key", Qt::Key_Control, Qt::ControlModifier, kCtrlShiftD, true, asking, {}},
+        {"an F key alone is recorded, unchecked", Qt::Key_F12, {}, kF12, false, {}, {}},
+        {"a keypad key keeps the keypad",
+         Qt::Key_1,
+         Qt::MetaModifier | Qt::KeypadModifier,
+         Shortcut(Qt::MetaModifier | Qt::KeypadModifier, Qt::Key_1),
+         false,
+         {},
+         {}},
+        {"a desktop's shortcut is refused", Qt::Key_K, Qt::ControlModifier | Qt::AltModifier, kCtrlShiftD, true, asking,
          "already used by the desktop"},
-        {"Delete clears", Qt::Key_Delete, {}, std::nullopt, false, 0, {}},
-        {"Tab moves on", Qt::Key_Tab, {}, kCtrlShiftD, false, 0, {}},
-        {"a menu item's shortcut is refused", Qt::Key_N, kCtrlShift, kCtrlShiftD, true, 0, "“New Day”"},
-        {"the action's own menu combination is allowed", Qt::Key_D, kCtrlShift, kCtrlShiftD, false, 0, {}},
-        {"the host's validation refuses", Qt::Key_J, Qt::ControlModifier | Qt::AltModifier, kCtrlShiftD, true, 0,
-         "Not J"},
+        {"Delete clears", Qt::Key_Delete, {}, std::nullopt, false, {}, {}},
+        {"Tab moves on", Qt::Key_Tab, {}, kCtrlShiftD, false, {}, {}},
+        {"a menu item's shortcut is refused", Qt::Key_N, kCtrlShift, kCtrlShiftD, true, asking, "“New Day”"},
+        {"a menu item's symbol typed with Shift is refused", Qt::Key_Question, kCtrlShift, kCtrlShiftD, true, asking,
+         "“Help”"},
+        {"the action's own menu combination is allowed", Qt::Key_D, kCtrlShift, kCtrlShiftD, false, {}, {}},
     };
     m_backend->takeByAnotherApplication(kCtrlAltK);
     m_backend->takeByAnotherApplication(kF12);
-    m_recorder->setValidateShortcut([](const Shortcut &shortcut) {
-        return shortcut.key() == Key::j ? ValidationResult::disallow(QStringLiteral("Not J, please."))
-                                        : ValidationResult::allow();
-    });
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         storeShortcut(kCtrlShiftD, m_name);
         m_alerts.clear();
-        m_beeps = 0;
-        QSignalSpy active(&notifier(), &Notifier::recorderActiveStatusDidChange);
         startRecording();
         EXPECT_TRUE(isRecorderActive());
-        press(c.key, c.modifiers);
+        QTest::keyPress(field(), c.key, c.modifiers);
         EXPECT_EQ(storedShortcut(m_name), c.stored);
         EXPECT_EQ(field()->isRecording(), c.recording);
-        EXPECT_EQ(field()->text(), c.recording ? QString() : c.stored ? c.stored->nativeText() : QString());
-        EXPECT_EQ(m_beeps, c.beeps);
+        EXPECT_EQ(field()->text(), c.recording ? QString() : c.stored ? nativeText(*c.stored) : QString());
+        if (c.recording) {
+            EXPECT_EQ(field()->prompt(), c.prompt);
+        }
         ASSERT_EQ(m_alerts.size(), c.alertSays.isEmpty() ? 0 : 1);
         if (!c.alertSays.isEmpty()) {
             EXPECT_TRUE(m_alerts[0].message.contains(c.alertSays)) << qPrintable(m_alerts[0].message);
@@ -141,8 +150,6 @@ TEST_F(RecorderTest, KeysWhileRecording)
         if (c.recording)
             press(Qt::Key_Escape);
         EXPECT_FALSE(isRecorderActive());
-        ASSERT_GE(active.count(), 2);
-        EXPECT_TRUE(active.first().at(0).toBool());
     }
 }
 
@@ -163,32 +170,30 @@ TEST_F(RecorderTest, TheKeyboardStartsRecordingOnlyWhenAsked)
         press(Qt::Key_A);
         EXPECT_TRUE(field()->isRecording());
         EXPECT_EQ(field()->prompt(), QStringLiteral("Add Ctrl, Alt or Super"));
-        EXPECT_EQ(m_beeps, 1);
         press(Qt::Key_Escape);
         EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
-        m_beeps = 0;
     }
 }
 
 // A desktop's shortcut can be used anyway; with another shortcut stored, the own menu item's combination is a menu
-// item's like any other, unless the policy allows menu items' shortcuts.
-TEST_F(RecorderTest, ConflictsCanBeOverruled)
+// item's like any other.
+TEST_F(RecorderTest, ADesktopsShortcutCanBeUsedAnyway)
 {
     m_backend->takeByAnotherApplication(kCtrlAltK);
     startRecording();
     m_answers = {1}; // Use Anyway
     press(Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
     ASSERT_EQ(m_alerts.size(), 1);
-    EXPECT_EQ(m_alerts[0].buttons.size(), 2);
+    EXPECT_EQ(m_alerts[0].buttons, (QStringList{"OK", "Use Anyway"}));
     EXPECT_EQ(storedShortcut(m_name), kCtrlAltK);
 
     startRecording();
     press(Qt::Key_D, kCtrlShift);
     ASSERT_EQ(m_alerts.size(), 2);
     EXPECT_TRUE(m_alerts[1].message.contains(QStringLiteral("“Show or Hide Window”")));
-    m_recorder->setConflictPolicy({ConflictBehavior::allow, ConflictBehavior::warn, ConflictBehavior::block});
-    press(Qt::Key_N, kCtrlShift);
-    EXPECT_EQ(storedShortcut(m_name), Shortcut(Key::n, kCtrlShift));
+    EXPECT_EQ(m_alerts[1].buttons, QStringList{"OK"});
+    EXPECT_TRUE(field()->isRecording()) << "recording goes on after the alert";
+    EXPECT_EQ(storedShortcut(m_name), kCtrlAltK);
 }
 
 TEST_F(RecorderTest, AnotherWindowComingToTheFrontEndsRecordingForGood)
@@ -228,18 +233,15 @@ TEST_F(RecorderTest, TheOwnMenuItemFollowsTheRecordedShortcutAndTheDefaultCanCom
     EXPECT_EQ(storedShortcut(m_name), kCtrlShiftD);
     EXPECT_FALSE(reset->isVisible());
 
-    QSignalSpy changes(m_recorder, &Recorder::shortcutChanged);
     field()->clearAction()->trigger();
     EXPECT_EQ(m_settings->value(m_name.storageKey()), QVariant(false));
     EXPECT_TRUE(field()->text().isEmpty());
     EXPECT_TRUE(m_toggle->shortcut().isEmpty());
     ASSERT_TRUE(reset->isVisible());
     QTest::mouseClick(reset, Qt::LeftButton);
-    EXPECT_EQ(field()->text(), kCtrlShiftD.nativeText());
+    EXPECT_EQ(field()->text(), nativeText(kCtrlShiftD));
     EXPECT_EQ(m_toggle->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+D")));
     EXPECT_FALSE(reset->isVisible());
-    ASSERT_EQ(changes.count(), 2);
-    EXPECT_EQ(changes.at(0).at(0).value<std::optional<Shortcut>>(), std::nullopt);
 
     // Stored elsewhere: the field and the item follow.
     storeShortcut(kF5, m_name);

@@ -14,9 +14,9 @@
 #include "Vellora/Shell/ToggleShortcut.h"
 #include "Vellora/Shell/WindowMemory.h"
 
-#include "GlobalShortcuts/FakeHotKeyBackend.h"
-#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/Recorder.h"
+#include "tests/GlobalShortcuts/FakeHotKeyBackend.h"
 
 #include <QClipboard>
 #include <QDialog>
@@ -29,7 +29,7 @@
 namespace {
 
 using Page = Navigation::Page;
-const GlobalShortcuts::Shortcut kCtrlShiftD(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier);
+const GlobalShortcuts::Shortcut kCtrlShiftD(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_D);
 
 class VelloraAppTest : public testing::Test
 {
@@ -37,7 +37,7 @@ protected:
     void SetUp() override
     {
         Paper::setAnimationsEnabled(false);
-        auto backend = std::make_unique<GlobalShortcuts::FakeHotKeyBackend>();
+        auto backend = std::make_unique<FakeHotKeyBackend>();
         keys = backend.get();
         GlobalShortcuts::HotKeyCenter::shared().setBackend(std::move(backend));
     }
@@ -91,7 +91,7 @@ protected:
 
     ShellTest::AppEnvironment env;
     std::unique_ptr<VelloraApp> app;
-    GlobalShortcuts::FakeHotKeyBackend *keys = nullptr;
+    FakeHotKeyBackend *keys = nullptr;
     int quits = 0;
     QStringList asked;
     QList<VelloraApp::UnsavedChoice> answers;
@@ -352,6 +352,20 @@ TEST_F(VelloraAppTest, TheSettingsPageSaysWhetherTheGlobalShortcutActs)
         }
         app.reset();
     }
+}
+
+// A settings file of an earlier version holds the shortcut as key numbers: the app takes the same keys and writes them
+// back once as text.
+TEST_F(VelloraAppTest, AShortcutStoredByAnEarlierVersionIsRewrittenAsText)
+{
+    env.writeDefaults(R"({"GlobalShortcuts_toggleWindow": "{\"carbonKeyCode\":40,\"carbonModifiers\":2304}"})");
+    launch();
+    EXPECT_TRUE(keys->isRegistered(QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_K)));
+    EXPECT_EQ(env.defaultsFile().value("GlobalShortcuts_toggleWindow"), "Ctrl+Alt+K");
+    app->openPage(Page::settings);
+    auto *field = window()->findChild<GlobalShortcuts::RecorderField *>();
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->text(), "Ctrl+Alt+K");
 }
 
 // What is typed in a row is kept, as Return keeps it, when the page changes, the app quits or the window closes.

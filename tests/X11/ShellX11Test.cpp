@@ -6,7 +6,7 @@
 #include "Vellora/Shell/ToggleShortcut.h"
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
-#include "GlobalShortcuts/HotKey.h"
+#include "GlobalShortcuts/HotKeyCenter.h"
 #include "GlobalShortcuts/Recorder.h"
 #include "GlobalShortcuts/X11HotKeyBackend.h"
 
@@ -23,7 +23,7 @@
 
 namespace {
 
-const GlobalShortcuts::Shortcut kCtrlShiftD(GlobalShortcuts::Key::d, Qt::ControlModifier | Qt::ShiftModifier);
+const GlobalShortcuts::Shortcut kCtrlShiftD(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_D);
 
 // The window in which Qt shows a tray icon on X11; none while the icon is hidden.
 QWidget *trayIconWindow()
@@ -132,9 +132,9 @@ protected:
         ShellX11Test::SetUp();
         launch();
         ASSERT_TRUE(GlobalShortcuts::isRegistered(ToggleShortcut::name()));
-        GlobalShortcuts::addKeyDownAction(ToggleShortcut::name(), [this] { ++keyDowns; });
-        GlobalShortcuts::onKeyUp(GlobalShortcuts::Shortcut(GlobalShortcuts::Key::f9, Qt::NoModifier),
-                                 [this] { ++markers; });
+        GlobalShortcuts::onKeyDown(ToggleShortcut::name(), [this] { ++keyDowns; });
+        GlobalShortcuts::storeShortcut(QKeyCombination(Qt::Key_F9), marker);
+        GlobalShortcuts::onKeyUp(marker, [this] { ++markers; });
     }
 
     void TearDown() override
@@ -153,6 +153,7 @@ protected:
 
     bool shown() { return x.isViewable(xcb_window_t(app->mainWindow()->winId())); }
 
+    const GlobalShortcuts::Name marker{QStringLiteral("x11TestMarker")};
     int keyDowns = 0;
     int markers = 0;
 };
@@ -164,12 +165,13 @@ TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
     auto *backend =
         dynamic_cast<GlobalShortcuts::X11HotKeyBackend *>(&GlobalShortcuts::HotKeyCenter::shared().backend());
     ASSERT_TRUE(backend);
-    EXPECT_TRUE(backend->hasDetectableAutoRepeat());
     x.takeFocus();
     ASSERT_EVENTUALLY(QGuiApplication::focusWindow() == nullptr);
     ASSERT_TRUE(xdotool({"keydown", "ctrl+shift+d"}));
     ASSERT_EVENTUALLY(keyDowns == 1);
-    ASSERT_EVENTUALLY(backend->ignoredRepeatCount() >= 3); // held long enough for the keyboard to repeat the key
+    // Held long enough for the keyboard to repeat the key; the repeats come as presses of a held key only with XKB's
+    // detectable auto-repeat (else each comes with a release, which would toggle again).
+    ASSERT_EVENTUALLY(backend->ignoredRepeatCount() >= 3);
     EXPECT_EQ(QGuiApplication::focusWindow(), nullptr);
     ASSERT_TRUE(xdotool({"keyup", "ctrl+shift+d"}));
     ASSERT_EVENTUALLY(QGuiApplication::focusWindow() != nullptr);
@@ -181,7 +183,7 @@ TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
     QAction *first = bar->actions().constFirst();
     ASSERT_TRUE(clickAt(bar->mapToGlobal(bar->actionGeometry(first).center())));
     ASSERT_EVENTUALLY(first->menu()->isVisible());
-    EXPECT_EQ(GlobalShortcuts::HotKeyCenter::shared().mode(), GlobalShortcuts::HotKeyCenter::Mode::menuOpen);
+    EXPECT_TRUE(GlobalShortcuts::HotKeyCenter::shared().isMenuOpen());
     ASSERT_TRUE(xdotool({"keydown", "ctrl+shift+d"}));
     ASSERT_EVENTUALLY(keyDowns == 2);
     ASSERT_TRUE(xdotool({"keyup", "ctrl+shift"}));
@@ -195,7 +197,7 @@ TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
 // app says so, and a shortcut forced anyway is reported as not registered.
 TEST_F(HotKeyX11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
 {
-    const GlobalShortcuts::Shortcut ctrlAltK(GlobalShortcuts::Key::k, Qt::ControlModifier | Qt::AltModifier);
+    const GlobalShortcuts::Shortcut ctrlAltK(Qt::ControlModifier | Qt::AltModifier, Qt::Key_K);
     ASSERT_TRUE(x.grab('k', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
     QList<GlobalShortcuts::Alert> alerts;
     GlobalShortcuts::RecorderField::setAlertPresenter([&](QWidget *, const GlobalShortcuts::Alert &alert) {
