@@ -21,10 +21,9 @@ using namespace SyncKit;
 
 namespace {
 
-const QByteArray kMakeZone = QJsonDocument(QJsonObject{
-                                               {"saves", QJsonArray{QJsonObject{{"zone", "Vellora"},
-                                                                                {"owner", "__defaultOwner__"}}}}})
-                                 .toJson(QJsonDocument::Compact);
+const QByteArray kMakeZone =
+    QJsonDocument(QJsonObject{{"saves", QJsonArray{QJsonObject{{"zone", "Vellora"}, {"owner", "__defaultOwner__"}}}}})
+        .toJson(QJsonDocument::Compact);
 
 struct CommandRun
 {
@@ -130,7 +129,8 @@ TEST(ServerFaultTest, ADataFolderOrFileThatCannotBeMadePrivateIsRefused)
         const char *said;
     } cases[] = {{folder + "/", "cannot make the database"}, {folder, "cannot make the folder"}};
     for (const auto &c : cases) {
-        const CommandRun run = cloudCommand({"user", "add", "anna", "--data", folder}, failingCalls("chmod:" + c.failing));
+        const CommandRun run =
+            cloudCommand({"user", "add", "anna", "--data", folder}, failingCalls("chmod:" + c.failing));
         EXPECT_EQ(run.exitCode, 1) << c.said;
         EXPECT_TRUE(run.err.contains(c.said) && run.err.contains("private")) << run.err.toStdString();
     }
@@ -166,8 +166,7 @@ TEST(ServerFaultTest, AUserRemovedWhileTheirRequestWaitsIsNoLongerAuthenticated)
                  " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nAuthorization: Bearer " + token +
                  "\r\nContent-Length: " + QByteArray::number(kMakeZone.size()) + "\r\n\r\n" + kMakeZone);
     ASSERT_TRUE(waitFor([&] {
-        return cluster->query(database, "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") ==
-               "1";
+        return cluster->query(database, "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") == "1";
     })) << "the request waits for the row";
     remover->write("DELETE FROM users WHERE name = 'anna';\nCOMMIT;\n");
     remover->closeWriteChannel();

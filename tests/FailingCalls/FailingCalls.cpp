@@ -75,8 +75,7 @@ bool shouldFail(const char *call, const char *subject, bool prefix)
     return false;
 }
 
-template<typename Function>
-Function next(const char *name)
+template<typename Function> Function next(const char *name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }

@@ -262,6 +262,7 @@ TEST_F(SyncCommandTest, AThaiAndAnEnglishComputerAgreeOnToday)
         const auto loaded = StoreFile::load(computer->store);
         ASSERT_TRUE(loaded.saved);
         for (const auto &[id, item] : loaded.saved->items)
-            EXPECT_EQ(item.day.toStdString(), onEnglish.value("day").toString().toStdString()) << item.title.toStdString();
+            EXPECT_EQ(item.day, onEnglish.value("day").toString())
+                << item.title.toStdString() << " on " << item.day.toStdString();
     }
 }
