@@ -6,9 +6,9 @@
 
 #include <optional>
 
-// The Gregorian calendar in a time zone, captured once. Day keys are computed in it. They travel between computers
-// through sync, so they never follow the locale's own calendar: a computer set to Thai and one set to English must
-// agree on which day is today.
+// The Gregorian calendar in a time zone: the computer's own, or one named for tests. Day keys are computed in it.
+// They travel between computers through sync, so they never follow the locale's own calendar: a computer set to Thai
+// and one set to English must agree on which day is today.
 class Calendar
 {
 public:
