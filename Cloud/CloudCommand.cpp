@@ -176,16 +176,49 @@ int restore(const QString &folder, const QString &file)
     }();
     if (prepared)
         return failed(*prepared);
-    // The journal of the data being replaced must not be replayed onto the restored file.
-    for (const char *suffix : {"-wal", "-shm"}) {
-        const QString journal = target + QLatin1String(suffix);
-        if (QFile::exists(journal) && !QFile::remove(journal))
-            return failed(QStringLiteral("cannot remove %1").arg(journal));
+    if (!syncPath(staging))
+        return failed(QStringLiteral("cannot write the restored data to the disk in %1").arg(folder));
+
+    // The data being replaced goes aside with its log, which holds its last commits and must not be replayed onto
+    // the restored file; it comes back whole if the restored file cannot be moved in.
+    const QString aside = target + QStringLiteral(".before-restore");
+    const char *const kFiles[] = {"", "-wal", "-shm"};
+    QList<const char *> movedAside;
+    const auto move = [](const QString &from, const QString &to) {
+        return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    };
+    const auto putBack = [&] {
+        bool back = true;
+        for (const char *suffix : std::as_const(movedAside))
+            back = move(aside + QLatin1String(suffix), target + QLatin1String(suffix)) && back;
+        return back;
+    };
+    const auto notMoved = [&](const QString &why) {
+        if (putBack())
+            return failed(why + QStringLiteral("; the data is as it was"));
+        return failed(why + QStringLiteral("; the data could not be put back either: move %1 and the files beside it "
+                                           "back to %2 by hand")
+                                .arg(aside, target));
+    };
+    for (const char *suffix : kFiles) {
+        const QString file = target + QLatin1String(suffix);
+        if (!QFileInfo::exists(file))
+            continue;
+        if (!move(file, aside + QLatin1String(suffix)))
+            return notMoved(QStringLiteral("cannot move %1 aside").arg(file));
+        movedAside.append(suffix);
     }
-    if (!syncPath(staging) ||
-        ::rename(QFile::encodeName(staging).constData(), QFile::encodeName(target).constData()) != 0 ||
-        !syncPath(folder))
-        return failed(QStringLiteral("cannot move the restored data into place in %1").arg(folder));
+    if (!move(staging, target))
+        return notMoved(QStringLiteral("cannot move the restored data into place in %1").arg(folder));
+    if (!syncPath(folder))
+        return fail(QStringLiteral("the restored data is in place in %1, but the folder could not be written to the "
+                                   "disk: restore again")
+                        .arg(folder));
+    for (const char *suffix : kFiles) {
+        const QString file = aside + QLatin1String(suffix);
+        if (QFileInfo::exists(file) && !QFile::remove(file))
+            say(stderr, QStringLiteral("vellora-cloud: warning: cannot remove the replaced data %1").arg(file));
+    }
     say(stdout, QStringLiteral("restored %1 users from %2; devices start their sync over and send what they hold")
                     .arg(users)
                     .arg(file));

@@ -56,6 +56,9 @@ QHttpServerResponse refuse(Status status, CloudError::Code code, const QString &
 
 ConnectionPolicy::Rejection storeFailure(const StoreFailure &failure)
 {
+    if (failure.userGone)
+        return rejection(Status::Unauthorized, CloudError::Code::notAuthenticated, {},
+                         QStringLiteral("the token was not accepted"));
     qWarning("vellora-cloud: database failure: %s", qPrintable(failure.message));
     return rejection(Status::ServiceUnavailable, CloudError::Code::serverError, QStringLiteral("databaseUnavailable"),
                      QStringLiteral("the database is unavailable; try again later"), kRetryAfterStoreFailure);
@@ -206,9 +209,16 @@ QHttpServerResponse CloudServer::handle(const QHttpServerRequest &request, Opera
 
 QHttpServerResponse CloudServer::metrics(const QHttpServerRequest &request)
 {
-    // For the machine's own monitoring only, even when the server listens on other addresses.
+    // For the machine's own monitoring only, even when the server listens on other addresses. Behind a reverse
+    // proxy on the same machine every request comes from loopback: one that a proxy passed on says so in a header.
     if (!request.remoteAddress().isLoopback())
         return QHttpServerResponse(Status::NotFound);
+    for (const auto &[key, value] : request.headers()) {
+        for (const char *forwarded : {"forwarded", "x-forwarded-for", "x-real-ip"}) {
+            if (key.compare(forwarded, Qt::CaseInsensitive) == 0)
+                return QHttpServerResponse(Status::Forbidden);
+        }
+    }
     return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4"),
                                m_metrics.text(m_push.socketCount(), m_connection.sizeInBytes()));
 }

@@ -129,7 +129,7 @@ qint64 RecordStore::lockCounter(qint64 user)
     const auto counter = m_connection.value(
         QStringLiteral("SELECT counter FROM users WHERE id = ?") + m_connection.lockSuffix(), {user});
     if (!counter)
-        throw StoreFailure{QStringLiteral("the user is gone")};
+        throw StoreFailure{QStringLiteral("the user is gone"), true};
     return counter->toLongLong();
 }
 

@@ -60,6 +60,15 @@ QString describe(const QSqlError &error)
     return text.isEmpty() ? QStringLiteral("unknown database error") : text;
 }
 
+// Why a path could not be given these permissions, or nothing when it was.
+std::optional<QString> setPermissions(const QString &path, QFile::Permissions permissions)
+{
+    QFile file(path);
+    if (file.setPermissions(permissions))
+        return std::nullopt;
+    return file.errorString();
+}
+
 } // namespace
 
 SqlConnection::SqlConnection(Kind kind, QString connectionName, QString path)
@@ -86,7 +95,9 @@ std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openSqlite(
 {
     if (!QDir().mkpath(folder))
         return QStringLiteral("cannot make the folder %1").arg(folder);
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // The users' data is theirs alone: a folder that cannot be made private is not used.
+    if (const auto why = setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return QStringLiteral("cannot make the folder %1 private: %2").arg(folder, *why);
     return openSqliteFile(sqlitePath(folder));
 }
 
@@ -102,13 +113,13 @@ std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openSqliteF
     database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!database.open())
         return QStringLiteral("cannot open %1: %2").arg(path, describe(database.lastError()));
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    if (const auto why = setPermissions(path, QFile::ReadOwner | QFile::WriteOwner))
+        return QStringLiteral("cannot make the database %1 private: %2").arg(path, *why);
     try {
         const auto mode = connection->value(QStringLiteral("PRAGMA journal_mode=WAL"));
         if (!mode || mode->toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             return QStringLiteral("%1 cannot use write-ahead logging").arg(path);
-        connection->run(QStringLiteral("PRAGMA synchronous=FULL"));
-        connection->run(QStringLiteral("PRAGMA foreign_keys=ON"));
+        connection->configure();
         connection->makeSchema();
     } catch (const StoreFailure &failure) {
         return QStringLiteral("cannot prepare %1: %2").arg(path, failure.message);
@@ -164,8 +175,19 @@ void SqlConnection::reopen()
     database.close();
     if (!database.open())
         throw StoreFailure{describe(database.lastError())};
-    if (m_kind == Kind::postgresql)
+    configure();
+}
+
+void SqlConnection::configure()
+{
+    if (m_kind == Kind::postgresql) {
+        // Notices ("already exists, skipping") would only clutter the server's log.
         execute(QStringLiteral("SET client_min_messages TO WARNING"), {});
+        return;
+    }
+    // SQLite keeps these per connection: a connection opened again needs them again.
+    execute(QStringLiteral("PRAGMA synchronous=FULL"), {});
+    execute(QStringLiteral("PRAGMA foreign_keys=ON"), {});
 }
 
 QSqlQuery SqlConnection::execute(const QString &sql, const QVariantList &binds)
@@ -223,6 +245,10 @@ std::optional<QVariant> SqlConnection::value(const QString &sql, const QVariantL
 
 void SqlConnection::begin(const QString &sql)
 {
+    if (m_reopenPending) {
+        reopen();
+        m_reopenPending = false;
+    }
     run(sql);
     m_inTransaction = true;
 }
@@ -280,8 +306,7 @@ std::variant<std::unique_ptr<SqlConnection>, QString> SqlConnection::openPostgre
     if (!database.open())
         return QStringLiteral("cannot open %1: %2").arg(shown, describe(database.lastError()));
     try {
-        // Notices ("already exists, skipping") would only clutter the server's log.
-        connection->run(QStringLiteral("SET client_min_messages TO WARNING"));
+        connection->configure();
         connection->makeSchema();
     } catch (const StoreFailure &failure) {
         return QStringLiteral("cannot prepare %1: %2").arg(shown, failure.message);
@@ -356,10 +381,23 @@ void SqlConnection::commit()
 
 void SqlConnection::rollback()
 {
-    m_inTransaction = false;
+    const bool begun = std::exchange(m_inTransaction, false);
     finishStatements();
-    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
-    query.exec(QStringLiteral("ROLLBACK"));
+    {
+        QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+        if (query.exec(QStringLiteral("ROLLBACK")) || !begun)
+            return;
+        qWarning("vellora-cloud: the database did not roll back (%s); opening it again",
+                 qPrintable(describe(query.lastError())));
+    }
+    // A transaction left open would fail every later request: closing the connection ends it, and a new one starts
+    // without it.
+    try {
+        reopen();
+    } catch (const StoreFailure &failure) {
+        qWarning("vellora-cloud: cannot open the database again: %s", qPrintable(failure.message));
+        m_reopenPending = true;
+    }
 }
 
 } // namespace Cloud

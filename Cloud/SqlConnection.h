@@ -18,6 +18,8 @@ namespace Cloud {
 struct StoreFailure
 {
     QString message;
+    // The user was removed while the request waited for the database: its token no longer counts.
+    bool userGone = false;
 };
 
 // One connection to the server's database, with the schema made, and the few ways the stores use it. Every query
@@ -93,6 +95,8 @@ private:
     void begin(const QString &sql);
     QSqlQuery execute(const QString &sql, const QVariantList &binds);
     void reopen();
+    // What every new connection is told before its first statement.
+    void configure();
     // Statements left open by a reader would keep the transaction from ending on some drivers.
     void finishStatements();
 
@@ -116,6 +120,7 @@ private:
     QString m_path;
     bool m_inTransaction = false;
     bool m_reopensItself = true;
+    bool m_reopenPending = false; // a connection that failed to roll back could not be opened again yet
 };
 
 } // namespace Cloud

@@ -24,7 +24,7 @@ std::unique_ptr<DayStore> makeStore(std::optional<QString> path, int backlog)
 {
     DayStore::Options options;
     options.fileURL = path;
-    options.calendar = Calendar::make("en_US", "UTC");
+    options.calendar = Calendar::inTimeZone("UTC");
     auto store = std::make_unique<DayStore>(std::move(options));
     const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-1);
     int n = 0;

@@ -14,7 +14,7 @@ DayStore::Options optionsFor(const QString &path)
 {
     DayStore::Options options;
     options.fileURL = path;
-    options.calendar = Calendar::make("en_US", "UTC");
+    options.calendar = Calendar::inTimeZone("UTC");
     return options;
 }
 
@@ -24,7 +24,7 @@ void writeStore(const QString &path, int n, bool queued = false)
 {
     DayStore::Saved saved;
     const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-1);
-    const QString today = Calendar::make("en_US", "UTC").dayKey(QDateTime::currentDateTimeUtc());
+    const QString today = Calendar::inTimeZone("UTC").dayKey(QDateTime::currentDateTimeUtc());
     for (int i = 0; i < n; ++i) {
         const Bucket bucket = kAllBuckets[i % 3];
         DayItem item{newItemId(),

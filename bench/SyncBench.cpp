@@ -27,7 +27,7 @@ std::unique_ptr<DayStore> makeDevice(const QString &path, MemoryCloud &cloud, co
     setup.automaticallySync = false;
     DayStore::Options options;
     options.fileURL = path;
-    options.calendar = Calendar::make(QStringLiteral("en_US"), QStringLiteral("UTC"));
+    options.calendar = Calendar::inTimeZone("UTC");
     options.clock = [] { return kStart; };
     options.allowSync = true;
     options.makeEngine = syncEngineFactory(setup);

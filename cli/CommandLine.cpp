@@ -4,6 +4,7 @@
 
 #include "SyncKit/CloudAccount.h"
 #include "Vellora/Commands/CommandRunner.h"
+#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/SheetText.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/HugePageHeap.h"
@@ -174,9 +175,22 @@ int runOnFile(const Command &command, const QString &path)
     }
 
     const CommandOutcome outcome = runCommand(command, *store);
-    // Success is said only once the change is on disk; the file is as it was before the command.
+    // A file that holds the change after a failed save was renamed into place, and only the folder's flush failed:
+    // the whole write once more flushes the folder anew.
+    const auto inPlace = [&] {
+        const AtomicFile::ReadResult onDisk = AtomicFile::read(path);
+        return onDisk.bytes && *onDisk.bytes == StoreFile::encode(store->saved());
+    };
+    if (store->saveError() && inPlace())
+        store->save();
+    // Success is said only once the change is on disk.
     if (const auto error = store->saveError()) {
+        const bool saved = inPlace();
         static_cast<void>(store.release());
+        if (saved)
+            return fail(QStringLiteral("the change is saved but the folder could not be flushed: %1 (%2); it may be "
+                                       "lost in a power cut")
+                            .arg(*error, path));
         return fail(QStringLiteral("nothing was saved: %1 (%2)").arg(*error, path));
     }
     printOutcome(outcome);

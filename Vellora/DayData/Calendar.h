@@ -2,29 +2,27 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QTimeZone>
 
-#include <memory>
+#include <optional>
 
-// The user's calendar with its time zone, captured once. Day keys are computed in it.
+// The Gregorian calendar in a time zone: the computer's own, or one named for tests. Day keys are computed in it.
+// They travel between computers through sync, so they never follow the locale's own calendar: a computer set to Thai
+// and one set to English must agree on which day is today.
 class Calendar
 {
 public:
-    // The calendar of the default locale (LC_ALL, LC_MESSAGES, LANG; "@calendar=" honoured) in the time zone
-    // of TZ, as they are now.
+    // In the computer's time zone (TZ, else the system's), whatever the locale.
     static Calendar current();
-    // A calendar of the given ICU locale ("th_TH", "en_US@calendar=buddhist") and time zone ("Europe/Berlin").
-    static Calendar make(const QString &locale, const QString &timeZone);
+    // In the given IANA time zone ("Europe/Berlin", "Etc/GMT-2"); UTC when there is no such zone.
+    static Calendar inTimeZone(const QByteArray &ianaId);
 
-    // "%04d-%02d-%02d" of the day that holds the time, in this calendar's own numbering and time zone.
+    // "%04d-%02d-%02d" of the Gregorian date that holds the time, in this calendar's time zone.
     QString dayKey(const QDateTime &time) const;
-    // The type of the calendar, as ICU names it ("gregorian", "buddhist").
-    QString type() const;
-    QString timeZoneId() const;
 
 private:
-    struct Impl;
-    explicit Calendar(std::shared_ptr<const Impl> impl);
-    std::shared_ptr<const Impl> m_impl;
+    explicit Calendar(std::optional<QTimeZone> zone);
+    std::optional<QTimeZone> m_zone; // none: the computer's local time, as the C library knows it
 };
 
 // The day key of a time in a calendar.

@@ -244,10 +244,16 @@ void DayStore::refreshDay(const QDateTime &now)
               const QString &day = entry.second.day;
               return day != kOpenDay && day < today;
           });
-    if (dateMovedOn)
+    if (dateMovedOn) {
         startNewDay(now);
-    else
-        setDay(today);
+        return;
+    }
+    // A day shown before that is later than today (a clock that ran ahead, a key of the locale's calendar written
+    // by an earlier version) is written over at once: kept, it would hold off every new day until that date.
+    const bool shownLater = m_saved.shownDay && *m_saved.shownDay > today;
+    setDay(today);
+    if (shownLater)
+        save();
 }
 
 bool DayStore::save()

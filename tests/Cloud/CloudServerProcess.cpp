@@ -24,6 +24,7 @@ bool CloudServerProcess::start()
     const QString listen = QStringLiteral("127.0.0.1:%1").arg(m_port);
     m_port = 0;
     m_process.setArguments(QStringList{"serve", "--listen", listen} + storage() + m_extraArguments);
+    m_process.setProcessEnvironment(environment());
     m_process.start();
     if (!m_process.waitForStarted()) {
         m_error = m_process.errorString();
@@ -44,6 +45,14 @@ bool CloudServerProcess::start()
         return false;
     }
     return true;
+}
+
+QProcessEnvironment CloudServerProcess::environment() const
+{
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const QString &variable : m_environment)
+        variables.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    return variables;
 }
 
 QStringList CloudServerProcess::storage() const
@@ -69,6 +78,7 @@ void CloudServerProcess::kill()
 std::pair<int, QString> CloudServerProcess::command(const QStringList &arguments) const
 {
     QProcess process;
+    process.setProcessEnvironment(environment());
     process.start(QStringLiteral(VELLORA_CLOUD_BINARY), arguments + storage());
     if (!process.waitForFinished(30000))
         return {-1, QString()};

@@ -40,6 +40,8 @@ public:
     // The most memory the server has held at once so far, in MiB (VmHWM); -1 when it cannot be read.
     double peakResidentMiB() const;
     QString dataFolder() const { return m_data.path(); }
+    // "NAME=value" pairs added to the environment of the server and of its commands, from the next start on.
+    void setEnvironment(const QStringList &variables) { m_environment = variables; }
 
     // Runs an administration command on the same data; its exit status and standard output.
     std::pair<int, QString> command(const QStringList &arguments) const;
@@ -49,8 +51,10 @@ public:
 private:
     QTemporaryDir m_data{memoryFolderTemplate(QStringLiteral("vellora-cloud-test"))};
     QStringList storage() const;
+    QProcessEnvironment environment() const;
 
     QStringList m_extraArguments;
+    QStringList m_environment;
     QString m_database;
     QProcess m_process;
     QString m_error;

@@ -170,3 +170,20 @@ bool PostgresCluster::sql(const QString &database, const QString &statement)
     EXPECT_TRUE(ran && psql.exitCode() == 0) << psql.readAll().toStdString();
     return ran && psql.exitCode() == 0;
 }
+
+std::optional<QString> PostgresCluster::query(const QString &database, const QString &statement)
+{
+    QProcess psql;
+    launch(psql, QStringLiteral("psql"),
+           {"-h", m_folder.path(), "-U", kSuperuser, "-d", database, "-At", "-v", "ON_ERROR_STOP=1", "-c", statement});
+    if (!psql.waitForFinished(120000) || psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(psql.readAll()).trimmed();
+}
+
+std::unique_ptr<QProcess> PostgresCluster::session(const QString &database)
+{
+    auto psql = std::make_unique<QProcess>();
+    launch(*psql, QStringLiteral("psql"), {"-h", m_folder.path(), "-U", kSuperuser, "-d", database, "-q"});
+    return psql;
+}

@@ -3,6 +3,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <memory>
+#include <optional>
+
 // A private PostgreSQL cluster for the tests: made with initdb in a temporary folder, reachable only through a
 // socket in that folder, run as an unprivileged user when the tests run as root, and stopped at the end.
 class PostgresCluster
@@ -17,6 +20,11 @@ public:
     QString newDatabase();
     // Runs SQL in a database of the cluster; false when it fails.
     bool sql(const QString &database, const QString &statement);
+    // The rows a query gives, as psql prints them unaligned; nothing when it fails.
+    std::optional<QString> query(const QString &database, const QString &statement);
+    // A psql session on a database that runs the statements written to it, in one connection, until its input is
+    // closed: for a transaction held open across a test's steps.
+    std::unique_ptr<QProcess> session(const QString &database);
     // A new database owned by a new role that must give its password (as --database takes it, without the password);
     // empty when it could not be made.
     QString newDatabaseWithPassword(const QString &role, const QString &password);

@@ -12,17 +12,26 @@ QDateTime utc(int y, int m, int d, int h = 12, int min = 0)
 
 } // namespace
 
-TEST(DayKey, FollowsTheCalendarItsYearsAndItsTimeZone)
+TEST(DayKey, IsTheGregorianDateInTheCalendarsTimeZone)
 {
-    const Calendar gregorian = Calendar::make("en_US", "UTC");
+    const Calendar gregorian = Calendar::inTimeZone("UTC");
     EXPECT_EQ(dayKey(utc(2025, 3, 5), gregorian), "2025-03-05");
     EXPECT_EQ(dayKey(utc(900, 1, 1), gregorian), "0900-01-01");
 
     // Two hours ahead of UTC, 23:30 on New Year's Eve is already the next year.
-    EXPECT_EQ(dayKey(utc(2024, 12, 31, 23, 30), Calendar::make("en_US", "Etc/GMT-2")), "2025-01-01");
+    EXPECT_EQ(dayKey(utc(2024, 12, 31, 23, 30), Calendar::inTimeZone("Etc/GMT-2")), "2025-01-01");
 
-    EXPECT_EQ(dayKey(utc(2025, 3, 5), Calendar::make("th_TH", "UTC")), "2568-03-05");
-    EXPECT_EQ(dayKey(utc(2025, 3, 5), Calendar::make("en_US@calendar=buddhist", "UTC")), "2568-03-05");
+    // The computer's own zone, named or as a rule; its locale's calendar never counts.
+    const QByteArray zoneBefore = qgetenv("TZ"), localeBefore = qgetenv("LC_ALL");
+    qputenv("LC_ALL", "th_TH.UTF-8");
+    for (const char *zone : {"Etc/GMT-2", "<+02>-2"}) {
+        qputenv("TZ", zone);
+        EXPECT_EQ(dayKey(utc(2024, 12, 31, 23, 30), Calendar::current()), "2025-01-01") << zone;
+    }
+    qputenv("TZ", "UTC");
+    EXPECT_EQ(dayKey(utc(2025, 3, 5), Calendar::current()), "2025-03-05");
+    zoneBefore.isNull() ? qunsetenv("TZ") : qputenv("TZ", zoneBefore);
+    localeBefore.isNull() ? qunsetenv("LC_ALL") : qputenv("LC_ALL", localeBefore);
 }
 
 TEST(DayItemCoding, FileDatesAcrossTheYears)

@@ -152,6 +152,29 @@ TEST(DayStore, OnlyThisComputersOwnDateStartsANewDay)
     EXPECT_EQ(StoreFile::load(f.file).saved->shownDay, "2025-03-06");
 }
 
+// A file written while day keys followed the locale's calendar (a Thai computer's Buddhist years) names a day 543
+// years ahead, for its items and the day it showed. Those items are of a later day, which stays on Today; the day
+// shown is written anew at once, so that the next day's launch clears them into the Backlog.
+TEST(DayStore, KeysOfAnotherCalendarStayOnTodayAndGoToTheBacklogOnTheNextDay)
+{
+    StoreFixture f;
+    DayStore::Saved old;
+    const DayItem buddhist{newItemId(), "buddhist", false, Bucket::medium, "2568-03-05", f.clock, std::nullopt};
+    old.items.emplace(buddhist.id, buddhist);
+    old.shownDay = "2568-03-05";
+    ASSERT_FALSE(StoreFile::save(f.file, old));
+
+    auto store = f.make(true, false);
+    EXPECT_EQ(layout(*store), " / buddhist /  | ");
+    EXPECT_EQ(store->day(), "2025-03-05");
+    store.reset();
+    EXPECT_EQ(StoreFile::load(f.file).saved->shownDay, "2025-03-05");
+
+    f.clock = f.clock.addDays(1);
+    store = f.make(true, false);
+    EXPECT_EQ(layout(*store), " /  /  | m:buddhist");
+}
+
 // A block that holds more items than rows (a file written by hand) shows them all at open: the latest placed go to
 // the top of the Backlog as one new change, queued to sync, and the store says which.
 TEST(DayStore, ItemsBeyondABlocksRowsGoToTheTopOfTheBacklogAtOpen)

@@ -27,7 +27,7 @@ struct StoreFixture
         DayStore::Options options;
         if (withFile)
             options.fileURL = file;
-        options.calendar = Calendar::make("en_US", "UTC");
+        options.calendar = Calendar::inTimeZone("UTC");
         options.clock = tickingClock();
         options.now = clock;
         options.allowSync = withEngine;

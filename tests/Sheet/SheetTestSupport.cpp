@@ -14,7 +14,7 @@ std::unique_ptr<DayStore> makeStore()
 {
     auto ticks = std::make_shared<int>(0);
     DayStore::Options options;
-    options.calendar = Calendar::make(QStringLiteral("en_US"), QStringLiteral("UTC"));
+    options.calendar = Calendar::inTimeZone("UTC");
     options.now = fixedNow();
     options.clock = [ticks] { return fixedNow().addSecs((*ticks)++); };
     return std::make_unique<DayStore>(std::move(options));

@@ -63,7 +63,7 @@ public:
         m_store.reset();
         DayStore::Options options;
         options.fileURL = m_path;
-        options.calendar = Calendar::make(QStringLiteral("en_US"), m_timeZone);
+        options.calendar = Calendar::inTimeZone(m_timeZone.toUtf8());
         options.clock = m_clock.clock();
         options.allowSync = true;
         options.makeEngine = syncEngineFactory(m_setup);

@@ -1,6 +1,7 @@
 #include "ProcessFixture.h"
 
 #include "Vellora/Platform/StoreLock.h"
+#include "tests/FailingCalls/FailingCalls.h"
 
 #include <functional>
 
@@ -273,4 +274,23 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
     }
     EXPECT_TRUE(QDir(open).isEmpty()) << "nothing is made in a folder refused";
     EXPECT_TRUE(QFileInfo(home.filePath("data")).isDir());
+}
+
+// When only the flush of the folder fails, the new file is already in place: the command says so rather than that
+// nothing was saved, after trying the whole write once more, which is a success when the flush works then.
+TEST_F(CommandLineTest, AFolderThatCannotBeFlushedAfterTheChangeIsSaidApart)
+{
+    ASSERT_EQ(vellora({"add", "first"}).exitCode, 0);
+    const QString folder = QFileInfo(store).absolutePath();
+
+    const Outcome once = vellora({"add", "second"}, failingCalls("fsync:" + folder + ":1"));
+    EXPECT_EQ(once.exitCode, 0) << once.err.toStdString();
+    EXPECT_TRUE(titles().contains("second"));
+
+    const Outcome always = vellora({"add", "third"}, failingCalls("fsync:" + folder));
+    EXPECT_NE(always.exitCode, 0);
+    EXPECT_TRUE(always.err.startsWith("vellora: the change is saved but the folder could not be flushed"))
+        << always.err.toStdString();
+    EXPECT_EQ(always.err.count('\n'), 1) << always.err.toStdString();
+    EXPECT_TRUE(titles().contains("third"));
 }

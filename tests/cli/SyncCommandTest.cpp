@@ -215,3 +215,54 @@ TEST_F(SyncCommandTest, TheStatusSaysWhileThePushChannelIsDownAndAgainOnceItIsBa
 }
 
 } // namespace
+
+// A day is the Gregorian date in the computer's time zone, whatever calendar its locale prefers: a computer set to
+// Thai (whose calendar counts Buddhist years) and one set to English, synced through one server, show the same
+// tasks on the same Today, and every task they write carries that day. The locales need not be installed: the
+// calendar would follow them all the same.
+TEST_F(SyncCommandTest, AThaiAndAnEnglishComputerAgreeOnToday)
+{
+    Computer english, thai;
+    const QStringList inEnglish{"LC_ALL=en_US.UTF-8", "LC_TIME=en_US.UTF-8", "LANG=en_US.UTF-8"};
+    const QStringList inThai{"LC_ALL=th_TH.UTF-8", "LC_TIME=th_TH.UTF-8", "LANG=th_TH.UTF-8"};
+    const auto dateNow = [] { return QDate::currentDate().toString(Qt::ISODate); };
+    const QString dayBefore = dateNow();
+
+    const auto run = [&](Computer &computer, const QStringList &arguments, const QByteArray &input = {}) {
+        const Outcome outcome = computer.run(arguments, &computer == &english ? inEnglish : inThai, input);
+        EXPECT_EQ(outcome.exitCode, 0) << arguments.join(' ').toStdString() << ": " << outcome.err.toStdString();
+    };
+    for (Computer *computer : {&english, &thai})
+        run(*computer, {"account", "sign-in", server.url(), "anna"}, token.toUtf8() + '\n');
+    run(english, {"add", "Written in English"});
+    run(english, {"sync"});
+    run(thai, {"sync"});
+    run(thai, {"add", "Written in Thai"});
+    run(thai, {"sync"});
+    run(english, {"sync"});
+
+    const auto today = [](Computer &computer, const QStringList &locale) {
+        return QJsonDocument::fromJson(computer.run({"today", "--json"}, locale).out.toUtf8()).object();
+    };
+    // Twice on the Thai computer: a launch on the same day keeps the sheet.
+    today(thai, inThai);
+    const QJsonObject onEnglish = today(english, inEnglish), onThai = today(thai, inThai);
+    const QString dayAfter = dateNow();
+    EXPECT_TRUE(onEnglish.value("day") == dayBefore || onEnglish.value("day") == dayAfter)
+        << onEnglish.value("day").toString().toStdString();
+    EXPECT_EQ(onThai.value("day").toString().toStdString(), onEnglish.value("day").toString().toStdString());
+    QStringList titles;
+    for (const QJsonValue &item : onEnglish.value("items").toArray())
+        titles.append(item.toObject().value("title").toString());
+    titles.sort();
+    EXPECT_EQ(titles, QStringList({"Written in English", "Written in Thai"}));
+    EXPECT_EQ(onThai.value("items"), onEnglish.value("items"));
+
+    for (const Computer *computer : {&english, &thai}) {
+        const auto loaded = StoreFile::load(computer->store);
+        ASSERT_TRUE(loaded.saved);
+        for (const auto &[id, item] : loaded.saved->items)
+            EXPECT_EQ(item.day, onEnglish.value("day").toString())
+                << item.title.toStdString() << " on " << item.day.toStdString();
+    }
+}
