@@ -4,6 +4,7 @@
 #include "SyncKit/PendingChange.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QHash>
 #include <QByteArrayView>
 #include <QList>
@@ -12,7 +13,6 @@
 #include <functional>
 #include <optional>
 
-class IndentedJsonWriter;
 namespace simdjson::dom {
 class element;
 }
@@ -35,10 +35,10 @@ public:
 
         bool operator==(const Serialization &) const = default;
 
-        // An indented JSON object with sorted keys, in the general JSON writer's layout.
+        // An indented JSON object.
         QByteArray toJson() const;
-        // The same object written as a value inside a larger text.
-        void writeJson(IndentedJsonWriter &out) const;
+        // The same object, to be written as a value inside a larger text.
+        QJsonObject toJsonObject() const;
         // Nothing when the text holds no readable state: a state that forgot something would lose changes.
         static std::optional<Serialization> fromJson(QByteArrayView text);
         // The same from a value of a larger text, such as the store file.

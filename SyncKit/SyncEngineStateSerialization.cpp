@@ -1,7 +1,9 @@
 #include "SyncKit/SyncEngineState.h"
 
-#include "JsonText/IndentedJsonWriter.h"
 #include "JsonText/JsonParser.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <array>
 
@@ -194,61 +196,40 @@ private:
 
 QByteArray Serialization::toJson() const
 {
-    JsonWriter text(4096 + 200 * recordZoneChanges.size());
-    IndentedJsonWriter out(text);
-    writeJson(out);
-    out.put("\n");
-    return text.take();
+    return QJsonDocument(toJsonObject()).toJson(QJsonDocument::Indented);
 }
 
-void Serialization::writeJson(IndentedJsonWriter &out) const
+QJsonObject Serialization::toJsonObject() const
 {
-    out.open('{');
-    if (account) {
-        out.next("account");
-        out.open('{');
-        out.text("server", account->server);
-        out.text("user", account->user);
-        out.close('}');
-    }
+    QJsonObject object;
+    if (account)
+        object.insert("account", QJsonObject{{"server", account->server}, {"user", account->user}});
     if (!databaseToken.isEmpty())
-        out.bytes("databaseChangeToken", databaseToken);
-    out.next("pendingDatabaseChanges");
-    out.open('[');
+        object.insert("databaseChangeToken", QString::fromLatin1(databaseToken.toBase64()));
+    QJsonArray zones;
     for (const PendingDatabaseChange &change : databaseChanges) {
-        out.next();
-        out.open('{');
-        out.plain("kind", kindName(change.kind));
-        out.text("owner", change.zoneID.ownerName);
-        out.text("zone", change.zoneID.zoneName);
-        out.close('}');
+        zones.append(QJsonObject{{"kind", QLatin1StringView(kindName(change.kind))},
+                                 {"owner", change.zoneID.ownerName},
+                                 {"zone", change.zoneID.zoneName}});
     }
-    out.close(']');
-    out.next("pendingRecordZoneChanges");
-    out.open('[');
+    object.insert("pendingDatabaseChanges", zones);
+    QJsonArray records;
     for (const PendingRecordZoneChange &change : recordZoneChanges) {
-        out.next();
-        out.open('{');
-        out.plain("kind", kindName(change.kind));
-        out.text("owner", change.recordID.zoneID.ownerName);
-        out.text("record", change.recordID.recordName);
-        out.text("zone", change.recordID.zoneID.zoneName);
-        out.close('}');
+        records.append(QJsonObject{{"kind", QLatin1StringView(kindName(change.kind))},
+                                   {"owner", change.recordID.zoneID.ownerName},
+                                   {"record", change.recordID.recordName},
+                                   {"zone", change.recordID.zoneID.zoneName}});
     }
-    out.close(']');
-    out.literal("version", "1");
-    out.next("zoneChangeTokens");
-    out.open('[');
+    object.insert("pendingRecordZoneChanges", records);
+    object.insert("version", kVersion);
+    QJsonArray tokens;
     for (auto it = zoneTokens.cbegin(); it != zoneTokens.cend(); ++it) {
-        out.next();
-        out.open('{');
-        out.text("owner", it.key().ownerName);
-        out.bytes("token", it.value());
-        out.text("zone", it.key().zoneName);
-        out.close('}');
+        tokens.append(QJsonObject{{"owner", it.key().ownerName},
+                                  {"token", QString::fromLatin1(it.value().toBase64())},
+                                  {"zone", it.key().zoneName}});
     }
-    out.close(']');
-    out.close('}');
+    object.insert("zoneChangeTokens", tokens);
+    return object;
 }
 
 std::optional<Serialization> Serialization::fromJson(QByteArrayView text)

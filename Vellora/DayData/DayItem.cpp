@@ -7,65 +7,6 @@
 
 namespace {
 
-// Days since 1970-01-01 as a proleptic Gregorian date, by the civil-from-days method.
-struct CivilDate
-{
-    qint64 year;
-    int month;
-    int day;
-};
-
-CivilDate civilFromDays(qint64 days)
-{
-    days += 719468;
-    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
-    const qint64 dayOfEra = days - era * 146097;
-    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const qint64 shiftedMonth = (5 * dayOfYear + 2) / 153;
-    const int day = int(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-    const int month = int(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    return {yearOfEra + era * 400 + (month <= 2), month, day};
-}
-
-void writeDigits(char *out, qint64 value, int count)
-{
-    for (int i = count - 1; i >= 0; --i) {
-        out[i] = char('0' + value % 10);
-        value /= 10;
-    }
-}
-
-// The file's form of a time in years 1 to 9999, written by hand: every save of a newly read store writes one date
-// per item, and the general formatter is slow.
-constexpr qsizetype kFileDateSize = 24; // 2025-03-05T08:01:02.345Z
-
-bool writeFileDate(const QDateTime &time, char *text)
-{
-    if (!time.isValid())
-        return false;
-    const qint64 msecs = time.toMSecsSinceEpoch();
-    const qint64 seconds = msecs / 1000 - (msecs % 1000 < 0 ? 1 : 0);
-    const qint64 days = seconds / 86400 - (seconds % 86400 < 0 ? 1 : 0);
-    const qint64 secondOfDay = seconds - days * 86400;
-    const CivilDate date = civilFromDays(days);
-    if (date.year < 1 || date.year > 9999)
-        return false;
-    writeDigits(text, date.year, 4);
-    writeDigits(text + 5, date.month, 2);
-    writeDigits(text + 8, date.day, 2);
-    writeDigits(text + 11, secondOfDay / 3600, 2);
-    writeDigits(text + 14, secondOfDay / 60 % 60, 2);
-    writeDigits(text + 17, secondOfDay % 60, 2);
-    writeDigits(text + 20, msecs - seconds * 1000, 3);
-    text[4] = text[7] = '-';
-    text[10] = 'T';
-    text[13] = text[16] = ':';
-    text[19] = '.';
-    text[23] = 'Z';
-    return true;
-}
-
 // A fraction of a second after the seconds, ".3" to ".345678": its milliseconds (further digits are cut, so that
 // a time never moves to a later one), and where it ends. None when there is a point without digits.
 template<typename Char>
@@ -118,23 +59,8 @@ std::optional<QDateTime> parseUtcDate(const Char *text, qsizetype size)
 
 QString fileDateString(const QDateTime &time)
 {
-    char text[kFileDateSize];
-    if (writeFileDate(time, text))
-        return QString::fromLatin1(text, sizeof text);
+    // Not Qt::ISODateWithMs, which gives nothing for years before 1.
     return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz'Z'"));
-}
-
-FileDateText fileDateText(const QDateTime &time)
-{
-    FileDateText result{};
-    if (writeFileDate(time, result.text)) {
-        result.size = kFileDateSize;
-    } else {
-        const QByteArray text = fileDateString(time).toLatin1().left(sizeof result.text);
-        std::memcpy(result.text, text.constData(), size_t(text.size()));
-        result.size = text.size();
-    }
-    return result;
 }
 
 std::optional<QDateTime> dateFromFileString(const QString &text)

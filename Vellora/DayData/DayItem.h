@@ -72,14 +72,6 @@ std::optional<QDateTime> laterChange(const std::optional<QDateTime> &changedAt, 
 // The file's date form: 2025-03-05T08:01:02.345Z. Reading also takes whole seconds (files written before
 // milliseconds were kept), any length of fraction (milliseconds kept), and an offset instead of Z.
 QString fileDateString(const QDateTime &time);
-// The same as ASCII, without making a string: saves write one per item.
-struct FileDateText
-{
-    char text[40]; // room for any year a date can hold
-    qsizetype size;
-    operator std::string_view() const { return {text, size_t(size)}; }
-};
-FileDateText fileDateText(const QDateTime &time);
 std::optional<QDateTime> dateFromFileString(const QString &text);
 std::optional<QDateTime> dateFromFileText(QByteArrayView text);
 

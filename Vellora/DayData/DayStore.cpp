@@ -21,7 +21,6 @@ DayStore::DayStore(Options options, QObject *parent)
     , m_clock(std::move(options.clock))
     , m_allowSync(options.allowSync && !options.readOnly)
     , m_makeEngine(std::move(options.makeEngine))
-    , m_encoder(std::make_unique<StoreFile::Encoder>())
 {
     m_readOnly = options.readOnly;
     const QDateTime created = options.now.value_or(now());
@@ -265,7 +264,7 @@ bool DayStore::save()
     m_savePending = false;
     if (!m_fileURL || m_readOnly)
         return true;
-    const std::optional<QString> error = StoreFile::save(*m_fileURL, m_saved, m_encoder.get());
+    const std::optional<QString> error = StoreFile::save(*m_fileURL, m_saved);
     if (error && m_saveRetry.interval() > 0)
         m_saveRetry.start();
     else if (!error)

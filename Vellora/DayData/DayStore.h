@@ -15,10 +15,6 @@
 #include <memory>
 #include <optional>
 
-namespace StoreFile {
-class Encoder;
-}
-
 // The one record zone that holds every item's record.
 SyncKit::RecordZoneID syncZoneID();
 
@@ -184,7 +180,6 @@ private:
     QString m_openError;
     std::optional<QString> m_saveError;
     QTimer m_saveRetry;
-    std::unique_ptr<StoreFile::Encoder> m_encoder;
     int m_savesHeld = 0;
     bool m_savePending = false;
     QList<DayItem> m_overflowAtOpen;

@@ -1,6 +1,5 @@
 #include "Vellora/DayData/StoreFile.h"
 
-#include "JsonText/IndentedJsonWriter.h"
 #include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/StoreReader.h"
 
@@ -10,8 +9,6 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <QStandardPaths>
-
-#include <string_view>
 
 #include <sys/stat.h>
 
@@ -63,33 +60,6 @@ LoadResult keepDamaged(const QString &path, DayStore::Saved saved, const StoreDa
     result.setAsidePath = aside;
     result.damage = damage;
     return result;
-}
-
-// The member of "items" for one item, from its key on: every save of a newly read store writes them all.
-void writeItem(IndentedJsonWriter &out, const QString &id, const DayItem &item)
-{
-    const char bucket = char('0' + capacity(item.bucket));
-    out.putQuoted(id);
-    out.put(": ");
-    out.open('{');
-    out.plain("bucket", std::string_view(&bucket, 1));
-    if (item.changedAt)
-        out.plain("changedAt", fileDateText(*item.changedAt));
-    out.text("day", item.day);
-    out.literal("done", item.done ? "true" : "false");
-    // A part's time only where it differs from the item's change time, which stands in for it when left out.
-    if (item.doneChangedAt && *item.doneChangedAt != item.changeTime())
-        out.plain("doneChangedAt", fileDateText(*item.doneChangedAt));
-    out.text("id", item.id);
-    out.plain("modifiedAt", fileDateText(item.modifiedAt));
-    if (item.placeChangedAt && *item.placeChangedAt != item.changeTime())
-        out.plain("placeChangedAt", fileDateText(*item.placeChangedAt));
-    if (item.systemFields)
-        out.bytes("systemFields", *item.systemFields);
-    out.text("title", item.title);
-    if (item.titleChangedAt && *item.titleChangedAt != item.changeTime())
-        out.plain("titleChangedAt", fileDateText(*item.titleChangedAt));
-    out.close('}');
 }
 
 LoadResult loadFile(const QString &path)
@@ -168,82 +138,11 @@ LoadResult load(const QString &path, DayStore::ReadAhead ahead)
     }
 }
 
-std::optional<QString> save(const QString &path, const DayStore::Saved &saved, Encoder *encoder)
+std::optional<QString> save(const QString &path, const DayStore::Saved &saved)
 {
-    if (const auto error = AtomicFile::write(path, encoder ? encoder->encode(saved) : encode(saved))) {
-        // The encoder's text was not written: the next save must not copy from it as if it had been.
-        if (encoder)
-            *encoder = Encoder();
+    if (const auto error = AtomicFile::write(path, encode(saved)))
         return error->reason;
-    }
     return std::nullopt;
-}
-
-QByteArray Encoder::encode(const DayStore::Saved &saved)
-{
-    // The same text as the general writer's indented form, keys sorted. Items that have not changed since the
-    // last call are copied from its text, and so is the state; the rest are written anew.
-    JsonWriter text(m_text.size() + 4096);
-    IndentedJsonWriter out(text);
-    out.open('{');
-    if (!saved.deletions.empty()) {
-        out.next("deletions");
-        out.open('{');
-        for (const auto &[id, deletion] : saved.deletions) {
-            out.next();
-            out.putQuoted(id);
-            out.put(": ");
-            out.open('{');
-            out.plain("deletedAt", fileDateText(deletion.deletedAt));
-            if (deletion.systemFields)
-                out.bytes("systemFields", *deletion.systemFields);
-            out.close('}');
-        }
-        out.close('}');
-    }
-    out.next("items");
-    out.open('{');
-    auto cached = m_items.begin();
-    for (const auto &[id, item] : saved.items) {
-        while (cached != m_items.end() && cached->first < id)
-            cached = m_items.erase(cached);
-        out.next();
-        const qsizetype offset = text.size();
-        if (cached != m_items.end() && cached->first == id && cached->second.item == item) {
-            out.put(std::string_view(m_text.constData() + cached->second.offset, size_t(cached->second.size)));
-        } else {
-            writeItem(out, id, item);
-            if (cached == m_items.end() || cached->first != id)
-                cached = m_items.emplace_hint(cached, id, Entry{item, 0, 0});
-            else
-                cached->second.item = item;
-        }
-        cached->second.offset = offset;
-        cached->second.size = text.size() - offset;
-        ++cached;
-    }
-    m_items.erase(cached, m_items.end());
-    out.close('}');
-    if (saved.shownDay)
-        out.text("shownDay", *saved.shownDay);
-    if (saved.state) {
-        out.next("state");
-        const qsizetype offset = text.size();
-        if (saved.state == m_state) {
-            out.put(std::string_view(m_text.constData() + m_stateOffset, size_t(m_stateSize)));
-        } else {
-            saved.state->writeJson(out);
-            m_state = saved.state;
-        }
-        m_stateOffset = offset;
-        m_stateSize = text.size() - offset;
-    } else {
-        m_state.reset();
-    }
-    out.close('}');
-    out.put("\n");
-    m_text = text.take();
-    return m_text;
 }
 
 QByteArray encode(const DayStore::Saved &saved)
@@ -265,7 +164,7 @@ QByteArray encode(const DayStore::Saved &saved)
     if (saved.shownDay)
         root.insert("shownDay", *saved.shownDay);
     if (saved.state)
-        root.insert("state", QJsonDocument::fromJson(saved.state->toJson()).object());
+        root.insert("state", saved.state->toJsonObject());
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -36,31 +36,11 @@ LoadResult load(const QString &path, DayStore::ReadAhead ahead = {});
 // Reads and decodes the file with no other effect, so that it can run before the store's lock is held.
 DayStore::ReadAhead readAhead(const QString &path);
 
-// Encodes the saved record as the file's text. It keeps the text of the last call and where each item stands in
-// it, and encodes again only the items that changed, since every change writes the whole file.
-class Encoder
-{
-public:
-    QByteArray encode(const DayStore::Saved &saved);
-
-private:
-    struct Entry
-    {
-        DayItem item;
-        qsizetype offset; // of the item's member in m_text
-        qsizetype size;
-    };
-    std::map<QString, Entry> m_items;
-    QByteArray m_text;
-    std::optional<DayStore::Serialization> m_state; // and where its text stands in m_text
-    qsizetype m_stateOffset = 0;
-    qsizetype m_stateSize = 0;
-};
-
 // Writes the whole file atomically: either it is on disk, or the old file stays as it was and the reason comes back
 // in words.
-std::optional<QString> save(const QString &path, const DayStore::Saved &saved, Encoder *encoder = nullptr);
+std::optional<QString> save(const QString &path, const DayStore::Saved &saved);
 
+// The file's text: an indented JSON object, keys sorted.
 QByteArray encode(const DayStore::Saved &saved);
 // Nothing when the text is not a store file; `damage` says what was left out or mended.
 std::optional<DayStore::Saved> decode(QByteArray bytes, StoreDamage *damage = nullptr);

@@ -347,20 +347,17 @@ TEST(StoreFileTest, ADamagedFileKeepsWhatReadsWellAndIsSetAsideOnce)
     }
 }
 
-// A file as the store writes it reads back equal; cut anywhere, it is refused. The encoder keeps each item's text
-// between saves, and writes what the general writer writes, also after an item changed.
+// A file as the store writes it reads back equal; cut anywhere, it is refused.
 TEST(StoreFileReader, ReadsItsOwnFileBackAndRefusesEveryCutOfIt)
 {
     DayStore::Saved saved;
-    StoreFile::Encoder encoder;
-    EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
+    EXPECT_EQ(StoreFile::decode(StoreFile::encode(saved)), saved);
     for (int i = 0; i < 6; ++i) {
         const QString id = QStringLiteral("ID-%1").arg(i);
         saved.items.emplace(id, DayItem{id, QStringLiteral("Task \"%1\" caf\u00e9 \\ \n\x01\u2028\x7f").arg(i), i % 2 == 0, kAllBuckets[i % 3],
                                         i < 3 ? "2025-03-05" : kOpenDay, QDateTime::fromMSecsSinceEpoch(1741161662'000 + i * 1001, Qt::UTC),
                                         i == 4 ? std::optional(QByteArray("\x00\xff", 2)) : i == 5 ? std::optional(QByteArray()) : std::nullopt,
                                         i == 3 ? std::optional(QDateTime::fromMSecsSinceEpoch(1741161669'999, Qt::UTC)) : std::nullopt});
-        EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved)) << i;
     }
     // Parts changed before the whole, and deletes still to send.
     DayItem &parts = saved.items.at("ID-2");
@@ -378,14 +375,8 @@ TEST(StoreFileReader, ReadsItsOwnFileBackAndRefusesEveryCutOfIt)
     state.setAccount(SyncKit::CloudAccount{"https://cloud.example.org", "anna", "secret"});
     saved.state = state.serialization();
     saved.state->account->token.clear(); // never written
-    const QByteArray written = encoder.encode(saved);
-    EXPECT_EQ(written, StoreFile::encode(saved));
-    EXPECT_EQ(written, QJsonDocument::fromJson(written).toJson()) << "keys sorted, pretty-printed";
+    const QByteArray written = StoreFile::encode(saved);
     EXPECT_EQ(StoreFile::decode(written), saved);
     for (qsizetype size = 0; size < written.size() - 1; ++size) // all but the closing line break
         ASSERT_FALSE(StoreFile::decode(written.left(size))) << size;
-
-    saved.items.erase("ID-1");
-    saved.items.begin()->second.done = !saved.items.begin()->second.done;
-    EXPECT_EQ(encoder.encode(saved), StoreFile::encode(saved));
 }

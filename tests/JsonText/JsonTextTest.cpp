@@ -1,5 +1,4 @@
 #include "JsonText/JsonParser.h"
-#include "JsonText/JsonWriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,13 +9,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray quoted(const QString &text)
-{
-    JsonWriter writer(JsonWriter::quotedRoom(text));
-    writer.putQuoted(text);
-    return writer.take();
-}
 
 // The string inside a one-element array, or none when the text is refused.
 std::optional<QString> readBack(QByteArray text)
@@ -32,7 +24,7 @@ std::optional<QString> readBack(QByteArray text)
 
 } // namespace
 
-TEST(JsonText, TextsRoundTripThroughTheWriterAndTheParser)
+TEST(JsonText, TextsRoundTripThroughQtsWriterAndTheParser)
 {
     const QChar high(0xD83D), low(0xDE00), bom(0xFEFF), replacement(0xFFFD);
     struct Case
@@ -54,10 +46,8 @@ TEST(JsonText, TextsRoundTripThroughTheWriterAndTheParser)
         {QString(low) + high, QString(replacement) + replacement},
     };
     for (const Case &test : cases) {
-        const QByteArray written = quoted(test.text);
-        const QByteArray reference = QJsonDocument(QJsonArray{test.text}).toJson(QJsonDocument::Compact);
-        EXPECT_EQ(written, reference.mid(1, reference.size() - 2)) << "the general writer's quoting";
-        EXPECT_EQ(readBack("[" + written + "]"), test.readAs.isNull() ? test.text : test.readAs) << written.constData();
+        const QByteArray written = QJsonDocument(QJsonArray{test.text}).toJson(QJsonDocument::Compact);
+        EXPECT_EQ(readBack(written), test.readAs.isNull() ? test.text : test.readAs) << written.constData();
     }
     EXPECT_EQ(readBack(R"(["\\ud800"])"), "\\ud800") << "an escaped backslash starts no escape";
 }
