@@ -196,6 +196,12 @@ void DayStore::startNewDay(const QDateTime &now)
 {
     // Unfinished tasks go to the Backlog after its older items, in the order they stood on the sheet: big, then
     // medium, then small, each top to bottom. Done tasks are dropped. All of it is one change and one write.
+    // Only this computer's days are cleared: the day it showed (also when started again by hand on that date) and
+    // any before the new one. A task another computer wrote for the new day or a later one (a time zone further
+    // east, a clock ahead) stays where it stands and shows on Today.
+    const QString today = dayKey(now, m_calendar);
+    const QString shown = m_saved.shownDay.value_or(m_day);
+    const auto ofAnEarlierDay = [&](const DayItem &item) { return item.day <= shown || item.day < today; };
     QList<DayItem> moved;
     QList<std::pair<QString, std::optional<DayItem>>> changes;
     auto leave = [&](const DayItem &item) {
@@ -205,8 +211,10 @@ void DayStore::startNewDay(const QDateTime &now)
             moved.append(item);
     };
     for (Bucket bucket : kAllBuckets) {
-        for (const DayItem &item : itemsIn(bucket))
-            leave(item);
+        for (const DayItem &item : itemsIn(bucket)) {
+            if (ofAnEarlierDay(item))
+                leave(item);
+        }
     }
     // No earlier than the time the day starts, and after every waiting item, even one stamped ahead of this clock.
     QDateTime latestWaiting = now.toUTC().addMSecs(-1);
@@ -219,7 +227,7 @@ void DayStore::startNewDay(const QDateTime &now)
         item.changedAt.reset();
         changes.append({item.id, std::move(item)});
     }
-    setDay(dayKey(now, m_calendar));
+    setDay(today);
     if (changes.isEmpty())
         save();
     else
