@@ -1,6 +1,8 @@
 #include "Vellora/Sync/AppSync.h"
 
+#include <QFile>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
@@ -132,6 +134,48 @@ void AppSync::syncNow(Done done)
             return done(QStringLiteral("%1 change(s) are still waiting to be sent").arg(left));
         done(std::nullopt);
     });
+}
+
+void AppSync::signOut(std::chrono::milliseconds wait, std::function<void(const SignOut &)> done)
+{
+    auto result = std::make_shared<SignOut>();
+    if (const auto signedIn = account())
+        result->user = signedIn->user;
+    QPointer<SyncEngine> engine(m_store ? m_store->engine() : nullptr);
+    auto ended = std::make_shared<bool>(false);
+    auto finish = [this, self = QPointer<AppSync>(this), engine, result, ended, wait,
+                   done](const std::optional<CloudError> &error, bool late) {
+        if (!self || std::exchange(*ended, true))
+            return;
+        if (engine) {
+            result->unsent = engine->state().pendingRecordZoneChanges().size();
+            if (result->unsent > 0)
+                result->why = error  ? describe(*error)
+                              : late ? QStringLiteral("the server did not answer within %1 s")
+                                           .arg(std::max<qint64>(1, qint64(wait.count()) / 1000))
+                                     : QStringLiteral("they were made while the others were being sent");
+        }
+        result->error = removeAccount();
+        // The engine follows now rather than when the file's notice comes: the items leave before anything else.
+        if (!result->error && engine)
+            engine->followAccount();
+        emit statusChanged();
+        done(*result);
+    };
+    if (!engine || !engine->account() || engine->state().pendingRecordZoneChanges().isEmpty())
+        return finish(std::nullopt, false);
+    QTimer::singleShot(wait, this, [finish] { finish(std::nullopt, true); });
+    engine->sendChanges({}, [finish](const std::optional<CloudError> &error) { finish(error, false); });
+}
+
+std::optional<QString> AppSync::removeAccount()
+{
+    QFile file(m_accountFile);
+    if (file.exists() && !file.remove())
+        return QStringLiteral("the account file %1 cannot be removed: %2").arg(file.fileName(), file.errorString());
+    // The last sync belongs to the account that left.
+    QFile::remove(SyncStatus::filePathFor(m_accountFile));
+    return std::nullopt;
 }
 
 void AppSync::checkAccount(const CloudAccount &account, QObject *context,
