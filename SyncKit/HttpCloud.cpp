@@ -161,6 +161,17 @@ void HttpCloud::userOfToken(const CloudAccount &account, Callback<QString> done)
     });
 }
 
+void HttpCloud::networkReachable()
+{
+    if (!m_timing.push || m_account.server.isEmpty() || m_account.token.isEmpty())
+        return;
+    // The back-off was for a network that was away.
+    m_pushRetry.stop();
+    m_pushFailures = 0;
+    connectPush();
+    emit databaseChanged(m_account.server, m_account.user);
+}
+
 void HttpCloud::connectPush()
 {
     if (m_push) {

@@ -52,6 +52,10 @@ public:
     void fetchZoneChanges(const CloudAccount &account, const RecordZoneID &zoneID, const QByteArray &token, int limit,
                           Callback<ZoneChanges> done) override;
 
+    // The system's network is reachable again: the push channel opens anew at once (a socket of before may be dead
+    // without knowing it) and databaseChanged tells the engine to send what waits and fetch.
+    void networkReachable();
+
     // The name of the user whose token the account carries, as the server knows it.
     void userOfToken(const CloudAccount &account, Callback<QString> done);
 

@@ -1,6 +1,7 @@
 #include "Vellora/Sync/AppSync.h"
 
 #include <QFile>
+#include <QNetworkInformation>
 #include <QPointer>
 #include <QTimer>
 
@@ -24,6 +25,31 @@ AppSync::AppSync(QString accountFile, bool push, QObject *parent)
 {
     connect(&m_cloud, &CloudDatabase::databaseChanged, this, &AppSync::statusChanged);
     connect(&m_cloud, &AccountCloud::pushConnectedChanged, this, &AppSync::pushConnectedChanged);
+    // Once the window is up: the engine fetches at start anyway, and asking the system costs a moment.
+    if (push)
+        QTimer::singleShot(std::chrono::seconds(1), this, &AppSync::watchNetwork);
+}
+
+void AppSync::watchNetwork()
+{
+    // Not every system can tell (no backend, as under test): then push's own retries are all there is.
+    if (!QNetworkInformation::instance() &&
+        !QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
+        return;
+    QNetworkInformation *information = QNetworkInformation::instance();
+    connect(information, &QNetworkInformation::reachabilityChanged, this,
+            [this, last = information->reachability()](QNetworkInformation::Reachability reachability) mutable {
+                const bool back = reachability == QNetworkInformation::Reachability::Online &&
+                                  last != QNetworkInformation::Reachability::Online;
+                last = reachability;
+                if (back)
+                    networkReachable();
+            });
+}
+
+void AppSync::networkReachable()
+{
+    m_cloud.networkReachable();
 }
 
 SyncSetup AppSync::setup(bool automaticallySync)

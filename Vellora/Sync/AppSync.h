@@ -61,6 +61,10 @@ public:
     // another process has open. Why not, when it could not.
     std::optional<QString> removeAccount();
 
+    // The system's network is reachable again: the push channel reconnects without its back-off, and what waits is
+    // sent and a fetch runs at once. Called on the system's report when it has a way to tell (QNetworkInformation).
+    void networkReachable();
+
     // Asks the account's server whose token it is: none when it is the account's user's, else why not in words
     // ("the server refused this token", "this token is anna's, not bob's", "the server cannot be reached…").
     // `done` is not called once `context` is gone.
@@ -76,6 +80,7 @@ private:
     void record(const std::optional<SyncKit::CloudError> &error);
     void pushConnectedChanged(bool connected);
     void writeStatus(const SyncStatus &status);
+    void watchNetwork();
 
     QString m_accountFile;
     SyncKit::AccountCloud m_cloud;
