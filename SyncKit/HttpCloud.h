@@ -18,7 +18,8 @@ namespace SyncKit {
 //     HttpCloud cloud(CloudAccount{"https://cloud.example.org", "anna", token});
 //     engine configuration: .database = &cloud
 //
-// Lost connections and unreadable answers fail as networkFailure; answers of "too many requests" or "unavailable"
+// Lost connections and unreadable answers fail as networkFailure (but an https address of a server that speaks plain
+// HTTP fails as invalidArguments, with the address to use); answers of "too many requests" or "unavailable"
 // are tried again after the server's Retry-After a few times, then fail as serverError for the engine to back off.
 class HttpCloud : public CloudDatabase
 {
@@ -68,6 +69,8 @@ private:
     // A POST of the body, or a GET when there is none.
     void post(const CloudAccount &account, const char *path, const std::optional<QByteArray> &body, int attempt,
               Answer done);
+    // A failed TLS handshake with a server that speaks plain HTTP on that port is said so, with the address to use.
+    void explainTlsFailure(const QString &server, CloudError failure, Answer done);
     void setPushReady(bool ready);
     template<typename T>
     void call(const CloudAccount &account, const char *path, const QJsonObject &body,

@@ -238,6 +238,9 @@ QString AppSync::describe(const CloudError &error)
         return QStringLiteral("the server cannot be reached: %1").arg(error.message());
     case CloudError::Code::serverError:
         return QStringLiteral("the server cannot take requests now: %1").arg(error.message());
+    case CloudError::Code::invalidArguments:
+        // The server's own words say what it could not read ("the server speaks plain HTTP: use http://…").
+        return error.message().isEmpty() ? error.description() : error.message();
     default:
         return error.description();
     }

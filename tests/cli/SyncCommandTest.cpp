@@ -115,6 +115,28 @@ TEST_F(SyncCommandTest, SignInRefusesAnotherUsersToken)
     EXPECT_FALSE(QFile::exists(computer.accountFile()));
 }
 
+// https:// given for a server that speaks plain HTTP: sign-in, and the sync and status of an account file that names
+// it, say which address to use rather than how the handshake failed.
+TEST_F(SyncCommandTest, HttpsForAPlainServerSaysWhichAddressToUse)
+{
+    Computer computer;
+    const QString https = QStringLiteral("https://127.0.0.1:%1").arg(server.port());
+    const QString advice = QStringLiteral("the server speaks plain HTTP: use %1").arg(server.url());
+    const Outcome refused = computer.run({"account", "sign-in", https, "anna"}, {}, token.toUtf8() + '\n');
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains(advice)) << refused.err.toStdString();
+    EXPECT_FALSE(QFile::exists(computer.accountFile()));
+
+    QDir().mkpath(QFileInfo(computer.accountFile()).absolutePath());
+    ASSERT_TRUE((SyncKit::CloudAccount{https, "anna", token}.writeFile(computer.accountFile())));
+    const Outcome synced = computer.run({"sync"});
+    EXPECT_NE(synced.exitCode, 0);
+    EXPECT_TRUE(synced.err.contains(advice)) << synced.err.toStdString();
+    const Outcome status = computer.run({"account", "status"});
+    EXPECT_TRUE(status.out.contains("Not connected since")) << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains(advice)) << status.out.toStdString();
+}
+
 // Without a window: signing out sends what waits and takes anna's tasks off the computer, a task made then belongs
 // to no account and joins bob's planner at his sign-in, and a change made while signed in is sent by the command.
 TEST_F(SyncCommandTest, TasksMadeWhileSignedOutJoinTheNextAccount)
