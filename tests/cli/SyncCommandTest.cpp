@@ -189,6 +189,31 @@ TEST_F(SyncCommandTest, TasksMadeWhileSignedOutJoinTheNextAccount)
     EXPECT_TRUE(status.out.contains(QStringLiteral("at %1.").arg(server.url()))) << status.out.toStdString();
 }
 
+// With the window running, `account sign-out` has the app send what waits before the account's tasks leave it.
+TEST_F(SyncCommandTest, SignOutWithTheWindowRunningSendsWhatWaitsFirst)
+{
+    Computer computer, annasOther;
+    signIn(computer);
+    computer.launch({});
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return computer.json({"account", "status"}).value("connected") == QJsonValue(true);
+        },
+        60000));
+    ASSERT_EQ(computer.run({"add", "made just before signing out"}).exitCode, 0);
+    const Outcome out = computer.run({"account", "sign-out"});
+    ASSERT_EQ(out.exitCode, 0) << out.err.toStdString();
+    EXPECT_TRUE(out.out.contains("anna's tasks left this computer")) << out.out.toStdString();
+    ASSERT_TRUE(waitFor([&] { return computer.titles().isEmpty(); }, 60000));
+    signIn(annasOther);
+    ASSERT_EQ(annasOther.run({"sync"}).exitCode, 0);
+    // A machine too busy to send within the second says so, and the task left with the account.
+    if (out.err.isEmpty())
+        EXPECT_EQ(annasOther.titles(), QStringList({"made just before signing out"}));
+    else
+        EXPECT_TRUE(out.err.contains("1 change(s) had not reached the server")) << out.err.toStdString();
+}
+
 // With the window running, anna's server answers a fetch slowly; bob signs in meanwhile. Her answer arrives under
 // bob and is dropped: none of her tasks is stored, shown, or sent to bob's planner.
 TEST_F(SyncCommandTest, AnAccountSwitchDuringASlowFetchLeavesNothingOfTheFirstAccount)
