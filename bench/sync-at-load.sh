@@ -25,14 +25,14 @@ measure() {
     done
 }
 
-measure quiet
+measure no-busy-loops
 if [ "$loops" -gt 0 ]; then
     for _ in $(seq "$loops"); do
         (while :; do :; done) >/dev/null 2>&1 &
         busy+=($!)
     done
     sleep 60 # the one-minute load average catches up
-    measure loaded
+    measure "$loops-busy-loops"
 fi
 python3 -c '
 import statistics, sys
