@@ -23,6 +23,12 @@ public:
     // The HttpCloud of the file's account; none when signed out.
     HttpCloud *current() const { return m_current.get(); }
     bool isPushConnected() const { return m_current && m_current->isPushConnected(); }
+    // The system's network is reachable again: see HttpCloud::networkReachable.
+    void networkReachable()
+    {
+        if (m_current)
+            m_current->networkReachable();
+    }
 
     void modifyZones(const CloudAccount &account, const QList<RecordZoneID> &saves, const QList<RecordZoneID> &deletes,
                      Callback<ModifyZonesResult> done) override;

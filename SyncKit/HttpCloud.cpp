@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QTcpSocket>
 #include <QUrl>
 #include <QWebSocket>
 
@@ -45,6 +46,23 @@ CloudError errorOfAnswer(int status, const QByteArray &body)
     return CloudError(CloudError::Code::invalidArguments, words);
 }
 
+// A TLS handshake that ended as soon as it began: what a server that speaks plain HTTP on the port gives.
+bool mayBePlainHttp(const QUrl &url, QNetworkReply::NetworkError error)
+{
+    return url.scheme() == QLatin1String("https") &&
+           (error == QNetworkReply::SslHandshakeFailedError || error == QNetworkReply::RemoteHostClosedError ||
+            error == QNetworkReply::ProtocolFailure || error == QNetworkReply::UnknownNetworkError);
+}
+
+// The address as it would be with plain HTTP, on the same port.
+QString plainAddress(const QString &server)
+{
+    QUrl url(server);
+    url.setPort(url.port(443));
+    url.setScheme(QStringLiteral("http"));
+    return url.toString(QUrl::StripTrailingSlash);
+}
+
 } // namespace
 
 HttpCloud::HttpCloud(CloudAccount account, QObject *parent) : HttpCloud(std::move(account), Timing{}, parent) {}
@@ -76,8 +94,12 @@ void HttpCloud::post(const CloudAccount &account, const char *path, const std::o
     connect(reply, &QNetworkReply::finished, this, [=, this, done = std::move(done)] {
         reply->deleteLater();
         const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!statusAttribute.isValid())
-            return done(CloudError(CloudError::Code::networkFailure, reply->errorString()));
+        if (!statusAttribute.isValid()) {
+            CloudError failure(CloudError::Code::networkFailure, reply->errorString());
+            if (mayBePlainHttp(reply->url(), reply->error()))
+                return explainTlsFailure(account.server, std::move(failure), done);
+            return done(failure);
+        }
         const int status = statusAttribute.toInt();
         const QByteArray answer = reply->readAll();
         if (reply->error() != QNetworkReply::NoError && status == 200)
@@ -102,6 +124,36 @@ void HttpCloud::post(const CloudAccount &account, const char *path, const std::o
         }
         done(errorOfAnswer(status, answer));
     });
+}
+
+void HttpCloud::explainTlsFailure(const QString &server, CloudError failure, Answer done)
+{
+    // Sent the first bytes of a TLS handshake in the clear, a server of ours that speaks plain HTTP on the port says
+    // so in a plain answer. A person can act on that, not on how the handshake failed; any other answer, or none,
+    // leaves the failure as it was (a TLS server behind a certificate this computer refuses, say).
+    const QUrl url(server);
+    auto *probe = new QTcpSocket(this);
+    auto received = std::make_shared<QByteArray>();
+    auto ended = std::make_shared<bool>(false);
+    const auto end = [=] {
+        if (std::exchange(*ended, true))
+            return;
+        probe->deleteLater();
+        if (!received->startsWith("HTTP/1.") || !received->contains("plainHttp"))
+            return done(failure);
+        done(CloudError(CloudError::Code::invalidArguments,
+                        QStringLiteral("the server speaks plain HTTP: use %1").arg(plainAddress(server))));
+    };
+    connect(probe, &QTcpSocket::connected, probe, [probe] { probe->write(QByteArray::fromHex("160301020001")); });
+    connect(probe, &QTcpSocket::readyRead, probe, [=] {
+        *received += probe->readAll();
+        if (received->contains("plainHttp"))
+            end();
+    });
+    connect(probe, &QTcpSocket::disconnected, probe, end);
+    connect(probe, &QTcpSocket::errorOccurred, probe, end);
+    QTimer::singleShot(std::min(m_timing.transferTimeout, std::chrono::milliseconds(5000)), probe, end);
+    probe->connectToHost(url.host(), quint16(url.port(443)));
 }
 
 template<typename T>
@@ -159,6 +211,17 @@ void HttpCloud::userOfToken(const CloudAccount &account, Callback<QString> done)
                                    QStringLiteral("the server's answer is not of the expected form")));
         done(user);
     });
+}
+
+void HttpCloud::networkReachable()
+{
+    if (!m_timing.push || m_account.server.isEmpty() || m_account.token.isEmpty())
+        return;
+    // The back-off was for a network that was away.
+    m_pushRetry.stop();
+    m_pushFailures = 0;
+    connectPush();
+    emit databaseChanged(m_account.server, m_account.user);
 }
 
 void HttpCloud::connectPush()

@@ -18,7 +18,8 @@ namespace SyncKit {
 //     HttpCloud cloud(CloudAccount{"https://cloud.example.org", "anna", token});
 //     engine configuration: .database = &cloud
 //
-// Lost connections and unreadable answers fail as networkFailure; answers of "too many requests" or "unavailable"
+// Lost connections and unreadable answers fail as networkFailure (but an https address of a server that speaks plain
+// HTTP fails as invalidArguments, with the address to use); answers of "too many requests" or "unavailable"
 // are tried again after the server's Retry-After a few times, then fail as serverError for the engine to back off.
 class HttpCloud : public CloudDatabase
 {
@@ -52,6 +53,10 @@ public:
     void fetchZoneChanges(const CloudAccount &account, const RecordZoneID &zoneID, const QByteArray &token, int limit,
                           Callback<ZoneChanges> done) override;
 
+    // The system's network is reachable again: the push channel opens anew at once (a socket of before may be dead
+    // without knowing it) and databaseChanged tells the engine to send what waits and fetch.
+    void networkReachable();
+
     // The name of the user whose token the account carries, as the server knows it.
     void userOfToken(const CloudAccount &account, Callback<QString> done);
 
@@ -64,6 +69,8 @@ private:
     // A POST of the body, or a GET when there is none.
     void post(const CloudAccount &account, const char *path, const std::optional<QByteArray> &body, int attempt,
               Answer done);
+    // A failed TLS handshake with a server that speaks plain HTTP on that port is said so, with the address to use.
+    void explainTlsFailure(const QString &server, CloudError failure, Answer done);
     void setPushReady(bool ready);
     template<typename T>
     void call(const CloudAccount &account, const char *path, const QJsonObject &body,

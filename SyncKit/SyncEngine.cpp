@@ -92,6 +92,9 @@ std::optional<CloudAccount> SyncEngine::currentAccount() const
 void SyncEngine::followAccount()
 {
     Work work(*this);
+    // The file may have changed a moment ago without its notice having come yet.
+    if (m_accountWatcher)
+        m_accountWatcher->reload();
     checkAccount();
 }
 

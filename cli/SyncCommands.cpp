@@ -26,7 +26,6 @@ using namespace SyncKit;
 namespace {
 
 constexpr auto kSendAfterEditWait = std::chrono::seconds(1);
-constexpr auto kSendBeforeSignOutWait = std::chrono::seconds(5);
 
 void print(FILE *stream, const QString &text)
 {
@@ -80,8 +79,6 @@ std::optional<QString> readToken(const QString &prompt)
     return token;
 }
 
-std::optional<QString> sendWaiting(const QString &path, std::chrono::milliseconds wait);
-
 // How many changes of the store wait to be sent.
 qsizetype waitingChanges(const QString &storePath)
 {
@@ -98,30 +95,6 @@ qsizetype itemsOfNoAccount(const std::optional<QString> &storePath)
     if (!loaded.saved || (loaded.saved->state && loaded.saved->state->account))
         return 0;
     return qsizetype(loaded.saved->items.size());
-}
-
-// Opens the store under its lock, which lets its engine follow the account file at once: a sign-out takes the old
-// account's items away, a sign-in keeps what belongs to no account. The running app follows by itself. The reason
-// when the store cannot be opened now; it follows the next time it is.
-std::optional<QString> followAccount(const std::optional<QString> &storePath)
-{
-    if (!storePath)
-        return std::nullopt;
-    InstanceChannel::StoreClaim claim = InstanceChannel::claimStore(*storePath);
-    if (claim.app)
-        return std::nullopt;
-    if (!claim.lock)
-        return claim.error.isEmpty() ? QStringLiteral("the store is in use by another vellora") : claim.error;
-    SyncSetup setup; // no cloud: nothing is sent, the account is only looked at
-    auto store = makeAppStore(*storePath, setup);
-    const auto saveError = store->saveError();
-    const QString openError = store->openError();
-    static_cast<void>(store.release()); // the process ends soon
-    if (!openError.isEmpty())
-        return openError;
-    if (saveError)
-        return *saveError;
-    return std::nullopt;
 }
 
 int signIn(const QString &server, const QString &user, const std::optional<QString> &storePath)
@@ -149,34 +122,73 @@ int signIn(const QString &server, const QString &user, const std::optional<QStri
     return 0;
 }
 
+// Signs out in this process, on the store under its lock, as the window does: what waits goes first.
+AppSync::SignOut signOutHere(const QString &storePath)
+{
+    AppSync sync(CloudAccount::defaultFilePath(), false);
+    auto store = makeAppStore(storePath, sync.setup(false));
+    sync.attach(*store);
+    const auto result = waitFor<AppSync::SignOut>([&](auto done) { sync.signOut(AppSync::kSendBeforeSignOut, done); });
+    if (!result.error && (!store->openError().isEmpty() || store->saveError()))
+        print(stderr, QStringLiteral("vellora: the tasks leave the store when it is next opened: %1\n")
+                          .arg(store->saveError().value_or(store->openError())));
+    static_cast<void>(store.release()); // the process ends soon
+    return result;
+}
+
+// Signs out beside the running app, if there is one: asked to sync, it sends what waits, and it follows the account
+// file by itself. Without one, the store follows the next time it is opened.
+AppSync::SignOut signOutBeside(const QString &storePath, InstanceChannel::Client *app)
+{
+    AppSync::SignOut result;
+    AppSync sync(CloudAccount::defaultFilePath(), false);
+    if (const auto account = sync.account())
+        result.user = account->user;
+    if (app && waitingChanges(storePath) > 0) {
+        const auto answer = app->ask(InstanceChannel::syncRequest(), AppSync::kSendBeforeSignOut);
+        result.unsent = waitingChanges(storePath);
+        result.why = !answer ? QStringLiteral("the server did not answer within %1 s")
+                                   .arg(std::max<qint64>(1, AppSync::kSendBeforeSignOut.count() / 1000))
+                     : answer->value("ok").toBool() ? QStringLiteral("the app had not sent them yet")
+                                                    : answer->value("error").toString();
+    }
+    result.error = sync.removeAccount();
+    return result;
+}
+
 int signOut(const std::optional<QString> &storePath)
 {
-    const QString path = CloudAccount::defaultFilePath();
-    const auto account = CloudAccount::readFile(path);
-    if (!QFile::exists(path)) {
+    if (!QFile::exists(CloudAccount::defaultFilePath())) {
         print(stdout, QStringLiteral("Not signed in.\n"));
         return 0;
     }
-    // What waits belongs to the account that leaves: it goes to its server first, as far as the server answers.
-    if (storePath && waitingChanges(*storePath) > 0) {
-        const auto why = sendWaiting(*storePath, kSendBeforeSignOutWait);
-        if (const qsizetype left = waitingChanges(*storePath); why && left > 0)
-            print(stderr, QStringLiteral("vellora: %1 change(s) had not reached the server (%2) and leave with the "
-                                         "account's tasks\n")
-                              .arg(left)
-                              .arg(*why));
+    AppSync::SignOut result;
+    std::optional<QString> notFollowed;
+    InstanceChannel::StoreClaim claim;
+    if (storePath)
+        claim = InstanceChannel::claimStore(*storePath);
+    if (claim.lock) {
+        result = signOutHere(*storePath);
+    } else {
+        if (storePath && !claim.app)
+            notFollowed =
+                claim.error.isEmpty() ? QStringLiteral("the store is in use by another vellora") : claim.error;
+        result = signOutBeside(storePath.value_or(QString()), claim.app.get());
     }
-    QFile file(path);
-    if (!file.remove())
-        return fail(QStringLiteral("the account file %1 cannot be removed: %2").arg(path, file.errorString()));
-    // The last sync belongs to the account that left.
-    QFile::remove(SyncStatus::filePathFor(path));
-    const QString who = account ? QStringLiteral("%1's").arg(account->user) : QStringLiteral("The account's");
+    if (result.error)
+        return fail(QStringLiteral("%1; still signed in").arg(*result.error));
+    if (result.unsent > 0)
+        print(stderr, QStringLiteral("vellora: %1 change(s) had not reached the server (%2) and left with the "
+                                     "account's tasks\n")
+                          .arg(result.unsent)
+                          .arg(result.why));
+    const QString who = result.user.isEmpty() ? QStringLiteral("The account's") : result.user + QStringLiteral("'s");
     print(stdout, QStringLiteral("Signed out. %1 tasks left this computer; the server keeps them. Tasks made now "
                                  "join the next account signed in.\n")
                       .arg(who));
-    if (const auto why = followAccount(storePath))
-        print(stderr, QStringLiteral("vellora: the tasks leave the store when it is next opened: %1\n").arg(*why));
+    if (notFollowed)
+        print(stderr,
+              QStringLiteral("vellora: the tasks leave the store when it is next opened: %1\n").arg(*notFollowed));
     return 0;
 }
 

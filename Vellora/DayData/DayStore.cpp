@@ -202,6 +202,17 @@ void DayStore::startNewDay(const QDateTime &now)
 {
     // Unfinished tasks go to the Backlog after its older items, in the order they stood on the sheet: big, then
     // medium, then small, each top to bottom. Done tasks are dropped. All of it is one change and one write.
+    // Only this computer's days are cleared: the day it showed (also when started again by hand on that date) and
+    // any before the new one. A task another computer wrote for the new day or a later one (a time zone further
+    // east, a clock ahead) stays where it stands and shows on Today. No place on earth is more than two days ahead:
+    // a day further on was written by a wrong clock or in another calendar, and is cleared like an earlier one.
+    const QString today = dayKey(now, m_calendar);
+    const QString shown = m_saved.shownDay.value_or(m_day);
+    const QString latestElsewhere =
+        QDate::fromString(today, QStringLiteral("yyyy-MM-dd")).addDays(2).toString(QStringLiteral("yyyy-MM-dd"));
+    const auto ofAnEarlierDay = [&](const DayItem &item) {
+        return item.day <= shown || item.day < today || item.day > latestElsewhere;
+    };
     QList<DayItem> moved;
     QList<std::pair<QString, std::optional<DayItem>>> changes;
     auto leave = [&](const DayItem &item) {
@@ -211,8 +222,10 @@ void DayStore::startNewDay(const QDateTime &now)
             moved.append(item);
     };
     for (Bucket bucket : kAllBuckets) {
-        for (const DayItem &item : itemsIn(bucket))
-            leave(item);
+        for (const DayItem &item : itemsIn(bucket)) {
+            if (ofAnEarlierDay(item))
+                leave(item);
+        }
     }
     // No earlier than the time the day starts, and after every waiting item, even one stamped ahead of this clock.
     QDateTime latestWaiting = now.toUTC().addMSecs(-1);
@@ -225,7 +238,7 @@ void DayStore::startNewDay(const QDateTime &now)
         item.changedAt.reset();
         changes.append({item.id, std::move(item)});
     }
-    setDay(dayKey(now, m_calendar));
+    setDay(today);
     if (changes.isEmpty())
         save();
     else

@@ -7,7 +7,7 @@
 #include "Vellora/Sync/AppSync.h"
 
 #include <QBoxLayout>
-#include <QFile>
+#include <QPointer>
 
 SyncSection::SyncSection(AppSync &sync, QWidget *parent) : QWidget(parent), m_sync(sync)
 {
@@ -63,20 +63,39 @@ SyncSection::SyncSection(AppSync &sync, QWidget *parent) : QWidget(parent), m_sy
 void SyncSection::showState()
 {
     const bool signedIn = m_sync.account().has_value();
-    m_state->setText(m_syncing ? QStringLiteral("Syncing…") : m_sync.statusLine());
+    if (signedIn && !m_signingOut)
+        m_signOutNote.clear();
+    m_state->setText(m_signingOut               ? QStringLiteral("Signing out…")
+                     : m_syncing                ? QStringLiteral("Syncing…")
+                     : !m_signOutNote.isEmpty() ? m_signOutNote
+                                                : m_sync.statusLine());
     m_signIn->setText(signedIn ? QStringLiteral("Switch account…") : QStringLiteral("Sign in…"));
+    m_signIn->setEnabled(!m_signingOut);
     m_signOut->setVisible(signedIn);
+    m_signOut->setEnabled(!m_signingOut);
     m_syncNow->setVisible(signedIn);
-    m_syncNow->setEnabled(!m_syncing);
+    m_syncNow->setEnabled(!m_syncing && !m_signingOut);
 }
 
 void SyncSection::signOut()
 {
-    QFile file(m_sync.accountFile());
-    if (file.exists() && !file.remove()) {
-        m_state->setText(QStringLiteral("Cannot sign out: the account file %1 cannot be removed (%2).")
-                             .arg(file.fileName(), file.errorString()));
-        return;
-    }
+    // As `vellora account sign-out` does: what waits goes to the account's server first, for a moment at most.
+    m_signingOut = true;
     showState();
+    m_sync.signOut(AppSync::kSendBeforeSignOut, [self = QPointer<SyncSection>(this)](const AppSync::SignOut &result) {
+        if (!self)
+            return;
+        self->m_signingOut = false;
+        if (result.error) {
+            self->showState();
+            self->m_state->setText(QStringLiteral("Cannot sign out: %1.").arg(*result.error));
+            return;
+        }
+        if (result.unsent > 0)
+            self->m_signOutNote = QStringLiteral("Signed out. %1 change(s) had not reached the server (%2) and left "
+                                                 "this computer with %3's tasks.")
+                                      .arg(result.unsent)
+                                      .arg(result.why, result.user);
+        self->showState();
+    });
 }

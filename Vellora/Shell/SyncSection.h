@@ -27,4 +27,6 @@ private:
     PaperButtonStyle *m_syncNow = nullptr;
     QTimer m_tick; // "2 minutes ago" grows old
     bool m_syncing = false;
+    bool m_signingOut = false;
+    QString m_signOutNote; // what the last sign-out could not send, shown until the next sign-in
 };

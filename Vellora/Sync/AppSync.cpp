@@ -1,6 +1,9 @@
 #include "Vellora/Sync/AppSync.h"
 
+#include <QFile>
+#include <QNetworkInformation>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
@@ -22,6 +25,31 @@ AppSync::AppSync(QString accountFile, bool push, QObject *parent)
 {
     connect(&m_cloud, &CloudDatabase::databaseChanged, this, &AppSync::statusChanged);
     connect(&m_cloud, &AccountCloud::pushConnectedChanged, this, &AppSync::pushConnectedChanged);
+    // Once the window is up: the engine fetches at start anyway, and asking the system costs a moment.
+    if (push)
+        QTimer::singleShot(std::chrono::seconds(1), this, &AppSync::watchNetwork);
+}
+
+void AppSync::watchNetwork()
+{
+    // Not every system can tell (no backend, as under test): then push's own retries are all there is.
+    if (!QNetworkInformation::instance() &&
+        !QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
+        return;
+    QNetworkInformation *information = QNetworkInformation::instance();
+    connect(information, &QNetworkInformation::reachabilityChanged, this,
+            [this, last = information->reachability()](QNetworkInformation::Reachability reachability) mutable {
+                const bool back = reachability == QNetworkInformation::Reachability::Online &&
+                                  last != QNetworkInformation::Reachability::Online;
+                last = reachability;
+                if (back)
+                    networkReachable();
+            });
+}
+
+void AppSync::networkReachable()
+{
+    m_cloud.networkReachable();
 }
 
 SyncSetup AppSync::setup(bool automaticallySync)
@@ -134,6 +162,48 @@ void AppSync::syncNow(Done done)
     });
 }
 
+void AppSync::signOut(std::chrono::milliseconds wait, std::function<void(const SignOut &)> done)
+{
+    auto result = std::make_shared<SignOut>();
+    if (const auto signedIn = account())
+        result->user = signedIn->user;
+    QPointer<SyncEngine> engine(m_store ? m_store->engine() : nullptr);
+    auto ended = std::make_shared<bool>(false);
+    auto finish = [this, self = QPointer<AppSync>(this), engine, result, ended, wait,
+                   done](const std::optional<CloudError> &error, bool late) {
+        if (!self || std::exchange(*ended, true))
+            return;
+        if (engine) {
+            result->unsent = engine->state().pendingRecordZoneChanges().size();
+            if (result->unsent > 0)
+                result->why = error  ? describe(*error)
+                              : late ? QStringLiteral("the server did not answer within %1 s")
+                                           .arg(std::max<qint64>(1, qint64(wait.count()) / 1000))
+                                     : QStringLiteral("they were made while the others were being sent");
+        }
+        result->error = removeAccount();
+        // The engine follows now rather than when the file's notice comes: the items leave before anything else.
+        if (!result->error && engine)
+            engine->followAccount();
+        emit statusChanged();
+        done(*result);
+    };
+    if (!engine || !engine->account() || engine->state().pendingRecordZoneChanges().isEmpty())
+        return finish(std::nullopt, false);
+    QTimer::singleShot(wait, this, [finish] { finish(std::nullopt, true); });
+    engine->sendChanges({}, [finish](const std::optional<CloudError> &error) { finish(error, false); });
+}
+
+std::optional<QString> AppSync::removeAccount()
+{
+    QFile file(m_accountFile);
+    if (file.exists() && !file.remove())
+        return QStringLiteral("the account file %1 cannot be removed: %2").arg(file.fileName(), file.errorString());
+    // The last sync belongs to the account that left.
+    QFile::remove(SyncStatus::filePathFor(m_accountFile));
+    return std::nullopt;
+}
+
 void AppSync::checkAccount(const CloudAccount &account, QObject *context,
                            std::function<void(const std::optional<QString> &)> done)
 {
@@ -168,6 +238,9 @@ QString AppSync::describe(const CloudError &error)
         return QStringLiteral("the server cannot be reached: %1").arg(error.message());
     case CloudError::Code::serverError:
         return QStringLiteral("the server cannot take requests now: %1").arg(error.message());
+    case CloudError::Code::invalidArguments:
+        // The server's own words say what it could not read ("the server speaks plain HTTP: use http://…").
+        return error.message().isEmpty() ? error.description() : error.message();
     default:
         return error.description();
     }

@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -18,6 +19,17 @@ class AppSync : public QObject
 
 public:
     using Done = std::function<void(const std::optional<QString> &reason)>;
+
+    // How long a sign-out waits for what is still to be sent, as a command waits to send its change.
+    static constexpr std::chrono::milliseconds kSendBeforeSignOut{1000};
+
+    struct SignOut
+    {
+        QString user;                 // whose account it was
+        std::optional<QString> error; // why the account file could not be removed: then still signed in
+        qsizetype unsent = 0;         // changes that had not reached the server and left with the account's items
+        QString why;                  // why they had not
+    };
 
     // Without `push`, for a command that runs one round and ends: no push channel is opened.
     explicit AppSync(QString accountFile = SyncKit::CloudAccount::defaultFilePath(), bool push = true,
@@ -40,6 +52,19 @@ public:
     // ended with nothing left to send, else the reason in words.
     void syncNow(Done done);
 
+    // Signs out the way the window and the command line both do: what waits to be sent under the account goes to
+    // its server first, for at most `wait`; then the account file goes and the store's engine follows at once (the
+    // account's items leave this computer, the server keeps them; what made it to no server leaves with them).
+    void signOut(std::chrono::milliseconds wait, std::function<void(const SignOut &)> done);
+
+    // Removes the account file and the last sync noted beside it, without sending or following: for a store that
+    // another process has open. Why not, when it could not.
+    std::optional<QString> removeAccount();
+
+    // The system's network is reachable again: the push channel reconnects without its back-off, and what waits is
+    // sent and a fetch runs at once. Called on the system's report when it has a way to tell (QNetworkInformation).
+    void networkReachable();
+
     // Asks the account's server whose token it is: none when it is the account's user's, else why not in words
     // ("the server refused this token", "this token is anna's, not bob's", "the server cannot be reached…").
     // `done` is not called once `context` is gone.
@@ -55,6 +80,7 @@ private:
     void record(const std::optional<SyncKit::CloudError> &error);
     void pushConnectedChanged(bool connected);
     void writeStatus(const SyncStatus &status);
+    void watchNetwork();
 
     QString m_accountFile;
     SyncKit::AccountCloud m_cloud;

@@ -85,7 +85,7 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
 }
 
 // Starting a new day: done items go, open ones wait in the Backlog, after what already waited there.
-// At launch, one item of an earlier day starts a new day, which clears the whole sheet, a later day's item too.
+// At launch, one item of an earlier day starts a new day, which clears the sheet but not a later day's item.
 TEST(DayStore, ANewDayStartsAtLaunchOnlyAfterTheDayOfAnItem)
 {
     StoreFixture f;
@@ -107,8 +107,8 @@ TEST(DayStore, ANewDayStartsAtLaunchOnlyAfterTheDayOfAnItem)
     f.clock = f.clock.addDays(1);
     auto next = f.make(true, true);
     EXPECT_EQ(next->day(), "2025-03-06");
-    // After what already waited: the sheet in its order, big to small, the later day's item where it stood.
-    EXPECT_EQ(layout(*next), " /  /  | b:waiting*,b:open,m:open2,m:later,s:open3");
+    // After what already waited: the sheet in its order, big to small; the later day's item stays where it stood.
+    EXPECT_EQ(layout(*next), " / later /  | b:waiting*,b:open,m:open2,s:open3");
     const auto pending = queued(*next);
     for (const char *title : {"done0", "done1"})
         EXPECT_TRUE(pending.contains(deleteOf(f.id(title)))) << title;
@@ -173,6 +173,46 @@ TEST(DayStore, KeysOfAnotherCalendarStayOnTodayAndGoToTheBacklogOnTheNextDay)
     f.clock = f.clock.addDays(1);
     store = f.make(true, false);
     EXPECT_EQ(layout(*store), " /  /  | m:buddhist");
+}
+
+// A computer a day behind the one that wrote some of its tasks (a time zone further west, a clock behind): at its
+// own next day, and at a new day started by hand, the tasks written for that day or a later one stay on Today, done
+// or not, and are not rewritten; those of its own earlier days are cleared.
+TEST(DayStore, ANewDayLeavesTheTasksOfAComputerAheadWhereTheyStand)
+{
+    StoreFixture f;
+    auto store = f.make(true, true);
+    f.given(*store, "s:mine* m:open");
+    const QDateTime written = f.clock.addSecs(60);
+    for (const DayItem &ahead : {DayItem{newItemId(), "east", false, Bucket::medium, "2025-03-06", written, {}},
+                                 DayItem{newItemId(), "east done", true, Bucket::small, "2025-03-06", written, {}},
+                                 DayItem{newItemId(), "further", false, Bucket::big, "2025-03-07", written, {}}}) {
+        store->setItem(ahead.id, ahead); // as sync puts a fetched item
+        f.ids.insert(ahead.title, ahead.id);
+    }
+    store->setState(store->engine()->state().serialization());
+    store->save();
+    store.reset();
+
+    f.clock = f.clock.addDays(1);
+    store = f.make(true, true);
+    EXPECT_EQ(store->day(), "2025-03-06");
+    EXPECT_EQ(layout(*store), "further / east / east done* | m:open");
+    for (const char *title : {"east", "east done", "further"}) {
+        EXPECT_FALSE(queued(*store).contains(saveOf(f.id(title)))) << title;
+        EXPECT_FALSE(queued(*store).contains(deleteOf(f.id(title)))) << title;
+    }
+    EXPECT_TRUE(queued(*store).contains(deleteOf(f.id("mine"))));
+
+    // By hand on the same date, that date's tasks are this computer's own: cleared; the later day's one stays.
+    store->startNewDay(f.clock);
+    EXPECT_EQ(layout(*store), "further /  /  | m:open,m:east");
+    EXPECT_FALSE(store->item(f.id("east done")));
+    store.reset();
+
+    f.clock = f.clock.addDays(2);
+    store = f.make(true, true);
+    EXPECT_EQ(layout(*store), " /  /  | m:open,m:east,b:further");
 }
 
 // A block that holds more items than rows (a file written by hand) shows them all at open: the latest placed go to

@@ -197,3 +197,40 @@ TEST(ServerRestoreTest, NoDeviceLosesAnItemAndANewDeviceGetsTheUnion)
         EXPECT_TRUE(device->contents().empty());
     }
 }
+
+// The network comes back while the push channel and the engine both wait out long pauses after failures: told so,
+// the channel opens at once and the change made while the server was away is on it within seconds.
+TEST(ServerNetworkTest, WhenTheNetworkIsBackPushReconnectsAndWhatWaitsGoesAtOnce)
+{
+    CloudServerProcess server;
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    const CloudAccount account{server.url(), "anna", server.addUser("anna")};
+    HttpCloud::Timing timing;
+    timing.pushRetryDelay = timing.maximumPushRetryDelay = std::chrono::minutes(2);
+    HttpCloud cloud(account, timing);
+    QTemporaryDir folder(memoryFolderTemplate(QStringLiteral("vellora-sync-test")));
+    SyncSetup setup;
+    setup.database = &cloud;
+    setup.accountFile.reset();
+    setup.account = account;
+    setup.timing.retryDelay = setup.timing.maximumRetryDelay = std::chrono::minutes(2);
+    TestClock clock;
+    Device device(folder.filePath("desk.json"), setup, clock);
+    ASSERT_TRUE(waitFor([&] { return cloud.isPushConnected() && !device.engine().isWorking(); }, 30000));
+
+    bool failed = false;
+    QObject::connect(&device.engine(), &SyncEngine::workFinished,
+                     [&](const std::optional<CloudError> &error) { failed = failed || error.has_value(); });
+    server.stop();
+    const QString id = device->addItem("made while the network was away", Bucket::big)->id;
+    ASSERT_TRUE(waitFor([&] { return failed && !cloud.isPushConnected(); }, 30000));
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+
+    cloud.networkReachable();
+    EXPECT_TRUE(waitFor([&] { return cloud.isPushConnected(); }, 10000)) << "push waited out its pause";
+    ASSERT_TRUE(waitFor([&] { return device.engine().state().pendingRecordZoneChanges().isEmpty(); }, 10000))
+        << "the change waited out the engine's pause";
+    const auto records = zoneContents(cloud, account, syncZoneID());
+    ASSERT_TRUE(records);
+    EXPECT_EQ(records->count(id), 1u);
+}
