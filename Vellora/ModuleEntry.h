@@ -1,18 +1,12 @@
 #pragma once
 
-#include <QElapsedTimer>
-
 struct Command;
 
-// The window lives in a module of its own, loaded only when the window opens: a command-line call then never
-// loads the graphics libraries.
-using WindowEntry = int (*)(int argc, char **argv, const Command *command, const QElapsedTimer *sinceStart);
+// The window and the commands that talk to the sync server (`sync`, `account`) live in one module, loaded only for
+// them: every other command runs without the graphics and network libraries. Its one exported function runs a
+// command. For the window it makes the application object from `argc` and `argv`, which must outlive it; `sync` and
+// `account` run on the application object the program has made.
+using ModuleEntry = int (*)(int *argc, char **argv, const Command *command);
 
-inline constexpr auto kWindowEntryName = "vellora_run_window";
-inline constexpr auto kWindowModuleName = "libvellora_window.so";
-
-// `sync` and `account` live in a module of their own too: only they load the network libraries.
-using NetworkEntry = int (*)(const Command *command);
-
-inline constexpr auto kNetworkEntryName = "vellora_run_network";
-inline constexpr auto kNetworkModuleName = "libvellora_network.so";
+inline constexpr auto kModuleEntryName = "vellora_module_run";
+inline constexpr auto kModuleName = "libvellora_module.so";

@@ -1,41 +1,58 @@
-#include "Vellora/DayData/StoreFile.h"
+#include "Vellora/ModuleEntry.h"
 #include "Vellora/Paper/PaperStyle.h"
-#include "Vellora/Platform/HugePageHeap.h"
-#include "Vellora/Shell/StartupProbe.h"
 #include "Vellora/Shell/VelloraApp.h"
-#include "Vellora/WindowEntry.h"
 #include "cli/CommandLine.h"
+#include "cli/SyncCommands.h"
+
+#ifdef VELLORA_STARTUP_PROBE
+#include "bench/StartupProbe.h"
+#endif
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 
-#include <fontconfig/fontconfig.h>
+#include <pthread.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <future>
-#include <thread>
+#include <cstring>
 
 namespace {
+
+constexpr std::size_t kThreadStack = std::size_t(512) << 10;
 
 void warn(const QString &message)
 {
     std::fprintf(stderr, "vellora: %s\n", qPrintable(message));
 }
 
+// The window's threads are all the libraries' (Qt's drawing pool, its D-Bus and X11 event threads), and each would
+// reserve the stack size of `ulimit -s`, 8 MiB by default: beside the libraries, three of those do not fit a 100 MB
+// address space, and Qt's first frame waits for ever on a drawing thread that could not start. They run shallow
+// code, for which 1 MiB is ample. Called before any thread starts.
+void limitThreadStacks()
+{
+    pthread_attr_t attributes;
+    std::size_t size = 0;
+    int error = pthread_getattr_default_np(&attributes);
+    if (error == 0) {
+        error = pthread_attr_getstacksize(&attributes, &size);
+        if (error == 0 && size > kThreadStack)
+            error = pthread_attr_setstacksize(&attributes, kThreadStack);
+        if (error == 0 && size > kThreadStack)
+            error = pthread_setattr_default_np(&attributes);
+        pthread_attr_destroy(&attributes);
+    }
+    if (error != 0)
+        warn(QStringLiteral("the threads keep their large stacks: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
+}
+
 // The app on the store file. It holds the file for as long as it runs and the command line hands it its
 // commands, so that only one process ever writes the file; a second launch shows this window instead.
-int runApp(const Command &command, const std::optional<QString> &storePath, std::future<DayStore::ReadAhead> readAhead,
-           const QElapsedTimer &sinceStart)
+int runApp(const Command &command)
 {
     VelloraApp::Options options;
     options.arguments = command.appArguments;
-    options.storePath = storePath;
-    if (readAhead.valid())
-        options.readAhead = [ahead = std::make_shared<decltype(readAhead)>(std::move(readAhead))] {
-            return ahead->get();
-        };
+    options.storePath = storePathFor(command);
     VelloraApp app(std::move(options));
     switch (app.start()) {
     case VelloraApp::Start::handedOver:
@@ -53,34 +70,25 @@ int runApp(const Command &command, const std::optional<QString> &storePath, std:
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     }
-    // A start-up measurement ends once the first frame is up: the store is given back and the process ends at
-    // once, without taking the window down piece by piece.
-    StartupProbe::watch(app.mainWindow(), sinceStart, [&app] {
-        app.releaseStore();
-        std::_Exit(0);
-    });
+#ifdef VELLORA_STARTUP_PROBE
+    StartupProbe::watch(app.mainWindow());
+#endif
     return QApplication::exec();
+}
+
+int runWindow(int &argc, char **argv, const Command &command)
+{
+    limitThreadStacks();
+    QApplication app(argc, argv);
+    QApplication::setStyle(new PaperStyle);
+    return runApp(command);
 }
 
 } // namespace
 
-// The entry point of the window module, which the vellora program loads only to open the window.
-extern "C" Q_DECL_EXPORT int vellora_run_window(int argc, char **argv, const Command *command,
-                                                const QElapsedTimer *sinceStart)
+extern "C" Q_DECL_EXPORT int vellora_module_run(int *argc, char **argv, const Command *command)
 {
-    // Two things the first frame waits for do not need the application object, and run on threads of their own
-    // while it connects to the display: reading the store file (the store takes it only if the file is still the
-    // same once its lock is held) and reading the system's font configuration, which the first text measured
-    // would otherwise read.
-    const std::optional<QString> storePath = storePathFor(*command);
-    // Enough for the store read and the window up to its first frame; settled once that frame is up.
-    growHeapOnHugePages(std::size_t(24) << 20);
-    std::future<DayStore::ReadAhead> readAhead;
-    if (storePath && !VelloraApp::isUITestLaunch(command->appArguments))
-        readAhead = std::async(std::launch::async, [path = *storePath] { return StoreFile::readAhead(path); });
-    std::thread fonts([] { FcInit(); });
-    QApplication app(argc, argv);
-    QApplication::setStyle(new PaperStyle);
-    fonts.join();
-    return runApp(*command, storePath, std::move(readAhead), *sinceStart);
+    if (command->verb == Command::Verb::openWindow)
+        return runWindow(*argc, argv, *command);
+    return runNetworkCommand(*command);
 }

@@ -1,25 +1,17 @@
-#include "Vellora/Shell/StartupProbe.h"
+#include "bench/StartupProbe.h"
 
 #include "Vellora/Shell/FirstFrame.h"
 
 #include <QFile>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace StartupProbe {
 
-void watch(QWidget *window, const QElapsedTimer &sinceStart, std::function<void()> quit)
-{
-    if (!qEnvironmentVariableIsSet(kVariable))
-        return;
-    afterFirstFrame(window, [sinceStart, quit = std::move(quit)] {
-        std::fprintf(stderr, "vellora: first frame painted after %lld ms; VmRSS %lld kB\n",
-                     static_cast<long long>(sinceStart.elapsed()), static_cast<long long>(residentKilobytes()));
-        std::fflush(stderr);
-        quit();
-    });
-}
+namespace {
 
+// The process's resident memory in kB, from /proc/self/status; -1 where there is none.
 qint64 residentKilobytes()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -30,6 +22,20 @@ qint64 residentKilobytes()
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
+}
+
+} // namespace
+
+void watch(QWidget *window)
+{
+    if (!qEnvironmentVariableIsSet(kVariable))
+        return;
+    afterFirstFrame(window, [] {
+        std::fprintf(stderr, "vellora: first frame painted; VmRSS %lld kB\n",
+                     static_cast<long long>(residentKilobytes()));
+        std::fflush(stderr);
+        std::_Exit(0);
+    });
 }
 
 } // namespace StartupProbe

@@ -85,8 +85,8 @@ std::optional<QString> sendWaiting(const QString &path, std::chrono::millisecond
 // How many changes of the store wait to be sent.
 qsizetype waitingChanges(const QString &storePath)
 {
-    const auto loaded = StoreFile::readAhead(storePath);
-    return loaded.saved && loaded.saved->state ? loaded.saved->state->recordZoneChanges.size() : 0;
+    const auto saved = StoreFile::peek(storePath);
+    return saved && saved->state ? saved->state->recordZoneChanges.size() : 0;
 }
 
 // How many items of the store belong to no account: made while signed out, they join the next account.
@@ -94,10 +94,10 @@ qsizetype itemsOfNoAccount(const std::optional<QString> &storePath)
 {
     if (!storePath)
         return 0;
-    const auto loaded = StoreFile::readAhead(*storePath); // reads only: the store's lock is not held here
-    if (!loaded.saved || (loaded.saved->state && loaded.saved->state->account))
+    const auto saved = StoreFile::peek(*storePath); // reads only: the store's lock is not held here
+    if (!saved || (saved->state && saved->state->account))
         return 0;
-    return qsizetype(loaded.saved->items.size());
+    return qsizetype(saved->items.size());
 }
 
 // Opens the store under its lock, which lets its engine follow the account file at once: a sign-out takes the old
@@ -116,7 +116,6 @@ std::optional<QString> followAccount(const std::optional<QString> &storePath)
     auto store = makeAppStore(*storePath, setup);
     const auto saveError = store->saveError();
     const QString openError = store->openError();
-    static_cast<void>(store.release()); // the process ends soon
     if (!openError.isEmpty())
         return openError;
     if (saveError)
@@ -239,8 +238,6 @@ int syncFile(const QString &path)
     sync.attach(*store);
     const auto reason = waitFor<std::optional<QString>>([&](auto done) { sync.syncNow(done); });
     const auto saveError = store->saveError();
-    // The process ends now: the store is not taken apart item by item.
-    static_cast<void>(store.release());
     if (saveError)
         return fail(QStringLiteral("the synced changes cannot be saved: %1 (%2)").arg(*saveError, path));
     if (reason)
@@ -301,7 +298,6 @@ std::optional<QString> sendWaiting(const QString &path, std::chrono::millisecond
         loop.exec();
     }
     const auto saveError = store->saveError();
-    static_cast<void>(store.release()); // the process ends soon
     if (!ended)
         return QStringLiteral("the server did not answer within %1 s").arg(qMax<qint64>(1, wait.count() / 1000));
     if (failure)

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
@@ -273,4 +274,24 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
     }
     EXPECT_TRUE(QDir(open).isEmpty()) << "nothing is made in a folder refused";
     EXPECT_TRUE(QFileInfo(home.filePath("data")).isDir());
+}
+
+// A limit on the address space (ulimit -v 102400) leaves room for the window and for a command: the window starts
+// and answers. (The address sanitizer reserves far more than the limit for itself.)
+TEST_F(CommandLineTest, TheWindowAndACommandStartUnderA100MBAddressLimit)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
+#endif
+    const auto limited = [] {
+        const rlimit limit{rlim_t(100) << 20, rlim_t(100) << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    };
+    QProcess *add = launch({"add", "Pay the rent"}, {}, {}, limited);
+    ASSERT_TRUE(finished(add));
+    EXPECT_EQ(add->exitCode(), 0) << add->readAllStandardError().toStdString();
+
+    QProcess *window = launch({}, {}, {}, limited);
+    EXPECT_TRUE(waitFor([&] { return window->state() == QProcess::NotRunning || vellora({"toggle"}).exitCode == 0; }));
+    EXPECT_EQ(window->state(), QProcess::Running) << window->readAllStandardError().toStdString();
 }
