@@ -43,7 +43,8 @@ void limitThreadStacks()
         pthread_attr_destroy(&attributes);
     }
     if (error != 0)
-        warn(QStringLiteral("the threads keep their large stacks: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
+        warn(QStringLiteral("the threads keep their large stacks: %1")
+                 .arg(QString::fromLocal8Bit(std::strerror(error))));
 }
 
 // The app on the store file. It holds the file for as long as it runs and the command line hands it its
