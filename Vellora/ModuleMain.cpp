@@ -28,7 +28,7 @@ void warn(const QString &message)
 // The window's threads are all the libraries' (Qt's drawing pool, its D-Bus and X11 event threads), and each would
 // reserve the stack size of `ulimit -s`, 8 MiB by default: beside the libraries, three of those do not fit a 100 MB
 // address space, and Qt's first frame waits for ever on a drawing thread that could not start. They run shallow
-// code, for which 1 MiB is ample. Called before any thread starts.
+// code, for which 512 KiB is ample. Called before any thread starts.
 void limitThreadStacks()
 {
     pthread_attr_t attributes;
