@@ -27,13 +27,13 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300 $(CTEST_FLAGS)
 
-# Every suite built with the address and undefined-behaviour sanitizers, but those that need an X server or build
-# and install the package: they are left to `make test`.
+# Every suite built with the address (leaks included) and undefined-behaviour sanitizers, but those that need an X
+# server or build and install the package: they are left to `make test`.
 test-sanitize: deps
 	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELLORA_SANITIZE=address,undefined \
 		$(SANITIZE_FLAGS) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
-	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:verify_asan_link_order=0 \
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:verify_asan_link_order=0 \
 		UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j $(JOBS) --timeout 600 -LE 'x11|package' $(CTEST_FLAGS)
 

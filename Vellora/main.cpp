@@ -1,4 +1,4 @@
-#include "Vellora/WindowEntry.h"
+#include "Vellora/ModuleEntry.h"
 #include "cli/CommandLine.h"
 
 #include <QByteArray>
@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 namespace {
@@ -23,17 +24,19 @@ std::string programFolder()
     return program.substr(0, program.rfind('/'));
 }
 
-// A module of the program: beside it in a build, under the library folder once installed. Its calls into the
-// libraries are bound when first made, not all at once when it is opened: the window's first frame makes few of
-// them. (A library without a function the module calls would show at that call instead of here.)
-void *loadModule(const char *name, const char *entry, const char *purpose)
+// The module: beside the program in a build, under the library folder once installed. Its calls into the libraries
+// are bound when first made, not all at once when it is opened: a command or the window's first frame makes few
+// of them. (A library without a function the module calls would show at that call instead of here.)
+ModuleEntry loadModule(const char *purpose)
 {
     const std::string folder = programFolder();
     std::string error;
-    for (const std::string &candidate : {folder + "/" + name, folder + "/../" VELLORA_LIBDIR "/vellora/" + name}) {
-        if (void *module = dlopen(candidate.c_str(), RTLD_LAZY | RTLD_LOCAL))
-            if (void *symbol = dlsym(module, entry))
-                return symbol;
+    for (const std::string &candidate :
+         {folder + "/" + kModuleName, folder + "/../" VELLORA_LIBDIR "/vellora/" + kModuleName}) {
+        if (void *module = dlopen(candidate.c_str(), RTLD_LAZY | RTLD_LOCAL)) {
+            if (void *symbol = dlsym(module, kModuleEntryName))
+                return reinterpret_cast<ModuleEntry>(symbol);
+        }
         if (error.empty() || access(candidate.c_str(), F_OK) == 0)
             error = dlerror();
     }
@@ -53,17 +56,19 @@ bool hasDisplay()
 
 int main(int argc, char **argv)
 {
-    QElapsedTimer sinceStart;
-    sinceStart.start();
-    const WindowHost openWindow = [&argc, argv, &sinceStart](const Command &command) {
-        const auto runWindow = reinterpret_cast<WindowEntry>(
-            loadModule(kWindowModuleName, kWindowEntryName, "the window cannot be opened"));
-        return runWindow ? runWindow(argc, argv, &command, &sinceStart) : 1;
+    const WindowHost openWindow = [&argc, argv](const Command &command) {
+        const ModuleEntry run = loadModule("the window cannot be opened");
+        return run ? run(&argc, argv, &command) : 1;
     };
-    const NetworkHost runNetwork = [](const Command &command) {
-        const auto run = reinterpret_cast<NetworkEntry>(
-            loadModule(kNetworkModuleName, kNetworkEntryName, "the sync commands cannot be loaded"));
-        return run ? run(&command) : 1;
+    const NetworkHost runNetwork = [&argc, argv](const Command &command) {
+        const ModuleEntry run = loadModule("the sync commands cannot be loaded");
+        return run ? run(&argc, argv, &command) : 1;
     };
-    return runCommandLine(argc, argv, hasDisplay() ? openWindow : WindowHost(), runNetwork);
+    // What cannot go on (no memory, no thread to be had) is said in words, never left to end the program unseen.
+    try {
+        return runCommandLine(argc, argv, hasDisplay() ? openWindow : WindowHost(), runNetwork);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "vellora: %s\n", error.what());
+        return 1;
+    }
 }

@@ -18,7 +18,7 @@ int main(int argc, char **argv)
     const QString path = app.arguments().at(1);
     const auto store = makeAppStore(path);
     SingleInstance instance(
-        path, {[] {}, [] {}, [&](const QJsonObject &command) { return runCommandRequest(command, *store); }});
+        path, {[] {}, [] {}, [&](const QJsonObject &command) { return runCommandRequest(command, *store); }, {}});
     if (instance.start() != SingleInstance::Start::primary || !instance.isListening()) {
         std::fprintf(stderr, "bench_instance_server: %s\n", qPrintable(instance.errorString()));
         return 1;

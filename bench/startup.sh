@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cold start of the app on a 1,000-item store to its first painted frame, under an Xvfb display of its own, with a
-# plain Qt window beside it for scale. VELLORA_QUIT_AFTER_FIRST_PAINT makes the app end right after that frame
-# and report its resident memory then (VmRSS).
+# plain Qt window beside it for scale. VELLORA_QUIT_AFTER_FIRST_PAINT makes the app end right after that frame and
+# report its resident memory then (VmRSS); only a build with VELLORA_BUILD_BENCH=ON (`make bench`) carries that
+# probe.
 set -euo pipefail
 source "$(dirname "$0")/xvfb-session.sh"
 baseline="$build/bench/plain_window"

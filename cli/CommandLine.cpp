@@ -7,7 +7,6 @@
 #include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/SheetText.h"
 #include "Vellora/DayData/StoreFile.h"
-#include "Vellora/Platform/HugePageHeap.h"
 #include "Vellora/Platform/InstanceChannel.h"
 #include "Vellora/Sync/AppStore.h"
 
@@ -183,20 +182,15 @@ int runOnFile(const Command &command, const QString &path)
     };
     if (store->saveError() && inPlace())
         store->save();
-    // Success is said only once the change is on disk.
+    // Success is said only once the change is on disk; otherwise the file is as it was before the command.
     if (const auto error = store->saveError()) {
-        const bool saved = inPlace();
-        static_cast<void>(store.release());
-        if (saved)
+        if (inPlace())
             return fail(QStringLiteral("the change is saved but the folder could not be flushed: %1 (%2); it may be "
                                        "lost in a power cut")
                             .arg(*error, path));
         return fail(QStringLiteral("nothing was saved: %1 (%2)").arg(*error, path));
     }
     printOutcome(outcome);
-    // The change is on disk and the process ends right after: taking a thousand items apart one by one would
-    // be work for nothing.
-    static_cast<void>(store.release());
     // The command's own failure comes first; the store's is on standard error either way.
     return outcome.exitCode != ExitStatus::ok ? outcome.exitCode : status;
 }
@@ -260,8 +254,6 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow, const Ne
         window && window->verb == Command::Verb::openWindow && openWindow)
         return openWindow(*window);
 
-    // A command reads the whole store, parses it and writes it again: a few megabytes for a thousand items.
-    growHeapOnHugePages(std::size_t(16) << 20);
     QCoreApplication app(argc, argv);
     if (const auto *error = std::get_if<CommandError>(&parsed))
         return fail(error->message, ExitStatus::usage);

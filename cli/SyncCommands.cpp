@@ -82,8 +82,8 @@ std::optional<QString> readToken(const QString &prompt)
 // How many changes of the store wait to be sent.
 qsizetype waitingChanges(const QString &storePath)
 {
-    const auto loaded = StoreFile::readAhead(storePath);
-    return loaded.saved && loaded.saved->state ? loaded.saved->state->recordZoneChanges.size() : 0;
+    const auto saved = StoreFile::peek(storePath);
+    return saved && saved->state ? saved->state->recordZoneChanges.size() : 0;
 }
 
 // How many items of the store belong to no account: made while signed out, they join the next account.
@@ -91,10 +91,10 @@ qsizetype itemsOfNoAccount(const std::optional<QString> &storePath)
 {
     if (!storePath)
         return 0;
-    const auto loaded = StoreFile::readAhead(*storePath); // reads only: the store's lock is not held here
-    if (!loaded.saved || (loaded.saved->state && loaded.saved->state->account))
+    const auto saved = StoreFile::peek(*storePath); // reads only: the store's lock is not held here
+    if (!saved || (saved->state && saved->state->account))
         return 0;
-    return qsizetype(loaded.saved->items.size());
+    return qsizetype(saved->items.size());
 }
 
 int signIn(const QString &server, const QString &user, const std::optional<QString> &storePath)
@@ -132,7 +132,6 @@ AppSync::SignOut signOutHere(const QString &storePath)
     if (!result.error && (!store->openError().isEmpty() || store->saveError()))
         print(stderr, QStringLiteral("vellora: the tasks leave the store when it is next opened: %1\n")
                           .arg(store->saveError().value_or(store->openError())));
-    static_cast<void>(store.release()); // the process ends soon
     return result;
 }
 
@@ -251,8 +250,6 @@ int syncFile(const QString &path)
     sync.attach(*store);
     const auto reason = waitFor<std::optional<QString>>([&](auto done) { sync.syncNow(done); });
     const auto saveError = store->saveError();
-    // The process ends now: the store is not taken apart item by item.
-    static_cast<void>(store.release());
     if (saveError)
         return fail(QStringLiteral("the synced changes cannot be saved: %1 (%2)").arg(*saveError, path));
     if (reason)
@@ -313,7 +310,6 @@ std::optional<QString> sendWaiting(const QString &path, std::chrono::millisecond
         loop.exec();
     }
     const auto saveError = store->saveError();
-    static_cast<void>(store.release()); // the process ends soon
     if (!ended)
         return QStringLiteral("the server did not answer within %1 s").arg(qMax<qint64>(1, wait.count() / 1000));
     if (failure)

@@ -3,7 +3,7 @@
 #
 cmake_minimum_required(VERSION 3.25)
 
-# Each module is a folder; `Vellora` alone is its top-level files (the program: main.cpp, the window module). What a
+# Each module is a folder; `Vellora` alone is its top-level files (the program: main.cpp, the module it loads). What a
 # module may use directly; it may also use what those use, and so on down.
 set(kModuleUses
     "JsonText:"

@@ -196,25 +196,6 @@ std::optional<Error> write(const QString &path, const QByteArray &bytes)
     return std::nullopt;
 }
 
-namespace {
-
-Stamp stampOf(const struct stat &info)
-{
-    return {quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size),
-            qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-            qint64(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec};
-}
-
-} // namespace
-
-std::optional<Stamp> stamp(const QString &path)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return stampOf(info);
-}
-
 ReadResult read(const QString &path, qsizetype slack)
 {
     const QByteArray local = QFile::encodeName(path);
@@ -235,7 +216,7 @@ ReadResult read(const QString &path, qsizetype slack)
     if (!stated || !S_ISREG(info.st_mode)) {
         const Error error = stated ? notRegular(info) : systemError(errno);
         ::close(fd);
-        return {std::nullopt, error, false, std::nullopt};
+        return {std::nullopt, error, false};
     }
     // Read straight into a buffer of the file's size; a file that grows meanwhile is read to its end all the same.
     // The slack stays allocated when the buffer is cut to what was read.
@@ -250,19 +231,15 @@ ReadResult read(const QString &path, qsizetype slack)
         if (got < 0) {
             const int code = errno;
             ::close(fd);
-            return {std::nullopt, systemError(code), false, std::nullopt};
+            return {std::nullopt, systemError(code), false};
         }
         if (got == 0)
             break;
         size += got;
     }
     bytes.truncate(size);
-    ReadResult result{std::move(bytes), std::nullopt, false, std::nullopt};
-    struct stat after;
-    if (::fstat(fd, &after) == 0 && stampOf(after) == stampOf(info))
-        result.stamp = stampOf(info);
     ::close(fd);
-    return result;
+    return {std::move(bytes), std::nullopt, false};
 }
 
 void removeLeftovers(const QString &path)

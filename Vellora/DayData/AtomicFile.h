@@ -25,21 +25,6 @@ struct Error
 // regular file (a folder, a FIFO, a device) is refused and left alone.
 std::optional<Error> write(const QString &path, const QByteArray &bytes);
 
-// Which version of a file is at a path. A write above replaces the file (a new inode) and a change in place moves
-// its times, so two equal stamps mean the same content.
-struct Stamp
-{
-    quint64 device = 0;
-    quint64 inode = 0;
-    qint64 size = 0;
-    qint64 modifiedNs = 0;
-    qint64 changedNs = 0;
-
-    bool operator==(const Stamp &) const = default;
-};
-// The stamp of the file at `path` (following links, as `read` does); none when there is none to be had.
-std::optional<Stamp> stamp(const QString &path);
-
 // Reads a whole regular file without ever blocking on a FIFO or a device. None, with the reason in `error`, when
 // the path is not a regular file or cannot be read; a missing file gives none with `missing` set. `slack`: room to
 // leave in the buffer after the end, for a parser that reads past it.
@@ -48,7 +33,6 @@ struct ReadResult
     std::optional<QByteArray> bytes;
     std::optional<Error> error;
     bool missing = false;
-    std::optional<Stamp> stamp; // of what was read, when the file did not change while it was read
 };
 ReadResult read(const QString &path, qsizetype slack = 0);
 

@@ -32,8 +32,7 @@ DayStore::DayStore(Options options, QObject *parent)
     if (m_fileURL) {
         // Whoever opens the store holds its lock, so no other save is under way: what is left was killed.
         AtomicFile::removeLeftovers(*m_fileURL);
-        StoreFile::LoadResult loaded =
-            StoreFile::load(*m_fileURL, options.readAhead ? options.readAhead() : DayStore::ReadAhead());
+        StoreFile::LoadResult loaded = StoreFile::load(*m_fileURL);
         m_setAsidePath = loaded.setAsidePath;
         m_damage = loaded.damage;
         m_openError = loaded.error;

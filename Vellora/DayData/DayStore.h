@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/Calendar.h"
 #include "Vellora/DayData/DayItem.h"
 #include "Vellora/DayData/StoreDamage.h"
@@ -50,14 +49,6 @@ public:
         bool operator==(const Saved &) const = default;
     };
 
-    // The store file read ahead of opening the store, on another thread while the window is being made: what it
-    // held and which version of the file that was. Opening uses it only when the file is still that version.
-    struct ReadAhead
-    {
-        std::optional<AtomicFile::Stamp> stamp;
-        std::optional<Saved> saved;
-    };
-
     using Clock = std::function<QDateTime()>;
     using EngineFactory =
         std::function<std::unique_ptr<SyncKit::SyncEngine>(DayStore &store, const std::optional<Serialization> &)>;
@@ -71,7 +62,6 @@ public:
         bool allowSync = false;
         EngineFactory makeEngine;             // how startSync makes the engine
         int saveRetryMs = 5000;               // how often a failed save is tried again while nothing else changes
-        std::function<ReadAhead()> readAhead; // waits for the file read ahead, when there is one
         // Shows the file as a launch would (a later day starts its new day) without writing it: for commands that
         // only read. A damaged or unreadable file is still set aside.
         bool readOnly = false;

@@ -103,30 +103,23 @@ std::optional<QString> defaultFileURL()
     return folder + QLatin1Char('/') + QLatin1String(kFileName);
 }
 
-DayStore::ReadAhead readAhead(const QString &path)
+std::optional<DayStore::Saved> peek(const QString &path)
 {
     try {
         AtomicFile::ReadResult file = AtomicFile::read(path, JsonParser::kPadding);
-        if (!file.bytes || !file.stamp)
-            return {};
-        // A damaged file is read again under the lock, where it is set aside.
+        if (!file.bytes)
+            return std::nullopt;
+        // A damaged file is set aside by the next command that opens the store under its lock.
         StoreDamage damage;
         auto saved = decode(std::move(*file.bytes), &damage);
-        if (damage.any())
-            return {};
-        return {file.stamp, std::move(saved)};
+        return damage.any() ? std::nullopt : saved;
     } catch (const std::bad_alloc &) {
-        // Read again, under the lock, where the lack of memory is reported.
-        return {};
+        return std::nullopt;
     }
 }
 
-LoadResult load(const QString &path, DayStore::ReadAhead ahead)
+LoadResult load(const QString &path)
 {
-    // Another process may have saved between the read ahead and taking the lock: then the file is read again.
-    if (ahead.saved && ahead.stamp && AtomicFile::stamp(path) == ahead.stamp)
-        return {std::move(ahead.saved), {}, {}, false, {}};
-
     try {
         return loadFile(path);
     } catch (const std::bad_alloc &) {

@@ -31,10 +31,10 @@ struct LoadResult
 // copied there as it was, and then written again with what could be read, so that it is set aside once. A path that
 // is not a regular file, or that may not be read, is refused and left alone; so is a damaged file that cannot be
 // copied aside or written again (the error says why).
-// A read ahead is taken instead when the file is still the version it read.
-LoadResult load(const QString &path, DayStore::ReadAhead ahead = {});
-// Reads and decodes the file with no other effect, so that it can run before the store's lock is held.
-DayStore::ReadAhead readAhead(const QString &path);
+LoadResult load(const QString &path);
+// Reads and decodes the file with no other effect, for a look at it without the store's lock; none when it is
+// missing, unreadable or damaged.
+std::optional<DayStore::Saved> peek(const QString &path);
 
 // Writes the whole file atomically: either it is on disk, or the old file stays as it was and the reason comes back
 // in words.

@@ -5,7 +5,6 @@
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Platform/DesktopColorScheme.h"
 #include "Vellora/Platform/DockPresence.h"
-#include "Vellora/Platform/HugePageHeap.h"
 #include "Vellora/Platform/JsonSettingsFormat.h"
 #include "Vellora/Platform/LoginItemService.h"
 #include "Vellora/Platform/SingleInstance.h"
@@ -149,7 +148,7 @@ bool VelloraApp::makeStore(const std::optional<QString> &path)
     // Syncs with the account of the account file, whenever there is one; the interface tests' store never does.
     if (path)
         m_sync = std::make_unique<AppSync>();
-    m_store = makeAppStore(path, m_sync ? m_sync->setup() : SyncSetup{}, std::move(m_options.readAhead));
+    m_store = makeAppStore(path, m_sync ? m_sync->setup() : SyncSetup{});
     if (m_sync)
         m_sync->attach(*m_store);
     m_history = std::make_unique<UndoHistory>(*m_store);
@@ -351,7 +350,6 @@ void VelloraApp::finishLaunching()
     if (m_launchFinished)
         return;
     m_launchFinished = true;
-    settleHeap();
     buildTray();
 
     // The window toggle acts when the keys of its shortcut are released, from any application.
@@ -482,11 +480,6 @@ bool VelloraApp::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QObject::eventFilter(watched, event);
-}
-
-void VelloraApp::releaseStore()
-{
-    m_instance.reset();
 }
 
 // Hides the app when its window is in front; otherwise brings the window forward, also from hidden or minimised.

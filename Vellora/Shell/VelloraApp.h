@@ -63,7 +63,6 @@ public:
     {
         QStringList arguments;            // the launch arguments, searched for "-uitests"
         std::optional<QString> storePath; // the store file; unused with "-uitests"
-        std::function<DayStore::ReadAhead()> readAhead; // the store file as read while the app started, if it was
         QSettings *defaults = nullptr;    // the user defaults
         std::unique_ptr<LoginItemService> loginItems;
         std::unique_ptr<DockPresence> dockPresence;
@@ -123,8 +122,6 @@ public:
     void quit();
     void undo();
     void redo();
-    // Lets go of the store file's lock and channel, for a process that is about to end without cleaning up.
-    void releaseStore();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -2,14 +2,12 @@
 
 #include "Vellora/Sync/SyncDriver.h"
 
-std::unique_ptr<DayStore> makeAppStore(const std::optional<QString> &fileURL, SyncSetup sync,
-                                       std::function<DayStore::ReadAhead()> readAhead)
+std::unique_ptr<DayStore> makeAppStore(const std::optional<QString> &fileURL, SyncSetup sync)
 {
     DayStore::Options options;
     options.fileURL = fileURL;
     options.calendar = Calendar::current();
     options.allowSync = fileURL.has_value();
     options.makeEngine = syncEngineFactory(std::move(sync));
-    options.readAhead = std::move(readAhead);
     return std::make_unique<DayStore>(std::move(options));
 }

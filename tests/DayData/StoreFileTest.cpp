@@ -39,41 +39,6 @@ QStringList setAsideFiles(const QTemporaryDir &dir)
 
 } // namespace
 
-// The app reads the file ahead, before it holds the lock; another process may save or remove the file meanwhile,
-// and then the read ahead is dropped, never written back over that process's save.
-TEST(StoreFileTest, AReadAheadIsTakenOnlyWhileTheFileIsTheVersionItRead)
-{
-    const struct
-    {
-        const char *name;
-        std::function<void(StoreFixture &)> meanwhile;
-        QStringList expected;
-    } cases[] = {
-        {"unchanged", [](StoreFixture &) {}, {"as read ahead"}},
-        {"saved by another process", [](StoreFixture &f) { f.make()->addItem("Later", Bucket::small); },
-         {"Call Anna", "Later"}},
-        {"removed", [](StoreFixture &f) { QFile::remove(f.file); }, {}},
-    };
-    for (const auto &c : cases) {
-        StoreFixture f;
-        f.make()->addItem("Call Anna", Bucket::medium);
-        DayStore::ReadAhead ahead = StoreFile::readAhead(f.file);
-        ASSERT_TRUE(ahead.stamp && ahead.saved) << c.name;
-        // What was read ahead is marked, so that the test sees which of the two the load took.
-        for (auto &[id, item] : ahead.saved->items)
-            item.title = "as read ahead";
-        c.meanwhile(f);
-        const StoreFile::LoadResult loaded = StoreFile::load(f.file, std::move(ahead));
-        QStringList shown;
-        if (loaded.saved) {
-            for (const auto &[id, item] : loaded.saved->items)
-                shown.append(item.title);
-        }
-        shown.sort();
-        EXPECT_EQ(shown, c.expected) << c.name;
-    }
-}
-
 TEST(StoreFileTest, UnreadableFileIsSetAsideAndNeverOverwritten)
 {
     // Not JSON, an item missing keys, an empty file.

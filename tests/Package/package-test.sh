@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Usage: package-test.sh BUILD_DIR VERSION
 # Builds vellora_VERSION_ARCH.deb, checks what it holds and depends on, installs it on this machine (as root, as in
-# CI), runs the installed program (the command line and the window module), and removes the package again whatever
-# happens.
+# CI), runs the installed program (the command line, and the module it loads for the window and the sync commands),
+# and removes the package again whatever happens.
 set -euo pipefail
 export PATH="$PATH:/usr/sbin:/sbin" # dpkg looks for ldconfig there
 build=$1
@@ -48,7 +48,7 @@ done
 
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 dpkg-deb --contents "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/contents"
-for path in /usr/bin/vellora /usr/lib/$multiarch/vellora/libvellora_window.so \
+for path in /usr/bin/vellora /usr/lib/$multiarch/vellora/libvellora_module.so \
     /usr/share/applications/app.vellora.Vellora.desktop /usr/share/metainfo/app.vellora.Vellora.metainfo.xml \
     /usr/share/icons/hicolor/scalable/apps/app.vellora.Vellora.svg \
     /usr/share/icons/hicolor/16x16/apps/app.vellora.Vellora.png \
@@ -86,7 +86,10 @@ out=$("${run[@]}" "$vellora" add "Buy stamps" --block small --store "$store") ||
 "${run[@]}" "$vellora" today --json --store "$store" | grep -q '"Buy stamps"' ||
     fail "the added task is not on today's sheet"
 
-# The window module is found from the installed program: the planner starts and answers `vellora toggle`.
+# The module is found from the installed program: a sync command runs, and the planner starts and answers
+# `vellora toggle`.
+"${run[@]}" "$vellora" account status --json | grep -q '"signedIn": *false' || fail "vellora account status failed"
+
 "${run[@]}" QT_QPA_PLATFORM=offscreen "$vellora" --store "$store" >"$work/app.log" 2>&1 &
 app_pid=$!
 for _ in $(seq 100); do

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
@@ -293,4 +294,24 @@ TEST_F(CommandLineTest, AFolderThatCannotBeFlushedAfterTheChangeIsSaidApart)
         << always.err.toStdString();
     EXPECT_EQ(always.err.count('\n'), 1) << always.err.toStdString();
     EXPECT_TRUE(titles().contains("third"));
+}
+
+// A limit on the address space (ulimit -v 102400) leaves room for the window and for a command: the window starts
+// and answers. (The address sanitizer reserves far more than the limit for itself.)
+TEST_F(CommandLineTest, TheWindowAndACommandStartUnderA100MBAddressLimit)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
+#endif
+    const auto limited = [] {
+        const rlimit limit{rlim_t(100) << 20, rlim_t(100) << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    };
+    QProcess *add = launch({"add", "Pay the rent"}, {}, {}, limited);
+    ASSERT_TRUE(finished(add));
+    EXPECT_EQ(add->exitCode(), 0) << add->readAllStandardError().toStdString();
+
+    QProcess *window = launch({}, {}, {}, limited);
+    EXPECT_TRUE(waitFor([&] { return window->state() == QProcess::NotRunning || vellora({"toggle"}).exitCode == 0; }));
+    EXPECT_EQ(window->state(), QProcess::Running) << window->readAllStandardError().toStdString();
 }

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 struct Outcome
@@ -49,10 +50,14 @@ public:
     QString accountFile() const { return home.filePath("config/vellora-cloud/account.json"); }
     QString runtime() const { return home.path(); }
 
-    // Starts vellora with `extraEnv` ("NAME=value" sets, "NAME=" removes) and `input` on its standard input.
-    QProcess *launch(const QStringList &arguments, const QStringList &extraEnv = {}, const QByteArray &input = {})
+    // Starts vellora with `extraEnv` ("NAME=value" sets, "NAME=" removes) and `input` on its standard input;
+    // `inChild` runs in the new process before vellora starts (to set a limit on it).
+    QProcess *launch(const QStringList &arguments, const QStringList &extraEnv = {}, const QByteArray &input = {},
+                     const std::function<void()> &inChild = {})
     {
         auto process = std::make_unique<QProcess>();
+        if (inChild)
+            process->setChildProcessModifier(inChild);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_DATA_HOME", home.filePath("data"));
         environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
