@@ -265,17 +265,23 @@ void SyncEngine::perform(Job job, bool startedOver)
             return startOver(job);
         finish(job, error);
     };
-    auto fetchThenFinish = [this, self, job, end](const std::optional<CloudError> &error) {
+    // What the fetch settled in this device's favour (a part changed here later, a task moved off a full block) goes
+    // at once, so that a round ends with nothing left to send.
+    auto sendAgainThenFinish = [this, self, job, end](const std::optional<CloudError> &error) {
+        if (!self)
+            return;
+        if (!error && job.send && hasPendingChanges(job.context.options.scope))
+            return sendAll(job.context, end);
+        end(error);
+    };
+    auto fetchThenFinish = [this, self, job, end, sendAgainThenFinish](const std::optional<CloudError> &error) {
         if (!self)
             return;
         if (error)
             return end(error);
-        // A fetch replaces local records: after a send, fetch only once nothing local waits to be offered first.
+        // After a send, fetch only once nothing local waits to be offered first.
         if (job.fetch && (!job.send || !hasPendingChanges(job.context.options.scope)))
-            return fetchAll([self, end](const std::optional<CloudError> &error) {
-                if (self)
-                    end(error);
-            });
+            return fetchAll(sendAgainThenFinish);
         end(std::nullopt);
     };
     if (job.send)
