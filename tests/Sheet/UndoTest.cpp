@@ -99,12 +99,15 @@ protected:
              [](Self &t) {
                  t.window->showBacklog();
                  t.settle();
-                 click(t.window->backlog()->list()->visibleRows().first()->findChild<PaperPlainButton *>("backlog.toToday"));
+                 click(t.window->backlog()->list()->visibleRows().first()->findChild<PaperPlainButton *>(
+                     "backlog.toToday"));
                  t.settle();
                  t.window->showToday();
              }},
             {"newDay",
-             [](Self &t) { t.history().record(UndoHistory::Kind::newDay, [&] { t.store->startNewDay(fixedNow().addDays(1)); }); }},
+             [](Self &t) {
+                 t.history().record(UndoHistory::Kind::newDay, [&] { t.store->startNewDay(fixedNow().addDays(1)); });
+             }},
         };
         return all;
     }
