@@ -211,6 +211,13 @@ TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
     }));
     EXPECT_TRUE(received.contains("HTTP/1.1 431")) << received.left(300).constData();
     EXPECT_EQ(post(CloudProtocol::kDatabaseChangesPath, "{}", anna).status, 200);
+
+    // Each body read gives its room back: one after another, more of the largest bodies than fit in flight at once
+    // are all read.
+    const QByteArray largest = "{\"pad\":\"" + QByteArray(CloudProtocol::kMaxBodyBytes - 10, 'x') + "\"}";
+    ASSERT_EQ(largest.size(), CloudProtocol::kMaxBodyBytes);
+    for (int i = 0; i < 20; ++i) // 80 MiB against 64 MiB in flight
+        ASSERT_EQ(post(CloudProtocol::kDatabaseChangesPath, largest, anna).status, 200) << i;
 }
 
 TEST(CloudServerCommandTest, UsersAndTokensAreManagedFromTheCommandLine)

@@ -1,5 +1,6 @@
 // What the server lets go of and what it comes back from: its database restarting under it, revoked tokens, clients
 // that send slowly or not at all, and anonymous clients that try to wear it down.
+#include "Cloud/RateLimiter.h"
 #include "SyncKit/CloudProtocol.h"
 #include "SyncKit/HttpCloud.h"
 #include "tests/Cloud/AwaitCloud.h"
@@ -220,4 +221,49 @@ TEST(ServerResilienceTest, ATrustedProxyNamesItsClientsAndOthersAreCountedApart)
     // Only the last address, the one the proxy saw, counts: the client cannot choose it.
     EXPECT_EQ(guess("192.0.2.99, 203.0.113.7"), 429);
     EXPECT_EQ(guess("203.0.113.8"), 401);
+}
+
+TEST(ServerResilienceTest, OneAddressHoldsAtMostItsConnectionsAndGetsRoomBackWhenOneCloses)
+{
+    CloudServerProcess server({"--connections-per-address", "2"});
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    const QByteArray health = QByteArray("GET ") + CloudProtocol::kHealthPath + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::list<QTcpSocket> held;
+    for (int i = 0; i < 2; ++i) {
+        QTcpSocket &socket = held.emplace_back();
+        socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+        ASSERT_TRUE(socket.waitForConnected(10000));
+        socket.write(health);
+        QByteArray received;
+        ASSERT_TRUE(waitFor([&] {
+            received += socket.readAll();
+            return received.contains("\r\n\r\n");
+        }, 5000)) << i;
+        EXPECT_TRUE(received.startsWith("HTTP/1.1 200")) << i << ": " << received.constData();
+    }
+    // The next is told why and closed, before it sends anything.
+    QTcpSocket third;
+    third.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+    QByteArray refused;
+    EXPECT_TRUE(waitFor([&] {
+        refused += third.readAll();
+        return third.state() == QAbstractSocket::UnconnectedState;
+    }, 5000)) << "a connection past the limit was kept";
+    EXPECT_TRUE(refused.startsWith("HTTP/1.1 503") && refused.contains("tooManyConnections")) << refused.constData();
+
+    held.pop_front();
+    EXPECT_EVENTUALLY(rawRequest(server.port(), CloudProtocol::kHealthPath, {}, {}, {}, "GET").status == 200);
+}
+
+// The table of buckets is swept of full ones as it grows: a peer that spent its bucket cannot get a fresh one by
+// making the table grow.
+TEST(RateLimiterTest, ASweepForgetsOnlyFullBuckets)
+{
+    Cloud::RateLimiter limiter(0.001, 2); // a token every 1,000 seconds: nothing refills during the test
+    EXPECT_EQ(limiter.take("spent"), 0);
+    EXPECT_EQ(limiter.take("spent"), 0);
+    ASSERT_GT(limiter.take("spent"), 0);
+    for (int i = 0; i < 3000; ++i)
+        limiter.take(QByteArray::number(i));
+    EXPECT_GT(limiter.take("spent"), 0);
 }

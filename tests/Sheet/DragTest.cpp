@@ -1,10 +1,19 @@
 #include "SheetFixture.h"
 
+#include "tests/CaseName.h"
+
 #include "Vellora/Sheet/LandingMark.h"
 
 namespace {
 
-class DragTest : public SheetFixture
+struct DragCase
+{
+    const char *name;
+    QString from, over, landing; // over "": the point below; landing "": nothing changes
+    QPoint point;
+};
+
+class DragTest : public SheetFixture, public testing::WithParamInterface<DragCase>
 {
 protected:
     QStringList highlighted() const
@@ -24,63 +33,54 @@ protected:
 // which would otherwise hide it); the drop swaps it with another item, puts it in the first free row of another
 // block, or changes nothing within its own block or outside every row. A move that goes sideways after it started
 // stays a move.
-TEST_F(DragTest, aDropSwapsOrLandsInTheFirstFreeRowAndTheLandingIsMarked)
+TEST_P(DragTest, aDropSwapsOrLandsInTheFirstFreeRowAndTheLandingIsMarked)
 {
-    struct Case
-    {
-        const char *name;
-        QString from, over, landing; // over "": the point below; landing "": nothing changes
-        QPoint point;
-    };
-    const Case cases[] = {
-        {"a swap across blocks", "slot.3.0", "slot.5.1", "slot.5.1", {}},
-        {"the first free row", "slot.1.0", "slot.5.4", "slot.5.2", {}},
-        {"its own block", "slot.3.0", "slot.3.2", "", {}},
-        {"the footer", "slot.3.0", "", "", {10, -5}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        put("big", Bucket::big, 1);
-        put("m0", Bucket::medium, 2);
-        put("s0", Bucket::small, 3);
-        put("s1", Bucket::small, 4);
-        const auto before = store->saved();
-        const QString moved = idIn(c.from), displaced = idIn(c.landing.isEmpty() ? c.from : c.landing);
-        const QPoint to = c.over.isEmpty() ? QPoint(c.point.x(), (c.point.y() + sheet()->height()) % sheet()->height())
-                                           : centreOf(c.over) + (c.from == c.over ? QPoint(0, 15) : QPoint(60, 0));
-        const QPoint start = centreOf(c.from);
-        press(sheet(), start);
-        moveTo(sheet(), start + QPoint(0, to.y() > start.y() ? 12 : -12));
-        moveTo(sheet(), to);
-        settle();
-        ASSERT_TRUE(row(c.from)->isMoving());
-        EXPECT_EQ(sheet()->dragged(), moved);
-        if (!c.landing.isEmpty() || c.from == c.over || c.over.isEmpty()) {
-            EXPECT_EQ(highlighted(), c.landing.isEmpty() ? QStringList() : QStringList{c.over});
-        }
-        auto *mark = sheet()->findChild<LandingMark *>("sheet.landing");
-        ASSERT_NE(mark, nullptr);
-        EXPECT_EQ(mark->isVisible(), !c.landing.isEmpty());
-        if (!c.landing.isEmpty()) {
-            EXPECT_EQ(mark->markedSlot(), c.landing);
-            EXPECT_EQ(mark->geometry(), row(c.landing)->slotRect());
-            const QObjectList stack = mark->parentWidget()->children();
-            EXPECT_GT(stack.indexOf(mark), stack.indexOf(row(c.from))) << "drawn over the lifted row";
-        }
-        release(sheet(), to);
-        settle();
+    const DragCase &c = GetParam();
+    put("big", Bucket::big, 1);
+    put("m0", Bucket::medium, 2);
+    put("s0", Bucket::small, 3);
+    put("s1", Bucket::small, 4);
+    const auto before = store->saved();
+    const QString moved = idIn(c.from), displaced = idIn(c.landing.isEmpty() ? c.from : c.landing);
+    const QPoint to = c.over.isEmpty() ? QPoint(c.point.x(), (c.point.y() + sheet()->height()) % sheet()->height())
+                                       : centreOf(c.over) + (c.from == c.over ? QPoint(0, 15) : QPoint(60, 0));
+    const QPoint start = centreOf(c.from);
+    press(sheet(), start);
+    moveTo(sheet(), start + QPoint(0, to.y() > start.y() ? 12 : -12));
+    moveTo(sheet(), to);
+    settle();
+    ASSERT_TRUE(row(c.from)->isMoving());
+    EXPECT_EQ(sheet()->dragged(), moved);
+    if (!c.landing.isEmpty() || c.from == c.over || c.over.isEmpty()) {
+        EXPECT_EQ(highlighted(), c.landing.isEmpty() ? QStringList() : QStringList{c.over});
+    }
+    auto *mark = sheet()->findChild<LandingMark *>("sheet.landing");
+    ASSERT_NE(mark, nullptr);
+    EXPECT_EQ(mark->isVisible(), !c.landing.isEmpty());
+    if (!c.landing.isEmpty()) {
+        EXPECT_EQ(mark->markedSlot(), c.landing);
+        EXPECT_EQ(mark->geometry(), row(c.landing)->slotRect());
+        const QObjectList stack = mark->parentWidget()->children();
+        EXPECT_GT(stack.indexOf(mark), stack.indexOf(row(c.from))) << "drawn over the lifted row";
+    }
+    release(sheet(), to);
+    settle();
 
-        EXPECT_FALSE(mark->isVisible());
-        EXPECT_FALSE(row(c.from)->isMoving());
-        EXPECT_EQ(sheet()->dragged(), std::nullopt);
-        EXPECT_TRUE(highlighted().isEmpty());
-        if (c.landing.isEmpty()) {
-            EXPECT_EQ(store->saved(), before);
-        } else {
-            EXPECT_EQ(idIn(c.landing), moved);
-            EXPECT_EQ(idIn(c.from), displaced == moved ? QString() : displaced);
-        }
+    EXPECT_FALSE(mark->isVisible());
+    EXPECT_FALSE(row(c.from)->isMoving());
+    EXPECT_EQ(sheet()->dragged(), std::nullopt);
+    EXPECT_TRUE(highlighted().isEmpty());
+    if (c.landing.isEmpty()) {
+        EXPECT_EQ(store->saved(), before);
+    } else {
+        EXPECT_EQ(idIn(c.landing), moved);
+        EXPECT_EQ(idIn(c.from), displaced == moved ? QString() : displaced);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Drops, DragTest,
+                         testing::Values(DragCase{"a swap across blocks", "slot.3.0", "slot.5.1", "slot.5.1", {}},
+                                         DragCase{"the first free row", "slot.1.0", "slot.5.4", "slot.5.2", {}},
+                                         DragCase{"its own block", "slot.3.0", "slot.3.2", "", {}},
+                                         DragCase{"the footer", "slot.3.0", "", "", {10, -5}}),
+                         CaseName());

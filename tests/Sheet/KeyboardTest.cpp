@@ -1,5 +1,7 @@
 #include "SheetFixture.h"
 
+#include "tests/CaseName.h"
+
 #include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/BacklogView.h"
@@ -27,92 +29,96 @@ void pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     QCoreApplication::processEvents();
 }
 
+struct KeyCase
+{
+    const char *name;
+    QString focused;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    QString focus;   // "" when not checked
+    QString medium;  // the medium rows' titles after the key
+    QString editing; // the row open for typing, "" for none
+    QString draft;
+    QString menu = {}; // a choice in the row's context menu instead of the key
+};
+
+const KeyCase kKeyCases[] = {
+    {"Down moves on", "slot.3.0", Qt::Key_Down, {}, "slot.3.1", "Book,Call,", "", ""},
+    {"Down leaves the big block", "slot.1.0", Qt::Key_Down, {}, "slot.3.0", "Book,Call,", "", ""},
+    {"Up at the first row stays", "slot.1.0", Qt::Key_Up, {}, "slot.1.0", "Book,Call,", "", ""},
+    {"Tab moves like Down", "slot.3.0", Qt::Key_Tab, {}, "slot.3.1", "Book,Call,", "", ""},
+    {"Shift+Tab moves like Up", "slot.3.0", Qt::Key_Backtab, Qt::ShiftModifier, "slot.1.0", "Book,Call,", "", ""},
+    {"Enter edits", "slot.3.0", Qt::Key_Return, {}, "slot.3.0.field", "Book,Call,", "slot.3.0", "Book"},
+    {"Space ticks", "slot.3.0", Qt::Key_Space, {}, "slot.3.0", "Call,Book ✓,", "", ""},
+    {"Delete deletes", "slot.3.0", Qt::Key_Delete, {}, "", "Call,,", "", ""},
+    {"Alt+Down steps down", "slot.3.0", Qt::Key_Down, Qt::AltModifier, "", "Call,Book,", "", ""},
+    {"Ctrl+B sends to the Backlog", "slot.3.0", Qt::Key_B, Qt::ControlModifier, "", "Call,,", "", ""},
+    {"a letter on a task opens the first free row", "slot.3.0", Qt::Key_X, {}, "", "Book,Call,", "slot.3.2", "x"},
+    {"a letter on an empty row starts it", "slot.5.2", Qt::Key_X, {}, "", "Book,Call,", "slot.5.2", "x"},
+    {"the menu edits", "slot.3.1", Qt::Key_unknown, {}, "", "Book,Call,", "slot.3.1", "Call", "Edit"},
+    {"the menu sends to the Backlog", "slot.3.0", Qt::Key_unknown, {}, "", "Call,,", "", "", "Move to Backlog"},
+    {"an empty row has no menu", "slot.3.2", Qt::Key_unknown, {}, "", "Book,Call,", "", "", "none"},
+};
+
+class FocusedRowKeyTest : public SheetFixture, public testing::WithParamInterface<KeyCase>
+{
+};
+
 } // namespace
 
 // Each key on a focused row, on a sheet of "Plan" (big), "Book", "Call" (medium): where the focus goes, what the
 // rows then show, which row is open and with what draft; and the same through the row's context menu. Delete can
 // be undone by the note's button.
-TEST_F(KeyboardTest, theKeysOfAFocusedRowActOnItsTask)
+TEST_P(FocusedRowKeyTest, actsOnItsTask)
 {
-    struct Case
-    {
-        const char *name;
-        QString focused;
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        QString focus;   // "" when not checked
-        QString medium;  // the medium rows' titles after the key
-        QString editing; // the row open for typing, "" for none
-        QString draft;
-        QString menu = {}; // a choice in the row's context menu instead of the key
-    };
-    const Case cases[] = {
-        {"Down moves on", "slot.3.0", Qt::Key_Down, {}, "slot.3.1", "Book,Call,", "", ""},
-        {"Down leaves the big block", "slot.1.0", Qt::Key_Down, {}, "slot.3.0", "Book,Call,", "", ""},
-        {"Up at the first row stays", "slot.1.0", Qt::Key_Up, {}, "slot.1.0", "Book,Call,", "", ""},
-        {"Tab moves like Down", "slot.3.0", Qt::Key_Tab, {}, "slot.3.1", "Book,Call,", "", ""},
-        {"Shift+Tab moves like Up", "slot.3.0", Qt::Key_Backtab, Qt::ShiftModifier, "slot.1.0", "Book,Call,", "", ""},
-        {"Enter edits", "slot.3.0", Qt::Key_Return, {}, "slot.3.0.field", "Book,Call,", "slot.3.0", "Book"},
-        {"Space ticks", "slot.3.0", Qt::Key_Space, {}, "slot.3.0", "Call,Book ✓,", "", ""},
-        {"Delete deletes", "slot.3.0", Qt::Key_Delete, {}, "", "Call,,", "", ""},
-        {"Alt+Down steps down", "slot.3.0", Qt::Key_Down, Qt::AltModifier, "", "Call,Book,", "", ""},
-        {"Ctrl+B sends to the Backlog", "slot.3.0", Qt::Key_B, Qt::ControlModifier, "", "Call,,", "", ""},
-        {"a letter on a task opens the first free row", "slot.3.0", Qt::Key_X, {}, "", "Book,Call,", "slot.3.2", "x"},
-        {"a letter on an empty row starts it", "slot.5.2", Qt::Key_X, {}, "", "Book,Call,", "slot.5.2", "x"},
-        {"the menu edits", "slot.3.1", Qt::Key_unknown, {}, "", "Book,Call,", "slot.3.1", "Call", "Edit"},
-        {"the menu sends to the Backlog", "slot.3.0", Qt::Key_unknown, {}, "", "Call,,", "", "", "Move to Backlog"},
-        {"an empty row has no menu", "slot.3.2", Qt::Key_unknown, {}, "", "Book,Call,", "", "", "none"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        put("Plan", Bucket::big, 0);
-        put("Book", Bucket::medium, 1);
-        put("Call", Bucket::medium, 2);
-        const auto before = store->saved();
-        row(c.focused)->setFocus(Qt::TabFocusReason);
-        ASSERT_EQ(focusName(), c.focused);
-        if (c.menu.isEmpty()) {
-            pressKey(c.key, c.modifiers);
-        } else {
-            const QPoint centre = row(c.focused)->rect().center();
-            QContextMenuEvent event(QContextMenuEvent::Keyboard, centre, row(c.focused)->mapToGlobal(centre));
-            QApplication::sendEvent(row(c.focused), &event);
-            QMenu *menu = row(c.focused)->findChild<QMenu *>();
-            ASSERT_EQ(menu != nullptr, c.menu != "none");
-            for (QAction *action : menu ? menu->actions() : QList<QAction *>()) {
-                if (action->text() == c.menu)
-                    action->trigger();
-            }
-            if (menu)
-                menu->close();
-            settle();
+    const KeyCase &c = GetParam();
+    put("Plan", Bucket::big, 0);
+    put("Book", Bucket::medium, 1);
+    put("Call", Bucket::medium, 2);
+    const auto before = store->saved();
+    row(c.focused)->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(focusName(), c.focused);
+    if (c.menu.isEmpty()) {
+        pressKey(c.key, c.modifiers);
+    } else {
+        const QPoint centre = row(c.focused)->rect().center();
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, centre, row(c.focused)->mapToGlobal(centre));
+        QApplication::sendEvent(row(c.focused), &event);
+        QMenu *menu = row(c.focused)->findChild<QMenu *>();
+        ASSERT_EQ(menu != nullptr, c.menu != "none");
+        for (QAction *action : menu ? menu->actions() : QList<QAction *>()) {
+            if (action->text() == c.menu)
+                action->trigger();
         }
-        if (!c.focus.isEmpty()) {
-            EXPECT_EQ(focusName(), c.focus);
-        }
-        QStringList medium;
-        for (const QString slot : {"slot.3.0", "slot.3.1", "slot.3.2"}) {
-            const auto &item = row(slot)->item();
-            medium.append(item ? item->title + (item->done ? " ✓" : "") : QString());
-        }
-        EXPECT_EQ(medium.join(',').toStdString(), c.medium.toStdString());
-        EXPECT_EQ(sheet()->editingSlot().value_or(QString()), c.editing);
-        if (!c.editing.isEmpty()) {
-            EXPECT_EQ(row(c.editing)->draft(), c.draft);
-        }
-        if (c.key == Qt::Key_B || c.menu == "Move to Backlog") {
-            ASSERT_EQ(store->backlogItems().size(), 1);
-            EXPECT_EQ(store->backlogItems().first().title, "Book");
-        }
-        if (c.key == Qt::Key_Delete) {
-            EXPECT_EQ(window->notes()->note(), "Deleted “Book”");
-            click(find<QAbstractButton>("notes.action")); // the note's Undo
-            EXPECT_EQ(store->saved().items.size(), before.items.size());
-        }
+        if (menu)
+            menu->close();
+        settle();
+    }
+    if (!c.focus.isEmpty()) {
+        EXPECT_EQ(focusName(), c.focus);
+    }
+    QStringList medium;
+    for (const QString slot : {"slot.3.0", "slot.3.1", "slot.3.2"}) {
+        const auto &item = row(slot)->item();
+        medium.append(item ? item->title + (item->done ? " ✓" : "") : QString());
+    }
+    EXPECT_EQ(medium.join(',').toStdString(), c.medium.toStdString());
+    EXPECT_EQ(sheet()->editingSlot().value_or(QString()), c.editing);
+    if (!c.editing.isEmpty()) {
+        EXPECT_EQ(row(c.editing)->draft(), c.draft);
+    }
+    if (c.key == Qt::Key_B || c.menu == "Move to Backlog") {
+        ASSERT_EQ(store->backlogItems().size(), 1);
+        EXPECT_EQ(store->backlogItems().first().title, "Book");
+    }
+    if (c.key == Qt::Key_Delete) {
+        EXPECT_EQ(window->notes()->note(), "Deleted “Book”");
+        click(find<QAbstractButton>("notes.action")); // the note's Undo
+        EXPECT_EQ(store->saved().items.size(), before.items.size());
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Keys, FocusedRowKeyTest, testing::ValuesIn(kKeyCases), CaseName());
 
 TEST_F(KeyboardTest, onTheBacklogArrowsMoveEnterBringsBackAndDeleteDeletes)
 {
@@ -140,9 +146,8 @@ TEST_F(KeyboardTest, onTheBacklogArrowsMoveEnterBringsBackAndDeleteDeletes)
     EXPECT_FALSE(store->item(first.id));
 }
 
-// The focus goes with the task it steps, so that a second Alt+Up moves the same task on; and a list typed row
-// after row ends with the ring on the last row.
-TEST_F(KeyboardTest, theFocusFollowsTheTaskAndEndsOnTheLastRowTyped)
+// The focus goes with the task it steps, so that a second Alt+Up moves the same task on.
+TEST_F(KeyboardTest, theFocusFollowsTheTaskItSteps)
 {
     put("Book", Bucket::medium, 1);
     put("Call", Bucket::medium, 2);
@@ -152,9 +157,10 @@ TEST_F(KeyboardTest, theFocusFollowsTheTaskAndEndsOnTheLastRowTyped)
     pressKey(Qt::Key_Up, Qt::AltModifier);
     EXPECT_EQ(idIn("slot.3.0"), dance.id);
     EXPECT_EQ(focusName(), "slot.3.0");
+}
 
-    TearDown();
-    SetUp();
+TEST_F(KeyboardTest, aListTypedRowAfterRowEndsWithTheRingOnTheLastRow)
+{
     sheet()->setFocus(Qt::MouseFocusReason);
     QWidget *const typing = nullptr; // the keys go where the keyboard is, as a person's do
     for (int task = 1; task <= 9; ++task) {

@@ -6,6 +6,8 @@
 
 #include <QClipboard>
 
+#include <cstdlib>
+
 using SlotRowTest = SheetFixture;
 
 // Return and Tab commit and open the next row (Shift+Tab the previous one), so that a list can be typed row after
@@ -105,47 +107,63 @@ TEST_F(SlotRowTest, aClickElsewhereEndsTheEditAndKeepsWhatWasTyped)
     EXPECT_EQ(titleIn("slot.5.0"), "Second");
 }
 
+namespace {
+
+struct SwipeCase
+{
+    QString slot;
+    int sideways;
+    QString word;                  // "": no sign, and nothing happens
+    std::optional<bool> doneAfter; // nullopt: deleted
+    bool struckAfter = false;      // the second row's text is struck out afterwards
+};
+
+class SwipeTest : public SheetFixture, public testing::WithParamInterface<SwipeCase>
+{
+};
+
+} // namespace
+
 // Past 60 points, and only while the button is held, the uncovered edge says what letting go will do; letting go
 // there acts, and the row springs back.
-TEST_F(SlotRowTest, aSwipePastItsThresholdSaysWhatItWillDoAndDoesIt)
+TEST_P(SwipeTest, aSwipePastItsThresholdSaysWhatItWillDoAndDoesIt)
 {
-    struct Case
-    {
-        QString slot;
-        int sideways;
-        QString word;                  // "": no sign, and nothing happens
-        std::optional<bool> doneAfter; // nullopt: deleted
-    };
-    for (const Case &c : QList<Case>{{"slot.3.0", 60, "", false},
-                                     {"slot.3.0", 61, "Done", true},
-                                     {"slot.3.1", 90, "Not done", false},
-                                     {"slot.3.0", -60, "", false},
-                                     {"slot.3.1", -61, "Delete", std::nullopt}}) {
-        const std::string name = QStringLiteral("%1 by %2").arg(c.slot).arg(c.sideways).toStdString();
-        TearDown();
-        SetUp();
-        put("Tick me", Bucket::medium, 1);
-        put("Ticked", Bucket::medium, 2, true);
-        const QString id = idIn(c.slot);
-        const QPoint centre = centreOf(c.slot);
-        press(sheet(), centre);
-        moveTo(sheet(), centre + QPoint(c.sideways / 2, 0));
-        moveTo(sheet(), centre + QPoint(c.sideways, 0));
-        auto *sign = sheet()->findChild<SwipeSign *>(c.slot + ".swipe");
-        ASSERT_NE(sign, nullptr) << name;
-        EXPECT_EQ(sign->isVisible(), !c.word.isEmpty()) << name;
-        if (!c.word.isEmpty()) {
-            EXPECT_EQ(sign->word(), c.word) << name;
-        }
-        release(sheet(), centre + QPoint(c.sideways, 0));
-        settle();
-        EXPECT_FALSE(sign->isVisible()) << name;
-        EXPECT_EQ(store->item(id) ? std::optional(store->item(id)->done) : std::nullopt, c.doneAfter) << name;
-        EXPECT_EQ(row(c.slot)->offset(), 0) << name;
-        EXPECT_EQ(row(c.slot)->mode(), std::nullopt) << name;
+    const SwipeCase &c = GetParam();
+    put("Tick me", Bucket::medium, 1);
+    put("Ticked", Bucket::medium, 2, true);
+    const QString id = idIn(c.slot);
+    const QPoint centre = centreOf(c.slot);
+    press(sheet(), centre);
+    moveTo(sheet(), centre + QPoint(c.sideways / 2, 0));
+    moveTo(sheet(), centre + QPoint(c.sideways, 0));
+    auto *sign = sheet()->findChild<SwipeSign *>(c.slot + ".swipe");
+    ASSERT_NE(sign, nullptr);
+    EXPECT_EQ(sign->isVisible(), !c.word.isEmpty());
+    if (!c.word.isEmpty()) {
+        EXPECT_EQ(sign->word(), c.word);
     }
-    EXPECT_TRUE(find<PaperLabel>("slot.3.1.text")->isStruckOut());
+    release(sheet(), centre + QPoint(c.sideways, 0));
+    settle();
+    EXPECT_FALSE(sign->isVisible());
+    EXPECT_EQ(store->item(id) ? std::optional(store->item(id)->done) : std::nullopt, c.doneAfter);
+    EXPECT_EQ(row(c.slot)->offset(), 0);
+    EXPECT_EQ(row(c.slot)->mode(), std::nullopt);
+    if (c.struckAfter) {
+        EXPECT_TRUE(find<PaperLabel>("slot.3.1.text")->isStruckOut());
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Swipes, SwipeTest,
+                         testing::Values(SwipeCase{"slot.3.0", 60, "", false}, SwipeCase{"slot.3.0", 61, "Done", true},
+                                         SwipeCase{"slot.3.1", 90, "Not done", false},
+                                         SwipeCase{"slot.3.0", -60, "", false},
+                                         SwipeCase{"slot.3.1", -61, "Delete", std::nullopt, true}),
+                         [](const testing::TestParamInfo<SwipeCase> &info) {
+                             const SwipeCase &c = info.param;
+                             return (c.slot.mid(5).replace('.', '_') + (c.sideways < 0 ? "_left_" : "_right_") +
+                                     QString::number(std::abs(c.sideways)))
+                                 .toStdString();
+                         });
 
 // A wobble under the threshold, a drag from an empty row, and a drag on the row being edited change nothing.
 TEST_F(SlotRowTest, gesturesThatMustDoNothing)

@@ -71,61 +71,77 @@ protected:
 
 // Every change the window makes, undone and redone by the person; each leaves the sheet and the Backlog as they
 // were seen before and after, every task in the row it stood in.
-TEST_F(UndoTest, everyChangeIsUndoneAndRedoneAsOneStep)
+class EveryChangeUndoTest : public UndoTest, public testing::WithParamInterface<size_t>
 {
+protected:
+    using Self = EveryChangeUndoTest;
     struct Case
     {
         const char *name;
-        std::function<void()> act;
+        std::function<void(Self &)> act;
     };
-    const Case cases[] = {
-        {"add", [this] { type("slot.5.1", "Call Anna"); }},
-        {"edit", [this] { type("slot.3.0", "Write to Ben"); }},
-        {"tick", [this] { swipe("slot.3.0", 80); }},
-        {"delete", [this] { swipe("slot.3.0", -80); }},
-        {"delete by ×", [this] { hoverAndClick("slot.3.0.delete"); }},
-        {"to the Backlog",
-         [this] {
-             row("slot.3.0")->setFocus(Qt::TabFocusReason);
-             QTest::keyClick(row("slot.3.0"), Qt::Key_B, Qt::ControlModifier);
-         }},
-        {"step", [this] { hoverAndClick("slot.3.1.up"); }},
-        {"drag", [this] { drag(sheet(), centreOf("slot.1.0"), centreOf("slot.3.0")); }},
-        {"bring back",
-         [this] {
-             window->showBacklog();
-             settle();
-             click(window->backlog()->list()->visibleRows().first()->findChild<PaperPlainButton *>("backlog.toToday"));
-             settle();
-             window->showToday();
-         }},
-        {"new day",
-         [this] { history().record(UndoHistory::Kind::newDay, [&] { store->startNewDay(fixedNow().addDays(1)); }); }},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        put("Plan the week", Bucket::big, 1);
-        put("Pay rent", Bucket::medium, 2);
-        put("Ring Anna", Bucket::medium, 3);
-        put("Water plants", Bucket::small, 4, true);
-        putInBacklog("Someday", Bucket::small, 5);
-        const QStringList before = seen();
-        c.act();
-        settle();
-        const QStringList after = seen();
-        ASSERT_NE(after, before);
-        ASSERT_TRUE(history().canUndo());
-        history().undo();
-        settle();
-        EXPECT_EQ(seen(), before);
-        history().redo();
-        settle();
-        EXPECT_EQ(seen(), after);
-        EXPECT_FALSE(history().canRedo());
+    static const std::vector<Case> &cases()
+    {
+        static const std::vector<Case> all{
+            {"add", [](Self &t) { t.type("slot.5.1", "Call Anna"); }},
+            {"edit", [](Self &t) { t.type("slot.3.0", "Write to Ben"); }},
+            {"tick", [](Self &t) { t.swipe("slot.3.0", 80); }},
+            {"deleteBySwipe", [](Self &t) { t.swipe("slot.3.0", -80); }},
+            {"deleteByTheCross", [](Self &t) { t.hoverAndClick("slot.3.0.delete"); }},
+            {"toTheBacklog",
+             [](Self &t) {
+                 t.row("slot.3.0")->setFocus(Qt::TabFocusReason);
+                 QTest::keyClick(t.row("slot.3.0"), Qt::Key_B, Qt::ControlModifier);
+             }},
+            {"step", [](Self &t) { t.hoverAndClick("slot.3.1.up"); }},
+            {"drag", [](Self &t) { drag(t.sheet(), t.centreOf("slot.1.0"), t.centreOf("slot.3.0")); }},
+            {"bringBack",
+             [](Self &t) {
+                 t.window->showBacklog();
+                 t.settle();
+                 click(t.window->backlog()->list()->visibleRows().first()->findChild<PaperPlainButton *>(
+                     "backlog.toToday"));
+                 t.settle();
+                 t.window->showToday();
+             }},
+            {"newDay",
+             [](Self &t) {
+                 t.history().record(UndoHistory::Kind::newDay, [&] { t.store->startNewDay(fixedNow().addDays(1)); });
+             }},
+        };
+        return all;
     }
+
+public:
+    static std::string nameOf(const testing::TestParamInfo<size_t> &info) { return cases()[info.param].name; }
+    static size_t count() { return cases().size(); }
+};
+
+TEST_P(EveryChangeUndoTest, isUndoneAndRedoneAsOneStep)
+{
+    const Case &c = cases()[GetParam()];
+    put("Plan the week", Bucket::big, 1);
+    put("Pay rent", Bucket::medium, 2);
+    put("Ring Anna", Bucket::medium, 3);
+    put("Water plants", Bucket::small, 4, true);
+    putInBacklog("Someday", Bucket::small, 5);
+    const QStringList before = seen();
+    c.act(*this);
+    settle();
+    const QStringList after = seen();
+    ASSERT_NE(after, before);
+    ASSERT_TRUE(history().canUndo());
+    history().undo();
+    settle();
+    EXPECT_EQ(seen(), before);
+    history().redo();
+    settle();
+    EXPECT_EQ(seen(), after);
+    EXPECT_FALSE(history().canRedo());
 }
+
+INSTANTIATE_TEST_SUITE_P(Changes, EveryChangeUndoTest, testing::Range(size_t(0), EveryChangeUndoTest::count()),
+                         EveryChangeUndoTest::nameOf);
 
 // A change made meanwhile elsewhere (the command line, sync) stands: the step is dropped with a note, and a deleted
 // task whose block has filled up meanwhile comes back into the Backlog.

@@ -1,5 +1,7 @@
 #include "ShellFixture.h"
 
+#include "tests/CaseName.h"
+
 #include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
@@ -159,35 +161,45 @@ TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
     }
 }
 
+struct KeysCase
+{
+    const char *name;
+    QList<QKeyCombination> keys;
+};
+
+class KeysAfterEscapeTest : public VelloraAppTest, public testing::WithParamInterface<KeysCase>
+{
+};
+
 // Once Escape has closed a menu, the keys typed next reach no menu: nothing changes and nothing opens, and the
 // keyboard is back on the page.
-TEST_F(VelloraAppTest, KeysAfterEscapeFromTheMenusReachNoMenu)
+TEST_P(KeysAfterEscapeTest, ReachNoMenu)
 {
-    const QKeyCombination altF(Qt::AltModifier, Qt::Key_F), altH(Qt::AltModifier, Qt::Key_H), escape(Qt::Key_Escape);
-    const QList<std::pair<const char *, QList<QKeyCombination>>> ways{
-        {"Alt+F, Escape, Escape, Down, Return", {altF, escape, escape, Qt::Key_Down, Qt::Key_Return}},
-        {"Alt+F, Escape, f, n", {altF, escape, Qt::Key_F, Qt::Key_N}},
-        {"F10, Escape, Down, Return", {Qt::Key_F10, escape, Qt::Key_Down, Qt::Key_Return}},
-        {"About from the menus, Escape, e, r", {altH, Qt::Key_A, escape, Qt::Key_E, Qt::Key_R}},
-    };
-    for (const auto &[name, keys] : ways) {
-        SCOPED_TRACE(name);
-        TearDown();
-        launch();
-        // A new day would send it to the Backlog; so would the Redo of one undone.
-        app->store().addItem("Unfinished", Bucket::big);
-        app->startNewDay();
-        app->undo();
-        ShellTest::settle();
-        type(keys);
-        EXPECT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
-        EXPECT_EQ(app->store().backlogItems().size(), 0);
-        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        EXPECT_FALSE(qobject_cast<QMenuBar *>(QApplication::focusWidget()));
-        EXPECT_TRUE(app->contentView()->isAncestorOf(QApplication::focusWidget()));
-    }
+    launch();
+    // A new day would send it to the Backlog; so would the Redo of one undone.
+    app->store().addItem("Unfinished", Bucket::big);
+    app->startNewDay();
+    app->undo();
+    ShellTest::settle();
+    type(GetParam().keys);
+    EXPECT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
+    EXPECT_EQ(app->store().backlogItems().size(), 0);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(qobject_cast<QMenuBar *>(QApplication::focusWidget()));
+    EXPECT_TRUE(app->contentView()->isAncestorOf(QApplication::focusWidget()));
 }
+
+const QKeyCombination kAltF(Qt::AltModifier, Qt::Key_F), kAltH(Qt::AltModifier, Qt::Key_H), kEscape(Qt::Key_Escape);
+INSTANTIATE_TEST_SUITE_P(Ways, KeysAfterEscapeTest,
+                         testing::Values(KeysCase{"Alt+F, Escape, Escape, Down, Return",
+                                                  {kAltF, kEscape, kEscape, Qt::Key_Down, Qt::Key_Return}},
+                                         KeysCase{"Alt+F, Escape, f, n", {kAltF, kEscape, Qt::Key_F, Qt::Key_N}},
+                                         KeysCase{"F10, Escape, Down, Return",
+                                                  {Qt::Key_F10, kEscape, Qt::Key_Down, Qt::Key_Return}},
+                                         KeysCase{"About from the menus, Escape, e, r",
+                                                  {kAltH, Qt::Key_A, kEscape, Qt::Key_E, Qt::Key_R}}),
+                         CaseName());
 
 // The app's dialogs close with Escape and take Return on the focused button, else on their default one; so does a
 // focused button on a page.
@@ -314,45 +326,61 @@ TEST_F(VelloraAppTest, ToggleWindowHidesEveryWindowAndBringsItBackWhereItWas)
     EXPECT_TRUE(window()->isVisible() && !window()->isMinimized());
 }
 
+enum class Desktop { hotKeys, noHotKeys, grabbedElsewhere, portalRefusesLater };
+
+std::string desktopName(Desktop desktop)
+{
+    switch (desktop) {
+    case Desktop::hotKeys: return "hotKeys";
+    case Desktop::noHotKeys: return "noHotKeys";
+    case Desktop::grabbedElsewhere: return "grabbedElsewhere";
+    case Desktop::portalRefusesLater: return "portalRefusesLater";
+    }
+    return {};
+}
+
+class ShortcutNoteTest : public VelloraAppTest, public testing::WithParamInterface<Desktop>
+{
+};
+
 // With hot keys the shortcut is registered and stored at the first start, and Escape while recording it stays with
 // the recorder; without them, the Settings page says so and names the command to bind instead.
-TEST_F(VelloraAppTest, TheSettingsPageSaysWhetherTheGlobalShortcutActs)
+TEST_P(ShortcutNoteTest, TheSettingsPageSaysWhetherTheGlobalShortcutActs)
 {
-    enum class Desktop { hotKeys, noHotKeys, grabbedElsewhere, portalRefusesLater };
-    for (Desktop desktop : {Desktop::hotKeys, Desktop::noHotKeys, Desktop::grabbedElsewhere,
-                            Desktop::portalRefusesLater}) {
-        SCOPED_TRACE(int(desktop));
-        SetUp(); // a desktop of its own
-        keys->setAvailable(desktop != Desktop::noHotKeys);
-        // The portal says yes at first and refuses once the desktop (or the user in its dialog) has decided.
-        keys->setDesktopDecides(desktop == Desktop::portalRefusesLater);
-        if (desktop == Desktop::grabbedElsewhere)
-            keys->takeByAnotherApplication(kCtrlShiftD);
-        launch();
-        app->openPage(Page::settings);
-        auto *note = window()->findChild<PaperLabel *>("settings.shortcutNote");
-        ASSERT_NE(note, nullptr);
-        if (desktop == Desktop::portalRefusesLater) {
-            EXPECT_FALSE(note->isVisible()); // asked, not answered yet
-            keys->refuseLater(kCtrlShiftD);
-            ShellTest::settle();
-        }
-        EXPECT_EQ(note->isVisible(), desktop != Desktop::hotKeys);
-        EXPECT_EQ(note->text().endsWith("run the command: vellora toggle"), desktop != Desktop::hotKeys);
-        if (desktop == Desktop::hotKeys) {
-            EXPECT_TRUE(keys->isRegistered(kCtrlShiftD));
-            EXPECT_TRUE(env.defaultsFile().contains("GlobalShortcuts_toggleWindow"));
-            auto *field = window()->findChild<GlobalShortcuts::RecorderField *>();
-            field->startRecording();
-            ShellTest::settle();
-            QTest::keyClick(field, Qt::Key_Escape);
-            ShellTest::settle();
-            EXPECT_EQ(page(), Page::settings);
-            EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()), kCtrlShiftD);
-        }
-        app.reset();
+    const Desktop desktop = GetParam();
+    keys->setAvailable(desktop != Desktop::noHotKeys);
+    // The portal says yes at first and refuses once the desktop (or the user in its dialog) has decided.
+    keys->setDesktopDecides(desktop == Desktop::portalRefusesLater);
+    if (desktop == Desktop::grabbedElsewhere)
+        keys->takeByAnotherApplication(kCtrlShiftD);
+    launch();
+    app->openPage(Page::settings);
+    auto *note = window()->findChild<PaperLabel *>("settings.shortcutNote");
+    ASSERT_NE(note, nullptr);
+    if (desktop == Desktop::portalRefusesLater) {
+        EXPECT_FALSE(note->isVisible()); // asked, not answered yet
+        keys->refuseLater(kCtrlShiftD);
+        ShellTest::settle();
+    }
+    EXPECT_EQ(note->isVisible(), desktop != Desktop::hotKeys);
+    EXPECT_EQ(note->text().endsWith("run the command: vellora toggle"), desktop != Desktop::hotKeys);
+    if (desktop == Desktop::hotKeys) {
+        EXPECT_TRUE(keys->isRegistered(kCtrlShiftD));
+        EXPECT_TRUE(env.defaultsFile().contains("GlobalShortcuts_toggleWindow"));
+        auto *field = window()->findChild<GlobalShortcuts::RecorderField *>();
+        field->startRecording();
+        ShellTest::settle();
+        QTest::keyClick(field, Qt::Key_Escape);
+        ShellTest::settle();
+        EXPECT_EQ(page(), Page::settings);
+        EXPECT_EQ(GlobalShortcuts::storedShortcut(ToggleShortcut::name()), kCtrlShiftD);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Desktops, ShortcutNoteTest,
+                         testing::Values(Desktop::hotKeys, Desktop::noHotKeys, Desktop::grabbedElsewhere,
+                                         Desktop::portalRefusesLater),
+                         [](const testing::TestParamInfo<Desktop> &info) { return desktopName(info.param); });
 
 // A settings file of an earlier version holds the shortcut as key numbers: the app takes the same keys and writes them
 // back once as text.
@@ -368,31 +396,39 @@ TEST_F(VelloraAppTest, AShortcutStoredByAnEarlierVersionIsRewrittenAsText)
     EXPECT_EQ(field->text(), "Ctrl+Alt+K");
 }
 
-// What is typed in a row is kept, as Return keeps it, when the page changes, the app quits or the window closes.
-TEST_F(VelloraAppTest, LeavingARowBeingEditedKeepsWhatWasTyped)
+class LeavingARowTest : public VelloraAppTest, public testing::WithParamInterface<const char *>
 {
-    const QList<std::pair<const char *, std::function<void()>>> ways{
-        {"Ctrl+2", [this] { press(Qt::Key_2, Qt::ControlModifier); }},
-        {"Ctrl+Q", [this] { press(Qt::Key_Q, Qt::ControlModifier); }},
-        {"close", [this] { window()->close(); }},
-    };
-    for (const auto &[name, leave] : ways) {
-        SCOPED_TRACE(name);
-        TearDown();
-        quits = 0;
-        launch();
-        auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
-        ASSERT_NE(sheet, nullptr);
-        sheet->row("slot.3.0")->beginEditing();
-        ShellTest::settle();
-        QTest::keyClicks(QApplication::focusWidget(), "Typed before leaving");
-        leave();
-        ShellTest::settle();
-        ASSERT_EQ(app->store().itemsIn(Bucket::medium).size(), 1);
-        EXPECT_EQ(app->store().itemsIn(Bucket::medium).first().title, "Typed before leaving");
+protected:
+    void leave()
+    {
+        const std::string way = GetParam();
+        if (way == "Ctrl+2")
+            press(Qt::Key_2, Qt::ControlModifier);
+        else if (way == "Ctrl+Q")
+            press(Qt::Key_Q, Qt::ControlModifier);
+        else
+            window()->close();
     }
+};
+
+// What is typed in a row is kept, as Return keeps it, when the page changes, the app quits or the window closes.
+TEST_P(LeavingARowTest, KeepsWhatWasTyped)
+{
+    launch();
+    auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
+    ASSERT_NE(sheet, nullptr);
+    sheet->row("slot.3.0")->beginEditing();
+    ShellTest::settle();
+    QTest::keyClicks(QApplication::focusWidget(), "Typed before leaving");
+    leave();
+    ShellTest::settle();
+    ASSERT_EQ(app->store().itemsIn(Bucket::medium).size(), 1);
+    EXPECT_EQ(app->store().itemsIn(Bucket::medium).first().title, "Typed before leaving");
     EXPECT_TRUE(asked.isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, LeavingARowTest, testing::Values("Ctrl+2", "Ctrl+Q", "close"),
+                         [](const testing::TestParamInfo<const char *> &info) { return caseName(info.param); });
 
 // A save that fails shows a lasting note until a save works, and quitting asks before the changes are lost.
 TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)

@@ -51,7 +51,8 @@ TEST(SyncEngineState, KeepsTheLatestIntentPerRecordInOrder)
 TEST(SyncEngineState, SerializationReadsBackUnchanged)
 {
     SyncEngineState state;
-    state.add(QList{save("A"), deletion("B \"quoted\" caf\u00e9")});
+    // Names of the same length one after the other: what repeats between entries is shared, what differs is not.
+    state.add(QList{save("A"), save("C"), deletion("B \"quoted\" caf\u00e9")});
     state.add(QList{PendingDatabaseChange::saveZone(kZone)});
     state.setDatabaseChangeToken(QByteArray("d1:1:7\x00\xff", 8));
     state.setZoneChangeToken(kZone, "z1:2:5");

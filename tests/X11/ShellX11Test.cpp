@@ -165,7 +165,7 @@ TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
     auto *backend =
         dynamic_cast<GlobalShortcuts::X11HotKeyBackend *>(&GlobalShortcuts::HotKeyCenter::shared().backend());
     ASSERT_TRUE(backend);
-    x.takeFocus();
+    ASSERT_TRUE(x.takeFocus());
     ASSERT_EVENTUALLY(QGuiApplication::focusWindow() == nullptr);
     ASSERT_TRUE(xdotool({"keydown", "ctrl+shift+d"}));
     ASSERT_EVENTUALLY(keyDowns == 1);

@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include "tests/WaitFor.h"
+
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
@@ -105,19 +107,21 @@ public:
         return size && place ? QPoint(place->dst_x + size->width / 2, place->dst_y + size->height / 2) : QPoint();
     }
 
-    // Another application's window takes the keyboard focus (made and mapped the first time).
-    void takeFocus()
+    // Another application's window takes the keyboard focus (made and mapped the first time); false when it was
+    // never shown. Only a viewable window may take the focus.
+    bool takeFocus()
     {
         if (!m_window) {
             m_window = xcb_generate_id(m_c);
             xcb_create_window(m_c, XCB_COPY_FROM_PARENT, m_window, root(), 700, 600, 100, 100, 0,
                               XCB_WINDOW_CLASS_INPUT_OUTPUT, screen()->root_visual, 0, nullptr);
             xcb_map_window(m_c, m_window);
-            roundTrip();
-            QTest::qWait(50);
+            if (!waitFor([&] { return isViewable(m_window); }, 5000))
+                return false;
         }
         xcb_set_input_focus(m_c, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
         roundTrip();
+        return true;
     }
 
     // Another application grabs a key combination on the root window.
