@@ -40,12 +40,6 @@ struct DayItem
     QDateTime titleTime() const { return titleChangedAt.value_or(changeTime()); }
     QDateTime doneTime() const { return doneChangedAt.value_or(changeTime()); }
     QDateTime placeTime() const { return placeChangedAt.value_or(changeTime()); }
-    // What a person sees of the item: its text, done, block, day and row.
-    bool sameContent(const DayItem &other) const
-    {
-        return title == other.title && done == other.done && bucket == other.bucket && day == other.day
-            && modifiedAt == other.modifiedAt;
-    }
     // Sets the time of each part that differs from `before` (all of them when there was none) to the item's change
     // time, and keeps the others' times. A new row alone (a swap, a step) is a change of place; a new row that
     // comes with a new text or a tick is not.

@@ -253,6 +253,9 @@ void SyncDriver::handleFailedRecordSaves(const QList<SyncEvent::FailedRecordSave
             }
             break;
         }
+        case CloudError::Code::zoneNotFound:
+            zoneMissing = true;
+            [[fallthrough]];
         case CloudError::Code::unknownItem:
             // Deleted on the server since this computer saw it: the later of the delete and our change stands.
             if (const auto &tombstone = failure.error.serverRecord()) {
@@ -260,9 +263,6 @@ void SyncDriver::handleFailedRecordSaves(const QList<SyncEvent::FailedRecordSave
                     resend.append(*change);
                 break;
             }
-            [[fallthrough]];
-        case CloudError::Code::zoneNotFound:
-            zoneMissing = zoneMissing || failure.error.code() == CloudError::Code::zoneNotFound;
             // The server has no such record (any more): send it as a new one.
             if (auto local = m_store.item(name)) {
                 local->systemFields.reset();
