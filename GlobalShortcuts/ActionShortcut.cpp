@@ -21,7 +21,7 @@ void showStoredShortcut(QAction *action, const Name &name)
 
 void followShortcut(QAction *action, const Name &name)
 {
-    action->setProperty(kFollowedNameProperty, name.rawValue());
+    action->setProperty(kFollowedNameProperty, name.storedForm());
     showStoredShortcut(action, name);
     QObject::connect(&notifier(), &Notifier::shortcutByNameDidChange, action, [action, name](const Name &changed) {
         if (changed == name)

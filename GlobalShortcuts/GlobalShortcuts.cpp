@@ -128,8 +128,8 @@ void hotKeyLost(Shortcut shortcut)
 
 } // namespace detail
 
-Name::Name(const QString &rawValue, std::optional<Shortcut> initialShortcut)
-    : m_rawValue(rawValue), m_initialShortcut(initialShortcut)
+Name::Name(const QString &storedForm, std::optional<Shortcut> initialShortcut)
+    : m_storedForm(storedForm), m_initialShortcut(initialShortcut)
 {
     // The latest made name of a text counts: its initial shortcut is the one setStorage applies.
     registry().madeNames.removeAll(*this);
@@ -139,7 +139,7 @@ Name::Name(const QString &rawValue, std::optional<Shortcut> initialShortcut)
 
 QString Name::storageKey() const
 {
-    return QLatin1String(kStorageKeyPrefix) + m_rawValue;
+    return QLatin1String(kStorageKeyPrefix) + m_storedForm;
 }
 
 Notifier &notifier()

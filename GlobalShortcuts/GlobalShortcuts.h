@@ -48,17 +48,17 @@ class Name
 public:
     Name() = default;
     // Writes the initial shortcut to the defaults when they hold nothing under the name's key.
-    explicit Name(const QString &rawValue, std::optional<Shortcut> initialShortcut = std::nullopt);
+    explicit Name(const QString &storedForm, std::optional<Shortcut> initialShortcut = std::nullopt);
 
-    const QString &rawValue() const { return m_rawValue; }
+    const QString &storedForm() const { return m_storedForm; }
     const std::optional<Shortcut> &initialShortcut() const { return m_initialShortcut; }
     // "GlobalShortcuts_" + name.
     QString storageKey() const;
 
-    bool operator==(const Name &other) const { return m_rawValue == other.m_rawValue; }
+    bool operator==(const Name &other) const { return m_storedForm == other.m_storedForm; }
 
 private:
-    QString m_rawValue;
+    QString m_storedForm;
     std::optional<Shortcut> m_initialShortcut;
 };
 

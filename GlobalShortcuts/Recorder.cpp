@@ -296,7 +296,7 @@ bool RecorderField::handleKeyDown(const QKeyEvent &event)
     }
     const auto menuItem = candidate == shortcut() ? std::nullopt : [&]() -> std::optional<QString> {
         for (const QMenuBar *menuBar : window()->findChildren<QMenuBar *>()) {
-            if (auto found = menuItemUsing(menuBar->actions(), *candidate, m_name.rawValue()))
+            if (auto found = menuItemUsing(menuBar->actions(), *candidate, m_name.storedForm()))
                 return found;
         }
         return std::nullopt;

@@ -23,24 +23,24 @@ namespace {
 std::unique_ptr<DayStore> makeStore(std::optional<QString> path, int backlog)
 {
     DayStore::Options options;
-    options.fileURL = path;
+    options.filePath = path;
     options.calendar = Calendar::inTimeZone("UTC");
     auto store = std::make_unique<DayStore>(std::move(options));
     const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-1);
     int n = 0;
-    const auto put = [&](Bucket bucket, const QString &day) {
+    const auto put = [&](Block block, const QString &day) {
         DayItem item{
-            newItemId(), QString("Task number %1 with a few words").arg(n), false, bucket, day, start.addSecs(n),
+            newItemId(), QString("Task number %1 with a few words").arg(n), false, block, day, start.addSecs(n),
             std::nullopt};
         ++n;
         store->setItem(item.id, item);
     };
-    for (Bucket bucket : kAllBuckets) {
-        for (int i = 0; i < capacity(bucket); ++i)
-            put(bucket, store->day());
+    for (Block block : kAllBlocks) {
+        for (int i = 0; i < capacity(block); ++i)
+            put(block, store->day());
     }
     for (int i = 0; i < backlog; ++i)
-        put(kAllBuckets[size_t(i % 3)], kOpenDay);
+        put(kAllBlocks[size_t(i % 3)], kOpenDay);
     store->save();
     return store;
 }
@@ -98,7 +98,7 @@ void BM_SwitchToBacklog(benchmark::State &state)
     auto store = makeStore(std::nullopt, int(state.range(0)));
     SheetWindow window(*store);
     showAndSettle(window);
-    const QString todayItem = store->itemsIn(Bucket::small).first().id;
+    const QString todayItem = store->itemsIn(Block::small).first().id;
     for (auto _ : state) {
         state.PauseTiming();
         window.showToday();

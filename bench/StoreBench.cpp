@@ -13,7 +13,7 @@ namespace {
 DayStore::Options optionsFor(const QString &path)
 {
     DayStore::Options options;
-    options.fileURL = path;
+    options.filePath = path;
     options.calendar = Calendar::inTimeZone("UTC");
     return options;
 }
@@ -26,11 +26,11 @@ void writeStore(const QString &path, int n, bool queued = false)
     const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-1);
     const QString today = Calendar::inTimeZone("UTC").dayKey(QDateTime::currentDateTimeUtc());
     for (int i = 0; i < n; ++i) {
-        const Bucket bucket = kAllBuckets[i % 3];
+        const Block block = kAllBlocks[i % 3];
         DayItem item{newItemId(),
                      QString("Task number %1 with a few words").arg(i),
                      i % 4 == 0,
-                     bucket,
+                     block,
                      i < 9 ? today : kOpenDay,
                      start.addSecs(i),
                      std::nullopt};
@@ -80,7 +80,7 @@ void BM_ItemsIn(benchmark::State &state)
     writeStore(path, int(state.range(0)));
     DayStore store(optionsFor(path));
     for (auto _ : state)
-        benchmark::DoNotOptimize(store.itemsIn(Bucket::small));
+        benchmark::DoNotOptimize(store.itemsIn(Block::small));
 }
 
 // The encoding part of a save: the whole store as the file's text.

@@ -26,7 +26,7 @@ std::unique_ptr<DayStore> makeDevice(const QString &path, MemoryCloud &cloud, co
     setup.account = account;
     setup.automaticallySync = false;
     DayStore::Options options;
-    options.fileURL = path;
+    options.filePath = path;
     options.calendar = Calendar::inTimeZone("UTC");
     options.clock = [] { return kStart; };
     options.allowSync = true;
@@ -40,7 +40,7 @@ void queueItems(DayStore &store, int count)
     QList<PendingRecordZoneChange> changes;
     for (int i = 0; i < count; ++i) {
         const QString id = newItemId();
-        store.setItem(id, DayItem{id, QStringLiteral("Task number %1").arg(i), i % 3 == 0, kAllBuckets[i % 3],
+        store.setItem(id, DayItem{id, QStringLiteral("Task number %1").arg(i), i % 3 == 0, kAllBlocks[i % 3],
                                   i % 2 ? kOpenDay : store.day(), kStart.addSecs(i), std::nullopt});
         changes.append(PendingRecordZoneChange::save(RecordID{id, syncZoneID()}));
     }

@@ -108,7 +108,7 @@ std::optional<QString> storePathOf(const Command &command)
 {
     if (command.storePath)
         return QFileInfo(*command.storePath).absoluteFilePath();
-    return StoreFile::defaultFileURL();
+    return StoreFile::defaultFilePath();
 }
 
 void printOutcome(const CommandOutcome &outcome)
@@ -143,7 +143,7 @@ std::unique_ptr<DayStore> openStore(const Command &command, const QString &path)
     if (command.isEdit())
         return makeAppStore(path);
     DayStore::Options options;
-    options.fileURL = path;
+    options.filePath = path;
     options.readOnly = true;
     return std::make_unique<DayStore>(std::move(options));
 }
@@ -163,7 +163,7 @@ int runOnFile(const Command &command, const QString &path)
                                    : QStringLiteral("the store file could not be read; it was kept as %1")
                                          .arg(store->setAsidePath())));
     }
-    if (!store->fileURL())
+    if (!store->filePath())
         return fail(QStringLiteral("the store file %1 cannot be read or moved aside; nothing was changed").arg(path));
     // Not a failure: every task is still on a page, only not where it was.
     if (!store->overflowAtOpen().isEmpty()) {

@@ -245,7 +245,7 @@ int syncFile(const QString &path)
     auto store = makeAppStore(path, sync.setup(false));
     if (!store->openError().isEmpty())
         return fail(QStringLiteral("the store %1 cannot be used: %2").arg(path, store->openError()));
-    if (!store->fileURL())
+    if (!store->filePath())
         return fail(QStringLiteral("the store file %1 cannot be read or moved aside").arg(path));
     sync.attach(*store);
     const auto reason = waitFor<std::optional<QString>>([&](auto done) { sync.syncNow(done); });
@@ -294,7 +294,7 @@ std::optional<QString> sendWaiting(const QString &path, std::chrono::millisecond
         return QStringLiteral("the store is in use");
     AppSync sync(CloudAccount::defaultFilePath(), false);
     auto store = makeAppStore(path, sync.setup(false));
-    if (!store->fileURL() || !store->engine())
+    if (!store->filePath() || !store->engine())
         return QStringLiteral("the store cannot be opened");
     sync.attach(*store);
     QEventLoop loop;

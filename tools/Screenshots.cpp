@@ -25,43 +25,43 @@ namespace {
 void fill(DayStore &store)
 {
     const QString today = store.day();
-    putItem(store, QStringLiteral("Finish the quarterly report"), Bucket::big, today, 1);
-    putItem(store, QStringLiteral("Call the plumber about the kitchen sink"), Bucket::medium, today, 2, true);
+    putItem(store, QStringLiteral("Finish the quarterly report"), Block::big, today, 1);
+    putItem(store, QStringLiteral("Call the plumber about the kitchen sink"), Block::medium, today, 2, true);
     putItem(store,
             QStringLiteral("Write the long letter to grandmother about the summer trip, the garden and the new "
                            "kitten"),
-            Bucket::medium, today, 3);
-    putItem(store, QStringLiteral("Book the dentist"), Bucket::medium, today, 4);
-    putItem(store, QStringLiteral("A fourth medium item from another device"), Bucket::medium, today, 5);
-    putItem(store, QStringLiteral("Water the plants"), Bucket::small, today, 6, true);
-    putItem(store, QStringLiteral("Buy milk"), Bucket::small, today, 7);
-    putItem(store, QStringLiteral("Reply to Anna"), Bucket::small, today, 8);
-    putItem(store, QStringLiteral("Old task waiting"), Bucket::big, kOpenDay, 9);
-    putItem(store, QStringLiteral("Sort the photos"), Bucket::small, kOpenDay, 10);
+            Block::medium, today, 3);
+    putItem(store, QStringLiteral("Book the dentist"), Block::medium, today, 4);
+    putItem(store, QStringLiteral("A fourth medium item from another device"), Block::medium, today, 5);
+    putItem(store, QStringLiteral("Water the plants"), Block::small, today, 6, true);
+    putItem(store, QStringLiteral("Buy milk"), Block::small, today, 7);
+    putItem(store, QStringLiteral("Reply to Anna"), Block::small, today, 8);
+    putItem(store, QStringLiteral("Old task waiting"), Block::big, kOpenDay, 9);
+    putItem(store, QStringLiteral("Sort the photos"), Block::small, kOpenDay, 10);
 }
 
 void fillBacklog(DayStore &store)
 {
     const QString today = store.day();
-    putItem(store, QStringLiteral("Today's big thing"), Bucket::big, today, 1);
-    putItem(store, QStringLiteral("Plan the holiday"), Bucket::big, kOpenDay, 2);
-    putItem(store, QStringLiteral("Renew the passport"), Bucket::medium, kOpenDay, 3);
+    putItem(store, QStringLiteral("Today's big thing"), Block::big, today, 1);
+    putItem(store, QStringLiteral("Plan the holiday"), Block::big, kOpenDay, 2);
+    putItem(store, QStringLiteral("Renew the passport"), Block::medium, kOpenDay, 3);
     putItem(store,
             QStringLiteral("Clean out the garage, sell the old bicycle, and give the boxes of books to the library "
                            "on the corner"),
-            Bucket::small, kOpenDay, 4);
-    putItem(store, QStringLiteral("Learn the bread recipe"), Bucket::big, kOpenDay, 5);
-    putItem(store, QStringLiteral("Fix the squeaky door"), Bucket::small, kOpenDay, 6);
+            Block::small, kOpenDay, 4);
+    putItem(store, QStringLiteral("Learn the bread recipe"), Block::big, kOpenDay, 5);
+    putItem(store, QStringLiteral("Fix the squeaky door"), Block::small, kOpenDay, 6);
 }
 
 // Titles in scripts the handwriting lacks, one of them right-to-left.
 void fillScripts(DayStore &store)
 {
     const QString today = store.day();
-    putItem(store, QStringLiteral("Finish the quarterly report"), Bucket::big, today, 1);
-    putItem(store, QStringLiteral("احجز موعد طبيب الأسنان"), Bucket::medium, today, 2);
-    putItem(store, QStringLiteral("预约牙医"), Bucket::medium, today, 3);
-    putItem(store, QStringLiteral("Buy milk"), Bucket::small, today, 4);
+    putItem(store, QStringLiteral("Finish the quarterly report"), Block::big, today, 1);
+    putItem(store, QStringLiteral("احجز موعد طبيب الأسنان"), Block::medium, today, 2);
+    putItem(store, QStringLiteral("预约牙医"), Block::medium, today, 3);
+    putItem(store, QStringLiteral("Buy milk"), Block::small, today, 4);
 }
 
 struct Shot
@@ -127,7 +127,7 @@ bool render(const QString &directory, const Shot &shot, Paper::Appearance appear
         shot.act(window);
     QCoreApplication::processEvents();
     const QString file = QDir(directory).filePath(
-        QStringLiteral("%1-%2-%3.png").arg(shot.name, Paper::rawValue(appearance), Paper::rawValue(size)));
+        QStringLiteral("%1-%2-%3.png").arg(shot.name, Paper::storedForm(appearance), Paper::storedForm(size)));
     return Screenshots::save(window, file);
 }
 

@@ -62,8 +62,8 @@ bool render(const QString &directory, const Shot &shot)
                                        ToggleShortcut::name());
     settings.setAppearance(shot.appearance);
     settings.setTextSize(shot.size);
-    settings.setShowInMenuBar(!shot.bothOff);
-    settings.setShowInDock(!shot.bothOff);
+    settings.setShowTrayIcon(!shot.bothOff);
+    settings.setShowTaskbarEntry(!shot.bothOff);
     if (shot.loginNote) {
         loginItems.failure = QStringLiteral("Cannot write /home/user/.config/autostart/app.vellora.Vellora.desktop: "
                                             "Permission denied");
@@ -131,7 +131,7 @@ bool renderApp(const QString &directory)
     VelloraApp app(std::move(options));
     if (app.start() != VelloraApp::Start::running || !QTest::qWaitForWindowExposed(app.mainWindow()))
         return false;
-    app.store().addItem(QStringLiteral("Book the dentist"), Bucket::medium);
+    app.store().addItem(QStringLiteral("Book the dentist"), Block::medium);
     app.settings().setAppearance(Paper::Appearance::dark);
     QCoreApplication::processEvents();
     const QDir out(directory);
@@ -155,7 +155,7 @@ bool renderApp(const QString &directory)
     for (Paper::Appearance appearance : {Paper::Appearance::dark, Paper::Appearance::light}) {
         app.settings().setAppearance(appearance);
         QCoreApplication::processEvents();
-        const QString file = QStringLiteral("about-%1.png").arg(Paper::rawValue(appearance));
+        const QString file = QStringLiteral("about-%1.png").arg(Paper::storedForm(appearance));
         ok = app.aboutBox() && Screenshots::save(*app.aboutBox(), out.filePath(file)) && ok;
     }
     return ok;

@@ -126,7 +126,7 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
                 return CommandError{QStringLiteral("%1 needs a value").arg(name)};
             if (name == "--store") {
                 command.storePath = value;
-            } else if (!(command.block = bucketFromBlockName(value))) {
+            } else if (!(command.block = blockFromBlockName(value))) {
                 return CommandError{QStringLiteral("unknown block '%1' (use big, medium or small)").arg(value)};
             }
         } else if (argument == "--") {
@@ -179,7 +179,7 @@ QJsonObject Command::toJson() const
     QJsonObject object{
         {"verb", info ? QString::fromLatin1(info->name) : QString()}, {"item", item}, {"text", text}, {"json", json}};
     if (block)
-        object.insert("block", rawValue(*block));
+        object.insert("block", storedForm(*block));
     return object;
 }
 
@@ -194,7 +194,7 @@ std::optional<Command> Command::fromJson(const QJsonObject &object)
     command.text = object.value("text").toString();
     command.json = object.value("json").toBool();
     if (object.contains("block")) {
-        command.block = bucketFromRawValue(object.value("block").toString());
+        command.block = blockFromStoredForm(object.value("block").toString());
         if (!command.block)
             return std::nullopt;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vellora/DayData/Bucket.h"
+#include "Vellora/DayData/Block.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -36,7 +36,7 @@ struct Command
     QString item;          // ITEM argument
     QString text;          // TEXT argument
     QStringList arguments; // account: the action and its arguments
-    std::optional<Bucket> block;
+    std::optional<Block> block;
     bool json = false;
     std::optional<QString> storePath; // --store FILE
     QStringList appArguments;         // what the window keeps (-uitests and the like)

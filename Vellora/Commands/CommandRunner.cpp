@@ -23,12 +23,12 @@ CommandOutcome failure(const QString &message)
 QJsonObject itemJson(const DayItem &item, int row)
 {
     return {
-        {"id", item.id}, {"title", item.title}, {"done", item.done}, {"bucket", blockName(item.bucket)}, {"row", row}};
+        {"id", item.id}, {"title", item.title}, {"done", item.done}, {"bucket", blockName(item.block)}, {"row", row}};
 }
 
-bool hasRoom(const DayStore &store, Bucket bucket)
+bool hasRoom(const DayStore &store, Block block)
 {
-    return store.itemsIn(bucket).size() < capacity(bucket);
+    return store.itemsIn(block).size() < capacity(block);
 }
 
 // Today's row of an item, or none when it is not on a row of the sheet.
@@ -36,8 +36,8 @@ std::optional<int> rowOf(const DayStore &store, const DayItem &item)
 {
     if (!store.isOnToday(item))
         return std::nullopt;
-    const auto row = store.itemsIn(item.bucket).indexOf(item);
-    if (row < 0 || row >= capacity(item.bucket))
+    const auto row = store.itemsIn(item.block).indexOf(item);
+    if (row < 0 || row >= capacity(item.block))
         return std::nullopt;
     return int(row);
 }
@@ -48,26 +48,26 @@ CommandOutcome today(DayStore &store, bool json)
     const qsizetype count = store.saved().items.size();
     if (json) {
         QJsonArray items;
-        for (Bucket bucket : kAllBuckets) {
-            const QList<DayItem> rows = store.itemsIn(bucket);
-            for (int row = 0; row < std::min<int>(rows.size(), capacity(bucket)); ++row) {
+        for (Block block : kAllBlocks) {
+            const QList<DayItem> rows = store.itemsIn(block);
+            for (int row = 0; row < std::min<int>(rows.size(), capacity(block)); ++row) {
                 QJsonObject object = itemJson(rows[row], row);
-                object.insert("slot", slotId(bucket, row));
+                object.insert("slot", slotId(block, row));
                 items.append(object);
             }
         }
         return {0, jsonText({{"date", date}, {"day", store.day()}, {"itemCount", count}, {"items", items}}), {}};
     }
     QString out = date + '\n' + itemCountText(count) + '\n';
-    for (Bucket bucket : kAllBuckets) {
-        out += '\n' + blockHeading(bucket) + '\n';
-        const QList<DayItem> rows = store.itemsIn(bucket);
-        for (int row = 0; row < capacity(bucket); ++row) {
-            const QString number = slotId(bucket, row).mid(5);
+    for (Block block : kAllBlocks) {
+        out += '\n' + blockHeading(block) + '\n';
+        const QList<DayItem> rows = store.itemsIn(block);
+        for (int row = 0; row < capacity(block); ++row) {
+            const QString number = slotId(block, row).mid(5);
             if (row < rows.size())
                 out += QStringLiteral("  %1  %2%3\n").arg(number, rows[row].title, rows[row].done ? ' ' + kTick : "");
             else
-                out += QStringLiteral("  %1  %2\n").arg(number, blockPlaceholder(bucket));
+                out += QStringLiteral("  %1  %2\n").arg(number, blockPlaceholder(block));
         }
     }
     return {0, out, {}};
@@ -80,15 +80,15 @@ CommandOutcome backlog(DayStore &store, bool json)
         QJsonArray array;
         for (int row = 0; row < items.size(); ++row) {
             QJsonObject object = itemJson(items[row], row);
-            object.insert("hasRoom", hasRoom(store, items[row].bucket));
+            object.insert("hasRoom", hasRoom(store, items[row].block));
             array.append(object);
         }
         return {0, jsonText({{"itemCount", items.size()}, {"items", array}}), {}};
     }
     QString out = itemCountText(items.size()) + '\n';
     for (const DayItem &item : items) {
-        const QString full = hasRoom(store, item.bucket) ? QString() : QStringLiteral(", block full");
-        out += QStringLiteral("  %1  %2  (%3%4)\n").arg(item.id.left(8), item.title, blockName(item.bucket), full);
+        const QString full = hasRoom(store, item.block) ? QString() : QStringLiteral(", block full");
+        out += QStringLiteral("  %1  %2  (%3%4)\n").arg(item.id.left(8), item.title, blockName(item.block), full);
     }
     return {0, out, {}};
 }
@@ -97,12 +97,12 @@ CommandOutcome backlog(DayStore &store, bool json)
 std::variant<DayItem, QString> resolveItem(const DayStore &store, const QString &reference)
 {
     if (const auto slot = parseSlotId(reference)) {
-        const auto [bucket, row] = *slot;
-        if (row >= capacity(bucket))
+        const auto [block, row] = *slot;
+        if (row >= capacity(block))
             return QStringLiteral("there is no row %1").arg(reference);
-        const QList<DayItem> rows = store.itemsIn(bucket);
+        const QList<DayItem> rows = store.itemsIn(block);
         if (row >= rows.size())
-            return QStringLiteral("row %1 is empty").arg(slotId(bucket, row));
+            return QStringLiteral("row %1 is empty").arg(slotId(block, row));
         return rows[row];
     }
     // An id never holds a dot: this names a row, one that the sheet does not have.
@@ -132,22 +132,22 @@ QString placeText(const DayStore &store, const DayItem &item)
     if (item.isInBacklog())
         return QStringLiteral("the Backlog");
     if (const auto row = rowOf(store, item))
-        return slotId(item.bucket, *row);
+        return slotId(item.block, *row);
     return QStringLiteral("another day");
 }
 
 CommandOutcome add(DayStore &store, const Command &command)
 {
-    Bucket bucket = Bucket::small;
+    Block block = Block::small;
     if (command.block) {
-        bucket = *command.block;
+        block = *command.block;
     } else {
         const auto free =
-            std::find_if(kAllBuckets.begin(), kAllBuckets.end(), [&](Bucket b) { return hasRoom(store, b); });
-        if (free != kAllBuckets.end())
-            bucket = *free;
+            std::find_if(kAllBlocks.begin(), kAllBlocks.end(), [&](Block b) { return hasRoom(store, b); });
+        if (free != kAllBlocks.end())
+            block = *free;
     }
-    const auto item = store.addItem(command.text, bucket);
+    const auto item = store.addItem(command.text, block);
     if (!item)
         return failure(QStringLiteral("the text is empty"));
     if (command.json)
@@ -173,7 +173,7 @@ CommandOutcome bring(DayStore &store, const DayItem &item)
     if (!item.isInBacklog())
         return failure(QStringLiteral("'%1' is not in the Backlog").arg(item.title));
     if (!store.bringToToday(item.id))
-        return failure(QStringLiteral("the %1 block on Today is full").arg(blockHeading(item.bucket)));
+        return failure(QStringLiteral("the %1 block on Today is full").arg(blockHeading(item.block)));
     return {0, QStringLiteral("Brought to %1: %2\n").arg(placeText(store, *store.item(item.id)), item.title), {}};
 }
 

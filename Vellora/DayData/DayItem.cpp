@@ -104,7 +104,7 @@ void DayItem::markChangedParts(const std::optional<DayItem> &before)
     }
     const bool newTitle = title != before->title;
     const bool newDone = done != before->done;
-    const bool newPlace = bucket != before->bucket || day != before->day
+    const bool newPlace = block != before->block || day != before->day
         || (modifiedAt != before->modifiedAt && !newTitle && !newDone);
     titleChangedAt = newTitle ? at : before->titleTime();
     doneChangedAt = newDone ? at : before->doneTime();
@@ -136,7 +136,7 @@ DayItem mergedItem(const DayItem &ours, const DayItem &theirs)
         merged.doneChangedAt = ours.doneTime();
     }
     if (ours.placeTime() > theirs.placeTime()) {
-        merged.bucket = ours.bucket;
+        merged.block = ours.block;
         merged.day = ours.day;
         merged.modifiedAt = ours.modifiedAt;
         merged.placeChangedAt = ours.placeTime();
@@ -158,7 +158,7 @@ QJsonObject DayItem::toJson() const
         {"id", id},
         {"title", title},
         {"done", done},
-        {"bucket", rawValue(bucket)},
+        {"bucket", storedForm(block)},
         {"day", day},
         {"modifiedAt", fileDateString(modifiedAt)},
     };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vellora/DayData/Bucket.h"
+#include "Vellora/DayData/Block.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -19,7 +19,7 @@ struct DayItem
     QString id;
     QString title;
     bool done = false;
-    Bucket bucket = Bucket::small;
+    Block block = Block::small;
     QString day;
     QDateTime modifiedAt; // orders the rows of a block and the Backlog
     std::optional<QByteArray> systemFields;

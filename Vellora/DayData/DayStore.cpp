@@ -16,7 +16,7 @@ SyncKit::RecordZoneID syncZoneID()
 
 DayStore::DayStore(Options options, QObject *parent)
     : QObject(parent)
-    , m_fileURL(std::move(options.fileURL))
+    , m_filePath(std::move(options.filePath))
     , m_calendar(std::move(options.calendar))
     , m_clock(std::move(options.clock))
     , m_allowSync(options.allowSync && !options.readOnly)
@@ -29,16 +29,16 @@ DayStore::DayStore(Options options, QObject *parent)
     m_saveRetry.setInterval(options.saveRetryMs);
     connect(&m_saveRetry, &QTimer::timeout, this, [this] { save(); });
 
-    if (m_fileURL) {
+    if (m_filePath) {
         // Whoever opens the store holds its lock, so no other save is under way: what is left was killed.
-        AtomicFile::removeLeftovers(*m_fileURL);
-        StoreFile::LoadResult loaded = StoreFile::load(*m_fileURL);
+        AtomicFile::removeLeftovers(*m_filePath);
+        StoreFile::LoadResult loaded = StoreFile::load(*m_filePath);
         m_setAsidePath = loaded.setAsidePath;
         m_damage = loaded.damage;
         m_openError = loaded.error;
         if (loaded.keepOut) {
             // Not a file of ours, or an unreadable one that could not be moved away: never write over it.
-            m_fileURL.reset();
+            m_filePath.reset();
         } else if (loaded.saved) {
             m_saved = std::move(*loaded.saved);
         }
@@ -46,7 +46,7 @@ DayStore::DayStore(Options options, QObject *parent)
 
     // The engine comes before the day is refreshed, so that a new day started at launch queues its deletes and
     // saves like any other; otherwise the cleared items would come back from the cloud.
-    if (m_allowSync && m_fileURL)
+    if (m_allowSync && m_filePath)
         startSync();
 
     refreshDay(created);
@@ -103,9 +103,9 @@ bool DayStore::isOnToday(const DayItem &item) const
     return !item.isInBacklog();
 }
 
-QList<DayItem> DayStore::itemsIn(Bucket bucket) const
+QList<DayItem> DayStore::itemsIn(Block block) const
 {
-    return sortedItems([&](const DayItem &item) { return item.bucket == bucket && isOnToday(item); });
+    return sortedItems([&](const DayItem &item) { return item.block == block && isOnToday(item); });
 }
 
 QList<DayItem> DayStore::backlogItems() const
@@ -153,13 +153,13 @@ void DayStore::commit(const QList<std::pair<QString, std::optional<DayItem>>> &c
         save();
 }
 
-std::optional<DayItem> DayStore::addItem(const QString &title, Bucket bucket)
+std::optional<DayItem> DayStore::addItem(const QString &title, Block block)
 {
     const QString trimmed = title.trimmed();
     if (trimmed.isEmpty())
         return std::nullopt;
-    const bool fits = itemsIn(bucket).size() < capacity(bucket);
-    DayItem item{newItemId(), trimmed, false, bucket, fits ? m_day : kOpenDay, stamp(), std::nullopt};
+    const bool fits = itemsIn(block).size() < capacity(block);
+    DayItem item{newItemId(), trimmed, false, block, fits ? m_day : kOpenDay, stamp(), std::nullopt};
     commit(item.id, item);
     return item;
 }
@@ -220,8 +220,8 @@ void DayStore::startNewDay(const QDateTime &now)
         else
             moved.append(item);
     };
-    for (Bucket bucket : kAllBuckets) {
-        for (const DayItem &item : itemsIn(bucket)) {
+    for (Block block : kAllBlocks) {
+        for (const DayItem &item : itemsIn(block)) {
             if (ofAnEarlierDay(item))
                 leave(item);
         }
@@ -274,9 +274,9 @@ bool DayStore::save()
         return true;
     }
     m_savePending = false;
-    if (!m_fileURL || m_readOnly)
+    if (!m_filePath || m_readOnly)
         return true;
-    const std::optional<QString> error = StoreFile::save(*m_fileURL, m_saved);
+    const std::optional<QString> error = StoreFile::save(*m_filePath, m_saved);
     if (error && m_saveRetry.interval() > 0)
         m_saveRetry.start();
     else if (!error)
@@ -309,7 +309,7 @@ void DayStore::restoreItems(const QList<DayItem> &items)
         commit(changes);
 }
 
-QList<DayItem> DayStore::addItems(const QStringList &titles, Bucket bucket)
+QList<DayItem> DayStore::addItems(const QStringList &titles, Block block)
 {
     QStringList kept;
     for (const QString &title : titles) {
@@ -317,19 +317,19 @@ QList<DayItem> DayStore::addItems(const QStringList &titles, Bucket bucket)
             kept.append(title.trimmed());
     }
     // After whatever the block and the Backlog hold, so that the new items come last in both, in the given order.
-    const QList<DayItem> block = itemsIn(bucket);
+    const QList<DayItem> inBlock = itemsIn(block);
     const QList<DayItem> backlog = backlogItems();
     std::optional<QDateTime> latest;
-    for (const QList<DayItem> *list : {&block, &backlog}) {
+    for (const QList<DayItem> *list : {&inBlock, &backlog}) {
         if (!list->isEmpty() && (!latest || list->last().modifiedAt > *latest))
             latest = list->last().modifiedAt;
     }
-    qsizetype free = std::max<qsizetype>(0, capacity(bucket) - block.size());
+    qsizetype free = std::max<qsizetype>(0, capacity(block) - inBlock.size());
     QList<DayItem> added;
     QList<std::pair<QString, std::optional<DayItem>>> changes;
     for (qsizetype i = 0; i < kept.size(); ++i) {
         const bool fits = free-- > 0;
-        added.append(DayItem{newItemId(), kept[i], false, bucket, fits ? m_day : kOpenDay, stamp(latest), std::nullopt});
+        added.append(DayItem{newItemId(), kept[i], false, block, fits ? m_day : kOpenDay, stamp(latest), std::nullopt});
         changes.append({added.last().id, added.last()});
     }
     if (!changes.isEmpty())
@@ -337,16 +337,16 @@ QList<DayItem> DayStore::addItems(const QStringList &titles, Bucket bucket)
     return added;
 }
 
-bool DayStore::moveItem(const QString &id, Bucket bucket)
+bool DayStore::moveItem(const QString &id, Block block)
 {
     auto item = this->item(id);
     if (!item)
         return false;
-    if (item->bucket == bucket && isOnToday(*item))
+    if (item->block == block && isOnToday(*item))
         return true;
-    if (itemsIn(bucket).size() >= capacity(bucket))
+    if (itemsIn(block).size() >= capacity(block))
         return false;
-    item->bucket = bucket;
+    item->block = block;
     item->day = m_day;
     item->modifiedAt = stamp();
     item->changedAt.reset();
@@ -354,18 +354,18 @@ bool DayStore::moveItem(const QString &id, Bucket bucket)
     return true;
 }
 
-void DayStore::placeItem(const QString &id, const std::optional<QString> &targetId, Bucket bucket)
+void DayStore::placeItem(const QString &id, const std::optional<QString> &targetId, Block block)
 {
     auto moved = item(id);
     if (!moved)
         return;
     auto target = targetId ? item(*targetId) : std::nullopt;
     if (!target || target->id == id) {
-        moveItem(id, bucket);
+        moveItem(id, block);
         return;
     }
     // A swap: the two items exchange blocks and rows (their change times), and keep everything else.
-    std::swap(moved->bucket, target->bucket);
+    std::swap(moved->block, target->block);
     std::swap(moved->modifiedAt, target->modifiedAt);
     moved->day = m_day;
     target->day = m_day;
@@ -383,14 +383,14 @@ void DayStore::stepItem(const QString &id, int offset)
 
     struct Row
     {
-        Bucket bucket;
+        Block block;
         std::optional<QString> itemId;
     };
     QList<Row> rows;
-    for (Bucket bucket : kAllBuckets) {
-        const QList<DayItem> items = itemsIn(bucket);
-        for (int index = 0; index < capacity(bucket); ++index)
-            rows.append({bucket, index < items.size() ? std::optional(items[index].id) : std::nullopt});
+    for (Block block : kAllBlocks) {
+        const QList<DayItem> items = itemsIn(block);
+        for (int index = 0; index < capacity(block); ++index)
+            rows.append({block, index < items.size() ? std::optional(items[index].id) : std::nullopt});
     }
 
     const auto current = std::find_if(rows.begin(), rows.end(), [&](const Row &row) { return row.itemId == id; });
@@ -399,14 +399,14 @@ void DayStore::stepItem(const QString &id, int offset)
     const qsizetype next = (current - rows.begin()) + offset;
     if (next < 0 || next >= rows.size())
         return;
-    placeItem(id, rows[next].itemId, rows[next].bucket);
+    placeItem(id, rows[next].itemId, rows[next].block);
 }
 
 QList<DayItem> DayStore::settleOverflow()
 {
     QList<DayItem> over;
-    for (Bucket bucket : kAllBuckets)
-        over.append(itemsIn(bucket).mid(capacity(bucket)));
+    for (Block block : kAllBlocks)
+        over.append(itemsIn(block).mid(capacity(block)));
     if (over.isEmpty())
         return {};
     // Before the first waiting item, in the order they stood. A change of now all the same: other computers must
@@ -443,7 +443,7 @@ bool DayStore::bringToToday(const QString &id)
     auto item = this->item(id);
     if (!item || !item->isInBacklog())
         return false;
-    if (itemsIn(item->bucket).size() >= capacity(item->bucket))
+    if (itemsIn(item->block).size() >= capacity(item->block))
         return false;
     item->day = m_day;
     item->modifiedAt = stamp();

@@ -55,7 +55,7 @@ public:
 
     struct Options
     {
-        std::optional<QString> fileURL; // none: memory only, never syncs
+        std::optional<QString> filePath; // none: memory only, never syncs
         Calendar calendar = Calendar::current();
         Clock clock;                  // the current time; the system clock when empty
         std::optional<QDateTime> now; // the creation time; the clock's when absent
@@ -73,7 +73,7 @@ public:
     QString day() const { return m_day; }
     std::optional<QString> syncError() const { return m_syncError; }
     const Saved &saved() const { return m_saved; }
-    std::optional<QString> fileURL() const { return m_fileURL; }
+    std::optional<QString> filePath() const { return m_filePath; }
     const Calendar &calendar() const { return m_calendar; }
     SyncKit::SyncEngine *engine() const { return m_engine.get(); }
     // Where an unreadable store file was moved at creation, or a damaged one copied, or empty.
@@ -89,16 +89,16 @@ public:
     bool isOnToday(const DayItem &item) const;
 
     // Today's items of a block, oldest change first; may hold more than the block's rows.
-    QList<DayItem> itemsIn(Bucket bucket) const;
+    QList<DayItem> itemsIn(Block block) const;
     // The Backlog, oldest change first.
     QList<DayItem> backlogItems() const;
     std::optional<DayItem> item(const QString &id) const;
 
     // Editing.
-    std::optional<DayItem> addItem(const QString &title, Bucket bucket);
+    std::optional<DayItem> addItem(const QString &title, Block block);
     // Adds several items in one change, in the order given, after every item of the block and the Backlog: as many
     // as the block has free rows on Today, the rest in the Backlog. Empty titles are skipped.
-    QList<DayItem> addItems(const QStringList &titles, Bucket bucket);
+    QList<DayItem> addItems(const QStringList &titles, Block block);
     void updateTitle(const QString &id, const QString &text);
     void deleteItem(const QString &id);
     void toggleDone(const QString &id);
@@ -119,8 +119,8 @@ public:
     const QList<DayItem> &overflowAtOpen() const { return m_overflowAtOpen; }
 
     // Moving.
-    bool moveItem(const QString &id, Bucket bucket);
-    void placeItem(const QString &id, const std::optional<QString> &targetId, Bucket bucket);
+    bool moveItem(const QString &id, Block block);
+    void placeItem(const QString &id, const std::optional<QString> &targetId, Block block);
     void stepItem(const QString &id, int offset);
     void sendToBacklog(const QString &id);
     bool bringToToday(const QString &id);
@@ -157,7 +157,7 @@ private:
     QString m_day;
     std::optional<QString> m_syncError;
     Saved m_saved;
-    std::optional<QString> m_fileURL;
+    std::optional<QString> m_filePath;
     Calendar m_calendar;
     Clock m_clock;
     QDateTime m_lastStamp;

@@ -12,61 +12,61 @@ bool isLineBreak(QChar c)
 
 } // namespace
 
-QString blockHeading(Bucket bucket)
+QString blockHeading(Block block)
 {
-    switch (bucket) {
-    case Bucket::big:
+    switch (block) {
+    case Block::big:
         return QStringLiteral("BIG");
-    case Bucket::medium:
+    case Block::medium:
         return QStringLiteral("MEDIUM");
-    case Bucket::small:
+    case Block::small:
         return QStringLiteral("SMALL");
     }
     return {};
 }
 
-QString blockName(Bucket bucket)
+QString blockName(Block block)
 {
-    return blockHeading(bucket).toLower();
+    return blockHeading(block).toLower();
 }
 
-std::optional<Bucket> bucketFromBlockName(const QString &name)
+std::optional<Block> blockFromBlockName(const QString &name)
 {
-    for (Bucket bucket : kAllBuckets) {
-        if (name == blockName(bucket))
-            return bucket;
+    for (Block block : kAllBlocks) {
+        if (name == blockName(block))
+            return block;
     }
     return std::nullopt;
 }
 
-QString blockPlaceholder(Bucket bucket)
+QString blockPlaceholder(Block block)
 {
-    switch (bucket) {
-    case Bucket::big:
+    switch (block) {
+    case Block::big:
         return QStringLiteral("Big\u2026");
-    case Bucket::medium:
+    case Block::medium:
         return QStringLiteral("Medium\u2026");
-    case Bucket::small:
+    case Block::small:
         return QStringLiteral("Small\u2026");
     }
     return {};
 }
 
-QString slotId(Bucket bucket, int row)
+QString slotId(Block block, int row)
 {
-    return QStringLiteral("slot.%1.%2").arg(rawValue(bucket)).arg(row);
+    return QStringLiteral("slot.%1.%2").arg(storedForm(block)).arg(row);
 }
 
-std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text)
+std::optional<std::pair<Block, int>> parseSlotId(const QString &text)
 {
     // "slot.3.1" or "3.1": a block's raw value (1, 3 or 5), a dot, one digit.
     const QStringView form = text.startsWith(u"slot.") ? QStringView(text).mid(5) : QStringView(text);
     if (form.size() != 3 || form[1] != u'.' || form[2] < u'0' || form[2] > u'9')
         return std::nullopt;
-    const auto bucket = bucketFromRawValue(form.first(1).toString());
-    if (!bucket)
+    const auto block = blockFromStoredForm(form.first(1).toString());
+    if (!block)
         return std::nullopt;
-    return std::pair{*bucket, form[2].unicode() - u'0'};
+    return std::pair{*block, form[2].unicode() - u'0'};
 }
 
 QString itemCountText(qsizetype count)

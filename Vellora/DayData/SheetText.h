@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vellora/DayData/Bucket.h"
+#include "Vellora/DayData/Block.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,17 +11,17 @@
 // The words the sheet and the command line share, so that both name the blocks, rows and counts alike.
 
 // A block's heading on the sheet: "BIG", "MEDIUM", "SMALL".
-QString blockHeading(Bucket bucket);
+QString blockHeading(Block block);
 // A block's name in commands and their output: "big", "medium", "small".
-QString blockName(Bucket bucket);
-std::optional<Bucket> bucketFromBlockName(const QString &name);
+QString blockName(Block block);
+std::optional<Block> blockFromBlockName(const QString &name);
 // What an empty row of a block shows: "Big…" (ending in the single character "…").
-QString blockPlaceholder(Bucket bucket);
+QString blockPlaceholder(Block block);
 
 // A row of Today as its slot id ("slot.3.1": the block's raw value, then the row counted from 0), and back; the
 // short form "3.1" is read too.
-QString slotId(Bucket bucket, int row);
-std::optional<std::pair<Bucket, int>> parseSlotId(const QString &text);
+QString slotId(Block block, int row);
+std::optional<std::pair<Block, int>> parseSlotId(const QString &text);
 
 // "1 item", "N items".
 QString itemCountText(qsizetype count);

@@ -87,7 +87,7 @@ LoadResult loadFile(const QString &path)
 
 } // namespace
 
-std::optional<QString> defaultFileURL()
+std::optional<QString> defaultFilePath()
 {
     // Without either, the data folder would be made at the root of the file system.
     if (qEnvironmentVariableIsEmpty("XDG_DATA_HOME") && qEnvironmentVariableIsEmpty("HOME"))

@@ -15,7 +15,7 @@ namespace StoreFile {
 
 // "vellora.json" in the app's folder of the user's data folder; the folder is made when missing, readable by the
 // user alone. None when the data folder cannot be had (neither HOME nor XDG_DATA_HOME is set).
-std::optional<QString> defaultFileURL();
+std::optional<QString> defaultFilePath();
 
 struct LoadResult
 {

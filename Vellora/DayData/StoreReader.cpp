@@ -4,15 +4,15 @@
 
 namespace {
 
-// The bucket's raw value, "1", "3" or "5", without making a string for it.
-std::optional<Bucket> bucketOf(simdjson::dom::element value)
+// The block's raw value, "1", "3" or "5", without making a string for it.
+std::optional<Block> blockOf(simdjson::dom::element value)
 {
     std::string_view text;
     if (value.get_string().get(text) || text.size() != 1)
         return std::nullopt;
-    for (const Bucket bucket : kAllBuckets) {
-        if (text[0] == char('0' + capacity(bucket)))
-            return bucket;
+    for (const Block block : kAllBlocks) {
+        if (text[0] == char('0' + capacity(block)))
+            return block;
     }
     return std::nullopt;
 }
@@ -137,15 +137,15 @@ bool StoreReader::readItem(simdjson::dom::element value, DayItem &item)
     simdjson::dom::object object;
     if (value.get_object().get(object))
         return false;
-    enum : unsigned { kBucket = 1, kDay = 2, kDone = 4, kId = 8, kModifiedAt = 16, kTitle = 32 };
+    enum : unsigned { kBlock = 1, kDay = 2, kDone = 4, kId = 8, kModifiedAt = 16, kTitle = 32 };
     unsigned seen = 0;
     for (const auto [key, field] : object) {
         bool read = true;
         if (key == "bucket") {
-            const auto bucket = bucketOf(field);
-            read = bucket.has_value();
-            item.bucket = bucket.value_or(Bucket::small);
-            seen |= kBucket;
+            const auto block = blockOf(field);
+            read = block.has_value();
+            item.block = block.value_or(Block::small);
+            seen |= kBlock;
         } else if (key == "day") {
             read = JsonParser::read(field, item.day, m_lastDay); // most items share a handful of days
             seen |= kDay;
@@ -181,5 +181,5 @@ bool StoreReader::readItem(simdjson::dom::element value, DayItem &item)
     }
     item.changedAt = laterChange(item.changedAt, item.modifiedAt);
     item.compactPartTimes();
-    return seen == (kBucket | kDay | kDone | kId | kModifiedAt | kTitle); // every key but the optional ones
+    return seen == (kBlock | kDay | kDone | kId | kModifiedAt | kTitle); // every key but the optional ones
 }

@@ -40,27 +40,27 @@ struct SizeRow
     }
 };
 
-SizeRow fontSizes(Bucket bucket)
+SizeRow fontSizes(Block block)
 {
-    switch (bucket) {
-    case Bucket::big:
+    switch (block) {
+    case Block::big:
         return {26, 30, 35};
-    case Bucket::medium:
+    case Block::medium:
         return {22, 26, 31};
-    case Bucket::small:
+    case Block::small:
         return {19, 22, 26};
     }
     return {22, 26, 31};
 }
 
-SizeRow rowHeights(Bucket bucket)
+SizeRow rowHeights(Block block)
 {
-    switch (bucket) {
-    case Bucket::big:
+    switch (block) {
+    case Block::big:
         return {78, 90, 104};
-    case Bucket::medium:
+    case Block::medium:
         return {52, 58, 67};
-    case Bucket::small:
+    case Block::small:
         return {42, 48, 55};
     }
     return {52, 58, 67};
@@ -102,7 +102,7 @@ std::atomic<bool> g_animationsEnabled{true};
 
 } // namespace
 
-QString rawValue(TextSize size)
+QString storedForm(TextSize size)
 {
     switch (size) {
     case TextSize::small:
@@ -115,10 +115,10 @@ QString rawValue(TextSize size)
     return QStringLiteral("m");
 }
 
-std::optional<TextSize> textSizeFromRawValue(const QString &raw)
+std::optional<TextSize> textSizeFromStoredForm(const QString &raw)
 {
     for (TextSize size : kAllTextSizes) {
-        if (rawValue(size) == raw)
+        if (storedForm(size) == raw)
             return size;
     }
     return std::nullopt;
@@ -137,7 +137,7 @@ QString label(TextSize size)
     return QStringLiteral("Medium");
 }
 
-QString rawValue(Appearance appearance)
+QString storedForm(Appearance appearance)
 {
     switch (appearance) {
     case Appearance::automatic:
@@ -150,10 +150,10 @@ QString rawValue(Appearance appearance)
     return QStringLiteral("auto");
 }
 
-std::optional<Appearance> appearanceFromRawValue(const QString &raw)
+std::optional<Appearance> appearanceFromStoredForm(const QString &raw)
 {
     for (Appearance appearance : kAllAppearances) {
-        if (rawValue(appearance) == raw)
+        if (storedForm(appearance) == raw)
             return appearance;
     }
     return std::nullopt;
@@ -172,14 +172,14 @@ QString label(Appearance appearance)
     return QStringLiteral("Auto");
 }
 
-int fontSize(Bucket bucket, TextSize size)
+int fontSize(Block block, TextSize size)
 {
-    return fontSizes(bucket)[size];
+    return fontSizes(block)[size];
 }
 
-int rowHeight(Bucket bucket, TextSize size)
+int rowHeight(Block block, TextSize size)
 {
-    return rowHeights(bucket)[size];
+    return rowHeights(block)[size];
 }
 
 int emptyFontSize(TextSize size)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vellora/DayData/Bucket.h"
+#include "Vellora/DayData/Block.h"
 
 #include <QColor>
 #include <QEasingCurve>
@@ -21,21 +21,21 @@ namespace Paper {
 enum class TextSize { small, medium, large };
 inline constexpr std::array<TextSize, 3> kAllTextSizes{TextSize::small, TextSize::medium, TextSize::large};
 
-QString rawValue(TextSize size);
-std::optional<TextSize> textSizeFromRawValue(const QString &raw);
+QString storedForm(TextSize size);
+std::optional<TextSize> textSizeFromStoredForm(const QString &raw);
 QString label(TextSize size);
 
 // Light, dark, or whatever the system uses ("auto", a keyword in C++, hence `automatic`).
 enum class Appearance { automatic, light, dark };
 inline constexpr std::array<Appearance, 3> kAllAppearances{Appearance::automatic, Appearance::light, Appearance::dark};
 
-QString rawValue(Appearance appearance);
-std::optional<Appearance> appearanceFromRawValue(const QString &raw);
+QString storedForm(Appearance appearance);
+std::optional<Appearance> appearanceFromStoredForm(const QString &raw);
 QString label(Appearance appearance);
 
 // Sizes in points (device-independent pixels).
-int fontSize(Bucket bucket, TextSize size);  // "Caveat" size of an item's text in a block
-int rowHeight(Bucket bucket, TextSize size); // minimum height of a row in a block
+int fontSize(Block block, TextSize size);  // "Caveat" size of an item's text in a block
+int rowHeight(Block block, TextSize size); // minimum height of a row in a block
 int emptyFontSize(TextSize size);            // the Backlog's "Nothing here"
 int previewFontSize(TextSize size);          // the Settings page's preview line
 
@@ -88,9 +88,9 @@ void applySchemeToPopups(Scheme scheme);
 // The handwriting family for item text, loaded from the program's resources on first use.
 QString handwritingFamily();
 QFont handwriting(int pixelSize);
-inline QFont itemFont(Bucket bucket, TextSize size)
+inline QFont itemFont(Block block, TextSize size)
 {
-    return handwriting(fontSize(bucket, size));
+    return handwriting(fontSize(block, size));
 }
 // The font to show the text in: the given one, unless it is the handwriting and the text holds letters the
 // handwriting lacks (Chinese, Arabic…). Those come from a face that would look much larger at the same size, so it

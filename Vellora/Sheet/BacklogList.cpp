@@ -61,7 +61,7 @@ int BacklogRow::titleWidth(int rowWidth)
 void BacklogRow::setEntry(const BacklogEntry &entry, Paper::TextSize size)
 {
     m_entry = entry;
-    m_title->setFont(Paper::itemFont(entry.item.bucket, size));
+    m_title->setFont(Paper::itemFont(entry.item.block, size));
     m_title->setText(entry.item.title);
     m_title->setRole(entry.hasRoom ? Paper::Role::ink : Paper::Role::faint);
     m_bring->setRole(entry.hasRoom ? Paper::Role::accent : Paper::Role::muted);
@@ -75,8 +75,8 @@ void BacklogRow::setEntry(const BacklogEntry &entry, Paper::TextSize size)
     m_bring->setToolTip(bringTip);
     m_delete->setToolTip(tr("Delete"));
     const QString title = entry.item.title;
-    const QString block = entry.item.bucket == Bucket::big      ? tr("Big")
-                          : entry.item.bucket == Bucket::medium ? tr("Medium")
+    const QString block = entry.item.block == Block::big      ? tr("Big")
+                          : entry.item.block == Block::medium ? tr("Medium")
                                                                 : tr("Small");
     setAccessibleName(entry.hasRoom ? tr("%1 task: %2").arg(block, title)
                                     : tr("%1 task: %2, waits for a free row").arg(block, title));
@@ -197,7 +197,7 @@ void BacklogList::setEntries(std::vector<BacklogEntry> entries, bool showNote)
     std::vector<Fit> fits(entries.size(), Fit::unknown);
     for (size_t i = 0, j = 0; i < entries.size() && j < m_entries.size();) {
         if (entries[i].item.id == m_entries[j].item.id) {
-            if (entries[i].item.title == m_entries[j].item.title && entries[i].item.bucket == m_entries[j].item.bucket)
+            if (entries[i].item.title == m_entries[j].item.title && entries[i].item.block == m_entries[j].item.block)
                 fits[i] = m_fits[j];
             ++i;
             ++j;
@@ -225,17 +225,17 @@ void BacklogList::setTextSize(Paper::TextSize size)
     relayout();
 }
 
-TitleMeasure &BacklogList::measureFor(Bucket bucket)
+TitleMeasure &BacklogList::measureFor(Block block)
 {
-    auto &measure = m_measures[size_t(bucket)];
+    auto &measure = m_measures[size_t(block)];
     if (!measure)
-        measure = std::make_unique<TitleMeasure>(Paper::itemFont(bucket, m_size));
+        measure = std::make_unique<TitleMeasure>(Paper::itemFont(block, m_size));
     return *measure;
 }
 
 int BacklogList::entryHeight(size_t index, int titleWidth)
 {
-    TitleMeasure &measure = measureFor(m_entries[index].item.bucket);
+    TitleMeasure &measure = measureFor(m_entries[index].item.block);
     Fit &fit = m_fits[index];
     if (fit == Fit::unknown)
         fit = measure.estimate(m_entries[index].item.title, titleWidth);
@@ -244,7 +244,7 @@ int BacklogList::entryHeight(size_t index, int titleWidth)
     const int lines = oneLine ? 1 : Paper::kBacklogTitleMaxLines;
     const int text = int(std::ceil(lines * measure.lineHeight()));
     // Every row is at least as high as a row of the medium block, whatever the item's own block.
-    return std::max(Paper::rowHeight(Bucket::medium, m_size), text);
+    return std::max(Paper::rowHeight(Block::medium, m_size), text);
 }
 
 void BacklogList::stackRows(size_t from)
@@ -282,7 +282,7 @@ void BacklogList::relayout()
 
     QScrollBar *bar = verticalScrollBar();
     bar->setPageStep(viewport()->height());
-    bar->setSingleStep(Paper::rowHeight(Bucket::medium, m_size) / 2);
+    bar->setSingleStep(Paper::rowHeight(Block::medium, m_size) / 2);
     placeRows();
 }
 
@@ -296,7 +296,7 @@ bool BacklogList::settleRowsInView()
     for (size_t i = first > 0 ? first - 1 : 0; i < m_entries.size() && m_tops[i] < bottom; ++i) {
         if (m_fits[i] != Fit::guessOneLine && m_fits[i] != Fit::guessTwoLines)
             continue;
-        m_fits[i] = measureFor(m_entries[i].item.bucket).exact(m_entries[i].item.title, m_measuredWidth);
+        m_fits[i] = measureFor(m_entries[i].item.block).exact(m_entries[i].item.title, m_measuredWidth);
         const int height = entryHeight(i, m_measuredWidth);
         if (height == m_heights[i])
             continue;

@@ -111,7 +111,7 @@ private:
 
     void relayout();
     void placeRows();
-    TitleMeasure &measureFor(Bucket bucket);
+    TitleMeasure &measureFor(Block block);
     int entryHeight(size_t index, int titleWidth);
     void stackRows(size_t from);
     // Measures the guessed titles of the rows in view exactly; true when a row's height changed.
@@ -124,7 +124,7 @@ private:
     int m_measuredWidth = -1;
     int m_listTop = 0;
     bool m_placing = false;
-    std::array<std::unique_ptr<TitleMeasure>, 3> m_measures; // by bucket, for the current text size
+    std::array<std::unique_ptr<TitleMeasure>, 3> m_measures; // by block, for the current text size
     std::vector<int> m_tops;                                 // top of each row in the list
     std::vector<int> m_heights;
     int m_contentHeight = 0;

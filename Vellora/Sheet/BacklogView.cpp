@@ -83,14 +83,14 @@ void BacklogView::refresh()
     m_refresh->markDrawn();
     const QList<DayItem> items = m_store.backlogItems();
     std::array<bool, 3> room{};
-    for (Bucket bucket : kAllBuckets)
-        room[size_t(bucket)] = m_store.itemsIn(bucket).size() < capacity(bucket);
+    for (Block block : kAllBlocks)
+        room[size_t(block)] = m_store.itemsIn(block).size() < capacity(block);
 
     std::vector<BacklogEntry> entries;
     entries.reserve(size_t(items.size()));
     bool anyGreyed = false;
     for (const DayItem &item : items) {
-        const bool hasRoom = room[size_t(item.bucket)];
+        const bool hasRoom = room[size_t(item.block)];
         anyGreyed = anyGreyed || !hasRoom;
         entries.push_back({item, hasRoom});
     }

@@ -20,22 +20,22 @@ SlotRow *LandingMark::landingRow(const Rows &rows, const std::optional<QString> 
     if (!dragged || !target)
         return nullptr;
     SlotRow *over = nullptr;
-    std::optional<Bucket> from;
+    std::optional<Block> from;
     for (SlotRow *row : rows) {
         if (row->id() == *target)
             over = row;
         if (row->item() && row->item()->id == *dragged)
-            from = row->bucket();
+            from = row->block();
     }
     if (!over)
         return nullptr;
     if (over->item()) // a swap, unless it is the item's own row
         return over->item()->id == *dragged ? nullptr : over;
-    if (from == over->bucket())
+    if (from == over->block())
         return nullptr; // an empty row of its own block: it stays where it is
     // The rows of a block are filled from the top: the first empty one is where an item added to it goes.
     for (SlotRow *row : rows) {
-        if (row->bucket() == over->bucket() && !row->item())
+        if (row->block() == over->block() && !row->item())
             return row;
     }
     return nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vellora/DayData/Bucket.h"
+#include "Vellora/DayData/Block.h"
 
 #include <QString>
 #include <QWidget>

@@ -15,14 +15,14 @@ QAccessibleInterface *rowFactory(const QString &className, QObject *object)
     return nullptr;
 }
 
-QString bucketWord(Bucket bucket)
+QString blockWord(Block block)
 {
-    switch (bucket) {
-    case Bucket::big:
+    switch (block) {
+    case Block::big:
         return QStringLiteral("Big");
-    case Bucket::medium:
+    case Block::medium:
         return QStringLiteral("Medium");
-    case Bucket::small:
+    case Block::small:
         break;
     }
     return QStringLiteral("Small");
@@ -51,14 +51,14 @@ void RowAccessible::install()
     Q_UNUSED(installed);
 }
 
-QString RowAccessible::slotPlace(Bucket bucket, int position)
+QString RowAccessible::slotPlace(Block block, int position)
 {
-    return QStringLiteral("%1 task %2 of %3").arg(bucketWord(bucket)).arg(position).arg(capacity(bucket));
+    return QStringLiteral("%1 task %2 of %3").arg(blockWord(block)).arg(position).arg(capacity(block));
 }
 
-QString RowAccessible::slotName(Bucket bucket, int position, const std::optional<DayItem> &item)
+QString RowAccessible::slotName(Block block, int position, const std::optional<DayItem> &item)
 {
-    const QString place = slotPlace(bucket, position);
+    const QString place = slotPlace(block, position);
     if (!item)
         return QStringLiteral("%1: empty").arg(place);
     return QStringLiteral("%1: %2%3").arg(place, item->title, item->done ? QStringLiteral(", done") : QString());

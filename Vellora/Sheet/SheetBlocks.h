@@ -37,7 +37,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    struct Block
+    struct Section
     {
         PaperLabel *heading;
         QList<SlotRow *> rows;
@@ -45,7 +45,7 @@ private:
 
     int layOut(int width, int fitHeight, bool place) const;
 
-    QList<Block> m_blocks;
+    QList<Section> m_blocks;
     int m_fitHeight = 0;
     int m_lastHeight = -1;
 };

@@ -99,15 +99,15 @@ void SheetView::buildBlocks()
 {
     m_blocks = new SheetBlocks;
     int index = 0;
-    for (Bucket bucket : kAllBuckets) {
+    for (Block block : kAllBlocks) {
         auto *heading = new PaperLabel(QString(), Paper::Role::muted,
                                        Paper::systemFont(Paper::kHeadingSize, QFont::Bold, Paper::kHeadingTracking));
-        heading->setText(blockHeading(bucket));
+        heading->setText(blockHeading(block));
         PaperAccessible::setRole(heading, QAccessible::Heading);
         m_headings.append(heading);
         QList<SlotRow *> rows;
-        for (int i = 0; i < capacity(bucket); ++i) {
-            auto *row = new SlotRow(slotId(bucket, i), bucket, blockPlaceholder(bucket));
+        for (int i = 0; i < capacity(block); ++i) {
+            auto *row = new SlotRow(slotId(block, i), block, blockPlaceholder(block));
             row->setTextSize(m_size);
             row->setCoordinateSpace(this);
             row->setCallbacks(callbacksFor(row));
@@ -188,10 +188,10 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
             if (row->item())
                 m_store.updateTitle(row->item()->id, text);
             else
-                m_store.addItem(text, row->bucket());
+                m_store.addItem(text, row->block());
         });
     };
-    callbacks.onCommitLines = [this, row](const QStringList &titles) { addPasted(titles, row->bucket()); };
+    callbacks.onCommitLines = [this, row](const QStringList &titles) { addPasted(titles, row->block()); };
     callbacks.onLimitReached = [this] {
         if (m_notes)
             m_notes->showNote(tr("1,000 characters: the most a task can hold"));
@@ -265,9 +265,9 @@ const QStringList &SheetView::slotIds()
 {
     static const QStringList ids = [] {
         QStringList result;
-        for (Bucket bucket : kAllBuckets) {
-            for (int i = 0; i < capacity(bucket); ++i)
-                result.append(slotId(bucket, i));
+        for (Block block : kAllBlocks) {
+            for (int i = 0; i < capacity(block); ++i)
+                result.append(slotId(block, i));
         }
         return result;
     }();
@@ -319,8 +319,8 @@ void SheetView::dropDragged(const QString &itemId, const QString &slotId)
     const QStringList pieces = slotId.split(QLatin1Char('.'), Qt::SkipEmptyParts);
     if (pieces.size() != 3)
         return;
-    const auto bucket = bucketFromRawValue(pieces[1]);
-    if (!bucket)
+    const auto block = blockFromStoredForm(pieces[1]);
+    if (!block)
         return;
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
     if (!digits.match(pieces[2]).hasMatch())
@@ -328,14 +328,14 @@ void SheetView::dropDragged(const QString &itemId, const QString &slotId)
     bool fits = false;
     const qulonglong index = pieces[2].toULongLong(&fits); // a number too large for it is past every row
 
-    const QList<DayItem> items = m_store.itemsIn(*bucket);
+    const QList<DayItem> items = m_store.itemsIn(*block);
     if (fits && index < qulonglong(items.size())) {
         const DayItem &target = items[qsizetype(index)];
         if (target.id == itemId)
             return; // dropped back on its own row
-        m_store.placeItem(itemId, target.id, *bucket);
+        m_store.placeItem(itemId, target.id, *block);
     } else {
-        m_store.placeItem(itemId, std::nullopt, *bucket);
+        m_store.placeItem(itemId, std::nullopt, *block);
     }
 }
 
@@ -395,15 +395,15 @@ void SheetView::refresh()
                                                            : tr("%1 tasks waiting").arg(backlog));
 
     int index = 0;
-    for (Bucket bucket : kAllBuckets) {
+    for (Block block : kAllBlocks) {
         // Items past the block's rows (possible after a sync) are not shown until rows free up.
-        const QList<DayItem> shown = m_store.itemsIn(bucket);
-        for (int i = 0; i < capacity(bucket); ++i) {
+        const QList<DayItem> shown = m_store.itemsIn(block);
+        for (int i = 0; i < capacity(block); ++i) {
             SlotRow *row = m_rows[size_t(index++)];
             const std::optional<DayItem> item = i < shown.size() ? std::optional(shown[i]) : std::nullopt;
             row->setItem(item);
-            const bool firstOfAll = bucket == Bucket::big && i == 0;
-            const bool lastOfAll = bucket == Bucket::small && i == capacity(bucket) - 1;
+            const bool firstOfAll = block == Block::big && i == 0;
+            const bool lastOfAll = block == Block::small && i == capacity(block) - 1;
             row->setStepping(item && !firstOfAll, item && !lastOfAll);
         }
     }

@@ -114,7 +114,7 @@ private:
     // Typing while no row is open goes to the first free row, or waits in a note when there is none.
     bool typeWithoutRow(QKeyEvent *event);
     // Several lines pasted into an empty row: one task each, in one change.
-    void addPasted(const QStringList &titles, Bucket bucket);
+    void addPasted(const QStringList &titles, Block block);
 
     DayStore &m_store;
     Paper::TextSize m_size;

@@ -67,7 +67,7 @@ void SheetView::putTypedInBacklog()
     if (m_notes)
         m_notes->hideNote();
     // A full block sends a new item to the Backlog.
-    change(UndoHistory::Kind::add, [&] { m_store.addItem(text, Bucket::small); });
+    change(UndoHistory::Kind::add, [&] { m_store.addItem(text, Block::small); });
 }
 
 void SheetView::keepWhatWasTyped()
@@ -77,10 +77,10 @@ void SheetView::keepWhatWasTyped()
         putTypedInBacklog();
 }
 
-void SheetView::addPasted(const QStringList &titles, Bucket bucket)
+void SheetView::addPasted(const QStringList &titles, Block block)
 {
     QList<DayItem> added;
-    change(UndoHistory::Kind::add, [&] { added = m_store.addItems(titles, bucket); });
+    change(UndoHistory::Kind::add, [&] { added = m_store.addItems(titles, block); });
     const auto waiting =
         std::count_if(added.begin(), added.end(), [](const DayItem &item) { return item.isInBacklog(); });
     if (m_notes && waiting > 0)

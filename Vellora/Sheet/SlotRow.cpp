@@ -18,8 +18,8 @@
 
 #include <cmath>
 
-SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, QWidget *parent)
-    : QWidget(parent), m_id(id), m_bucket(bucket), m_placeholderText(placeholder)
+SlotRow::SlotRow(const QString &id, Block block, const QString &placeholder, QWidget *parent)
+    : QWidget(parent), m_id(id), m_block(block), m_placeholderText(placeholder)
 {
     setObjectName(id);
     RowAccessible::install();
@@ -30,7 +30,7 @@ SlotRow::SlotRow(const QString &id, Bucket bucket, const QString &placeholder, Q
     setSizePolicy(policy);
 
     m_text = new PaperLabel(id + QStringLiteral(".text"), Paper::Role::ink, textFont(), this);
-    m_text->setMaxLines(bucket == Bucket::small ? Paper::kSmallTitleMaxLines : Paper::kTitleMaxLines);
+    m_text->setMaxLines(block == Block::small ? Paper::kSmallTitleMaxLines : Paper::kTitleMaxLines);
     m_placeholder = new PaperLabel(id + QStringLiteral(".placeholder"), Paper::Role::faint, textFont(), this);
     m_placeholder->setText(placeholder);
 
@@ -206,7 +206,7 @@ bool SlotRow::controlsShown() const
 
 QFont SlotRow::textFont() const
 {
-    return Paper::itemFont(m_bucket, m_size);
+    return Paper::itemFont(m_block, m_size);
 }
 
 int SlotRow::controlsWidth() const
@@ -238,7 +238,7 @@ int SlotRow::textPartHeight(int textWidth) const
 int SlotRow::heightForWidth(int width) const
 {
     const int textWidth = width - 2 * Paper::kRowPaddingH - controlsWidth();
-    return std::max(Paper::rowHeight(m_bucket, m_size), textPartHeight(textWidth));
+    return std::max(Paper::rowHeight(m_block, m_size), textPartHeight(textWidth));
 }
 
 int SlotRow::tightHeightForWidth(int width) const
@@ -261,7 +261,7 @@ void SlotRow::updateParts()
         m_text->setText(m_item->title.left(Paper::kFieldMaxLength + 1));
         m_text->setStruckOut(m_item->done);
         m_text->setRole(m_item->done                ? Paper::Role::faint
-                        : m_bucket == Bucket::small ? Paper::Role::inkSoft
+                        : m_block == Block::small ? Paper::Role::inkSoft
                                                     : Paper::Role::ink);
     }
     m_text->setVisible(!m_isEditing && m_item);
@@ -306,7 +306,7 @@ void SlotRow::ensureField()
     m_field = new SlotField(this);
     m_field->setObjectName(m_id + QStringLiteral(".field"));
     // Read as the row it stands in; what is typed is its text.
-    m_field->setAccessibleName(RowAccessible::slotPlace(m_bucket, m_id.section(QLatin1Char('.'), 2).toInt() + 1));
+    m_field->setAccessibleName(RowAccessible::slotPlace(m_block, m_id.section(QLatin1Char('.'), 2).toInt() + 1));
     m_field->setFont(textFont());
     m_field->setPlaceholderText(m_placeholderText);
     m_field->setTextColor(Paper::palette(this).ink, Paper::palette(this).faint);

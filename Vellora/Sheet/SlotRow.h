@@ -49,11 +49,11 @@ public:
         std::function<void(QPointF location)> onMoveEnded;
     };
 
-    SlotRow(const QString &id, Bucket bucket, const QString &placeholder, QWidget *parent = nullptr);
+    SlotRow(const QString &id, Block block, const QString &placeholder, QWidget *parent = nullptr);
     ~SlotRow() override;
 
     QString id() const { return m_id; }
-    Bucket bucket() const { return m_bucket; }
+    Block block() const { return m_block; }
     void setCallbacks(Callbacks callbacks);
     // Drags are measured in this widget's coordinates (the sheet's "paper.sheet").
     void setCoordinateSpace(QWidget *space);
@@ -133,7 +133,7 @@ private:
     void updateAccessibleNames();
 
     const QString m_id;
-    const Bucket m_bucket;
+    const Block m_block;
     const QString m_placeholderText;
     Callbacks m_callbacks;
     QPointer<QWidget> m_space;

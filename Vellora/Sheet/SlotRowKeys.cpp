@@ -57,7 +57,7 @@ void SlotRow::updateAccessibleNames()
 {
     const int position = m_id.section(QLatin1Char('.'), 2).toInt() + 1;
     // Setting a name tells assistive technology of the change; an unchanged one is not set again.
-    const QString name = RowAccessible::slotName(m_bucket, position, m_item);
+    const QString name = RowAccessible::slotName(m_block, position, m_item);
     if (name != accessibleName())
         setAccessibleName(name);
     const QString title = m_item ? m_item->title : QString();

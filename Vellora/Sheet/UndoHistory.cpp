@@ -24,7 +24,7 @@ bool sameForUser(const std::optional<DayItem> &a, const std::optional<DayItem> &
 {
     if (!a || !b)
         return !a && !b;
-    return a->title == b->title && a->done == b->done && a->bucket == b->bucket && a->day == b->day &&
+    return a->title == b->title && a->done == b->done && a->block == b->block && a->day == b->day &&
            a->modifiedAt == b->modifiedAt;
 }
 
@@ -243,9 +243,9 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         // Change times alone can meet by chance (another computer's): a swap also trades the blocks and keeps both
         // items on the sheet.
         if (a->second && b->second && wantA && wantB && wantA->modifiedAt == b->second->modifiedAt &&
-            wantB->modifiedAt == a->second->modifiedAt && wantA->bucket == b->second->bucket &&
-            wantB->bucket == a->second->bucket && !wantA->isInBacklog() && !wantB->isInBacklog()) {
-            m_store.placeItem(a->first, b->first, b->second->bucket);
+            wantB->modifiedAt == a->second->modifiedAt && wantA->block == b->second->block &&
+            wantB->block == a->second->block && !wantA->isInBacklog() && !wantB->isInBacklog()) {
+            m_store.placeItem(a->first, b->first, b->second->block);
             return current(from);
         }
     }
@@ -261,10 +261,10 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
     }
     // In their old order, which decides who gets a block's last free rows.
     std::sort(back.begin(), back.end(), DayItem::inOrder);
-    std::map<Bucket, qsizetype> used;
-    for (Bucket bucket : kAllBuckets) {
-        for (const DayItem &item : m_store.itemsIn(bucket))
-            used[bucket] += to.count(item.id) ? 0 : 1;
+    std::map<Block, qsizetype> used;
+    for (Block block : kAllBlocks) {
+        for (const DayItem &item : m_store.itemsIn(block))
+            used[block] += to.count(item.id) ? 0 : 1;
     }
     QList<DayItem> restored;
     for (const DayItem &wanted : back) {
@@ -272,16 +272,16 @@ UndoHistory::Items UndoHistory::bringTo(const Items &from, const Items &to)
         DayItem item = m_store.item(wanted.id).value_or(wanted);
         item.title = wanted.title;
         item.done = wanted.done;
-        item.bucket = wanted.bucket;
+        item.block = wanted.block;
         item.day = wanted.day;
         // Its own time puts it back in the row it left.
         item.modifiedAt = wanted.modifiedAt;
         if (!wanted.isInBacklog()) {
             // Back on the sheet of today, unless its block has filled up meanwhile: then at the Backlog's end.
-            const bool fits = used[wanted.bucket] < capacity(wanted.bucket);
+            const bool fits = used[wanted.block] < capacity(wanted.block);
             item.day = fits ? m_store.day() : kOpenDay;
             if (fits)
-                ++used[wanted.bucket];
+                ++used[wanted.block];
             else
                 item.modifiedAt = QDateTime();
         }

@@ -1,6 +1,6 @@
 #include "Vellora/Shell/AppSettings.h"
 
-#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/TaskbarEntry.h"
 #include "Vellora/Platform/LoginItemService.h"
 
 #include <QCoreApplication>
@@ -8,24 +8,25 @@
 #include <QFileInfo>
 #include <QSettings>
 
-AppSettings::AppSettings(QSettings &defaults, LoginItemService &loginItems, DockPresence *dockPresence, QObject *parent)
-    : QObject(parent), m_defaults(defaults), m_loginItems(loginItems), m_dockPresence(dockPresence)
+AppSettings::AppSettings(QSettings &defaults, LoginItemService &loginItems, TaskbarEntry *taskbarEntry, QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_loginItems(loginItems), m_taskbarEntry(taskbarEntry)
 {
+    renameOldKeys();
     // Only a stored text counts, and only one of the raw values exactly; anything else reads as the default.
-    m_textSize = Paper::textSizeFromRawValue(readText(kTextSizeKey)).value_or(Paper::TextSize::medium);
-    m_appearance = Paper::appearanceFromRawValue(readText(kAppearanceKey)).value_or(Paper::Appearance::automatic);
-    m_showInDock = readBool(kShowInDockKey, true);
-    m_showInMenuBar = readBool(kShowInMenuBarKey, false);
+    m_textSize = Paper::textSizeFromStoredForm(readText(kTextSizeKey)).value_or(Paper::TextSize::medium);
+    m_appearance = Paper::appearanceFromStoredForm(readText(kAppearanceKey)).value_or(Paper::Appearance::automatic);
+    m_showTaskbarEntry = readBool(kShowTaskbarEntryKey, true);
+    m_showTrayIcon = readBool(kShowTrayIconKey, false);
     // Taken from the system at every launch; the rule finds nothing to change.
     setOpenAtLogin(m_loginItems.isEnabled());
-    applyDockPresence();
+    applyTaskbarEntry();
 }
 
 void AppSettings::setTextSize(Paper::TextSize textSize)
 {
     const bool changed = m_textSize != textSize;
     m_textSize = textSize;
-    write(kTextSizeKey, Paper::rawValue(textSize));
+    write(kTextSizeKey, Paper::storedForm(textSize));
     if (changed)
         emit textSizeChanged(textSize);
 }
@@ -34,30 +35,28 @@ void AppSettings::setAppearance(Paper::Appearance appearance)
 {
     const bool changed = m_appearance != appearance;
     m_appearance = appearance;
-    write(kAppearanceKey, Paper::rawValue(appearance));
+    write(kAppearanceKey, Paper::storedForm(appearance));
     if (changed)
         emit appearanceChanged(appearance);
 }
 
-void AppSettings::setShowInDock(bool show)
+void AppSettings::setShowTaskbarEntry(bool show)
 {
-    const bool changed = m_showInDock != show;
-    m_showInDock = show;
-    write(kShowInDockKey, show);
-    applyDockPresence();
+    const bool changed = m_showTaskbarEntry != show;
+    m_showTaskbarEntry = show;
+    write(kShowTaskbarEntryKey, show);
+    applyTaskbarEntry();
     if (changed)
-        emit showInDockChanged(show);
+        emit showTaskbarEntryChanged(show);
 }
 
-void AppSettings::setShowInMenuBar(bool show)
+void AppSettings::setShowTrayIcon(bool show)
 {
-    const bool changed = m_showInMenuBar != show;
-    m_showInMenuBar = show;
-    write(kShowInMenuBarKey, show);
-    if (show)
-        write(kStatusItemVisibleKey, true);
+    const bool changed = m_showTrayIcon != show;
+    m_showTrayIcon = show;
+    write(kShowTrayIconKey, show);
     if (changed)
-        emit showInMenuBarChanged(show);
+        emit showTrayIconChanged(show);
 }
 
 void AppSettings::setOpenAtLogin(bool open)
@@ -124,9 +123,32 @@ void AppSettings::write(const char *key, const QVariant &value)
     }
 }
 
-void AppSettings::applyDockPresence()
+// The first versions stored the two switches under borrowed names (and the tray item's visibility twice): their
+// values are read once, written under the plain names, and the old keys go.
+void AppSettings::renameOldKeys()
+{
+    static constexpr std::pair<const char *, const char *> kRenamed[] = {
+        {"showInDock", kShowTaskbarEntryKey}, {"showInMenuBar", kShowTrayIconKey}};
+    static constexpr auto kDropped = "NSStatusItem Visible Item-0";
+    bool found = m_defaults.contains(QLatin1String(kDropped));
+    for (const auto &[old, key] : kRenamed) {
+        if (!m_defaults.contains(QLatin1String(old)))
+            continue;
+        found = true;
+        if (!m_defaults.contains(QLatin1String(key)))
+            m_defaults.setValue(QLatin1String(key), m_defaults.value(QLatin1String(old)));
+        m_defaults.remove(QLatin1String(old));
+    }
+    if (!found)
+        return;
+    m_defaults.remove(QLatin1String(kDropped));
+    // Written through the checked path; a failure leaves the old keys on disk, read the same way next time.
+    write(kShowTrayIconKey, m_defaults.value(QLatin1String(kShowTrayIconKey), false));
+}
+
+void AppSettings::applyTaskbarEntry()
 {
     // Without an application object there is no window to apply it to; the value is stored all the same.
-    if (m_dockPresence && QCoreApplication::instance())
-        m_dockPresence->setShownInDock(m_showInDock);
+    if (m_taskbarEntry && QCoreApplication::instance())
+        m_taskbarEntry->setShownInTaskbar(m_showTaskbarEntry);
 }

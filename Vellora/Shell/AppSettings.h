@@ -7,7 +7,7 @@
 
 #include <optional>
 
-class DockPresence;
+class TaskbarEntry;
 class LoginItemService;
 class QSettings;
 
@@ -16,7 +16,7 @@ class QSettings;
 // login item take effect at once. Signals fire only when a value really changes; the writes and side effects
 // happen on every assignment. One instance lives for the whole run, on the main thread.
 //
-// Text size and appearance are stored as their raw values: "s", "m", "l" and "auto", "light", "dark".
+// Text size and appearance are stored as their stored forms: "s", "m", "l" and "auto", "light", "dark".
 class AppSettings : public QObject
 {
     Q_OBJECT
@@ -24,19 +24,17 @@ class AppSettings : public QObject
 public:
     static constexpr auto kTextSizeKey = "textSize";
     static constexpr auto kAppearanceKey = "appearance";
-    static constexpr auto kShowInDockKey = "showInDock";
-    static constexpr auto kShowInMenuBarKey = "showInMenuBar";
-    // The key under which the tray item's own visibility is kept; set whenever the item is switched on.
-    static constexpr auto kStatusItemVisibleKey = "NSStatusItem Visible Item-0";
+    static constexpr auto kShowTaskbarEntryKey = "showTaskbarEntry";
+    static constexpr auto kShowTrayIconKey = "showTrayIcon";
 
     // The defaults and the login-item service outlive the settings; the taskbar presence may be null.
-    AppSettings(QSettings &defaults, LoginItemService &loginItems, DockPresence *dockPresence,
+    AppSettings(QSettings &defaults, LoginItemService &loginItems, TaskbarEntry *taskbarEntry,
                 QObject *parent = nullptr);
 
     Paper::TextSize textSize() const { return m_textSize; }
     Paper::Appearance appearance() const { return m_appearance; }
-    bool showInDock() const { return m_showInDock; }
-    bool showInMenuBar() const { return m_showInMenuBar; }
+    bool showTaskbarEntry() const { return m_showTaskbarEntry; }
+    bool showTrayIcon() const { return m_showTrayIcon; }
     bool openAtLogin() const { return m_openAtLogin; }
     // Why the last change of the login item failed; none once a change succeeds.
     std::optional<QString> loginItemNote() const { return m_loginItemNote; }
@@ -46,15 +44,15 @@ public:
 
     void setTextSize(Paper::TextSize textSize);
     void setAppearance(Paper::Appearance appearance);
-    void setShowInDock(bool show);
-    void setShowInMenuBar(bool show);
+    void setShowTaskbarEntry(bool show);
+    void setShowTrayIcon(bool show);
     void setOpenAtLogin(bool open);
 
 signals:
     void textSizeChanged(Paper::TextSize textSize);
     void appearanceChanged(Paper::Appearance appearance);
-    void showInDockChanged(bool show);
-    void showInMenuBarChanged(bool show);
+    void showTaskbarEntryChanged(bool show);
+    void showTrayIconChanged(bool show);
     void openAtLoginChanged(bool open);
     void loginItemNoteChanged();
     void saveErrorChanged();
@@ -64,18 +62,19 @@ private:
     QString readText(const char *key) const;
     bool readBool(const char *key, bool fallback) const;
     void write(const char *key, const QVariant &value);
-    void applyDockPresence();
+    void renameOldKeys();
+    void applyTaskbarEntry();
     void applyLoginRule();
     void setLoginItemNote(const std::optional<QString> &note);
 
     QSettings &m_defaults;
     LoginItemService &m_loginItems;
-    DockPresence *m_dockPresence;
+    TaskbarEntry *m_taskbarEntry;
 
     Paper::TextSize m_textSize = Paper::TextSize::medium;
     Paper::Appearance m_appearance = Paper::Appearance::automatic;
-    bool m_showInDock = true;
-    bool m_showInMenuBar = false;
+    bool m_showTaskbarEntry = true;
+    bool m_showTrayIcon = false;
     bool m_openAtLogin = false;
     std::optional<QString> m_loginItemNote;
     std::optional<QString> m_saveError;

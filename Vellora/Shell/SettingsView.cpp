@@ -155,7 +155,7 @@ void SettingsView::buildTextSizeSection(QVBoxLayout *sections)
     QHBoxLayout *choices = addChoiceGroup(section, QStringLiteral("Text size"), this);
     for (size_t i = 0; i < Paper::kAllTextSizes.size(); ++i) {
         const Paper::TextSize size = Paper::kAllTextSizes[i];
-        auto *choice = new PaperChoiceStyle(QStringLiteral("settings.size.") + Paper::rawValue(size),
+        auto *choice = new PaperChoiceStyle(QStringLiteral("settings.size.") + Paper::storedForm(size),
                                             Paper::label(size), false, this);
         connect(choice, &QAbstractButton::clicked, this, [this, size] { m_settings.setTextSize(size); });
         m_sizeChoices[i] = choice;
@@ -169,7 +169,7 @@ void SettingsView::buildAppearanceSection(QVBoxLayout *sections)
     QHBoxLayout *choices = addChoiceGroup(section, QStringLiteral("Appearance"), this);
     for (size_t i = 0; i < Paper::kAllAppearances.size(); ++i) {
         const Paper::Appearance appearance = Paper::kAllAppearances[i];
-        auto *choice = new PaperChoiceStyle(QStringLiteral("settings.appearance.") + Paper::rawValue(appearance),
+        auto *choice = new PaperChoiceStyle(QStringLiteral("settings.appearance.") + Paper::storedForm(appearance),
                                             Paper::label(appearance), false, this);
         connect(choice, &QAbstractButton::clicked, this, [this, appearance] { m_settings.setAppearance(appearance); });
         m_appearanceChoices[i] = choice;
@@ -231,10 +231,10 @@ PaperSwitch *SettingsView::addSwitchRow(QBoxLayout *section, const QString &titl
 void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutControlFactory &makeShortcutControl)
 {
     QVBoxLayout *section = addSection(sections, QStringLiteral("WINDOW"), Paper::kLastSectionPartSpacing);
-    addSwitchRow(section, QStringLiteral("Show in taskbar"), QStringLiteral("settings.dock"), &AppSettings::showInDock,
-                 &AppSettings::setShowInDock, &AppSettings::showInDockChanged);
+    addSwitchRow(section, QStringLiteral("Show in taskbar"), QStringLiteral("settings.dock"), &AppSettings::showTaskbarEntry,
+                 &AppSettings::setShowTaskbarEntry, &AppSettings::showTaskbarEntryChanged);
     addSwitchRow(section, QStringLiteral("Show icon in the system tray"), QStringLiteral("settings.menuBar"),
-                 &AppSettings::showInMenuBar, &AppSettings::setShowInMenuBar, &AppSettings::showInMenuBarChanged);
+                 &AppSettings::showTrayIcon, &AppSettings::setShowTrayIcon, &AppSettings::showTrayIconChanged);
     // With neither, a minimised window has no entry to click: say how it can still be reached.
     m_reachNote = new PaperLabel(QStringLiteral("settings.reachNote"), Paper::Role::muted,
                                  Paper::systemFont(Paper::kSettingsNoteSize), this);
@@ -242,9 +242,9 @@ void SettingsView::buildWindowSection(QVBoxLayout *sections, const ShortcutContr
                                         "Vellora again, or with “vellora toggle”."));
     wrapWithoutLimit(m_reachNote);
     section->addWidget(m_reachNote);
-    auto showReachNote = [this] { m_reachNote->setVisible(!m_settings.showInDock() && !m_settings.showInMenuBar()); };
-    connect(&m_settings, &AppSettings::showInDockChanged, this, showReachNote);
-    connect(&m_settings, &AppSettings::showInMenuBarChanged, this, showReachNote);
+    auto showReachNote = [this] { m_reachNote->setVisible(!m_settings.showTaskbarEntry() && !m_settings.showTrayIcon()); };
+    connect(&m_settings, &AppSettings::showTaskbarEntryChanged, this, showReachNote);
+    connect(&m_settings, &AppSettings::showTrayIconChanged, this, showReachNote);
     showReachNote();
     addSwitchRow(section, QStringLiteral("Launch at login"), QStringLiteral("settings.login"),
                  &AppSettings::openAtLogin, &AppSettings::setOpenAtLogin, &AppSettings::openAtLoginChanged);

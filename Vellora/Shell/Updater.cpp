@@ -1,6 +1,6 @@
 #include "Vellora/Shell/Updater.h"
 
-#include "Vellora/Shell/Appcast.h"
+#include "Vellora/Shell/UpdateFeed.h"
 
 #include <QNetworkReply>
 #include <QSettings>
@@ -80,12 +80,12 @@ UpdateCheckResult Updater::resultOf(QNetworkReply &reply) const
                 : QStringLiteral("The update feed could not be loaded: %1").arg(reply.errorString());
         return result;
     }
-    const auto parsed = parseAppcast(reply.readAll());
+    const auto parsed = parseUpdateFeed(reply.readAll());
     if (const auto *error = std::get_if<QString>(&parsed)) {
         result.error = *error;
         return result;
     }
-    const AppcastItem &newest = newestItem(std::get<QList<AppcastItem>>(parsed));
+    const UpdateFeedItem &newest = newestItem(std::get<QList<UpdateFeedItem>>(parsed));
     result.latestVersion = newest.version;
     if (compareVersions(newest.version, m_options.currentVersion) > 0) {
         result.kind = UpdateCheckResult::Kind::updateAvailable;

@@ -4,7 +4,7 @@
 #include "Vellora/Commands/CommandRunner.h"
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Platform/DesktopColorScheme.h"
-#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/TaskbarEntry.h"
 #include "Vellora/Platform/JsonSettingsFormat.h"
 #include "Vellora/Platform/LoginItemService.h"
 #include "Vellora/Platform/SingleInstance.h"
@@ -163,7 +163,7 @@ bool VelloraApp::makeStore(const std::optional<QString> &path)
             QStringLiteral("The store %1 cannot be used: %2. Nothing was changed.").arg(*path, m_store->openError());
         return false;
     }
-    if (path && !m_store->fileURL()) {
+    if (path && !m_store->filePath()) {
         m_error = QStringLiteral("The store file %1 cannot be read or moved aside; nothing was changed.").arg(*path);
         return false;
     }
@@ -179,8 +179,8 @@ void VelloraApp::makeSettings()
     }
     if (!m_options.loginItems)
         m_options.loginItems = makeLoginItemService();
-    if (!m_options.dockPresence)
-        m_options.dockPresence = makeDockPresence();
+    if (!m_options.taskbarEntry)
+        m_options.taskbarEntry = makeTaskbarEntry();
     if (!m_options.desktopScheme) {
         m_ownDesktopScheme = hasSessionBus()
                                  ? std::make_unique<DesktopColorScheme>()
@@ -188,7 +188,7 @@ void VelloraApp::makeSettings()
         m_options.desktopScheme = m_ownDesktopScheme.get();
     }
     m_defaults = defaults;
-    m_settings = std::make_unique<AppSettings>(*defaults, *m_options.loginItems, m_options.dockPresence.get());
+    m_settings = std::make_unique<AppSettings>(*defaults, *m_options.loginItems, m_options.taskbarEntry.get());
 }
 
 void VelloraApp::buildWindow()
@@ -216,7 +216,7 @@ void VelloraApp::buildWindow()
     connect(qApp, &QCoreApplication::aboutToQuit, memory, &WindowMemory::save);
     // The taskbar entry follows the settings from the window's first showing on.
     m_window->winId();
-    m_options.dockPresence->setWindow(m_window->windowHandle());
+    m_options.taskbarEntry->setWindow(m_window->windowHandle());
 }
 
 void VelloraApp::buildMenus()
@@ -332,13 +332,13 @@ void VelloraApp::buildTray()
         else
             toggleWindow();
     });
-    connect(m_settings.get(), &AppSettings::showInMenuBarChanged, this, &VelloraApp::followShowInMenuBar);
-    followShowInMenuBar();
+    connect(m_settings.get(), &AppSettings::showTrayIconChanged, this, &VelloraApp::followShowTrayIcon);
+    followShowTrayIcon();
 }
 
-void VelloraApp::followShowInMenuBar()
+void VelloraApp::followShowTrayIcon()
 {
-    const bool shown = m_settings->showInMenuBar();
+    const bool shown = m_settings->showTrayIcon();
     m_tray->setVisible(shown);
     // With the tray item the app lives on when its window is closed; without it, closing the window ends it, as
     // nothing would be left to bring the window back.

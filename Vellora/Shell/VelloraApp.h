@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Vellora/DayData/DayStore.h"
-#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/TaskbarEntry.h"
 #include "Vellora/Platform/LoginItemService.h"
 #include "Vellora/Shell/AboutDialog.h"
 #include "Vellora/Shell/ContentView.h"
@@ -65,7 +65,7 @@ public:
         std::optional<QString> storePath; // the store file; unused with "-uitests"
         QSettings *defaults = nullptr;    // the user defaults
         std::unique_ptr<LoginItemService> loginItems;
-        std::unique_ptr<DockPresence> dockPresence;
+        std::unique_ptr<TaskbarEntry> taskbarEntry;
         DesktopColorScheme *desktopScheme = nullptr; // what the `auto` appearance follows
         UpdateManager *updateManager = nullptr;      // the shared one when null
         // Hands an address to the desktop, false when no browser could be started; QDesktopServices when empty.
@@ -100,7 +100,7 @@ public:
     UndoHistory &history() const { return *m_history; }
     QMainWindow *mainWindow() const { return m_window; }
     ContentView *contentView() const { return m_content; }
-    // The tray item and its menu, from the end of the launch on; the item is visible exactly while showInMenuBar
+    // The tray item and its menu, from the end of the launch on; the item is visible exactly while showTrayIcon
     // is on.
     QSystemTrayIcon *trayIcon() const { return m_tray; }
     QMenu *trayMenu() const { return m_trayMenu.get(); }
@@ -140,7 +140,7 @@ private:
     // Whether this build names an update feed; packages of a distribution update through its package manager.
     bool hasUpdateFeed() const;
     void buildTray();
-    void followShowInMenuBar();
+    void followShowTrayIcon();
     void finishLaunching();
     // The platform's hide and unhide: every window of the app goes, and comes back as it was.
     void hideApp();

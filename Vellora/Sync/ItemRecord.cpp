@@ -9,7 +9,7 @@ namespace {
 namespace Field {
 const QString title = QStringLiteral("title");
 const QString done = QStringLiteral("done");
-const QString bucket = QStringLiteral("bucket");
+const QString block = QStringLiteral("bucket");
 const QString day = QStringLiteral("day");
 const QString modifiedAt = QStringLiteral("modifiedAt");
 const QString changedAt = QStringLiteral("changedAt");
@@ -45,7 +45,7 @@ SyncKit::Record makeRecord(const DayItem &item)
                                  .value_or(SyncKit::Record(kDayItemRecordType, recordIDOf(item)));
     record.setValue(Field::title, item.title);
     record.setValue(Field::done, qint64(item.done ? 1 : 0));
-    record.setValue(Field::bucket, rawValue(item.bucket));
+    record.setValue(Field::block, storedForm(item.block));
     record.setValue(Field::day, item.day);
     record.setValue(Field::modifiedAt, item.modifiedAt);
     // Only where it says more than modifiedAt; a computer that does not know it reads the record as before.
@@ -82,7 +82,7 @@ DayItem dayItemFromRecord(const SyncKit::Record &record, const QDateTime &readTi
     item.id = record.recordID().recordName;
     item.title = record.stringValue(Field::title).value_or(QString());
     item.done = record.int64Value(Field::done).value_or(0) != 0;
-    item.bucket = bucketFromRawValue(record.stringValue(Field::bucket).value_or(QString())).value_or(Bucket::small);
+    item.block = blockFromStoredForm(record.stringValue(Field::block).value_or(QString())).value_or(Block::small);
     item.day = record.stringValue(Field::day).value_or(kOpenDay);
     item.modifiedAt = record.dateValue(Field::modifiedAt).value_or(record.modificationDate().value_or(readTime));
     item.systemFields = archiveSystemFields(record);

@@ -255,9 +255,9 @@ TEST(ServerResilienceTest, OneAddressHoldsAtMostItsConnectionsAndGetsRoomBackWhe
     EXPECT_EVENTUALLY(rawRequest(server.port(), CloudProtocol::kHealthPath, {}, {}, {}, "GET").status == 200);
 }
 
-// The table of buckets is swept of full ones as it grows: a peer that spent its bucket cannot get a fresh one by
+// The table of blocks is swept of full ones as it grows: a peer that spent its block cannot get a fresh one by
 // making the table grow.
-TEST(RateLimiterTest, ASweepForgetsOnlyFullBuckets)
+TEST(RateLimiterTest, ASweepForgetsOnlyFullBlocks)
 {
     Cloud::RateLimiter limiter(0.001, 2); // a token every 1,000 seconds: nothing refills during the test
     EXPECT_EQ(limiter.take("spent"), 0);

@@ -17,7 +17,7 @@ struct AppStore
     QTemporaryDir dir;
     DayStore store{[this] {
         DayStore::Options options;
-        options.fileURL = dir.filePath("store.json");
+        options.filePath = dir.filePath("store.json");
         return options;
     }()};
 
@@ -118,7 +118,7 @@ TEST(CommandRequest, ArgumentsAndItemsAreReadAsGivenAndRefusedForTheirRealFault)
     }
     const auto block = parseCommand({"add", "x", "--block=big"});
     ASSERT_TRUE(std::holds_alternative<Command>(block));
-    EXPECT_EQ(std::get<Command>(block).block, Bucket::big);
+    EXPECT_EQ(std::get<Command>(block).block, Block::big);
 
     AppStore app;
     app.run(Command::Verb::add, "Call Anna");

@@ -31,9 +31,9 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
 {
     StoreFixture f;
     auto store = f.make(true, true);
-    EXPECT_FALSE(store->addItem(" \n\t ", Bucket::small));
+    EXPECT_FALSE(store->addItem(" \n\t ", Block::small));
     EXPECT_FALSE(QFile::exists(f.file));
-    const auto item = store->addItem("  Call Anna \n", Bucket::medium);
+    const auto item = store->addItem("  Call Anna \n", Block::medium);
     ASSERT_TRUE(item);
     EXPECT_EQ(item->title, "Call Anna");
     EXPECT_EQ(item->id, item->id.toUpper());
@@ -124,7 +124,7 @@ TEST(DayStore, OnlyThisComputersOwnDateStartsANewDay)
     StoreFixture f;
     auto store = f.make(true, false);
     f.given(*store, "s:mine* m:open");
-    const DayItem west{newItemId(), "west", false, Bucket::small, "2025-03-04", f.clock, std::nullopt};
+    const DayItem west{newItemId(), "west", false, Block::small, "2025-03-04", f.clock, std::nullopt};
     store->setItem(west.id, west); // as sync puts a fetched item
     store->save();
     EXPECT_EQ(layout(*store), " / open / mine*,west | ");
@@ -159,7 +159,7 @@ TEST(DayStore, KeysOfAnotherCalendarStayOnTodayAndGoToTheBacklogOnTheNextDay)
 {
     StoreFixture f;
     DayStore::Saved old;
-    const DayItem buddhist{newItemId(), "buddhist", false, Bucket::medium, "2568-03-05", f.clock, std::nullopt};
+    const DayItem buddhist{newItemId(), "buddhist", false, Block::medium, "2568-03-05", f.clock, std::nullopt};
     old.items.emplace(buddhist.id, buddhist);
     old.shownDay = "2568-03-05";
     ASSERT_FALSE(StoreFile::save(f.file, old));
@@ -184,9 +184,9 @@ TEST(DayStore, ANewDayLeavesTheTasksOfAComputerAheadWhereTheyStand)
     auto store = f.make(true, true);
     f.given(*store, "s:mine* m:open");
     const QDateTime written = f.clock.addSecs(60);
-    for (const DayItem &ahead : {DayItem{newItemId(), "east", false, Bucket::medium, "2025-03-06", written, {}},
-                                 DayItem{newItemId(), "east done", true, Bucket::small, "2025-03-06", written, {}},
-                                 DayItem{newItemId(), "further", false, Bucket::big, "2025-03-07", written, {}}}) {
+    for (const DayItem &ahead : {DayItem{newItemId(), "east", false, Block::medium, "2025-03-06", written, {}},
+                                 DayItem{newItemId(), "east done", true, Block::small, "2025-03-06", written, {}},
+                                 DayItem{newItemId(), "further", false, Block::big, "2025-03-07", written, {}}}) {
         store->setItem(ahead.id, ahead); // as sync puts a fetched item
         f.ids.insert(ahead.title, ahead.id);
     }
@@ -225,7 +225,7 @@ TEST(DayStore, ItemsBeyondABlocksRowsGoToTheTopOfTheBacklogAtOpen)
     DayStore::Saved saved = store->saved();
     QList<DayItem> extra;
     for (const char *title : {"6", "7"}) {
-        extra.append(DayItem{newItemId(), title, true, Bucket::small, store->day(), f.clock.addSecs(extra.size() + 1), {}});
+        extra.append(DayItem{newItemId(), title, true, Block::small, store->day(), f.clock.addSecs(extra.size() + 1), {}});
         saved.items.emplace(extra.last().id, extra.last());
     }
     store.reset();

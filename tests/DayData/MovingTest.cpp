@@ -4,9 +4,9 @@
 
 namespace {
 
-Bucket bucketNamed(const QString &letter)
+Block blockNamed(const QString &letter)
 {
-    return letter == "b" ? Bucket::big : letter == "m" ? Bucket::medium : Bucket::small;
+    return letter == "b" ? Block::big : letter == "m" ? Block::medium : Block::small;
 }
 
 // Runs "verb title [target] [block]" steps, separated by ';', and gives what the last one returned.
@@ -16,9 +16,9 @@ bool perform(StoreFixture &f, DayStore &store, const QString &steps)
     for (const QString &step : steps.split(';')) {
         const QStringList w = step.split(' ', Qt::SkipEmptyParts);
         if (w[0] == "move")
-            result = store.moveItem(f.id(w[1]), bucketNamed(w[2]));
+            result = store.moveItem(f.id(w[1]), blockNamed(w[2]));
         else if (w[0] == "place")
-            store.placeItem(f.id(w[1]), f.id(w[2]), bucketNamed(w[3]));
+            store.placeItem(f.id(w[1]), f.id(w[2]), blockNamed(w[3]));
         else if (w[0] == "step")
             store.stepItem(f.id(w[1]), w[2].toInt());
         else if (w[0] == "bring")

@@ -53,7 +53,7 @@ TEST(StoreFileTest, UnreadableFileIsSetAsideAndNeverOverwritten)
         EXPECT_EQ(store->setAsidePath(), local.dir.filePath(aside.first()));
         EXPECT_TRUE(aside.first().contains(QRegularExpression(R"(^vellora\.json\.unreadable-\d{8}T\d{6}Z$)")));
 
-        store->addItem("new", Bucket::big);
+        store->addItem("new", Block::big);
         EXPECT_EQ(readFile(local.dir.filePath(aside.first())), content);
         EXPECT_TRUE(QJsonDocument::fromJson(readFile(local.file)).object().contains("items"));
     }
@@ -118,11 +118,11 @@ TEST(StoreFileTest, AFailedStepLeavesTheOldFileKeepsTheChangeAndSaysWhy)
     for (const auto &test : cases) {
         StoreFixture local;
         auto store = local.make();
-        store->addItem("first", Bucket::big);
+        store->addItem("first", Block::big);
         const QByteArray before = readFile(local.file);
 
         AtomicFile::setFaultInjector([&](AtomicFile::Step step) { return step == test.step ? test.code : 0; });
-        const auto second = store->addItem("second", Bucket::small);
+        const auto second = store->addItem("second", Block::small);
         EXPECT_EQ(store->saveError(), QString(test.reason));
         EXPECT_EQ(readFile(local.file), before) << test.reason;
         EXPECT_TRUE(temporaryFiles(local.dir).isEmpty()) << test.reason;
@@ -143,19 +143,19 @@ TEST(StoreFileTest, FilesArePrivateAndLinksAreFollowed)
     // The default store's folder is made for the user alone; the file comes with the first save.
     const QByteArray old = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", fixture.dir.filePath("data").toUtf8());
-    const auto path = StoreFile::defaultFileURL();
+    const auto path = StoreFile::defaultFilePath();
     qputenv("XDG_DATA_HOME", old);
     ASSERT_EQ(path, fixture.dir.filePath("data/app.vellora.Vellora/vellora.json"));
     EXPECT_EQ(modeOf(fixture.dir.filePath("data/app.vellora.Vellora")), 0700);
     EXPECT_FALSE(QFile::exists(*path));
 
     auto store = fixture.make();
-    store->addItem("a", Bucket::big);
+    store->addItem("a", Block::big);
     EXPECT_EQ(modeOf(fixture.file), 0600);
 
     // An older file that others could read is rewritten for the user alone.
     ::chmod(QFile::encodeName(fixture.file).constData(), 0644);
-    store->addItem("b", Bucket::big);
+    store->addItem("b", Block::big);
     EXPECT_EQ(modeOf(fixture.file), 0600);
 
     // A store that is a link to a file elsewhere stays a link; the file it points to holds the change.
@@ -163,7 +163,7 @@ TEST(StoreFileTest, FilesArePrivateAndLinksAreFollowed)
     ASSERT_TRUE(QFile::rename(fixture.file, target));
     ASSERT_TRUE(QFile::link(target, fixture.file));
     auto linked = fixture.make();
-    linked->addItem("c", Bucket::small);
+    linked->addItem("c", Block::small);
     EXPECT_TRUE(QFileInfo(fixture.file).isSymLink());
     EXPECT_EQ(StoreFile::decode(readFile(target))->items.size(), 3u);
 }
@@ -181,8 +181,8 @@ TEST(StoreFileTest, OnlyARegularFileOrNothingIsAStoreAndLeftoversGo)
         f.file = path;
         auto store = f.make(); // must not block on the pipe or read the device for ever
         EXPECT_FALSE(store->openError().isEmpty()) << qPrintable(path);
-        EXPECT_FALSE(store->fileURL());
-        store->addItem("kept in memory", Bucket::big);
+        EXPECT_FALSE(store->filePath());
+        store->addItem("kept in memory", Block::big);
         EXPECT_TRUE(setAsideFiles(fixture.dir).isEmpty()) << "nothing renamed";
     }
     EXPECT_TRUE(QFileInfo(folder).isDir());
@@ -319,7 +319,7 @@ TEST(StoreFileReader, ReadsItsOwnFileBackAndRefusesEveryCutOfIt)
     EXPECT_EQ(StoreFile::decode(StoreFile::encode(saved)), saved);
     for (int i = 0; i < 6; ++i) {
         const QString id = QStringLiteral("ID-%1").arg(i);
-        saved.items.emplace(id, DayItem{id, QStringLiteral("Task \"%1\" caf\u00e9 \\ \n\x01\u2028\x7f").arg(i), i % 2 == 0, kAllBuckets[i % 3],
+        saved.items.emplace(id, DayItem{id, QStringLiteral("Task \"%1\" caf\u00e9 \\ \n\x01\u2028\x7f").arg(i), i % 2 == 0, kAllBlocks[i % 3],
                                         i < 3 ? "2025-03-05" : kOpenDay, QDateTime::fromMSecsSinceEpoch(1741161662'000 + i * 1001, Qt::UTC),
                                         i == 4 ? std::optional(QByteArray("\x00\xff", 2)) : i == 5 ? std::optional(QByteArray()) : std::nullopt,
                                         i == 3 ? std::optional(QDateTime::fromMSecsSinceEpoch(1741161669'999, Qt::UTC)) : std::nullopt});

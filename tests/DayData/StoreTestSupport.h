@@ -26,7 +26,7 @@ struct StoreFixture
     {
         DayStore::Options options;
         if (withFile)
-            options.fileURL = file;
+            options.filePath = file;
         options.calendar = Calendar::inTimeZone("UTC");
         options.clock = tickingClock();
         options.now = clock;
@@ -47,8 +47,8 @@ struct StoreFixture
             const bool done = token.endsWith('*');
             if (done)
                 token.chop(1);
-            const Bucket bucket = token[0] == 'b' ? Bucket::big : token[0] == 'm' ? Bucket::medium : Bucket::small;
-            const QString id = store.addItem(token.mid(2), bucket)->id;
+            const Block block = token[0] == 'b' ? Block::big : token[0] == 'm' ? Block::medium : Block::small;
+            const QString id = store.addItem(token.mid(2), block)->id;
             ids.insert(token.mid(2), id);
             if (done)
                 store.toggleDone(id);
@@ -64,14 +64,14 @@ inline std::string layout(const DayStore &store)
 {
     QStringList parts;
     auto titled = [](const DayItem &item) { return item.title + (item.done ? "*" : ""); };
-    for (Bucket bucket : kAllBuckets) {
+    for (Block block : kAllBlocks) {
         QStringList titles;
-        for (const DayItem &item : store.itemsIn(bucket))
+        for (const DayItem &item : store.itemsIn(block))
             titles.append(titled(item));
         parts.append(titles.join(','));
     }
     QStringList backlog;
     for (const DayItem &item : store.backlogItems())
-        backlog.append((item.bucket == Bucket::big ? "b:" : item.bucket == Bucket::medium ? "m:" : "s:") + titled(item));
+        backlog.append((item.block == Block::big ? "b:" : item.block == Block::medium ? "m:" : "s:") + titled(item));
     return (parts.join(" / ") + " | " + backlog.join(',')).toStdString();
 }

@@ -79,7 +79,7 @@ TEST_F(StorageTest, ChangeNotificationRules)
         storeShortcut(std::nullopt, name);
     }
     EXPECT_EQ(spy.count(), 6);
-    EXPECT_EQ(spy.at(0).at(0).value<Name>().rawValue(), QStringLiteral("storageNotify"));
+    EXPECT_EQ(spy.at(0).at(0).value<Name>().storedForm(), QStringLiteral("storageNotify"));
     EXPECT_FALSE(m_settings->contains(withoutInitial.storageKey()));
 
     setStorage(nullptr);

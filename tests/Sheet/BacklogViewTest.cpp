@@ -34,18 +34,18 @@ protected:
 } // namespace
 
 // Exactly the items whose block on Today is full are greyed, with a note; bringing back the last one that fits
-// greys the rest of its bucket, and a row freed on Today takes the grey away again. The status counts only the
+// greys the rest of its block, and a row freed on Today takes the grey away again. The status counts only the
 // Backlog, oldest first.
 TEST_F(BacklogTest, itemsWhoseBlockIsFullAreGreyedAndTheOthersComeBack)
 {
     EXPECT_TRUE(find<PaperLabel>("backlog.empty")->isVisible());
-    put("today's big", Bucket::big, 1);
-    put("m0", Bucket::medium, 2);
-    put("m1", Bucket::medium, 2);
-    const DayItem big = putInBacklog("big waits", Bucket::big, 3);
-    const DayItem first = putInBacklog("first", Bucket::medium, 4);
-    const DayItem second = putInBacklog("second", Bucket::medium, 5);
-    const DayItem small = putInBacklog("small", Bucket::small, 6);
+    put("today's big", Block::big, 1);
+    put("m0", Block::medium, 2);
+    put("m1", Block::medium, 2);
+    const DayItem big = putInBacklog("big waits", Block::big, 3);
+    const DayItem first = putInBacklog("first", Block::medium, 4);
+    const DayItem second = putInBacklog("second", Block::medium, 5);
+    const DayItem small = putInBacklog("small", Block::small, 6);
     EXPECT_FALSE(find<PaperLabel>("backlog.empty")->isVisible());
     EXPECT_EQ(status(), "4 items");
     EXPECT_EQ(list()->visibleRows().first()->entry().item.id, big.id);
@@ -63,7 +63,7 @@ TEST_F(BacklogTest, itemsWhoseBlockIsFullAreGreyedAndTheOthersComeBack)
     EXPECT_TRUE(window->showsBacklog()) << "bringing back stays on the page";
     EXPECT_TRUE(greyed(second.id));
 
-    store->deleteItem(store->itemsIn(Bucket::medium)[0].id);
+    store->deleteItem(store->itemsIn(Block::medium)[0].id);
     settle();
     EXPECT_FALSE(greyed(second.id));
     click(button(small.id, "backlog.delete"));

@@ -36,10 +36,10 @@ protected:
 TEST_P(DragTest, aDropSwapsOrLandsInTheFirstFreeRowAndTheLandingIsMarked)
 {
     const DragCase &c = GetParam();
-    put("big", Bucket::big, 1);
-    put("m0", Bucket::medium, 2);
-    put("s0", Bucket::small, 3);
-    put("s1", Bucket::small, 4);
+    put("big", Block::big, 1);
+    put("m0", Block::medium, 2);
+    put("s0", Block::small, 3);
+    put("s1", Block::small, 4);
     const auto before = store->saved();
     const QString moved = idIn(c.from), displaced = idIn(c.landing.isEmpty() ? c.from : c.landing);
     const QPoint to = c.over.isEmpty() ? QPoint(c.point.x(), (c.point.y() + sheet()->height()) % sheet()->height())

@@ -72,9 +72,9 @@ class FocusedRowKeyTest : public SheetFixture, public testing::WithParamInterfac
 TEST_P(FocusedRowKeyTest, actsOnItsTask)
 {
     const KeyCase &c = GetParam();
-    put("Plan", Bucket::big, 0);
-    put("Book", Bucket::medium, 1);
-    put("Call", Bucket::medium, 2);
+    put("Plan", Block::big, 0);
+    put("Book", Block::medium, 1);
+    put("Call", Block::medium, 2);
     const auto before = store->saved();
     row(c.focused)->setFocus(Qt::TabFocusReason);
     ASSERT_EQ(focusName(), c.focused);
@@ -122,9 +122,9 @@ INSTANTIATE_TEST_SUITE_P(Keys, FocusedRowKeyTest, testing::ValuesIn(kKeyCases), 
 
 TEST_F(KeyboardTest, onTheBacklogArrowsMoveEnterBringsBackAndDeleteDeletes)
 {
-    const DayItem first = putInBacklog("Renew the passport", Bucket::medium, 1);
-    const DayItem second = putInBacklog("Fix the bike", Bucket::small, 2);
-    const DayItem third = putInBacklog("Paint the hall", Bucket::big, 3);
+    const DayItem first = putInBacklog("Renew the passport", Block::medium, 1);
+    const DayItem second = putInBacklog("Fix the bike", Block::small, 2);
+    const DayItem third = putInBacklog("Paint the hall", Block::big, 3);
     window->showBacklog();
     settle();
     const QList<BacklogRow *> rows = window->backlog()->list()->visibleRows();
@@ -149,9 +149,9 @@ TEST_F(KeyboardTest, onTheBacklogArrowsMoveEnterBringsBackAndDeleteDeletes)
 // The focus goes with the task it steps, so that a second Alt+Up moves the same task on.
 TEST_F(KeyboardTest, theFocusFollowsTheTaskItSteps)
 {
-    put("Book", Bucket::medium, 1);
-    put("Call", Bucket::medium, 2);
-    const DayItem dance = put("Dance", Bucket::medium, 3);
+    put("Book", Block::medium, 1);
+    put("Call", Block::medium, 2);
+    const DayItem dance = put("Dance", Block::medium, 3);
     row("slot.3.2")->setFocus(Qt::TabFocusReason);
     pressKey(Qt::Key_Up, Qt::AltModifier);
     pressKey(Qt::Key_Up, Qt::AltModifier);

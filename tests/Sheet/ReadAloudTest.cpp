@@ -18,8 +18,8 @@ QAccessibleInterface *readOf(QWidget *widget)
 // not only "Undo" or "Put in Backlog". (That it is read out as it appears is checked over AT-SPI.)
 TEST_F(SheetFixture, aNoteReadsAsANotificationAndItsButtonSaysWhatItActsOn)
 {
-    put("Book", Bucket::medium, 1);
-    put("Pen", Bucket::medium, 2);
+    put("Book", Block::medium, 1);
+    put("Pen", Block::medium, 2);
     QWidget *note = find<QWidget>("notes.text");
     QAbstractButton *action = find<QAbstractButton>("notes.action");
     for (const char *title : {"Book", "Pen"}) {
@@ -35,7 +35,7 @@ TEST_F(SheetFixture, aNoteReadsAsANotificationAndItsButtonSaysWhatItActsOn)
     EXPECT_EQ(readOf(action)->text(QAccessible::Name), "Undo delete of “Book”"); // what Undo does next
 
     for (int i = 0; i < 9; ++i)
-        put(QString("Task %1").arg(i), i == 0 ? Bucket::big : i < 4 ? Bucket::medium : Bucket::small, i);
+        put(QString("Task %1").arg(i), i == 0 ? Block::big : i < 4 ? Block::medium : Block::small, i);
     sheet()->setFocus();
     QTest::keyClicks(sheet(), "Bread");
     EXPECT_EQ(readOf(note)->text(QAccessible::Name), "The sheet is full: “Bread” can wait in the Backlog");
@@ -45,7 +45,7 @@ TEST_F(SheetFixture, aNoteReadsAsANotificationAndItsButtonSaysWhatItActsOn)
 // The field of a row being edited reads as that row; what is typed is its text.
 TEST_F(SheetFixture, aRowsFieldIsNamedAfterItsRow)
 {
-    put("Book", Bucket::medium, 1);
+    put("Book", Block::medium, 1);
     for (const auto &[slot, name] : {std::pair("slot.3.0", "Medium task 1 of 3"), {"slot.5.4", "Small task 5 of 5"}}) {
         SlotField *field = open(slot);
         ASSERT_TRUE(field) << slot;
@@ -59,13 +59,13 @@ TEST(ReadAloudTest, aFailedSaveReadsAsANotification)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     DayStore::Options options;
-    options.fileURL = dir.filePath("vellora.json");
+    options.filePath = dir.filePath("vellora.json");
     DayStore store(std::move(options));
     NoteBar notes(store);
     auto *note = notes.findChild<QWidget *>("notes.saved");
     ASSERT_TRUE(note);
     AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });
-    store.addItem("Ring Anna", Bucket::medium);
+    store.addItem("Ring Anna", Block::medium);
     AtomicFile::setFaultInjector({});
     ASSERT_TRUE(store.saveError());
     EXPECT_EQ(readOf(note)->role(), QAccessible::Notification);

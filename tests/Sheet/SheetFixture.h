@@ -52,15 +52,15 @@ protected:
     QString idIn(const QString &slot) const { return row(slot)->item() ? row(slot)->item()->id : QString(); }
     QString titleIn(const QString &slot) const { return row(slot)->item() ? row(slot)->item()->title : QString(); }
 
-    DayItem put(const QString &title, Bucket bucket, int order, bool done = false, const QString &day = {})
+    DayItem put(const QString &title, Block block, int order, bool done = false, const QString &day = {})
     {
-        DayItem item = putItem(*store, title, bucket, day.isEmpty() ? store->day() : day, order, done);
+        DayItem item = putItem(*store, title, block, day.isEmpty() ? store->day() : day, order, done);
         settle();
         return item;
     }
-    DayItem putInBacklog(const QString &title, Bucket bucket, int order)
+    DayItem putInBacklog(const QString &title, Block block, int order)
     {
-        return put(title, bucket, order, false, kOpenDay);
+        return put(title, block, order, false, kOpenDay);
     }
 
     // Clicks a row and returns its field, open for typing.

@@ -20,9 +20,9 @@ std::unique_ptr<DayStore> makeStore()
     return std::make_unique<DayStore>(std::move(options));
 }
 
-DayItem putItem(DayStore &store, const QString &title, Bucket bucket, const QString &day, int order, bool done)
+DayItem putItem(DayStore &store, const QString &title, Block block, const QString &day, int order, bool done)
 {
-    DayItem item{newItemId(), title, done, bucket, day, fixedNow().addSecs(-100000 + order), std::nullopt};
+    DayItem item{newItemId(), title, done, block, day, fixedNow().addSecs(-100000 + order), std::nullopt};
     store.setItem(item.id, item);
     return item;
 }

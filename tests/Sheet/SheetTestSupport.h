@@ -19,7 +19,7 @@ std::unique_ptr<DayStore> makeStore();
 
 // Adds an item straight into the store's table, as a sync would, bypassing the block's capacity. Items put with a
 // lower order are older, and all are older than items the store makes itself.
-DayItem putItem(DayStore &store, const QString &title, Bucket bucket, const QString &day, int order, bool done = false);
+DayItem putItem(DayStore &store, const QString &title, Block block, const QString &day, int order, bool done = false);
 
 // The centre of a widget in the coordinates of another one.
 QPoint centreIn(const QWidget *widget, const QWidget *space);

@@ -13,11 +13,11 @@ TEST_F(SheetFixture, theHeaderCountsEveryItemAndShowsTheClocksDay)
     const auto status = [this] { return find<PaperLabel>("sheet.status")->text(); };
     EXPECT_EQ(status(), "0 items");
     EXPECT_FALSE(find<CountBadge>("sheet.backlogCount")->isVisible());
-    putInBacklog("waiting", Bucket::big, 1);
+    putInBacklog("waiting", Block::big, 1);
     EXPECT_EQ(status(), "1 item");
-    put("another day", Bucket::small, 3, false, "2020-01-01");
+    put("another day", Block::small, 3, false, "2020-01-01");
     for (int i = 1; i <= 4; ++i)
-        put(QString("m%1").arg(i), Bucket::medium, 10 + i);
+        put(QString("m%1").arg(i), Block::medium, 10 + i);
     EXPECT_EQ(status(), "6 items");
     EXPECT_EQ(find<CountBadge>("sheet.backlogCount")->text(), "1");
     EXPECT_EQ(titleIn("slot.3.0"), "m1");

@@ -15,8 +15,8 @@ using SlotRowTest = SheetFixture;
 // one stores nothing, and Escape stores nothing either.
 TEST_F(SlotRowTest, returnCommitsWhatWasTypedAndOpensTheNextRow)
 {
-    const DayItem kept = put("Keep me", Bucket::medium, 1);
-    const DayItem blanked = put("Blank me", Bucket::small, 2);
+    const DayItem kept = put("Keep me", Block::medium, 1);
+    const DayItem blanked = put("Blank me", Block::small, 2);
     struct Case
     {
         QString slot, typed; // typed replaces the row's text
@@ -56,9 +56,9 @@ TEST_F(SlotRowTest, returnCommitsWhatWasTypedAndOpensTheNextRow)
 // break splits, and a tab is a space like any other.
 TEST_F(SlotRowTest, pastedLinesMakeATaskEachInAnEmptyRowAndJoinInATask)
 {
-    put("Small one", Bucket::small, 1);
-    put("Small two", Bucket::small, 2);
-    put("Edit me", Bucket::medium, 3);
+    put("Small one", Block::small, 1);
+    put("Small two", Block::small, 2);
+    put("Edit me", Block::medium, 3);
     const auto titles = [](const QList<DayItem> &items) {
         QStringList result;
         for (const DayItem &item : items)
@@ -69,21 +69,21 @@ TEST_F(SlotRowTest, pastedLinesMakeATaskEachInAnEmptyRowAndJoinInATask)
     QApplication::clipboard()->setText("one\ntwo\tbits\n\n  three\r\nfour\n");
     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
     settle();
-    EXPECT_EQ(titles(store->itemsIn(Bucket::small)),
+    EXPECT_EQ(titles(store->itemsIn(Block::small)),
               (QStringList{"Small one", "Small two", "one", "two bits", "three"}));
     EXPECT_EQ(titles(store->backlogItems()), QStringList{"four"});
     EXPECT_EQ(window->notes()->note(), "1 pasted task went to the Backlog: its block is full");
     EXPECT_EQ(sheet()->editingSlot(), std::nullopt);
     window->history()->undo();
     settle();
-    EXPECT_EQ(titles(store->itemsIn(Bucket::small)), (QStringList{"Small one", "Small two"}));
+    EXPECT_EQ(titles(store->itemsIn(Block::small)), (QStringList{"Small one", "Small two"}));
     EXPECT_TRUE(store->backlogItems().isEmpty());
 
     edit = open("slot.3.0");
     QApplication::clipboard()->setText(" and\nmore\ttoo");
     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
     settle();
-    EXPECT_EQ(titles(store->itemsIn(Bucket::medium)), QStringList{"Edit me and more too"});
+    EXPECT_EQ(titles(store->itemsIn(Block::medium)), QStringList{"Edit me and more too"});
     EXPECT_EQ(sheet()->editingSlot(), "slot.3.1");
 
     EXPECT_EQ(joinedLines("\r\na\rb\u2028c\u2029d\u0085e\x0b"
@@ -129,8 +129,8 @@ class SwipeTest : public SheetFixture, public testing::WithParamInterface<SwipeC
 TEST_P(SwipeTest, aSwipePastItsThresholdSaysWhatItWillDoAndDoesIt)
 {
     const SwipeCase &c = GetParam();
-    put("Tick me", Bucket::medium, 1);
-    put("Ticked", Bucket::medium, 2, true);
+    put("Tick me", Block::medium, 1);
+    put("Ticked", Block::medium, 2, true);
     const QString id = idIn(c.slot);
     const QPoint centre = centreOf(c.slot);
     press(sheet(), centre);
@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(Swipes, SwipeTest,
 // A wobble under the threshold, a drag from an empty row, and a drag on the row being edited change nothing.
 TEST_F(SlotRowTest, gesturesThatMustDoNothing)
 {
-    put("Stay", Bucket::medium, 1);
+    put("Stay", Block::medium, 1);
     const auto before = store->saved();
     const QPoint centre = centreOf("slot.3.0");
     for (const QPoint &step : {QPoint(7, 0), QPoint(0, 7), QPoint(-5, 5)}) {

@@ -120,11 +120,11 @@ public:
 TEST_P(EveryChangeUndoTest, isUndoneAndRedoneAsOneStep)
 {
     const Case &c = cases()[GetParam()];
-    put("Plan the week", Bucket::big, 1);
-    put("Pay rent", Bucket::medium, 2);
-    put("Ring Anna", Bucket::medium, 3);
-    put("Water plants", Bucket::small, 4, true);
-    putInBacklog("Someday", Bucket::small, 5);
+    put("Plan the week", Block::big, 1);
+    put("Pay rent", Block::medium, 2);
+    put("Ring Anna", Block::medium, 3);
+    put("Water plants", Block::small, 4, true);
+    putInBacklog("Someday", Block::small, 5);
     const QStringList before = seen();
     c.act(*this);
     settle();
@@ -147,10 +147,10 @@ INSTANTIATE_TEST_SUITE_P(Changes, EveryChangeUndoTest, testing::Range(size_t(0),
 // task whose block has filled up meanwhile comes back into the Backlog.
 TEST_F(UndoTest, aStepWhoseItemChangedElsewhereIsSkipped)
 {
-    const DayItem item = put("Ring Anna", Bucket::big, 1);
+    const DayItem item = put("Ring Anna", Block::big, 1);
     swipe("slot.1.0", -80);
     type("slot.1.0", "Something bigger");
-    store->updateTitle(store->itemsIn(Bucket::big).first().id, "From the command line");
+    store->updateTitle(store->itemsIn(Block::big).first().id, "From the command line");
     settle();
     history().undo();
     settle();
@@ -169,16 +169,16 @@ TEST_F(UndoTest, aStepWhoseItemChangedElsewhereIsSkipped)
 // Its step outlasts the history's limit.
 TEST_F(UndoTest, aNewDayUndoneAfterAChangeElsewhereBringsBackTheRest)
 {
-    put("Plan the week", Bucket::big, 1);
-    put("Pay rent", Bucket::medium, 2, true);
-    const DayItem ring = put("Ring Anna", Bucket::medium, 3);
-    put("Call Ben", Bucket::medium, 4);
-    put("Water plants", Bucket::small, 5, true);
+    put("Plan the week", Block::big, 1);
+    put("Pay rent", Block::medium, 2, true);
+    const DayItem ring = put("Ring Anna", Block::medium, 3);
+    put("Call Ben", Block::medium, 4);
+    put("Water plants", Block::small, 5, true);
     history().record(UndoHistory::Kind::newDay, [&] { store->startNewDay(fixedNow()); });
     ASSERT_EQ(store->backlogItems().size(), 3);
     ASSERT_TRUE(store->bringToToday(ring.id));
     for (int i = 0; i < UndoHistory::kMaxSteps; ++i)
-        history().record(UndoHistory::Kind::add, [&] { store->addItem(QString("Later %1").arg(i), Bucket::small); });
+        history().record(UndoHistory::Kind::add, [&] { store->addItem(QString("Later %1").arg(i), Block::small); });
     settle();
 
     while (history().canUndo())
@@ -194,7 +194,7 @@ TEST_F(UndoTest, aNewDayUndoneAfterAChangeElsewhereBringsBackTheRest)
 TEST_F(UndoTest, typingOnAFullSheetWaitsInANoteForTheBacklog)
 {
     for (int i = 0; i < 9; ++i)
-        put(QString("Task %1").arg(i), i == 0 ? Bucket::big : i < 4 ? Bucket::medium : Bucket::small, i);
+        put(QString("Task %1").arg(i), i == 0 ? Block::big : i < 4 ? Block::medium : Block::small, i);
     sheet()->setFocus();
     QTest::keyClicks(sheet(), "Slow taskk");
     QTest::keyClick(sheet(), Qt::Key_Backspace);
@@ -219,8 +219,8 @@ TEST_F(UndoTest, typingOnAFullSheetWaitsInANoteForTheBacklog)
 TEST_F(UndoTest, aHugeTitleIsDrawnCutAndKeptWholeUnlessEdited)
 {
     const QString huge = QString("word ").repeated(1'000'000);
-    const DayItem item = put(huge, Bucket::small, 1);
-    EXPECT_LT(row("slot.5.0")->height(), 4 * Paper::rowHeight(Bucket::small, Paper::TextSize::medium));
+    const DayItem item = put(huge, Block::small, 1);
+    EXPECT_LT(row("slot.5.0")->height(), 4 * Paper::rowHeight(Block::small, Paper::TextSize::medium));
     SlotField *field = open("slot.5.0");
     EXPECT_EQ(field->toPlainText().size(), Paper::kFieldMaxLength);
     QTest::keyClick(field, Qt::Key_Return);
@@ -239,12 +239,12 @@ TEST_F(UndoTest, aHugeTitleIsDrawnCutAndKeptWholeUnlessEdited)
 TEST_F(UndoTest, aLongTitleTakesAtMostThreeLines)
 {
     const QString long1000 = QString("many words ").repeated(100).left(Paper::kFieldMaxLength);
-    put(long1000, Bucket::big, 1);
-    put(long1000, Bucket::small, 2);
-    for (const auto &[slot, bucket, lines] : {std::tuple{"slot.1.0", Bucket::big, 3}, {"slot.5.0", Bucket::small, 2}}) {
-        const qreal line = PaperLabel::lineHeight(Paper::itemFont(bucket, Paper::TextSize::medium));
+    put(long1000, Block::big, 1);
+    put(long1000, Block::small, 2);
+    for (const auto &[slot, block, lines] : {std::tuple{"slot.1.0", Block::big, 3}, {"slot.5.0", Block::small, 2}}) {
+        const qreal line = PaperLabel::lineHeight(Paper::itemFont(block, Paper::TextSize::medium));
         EXPECT_LE(row(slot)->height(),
-                  std::max(Paper::rowHeight(bucket, Paper::TextSize::medium), int(std::ceil(lines * line))))
+                  std::max(Paper::rowHeight(block, Paper::TextSize::medium), int(std::ceil(lines * line))))
             << slot;
     }
 }

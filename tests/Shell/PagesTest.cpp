@@ -71,7 +71,7 @@ protected:
     std::unique_ptr<DayStore> store = SheetTest::makeStore();
     std::unique_ptr<QSettings> defaults = JsonSettingsFormat::open(dir.filePath("defaults.json"));
     FakeLoginItemService loginItems;
-    ShellTest::RecordingDockPresence dock;
+    ShellTest::RecordingTaskbarEntry dock;
     std::unique_ptr<AppSettings> settings = std::make_unique<AppSettings>(*defaults, loginItems, &dock);
     std::unique_ptr<DesktopColorScheme> desktop = ShellTest::desktopWithoutPortal();
     Navigation nav;
@@ -128,12 +128,12 @@ TEST_F(PagesTest, WhatTakesEscapeItselfKeepsThePage)
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     ShellTest::settle();
     EXPECT_FALSE(row->isEditing());
-    EXPECT_TRUE(store->itemsIn(Bucket::medium).isEmpty());
+    EXPECT_TRUE(store->itemsIn(Block::medium).isEmpty());
 
     // Typed on a full sheet, the text waiting in the note is taken back, and the page stays.
-    for (Bucket bucket : kAllBuckets) {
-        for (int i = 0; i < capacity(bucket); ++i)
-            store->addItem(QString("Task %1").arg(i), bucket);
+    for (Block block : kAllBlocks) {
+        for (int i = 0; i < capacity(block); ++i)
+            store->addItem(QString("Task %1").arg(i), block);
     }
     ShellTest::settle();
     content->page()->setFocus();
@@ -221,19 +221,18 @@ TEST_F(PagesTest, SettingsSwitchesWriteTheirSettingsFollowThemAndSayWhenNothingI
         if (toggle("settings.menuBar")->isChecked() != trayOn)
             click("settings.menuBar");
         EXPECT_EQ(note->isVisible(), !taskbarOn && !trayOn) << taskbarOn << trayOn;
-        EXPECT_EQ(stored().value("showInDock"), QJsonValue(taskbarOn));
+        EXPECT_EQ(stored().value("showTaskbarEntry"), QJsonValue(taskbarOn));
         EXPECT_EQ(dock.applied.last(), taskbarOn);
-        EXPECT_EQ(settings->showInMenuBar(), trayOn);
+        EXPECT_EQ(settings->showTrayIcon(), trayOn);
     }
-    // Changed elsewhere (the tray, another page): the switch follows. The tray's visibility key is only ever set.
-    settings->setShowInMenuBar(false);
+    // Changed elsewhere (the tray, another page): the switch follows.
+    settings->setShowTrayIcon(false);
     EXPECT_FALSE(toggle("settings.menuBar")->isChecked());
-    EXPECT_EQ(stored().value("showInMenuBar"), QJsonValue(false));
-    EXPECT_EQ(stored().value("NSStatusItem Visible Item-0"), QJsonValue(true));
+    EXPECT_EQ(stored().value("showTrayIcon"), QJsonValue(false));
     // The keyboard reaches a switch too.
     toggle("settings.dock")->setFocus(Qt::TabFocusReason);
     QTest::keyClick(toggle("settings.dock"), Qt::Key_Space);
-    EXPECT_FALSE(settings->showInDock());
+    EXPECT_FALSE(settings->showTaskbarEntry());
 }
 
 // Each choice writes its setting and is the one selected of its row; the preview stays where it is.

@@ -18,9 +18,9 @@ TEST(AppSettingsTest, StoredValuesAreReadOnlyWhenOfTheirKind)
     using enum Paper::TextSize;
     const QList<Case> cases{
         {QByteArray(), medium, Paper::Appearance::automatic, true, false},
-        {R"({"textSize": "l", "appearance": "dark", "showInDock": false, "showInMenuBar": true})", large,
+        {R"({"textSize": "l", "appearance": "dark", "showTaskbarEntry": false, "showTrayIcon": true})", large,
          Paper::Appearance::dark, false, true},
-        {R"({"textSize": "xl", "appearance": "Dark", "showInDock": "false", "showInMenuBar": 1})", medium,
+        {R"({"textSize": "xl", "appearance": "Dark", "showTaskbarEntry": "false", "showTrayIcon": 1})", medium,
          Paper::Appearance::automatic, true, false},
     };
     for (const Case &c : cases) {
@@ -30,17 +30,36 @@ TEST(AppSettingsTest, StoredValuesAreReadOnlyWhenOfTheirKind)
             env.writeDefaults(c.stored);
         const auto defaults = JsonSettingsFormat::open(env.defaultsPath);
         FakeLoginItemService loginItems;
-        ShellTest::RecordingDockPresence dock;
+        ShellTest::RecordingTaskbarEntry dock;
         const AppSettings settings(*defaults, loginItems, &dock);
         EXPECT_EQ(settings.textSize(), c.textSize);
         EXPECT_EQ(settings.appearance(), c.appearance);
-        EXPECT_EQ(settings.showInDock(), c.dock);
-        EXPECT_EQ(settings.showInMenuBar(), c.tray);
+        EXPECT_EQ(settings.showTaskbarEntry(), c.dock);
+        EXPECT_EQ(settings.showTrayIcon(), c.tray);
         EXPECT_EQ(dock.applied, QList<bool>{c.dock}); // the taskbar entry as stored, from the start
         EXPECT_EQ(loginItems.registerCalls + loginItems.unregisterCalls, 0);
         defaults->sync();
         QFile file(env.defaultsPath);
         EXPECT_EQ(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), c.stored);
+    }
+}
+
+// The first versions' keys are read once and rewritten under the plain names; a plain name already there wins.
+TEST(AppSettingsTest, OldKeysAreRewrittenOnceUnderPlainNames)
+{
+    const QList<std::pair<QByteArray, QByteArray>> cases{
+        {R"({"NSStatusItem Visible Item-0": true, "showInDock": false, "showInMenuBar": true, "textSize": "l"})",
+         R"({"showTaskbarEntry": false, "showTrayIcon": true, "textSize": "l"})"},
+        {R"({"showInDock": false, "showTaskbarEntry": true})", R"({"showTaskbarEntry": true, "showTrayIcon": false})"},
+    };
+    for (const auto &[stored, rewritten] : cases) {
+        SCOPED_TRACE(stored.toStdString());
+        ShellTest::AppEnvironment env;
+        env.writeDefaults(stored);
+        const auto defaults = JsonSettingsFormat::open(env.defaultsPath);
+        FakeLoginItemService loginItems;
+        const AppSettings settings(*defaults, loginItems, nullptr);
+        EXPECT_EQ(QJsonDocument::fromJson(env.readDefaults()), QJsonDocument::fromJson(rewritten));
     }
 }
 
@@ -54,13 +73,13 @@ TEST(AppSettingsTest, AFileThatCannotBeWrittenIsSaidAndTheNextGoodWriteClearsIt)
     const auto defaults = JsonSettingsFormat::open(env.defaultsPath);
     FakeLoginItemService loginItems;
     AppSettings settings(*defaults, loginItems, nullptr);
-    settings.setShowInDock(false);
+    settings.setShowTaskbarEntry(false);
     ASSERT_TRUE(settings.saveError());
     EXPECT_TRUE(settings.saveError()->contains("defaults.json"));
-    EXPECT_FALSE(settings.showInDock()) << "the value holds for this run";
+    EXPECT_FALSE(settings.showTaskbarEntry()) << "the value holds for this run";
 
     ASSERT_TRUE(QFile::remove(folder));
-    settings.setShowInDock(true);
+    settings.setShowTaskbarEntry(true);
     EXPECT_FALSE(settings.saveError());
 }
 

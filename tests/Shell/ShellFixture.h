@@ -3,7 +3,7 @@
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/Paper/Paper.h"
 #include "Vellora/Platform/DesktopColorScheme.h"
-#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/TaskbarEntry.h"
 #include "Vellora/Platform/FakeLoginItemService.h"
 #include "Vellora/Platform/JsonSettingsFormat.h"
 #include "Vellora/Shell/AppSettings.h"
@@ -28,12 +28,12 @@
 namespace ShellTest {
 
 // A taskbar presence that remembers what it was told.
-class RecordingDockPresence : public DockPresence
+class RecordingTaskbarEntry : public TaskbarEntry
 {
 public:
     QList<bool> applied;
     QWindow *window = nullptr;
-    void setShownInDock(bool shown) override { applied.append(shown); }
+    void setShownInTaskbar(bool shown) override { applied.append(shown); }
     bool isShownInDock() const override { return applied.value(applied.size() - 1, true); }
     void setWindow(QWindow *w) override { window = w; }
 };
@@ -61,7 +61,7 @@ public:
     QString defaultsPath = dir.filePath("config/app.vellora.Vellora/defaults.json");
     std::unique_ptr<QSettings> defaults;
     FakeLoginItemService *loginItems = nullptr; // owned by the app
-    RecordingDockPresence *dock = nullptr;      // owned by the app
+    RecordingTaskbarEntry *dock = nullptr;      // owned by the app
     std::unique_ptr<DesktopColorScheme> desktop = desktopWithoutPortal();
     RecordingPresenter presenter;
     std::unique_ptr<UpdateManager> updates;
@@ -76,6 +76,11 @@ public:
         QFile file(defaultsPath);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(json);
+    }
+    QByteArray readDefaults() const
+    {
+        QFile file(defaultsPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     QJsonObject defaultsFile() const
@@ -94,9 +99,9 @@ public:
         auto login = std::make_unique<FakeLoginItemService>();
         loginItems = login.get();
         options.loginItems = std::move(login);
-        auto dockPresence = std::make_unique<RecordingDockPresence>();
-        dock = dockPresence.get();
-        options.dockPresence = std::move(dockPresence);
+        auto taskbarEntry = std::make_unique<RecordingTaskbarEntry>();
+        dock = taskbarEntry.get();
+        options.taskbarEntry = std::move(taskbarEntry);
         options.desktopScheme = desktop.get();
         updates = std::make_unique<UpdateManager>(std::make_unique<Updater>(Updater::Options{{}, "1.0"}, presenter));
         options.updateManager = updates.get();

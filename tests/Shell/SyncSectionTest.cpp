@@ -71,7 +71,7 @@ protected:
 
 TEST_F(SyncSectionTest, SignOutSendsWhatWaitsBeforeTheAccountsTasksLeave)
 {
-    store->addItem("made just before signing out", Bucket::big);
+    store->addItem("made just before signing out", Block::big);
     clickSignOut();
     ASSERT_TRUE(waitFor([&] { return !QFile::exists(accountFile); }, 30000));
     EXPECT_TRUE(store->saved().items.empty()) << "the account's tasks left this computer";
@@ -83,7 +83,7 @@ TEST_F(SyncSectionTest, SignOutSendsWhatWaitsBeforeTheAccountsTasksLeave)
     ASSERT_TRUE(
         waitFor([&] { return store->engine()->account().has_value() && !store->engine()->isWorking(); }, 30000));
     server.stop();
-    store->addItem("made with the server away", Bucket::small);
+    store->addItem("made with the server away", Block::small);
     clickSignOut();
     ASSERT_TRUE(waitFor([&] { return !QFile::exists(accountFile); }, 30000));
     EXPECT_TRUE(store->saved().items.empty());

@@ -106,8 +106,8 @@ TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
     DayStore &store = app->store();
     EXPECT_FALSE(app->menuAction("Undo")->isEnabled()); // nothing done yet
     EXPECT_FALSE(app->menuAction("Redo")->isEnabled());
-    const auto addUnfinished = [&] { store.addItem("Unfinished", Bucket::big); };
-    const auto today = [&] { return store.itemsIn(Bucket::big).size(); };
+    const auto addUnfinished = [&] { store.addItem("Unfinished", Block::big); };
+    const auto today = [&] { return store.itemsIn(Block::big).size(); };
     struct Command
     {
         QString title;
@@ -177,12 +177,12 @@ TEST_P(KeysAfterEscapeTest, ReachNoMenu)
 {
     launch();
     // A new day would send it to the Backlog; so would the Redo of one undone.
-    app->store().addItem("Unfinished", Bucket::big);
+    app->store().addItem("Unfinished", Block::big);
     app->startNewDay();
     app->undo();
     ShellTest::settle();
     type(GetParam().keys);
-    EXPECT_EQ(app->store().itemsIn(Bucket::big).size(), 1);
+    EXPECT_EQ(app->store().itemsIn(Block::big).size(), 1);
     EXPECT_EQ(app->store().backlogItems().size(), 0);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -247,11 +247,11 @@ TEST_F(VelloraAppTest, TheTrayMenuDoesEachOfItsParts)
     launch();
     // The app lives on in the tray when its window closes, only while the tray item is shown.
     EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
-    app->settings().setShowInMenuBar(true);
+    app->settings().setShowTrayIcon(true);
     EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
 
     // New Day changes the sheet and leaves the window where it is: hidden here.
-    app->store().addItem("Unfinished", Bucket::big);
+    app->store().addItem("Unfinished", Block::big);
     window()->hide();
     trayItem("New Day")->trigger();
     ShellTest::settle();
@@ -300,7 +300,7 @@ TEST_F(VelloraAppTest, ToggleWindowHidesEveryWindowAndBringsItBackWhereItWas)
 {
     launch(); // the test argument: an empty store in memory, without lock or channel
     EXPECT_EQ(app->instance(), nullptr);
-    EXPECT_EQ(app->store().fileURL(), std::nullopt);
+    EXPECT_EQ(app->store().filePath(), std::nullopt);
     EXPECT_EQ(env.dock->window, window()->windowHandle()); // the taskbar entry follows this window
     app->openPage(Page::backlog);
     const QRect place(QPoint(130, 90), window()->size() + QSize(40, 30));
@@ -422,8 +422,8 @@ TEST_P(LeavingARowTest, KeepsWhatWasTyped)
     QTest::keyClicks(QApplication::focusWidget(), "Typed before leaving");
     leave();
     ShellTest::settle();
-    ASSERT_EQ(app->store().itemsIn(Bucket::medium).size(), 1);
-    EXPECT_EQ(app->store().itemsIn(Bucket::medium).first().title, "Typed before leaving");
+    ASSERT_EQ(app->store().itemsIn(Block::medium).size(), 1);
+    EXPECT_EQ(app->store().itemsIn(Block::medium).first().title, "Typed before leaving");
     EXPECT_TRUE(asked.isEmpty());
 }
 
@@ -438,7 +438,7 @@ TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)
     NoteBar *notes = app->contentView()->notes();
     EXPECT_EQ(notes->saveNote(), "");
     AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });
-    app->store().addItem("Ring Anna", Bucket::medium);
+    app->store().addItem("Ring Anna", Block::medium);
     ShellTest::settle();
     ASSERT_TRUE(app->store().saveError());
     const QString reason = *app->store().saveError();
@@ -459,7 +459,7 @@ TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)
     EXPECT_EQ(notes->saveNote(), "");
 
     AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::rename ? EIO : 0; });
-    app->store().addItem("Pay rent", Bucket::small);
+    app->store().addItem("Pay rent", Block::small);
     answers = {VelloraApp::UnsavedChoice::quit};
     press(Qt::Key_Q, Qt::ControlModifier);
     AtomicFile::setFaultInjector({});
@@ -472,7 +472,7 @@ TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)
 TEST_F(VelloraAppTest, TheDefaultWindowShowsTheWholeSheetOnA1280x800Screen)
 {
     launch();
-    app->store().addItem(QString("many words ").repeated(100).left(1000), Bucket::big);
+    app->store().addItem(QString("many words ").repeated(100).left(1000), Block::big);
     for (Paper::TextSize size : Paper::kAllTextSizes) {
         app->settings().setTextSize(size);
         for (int panel : {0, 32}) {

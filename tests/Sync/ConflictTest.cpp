@@ -69,7 +69,7 @@ protected:
             store.startNewDay(clock.now.addDays(1));
             break;
         case Change::move:
-            ASSERT_TRUE(store.moveItem(id, Bucket::big));
+            ASSERT_TRUE(store.moveItem(id, Block::big));
             break;
         }
     }
@@ -95,7 +95,7 @@ std::optional<DayItem> afterAlone(DayItem item, Change change)
         item.day = kOpenDay;
         break;
     case Change::move:
-        item.bucket = Bucket::big;
+        item.block = Block::big;
         break;
     }
     return item;
@@ -110,7 +110,7 @@ TEST_P(ConflictTest, TheLaterChangeOfEachPartStandsWhateverTheOrderOfSyncing)
     const CloudAccount account{server->url(), user, server->addUser(user)};
     Computer laptop(folder.filePath("laptop.json"), account, clock);
     Computer desk(folder.filePath("desk.json"), account, clock);
-    const QString id = desk.device->addItem("Fix bike", Bucket::small)->id;
+    const QString id = desk.device->addItem("Fix bike", Block::small)->id;
     ASSERT_EQ(syncNow(desk.device.engine()), std::nullopt);
     ASSERT_EQ(syncNow(laptop.device.engine()), std::nullopt);
     ASSERT_TRUE(laptop.device->item(id));
@@ -145,7 +145,7 @@ TEST_P(ConflictTest, TheLaterChangeOfEachPartStandsWhateverTheOrderOfSyncing)
             EXPECT_EQ(item->title, expected->title);
             EXPECT_EQ(item->done, expected->done);
             EXPECT_EQ(item->day, expected->day);
-            EXPECT_EQ(item->bucket, expected->bucket);
+            EXPECT_EQ(item->block, expected->block);
         }
         EXPECT_TRUE(computer->device.engine().state().pendingRecordZoneChanges().isEmpty());
         EXPECT_TRUE(computer->device->saved().deletions.empty());
@@ -182,9 +182,9 @@ TEST_F(RoundTest, ARoundSendsWhatItsFetchSettled)
     Computer laptop(folder.filePath("laptop.json"), account, clock);
     Computer desk(folder.filePath("desk.json"), account, clock);
     ASSERT_EQ(syncNow(desk.device.engine()), std::nullopt);
-    desk.device->addItem("Desk's big task", Bucket::big);
+    desk.device->addItem("Desk's big task", Block::big);
     clock.advance(1);
-    laptop.device->addItem("Laptop's big task", Bucket::big);
+    laptop.device->addItem("Laptop's big task", Block::big);
     ASSERT_EQ(syncNow(desk.device.engine()), std::nullopt);
     ASSERT_EQ(syncNow(laptop.device.engine()), std::nullopt);
     EXPECT_TRUE(laptop.device.engine().state().pendingRecordZoneChanges().isEmpty());

@@ -11,7 +11,7 @@ namespace {
 
 const QDateTime kEdited(QDate(2025, 3, 5), QTime(8, 1, 2, 250), Qt::UTC);
 const QDateTime kServerTime(QDate(2025, 3, 6), QTime(9, 0), Qt::UTC);
-const DayItem kSample{"A1B2", "Call the bank", true, Bucket::medium, "2025-03-05", kEdited, std::nullopt};
+const DayItem kSample{"A1B2", "Call the bank", true, Block::medium, "2025-03-05", kEdited, std::nullopt};
 
 Record recordWith(std::initializer_list<std::pair<const char *, SyncKit::RecordValue>> fields)
 {
@@ -60,7 +60,7 @@ TEST(ItemRecord, RoundTripKeepsTheItemAndTakesTheRecordsSystemFields)
 TEST(ItemRecord, MissingOrMistypedFieldsTakeTheirFallbacks)
 {
     const QDateTime readTime(QDate(2025, 4, 1), QTime(12, 0), Qt::UTC);
-    const DayItem fallback{"R1", "", false, Bucket::small, "open", kServerTime, std::nullopt};
+    const DayItem fallback{"R1", "", false, Block::small, "open", kServerTime, std::nullopt};
     struct Case
     {
         const char *name;
@@ -75,10 +75,10 @@ TEST(ItemRecord, MissingOrMistypedFieldsTakeTheirFallbacks)
         {"title as bytes", recordWith({{"title", QByteArray("x")}}), fallback},
         {"day as date", recordWith({{"day", kEdited}}), fallback},
         {"modifiedAt as text", recordWith({{"modifiedAt", QStringLiteral("2025-03-05T08:01:02Z")}}), fallback},
-        {"done 7", recordWith({{"done", qint64(7)}}), {"R1", "", true, Bucket::small, "open", kServerTime, {}}},
+        {"done 7", recordWith({{"done", qint64(7)}}), {"R1", "", true, Block::small, "open", kServerTime, {}}},
         {"full", recordWith({{"title", QStringLiteral("T")}, {"done", qint64(0)}, {"bucket", QStringLiteral("3")},
                              {"day", QStringLiteral("2025-03-05")}, {"modifiedAt", kEdited}}),
-         {"R1", "T", false, Bucket::medium, "2025-03-05", kEdited, {}}},
+         {"R1", "T", false, Block::medium, "2025-03-05", kEdited, {}}},
     };
     for (const Case &c : cases) {
         DayItem expected = c.expected;

@@ -144,8 +144,8 @@ TEST(ServerRestoreTest, NoDeviceLosesAnItemAndANewDeviceGetsTheUnion)
     ServerDevice desk(server, folder.filePath("desk.json"), clock);
     ServerDevice laptop(server, folder.filePath("laptop.json"), clock);
 
-    const QString kept = desk->addItem("kept as it was", Bucket::big)->id;
-    const QString edited = desk->addItem("edited after the backup", Bucket::small)->id;
+    const QString kept = desk->addItem("kept as it was", Block::big)->id;
+    const QString edited = desk->addItem("edited after the backup", Block::small)->id;
     syncAll({&desk, &laptop});
     const QString backup = folder.filePath("backup.sqlite");
     ASSERT_EQ(server.command({"backup", backup}).first, 0);
@@ -154,8 +154,8 @@ TEST(ServerRestoreTest, NoDeviceLosesAnItemAndANewDeviceGetsTheUnion)
     // After the backup: an edit and new items on both devices, all on the server and both devices.
     clock.advance(60);
     desk->updateTitle(edited, "edited after the backup: the later text");
-    desk->addItem("made on the desk after the backup", Bucket::medium);
-    laptop->addItem("made on the laptop after the backup", Bucket::small);
+    desk->addItem("made on the desk after the backup", Block::medium);
+    laptop->addItem("made on the laptop after the backup", Block::small);
     syncAll({&desk, &laptop, &desk});
     ASSERT_EQ(desk.contents().size(), 4u);
     ASSERT_EQ(desk.contents(), laptop.contents());
@@ -164,7 +164,7 @@ TEST(ServerRestoreTest, NoDeviceLosesAnItemAndANewDeviceGetsTheUnion)
     ASSERT_EQ(server.command({"restore", backup}).first, 0);
     ASSERT_TRUE(server.start()) << server.error().toStdString();
     clock.advance(60);
-    laptop->addItem("made on the laptop after the restore", Bucket::small);
+    laptop->addItem("made on the laptop after the restore", Block::small);
     desk.fewest = laptop.fewest = std::numeric_limits<size_t>::max();
 
     // Each device starts over once, sends what it holds and fetches everything; the later edit wins.
@@ -222,7 +222,7 @@ TEST(ServerNetworkTest, WhenTheNetworkIsBackPushReconnectsAndWhatWaitsGoesAtOnce
     QObject::connect(&device.engine(), &SyncEngine::workFinished,
                      [&](const std::optional<CloudError> &error) { failed = failed || error.has_value(); });
     server.stop();
-    const QString id = device->addItem("made while the network was away", Bucket::big)->id;
+    const QString id = device->addItem("made while the network was away", Block::big)->id;
     ASSERT_TRUE(waitFor([&] { return failed && !cloud.isPushConnected(); }, 30000));
     ASSERT_TRUE(server.start()) << server.error().toStdString();
 

@@ -24,7 +24,7 @@ void Simulation::addDevices(const std::function<SyncSetup(int device)> &setup)
                 return; // the other account's tasks
             for (const DayItem &item : moved) {
                 if (auto stored = (*device)->item(item.id))
-                    m_history[item.id].places.insert_or_assign(stored->placeTime(), std::pair(stored->bucket, stored->day));
+                    m_history[item.id].places.insert_or_assign(stored->placeTime(), std::pair(stored->block, stored->day));
             }
         };
     }
@@ -105,7 +105,7 @@ void Simulation::check()
             EXPECT_EQ(found->second.done, history.dones.rbegin()->second) << "the latest tick lost";
         }
         if (after(history.places) != history.places.end()) {
-            EXPECT_EQ(std::pair(found->second.bucket, found->second.day), history.places.rbegin()->second)
+            EXPECT_EQ(std::pair(found->second.block, found->second.day), history.places.rbegin()->second)
                 << "the latest move lost";
         }
     }
@@ -161,7 +161,7 @@ void Simulation::noteParts(const std::optional<DayItem> &before, const DayItem &
     if (!before || before->doneTime() != after.doneTime())
         history.dones.insert_or_assign(after.doneTime(), after.done);
     if (!before || before->placeTime() != after.placeTime())
-        history.places.insert_or_assign(after.placeTime(), std::pair(after.bucket, after.day));
+        history.places.insert_or_assign(after.placeTime(), std::pair(after.block, after.day));
 }
 
 void Simulation::edit(Device &device)
@@ -172,7 +172,7 @@ void Simulation::edit(Device &device)
         switch (pick(9)) {
         case 0:
         case 1:
-            device->addItem(QStringLiteral("task %1").arg(++m_titles), anyBucket());
+            device->addItem(QStringLiteral("task %1").arg(++m_titles), anyBlock());
             break;
         case 2:
             if (auto id = anyItem(device, any)) {
@@ -190,7 +190,7 @@ void Simulation::edit(Device &device)
             break;
         case 5:
             if (auto id = anyItem(device, any))
-                device->placeItem(*id, chance(0.7) ? anyItem(device, today) : std::nullopt, anyBucket());
+                device->placeItem(*id, chance(0.7) ? anyItem(device, today) : std::nullopt, anyBlock());
             break;
         case 6:
             if (auto id = anyItem(device, [](const DayItem &item) { return item.isInBacklog(); }))
@@ -220,7 +220,7 @@ void Simulation::visitOtherAccount(Device &device)
     const std::optional<CloudAccount> own = device.engine().account();
     m_visiting = true;
     device.engine().setAccount(otherAccount());
-    device->addItem(QStringLiteral("another's task %1").arg(++m_titles), anyBucket());
+    device->addItem(QStringLiteral("another's task %1").arg(++m_titles), anyBlock());
     syncNow(device.engine());
     device.engine().setAccount(own);
     m_visiting = false;

@@ -66,14 +66,14 @@ private:
     {
         std::map<QDateTime, QString> titles;
         std::map<QDateTime, bool> dones;
-        std::map<QDateTime, std::pair<Bucket, QString>> places; // block and day
+        std::map<QDateTime, std::pair<Block, QString>> places; // block and day
         std::optional<QDateTime> lastDelete;
     };
     void noteParts(const std::optional<DayItem> &before, const DayItem &after);
 
     size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(m_random); }
     std::optional<QString> anyItem(Device &device, const std::function<bool(const DayItem &)> &keep);
-    Bucket anyBucket() { return kAllBuckets[pick(kAllBuckets.size())]; }
+    Block anyBlock() { return kAllBlocks[pick(kAllBlocks.size())]; }
     void recorded(Device &device, const std::function<void()> &action);
     void edit(Device &device);
     void visitOtherAccount(Device &device);

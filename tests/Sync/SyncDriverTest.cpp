@@ -34,7 +34,7 @@ protected:
     // A record as another device would have saved it.
     Record serverRecord(const QString &name, const QString &title, const QDateTime &modifiedAt)
     {
-        DayItem item{name, title, false, Bucket::medium, clock.now.toString("yyyy-MM-dd"), modifiedAt, {}};
+        DayItem item{name, title, false, Block::medium, clock.now.toString("yyyy-MM-dd"), modifiedAt, {}};
         Record record = makeRecord(item);
         record.setSystemFields("t-server", modifiedAt, modifiedAt);
         return record;
@@ -67,7 +67,7 @@ TEST_F(SyncDriverTest, TheZoneIsQueuedOnceAndQueuedChangesSurviveAQuit)
     EXPECT_TRUE(cloud.hasZone("anna", syncZoneID()));
 
     // Quit at once, without the event loop ever running: the change is in the file, the zone is not queued again.
-    const auto item = device->addItem("Survives", Bucket::medium);
+    const auto item = device->addItem("Survives", Block::medium);
     const auto serialization = device.engine().state().serialization();
     EXPECT_EQ(device.file().state, serialization);
     device.restart();
@@ -80,7 +80,7 @@ TEST_F(SyncDriverTest, TheZoneIsQueuedOnceAndQueuedChangesSurviveAQuit)
 TEST_F(SyncDriverTest, FetchedRecordsReplaceLocalItemsAndOtherTypesAreSkipped)
 {
     Device &device = makeDevice();
-    const auto local = device->addItem("Local", Bucket::small);
+    const auto local = device->addItem("Local", Block::small);
     const QDateTime earlier = clock.now.addSecs(-3600);
 
     // A copy changed before ours loses to it, and ours goes to the server again; a later one wins.
@@ -150,7 +150,7 @@ TEST_F(SyncDriverTest, ConflictsAreSettledByModificationTime)
         const QString id = QStringLiteral("C%1").arg(++n);
         const QDateTime mine = clock.now;
         if (c.local) {
-            device->setItem(id, DayItem{id, "Mine", false, Bucket::small, kOpenDay, mine, {},
+            device->setItem(id, DayItem{id, "Mine", false, Block::small, kOpenDay, mine, {},
                                         laterChange(mine.addMSecs(c.mineChangedAfter), mine)});
         }
         const QDateTime theirTime = mine.addMSecs(-c.theirsOlderBy.value_or(0));
@@ -187,10 +187,10 @@ TEST_F(SyncDriverTest, TasksAddedInARowKeepTheirOrderAfterARestartAndOnAnotherCo
     Device &device = makeDevice();
     const QStringList added{"s1", "s2", "s3", "s4", "s5"};
     for (const QString &title : added)
-        device->addItem(title, Bucket::small);
+        device->addItem(title, Block::small);
     const auto smallRows = [](Device &on) {
         QStringList titles;
-        for (const DayItem &item : on->itemsIn(Bucket::small))
+        for (const DayItem &item : on->itemsIn(Block::small))
             titles.append(item.title);
         return titles;
     };
@@ -210,8 +210,8 @@ TEST_F(SyncDriverTest, TasksAddedInARowKeepTheirOrderAfterARestartAndOnAnotherCo
 static QStringList sheetOf(Device &on)
 {
     QStringList titles;
-    for (Bucket bucket : kAllBuckets) {
-        for (const DayItem &item : on->itemsIn(bucket))
+    for (Block block : kAllBlocks) {
+        for (const DayItem &item : on->itemsIn(block))
             titles.append(item.title + (item.done ? "*" : ""));
     }
     return titles;
@@ -224,13 +224,13 @@ TEST_F(SyncDriverTest, ATaskOfAnEarlierDayFromAnotherComputerLeavesTheSheetAndIt
     // 22:00 on 5 March in the east, 22:00 on 4 March in the west.
     Device east(dir.filePath("east.json"), manualSetup(cloud, account), clock, "Pacific/Kiritimati");
     Device west(dir.filePath("west.json"), manualSetup(cloud, account), clock, "Pacific/Honolulu");
-    const auto done = east->addItem("Done", Bucket::small);
+    const auto done = east->addItem("Done", Block::small);
     east->toggleDone(done->id);
-    east->addItem("Open", Bucket::medium);
+    east->addItem("Open", Block::medium);
     east.engine().syncChanges();
     clock.advance(60);
     west.engine().syncChanges();
-    EXPECT_EQ(west->addItem("From the west", Bucket::small)->day, "2025-03-04");
+    EXPECT_EQ(west->addItem("From the west", Block::small)->day, "2025-03-04");
     west.engine().syncChanges();
     east.engine().syncChanges();
 
@@ -254,11 +254,11 @@ TEST_F(SyncDriverTest, TwoBigTasksFromTwoComputersBothStayOnAPage)
 {
     Device desk(dir.filePath("desk.json"), manualSetup(cloud, account), clock);
     Device laptop(dir.filePath("laptop.json"), manualSetup(cloud, account), clock);
-    desk->addItem("Desk", Bucket::big);
-    desk->addItem("Waiting", Bucket::big); // the block is full
+    desk->addItem("Desk", Block::big);
+    desk->addItem("Waiting", Block::big); // the block is full
     desk.engine().syncChanges();
     clock.advance(1);
-    const QString late = laptop->addItem("Laptop", Bucket::big)->id;
+    const QString late = laptop->addItem("Laptop", Block::big)->id;
     QList<DayItem> noted;
     laptop.onOverflow = [&](const QList<DayItem> &moved) { noted += moved; };
     for (int round = 0; round < 2; ++round) {
@@ -283,9 +283,9 @@ TEST_F(SyncDriverTest, MissingRecordsAndZonesAreSentAgainAfterTheZone)
 {
     Device &device = makeDevice();
     device.engine().syncChanges();
-    const QString first = device->addItem("one", Bucket::small)->id;
+    const QString first = device->addItem("one", Block::small)->id;
     clock.advance(1);
-    const QString second = device->addItem("two", Bucket::small)->id;
+    const QString second = device->addItem("two", Block::small)->id;
     device.engine().syncChanges();
     ASSERT_EQ(cloud.records("anna", syncZoneID()).size(), 2);
 
@@ -314,8 +314,8 @@ TEST_F(SyncDriverTest, MissingRecordsAndZonesAreSentAgainAfterTheZone)
 TEST_F(SyncDriverTest, SignOutSwitchAndZoneDeletionEmptyTheItemsAndKeepTheState)
 {
     Device &device = makeDevice();
-    device->addItem("today", Bucket::big);
-    const auto backlog = device->addItem("waits", Bucket::big); // the block is full: to the Backlog
+    device->addItem("today", Block::big);
+    const auto backlog = device->addItem("waits", Block::big); // the block is full: to the Backlog
     ASSERT_TRUE(backlog->isInBacklog());
     device.engine().syncChanges();
     const auto stateBefore = device->saved().state;
@@ -330,7 +330,7 @@ TEST_F(SyncDriverTest, SignOutSwitchAndZoneDeletionEmptyTheItemsAndKeepTheState)
     EXPECT_EQ(device.file().state, stateBefore);
     EXPECT_TRUE(device.engine().state().pendingRecordZoneChanges().isEmpty()); // nothing for the server
 
-    const DayItem x{"X", "x", false, Bucket::small, kOpenDay, clock.now, {}};
+    const DayItem x{"X", "x", false, Block::small, kOpenDay, clock.now, {}};
     device->setItem("X", x);
     deliver(SyncEvent::AccountChange{ChangeType::switchAccounts, account, cloud.addAccount("bert")});
     EXPECT_TRUE(device->saved().items.empty());
@@ -345,8 +345,8 @@ TEST_F(SyncDriverTest, SignOutSwitchAndZoneDeletionEmptyTheItemsAndKeepTheState)
 TEST_F(SyncDriverTest, BatchesCarryTheLatestContentAndSavedRecordsOnlyTheBookkeeping)
 {
     Device &device = makeDevice();
-    const auto first = device->addItem("first", Bucket::small);
-    const auto second = device->addItem("second", Bucket::small);
+    const auto first = device->addItem("first", Block::small);
+    const auto second = device->addItem("second", Block::small);
     device->updateTitle(first->id, "first, edited");
     const QDateTime editedAt = device->item(first->id)->modifiedAt;
     device->setItem(second->id, std::nullopt); // gone without a delete of its own, as by a fetch
@@ -381,9 +381,9 @@ TEST_F(SyncDriverTest, AnUnhandledFailureIsKeptAsSyncError)
 {
     Device &device = makeDevice();
     cloud.setQuota("anna", 1);
-    device->addItem("fits", Bucket::small);
+    device->addItem("fits", Block::small);
     clock.advance(1);
-    const auto tooMany = device->addItem("too many", Bucket::small);
+    const auto tooMany = device->addItem("too many", Block::small);
     device.engine().syncChanges();
     const QString quota = CloudError(CloudError::Code::quotaExceeded).description();
     EXPECT_EQ(device->syncError(), quota);

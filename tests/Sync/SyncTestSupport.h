@@ -18,7 +18,7 @@
 inline void PrintTo(const DayItem &item, std::ostream *out)
 {
     *out << "{" << item.id.toStdString() << " \"" << item.title.toStdString() << "\" done=" << item.done
-         << " bucket=" << rawValue(item.bucket).toStdString() << " day=" << item.day.toStdString()
+         << " bucket=" << storedForm(item.block).toStdString() << " day=" << item.day.toStdString()
          << " at=" << item.modifiedAt.toString(Qt::ISODateWithMs).toStdString()
          << (item.systemFields ? " +fields" : "");
     const auto time = [](const std::optional<QDateTime> &time) {
@@ -62,7 +62,7 @@ public:
     {
         m_store.reset();
         DayStore::Options options;
-        options.fileURL = m_path;
+        options.filePath = m_path;
         options.calendar = Calendar::inTimeZone(m_timeZone.toUtf8());
         options.clock = m_clock.clock();
         options.allowSync = true;

@@ -2,7 +2,7 @@
 
 #include "tests/Shell/ShellFixture.h"
 
-#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/TaskbarEntry.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 
 #include "GlobalShortcuts/GlobalShortcuts.h"
@@ -88,13 +88,13 @@ protected:
 TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
 {
     startTray();
-    env.writeDefaults(R"({"showInMenuBar": true})");
+    env.writeDefaults(R"({"showTrayIcon": true})");
     launch();
     ASSERT_TRUE(waitFor([&] { return iconInTray(); })) << "the icon was not embedded";
 
-    app->settings().setShowInMenuBar(false);
+    app->settings().setShowTrayIcon(false);
     ASSERT_TRUE(waitFor([&] { return !iconInTray(); }));
-    app->settings().setShowInMenuBar(true);
+    app->settings().setShowTrayIcon(true);
     ASSERT_TRUE(waitFor([&] { return iconInTray(); }));
 
     // The right button opens the item's menu, and a click on an entry carries it out.
@@ -226,11 +226,11 @@ TEST_F(HotKeyX11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
 }
 
 // The taskbar's view of a window: its _NET_WM_STATE property, and the requests a window manager receives.
-TEST(DockPresenceX11Test, TheTaskbarEntryFollowsTheSettingAtEveryShowingAndWhileShown)
+TEST(TaskbarEntryX11Test, TheTaskbarEntryFollowsTheSettingAtEveryShowingAndWhileShown)
 {
     XClient x;
     QWindow window;
-    const std::unique_ptr<DockPresence> presence = makeDockPresence();
+    const std::unique_ptr<TaskbarEntry> presence = makeTaskbarEntry();
     const auto skipsTaskbarAndPager = [&] {
         const bool taskbar = x.hasState(xcb_window_t(window.winId()), "_NET_WM_STATE_SKIP_TASKBAR");
         EXPECT_EQ(taskbar, x.hasState(xcb_window_t(window.winId()), "_NET_WM_STATE_SKIP_PAGER"));
@@ -241,7 +241,7 @@ TEST(DockPresenceX11Test, TheTaskbarEntryFollowsTheSettingAtEveryShowingAndWhile
         return QTest::qWaitForWindowExposed(&window);
     };
     window.setFlag(Qt::WindowStaysOnTopHint); // a state of its own, which is kept
-    presence->setShownInDock(false);
+    presence->setShownInTaskbar(false);
     presence->setWindow(&window);
     ASSERT_TRUE(show());
     EXPECT_TRUE(skipsTaskbarAndPager());
@@ -256,14 +256,14 @@ TEST(DockPresenceX11Test, TheTaskbarEntryFollowsTheSettingAtEveryShowingAndWhile
 
     // Switched on while hidden: the next showing is listed again.
     window.hide();
-    presence->setShownInDock(true);
+    presence->setShownInTaskbar(true);
     ASSERT_TRUE(show());
     EXPECT_FALSE(skipsTaskbarAndPager());
 
     // Switched while shown: the window manager is asked, as it alone changes a shown window's states.
     x.watchRoot();
     for (const bool shown : {false, true}) {
-        presence->setShownInDock(shown);
+        presence->setShownInTaskbar(shown);
         std::vector<xcb_client_message_event_t> requests;
         ASSERT_TRUE(waitFor([&] { return (requests = x.stateRequests()).size() == 1; }));
         EXPECT_EQ(requests.front().window, xcb_window_t(window.winId()));

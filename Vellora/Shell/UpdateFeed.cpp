@@ -1,4 +1,4 @@
-#include "Vellora/Shell/Appcast.h"
+#include "Vellora/Shell/UpdateFeed.h"
 
 #include <QRegularExpression>
 #include <QXmlStreamReader>
@@ -47,7 +47,7 @@ QUrl webAddress(const QString &text)
     return url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http") ? url : QUrl();
 }
 
-std::optional<AppcastItem> finish(const ItemDraft &draft)
+std::optional<UpdateFeedItem> finish(const ItemDraft &draft)
 {
     const QString version = draft.enclosureVersion.isEmpty() ? draft.version : draft.enclosureVersion;
     QUrl page = webAddress(draft.link);
@@ -55,7 +55,7 @@ std::optional<AppcastItem> finish(const ItemDraft &draft)
         page = webAddress(draft.enclosureUrl);
     if (version.isEmpty() || page.isEmpty())
         return std::nullopt;
-    return AppcastItem{draft.title, version, page};
+    return UpdateFeedItem{draft.title, version, page};
 }
 
 QStringList versionParts(QString text)
@@ -96,7 +96,7 @@ int compareParts(const QString &a, const QString &b)
 
 } // namespace
 
-std::variant<QList<AppcastItem>, QString> parseAppcast(const QByteArray &bytes)
+std::variant<QList<UpdateFeedItem>, QString> parseUpdateFeed(const QByteArray &bytes)
 {
     QXmlStreamReader xml(bytes);
     if (!xml.readNextStartElement() || xml.name() != QLatin1String("rss"))
@@ -105,7 +105,7 @@ std::variant<QList<AppcastItem>, QString> parseAppcast(const QByteArray &bytes)
                                     .arg(xml.lineNumber())
                               : QStringLiteral("The update feed is not an RSS feed.");
 
-    QList<AppcastItem> items;
+    QList<UpdateFeedItem> items;
     while (xml.readNextStartElement()) {
         if (xml.name() != QLatin1String("channel")) {
             xml.skipCurrentElement();
@@ -144,9 +144,9 @@ int compareVersions(const QString &a, const QString &b)
     return 0;
 }
 
-const AppcastItem &newestItem(const QList<AppcastItem> &items)
+const UpdateFeedItem &newestItem(const QList<UpdateFeedItem> &items)
 {
-    return *std::max_element(items.begin(), items.end(), [](const AppcastItem &a, const AppcastItem &b) {
+    return *std::max_element(items.begin(), items.end(), [](const UpdateFeedItem &a, const UpdateFeedItem &b) {
         return compareVersions(a.version, b.version) < 0;
     });
 }

@@ -1,4 +1,4 @@
-#include "Vellora/Platform/DockPresence.h"
+#include "Vellora/Platform/TaskbarEntry.h"
 
 #include <QGuiApplication>
 #include <QPointer>
@@ -28,12 +28,12 @@ xcb_atom_t atomNamed(xcb_connection_t *connection, const char *name)
 // On X11 the taskbar and the pager list every normal window unless its _NET_WM_STATE asks them to skip it.
 // While the window is unmapped the client owns that property; once it is mapped, the window manager does, and the
 // client asks it to change the state with a client message to the root window.
-class X11DockPresence : public DockPresence
+class X11TaskbarEntry : public TaskbarEntry
 {
 public:
-    ~X11DockPresence() override { QObject::disconnect(m_visibleConnection); }
+    ~X11TaskbarEntry() override { QObject::disconnect(m_visibleConnection); }
 
-    void setShownInDock(bool shown) override
+    void setShownInTaskbar(bool shown) override
     {
         m_shown = shown;
         if (!m_window || !m_window->handle())
@@ -58,7 +58,7 @@ public:
             if (visible)
                 writeState();
         });
-        setShownInDock(m_shown);
+        setShownInTaskbar(m_shown);
     }
 
 private:
@@ -134,7 +134,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<DockPresence> makeDockPresence()
+std::unique_ptr<TaskbarEntry> makeTaskbarEntry()
 {
-    return std::make_unique<X11DockPresence>();
+    return std::make_unique<X11TaskbarEntry>();
 }
