@@ -33,7 +33,7 @@ std::unique_ptr<DayStore> makeStore(std::optional<QString> path, int backlog)
             newItemId(), QString("Task number %1 with a few words").arg(n), false, block, day, start.addSecs(n),
             std::nullopt};
         ++n;
-        store->setItem(item.id, item);
+        store->applyItem(item.id, item);
     };
     for (Block block : kAllBlocks) {
         for (int i = 0; i < capacity(block); ++i)

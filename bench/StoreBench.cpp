@@ -2,6 +2,7 @@
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Sync/AppStore.h"
+#include "Vellora/Sync/ItemRecord.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -43,7 +44,7 @@ void writeStore(const QString &path, int n, bool queued = false)
         for (const auto &[id, item] : saved.items)
             changes.append(SyncKit::PendingRecordZoneChange::save({id, syncZoneID()}));
         state.add(changes);
-        saved.state = state.serialization();
+        saved.state = state.serialization().toJsonObject();
     }
     StoreFile::save(path, saved);
 }

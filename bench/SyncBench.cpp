@@ -2,7 +2,8 @@
 // new device to fetch them. Both devices are real stores with their store files on disk and the sync driver,
 // as in the app; the cloud answers at once, so the figures are the devices' own work.
 
-#include "Vellora/Sync/SyncDriver.h"
+#include "Vellora/Sync/AppStore.h"
+#include "Vellora/Sync/ItemRecord.h"
 
 #include "SyncKit/MemoryCloud.h"
 #include "SyncKit/SyncEngineDelegate.h"
@@ -18,7 +19,7 @@ namespace {
 
 const QDateTime kStart(QDate(2025, 3, 5), QTime(8, 0), Qt::UTC);
 
-std::unique_ptr<DayStore> makeDevice(const QString &path, MemoryCloud &cloud, const CloudAccount &account)
+std::unique_ptr<AppStore> makeDevice(const QString &path, MemoryCloud &cloud, const CloudAccount &account)
 {
     SyncSetup setup;
     setup.database = &cloud;
@@ -29,18 +30,16 @@ std::unique_ptr<DayStore> makeDevice(const QString &path, MemoryCloud &cloud, co
     options.filePath = path;
     options.calendar = Calendar::inTimeZone("UTC");
     options.clock = [] { return kStart; };
-    options.allowSync = true;
-    options.makeEngine = syncEngineFactory(setup);
-    return std::make_unique<DayStore>(std::move(options));
+    return std::make_unique<AppStore>(std::move(options), setup);
 }
 
 // Puts the items in the store and queues their saves in one go, as many edits made offline would leave them.
-void queueItems(DayStore &store, int count)
+void queueItems(AppStore &store, int count)
 {
     QList<PendingRecordZoneChange> changes;
     for (int i = 0; i < count; ++i) {
         const QString id = newItemId();
-        store.setItem(id, DayItem{id, QStringLiteral("Task number %1").arg(i), i % 3 == 0, kAllBlocks[i % 3],
+        store.applyItem(id, DayItem{id, QStringLiteral("Task number %1").arg(i), i % 3 == 0, kAllBlocks[i % 3],
                                   i % 2 ? kOpenDay : store.day(), kStart.addSecs(i), std::nullopt});
         changes.append(PendingRecordZoneChange::save(RecordID{id, syncZoneID()}));
     }

@@ -4,7 +4,7 @@
 
 #include "SyncKit/CloudAccount.h"
 #include "Vellora/Commands/CommandRunner.h"
-#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Files/AtomicFile.h"
 #include "Vellora/DayData/SheetText.h"
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/InstanceChannel.h"

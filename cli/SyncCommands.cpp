@@ -83,7 +83,8 @@ std::optional<QString> readToken(const QString &prompt)
 qsizetype waitingChanges(const QString &storePath)
 {
     const auto saved = StoreFile::peek(storePath);
-    return saved && saved->state ? saved->state->recordZoneChanges.size() : 0;
+    const auto state = saved && saved->state ? readSyncState(*saved->state) : std::nullopt;
+    return state ? state->recordZoneChanges.size() : 0;
 }
 
 // How many items of the store belong to no account: made while signed out, they join the next account.
@@ -92,7 +93,8 @@ qsizetype itemsOfNoAccount(const std::optional<QString> &storePath)
     if (!storePath)
         return 0;
     const auto saved = StoreFile::peek(*storePath); // reads only: the store's lock is not held here
-    if (!saved || (saved->state && saved->state->account))
+    const auto state = saved && saved->state ? readSyncState(*saved->state) : std::nullopt;
+    if (!saved || (saved->state && (!state || state->account)))
         return 0;
     return qsizetype(saved->items.size());
 }

@@ -1,30 +1,19 @@
 #include "Vellora/DayData/DayStore.h"
 
-#include "Vellora/DayData/AtomicFile.h"
 #include "Vellora/DayData/StoreFile.h"
+#include "Vellora/Files/AtomicFile.h"
 
 #include <algorithm>
-
-using SyncKit::PendingDatabaseChange;
-using SyncKit::PendingRecordZoneChange;
-using SyncKit::RecordID;
-
-SyncKit::RecordZoneID syncZoneID()
-{
-    return SyncKit::RecordZoneID{QStringLiteral("Vellora")};
-}
 
 DayStore::DayStore(Options options, QObject *parent)
     : QObject(parent)
     , m_filePath(std::move(options.filePath))
     , m_calendar(std::move(options.calendar))
     , m_clock(std::move(options.clock))
-    , m_allowSync(options.allowSync && !options.readOnly)
-    , m_makeEngine(std::move(options.makeEngine))
 {
     m_readOnly = options.readOnly;
-    const QDateTime created = options.now.value_or(now());
-    m_day = dayKey(created, m_calendar);
+    m_created = options.now.value_or(now());
+    m_day = dayKey(m_created, m_calendar);
 
     m_saveRetry.setInterval(options.saveRetryMs);
     connect(&m_saveRetry, &QTimer::timeout, this, [this] { save(); });
@@ -44,12 +33,13 @@ DayStore::DayStore(Options options, QObject *parent)
         }
     }
 
-    // The engine comes before the day is refreshed, so that a new day started at launch queues its deletes and
-    // saves like any other; otherwise the cleared items would come back from the cloud.
-    if (m_allowSync && m_filePath)
-        startSync();
+    if (options.openDay)
+        openDay();
+}
 
-    refreshDay(created);
+void DayStore::openDay()
+{
+    refreshDay(m_created);
     // A file written by hand, or by a version that let a block run over, shows every item all the same.
     m_overflowAtOpen = settleOverflow();
 }
@@ -76,7 +66,10 @@ QDateTime DayStore::stamp(const std::optional<QDateTime> &after)
 void DayStore::setDay(const QString &day)
 {
     // The day last shown, not the latest: a clock once set years ahead must not hold off every new day till then.
-    m_saved.shownDay = day;
+    if (m_saved.shownDay != day) {
+        m_saved.shownDay = day;
+        m_unsaved = true;
+    }
     if (day == m_day)
         return;
     m_day = day;
@@ -132,25 +125,17 @@ void DayStore::commit(const QList<std::pair<QString, std::optional<DayItem>>> &c
             m_saved.deletions.erase(id);
         } else {
             m_saved.items.erase(id);
-            if (m_engine && before)
+            if (m_filePath && before)
                 m_saved.deletions.insert_or_assign(id, Deletion{stamp(), before->systemFields});
         }
     }
+    m_unsaved = true;
     emit savedChanged();
-    // The engine reports its changed queue at once, and the store writes it; held together, the items and the
-    // queue reach the disk in one write.
-    ++m_savesHeld;
+    QStringList ids;
+    for (const auto &change : changes)
+        ids.append(change.first);
+    emit itemsChanged(ids);
     save();
-    if (m_engine) {
-        QList<PendingRecordZoneChange> pending;
-        for (const auto &[id, item] : changes) {
-            const RecordID recordID{id, syncZoneID()};
-            pending.append(item ? PendingRecordZoneChange::save(recordID) : PendingRecordZoneChange::remove(recordID));
-        }
-        m_engine->state().add(pending);
-    }
-    if (--m_savesHeld == 0 && m_savePending)
-        save();
 }
 
 std::optional<DayItem> DayStore::addItem(const QString &title, Block block)
@@ -238,10 +223,12 @@ void DayStore::startNewDay(const QDateTime &now)
         changes.append({item.id, std::move(item)});
     }
     setDay(today);
-    if (changes.isEmpty())
+    if (changes.isEmpty()) {
+        m_unsaved = true; // a new day asked for writes the file, also when it moved nothing
         save();
-    else
+    } else {
         commit(changes);
+    }
 }
 
 void DayStore::refreshDay(const QDateTime &now)
@@ -269,14 +256,11 @@ void DayStore::refreshDay(const QDateTime &now)
 
 bool DayStore::save()
 {
-    if (m_savesHeld > 0) {
-        m_savePending = true;
-        return true;
-    }
-    m_savePending = false;
-    if (!m_filePath || m_readOnly)
+    if (!m_filePath || m_readOnly || (!m_unsaved && !m_saveError))
         return true;
     const std::optional<QString> error = StoreFile::save(*m_filePath, m_saved);
+    if (!error)
+        m_unsaved = false;
     if (error && m_saveRetry.interval() > 0)
         m_saveRetry.start();
     else if (!error)
@@ -466,15 +450,17 @@ void DayStore::setDeletion(const QString &id, const std::optional<Deletion> &del
         m_saved.deletions.insert_or_assign(id, *deletion);
     else if (m_saved.deletions.erase(id) == 0)
         return;
+    m_unsaved = true;
     emit savedChanged();
 }
 
-void DayStore::setItem(const QString &id, const std::optional<DayItem> &item)
+void DayStore::applyItem(const QString &id, const std::optional<DayItem> &item)
 {
     if (item)
         m_saved.items.insert_or_assign(id, *item);
     else
         m_saved.items.erase(id);
+    m_unsaved = true;
     emit savedChanged();
 }
 
@@ -482,33 +468,12 @@ void DayStore::removeAllItems()
 {
     m_saved.items.clear();
     m_saved.deletions.clear();
+    m_unsaved = true;
     emit savedChanged();
 }
 
-void DayStore::setState(const std::optional<Serialization> &state)
+void DayStore::setSyncState(const QJsonObject &state)
 {
     m_saved.state = state;
-    emit savedChanged();
-}
-
-void DayStore::setSyncError(const std::optional<QString> &error)
-{
-    if (error == m_syncError)
-        return;
-    m_syncError = error;
-    emit syncErrorChanged();
-}
-
-void DayStore::startSync()
-{
-    if (!m_makeEngine)
-        return;
-    m_engine = m_makeEngine(*this, m_saved.state);
-    if (!m_engine)
-        return;
-    if (!m_saved.state)
-        m_engine->state().add(QList{PendingDatabaseChange::saveZone(syncZoneID())});
-    // A sign-out or switch since the last run takes the old account's items away before anything new is made, so
-    // that what is made now belongs to the account signed in now, or to none.
-    m_engine->followAccount();
+    m_unsaved = true;
 }

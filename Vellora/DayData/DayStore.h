@@ -4,8 +4,7 @@
 #include "Vellora/DayData/DayItem.h"
 #include "Vellora/DayData/StoreDamage.h"
 
-#include "SyncKit/SyncEngine.h"
-
+#include <QJsonObject>
 #include <QObject>
 #include <QTimer>
 
@@ -14,18 +13,13 @@
 #include <memory>
 #include <optional>
 
-// The one record zone that holds every item's record.
-SyncKit::RecordZoneID syncZoneID();
-
 // Owns every item: Today's, the Backlog's and those of other days. Every change goes through one of its
-// operations, and every operation ends the same way: store the item, write the file, queue the record change.
+// operations, and every operation ends the same way: store the items, tell which changed, write the file.
 class DayStore : public QObject
 {
     Q_OBJECT
 
 public:
-    using Serialization = SyncKit::SyncEngine::State::Serialization;
-
     // An item deleted here whose delete has not reached the server yet: when, and the server's copy it was last
     // seen as, so that the delete goes against that copy and loses to a later change made on another computer.
     struct Deletion
@@ -41,7 +35,8 @@ public:
     {
         std::map<QString, DayItem> items;
         std::map<QString, Deletion> deletions;
-        std::optional<Serialization> state;
+        // The sync engine's state as sync hands it over, written with the items so that the file holds both at once.
+        std::optional<QJsonObject> state;
         // The day this computer showed as Today last: its own date, never a synced item's, decides when a new day
         // starts. Kept in this computer's file alone; none in a file written before it was kept.
         std::optional<QString> shownDay = {};
@@ -50,17 +45,16 @@ public:
     };
 
     using Clock = std::function<QDateTime()>;
-    using EngineFactory =
-        std::function<std::unique_ptr<SyncKit::SyncEngine>(DayStore &store, const std::optional<Serialization> &)>;
 
     struct Options
     {
-        std::optional<QString> filePath; // none: memory only, never syncs
+        // None: memory only. A store with a file keeps its deletes for sync (see Deletion).
+        std::optional<QString> filePath;
         Calendar calendar = Calendar::current();
         Clock clock;                  // the current time; the system clock when empty
         std::optional<QDateTime> now; // the creation time; the clock's when absent
-        bool allowSync = false;
-        EngineFactory makeEngine;             // how startSync makes the engine
+        // Off: the creation shows no day yet; openDay() does, once whoever must hear its changes listens.
+        bool openDay = true;
         int saveRetryMs = 5000;               // how often a failed save is tried again while nothing else changes
         // Shows the file as a launch would (a later day starts its new day) without writing it: for commands that
         // only read. A damaged or unreadable file is still set aside.
@@ -71,11 +65,9 @@ public:
     ~DayStore() override;
 
     QString day() const { return m_day; }
-    std::optional<QString> syncError() const { return m_syncError; }
     const Saved &saved() const { return m_saved; }
     std::optional<QString> filePath() const { return m_filePath; }
     const Calendar &calendar() const { return m_calendar; }
-    SyncKit::SyncEngine *engine() const { return m_engine.get(); }
     // Where an unreadable store file was moved at creation, or a damaged one copied, or empty.
     QString setAsidePath() const { return m_setAsidePath; }
     // What of the file had to be left out or mended at creation; the file as it was is at setAsidePath().
@@ -103,8 +95,11 @@ public:
     void deleteItem(const QString &id);
     void toggleDone(const QString &id);
     void startNewDay(const QDateTime &now);
+    // Shows the day as a launch does: a later date starts its new day, and a block that runs over settles.
+    void openDay();
     void refreshDay(const QDateTime &now);
-    // Writes the file; false when it could not (saveError() says why).
+    // Writes the file when it lacks a change, or the last write failed; false when it could not (saveError() says
+    // why).
     bool save();
     // Puts items back as they are given, in one change: how Undo brings back what was deleted or moved. Each keeps
     // its modifiedAt and with it its old row; one without a valid modifiedAt comes after all others, as a new
@@ -125,19 +120,20 @@ public:
     void sendToBacklog(const QString &id);
     bool bringToToday(const QString &id);
 
-    // For the sync driver.
-    void setItem(const QString &id, const std::optional<DayItem> &item);
+    // For sync: what came from elsewhere goes in as it is, told to no one as a change made here; each is written
+    // with the next save.
+    void applyItem(const QString &id, const std::optional<DayItem> &item);
     std::optional<Deletion> deletion(const QString &id) const;
     void setDeletion(const QString &id, const std::optional<Deletion> &deletion);
     void removeAllItems();
-    void setState(const std::optional<Serialization> &state);
-    void setSyncError(const std::optional<QString> &error);
-    void startSync();
+    void setSyncState(const QJsonObject &state);
 
 signals:
     void dayChanged(const QString &day);
-    void syncErrorChanged();
     void saveErrorChanged();
+    // Items changed here (made, edited, moved, deleted), told before the change is written: what a listener gives
+    // the store on hearing it (the sync state) is written with it.
+    void itemsChanged(const QStringList &ids);
     // Every write to the saved items or state, also one that changes nothing.
     void savedChanged();
     // Items that did not fit their block went to the top of the Backlog.
@@ -155,22 +151,18 @@ private:
     void commit(const QString &id, const std::optional<DayItem> &item) { commit({{id, item}}); }
 
     QString m_day;
-    std::optional<QString> m_syncError;
+    QDateTime m_created;
     Saved m_saved;
+    bool m_unsaved = false; // m_saved holds what the file does not
     std::optional<QString> m_filePath;
     Calendar m_calendar;
     Clock m_clock;
     QDateTime m_lastStamp;
-    bool m_allowSync = false;
-    EngineFactory m_makeEngine;
-    std::unique_ptr<SyncKit::SyncEngine> m_engine;
     QString m_setAsidePath;
     StoreDamage m_damage;
     bool m_readOnly = false;
     QString m_openError;
     std::optional<QString> m_saveError;
     QTimer m_saveRetry;
-    int m_savesHeld = 0;
-    bool m_savePending = false;
     QList<DayItem> m_overflowAtOpen;
 };

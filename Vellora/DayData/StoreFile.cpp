@@ -1,6 +1,6 @@
 #include "Vellora/DayData/StoreFile.h"
 
-#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Files/AtomicFile.h"
 #include "Vellora/DayData/StoreReader.h"
 
 #include <QDir>
@@ -157,7 +157,7 @@ QByteArray encode(const DayStore::Saved &saved)
     if (saved.shownDay)
         root.insert("shownDay", *saved.shownDay);
     if (saved.state)
-        root.insert("state", saved.state->toJsonObject());
+        root.insert("state", *saved.state);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -1,5 +1,7 @@
 #include "Vellora/DayData/StoreReader.h"
 
+#include <QJsonDocument>
+
 #include <string_view>
 
 namespace {
@@ -95,9 +97,11 @@ std::optional<DayStore::Saved> StoreReader::read(QByteArray &bytes, StoreDamage 
             saved.state.reset();
             if (value.is_null())
                 continue;
-            saved.state = DayStore::Serialization::fromJson(value);
-            if (!saved.state)
+            // Sync's own: kept as it is, read by sync.
+            const QJsonDocument state = QJsonDocument::fromJson(QByteArray::fromStdString(simdjson::minify(value)));
+            if (!state.isObject())
                 return std::nullopt;
+            saved.state = state.object();
         }
     }
     if (!seenItems)

@@ -1,6 +1,6 @@
 #include "Vellora/Platform/InstanceChannel.h"
 
-#include "Vellora/Platform/RuntimeFolder.h"
+#include "Vellora/Files/RuntimeFolder.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>

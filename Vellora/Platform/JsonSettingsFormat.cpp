@@ -1,6 +1,6 @@
 #include "Vellora/Platform/JsonSettingsFormat.h"
 
-#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Files/AtomicFile.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vellora/DayData/DayStore.h"
+#include "Vellora/Sync/AppStore.h"
 #include "Vellora/Platform/TaskbarEntry.h"
 #include "Vellora/Platform/LoginItemService.h"
 #include "Vellora/Shell/AboutDialog.h"
@@ -155,7 +155,7 @@ private:
 
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<AppSync> m_sync; // before the store, which it outlives
-    std::unique_ptr<DayStore> m_store;
+    std::unique_ptr<AppStore> m_store;
     std::unique_ptr<UndoHistory> m_history;
     std::unique_ptr<QSettings> m_ownDefaults;
     QSettings *m_defaults = nullptr;

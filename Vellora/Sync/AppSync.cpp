@@ -61,7 +61,7 @@ SyncSetup AppSync::setup(bool automaticallySync)
     return setup;
 }
 
-void AppSync::attach(DayStore &store)
+void AppSync::attach(AppStore &store)
 {
     m_store = &store;
     if (SyncEngine *engine = store.engine())
@@ -145,7 +145,8 @@ void AppSync::syncNow(Done done)
 {
     SyncEngine *engine = m_store ? m_store->engine() : nullptr;
     if (!engine)
-        return done(QStringLiteral("this store does not sync (it is kept in memory only)"));
+        return done(m_store && m_store->syncError() ? *m_store->syncError()
+                                                    : QStringLiteral("this store does not sync (it is kept in memory only)"));
     if (!account())
         return done(QStringLiteral("not signed in; sign in with: vellora account sign-in SERVER USER"));
     QPointer<SyncEngine> watched(engine);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vellora/Sync/SyncDriver.h"
+#include "Vellora/Sync/AppStore.h"
 #include "Vellora/Sync/SyncStatus.h"
 
 #include "SyncKit/AccountCloud.h"
@@ -38,7 +38,7 @@ public:
     // How the store makes its engine: with this cloud and account file.
     SyncSetup setup(bool automaticallySync = true);
     // Follows the store's engine: every round it ends is written down as the last sync.
-    void attach(DayStore &store);
+    void attach(AppStore &store);
 
     const QString &accountFile() const { return m_accountFile; }
     std::optional<SyncKit::CloudAccount> account() const;
@@ -84,7 +84,7 @@ private:
 
     QString m_accountFile;
     SyncKit::AccountCloud m_cloud;
-    DayStore *m_store = nullptr;
+    AppStore *m_store = nullptr;
     std::optional<QString> m_statusError;
     bool m_pushDown = false; // the push channel failed or closed and has not opened again
 };

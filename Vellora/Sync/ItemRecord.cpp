@@ -1,8 +1,11 @@
 #include "Vellora/Sync/ItemRecord.h"
 
-#include "Vellora/DayData/DayStore.h"
-
 #include <algorithm>
+
+SyncKit::RecordZoneID syncZoneID()
+{
+    return SyncKit::RecordZoneID{QStringLiteral("Vellora")};
+}
 
 namespace {
 

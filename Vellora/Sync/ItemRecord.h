@@ -6,6 +6,9 @@
 
 #include <QDateTime>
 
+// The one record zone that holds every item's record.
+SyncKit::RecordZoneID syncZoneID();
+
 // The record type of an item.
 inline const QString kDayItemRecordType = QStringLiteral("DayItem");
 

@@ -3,6 +3,7 @@
 #include "Vellora/Sync/ItemRecord.h"
 
 #include <QHash>
+#include <QJsonDocument>
 
 using namespace SyncKit;
 
@@ -33,28 +34,61 @@ DayItem serverItem(const Record &record)
 
 } // namespace
 
-SyncDriver::SyncDriver(DayStore &store)
-    : QObject(&store)
-    , m_store(store)
+std::optional<SyncEngine::State::Serialization> readSyncState(const QJsonObject &state)
 {
-    m_unsavedTimer.setSingleShot(true);
-    m_unsavedTimer.setInterval(0);
-    connect(&m_unsavedTimer, &QTimer::timeout, this, [this] {
-        if (m_unsaved) {
-            m_unsaved = false;
-            m_store.save();
+    return SyncEngine::State::Serialization::fromJson(QJsonDocument(state).toJson(QJsonDocument::Compact));
+}
+
+SyncDriver::SyncDriver(DayStore &store, const SyncSetup &setup)
+    : m_store(store)
+{
+    std::optional<SyncEngine::State::Serialization> state;
+    if (const auto &saved = store.saved().state) {
+        state = readSyncState(*saved);
+        if (!state) {
+            // Written by a later version, or edited by hand: sending on without it could lose what it queued.
+            m_syncError = QStringLiteral("the sync state in the store file cannot be read, so this computer does "
+                                         "not sync; the file keeps it as it is");
+            return;
         }
-    });
+    }
+    SyncEngine::Configuration configuration;
+    configuration.database = setup.database;
+    configuration.stateSerialization = state;
+    configuration.delegate = this;
+    configuration.accountFile = setup.accountFile;
+    configuration.account = setup.account;
+    configuration.automaticallySync = setup.automaticallySync;
+    configuration.timing = setup.timing;
+    configuration.requestSize = setup.requestSize;
+    configuration.fetchLimit = setup.fetchLimit;
+    m_engine.emplace(std::move(configuration));
+    connect(&store, &DayStore::itemsChanged, this, &SyncDriver::queue);
+    if (!state)
+        m_engine->state().add(QList{PendingDatabaseChange::saveZone(syncZoneID())});
+    // A sign-out or switch since the last run takes the old account's items away before anything new is made, so
+    // that what is made now belongs to the account signed in now, or to none.
+    m_engine->followAccount();
+}
+
+void SyncDriver::queue(const QStringList &ids)
+{
+    QList<PendingRecordZoneChange> pending;
+    for (const QString &id : ids) {
+        const RecordID recordID{id, syncZoneID()};
+        const bool kept = m_store.item(id).has_value();
+        pending.append(kept ? PendingRecordZoneChange::save(recordID) : PendingRecordZoneChange::remove(recordID));
+    }
+    // The engine reports its new state at once, and the store writes it with the change.
+    m_engine->state().add(pending);
 }
 
 void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
 {
     bool write = false;
-    const QMetaObject::Connection changes =
-        connect(&m_store, &DayStore::savedChanged, this, [this] { m_unsaved = true; });
     std::visit(Overloaded{
                    [&](const SyncEvent::StateUpdate &update) {
-                       m_store.setState(update.stateSerialization);
+                       m_store.setSyncState(update.stateSerialization.toJsonObject());
                        write = true;
                    },
                    [&](const SyncEvent::AccountChange &change) {
@@ -72,27 +106,20 @@ void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
                    // Once a fetch or a send is over, not between its pages: a later page may free the row.
                    [&](const SyncEvent::DidFetchChanges &) {
                        m_store.settleOverflow();
-                       write = m_unsaved;
+                       write = true;
                    },
                    [&](const SyncEvent::DidSendChanges &) {
                        m_store.settleOverflow();
-                       write = m_unsaved;
+                       write = true;
                    },
                    [](const auto &) {},
                },
                event);
-    disconnect(changes);
-    // One write per batch rather than per event: the items a batch brought wait for the state update that ends
-    // it, so the file takes both at once and never holds a change token ahead of the items fetched before it.
-    // (Items written early would do no harm; a token written early would skip them after a crash.)
-    m_unsavedTimer.stop();
-    if (write) {
-        m_unsaved = false;
+    // The items an event brought wait for the state update that ends the engine's piece of work, so the file takes
+    // both at once and never holds a change token ahead of the items fetched before it. (Items written early would
+    // do no harm; a token written early would skip them after a crash.) The store writes only what it lacks.
+    if (write)
         m_store.save();
-    } else if (m_unsaved) {
-        // What an event changed with no state update after it is written once the engine's turn is over.
-        m_unsavedTimer.start();
-    }
 }
 
 void SyncDriver::handleAccountChange(const SyncEvent::AccountChange &change)
@@ -114,7 +141,7 @@ void SyncDriver::handleServerReset(SyncEngine &engine)
     for (auto [id, item] : items) {
         if (item.systemFields) {
             item.systemFields.reset();
-            m_store.setItem(id, item);
+            m_store.applyItem(id, item);
         }
         saves.append(PendingRecordZoneChange::save(RecordID{id, syncZoneID()}));
     }
@@ -166,16 +193,16 @@ std::optional<PendingRecordZoneChange> SyncDriver::settle(const Record &server)
             return PendingRecordZoneChange::remove(server.recordID());
         }
         m_store.setDeletion(name, std::nullopt);
-        m_store.setItem(name, dayItemFromRecord(server));
+        m_store.applyItem(name, dayItemFromRecord(server));
         return std::nullopt;
     }
     const auto ours = m_store.item(name);
     if (!ours) {
-        m_store.setItem(name, dayItemFromRecord(server));
+        m_store.applyItem(name, dayItemFromRecord(server));
         return std::nullopt;
     }
     const DayItem merged = mergedItem(*ours, theirs);
-    m_store.setItem(name, merged);
+    m_store.applyItem(name, merged);
     // Also when only a part's time is ours: the server must hold the latest time of every part.
     if (merged == theirs)
         return std::nullopt;
@@ -191,11 +218,11 @@ std::optional<PendingRecordZoneChange> SyncDriver::settleDeleted(const RecordID 
     if (ours && deletedAt.isValid() && ours->changeTime() > deletedAt) {
         // Changed here after the delete: the item stays and is made again over the tombstone.
         ours->systemFields = archiveSystemFields(tombstone);
-        m_store.setItem(name, ours);
+        m_store.applyItem(name, ours);
         return PendingRecordZoneChange::save(recordID);
     }
     if (ours)
-        m_store.setItem(name, std::nullopt);
+        m_store.applyItem(name, std::nullopt);
     m_store.setDeletion(name, std::nullopt);
     return std::nullopt;
 }
@@ -205,7 +232,7 @@ void SyncDriver::handleSentRecordZoneChanges(const SyncEvent::SentRecordZoneChan
     for (const Record &record : changes.savedRecords) {
         if (auto item = m_store.item(record.recordID().recordName)) {
             item->systemFields = archiveSystemFields(record);
-            m_store.setItem(item->id, item);
+            m_store.applyItem(item->id, item);
         }
     }
     for (const RecordID &recordID : changes.deletedRecordIDs) {
@@ -230,7 +257,7 @@ void SyncDriver::handleFailedRecordDeletes(const QList<RecordResult> &failures, 
         } else if (failure.error.code() == CloudError::Code::zoneNotFound) {
             m_store.setDeletion(name, std::nullopt); // nothing left to delete
         } else {
-            m_store.setSyncError(failure.error.description());
+            m_syncError = failure.error.description();
         }
     }
     if (!resend.isEmpty())
@@ -266,12 +293,12 @@ void SyncDriver::handleFailedRecordSaves(const QList<SyncEvent::FailedRecordSave
             // The server has no such record (any more): send it as a new one.
             if (auto local = m_store.item(name)) {
                 local->systemFields.reset();
-                m_store.setItem(name, local);
+                m_store.applyItem(name, local);
             }
             resend.append(PendingRecordZoneChange::save(recordID));
             break;
         default:
-            m_store.setSyncError(failure.error.description());
+            m_syncError = failure.error.description();
             break;
         }
     }
@@ -312,23 +339,4 @@ std::optional<RecordZoneChangeBatch> SyncDriver::nextRecordZoneChangeBatch(const
             return std::nullopt;
         return *found;
     });
-}
-
-DayStore::EngineFactory syncEngineFactory(SyncSetup setup)
-{
-    return [setup](DayStore &store, const std::optional<DayStore::Serialization> &state) {
-        // The driver belongs to the store: it outlives the engine, which the store destroys first.
-        auto *driver = new SyncDriver(store);
-        SyncEngine::Configuration configuration;
-        configuration.database = setup.database;
-        configuration.stateSerialization = state;
-        configuration.delegate = driver;
-        configuration.accountFile = setup.accountFile;
-        configuration.account = setup.account;
-        configuration.automaticallySync = setup.automaticallySync;
-        configuration.timing = setup.timing;
-        configuration.requestSize = setup.requestSize;
-        configuration.fetchLimit = setup.fetchLimit;
-        return std::make_unique<SyncEngine>(std::move(configuration));
-    };
 }

@@ -7,17 +7,40 @@
 #include "SyncKit/SyncEngineDelegate.h"
 
 #include <QObject>
-#include <QTimer>
 
-// The store's side of the sync engine: applies what the engine reports to the store (fetched records, results
-// of sends, account changes, state updates), settles failed saves, and builds each batch to send from the
-// current items. It lives as long as its store and works only through the store's operations for sync.
+// How a store syncs.
+struct SyncSetup
+{
+    // The cloud to sync with; none keeps every change queued until there is one.
+    SyncKit::CloudDatabase *database = nullptr;
+    // The account file to watch; when none, `account` is the account.
+    std::optional<QString> accountFile = SyncKit::CloudAccount::defaultFilePath();
+    std::optional<SyncKit::CloudAccount> account;
+    bool automaticallySync = true;
+    SyncKit::SyncEngine::Timing timing;
+    int requestSize = 400;
+    int fetchLimit = 400;
+};
+
+// The engine's state as a store keeps it; none when it cannot be read.
+std::optional<SyncKit::SyncEngine::State::Serialization> readSyncState(const QJsonObject &state);
+
+// The sync engine beside a store, and the store's side of it: queues every change made in the store, applies
+// what the engine reports (fetched records, results of sends, account changes, state updates), settles failed
+// saves, and builds each batch to send from the current items. The engine's state lives in the store, written with
+// the items.
 class SyncDriver : public QObject, public SyncKit::SyncEngineDelegate
 {
     Q_OBJECT
 
 public:
-    explicit SyncDriver(DayStore &store);
+    // Made before the store shows its day, so that a new day started at launch is queued like any change. A sync
+    // state in the store that cannot be read makes no engine: syncError() says why, and the state stays as it is.
+    SyncDriver(DayStore &store, const SyncSetup &setup);
+
+    SyncKit::SyncEngine *engine() { return m_engine ? &*m_engine : nullptr; }
+    // The last failure the server gave for a record, in its words; or why there is no engine.
+    std::optional<QString> syncError() const { return m_syncError; }
 
     void handleEvent(const SyncKit::SyncEngineEvent &event, SyncKit::SyncEngine &engine) override;
     std::optional<SyncKit::RecordZoneChangeBatch> nextRecordZoneChangeBatch(const SyncKit::SendChangesContext &context,
@@ -27,6 +50,7 @@ public:
     void handleFailedRecordDeletes(const QList<SyncKit::RecordResult> &failures, SyncKit::SyncEngine &engine);
 
 private:
+    void queue(const QStringList &ids);
     void handleAccountChange(const SyncKit::SyncEvent::AccountChange &change);
     void handleServerReset(SyncKit::SyncEngine &engine);
     void handleDatabaseChanges(const SyncKit::SyncEvent::FetchedDatabaseChanges &changes);
@@ -42,23 +66,7 @@ private:
                                      SyncKit::SyncEngine &engine);
 
     DayStore &m_store;
-    bool m_unsaved = false; // the store holds changes of the engine's events that are not written yet
-    QTimer m_unsavedTimer;
+    std::optional<QString> m_syncError;
+    std::optional<SyncKit::SyncEngine> m_engine; // none when the store's sync state cannot be read
 };
 
-// How the engine of a store is made.
-struct SyncSetup
-{
-    // The cloud to sync with; none keeps every change queued until there is one.
-    SyncKit::CloudDatabase *database = nullptr;
-    // The account file to watch; when none, `account` is the account.
-    std::optional<QString> accountFile = SyncKit::CloudAccount::defaultFilePath();
-    std::optional<SyncKit::CloudAccount> account;
-    bool automaticallySync = true;
-    SyncKit::SyncEngine::Timing timing;
-    int requestSize = 400;
-    int fetchLimit = 400;
-};
-
-// The store's engine factory: an engine with a SyncDriver of the store as its delegate.
-DayStore::EngineFactory syncEngineFactory(SyncSetup setup = {});

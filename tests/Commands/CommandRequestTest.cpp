@@ -1,6 +1,6 @@
 #include "Vellora/Commands/Command.h"
 #include "Vellora/Commands/CommandRunner.h"
-#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Files/AtomicFile.h"
 #include "Vellora/DayData/DayStore.h"
 
 #include <QFile>

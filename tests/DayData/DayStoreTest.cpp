@@ -6,23 +6,16 @@
 
 #include <gtest/gtest.h>
 
-using SyncKit::PendingRecordZoneChange;
-
 namespace {
 
-QList<PendingRecordZoneChange> queued(const DayStore &store)
+QString saveOf(const QString &id)
 {
-    return store.engine()->state().pendingRecordZoneChanges();
+    return "save " + id;
 }
 
-PendingRecordZoneChange saveOf(const QString &id)
+QString deleteOf(const QString &id)
 {
-    return PendingRecordZoneChange::save({id, syncZoneID()});
-}
-
-PendingRecordZoneChange deleteOf(const QString &id)
-{
-    return PendingRecordZoneChange::remove({id, syncZoneID()});
+    return "delete " + id;
 }
 
 } // namespace
@@ -30,14 +23,14 @@ PendingRecordZoneChange deleteOf(const QString &id)
 TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
 {
     StoreFixture f;
-    auto store = f.make(true, true);
+    auto store = f.make();
     EXPECT_FALSE(store->addItem(" \n\t ", Block::small));
     EXPECT_FALSE(QFile::exists(f.file));
     const auto item = store->addItem("  Call Anna \n", Block::medium);
     ASSERT_TRUE(item);
     EXPECT_EQ(item->title, "Call Anna");
     EXPECT_EQ(item->id, item->id.toUpper());
-    EXPECT_EQ(queued(*store), QList{saveOf(item->id)});
+    EXPECT_EQ(f.told, QStringList{saveOf(item->id)});
     EXPECT_EQ(StoreFile::load(f.file).saved->items.size(), 1u);
 
     // Rows follow the last change: a tick moves the item down; so does an edit to the same text.
@@ -53,8 +46,7 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
     EXPECT_EQ(store->item(f.id("c"))->title, "renamed");
     store->updateTitle(f.id("c"), "   ");
     EXPECT_FALSE(store->item(f.id("c"))) << "an emptied title deletes the item";
-    EXPECT_TRUE(queued(*store).contains(deleteOf(f.id("c"))));
-    EXPECT_FALSE(queued(*store).contains(saveOf(f.id("c")))) << "the delete replaces the queued save";
+    EXPECT_TRUE(f.told.contains(deleteOf(f.id("c"))));
     EXPECT_EQ(StoreFile::load(f.file).saved->items.size(), 4u);
 
     // A new day by hand: the sheet goes to the Backlog after what waited there, big to small, top to bottom.
@@ -68,7 +60,7 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
     // still goes after it.
     DayItem ahead = *store->item(f.id("second"));
     ahead.modifiedAt = f.clock.addSecs(3600);
-    store->setItem(ahead.id, ahead);
+    store->applyItem(ahead.id, ahead);
     f.given(*store, "s:today");
     store->startNewDay(f.clock);
     EXPECT_EQ(layout(*store), " /  /  | b:big,m:Call Anna,m:b,b:second,s:today");
@@ -80,7 +72,7 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
     EXPECT_EQ(layout(*store), " /  /  | b:big,m:Call Anna,m:b,b:second,s:today");
     EXPECT_EQ(store->item(first.id)->modifiedAt, first.modifiedAt);
     EXPECT_GT(store->item(first.id)->changeTime(), store->item(f.id("today"))->modifiedAt) << "later than any change";
-    EXPECT_TRUE(queued(*store).contains(saveOf(first.id)));
+    EXPECT_TRUE(f.told.contains(saveOf(first.id)));
     EXPECT_EQ(StoreFile::load(f.file).saved->items.at(first.id), *store->item(first.id));
 }
 
@@ -89,27 +81,26 @@ TEST(DayStore, AddingEditingAndTickingSaveAndQueueEachChange)
 TEST(DayStore, ANewDayStartsAtLaunchOnlyAfterTheDayOfAnItem)
 {
     StoreFixture f;
-    auto store = f.make(true, true);
+    auto store = f.make();
     f.given(*store, "s:done0* s:done1* b:open m:open2 s:open3 b:waiting* m:later");
     DayItem later = *store->item(f.id("later"));
     later.day = "2025-03-07"; // a day that a computer elsewhere can have reached
-    store->setItem(later.id, later);
-    store->setState(store->engine()->state().serialization());
+    store->applyItem(later.id, later);
     store->save();
     const DayStore::Saved before = store->saved();
     store.reset();
 
-    store = f.make(true, true);
+    store = f.make();
     EXPECT_EQ(store->saved(), before) << "the same day changes nothing";
     EXPECT_EQ(layout(*store), "open / open2,later / done0*,done1*,open3 | b:waiting*") << "a later day shows on Today";
     store.reset();
 
     f.clock = f.clock.addDays(1);
-    auto next = f.make(true, true);
+    auto next = f.make();
     EXPECT_EQ(next->day(), "2025-03-06");
     // After what already waited: the sheet in its order, big to small; the later day's item stays where it stood.
     EXPECT_EQ(layout(*next), " / later /  | b:waiting*,b:open,m:open2,s:open3");
-    const auto pending = queued(*next);
+    const auto pending = f.told;
     for (const char *title : {"done0", "done1"})
         EXPECT_TRUE(pending.contains(deleteOf(f.id(title)))) << title;
     for (const char *title : {"open", "open2", "open3"})
@@ -122,16 +113,16 @@ TEST(DayStore, ANewDayStartsAtLaunchOnlyAfterTheDayOfAnItem)
 TEST(DayStore, OnlyThisComputersOwnDateStartsANewDay)
 {
     StoreFixture f;
-    auto store = f.make(true, false);
+    auto store = f.make();
     f.given(*store, "s:mine* m:open");
     const DayItem west{newItemId(), "west", false, Block::small, "2025-03-04", f.clock, std::nullopt};
-    store->setItem(west.id, west); // as sync puts a fetched item
+    store->applyItem(west.id, west); // as sync puts a fetched item
     store->save();
     EXPECT_EQ(layout(*store), " / open / mine*,west | ");
     const DayStore::Saved before = store->saved();
     store.reset();
 
-    store = f.make(true, false);
+    store = f.make();
     EXPECT_EQ(store->saved(), before) << "a launch on the same date, as every command-line call is";
     store.reset();
 
@@ -140,14 +131,14 @@ TEST(DayStore, OnlyThisComputersOwnDateStartsANewDay)
         DayStore::Saved old = before;
         old.shownDay = shown;
         ASSERT_FALSE(StoreFile::save(f.file, old));
-        store = f.make(true, false);
+        store = f.make();
         EXPECT_EQ(layout(*store), cleared) << "a file without the day it showed, or with one that is no day";
         store.reset();
     }
 
     ASSERT_FALSE(StoreFile::save(f.file, before));
     f.clock = f.clock.addDays(1);
-    store = f.make(true, false);
+    store = f.make();
     EXPECT_EQ(layout(*store), cleared) << "a launch on a later date of its own";
     EXPECT_EQ(StoreFile::load(f.file).saved->shownDay, "2025-03-06");
 }
@@ -164,14 +155,14 @@ TEST(DayStore, KeysOfAnotherCalendarStayOnTodayAndGoToTheBacklogOnTheNextDay)
     old.shownDay = "2568-03-05";
     ASSERT_FALSE(StoreFile::save(f.file, old));
 
-    auto store = f.make(true, false);
+    auto store = f.make();
     EXPECT_EQ(layout(*store), " / buddhist /  | ");
     EXPECT_EQ(store->day(), "2025-03-05");
     store.reset();
     EXPECT_EQ(StoreFile::load(f.file).saved->shownDay, "2025-03-05");
 
     f.clock = f.clock.addDays(1);
-    store = f.make(true, false);
+    store = f.make();
     EXPECT_EQ(layout(*store), " /  /  | m:buddhist");
 }
 
@@ -181,28 +172,27 @@ TEST(DayStore, KeysOfAnotherCalendarStayOnTodayAndGoToTheBacklogOnTheNextDay)
 TEST(DayStore, ANewDayLeavesTheTasksOfAComputerAheadWhereTheyStand)
 {
     StoreFixture f;
-    auto store = f.make(true, true);
+    auto store = f.make();
     f.given(*store, "s:mine* m:open");
     const QDateTime written = f.clock.addSecs(60);
     for (const DayItem &ahead : {DayItem{newItemId(), "east", false, Block::medium, "2025-03-06", written, {}},
                                  DayItem{newItemId(), "east done", true, Block::small, "2025-03-06", written, {}},
                                  DayItem{newItemId(), "further", false, Block::big, "2025-03-07", written, {}}}) {
-        store->setItem(ahead.id, ahead); // as sync puts a fetched item
+        store->applyItem(ahead.id, ahead); // as sync puts a fetched item
         f.ids.insert(ahead.title, ahead.id);
     }
-    store->setState(store->engine()->state().serialization());
     store->save();
     store.reset();
 
     f.clock = f.clock.addDays(1);
-    store = f.make(true, true);
+    store = f.make();
     EXPECT_EQ(store->day(), "2025-03-06");
     EXPECT_EQ(layout(*store), "further / east / east done* | m:open");
     for (const char *title : {"east", "east done", "further"}) {
-        EXPECT_FALSE(queued(*store).contains(saveOf(f.id(title)))) << title;
-        EXPECT_FALSE(queued(*store).contains(deleteOf(f.id(title)))) << title;
+        EXPECT_FALSE(f.told.contains(saveOf(f.id(title)))) << title;
+        EXPECT_FALSE(f.told.contains(deleteOf(f.id(title)))) << title;
     }
-    EXPECT_TRUE(queued(*store).contains(deleteOf(f.id("mine"))));
+    EXPECT_TRUE(f.told.contains(deleteOf(f.id("mine"))));
 
     // By hand on the same date, that date's tasks are this computer's own: cleared; the later day's one stays.
     store->startNewDay(f.clock);
@@ -211,7 +201,7 @@ TEST(DayStore, ANewDayLeavesTheTasksOfAComputerAheadWhereTheyStand)
     store.reset();
 
     f.clock = f.clock.addDays(2);
-    store = f.make(true, true);
+    store = f.make();
     EXPECT_EQ(layout(*store), " /  /  | m:open,m:east,b:further");
 }
 
@@ -220,7 +210,7 @@ TEST(DayStore, ANewDayLeavesTheTasksOfAComputerAheadWhereTheyStand)
 TEST(DayStore, ItemsBeyondABlocksRowsGoToTheTopOfTheBacklogAtOpen)
 {
     StoreFixture f;
-    auto store = f.make(true, true);
+    auto store = f.make();
     f.given(*store, "b:big b:waiting s:1 s:2 s:3 s:4 s:5");
     DayStore::Saved saved = store->saved();
     QList<DayItem> extra;
@@ -231,13 +221,13 @@ TEST(DayStore, ItemsBeyondABlocksRowsGoToTheTopOfTheBacklogAtOpen)
     store.reset();
     ASSERT_FALSE(StoreFile::save(f.file, saved));
 
-    store = f.make(true, true);
+    store = f.make();
     EXPECT_EQ(layout(*store), "big /  / 1,2,3,4,5 | s:6*,s:7*,b:waiting");
     ASSERT_EQ(store->overflowAtOpen().size(), 2);
     EXPECT_EQ(store->overflowAtOpen().first().title, "6");
     for (const DayItem &before : extra) {
         EXPECT_GT(store->item(before.id)->changeTime(), before.modifiedAt) << "a new change, to win over the old place";
-        EXPECT_TRUE(queued(*store).contains(saveOf(before.id)));
+        EXPECT_TRUE(f.told.contains(saveOf(before.id)));
     }
     EXPECT_EQ(StoreFile::load(f.file).saved->items, store->saved().items);
     EXPECT_TRUE(store->settleOverflow().isEmpty());

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-// A store on a controllable clock, optionally with a file and a queue-keeping engine.
+// A store on a controllable clock, optionally with a file, and what it told as changed.
 struct StoreFixture
 {
     QTemporaryDir dir;
@@ -22,7 +22,11 @@ struct StoreFixture
         return [this] { return clock = clock.addSecs(1); };
     }
 
-    std::unique_ptr<DayStore> make(bool withFile = true, bool withEngine = false)
+    // What the store told as changed since it was made, in order: "save ID" for an item it holds, "delete ID" for
+    // one it does not; at open too.
+    QStringList told;
+
+    std::unique_ptr<DayStore> make(bool withFile = true)
     {
         DayStore::Options options;
         if (withFile)
@@ -30,14 +34,16 @@ struct StoreFixture
         options.calendar = Calendar::inTimeZone("UTC");
         options.clock = tickingClock();
         options.now = clock;
-        options.allowSync = withEngine;
+        options.openDay = false;
         options.saveRetryMs = 20; // a failed save is soon tried again
-        options.makeEngine = [](DayStore &, const std::optional<DayStore::Serialization> &state) {
-            SyncKit::SyncEngine::Configuration configuration;
-            configuration.stateSerialization = state;
-            return std::make_unique<SyncKit::SyncEngine>(std::move(configuration));
-        };
-        return std::make_unique<DayStore>(std::move(options));
+        auto store = std::make_unique<DayStore>(std::move(options));
+        told.clear();
+        QObject::connect(store.get(), &DayStore::itemsChanged, [this, store = store.get()](const QStringList &ids) {
+            for (const QString &id : ids)
+                told.append((store->item(id) ? "save " : "delete ") + id);
+        });
+        store->openDay();
+        return store;
     }
 
     // Adds items in order: "b:title" into the big block, "m:…" medium, "s:…" small; a trailing '*' ticks it.

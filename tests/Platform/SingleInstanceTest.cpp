@@ -1,5 +1,5 @@
 #include "Vellora/Platform/SingleInstance.h"
-#include "Vellora/Platform/RuntimeFolder.h"
+#include "Vellora/Files/RuntimeFolder.h"
 
 #include <QDir>
 #include <QFile>

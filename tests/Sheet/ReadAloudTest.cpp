@@ -1,6 +1,6 @@
 #include "SheetFixture.h"
 
-#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Files/AtomicFile.h"
 #include "Vellora/Sheet/NoteBar.h"
 
 #include <QAbstractButton>

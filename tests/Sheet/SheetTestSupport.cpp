@@ -23,7 +23,7 @@ std::unique_ptr<DayStore> makeStore()
 DayItem putItem(DayStore &store, const QString &title, Block block, const QString &day, int order, bool done)
 {
     DayItem item{newItemId(), title, done, block, day, fixedNow().addSecs(-100000 + order), std::nullopt};
-    store.setItem(item.id, item);
+    store.applyItem(item.id, item);
     return item;
 }
 

@@ -65,7 +65,7 @@ protected:
     QTemporaryDir folder;
     QString accountFile = folder.filePath("config/vellora-cloud/account.json");
     AppSync sync{accountFile};
-    std::unique_ptr<DayStore> store;
+    std::unique_ptr<AppStore> store;
     SyncSection section{sync};
 };
 

@@ -2,7 +2,7 @@
 
 #include "tests/CaseName.h"
 
-#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Files/AtomicFile.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/ScrollHint.h"

@@ -111,7 +111,7 @@ struct ServerDevice
                          [this] { fewest = std::min(fewest, device->saved().items.size()); });
     }
 
-    DayStore *operator->() { return &device.store(); }
+    AppStore *operator->() { return &device.store(); }
     std::optional<QString> sync() { return syncNow(device.engine()); }
     // What each item says, by id.
     std::map<QString, std::pair<QString, QDateTime>> contents()

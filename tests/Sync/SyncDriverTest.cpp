@@ -62,14 +62,15 @@ TEST_F(SyncDriverTest, TheZoneIsQueuedOnceAndQueuedChangesSurviveAQuit)
 {
     Device &device = makeDevice();
     EXPECT_EQ(device.engine().state().pendingDatabaseChanges(), QList{PendingDatabaseChange::saveZone(syncZoneID())});
-    EXPECT_EQ(device.file().state->databaseChanges.size(), 1); // already in the file
+    EXPECT_EQ(device.fileState()->databaseChanges.size(), 1); // already in the file
     device.engine().syncChanges();
     EXPECT_TRUE(cloud.hasZone("anna", syncZoneID()));
+    EXPECT_EQ(device.fileState(), device.engine().state().serialization()) << "the engine's own work is written";
 
     // Quit at once, without the event loop ever running: the change is in the file, the zone is not queued again.
     const auto item = device->addItem("Survives", Block::medium);
     const auto serialization = device.engine().state().serialization();
-    EXPECT_EQ(device.file().state, serialization);
+    EXPECT_EQ(device.fileState(), serialization);
     device.restart();
     EXPECT_EQ(device.engine().state().serialization(), serialization);
     EXPECT_TRUE(device.engine().state().pendingDatabaseChanges().isEmpty());
@@ -103,12 +104,13 @@ TEST_F(SyncDriverTest, FetchedRecordsReplaceLocalItemsAndOtherTypesAreSkipped)
     withToken.zoneTokens.insert(syncZoneID(), QByteArrayLiteral("token-after-the-batch"));
     deliver(SyncEvent::StateUpdate{withToken});
     EXPECT_EQ(device.file().items, device->saved().items);
-    EXPECT_EQ(device.file().state, withToken);
+    EXPECT_EQ(device.fileState(), withToken);
 
-    // A change with no state update after it is written once the engine's turn is over.
+    // A change with no state update after it is written when the fetch ends.
     QFile::remove(device.path());
     deliver(SyncEvent::FetchedRecordZoneChanges{{serverRecord(local->id, "Later", later.addSecs(1))}, {}});
-    EXPECT_TRUE(waitFor([&] { return QFile::exists(device.path()); }));
+    deliver(SyncEvent::DidFetchChanges{});
+    EXPECT_TRUE(QFile::exists(device.path()));
     EXPECT_EQ(device.file().items, device->saved().items);
     const DayStore::Saved before = device->saved();
 
@@ -150,7 +152,7 @@ TEST_F(SyncDriverTest, ConflictsAreSettledByModificationTime)
         const QString id = QStringLiteral("C%1").arg(++n);
         const QDateTime mine = clock.now;
         if (c.local) {
-            device->setItem(id, DayItem{id, "Mine", false, Block::small, kOpenDay, mine, {},
+            device->applyItem(id, DayItem{id, "Mine", false, Block::small, kOpenDay, mine, {},
                                         laterChange(mine.addMSecs(c.mineChangedAfter), mine)});
         }
         const QDateTime theirTime = mine.addMSecs(-c.theirsOlderBy.value_or(0));
@@ -331,11 +333,11 @@ TEST_F(SyncDriverTest, SignOutSwitchAndZoneDeletionEmptyTheItemsAndKeepTheState)
     EXPECT_TRUE(device.engine().state().pendingRecordZoneChanges().isEmpty()); // nothing for the server
 
     const DayItem x{"X", "x", false, Block::small, kOpenDay, clock.now, {}};
-    device->setItem("X", x);
+    device->applyItem("X", x);
     deliver(SyncEvent::AccountChange{ChangeType::switchAccounts, account, cloud.addAccount("bert")});
     EXPECT_TRUE(device->saved().items.empty());
     // Only the deletion of the planner's own zone empties it.
-    device->setItem("X", x);
+    device->applyItem("X", x);
     deliver(SyncEvent::FetchedDatabaseChanges{{}, {RecordZoneID{"Other"}}});
     EXPECT_EQ(device->saved().items.size(), 1);
     deliver(SyncEvent::FetchedDatabaseChanges{{}, {RecordZoneID{"Other"}, syncZoneID()}});
@@ -349,7 +351,7 @@ TEST_F(SyncDriverTest, BatchesCarryTheLatestContentAndSavedRecordsOnlyTheBookkee
     const auto second = device->addItem("second", Block::small);
     device->updateTitle(first->id, "first, edited");
     const QDateTime editedAt = device->item(first->id)->modifiedAt;
-    device->setItem(second->id, std::nullopt); // gone without a delete of its own, as by a fetch
+    device->applyItem(second->id, std::nullopt); // gone without a delete of its own, as by a fetch
     device->deleteItem("NEVER-EXISTED");
 
     const auto batch = device.driver().nextRecordZoneChangeBatch({}, device.engine());
@@ -398,4 +400,22 @@ TEST_F(SyncDriverTest, AnUnhandledFailureIsKeptAsSyncError)
     QFile file(device.path());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_FALSE(file.readAll().contains("storage"));
+}
+
+// A sync state this version cannot read (a later version wrote it) costs no item: the store opens, does not sync,
+// says why, and keeps the state as it was for the version that wrote it.
+TEST_F(SyncDriverTest, AStateThatCannotBeReadKeepsTheItemsAndStopsSyncWithAWord)
+{
+    DayStore::Saved saved;
+    saved.items.emplace("A", DayItem{"A", "Kept", false, Block::small, kOpenDay, clock.now, {}});
+    saved.state = QJsonObject{{"version", 99}};
+    ASSERT_FALSE(StoreFile::save(dir.filePath("mac.json"), saved));
+    Device &device = makeDevice();
+    EXPECT_EQ(device->item("A")->title, "Kept");
+    EXPECT_FALSE(device->engine());
+    ASSERT_TRUE(device->syncError());
+    EXPECT_TRUE(device->syncError()->contains("cannot be read")) << qPrintable(*device->syncError());
+    device->addItem("New", Block::big);
+    EXPECT_EQ(device.file().items.size(), 2);
+    EXPECT_EQ(device.file().state, saved.state);
 }

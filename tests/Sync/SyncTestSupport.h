@@ -2,7 +2,8 @@
 
 #include "Vellora/DayData/DayStore.h"
 #include "Vellora/DayData/StoreFile.h"
-#include "Vellora/Sync/SyncDriver.h"
+#include "Vellora/Sync/AppStore.h"
+#include "Vellora/Sync/ItemRecord.h"
 
 #include "SyncKit/MemoryCloud.h"
 #include "tests/Cloud/AwaitCloud.h"
@@ -65,9 +66,7 @@ public:
         options.filePath = m_path;
         options.calendar = Calendar::inTimeZone(m_timeZone.toUtf8());
         options.clock = m_clock.clock();
-        options.allowSync = true;
-        options.makeEngine = syncEngineFactory(m_setup);
-        m_store = std::make_unique<DayStore>(std::move(options));
+        m_store = std::make_unique<AppStore>(std::move(options), m_setup);
         QObject::connect(m_store.get(), &DayStore::overflowSettled, [this](const QList<DayItem> &moved) {
             if (onOverflow)
                 onOverflow(moved);
@@ -77,20 +76,26 @@ public:
     // Told when sync sends items that did not fit their blocks to the Backlog.
     std::function<void(const QList<DayItem> &)> onOverflow;
 
-    DayStore &store() { return *m_store; }
-    DayStore *operator->() { return m_store.get(); }
+    AppStore &store() { return *m_store; }
+    AppStore *operator->() { return m_store.get(); }
     SyncKit::SyncEngine &engine() { return *m_store->engine(); }
-    SyncDriver &driver() { return *m_store->findChild<SyncDriver *>(); }
+    SyncDriver &driver() { return *m_store->driver(); }
     const QString &path() const { return m_path; }
     // What the store file holds now.
     DayStore::Saved file() const { return StoreFile::load(m_path).saved.value_or(DayStore::Saved{}); }
+    // The engine's state as the store file holds it.
+    std::optional<SyncKit::SyncEngineState::Serialization> fileState() const
+    {
+        const auto state = file().state;
+        return state ? readSyncState(*state) : std::nullopt;
+    }
 
 private:
     QString m_path;
     SyncSetup m_setup;
     TestClock &m_clock;
     QString m_timeZone;
-    std::unique_ptr<DayStore> m_store;
+    std::unique_ptr<AppStore> m_store;
 };
 
 // A setup for devices that the test drives by hand on one account of a cloud.

@@ -1,6 +1,6 @@
 #include "ProcessFixture.h"
 
-#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Files/AtomicFile.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Platform/InstanceChannel.h"
 

@@ -1,4 +1,4 @@
-#include "Vellora/DayData/AtomicFile.h"
+#include "Vellora/Files/AtomicFile.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,4 +1,4 @@
-#include "Vellora/Platform/RuntimeFolder.h"
+#include "Vellora/Files/RuntimeFolder.h"
 
 #include <QDir>
 #include <QFile>
