@@ -430,6 +430,25 @@ TEST_P(LeavingARowTest, KeepsWhatWasTyped)
 INSTANTIATE_TEST_SUITE_P(Ways, LeavingARowTest, testing::Values("Ctrl+2", "Ctrl+Q", "close"),
                          [](const testing::TestParamInfo<const char *> &info) { return caseName(info.param); });
 
+// Undo from the menu while a row is being edited finishes that edit first, so the edit is what it takes back, not
+// the step before it.
+TEST_F(VelloraAppTest, UndoFromTheMenuTakesBackTheOpenEdit)
+{
+    launch();
+    DayStore &store = app->store();
+    store.addItem("Unfinished", Block::big);
+    app->window().startNewDay();
+    auto *sheet = qobject_cast<SheetView *>(app->window().contentView()->page());
+    ASSERT_NE(sheet, nullptr);
+    sheet->row("slot.3.0")->beginEditing();
+    ShellTest::settle();
+    QTest::keyClicks(QApplication::focusWidget(), "Typed, then undone");
+    app->window().menuAction("Undo")->trigger();
+    ShellTest::settle();
+    EXPECT_TRUE(store.itemsIn(Block::medium).isEmpty());
+    EXPECT_TRUE(store.itemsIn(Block::big).isEmpty()); // the new day before it stays
+}
+
 // A save that fails shows a lasting note until a save works, and quitting asks before the changes are lost.
 TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)
 {
