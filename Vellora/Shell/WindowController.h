@@ -90,10 +90,10 @@ private:
     VelloraApp::Options &m_options;
     bool m_launchFinished = false;
 
-    // Declared so that each goes before what it uses: the tray before its menu, the window before the updater
-    // whose results it may show.
-    std::unique_ptr<Updater> m_ownUpdater;
+    // Declared so that each goes before what it uses: the tray before its menu, the updater before the dialog it
+    // shows its results in.
     UpdateDialog m_updateDialog;
+    std::unique_ptr<Updater> m_ownUpdater;
     QMainWindow m_window;
     QPointer<ContentView> m_content;
     QList<QAction *> m_menuActions;
