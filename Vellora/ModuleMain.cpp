@@ -1,6 +1,7 @@
 #include "Vellora/ModuleEntry.h"
 #include "Vellora/Paper/PaperStyle.h"
 #include "Vellora/Shell/VelloraApp.h"
+#include "Vellora/Shell/WindowController.h"
 #include "cli/CommandLine.h"
 #include "cli/SyncCommands.h"
 
@@ -67,12 +68,12 @@ int runApp(const Command &command)
     if (!app.notice().isEmpty()) {
         warn(app.notice());
         auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vellora"), app.notice(), QMessageBox::Ok,
-                                    app.mainWindow());
+                                    app.window().mainWindow());
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     }
 #ifdef VELLORA_STARTUP_PROBE
-    StartupProbe::watch(app.mainWindow());
+    StartupProbe::watch(app.window().mainWindow());
 #endif
     return QApplication::exec();
 }

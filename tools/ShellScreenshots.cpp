@@ -16,6 +16,7 @@
 #include "Vellora/Shell/Navigation.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 #include "Vellora/Shell/VelloraApp.h"
+#include "Vellora/Shell/WindowController.h"
 
 #include "GlobalShortcuts/HotKeyCenter.h"
 #include "tests/GlobalShortcuts/FakeHotKeyBackend.h"
@@ -129,15 +130,15 @@ bool renderApp(const QString &directory)
     options.loginItems = std::make_unique<FakeLoginItemService>();
     options.desktopScheme = &desktop;
     VelloraApp app(std::move(options));
-    if (app.start() != VelloraApp::Start::running || !QTest::qWaitForWindowExposed(app.mainWindow()))
+    if (app.start() != VelloraApp::Start::running || !QTest::qWaitForWindowExposed(app.window().mainWindow()))
         return false;
     app.store().addItem(QStringLiteral("Book the dentist"), Block::medium);
     app.settings().setAppearance(Paper::Appearance::dark);
     QCoreApplication::processEvents();
     const QDir out(directory);
-    bool ok = menusImage(*app.mainWindow()).save(out.filePath(QStringLiteral("menus-dark.png")));
+    bool ok = menusImage(*app.window().mainWindow()).save(out.filePath(QStringLiteral("menus-dark.png")));
 
-    auto *sheet = qobject_cast<SheetView *>(app.contentView()->page());
+    auto *sheet = qobject_cast<SheetView *>(app.window().contentView()->page());
     SlotRow *row = sheet ? sheet->row(QStringLiteral("slot.3.0")) : nullptr;
     if (!row)
         return false;
@@ -151,12 +152,12 @@ bool renderApp(const QString &directory)
         ok = false;
     }
 
-    app.showAbout();
+    app.window().showAbout();
     for (Paper::Appearance appearance : {Paper::Appearance::dark, Paper::Appearance::light}) {
         app.settings().setAppearance(appearance);
         QCoreApplication::processEvents();
         const QString file = QStringLiteral("about-%1.png").arg(Paper::storedForm(appearance));
-        ok = app.aboutBox() && Screenshots::save(*app.aboutBox(), out.filePath(file)) && ok;
+        ok = app.window().aboutBox() && Screenshots::save(*app.window().aboutBox(), out.filePath(file)) && ok;
     }
     return ok;
 }

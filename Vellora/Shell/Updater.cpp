@@ -15,39 +15,22 @@ constexpr auto kTransferTimeout = 30s;
 
 } // namespace
 
-Updater::Updater(Options options, UpdatePresenter &presenter, QObject *parent)
-    : QObject(parent), m_options(std::move(options)), m_presenter(presenter)
+Updater::Updater(Options options, Presenter present, QObject *parent)
+    : QObject(parent), m_options(std::move(options)), m_present(std::move(present))
 {
     m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &Updater::checkInBackground);
+    connect(&m_timer, &QTimer::timeout, this, [this] { check(false); });
 }
 
 bool Updater::canCheckForUpdates() const
 {
-    return m_options.feedUrl.isValid() && !m_options.feedUrl.isEmpty() && !m_checking;
+    return hasFeed() && !m_checking;
 }
 
 void Updater::startUpdater()
 {
     m_started = true;
     scheduleBackgroundCheck();
-}
-
-void Updater::checkForUpdates()
-{
-    check(true);
-}
-
-void Updater::checkInBackground()
-{
-    check(false);
-}
-
-QDateTime Updater::nextBackgroundCheck() const
-{
-    if (!m_timer.isActive())
-        return {};
-    return QDateTime::currentDateTimeUtc().addMSecs(m_timer.remainingTime());
 }
 
 void Updater::check(bool userInitiated)
@@ -105,9 +88,8 @@ void Updater::finish(const UpdateCheckResult &result, bool userInitiated)
     }
     setChecking(false);
     scheduleBackgroundCheck();
-    emit checkFinished(result);
     if (userInitiated || result.kind == UpdateCheckResult::Kind::updateAvailable)
-        m_presenter.present(result);
+        m_present(result);
 }
 
 void Updater::setChecking(bool checking)

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Vellora/Shell/UpdatePresenter.h"
-
 #include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -9,9 +7,22 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 
 class QNetworkReply;
 class QSettings;
+
+// What an update check found.
+struct UpdateCheckResult
+{
+    enum class Kind { updateAvailable, upToDate, failed };
+
+    Kind kind = Kind::failed;
+    QString currentVersion;
+    QString latestVersion; // the feed's newest version, when the feed could be read
+    QUrl downloadPage;     // where the newer version is, with updateAvailable
+    QString error;         // what went wrong, with failed
+};
 
 // Checks the update feed for a newer version: when the user asks, and once a day in the background. It can
 // check while no check runs and a feed is configured. A check the user asked for presents every result; a
@@ -32,23 +43,20 @@ public:
     };
 
     static constexpr auto kLastCheckKey = "lastUpdateCheck";
+    // Shows the user what a check found: the app shows a dialog, tests keep it.
+    using Presenter = std::function<void(const UpdateCheckResult &result)>;
 
-    Updater(Options options, UpdatePresenter &presenter, QObject *parent = nullptr);
+    Updater(Options options, Presenter present, QObject *parent = nullptr);
 
     bool canCheckForUpdates() const;
     // Whether the build names a feed at all; without one there is nothing to check.
     bool hasFeed() const { return m_options.feedUrl.isValid() && !m_options.feedUrl.isEmpty(); }
     // Schedules the background checks.
     void startUpdater();
-    void checkForUpdates();
-    void checkInBackground();
-
-    // When the next background check is due; invalid while none is scheduled.
-    QDateTime nextBackgroundCheck() const;
+    void checkForUpdates() { check(true); }
 
 signals:
     void canCheckForUpdatesChanged(bool canCheck);
-    void checkFinished(const UpdateCheckResult &result);
 
 private:
     void check(bool userInitiated);
@@ -59,7 +67,7 @@ private:
     QDateTime lastCheck() const;
 
     Options m_options;
-    UpdatePresenter &m_presenter;
+    Presenter m_present;
     QNetworkAccessManager m_network;
     QTimer m_timer;
     QDateTime m_lastCheck; // of this run; earlier runs' is in the defaults

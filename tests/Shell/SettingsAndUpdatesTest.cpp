@@ -136,17 +136,17 @@ TEST(UpdaterTest, EachFeedGivesItsResult)
             });
         }
     });
-    ShellTest::RecordingPresenter presenter;
+    QList<UpdateCheckResult> results;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.body.toStdString());
         current = &c;
-        Updater updater({url, "1.2.0"}, presenter);
-        presenter.results.clear();
+        Updater updater({url, "1.2.0"}, [&](const UpdateCheckResult &result) { results.append(result); });
+        results.clear();
         updater.checkForUpdates();
         EXPECT_FALSE(updater.canCheckForUpdates()); // one check at a time
-        ASSERT_TRUE(waitFor([&] { return !presenter.results.isEmpty(); }));
+        ASSERT_TRUE(waitFor([&] { return !results.isEmpty(); }));
         EXPECT_TRUE(updater.canCheckForUpdates());
-        const UpdateCheckResult &result = presenter.results.first();
+        const UpdateCheckResult &result = results.first();
         EXPECT_EQ(result.kind, c.kind);
         if (c.kind == Kind::failed)
             EXPECT_TRUE(result.error.contains(c.latestOrError)) << result.error.toStdString();

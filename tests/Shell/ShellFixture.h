@@ -7,9 +7,9 @@
 #include "Vellora/Platform/FakeLoginItemService.h"
 #include "Vellora/Platform/JsonSettingsFormat.h"
 #include "Vellora/Shell/AppSettings.h"
-#include "Vellora/Shell/UpdateManager.h"
 #include "Vellora/Shell/Updater.h"
 #include "Vellora/Shell/VelloraApp.h"
+#include "Vellora/Shell/WindowController.h"
 
 #include "tests/WaitFor.h"
 
@@ -38,14 +38,6 @@ public:
     void setWindow(QWindow *w) override { window = w; }
 };
 
-// Keeps what update checks found instead of showing it.
-class RecordingPresenter : public UpdatePresenter
-{
-public:
-    QList<UpdateCheckResult> results;
-    void present(const UpdateCheckResult &result) override { results.append(result); }
-};
-
 // A desktop without a settings portal: the colour scheme follows the application palette.
 inline std::unique_ptr<DesktopColorScheme> desktopWithoutPortal()
 {
@@ -63,8 +55,7 @@ public:
     FakeLoginItemService *loginItems = nullptr; // owned by the app
     RecordingTaskbarEntry *dock = nullptr;      // owned by the app
     std::unique_ptr<DesktopColorScheme> desktop = desktopWithoutPortal();
-    RecordingPresenter presenter;
-    std::unique_ptr<UpdateManager> updates;
+    std::unique_ptr<Updater> updates;
     QList<QUrl> opened;
     bool browserStarts = true; // whether handing an address to the desktop starts a browser
 
@@ -103,8 +94,8 @@ public:
         dock = taskbarEntry.get();
         options.taskbarEntry = std::move(taskbarEntry);
         options.desktopScheme = desktop.get();
-        updates = std::make_unique<UpdateManager>(std::make_unique<Updater>(Updater::Options{{}, "1.0"}, presenter));
-        options.updateManager = updates.get();
+        updates = std::make_unique<Updater>(Updater::Options{{}, "1.0"}, [](const UpdateCheckResult &) {});
+        options.updater = updates.get();
         options.openUrl = [this](const QUrl &url) {
             opened.append(url);
             return browserStarts;

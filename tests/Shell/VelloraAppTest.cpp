@@ -61,11 +61,11 @@ protected:
         app = std::make_unique<VelloraApp>(std::move(options));
         ASSERT_EQ(app->start(), VelloraApp::Start::running) << app->errorString().toStdString();
         ASSERT_TRUE(ShellTest::activate(window()));
-        ASSERT_TRUE(waitFor([&] { return app->isLaunchFinished(); }));
+        ASSERT_TRUE(waitFor([&] { return app->window().isLaunchFinished(); }));
         ShellTest::settle();
     }
 
-    QMainWindow *window() const { return app->mainWindow(); }
+    QMainWindow *window() const { return app->window().mainWindow(); }
     // Keys typed as a person types them: to the open menu, else to the window that has the keyboard. When a dialog
     // closes, the window manager gives the keyboard back to the main window.
     void type(const QList<QKeyCombination> &keys)
@@ -86,7 +86,7 @@ protected:
     }
     QAction *trayItem(const QString &title) const
     {
-        const QList<QAction *> items = app->trayMenu()->actions();
+        const QList<QAction *> items = app->window().trayMenu()->actions();
         const auto item = std::ranges::find_if(items, [&](QAction *a) { return a->text() == title; });
         return item == items.end() ? nullptr : *item;
     }
@@ -104,8 +104,8 @@ TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
 {
     launch();
     DayStore &store = app->store();
-    EXPECT_FALSE(app->menuAction("Undo")->isEnabled()); // nothing done yet
-    EXPECT_FALSE(app->menuAction("Redo")->isEnabled());
+    EXPECT_FALSE(app->window().menuAction("Undo")->isEnabled()); // nothing done yet
+    EXPECT_FALSE(app->window().menuAction("Redo")->isEnabled());
     const auto addUnfinished = [&] { store.addItem("Unfinished", Block::big); };
     const auto today = [&] { return store.itemsIn(Block::big).size(); };
     struct Command
@@ -118,25 +118,25 @@ TEST_F(VelloraAppTest, EachCommandIsReachedByItsShortcutAndItsMnemonics)
     };
     const QList<Command> commands{
         {"New Day", Qt::Key_F, Qt::Key_N, QKeySequence("Ctrl+Shift+N"), addUnfinished, [&] { return today() == 0; }},
-        {"Undo", Qt::Key_E, Qt::Key_U, QKeySequence("Ctrl+Z"), [&] { addUnfinished(); app->startNewDay(); },
+        {"Undo", Qt::Key_E, Qt::Key_U, QKeySequence("Ctrl+Z"), [&] { addUnfinished(); app->window().startNewDay(); },
          [&] { return today() == 1; }},
         {"Redo", Qt::Key_E, Qt::Key_R, QKeySequence("Ctrl+Shift+Z"),
-         [&] { addUnfinished(); app->startNewDay(); app->undo(); }, [&] { return today() == 0; }},
-        {"Preferences…", Qt::Key_E, Qt::Key_P, QKeySequence("Ctrl+,"), [&] { app->openPage(Page::today); },
+         [&] { addUnfinished(); app->window().startNewDay(); app->window().undo(); }, [&] { return today() == 0; }},
+        {"Preferences…", Qt::Key_E, Qt::Key_P, QKeySequence("Ctrl+,"), [&] { app->window().openPage(Page::today); },
          [&] { return page() == Page::settings; }},
-        {"Today", Qt::Key_V, Qt::Key_T, QKeySequence("Ctrl+1"), [&] { app->openPage(Page::settings); },
+        {"Today", Qt::Key_V, Qt::Key_T, QKeySequence("Ctrl+1"), [&] { app->window().openPage(Page::settings); },
          [&] { return page() == Page::today && window()->isActiveWindow(); }},
-        {"Backlog", Qt::Key_V, Qt::Key_B, QKeySequence("Ctrl+2"), [&] { app->openPage(Page::today); },
+        {"Backlog", Qt::Key_V, Qt::Key_B, QKeySequence("Ctrl+2"), [&] { app->window().openPage(Page::today); },
          [&] { return page() == Page::backlog; }},
         {"Show or Hide Window", Qt::Key_V, Qt::Key_S, QKeySequence("Ctrl+Shift+D"), [] {},
          [&] { return !window()->isVisible(); }},
-        {"About Vellora", Qt::Key_H, Qt::Key_A, QKeySequence(), [&] { delete app->aboutBox(); },
-         [&] { return app->aboutBox() && app->aboutBox()->isVisible(); }},
+        {"About Vellora", Qt::Key_H, Qt::Key_A, QKeySequence(), [&] { delete app->window().aboutBox(); },
+         [&] { return app->window().aboutBox() && app->window().aboutBox()->isVisible(); }},
         {"Quit", Qt::Key_F, Qt::Key_Q, QKeySequence("Ctrl+Q"), [] {}, [&] { return quits > 0; }},
     };
     const auto reset = [&](const Command &command) {
         store.startNewDay(QDateTime::currentDateTime());
-        app->openPage(Page::today);
+        app->window().openPage(Page::today);
         ASSERT_TRUE(ShellTest::activate(window()));
         quits = 0;
         command.prepare();
@@ -178,8 +178,8 @@ TEST_P(KeysAfterEscapeTest, ReachNoMenu)
     launch();
     // A new day would send it to the Backlog; so would the Redo of one undone.
     app->store().addItem("Unfinished", Block::big);
-    app->startNewDay();
-    app->undo();
+    app->window().startNewDay();
+    app->window().undo();
     ShellTest::settle();
     type(GetParam().keys);
     EXPECT_EQ(app->store().itemsIn(Block::big).size(), 1);
@@ -187,7 +187,7 @@ TEST_P(KeysAfterEscapeTest, ReachNoMenu)
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_FALSE(qobject_cast<QMenuBar *>(QApplication::focusWidget()));
-    EXPECT_TRUE(app->contentView()->isAncestorOf(QApplication::focusWidget()));
+    EXPECT_TRUE(app->window().contentView()->isAncestorOf(QApplication::focusWidget()));
 }
 
 const QKeyCombination kAltF(Qt::AltModifier, Qt::Key_F), kAltH(Qt::AltModifier, Qt::Key_H), kEscape(Qt::Key_Escape);
@@ -207,13 +207,13 @@ TEST_F(VelloraAppTest, DialogsCloseWithEscapeAndReturnPressesTheFocusedButton)
 {
     launch();
     const auto about = [this]() -> QWidget * {
-        app->showAbout();
-        return app->aboutBox();
+        app->window().showAbout();
+        return app->window().aboutBox();
     };
     const auto link = [this]() -> QWidget * {
         env.browserStarts = false;
-        app->openURL(VelloraApp::kFeedbackURL);
-        LinkDialog *dialog = app->linkDialog();
+        app->window().openURL(WindowController::kFeedbackURL);
+        LinkDialog *dialog = app->window().linkDialog();
         dialog->findChild<PaperButtonStyle *>("link.close")->setFocus(Qt::TabFocusReason); // not the default
         return dialog;
     };
@@ -267,28 +267,28 @@ TEST_F(VelloraAppTest, TheTrayMenuDoesEachOfItsParts)
     EXPECT_TRUE(window()->isVisible() && !window()->isMinimized());
 
     trayItem("About Vellora")->trigger();
-    AboutDialog *about = app->aboutBox();
-    app->menuAction("About Vellora")->trigger(); // one box, brought forward again
-    EXPECT_TRUE(about && about->isVisible() && app->aboutBox() == about);
+    AboutDialog *about = app->window().aboutBox();
+    app->window().menuAction("About Vellora")->trigger(); // one box, brought forward again
+    EXPECT_TRUE(about && about->isVisible() && app->window().aboutBox() == about);
 
     for (const QString &bad : {QString(), QStringLiteral("http://exa mple.com"), QStringLiteral("relative/path")})
-        app->openURL(bad);
+        app->window().openURL(bad);
     EXPECT_TRUE(env.opened.isEmpty());
     trayItem("Send Feedback")->trigger(); // a browser starts: nothing of the app's own shows
-    EXPECT_EQ(env.opened, QList<QUrl>{QUrl(VelloraApp::kFeedbackURL)});
-    EXPECT_EQ(app->linkDialog(), nullptr);
+    EXPECT_EQ(env.opened, QList<QUrl>{QUrl(WindowController::kFeedbackURL)});
+    EXPECT_EQ(app->window().linkDialog(), nullptr);
     env.browserStarts = false;
     QGuiApplication::clipboard()->clear();
     trayItem("Send Feedback")->trigger();
     trayItem("More Apps by the Maker…")->trigger(); // the later address takes the place of the earlier
     ShellTest::settle();
-    LinkDialog *dialog = app->linkDialog();
+    LinkDialog *dialog = app->window().linkDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(window()->findChildren<LinkDialog *>().size(), 1);
     QTest::mouseClick(dialog->findChild<PaperButtonStyle *>("link.copy"), Qt::LeftButton);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString(VelloraApp::kMoreAppsURL));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString(WindowController::kMoreAppsURL));
     QTest::mouseClick(dialog->findChild<PaperButtonStyle *>("link.close"), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return app->linkDialog() == nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return app->window().linkDialog() == nullptr; }));
 
     trayItem("Quit Vellora")->trigger();
     EXPECT_EQ(quits, 1);
@@ -302,16 +302,16 @@ TEST_F(VelloraAppTest, ToggleWindowHidesEveryWindowAndBringsItBackWhereItWas)
     EXPECT_EQ(app->instance(), nullptr);
     EXPECT_EQ(app->store().filePath(), std::nullopt);
     EXPECT_EQ(env.dock->window, window()->windowHandle()); // the taskbar entry follows this window
-    app->openPage(Page::backlog);
+    app->window().openPage(Page::backlog);
     const QRect place(QPoint(130, 90), window()->size() + QSize(40, 30));
     window()->setGeometry(place);
     auto *other = new QDialog(window());
     ASSERT_TRUE(ShellTest::activate(other));
     ASSERT_TRUE(ShellTest::activate(window()));
-    app->toggleWindow();
+    app->window().toggleWindow();
     EXPECT_FALSE(window()->isVisible());
     EXPECT_FALSE(other->isVisible());
-    app->toggleWindow();
+    app->window().toggleWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window()));
     EXPECT_TRUE(other->isVisible());
     EXPECT_EQ(page(), Page::backlog);
@@ -322,7 +322,7 @@ TEST_F(VelloraAppTest, ToggleWindowHidesEveryWindowAndBringsItBackWhereItWas)
     EXPECT_EQ(window()->geometry(), place);
     window()->showMinimized();
     ShellTest::settle();
-    app->toggleWindow();
+    app->window().toggleWindow();
     EXPECT_TRUE(window()->isVisible() && !window()->isMinimized());
 }
 
@@ -354,7 +354,7 @@ TEST_P(ShortcutNoteTest, TheSettingsPageSaysWhetherTheGlobalShortcutActs)
     if (desktop == Desktop::grabbedElsewhere)
         keys->takeByAnotherApplication(kCtrlShiftD);
     launch();
-    app->openPage(Page::settings);
+    app->window().openPage(Page::settings);
     auto *note = window()->findChild<PaperLabel *>("settings.shortcutNote");
     ASSERT_NE(note, nullptr);
     if (desktop == Desktop::portalRefusesLater) {
@@ -390,7 +390,7 @@ TEST_F(VelloraAppTest, AShortcutStoredByAnEarlierVersionIsRewrittenAsText)
     launch();
     EXPECT_TRUE(keys->isRegistered(QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_K)));
     EXPECT_EQ(env.defaultsFile().value("GlobalShortcuts_toggleWindow"), "Ctrl+Alt+K");
-    app->openPage(Page::settings);
+    app->window().openPage(Page::settings);
     auto *field = window()->findChild<GlobalShortcuts::RecorderField *>();
     ASSERT_NE(field, nullptr);
     EXPECT_EQ(field->text(), "Ctrl+Alt+K");
@@ -415,7 +415,7 @@ protected:
 TEST_P(LeavingARowTest, KeepsWhatWasTyped)
 {
     launch();
-    auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
+    auto *sheet = qobject_cast<SheetView *>(app->window().contentView()->page());
     ASSERT_NE(sheet, nullptr);
     sheet->row("slot.3.0")->beginEditing();
     ShellTest::settle();
@@ -430,12 +430,31 @@ TEST_P(LeavingARowTest, KeepsWhatWasTyped)
 INSTANTIATE_TEST_SUITE_P(Ways, LeavingARowTest, testing::Values("Ctrl+2", "Ctrl+Q", "close"),
                          [](const testing::TestParamInfo<const char *> &info) { return caseName(info.param); });
 
+// Undo from the menu while a row is being edited finishes that edit first, so the edit is what it takes back, not
+// the step before it.
+TEST_F(VelloraAppTest, UndoFromTheMenuTakesBackTheOpenEdit)
+{
+    launch();
+    DayStore &store = app->store();
+    store.addItem("Unfinished", Block::big);
+    app->window().startNewDay();
+    auto *sheet = qobject_cast<SheetView *>(app->window().contentView()->page());
+    ASSERT_NE(sheet, nullptr);
+    sheet->row("slot.3.0")->beginEditing();
+    ShellTest::settle();
+    QTest::keyClicks(QApplication::focusWidget(), "Typed, then undone");
+    app->window().menuAction("Undo")->trigger();
+    ShellTest::settle();
+    EXPECT_TRUE(store.itemsIn(Block::medium).isEmpty());
+    EXPECT_TRUE(store.itemsIn(Block::big).isEmpty()); // the new day before it stays
+}
+
 // A save that fails shows a lasting note until a save works, and quitting asks before the changes are lost.
 TEST_F(VelloraAppTest, FailedSavesShowANoteAndQuittingAsksFirst)
 {
     launch({"-uitestsfoo"}, env.dir.filePath("store.json")); // only the exact test argument leaves file and lock alone
     ASSERT_TRUE(app->instance() && app->instance()->isListening());
-    NoteBar *notes = app->contentView()->notes();
+    NoteBar *notes = app->window().contentView()->notes();
     EXPECT_EQ(notes->saveNote(), "");
     AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });
     app->store().addItem("Ring Anna", Block::medium);
@@ -483,7 +502,7 @@ TEST_F(VelloraAppTest, TheDefaultWindowShowsTheWholeSheetOnA1280x800Screen)
             EXPECT_LE(opened.height() + 30, screen.height()); // the window manager's title bar and frame
             window()->resize(opened);
             ShellTest::settle();
-            auto *sheet = qobject_cast<SheetView *>(app->contentView()->page());
+            auto *sheet = qobject_cast<SheetView *>(app->window().contentView()->page());
             ASSERT_NE(sheet, nullptr);
             const QWidget *view = sheet->findChild<QScrollArea *>("sheet.blocks")->viewport();
             for (const QString &slot : SheetView::slotIds()) {
@@ -499,7 +518,7 @@ TEST_F(VelloraAppTest, TheDefaultWindowShowsTheWholeSheetOnA1280x800Screen)
 
             app->nav().setPage(Page::settings);
             ShellTest::settle();
-            const auto *settings = app->contentView()->page()->findChild<QScrollArea *>("settings.scroll");
+            const auto *settings = app->window().contentView()->page()->findChild<QScrollArea *>("settings.scroll");
             const auto *hint = settings->findChild<ScrollHint *>();
             ASSERT_NE(hint, nullptr);
             EXPECT_EQ(hint->fadesBottom(), settings->verticalScrollBar()->maximum() > 0);

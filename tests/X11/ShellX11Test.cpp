@@ -56,14 +56,14 @@ protected:
     {
         app = std::make_unique<VelloraApp>(env.options({"-uitests"}));
         ASSERT_EQ(app->start(), VelloraApp::Start::running);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(app->mainWindow()));
-        ASSERT_TRUE(waitFor([&] { return app->isLaunchFinished(); }));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window().mainWindow()));
+        ASSERT_TRUE(waitFor([&] { return app->window().isLaunchFinished(); }));
     }
 
     // Right-clicks the tray item until its menu shows: the first click can land before the tray has placed it.
     bool openTrayMenu()
     {
-        QMenu *menu = app->trayMenu();
+        QMenu *menu = app->window().trayMenu();
         for (int attempt = 0; attempt < 5; ++attempt) {
             if (!clickAt(x.centreOnScreen(xcb_window_t(trayIconWindow()->winId())), 3))
                 return false;
@@ -98,7 +98,7 @@ TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
     ASSERT_TRUE(waitFor([&] { return iconInTray(); }));
 
     // The right button opens the item's menu, and a click on an entry carries it out.
-    QMenu *menu = app->trayMenu();
+    QMenu *menu = app->window().trayMenu();
     ASSERT_TRUE(openTrayMenu());
     QAction *backlog = menu->actions().at(1);
     ASSERT_EQ(backlog->text(), "Backlog");
@@ -106,19 +106,19 @@ TEST_F(ShellX11Test, TheTrayItemIsInTheTrayExactlyWhileTheSettingIsOn)
     ASSERT_TRUE(waitFor([&] { return app->nav().page() == Navigation::Page::backlog; }));
 
     // Hiding the app leaves the tray item where it is.
-    app->mainWindow()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
-    app->toggleWindow();
-    ASSERT_TRUE(waitFor([&] { return !x.isViewable(xcb_window_t(app->mainWindow()->winId())); }));
+    app->window().mainWindow()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(app->window().mainWindow()));
+    app->window().toggleWindow();
+    ASSERT_TRUE(waitFor([&] { return !x.isViewable(xcb_window_t(app->window().mainWindow()->winId())); }));
     EXPECT_TRUE(iconInTray());
 
     // A left click on the item shows the hidden window, and hides it again once it is in front.
     const QPoint icon = x.centreOnScreen(xcb_window_t(trayIconWindow()->winId()));
     for (bool shown : {true, false}) {
         ASSERT_TRUE(clickAt(icon));
-        ASSERT_TRUE(waitFor([&] { return x.isViewable(xcb_window_t(app->mainWindow()->winId())) == shown; }));
+        ASSERT_TRUE(waitFor([&] { return x.isViewable(xcb_window_t(app->window().mainWindow()->winId())) == shown; }));
         if (shown) {
-            ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
+            ASSERT_TRUE(QTest::qWaitForWindowActive(app->window().mainWindow()));
         }
     }
 }
@@ -151,7 +151,7 @@ protected:
         ASSERT_EVENTUALLY(markers == expected);
     }
 
-    bool shown() { return x.isViewable(xcb_window_t(app->mainWindow()->winId())); }
+    bool shown() { return x.isViewable(xcb_window_t(app->window().mainWindow()->winId())); }
 
     const GlobalShortcuts::Name marker{QStringLiteral("x11TestMarker")};
     int keyDowns = 0;
@@ -179,7 +179,7 @@ TEST_F(HotKeyX11Test, TheToggleRunsOnReleaseAndOnceForAHeldKey)
     EXPECT_EQ(keyDowns, 1);
     EXPECT_TRUE(shown()); // a second toggle would have hidden it again
 
-    QMenuBar *bar = app->mainWindow()->menuBar();
+    QMenuBar *bar = app->window().mainWindow()->menuBar();
     QAction *first = bar->actions().constFirst();
     ASSERT_TRUE(clickAt(bar->mapToGlobal(bar->actionGeometry(first).center())));
     ASSERT_EVENTUALLY(first->menu()->isVisible());
@@ -205,11 +205,11 @@ TEST_F(HotKeyX11Test, ACombinationAnotherApplicationGrabbedIsASystemShortcut)
         return alerts.size() == 1 ? 0 : 1; // OK, then Use Anyway
     });
     QSignalSpy failures(&GlobalShortcuts::notifier(), &GlobalShortcuts::Notifier::registrationFailed);
-    app->openPage(Navigation::Page::settings);
-    ASSERT_TRUE(xdotool({"windowfocus", "--sync", QString::number(app->mainWindow()->winId())}));
-    ASSERT_EVENTUALLY(app->mainWindow()->isActiveWindow());
-    auto *field = app->mainWindow()->findChild<GlobalShortcuts::RecorderField *>();
-    app->mainWindow()->findChild<QScrollArea *>("settings.scroll")->ensureWidgetVisible(field);
+    app->window().openPage(Navigation::Page::settings);
+    ASSERT_TRUE(xdotool({"windowfocus", "--sync", QString::number(app->window().mainWindow()->winId())}));
+    ASSERT_EVENTUALLY(app->window().mainWindow()->isActiveWindow());
+    auto *field = app->window().mainWindow()->findChild<GlobalShortcuts::RecorderField *>();
+    app->window().mainWindow()->findChild<QScrollArea *>("settings.scroll")->ensureWidgetVisible(field);
     ASSERT_TRUE(clickAt(field->mapToGlobal(field->rect().center())));
     ASSERT_EVENTUALLY(field->isRecording());
 

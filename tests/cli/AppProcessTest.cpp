@@ -18,7 +18,7 @@ TEST_F(AppProcessTest, AHundredAddsWhileTheAppRunsLeaveExactlyAHundredMoreItemsI
     ASSERT_EQ(vellora({"add", "Before the app"}).exitCode, 0); // through the file: no app yet
     startApp();
     ASSERT_EQ(app->store().saved().items.size(), 1u);
-    auto *status = app->mainWindow()->findChild<PaperLabel *>("sheet.status");
+    auto *status = app->window().mainWindow()->findChild<PaperLabel *>("sheet.status");
     ASSERT_NE(status, nullptr);
 
     constexpr int kAdds = 100;
@@ -60,17 +60,17 @@ TEST_F(AppProcessTest, TheAppAnswersAsTheFileDoesAndShowsItsWindowWhenLaunchedAg
     EXPECT_EQ(vellora({"add", "x", "--block", "huge"}).exitCode, 2); // refused before it reaches the app
 
     // A launch without a command shows the running app's window, on the page it had; toggle hides it.
-    app->openPage(Navigation::Page::backlog);
-    app->mainWindow()->hide();
+    app->window().openPage(Navigation::Page::backlog);
+    app->window().mainWindow()->hide();
     const Outcome open = vellora({});
     EXPECT_EQ(open.exitCode, 0) << open.err.toStdString();
     EXPECT_TRUE(open.out.isEmpty());
-    ASSERT_TRUE(waitFor([&] { return app->mainWindow()->isVisible(); }));
+    ASSERT_TRUE(waitFor([&] { return app->window().mainWindow()->isVisible(); }));
     EXPECT_EQ(app->nav().page(), Navigation::Page::backlog);
-    app->mainWindow()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainWindow()));
+    app->window().mainWindow()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(app->window().mainWindow()));
     EXPECT_EQ(vellora({"toggle"}).exitCode, 0);
-    EXPECT_TRUE(waitFor([&] { return !app->mainWindow()->isVisible(); }));
+    EXPECT_TRUE(waitFor([&] { return !app->window().mainWindow()->isVisible(); }));
 }
 
 // With the disk full, the app keeps what it holds and still answers: a reading command lists the planner as the app

@@ -33,7 +33,7 @@ protected:
     {
         app = std::make_unique<VelloraApp>(env.options({}, store));
         ASSERT_EQ(app->start(), VelloraApp::Start::running) << app->errorString().toStdString();
-        ASSERT_TRUE(waitFor([&] { return app->isLaunchFinished(); }));
+        ASSERT_TRUE(waitFor([&] { return app->window().isLaunchFinished(); }));
     }
 
     ShellTest::AppEnvironment env;
