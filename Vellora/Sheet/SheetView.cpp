@@ -346,10 +346,7 @@ void SheetView::refreshIfNeeded()
 
 void SheetView::change(UndoHistory::Kind kind, const std::function<void()> &operation)
 {
-    if (m_history)
-        m_refresh->change([&] { m_history->record(kind, operation); });
-    else
-        m_refresh->change(operation);
+    m_refresh->change(m_history, kind, operation);
 }
 
 void SheetView::step(SlotRow *row, int by)
