@@ -160,27 +160,23 @@ const Palette &palette(Scheme scheme)
 QPalette qtPalette(Scheme scheme)
 {
     const Palette &colors = palette(scheme);
+    // clang-format off
+    const std::pair<QPalette::ColorRole, QColor> roles[] = {
+        {QPalette::Window, colors.desk},            {QPalette::WindowText, colors.ink},
+        {QPalette::Base, colors.paper},             {QPalette::AlternateBase, colors.paper},
+        {QPalette::Text, colors.ink},               {QPalette::Button, colors.paper},
+        {QPalette::ButtonText, colors.ink},         {QPalette::BrightText, colors.cream},
+        {QPalette::Highlight, colors.accent},       {QPalette::HighlightedText, colors.cream},
+        {QPalette::PlaceholderText, colors.faint},  {QPalette::ToolTipBase, colors.paper},
+        {QPalette::ToolTipText, colors.ink},        {QPalette::Link, colors.accent},
+        {QPalette::Light, colors.paper.lighter(110)}, {QPalette::Midlight, colors.paper},
+        {QPalette::Mid, colors.rule},               {QPalette::Dark, colors.muted},
+        {QPalette::Shadow, colors.ink}};
+    // clang-format on
     QPalette result;
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        result.setColor(group, QPalette::Window, colors.desk);
-        result.setColor(group, QPalette::WindowText, colors.ink);
-        result.setColor(group, QPalette::Base, colors.paper);
-        result.setColor(group, QPalette::AlternateBase, colors.paper);
-        result.setColor(group, QPalette::Text, colors.ink);
-        result.setColor(group, QPalette::Button, colors.paper);
-        result.setColor(group, QPalette::ButtonText, colors.ink);
-        result.setColor(group, QPalette::BrightText, colors.cream);
-        result.setColor(group, QPalette::Highlight, colors.accent);
-        result.setColor(group, QPalette::HighlightedText, colors.cream);
-        result.setColor(group, QPalette::PlaceholderText, colors.faint);
-        result.setColor(group, QPalette::ToolTipBase, colors.paper);
-        result.setColor(group, QPalette::ToolTipText, colors.ink);
-        result.setColor(group, QPalette::Link, colors.accent);
-        result.setColor(group, QPalette::Light, colors.paper.lighter(110));
-        result.setColor(group, QPalette::Midlight, colors.paper);
-        result.setColor(group, QPalette::Mid, colors.rule);
-        result.setColor(group, QPalette::Dark, colors.muted);
-        result.setColor(group, QPalette::Shadow, colors.ink);
+        for (const auto &[role, color] : roles)
+            result.setColor(group, role, color);
     }
     result.setColor(QPalette::Disabled, QPalette::WindowText, colors.faint);
     result.setColor(QPalette::Disabled, QPalette::Text, colors.faint);
