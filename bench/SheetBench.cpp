@@ -5,7 +5,7 @@
 #include "Vellora/Paper/PaperSheet.h"
 #include "Vellora/Sheet/BacklogView.h"
 #include "Vellora/Sheet/SheetView.h"
-#include "Vellora/Sheet/SheetWindow.h"
+#include "tests/Sheet/SheetWindow.h"
 #include "Vellora/Sheet/SlotField.h"
 #include "Vellora/Sheet/SlotRow.h"
 

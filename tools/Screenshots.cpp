@@ -7,7 +7,7 @@
 #include "Vellora/Paper/Paper.h"
 #include "Vellora/Sheet/BacklogView.h"
 #include "Vellora/Sheet/SheetView.h"
-#include "Vellora/Sheet/SheetWindow.h"
+#include "tests/Sheet/SheetWindow.h"
 #include "Vellora/Sheet/SlotRow.h"
 
 #include <QApplication>

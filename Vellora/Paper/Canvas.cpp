@@ -26,9 +26,8 @@ void Canvas::paintDesk(QPainter &painter, const QRect &area)
     // double the memory the first frame touches.
     constexpr int kReduction = 4;
     const QPointF centre(area.left() + area.width() / 2.0, area.top());
-    const QRect reach = QRectF(centre.x() - kGlowRadius, area.top(), 2 * kGlowRadius, kGlowRadius)
-                            .toAlignedRect()
-                            .intersected(area);
+    const QRect reach =
+        QRectF(centre.x() - kGlowRadius, area.top(), 2 * kGlowRadius, kGlowRadius).toAlignedRect().intersected(area);
     if (reach.isEmpty())
         return;
     if (m_glow.isNull() || m_glowReach != reach.size()) {

@@ -22,49 +22,23 @@ namespace Paper {
 
 namespace {
 
-struct SizeRow
-{
-    int small, medium, large;
+// A size for each TextSize: small, medium, large.
+using SizeRow = std::array<int, 3>;
 
-    int operator[](TextSize size) const
-    {
-        switch (size) {
-        case TextSize::small:
-            return small;
-        case TextSize::medium:
-            return medium;
-        case TextSize::large:
-            return large;
-        }
-        return medium;
-    }
-};
-
-SizeRow fontSizes(Block block)
+int pick(const SizeRow &row, TextSize size)
 {
-    switch (block) {
-    case Block::big:
-        return {26, 30, 35};
-    case Block::medium:
-        return {22, 26, 31};
-    case Block::small:
-        return {19, 22, 26};
-    }
-    return {22, 26, 31};
+    return row[size_t(size)];
 }
 
-SizeRow rowHeights(Block block)
-{
-    switch (block) {
-    case Block::big:
-        return {78, 90, 104};
-    case Block::medium:
-        return {52, 58, 67};
-    case Block::small:
-        return {42, 48, 55};
-    }
-    return {52, 58, 67};
-}
+// By Block: big, medium, small.
+constexpr std::array<SizeRow, 3> kFontSizes{{{26, 30, 35}, {22, 26, 31}, {19, 22, 26}}};
+constexpr std::array<SizeRow, 3> kRowHeights{{{78, 90, 104}, {52, 58, 67}, {42, 48, 55}}};
+
+// By TextSize and Appearance, in the order of their values.
+constexpr std::array<const char *, 3> kTextSizeForms{"s", "m", "l"};
+constexpr std::array<const char *, 3> kTextSizeLabels{"Small", "Medium", "Large"};
+constexpr std::array<const char *, 3> kAppearanceForms{"auto", "light", "dark"};
+constexpr std::array<const char *, 3> kAppearanceLabels{"Auto", "Light", "Dark"};
 
 QColor opaque(QRgb value)
 {
@@ -104,15 +78,7 @@ std::atomic<bool> g_animationsEnabled{true};
 
 QString storedForm(TextSize size)
 {
-    switch (size) {
-    case TextSize::small:
-        return QStringLiteral("s");
-    case TextSize::medium:
-        return QStringLiteral("m");
-    case TextSize::large:
-        return QStringLiteral("l");
-    }
-    return QStringLiteral("m");
+    return QLatin1String(kTextSizeForms[size_t(size)]);
 }
 
 std::optional<TextSize> textSizeFromStoredForm(const QString &raw)
@@ -126,28 +92,12 @@ std::optional<TextSize> textSizeFromStoredForm(const QString &raw)
 
 QString label(TextSize size)
 {
-    switch (size) {
-    case TextSize::small:
-        return QStringLiteral("Small");
-    case TextSize::medium:
-        return QStringLiteral("Medium");
-    case TextSize::large:
-        return QStringLiteral("Large");
-    }
-    return QStringLiteral("Medium");
+    return QLatin1String(kTextSizeLabels[size_t(size)]);
 }
 
 QString storedForm(Appearance appearance)
 {
-    switch (appearance) {
-    case Appearance::automatic:
-        return QStringLiteral("auto");
-    case Appearance::light:
-        return QStringLiteral("light");
-    case Appearance::dark:
-        return QStringLiteral("dark");
-    }
-    return QStringLiteral("auto");
+    return QLatin1String(kAppearanceForms[size_t(appearance)]);
 }
 
 std::optional<Appearance> appearanceFromStoredForm(const QString &raw)
@@ -161,35 +111,27 @@ std::optional<Appearance> appearanceFromStoredForm(const QString &raw)
 
 QString label(Appearance appearance)
 {
-    switch (appearance) {
-    case Appearance::automatic:
-        return QStringLiteral("Auto");
-    case Appearance::light:
-        return QStringLiteral("Light");
-    case Appearance::dark:
-        return QStringLiteral("Dark");
-    }
-    return QStringLiteral("Auto");
+    return QLatin1String(kAppearanceLabels[size_t(appearance)]);
 }
 
 int fontSize(Block block, TextSize size)
 {
-    return fontSizes(block)[size];
+    return pick(kFontSizes[size_t(block)], size);
 }
 
 int rowHeight(Block block, TextSize size)
 {
-    return rowHeights(block)[size];
+    return pick(kRowHeights[size_t(block)], size);
 }
 
 int emptyFontSize(TextSize size)
 {
-    return SizeRow{22, 26, 31}[size];
+    return pick(kFontSizes[size_t(Block::medium)], size);
 }
 
 int previewFontSize(TextSize size)
 {
-    return SizeRow{26, 30, 35}[size];
+    return pick(kFontSizes[size_t(Block::big)], size);
 }
 
 Scheme schemeOf(const QWidget *widget)
@@ -200,33 +142,12 @@ Scheme schemeOf(const QWidget *widget)
 
 QColor Palette::operator[](Role role) const
 {
-    switch (role) {
-    case Role::ink:
-        return ink;
-    case Role::inkSoft:
-        return inkSoft;
-    case Role::muted:
-        return muted;
-    case Role::faint:
-        return faint;
-    case Role::accent:
-        return accent;
-    case Role::paper:
-        return paper;
-    case Role::rule:
-        return rule;
-    case Role::desk:
-        return desk;
-    case Role::cream:
-        return cream;
-    case Role::accentTint:
-        return accentTint;
-    case Role::dangerTint:
-        return dangerTint;
-    case Role::danger:
-        return danger;
-    }
-    return ink;
+    // In the order of Role.
+    static constexpr QColor Palette::*kColors[] = {&Palette::ink,        &Palette::inkSoft,    &Palette::muted,
+                                                   &Palette::faint,      &Palette::accent,     &Palette::paper,
+                                                   &Palette::rule,       &Palette::desk,       &Palette::cream,
+                                                   &Palette::accentTint, &Palette::dangerTint, &Palette::danger};
+    return this->*kColors[size_t(role)];
 }
 
 const Palette &palette(Scheme scheme)
@@ -239,27 +160,23 @@ const Palette &palette(Scheme scheme)
 QPalette qtPalette(Scheme scheme)
 {
     const Palette &colors = palette(scheme);
+    // clang-format off
+    const std::pair<QPalette::ColorRole, QColor> roles[] = {
+        {QPalette::Window, colors.desk},            {QPalette::WindowText, colors.ink},
+        {QPalette::Base, colors.paper},             {QPalette::AlternateBase, colors.paper},
+        {QPalette::Text, colors.ink},               {QPalette::Button, colors.paper},
+        {QPalette::ButtonText, colors.ink},         {QPalette::BrightText, colors.cream},
+        {QPalette::Highlight, colors.accent},       {QPalette::HighlightedText, colors.cream},
+        {QPalette::PlaceholderText, colors.faint},  {QPalette::ToolTipBase, colors.paper},
+        {QPalette::ToolTipText, colors.ink},        {QPalette::Link, colors.accent},
+        {QPalette::Light, colors.paper.lighter(110)}, {QPalette::Midlight, colors.paper},
+        {QPalette::Mid, colors.rule},               {QPalette::Dark, colors.muted},
+        {QPalette::Shadow, colors.ink}};
+    // clang-format on
     QPalette result;
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        result.setColor(group, QPalette::Window, colors.desk);
-        result.setColor(group, QPalette::WindowText, colors.ink);
-        result.setColor(group, QPalette::Base, colors.paper);
-        result.setColor(group, QPalette::AlternateBase, colors.paper);
-        result.setColor(group, QPalette::Text, colors.ink);
-        result.setColor(group, QPalette::Button, colors.paper);
-        result.setColor(group, QPalette::ButtonText, colors.ink);
-        result.setColor(group, QPalette::BrightText, colors.cream);
-        result.setColor(group, QPalette::Highlight, colors.accent);
-        result.setColor(group, QPalette::HighlightedText, colors.cream);
-        result.setColor(group, QPalette::PlaceholderText, colors.faint);
-        result.setColor(group, QPalette::ToolTipBase, colors.paper);
-        result.setColor(group, QPalette::ToolTipText, colors.ink);
-        result.setColor(group, QPalette::Link, colors.accent);
-        result.setColor(group, QPalette::Light, colors.paper.lighter(110));
-        result.setColor(group, QPalette::Midlight, colors.paper);
-        result.setColor(group, QPalette::Mid, colors.rule);
-        result.setColor(group, QPalette::Dark, colors.muted);
-        result.setColor(group, QPalette::Shadow, colors.ink);
+        for (const auto &[role, color] : roles)
+            result.setColor(group, role, color);
     }
     result.setColor(QPalette::Disabled, QPalette::WindowText, colors.faint);
     result.setColor(QPalette::Disabled, QPalette::Text, colors.faint);
@@ -271,17 +188,10 @@ void applyAppearance(QWidget *window, Appearance appearance)
 {
     if (!window)
         return;
-    switch (appearance) {
-    case Appearance::automatic:
-        window->setPalette(QPalette()); // an empty palette inherits the system's again
-        break;
-    case Appearance::light:
-        window->setPalette(qtPalette(Scheme::light));
-        break;
-    case Appearance::dark:
-        window->setPalette(qtPalette(Scheme::dark));
-        break;
-    }
+    // An empty palette inherits the system's again.
+    window->setPalette(appearance == Appearance::automatic
+                           ? QPalette()
+                           : qtPalette(appearance == Appearance::dark ? Scheme::dark : Scheme::light));
 }
 
 void applySchemeToPopups(Scheme scheme)

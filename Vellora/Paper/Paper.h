@@ -36,8 +36,8 @@ QString label(Appearance appearance);
 // Sizes in points (device-independent pixels).
 int fontSize(Block block, TextSize size);  // "Caveat" size of an item's text in a block
 int rowHeight(Block block, TextSize size); // minimum height of a row in a block
-int emptyFontSize(TextSize size);            // the Backlog's "Nothing here"
-int previewFontSize(TextSize size);          // the Settings page's preview line
+int emptyFontSize(TextSize size);          // the Backlog's "Nothing here"
+int previewFontSize(TextSize size);        // the Settings page's preview line
 
 // The light/dark colour scheme a widget is drawn in.
 enum class Scheme { light, dark };

@@ -1,6 +1,5 @@
 #include "Vellora/Paper/PaperButtonStyle.h"
 
-#include "Vellora/Paper/ButtonKeys.h"
 #include "Vellora/Paper/FocusRing.h"
 
 #include "Vellora/Paper/Metrics.h"
@@ -8,7 +7,6 @@
 
 #include <QEvent>
 #include <QFontMetricsF>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -26,7 +24,7 @@ QColor buttonShadowColor(const QWidget *widget)
 } // namespace
 
 PaperButtonStyle::PaperButtonStyle(const QString &objectName, const QString &text, bool primary, QWidget *parent)
-    : QAbstractButton(parent), m_primary(primary),
+    : PaperButton(Paper::kButtonRadius, parent), m_primary(primary),
       m_shadow(buttonShadowColor(this), Paper::kButtonShadowBlur, QPointF(0, Paper::kButtonShadowOffsetY))
 {
     setObjectName(objectName);
@@ -35,14 +33,6 @@ PaperButtonStyle::PaperButtonStyle(const QString &objectName, const QString &tex
     // Reachable with Tab; a click leaves the keyboard focus where it was.
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void PaperButtonStyle::setPrimary(bool primary)
-{
-    if (primary == m_primary)
-        return;
-    m_primary = primary;
-    update();
 }
 
 void PaperButtonStyle::setAccessory(QWidget *accessory)
@@ -132,13 +122,6 @@ void PaperButtonStyle::changeEvent(QEvent *event)
     QAbstractButton::changeEvent(event);
 }
 
-bool PaperButtonStyle::hitButton(const QPoint &pos) const
-{
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), Paper::kButtonRadius, Paper::kButtonRadius);
-    return shape.contains(QPointF(pos));
-}
-
 bool PaperButtonStyle::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_accessory && (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent ||
@@ -148,10 +131,4 @@ bool PaperButtonStyle::eventFilter(QObject *watched, QEvent *event)
         update();
     }
     return QAbstractButton::eventFilter(watched, event);
-}
-
-void PaperButtonStyle::keyPressEvent(QKeyEvent *event)
-{
-    if (!ButtonKeys::pressOnReturn(this, event))
-        QAbstractButton::keyPressEvent(event);
 }

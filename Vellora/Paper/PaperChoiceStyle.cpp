@@ -1,6 +1,5 @@
 #include "Vellora/Paper/PaperChoiceStyle.h"
 
-#include "Vellora/Paper/ButtonKeys.h"
 #include "Vellora/Paper/FocusRing.h"
 
 #include "Vellora/Paper/Metrics.h"
@@ -8,14 +7,13 @@
 #include "Vellora/Paper/PaperAccessible.h"
 
 #include <QFontMetricsF>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <cmath>
 
 PaperChoiceStyle::PaperChoiceStyle(const QString &objectName, const QString &text, bool selected, QWidget *parent)
-    : QAbstractButton(parent), m_selected(selected)
+    : PaperButton(Paper::kChoiceRadius, parent), m_selected(selected)
 {
     PaperAccessible::install();
     setObjectName(objectName);
@@ -68,17 +66,4 @@ void PaperChoiceStyle::paintEvent(QPaintEvent *)
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());
     FocusRing::paintIfShown(painter, this, Paper::kChoiceRadius, m_selected);
-}
-
-bool PaperChoiceStyle::hitButton(const QPoint &pos) const
-{
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), Paper::kChoiceRadius, Paper::kChoiceRadius);
-    return shape.contains(QPointF(pos));
-}
-
-void PaperChoiceStyle::keyPressEvent(QKeyEvent *event)
-{
-    if (!ButtonKeys::pressOnReturn(this, event))
-        QAbstractButton::keyPressEvent(event);
 }

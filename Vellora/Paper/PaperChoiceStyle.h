@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "Vellora/Paper/PaperButton.h"
 
 // One segment of a row of mutually exclusive choices: exactly 38 points high and as wide as it is offered, so that
 // the choices of a row share it equally. Selected: cream on the accent colour; otherwise accent text in a thin
 // rule-coloured border.
-class PaperChoiceStyle : public QAbstractButton
+class PaperChoiceStyle : public PaperButton
 {
     Q_OBJECT
 
@@ -20,8 +20,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    bool hitButton(const QPoint &pos) const override;
 
 private:
     bool m_selected = false;

@@ -25,7 +25,6 @@ public:
     // A button in the foot row, the primary one last, as the desktop places the default button. The primary one
     // is the default: Return presses it wherever the focus is, unless a focused button takes Return itself.
     PaperButtonStyle *addButton(const QString &objectName, const QString &text, bool primary = false);
-    PaperButtonStyle *defaultButton() const { return m_default; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -74,14 +74,6 @@ void PaperLabel::setRole(Paper::Role role)
     update();
 }
 
-void PaperLabel::setOpacity(qreal opacity)
-{
-    if (opacity == m_opacity)
-        return;
-    m_opacity = opacity;
-    update();
-}
-
 void PaperLabel::setMaxLines(int lines)
 {
     if (lines == m_maxLines)
@@ -164,9 +156,7 @@ void PaperLabel::paintEvent(QPaintEvent *)
     if (m_text.isEmpty())
         return;
     QPainter painter(this);
-    QColor color = Paper::color(m_role, this);
-    color.setAlphaF(color.alphaF() * float(m_opacity));
-    painter.setPen(color);
+    painter.setPen(Paper::color(m_role, this));
     painter.setFont(drawnFont());
 
     const qreal width = this->width();

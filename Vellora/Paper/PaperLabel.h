@@ -19,12 +19,8 @@ public:
 
     QString text() const { return m_text; }
     void setText(const QString &text);
-    Paper::Role role() const { return m_role; }
     void setRole(Paper::Role role);
-    qreal opacity() const { return m_opacity; }
-    void setOpacity(qreal opacity);
     // 1: one line; n > 1: wraps and is cut after n lines; 0: wraps without limit.
-    int maxLines() const { return m_maxLines; }
     void setMaxLines(int lines);
     void setAlignment(Qt::Alignment alignment);
     // A line through the text in its own colour, for done items.
@@ -57,7 +53,6 @@ private:
     mutable qreal m_measuredWidth = -1;
     mutable int m_measuredLines = 1;
     Paper::Role m_role;
-    qreal m_opacity = 1;
     int m_maxLines = 1;
     Qt::Alignment m_alignment = Qt::AlignLeft;
 };

@@ -1,10 +1,8 @@
 #include "Vellora/Paper/PaperPlainButton.h"
 
-#include "Vellora/Paper/ButtonKeys.h"
 #include "Vellora/Paper/Metrics.h"
 
 #include <QFontMetricsF>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -12,13 +10,14 @@
 
 PaperPlainButton::PaperPlainButton(const QString &objectName, const QString &text, const QFont &font, Paper::Role role,
                                    QWidget *parent)
-    : QAbstractButton(parent), m_role(role)
+    : PaperButton(0, parent), m_role(role)
 {
     setObjectName(objectName);
     setText(text);
     setFont(font);
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::ArrowCursor);
+    setAttribute(Qt::WA_Hover); // redrawn as the pointer comes and goes, for the wash under it
 }
 
 void PaperPlainButton::setRole(Paper::Role role)
@@ -34,18 +33,6 @@ void PaperPlainButton::setOpacity(qreal opacity)
     if (opacity == m_opacity)
         return;
     m_opacity = opacity;
-    update();
-}
-
-void PaperPlainButton::enterEvent(QEnterEvent *event)
-{
-    QAbstractButton::enterEvent(event);
-    update();
-}
-
-void PaperPlainButton::leaveEvent(QEvent *event)
-{
-    QAbstractButton::leaveEvent(event);
     update();
 }
 
@@ -71,10 +58,4 @@ void PaperPlainButton::paintEvent(QPaintEvent *)
     painter.setPen(Paper::color(m_role, this));
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());
-}
-
-void PaperPlainButton::keyPressEvent(QKeyEvent *event)
-{
-    if (!ButtonKeys::pressOnReturn(this, event))
-        QAbstractButton::keyPressEvent(event);
 }

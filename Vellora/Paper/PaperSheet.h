@@ -16,7 +16,6 @@ public:
     explicit PaperSheet(QWidget *content, bool wide = false, QWidget *parent = nullptr);
 
     QWidget *content() const { return m_content; }
-    bool wide() const { return m_wide; }
     // Where the paper lies, in this widget's coordinates.
     QRect sheetRect() const;
 

@@ -1,16 +1,14 @@
 #include "Vellora/Paper/PaperSwitch.h"
 
-#include "Vellora/Paper/ButtonKeys.h"
 #include "Vellora/Paper/FocusRing.h"
 
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/Paper.h"
 
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
-PaperSwitch::PaperSwitch(const QString &objectName, QWidget *parent) : QAbstractButton(parent)
+PaperSwitch::PaperSwitch(const QString &objectName, QWidget *parent) : PaperButton(0, parent)
 {
     setObjectName(objectName);
     setCheckable(true);
@@ -91,15 +89,4 @@ void PaperSwitch::paintEvent(QPaintEvent *)
     painter.drawEllipse(knob.translated(0, 0.75));
     painter.setBrush(colors.cream);
     painter.drawEllipse(knob);
-}
-
-bool PaperSwitch::hitButton(const QPoint &pos) const
-{
-    return rect().contains(pos);
-}
-
-void PaperSwitch::keyPressEvent(QKeyEvent *event)
-{
-    if (!ButtonKeys::pressOnReturn(this, event))
-        QAbstractButton::keyPressEvent(event);
 }

@@ -1,12 +1,13 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "Vellora/Paper/PaperButton.h"
+
 #include <QVariantAnimation>
 
 // An on/off switch in the paper look: a pill in the accent colour when on, in the rule colour when off, with a
 // cream knob that slides to the side of the state. Checkable; a click or Space flips it and emits clicked(bool)
 // and toggled(bool); setChecked from the program emits only toggled.
-class PaperSwitch : public QAbstractButton
+class PaperSwitch : public PaperButton
 {
     Q_OBJECT
 
@@ -20,8 +21,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    bool hitButton(const QPoint &pos) const override;
 
 private:
     void slide(bool on);

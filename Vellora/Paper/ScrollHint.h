@@ -20,8 +20,6 @@ public:
     // Whether a fade is drawn at the top or the bottom edge: there is more beyond it.
     bool fadesTop() const;
     bool fadesBottom() const;
-    // Whether the bar is drawn: the view moved a moment ago.
-    bool showsBar() const { return m_barShown; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-#include <QPixmap>
 #include <QRectF>
 
 class QPainter;
@@ -9,7 +8,7 @@ class QPainter;
 namespace Paper {
 
 // A soft shadow under a rounded rectangle: the shape in the shadow's colour, blurred. The blurred image is
-// expensive, so it is kept and made again only when the shape's size, radius or the screen's scale changes.
+// expensive, so it is kept in Qt's pixmap cache under its size, radius, colour and the screen's scale.
 class Shadow
 {
 public:
@@ -26,16 +25,6 @@ private:
     QColor m_color;
     qreal m_blur;
     QPointF m_offset;
-    QPixmap m_cache;
-    QSizeF m_cachedSize;
-    qreal m_cachedRadius = -1;
-    qreal m_cachedScale = 0;
 };
-
-// The blurred shape itself: a premultiplied image `padding` larger on every side than the shape. Blurring every
-// pixel gives the same image, slower.
-enum class Blur { repeatingTheMiddle, everyPixel };
-QImage blurredRoundedRect(QSizeF size, qreal radius, QColor color, qreal blur, qreal scale, int *padding,
-                          Blur blurred = Blur::repeatingTheMiddle);
 
 } // namespace Paper

@@ -12,7 +12,6 @@ public:
     virtual ~TaskbarEntry() = default;
 
     virtual void setShownInTaskbar(bool shown) = 0;
-    virtual bool isShownInDock() const = 0;
     // The main window; null forgets it. The window must outlive this object or be set to null first.
     virtual void setWindow(QWindow *window) = 0;
 };

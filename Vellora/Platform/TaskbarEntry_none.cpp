@@ -5,12 +5,8 @@ namespace {
 class NoTaskbarEntry : public TaskbarEntry
 {
 public:
-    void setShownInTaskbar(bool shown) override { m_shown = shown; }
-    bool isShownInDock() const override { return m_shown; }
+    void setShownInTaskbar(bool) override {}
     void setWindow(QWindow *) override {}
-
-private:
-    bool m_shown = true;
 };
 
 } // namespace

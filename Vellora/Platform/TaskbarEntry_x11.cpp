@@ -44,8 +44,6 @@ public:
             writeState();
     }
 
-    bool isShownInDock() const override { return m_shown; }
-
     void setWindow(QWindow *window) override
     {
         QObject::disconnect(m_visibleConnection);

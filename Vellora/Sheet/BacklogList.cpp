@@ -75,9 +75,7 @@ void BacklogRow::setEntry(const BacklogEntry &entry, Paper::TextSize size)
     m_bring->setToolTip(bringTip);
     m_delete->setToolTip(tr("Delete"));
     const QString title = entry.item.title;
-    const QString block = entry.item.block == Block::big      ? tr("Big")
-                          : entry.item.block == Block::medium ? tr("Medium")
-                                                                : tr("Small");
+    const QString block = RowAccessible::blockWord(entry.item.block);
     setAccessibleName(entry.hasRoom ? tr("%1 task: %2").arg(block, title)
                                     : tr("%1 task: %2, waits for a free row").arg(block, title));
     m_bring->setAccessibleName(tr("Bring back %1").arg(title));
@@ -256,10 +254,9 @@ void BacklogList::stackRows(size_t from)
     }
     if (m_entries.empty())
         y += 2 * Paper::kEmptyGap + m_empty->sizeHint().height();
-    m_contentHeight = y;
     QScrollBar *bar = verticalScrollBar();
     const bool placing = std::exchange(m_placing, true);
-    bar->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
+    bar->setRange(0, std::max(0, y - viewport()->height()));
     m_placing = placing;
 }
 

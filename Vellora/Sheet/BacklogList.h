@@ -93,8 +93,6 @@ public:
     void setTextSize(Paper::TextSize size);
     // The rows now on screen, top to bottom.
     QList<BacklogRow *> visibleRows() const;
-    // The height of the whole list, note and empty line included.
-    int contentHeight() const { return m_contentHeight; }
     // Scrolls the item into view and gives its row the keyboard focus.
     void focusItem(const QString &itemId);
 
@@ -127,7 +125,6 @@ private:
     std::array<std::unique_ptr<TitleMeasure>, 3> m_measures; // by block, for the current text size
     std::vector<int> m_tops;                                 // top of each row in the list
     std::vector<int> m_heights;
-    int m_contentHeight = 0;
     bool m_showNote = false;
     Paper::TextSize m_size = Paper::TextSize::medium;
     PaperLabel *m_note = nullptr;

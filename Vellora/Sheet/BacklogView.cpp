@@ -72,10 +72,7 @@ void BacklogView::refreshIfNeeded()
 
 void BacklogView::change(UndoHistory::Kind kind, const std::function<void()> &operation)
 {
-    if (m_history)
-        m_refresh->change([&] { m_history->record(kind, operation); });
-    else
-        m_refresh->change(operation);
+    m_refresh->change(m_history, kind, operation);
 }
 
 void BacklogView::refresh()

@@ -1,6 +1,5 @@
 #include "Vellora/Sheet/RowAccessible.h"
 
-#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Sheet/BacklogList.h"
 #include "Vellora/Sheet/SlotRow.h"
 
@@ -13,19 +12,6 @@ QAccessibleInterface *rowFactory(const QString &className, QObject *object)
     if (className == QLatin1String("SlotRow") || className == QLatin1String("BacklogRow"))
         return new RowAccessible(static_cast<QWidget *>(object));
     return nullptr;
-}
-
-QString blockWord(Block block)
-{
-    switch (block) {
-    case Block::big:
-        return QStringLiteral("Big");
-    case Block::medium:
-        return QStringLiteral("Medium");
-    case Block::small:
-        break;
-    }
-    return QStringLiteral("Small");
 }
 
 } // namespace
@@ -51,6 +37,12 @@ void RowAccessible::install()
     Q_UNUSED(installed);
 }
 
+QString RowAccessible::blockWord(Block block)
+{
+    static const QString kWords[] = {QStringLiteral("Big"), QStringLiteral("Medium"), QStringLiteral("Small")};
+    return kWords[size_t(block)];
+}
+
 QString RowAccessible::slotPlace(Block block, int position)
 {
     return QStringLiteral("%1 task %2 of %3").arg(blockWord(block)).arg(position).arg(capacity(block));
@@ -62,9 +54,4 @@ QString RowAccessible::slotName(Block block, int position, const std::optional<D
     if (!item)
         return QStringLiteral("%1: empty").arg(place);
     return QStringLiteral("%1: %2%3").arg(place, item->title, item->done ? QStringLiteral(", done") : QString());
-}
-
-void RowAccessible::announceCheckedChange(QWidget *row)
-{
-    PaperAccessible::checkedChanged(row);
 }

@@ -17,10 +17,10 @@ public:
 
     // Makes rows read as RowAccessible; called before the first row is made, does its work once.
     static void install();
+    // "Big", "Medium" or "Small": the block as rows name it.
+    static QString blockWord(Block block);
     // "Medium task 2 of 3": where a row of Today is; position counts from 1.
     static QString slotPlace(Block block, int position);
     // "Medium task 2 of 3: Book the dentist, done", or "Medium task 3 of 3: empty"; position counts from 1.
     static QString slotName(Block block, int position, const std::optional<DayItem> &item);
-    // Tells assistive technology that the row's task was ticked or unticked.
-    static void announceCheckedChange(QWidget *row);
 };

@@ -22,7 +22,6 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -180,7 +179,7 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
     callbacks.onEndEdit = [this, slot](bool advance) { endEdit(slot, advance); };
     callbacks.onTab = [this, slot](bool forward) {
         if (m_editingSlot == slot)
-            setEditingSlot(forward ? slotAfter(slot) : slotBefore(slot));
+            setEditingSlot(slotNext(slot, forward));
     };
     callbacks.onCommit = [this, row](const QString &text) {
         const auto kind = row->item() ? UndoHistory::Kind::edit : UndoHistory::Kind::add;
@@ -211,7 +210,7 @@ SlotRow::Callbacks SheetView::callbacksFor(SlotRow *row)
             change(UndoHistory::Kind::toBacklog, [&] { m_store.sendToBacklog(row->item()->id); });
     };
     callbacks.onFocusNeighbour = [this, slot](bool forward) {
-        if (const auto next = forward ? slotAfter(slot) : slotBefore(slot))
+        if (const auto next = slotNext(slot, forward))
             focusRow(*next);
     };
     callbacks.onMoveBegan = [this, row] {
@@ -274,21 +273,13 @@ const QStringList &SheetView::slotIds()
     return ids;
 }
 
-std::optional<QString> SheetView::slotAfter(const QString &slotId)
-{
-    const QStringList &ids = slotIds();
-    const qsizetype index = ids.indexOf(slotId);
-    if (index < 0 || index + 1 >= ids.size())
-        return std::nullopt;
-    return ids[index + 1];
-}
-
-std::optional<QString> SheetView::slotBefore(const QString &slotId)
+std::optional<QString> SheetView::slotNext(const QString &slotId, bool forward)
 {
     const qsizetype index = slotIds().indexOf(slotId);
-    if (index <= 0)
+    const qsizetype next = index + (forward ? 1 : -1);
+    if (index < 0 || next < 0 || next >= slotIds().size())
         return std::nullopt;
-    return slotIds()[index - 1];
+    return slotIds()[next];
 }
 
 SheetView::Frames SheetView::frames() const
@@ -316,27 +307,16 @@ std::optional<QString> SheetView::slotAt(QPointF point) const
 
 void SheetView::dropDragged(const QString &itemId, const QString &slotId)
 {
-    const QStringList pieces = slotId.split(QLatin1Char('.'), Qt::SkipEmptyParts);
-    if (pieces.size() != 3)
+    const SlotRow *target = row(slotId);
+    if (!target)
         return;
-    const auto block = blockFromStoredForm(pieces[1]);
-    if (!block)
-        return;
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    if (!digits.match(pieces[2]).hasMatch())
-        return;
-    bool fits = false;
-    const qulonglong index = pieces[2].toULongLong(&fits); // a number too large for it is past every row
-
-    const QList<DayItem> items = m_store.itemsIn(*block);
-    if (fits && index < qulonglong(items.size())) {
-        const DayItem &target = items[qsizetype(index)];
-        if (target.id == itemId)
-            return; // dropped back on its own row
-        m_store.placeItem(itemId, target.id, *block);
-    } else {
-        m_store.placeItem(itemId, std::nullopt, *block);
-    }
+    // The store as it is now, which a sync may have changed since the rows were drawn.
+    const QList<DayItem> items = m_store.itemsIn(target->block());
+    const qsizetype index = slotId.section(QLatin1Char('.'), 2).toInt();
+    if (index >= items.size())
+        m_store.placeItem(itemId, std::nullopt, target->block());
+    else if (items[index].id != itemId) // not dropped back on its own row
+        m_store.placeItem(itemId, items[index].id, target->block());
 }
 
 void SheetView::refreshIfNeeded()
@@ -346,10 +326,7 @@ void SheetView::refreshIfNeeded()
 
 void SheetView::change(UndoHistory::Kind kind, const std::function<void()> &operation)
 {
-    if (m_history)
-        m_refresh->change([&] { m_history->record(kind, operation); });
-    else
-        m_refresh->change(operation);
+    m_refresh->change(m_history, kind, operation);
 }
 
 void SheetView::step(SlotRow *row, int by)
@@ -475,7 +452,7 @@ void SheetView::endEdit(const QString &slotId, bool advance)
     // A row that is no longer the editing row has nothing to say about editing.
     if (m_editingSlot != slotId)
         return;
-    const std::optional<QString> next = advance ? slotAfter(slotId) : std::nullopt;
+    const std::optional<QString> next = advance ? slotNext(slotId, true) : std::nullopt;
     // Return in the last row ends a list typed row after row on that row, with its ring, as a keyboard move would.
     if (advance && !next)
         m_editFromKeyboard = true;

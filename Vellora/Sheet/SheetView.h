@@ -56,12 +56,12 @@ public:
 
     // The nine slot ids in reading order: "slot.1.0", "slot.3.0" … "slot.5.4".
     static const QStringList &slotIds();
-    // The slot after the given one in reading order; none after "slot.5.4" and for any other text.
-    static std::optional<QString> slotAfter(const QString &slotId);
-    static std::optional<QString> slotBefore(const QString &slotId);
+    // The slot after (forward) or before the given one in reading order; none past either end and for any other
+    // text.
+    static std::optional<QString> slotNext(const QString &slotId, bool forward);
     // The row whose rectangle holds the point (in "paper.sheet"); none between blocks and outside the rows.
     std::optional<QString> slotAt(QPointF point) const;
-    // Drops the item on the slot: onto another item a swap, onto an empty row a move into that block.
+    // Drops the item on the row of the slot id: onto another item a swap, onto an empty row a move into that block.
     void dropDragged(const QString &itemId, const QString &slotId);
 
     // The whole page with every row at the spec's sizes.

@@ -3,6 +3,7 @@
 #include "Vellora/DayData/SheetText.h"
 #include "Vellora/Paper/FocusRing.h"
 #include "Vellora/Paper/Metrics.h"
+#include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Paper/PaperPlainButton.h"
 #include "Vellora/Sheet/RowAccessible.h"
@@ -90,7 +91,7 @@ void SlotRow::setItem(const std::optional<DayItem> &item)
     m_item = item;
     updateParts();
     if (wasDone != (m_item && m_item->done))
-        RowAccessible::announceCheckedChange(this);
+        PaperAccessible::checkedChanged(this);
 }
 
 void SlotRow::setTextSize(Paper::TextSize size)

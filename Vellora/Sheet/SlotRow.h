@@ -80,10 +80,8 @@ public:
 
     QString draft() const { return m_draft; }
     qreal offset() const { return m_offset; }
-    QPointF moveOffset() const { return m_moveOffset; }
     bool isMoving() const { return m_moving; }
     std::optional<Mode> mode() const { return m_mode; }
-    bool isHovering() const { return m_hovering; }
     bool controlsShown() const;
 
     bool hasHeightForWidth() const override { return true; }

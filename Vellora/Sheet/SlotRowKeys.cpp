@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 
+#include <map>
+
 void SlotRow::keyPressEvent(QKeyEvent *event)
 {
     const auto action = m_isEditing ? std::nullopt : RowKeys::actionFor(*event);
@@ -26,29 +28,20 @@ void SlotRow::keyPressEvent(QKeyEvent *event)
         QWidget::keyPressEvent(event);
         return;
     }
-    switch (*action) {
-    case RowKeys::Action::edit:
+    using RowKeys::Action;
+    if (*action == Action::edit) {
         beginEditing();
-        break;
-    case RowKeys::Action::toggle:
-        call(m_callbacks.onToggle);
-        break;
-    case RowKeys::Action::remove:
-        call(m_callbacks.onDelete);
-        break;
-    case RowKeys::Action::stepUp:
-        call(m_callbacks.onStepUp);
-        break;
-    case RowKeys::Action::stepDown:
-        call(m_callbacks.onStepDown);
-        break;
-    case RowKeys::Action::toBacklog:
-        call(m_callbacks.onSendToBacklog);
-        break;
-    case RowKeys::Action::previous:
-    case RowKeys::Action::next:
-        call(m_callbacks.onFocusNeighbour, *action == RowKeys::Action::next);
-        break;
+    } else if (*action == Action::previous || *action == Action::next) {
+        call(m_callbacks.onFocusNeighbour, *action == Action::next);
+    } else {
+        // Each of the other keys asks the sheet for one change of the row's task.
+        static const std::map<Action, std::function<void()> Callbacks::*> kChanges = {
+            {Action::toggle, &Callbacks::onToggle},
+            {Action::remove, &Callbacks::onDelete},
+            {Action::stepUp, &Callbacks::onStepUp},
+            {Action::stepDown, &Callbacks::onStepDown},
+            {Action::toBacklog, &Callbacks::onSendToBacklog}};
+        call(m_callbacks.*kChanges.at(*action));
     }
     event->accept();
 }

@@ -5,17 +5,18 @@
 #include <QWidget>
 
 StoreRefresh::StoreRefresh(DayStore &store, QWidget &page, std::function<void()> redraw)
-    : QObject(&page)
-    , m_page(page)
-    , m_redraw(std::move(redraw))
+    : QObject(&page), m_page(page), m_redraw(std::move(redraw))
 {
     connect(&store, &DayStore::savedChanged, this, &StoreRefresh::storeChanged);
     connect(&store, &DayStore::dayChanged, this, &StoreRefresh::storeChanged);
 }
 
-void StoreRefresh::change(const std::function<void()> &operation)
+void StoreRefresh::change(UndoHistory *history, UndoHistory::Kind kind, const std::function<void()> &operation)
 {
-    operation();
+    if (history)
+        history->record(kind, operation);
+    else
+        operation();
     refreshIfNeeded();
 }
 

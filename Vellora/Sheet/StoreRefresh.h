@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vellora/Sheet/UndoHistory.h"
+
 #include <QObject>
 
 #include <functional>
@@ -14,8 +16,9 @@ class StoreRefresh : public QObject
 public:
     StoreRefresh(DayStore &store, QWidget &page, std::function<void()> redraw);
 
-    // Runs a store operation that the user asked for, then draws.
-    void change(const std::function<void()> &operation);
+    // Runs a store operation that the user asked for, as one step of the history for Undo when there is one, then
+    // draws.
+    void change(UndoHistory *history, UndoHistory::Kind kind, const std::function<void()> &operation);
     // Draws now if the store changed since the last drawing and the page is visible; whether it drew.
     bool refreshIfNeeded();
     // The page was just drawn from the store by other means.

@@ -32,17 +32,10 @@ SwipeSign::SwipeSign(const QString &objectName, QWidget *parent) : QWidget(paren
 
 QString SwipeSign::word() const
 {
-    switch (m_kind) {
-    case Kind::tick:
-        return tr("Done");
-    case Kind::untick:
-        return tr("Not done");
-    case Kind::bin:
-        return tr("Delete");
-    case Kind::none:
-        break;
-    }
-    return {};
+    return m_kind == Kind::tick     ? tr("Done")
+           : m_kind == Kind::untick ? tr("Not done")
+           : m_kind == Kind::bin    ? tr("Delete")
+                                    : QString();
 }
 
 QSize SwipeSign::sizeHint() const

@@ -123,26 +123,13 @@ QString UndoHistory::undoName() const
     if (m_undo.empty())
         return QStringLiteral("Undo");
     const Step &step = m_undo.back();
-    const QString title = quoted(someTitle(step.before, step.after));
-    switch (step.kind) {
-    case Kind::add:
-        return QStringLiteral("Undo add of %1").arg(title);
-    case Kind::edit:
-        return QStringLiteral("Undo edit of %1").arg(title);
-    case Kind::tick:
-        return QStringLiteral("Undo tick of %1").arg(title);
-    case Kind::remove:
-        return QStringLiteral("Undo delete of %1").arg(title);
-    case Kind::move:
-        return QStringLiteral("Undo move of %1").arg(title);
-    case Kind::toBacklog:
-        return QStringLiteral("Undo move of %1 to the Backlog").arg(title);
-    case Kind::bringBack:
-        return QStringLiteral("Undo bringing back %1").arg(title);
-    case Kind::newDay:
-        break;
-    }
-    return QStringLiteral("Undo the new day");
+    if (step.kind == Kind::newDay)
+        return QStringLiteral("Undo the new day");
+    // By Kind, in the order of its values.
+    static const char *const kNames[] = {"Undo add of %1",       "Undo edit of %1", "Undo tick of %1",
+                                         "Undo delete of %1",    "Undo move of %1", "Undo move of %1 to the Backlog",
+                                         "Undo bringing back %1"};
+    return QString::fromLatin1(kNames[size_t(step.kind)]).arg(quoted(someTitle(step.before, step.after)));
 }
 
 void UndoHistory::undo()

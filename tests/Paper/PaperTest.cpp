@@ -2,7 +2,6 @@
 #include "Vellora/Paper/PaperAccessible.h"
 #include "Vellora/Paper/PaperChoiceStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
-#include "Vellora/Paper/Shadow.h"
 
 #include <QAccessibleActionInterface>
 #include <QFontInfo>
@@ -10,31 +9,6 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-// The shadow is blurred only near its corners and its middle repeated: the pixels are those of blurring it whole,
-// whatever the size (fractions included), corner and scale.
-TEST(PaperTest, aShadowWithItsMiddleRepeatedIsTheWholeBlur)
-{
-    const struct
-    {
-        QSizeF size;
-        qreal radius;
-        qreal blur;
-        qreal scale;
-    } cases[] = {
-        {{400, 700}, 14, 17, 0.5}, {{400, 700}, 14, 17, 1.0}, {{383.5, 641.25}, 14, 17, 0.5}, {{120, 90}, 6, 10, 2.0},
-        {{60, 300}, 30, 17, 1.0},  {{30, 30}, 15, 17, 1.0},   {{1000, 40}, 0, 4, 1.5},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.size.width() << "x" << c.size.height() << " r" << c.radius << " b"
-                                        << c.blur << " @" << c.scale);
-        const QColor color(20, 10, 0, 40);
-        const QImage fast = Paper::blurredRoundedRect(c.size, c.radius, color, c.blur, c.scale, nullptr);
-        const QImage whole =
-            Paper::blurredRoundedRect(c.size, c.radius, color, c.blur, c.scale, nullptr, Paper::Blur::everyPixel);
-        EXPECT_EQ(fast, whole);
-    }
-}
 
 // Letters the handwriting lacks come from a face scaled to the handwriting's x-height, not one that looks far
 // larger; a right-to-left title starts at the right.

@@ -4,7 +4,7 @@
 
 #include "Vellora/Paper/Paper.h"
 #include "Vellora/Sheet/SheetView.h"
-#include "Vellora/Sheet/SheetWindow.h"
+#include "tests/Sheet/SheetWindow.h"
 #include "Vellora/Sheet/SlotField.h"
 #include "Vellora/Sheet/SlotRow.h"
 

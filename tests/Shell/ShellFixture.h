@@ -34,7 +34,6 @@ public:
     QList<bool> applied;
     QWindow *window = nullptr;
     void setShownInTaskbar(bool shown) override { applied.append(shown); }
-    bool isShownInDock() const override { return applied.value(applied.size() - 1, true); }
     void setWindow(QWindow *w) override { window = w; }
 };
 

@@ -406,12 +406,18 @@ protected:
             press(Qt::Key_2, Qt::ControlModifier);
         else if (way == "Ctrl+Q")
             press(Qt::Key_Q, Qt::ControlModifier);
-        else
+        else if (way == "close")
             window()->close();
+        else {
+            // With the tray icon the window only hides: the field keeps its focus, and the app must end the edit.
+            app->settings().setShowTrayIcon(true);
+            window()->close();
+        }
     }
 };
 
-// What is typed in a row is kept, as Return keeps it, when the page changes, the app quits or the window closes.
+// What is typed in a row is kept, as Return keeps it, when the page changes, the app quits or the window closes
+// (ending the app, or hiding it while it lives on in the tray).
 TEST_P(LeavingARowTest, KeepsWhatWasTyped)
 {
     launch();
@@ -427,7 +433,7 @@ TEST_P(LeavingARowTest, KeepsWhatWasTyped)
     EXPECT_TRUE(asked.isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, LeavingARowTest, testing::Values("Ctrl+2", "Ctrl+Q", "close"),
+INSTANTIATE_TEST_SUITE_P(Ways, LeavingARowTest, testing::Values("Ctrl+2", "Ctrl+Q", "close", "close to the tray"),
                          [](const testing::TestParamInfo<const char *> &info) { return caseName(info.param); });
 
 // Undo from the menu while a row is being edited finishes that edit first, so the edit is what it takes back, not

@@ -10,8 +10,9 @@ class PaperSheet;
 class QStackedLayout;
 class SheetView;
 
-// A plain window that shows the Today sheet or the Backlog on one store, with the notes under them and an Undo
-// history of the changes made in it; the pages' footer buttons switch between the pages.
+// For tests, screenshots and benchmarks: a plain window that shows the Today sheet or the Backlog on one store, with
+// the notes under them and an Undo history of the changes made in it; the pages' footer buttons switch between the
+// pages.
 class SheetWindow : public QWidget
 {
     Q_OBJECT
@@ -26,10 +27,6 @@ public:
     bool showsBacklog() const;
     void showToday();
     void showBacklog();
-    // Shows the window in front of the others.
-    void bringToFront();
-    // Shows a hidden window, hides a shown one.
-    void toggleShown();
 
 private:
     SheetView *m_sheet = nullptr;
@@ -40,6 +37,3 @@ private:
     UndoHistory *m_history = nullptr;
     NoteBar *m_notes = nullptr;
 };
-
-// Opens the window on the store and runs until it is closed; gives the exit code. Needs a QApplication.
-int runSheetWindow(DayStore &store);

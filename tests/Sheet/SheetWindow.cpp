@@ -1,4 +1,4 @@
-#include "Vellora/Sheet/SheetWindow.h"
+#include "tests/Sheet/SheetWindow.h"
 
 #include "Vellora/Paper/PaperSheet.h"
 #include "Vellora/Sheet/BacklogView.h"
@@ -6,7 +6,6 @@
 #include "Vellora/Sheet/SheetView.h"
 #include "Vellora/Sheet/UndoHistory.h"
 
-#include <QApplication>
 #include <QBoxLayout>
 #include <QStackedLayout>
 
@@ -57,27 +56,4 @@ void SheetWindow::showToday()
 void SheetWindow::showBacklog()
 {
     m_pages->setCurrentWidget(m_backlogPage);
-}
-
-void SheetWindow::bringToFront()
-{
-    show();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    raise();
-    activateWindow();
-}
-
-void SheetWindow::toggleShown()
-{
-    if (isVisible() && !isMinimized())
-        hide();
-    else
-        bringToFront();
-}
-
-int runSheetWindow(DayStore &store)
-{
-    SheetWindow window(store);
-    window.show();
-    return QApplication::exec();
 }
