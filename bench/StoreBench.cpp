@@ -3,8 +3,10 @@
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Sync/AppStore.h"
 #include "Vellora/Sync/ItemRecord.h"
+#include "bench/QtStoreReader.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -74,6 +76,35 @@ void BM_Load(benchmark::State &state)
     }
 }
 
+// What a launch reads: the file, parsed, made into the items and the sync engine's state. READER = 0: the program's
+// own reader (simdjson); 1: the same values read with QJsonDocument. Run with random interleaving, so that the two
+// take turns under the same load.
+void BM_LoadBy(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("vellora.json");
+    writeStore(path, int(state.range(0)), state.range(1) != 0);
+    const bool qt = state.range(2) != 0;
+    auto loadWithQt = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QtStoreReader::read(file.readAll()) : std::nullopt;
+    };
+    const auto own = StoreFile::load(path).saved;
+    if (!own || loadWithQt() != own) {
+        state.SkipWithError("the two readers do not read the same store");
+        return;
+    }
+    for (auto _ : state) {
+        if (qt) {
+            auto loaded = loadWithQt();
+            benchmark::DoNotOptimize(loaded);
+        } else {
+            auto loaded = StoreFile::load(path);
+            benchmark::DoNotOptimize(loaded);
+        }
+    }
+}
+
 void BM_ItemsIn(benchmark::State &state)
 {
     QTemporaryDir dir;
@@ -107,6 +138,11 @@ BENCHMARK(BM_EditWithSave)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_Load)->Arg(100)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoadBy)
+    ->ArgsProduct({{1000, 10000}, {0, 1}, {0, 1}})
+    ->ArgNames({"", "queued", "qt"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_ItemsIn)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char **argv)
