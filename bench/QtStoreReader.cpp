@@ -72,28 +72,6 @@ std::optional<DayItem> itemOf(const QString &id, const QJsonObject &object)
     return item;
 }
 
-// The texts of `keys` in each object of an array, or false when one is missing or not a text.
-template<size_t N, typename Take>
-bool readEntries(const QJsonValue &value, const std::array<const char *, N> &keys, Take take)
-{
-    if (!value.isArray())
-        return false;
-    for (const QJsonValue entry : value.toArray()) {
-        const QJsonObject object = entry.toObject();
-        std::array<QString, N> texts;
-        for (size_t i = 0; i < N; ++i) {
-            const QJsonValue field = object.value(QLatin1StringView(keys[i]));
-            if (!field.isString())
-                return false;
-            texts[i] = field.toString();
-        }
-        if (!take(texts, object))
-            return false;
-    }
-    return true;
-}
-
-
 } // namespace
 
 std::optional<DayStore::Saved> read(const QByteArray &bytes)
