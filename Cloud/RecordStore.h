@@ -41,7 +41,11 @@ public:
 private:
     struct Write;
 
-    qint64 lockCounter(qint64 user);
+    // The user's change counter, locked for a write; a user removed meanwhile fails as no longer authenticated.
+    qint64 counterOf(qint64 user, bool lock);
+    bool raiseCounter(qint64 user, qint64 before, qint64 counter);
+    std::optional<qint64> zoneIn(Write &write, const SyncKit::RecordZoneID &zoneID);
+    QSqlQuery recordRow(qint64 zone, const QString &name);
     void deleteZone(qint64 user, qint64 zone, const SyncKit::RecordZoneID &zoneID, qint64 change);
     std::optional<qint64> zoneId(qint64 user, const SyncKit::RecordZoneID &zoneID);
     QJsonObject saveRecord(Write &write, const SyncKit::CloudProtocol::RecordEnvelope &record,
