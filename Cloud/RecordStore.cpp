@@ -122,13 +122,9 @@ bool RecordStore::isOfAnotherEpoch(const ModifyRecordsRequest &request) const
         || std::any_of(request.deletes.begin(), request.deletes.end(), stale);
 }
 
-RecordStore::RecordStore(SqlConnection &connection, Clock clock) : m_connection(connection), m_clock(std::move(clock))
-{
-}
-
 QString RecordStore::now() const
 {
-    return (m_clock ? m_clock() : QDateTime::currentDateTimeUtc()).toUTC().toString(Qt::ISODateWithMs);
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
 }
 
 qint64 RecordStore::counterOf(qint64 user, bool lock)

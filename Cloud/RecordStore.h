@@ -5,8 +5,6 @@
 
 #include <QDateTime>
 
-#include <functional>
-
 namespace Cloud {
 
 // The private databases of the users: zones, records with their change tags, tombstones and change feeds, with the
@@ -15,9 +13,7 @@ namespace Cloud {
 class RecordStore
 {
 public:
-    using Clock = std::function<QDateTime()>;
-
-    explicit RecordStore(SqlConnection &connection, Clock clock = {});
+    explicit RecordStore(SqlConnection &connection) : m_connection(connection) {}
 
     // A write reports through `changed` whether it changed the user's database, so that the user's devices are told.
     std::variant<QJsonObject, StoreFailure> modifyZones(qint64 user, const SyncKit::CloudProtocol::ModifyZonesRequest &,
@@ -58,7 +54,6 @@ private:
     SyncKit::CloudProtocol::RecordEnvelope envelopeOf(const QSqlQuery &row, const SyncKit::RecordZoneID &zoneID) const;
 
     SqlConnection &m_connection;
-    Clock m_clock;
 };
 
 } // namespace Cloud

@@ -4,7 +4,7 @@
 
 #include "Vellora/Sync/SyncDriver.h"
 
-#include "SyncKit/MemoryCloud.h"
+#include "tests/SyncKit/MemoryCloud.h"
 #include "SyncKit/SyncEngineDelegate.h"
 
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Sync/SyncDriver.h"
 
-#include "SyncKit/MemoryCloud.h"
+#include "tests/SyncKit/MemoryCloud.h"
 #include "tests/Cloud/AwaitCloud.h"
 #include "tests/Cloud/CloudServerProcess.h"
 

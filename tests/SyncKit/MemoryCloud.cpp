@@ -1,4 +1,4 @@
-#include "SyncKit/MemoryCloud.h"
+#include "tests/SyncKit/MemoryCloud.h"
 
 #include <QTimer>
 #include <QUuid>
