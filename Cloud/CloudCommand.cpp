@@ -247,15 +247,13 @@ std::optional<CloudServer::Limits> parseRateLimit(const QString &text)
     const QStringList parts = text.split(QLatin1Char('/'));
     bool rateOk = false;
     bool burstOk = false;
-    if (parts.size() != 2)
-        return std::nullopt;
-    const double rate = parts[0].toDouble(&rateOk);
-    const double burst = parts[1].toDouble(&burstOk);
-    if (!rateOk || !burstOk || rate <= 0 || burst < 1)
-        return std::nullopt;
     CloudServer::Limits limits;
-    limits.requestsPerSecond = rate;
-    limits.burst = burst;
+    if (parts.size() == 2) {
+        limits.requestsPerSecond = parts[0].toDouble(&rateOk);
+        limits.burst = parts[1].toDouble(&burstOk);
+    }
+    if (!rateOk || !burstOk || limits.requestsPerSecond <= 0 || limits.burst < 1)
+        return std::nullopt;
     return limits;
 }
 

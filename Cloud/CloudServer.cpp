@@ -7,9 +7,6 @@
 #include <QJsonDocument>
 #include <QSslServer>
 
-#ifdef __GLIBC__
-#endif
-
 namespace Cloud {
 
 using namespace SyncKit;
@@ -19,6 +16,9 @@ using Status = QHttpServerResponse::StatusCode;
 namespace {
 
 constexpr int kRetryAfterStoreFailure = 2;
+// In the order of the operations.
+const char *const kRoutes[] = {kModifyZonesPath, kModifyRecordsPath, kDatabaseChangesPath, kZoneChangesPath,
+                               kAccountPath};
 
 QByteArray header(const QHttpServerRequest &request, const char *name)
 {
@@ -64,11 +64,6 @@ ConnectionPolicy::Rejection storeFailure(const StoreFailure &failure)
                      QStringLiteral("the database is unavailable; try again later"), kRetryAfterStoreFailure);
 }
 
-QHttpServerResponse storeFailed(const StoreFailure &failure)
-{
-    return respond(storeFailure(failure));
-}
-
 QHttpServerResponse invalid(const Invalid &why)
 {
     const bool tooLarge = why.name == QLatin1String("tooManyChanges");
@@ -109,17 +104,14 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
       m_push(m_users, [this](const QHostAddress &peer, const QByteArray &forwardedFor,
                              const QString &token) { return authenticate(peer, forwardedFor, token); })
 {
-    const auto post = QHttpServerRequest::Method::Post;
-    m_http.route(QLatin1String(kModifyZonesPath), post,
-                 [this](const QHttpServerRequest &request) { return handle(request, Operation::modifyZones); });
-    m_http.route(QLatin1String(kModifyRecordsPath), post,
-                 [this](const QHttpServerRequest &request) { return handle(request, Operation::modifyRecords); });
-    m_http.route(QLatin1String(kDatabaseChangesPath), post,
-                 [this](const QHttpServerRequest &request) { return handle(request, Operation::databaseChanges); });
-    m_http.route(QLatin1String(kZoneChangesPath), post,
-                 [this](const QHttpServerRequest &request) { return handle(request, Operation::zoneChanges); });
-    m_http.route(QLatin1String(kAccountPath), QHttpServerRequest::Method::Get,
-                 [this](const QHttpServerRequest &request) { return handle(request, Operation::account); });
+    for (const Operation operation : {Operation::modifyZones, Operation::modifyRecords, Operation::databaseChanges,
+                                      Operation::zoneChanges, Operation::account}) {
+        // The account is asked with a GET, which has no body.
+        const auto method = operation == Operation::account ? QHttpServerRequest::Method::Get
+                                                            : QHttpServerRequest::Method::Post;
+        m_http.route(QLatin1String(kRoutes[int(operation)]), method,
+                     [this, operation](const QHttpServerRequest &request) { return handle(request, operation); });
+    }
     m_http.route(QLatin1String(kHealthPath), QHttpServerRequest::Method::Get, [this] { return health(); });
     m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get,
                  [this](const QHttpServerRequest &request) { return metrics(request); });
@@ -171,25 +163,17 @@ QHttpServerResponse CloudServer::health()
     try {
         m_connection.value(QStringLiteral("SELECT 1"));
     } catch (const StoreFailure &failure) {
-        return storeFailed(failure);
+        return respond(storeFailure(failure));
     }
     return QHttpServerResponse(QJsonObject{{"ok", true}});
 }
 
-namespace {
-
-const QString kRoutes[] = {QLatin1String(kModifyZonesPath), QLatin1String(kModifyRecordsPath),
-                           QLatin1String(kDatabaseChangesPath), QLatin1String(kZoneChangesPath),
-                           QLatin1String(kAccountPath)};
-
-} // namespace
-
 // The route a refused request was headed for; any other path counts as one, so that no client adds labels.
 QString CloudServer::routeOf(const QByteArray &path)
 {
-    for (const QString &route : kRoutes) {
-        if (path == route.toLatin1())
-            return route;
+    for (const char *route : kRoutes) {
+        if (path == route)
+            return QLatin1String(route);
     }
     return QStringLiteral("other");
 }
@@ -203,7 +187,7 @@ QHttpServerResponse CloudServer::handle(const QHttpServerRequest &request, Opera
     QString kind;
     if (status >= 400)
         kind = QJsonDocument::fromJson(response.data()).object().value("error").toObject().value("name").toString();
-    m_metrics.record(kRoutes[int(operation)], status, kind, double(timer.nsecsElapsed()) / 1e9);
+    m_metrics.record(QLatin1String(kRoutes[int(operation)]), status, kind, double(timer.nsecsElapsed()) / 1e9);
     return response;
 }
 
@@ -273,7 +257,7 @@ QHttpServerResponse CloudServer::account(qint64 user)
 {
     const auto name = m_users.nameOf(user);
     if (const auto *failure = std::get_if<StoreFailure>(&name))
-        return storeFailed(*failure);
+        return respond(storeFailure(*failure));
     const auto &found = std::get<std::optional<QString>>(name);
     // Removed between the token check and now: the token no longer counts.
     if (!found)
@@ -323,7 +307,7 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
             return resetRequired();
         const auto changes = m_records.zoneChanges(user, std::get<ZoneChangesRequest>(request));
         if (const auto *failure = std::get_if<StoreFailure>(&changes))
-            return storeFailed(*failure);
+            return respond(storeFailure(*failure));
         const auto &found = std::get<std::optional<QJsonObject>>(changes);
         if (!found)
             return refuse(Status::NotFound, CloudError::Code::zoneNotFound, {},
@@ -335,7 +319,7 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
         return account(user);
     }
     if (const auto *failure = std::get_if<StoreFailure>(&answer))
-        return storeFailed(*failure);
+        return respond(storeFailure(*failure));
     if (changed && !m_changesHeard)
         m_push.notify(user);
     return QHttpServerResponse(std::get<QJsonObject>(answer));

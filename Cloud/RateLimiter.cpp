@@ -10,13 +10,11 @@ RateLimiter::RateLimiter(double rate, double burst) : m_rate(std::max(rate, 0.00
     m_clock.start();
 }
 
-int RateLimiter::take(const QByteArray &key, bool spend)
+int RateLimiter::take(const QByteArray &key)
 {
     const qint64 nowMs = m_clock.elapsed();
     auto found = m_buckets.find(key);
     if (found == m_buckets.end()) {
-        if (!spend)
-            return 0;
         if (m_buckets.size() >= m_sweepAt)
             forgetFullBuckets(nowMs);
         found = m_buckets.insert(key, Bucket{m_burst, nowMs});
@@ -25,8 +23,7 @@ int RateLimiter::take(const QByteArray &key, bool spend)
     bucket.tokens = std::min(m_burst, bucket.tokens + double(nowMs - bucket.lastMs) * m_rate / 1000.0);
     bucket.lastMs = nowMs;
     if (bucket.tokens >= 1.0) {
-        if (spend)
-            bucket.tokens -= 1.0;
+        bucket.tokens -= 1.0;
         return 0;
     }
     return std::max(1, int(std::ceil((1.0 - bucket.tokens) / m_rate)));

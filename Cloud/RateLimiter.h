@@ -14,9 +14,8 @@ class RateLimiter
 public:
     RateLimiter(double rate, double burst);
 
-    // Zero when the key has a request left, else the seconds after which it has; takes one when `spend` is set and
-    // one is left.
-    int take(const QByteArray &key, bool spend = true);
+    // Zero when the key has a request left, and takes it; else the seconds after which it has one.
+    int take(const QByteArray &key);
 
     // The key of the peer a request came from: its address, or when that is one of the proxies the server was told
     // to trust, the last address in X-Forwarded-For that is not such a proxy (each proxy adds the address it saw).

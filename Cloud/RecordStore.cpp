@@ -58,6 +58,13 @@ QJsonObject parseFields(const QString &text)
     return QJsonDocument::fromJson(text.toUtf8()).object();
 }
 
+QJsonObject tooLarge()
+{
+    return errorJson(CloudError::Code::limitExceeded,
+                     QStringLiteral("a record holds at most %1 KiB").arg(kMaxRecordBytes / 1024),
+                     QStringLiteral("recordTooLarge"));
+}
+
 } // namespace
 
 // The epoch goes into every tag: after a restore, a tag a device kept from before never matches a record of now.
@@ -115,22 +122,45 @@ bool RecordStore::isOfAnotherEpoch(const ModifyRecordsRequest &request) const
         || std::any_of(request.deletes.begin(), request.deletes.end(), stale);
 }
 
-RecordStore::RecordStore(SqlConnection &connection, Clock clock) : m_connection(connection), m_clock(std::move(clock))
-{
-}
-
 QString RecordStore::now() const
 {
-    return (m_clock ? m_clock() : QDateTime::currentDateTimeUtc()).toUTC().toString(Qt::ISODateWithMs);
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
 }
 
-qint64 RecordStore::lockCounter(qint64 user)
+qint64 RecordStore::counterOf(qint64 user, bool lock)
 {
     const auto counter = m_connection.value(
-        QStringLiteral("SELECT counter FROM users WHERE id = ?") + m_connection.lockSuffix(), {user});
+        QStringLiteral("SELECT counter FROM users WHERE id = ?") + (lock ? m_connection.lockSuffix() : QString()),
+        {user});
     if (!counter)
         throw StoreFailure{QStringLiteral("the user is gone"), true};
     return counter->toLongLong();
+}
+
+// Ends a write that took the user's counter from `before` to `counter`: whether it changed the user's database.
+bool RecordStore::raiseCounter(qint64 user, qint64 before, qint64 counter)
+{
+    if (counter == before)
+        return false;
+    m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {counter, user});
+    m_connection.announceChange(user);
+    return true;
+}
+
+// The zone's id, asked of the database once per write.
+std::optional<qint64> RecordStore::zoneIn(Write &write, const RecordZoneID &zoneID)
+{
+    auto found = write.zones.find(zoneID);
+    if (found == write.zones.end())
+        found = write.zones.insert(zoneID, zoneId(write.user, zoneID));
+    return *found;
+}
+
+QSqlQuery RecordStore::recordRow(qint64 zone, const QString &name)
+{
+    return m_connection.run(
+        QStringLiteral("SELECT %1 FROM records WHERE zone_id = ? AND name = ?").arg(QLatin1String(kRecordColumns)),
+        {zone, name});
 }
 
 std::optional<qint64> RecordStore::zoneId(qint64 user, const RecordZoneID &zoneID)
@@ -145,7 +175,7 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyZones(qint64 user, co
                                                                  bool &changed)
 {
     return m_connection.write([&] {
-        const qint64 before = lockCounter(user);
+        const qint64 before = counterOf(user, true);
         qint64 counter = before;
         ModifyZonesResult result;
         for (const RecordZoneID &zoneID : request.saves) {
@@ -160,11 +190,7 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyZones(qint64 user, co
                 deleteZone(user, *id, zoneID, ++counter);
             result.deletedZones.append(zoneID);
         }
-        if (counter != before)
-            m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {counter, user});
-        changed = counter != before;
-        if (changed)
-            m_connection.announceChange(user);
+        changed = raiseCounter(user, before, counter);
         return CloudProtocol::toJson(result);
     });
 }
@@ -182,7 +208,7 @@ void RecordStore::deleteZone(qint64 user, qint64 zone, const RecordZoneID &zoneI
 std::variant<std::pair<qint64, qint64>, StoreFailure> RecordStore::deleteAllZones(qint64 user, bool &changed)
 {
     return m_connection.write([&] {
-        const qint64 before = lockCounter(user);
+        const qint64 before = counterOf(user, true);
         qint64 counter = before;
         QList<std::pair<qint64, RecordZoneID>> zones;
         QSqlQuery rows = m_connection.run(QStringLiteral("SELECT id, owner, name FROM zones WHERE user_id = ?"
@@ -202,11 +228,7 @@ std::variant<std::pair<qint64, qint64>, StoreFailure> RecordStore::deleteAllZone
                 .toLongLong();
         for (const auto &[zone, zoneID] : std::as_const(zones))
             deleteZone(user, zone, zoneID, ++counter);
-        if (counter != before)
-            m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {counter, user});
-        changed = counter != before;
-        if (changed)
-            m_connection.announceChange(user);
+        changed = raiseCounter(user, before, counter);
         return std::pair(qint64(zones.size()), records);
     });
 }
@@ -214,22 +236,16 @@ std::variant<std::pair<qint64, qint64>, StoreFailure> RecordStore::deleteAllZone
 QJsonObject RecordStore::saveRecord(Write &write, const RecordEnvelope &record, std::optional<RecordEnvelope> &saved)
 {
     const RecordZoneID &zoneID = record.id.zoneID;
-    if (!write.zones.contains(zoneID))
-        write.zones.insert(zoneID, zoneId(write.user, zoneID));
-    const std::optional<qint64> zone = write.zones.value(zoneID);
+    const std::optional<qint64> zone = zoneIn(write, zoneID);
     if (!zone)
         return errorJson(CloudError::Code::zoneNotFound, zoneID.zoneName);
 
     const QByteArray fieldsText = QJsonDocument(record.fields).toJson(QJsonDocument::Compact);
     if (fieldsText.size() + record.type.toUtf8().size() + record.id.recordName.toUtf8().size() > kMaxRecordBytes)
-        return errorJson(CloudError::Code::limitExceeded,
-                         QStringLiteral("a record holds at most %1 KiB").arg(kMaxRecordBytes / 1024),
-                         QStringLiteral("recordTooLarge"));
+        return tooLarge();
 
     const QString &name = record.id.recordName;
-    QSqlQuery row = m_connection.run(
-        QStringLiteral("SELECT %1 FROM records WHERE zone_id = ? AND name = ?").arg(QLatin1String(kRecordColumns)),
-        {*zone, name});
+    QSqlQuery row = recordRow(*zone, name);
     const bool found = row.next();
     const bool exists = found && !row.value(5).isNull();
     const bool sameTag = found && tagOf(row.value(2).toLongLong()) == record.changeTag;
@@ -256,21 +272,15 @@ QJsonObject RecordStore::saveRecord(Write &write, const RecordEnvelope &record, 
 QJsonObject RecordStore::deleteRecord(Write &write, const RecordEnvelope &tombstone)
 {
     const RecordID &recordID = tombstone.id;
-    if (!write.zones.contains(recordID.zoneID))
-        write.zones.insert(recordID.zoneID, zoneId(write.user, recordID.zoneID));
-    const std::optional<qint64> zone = write.zones.value(recordID.zoneID);
+    const std::optional<qint64> zone = zoneIn(write, recordID.zoneID);
     if (!zone)
         return errorJson(CloudError::Code::zoneNotFound, recordID.zoneID.zoneName);
     QString left; // what the device leaves in the tombstone; an older device's bare identity leaves nothing
     if (!tombstone.type.isEmpty()) {
         const QByteArray fieldsText = QJsonDocument(tombstone.fields).toJson(QJsonDocument::Compact);
         if (fieldsText.size() > kMaxRecordBytes)
-            return errorJson(CloudError::Code::limitExceeded,
-                             QStringLiteral("a record holds at most %1 KiB").arg(kMaxRecordBytes / 1024),
-                             QStringLiteral("recordTooLarge"));
-        QSqlQuery row = m_connection.run(
-            QStringLiteral("SELECT %1 FROM records WHERE zone_id = ? AND name = ?").arg(QLatin1String(kRecordColumns)),
-            {*zone, recordID.recordName});
+            return tooLarge();
+        QSqlQuery row = recordRow(*zone, recordID.recordName);
         // A record changed since the device saw it: it is told how, and decides.
         if (row.next() && !row.value(5).isNull() && tagOf(row.value(2).toLongLong()) != tombstone.changeTag)
             return errorJson(CloudError::Code::serverRecordChanged, {}, {}, envelopeOf(row, recordID.zoneID).toJson());
@@ -292,7 +302,7 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyRecords(qint64 user, 
                                                                    bool &changed)
 {
     return m_connection.write([&] {
-        Write write{user, lockCounter(user), {}, {}};
+        Write write{user, counterOf(user, true), {}, {}};
         const qint64 before = write.counter;
         ModifyRecordsAnswer answer;
         for (const RecordEnvelope &record : request.saves) {
@@ -312,11 +322,7 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyRecords(qint64 user, 
         }
         for (qint64 zone : std::as_const(write.touchedZones))
             m_connection.run(QStringLiteral("UPDATE zones SET last_change = ? WHERE id = ?"), {write.counter, zone});
-        if (write.counter != before)
-            m_connection.run(QStringLiteral("UPDATE users SET counter = ? WHERE id = ?"), {write.counter, user});
-        changed = write.counter != before;
-        if (changed)
-            m_connection.announceChange(user);
+        changed = raiseCounter(user, before, write.counter);
         return answer.toJson();
     });
 }
@@ -324,10 +330,7 @@ std::variant<QJsonObject, StoreFailure> RecordStore::modifyRecords(qint64 user, 
 std::variant<QJsonObject, StoreFailure> RecordStore::databaseChanges(qint64 user, const DatabaseChangesRequest &request)
 {
     return m_connection.read([&] {
-        const auto found = m_connection.value(QStringLiteral("SELECT counter FROM users WHERE id = ?"), {user});
-        if (!found)
-            throw StoreFailure{QStringLiteral("the user is gone")};
-        const qint64 counter = found->toLongLong();
+        const qint64 counter = counterOf(user, false);
         const auto since = changeOfToken(request.token, kDatabaseTokenPrefix, incarnation(user));
         DatabaseChanges changes;
         if (since) {

@@ -5,8 +5,6 @@
 
 #include <QDateTime>
 
-#include <functional>
-
 namespace Cloud {
 
 // The private databases of the users: zones, records with their change tags, tombstones and change feeds, with the
@@ -15,9 +13,7 @@ namespace Cloud {
 class RecordStore
 {
 public:
-    using Clock = std::function<QDateTime()>;
-
-    explicit RecordStore(SqlConnection &connection, Clock clock = {});
+    explicit RecordStore(SqlConnection &connection) : m_connection(connection) {}
 
     // A write reports through `changed` whether it changed the user's database, so that the user's devices are told.
     std::variant<QJsonObject, StoreFailure> modifyZones(qint64 user, const SyncKit::CloudProtocol::ModifyZonesRequest &,
@@ -41,7 +37,11 @@ public:
 private:
     struct Write;
 
-    qint64 lockCounter(qint64 user);
+    // The user's change counter, locked for a write; a user removed meanwhile fails as no longer authenticated.
+    qint64 counterOf(qint64 user, bool lock);
+    bool raiseCounter(qint64 user, qint64 before, qint64 counter);
+    std::optional<qint64> zoneIn(Write &write, const SyncKit::RecordZoneID &zoneID);
+    QSqlQuery recordRow(qint64 zone, const QString &name);
     void deleteZone(qint64 user, qint64 zone, const SyncKit::RecordZoneID &zoneID, qint64 change);
     std::optional<qint64> zoneId(qint64 user, const SyncKit::RecordZoneID &zoneID);
     QJsonObject saveRecord(Write &write, const SyncKit::CloudProtocol::RecordEnvelope &record,
@@ -54,7 +54,6 @@ private:
     SyncKit::CloudProtocol::RecordEnvelope envelopeOf(const QSqlQuery &row, const SyncKit::RecordZoneID &zoneID) const;
 
     SqlConnection &m_connection;
-    Clock m_clock;
 };
 
 } // namespace Cloud

@@ -43,12 +43,18 @@ bool UserDirectory::isValidName(const QString &name)
     return pattern.match(name).hasMatch();
 }
 
+std::optional<qint64> UserDirectory::idOf(const QString &name)
+{
+    const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {name});
+    return id ? std::optional(id->toLongLong()) : std::nullopt;
+}
+
 std::variant<QString, StoreFailure> UserDirectory::addDevice(const QString &name)
 {
     return m_connection.write([&] {
         m_connection.run(QStringLiteral("INSERT INTO users(name, created) VALUES (?, ?) ON CONFLICT(name) DO NOTHING"),
                          {name, nowText()});
-        const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {name});
+        const auto id = idOf(name);
         if (!id)
             throw StoreFailure{QStringLiteral("the user was not stored")};
         const QString token = newToken();
@@ -80,7 +86,7 @@ std::variant<QList<UserDirectory::User>, StoreFailure> UserDirectory::users()
 std::variant<std::optional<UserDirectory::Removed>, StoreFailure> UserDirectory::removeUser(const QString &name)
 {
     return m_connection.write([&]() -> std::optional<Removed> {
-        const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {name});
+        const auto id = idOf(name);
         if (!id)
             return std::nullopt;
         Removed removed;
@@ -107,7 +113,7 @@ std::variant<std::optional<UserDirectory::Removed>, StoreFailure> UserDirectory:
 std::variant<qint64, StoreFailure> UserDirectory::revoke(const QString &nameOrToken)
 {
     return m_connection.write([&]() -> qint64 {
-        const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {nameOrToken});
+        const auto id = idOf(nameOrToken);
         QSqlQuery query =
             id ? m_connection.run(QStringLiteral("DELETE FROM tokens WHERE user_id = ?"), {*id})
                : m_connection.run(QStringLiteral("DELETE FROM tokens WHERE hash = ?"), {hashOf(nameOrToken)});
@@ -139,10 +145,7 @@ std::variant<QString, StoreFailure> UserDirectory::revocationMark()
 
 std::variant<std::optional<qint64>, StoreFailure> UserDirectory::userNamed(const QString &name)
 {
-    return m_connection.read([&]() -> std::optional<qint64> {
-        const auto id = m_connection.value(QStringLiteral("SELECT id FROM users WHERE name = ?"), {name});
-        return id ? std::optional(id->toLongLong()) : std::nullopt;
-    });
+    return m_connection.read([&] { return idOf(name); });
 }
 
 std::variant<std::optional<QString>, StoreFailure> UserDirectory::nameOf(qint64 user)

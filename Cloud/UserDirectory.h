@@ -50,6 +50,7 @@ public:
 
 private:
     void markRevocation();
+    std::optional<qint64> idOf(const QString &name);
 
     SqlConnection &m_connection;
 };

@@ -7,44 +7,33 @@ namespace SyncKit::CloudProtocol {
 
 namespace {
 
+// The codes that travel, with the names the wire carries; operationCancelled never leaves the device.
+constexpr std::pair<CloudError::Code, const char *> kCodes[] = {
+    {CloudError::Code::networkFailure, "networkFailure"},
+    {CloudError::Code::serverError, "serverError"},
+    {CloudError::Code::notAuthenticated, "notAuthenticated"},
+    {CloudError::Code::unknownItem, "unknownItem"},
+    {CloudError::Code::invalidArguments, "invalidArguments"},
+    {CloudError::Code::serverRecordChanged, "serverRecordChanged"},
+    {CloudError::Code::resetRequired, "resetRequired"},
+    {CloudError::Code::quotaExceeded, "quotaExceeded"},
+    {CloudError::Code::zoneNotFound, "zoneNotFound"},
+    {CloudError::Code::limitExceeded, "limitExceeded"},
+};
+
 QString codeName(CloudError::Code code)
 {
-    switch (code) {
-    case CloudError::Code::networkFailure:
-        return QStringLiteral("networkFailure");
-    case CloudError::Code::serverError:
-        return QStringLiteral("serverError");
-    case CloudError::Code::notAuthenticated:
-        return QStringLiteral("notAuthenticated");
-    case CloudError::Code::unknownItem:
-        return QStringLiteral("unknownItem");
-    case CloudError::Code::invalidArguments:
-        return QStringLiteral("invalidArguments");
-    case CloudError::Code::serverRecordChanged:
-        return QStringLiteral("serverRecordChanged");
-    case CloudError::Code::resetRequired:
-        return QStringLiteral("resetRequired");
-    case CloudError::Code::operationCancelled:
-        return QStringLiteral("operationCancelled");
-    case CloudError::Code::quotaExceeded:
-        return QStringLiteral("quotaExceeded");
-    case CloudError::Code::zoneNotFound:
-        return QStringLiteral("zoneNotFound");
-    case CloudError::Code::limitExceeded:
-        return QStringLiteral("limitExceeded");
+    for (const auto &[known, name] : kCodes) {
+        if (known == code)
+            return QLatin1String(name);
     }
-    return QStringLiteral("unknown");
+    return QStringLiteral("operationCancelled");
 }
 
 std::optional<CloudError::Code> codeOf(const QJsonValue &value)
 {
-    if (!value.isDouble())
-        return std::nullopt;
-    const int number = value.toInt(-1);
-    for (auto code :
-         {CloudError::Code::networkFailure, CloudError::Code::serverError, CloudError::Code::notAuthenticated,
-          CloudError::Code::unknownItem, CloudError::Code::invalidArguments, CloudError::Code::serverRecordChanged,
-          CloudError::Code::resetRequired, CloudError::Code::quotaExceeded, CloudError::Code::zoneNotFound, CloudError::Code::limitExceeded}) {
+    const int number = value.isDouble() ? value.toInt(-1) : -1;
+    for (const auto &[code, name] : kCodes) {
         if (int(code) == number)
             return code;
     }
@@ -56,20 +45,9 @@ Invalid badRequest(const QString &message)
     return Invalid{QStringLiteral("badRequest"), message};
 }
 
-Invalid tooManyChanges()
-{
-    return Invalid{QStringLiteral("tooManyChanges"),
-                   QStringLiteral("a request carries at most %1 changes").arg(kMaxChangesPerRequest)};
-}
-
 QByteArray tokenFrom(const QJsonValue &value)
 {
     return value.toString().toLatin1();
-}
-
-QString tokenText(const QByteArray &token)
-{
-    return QString::fromLatin1(token);
 }
 
 template<typename T, typename Read> std::optional<QList<T>> readList(const QJsonValue &value, Read read)
@@ -97,16 +75,21 @@ template<typename T> QJsonArray writeList(const QList<T> &list)
 }
 
 // Requests may leave out empty lists, but never carry more changes than one request may.
-template<typename T, typename Read>
-std::variant<QList<T>, Invalid> readChanges(const QJsonObject &object, const char *key, Read read)
+template<typename T, typename ReadSave, typename ReadDelete>
+std::variant<std::pair<QList<T>, QList<T>>, Invalid> readChanges(const QJsonObject &object, ReadSave readSave,
+                                                                 ReadDelete readDelete)
 {
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (value.isArray() && value.toArray().size() > kMaxChangesPerRequest)
-        return tooManyChanges();
-    auto list = readList<T>(value, read);
-    if (!list)
-        return badRequest(QStringLiteral("\"%1\" is not a list of the expected entries").arg(QLatin1String(key)));
-    return std::move(*list);
+    const QJsonValue saves = object.value(QLatin1String("saves"));
+    const QJsonValue deletes = object.value(QLatin1String("deletes"));
+    if (saves.toArray().size() + deletes.toArray().size() > kMaxChangesPerRequest)
+        return Invalid{QStringLiteral("tooManyChanges"),
+                       QStringLiteral("a request carries at most %1 changes").arg(kMaxChangesPerRequest)};
+    auto saved = readList<T>(saves, readSave);
+    auto deleted = readList<T>(deletes, readDelete);
+    if (!saved || !deleted)
+        return badRequest(QStringLiteral("\"%1\" is not a list of the expected entries")
+                              .arg(QLatin1String(saved ? "deletes" : "saves")));
+    return std::pair(std::move(*saved), std::move(*deleted));
 }
 
 std::optional<ZoneResult> zoneResultFromJson(const QJsonValue &value)
@@ -222,16 +205,11 @@ QJsonObject ModifyZonesRequest::toJson() const
 
 std::variant<ModifyZonesRequest, Invalid> ModifyZonesRequest::fromJson(const QJsonObject &object)
 {
-    auto saves = readChanges<RecordZoneID>(object, "saves", RecordZoneID::fromJson);
-    auto deletes = readChanges<RecordZoneID>(object, "deletes", RecordZoneID::fromJson);
-    for (auto *list : {&saves, &deletes}) {
-        if (auto *invalid = std::get_if<Invalid>(list))
-            return *invalid;
-    }
-    ModifyZonesRequest request{std::get<0>(std::move(saves)), std::get<0>(std::move(deletes))};
-    if (request.saves.size() + request.deletes.size() > kMaxChangesPerRequest)
-        return tooManyChanges();
-    return request;
+    auto changes = readChanges<RecordZoneID>(object, RecordZoneID::fromJson, RecordZoneID::fromJson);
+    if (auto *invalid = std::get_if<Invalid>(&changes))
+        return *invalid;
+    auto &[saves, deletes] = std::get<0>(changes);
+    return ModifyZonesRequest{std::move(saves), std::move(deletes)};
 }
 
 QJsonObject ModifyRecordsRequest::toJson(const QList<Record> &saves, const QList<Record> &deletes)
@@ -244,26 +222,21 @@ QJsonObject ModifyRecordsRequest::toJson(const QList<Record> &saves, const QList
 
 std::variant<ModifyRecordsRequest, Invalid> ModifyRecordsRequest::fromJson(const QJsonObject &object)
 {
-    auto saves = readChanges<RecordEnvelope>(object, "saves", RecordEnvelope::fromJson);
-    auto deletes = readChanges<RecordEnvelope>(object, "deletes", [](const QJsonValue &value) {
+    auto changes = readChanges<RecordEnvelope>(object, RecordEnvelope::fromJson, [](const QJsonValue &value) {
         if (value.toObject().contains(QLatin1String("type")))
             return RecordEnvelope::fromJson(value);
         const auto id = RecordID::fromJson(value);
         return id ? std::optional(RecordEnvelope{{}, *id, {}, {}, {}, {}}) : std::nullopt;
     });
-    if (auto *invalid = std::get_if<Invalid>(&saves))
+    if (auto *invalid = std::get_if<Invalid>(&changes))
         return *invalid;
-    if (auto *invalid = std::get_if<Invalid>(&deletes))
-        return *invalid;
-    ModifyRecordsRequest request{std::get<0>(std::move(saves)), std::get<0>(std::move(deletes))};
-    if (request.saves.size() + request.deletes.size() > kMaxChangesPerRequest)
-        return tooManyChanges();
-    return request;
+    auto &[saves, deletes] = std::get<0>(changes);
+    return ModifyRecordsRequest{std::move(saves), std::move(deletes)};
 }
 
 QJsonObject DatabaseChangesRequest::toJson() const
 {
-    return {{"token", tokenText(token)}};
+    return {{"token", QString::fromLatin1(token)}};
 }
 
 std::variant<DatabaseChangesRequest, Invalid> DatabaseChangesRequest::fromJson(const QJsonObject &object)
@@ -276,7 +249,7 @@ std::variant<DatabaseChangesRequest, Invalid> DatabaseChangesRequest::fromJson(c
 
 QJsonObject ZoneChangesRequest::toJson() const
 {
-    return {{"zone", zoneID.toJson()}, {"token", tokenText(token)}, {"limit", limit}};
+    return {{"zone", zoneID.toJson()}, {"token", QString::fromLatin1(token)}, {"limit", limit}};
 }
 
 std::variant<ZoneChangesRequest, Invalid> ZoneChangesRequest::fromJson(const QJsonObject &object)
@@ -306,7 +279,7 @@ QJsonObject ZoneChangesAnswer::toJson() const
 {
     return {{"modifications", writeList(modifications)},
             {"deletions", writeList(deletions)},
-            {"changeToken", tokenText(changeToken)},
+            {"changeToken", QString::fromLatin1(changeToken)},
             {"moreComing", moreComing}};
 }
 
@@ -322,7 +295,7 @@ QJsonObject toJson(const DatabaseChanges &changes)
 {
     return {{"modifiedZones", writeList(changes.modifiedZones)},
             {"deletedZones", writeList(changes.deletedZones)},
-            {"changeToken", tokenText(changes.changeToken)}};
+            {"changeToken", QString::fromLatin1(changes.changeToken)}};
 }
 
 std::optional<ModifyZonesResult> modifyZonesResult(const QJsonObject &object)

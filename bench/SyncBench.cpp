@@ -5,7 +5,7 @@
 #include "Vellora/Sync/AppStore.h"
 #include "Vellora/Sync/ItemRecord.h"
 
-#include "SyncKit/MemoryCloud.h"
+#include "tests/SyncKit/MemoryCloud.h"
 #include "SyncKit/SyncEngineDelegate.h"
 
 #include <QCoreApplication>

@@ -92,25 +92,6 @@ QString escapedControls(const QString &text)
     return out;
 }
 
-void print(FILE *stream, const QString &text)
-{
-    const QByteArray bytes = escapedControls(text).toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-}
-
-int fail(const QString &message, int code = 1)
-{
-    print(stderr, QStringLiteral("vellora: %1\n").arg(message));
-    return code;
-}
-
-std::optional<QString> storePathOf(const Command &command)
-{
-    if (command.storePath)
-        return QFileInfo(*command.storePath).absoluteFilePath();
-    return StoreFile::defaultFilePath();
-}
-
 void printOutcome(const CommandOutcome &outcome)
 {
     print(stdout, outcome.out);
@@ -233,14 +214,23 @@ std::optional<int> askApp(const QString &path, const QJsonObject &request)
 
 } // namespace
 
-QString lockPathFor(const QString &storePath)
+void print(FILE *stream, const QString &text)
 {
-    return InstanceChannel::lockPathFor(storePath);
+    const QByteArray bytes = escapedControls(text).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+int fail(const QString &message, int code)
+{
+    print(stderr, QStringLiteral("vellora: %1\n").arg(message));
+    return code;
 }
 
 std::optional<QString> storePathFor(const Command &command)
 {
-    return storePathOf(command);
+    if (command.storePath)
+        return QFileInfo(*command.storePath).absoluteFilePath();
+    return StoreFile::defaultFilePath();
 }
 
 int runCommandLine(int argc, char **argv, const WindowHost &openWindow, const NetworkHost &runNetwork)
@@ -265,7 +255,7 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow, const Ne
     }
     if (command.isNetworkCommand())
         return runNetwork ? runNetwork(command) : fail(QStringLiteral("this vellora cannot sync"));
-    const auto path = storePathOf(command);
+    const auto path = storePathFor(command);
     if (!path)
         return fail(QStringLiteral("neither HOME nor XDG_DATA_HOME is set, so there is no folder for the store file; "
                                    "give one with --store FILE"));

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstdio>
+
 #include <functional>
 #include <optional>
 
@@ -22,5 +24,7 @@ int runCommandLine(int argc, char **argv, const WindowHost &openWindow = {}, con
 // Where the store file of a command is: its --store FILE, or the user's data folder; none when there is no folder.
 std::optional<QString> storePathFor(const Command &command);
 
-// The lock file that keeps two writers of one store file apart.
-QString lockPathFor(const QString &storePath);
+// Writes text for a person, with the control characters of titles shown as escapes.
+void print(FILE *stream, const QString &text);
+// Says why a command failed on standard error and gives its exit status.
+int fail(const QString &message, int code = 1);

@@ -27,18 +27,6 @@ namespace {
 
 constexpr auto kSendAfterEditWait = std::chrono::seconds(1);
 
-void print(FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-}
-
-int fail(const QString &message)
-{
-    print(stderr, QStringLiteral("vellora: %1\n").arg(message));
-    return 1;
-}
-
 // Runs the event loop until `start` has called its completion, which may happen before it returns.
 template<typename Result> Result waitFor(const std::function<void(std::function<void(const Result &)>)> &start)
 {

@@ -14,23 +14,24 @@ struct VerbInfo
     const char *name;
     int itemArguments; // ITEM
     bool takesText;    // TEXT
+    bool edits;        // changes the store
 };
 
 constexpr std::array<VerbInfo, 14> kVerbs{{
-    {Command::Verb::help, "help", 0, false},
-    {Command::Verb::today, "today", 0, false},
-    {Command::Verb::backlog, "backlog", 0, false},
-    {Command::Verb::add, "add", 0, true},
-    {Command::Verb::edit, "edit", 1, true},
-    {Command::Verb::done, "done", 1, false},
-    {Command::Verb::remove, "delete", 1, false},
-    {Command::Verb::up, "up", 1, false},
-    {Command::Verb::down, "down", 1, false},
-    {Command::Verb::bring, "bring", 1, false},
-    {Command::Verb::newDay, "new-day", 0, false},
-    {Command::Verb::toggle, "toggle", 0, false},
-    {Command::Verb::sync, "sync", 0, false},
-    {Command::Verb::account, "account", 0, false},
+    {Command::Verb::help, "help", 0, false, false},
+    {Command::Verb::today, "today", 0, false, false},
+    {Command::Verb::backlog, "backlog", 0, false, false},
+    {Command::Verb::add, "add", 0, true, true},
+    {Command::Verb::edit, "edit", 1, true, true},
+    {Command::Verb::done, "done", 1, false, true},
+    {Command::Verb::remove, "delete", 1, false, true},
+    {Command::Verb::up, "up", 1, false, true},
+    {Command::Verb::down, "down", 1, false, true},
+    {Command::Verb::bring, "bring", 1, false, true},
+    {Command::Verb::newDay, "new-day", 0, false, true},
+    {Command::Verb::toggle, "toggle", 0, false, false},
+    {Command::Verb::sync, "sync", 0, false, false},
+    {Command::Verb::account, "account", 0, false, false},
 }};
 
 const VerbInfo *verbNamed(const QString &name)
@@ -89,19 +90,8 @@ bool isLongerThanATitle(const QString &text)
 
 bool Command::isEdit() const
 {
-    switch (verb) {
-    case Verb::add:
-    case Verb::edit:
-    case Verb::done:
-    case Verb::remove:
-    case Verb::up:
-    case Verb::down:
-    case Verb::bring:
-    case Verb::newDay:
-        return true;
-    default:
-        return false;
-    }
+    const VerbInfo *info = infoOf(verb);
+    return info && info->edits;
 }
 
 std::variant<Command, CommandError> parseCommand(const QStringList &arguments)

@@ -1,7 +1,7 @@
 // The rules every cloud database of the app keeps, run against each of them: the one in the process and the
 // vellora-cloud server through its network client.
 #include "SyncKit/HttpCloud.h"
-#include "SyncKit/MemoryCloud.h"
+#include "tests/SyncKit/MemoryCloud.h"
 #include "tests/Cloud/AwaitCloud.h"
 #include "tests/Cloud/CloudServerProcess.h"
 #include "tests/Cloud/PostgresCluster.h"

@@ -1,4 +1,4 @@
-#include "SyncKit/MemoryCloud.h"
+#include "tests/SyncKit/MemoryCloud.h"
 #include "SyncKit/SyncEngine.h"
 #include "SyncKit/SyncEngineDelegate.h"
 

@@ -1,5 +1,6 @@
 #include "ProcessFixture.h"
 
+#include "Vellora/Platform/InstanceChannel.h"
 #include "Vellora/Platform/StoreLock.h"
 #include "tests/FailingCalls/FailingCalls.h"
 
@@ -229,7 +230,7 @@ TEST_F(CommandLineTest, AStoreLockOrFolderThatCannotBeUsedChangesNothing)
 {
     vellora({"add", "x"});
     const QByteArray before = storeBytes();
-    const QString fifo = home.filePath("fifo"), lock = lockPathFor(store);
+    const QString fifo = home.filePath("fifo"), lock = InstanceChannel::lockPathFor(store);
     const QString dangling = home.filePath("dangling"); // its folder is missing: the save fails
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     ASSERT_TRUE(QFile::link(home.filePath("gone/store.json"), dangling));

@@ -1,4 +1,4 @@
-#include "SyncKit/MemoryCloud.h"
+#include "tests/SyncKit/MemoryCloud.h"
 
 #include <QTimer>
 #include <QUuid>
@@ -81,16 +81,22 @@ QDateTime MemoryCloud::now() const
     return (m_clock ? m_clock() : QDateTime::currentDateTimeUtc()).toUTC();
 }
 
+const MemoryCloud::Zone *MemoryCloud::findZone(const QString &user, const RecordZoneID &zoneID) const
+{
+    const auto database = m_databases.find(user);
+    if (database == m_databases.end())
+        return nullptr;
+    const auto zone = database->second.zones.find(zoneID);
+    return zone == database->second.zones.end() ? nullptr : &zone->second;
+}
+
 QList<Record> MemoryCloud::records(const QString &user, const RecordZoneID &zoneID) const
 {
     QList<Record> result;
-    const auto database = m_databases.find(user);
-    if (database == m_databases.end())
+    const Zone *zone = findZone(user, zoneID);
+    if (!zone)
         return result;
-    const auto zone = database->second.zones.find(zoneID);
-    if (zone == database->second.zones.end())
-        return result;
-    for (const StoredRecord &stored : zone->second.records) {
+    for (const StoredRecord &stored : zone->records) {
         if (!stored.deleted)
             result.append(stored.record);
     }
@@ -101,43 +107,37 @@ QList<Record> MemoryCloud::records(const QString &user, const RecordZoneID &zone
 
 std::optional<Record> MemoryCloud::record(const QString &user, const RecordID &recordID) const
 {
-    const auto database = m_databases.find(user);
-    if (database == m_databases.end())
+    const Zone *zone = findZone(user, recordID.zoneID);
+    if (!zone)
         return std::nullopt;
-    const auto zone = database->second.zones.find(recordID.zoneID);
-    if (zone == database->second.zones.end())
-        return std::nullopt;
-    const auto stored = zone->second.records.constFind(recordID.recordName);
-    if (stored == zone->second.records.constEnd() || stored->deleted)
+    const auto stored = zone->records.constFind(recordID.recordName);
+    if (stored == zone->records.constEnd() || stored->deleted)
         return std::nullopt;
     return stored->record;
 }
 
 bool MemoryCloud::hasZone(const QString &user, const RecordZoneID &zoneID) const
 {
-    const auto database = m_databases.find(user);
-    return database != m_databases.end() && database->second.zones.count(zoneID) > 0;
+    return findZone(user, zoneID);
 }
 
-quint64 MemoryCloud::changeCount(const QString &user) const
+// Deletes the zone when it is there, as a change of the database.
+void MemoryCloud::dropZone(Database &database, const RecordZoneID &zoneID)
 {
-    const auto database = m_databases.find(user);
-    return database == m_databases.end() ? 0 : database->second.counter;
+    const auto zone = database.zones.find(zoneID);
+    if (zone == database.zones.end())
+        return;
+    for (const StoredRecord &stored : zone->second.records)
+        database.liveRecords -= stored.deleted ? 0 : 1;
+    database.zones.erase(zone);
+    database.deletedZones[zoneID] = ++database.counter;
 }
 
 void MemoryCloud::deleteZone(const QString &user, const RecordZoneID &zoneID)
 {
-    const auto database = m_databases.find(user);
-    if (database == m_databases.end())
+    if (!findZone(user, zoneID))
         return;
-    Database &db = database->second;
-    const auto zone = db.zones.find(zoneID);
-    if (zone == db.zones.end())
-        return;
-    for (const StoredRecord &stored : zone->second.records)
-        db.liveRecords -= stored.deleted ? 0 : 1;
-    db.zones.erase(zone);
-    db.deletedZones[zoneID] = ++db.counter;
+    dropZone(m_databases[user], zoneID);
     emit databaseChanged(m_address, user);
 }
 
@@ -266,13 +266,7 @@ void MemoryCloud::modifyZones(const CloudAccount &account, const QList<RecordZon
             result.savedZones.append(zoneID);
         }
         for (const RecordZoneID &zoneID : deletes) {
-            const auto zone = database.zones.find(zoneID);
-            if (zone != database.zones.end()) {
-                for (const StoredRecord &stored : zone->second.records)
-                    database.liveRecords -= stored.deleted ? 0 : 1;
-                database.zones.erase(zone);
-                database.deletedZones[zoneID] = ++database.counter;
-            }
+            dropZone(database, zoneID);
             result.deletedZones.append(zoneID);
         }
         return CloudResult<ModifyZonesResult>(result);

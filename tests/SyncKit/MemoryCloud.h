@@ -28,8 +28,6 @@ public:
     explicit MemoryCloud(QString address = QStringLiteral("memory:"), QObject *parent = nullptr);
     ~MemoryCloud() override;
 
-    const QString &address() const { return m_address; }
-
     // Makes the account's database when it is new and gives a fresh token for it.
     CloudAccount addAccount(const QString &user);
     // Tokens that were given out stop working.
@@ -50,8 +48,6 @@ public:
     QList<Record> records(const QString &user, const RecordZoneID &zoneID) const;
     std::optional<Record> record(const QString &user, const RecordID &recordID) const;
     bool hasZone(const QString &user, const RecordZoneID &zoneID) const;
-    // The count of changes ever made in the user's database; it grows with every change.
-    quint64 changeCount(const QString &user) const;
     // Deletes a zone as another device or the user's account settings could.
     void deleteZone(const QString &user, const RecordZoneID &zoneID);
 
@@ -96,6 +92,8 @@ private:
     void answer(Call call, const CloudAccount &account, Callback<T> done,
                 std::function<CloudResult<T>(Database &)> work);
     QDateTime now() const;
+    const Zone *findZone(const QString &user, const RecordZoneID &zoneID) const;
+    void dropZone(Database &database, const RecordZoneID &zoneID);
 
     std::optional<CloudError> saveRecord(Database &database, const Record &record, Record &stored);
     std::optional<CloudError> deleteRecord(Database &database, const Record &tombstone);
