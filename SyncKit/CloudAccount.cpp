@@ -35,7 +35,16 @@ std::optional<CloudAccount> CloudAccount::readFile(const QString &path)
     const QString token = object.value("token").toString();
     if (server.isEmpty() || user.isEmpty() || token.isEmpty())
         return std::nullopt;
-    return CloudAccount{server, user, token};
+    CloudAccount account{server, user, token, std::nullopt};
+    if (object.contains("key")) {
+        // A damaged key is no key: syncing on without it would send plain records into a sealed account.
+        const auto bytes = QByteArray::fromBase64Encoding(object.value("key").toString().toLatin1(),
+                                                          QByteArray::AbortOnBase64DecodingErrors);
+        account.key = bytes ? AccountKey::fromBytes(*bytes) : std::nullopt;
+        if (!account.key)
+            return std::nullopt;
+    }
+    return account;
 }
 
 bool CloudAccount::writeFile(const QString &path) const
@@ -46,7 +55,9 @@ bool CloudAccount::writeFile(const QString &path) const
         return false;
     // The token is a secret.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QJsonObject object{{"server", server}, {"user", user}, {"token", token}};
+    QJsonObject object{{"server", server}, {"user", user}, {"token", token}};
+    if (key)
+        object.insert("key", QString::fromLatin1(key->bytes().toBase64()));
     file.write(QJsonDocument(object).toJson(QJsonDocument::Indented));
     return file.commit();
 }

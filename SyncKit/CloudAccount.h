@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncKit/AccountKey.h"
+
 #include <QString>
 
 #include <optional>
@@ -14,12 +16,15 @@ struct CloudAccount
     QString server;
     QString user;
     QString token;
+    // The key that seals the account's records, once this computer holds it; none before the sync passphrase was
+    // given (or for an account of an older version, whose records travel plain).
+    std::optional<AccountKey> key = {};
 
     bool operator==(const CloudAccount &) const = default;
     bool isSameAccount(const CloudAccount &other) const { return server == other.server && user == other.user; }
 
     // The account file: $XDG_CONFIG_HOME/vellora-cloud/account.json. A JSON object with the non-empty texts
-    // "server", "user" and "token"; other keys are ignored. Written by the sign-in tool, read by the engine.
+    // "server", "user" and "token", and the account key as Base64 under "key" once known; other keys are ignored. Written by the sign-in tool, read by the engine.
     static QString defaultFilePath();
     // Nothing when the file is missing or is not such an object.
     static std::optional<CloudAccount> readFile(const QString &path);

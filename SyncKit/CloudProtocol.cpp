@@ -354,3 +354,44 @@ std::optional<ZoneChanges> zoneChanges(const QJsonObject &object)
 }
 
 } // namespace SyncKit::CloudProtocol
+
+namespace SyncKit::CloudProtocol {
+
+QJsonObject KeyBoxRequest::toJson() const
+{
+    return {{"keyBox", box.toJson()},
+            {"replaces", replaces ? QJsonValue(QString::fromLatin1(replaces->toBase64())) : QJsonValue()}};
+}
+
+std::variant<KeyBoxRequest, Invalid> KeyBoxRequest::fromJson(const QJsonObject &object)
+{
+    const auto box = KeyBox::fromJson(object.value("keyBox"));
+    if (!box)
+        return Invalid{QStringLiteral("badRequest"), QStringLiteral("the key box is not one this server keeps")};
+    const QJsonValue replaces = object.value("replaces");
+    if (replaces.isNull() || replaces.isUndefined())
+        return KeyBoxRequest{*box, std::nullopt};
+    const auto salt =
+        QByteArray::fromBase64Encoding(replaces.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!replaces.isString() || !salt)
+        return Invalid{QStringLiteral("badRequest"), QStringLiteral("\"replaces\" must be a Base64 salt or null")};
+    return KeyBoxRequest{*box, *salt};
+}
+
+QJsonObject keyBoxAnswer(const std::optional<KeyBox> &box)
+{
+    return {{"keyBox", box ? QJsonValue(box->toJson()) : QJsonValue()}};
+}
+
+std::optional<std::optional<KeyBox>> keyBoxOfAnswer(const QJsonObject &object)
+{
+    const QJsonValue value = object.value("keyBox");
+    if (value.isNull())
+        return std::optional<KeyBox>();
+    auto box = KeyBox::fromJson(value);
+    if (!box)
+        return std::nullopt;
+    return std::optional<KeyBox>(std::move(*box));
+}
+
+} // namespace SyncKit::CloudProtocol

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncKit/AccountKey.h"
 #include "SyncKit/CloudDatabase.h"
 
 #include <QJsonObject>
@@ -12,6 +13,13 @@
 // request is an HTTP status with {"error": {"code", "name", "message"}}.
 namespace SyncKit::CloudProtocol {
 
+// Why a request was refused: a name for programs ("badRequest", "tooManyChanges") and words for people.
+struct Invalid
+{
+    QString name;
+    QString message;
+};
+
 inline constexpr auto kModifyZonesPath = "/v1/zones/modify";
 inline constexpr auto kModifyRecordsPath = "/v1/records/modify";
 inline constexpr auto kDatabaseChangesPath = "/v1/database/changes";
@@ -20,6 +28,33 @@ inline constexpr auto kPushPath = "/v1/push";
 inline constexpr auto kHealthPath = "/healthz";
 // GET, signed like every operation: whose token it is, {"user": NAME}. Sign-in checks the name given against it.
 inline constexpr auto kAccountPath = "/v1/account";
+
+// The account's wrapped key (KeyBox). GET answers {"keyBox": BOX} or {"keyBox": null} when the account has none yet.
+// POST {"keyBox": BOX, "replaces": SALT} stores it: "replaces" is null for the first box, else the Base64 salt of the
+// box it replaces (a new passphrase). A box that replaces another must hold the same key (equal "keyCheck"). Refused:
+// kKeyBoxChangedStatus with the error named "keyBoxChanged" when the account's box is not the one named (another
+// computer set one a moment ago: fetch it again); 403 "otherKey" when the new box holds another key. Once an
+// account has a box it is sealed: every record saved or deleted must carry exactly one sealed field, and a request
+// with any other fails whole with 403, invalidArguments and the name kPlainRecordRefused (an older version shows the
+// message, which tells the person to update).
+inline constexpr auto kAccountKeyPath = "/v1/account/key";
+inline constexpr int kKeyBoxChangedStatus = 412;
+inline constexpr auto kKeyBoxChanged = "keyBoxChanged";
+inline constexpr auto kOtherKey = "otherKey";
+inline constexpr auto kPlainRecordRefused = "plainRecordRefused";
+
+struct KeyBoxRequest
+{
+    KeyBox box;
+    std::optional<QByteArray> replaces; // the salt of the box it replaces; none for the account's first
+
+    QJsonObject toJson() const;
+    static std::variant<KeyBoxRequest, Invalid> fromJson(const QJsonObject &object);
+};
+QJsonObject keyBoxAnswer(const std::optional<KeyBox> &box);
+// Nothing when the answer is not of that form; an account without a box gives an empty optional inside.
+std::optional<std::optional<KeyBox>> keyBoxOfAnswer(const QJsonObject &object);
+
 
 // A request that carries a change token or change tag from before the server's data was last restored from a backup
 // fails as a whole with this status and the error resetRequired, and changes nothing. The device may hold what the
@@ -63,12 +98,6 @@ QJsonObject errorJson(CloudError::Code code, const QString &message, const QStri
 QJsonObject errorJson(const CloudError &error);
 std::optional<CloudError> errorFromJson(const QJsonValue &value);
 
-// Why a request was refused: a name for programs ("badRequest", "tooManyChanges") and words for people.
-struct Invalid
-{
-    QString name;
-    QString message;
-};
 
 struct ModifyZonesRequest
 {
