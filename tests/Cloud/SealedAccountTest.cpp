@@ -90,9 +90,7 @@ protected:
     {
         ASSERT_TRUE(cryptoReady());
         if (GetParam() == Storage::postgresql) {
-            PostgresCluster *cluster = PostgresCluster::shared();
-            ASSERT_TRUE(cluster);
-            database = cluster->newDatabase();
+            database = PostgresCluster::newSharedDatabase();
             ASSERT_FALSE(database.isEmpty());
         }
         server = std::make_unique<CloudServerProcess>(QStringList{}, database);
