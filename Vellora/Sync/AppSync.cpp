@@ -234,6 +234,17 @@ void AppSync::checkAccount(const CloudAccount &account, QObject *context,
     });
 }
 
+qsizetype AppSync::unopenedRecords(const SyncEngineState &state)
+{
+    return state.unopenedRecords().size();
+}
+
+qsizetype AppSync::unopenedRecords() const
+{
+    SyncKit::SyncEngine *engine = m_store ? m_store->engine() : nullptr;
+    return engine ? unopenedRecords(engine->state()) : 0;
+}
+
 QString AppSync::describe(const CloudError &error)
 {
     switch (error.code()) {

@@ -23,14 +23,21 @@ protected:
 
     void signIn(Computer &computer)
     {
-        const Outcome outcome = computer.run({"account", "sign-in", server.url(), "anna"}, {}, token.toUtf8() + '\n');
+        const Outcome outcome = signInAs(computer, "anna", token);
         ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
     }
 
     Outcome signInAs(Computer &computer, const QString &user, const QString &userToken)
     {
-        return computer.run({"account", "sign-in", server.url(), user}, {}, userToken.toUtf8() + '\n');
+        return computer.run(signInArguments(computer, user), {}, userToken.toUtf8() + '\n');
     }
+
+    QStringList signInArguments(Computer &computer, const QString &user)
+    {
+        return {"account", "sign-in", server.url(), user, "--passphrase-file", computer.secretFile(kPassphrase)};
+    }
+
+    static inline const QString kPassphrase = QStringLiteral("a sync passphrase of test");
 
     CloudServerProcess server;
     QString token = server.addUser("anna");
@@ -135,6 +142,7 @@ TEST_F(SyncCommandTest, HttpsForAPlainServerSaysWhichAddressToUse)
     const Outcome status = computer.run({"account", "status"});
     EXPECT_TRUE(status.out.contains("Not connected since")) << status.out.toStdString();
     EXPECT_TRUE(status.out.contains(advice)) << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains("Not encrypted")) << "an account file of before, without the key";
 }
 
 // Without a window: signing out sends what waits and takes anna's tasks off the computer, a task made then belongs
@@ -285,7 +293,7 @@ TEST_F(SyncCommandTest, AThaiAndAnEnglishComputerAgreeOnToday)
         EXPECT_EQ(outcome.exitCode, 0) << arguments.join(' ').toStdString() << ": " << outcome.err.toStdString();
     };
     for (Computer *computer : {&english, &thai})
-        run(*computer, {"account", "sign-in", server.url(), "anna"}, token.toUtf8() + '\n');
+        run(*computer, signInArguments(*computer, "anna"), token.toUtf8() + '\n');
     run(english, {"add", "Written in English"});
     run(english, {"sync"});
     run(thai, {"sync"});
