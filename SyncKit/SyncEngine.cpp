@@ -60,7 +60,11 @@ SyncEngine::SyncEngine(Configuration configuration, QObject *parent)
                         m_backOffUntil = QDeadlineTimer();
                         m_fetchDue = true;
                         ++m_changeNotices;
-                        scheduleRound(m_configuration.timing.fetchDelay);
+                        // Work under way may have missed the change: another round follows it.
+                        if (m_running)
+                            m_roundAgain = true;
+                        else
+                            scheduleRound(m_configuration.timing.fetchDelay);
                     }
                 });
     }

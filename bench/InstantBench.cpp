@@ -8,6 +8,7 @@
 #include "Vellora/Sync/AppSync.h"
 
 #include "bench/BenchServer.h"
+#include "bench/Percentile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -92,12 +93,6 @@ double carry(Pair &pair, const QString &title)
     const double elapsed = double(timer.nsecsElapsed()) / 1e6;
     QObject::disconnect(connection);
     return holds() ? elapsed : -1;
-}
-
-double percentile(QList<double> values, double share)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[std::min<qsizetype>(values.size() - 1, qsizetype(share * values.size()))];
 }
 
 } // namespace

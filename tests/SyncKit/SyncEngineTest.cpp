@@ -499,4 +499,11 @@ TEST_F(SyncEngineTest, WordOfAChangeWhileAFetchIsOutIsNotLost)
     ASSERT_EVENTUALLY(reader.records.contains(idOf("B")));
     EXPECT_TRUE(reader.records.contains(idOf("A")));
     cloud.setFaultInjector({});
+
+    // The same word while a fetch is out that has found nothing new: the change is fetched once that fetch is done.
+    ASSERT_EVENTUALLY(!readerEngine->isWorking() && !readerEngine->isScheduled());
+    readerEngine->fetchChanges();
+    writer.edit(*writerEngine, "C", "while the reader asked");
+    writerEngine->sendChanges();
+    ASSERT_EVENTUALLY(reader.records.contains(idOf("C")));
 }
