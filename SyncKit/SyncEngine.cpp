@@ -523,8 +523,7 @@ void SyncEngine::fetchAll(Next next)
             for (const RecordZoneID &zoneID : changes.deletedZones)
                 m_state.forgetZoneChangeToken(zoneID);
             const QByteArray newToken = changes.changeToken;
-            fetchZones(changes.modifiedZones, [this, self, next, newToken,
-                                               notices](const std::optional<CloudError> &error) {
+            fetchZones(changes.modifiedZones, [=, this](const std::optional<CloudError> &error) {
                 if (!self)
                     return;
                 Work work(*this);

@@ -45,9 +45,9 @@ public:
         // A change reaches the user's other computers within a quarter second: nothing waits but the round trips.
         // A round begins at the next turn of the event loop, so the changes of one turn (a new day, a pasted list)
         // go in one request; what is queued while a request is out goes in the next, right after its answer.
-        std::chrono::milliseconds sendDelay{0};  // after a change is queued while nothing is under way
-        std::chrono::milliseconds fetchDelay{0}; // after the server tells of a change
-        std::chrono::milliseconds retryDelay{2000};  // after the first network failure; doubles with each further one
+        std::chrono::milliseconds sendDelay{0};     // after a change is queued while nothing is under way
+        std::chrono::milliseconds fetchDelay{0};    // after the server tells of a change
+        std::chrono::milliseconds retryDelay{2000}; // after the first network failure; doubles with each further one
         // A change that failed is tried again within this while the server answers; a server whose push channel
         // comes back ends the pause at once.
         std::chrono::milliseconds maximumRetryDelay{30000};
