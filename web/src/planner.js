@@ -47,8 +47,10 @@ export class Planner extends EventTarget {
         await clearState();
     }
 
-    // Writes the whole state, after any write already under way; a failure is said on the page.
+    // Writes the whole state, after any write already under way; a failure is said on the page. Nothing once signed
+    // out: an answer still on its way must not write the copy back.
     save() {
+        if (!this.account) return Promise.resolve();
         const state = {
             account: this.account,
             items: Object.fromEntries(this.items),
