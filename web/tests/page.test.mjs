@@ -116,6 +116,8 @@ let failed = 0;
 try {
     const started = await startServer(data);
     server = started.server;
+    // Stopped also when this script dies before its cleanup.
+    process.on('exit', () => server.exitCode === null && server.kill('SIGKILL'));
     const { base } = started;
     const token = (await run(cloudBinary, ['user', 'add', 'ana', '--data', data])).trim();
     const secondToken = (await run(cloudBinary, ['user', 'add', 'ana', '--data', data])).trim();
