@@ -14,6 +14,7 @@ all: build
 
 deps:
 	@scripts/install-deps
+	@[ -f web/node_modules/.package-lock.json ] || (cd web && npm ci --no-audit --no-fund)
 
 configure: deps
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null

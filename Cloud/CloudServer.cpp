@@ -1,6 +1,7 @@
 #include "Cloud/CloudServer.h"
 
 #include "Cloud/RequestGuard.h"
+#include "Cloud/WebPage.h"
 #include "SyncKit/CloudProtocol.h"
 
 #include <QElapsedTimer>
@@ -117,6 +118,7 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
     // WebSocket handshakes go to the push channel before the HTTP server sees them; anything else here is wrong.
     m_http.route(QLatin1String(kPushPath), QHttpServerRequest::Method::Get,
                  [] { return QHttpServerResponse(Status::BadRequest); });
+    WebPage::addRoutes(m_http);
 }
 
 std::variant<quint16, QString> CloudServer::listen(const QHostAddress &address, quint16 port,

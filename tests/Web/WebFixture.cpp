@@ -1,0 +1,58 @@
+// The desktop's side of the page's tests: wraps an account key and seals and opens records with SyncKit itself, so
+// that the page is checked against the very code the desktop runs.
+//   web_fixture wrap PASSPHRASE           → {"keyBox": BOX, "key": B64} (the cheapest Argon2id cost)
+//   web_fixture seal KEY save|tombstone   record JSON on standard input → the sealed record's JSON
+//   web_fixture open KEY save|tombstone   sealed record JSON on standard input → the opened record's JSON, or exit 1
+#include "SyncKit/AccountKey.h"
+#include "SyncKit/RecordSeal.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+using namespace SyncKit;
+
+namespace {
+
+int print(const QJsonObject &object)
+{
+    const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    return std::fwrite(text.constData(), 1, size_t(text.size()), stdout) == size_t(text.size()) ? 0 : 2;
+}
+
+int fail(const char *why)
+{
+    std::fprintf(stderr, "web_fixture: %s\n", why);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments().mid(1);
+    if (arguments.value(0) == QLatin1String("wrap") && arguments.size() == 2) {
+        const AccountKey key = AccountKey::generate();
+        const auto box = KeyBox::wrap(key, arguments[1], PassphraseCost::minimum());
+        if (!box)
+            return fail("the key could not be wrapped");
+        return print({{"keyBox", box->toJson()}, {"key", QString::fromLatin1(key.bytes().toBase64())}});
+    }
+    if (arguments.size() != 3 || (arguments[0] != QLatin1String("seal") && arguments[0] != QLatin1String("open")))
+        return fail("usage: wrap PASSPHRASE | seal KEY KIND | open KEY KIND");
+    const auto key = AccountKey::fromBytes(QByteArray::fromBase64(arguments[1].toLatin1()));
+    const auto kind = arguments[2] == QLatin1String("tombstone") ? RecordSeal::Kind::tombstone : RecordSeal::Kind::save;
+    QFile input;
+    if (!key || !input.open(stdin, QIODevice::ReadOnly))
+        return fail("no key, or no standard input");
+    const auto record = Record::fromJson(QJsonDocument::fromJson(input.readAll()).object());
+    if (!record)
+        return fail("the record cannot be read");
+    if (arguments[0] == QLatin1String("seal"))
+        return print(RecordSeal::seal(*record, *key, kind).toJson());
+    const auto opened = RecordSeal::open(*record, *key, kind);
+    return opened ? print(opened->toJson()) : fail("the record does not open");
+}

@@ -1,0 +1,27 @@
+// Builds the page into one folder (the argument; web/dist by default): index.html, app.js, style.css and the
+// handwriting font, the files vellora-cloud compiles in.
+import { build } from 'esbuild';
+import { appendFile, copyFile, mkdir, readFile } from 'node:fs/promises';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const out = process.argv[2] ?? join(here, 'dist');
+await mkdir(out, { recursive: true });
+await build({
+    entryPoints: [join(here, 'src/main.js')],
+    bundle: true,
+    minify: true,
+    format: 'esm',
+    target: 'es2020',
+    outfile: join(out, 'app.js'),
+    legalComments: 'eof',
+    logLevel: 'warning',
+});
+for (const name of ['index.html', 'style.css', 'icon.svg']) await copyFile(join(here, 'src', name), join(out, name));
+await copyFile(join(here, '../resources/fonts/Caveat-Regular.ttf'), join(out, 'caveat.ttf'));
+// The licences of what the bundle carries go with it.
+for (const name of ['libsodium-wrappers-sumo', 'libsodium-sumo']) {
+    const licence = await readFile(join(here, 'node_modules', name, 'LICENSE'), 'utf8');
+    await appendFile(join(out, 'app.js'), `\n/*! ${name}:\n${licence.replaceAll('*/', '* /')}*/\n`);
+}

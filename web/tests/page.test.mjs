@@ -1,0 +1,307 @@
+// The planner's page in Debian's chromium (headless, through playwright-core) against a vellora-cloud started here
+// on 127.0.0.1 with a free port and a temporary folder. The desktop's side is SyncKit itself (web_fixture): it wraps
+// the key the page unwraps, opens what the page sealed and seals what the page must open.
+//   node page.test.mjs VELLORA_CLOUD WEB_FIXTURE
+import assert from 'node:assert/strict';
+import { execFile, spawn } from 'node:child_process';
+import { existsSync } from 'node:fs';
+import { mkdtemp, readdir, readFile, rm } from 'node:fs/promises';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+
+const [cloudBinary, fixture] = process.argv.slice(2);
+const browserPath = ['/usr/bin/chromium', '/usr/bin/chromium-browser'].find(existsSync);
+if (!browserPath) {
+    console.log('SKIP: no chromium on this machine (scripts/install-deps installs it)');
+    process.exit(77);
+}
+const axeSource = await readFile(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+const kPassphrase = 'rowan quill 42 lantern';
+const kWait = 15000;
+
+function run(program, args, input) {
+    return new Promise((resolve, reject) => {
+        const child = execFile(program, args, { timeout: 30000 }, (error, stdout, stderr) =>
+            error ? reject(new Error(`${program} ${args[0]}: ${stderr || error.message}`)) : resolve(stdout));
+        // A program that does not read its input may be gone before it is written.
+        child.stdin.on('error', () => {});
+        child.stdin.end(input ?? '');
+    });
+}
+
+async function startServer(data) {
+    const server = spawn(cloudBinary, ['serve', '--listen', '127.0.0.1:0', '--data', data],
+        { stdio: ['ignore', 'pipe', 'pipe'] });
+    const port = await new Promise((resolve, reject) => {
+        let output = '';
+        const timer = setTimeout(() => reject(new Error(`the server did not start: ${output}`)), kWait);
+        const listen = (chunk) => {
+            output += chunk;
+            const match = /listening on 127\.0\.0\.1:(\d+)/.exec(output);
+            if (match) {
+                clearTimeout(timer);
+                resolve(Number(match[1]));
+            }
+        };
+        server.stdout.on('data', listen);
+        server.stderr.on('data', listen);
+        server.on('exit', () => reject(new Error(`the server stopped: ${output}`)));
+    });
+    return { server, base: `http://127.0.0.1:${port}/` };
+}
+
+async function api(base, token, path, body) {
+    const response = await fetch(base + path, {
+        method: body ? 'POST' : 'GET',
+        headers: { Authorization: `Bearer ${token}`, 'Content-Type': 'application/json' },
+        body: body ? JSON.stringify(body) : undefined,
+    });
+    const answer = await response.json();
+    assert.equal(response.status, 200, JSON.stringify(answer));
+    return answer;
+}
+
+const zone = { zone: 'Vellora', owner: '__defaultOwner__' };
+
+async function serverRecords(base, token) {
+    const answer = await api(base, token, 'v1/zone/changes', { zone, token: '' });
+    return answer.modifications;
+}
+
+// A task sealed by the desktop's own code and saved as the desktop's engine saves it.
+async function saveFromDesktop(base, token, key, id, title) {
+    const record = {
+        type: 'DayItem', id: { ...zone, record: id },
+        fields: {
+            title: { type: 'text', value: title }, done: { type: 'int64', value: '0' }, bucket: { type: 'text', value: '3' },
+            day: { type: 'text', value: new Date().toISOString().slice(0, 10) },
+            modifiedAt: { type: 'date', value: new Date().toISOString() },
+        },
+    };
+    const sealed = JSON.parse(await run(fixture, ['seal', key, 'save'], JSON.stringify(record)));
+    const answer = await api(base, token, 'v1/records/modify', { saves: [sealed], deletes: [] });
+    assert.equal(answer.failedRecordSaves.length, 0, JSON.stringify(answer));
+}
+
+async function signIn(page, base, user, token, passphrase) {
+    await page.goto(base);
+    await page.getByLabel('User name').fill(user);
+    await page.getByLabel('Token').fill(token);
+    await page.getByLabel('Sync passphrase').fill(passphrase);
+    await page.getByRole('button', { name: 'Sign in' }).click();
+}
+
+const taskInput = (page, title) => page.locator(`input.title[value="${title}"]`);
+const waitForTask = (page, title) => page.waitForFunction(
+    (t) => [...document.querySelectorAll('input.title')].some((input) => input.value === t), title, { timeout: kWait });
+const waitForSynced = (page) => page.waitForFunction(
+    () => document.getElementById('sync-status').textContent.startsWith('Synced'), null, { timeout: kWait });
+
+async function axeFindings(page) {
+    await page.evaluate(axeSource);
+    const results = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+    return results.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+        .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
+}
+
+const cases = [];
+const test = (name, body) => cases.push({ name, body });
+
+const data = await mkdtemp(join(tmpdir(), 'vellora-web-'));
+let server = null;
+let browser = null;
+let failed = 0;
+try {
+    const started = await startServer(data);
+    server = started.server;
+    // Stopped also when this script dies before its cleanup.
+    process.on('exit', () => server.exitCode === null && server.kill('SIGKILL'));
+    const { base } = started;
+    const token = (await run(cloudBinary, ['user', 'add', 'ana', '--data', data])).trim();
+    const secondToken = (await run(cloudBinary, ['user', 'add', 'ana', '--data', data])).trim();
+    const { keyBox, key } = JSON.parse(await run(fixture, ['wrap', kPassphrase]));
+    await api(base, token, 'v1/account/key', { keyBox, replaces: null });
+    browser = await chromium.launch({ executablePath: browserPath, args: ['--no-sandbox'] });
+    const first = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+    const page = await first.newPage();
+    const errors = [];
+    page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
+
+    test('the page is served with a strict policy and revalidated', async () => {
+        const response = await fetch(base);
+        assert.equal(response.status, 200);
+        const policy = response.headers.get('content-security-policy');
+        assert.match(policy, /default-src 'none'/);
+        assert.match(policy, /script-src 'self' 'wasm-unsafe-eval';/);
+        assert.equal(response.headers.get('x-content-type-options'), 'nosniff');
+        const again = await fetch(base, { headers: { 'If-None-Match': response.headers.get('etag') } });
+        assert.equal(again.status, 304);
+        assert.equal((await fetch(`${base}caveat.ttf`)).headers.get('content-type'), 'font/ttf');
+        assert.equal((await fetch(`${base}missing.js`)).status, 404);
+    });
+
+    test('a wrong passphrase is said in words and nothing is kept', async () => {
+        await signIn(page, base, 'ana', token, 'not the passphrase');
+        await page.getByText('that is not the sync passphrase of this account').waitFor({ timeout: kWait });
+        await page.reload();
+        await page.getByLabel('User name').waitFor({ timeout: kWait });
+        assert.equal(await page.locator('#planner').isHidden(), true);
+    });
+
+    test('a token of another user is refused', async () => {
+        await signIn(page, base, 'bob', token, kPassphrase);
+        await page.getByText('this token is not bob’s').waitFor({ timeout: kWait });
+    });
+
+    test('a task added on the page reaches the server sealed, and the desktop opens it', async () => {
+        await signIn(page, base, 'ana', token, kPassphrase);
+        const row = page.getByLabel('New big task');
+        await row.fill('Feed the quokkas');
+        await row.press('Enter');
+        await waitForTask(page, 'Feed the quokkas');
+        await waitForSynced(page);
+        const records = await serverRecords(base, token);
+        assert.equal(records.length, 1);
+        const opened = JSON.parse(await run(fixture, ['open', key, 'save'], JSON.stringify(records[0])));
+        assert.equal(opened.fields.title.value, 'Feed the quokkas');
+        assert.equal(opened.fields.bucket.value, '1');
+        for (const name of await readdir(data, { recursive: true })) {
+            const bytes = await readFile(join(data, name)).catch(() => Buffer.alloc(0));
+            assert.equal(bytes.includes('quokka'), false, `${name} holds the title`);
+        }
+    });
+
+    test('a task sealed on the desktop reaches the open page by a push', async () => {
+        await saveFromDesktop(base, token, key, 'D35K70P-0001', 'Call the wombat vet');
+        await waitForTask(page, 'Call the wombat vet');
+    });
+
+    const second = await browser.newContext({ viewport: { width: 360, height: 740 }, colorScheme: 'dark' });
+    const other = await second.newPage();
+
+    test('a second page sees the tasks, and its tick, edit and move reach the first', async () => {
+        await signIn(other, base, 'ana', secondToken, kPassphrase);
+        await waitForTask(other, 'Feed the quokkas');
+        await other.getByLabel('Done: Feed the quokkas').click();
+        await page.waitForFunction(() => document.querySelector('input[aria-label="Done: Feed the quokkas"]')?.checked,
+            null, { timeout: kWait });
+        const title = other.getByLabel('Task: Call the wombat vet');
+        await title.fill('Call the wombat vet at nine');
+        await title.press('Enter');
+        await waitForTask(page, 'Call the wombat vet at nine');
+        await other.getByLabel('Send to the Backlog: Call the wombat vet at nine').click();
+        await page.getByRole('button', { name: 'Backlog (1)' }).waitFor({ timeout: kWait });
+    });
+
+    test('edits made on two pages at once merge part by part', async () => {
+        // The first page ticks while the second, not yet told, renames: both stay.
+        await page.getByRole('button', { name: 'Backlog (1)' }).click();
+        await other.context().setOffline(true);
+        await other.getByRole('button', { name: 'Backlog (1)' }).click();
+        const title = other.getByLabel('Task: Call the wombat vet at nine');
+        await title.fill('Call the wombat vet at ten');
+        await title.press('Enter');
+        await page.getByLabel('Done: Call the wombat vet at nine').click();
+        await waitForSynced(page);
+        await other.context().setOffline(false);
+        await other.evaluate(() => window.dispatchEvent(new Event('online')));
+        await waitForTask(page, 'Call the wombat vet at ten');
+        await page.waitForFunction(() => document.querySelector('input[aria-label="Done: Call the wombat vet at ten"]')
+            ?.checked, null, { timeout: kWait });
+    });
+
+    test('a delete and a bring-back reach the other page', async () => {
+        await other.getByLabel('Delete: Call the wombat vet at ten').click();
+        await page.getByText('The Backlog is empty.').waitFor({ timeout: kWait });
+        await page.getByRole('button', { name: 'Today' }).click();
+        await page.getByLabel('Send to the Backlog: Feed the quokkas').click();
+        await other.getByLabel('Bring back to Today: Feed the quokkas').click();
+        await page.getByLabel('Send to the Backlog: Feed the quokkas').waitFor({ timeout: kWait });
+    });
+
+    test('a record sealed with another key is not shown, said, and the rest syncs', async () => {
+        const stranger = JSON.parse(await run(fixture, ['wrap', kPassphrase])).key;
+        await saveFromDesktop(base, token, stranger, 'D35K70P-0002', 'A stranger task');
+        await saveFromDesktop(base, token, key, 'D35K70P-0003', 'Water the ferns');
+        await waitForTask(page, 'Water the ferns');
+        await page.getByText('1 task could not be opened').waitFor({ timeout: kWait });
+        assert.equal(await taskInput(page, 'A stranger task').count(), 0);
+    });
+
+    test('every action works from the keyboard alone', async () => {
+        await page.getByLabel('New small task').first().focus();
+        await page.keyboard.type('Sharpen pencils');
+        await page.keyboard.press('Enter');
+        await waitForTask(page, 'Sharpen pencils');
+        await page.getByLabel('Task: Sharpen pencils').focus();
+        await page.keyboard.press('Shift+Tab');
+        await page.keyboard.press('Space');
+        assert.equal(await page.getByLabel('Done: Sharpen pencils').isChecked(), true);
+        await page.getByLabel('Task: Sharpen pencils').focus();
+        await page.keyboard.press('Tab');
+        await page.keyboard.press('Enter');
+        await page.getByRole('button', { name: 'Backlog (1)' }).focus();
+        await page.keyboard.press('Enter');
+        // Past Sign out, the row's tick and its text: its button that brings it back.
+        for (let i = 0; i < 4; ++i) await page.keyboard.press('Tab');
+        await page.keyboard.press('Enter');
+        await page.getByText('The Backlog is empty.').waitFor({ timeout: kWait });
+        await page.getByRole('button', { name: 'Today' }).click();
+    });
+
+    test('no serious or critical accessibility findings, phone and desktop, light and dark', async () => {
+        for (const [width, height] of [[360, 740], [1280, 800]]) {
+            for (const colorScheme of ['light', 'dark']) {
+                await page.setViewportSize({ width, height });
+                await page.emulateMedia({ colorScheme });
+                assert.deepEqual(await axeFindings(page), [], `${width}x${height} ${colorScheme}`);
+            }
+        }
+        assert.deepEqual(await axeFindings(other), [], 'the Backlog at 360x740, dark');
+        const signInPage = await second.newPage();
+        await signInPage.goto(base);
+        // The same origin's copy: the second page's account shows the planner, so look at a fresh context.
+        const fresh = await browser.newContext({ viewport: { width: 360, height: 740 } });
+        const blank = await fresh.newPage();
+        await blank.goto(base);
+        await blank.getByLabel('User name').waitFor({ timeout: kWait });
+        assert.deepEqual(await axeFindings(blank), [], 'the sign-in');
+        await fresh.close();
+    });
+
+    test('signing out forgets the account and the tasks', async () => {
+        await other.getByRole('button', { name: 'Sign out' }).click();
+        await other.getByText('Signed out').waitFor({ timeout: kWait });
+        await other.reload();
+        await other.getByLabel('User name').waitFor({ timeout: kWait });
+        assert.equal(await taskInput(other, 'Feed the quokkas').count(), 0);
+    });
+
+    test('the page logged no errors', async () => {
+        assert.deepEqual(errors.filter((text) => !text.includes('ERR_INTERNET_DISCONNECTED')), []);
+    });
+
+    for (const { name, body } of cases) {
+        try {
+            await body();
+            console.log(`ok - ${name}`);
+        } catch (error) {
+            failed += 1;
+            console.log(`not ok - ${name}\n${error.stack ?? error}`);
+            break; // the cases build on each other
+        }
+    }
+} catch (error) {
+    failed += 1;
+    console.log(`not ok - setting up\n${error.stack ?? error}`);
+} finally {
+    await browser?.close().catch(() => {});
+    if (server && server.exitCode === null) {
+        server.kill('SIGTERM');
+        await new Promise((resolve) => server.once('exit', resolve));
+    }
+    await rm(data, { recursive: true, force: true });
+}
+process.exit(failed ? 1 : 0);
