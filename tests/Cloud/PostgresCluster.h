@@ -16,6 +16,8 @@ public:
     // The cluster shared by the tests of this process, started on first use; nothing when it cannot start.
     static PostgresCluster *shared();
 
+    // The folder that holds the cluster's files (its data, its write-ahead log) and its socket.
+    QString folder() const { return m_folder.path(); }
     // A new empty database of the cluster, as --database takes it; empty when it could not be made.
     QString newDatabase();
     // Runs SQL in a database of the cluster; false when it fails.
