@@ -2,6 +2,7 @@
 
 #include "Cloud/ChangeListener.h"
 #include "Cloud/CloudServer.h"
+#include "Cloud/KeyBoxStore.h"
 #include "Cloud/RecordStore.h"
 #include "Cloud/SecretFiles.h"
 #include "Cloud/SqlConnection.h"
@@ -28,9 +29,12 @@ constexpr auto kUsage = "usage: vellora-cloud serve [--listen ADDRESS:PORT] [--r
                         "                          [--trusted-proxy ADDRESS]...  (believed in X-Forwarded-For)\n"
                         "                          [--connections-per-address N]  (default 128)\n"
                         "       vellora-cloud user add NAME      (prints a new device token)\n"
-                        "       vellora-cloud user list\n"
+                        "       vellora-cloud user list          (\"encrypted\": its records are sealed)\n"
                         "       vellora-cloud user remove NAME\n"
-                        "       vellora-cloud user reset NAME --confirm  (deletes the user's records; devices follow)\n"
+                        "       vellora-cloud user reset NAME --confirm  (deletes the user's records and key box;\n"
+                        "                          devices follow. The way to start again when both the sync\n"
+                        "                          passphrase and the recovery key are lost: the server cannot\n"
+                        "                          open the records, and they are gone)\n"
                         "       vellora-cloud token revoke NAME|TOKEN\n"
                         "       vellora-cloud backup FILE        (while serving)\n"
                         "       vellora-cloud restore FILE       (with the server stopped)\n"
@@ -341,11 +345,17 @@ int resetUser(SqlConnection &connection, const QString &name, bool confirmed)
     if (const auto *failure = std::get_if<StoreFailure>(&deleted))
         return fail(failure->message);
     const auto [zones, records] = std::get<std::pair<qint64, qint64>>(deleted);
-    say(stdout, QStringLiteral("reset user %1: deleted %2 zones, %3 records; devices remove their copies when they "
+    // After the records, which it sealed: a box gone first would leave sealed records that a new key cannot open.
+    const auto box = KeyBoxStore(connection).remove(*id);
+    if (const auto *failure = std::get_if<StoreFailure>(&box))
+        return fail(QStringLiteral("deleted the records of %1, but not its key box (%2): reset again")
+                        .arg(name, failure->message));
+    say(stdout, QStringLiteral("reset user %1: deleted %2 zones, %3 records%4; devices remove their copies when they "
                                "next sync")
                     .arg(name)
                     .arg(zones)
-                    .arg(records));
+                    .arg(records)
+                    .arg(std::get<bool>(box) ? QStringLiteral(" and the key box") : QString()));
     return 0;
 }
 
@@ -359,12 +369,14 @@ int userCommand(SqlConnection &connection, const QStringList &words, bool confir
         if (const auto *failure = std::get_if<StoreFailure>(&list))
             return fail(failure->message);
         for (const UserDirectory::User &user : std::get<QList<UserDirectory::User>>(list))
-            say(stdout, QStringLiteral("%1\t%2 tokens\t%3 zones\t%4 records\t%5 changes")
+            // The columns of before keep their places, for the scripts that read them.
+            say(stdout, QStringLiteral("%1\t%2 tokens\t%3 zones\t%4 records\t%5 changes\t%6")
                             .arg(user.name)
                             .arg(user.tokens)
                             .arg(user.zones)
                             .arg(user.records)
-                            .arg(user.changes));
+                            .arg(user.changes)
+                            .arg(user.encrypted ? QStringLiteral("encrypted") : QStringLiteral("plain")));
         return 0;
     }
     if (words.size() == 3 && verb == QLatin1String("reset"))

@@ -18,7 +18,7 @@ namespace {
 constexpr int kRetryAfterStoreFailure = 2;
 // In the order of the operations.
 const char *const kRoutes[] = {kModifyZonesPath, kModifyRecordsPath, kDatabaseChangesPath, kZoneChangesPath,
-                               kAccountPath};
+                               kAccountPath,     kAccountKeyPath,    kAccountKeyPath};
 
 QByteArray header(const QHttpServerRequest &request, const char *name)
 {
@@ -98,17 +98,16 @@ bool namesZonesWithinLimits(const QList<RecordZoneID> &zones)
 } // namespace
 
 CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *parent)
-    : QObject(parent), m_connection(connection), m_users(connection), m_records(connection),
+    : QObject(parent), m_connection(connection), m_users(connection), m_records(connection), m_keyBoxes(connection),
       m_limiter(limits.requestsPerSecond, limits.burst), m_guesses(limits.guessesPerSecond, limits.guessBurst),
       m_limits(std::move(limits)),
       m_push(m_users, [this](const QHostAddress &peer, const QByteArray &forwardedFor,
                              const QString &token) { return authenticate(peer, forwardedFor, token); })
 {
     for (const Operation operation : {Operation::modifyZones, Operation::modifyRecords, Operation::databaseChanges,
-                                      Operation::zoneChanges, Operation::account}) {
-        // The account is asked with a GET, which has no body.
-        const auto method = operation == Operation::account ? QHttpServerRequest::Method::Get
-                                                            : QHttpServerRequest::Method::Post;
+                                      Operation::zoneChanges, Operation::account, Operation::keyBox,
+                                      Operation::storeKeyBox}) {
+        const auto method = isQuestion(operation) ? QHttpServerRequest::Method::Get : QHttpServerRequest::Method::Post;
         m_http.route(QLatin1String(kRoutes[int(operation)]), method,
                      [this, operation](const QHttpServerRequest &request) { return handle(request, operation); });
     }
@@ -178,6 +177,12 @@ QString CloudServer::routeOf(const QByteArray &path)
     return QStringLiteral("other");
 }
 
+// The account and its key box are asked with a GET, which has no body.
+bool CloudServer::isQuestion(Operation operation)
+{
+    return operation == Operation::account || operation == Operation::keyBox;
+}
+
 QHttpServerResponse CloudServer::handle(const QHttpServerRequest &request, Operation operation)
 {
     QElapsedTimer timer;
@@ -244,10 +249,9 @@ QHttpServerResponse CloudServer::answer(const QHttpServerRequest &request, Opera
         return refuse(Status::TooManyRequests, CloudError::Code::serverError, QStringLiteral("rateLimited"),
                       QStringLiteral("too many requests; try again later"), wait);
 
-    // The account is asked with a GET, which has no body.
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(request.body(), &parseError);
-    if (operation != Operation::account && (parseError.error != QJsonParseError::NoError || !document.isObject()))
+    if (!isQuestion(operation) && (parseError.error != QJsonParseError::NoError || !document.isObject()))
         return refuse(Status::BadRequest, CloudError::Code::invalidArguments, QStringLiteral("badRequest"),
                       QStringLiteral("the body is not a JSON object"));
     return perform(id, operation, document.object());
@@ -264,6 +268,36 @@ QHttpServerResponse CloudServer::account(qint64 user)
         return refuse(Status::Unauthorized, CloudError::Code::notAuthenticated, {},
                       QStringLiteral("the token was not accepted"));
     return QHttpServerResponse(QJsonObject{{"user", *found}});
+}
+
+QHttpServerResponse CloudServer::keyBox(qint64 user)
+{
+    const auto box = m_keyBoxes.box(user);
+    if (const auto *failure = std::get_if<StoreFailure>(&box))
+        return respond(storeFailure(*failure));
+    return QHttpServerResponse(keyBoxAnswer(std::get<std::optional<KeyBox>>(box)));
+}
+
+QHttpServerResponse CloudServer::storeKeyBox(qint64 user, const QJsonObject &body)
+{
+    const auto request = KeyBoxRequest::fromJson(body);
+    if (const auto *why = std::get_if<Invalid>(&request))
+        return invalid(*why);
+    const auto stored = m_keyBoxes.store(user, std::get<KeyBoxRequest>(request));
+    if (const auto *failure = std::get_if<StoreFailure>(&stored))
+        return respond(storeFailure(*failure));
+    // The other devices are not told: they hold the key already, and a new passphrase changes nothing for them.
+    switch (std::get<KeyBoxStore::Stored>(stored)) {
+    case KeyBoxStore::Stored::stored:
+        return QHttpServerResponse(keyBoxAnswer(std::get<KeyBoxRequest>(request).box));
+    case KeyBoxStore::Stored::changed:
+        return refuse(Status(kKeyBoxChangedStatus), CloudError::Code::invalidArguments, QLatin1String(kKeyBoxChanged),
+                      QStringLiteral("the account's key box changed meanwhile; fetch it again"));
+    case KeyBoxStore::Stored::otherKey:
+        return refuse(Status::Forbidden, CloudError::Code::invalidArguments, QLatin1String(kOtherKey),
+                      QStringLiteral("the new key box holds another key than the account's"));
+    }
+    Q_UNREACHABLE();
 }
 
 QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const QJsonObject &body)
@@ -287,7 +321,15 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
             return invalid(*why);
         if (m_records.isOfAnotherEpoch(std::get<ModifyRecordsRequest>(request)))
             return resetRequired();
-        answer = m_records.modifyRecords(user, std::get<ModifyRecordsRequest>(request), changed);
+        const auto modified = m_records.modifyRecords(user, std::get<ModifyRecordsRequest>(request), changed);
+        if (const auto *failure = std::get_if<StoreFailure>(&modified))
+            return respond(storeFailure(*failure));
+        const auto &applied = std::get<std::optional<QJsonObject>>(modified);
+        if (!applied)
+            return refuse(Status::Forbidden, CloudError::Code::invalidArguments, QLatin1String(kPlainRecordRefused),
+                          QStringLiteral("this account's tasks are encrypted: update Vellora on this computer, then "
+                                         "sign in again with the sync passphrase"));
+        answer = *applied;
         break;
     }
     case Operation::databaseChanges: {
@@ -317,6 +359,10 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
     }
     case Operation::account:
         return account(user);
+    case Operation::keyBox:
+        return keyBox(user);
+    case Operation::storeKeyBox:
+        return storeKeyBox(user, body);
     }
     if (const auto *failure = std::get_if<StoreFailure>(&answer))
         return respond(storeFailure(*failure));

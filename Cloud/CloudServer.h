@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Cloud/KeyBoxStore.h"
 #include "Cloud/Metrics.h"
 #include "Cloud/PushHub.h"
 #include "Cloud/RateLimiter.h"
@@ -52,7 +53,7 @@ public:
                                           const std::optional<QSslConfiguration> &tls = std::nullopt);
 
 private:
-    enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges, account };
+    enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges, account, keyBox, storeKeyBox };
 
     using Rejection = ConnectionPolicy::Rejection;
 
@@ -65,12 +66,16 @@ private:
     QHttpServerResponse metrics(const QHttpServerRequest &request);
     QHttpServerResponse perform(qint64 user, Operation operation, const QJsonObject &body);
     QHttpServerResponse account(qint64 user);
+    QHttpServerResponse keyBox(qint64 user);
+    QHttpServerResponse storeKeyBox(qint64 user, const QJsonObject &body);
+    static bool isQuestion(Operation operation);
     QHttpServerResponse health();
     static QString routeOf(const QByteArray &path);
 
     SqlConnection &m_connection;
     UserDirectory m_users;
     RecordStore m_records;
+    KeyBoxStore m_keyBoxes;
     RateLimiter m_limiter; // by user
     RateLimiter m_guesses; // by peer, for requests without a valid token
     Limits m_limits;

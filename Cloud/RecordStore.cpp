@@ -1,5 +1,8 @@
 #include "Cloud/RecordStore.h"
 
+#include "Cloud/KeyBoxStore.h"
+#include "SyncKit/RecordSeal.h"
+
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -298,11 +301,23 @@ QJsonObject RecordStore::deleteRecord(Write &write, const RecordEnvelope &tombst
     return {};
 }
 
-std::variant<QJsonObject, StoreFailure> RecordStore::modifyRecords(qint64 user, const ModifyRecordsRequest &request,
-                                                                   bool &changed)
+// A save, or a tombstone with a type, whose fields the server could read. A bare tombstone carries none.
+bool RecordStore::carriesPlainRecord(const ModifyRecordsRequest &request)
 {
-    return m_connection.write([&] {
+    const auto plain = [](const RecordEnvelope &record) { return !RecordSeal::isSealedFields(record.fields); };
+    return std::any_of(request.saves.begin(), request.saves.end(), plain)
+        || std::any_of(request.deletes.begin(), request.deletes.end(),
+                       [&](const RecordEnvelope &tombstone) { return !tombstone.type.isEmpty() && plain(tombstone); });
+}
+
+std::variant<std::optional<QJsonObject>, StoreFailure>
+RecordStore::modifyRecords(qint64 user, const ModifyRecordsRequest &request, bool &changed)
+{
+    return m_connection.write([&]() -> std::optional<QJsonObject> {
         Write write{user, counterOf(user, true), {}, {}};
+        // Asked under the user's lock, which storing a key box takes too: no plain record follows a box in.
+        if (carriesPlainRecord(request) && KeyBoxStore(m_connection).isSealed(user))
+            return std::nullopt;
         const qint64 before = write.counter;
         ModifyRecordsAnswer answer;
         for (const RecordEnvelope &record : request.saves) {

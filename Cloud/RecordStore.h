@@ -18,7 +18,8 @@ public:
     // A write reports through `changed` whether it changed the user's database, so that the user's devices are told.
     std::variant<QJsonObject, StoreFailure> modifyZones(qint64 user, const SyncKit::CloudProtocol::ModifyZonesRequest &,
                                                         bool &changed);
-    std::variant<QJsonObject, StoreFailure>
+    // Nothing, and nothing applied, when the user has a key box and the request carries a record it could read.
+    std::variant<std::optional<QJsonObject>, StoreFailure>
     modifyRecords(qint64 user, const SyncKit::CloudProtocol::ModifyRecordsRequest &, bool &changed);
     std::variant<QJsonObject, StoreFailure> databaseChanges(qint64 user,
                                                             const SyncKit::CloudProtocol::DatabaseChangesRequest &);
@@ -28,6 +29,8 @@ public:
     // Deletes every zone of the user as a device could, so that each device hears of it at its next fetch; the
     // counts of zones and live records deleted.
     std::variant<std::pair<qint64, qint64>, StoreFailure> deleteAllZones(qint64 user, bool &changed);
+
+    static bool carriesPlainRecord(const SyncKit::CloudProtocol::ModifyRecordsRequest &request);
 
     // Whether a device presents a change token or tag from before the data was last restored: it may hold what
     // the restored data lacks, so it must start over rather than be served from the beginning.

@@ -15,8 +15,9 @@ namespace Cloud {
 namespace {
 
 constexpr auto kFileName = "vellora-cloud.sqlite";
-// 2: tombstones keep what the deleting device left.
-constexpr int kSchemaVersion = 2;
+// 2: tombstones keep what the deleting device left. 3: key boxes; a server that does not know them must not serve
+// the data, since it would take plain records into a sealed account.
+constexpr int kSchemaVersion = 3;
 
 // Written for both databases: %ID% is a key that is never reused, %INT% a 64-bit integer.
 // Fields are stored as the JSON text the device sent; NULL fields mark a tombstone, which keeps the record's name
@@ -38,6 +39,8 @@ const char *const kSchema[] = {
     " name TEXT NOT NULL, type TEXT NOT NULL, change %INT% NOT NULL, created TEXT, modified TEXT, fields TEXT,"
     " tombstone TEXT, PRIMARY KEY(zone_id, name))",
     "CREATE INDEX IF NOT EXISTS records_by_change ON records(zone_id, change)",
+    "CREATE TABLE IF NOT EXISTS key_boxes(user_id %INT% PRIMARY KEY REFERENCES users(id) ON DELETE CASCADE,"
+    " box TEXT NOT NULL, changed TEXT NOT NULL)",
 };
 
 QString statement(const char *text, SqlConnection::Kind kind)
@@ -56,7 +59,11 @@ QString newEpoch()
 
 QString describe(const QSqlError &error)
 {
-    const QString text = error.text().trimmed();
+    // PostgreSQL's DETAIL may quote a row ("Failing row contains (…)"), which holds what a device sent: the message
+    // goes to the log, which never shows a record's fields or a key box.
+    QStringList lines = error.text().split(QLatin1Char('\n'));
+    lines.removeIf([](const QString &line) { return line.trimmed().startsWith(QLatin1String("DETAIL:")); });
+    const QString text = lines.join(QLatin1Char('\n')).trimmed();
     return text.isEmpty() ? QStringLiteral("unknown database error") : text;
 }
 

@@ -73,11 +73,12 @@ std::variant<QList<UserDirectory::User>, StoreFailure> UserDirectory::users()
                                             " (SELECT COUNT(*) FROM tokens t WHERE t.user_id = u.id),"
                                             " (SELECT COUNT(*) FROM zones z WHERE z.user_id = u.id),"
                                             " (SELECT COUNT(*) FROM records r JOIN zones z ON r.zone_id = z.id"
-                                            "  WHERE z.user_id = u.id AND r.fields IS NOT NULL)"
+                                            "  WHERE z.user_id = u.id AND r.fields IS NOT NULL),"
+                                            " (SELECT COUNT(*) FROM key_boxes k WHERE k.user_id = u.id)"
                                             " FROM users u ORDER BY u.name"));
         while (query.next()) {
             list.append(User{query.value(0).toString(), query.value(2).toLongLong(), query.value(3).toLongLong(),
-                             query.value(4).toLongLong(), query.value(1).toLongLong()});
+                             query.value(4).toLongLong(), query.value(1).toLongLong(), query.value(5).toInt() > 0});
         }
         return list;
     });
@@ -102,7 +103,7 @@ std::variant<std::optional<UserDirectory::Removed>, StoreFailure> UserDirectory:
         // Spelled out rather than left to cascades, which need a pragma on every connection.
         m_connection.run(
             QStringLiteral("DELETE FROM records WHERE zone_id IN (SELECT id FROM zones WHERE user_id = ?)"), {*id});
-        for (const char *table : {"zones", "zone_deletions", "tokens"})
+        for (const char *table : {"zones", "zone_deletions", "tokens", "key_boxes"})
             m_connection.run(QStringLiteral("DELETE FROM %1 WHERE user_id = ?").arg(QLatin1String(table)), {*id});
         m_connection.run(QStringLiteral("DELETE FROM users WHERE id = ?"), {*id});
         markRevocation();

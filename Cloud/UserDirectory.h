@@ -19,6 +19,7 @@ public:
         qint64 zones = 0;
         qint64 records = 0; // live ones
         qint64 changes = 0;
+        bool encrypted = false; // has a key box: its records are sealed
     };
     struct Removed
     {

@@ -1,5 +1,6 @@
 #include "SyncKit/SyncEngine.h"
 
+#include "SyncKit/RecordSealing.h"
 #include "SyncKit/SyncEngineDelegate.h"
 
 #include <QPointer>
@@ -145,8 +146,20 @@ void SyncEngine::checkAccount()
             m_state.remove(waiting);
         }
         m_state.setAccount(current);
+        m_state.setSealed(current && current->key);
         m_fetchDue = true;
         deliver(SyncEvent::AccountChange{type, recorded, current});
+    } else if (current && current->key.has_value() != m_state.isSealed()) {
+        m_state.setSealed(current->key.has_value());
+        if (current->key) {
+            // The account gained its key: the delegate sends everything again sealed over the plain copies, and
+            // all is fetched once, so that plain records this device never saw are sealed too.
+            m_state.forgetChangeTokens();
+            m_fetchDue = true;
+            CloudAccount plain = *current;
+            plain.key.reset();
+            deliver(SyncEvent::AccountChange{SyncEvent::AccountChange::ChangeType::signIn, plain, current});
+        }
     }
     if (otherAccount && m_configuration.database)
         abandonWork();
@@ -450,10 +463,14 @@ void SyncEngine::sendRequest(std::shared_ptr<const QList<PendingRecordZoneChange
         const qsizetype count = std::min<qsizetype>(std::max(1, m_configuration.requestSize), changes->size() - offset);
         QList<Record> saves;
         QList<Record> deletes;
+        const RecordSealing sealing(m_workAccount->key, m_state);
         for (qsizetype i = offset; i < offset + count; ++i) {
             const PendingRecordZoneChange &change = changes->at(i);
-            (change.kind == PendingRecordZoneChange::Kind::saveRecord ? saves : deletes)
-                .append(records->value(change.recordID));
+            const Record &record = records->value(change.recordID);
+            if (change.kind == PendingRecordZoneChange::Kind::saveRecord)
+                saves.append(sealing.sealed(record, RecordSeal::Kind::save));
+            else
+                deletes.append(sealing.sealed(record, RecordSeal::Kind::tombstone));
         }
         m_configuration.database->modifyRecords(
             *m_workAccount, saves, deletes, answerOf([=, this](const CloudResult<ModifyRecordsResult> &result) {
@@ -463,23 +480,28 @@ void SyncEngine::sendRequest(std::shared_ptr<const QList<PendingRecordZoneChange
                 if (!result.ok())
                     return next(result.error());
                 const ModifyRecordsResult &sent = result.value();
-                SyncEvent::SentRecordZoneChanges event{sent.savedRecords, {}, sent.deletedRecordIDs,
-                                                       sent.failedRecordDeletes};
+                RecordSealing sealing(m_workAccount->key, m_state);
+                SyncEvent::SentRecordZoneChanges event{{}, {}, sent.deletedRecordIDs, {}};
                 // The queue first, so that the delegate can queue a change again. Failed ones leave it as well:
                 // the delegate hears of them and decides.
                 QList<PendingRecordZoneChange> done;
-                for (const Record &record : sent.savedRecords)
+                for (const Record &record : sent.savedRecords) {
                     done.append(PendingRecordZoneChange::save(record.recordID()));
+                    event.savedRecords.append(sealing.saved(records->value(record.recordID()), record));
+                }
                 for (const RecordResult &failure : sent.failedRecordSaves) {
                     done.append(PendingRecordZoneChange::save(failure.recordID));
-                    event.failedRecordSaves.append({records->value(failure.recordID), failure.error});
+                    event.failedRecordSaves.append({records->value(failure.recordID), sealing.opened(failure.error)});
                 }
                 for (const RecordID &recordID : sent.deletedRecordIDs)
                     done.append(PendingRecordZoneChange::remove(recordID));
-                for (const RecordResult &failure : sent.failedRecordDeletes)
+                for (const RecordResult &failure : sent.failedRecordDeletes) {
                     done.append(PendingRecordZoneChange::remove(failure.recordID));
+                    event.failedRecordDeletes.append({failure.recordID, sealing.opened(failure.error)});
+                }
                 removeUnlessQueuedAgain(done, *revisions);
                 deliver(event);
+                sealing.queuePlainAgain();
                 sendRequest(changes, records, revisions, offset + count, scope, next);
             }));
     });
@@ -554,8 +576,12 @@ void SyncEngine::fetchZones(QList<RecordZoneID> zones, Next next)
                 return fetchZones(zones.mid(1), next);
             }
             const ZoneChanges &changes = result.value();
-            if (!changes.modifications.isEmpty() || !changes.deletions.isEmpty())
-                deliver(SyncEvent::FetchedRecordZoneChanges{changes.modifications, changes.deletions});
+            RecordSealing sealing(m_workAccount->key, m_state);
+            SyncEvent::FetchedRecordZoneChanges opened{sealing.opened(changes.modifications),
+                                                       sealing.opened(changes.deletions)};
+            if (!opened.modifications.isEmpty() || !opened.deletions.isEmpty())
+                deliver(opened);
+            sealing.queuePlainAgain();
             // After the delegate has the records: a token saved earlier could skip them.
             m_state.setZoneChangeToken(zoneID, changes.changeToken);
             if (changes.moreComing)

@@ -146,6 +146,27 @@ void SyncEngineState::setAccount(const std::optional<CloudAccount> &account)
     if (identity == m_data.account)
         return;
     m_data.account = identity;
+    // What could not be opened was another account's.
+    m_data.unopenedRecords.clear();
+    changed();
+}
+
+void SyncEngineState::setSealed(bool sealed)
+{
+    if (sealed == m_data.sealed)
+        return;
+    m_data.sealed = sealed;
+    changed();
+}
+
+void SyncEngineState::setUnopened(const RecordID &recordID, bool unopened)
+{
+    if (unopened == m_data.unopenedRecords.contains(recordID))
+        return;
+    if (unopened)
+        m_data.unopenedRecords.insert(recordID);
+    else
+        m_data.unopenedRecords.remove(recordID);
     changed();
 }
 

@@ -9,6 +9,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QMap>
+#include <QSet>
 
 #include <functional>
 #include <optional>
@@ -32,6 +33,8 @@ public:
         QByteArray databaseToken;
         QMap<RecordZoneID, QByteArray> zoneTokens;
         std::optional<CloudAccount> account; // server and user, never the token
+        bool sealed = false;                 // whether the account's records were last sent sealed
+        QSet<RecordID> unopenedRecords;
 
         bool operator==(const Serialization &) const = default;
 
@@ -69,6 +72,16 @@ public:
     // The account the state belongs to (server and user, never the token); none before the first sign-in.
     const std::optional<CloudAccount> &account() const { return m_data.account; }
     void setAccount(const std::optional<CloudAccount> &account);
+
+    // Whether the work under the account seals its records (its key was held): so that a key gained while the app
+    // was not running is noticed at the next start.
+    bool isSealed() const { return m_data.sealed; }
+    void setSealed(bool sealed);
+
+    // The records fetched whose latest version could not be opened (damaged, moved from another record, sealed with
+    // another key, or sealed while this computer has no key): the device keeps its own copy of them.
+    const QSet<RecordID> &unopenedRecords() const { return m_data.unopenedRecords; }
+    void setUnopened(const RecordID &recordID, bool unopened);
 
     // Grows each time a change of the record is added, also when the same change was already waiting; so a send
     // that took the change can tell whether it was added again meanwhile. Not kept in the serialization.

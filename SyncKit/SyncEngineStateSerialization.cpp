@@ -5,13 +5,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <array>
 
 // The coded form of the state:
 // {"account": {"server", "user"}, "databaseChangeToken": Base64, "pendingDatabaseChanges": [{"kind", "owner",
 // "zone"}], "pendingRecordZoneChanges": [{"kind", "owner", "record", "zone"}], "version": 1,
-// "zoneChangeTokens": [{"owner", "token": Base64, "zone"}]}. The account and the database token are left out
-// when absent.
+// "zoneChangeTokens": [{"owner", "token": Base64, "zone"}], "sealed": true, "unopenedRecords": [{"owner", "record",
+// "zone"}]}. The account and the database token are left out when absent, "sealed" and "unopenedRecords" when
+// false or empty: a state without them reads as before, and a reader that does not know them ignores them.
 
 namespace SyncKit {
 
@@ -101,6 +103,11 @@ public:
             } else if (key == "pendingRecordZoneChanges") {
                 state.recordZoneChanges.clear();
                 read = readArray(field, [&](element entry) { return readRecordChange(entry, state.recordZoneChanges); });
+            } else if (key == "sealed") {
+                read = !field.get_bool().get(state.sealed);
+            } else if (key == "unopenedRecords") {
+                state.unopenedRecords.clear();
+                read = readArray(field, [&](element entry) { return readRecordID(entry, state.unopenedRecords); });
             } else if (key == "zoneChangeTokens") {
                 state.zoneTokens.clear();
                 read = readArray(field, [&](element entry) { return readZoneToken(entry, state.zoneTokens); });
@@ -170,6 +177,15 @@ private:
         return true;
     }
 
+    bool readRecordID(element value, QSet<RecordID> &recordIDs)
+    {
+        std::array<QString, 3> texts;
+        if (!readTexts<3>(value, {"owner", "record", "zone"}, texts, m_shared))
+            return false;
+        recordIDs.insert(RecordID{texts[1], RecordZoneID{texts[2], texts[0]}});
+        return true;
+    }
+
     bool readZoneToken(element value, QMap<RecordZoneID, QByteArray> &tokens)
     {
         simdjson::dom::object object;
@@ -229,6 +245,19 @@ QJsonObject Serialization::toJsonObject() const
                                   {"zone", it.key().zoneName}});
     }
     object.insert("zoneChangeTokens", tokens);
+    if (sealed)
+        object.insert("sealed", true);
+    if (!unopenedRecords.isEmpty()) {
+        QList<RecordID> sorted(unopenedRecords.begin(), unopenedRecords.end());
+        std::sort(sorted.begin(), sorted.end());
+        QJsonArray unopened;
+        for (const RecordID &recordID : sorted) {
+            unopened.append(QJsonObject{{"owner", recordID.zoneID.ownerName},
+                                        {"record", recordID.recordName},
+                                        {"zone", recordID.zoneID.zoneName}});
+        }
+        object.insert("unopenedRecords", unopened);
+    }
     return object;
 }
 

@@ -20,6 +20,7 @@ public:
     SyncKit::SyncEngine *engine() { return m_sync ? m_sync->engine() : nullptr; }
     SyncDriver *driver() { return m_sync ? &*m_sync : nullptr; }
     std::optional<QString> syncError() const { return m_sync ? m_sync->syncError() : std::nullopt; }
+    qsizetype unopenedRecordCount() const { return m_sync ? m_sync->unopenedRecordCount() : 0; }
 
 private:
     std::optional<SyncDriver> m_sync;

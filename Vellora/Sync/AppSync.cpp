@@ -87,7 +87,11 @@ QString AppSync::statusLine() const
     if (!last || !signedIn->isSameAccount(CloudAccount{last->server, last->user, {}}))
         return QStringLiteral("Signed in as %1 at %2; not synced yet.")
             .arg(signedIn->user, serverText(signedIn->server));
-    return last->describe(QDateTime::currentDateTimeUtc()) + QLatin1Char('.');
+    QString line = last->describe(QDateTime::currentDateTimeUtc()) + QLatin1Char('.');
+    if (const qsizetype unopened = m_store ? m_store->unopenedRecordCount() : 0)
+        line += QStringLiteral(" %1 record(s) from the server could not be opened; this computer keeps its own copy.")
+                    .arg(unopened);
+    return line;
 }
 
 void AppSync::record(const std::optional<CloudError> &error)

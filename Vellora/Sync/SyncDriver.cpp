@@ -92,7 +92,7 @@ void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
                        write = true;
                    },
                    [&](const SyncEvent::AccountChange &change) {
-                       handleAccountChange(change);
+                       handleAccountChange(change, engine);
                        write = true;
                    },
                    [&](const SyncEvent::ServerReset &) { handleServerReset(engine); },
@@ -122,7 +122,7 @@ void SyncDriver::handleEvent(const SyncEngineEvent &event, SyncEngine &engine)
         m_store.save();
 }
 
-void SyncDriver::handleAccountChange(const SyncEvent::AccountChange &change)
+void SyncDriver::handleAccountChange(const SyncEvent::AccountChange &change, SyncEngine &engine)
 {
     using ChangeType = SyncEvent::AccountChange::ChangeType;
     // Another account's items, or none: the items of the old account leave this device, and the engine has
@@ -130,6 +130,23 @@ void SyncDriver::handleAccountChange(const SyncEvent::AccountChange &change)
     // belongs to no account and joins this one.
     if (change.changeType == ChangeType::signOut || change.changeType == ChangeType::switchAccounts)
         m_store.removeAllItems();
+    const auto &before = change.previousAccount;
+    const auto &now = change.currentAccount;
+    if (before && now && before->isSameAccount(*now) && !before->key && now->key)
+        queueEverything(engine);
+}
+
+void SyncDriver::queueEverything(SyncEngine &engine)
+{
+    // The account's records go sealed from now on: every item and every delete not yet sent goes again, over the
+    // change tag of the plain copy the server holds; a conflict is settled as any other.
+    QList<PendingRecordZoneChange> changes;
+    for (const auto &[id, item] : m_store.saved().items)
+        changes.append(PendingRecordZoneChange::save(RecordID{id, syncZoneID()}));
+    for (const auto &[id, deletion] : m_store.saved().deletions)
+        changes.append(PendingRecordZoneChange::remove(RecordID{id, syncZoneID()}));
+    if (!changes.isEmpty())
+        engine.state().add(changes);
 }
 
 void SyncDriver::handleServerReset(SyncEngine &engine)

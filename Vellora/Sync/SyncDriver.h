@@ -41,6 +41,9 @@ public:
     SyncKit::SyncEngine *engine() { return m_engine ? &*m_engine : nullptr; }
     // The last failure the server gave for a record, in its words; or why there is no engine.
     std::optional<QString> syncError() const { return m_syncError; }
+    // How many records of the server this computer could not open (damaged, or sealed with a key it does not
+    // hold): it keeps its own copies of them.
+    qsizetype unopenedRecordCount() const { return m_engine ? m_engine->state().unopenedRecords().size() : 0; }
 
     void handleEvent(const SyncKit::SyncEngineEvent &event, SyncKit::SyncEngine &engine) override;
     std::optional<SyncKit::RecordZoneChangeBatch> nextRecordZoneChangeBatch(const SyncKit::SendChangesContext &context,
@@ -51,7 +54,8 @@ public:
 
 private:
     void queue(const QStringList &ids);
-    void handleAccountChange(const SyncKit::SyncEvent::AccountChange &change);
+    void handleAccountChange(const SyncKit::SyncEvent::AccountChange &change, SyncKit::SyncEngine &engine);
+    void queueEverything(SyncKit::SyncEngine &engine);
     void handleServerReset(SyncKit::SyncEngine &engine);
     void handleDatabaseChanges(const SyncKit::SyncEvent::FetchedDatabaseChanges &changes);
     void handleRecordZoneChanges(const SyncKit::SyncEvent::FetchedRecordZoneChanges &changes,

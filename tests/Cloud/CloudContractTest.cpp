@@ -42,9 +42,7 @@ protected:
         } else {
             QString database;
             if (GetParam() == Kind::postgresql) {
-                PostgresCluster *cluster = PostgresCluster::shared();
-                ASSERT_TRUE(cluster);
-                database = cluster->newDatabase();
+                database = PostgresCluster::newSharedDatabase();
                 ASSERT_FALSE(database.isEmpty());
             }
             server = std::make_unique<CloudServerProcess>(QStringList{}, database);

@@ -31,6 +31,12 @@ ClusterEnvironment *const environment =
 
 } // namespace
 
+QString PostgresCluster::newSharedDatabase()
+{
+    PostgresCluster *cluster = shared();
+    return cluster ? cluster->newDatabase() : QString();
+}
+
 PostgresCluster *PostgresCluster::shared()
 {
     if (!std::exchange(environment->tried, true)) {

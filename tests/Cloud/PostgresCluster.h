@@ -20,6 +20,8 @@ public:
     QString folder() const { return m_folder.path(); }
     // A new empty database of the cluster, as --database takes it; empty when it could not be made.
     QString newDatabase();
+    // The same of the shared cluster; empty when the cluster did not start either.
+    static QString newSharedDatabase();
     // Runs SQL in a database of the cluster; false when it fails.
     bool sql(const QString &database, const QString &statement);
     // The rows a query gives, as psql prints them unaligned; nothing when it fails.

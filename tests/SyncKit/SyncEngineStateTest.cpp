@@ -57,6 +57,10 @@ TEST(SyncEngineState, SerializationReadsBackUnchanged)
     state.setDatabaseChangeToken(QByteArray("d1:1:7\x00\xff", 8));
     state.setZoneChangeToken(kZone, "z1:2:5");
     state.setAccount(CloudAccount{"https://cloud.example.org", "anna", "secret"});
+    const QByteArray unsealed = state.serialization().toJson();
+    state.setSealed(true);
+    state.setUnopened(RecordID{"U2", kZone}, true);
+    state.setUnopened(RecordID{"U1", kZone}, true);
 
     const auto serialization = state.serialization();
     const QByteArray text = serialization.toJson();
@@ -70,8 +74,11 @@ TEST(SyncEngineState, SerializationReadsBackUnchanged)
          {QByteArray(text).replace("\"anna\"\n", "1\n"), QByteArray(text).replace("\"version\": 1", "\"version\": 99"),
           QByteArray(text).replace("saveRecord", "saveThing"), QByteArray(text).replace("\"ejE6Mjo1\"", "\"!!\""),
           QByteArray(text).replace("\"server\"", "\"colour\""), QByteArray(text).replace("\"saveZone\"", "null"),
-          QByteArray("[]"), QByteArray("{"), QByteArray("{\"version\": \"1\"}")})
+          QByteArray(text).replace("\"sealed\": true", "\"sealed\": 1"), QByteArray("[]"), QByteArray("{"),
+          QByteArray("{\"version\": \"1\"}")})
         EXPECT_FALSE(SyncEngineState::Serialization::fromJson(broken)) << broken.constData();
+    // A state of an account that never sealed nor met a record it could not open is written as before.
+    EXPECT_FALSE(unsealed.contains("sealed") || unsealed.contains("unopened"));
     // Keys it does not know are no reason to refuse the rest.
     EXPECT_EQ(SyncEngineState::Serialization::fromJson(
                   QByteArray(text).replace("\"kind\": \"saveRecord\",", "\"kind\": \"saveRecord\", \"extra\": [1e300],")),
