@@ -33,6 +33,9 @@ QUrl endpoint(const QString &server, const char *path, bool push = false)
 CloudError errorOfAnswer(int status, const QByteArray &body)
 {
     const QJsonObject object = QJsonDocument::fromJson(body).object();
+    // The key box asked to replace is no longer the account's: another computer changed it meanwhile.
+    if (status == kKeyBoxChangedStatus && object.value("error").toObject().value("name") == QLatin1String(kKeyBoxChanged))
+        return CloudError(CloudError::Code::serverRecordChanged, object.value("error").toObject().value("message").toString());
     if (auto error = errorFromJson(object.value("error")))
         return *error;
     const QString words = QStringLiteral("the server answered HTTP %1").arg(status);
@@ -211,6 +214,36 @@ void HttpCloud::userOfToken(const CloudAccount &account, Callback<QString> done)
                                    QStringLiteral("the server's answer is not of the expected form")));
         done(user);
     });
+}
+
+void HttpCloud::fetchKeyBox(const CloudAccount &account, Callback<std::optional<KeyBox>> done)
+{
+    post(account, kAccountKeyPath, std::nullopt, 0, [done = std::move(done)](const CloudResult<QJsonObject> &answer) {
+        if (!answer.ok())
+            return done(answer.error());
+        auto box = keyBoxOfAnswer(answer.value());
+        if (!box)
+            return done(CloudError(CloudError::Code::networkFailure,
+                                   QStringLiteral("the server's answer is not of the expected form")));
+        done(std::move(*box));
+    });
+}
+
+void HttpCloud::storeKeyBox(const CloudAccount &account, const KeyBoxRequest &request, Callback<KeyBox> done)
+{
+    // The server answers with the box it now keeps, which must be the one sent.
+    call<KeyBox>(
+        account, kAccountKeyPath, request.toJson(),
+        +[](const QJsonObject &object) -> std::optional<KeyBox> {
+            const auto box = keyBoxOfAnswer(object);
+            return box ? *box : std::nullopt;
+        },
+        [box = request.box, done = std::move(done)](const CloudResult<KeyBox> &stored) {
+            if (stored.ok() && !(stored.value() == box))
+                return done(CloudError(CloudError::Code::networkFailure,
+                                       QStringLiteral("the server kept another key box than the one sent")));
+            done(stored);
+        });
 }
 
 void HttpCloud::networkReachable()

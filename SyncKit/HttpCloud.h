@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SyncKit/CloudDatabase.h"
+#include "SyncKit/CloudProtocol.h"
 
 #include <QNetworkAccessManager>
 #include <QTimer>
@@ -59,6 +60,12 @@ public:
 
     // The name of the user whose token the account carries, as the server knows it.
     void userOfToken(const CloudAccount &account, Callback<QString> done);
+
+    // The account's wrapped key: none inside when the account has none yet.
+    void fetchKeyBox(const CloudAccount &account, Callback<std::optional<KeyBox>> done);
+    // Stores a box. When the account's box is not the one the request replaces (another computer set one meanwhile)
+    // it fails as serverRecordChanged.
+    void storeKeyBox(const CloudAccount &account, const CloudProtocol::KeyBoxRequest &request, Callback<KeyBox> done);
 
 signals:
     void pushConnectedChanged(bool connected);

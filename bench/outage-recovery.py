@@ -96,7 +96,10 @@ computers = [Computer("first"), Computer("second")]
 for computer in computers:
     token = subprocess.run([cloud, "user", "add", "anna", "--data", data], capture_output=True, text=True,
                            check=True).stdout
-    computer.run("account", "sign-in", url, "anna", stdin=token)
+    passphrase = os.path.join(computer.home, "passphrase")
+    with open(passphrase, "w") as file:
+        file.write("a sync passphrase for the bench\n")
+    computer.run("account", "sign-in", url, "anna", "--passphrase-file", passphrase, stdin=token)
     computer.launch()
 wait_for(lambda: push_sockets() == 2)
 

@@ -2,6 +2,7 @@
 
 #include "Vellora/DayData/StoreFile.h"
 #include "Vellora/Platform/InstanceChannel.h"
+#include "Vellora/Sync/AccountKeySetup.h"
 #include "Vellora/Sync/AppStore.h"
 #include "Vellora/Sync/AppSync.h"
 #include "cli/CommandLine.h"
@@ -41,8 +42,8 @@ template<typename Result> Result waitFor(const std::function<void(std::function<
     return *result;
 }
 
-// The token: from a terminal without echo, else the first line of standard input.
-std::optional<QString> readToken(const QString &prompt)
+// A line typed at the terminal without echo, else the first line of standard input.
+std::optional<QString> readSecret(const QString &prompt)
 {
     const bool terminal = isatty(STDIN_FILENO);
     termios saved{};
@@ -61,10 +62,67 @@ std::optional<QString> readToken(const QString &prompt)
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
         print(stderr, QStringLiteral("\n"));
     }
-    const QString token = QString::fromUtf8(line).trimmed();
-    if (!read || token.isEmpty())
+    if (!read)
+        return std::nullopt;
+    return QString::fromUtf8(line);
+}
+
+// The token: from a terminal without echo, else the first line of standard input.
+std::optional<QString> readToken(const QString &prompt)
+{
+    const QString token = readSecret(prompt).value_or(QString()).trimmed();
+    if (token.isEmpty())
         return std::nullopt;
     return token;
+}
+
+// The first line of a file the person named, without its line break; why not in `why`.
+std::optional<QString> firstLineOf(const QString &path, const QString &what, QString &why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = QStringLiteral("the %1 file %2 cannot be read: %3").arg(what, path, file.errorString());
+        return std::nullopt;
+    }
+    QByteArray line = file.readLine(64 * 1024);
+    if (file.error() != QFileDevice::NoError) {
+        why = QStringLiteral("the %1 file %2 cannot be read: %3").arg(what, path, file.errorString());
+        return std::nullopt;
+    }
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    if (line.isEmpty()) {
+        why = QStringLiteral("the %1 file %2 is empty").arg(what, path);
+        return std::nullopt;
+    }
+    return QString::fromUtf8(line);
+}
+
+// The sync passphrase: FILE's first line, else typed at the terminal without echo (twice when it is chosen now,
+// with a word on its strength). Why not in `why`.
+std::optional<QString> readPassphrase(const std::optional<QString> &file, bool choosing, QString &why)
+{
+    std::optional<QString> passphrase;
+    if (file) {
+        passphrase = firstLineOf(*file, QStringLiteral("passphrase"), why);
+    } else if (!isatty(STDIN_FILENO)) {
+        why = QStringLiteral("no sync passphrase was given: pass --passphrase-file FILE, or run this at a terminal");
+    } else {
+        passphrase = readSecret(choosing ? QStringLiteral("Choose a sync passphrase (at least %1 characters): ")
+                                               .arg(PassphraseStrength::kMinimumLength)
+                                         : QStringLiteral("Sync passphrase: "));
+        if (passphrase && choosing && readSecret(QStringLiteral("The same passphrase again: ")) != passphrase) {
+            why = QStringLiteral("the two passphrases differ");
+            return std::nullopt;
+        }
+        if (!passphrase || passphrase->isEmpty()) {
+            why = QStringLiteral("no sync passphrase was given");
+            return std::nullopt;
+        }
+    }
+    if (passphrase && choosing)
+        print(stderr, QStringLiteral("Passphrase strength: %1\n").arg(PassphraseStrength::of(*passphrase).words));
+    return passphrase;
 }
 
 // How many changes of the store wait to be sent.
@@ -73,6 +131,14 @@ qsizetype waitingChanges(const QString &storePath)
     const auto saved = StoreFile::peek(storePath);
     const auto state = saved && saved->state ? readSyncState(*saved->state) : std::nullopt;
     return state ? state->recordZoneChanges.size() : 0;
+}
+
+// How many records from the server the store's engine could not open.
+qsizetype unopenedRecords(const QString &storePath)
+{
+    const auto saved = StoreFile::peek(storePath);
+    const auto state = saved && saved->state ? readSyncState(*saved->state) : std::nullopt;
+    return state ? AppSync::unopenedRecords(SyncEngineState::fromSerialization(*state)) : 0;
 }
 
 // How many items of the store belong to no account: made while signed out, they join the next account.
@@ -87,7 +153,16 @@ qsizetype itemsOfNoAccount(const std::optional<QString> &storePath)
     return qsizetype(saved->items.size());
 }
 
-int signIn(const QString &server, const QString &user, const std::optional<QString> &storePath)
+QString recoveryKeyNote(const QString &recoveryKey)
+{
+    return QStringLiteral("Recovery key: %1\nKeep it somewhere safe, apart from this computer: with it you can sign in "
+                          "when the sync passphrase is lost. Without both, no one (not the server either) can open "
+                          "the account's tasks.\n")
+        .arg(recoveryKey);
+}
+
+int signIn(const QString &server, const QString &user, const Command &command,
+           const std::optional<QString> &storePath)
 {
     const QUrl url(server);
     if (!url.isValid() || (url.scheme() != "https" && url.scheme() != "http") || url.host().isEmpty())
@@ -95,20 +170,77 @@ int signIn(const QString &server, const QString &user, const std::optional<QStri
     const auto token = readToken(QStringLiteral("Token for %1 at %2: ").arg(user, serverText(server)));
     if (!token)
         return fail(QStringLiteral("no token was given; pass it on standard input"));
-    const CloudAccount account{server, user, *token};
-    QObject context;
-    const auto reason =
-        waitFor<std::optional<QString>>([&](auto done) { AppSync::checkAccount(account, &context, done); });
+    const QString path = CloudAccount::defaultFilePath();
+    AccountKeySetup setup(CloudAccount{server, user, *token}, path);
+    const auto reason = waitFor<std::optional<QString>>([&](auto done) { setup.lookUp(done); });
     if (reason)
         return fail(QStringLiteral("not signed in: %1").arg(*reason));
+    QString why;
+    std::optional<QString> recoveryText;
+    if (command.recoveryKeyFile && !(recoveryText = firstLineOf(*command.recoveryKeyFile, "recovery key", why)))
+        return fail(QStringLiteral("not signed in: %1").arg(why));
+    const auto passphrase = readPassphrase(command.passphraseFile, recoveryText || !setup.accountHasKey(), why);
+    if (!passphrase)
+        return fail(QStringLiteral("not signed in: %1").arg(why));
     const qsizetype joining = itemsOfNoAccount(storePath);
-    const QString path = CloudAccount::defaultFilePath();
-    if (!account.writeFile(path))
-        return fail(QStringLiteral("the account file %1 cannot be written; not signed in").arg(path));
-    QString out = QStringLiteral("Signed in as %1 at %2.\n").arg(user, serverText(server));
+    const auto outcome = waitFor<AccountKeySetup::Outcome>([&](auto done) {
+        if (recoveryText)
+            setup.recover(*recoveryText, *passphrase, done);
+        else
+            setup.signIn(*passphrase, done);
+    });
+    if (outcome.error)
+        return fail(QStringLiteral("not signed in: %1").arg(*outcome.error));
+    QString out = QStringLiteral("Signed in as %1 at %2. Tasks are encrypted on this computer before they leave it.\n")
+                      .arg(user, serverText(server));
+    if (recoveryText)
+        out += QStringLiteral("The passphrase given is the account's sync passphrase now.\n");
+    if (!outcome.recoveryKey.isEmpty())
+        out += recoveryKeyNote(outcome.recoveryKey);
     if (joining > 0)
         out += QStringLiteral("The %1 task(s) made while signed out join %2's planner.\n").arg(joining).arg(user);
     print(stdout, out);
+    return 0;
+}
+
+// The account of the account file when this computer holds its key; else says why not and gives none.
+std::optional<CloudAccount> accountWithKey()
+{
+    const auto account = CloudAccount::readFile(CloudAccount::defaultFilePath());
+    if (!account)
+        fail(QStringLiteral("not signed in; sign in with: vellora account sign-in SERVER USER"));
+    else if (!account->key)
+        fail(QStringLiteral("this computer does not hold the account's key: sign in again with: vellora account "
+                            "sign-in %1 %2")
+                 .arg(account->server, account->user));
+    return account && account->key ? account : std::nullopt;
+}
+
+int changePassphrase(const Command &command)
+{
+    const auto account = accountWithKey();
+    if (!account)
+        return ExitStatus::failed;
+    QString why;
+    const auto passphrase = readPassphrase(command.passphraseFile, true, why);
+    if (!passphrase)
+        return fail(QStringLiteral("the passphrase is unchanged: %1").arg(why));
+    AccountKeySetup setup(*account, CloudAccount::defaultFilePath());
+    const auto outcome =
+        waitFor<AccountKeySetup::Outcome>([&](auto done) { setup.changePassphrase(*passphrase, done); });
+    if (outcome.error)
+        return fail(QStringLiteral("the passphrase is unchanged: %1").arg(*outcome.error));
+    print(stdout, QStringLiteral("The sync passphrase is changed. The other computers keep syncing; sign in new ones "
+                                 "with the new passphrase.\n"));
+    return 0;
+}
+
+int showRecoveryKey()
+{
+    const auto account = accountWithKey();
+    if (!account)
+        return ExitStatus::failed;
+    print(stdout, recoveryKeyNote(account->key->recoveryText()));
     return 0;
 }
 
@@ -181,15 +313,18 @@ int signOut(const std::optional<QString> &storePath)
     return 0;
 }
 
-int status(bool json)
+int status(bool json, const std::optional<QString> &storePath)
 {
     AppSync sync(CloudAccount::defaultFilePath(), false);
     const auto account = sync.account();
+    const qsizetype unopened = storePath ? unopenedRecords(*storePath) : 0;
     auto last = sync.lastSync();
     if (last && (!account || !account->isSameAccount({last->server, last->user, {}})))
         last.reset();
     if (json) {
-        QJsonObject object{{"signedIn", bool(account)}};
+        QJsonObject object{{"signedIn", bool(account)},
+                           {"encrypted", account && account->key},
+                           {"unopenedRecords", unopened}};
         if (account) {
             object.insert("server", account->server);
             object.insert("user", account->user);
@@ -215,6 +350,14 @@ int status(bool json)
         return 0;
     }
     QString out = QStringLiteral("Signed in as %1 at %2.\n").arg(account->user, serverText(account->server));
+    out += account->key ? QStringLiteral("Encrypted: tasks are sealed on this computer before they leave it.\n")
+                        : QStringLiteral("Not encrypted: tasks travel readable to the server. Sign in again to set a "
+                                         "sync passphrase: vellora account sign-in %1 %2\n")
+                              .arg(account->server, account->user);
+    if (unopened > 0)
+        out += QStringLiteral("%1 record(s) from the server could not be opened (damaged, or sealed with another key); "
+                              "this computer keeps its own copies.\n")
+                   .arg(unopened);
     if (!last)
         out += QStringLiteral("Not synced yet.\n");
     if (last && (last->error || last->disconnectedSince))
@@ -332,8 +475,12 @@ int runNetworkCommand(const Command &command)
     const QString action = command.arguments.value(0);
     const auto storePath = storePathFor(command);
     if (action == "sign-in")
-        return signIn(command.arguments.value(1), command.arguments.value(2), storePath);
+        return signIn(command.arguments.value(1), command.arguments.value(2), command, storePath);
     if (action == "sign-out")
         return signOut(storePath);
-    return status(command.json);
+    if (action == "passphrase")
+        return changePassphrase(command);
+    if (action == "recovery-key")
+        return showRecoveryKey();
+    return status(command.json, storePath);
 }

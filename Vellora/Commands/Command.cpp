@@ -60,13 +60,21 @@ std::optional<CommandError> textTooLong(const QString &text)
     return std::nullopt;
 }
 
-// account sign-in SERVER USER | account status | account sign-out
+// account sign-in SERVER USER | status | sign-out | passphrase | recovery-key
 std::variant<Command, CommandError> parseAccountCommand(Command command, const QStringList &positional)
 {
     const QString action = positional.value(0);
     const int wanted = action == "sign-in" ? 3 : 1;
-    if ((action != "sign-in" && action != "status" && action != "sign-out") || positional.size() != wanted)
-        return CommandError{QStringLiteral("usage: vellora account sign-in SERVER USER | status [--json] | sign-out")};
+    const bool known = action == "sign-in" || action == "status" || action == "sign-out" || action == "passphrase" ||
+                       action == "recovery-key";
+    if (!known || positional.size() != wanted)
+        return CommandError{QStringLiteral("usage: vellora account sign-in SERVER USER [--passphrase-file FILE] "
+                                           "[--recovery-key-file FILE] | status [--json] | sign-out | passphrase "
+                                           "[--passphrase-file FILE] | recovery-key")};
+    if (command.passphraseFile && action != "sign-in" && action != "passphrase")
+        return CommandError{QStringLiteral("--passphrase-file is for account sign-in and account passphrase")};
+    if (command.recoveryKeyFile && action != "sign-in")
+        return CommandError{QStringLiteral("--recovery-key-file is for account sign-in")};
     command.arguments = positional;
     return command;
 }
@@ -106,7 +114,8 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
         } else if (argument == "--json") {
             command.json = true;
         } else if (const QString name = argument.section(QLatin1Char('='), 0, 0);
-                   name == "--store" || name == "--block") {
+                   name == "--store" || name == "--block" || name == "--passphrase-file" ||
+                   name == "--recovery-key-file") {
             // "--store FILE" or "--store=FILE"
             const bool joined = name.size() < argument.size();
             if (!joined && i + 1 >= arguments.size())
@@ -116,6 +125,10 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
                 return CommandError{QStringLiteral("%1 needs a value").arg(name)};
             if (name == "--store") {
                 command.storePath = value;
+            } else if (name == "--passphrase-file") {
+                command.passphraseFile = value;
+            } else if (name == "--recovery-key-file") {
+                command.recoveryKeyFile = value;
             } else if (!(command.block = blockFromBlockName(value))) {
                 return CommandError{QStringLiteral("unknown block '%1' (use big, medium or small)").arg(value)};
             }
@@ -141,6 +154,8 @@ std::variant<Command, CommandError> parseCommand(const QStringList &arguments)
     command.verb = info->verb;
     if (command.verb == Command::Verb::account)
         return parseAccountCommand(std::move(command), positional);
+    if (command.passphraseFile || command.recoveryKeyFile)
+        return CommandError{QStringLiteral("--passphrase-file and --recovery-key-file are for account commands")};
 
     const int wanted = info->itemArguments + (info->takesText ? 1 : 0);
     if (positional.size() != wanted) {

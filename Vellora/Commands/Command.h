@@ -39,6 +39,8 @@ struct Command
     std::optional<Block> block;
     bool json = false;
     std::optional<QString> storePath; // --store FILE
+    std::optional<QString> passphraseFile;  // account sign-in, account passphrase: --passphrase-file FILE
+    std::optional<QString> recoveryKeyFile; // account sign-in: --recovery-key-file FILE
     QStringList appArguments;         // what the window keeps (-uitests and the like)
 
     // Whether the command runs in the network module (sync and account).

@@ -3,6 +3,8 @@
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Shell/PassphraseDialog.h"
+#include "Vellora/Shell/RecoveryKeyDialog.h"
 #include "Vellora/Shell/SignInDialog.h"
 #include "Vellora/Sync/AppSync.h"
 
@@ -28,16 +30,23 @@ SyncSection::SyncSection(AppSync &sync, QWidget *parent) : QWidget(parent), m_sy
     m_signIn = new PaperButtonStyle(QStringLiteral("settings.sync.signIn"), QStringLiteral("Sign in…"), false, this);
     m_signOut = new PaperButtonStyle(QStringLiteral("settings.sync.signOut"), QStringLiteral("Sign out"), false, this);
     m_syncNow = new PaperButtonStyle(QStringLiteral("settings.sync.now"), QStringLiteral("Sync now"), false, this);
+    m_passphrase = new PaperButtonStyle(QStringLiteral("settings.sync.passphrase"), QStringLiteral("Change passphrase…"),
+                                        false, this);
     buttons->addWidget(m_signIn);
     buttons->addWidget(m_signOut);
+    buttons->addWidget(m_passphrase);
     buttons->addWidget(m_syncNow);
     buttons->addStretch();
     layout->addLayout(buttons);
 
-    connect(m_signIn, &QAbstractButton::clicked, this, [this] {
-        auto *dialog = new SignInDialog(m_sync.accountFile(), window());
+    connect(m_signIn, &QAbstractButton::clicked, this, &SyncSection::openSignIn);
+    connect(m_passphrase, &QAbstractButton::clicked, this, [this] {
+        auto *dialog = new PassphraseDialog(m_sync.accountFile(), window());
         dialog->setAttribute(Qt::WA_DeleteOnClose);
-        connect(dialog, &QDialog::accepted, this, &SyncSection::showState);
+        connect(dialog, &QDialog::accepted, this, [this] {
+            showState();
+            m_state->setText(QStringLiteral("The sync passphrase is changed; the other computers keep syncing."));
+        });
         dialog->open();
     });
     connect(m_signOut, &QAbstractButton::clicked, this, &SyncSection::signOut);
@@ -60,6 +69,33 @@ SyncSection::SyncSection(AppSync &sync, QWidget *parent) : QWidget(parent), m_sy
     showState();
 }
 
+void SyncSection::openSignIn()
+{
+    auto *dialog = new SignInDialog(m_sync.accountFile(), window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, &SyncSection::showState);
+    connect(dialog, &SignInDialog::recoveryKeyMade, this, [this](const QString &recoveryKey) {
+        auto *shown = new RecoveryKeyDialog(recoveryKey, window());
+        shown->setAttribute(Qt::WA_DeleteOnClose);
+        shown->open();
+    });
+    dialog->open();
+}
+
+QString SyncSection::keyLine() const
+{
+    const auto account = m_sync.account();
+    if (!account)
+        return {};
+    QString line = account->key ? QStringLiteral(" Encrypted.")
+                                : QStringLiteral(" Not encrypted: sign in again to set a sync passphrase.");
+    if (const qsizetype unopened = m_sync.unopenedRecords(); unopened > 0)
+        line += QStringLiteral(" %1 record(s) from the server could not be opened; this computer keeps its own "
+                               "copies.")
+                    .arg(unopened);
+    return line;
+}
+
 void SyncSection::showState()
 {
     const bool signedIn = m_sync.account().has_value();
@@ -68,12 +104,14 @@ void SyncSection::showState()
     m_state->setText(m_signingOut               ? QStringLiteral("Signing out…")
                      : m_syncing                ? QStringLiteral("Syncing…")
                      : !m_signOutNote.isEmpty() ? m_signOutNote
-                                                : m_sync.statusLine());
+                                                : m_sync.statusLine() + keyLine());
     m_signIn->setText(signedIn ? QStringLiteral("Switch account…") : QStringLiteral("Sign in…"));
     m_signIn->setEnabled(!m_signingOut);
     m_signOut->setVisible(signedIn);
     m_signOut->setEnabled(!m_signingOut);
     m_syncNow->setVisible(signedIn);
+    m_passphrase->setVisible(signedIn && m_sync.account()->key);
+    m_passphrase->setEnabled(!m_signingOut);
     m_syncNow->setEnabled(!m_syncing && !m_signingOut);
 }
 

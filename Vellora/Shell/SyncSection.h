@@ -7,8 +7,9 @@ class AppSync;
 class PaperButtonStyle;
 class PaperLabel;
 
-// The Settings page's sync section: the state in one line, "Sign in…" or "Sign out", and "Sync now". It reads
-// the account file and the last sync through AppSync and changes only the account file; the engine follows.
+// The Settings page's sync section: the state in one line, whether the account is encrypted and how many records
+// did not open, "Sign in…" or "Sign out", "Change passphrase…" and "Sync now". It reads the account file and the
+// last sync through AppSync and changes only the account file; the engine follows.
 class SyncSection : public QWidget
 {
     Q_OBJECT
@@ -19,12 +20,15 @@ public:
 private:
     void showState();
     void signOut();
+    void openSignIn();
+    QString keyLine() const;
 
     AppSync &m_sync;
     PaperLabel *m_state = nullptr;
     PaperButtonStyle *m_signIn = nullptr;
     PaperButtonStyle *m_signOut = nullptr;
     PaperButtonStyle *m_syncNow = nullptr;
+    PaperButtonStyle *m_passphrase = nullptr;
     QTimer m_tick; // "2 minutes ago" grows old
     bool m_syncing = false;
     bool m_signingOut = false;

@@ -234,6 +234,18 @@ void AppSync::checkAccount(const CloudAccount &account, QObject *context,
     });
 }
 
+qsizetype AppSync::unopenedRecords(const SyncEngineState &)
+{
+    // The engine keeps the set of records that did not open in its state; until it does, there are none to count.
+    return 0;
+}
+
+qsizetype AppSync::unopenedRecords() const
+{
+    SyncKit::SyncEngine *engine = m_store ? m_store->engine() : nullptr;
+    return engine ? unopenedRecords(engine->state()) : 0;
+}
+
 QString AppSync::describe(const CloudError &error)
 {
     switch (error.code()) {

@@ -70,6 +70,11 @@ public:
     // `done` is not called once `context` is gone.
     static void checkAccount(const SyncKit::CloudAccount &account, QObject *context,
                              std::function<void(const std::optional<QString> &reason)> done);
+    // How many records from the server the engine could not open (damaged, moved, or sealed with another key): it
+    // keeps this computer's copies of them.
+    static qsizetype unopenedRecords(const SyncKit::SyncEngineState &state);
+    qsizetype unopenedRecords() const;
+
     // A failure in words a person can act on.
     static QString describe(const SyncKit::CloudError &error);
 

@@ -63,6 +63,7 @@ public:
         environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
         environment.insert("XDG_RUNTIME_DIR", runtime());
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("VELLORA_PASSPHRASE_COST", "minimum");
         for (const QString &pair : extraEnv) {
             if (pair.endsWith('='))
                 environment.remove(pair.chopped(1));
@@ -96,6 +97,21 @@ public:
         return QJsonDocument::fromJson(run(arguments + QStringList{"--json"}).out.toUtf8()).object();
     }
 
+    // A file of this computer holding `text` on its first line, for --passphrase-file and --recovery-key-file.
+    QString secretFile(const QString &text)
+    {
+        const QString path = home.filePath(QStringLiteral("secret-%1").arg(++m_secrets));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8() + '\n') > 0);
+        return path;
+    }
+
+    QByteArray accountBytes() const
+    {
+        QFile file(accountFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     QByteArray storeBytes() const
     {
         QFile file(store);
@@ -117,4 +133,5 @@ public:
 
 private:
     std::vector<std::unique_ptr<QProcess>> m_processes;
+    int m_secrets = 0;
 };

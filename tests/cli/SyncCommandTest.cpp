@@ -23,14 +23,21 @@ protected:
 
     void signIn(Computer &computer)
     {
-        const Outcome outcome = computer.run({"account", "sign-in", server.url(), "anna"}, {}, token.toUtf8() + '\n');
+        const Outcome outcome = signInAs(computer, "anna", token);
         ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
     }
 
     Outcome signInAs(Computer &computer, const QString &user, const QString &userToken)
     {
-        return computer.run({"account", "sign-in", server.url(), user}, {}, userToken.toUtf8() + '\n');
+        return computer.run(signInArguments(computer, user), {}, userToken.toUtf8() + '\n');
     }
+
+    QStringList signInArguments(Computer &computer, const QString &user)
+    {
+        return {"account", "sign-in", server.url(), user, "--passphrase-file", computer.secretFile(kPassphrase)};
+    }
+
+    static inline const QString kPassphrase = QStringLiteral("a sync passphrase of test");
 
     CloudServerProcess server;
     QString token = server.addUser("anna");
@@ -285,7 +292,7 @@ TEST_F(SyncCommandTest, AThaiAndAnEnglishComputerAgreeOnToday)
         EXPECT_EQ(outcome.exitCode, 0) << arguments.join(' ').toStdString() << ": " << outcome.err.toStdString();
     };
     for (Computer *computer : {&english, &thai})
-        run(*computer, {"account", "sign-in", server.url(), "anna"}, token.toUtf8() + '\n');
+        run(*computer, signInArguments(*computer, "anna"), token.toUtf8() + '\n');
     run(english, {"add", "Written in English"});
     run(english, {"sync"});
     run(thai, {"sync"});
