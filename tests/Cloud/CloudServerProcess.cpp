@@ -97,8 +97,10 @@ QString CloudServerProcess::addUser(const QString &name) const
 
 QByteArray CloudServerProcess::log()
 {
-    m_log += m_process.readAllStandardOutput();
-    m_log += m_process.readAllStandardError();
+    if (m_process.isOpen()) {
+        m_log += m_process.readAllStandardOutput();
+        m_log += m_process.readAllStandardError();
+    }
     return m_log;
 }
 

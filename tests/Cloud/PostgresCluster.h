@@ -26,6 +26,8 @@ public:
     bool sql(const QString &database, const QString &statement);
     // The rows a query gives, as psql prints them unaligned; nothing when it fails.
     std::optional<QString> query(const QString &database, const QString &statement);
+    // The database as pg_dump writes it, the way a PostgreSQL deployment is backed up; nothing when it fails.
+    std::optional<QByteArray> dump(const QString &database);
     // A psql session on a database that runs the statements written to it, in one connection, until its input is
     // closed: for a transaction held open across a test's steps.
     std::unique_ptr<QProcess> session(const QString &database);

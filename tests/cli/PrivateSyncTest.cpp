@@ -84,17 +84,34 @@ protected:
 
     Outcome sync(Computer &computer) { return computer.run({"sync"}, kCheapPassphrase); }
 
-    // The live records and the tombstones of anna's zone as the server hands them out, read without any key.
-    std::pair<QJsonArray, QJsonArray> recordsOnTheServer()
+    // The live records of anna's zone as the server hands them out, read without any key, or the changes since a
+    // change token (tombstones come only then), and the token to go on from.
+    struct Changes
     {
-        const QJsonObject request = CloudProtocol::ZoneChangesRequest{syncZoneID(), {}, 0}.toJson();
+        QJsonArray records;
+        QJsonArray tombstones;
+        QByteArray token;
+    };
+    Changes recordsOnTheServer(const QByteArray &since = {})
+    {
+        const QJsonObject request = CloudProtocol::ZoneChangesRequest{syncZoneID(), since, 0}.toJson();
         const Answer answer = rawRequest(server->port(), CloudProtocol::kZoneChangesPath,
                                          QJsonDocument(request).toJson(QJsonDocument::Compact),
                                          server->addUser("anna").toUtf8());
         EXPECT_EQ(answer.status, 200) << answer.body.toStdString();
         const QJsonObject changes = QJsonDocument::fromJson(answer.body).object();
         EXPECT_FALSE(changes.value("moreComing").toBool());
-        return {changes.value("modifications").toArray(), changes.value("deletions").toArray()};
+        return {changes.value("modifications").toArray(), changes.value("deletions").toArray(),
+                changes.value("changeToken").toString().toLatin1()};
+    }
+
+    QByteArray backup()
+    {
+        if (cluster)
+            return cluster->dump(database).value_or(QByteArray());
+        const QString file = QDir(server->dataFolder()).filePath("backup.db");
+        EXPECT_EQ(server->command({"backup", file}).first, 0);
+        return fileBytes(file);
     }
 
     // The database's own files: the SQLite file and its write-ahead log, or the whole PostgreSQL cluster's folder,
@@ -131,10 +148,9 @@ TEST_P(PrivateSyncTest, NothingOnTheServerHoldsATitle)
     ASSERT_EQ(fetched.exitCode, 0) << fetched.err.toStdString();
     EXPECT_TRUE(second.run({"today"}).out.contains(title));
 
-    const QString backup = QDir(server->dataFolder()).filePath("backup.db");
-    ASSERT_EQ(server->command({"backup", backup}).first, 0);
-    EXPECT_TRUE(fileBytes(backup).contains(id.toUtf8()));
-    EXPECT_FALSE(fileBytes(backup).contains(word));
+    const QByteArray backedUp = backup();
+    EXPECT_TRUE(backedUp.contains(id.toUtf8()));
+    EXPECT_FALSE(backedUp.contains(word));
     // While the server runs (the write-ahead log still holding the last writes), and once it has stopped.
     for (const bool running : {true, false}) {
         if (!running)
@@ -172,20 +188,21 @@ TEST_P(PrivateSyncTest, AnAccountWithReadableRecordsBecomesSealedWithoutLosingAn
     titles.sort();
     for (Computer *computer : {&first, &second, &first, &stale})
         ASSERT_EQ(sync(*computer).exitCode, 0);
-    ASSERT_EQ(recordsOnTheServer().first.size(), titles.size());
+    ASSERT_EQ(recordsOnTheServer().records.size(), titles.size());
 
     const Outcome upgraded = signIn(first);
     ASSERT_EQ(upgraded.exitCode, 0) << upgraded.err.toStdString();
     const Outcome sent = sync(first);
     ASSERT_EQ(sent.exitCode, 0) << sent.err.toStdString();
     const auto sealedOnTheServer = [&] {
-        const QJsonArray live = recordsOnTheServer().first;
-        EXPECT_EQ(live.size(), titles.size());
-        for (const QJsonValue &record : live)
+        const Changes live = recordsOnTheServer();
+        EXPECT_EQ(live.records.size(), titles.size());
+        for (const QJsonValue &record : live.records)
             EXPECT_TRUE(RecordSeal::isSealedFields(record.toObject().value("fields").toObject()))
                 << QJsonDocument(record.toObject()).toJson().toStdString();
     };
     sealedOnTheServer();
+    const QByteArray sealedSince = recordsOnTheServer().token;
 
     const Outcome secondUpgraded = signIn(second);
     ASSERT_EQ(secondUpgraded.exitCode, 0) << secondUpgraded.err.toStdString();
@@ -208,7 +225,7 @@ TEST_P(PrivateSyncTest, AnAccountWithReadableRecordsBecomesSealedWithoutLosingAn
     EXPECT_TRUE(stale.titles().contains("Readable again"));
     sealedOnTheServer();
     int sealedTombstones = 0;
-    for (const QJsonValue &tombstone : recordsOnTheServer().second) {
+    for (const QJsonValue &tombstone : recordsOnTheServer(sealedSince).tombstones) {
         const QJsonObject record = tombstone.toObject();
         if (record.value("id").toObject().value("record") == deletedSealed)
             sealedTombstones += RecordSeal::isSealedFields(record.value("fields").toObject());
