@@ -98,7 +98,8 @@ QString SyncSection::keyLine() const
 
 void SyncSection::showState()
 {
-    const bool signedIn = m_sync.account().has_value();
+    const auto account = m_sync.account();
+    const bool signedIn = account.has_value();
     if (signedIn && !m_signingOut)
         m_signOutNote.clear();
     m_state->setText(m_signingOut               ? QStringLiteral("Signing out…")
@@ -110,7 +111,7 @@ void SyncSection::showState()
     m_signOut->setVisible(signedIn);
     m_signOut->setEnabled(!m_signingOut);
     m_syncNow->setVisible(signedIn);
-    m_passphrase->setVisible(signedIn && m_sync.account()->key);
+    m_passphrase->setVisible(signedIn && account->key);
     m_passphrase->setEnabled(!m_signingOut);
     m_syncNow->setEnabled(!m_syncing && !m_signingOut);
 }

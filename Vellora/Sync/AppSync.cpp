@@ -234,10 +234,9 @@ void AppSync::checkAccount(const CloudAccount &account, QObject *context,
     });
 }
 
-qsizetype AppSync::unopenedRecords(const SyncEngineState &)
+qsizetype AppSync::unopenedRecords(const SyncEngineState &state)
 {
-    // The engine keeps the set of records that did not open in its state; until it does, there are none to count.
-    return 0;
+    return state.unopenedRecords().size();
 }
 
 qsizetype AppSync::unopenedRecords() const

@@ -41,7 +41,8 @@ protected:
     void clickSignOut()
     {
         auto *button = section.findChild<QAbstractButton *>(QStringLiteral("settings.sync.signOut"));
-        ASSERT_TRUE(button && button->isVisible());
+        // The section shows the account once the round after signing in is noted.
+        ASSERT_TRUE(waitFor([&] { return button && button->isVisible(); }));
         QTest::mouseClick(button, Qt::LeftButton);
     }
 

@@ -142,6 +142,7 @@ TEST_F(SyncCommandTest, HttpsForAPlainServerSaysWhichAddressToUse)
     const Outcome status = computer.run({"account", "status"});
     EXPECT_TRUE(status.out.contains("Not connected since")) << status.out.toStdString();
     EXPECT_TRUE(status.out.contains(advice)) << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains("Not encrypted")) << "an account file of before, without the key";
 }
 
 // Without a window: signing out sends what waits and takes anna's tasks off the computer, a task made then belongs
