@@ -21,6 +21,8 @@ struct StateUpdate
     SyncEngineState::Serialization stateSerialization;
 };
 
+// Also a sign-in when the same account gains its key (previous without it, current with it): its records go sealed
+// from now on, and the engine fetches from the beginning.
 struct AccountChange
 {
     enum class ChangeType { signIn, signOut, switchAccounts };

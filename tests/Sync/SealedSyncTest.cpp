@@ -3,6 +3,7 @@
 #include "SyncTestSupport.h"
 
 #include "SyncKit/RecordSeal.h"
+#include "tests/WaitFor.h"
 
 #include <QJsonDocument>
 
@@ -190,10 +191,31 @@ TEST_F(SealedSyncTest, AnAccountThatGainsItsKeySendsEverythingAgainSealedAndLose
     mac = device("mac", account);
     EXPECT_TRUE(mac->engine().state().pendingRecordZoneChanges().isEmpty());
 
-    // The other computer gains the key as the app runs, and reads everything.
+    // From now on the server refuses plain records: a computer of the older version is told in words, once, and
+    // keeps its change.
+    cloud.refusePlainRecords("anna");
+    (*pc)->updateTitle(unseen->id, "Unseen, edited");
+    std::optional<CloudError> refusal;
+    pc->engine().syncChanges([&](const std::optional<CloudError> &error) { refusal = error; });
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->code(), CloudError::Code::invalidArguments); // shown in the server's words
+    SyncSetup automatic = manualSetup(cloud, plain);
+    automatic.automaticallySync = true;
+    automatic.timing = {std::chrono::milliseconds(1), std::chrono::milliseconds(1), std::chrono::milliseconds(1),
+                        std::chrono::milliseconds(1)};
+    Device old(dir.filePath("old.json"), automatic, clock);
+    old->addItem("Old", Block::small);
+    const int calls = cloud.callCount(MemoryCloud::Call::modifyRecords);
+    ASSERT_TRUE(waitFor([&] { return cloud.callCount(MemoryCloud::Call::modifyRecords) > calls; }));
+    waitFor([] { return false; }, 100); // the engine would send again within this
+    EXPECT_EQ(cloud.callCount(MemoryCloud::Call::modifyRecords), calls + 1) << "not sent again and again";
+
+    // The other computer gains the key as the app runs, sends its change sealed and reads everything.
     pc->engine().setAccount(account);
     pc->engine().syncChanges();
     EXPECT_EQ(title(*pc, shared->id), "Shared, edited");
+    EXPECT_EQ(title(*pc, unseen->id), "Unseen, edited");
+    EXPECT_TRUE(RecordSeal::isSealed(stored(unseen->id)));
     EXPECT_FALSE((*pc)->item(deleted->id));
     EXPECT_EQ((*pc)->saved().items.size(), 2);
     EXPECT_EQ(pc->store().unopenedRecordCount(), 0);

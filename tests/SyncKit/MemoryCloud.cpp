@@ -1,5 +1,7 @@
 #include "tests/SyncKit/MemoryCloud.h"
 
+#include "SyncKit/RecordSeal.h"
+
 #include <QTimer>
 #include <QUuid>
 
@@ -273,10 +275,24 @@ void MemoryCloud::modifyZones(const CloudAccount &account, const QList<RecordZon
     });
 }
 
+void MemoryCloud::refusePlainRecords(const QString &user)
+{
+    m_databases[user].sealed = true;
+}
+
 void MemoryCloud::modifyRecords(const CloudAccount &account, const QList<Record> &saves,
                                 const QList<Record> &deletes, Callback<ModifyRecordsResult> done)
 {
     answer<ModifyRecordsResult>(Call::modifyRecords, account, std::move(done), [&](Database &database) {
+        const auto plain = [](const Record &record) {
+            return !record.recordType().isEmpty() && !RecordSeal::isSealed(record);
+        };
+        if (database.sealed && (std::any_of(saves.begin(), saves.end(), plain) ||
+                                std::any_of(deletes.begin(), deletes.end(), plain)))
+            return CloudResult<ModifyRecordsResult>(CloudError(
+                CloudError::Code::invalidArguments, QStringLiteral("this account's tasks are encrypted: update Vellora on "
+                                                                   "this computer, then sign in again with the sync "
+                                                                   "passphrase")));
         ModifyRecordsResult result;
         for (const Record &record : saves) {
             Record saved = record;

@@ -35,6 +35,10 @@ public:
     // At most this many live records in the user's database; none: no limit.
     void setQuota(const QString &user, std::optional<int> records);
 
+    // From now on a request that saves or deletes a record not sealed fails whole, as a server does once the
+    // account has its key.
+    void refusePlainRecords(const QString &user);
+
     // Where modification dates come from; the system clock when empty.
     void setClock(Clock clock) { m_clock = std::move(clock); }
     void setFaultInjector(FaultInjector injector) { m_faults = std::move(injector); }
@@ -83,6 +87,7 @@ private:
         QList<QString> tokens;
         std::optional<int> quota;
         int liveRecords = 0;
+        bool sealed = false;
     };
 
     // The account's database, or the error that refuses the call.
