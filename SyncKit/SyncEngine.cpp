@@ -60,7 +60,12 @@ SyncEngine::SyncEngine(Configuration configuration, QObject *parent)
                         // The server speaks again: what waits goes now rather than after the pause of a failure.
                         m_backOffUntil = QDeadlineTimer();
                         m_fetchDue = true;
-                        scheduleRound(m_configuration.timing.fetchDelay);
+                        ++m_changeNotices;
+                        // Work under way may have missed the change: another round follows it.
+                        if (m_running)
+                            m_roundAgain = true;
+                        else
+                            scheduleRound(m_configuration.timing.fetchDelay);
                     }
                 });
     }
@@ -337,10 +342,10 @@ void SyncEngine::finish(const Job &job, const std::optional<CloudError> &error)
         if (m_passLimitReached)
             scheduleRound(m_configuration.timing.sendDelay);
     }
-    if (m_roundAgain) {
-        m_roundAgain = false;
+    // What came while the work was under way and was not taken in by it (the passes send what is queued meanwhile)
+    // goes now; nothing is left for an empty round.
+    if (std::exchange(m_roundAgain, false) && (m_fetchDue || hasPendingChanges(SendChangesScope::all())))
         scheduleRound(std::chrono::milliseconds(0));
-    }
     emit workFinished(error);
     if (job.done)
         job.done(error);
@@ -524,8 +529,9 @@ void SyncEngine::fetchAll(Next next)
     deliver(SyncEvent::WillFetchChanges{});
     QPointer<SyncEngine> self(this);
     const QByteArray token = m_state.databaseChangeToken();
+    const quint64 notices = m_changeNotices;
     m_configuration.database->fetchDatabaseChanges(
-        *m_workAccount, token, answerOf([this, self, next](const CloudResult<DatabaseChanges> &result) {
+        *m_workAccount, token, answerOf([this, self, next, notices](const CloudResult<DatabaseChanges> &result) {
             if (!self)
                 return;
             Work work(*this);
@@ -539,14 +545,15 @@ void SyncEngine::fetchAll(Next next)
             for (const RecordZoneID &zoneID : changes.deletedZones)
                 m_state.forgetZoneChangeToken(zoneID);
             const QByteArray newToken = changes.changeToken;
-            fetchZones(changes.modifiedZones, [this, self, next, newToken](const std::optional<CloudError> &error) {
+            fetchZones(changes.modifiedZones, [=, this](const std::optional<CloudError> &error) {
                 if (!self)
                     return;
                 Work work(*this);
-                // The database token moves on only when every changed zone was fetched.
+                // The database token moves on only when every changed zone was fetched. A change the server told of
+                // meanwhile may have missed this fetch's answers: it is fetched again.
                 if (!error) {
                     m_state.setDatabaseChangeToken(newToken);
-                    m_fetchDue = false;
+                    m_fetchDue = m_changeNotices != notices;
                 }
                 deliver(SyncEvent::DidFetchChanges{});
                 next(error);

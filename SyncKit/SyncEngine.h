@@ -23,9 +23,9 @@ class SyncEngineDelegate;
 
 // Carries records between a local store and a cloud database. It keeps the queue of changes to send in its
 // state; the store adds to that queue after every change. It decides by itself when to work, on the main
-// thread's event loop: a fetch at start, after an account change and when the server tells of a change; a send
-// a short moment after changes are queued, always before a fetch, so that a fetch never meets a local change
-// that was not offered to the server first; network failures are tried again with growing pauses. When the
+// thread's event loop: a fetch at start, after an account change and at once when the server tells of a change; a
+// send at once after a change is queued, always before a fetch, so that a fetch never meets a local change that was
+// not offered to the server first; network failures are tried again with growing pauses. When the
 // server's data was restored from a backup, it starts over: the delegate queues everything it holds, the engine
 // sends it and fetches everything.
 //
@@ -42,10 +42,12 @@ public:
 
     struct Timing
     {
-        // A change reaches the user's other computers within a second: these two and a round trip each way.
-        std::chrono::milliseconds sendDelay{500};    // after a change is queued, to gather a burst of edits
-        std::chrono::milliseconds fetchDelay{100};   // after the server tells of a change
-        std::chrono::milliseconds retryDelay{2000};  // after the first network failure; doubles with each further one
+        // A change reaches the user's other computers within a quarter second: nothing waits but the round trips.
+        // A round begins at the next turn of the event loop, so the changes of one turn (a new day, a pasted list)
+        // go in one request; what is queued while a request is out goes in the next, right after its answer.
+        std::chrono::milliseconds sendDelay{0};     // after a change is queued while nothing is under way
+        std::chrono::milliseconds fetchDelay{0};    // after the server tells of a change
+        std::chrono::milliseconds retryDelay{2000}; // after the first network failure; doubles with each further one
         // A change that failed is tried again within this while the server answers; a server whose push channel
         // comes back ends the pause at once.
         std::chrono::milliseconds maximumRetryDelay{30000};
@@ -164,6 +166,7 @@ private:
     QList<Job> m_waiting;
     bool m_fetchDue = true;
     bool m_roundAgain = false;
+    quint64 m_changeNotices = 0; // the server's word of a change, counted so that a fetch under way can tell of one
     bool m_passLimitReached = false;
     int m_failures = 0;
     QDeadlineTimer m_backOffUntil;

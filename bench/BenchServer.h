@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QProcess>
 #include <QFile>
+#include <QHash>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -10,18 +11,25 @@
 #include <unistd.h>
 
 // A vellora-cloud process of a benchmark's own: SQLite in a temporary folder, a free port on loopback, no rate limit
-// in the way, one user whose token it holds. Stopped when this goes away. $VELLORA_CLOUD names another server
+// in the way, one user whose token it holds (and more on request). Stopped when this goes away. $VELLORA_CLOUD names another server
 // binary, such as an earlier build, to compare with in turns.
 class BenchServer
 {
 public:
-    bool start()
+    bool start(const QStringList &moreUsers = {})
     {
         const QString binary = qEnvironmentVariable("VELLORA_CLOUD", QStringLiteral(VELLORA_CLOUD_BINARY));
-        QProcess add;
-        add.start(binary, {"user", "add", "anna", "--data", m_data.path()});
-        add.waitForFinished();
-        token = QString::fromUtf8(add.readAllStandardOutput()).trimmed();
+        for (const QString &user : QStringList{QStringLiteral("anna")} + moreUsers) {
+            QProcess add;
+            add.start(binary, {"user", "add", user, "--data", m_data.path()});
+            add.waitForFinished();
+            tokens.insert(user, QString::fromUtf8(add.readAllStandardOutput()).trimmed());
+            if (tokens.value(user).isEmpty()) {
+                std::fprintf(stderr, "the user %s could not be added\n", qPrintable(user));
+                return false;
+            }
+        }
+        token = tokens.value(QStringLiteral("anna"));
         // The benchmarks open a thousand push sockets at once from this one address.
         m_process.start(binary, {"serve", "--listen", "127.0.0.1:0", "--data", m_data.path(), "--rate-limit",
                                  "100000/100000", "--connections-per-address", "100000"});
@@ -74,6 +82,7 @@ public:
     }
 
     QString token;
+    QHash<QString, QString> tokens; // of every user, by name
     quint16 port = 0;
 
 private:

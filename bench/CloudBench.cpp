@@ -6,6 +6,7 @@
 #include "SyncKit/HttpCloud.h"
 
 #include "bench/BenchServer.h"
+#include "bench/Percentile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -46,12 +47,6 @@ Record item(int number)
     record.setValue("bucket", qint64(number % 4));
     record.setValue("modifiedAt", QDateTime::currentDateTimeUtc());
     return record;
-}
-
-double percentile(QList<double> values, double share)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[std::min<qsizetype>(values.size() - 1, qsizetype(share * values.size()))];
 }
 
 double ownCpuMs()

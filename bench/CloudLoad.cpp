@@ -7,6 +7,7 @@
 #include "SyncKit/CloudProtocol.h"
 
 #include "bench/BenchServer.h"
+#include "bench/Percentile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -155,12 +156,6 @@ private:
     qint64 m_sent = 0;
     Outcome m_outcome;
 };
-
-double percentile(QList<double> values, double share)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[std::min<qsizetype>(values.size() - 1, qsizetype(share * values.size()))];
-}
 
 int report(const char *what, const Outcome &outcome, double rate)
 {

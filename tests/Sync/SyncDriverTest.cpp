@@ -419,3 +419,29 @@ TEST_F(SyncDriverTest, AStateThatCannotBeReadKeepsTheItemsAndStopsSyncWithAWord)
     EXPECT_EQ(device.file().items.size(), 2);
     EXPECT_EQ(device.file().state, saved.state);
 }
+
+// The engine sends at once, yet what one turn of the event loop changes (a new day, a pasted list, a script's adds)
+// goes in one request: the store queues it all before the engine's round begins.
+TEST_F(SyncDriverTest, ANewDayAndFiftyAddsInOneTurnAreOneRequest)
+{
+    SyncSetup setup = manualSetup(cloud, account);
+    setup.automaticallySync = true;
+    mac = std::make_unique<Device>(dir.filePath("mac.json"), setup, clock);
+    Device &device = *mac;
+    const auto left = device->addItem("Left undone", Block::medium);
+    const auto settled = [&] {
+        return device.engine().state().pendingRecordZoneChanges().isEmpty() && !device.engine().isWorking() &&
+               !device.engine().isScheduled();
+    };
+    ASSERT_EVENTUALLY(settled() && cloud.record("anna", idOf(left->id)));
+    const int requests = cloud.callCount(MemoryCloud::Call::modifyRecords);
+
+    clock.advance(24 * 3600);
+    device->refreshDay(clock.now);
+    ASSERT_EQ(device->item(left->id)->day, kOpenDay); // the new day moved it
+    for (int i = 0; i < 50; ++i)
+        device->addItem(QStringLiteral("Task %1").arg(i), kAllBlocks[i % 3]);
+    ASSERT_EVENTUALLY(settled());
+    EXPECT_EQ(cloud.callCount(MemoryCloud::Call::modifyRecords), requests + 1);
+    EXPECT_EQ(cloud.records("anna", syncZoneID()).size(), 51);
+}

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <utility>
 
 using namespace SyncKit;
@@ -445,4 +446,64 @@ TEST_F(SyncEngineTest, AServerThatSpeaksAgainEndsThePauseAtOnce)
     EXPECT_TRUE(engine->isScheduled()); // in an hour
     emit cloud.databaseChanged(account.server, account.user);
     ASSERT_EVENTUALLY(cloud.record("anna", idOf("A")).has_value());
+}
+
+// Nothing waits but the cloud: a change goes at the next turn of the event loop, and those made while its request
+// is out go together in the next request as soon as its answer is in, never after a pause. Counted in turns of the
+// event loop, not in time: a pause of any length would need more than a few.
+TEST_F(SyncEngineTest, AChangeGoesAtOnceAndThoseMadeWhileItIsOutRightAfterIt)
+{
+    RecordingDelegate delegate;
+    auto engine = makeEngine(delegate, true, std::nullopt, SyncEngine::Timing{});
+    cloud.setAnswersDeferred(true);
+    ASSERT_EVENTUALLY(cloud.callCount(MemoryCloud::Call::fetchDatabaseChanges) > 0 && !engine->isWorking() &&
+                      !engine->isScheduled());
+    const auto withinTurns = [](int turns, const std::function<bool()> &done) {
+        for (int turn = 0; turn < turns && !done(); ++turn)
+            QCoreApplication::processEvents();
+        return done();
+    };
+    const int requests = cloud.callCount(MemoryCloud::Call::modifyRecords);
+    delegate.edit(*engine, "A", "one");
+    ASSERT_TRUE(withinTurns(3, [&] { return cloud.callCount(MemoryCloud::Call::modifyRecords) == requests + 1; }));
+    delegate.edit(*engine, "B", "two");
+    delegate.edit(*engine, "C", "three");
+    ASSERT_TRUE(withinTurns(6, [&] { return cloud.record("anna", idOf("B")) && cloud.record("anna", idOf("C")); }));
+    EXPECT_EQ(cloud.callCount(MemoryCloud::Call::modifyRecords), requests + 2);
+    ASSERT_EVENTUALLY(!engine->isWorking() && !engine->isScheduled());
+    EXPECT_TRUE(engine->state().pendingRecordZoneChanges().isEmpty());
+}
+
+// The server's word of a change that comes while a fetch is out may be about a change that the fetch's answer does
+// not hold: it is fetched again rather than forgotten until the next word.
+TEST_F(SyncEngineTest, WordOfAChangeWhileAFetchIsOutIsNotLost)
+{
+    RecordingDelegate writer;
+    auto writerEngine = makeEngine(writer);
+    writer.edit(*writerEngine, "A", "before");
+    writerEngine->sendChanges();
+    cloud.setAnswersDeferred(true);
+    // Saved after the reader's fetch has read the zone, before its answer has come back.
+    bool saved = false;
+    cloud.setFaultInjector([&](MemoryCloud::Call call) {
+        if (call == MemoryCloud::Call::fetchZoneChanges && !std::exchange(saved, true)) {
+            QTimer::singleShot(0, &cloud, [&] {
+                writer.edit(*writerEngine, "B", "during the fetch");
+                writerEngine->sendChanges();
+            });
+        }
+        return MemoryCloud::Fault::none;
+    });
+    RecordingDelegate reader;
+    auto readerEngine = makeEngine(reader, true, std::nullopt, SyncEngine::Timing{});
+    ASSERT_EVENTUALLY(reader.records.contains(idOf("B")));
+    EXPECT_TRUE(reader.records.contains(idOf("A")));
+    cloud.setFaultInjector({});
+
+    // The same word while a fetch is out that has found nothing new: the change is fetched once that fetch is done.
+    ASSERT_EVENTUALLY(!readerEngine->isWorking() && !readerEngine->isScheduled());
+    readerEngine->fetchChanges();
+    writer.edit(*writerEngine, "C", "while the reader asked");
+    writerEngine->sendChanges();
+    ASSERT_EVENTUALLY(reader.records.contains(idOf("C")));
 }
