@@ -25,22 +25,22 @@ bool CloudServerProcess::start()
     m_port = 0;
     m_process.setArguments(QStringList{"serve", "--listen", listen} + storage() + m_extraArguments);
     m_process.setProcessEnvironment(environment());
+    log(); // what the last run wrote, before a new start drops it
     m_process.start();
     if (!m_process.waitForStarted()) {
         m_error = m_process.errorString();
         return false;
     }
     static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    QByteArray output;
+    const qsizetype begin = m_log.size();
     const bool up = waitFor([&] {
-        output += m_process.readAllStandardOutput();
-        const auto match = listening.match(QString::fromUtf8(output));
+        const auto match = listening.match(QString::fromUtf8(log().mid(begin)));
         if (match.hasMatch())
             m_port = quint16(match.captured(1).toUInt());
         return m_port != 0 || m_process.state() == QProcess::NotRunning;
     });
     if (!up || m_port == 0) {
-        m_error = QStringLiteral("the server did not start: ") + QString::fromUtf8(m_process.readAllStandardError());
+        m_error = QStringLiteral("the server did not start: ") + QString::fromUtf8(log().mid(begin));
         stop();
         return false;
     }
@@ -93,6 +93,15 @@ QString CloudServerProcess::addUser(const QString &name) const
 {
     const auto [status, output] = command({"user", "add", name});
     return status == 0 ? output.trimmed() : QString();
+}
+
+QByteArray CloudServerProcess::log()
+{
+    if (m_process.isOpen()) {
+        m_log += m_process.readAllStandardOutput();
+        m_log += m_process.readAllStandardError();
+    }
+    return m_log;
 }
 
 double CloudServerProcess::peakResidentMiB() const

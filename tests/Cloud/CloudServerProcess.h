@@ -40,6 +40,8 @@ public:
     // The most memory the server has held at once so far, in MiB (VmHWM); -1 when it cannot be read.
     double peakResidentMiB() const;
     QString dataFolder() const { return m_data.path(); }
+    // Everything the server has written to its standard output and error so far, across restarts.
+    QByteArray log();
     // "NAME=value" pairs added to the environment of the server and of its commands, from the next start on.
     void setEnvironment(const QStringList &variables) { m_environment = variables; }
 
@@ -58,5 +60,6 @@ private:
     QString m_database;
     QProcess m_process;
     QString m_error;
+    QByteArray m_log;
     quint16 m_port = 0;
 };

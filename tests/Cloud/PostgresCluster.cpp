@@ -187,6 +187,15 @@ std::optional<QString> PostgresCluster::query(const QString &database, const QSt
     return QString::fromUtf8(psql.readAll()).trimmed();
 }
 
+std::optional<QByteArray> PostgresCluster::dump(const QString &database)
+{
+    QProcess pgDump;
+    launch(pgDump, QStringLiteral("pg_dump"), {"-h", m_folder.path(), "-U", kSuperuser, "-d", database});
+    if (!pgDump.waitForFinished(120000) || pgDump.exitStatus() != QProcess::NormalExit || pgDump.exitCode() != 0)
+        return std::nullopt;
+    return pgDump.readAll();
+}
+
 std::unique_ptr<QProcess> PostgresCluster::session(const QString &database)
 {
     auto psql = std::make_unique<QProcess>();

@@ -16,6 +16,8 @@ public:
     // The cluster shared by the tests of this process, started on first use; nothing when it cannot start.
     static PostgresCluster *shared();
 
+    // The folder that holds the cluster's files (its data, its write-ahead log) and its socket.
+    QString folder() const { return m_folder.path(); }
     // A new empty database of the cluster, as --database takes it; empty when it could not be made.
     QString newDatabase();
     // The same of the shared cluster; empty when the cluster did not start either.
@@ -24,6 +26,8 @@ public:
     bool sql(const QString &database, const QString &statement);
     // The rows a query gives, as psql prints them unaligned; nothing when it fails.
     std::optional<QString> query(const QString &database, const QString &statement);
+    // The database as pg_dump writes it, the way a PostgreSQL deployment is backed up; nothing when it fails.
+    std::optional<QByteArray> dump(const QString &database);
     // A psql session on a database that runs the statements written to it, in one connection, until its input is
     // closed: for a transaction held open across a test's steps.
     std::unique_ptr<QProcess> session(const QString &database);
