@@ -193,11 +193,29 @@ std::optional<Record> Record::fromSystemFields(const QByteArray &bytes)
 QJsonObject Record::toJson() const
 {
     QJsonObject object = systemFieldsJson(*this);
+    object.insert("fields", fieldsJson());
+    return object;
+}
+
+QJsonObject Record::fieldsJson() const
+{
     QJsonObject fields;
     for (auto it = m_fields.cbegin(); it != m_fields.cend(); ++it)
         fields.insert(it.key(), valueToJson(it.value()));
-    object.insert("fields", fields);
-    return object;
+    return fields;
+}
+
+bool Record::setFieldsFromJson(const QJsonObject &fields)
+{
+    QMap<QString, RecordValue> read;
+    for (auto it = fields.begin(); it != fields.end(); ++it) {
+        auto field = valueFromJson(it.value());
+        if (!field)
+            return false;
+        read.insert(it.key(), std::move(*field));
+    }
+    m_fields = std::move(read);
+    return true;
 }
 
 std::optional<Record> Record::fromJson(const QJsonValue &value)
@@ -207,13 +225,8 @@ std::optional<Record> Record::fromJson(const QJsonValue &value)
     const QJsonValue fields = object.value("fields");
     if (!record || !fields.isObject())
         return std::nullopt;
-    const QJsonObject fieldObject = fields.toObject();
-    for (auto it = fieldObject.begin(); it != fieldObject.end(); ++it) {
-        auto field = valueFromJson(it.value());
-        if (!field)
-            return std::nullopt;
-        record->setValue(it.key(), std::move(*field));
-    }
+    if (!record->setFieldsFromJson(fields.toObject()))
+        return std::nullopt;
     return record;
 }
 

@@ -53,6 +53,10 @@ public:
     // The whole record as JSON, for carrying it over a network.
     QJsonObject toJson() const;
     static std::optional<Record> fromJson(const QJsonValue &value);
+    // The fields alone in that form; and the fields replaced by those of such an object (false, and the fields
+    // unchanged, when one of them cannot be read).
+    QJsonObject fieldsJson() const;
+    bool setFieldsFromJson(const QJsonObject &fields);
 
     bool operator==(const Record &) const = default;
 

@@ -38,7 +38,7 @@ const unsigned char *bytesOf(const QByteArray &bytes)
 Record seal(const Record &record, const AccountKey &key, Kind kind)
 {
     cryptoReady();
-    const QByteArray plain = QJsonDocument(record.toJson().value("fields").toObject()).toJson(QJsonDocument::Compact);
+    const QByteArray plain = QJsonDocument(record.fieldsJson()).toJson(QJsonDocument::Compact);
     const QByteArray data = associatedData(record, kind);
     QByteArray nonce(kNonceSize, Qt::Uninitialized);
     randombytes_buf(nonce.data(), size_t(nonce.size()));
@@ -77,9 +77,10 @@ std::optional<Record> open(const Record &record, const AccountKey &key, Kind kin
     if (error.error != QJsonParseError::NoError || !fields.isObject())
         return std::nullopt;
     // The header from the server, the fields from the sealed value.
-    QJsonObject whole = record.toJson();
-    whole.insert("fields", fields.object());
-    return Record::fromJson(whole);
+    Record opened = record;
+    if (!opened.setFieldsFromJson(fields.object()))
+        return std::nullopt;
+    return opened;
 }
 
 bool isSealed(const Record &record)
