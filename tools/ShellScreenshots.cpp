@@ -14,6 +14,8 @@
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/Navigation.h"
+#include "Vellora/Shell/RecoveryKeyDialog.h"
+#include "Vellora/Shell/SignInDialog.h"
 #include "Vellora/Shell/ToggleShortcut.h"
 #include "Vellora/Shell/VelloraApp.h"
 #include "Vellora/Shell/WindowController.h"
@@ -162,6 +164,19 @@ bool renderApp(const QString &directory)
     return ok;
 }
 
+// The sync passphrase's dialogs: signing in, and the recovery key a new account shows once.
+bool renderAccountDialogs(const QString &directory)
+{
+    QTemporaryDir config;
+    SignInDialog signIn(config.filePath(QStringLiteral("account.json")));
+    signIn.show();
+    RecoveryKeyDialog recovery(SyncKit::AccountKey::generate().recoveryText());
+    recovery.show();
+    const QDir out(directory);
+    const bool ok = Screenshots::save(signIn, out.filePath(QStringLiteral("sign-in.png")));
+    return Screenshots::save(recovery, out.filePath(QStringLiteral("recovery-key.png"))) && ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -183,5 +198,6 @@ int main(int argc, char **argv)
     for (const Shot &shot : shots)
         ok = render(directory, shot) && ok;
     ok = renderApp(directory) && ok;
+    ok = renderAccountDialogs(directory) && ok;
     return ok ? 0 : 1;
 }

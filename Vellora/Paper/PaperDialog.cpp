@@ -5,10 +5,13 @@
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 PaperDialog::PaperDialog(const QString &objectName, const QString &title, QWidget *parent) : QDialog(parent)
 {
@@ -39,7 +42,10 @@ PaperLabel *PaperDialog::addText(const QString &objectName, const QString &text,
     label->setText(text);
     const int width = Paper::kDialogWidth - 2 * Paper::kDialogPadding;
     // The dialog's size is fixed by its contents, so each text gets the height its wrapped lines need.
-    label->setFixedSize(width, label->heightForWidth(width));
+    // Laid out as it is painted, line by line with each line's own height: a wrapped text of several lines needs a
+    // little more than its line count times the font's height.
+    const QRect wrapped = QFontMetrics(label->font()).boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, text);
+    label->setFixedSize(width, std::max(label->heightForWidth(width), wrapped.height()));
     m_lines->addWidget(label);
     return label;
 }

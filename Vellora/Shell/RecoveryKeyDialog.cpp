@@ -8,8 +8,12 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QLineEdit>
+
+#include <algorithm>
 
 RecoveryKeyDialog::RecoveryKeyDialog(QString recoveryKey, QWidget *parent)
     : PaperDialog(QStringLiteral("recoveryKey"), QStringLiteral("Recovery key"), parent),
@@ -25,7 +29,13 @@ RecoveryKeyDialog::RecoveryKeyDialog(QString recoveryKey, QWidget *parent)
     key->setObjectName(QStringLiteral("recoveryKey.key"));
     key->setAccessibleName(QStringLiteral("Recovery key"));
     key->setReadOnly(true);
+    // Wide enough to show the whole key at once, in a face where no two characters look alike.
+    key->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const int keyWidth = key->fontMetrics().horizontalAdvance(m_recoveryKey) + 2 * key->fontMetrics().averageCharWidth();
+    key->setMinimumWidth(keyWidth);
     addWidget(key);
+    const QMargins margins = layout()->contentsMargins();
+    setFixedWidth(std::max(Paper::kDialogWidth, keyWidth + margins.left() + margins.right()));
     m_saved = addText(QStringLiteral("recoveryKey.saved"), QString(), Paper::kDialogTextSize, Paper::Role::accent);
     m_saved->hide();
 
