@@ -1,133 +1,14 @@
-// The planner's page in Debian's chromium (headless, through playwright-core) against a vellora-cloud started here
-// on 127.0.0.1 with a free port and a temporary folder. The desktop's side is SyncKit itself (web_fixture): it wraps
-// the key the page unwraps, opens what the page sealed and seals what the page must open.
-//   node page.test.mjs VELLORA_CLOUD WEB_FIXTURE
+// The planner's page in Debian's chromium against a vellora-cloud started here; the desktop's side is SyncKit itself
+// (web_fixture): it wraps the key the page unwraps, opens what the page sealed and seals what the page must open.
+//   node page.test.mjs VELLORA_CLOUD WEB_FIXTURE VELLORA
 import assert from 'node:assert/strict';
-import { execFile, spawn } from 'node:child_process';
-import { existsSync } from 'node:fs';
-import { mkdtemp, readdir, readFile, rm } from 'node:fs/promises';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
+import { readdir, readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { chromium } from 'playwright-core';
+import { axeFindings, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop, serverRecords, signIn,
+    taskInput, waitForSynced, waitForTask } from './harness.mjs';
 
-const [cloudBinary, fixture] = process.argv.slice(2);
-const browserPath = ['/usr/bin/chromium', '/usr/bin/chromium-browser'].find(existsSync);
-if (!browserPath) {
-    console.log('SKIP: no chromium on this machine (scripts/install-deps installs it)');
-    process.exit(77);
-}
-const axeSource = await readFile(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
-const kPassphrase = 'rowan quill 42 lantern';
-const kWait = 15000;
-
-function run(program, args, input) {
-    return new Promise((resolve, reject) => {
-        const child = execFile(program, args, { timeout: 30000 }, (error, stdout, stderr) =>
-            error ? reject(new Error(`${program} ${args[0]}: ${stderr || error.message}`)) : resolve(stdout));
-        // A program that does not read its input may be gone before it is written.
-        child.stdin.on('error', () => {});
-        child.stdin.end(input ?? '');
-    });
-}
-
-async function startServer(data) {
-    const server = spawn(cloudBinary, ['serve', '--listen', '127.0.0.1:0', '--data', data],
-        { stdio: ['ignore', 'pipe', 'pipe'] });
-    const port = await new Promise((resolve, reject) => {
-        let output = '';
-        const timer = setTimeout(() => reject(new Error(`the server did not start: ${output}`)), kWait);
-        const listen = (chunk) => {
-            output += chunk;
-            const match = /listening on 127\.0\.0\.1:(\d+)/.exec(output);
-            if (match) {
-                clearTimeout(timer);
-                resolve(Number(match[1]));
-            }
-        };
-        server.stdout.on('data', listen);
-        server.stderr.on('data', listen);
-        server.on('exit', () => reject(new Error(`the server stopped: ${output}`)));
-    });
-    return { server, base: `http://127.0.0.1:${port}/` };
-}
-
-async function api(base, token, path, body) {
-    const response = await fetch(base + path, {
-        method: body ? 'POST' : 'GET',
-        headers: { Authorization: `Bearer ${token}`, 'Content-Type': 'application/json' },
-        body: body ? JSON.stringify(body) : undefined,
-    });
-    const answer = await response.json();
-    assert.equal(response.status, 200, JSON.stringify(answer));
-    return answer;
-}
-
-const zone = { zone: 'Vellora', owner: '__defaultOwner__' };
-
-async function serverRecords(base, token) {
-    const answer = await api(base, token, 'v1/zone/changes', { zone, token: '' });
-    return answer.modifications;
-}
-
-// A task sealed by the desktop's own code and saved as the desktop's engine saves it.
-async function saveFromDesktop(base, token, key, id, title) {
-    const record = {
-        type: 'DayItem', id: { ...zone, record: id },
-        fields: {
-            title: { type: 'text', value: title }, done: { type: 'int64', value: '0' }, bucket: { type: 'text', value: '3' },
-            day: { type: 'text', value: new Date().toISOString().slice(0, 10) },
-            modifiedAt: { type: 'date', value: new Date().toISOString() },
-        },
-    };
-    const sealed = JSON.parse(await run(fixture, ['seal', key, 'save'], JSON.stringify(record)));
-    const answer = await api(base, token, 'v1/records/modify', { saves: [sealed], deletes: [] });
-    assert.equal(answer.failedRecordSaves.length, 0, JSON.stringify(answer));
-}
-
-async function signIn(page, base, user, token, passphrase) {
-    await page.goto(base);
-    await page.getByLabel('User name').fill(user);
-    await page.getByLabel('Token').fill(token);
-    await page.getByLabel('Sync passphrase').fill(passphrase);
-    await page.getByRole('button', { name: 'Sign in' }).click();
-}
-
-const taskInput = (page, title) => page.locator(`input.title[value="${title}"]`);
-const waitForTask = (page, title) => page.waitForFunction(
-    (t) => [...document.querySelectorAll('input.title')].some((input) => input.value === t), title, { timeout: kWait });
-const waitForSynced = (page) => page.waitForFunction(
-    () => document.getElementById('sync-status').textContent.startsWith('Synced'), null, { timeout: kWait });
-
-async function axeFindings(page) {
-    await page.evaluate(axeSource);
-    const results = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
-    return results.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
-        .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
-}
-
-const cases = [];
-const test = (name, body) => cases.push({ name, body });
-
-const data = await mkdtemp(join(tmpdir(), 'vellora-web-'));
-let server = null;
-let browser = null;
-let failed = 0;
-try {
-    const started = await startServer(data);
-    server = started.server;
-    // Stopped also when this script dies before its cleanup.
-    process.on('exit', () => server.exitCode === null && server.kill('SIGKILL'));
-    const { base } = started;
-    const token = (await run(cloudBinary, ['user', 'add', 'ana', '--data', data])).trim();
-    const secondToken = (await run(cloudBinary, ['user', 'add', 'ana', '--data', data])).trim();
-    const { keyBox, key } = JSON.parse(await run(fixture, ['wrap', kPassphrase]));
-    await api(base, token, 'v1/account/key', { keyBox, replaces: null });
-    browser = await chromium.launch({ executablePath: browserPath, args: [
-        // This machine's network is closed: no background connections that fail at every start.
-        '--no-sandbox', '--disable-gpu', '--disable-quic', '--disable-background-networking',
-        '--disable-component-update', '--disable-sync', '--no-first-run',
-    ] });
+await runCases(async ({ base, data, browser, test }) => {
+    const { token, secondToken, key } = await newAccount(base, data, 'ana');
     const first = await browser.newContext({ viewport: { width: 1280, height: 800 } });
     const page = await first.newPage();
     const errors = [];
@@ -287,25 +168,4 @@ try {
         assert.deepEqual(errors.filter((text) => !text.includes('ERR_INTERNET_DISCONNECTED')), []);
     });
 
-    for (const { name, body } of cases) {
-        try {
-            await body();
-            console.log(`ok - ${name}`);
-        } catch (error) {
-            failed += 1;
-            console.log(`not ok - ${name}\n${error.stack ?? error}`);
-            break; // the cases build on each other
-        }
-    }
-} catch (error) {
-    failed += 1;
-    console.log(`not ok - setting up\n${error.stack ?? error}`);
-} finally {
-    await browser?.close().catch(() => {});
-    if (server && server.exitCode === null) {
-        server.kill('SIGTERM');
-        await new Promise((resolve) => server.once('exit', resolve));
-    }
-    await rm(data, { recursive: true, force: true });
-}
-process.exit(failed ? 1 : 0);
+});

@@ -1,0 +1,174 @@
+// What the page's tests share: a vellora-cloud started on 127.0.0.1 with a free port and a temporary folder, Debian's
+// chromium (headless, through playwright-core), the desktop's own sealing (web_fixture), and a runner that stops
+// everything whatever happens. A test file:  await runCases(async ({ base, data, browser, test }) => { test(...) });
+import assert from 'node:assert/strict';
+import { execFile, spawn } from 'node:child_process';
+import { existsSync } from 'node:fs';
+import { mkdtemp, readFile, rm } from 'node:fs/promises';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+
+export const [cloudBinary, fixture, vellora] = process.argv.slice(2);
+export const browserPath = ['/usr/bin/chromium', '/usr/bin/chromium-browser'].find(existsSync);
+const axeSource = await readFile(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
+export const kPassphrase = 'rowan quill 42 lantern';
+export const kWait = 15000;
+
+export function run(program, args, input) {
+    return new Promise((resolve, reject) => {
+        const child = execFile(program, args, { timeout: 30000 }, (error, stdout, stderr) =>
+            error ? reject(new Error(`${program} ${args[0]}: ${stderr || error.message}`)) : resolve(stdout));
+        // A program that does not read its input may be gone before it is written.
+        child.stdin.on('error', () => {});
+        child.stdin.end(input ?? '');
+    });
+}
+
+export async function startServer(data, wantedPort = 0) {
+    const server = spawn(cloudBinary, ['serve', '--listen', `127.0.0.1:${wantedPort}`, '--data', data],
+        { stdio: ['ignore', 'pipe', 'pipe'] });
+    const port = await new Promise((resolve, reject) => {
+        let output = '';
+        const timer = setTimeout(() => reject(new Error(`the server did not start: ${output}`)), kWait);
+        const listen = (chunk) => {
+            output += chunk;
+            const match = /listening on 127\.0\.0\.1:(\d+)/.exec(output);
+            if (match) {
+                clearTimeout(timer);
+                resolve(Number(match[1]));
+            }
+        };
+        server.stdout.on('data', listen);
+        server.stderr.on('data', listen);
+        server.on('exit', () => reject(new Error(`the server stopped: ${output}`)));
+    });
+    return { server, base: `http://127.0.0.1:${port}/` };
+}
+
+export async function api(base, token, path, body) {
+    const response = await fetch(base + path, {
+        method: body ? 'POST' : 'GET',
+        headers: { Authorization: `Bearer ${token}`, 'Content-Type': 'application/json' },
+        body: body ? JSON.stringify(body) : undefined,
+    });
+    const answer = await response.json();
+    assert.equal(response.status, 200, JSON.stringify(answer));
+    return answer;
+}
+
+export const zone = { zone: 'Vellora', owner: '__defaultOwner__' };
+
+export async function serverRecords(base, token) {
+    const answer = await api(base, token, 'v1/zone/changes', { zone, token: '' });
+    return answer.modifications;
+}
+
+// A task sealed by the desktop's own code and saved as the desktop's engine saves it.
+export async function saveFromDesktop(base, token, key, id, title) {
+    const record = {
+        type: 'DayItem', id: { ...zone, record: id },
+        fields: {
+            title: { type: 'text', value: title }, done: { type: 'int64', value: '0' }, bucket: { type: 'text', value: '3' },
+            day: { type: 'text', value: new Date().toISOString().slice(0, 10) },
+            modifiedAt: { type: 'date', value: new Date().toISOString() },
+        },
+    };
+    const sealed = JSON.parse(await run(fixture, ['seal', key, 'save'], JSON.stringify(record)));
+    const answer = await api(base, token, 'v1/records/modify', { saves: [sealed], deletes: [] });
+    assert.equal(answer.failedRecordSaves.length, 0, JSON.stringify(answer));
+}
+
+export async function signIn(page, base, user, token, passphrase) {
+    await page.goto(base);
+    await page.getByLabel('User name').fill(user);
+    await page.getByLabel('Token').fill(token);
+    await page.getByLabel('Sync passphrase').fill(passphrase);
+    await page.getByRole('button', { name: 'Sign in' }).click();
+}
+
+export const taskInput = (page, title) => page.locator(`input.title[value="${title}"]`);
+export const waitForTask = (page, title) => page.waitForFunction(
+    (t) => [...document.querySelectorAll('input.title')].some((input) => input.value === t), title, { timeout: kWait });
+export const waitForSynced = (page) => page.waitForFunction(
+    () => document.getElementById('sync-status').textContent.startsWith('Synced'), null, { timeout: kWait });
+
+export async function axeFindings(page) {
+    await page.evaluate(axeSource);
+    const results = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+    return results.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+        .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`);
+}
+
+
+// Runs the cases a file registers, in order, against one server and one browser; stops at the first failure (the
+// cases build on each other). Exits 0, 1 on a failure, 77 when this machine has no chromium.
+export async function runCases(register) {
+    if (!browserPath) {
+        console.log('SKIP: no chromium on this machine (scripts/install-deps installs it)');
+        process.exit(77);
+    }
+    const cases = [];
+    const test = (name, body) => cases.push({ name, body });
+    const data = await mkdtemp(join(tmpdir(), 'vellora-web-'));
+    const context = { data, test, server: null, browser: null };
+    let failed = 0;
+    const stopServer = async () => {
+        const server = context.server;
+        if (server && server.exitCode === null) {
+            server.kill('SIGTERM');
+            await new Promise((resolve) => server.once('exit', resolve));
+        }
+    };
+    // Stopped also when this script dies before its cleanup.
+    process.on('exit', () => context.server?.exitCode === null && context.server.kill('SIGKILL'));
+    try {
+        const started = await startServer(data);
+        context.server = started.server;
+        context.base = started.base;
+        context.port = Number(new URL(started.base).port);
+        context.stopServer = stopServer;
+        context.restartServer = async () => {
+            const again = await startServer(data, context.port);
+            context.server = again.server;
+        };
+        context.browser = await launchBrowser();
+        await register(context);
+        for (const { name, body } of cases) {
+            try {
+                await body();
+                console.log(`ok - ${name}`);
+            } catch (error) {
+                failed += 1;
+                console.log(`not ok - ${name}\n${error.stack ?? error}`);
+                break;
+            }
+        }
+    } catch (error) {
+        failed += 1;
+        console.log(`not ok - setting up\n${error.stack ?? error}`);
+    } finally {
+        await context.browser?.close().catch(() => {});
+        await stopServer();
+        await rm(data, { recursive: true, force: true });
+    }
+    process.exit(failed ? 1 : 0);
+}
+
+export function launchBrowser() {
+    return chromium.launch({ executablePath: browserPath, args: [
+        // This machine's network is closed: no background connections that fail at every start.
+        '--no-sandbox', '--disable-gpu', '--disable-quic', '--disable-background-networking',
+        '--disable-component-update', '--disable-sync', '--no-first-run',
+    ] });
+}
+
+// A user with two tokens and a key box, as a desktop that signed in first leaves it.
+export async function newAccount(base, data, user) {
+    const token = (await run(cloudBinary, ['user', 'add', user, '--data', data])).trim();
+    const secondToken = (await run(cloudBinary, ['user', 'add', user, '--data', data])).trim();
+    const { keyBox, key } = JSON.parse(await run(fixture, ['wrap', kPassphrase]));
+    await api(base, token, 'v1/account/key', { keyBox, replaces: null });
+    return { token, secondToken, key };
+}
