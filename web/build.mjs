@@ -1,9 +1,10 @@
 // Builds the page into one folder (the argument; web/dist by default): index.html, app.js, style.css and the
-// handwriting font, the files vellora-cloud compiles in.
+// handwriting font, the files vellora-cloud compiles in, each with a gzip-compressed copy NAME.gz beside it.
 import { build } from 'esbuild';
-import { appendFile, copyFile, mkdir, readFile } from 'node:fs/promises';
+import { appendFile, copyFile, mkdir, readdir, readFile, writeFile } from 'node:fs/promises';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { constants, gzipSync } from 'node:zlib';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const out = process.argv[2] ?? join(here, 'dist');
@@ -24,4 +25,10 @@ await copyFile(join(here, '../resources/fonts/Caveat-Regular.ttf'), join(out, 'c
 for (const name of ['libsodium-wrappers-sumo', 'libsodium-sumo']) {
     const licence = await readFile(join(here, 'node_modules', name, 'LICENSE'), 'utf8');
     await appendFile(join(out, 'app.js'), `\n/*! ${name}:\n${licence.replaceAll('*/', '* /')}*/\n`);
+}
+// Last, so that every file written above has its compressed copy, whoever adds one.
+for (const name of await readdir(out)) {
+    if (name.endsWith('.gz')) continue;
+    const compressed = gzipSync(await readFile(join(out, name)), { level: constants.Z_BEST_COMPRESSION });
+    await writeFile(join(out, `${name}.gz`), compressed);
 }
