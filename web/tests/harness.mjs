@@ -79,14 +79,16 @@ export async function serverRecords(base, token) {
     return answer.modifications;
 }
 
-// A task sealed by the desktop's own code and saved as the desktop's engine saves it.
-export async function saveFromDesktop(base, token, key, id, title) {
+// A task sealed by the desktop's own code and saved as the desktop's engine saves it; `fields` replace the
+// defaults (a medium task of today, not done, changed now).
+export async function saveFromDesktop(base, token, key, id, title, fields = {}) {
     const record = {
         type: 'DayItem', id: { ...zone, record: id },
         fields: {
             title: { type: 'text', value: title }, done: { type: 'int64', value: '0' }, bucket: { type: 'text', value: '3' },
             day: { type: 'text', value: new Date().toISOString().slice(0, 10) },
             modifiedAt: { type: 'date', value: new Date().toISOString() },
+            ...fields,
         },
     };
     const sealed = JSON.parse(await run(fixture, ['seal', key, 'save'], JSON.stringify(record)));
