@@ -20,7 +20,17 @@ function open(planner) {
     session = { planner, sync, view: { page: 'today' } };
     $('sign-in').hidden = true;
     $('planner').hidden = false;
-    const render = () => renderPlanner(session);
+    // One drawing for the changes made in one go (the first drawing and the sync's start are two): drawn before
+    // the browser paints or takes the next input, as before.
+    let drawing = false;
+    const render = () => {
+        if (drawing) return;
+        drawing = true;
+        queueMicrotask(() => {
+            drawing = false;
+            if (session?.planner === planner) renderPlanner(session);
+        });
+    };
     planner.addEventListener('change', render);
     render();
     sync.start();
