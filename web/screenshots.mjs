@@ -30,7 +30,9 @@ async function shoot(page, name) {
         return document.fonts.check('24px Caveat');
     });
     if (!loaded) throw new Error(`${name}: the handwriting face did not load`);
-    await page.screenshot({ path: join(output, `${name}.png`), fullPage: true });
+    const path = join(output, `${name}.png`);
+    await page.screenshot({ path, fullPage: true });
+    console.log(`wrote ${path}`);
 }
 
 if (!browserPath || !output) {
