@@ -101,8 +101,8 @@ for (const page of ['today', 'backlog']) {
 
 (async () => {
     try {
-        await ready();
-        const planner = await Planner.restore();
+        // The browser's copy is read while libsodium compiles.
+        const [, planner] = await Promise.all([ready(), Planner.restore()]);
         if (planner) open(planner);
         else showSignIn();
     } catch (error) {
