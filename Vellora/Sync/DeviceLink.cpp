@@ -3,6 +3,7 @@
 #include "SyncKit/HttpCloud.h"
 #include "Vellora/Sync/AppSync.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 #include <qrencode.h>
@@ -30,7 +31,8 @@ void DeviceLink::ask(const CloudAccount &account, QObject *context,
     auto cloud = std::make_shared<HttpCloud>(account, timing);
     cloud->askLinkCode(account, [cloud, server = account.server, guard = QPointer<QObject>(context),
                                  done = std::move(done)](const CloudResult<CloudProtocol::LinkCode> &answer) mutable {
-        auto keep = std::move(cloud);
+        // Let go once its own call has returned: an HttpCloud never goes away inside its answer.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [keep = std::move(cloud)] {}, Qt::QueuedConnection);
         if (!guard)
             return;
         if (!answer.ok())
