@@ -116,7 +116,9 @@ CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *pare
                      [this, operation](const QHttpServerRequest &request) { return handle(request, operation); });
     }
     m_http.route(QLatin1String(kLinkRedeemPath), QHttpServerRequest::Method::Post,
-                 [this](const QHttpServerRequest &request) { return redeem(request); });
+                 [this](const QHttpServerRequest &request) {
+                     return measured(kLinkRedeemPath, [&] { return redeem(request); });
+                 });
     m_http.route(QLatin1String(kHealthPath), QHttpServerRequest::Method::Get, [this] { return health(); });
     m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get,
                  [this](const QHttpServerRequest &request) { return metrics(request); });
@@ -201,14 +203,19 @@ bool CloudServer::isQuestion(Operation operation)
 
 QHttpServerResponse CloudServer::handle(const QHttpServerRequest &request, Operation operation)
 {
+    return measured(kRoutes[int(operation)], [&] { return answer(request, operation); });
+}
+
+QHttpServerResponse CloudServer::measured(const char *route, const std::function<QHttpServerResponse()> &work)
+{
     QElapsedTimer timer;
     timer.start();
-    QHttpServerResponse response = answer(request, operation);
+    QHttpServerResponse response = work();
     const int status = int(response.statusCode());
     QString kind;
     if (status >= 400)
         kind = QJsonDocument::fromJson(response.data()).object().value("error").toObject().value("name").toString();
-    m_metrics.record(QLatin1String(kRoutes[int(operation)]), status, kind, double(timer.nsecsElapsed()) / 1e9);
+    m_metrics.record(QLatin1String(route), status, kind, double(timer.nsecsElapsed()) / 1e9);
     return response;
 }
 
@@ -327,19 +334,6 @@ QHttpServerResponse CloudServer::link(qint64 user)
 }
 
 QHttpServerResponse CloudServer::redeem(const QHttpServerRequest &request)
-{
-    QElapsedTimer timer;
-    timer.start();
-    QHttpServerResponse response = answerRedeem(request);
-    const int status = int(response.statusCode());
-    QString kind;
-    if (status >= 400)
-        kind = QJsonDocument::fromJson(response.data()).object().value("error").toObject().value("name").toString();
-    m_metrics.record(QLatin1String(kLinkRedeemPath), status, kind, double(timer.nsecsElapsed()) / 1e9);
-    return response;
-}
-
-QHttpServerResponse CloudServer::answerRedeem(const QHttpServerRequest &request)
 {
     const QByteArray peer =
         RateLimiter::peerKey(request.remoteAddress(), header(request, "x-forwarded-for"), m_limits.trustedProxies);

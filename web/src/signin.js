@@ -23,10 +23,11 @@ export function deviceName(agent = navigator.userAgent) {
 
 // The code of a #link=CODE address, taken out of the address bar and the history at once.
 function takeLinkCode() {
-    const match = /^#link=([A-Za-z0-9-]{1,40})$/.exec(location.hash);
     if (!location.hash.startsWith('#link=')) return null;
+    const code = location.hash.slice('#link='.length);
     history.replaceState(null, '', location.pathname + location.search);
-    return match ? match[1] : '';
+    // Empty for what cannot be a code: said as a damaged link.
+    return /^[A-Za-z0-9-]{1,40}$/.test(code) ? code : '';
 }
 
 // Argon2id in a module worker, ended once it answered (it held 256 MiB).
