@@ -4,6 +4,7 @@
 //   web_fixture seal KEY save|tombstone   record JSON on standard input → the sealed record's JSON; an array of
 //                                         records → the array of them sealed
 //   web_fixture open KEY save|tombstone   sealed record JSON on standard input → the opened record's JSON, or exit 1
+//   web_fixture recovery KEY              → the key's recovery text, as the desktop shows it
 #include "SyncKit/AccountKey.h"
 #include "SyncKit/RecordSeal.h"
 
@@ -44,8 +45,15 @@ int main(int argc, char **argv)
         return print(QJsonDocument(
             QJsonObject{{"keyBox", box->toJson()}, {"key", QString::fromLatin1(key.bytes().toBase64())}}));
     }
+    if (arguments.value(0) == QLatin1String("recovery") && arguments.size() == 2) {
+        const auto key = AccountKey::fromBytes(QByteArray::fromBase64(arguments[1].toLatin1()));
+        if (!key)
+            return fail("no key");
+        const QByteArray text = key->recoveryText().toLatin1() + '\n';
+        return std::fwrite(text.constData(), 1, size_t(text.size()), stdout) == size_t(text.size()) ? 0 : 2;
+    }
     if (arguments.size() != 3 || (arguments[0] != QLatin1String("seal") && arguments[0] != QLatin1String("open")))
-        return fail("usage: wrap PASSPHRASE | seal KEY KIND | open KEY KIND");
+        return fail("usage: wrap PASSPHRASE | seal KEY KIND | open KEY KIND | recovery KEY");
     const auto key = AccountKey::fromBytes(QByteArray::fromBase64(arguments[1].toLatin1()));
     const auto kind = arguments[2] == QLatin1String("tombstone") ? RecordSeal::Kind::tombstone : RecordSeal::Kind::save;
     QFile input;
