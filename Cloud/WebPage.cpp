@@ -23,6 +23,7 @@ QByteArray contentType(const QString &name)
         {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
         {".css", "text/css; charset=utf-8"},   {".ttf", "font/ttf"},
         {".json", "application/json"},         {".svg", "image/svg+xml"},
+        {".png", "image/png"},                 {".webmanifest", "application/manifest+json"},
     };
     for (const auto &[suffix, type] : kTypes) {
         if (name.endsWith(QLatin1String(suffix)))

@@ -1,7 +1,8 @@
-// Builds the page into one folder (the argument; web/dist by default): index.html, app.js, style.css and the
-// handwriting font, the files vellora-cloud compiles in.
+// Builds the page into one folder (the argument; web/dist by default): index.html, app.js, style.css, the
+// handwriting font, the icons, the manifest and the service worker, the files vellora-cloud compiles in.
 import { build } from 'esbuild';
-import { appendFile, copyFile, mkdir, readFile } from 'node:fs/promises';
+import { createHash } from 'node:crypto';
+import { appendFile, copyFile, mkdir, readFile, readdir, writeFile } from 'node:fs/promises';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -18,10 +19,25 @@ await build({
     legalComments: 'eof',
     logLevel: 'warning',
 });
-for (const name of ['index.html', 'style.css', 'icon.svg']) await copyFile(join(here, 'src', name), join(out, name));
-await copyFile(join(here, '../resources/fonts/Caveat-Regular.ttf'), join(out, 'caveat.ttf'));
+for (const name of ['index.html', 'style.css', 'icon.svg', 'manifest.webmanifest'])
+    await copyFile(join(here, 'src', name), join(out, name));
+const resources = join(here, '../resources');
+await copyFile(join(resources, 'fonts/Caveat-Regular.ttf'), join(out, 'caveat.ttf'));
+await copyFile(join(resources, 'icons/app.vellora.Vellora.svg'), join(out, 'app-icon.svg'));
+for (const size of [256, 512]) await copyFile(join(resources, `icons/app.vellora.Vellora-${size}.png`), join(out, `icon-${size}.png`));
 // The licences of what the bundle carries go with it.
 for (const name of ['libsodium-wrappers-sumo', 'libsodium-sumo']) {
     const licence = await readFile(join(here, 'node_modules', name, 'LICENSE'), 'utf8');
     await appendFile(join(out, 'app.js'), `\n/*! ${name}:\n${licence.replaceAll('*/', '* /')}*/\n`);
 }
+
+// Last, once every other file is written: the service worker learns them all and a hash of them, so that each build
+// keeps its files under a cache of its own. Every file of the folder is a page file the server must serve.
+const files = (await readdir(out)).filter((name) => name !== 'sw.js').sort();
+const hash = createHash('sha256');
+for (const name of files) hash.update(name).update('\0').update(await readFile(join(out, name)));
+const worker = (await readFile(join(here, 'src/sw.js'), 'utf8'))
+    .replace("const kVersion = 'unbuilt';", `const kVersion = '${hash.digest('hex').slice(0, 16)}';`)
+    .replace('const kFiles = [];', `const kFiles = ${JSON.stringify(files)};`);
+if (!worker.includes(JSON.stringify(files))) throw new Error('sw.js: the list of files was not stamped in');
+await writeFile(join(out, 'sw.js'), worker);

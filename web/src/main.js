@@ -3,10 +3,14 @@ import { Cloud } from './cloud.js';
 import { Planner } from './planner.js';
 import { ready, toBase64, unwrapKeyBox } from './seal.js';
 import { Sync } from './sync.js';
-import { attachActions, renderPlanner } from './view.js';
+import { Toast } from './toast.js';
+import { UndoHistory } from './undo.js';
+import { act, attachActions, renderPlanner } from './view.js';
+import { attachGestures } from './gestures.js';
 
 const $ = (id) => document.getElementById(id);
 let session = null;
+const toast = new Toast(() => session?.undo);
 
 function showSignIn(message = '') {
     $('planner').hidden = true;
@@ -17,11 +21,15 @@ function showSignIn(message = '') {
 
 function open(planner) {
     const sync = new Sync(planner);
-    session = { planner, sync, view: { page: 'today' } };
+    const undo = new UndoHistory(planner);
+    undo.addEventListener('offer', (event) => toast.show(event.detail, true));
+    session = { planner, sync, undo, view: { page: 'today' } };
     $('sign-in').hidden = true;
     $('planner').hidden = false;
     const render = () => renderPlanner(session);
     planner.addEventListener('change', render);
+    // A later date than the one shown last starts its new day, as the desktop does at launch.
+    planner.refreshDay();
     render();
     sync.start();
 }
@@ -69,6 +77,7 @@ $('sign-in-form').addEventListener('submit', async (event) => {
 $('sign-out').addEventListener('click', async () => {
     if (!session) return;
     session.sync.stop();
+    toast.hide();
     try {
         await session.planner.signOut();
         session = null;
@@ -80,6 +89,23 @@ $('sign-out').addEventListener('click', async () => {
 
 attachActions($('today'), () => session);
 attachActions($('backlog'), () => session);
+attachGestures($('planner'), (...change) => session && act(session, ...change));
+
+$('new-day').addEventListener('click', () => {
+    if (session) session.undo.record('newDay', () => session.planner.startNewDay());
+});
+
+// Back in the foreground on a later date (a phone's page left open overnight): the new day starts.
+const refreshDay = () => session && document.visibilityState === 'visible' && session.planner.refreshDay();
+document.addEventListener('visibilitychange', refreshDay);
+setInterval(refreshDay, 60000);
+
+// The page's files, kept for use offline; the API is never cached.
+if ('serviceWorker' in navigator) {
+    navigator.serviceWorker.register('sw.js').catch((error) => {
+        console.warn(`This page will not open offline: ${error?.message ?? error}`);
+    });
+}
 
 for (const page of ['today', 'backlog']) {
     $(`show-${page}`).addEventListener('click', () => {

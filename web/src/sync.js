@@ -172,6 +172,19 @@ export class Sync {
             return;
         }
         if (unchanged) planner.pending.delete(id);
+        if (error.name === 'unknownItem') {
+            // Deleted on the server since this page saw it: the later of the delete and the change here stands.
+            const record = error.serverRecord;
+            const tombstone = record?.fields ? openRecord(record, this.key, 'tombstone') : record;
+            if (record?.fields && !tombstone) planner.unopened.add(id);
+            else if (tombstone) this.settleDeleted(id, tombstone);
+            else if (planner.items.has(id)) {
+                // The server has no such record (any more): it goes again as a new one.
+                delete planner.items.get(id).server;
+                planner.pending.add(id);
+            }
+            return;
+        }
         if (error.name === 'serverRecordChanged' && error.serverRecord) {
             // Changed on another device since this one saw it: the later of the two stands, part by part.
             const server = openRecord(error.serverRecord, this.key, 'save');

@@ -65,13 +65,15 @@ export async function serverRecords(base, token) {
     return answer.modifications;
 }
 
-// A task sealed by the desktop's own code and saved as the desktop's engine saves it.
-export async function saveFromDesktop(base, token, key, id, title) {
+// A task sealed by the desktop's own code and saved as the desktop's engine saves it; `day`, `bucket` and `done`
+// may be given.
+export async function saveFromDesktop(base, token, key, id, title, { day, bucket = '3', done = false } = {}) {
     const record = {
         type: 'DayItem', id: { ...zone, record: id },
         fields: {
-            title: { type: 'text', value: title }, done: { type: 'int64', value: '0' }, bucket: { type: 'text', value: '3' },
-            day: { type: 'text', value: new Date().toISOString().slice(0, 10) },
+            title: { type: 'text', value: title }, done: { type: 'int64', value: done ? '1' : '0' },
+            bucket: { type: 'text', value: bucket },
+            day: { type: 'text', value: day ?? new Date().toISOString().slice(0, 10) },
             modifiedAt: { type: 'date', value: new Date().toISOString() },
         },
     };
@@ -93,6 +95,47 @@ export const waitForTask = (page, title) => page.waitForFunction(
     (t) => [...document.querySelectorAll('input.title')].some((input) => input.value === t), title, { timeout: kWait });
 export const waitForSynced = (page) => page.waitForFunction(
     () => document.getElementById('sync-status').textContent.startsWith('Synced'), null, { timeout: kWait });
+
+// What a page shows: each task's place ("big", "medium", "small" or "backlog"), title and tick, in order.
+export const sheetOf = (page) => page.evaluate(() => [...document.querySelectorAll('li.row[data-id]')].map((row) =>
+    `${row.closest('#backlog') ? 'backlog' : row.closest('section').classList[1]}:${row.querySelector('.title').value}` +
+    `${row.querySelector('.tick').checked ? ' ✓' : ''}`));
+
+// Waits until a page shows its tasks as given (see sheetOf).
+export async function waitForSheet(page, expected) {
+    const deadline = Date.now() + kWait;
+    for (;;) {
+        const shown = await sheetOf(page);
+        if (JSON.stringify(shown) === JSON.stringify(expected)) return;
+        if (Date.now() > deadline) assert.deepEqual(shown, expected);
+        await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+}
+
+// A press, moves in steps and a release, by the mouse or (in a context with hasTouch) a finger.
+// `during` runs before the release.
+export async function dragBy(page, locator, dx, dy, { touch = false, during } = {}) {
+    const box = await locator.boundingBox();
+    const x = box.x + box.width / 2;
+    const y = box.y + box.height / 2;
+    const steps = 8;
+    if (!touch) {
+        await page.mouse.move(x, y);
+        await page.mouse.down();
+        for (let i = 1; i <= steps; ++i) await page.mouse.move(x + (dx * i) / steps, y + (dy * i) / steps);
+        await during?.();
+        await page.mouse.up();
+        return;
+    }
+    const cdp = await page.context().newCDPSession(page);
+    const touchAt = (type, i) => cdp.send('Input.dispatchTouchEvent', { type,
+        touchPoints: type === 'touchEnd' ? [] : [{ x: x + (dx * i) / steps, y: y + (dy * i) / steps }] });
+    await touchAt('touchStart', 0);
+    for (let i = 1; i <= steps; ++i) await touchAt('touchMove', i);
+    await during?.();
+    await touchAt('touchEnd', steps);
+    await cdp.detach();
+}
 
 export async function axeFindings(page) {
     await page.evaluate(axeSource);

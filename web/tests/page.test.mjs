@@ -4,8 +4,8 @@
 import assert from 'node:assert/strict';
 import { readdir, readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { axeFindings, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop, serverRecords, signIn,
-    taskInput, waitForSynced, waitForTask } from './harness.mjs';
+import { axeFindings, dragBy, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop, serverRecords,
+    sheetOf, signIn, taskInput, waitForSheet, waitForSynced, waitForTask } from './harness.mjs';
 
 await runCases(async ({ base, data, browser, test }) => {
     const { token, secondToken, key } = await newAccount(base, data, 'ana');
@@ -63,7 +63,7 @@ await runCases(async ({ base, data, browser, test }) => {
         await waitForTask(page, 'Call the wombat vet');
     });
 
-    const second = await browser.newContext({ viewport: { width: 360, height: 740 }, colorScheme: 'dark' });
+    const second = await browser.newContext({ viewport: { width: 360, height: 740 }, colorScheme: 'dark', hasTouch: true });
     const other = await second.newPage();
 
     test('a second page sees the tasks, and its tick, edit and move reach the first', async () => {
@@ -115,6 +115,72 @@ await runCases(async ({ base, data, browser, test }) => {
         assert.equal(await taskInput(page, 'A stranger task').count(), 0);
     });
 
+    // Both pages show the same, once synced.
+    const bothShow = async (expected) => {
+        await waitForSheet(page, expected);
+        await waitForSheet(other, expected);
+    };
+
+    test('steps up and down and a drag across blocks reach the other page', async () => {
+        await bothShow(['big:Feed the quokkas', 'medium:Water the ferns']);
+        await page.getByLabel('Task: Water the ferns').focus();
+        await page.keyboard.press('Alt+ArrowUp');
+        await bothShow(['big:Water the ferns', 'medium:Feed the quokkas']);
+        // The keyboard stays with the task: the next step moves it on, here back.
+        assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Task: Water the ferns');
+        await page.keyboard.press('Alt+ArrowDown');
+        await bothShow(['big:Feed the quokkas', 'medium:Water the ferns']);
+        // Rows fill from the top: a step onto an empty row of the same block changes nothing.
+        await page.getByLabel('Move down: Water the ferns').click();
+        await page.getByLabel('Move down: Feed the quokkas').click();
+        await bothShow(['big:Water the ferns', 'medium:Feed the quokkas']);
+        const from = await page.getByLabel('Task: Feed the quokkas').boundingBox();
+        const to = await page.getByLabel('New small task').nth(1).boundingBox();
+        await dragBy(page, page.getByLabel('Task: Feed the quokkas'), 0, to.y - from.y, {
+            during: async () => assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('.drop-target')]
+                .map((row) => `${row.closest('section').classList[1]} ${row.dataset.row}`)), ['small 1']),
+        });
+        await bothShow(['big:Water the ferns', 'small:Feed the quokkas']);
+        // A drag of a task onto another's row swaps the two, across blocks.
+        const big = await page.getByLabel('Task: Water the ferns').boundingBox();
+        const small = await page.getByLabel('Task: Feed the quokkas').boundingBox();
+        await dragBy(page, page.getByLabel('Task: Feed the quokkas'), 0, big.y - small.y);
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns']);
+    });
+
+    test('on a touch screen a swipe right ticks, a short one springs back, left deletes; Undo brings it back', async () => {
+        const row = () => other.getByLabel('Task: Water the ferns');
+        await other.getByRole('button', { name: 'Today' }).click();
+        await dragBy(other, row(), 90, 0, { touch: true });
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        for (const dx of [-50, 50]) {
+            await dragBy(other, row(), dx, 0, { touch: true });
+            assert.deepEqual(await sheetOf(other), ['big:Feed the quokkas', 'small:Water the ferns ✓'], `${dx}`);
+        }
+        await dragBy(other, row(), -90, 0, { touch: true });
+        await other.getByText('Deleted “Water the ferns”.').waitFor({ timeout: kWait });
+        // The delete has reached the server before it is undone.
+        await bothShow(['big:Feed the quokkas']);
+        await other.getByRole('button', { name: 'Undo' }).click();
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+    });
+
+    test('a new day and a delete, each undone, reach the other page', async () => {
+        await page.getByRole('button', { name: 'Start a new day' }).click();
+        await page.getByText('Started a new day.').waitFor({ timeout: kWait });
+        // The unfinished task waits in the Backlog; the done one is gone.
+        await bothShow(['backlog:Feed the quokkas']);
+        await page.getByRole('button', { name: 'Undo' }).click();
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        // An emptied text deletes, with Undo too.
+        await page.getByLabel('Task: Feed the quokkas').fill('');
+        await page.getByLabel('Task: Feed the quokkas').press('Enter');
+        await page.getByText('Deleted “Feed the quokkas”.').waitFor({ timeout: kWait });
+        await bothShow(['small:Water the ferns ✓']);
+        await page.getByRole('button', { name: 'Undo' }).click();
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+    });
+
     test('every action works from the keyboard alone', async () => {
         await page.getByLabel('New small task').first().focus();
         await page.keyboard.type('Sharpen pencils');
@@ -125,12 +191,13 @@ await runCases(async ({ base, data, browser, test }) => {
         await page.keyboard.press('Space');
         assert.equal(await page.getByLabel('Done: Sharpen pencils').isChecked(), true);
         await page.getByLabel('Task: Sharpen pencils').focus();
-        await page.keyboard.press('Tab');
+        // Past Move up and Move down: Send to the Backlog.
+        for (let i = 0; i < 3; ++i) await page.keyboard.press('Tab');
         await page.keyboard.press('Enter');
         await page.getByRole('button', { name: 'Backlog (1)' }).focus();
         await page.keyboard.press('Enter');
-        // Past Sign out, the row's tick and its text: its button that brings it back.
-        for (let i = 0; i < 4; ++i) await page.keyboard.press('Tab');
+        // Past the new day, Sign out, the row's tick and its text: its button that brings it back.
+        for (let i = 0; i < 5; ++i) await page.keyboard.press('Tab');
         await page.keyboard.press('Enter');
         await page.getByText('The Backlog is empty.').waitFor({ timeout: kWait });
         await page.getByRole('button', { name: 'Today' }).click();
