@@ -200,10 +200,27 @@ await runCases(async ({ base, data, browser, test }) => {
         for (let i = 0; i < 5; ++i) await page.keyboard.press('Tab');
         await page.keyboard.press('Enter');
         await page.getByText('The Backlog is empty.').waitFor({ timeout: kWait });
-        await page.getByRole('button', { name: 'Today' }).click();
+        await page.getByRole('button', { name: 'Today' }).focus();
+        await page.keyboard.press('Enter');
+        const sheet = ['big:Feed the quokkas', 'small:Water the ferns ✓', 'small:Sharpen pencils'];
+        await waitForSheet(page, sheet);
+        // A delete and a new day, each taken back by Ctrl+Z while their note shows.
+        await page.getByLabel('Delete: Sharpen pencils').focus();
+        await page.keyboard.press('Enter');
+        await waitForSheet(page, ['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        await page.keyboard.press('Control+z');
+        await waitForSheet(page, sheet);
+        await page.getByRole('button', { name: 'Start a new day' }).focus();
+        await page.keyboard.press('Enter');
+        await waitForSheet(page, ['backlog:Feed the quokkas', 'backlog:Sharpen pencils']);
+        await page.keyboard.press('Control+z');
+        await bothShow(sheet);
     });
 
     test('no serious or critical accessibility findings, phone and desktop, light and dark', async () => {
+        // With the Undo note showing; its button holds it while it has the focus, and takes the delete back.
+        await page.getByLabel('Delete: Sharpen pencils').click();
+        await page.getByRole('button', { name: 'Undo' }).focus();
         for (const [width, height] of [[360, 740], [1280, 800]]) {
             for (const colorScheme of ['light', 'dark']) {
                 await page.setViewportSize({ width, height });
@@ -211,6 +228,9 @@ await runCases(async ({ base, data, browser, test }) => {
                 assert.deepEqual(await axeFindings(page), [], `${width}x${height} ${colorScheme}`);
             }
         }
+        await page.keyboard.press('Enter');
+        await waitForSheet(page, ['big:Feed the quokkas', 'small:Water the ferns ✓', 'small:Sharpen pencils']);
+        await other.getByRole('button', { name: 'Backlog (0)' }).click();
         assert.deepEqual(await axeFindings(other), [], 'the Backlog at 360x740, dark');
         const signInPage = await second.newPage();
         await signInPage.goto(base);
