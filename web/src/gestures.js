@@ -7,6 +7,10 @@ const kClickSlop = 4; // a press that moves less and is released is a click
 
 const rowOf = (node) => node?.closest?.('li.row[data-block]');
 
+let held = false;
+// While a row is held, the sheet is not drawn again under it (a sync may change it meanwhile); after, it is.
+export const rowHeld = () => held;
+
 // The row of Today's sheet under a point, the dragged one left out (it follows the pointer).
 function sheetRowAt(container, x, y, dragged) {
     for (const row of container.querySelectorAll('#today li.row')) {
@@ -17,7 +21,7 @@ function sheetRowAt(container, x, y, dragged) {
     return null;
 }
 
-export function attachGestures(container, act) {
+export function attachGestures(container, act, redraw) {
     let press = null;
 
     const setTarget = (row) => {
@@ -34,15 +38,19 @@ export function attachGestures(container, act) {
         row.style.transform = '';
         document.body.classList.remove('dragging');
         press = null;
+        held = false;
     };
 
     container.addEventListener('pointerdown', (event) => {
         const row = rowOf(event.target);
-        if (press || !row?.dataset.id || event.button !== 0 || event.target.closest('button, .tick')) return;
+        // A text being edited takes the pointer as text does: the caret, a selection.
+        const editing = event.target === document.activeElement && event.target.matches('input.title');
+        if (press || editing || !row?.dataset.id || event.button !== 0 || event.target.closest('button, .tick')) return;
         // The text is not selected by the drag; a click still opens it (below).
         event.preventDefault();
         press = { row, id: row.dataset.id, pointerId: event.pointerId, x: event.clientX, y: event.clientY, mode: null,
             onToday: Boolean(row.closest('#today')), target: null };
+        held = true;
         try {
             row.setPointerCapture(event.pointerId);
         } catch {
@@ -73,13 +81,14 @@ export function attachGestures(container, act) {
 
     const release = (event) => {
         if (!press || event.pointerId !== press.pointerId) return;
-        const { id, mode, row } = press;
+        const { id, row } = press;
+        let { mode } = press;
         const dx = event.clientX - press.x;
         const dy = event.clientY - press.y;
-        // Looked up afresh where the pointer is let go: the sheet may have been drawn again meanwhile.
+        // The row under the release, not the last one marked.
         const target = mode === 'move' ? sheetRowAt(container, event.clientX, event.clientY, row) : null;
         finish();
-        if (event.type === 'pointercancel') return;
+        if (event.type === 'pointercancel') mode = 'cancelled';
         if (mode === 'swipe' && dx > kSwipeThreshold) act('tick', id);
         else if (mode === 'swipe' && dx < -kSwipeThreshold) act('delete', id);
         else if (mode === 'move' && target) act('drop', id, Number(target.dataset.block), Number(target.dataset.row));
@@ -88,6 +97,7 @@ export function attachGestures(container, act) {
             input?.focus();
             input?.setSelectionRange(input.value.length, input.value.length);
         }
+        redraw();
     };
     window.addEventListener('pointerup', release);
     window.addEventListener('pointercancel', release);

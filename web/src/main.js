@@ -89,7 +89,7 @@ $('sign-out').addEventListener('click', async () => {
 
 attachActions($('today'), () => session);
 attachActions($('backlog'), () => session);
-attachGestures($('planner'), (...change) => session && act(session, ...change));
+attachGestures($('planner'), (...change) => session && act(session, ...change), () => session && renderPlanner(session));
 
 $('new-day').addEventListener('click', () => {
     if (session) session.undo.record('newDay', () => session.planner.startNewDay());

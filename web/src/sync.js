@@ -26,7 +26,14 @@ export class Sync {
 
     start() {
         this.connectPush();
-        this.onOnline = () => this.request();
+        // Back online: at once, also the push channel, however long its wait has grown.
+        this.onOnline = () => {
+            this.request();
+            if (this.socket?.readyState !== WebSocket.CLOSED) return;
+            clearTimeout(this.pushRetry);
+            this.pushWait = 1000;
+            this.connectPush();
+        };
         window.addEventListener('online', this.onOnline);
         this.request();
     }

@@ -1,5 +1,6 @@
 // Today's three blocks and the Backlog, drawn from the planner after each change. Every change a person makes goes
 // through the planner; drawing keeps the focus, the caret and any text being typed where they were.
+import { rowHeld } from './gestures.js';
 import { cleanTitle, kBlocks } from './items.js';
 
 const $ = (id) => document.getElementById(id);
@@ -82,6 +83,7 @@ function statusText(session) {
 }
 
 export function renderPlanner(session) {
+    if (rowHeld()) return;
     const { planner, view } = session;
     const active = document.activeElement;
     const focus = active?.dataset?.key

@@ -112,10 +112,16 @@ export async function waitForSheet(page, expected) {
     }
 }
 
-// A press, moves in steps and a release, by the mouse or (in a context with hasTouch) a finger.
-// `during` runs before the release.
-export async function dragBy(page, locator, dx, dy, { touch = false, during } = {}) {
-    const box = await locator.boundingBox();
+// Where an element is, measured in one step: the sheet may be drawn again between two of the driver's calls.
+export const boxOf = (page, selector) => page.evaluate((s) => {
+    const { x, y, width, height } = document.querySelector(s).getBoundingClientRect();
+    return { x, y, width, height };
+}, selector);
+
+// A press on the element the selector finds, moves in steps and a release, by the mouse or (in a context with
+// hasTouch) a finger. `during` runs before the release.
+export async function dragBy(page, selector, dx, dy, { touch = false, during } = {}) {
+    const box = await boxOf(page, selector);
     const x = box.x + box.width / 2;
     const y = box.y + box.height / 2;
     const steps = 8;

@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { readdir, readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { axeFindings, dragBy, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop, serverRecords,
+import { axeFindings, boxOf, dragBy, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop, serverRecords,
     sheetOf, signIn, taskInput, waitForSheet, waitForSynced, waitForTask } from './harness.mjs';
 
 await runCases(async ({ base, data, browser, test }) => {
@@ -134,30 +134,31 @@ await runCases(async ({ base, data, browser, test }) => {
         await page.getByLabel('Move down: Water the ferns').click();
         await page.getByLabel('Move down: Feed the quokkas').click();
         await bothShow(['big:Water the ferns', 'medium:Feed the quokkas']);
-        const from = await page.getByLabel('Task: Feed the quokkas').boundingBox();
-        const to = await page.getByLabel('New small task').nth(1).boundingBox();
-        await dragBy(page, page.getByLabel('Task: Feed the quokkas'), 0, to.y - from.y, {
+        const task = (title) => `input[aria-label="Task: ${title}"]`;
+        const from = await boxOf(page, task('Feed the quokkas'));
+        const to = await boxOf(page, '.small li:nth-child(2)');
+        await dragBy(page, task('Feed the quokkas'), 0, to.y - from.y, {
             during: async () => assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('.drop-target')]
                 .map((row) => `${row.closest('section').classList[1]} ${row.dataset.row}`)), ['small 1']),
         });
         await bothShow(['big:Water the ferns', 'small:Feed the quokkas']);
         // A drag of a task onto another's row swaps the two, across blocks.
-        const big = await page.getByLabel('Task: Water the ferns').boundingBox();
-        const small = await page.getByLabel('Task: Feed the quokkas').boundingBox();
-        await dragBy(page, page.getByLabel('Task: Feed the quokkas'), 0, big.y - small.y);
+        const big = await boxOf(page, task('Water the ferns'));
+        const small = await boxOf(page, task('Feed the quokkas'));
+        await dragBy(page, task('Feed the quokkas'), 0, big.y - small.y);
         await bothShow(['big:Feed the quokkas', 'small:Water the ferns']);
     });
 
     test('on a touch screen a swipe right ticks, a short one springs back, left deletes; Undo brings it back', async () => {
-        const row = () => other.getByLabel('Task: Water the ferns');
+        const row = 'input[aria-label="Task: Water the ferns"]';
         await other.getByRole('button', { name: 'Today' }).click();
-        await dragBy(other, row(), 90, 0, { touch: true });
+        await dragBy(other, row, 90, 0, { touch: true });
         await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
         for (const dx of [-50, 50]) {
-            await dragBy(other, row(), dx, 0, { touch: true });
+            await dragBy(other, row, dx, 0, { touch: true });
             assert.deepEqual(await sheetOf(other), ['big:Feed the quokkas', 'small:Water the ferns ✓'], `${dx}`);
         }
-        await dragBy(other, row(), -90, 0, { touch: true });
+        await dragBy(other, row, -90, 0, { touch: true });
         await other.getByText('Deleted “Water the ferns”.').waitFor({ timeout: kWait });
         // The delete has reached the server before it is undone.
         await bothShow(['big:Feed the quokkas']);
