@@ -4,7 +4,7 @@ import { Planner } from './planner.js';
 import { ready, toBase64, unwrapKeyBox } from './seal.js';
 import { Sync } from './sync.js';
 import { Toast } from './toast.js';
-import { UndoHistory } from './undo.js';
+import { quoted, UndoHistory } from './undo.js';
 import { act, attachActions, renderPlanner } from './view.js';
 import { attachGestures } from './gestures.js';
 
@@ -23,6 +23,9 @@ function open(planner) {
     const sync = new Sync(planner);
     const undo = new UndoHistory(planner);
     undo.addEventListener('offer', (event) => toast.show(event.detail, true));
+    planner.addEventListener('overflow', ({ detail: titles }) => toast.show(titles.length === 1
+        ? `${quoted(titles[0])} did not fit on Today and waits at the top of the Backlog.`
+        : `${titles.length} tasks did not fit on Today and wait at the top of the Backlog.`, false));
     session = { planner, sync, undo, view: { page: 'today' } };
     $('sign-in').hidden = true;
     $('planner').hidden = false;
@@ -30,6 +33,7 @@ function open(planner) {
     planner.addEventListener('change', render);
     // A later date than the one shown last starts its new day, as the desktop does at launch.
     planner.refreshDay();
+    planner.settleOverflow();
     render();
     sync.start();
 }

@@ -297,4 +297,19 @@ export class Planner extends EventTarget {
         if (changes.length) this.commit(changes);
     }
 
+    // What a block holds beyond its rows (two devices each filled its last row) goes to the top of the Backlog in one
+    // change, in the order it stood; the rows keep the items placed first. A change of now all the same: other
+    // devices must take the new place over the old one, whatever the times that order the Backlog.
+    settleOverflow() {
+        const over = kBlocks.flatMap(({ capacity }) => this.itemsIn(capacity).slice(capacity));
+        if (!over.length) return;
+        const waiting = this.backlog();
+        const top = waiting.length ? waiting[0].modifiedAt : Date.now();
+        this.commit(over.map((item, index) => {
+            const moved = { ...item, day: kOpenDay, modifiedAt: top + index - over.length };
+            return [item.id, withChangedAt(moved, laterChange(this.stamp(), moved.modifiedAt))];
+        }));
+        this.dispatchEvent(new CustomEvent('overflow', { detail: over.map((item) => item.title) }));
+    }
+
 }

@@ -100,6 +100,8 @@ export class Sync {
         }
         // What the fetch left newer here goes back at once.
         await this.sendAll();
+        // Once a fetch and a send are over, not between their pages: a later page may free the row.
+        this.planner.settleOverflow();
     }
 
     async ensureZone() {

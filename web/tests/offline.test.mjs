@@ -93,6 +93,15 @@ await runCases(async ({ base, data, browser, test, stopServer, restartServer }) 
         await waitForSynced(page);
     });
 
+    test('a block filled on two devices at once keeps its first task; the other waits at the top of the Backlog', async () => {
+        await desk.getByRole('button', { name: 'Today' }).click();
+        await saveFromDesktop(base, token, key, 'D35K70P-0103', 'Paint the fence', { bucket: '1', day: dayKey(new Date()) });
+        await saveFromDesktop(base, token, key, 'D35K70P-0104', 'Mend the roof', { bucket: '1', day: dayKey(new Date()) });
+        const settled = ['big:Paint the fence', 'small:Buy stamps and envelopes', 'backlog:Mend the roof'];
+        await waitForSheet(page, settled);
+        await waitForSheet(desk, settled);
+    });
+
     test('the page logged no errors', async () => {
         assert.deepEqual(errors.filter((text) => !/ERR_INTERNET_DISCONNECTED|ERR_CONNECTION_REFUSED|WebSocket/.test(text)),
             []);
