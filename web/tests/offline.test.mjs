@@ -75,6 +75,11 @@ await runCases(async ({ base, data, browser, test, stopServer, restartServer }) 
         await page.reload();
         const offline = ['big:Post the letter ✓', 'small:Buy stamps'];
         await waitForSheet(page, offline);
+        // The page's files are kept, never an answer of the API.
+        const kept = await page.evaluate(async () => (await Promise.all((await caches.keys()).map(async (name) =>
+            (await (await caches.open(name)).keys()).map((request) => new URL(request.url).pathname)))).flat());
+        assert.ok(kept.includes('/') && kept.includes('/app.js') && kept.includes('/caveat.ttf'), kept.join(' '));
+        assert.deepEqual(kept.filter((path) => path.startsWith('/v1/')), []);
         await phone.setOffline(false);
         await waitForSheet(desk, offline);
         await waitForSynced(page);
