@@ -182,6 +182,20 @@ await runCases(async ({ base, data, browser, test }) => {
         await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
     });
 
+    test('Undo of a new day keeps a task changed elsewhere since, and brings back the rest', async () => {
+        await page.getByRole('button', { name: 'Start a new day' }).click();
+        await bothShow(['backlog:Feed the quokkas']);
+        // The note stays while its button has the focus.
+        await page.getByRole('button', { name: 'Undo' }).focus();
+        await other.getByRole('button', { name: 'Backlog (1)' }).click();
+        await other.getByLabel('Bring back to Today: Feed the quokkas').click();
+        await waitForSheet(page, ['big:Feed the quokkas']);
+        await page.keyboard.press('Enter');
+        await page.getByText('New day undone; kept as changed elsewhere: “Feed the quokkas”.').waitFor({ timeout: kWait });
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        await other.getByRole('button', { name: 'Today' }).click();
+    });
+
     test('every action works from the keyboard alone', async () => {
         await page.getByLabel('New small task').first().focus();
         await page.keyboard.type('Sharpen pencils');
