@@ -10,6 +10,7 @@ import { attachGestures } from './gestures.js';
 
 const $ = (id) => document.getElementById(id);
 let session = null;
+let offlineProblem = '';
 const toast = new Toast(() => session?.undo);
 
 function showSignIn(message = '') {
@@ -26,7 +27,7 @@ function open(planner) {
     planner.addEventListener('overflow', ({ detail: titles }) => toast.show(titles.length === 1
         ? `${quoted(titles[0])} did not fit on Today and waits at the top of the Backlog.`
         : `${titles.length} tasks did not fit on Today and wait at the top of the Backlog.`, false));
-    session = { planner, sync, undo, view: { page: 'today' } };
+    session = { planner, sync, undo, offlineProblem, view: { page: 'today' } };
     $('sign-in').hidden = true;
     $('planner').hidden = false;
     const render = () => renderPlanner(session);
@@ -107,7 +108,8 @@ setInterval(refreshDay, 60000);
 // The page's files, kept for use offline; the API is never cached.
 if ('serviceWorker' in navigator) {
     navigator.serviceWorker.register('sw.js').catch((error) => {
-        console.warn(`This page will not open offline: ${error?.message ?? error}`);
+        offlineProblem = `this page will not open offline: ${error?.message ?? error}`;
+        if (session) renderPlanner(Object.assign(session, { offlineProblem }));
     });
 }
 

@@ -79,6 +79,7 @@ function statusText(session) {
         parts.push(`${count} ${count === 1 ? 'task' : 'tasks'} could not be opened (damaged, or sealed with another key)`);
     }
     if (planner.problem) parts.push(planner.problem);
+    if (session.offlineProblem) parts.push(session.offlineProblem);
     return parts.filter(Boolean).join(' · ');
 }
 
