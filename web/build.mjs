@@ -1,10 +1,12 @@
 // Builds the page into one folder (the argument; web/dist by default): index.html, app.js, style.css, the
-// handwriting font, the icons, the manifest and the service worker, the files vellora-cloud compiles in.
+// handwriting font, the icons, the manifest and the service worker, the files vellora-cloud compiles in, each with a
+// gzip-compressed copy NAME.gz beside it.
 import { build } from 'esbuild';
 import { createHash } from 'node:crypto';
-import { appendFile, copyFile, mkdir, readFile, readdir, writeFile } from 'node:fs/promises';
+import { appendFile, copyFile, mkdir, readdir, readFile, writeFile } from 'node:fs/promises';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { constants, gzipSync } from 'node:zlib';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const out = process.argv[2] ?? join(here, 'dist');
@@ -31,9 +33,10 @@ for (const name of ['libsodium-wrappers-sumo', 'libsodium-sumo']) {
     await appendFile(join(out, 'app.js'), `\n/*! ${name}:\n${licence.replaceAll('*/', '* /')}*/\n`);
 }
 
-// Last, once every other file is written: the service worker learns them all and a hash of them, so that each build
-// keeps its files under a cache of its own. Every file of the folder is a page file the server must serve.
-const files = (await readdir(out)).filter((name) => name !== 'sw.js').sort();
+// Once every other file is written: the service worker learns them all and a hash of them, so that each build keeps
+// its files under a cache of its own. Every file of the folder is a page file the server must serve; the compressed
+// copies are the same files.
+const files = (await readdir(out)).filter((name) => name !== 'sw.js' && !name.endsWith('.gz')).sort();
 const hash = createHash('sha256');
 for (const name of files) hash.update(name).update('\0').update(await readFile(join(out, name)));
 const worker = (await readFile(join(here, 'src/sw.js'), 'utf8'))
@@ -41,3 +44,10 @@ const worker = (await readFile(join(here, 'src/sw.js'), 'utf8'))
     .replace('const kFiles = [];', `const kFiles = ${JSON.stringify(files)};`);
 if (!worker.includes(JSON.stringify(files))) throw new Error('sw.js: the list of files was not stamped in');
 await writeFile(join(out, 'sw.js'), worker);
+
+// Last, so that every file written above has its compressed copy, whoever adds one.
+for (const name of await readdir(out)) {
+    if (name.endsWith('.gz')) continue;
+    const compressed = gzipSync(await readFile(join(out, name)), { level: constants.Z_BEST_COMPRESSION });
+    await writeFile(join(out, `${name}.gz`), compressed);
+}

@@ -30,7 +30,17 @@ function open(planner) {
     session = { planner, sync, undo, offlineProblem, view: { page: 'today' } };
     $('sign-in').hidden = true;
     $('planner').hidden = false;
-    const render = () => renderPlanner(session);
+    // One drawing for the changes made in one go (the first drawing and the sync's start are two): drawn before
+    // the browser paints or takes the next input, as before.
+    let drawing = false;
+    const render = () => {
+        if (drawing) return;
+        drawing = true;
+        queueMicrotask(() => {
+            drawing = false;
+            if (session?.planner === planner) renderPlanner(session);
+        });
+    };
     planner.addEventListener('change', render);
     // A later date than the one shown last starts its new day, as the desktop does at launch.
     planner.refreshDay();
@@ -123,8 +133,8 @@ for (const page of ['today', 'backlog']) {
 
 (async () => {
     try {
-        await ready();
-        const planner = await Planner.restore();
+        // The browser's copy is read while libsodium compiles.
+        const [, planner] = await Promise.all([ready(), Planner.restore()]);
         if (planner) open(planner);
         else showSignIn();
     } catch (error) {

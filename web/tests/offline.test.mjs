@@ -4,6 +4,9 @@
 import assert from 'node:assert/strict';
 import { kWait, newAccount, kPassphrase, runCases, saveFromDesktop, signIn, waitForSheet, waitForSynced } from './harness.mjs';
 
+// A desktop's task fields: its day, block and tick.
+const desktopTask = ({ day, bucket, done = false }) => ({ day: { type: 'text', value: day },
+    bucket: { type: 'text', value: bucket }, done: { type: 'int64', value: done ? '1' : '0' } });
 const dayKey = (time) => [time.getFullYear(), time.getMonth() + 1, time.getDate()]
     .map((n, i) => String(n).padStart(i ? 2 : 4, '0')).join('-');
 
@@ -42,8 +45,9 @@ await runCases(async ({ base, data, browser, test, stopServer, restartServer }) 
         await signIn(page, base, 'ana', token, kPassphrase);
         await waitForSynced(page); // the zone is made
         const day = dayKey(yesterday);
-        await saveFromDesktop(base, token, key, 'D35K70P-0101', 'Post the letter', { day, bucket: '1' });
-        await saveFromDesktop(base, token, key, 'D35K70P-0102', 'Fix the gate', { day, bucket: '5', done: true });
+        await saveFromDesktop(base, token, key, 'D35K70P-0101', 'Post the letter', desktopTask({ day, bucket: '1' }));
+        await saveFromDesktop(base, token, key, 'D35K70P-0102', 'Fix the gate',
+            desktopTask({ day, bucket: '5', done: true }));
         await waitForSheet(page, ['big:Post the letter', 'small:Fix the gate ✓']);
         await waitForSynced(page);
         await phone.clock.setSystemTime(new Date());
@@ -100,8 +104,10 @@ await runCases(async ({ base, data, browser, test, stopServer, restartServer }) 
 
     test('a block filled on two devices at once keeps its first task; the other waits at the top of the Backlog', async () => {
         await desk.getByRole('button', { name: 'Today' }).click();
-        await saveFromDesktop(base, token, key, 'D35K70P-0103', 'Paint the fence', { bucket: '1', day: dayKey(new Date()) });
-        await saveFromDesktop(base, token, key, 'D35K70P-0104', 'Mend the roof', { bucket: '1', day: dayKey(new Date()) });
+        await saveFromDesktop(base, token, key, 'D35K70P-0103', 'Paint the fence',
+            desktopTask({ bucket: '1', day: dayKey(new Date()) }));
+        await saveFromDesktop(base, token, key, 'D35K70P-0104', 'Mend the roof',
+            desktopTask({ bucket: '1', day: dayKey(new Date()) }));
         const settled = ['big:Paint the fence', 'small:Buy stamps and envelopes', 'backlog:Mend the roof'];
         await waitForSheet(page, settled);
         await waitForSheet(desk, settled);
