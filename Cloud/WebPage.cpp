@@ -23,9 +23,14 @@ constexpr auto kPolicy = "default-src 'none'; script-src 'self' 'wasm-unsafe-eva
 QByteArray contentType(const QString &name)
 {
     static const std::pair<const char *, const char *> kTypes[] = {
-        {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
-        {".css", "text/css; charset=utf-8"},   {".ttf", "font/ttf"},
-        {".json", "application/json"},         {".svg", "image/svg+xml"},
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".ttf", "font/ttf"},
+        {".json", "application/json"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".webmanifest", "application/manifest+json"},
     };
     for (const auto &[suffix, type] : kTypes) {
         if (name.endsWith(QLatin1String(suffix)))

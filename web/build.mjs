@@ -1,7 +1,9 @@
 // Builds the page into one folder (the argument; web/dist by default): index.html, app.js, the passphrase's worker
-// argon2.js, chunk.js (libsodium and what else both share, loaded once), style.css and the handwriting font: the
-// files vellora-cloud compiles in (Cloud/CMakeLists.txt names them), each with a gzip-compressed copy NAME.gz beside it.
+// argon2.js, chunk.js (libsodium and what else both share, loaded once), style.css, the handwriting font, the icons,
+// the manifest and the service worker: the files vellora-cloud compiles in (Cloud/CMakeLists.txt names them), each
+// with a gzip-compressed copy NAME.gz beside it.
 import { build } from 'esbuild';
+import { createHash } from 'node:crypto';
 import { appendFile, copyFile, mkdir, readdir, readFile, writeFile } from 'node:fs/promises';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -24,13 +26,30 @@ await build({
     legalComments: 'eof',
     logLevel: 'warning',
 });
-for (const name of ['index.html', 'style.css', 'icon.svg']) await copyFile(join(here, 'src', name), join(out, name));
-await copyFile(join(here, '../resources/fonts/Caveat-Regular.ttf'), join(out, 'caveat.ttf'));
+for (const name of ['index.html', 'style.css', 'icon.svg', 'manifest.webmanifest'])
+    await copyFile(join(here, 'src', name), join(out, name));
+const resources = join(here, '../resources');
+await copyFile(join(resources, 'fonts/Caveat-Regular.ttf'), join(out, 'caveat.ttf'));
+await copyFile(join(resources, 'icons/app.vellora.Vellora.svg'), join(out, 'app-icon.svg'));
+for (const size of [256, 512]) await copyFile(join(resources, `icons/app.vellora.Vellora-${size}.png`), join(out, `icon-${size}.png`));
 // The licences of what the bundle carries go with it.
 for (const name of ['libsodium-wrappers-sumo', 'libsodium-sumo']) {
     const licence = await readFile(join(here, 'node_modules', name, 'LICENSE'), 'utf8');
     await appendFile(join(out, 'chunk.js'), `\n/*! ${name}:\n${licence.replaceAll('*/', '* /')}*/\n`);
 }
+
+// Once every other file is written: the service worker learns them all and a hash of them, so that each build keeps
+// its files under a cache of its own. Every file of the folder is a page file the server must serve; the compressed
+// copies are the same files.
+const files = (await readdir(out)).filter((name) => name !== 'sw.js' && !name.endsWith('.gz')).sort();
+const hash = createHash('sha256');
+for (const name of files) hash.update(name).update('\0').update(await readFile(join(out, name)));
+const worker = (await readFile(join(here, 'src/sw.js'), 'utf8'))
+    .replace("const kVersion = 'unbuilt';", `const kVersion = '${hash.digest('hex').slice(0, 16)}';`)
+    .replace('const kFiles = [];', `const kFiles = ${JSON.stringify(files)};`);
+if (!worker.includes(JSON.stringify(files))) throw new Error('sw.js: the list of files was not stamped in');
+await writeFile(join(out, 'sw.js'), worker);
+
 // Last, so that every file written above has its compressed copy, whoever adds one.
 for (const name of await readdir(out)) {
     if (name.endsWith('.gz')) continue;

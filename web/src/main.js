@@ -3,14 +3,24 @@ import { Planner } from './planner.js';
 import { ready } from './seal.js';
 import { setUpSignIn, showSignIn } from './signin.js';
 import { Sync } from './sync.js';
-import { attachActions, renderPlanner } from './view.js';
+import { Toast } from './toast.js';
+import { quoted, UndoHistory } from './undo.js';
+import { act, attachActions, renderPlanner } from './view.js';
+import { attachGestures } from './gestures.js';
 
 const $ = (id) => document.getElementById(id);
 let session = null;
+let offlineProblem = '';
+const toast = new Toast(() => session?.undo);
 
 function open(planner) {
     const sync = new Sync(planner);
-    session = { planner, sync, view: { page: 'today' } };
+    const undo = new UndoHistory(planner);
+    undo.addEventListener('offer', (event) => toast.show(event.detail, true));
+    planner.addEventListener('overflow', ({ detail: titles }) => toast.show(titles.length === 1
+        ? `${quoted(titles[0])} did not fit on Today and waits at the top of the Backlog.`
+        : `${titles.length} tasks did not fit on Today and wait at the top of the Backlog.`, false));
+    session = { planner, sync, undo, offlineProblem, view: { page: 'today' } };
     $('sign-in').hidden = true;
     $('planner').hidden = false;
     // One drawing for the changes made in one go (the first drawing and the sync's start are two): drawn before
@@ -25,6 +35,9 @@ function open(planner) {
         });
     };
     planner.addEventListener('change', render);
+    // A later date than the one shown last starts its new day, as the desktop does at launch.
+    planner.refreshDay();
+    planner.settleOverflow();
     render();
     sync.start();
 }
@@ -32,6 +45,7 @@ function open(planner) {
 $('sign-out').addEventListener('click', async () => {
     if (!session) return;
     session.sync.stop();
+    toast.hide();
     try {
         await session.planner.signOut();
         session = null;
@@ -43,6 +57,24 @@ $('sign-out').addEventListener('click', async () => {
 
 attachActions($('today'), () => session);
 attachActions($('backlog'), () => session);
+attachGestures($('planner'), (...change) => session && act(session, ...change), () => session && renderPlanner(session));
+
+$('new-day').addEventListener('click', () => {
+    if (session) session.undo.record('newDay', () => session.planner.startNewDay());
+});
+
+// Back in the foreground on a later date (a phone's page left open overnight): the new day starts.
+const refreshDay = () => session && document.visibilityState === 'visible' && session.planner.refreshDay();
+document.addEventListener('visibilitychange', refreshDay);
+setInterval(refreshDay, 60000);
+
+// The page's files, kept for use offline; the API is never cached.
+if ('serviceWorker' in navigator) {
+    navigator.serviceWorker.register('sw.js').catch((error) => {
+        offlineProblem = `this page will not open offline: ${error?.message ?? error}`;
+        if (session) renderPlanner(Object.assign(session, { offlineProblem }));
+    });
+}
 
 for (const page of ['today', 'backlog']) {
     $(`show-${page}`).addEventListener('click', () => {

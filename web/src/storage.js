@@ -3,7 +3,7 @@
 // per part, written together in one transaction.
 const kDatabase = 'vellora';
 const kStore = 'planner';
-const kParts = ['account', 'items', 'deletions', 'pending', 'changeToken', 'unopened', 'zoneReady'];
+const kParts = ['account', 'items', 'deletions', 'pending', 'changeToken', 'unopened', 'zoneReady', 'shownDay'];
 
 function request(operation) {
     return new Promise((resolve, reject) => {

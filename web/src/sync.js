@@ -26,7 +26,14 @@ export class Sync {
 
     start() {
         this.connectPush();
-        this.onOnline = () => this.request();
+        // Back online: at once, also the push channel, however long its wait has grown.
+        this.onOnline = () => {
+            this.request();
+            if (this.socket?.readyState !== WebSocket.CLOSED) return;
+            clearTimeout(this.pushRetry);
+            this.pushWait = 1000;
+            this.connectPush();
+        };
         window.addEventListener('online', this.onOnline);
         this.request();
     }
@@ -93,6 +100,8 @@ export class Sync {
         }
         // What the fetch left newer here goes back at once.
         await this.sendAll();
+        // Once a fetch and a send are over, not between their pages: a later page may free the row.
+        this.planner.settleOverflow();
     }
 
     async ensureZone() {
@@ -172,6 +181,19 @@ export class Sync {
             return;
         }
         if (unchanged) planner.pending.delete(id);
+        if (error.name === 'unknownItem') {
+            // Deleted on the server since this page saw it: the later of the delete and the change here stands.
+            const record = error.serverRecord;
+            const tombstone = record?.fields ? openRecord(record, this.key, 'tombstone') : record;
+            if (record?.fields && !tombstone) planner.unopened.add(id);
+            else if (tombstone) this.settleDeleted(id, tombstone);
+            else if (planner.items.has(id)) {
+                // The server has no such record (any more): it goes again as a new one.
+                delete planner.items.get(id).server;
+                planner.pending.add(id);
+            }
+            return;
+        }
         if (error.name === 'serverRecordChanged' && error.serverRecord) {
             // Changed on another device since this one saw it: the later of the two stands, part by part.
             const server = openRecord(error.serverRecord, this.key, 'save');

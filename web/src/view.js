@@ -1,5 +1,6 @@
 // Today's three blocks and the Backlog, drawn from the planner after each change. Every change a person makes goes
 // through the planner; drawing keeps the focus, the caret and any text being typed where they were.
+import { rowHeld } from './gestures.js';
 import { cleanTitle, kBlocks } from './items.js';
 
 const $ = (id) => document.getElementById(id);
@@ -18,28 +19,33 @@ function element(tag, attributes = {}, ...children) {
 
 const countText = (count) => (count === 1 ? '1 item' : `${count} items`);
 
-function taskRow(item, place) {
+const button = (action, id, label, text, extra = {}) => element('button', { type: 'button', 'data-action': action,
+    'data-id': id, 'data-key': `${action}:${id}`, 'aria-label': label, text, ...extra });
+
+// A row of Today knows its block and place, for a drop onto it.
+function taskRow(item, place, row) {
     const label = item.title;
-    return element('li', { class: `row${item.done ? ' done' : ''}` },
+    const today = place === 'today';
+    return element('li', { class: `row${item.done ? ' done' : ''}`, 'data-id': item.id, 'data-block': item.block,
+        'data-row': today ? row : undefined },
         element('input', { type: 'checkbox', class: 'tick', 'data-action': 'tick', 'data-id': item.id,
             'data-key': `tick:${item.id}`, checked: item.done, 'aria-label': `Done: ${label}` }),
         element('input', { class: 'title', 'data-action': 'edit', 'data-id': item.id, 'data-key': `edit:${item.id}`,
             value: item.title, maxlength: 1000, 'aria-label': `Task: ${label}` }),
-        place === 'today'
-            ? element('button', { type: 'button', 'data-action': 'later', 'data-id': item.id,
-                'data-key': `later:${item.id}`, 'aria-label': `Send to the Backlog: ${label}`, text: '→' })
-            : element('button', { type: 'button', 'data-action': 'back', 'data-id': item.id,
-                'data-key': `back:${item.id}`, 'aria-label': `Bring back to Today: ${label}`, text: '←' }),
-        element('button', { type: 'button', class: 'delete', 'data-action': 'delete', 'data-id': item.id,
-            'data-key': `delete:${item.id}`, 'aria-label': `Delete: ${label}`, text: '×' }));
+        ...(today ? [button('up', item.id, `Move up: ${label}`, '↑', { class: 'step' }),
+            button('down', item.id, `Move down: ${label}`, '↓', { class: 'step' })] : []),
+        today
+            ? button('later', item.id, `Send to the Backlog: ${label}`, '→')
+            : button('back', item.id, `Bring back to Today: ${label}`, '←'),
+        button('delete', item.id, `Delete: ${label}`, '×', { class: 'delete' }));
 }
 
 function todaySheet(planner) {
     return kBlocks.map((block) => {
         const items = planner.itemsIn(block.capacity);
-        const rows = items.map((item) => taskRow(item, 'today'));
+        const rows = items.map((item, row) => taskRow(item, 'today', row));
         for (let row = items.length; row < block.capacity; ++row) {
-            rows.push(element('li', { class: 'row empty' },
+            rows.push(element('li', { class: 'row empty', 'data-block': block.capacity, 'data-row': row },
                 element('input', { class: 'title new', 'data-action': 'add', 'data-block': block.capacity,
                     'data-key': `add:${block.capacity}:${row - items.length}`, placeholder: block.placeholder,
                     maxlength: 1000, 'aria-label': `New ${block.name} task` })));
@@ -75,10 +81,12 @@ function statusText(session) {
         parts.push(`${count} ${count === 1 ? 'task' : 'tasks'} could not be opened (damaged, or sealed with another key)`);
     }
     if (planner.problem) parts.push(planner.problem);
+    if (session.offlineProblem) parts.push(session.offlineProblem);
     return parts.filter(Boolean).join(' · ');
 }
 
 export function renderPlanner(session) {
+    if (rowHeld()) return;
     const { planner, view } = session;
     const active = document.activeElement;
     const focus = active?.dataset?.key
@@ -103,7 +111,8 @@ export function renderPlanner(session) {
     if (again.type !== 'checkbox' && focus.start !== null) again.setSelectionRange(focus.start, focus.end);
 }
 
-function commitText(planner, input) {
+function commitText(session, input) {
+    const { planner, undo } = session;
     const title = cleanTitle(input.value);
     if (title === null) {
         planner.problem = 'A task holds at most 1000 characters.';
@@ -116,22 +125,38 @@ function commitText(planner, input) {
         if (title) planner.add(title, Number(input.dataset.block));
     } else if (action === 'edit') {
         input.defaultValue = input.value;
-        planner.edit(id, title);
+        // An emptied text deletes, with Undo.
+        undo.record('edit', () => planner.edit(id, title));
     }
 }
 
-// One set of listeners for both sheets: clicks on the buttons, Return and Escape in the rows, a row left.
+// Onto a row of Today as it stands now (a sync may have changed it since the rows were drawn): an empty row or a
+// task's, not the task's own.
+function drop(planner, id, block, row) {
+    const items = planner.itemsIn(block);
+    if (row >= items.length) planner.placeItem(id, null, block);
+    else if (items[row].id !== id) planner.placeItem(id, items[row].id, block);
+}
+
+// Every change a person asks for on a task, by name; deletes are offered for Undo.
+export function act(session, action, id, ...where) {
+    const { planner, undo } = session;
+    if (action === 'tick') planner.toggleDone(id);
+    else if (action === 'later') planner.sendToBacklog(id);
+    else if (action === 'back') planner.bringToToday(id);
+    else if (action === 'delete') undo.record('remove', () => planner.remove(id));
+    else if (action === 'up') planner.stepItem(id, -1);
+    else if (action === 'down') planner.stepItem(id, +1);
+    else if (action === 'drop') drop(planner, id, ...where);
+}
+
+// One set of listeners for both sheets: clicks on the buttons, Return, Escape and Alt+arrows in the rows, a row left.
 export function attachActions(container, getSession) {
     container.addEventListener('click', (event) => {
         const target = event.target.closest('[data-action]');
         const session = getSession();
-        if (!target || !session) return;
-        const { planner } = session;
-        const { action, id } = target.dataset;
-        if (action === 'tick') planner.toggleDone(id);
-        else if (action === 'later') planner.sendToBacklog(id);
-        else if (action === 'back') planner.bringToToday(id);
-        else if (action === 'delete') planner.remove(id);
+        if (target && session && target.dataset.id && !['edit', 'add'].includes(target.dataset.action))
+            act(session, target.dataset.action, target.dataset.id);
     });
     container.addEventListener('keydown', (event) => {
         const input = event.target;
@@ -139,9 +164,14 @@ export function attachActions(container, getSession) {
         if (!session || !input.classList?.contains('title')) return;
         if (event.key === 'Enter') {
             event.preventDefault();
-            commitText(session.planner, input);
+            commitText(session, input);
         } else if (event.key === 'Escape') {
             input.value = input.defaultValue;
+        } else if (event.altKey && !event.ctrlKey && !event.shiftKey && !event.metaKey &&
+            (event.key === 'ArrowUp' || event.key === 'ArrowDown') && input.dataset.action === 'edit') {
+            // As on the desktop: the task steps one row, and the keyboard stays with it.
+            event.preventDefault();
+            act(session, event.key === 'ArrowUp' ? 'up' : 'down', input.dataset.id);
         }
     });
     // Leaving a row keeps its text, also when the row was drawn again while it was typed.
@@ -149,6 +179,6 @@ export function attachActions(container, getSession) {
         const input = event.target;
         const session = getSession();
         if (session && input.isConnected && input.dataset?.action === 'edit' && input.value !== input.defaultValue)
-            commitText(session.planner, input);
+            commitText(session, input);
     });
 }

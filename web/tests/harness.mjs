@@ -113,6 +113,53 @@ export const waitForTask = (page, title) => page.waitForFunction(
 export const waitForSynced = (page, timeout = kWait) => page.waitForFunction(
     () => document.getElementById('sync-status').textContent.startsWith('Synced'), null, { timeout });
 
+// What a page shows: each task's place ("big", "medium", "small" or "backlog"), title and tick, in order.
+export const sheetOf = (page) => page.evaluate(() => [...document.querySelectorAll('li.row[data-id]')].map((row) =>
+    `${row.closest('#backlog') ? 'backlog' : row.closest('section').classList[1]}:${row.querySelector('.title').value}` +
+    `${row.querySelector('.tick').checked ? ' ✓' : ''}`));
+
+// Waits until a page shows its tasks as given (see sheetOf).
+export async function waitForSheet(page, expected) {
+    const deadline = Date.now() + kWait;
+    for (;;) {
+        const shown = await sheetOf(page);
+        if (JSON.stringify(shown) === JSON.stringify(expected)) return;
+        if (Date.now() > deadline) assert.deepEqual(shown, expected);
+        await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+}
+
+// Where an element is, measured in one step: the sheet may be drawn again between two of the driver's calls.
+export const boxOf = (page, selector) => page.evaluate((s) => {
+    const { x, y, width, height } = document.querySelector(s).getBoundingClientRect();
+    return { x, y, width, height };
+}, selector);
+
+// A press on the element the selector finds, moves in steps and a release, by the mouse or (in a context with
+// hasTouch) a finger. `during` runs before the release.
+export async function dragBy(page, selector, dx, dy, { touch = false, during } = {}) {
+    const box = await boxOf(page, selector);
+    const x = box.x + box.width / 2;
+    const y = box.y + box.height / 2;
+    const steps = 8;
+    if (!touch) {
+        await page.mouse.move(x, y);
+        await page.mouse.down();
+        for (let i = 1; i <= steps; ++i) await page.mouse.move(x + (dx * i) / steps, y + (dy * i) / steps);
+        await during?.();
+        await page.mouse.up();
+        return;
+    }
+    const cdp = await page.context().newCDPSession(page);
+    const touchAt = (type, i) => cdp.send('Input.dispatchTouchEvent', { type,
+        touchPoints: type === 'touchEnd' ? [] : [{ x: x + (dx * i) / steps, y: y + (dy * i) / steps }] });
+    await touchAt('touchStart', 0);
+    for (let i = 1; i <= steps; ++i) await touchAt('touchMove', i);
+    await during?.();
+    await touchAt('touchEnd', steps);
+    await cdp.detach();
+}
+
 export async function axeFindings(page) {
     await page.evaluate(axeSource);
     const results = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));

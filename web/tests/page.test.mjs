@@ -5,8 +5,8 @@ import assert from 'node:assert/strict';
 import { readdir, readFile } from 'node:fs/promises';
 import { join } from 'node:path';
 import { gunzipSync } from 'node:zlib';
-import { axeFindings, fileAnswer, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop, serverRecords, signIn,
-    taskInput, waitForSynced, waitForTask } from './harness.mjs';
+import { axeFindings, boxOf, dragBy, fileAnswer, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop,
+    serverRecords, sheetOf, signIn, taskInput, waitForSheet, waitForSynced, waitForTask } from './harness.mjs';
 
 await runCases(async ({ base, data, browser, test }) => {
     const { token, secondToken, key } = await newAccount(base, data, 'ana');
@@ -94,7 +94,7 @@ await runCases(async ({ base, data, browser, test }) => {
         await waitForTask(page, 'Call the wombat vet');
     });
 
-    const second = await browser.newContext({ viewport: { width: 360, height: 740 }, colorScheme: 'dark' });
+    const second = await browser.newContext({ viewport: { width: 360, height: 740 }, colorScheme: 'dark', hasTouch: true });
     const other = await second.newPage();
 
     test('a second page sees the tasks, and its tick, edit and move reach the first', async () => {
@@ -146,6 +146,87 @@ await runCases(async ({ base, data, browser, test }) => {
         assert.equal(await taskInput(page, 'A stranger task').count(), 0);
     });
 
+    // Both pages show the same, once synced.
+    const bothShow = async (expected) => {
+        await waitForSheet(page, expected);
+        await waitForSheet(other, expected);
+    };
+
+    test('steps up and down and a drag across blocks reach the other page', async () => {
+        await bothShow(['big:Feed the quokkas', 'medium:Water the ferns']);
+        await page.getByLabel('Task: Water the ferns').focus();
+        await page.keyboard.press('Alt+ArrowUp');
+        await bothShow(['big:Water the ferns', 'medium:Feed the quokkas']);
+        // The keyboard stays with the task: the next step moves it on, here back.
+        assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Task: Water the ferns');
+        await page.keyboard.press('Alt+ArrowDown');
+        await bothShow(['big:Feed the quokkas', 'medium:Water the ferns']);
+        // Rows fill from the top: a step onto an empty row of the same block changes nothing.
+        await page.getByLabel('Move down: Water the ferns').click();
+        await page.getByLabel('Move down: Feed the quokkas').click();
+        await bothShow(['big:Water the ferns', 'medium:Feed the quokkas']);
+        const task = (title) => `input[aria-label="Task: ${title}"]`;
+        const from = await boxOf(page, task('Feed the quokkas'));
+        const to = await boxOf(page, '.small li:nth-child(2)');
+        await dragBy(page, task('Feed the quokkas'), 0, to.y - from.y, {
+            during: async () => assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('.drop-target')]
+                .map((row) => `${row.closest('section').classList[1]} ${row.dataset.row}`)), ['small 1']),
+        });
+        await bothShow(['big:Water the ferns', 'small:Feed the quokkas']);
+        // A drag of a task onto another's row swaps the two, across blocks.
+        const big = await boxOf(page, task('Water the ferns'));
+        const small = await boxOf(page, task('Feed the quokkas'));
+        await dragBy(page, task('Feed the quokkas'), 0, big.y - small.y);
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns']);
+    });
+
+    test('on a touch screen a swipe right ticks, a short one springs back, left deletes; Undo brings it back', async () => {
+        const row = 'input[aria-label="Task: Water the ferns"]';
+        await other.getByRole('button', { name: 'Today' }).click();
+        await dragBy(other, row, 90, 0, { touch: true });
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        for (const dx of [-50, 50]) {
+            await dragBy(other, row, dx, 0, { touch: true });
+            assert.deepEqual(await sheetOf(other), ['big:Feed the quokkas', 'small:Water the ferns ✓'], `${dx}`);
+        }
+        await dragBy(other, row, -90, 0, { touch: true });
+        await other.getByText('Deleted “Water the ferns”.').waitFor({ timeout: kWait });
+        // The delete has reached the server before it is undone.
+        await bothShow(['big:Feed the quokkas']);
+        await other.getByRole('button', { name: 'Undo' }).click();
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+    });
+
+    test('a new day and a delete, each undone, reach the other page', async () => {
+        await page.getByRole('button', { name: 'Start a new day' }).click();
+        await page.getByText('Started a new day.').waitFor({ timeout: kWait });
+        // The unfinished task waits in the Backlog; the done one is gone.
+        await bothShow(['backlog:Feed the quokkas']);
+        await page.getByRole('button', { name: 'Undo' }).click();
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        // An emptied text deletes, with Undo too.
+        await page.getByLabel('Task: Feed the quokkas').fill('');
+        await page.getByLabel('Task: Feed the quokkas').press('Enter');
+        await page.getByText('Deleted “Feed the quokkas”.').waitFor({ timeout: kWait });
+        await bothShow(['small:Water the ferns ✓']);
+        await page.getByRole('button', { name: 'Undo' }).click();
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+    });
+
+    test('Undo of a new day keeps a task changed elsewhere since, and brings back the rest', async () => {
+        await page.getByRole('button', { name: 'Start a new day' }).click();
+        await bothShow(['backlog:Feed the quokkas']);
+        // The note stays while its button has the focus.
+        await page.getByRole('button', { name: 'Undo' }).focus();
+        await other.getByRole('button', { name: 'Backlog (1)' }).click();
+        await other.getByLabel('Bring back to Today: Feed the quokkas').click();
+        await waitForSheet(page, ['big:Feed the quokkas']);
+        await page.keyboard.press('Enter');
+        await page.getByText('New day undone; kept as changed elsewhere: “Feed the quokkas”.').waitFor({ timeout: kWait });
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        await other.getByRole('button', { name: 'Today' }).click();
+    });
+
     test('every action works from the keyboard alone', async () => {
         await page.getByLabel('New small task').first().focus();
         await page.keyboard.type('Sharpen pencils');
@@ -156,18 +237,36 @@ await runCases(async ({ base, data, browser, test }) => {
         await page.keyboard.press('Space');
         assert.equal(await page.getByLabel('Done: Sharpen pencils').isChecked(), true);
         await page.getByLabel('Task: Sharpen pencils').focus();
-        await page.keyboard.press('Tab');
+        // Past Move up and Move down: Send to the Backlog.
+        for (let i = 0; i < 3; ++i) await page.keyboard.press('Tab');
         await page.keyboard.press('Enter');
         await page.getByRole('button', { name: 'Backlog (1)' }).focus();
         await page.keyboard.press('Enter');
-        // Past Sign out, the row's tick and its text: its button that brings it back.
-        for (let i = 0; i < 4; ++i) await page.keyboard.press('Tab');
+        // Past the new day, Sign out, the row's tick and its text: its button that brings it back.
+        for (let i = 0; i < 5; ++i) await page.keyboard.press('Tab');
         await page.keyboard.press('Enter');
         await page.getByText('The Backlog is empty.').waitFor({ timeout: kWait });
-        await page.getByRole('button', { name: 'Today' }).click();
+        await page.getByRole('button', { name: 'Today' }).focus();
+        await page.keyboard.press('Enter');
+        const sheet = ['big:Feed the quokkas', 'small:Water the ferns ✓', 'small:Sharpen pencils'];
+        await waitForSheet(page, sheet);
+        // A delete and a new day, each taken back by Ctrl+Z while their note shows.
+        await page.getByLabel('Delete: Sharpen pencils').focus();
+        await page.keyboard.press('Enter');
+        await waitForSheet(page, ['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        await page.keyboard.press('Control+z');
+        await waitForSheet(page, sheet);
+        await page.getByRole('button', { name: 'Start a new day' }).focus();
+        await page.keyboard.press('Enter');
+        await waitForSheet(page, ['backlog:Feed the quokkas', 'backlog:Sharpen pencils']);
+        await page.keyboard.press('Control+z');
+        await bothShow(sheet);
     });
 
     test('no serious or critical accessibility findings, phone and desktop, light and dark', async () => {
+        // With the Undo note showing; its button holds it while it has the focus, and takes the delete back.
+        await page.getByLabel('Delete: Sharpen pencils').click();
+        await page.getByRole('button', { name: 'Undo' }).focus();
         for (const [width, height] of [[360, 740], [1280, 800]]) {
             for (const colorScheme of ['light', 'dark']) {
                 await page.setViewportSize({ width, height });
@@ -175,6 +274,9 @@ await runCases(async ({ base, data, browser, test }) => {
                 assert.deepEqual(await axeFindings(page), [], `${width}x${height} ${colorScheme}`);
             }
         }
+        await page.keyboard.press('Enter');
+        await waitForSheet(page, ['big:Feed the quokkas', 'small:Water the ferns ✓', 'small:Sharpen pencils']);
+        await other.getByRole('button', { name: 'Backlog (0)' }).click();
         assert.deepEqual(await axeFindings(other), [], 'the Backlog at 360x740, dark');
         const signInPage = await second.newPage();
         await signInPage.goto(base);
