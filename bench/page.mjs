@@ -159,7 +159,7 @@ async function changeTimes(browser, base, token, key, firstTag) {
         const [sealed] = JSON.parse(await run(fixture, ['seal', key, 'save'], JSON.stringify([changed])));
         const shown = page.evaluate((t) => new Promise((resolve) => {
             const check = () => {
-                if ([...document.querySelectorAll('#today input.title')].some((input) => input.value === t))
+                if ([...document.querySelectorAll('#today .title')].some((input) => input.value === t))
                     requestAnimationFrame(() => setTimeout(() => resolve(performance.timeOrigin + performance.now())));
                 else requestAnimationFrame(check);
             };

@@ -44,7 +44,7 @@ export function attachGestures(container, act, redraw) {
     container.addEventListener('pointerdown', (event) => {
         const row = rowOf(event.target);
         // A text being edited takes the pointer as text does: the caret, a selection.
-        const editing = event.target === document.activeElement && event.target.matches('input.title');
+        const editing = event.target === document.activeElement && event.target.matches('.title');
         if (press || editing || !row?.dataset.id || event.button !== 0 || event.target.closest('button, .tick')) return;
         // The text is not selected by the drag; a click still opens it (below).
         event.preventDefault();

@@ -16,7 +16,7 @@ export class Toast {
                 return;
             // A row being typed in undoes its own typing.
             const active = document.activeElement;
-            if (active?.matches?.('input.title') && active.value !== active.defaultValue) return;
+            if (active?.matches?.('.title') && active.value !== active.defaultValue) return;
             event.preventDefault();
             this.undo();
         });

@@ -30,8 +30,9 @@ function taskRow(item, place, row) {
         'data-row': today ? row : undefined },
         element('input', { type: 'checkbox', class: 'tick', 'data-action': 'tick', 'data-id': item.id,
             'data-key': `tick:${item.id}`, checked: item.done, 'aria-label': `Done: ${label}` }),
-        element('input', { class: 'title', 'data-action': 'edit', 'data-id': item.id, 'data-key': `edit:${item.id}`,
-            value: item.title, maxlength: 1000, 'aria-label': `Task: ${label}` }),
+        // A long task wraps onto more lines, as on the desktop: a phone shows it whole.
+        element('textarea', { class: 'title', 'data-action': 'edit', 'data-id': item.id, 'data-key': `edit:${item.id}`,
+            value: item.title, maxlength: 1000, rows: 1, 'aria-label': `Task: ${label}` }),
         ...(today ? [button('up', item.id, `Move up: ${label}`, '↑', { class: 'step' }),
             button('down', item.id, `Move down: ${label}`, '↓', { class: 'step' })] : []),
         today
@@ -103,12 +104,21 @@ export function renderPlanner(session) {
     $('today').replaceChildren(...todaySheet(planner));
     $('backlog').replaceChildren(...backlogSheet(planner));
     $('sync-status').textContent = statusText(session);
+    if (!sizesItself) document.querySelectorAll('textarea.title').forEach(fitText);
     if (!focus) return;
     const again = document.querySelector(`[data-key="${CSS.escape(focus.key)}"]`);
     if (!again) return;
     if (focus.dirty && again.type !== 'checkbox') again.value = focus.value;
     again.focus();
     if (again.type !== 'checkbox' && focus.start !== null) again.setSelectionRange(focus.start, focus.end);
+}
+
+// Where the browser cannot size a text field to its words (field-sizing), the page does.
+const sizesItself = globalThis.CSS?.supports?.('field-sizing', 'content') ?? false;
+export function fitText(field) {
+    if (sizesItself || field?.tagName !== 'TEXTAREA') return;
+    field.style.height = 'auto';
+    field.style.height = `${field.scrollHeight}px`;
 }
 
 function commitText(session, input) {
@@ -167,6 +177,7 @@ export function attachActions(container, getSession) {
             commitText(session, input);
         } else if (event.key === 'Escape') {
             input.value = input.defaultValue;
+            fitText(input);
         } else if (event.altKey && !event.ctrlKey && !event.shiftKey && !event.metaKey &&
             (event.key === 'ArrowUp' || event.key === 'ArrowDown') && input.dataset.action === 'edit') {
             // As on the desktop: the task steps one row, and the keyboard stays with it.
@@ -174,6 +185,7 @@ export function attachActions(container, getSession) {
             act(session, event.key === 'ArrowUp' ? 'up' : 'down', input.dataset.id);
         }
     });
+    container.addEventListener('input', (event) => fitText(event.target));
     // Leaving a row keeps its text, also when the row was drawn again while it was typed.
     container.addEventListener('focusout', (event) => {
         const input = event.target;

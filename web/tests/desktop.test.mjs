@@ -10,7 +10,7 @@ import { cloudBinary, kPassphrase, kWait, newDesktop, run, runCases, signIn, wai
 function pageRows(page) {
     return page.evaluate(() => {
         const titles = (selector) => [...document.querySelectorAll(`${selector} li:not(.empty)`)].map((row) =>
-            row.querySelector('input.title').value + (row.querySelector('input.tick')?.checked ? ' ✓' : ''));
+            row.querySelector('.title').value + (row.querySelector('input.tick')?.checked ? ' ✓' : ''));
         return { big: titles('#today .big'), medium: titles('#today .medium'), small: titles('#today .small'),
             backlog: titles('#backlog') };
     });

@@ -107,9 +107,9 @@ export async function signIn(page, base, user, token, passphrase) {
 // A one-time sign-in code of the token's user, as `vellora account link` asks for it.
 export const newLinkCode = async (base, token) => (await api(base, token, 'v1/account/link', {})).code;
 
-export const taskInput = (page, title) => page.locator(`input.title[value="${title}"]`);
+export const taskInput = (page, title) => page.locator(`.title[aria-label="Task: ${title}"]`);
 export const waitForTask = (page, title) => page.waitForFunction(
-    (t) => [...document.querySelectorAll('input.title')].some((input) => input.value === t), title, { timeout: kWait });
+    (t) => [...document.querySelectorAll('.title')].some((input) => input.value === t), title, { timeout: kWait });
 export const waitForSynced = (page, timeout = kWait) => page.waitForFunction(
     () => document.getElementById('sync-status').textContent.startsWith('Synced'), null, { timeout });
 

@@ -165,7 +165,7 @@ await runCases(async ({ base, data, browser, test }) => {
         await page.getByLabel('Move down: Water the ferns').click();
         await page.getByLabel('Move down: Feed the quokkas').click();
         await bothShow(['big:Water the ferns', 'medium:Feed the quokkas']);
-        const task = (title) => `input[aria-label="Task: ${title}"]`;
+        const task = (title) => `[aria-label="Task: ${title}"]`;
         const from = await boxOf(page, task('Feed the quokkas'));
         const to = await boxOf(page, '.small li:nth-child(2)');
         await dragBy(page, task('Feed the quokkas'), 0, to.y - from.y, {
@@ -181,7 +181,7 @@ await runCases(async ({ base, data, browser, test }) => {
     });
 
     test('on a touch screen a swipe right ticks, a short one springs back, left deletes; Undo brings it back', async () => {
-        const row = 'input[aria-label="Task: Water the ferns"]';
+        const row = '[aria-label="Task: Water the ferns"]';
         await other.getByRole('button', { name: 'Today' }).click();
         await dragBy(other, row, 90, 0, { touch: true });
         await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
