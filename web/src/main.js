@@ -13,14 +13,15 @@ let session = null;
 let offlineProblem = '';
 const toast = new Toast(() => session?.undo);
 
+// The planner is drawn at once from the browser's copy; its sync starts when libsodium is ready, which it needs to
+// open and seal records.
 function open(planner) {
-    const sync = new Sync(planner);
     const undo = new UndoHistory(planner);
     undo.addEventListener('offer', (event) => toast.show(event.detail, true));
     planner.addEventListener('overflow', ({ detail: titles }) => toast.show(titles.length === 1
         ? `${quoted(titles[0])} did not fit on Today and waits at the top of the Backlog.`
         : `${titles.length} tasks did not fit on Today and wait at the top of the Backlog.`, false));
-    session = { planner, sync, undo, offlineProblem, view: { page: 'today' } };
+    session = { planner, sync: null, undo, offlineProblem, view: { page: 'today' } };
     $('sign-in').hidden = true;
     $('planner').hidden = false;
     // One drawing for the changes made in one go (the first drawing and the sync's start are two): drawn before
@@ -39,12 +40,20 @@ function open(planner) {
     planner.refreshDay();
     planner.settleOverflow();
     render();
-    sync.start();
+    const started = session;
+    ready().then(() => {
+        if (session !== started) return; // signed out meanwhile
+        started.sync = new Sync(planner);
+        started.sync.start();
+    }, (error) => {
+        planner.problem = `this browser cannot sync: ${error?.message ?? error}`;
+        planner.changed();
+    });
 }
 
 $('sign-out').addEventListener('click', async () => {
     if (!session) return;
-    session.sync.stop();
+    session.sync?.stop();
     toast.hide();
     try {
         await session.planner.signOut();
@@ -88,9 +97,9 @@ setUpSignIn(open);
 
 (async () => {
     try {
-        // The browser's copy is read while libsodium compiles. A browser already signed in stays so, whatever link
-        // opened it: its waiting changes are never put at risk.
-        const [, planner] = await Promise.all([ready(), Planner.restore()]);
+        // The browser's copy is read and drawn while libsodium compiles. A browser already signed in stays so,
+        // whatever link opened it: its waiting changes are never put at risk.
+        const planner = await Planner.restore();
         if (planner) open(planner);
         else showSignIn(document.getElementById('sign-in-message').textContent);
     } catch (error) {

@@ -76,7 +76,7 @@ function backlogSheet(planner) {
 
 function statusText(session) {
     const { planner, sync } = session;
-    const parts = [sync.status];
+    const parts = [sync?.status ?? 'Syncing…'];
     if (planner.unopened.size) {
         const count = planner.unopened.size;
         parts.push(`${count} ${count === 1 ? 'task' : 'tasks'} could not be opened (damaged, or sealed with another key)`);

@@ -155,7 +155,9 @@ await runCases(async ({ base, data, browser, test, folder, stopServer, restartSe
             await page.getByRole('button', { name: 'Backlog (4)' }).click();
             await page.getByLabel('Bring back to Today: Buy stamps and envelopes').click();
             await page.getByRole('button', { name: 'Today', exact: true }).click();
-            assert.match(await page.locator('#sync-status').textContent(), /^Offline/);
+            // Each change tries the server once more ("Syncing…") before it says so again.
+            await page.waitForFunction(() => document.getElementById('sync-status').textContent.startsWith('Offline'),
+                null, { timeout: kWait });
             await restartServer();
             // The page retries on its own: no reload, no click.
             await waitForSynced(page, 60000);
