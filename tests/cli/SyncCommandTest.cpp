@@ -27,17 +27,11 @@ protected:
         ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
     }
 
-    Outcome signInAs(Computer &computer, const QString &user, const QString &userToken)
+    Outcome signInAs(Computer &computer, const QString &user, const QString &userToken,
+                     const QStringList &extraEnv = {})
     {
-        return computer.run(signInArguments(computer, user), {}, userToken.toUtf8() + '\n');
+        return computer.signIn(server.url(), user, userToken, "a sync passphrase of test", {}, extraEnv);
     }
-
-    QStringList signInArguments(Computer &computer, const QString &user)
-    {
-        return {"account", "sign-in", server.url(), user, "--passphrase-file", computer.secretFile(kPassphrase)};
-    }
-
-    static inline const QString kPassphrase = QStringLiteral("a sync passphrase of test");
 
     CloudServerProcess server;
     QString token = server.addUser("anna");
@@ -52,15 +46,26 @@ TEST_F(SyncCommandTest, SignInAndSyncCarryATaskBetweenTwoComputers)
     const Outcome signedOut = first.run({"sync"});
     EXPECT_NE(signedOut.exitCode, 0);
     EXPECT_TRUE(signedOut.err.contains("not signed in")) << signedOut.err.toStdString();
-    // A token the server does not know, or no server at all: nothing is kept, and the token is never shown.
-    for (const bool serverUp : {true, false}) {
-        if (!serverUp)
+    // A token the server does not know, another user's (whose it is, the server says), or no server at all: nothing
+    // is kept, and the token is never shown.
+    server.addUser("bob");
+    const struct
+    {
+        const char *user;
+        QString token;
+        QString said;
+    } refusals[] = {
+        {"anna", "not-a-token-of-this-server", "the server refused this token"},
+        {"bob", token, "this token is anna's, not bob's"},
+        {"anna", token, "the server cannot be reached"}, // last: the server is stopped for it
+    };
+    for (const auto &refusal : refusals) {
+        if (refusal.said.contains("reached"))
             server.stop();
-        const QString tried = serverUp ? QStringLiteral("not-a-token-of-this-server") : token;
-        const Outcome outcome = first.run({"account", "sign-in", server.url(), "anna"}, {}, tried.toUtf8() + '\n');
+        const Outcome outcome = first.run({"account", "sign-in", server.url(), refusal.user}, {}, refusal.token.toUtf8() + '\n');
         EXPECT_EQ(outcome.exitCode, 1);
-        EXPECT_TRUE(outcome.err.contains(serverUp ? "the server refused this token" : "the server cannot be reached"));
-        EXPECT_FALSE(outcome.err.contains(tried)) << outcome.err.toStdString();
+        EXPECT_TRUE(outcome.err.contains(refusal.said)) << outcome.err.toStdString();
+        EXPECT_FALSE(outcome.err.contains(refusal.token)) << outcome.err.toStdString();
         EXPECT_FALSE(QFile::exists(first.accountFile()));
     }
     ASSERT_TRUE(server.start());
@@ -111,17 +116,6 @@ TEST_F(SyncCommandTest, SignInAndSyncCarryATaskBetweenTwoComputers)
     EXPECT_TRUE(first.titles().contains(title));
 }
 
-// Whose token it is, the server says: a name that does not match is refused, and nothing is written.
-TEST_F(SyncCommandTest, SignInRefusesAnotherUsersToken)
-{
-    Computer computer;
-    server.addUser("bob");
-    const Outcome outcome = signInAs(computer, "bob", token);
-    EXPECT_EQ(outcome.exitCode, 1);
-    EXPECT_TRUE(outcome.err.contains("this token is anna's, not bob's")) << outcome.err.toStdString();
-    EXPECT_FALSE(QFile::exists(computer.accountFile()));
-}
-
 // https:// given for a server that speaks plain HTTP: sign-in, and the sync and status of an account file that names
 // it, say which address to use rather than how the handshake failed.
 TEST_F(SyncCommandTest, HttpsForAPlainServerSaysWhichAddressToUse)
@@ -134,8 +128,7 @@ TEST_F(SyncCommandTest, HttpsForAPlainServerSaysWhichAddressToUse)
     EXPECT_TRUE(refused.err.contains(advice)) << refused.err.toStdString();
     EXPECT_FALSE(QFile::exists(computer.accountFile()));
 
-    QDir().mkpath(QFileInfo(computer.accountFile()).absolutePath());
-    ASSERT_TRUE((SyncKit::CloudAccount{https, "anna", token}.writeFile(computer.accountFile())));
+    computer.writeAccount({https, "anna", token});
     const Outcome synced = computer.run({"sync"});
     EXPECT_NE(synced.exitCode, 0);
     EXPECT_TRUE(synced.err.contains(advice)) << synced.err.toStdString();
@@ -183,9 +176,7 @@ TEST_F(SyncCommandTest, TasksMadeWhileSignedOutJoinTheNextAccount)
 
     ASSERT_EQ(signInAs(bobsOther, "bob", server.addUser("bob")).exitCode, 0);
     ASSERT_EQ(bobsOther.run({"sync"}).exitCode, 0);
-    QStringList titles = bobsOther.titles();
-    titles.sort();
-    EXPECT_EQ(titles, QStringList({"made while signed out", "sent by the command"}));
+    EXPECT_EQ(bobsOther.titles(), QStringList({"made while signed out", "sent by the command"}));
 
     // With the server gone, a change waits, and the command says so without failing.
     server.stop();
@@ -236,8 +227,7 @@ TEST_F(SyncCommandTest, AnAccountSwitchDuringASlowFetchLeavesNothingOfTheFirstAc
     ASSERT_TRUE(slow.listen());
     slow.setStormy(false);
     slow.setSlowPath(SyncKit::CloudProtocol::kZoneChangesPath, 4s);
-    QDir().mkpath(QFileInfo(computer.accountFile()).absolutePath());
-    ASSERT_TRUE((SyncKit::CloudAccount{slow.url(), "anna", server.addUser("anna")}.writeFile(computer.accountFile())));
+    computer.writeAccount({slow.url(), "anna", server.addUser("anna")});
     QProcess *app = computer.launch({});
     ASSERT_TRUE(waitFor([&] { return slow.heldAnswers() > 0; }, 60000));
 
@@ -288,12 +278,12 @@ TEST_F(SyncCommandTest, AThaiAndAnEnglishComputerAgreeOnToday)
     const auto dateNow = [] { return QDate::currentDate().toString(Qt::ISODate); };
     const QString dayBefore = dateNow();
 
-    const auto run = [&](Computer &computer, const QStringList &arguments, const QByteArray &input = {}) {
-        const Outcome outcome = computer.run(arguments, &computer == &english ? inEnglish : inThai, input);
+    const auto run = [&](Computer &computer, const QStringList &arguments) {
+        const Outcome outcome = computer.run(arguments, &computer == &english ? inEnglish : inThai);
         EXPECT_EQ(outcome.exitCode, 0) << arguments.join(' ').toStdString() << ": " << outcome.err.toStdString();
     };
     for (Computer *computer : {&english, &thai})
-        run(*computer, signInArguments(*computer, "anna"), token.toUtf8() + '\n');
+        ASSERT_EQ(signInAs(*computer, "anna", token, computer == &english ? inEnglish : inThai).exitCode, 0);
     run(english, {"add", "Written in English"});
     run(english, {"sync"});
     run(thai, {"sync"});
