@@ -43,12 +43,15 @@ bench: deps
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	bench/run-all $(BENCH_BUILD)
 
-# PNGs of the Today sheet and the Backlog in their typical states, light and dark, at the three text sizes, and of
-# the Settings page in light and dark.
+# PNGs of the Today sheet and the Backlog in their typical states, light and dark, at the three text sizes, of
+# the Settings page in light and dark, and of the planner's page (web-*.png) at a phone's and a desktop's size.
 screenshots: build
 	@rm -rf $(BUILD)/screenshots
 	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tools/vellora_screenshots $(BUILD)/screenshots
 	QT_QPA_PLATFORM=offscreen TZ=UTC LANG=en_US.UTF-8 $(BUILD)/tools/vellora_shell_screenshots $(BUILD)/screenshots
+	@if [ -x $(BUILD)/tests/Web/web_fixture ]; then \
+		TZ=UTC node web/screenshots.mjs $(BUILD)/Cloud/vellora-cloud $(BUILD)/tests/Web/web_fixture $(BUILD)/screenshots; \
+	else echo "the page's screenshots need the build with the page (VELLORA_WEB_PAGE)"; fi
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -3,6 +3,7 @@
 #include "Cloud/ChangeListener.h"
 #include "Cloud/CloudServer.h"
 #include "Cloud/KeyBoxStore.h"
+#include "Cloud/LinkCodeStore.h"
 #include "Cloud/RecordStore.h"
 #include "Cloud/SecretFiles.h"
 #include "Cloud/SqlConnection.h"
@@ -35,7 +36,9 @@ constexpr auto kUsage = "usage: vellora-cloud serve [--listen ADDRESS:PORT] [--r
                         "                          devices follow. The way to start again when both the sync\n"
                         "                          passphrase and the recovery key are lost: the server cannot\n"
                         "                          open the records, and they are gone)\n"
-                        "       vellora-cloud token revoke NAME|TOKEN\n"
+                        "       vellora-cloud token list [NAME]  (each device token's id, when and where it came\n"
+                        "                          from: \"user add\" or \"linked\" by a sign-in code)\n"
+                        "       vellora-cloud token revoke NAME|TOKEN|ID  (a user's every token, or one)\n"
                         "       vellora-cloud backup FILE        (while serving)\n"
                         "       vellora-cloud restore FILE       (with the server stopped)\n"
                         "Every command takes --data DIR (SQLite; default: $XDG_DATA_HOME/vellora-cloud) or\n"
@@ -292,6 +295,11 @@ int serve(SqlConnection &connection, const Options &options, const QString &pass
     serverLimits.connectionsPerAddress = options.connectionsPerAddress.toInt(&numberOk);
     if (!numberOk || serverLimits.connectionsPerAddress < 1)
         return fail(QStringLiteral("--connections-per-address takes a number of at least 1"));
+    if (qEnvironmentVariableIsSet("VELLORA_CLOUD_LINK_LIFETIME")) {
+        serverLimits.linkLifetimeSeconds = qEnvironmentVariableIntValue("VELLORA_CLOUD_LINK_LIFETIME", &numberOk);
+        if (!numberOk || serverLimits.linkLifetimeSeconds < 1)
+            return fail(QStringLiteral("VELLORA_CLOUD_LINK_LIFETIME takes a number of seconds"));
+    }
     QString warning;
     const auto tls = tlsConfiguration(TlsFiles{options.tlsCertificate, options.tlsKey}, warning);
     if (const auto *error = std::get_if<QString>(&tls))
@@ -345,6 +353,14 @@ int resetUser(SqlConnection &connection, const QString &name, bool confirmed)
     if (const auto *failure = std::get_if<StoreFailure>(&deleted))
         return fail(failure->message);
     const auto [zones, records] = std::get<std::pair<qint64, qint64>>(deleted);
+    UserDirectory users(connection);
+    // A code asked for before the reset would sign a device into what was reset.
+    const auto codes = connection.write([&] {
+        LinkCodeStore(connection, users).forget(*id);
+        return true;
+    });
+    if (const auto *failure = std::get_if<StoreFailure>(&codes))
+        return fail(failure->message);
     // After the records, which it sealed: a box gone first would leave sealed records that a new key cannot open.
     const auto box = KeyBoxStore(connection).remove(*id);
     if (const auto *failure = std::get_if<StoreFailure>(&box))
@@ -407,8 +423,25 @@ int userCommand(SqlConnection &connection, const QStringList &words, bool confir
     return 0;
 }
 
+int listTokens(SqlConnection &connection, const QString &name)
+{
+    const auto tokens = UserDirectory(connection).tokens(name);
+    if (const auto *failure = std::get_if<StoreFailure>(&tokens))
+        return fail(failure->message);
+    const auto &list = std::get<QList<UserDirectory::Token>>(tokens);
+    if (list.isEmpty() && !name.isEmpty())
+        return fail(QStringLiteral("%1 has no tokens, or there is no such user").arg(name));
+    for (const UserDirectory::Token &token : list)
+        say(stdout, QStringLiteral("%1\t%2\t%3\t%4")
+                        .arg(token.user, token.id, token.created,
+                             token.label.isEmpty() ? QStringLiteral("(made before tokens had names)") : token.label));
+    return 0;
+}
+
 int tokenCommand(SqlConnection &connection, const QStringList &words)
 {
+    if (words.value(1) == QLatin1String("list") && words.size() <= 3)
+        return listTokens(connection, words.value(2));
     if (words.size() != 3 || words[1] != QLatin1String("revoke"))
         return fail(QStringLiteral("unknown command\n") + QLatin1String(kUsage));
     const auto revoked = UserDirectory(connection).revoke(words[2]);

@@ -19,7 +19,9 @@ namespace {
 constexpr int kRetryAfterStoreFailure = 2;
 // In the order of the operations.
 const char *const kRoutes[] = {kModifyZonesPath, kModifyRecordsPath, kDatabaseChangesPath, kZoneChangesPath,
-                               kAccountPath,     kAccountKeyPath,    kAccountKeyPath};
+                               kAccountPath,     kAccountKeyPath,    kAccountKeyPath,       kAccountLinkPath};
+// A redeem's body holds a code and a device's name.
+constexpr qint64 kMaxRedeemBytes = 1024;
 
 QByteArray header(const QHttpServerRequest &request, const char *name)
 {
@@ -100,18 +102,23 @@ bool namesZonesWithinLimits(const QList<RecordZoneID> &zones)
 
 CloudServer::CloudServer(SqlConnection &connection, Limits limits, QObject *parent)
     : QObject(parent), m_connection(connection), m_users(connection), m_records(connection), m_keyBoxes(connection),
-      m_limiter(limits.requestsPerSecond, limits.burst), m_guesses(limits.guessesPerSecond, limits.guessBurst),
+      m_linkCodes(connection, m_users), m_limiter(limits.requestsPerSecond, limits.burst),
+      m_guesses(limits.guessesPerSecond, limits.guessBurst), m_redeems(limits.redeemsPerSecond, limits.redeemBurst),
       m_limits(std::move(limits)),
       m_push(m_users, [this](const QHostAddress &peer, const QByteArray &forwardedFor,
                              const QString &token) { return authenticate(peer, forwardedFor, token); })
 {
     for (const Operation operation : {Operation::modifyZones, Operation::modifyRecords, Operation::databaseChanges,
                                       Operation::zoneChanges, Operation::account, Operation::keyBox,
-                                      Operation::storeKeyBox}) {
+                                      Operation::storeKeyBox, Operation::link}) {
         const auto method = isQuestion(operation) ? QHttpServerRequest::Method::Get : QHttpServerRequest::Method::Post;
         m_http.route(QLatin1String(kRoutes[int(operation)]), method,
                      [this, operation](const QHttpServerRequest &request) { return handle(request, operation); });
     }
+    m_http.route(QLatin1String(kLinkRedeemPath), QHttpServerRequest::Method::Post,
+                 [this](const QHttpServerRequest &request) {
+                     return measured(kLinkRedeemPath, [&] { return redeem(request); });
+                 });
     m_http.route(QLatin1String(kHealthPath), QHttpServerRequest::Method::Get, [this] { return health(); });
     m_http.route(QStringLiteral("/metrics"), QHttpServerRequest::Method::Get,
                  [this](const QHttpServerRequest &request) { return metrics(request); });
@@ -135,6 +142,13 @@ std::variant<quint16, QString> CloudServer::listen(const QHostAddress &address, 
     };
     // A body is read only for a token the server knows.
     policy->admit = [this](const ConnectionPolicy::Head &head) -> std::optional<Rejection> {
+        // The one request without a token; its tries are counted when it is answered.
+        if (head.path.split('?').constFirst() == kLinkRedeemPath) {
+            if (head.header("content-length").toLongLong() <= kMaxRedeemBytes)
+                return std::nullopt;
+            return rejection(Status::PayloadTooLarge, CloudError::Code::invalidArguments,
+                             QStringLiteral("bodyTooLarge"), QStringLiteral("a sign-in code is a short request"));
+        }
         const auto user =
             authenticate(head.peer, head.header("x-forwarded-for"), bearerToken(head.header("authorization")));
         if (const auto *refused = std::get_if<Rejection>(&user))
@@ -176,6 +190,8 @@ QString CloudServer::routeOf(const QByteArray &path)
         if (path == route)
             return QLatin1String(route);
     }
+    if (path == kLinkRedeemPath)
+        return QLatin1String(kLinkRedeemPath);
     return QStringLiteral("other");
 }
 
@@ -187,14 +203,19 @@ bool CloudServer::isQuestion(Operation operation)
 
 QHttpServerResponse CloudServer::handle(const QHttpServerRequest &request, Operation operation)
 {
+    return measured(kRoutes[int(operation)], [&] { return answer(request, operation); });
+}
+
+QHttpServerResponse CloudServer::measured(const char *route, const std::function<QHttpServerResponse()> &work)
+{
     QElapsedTimer timer;
     timer.start();
-    QHttpServerResponse response = answer(request, operation);
+    QHttpServerResponse response = work();
     const int status = int(response.statusCode());
     QString kind;
     if (status >= 400)
         kind = QJsonDocument::fromJson(response.data()).object().value("error").toObject().value("name").toString();
-    m_metrics.record(QLatin1String(kRoutes[int(operation)]), status, kind, double(timer.nsecsElapsed()) / 1e9);
+    m_metrics.record(QLatin1String(route), status, kind, double(timer.nsecsElapsed()) / 1e9);
     return response;
 }
 
@@ -253,7 +274,8 @@ QHttpServerResponse CloudServer::answer(const QHttpServerRequest &request, Opera
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(request.body(), &parseError);
-    if (!isQuestion(operation) && (parseError.error != QJsonParseError::NoError || !document.isObject()))
+    // Asking for a sign-in code says everything in its token.
+    if (!isQuestion(operation) && operation != Operation::link && (parseError.error != QJsonParseError::NoError || !document.isObject()))
         return refuse(Status::BadRequest, CloudError::Code::invalidArguments, QStringLiteral("badRequest"),
                       QStringLiteral("the body is not a JSON object"));
     return perform(id, operation, document.object());
@@ -300,6 +322,48 @@ QHttpServerResponse CloudServer::storeKeyBox(qint64 user, const QJsonObject &bod
                       QStringLiteral("the new key box holds another key than the account's"));
     }
     Q_UNREACHABLE();
+}
+
+QHttpServerResponse CloudServer::link(qint64 user)
+{
+    const auto issued = m_linkCodes.issue(user, m_limits.linkLifetimeSeconds);
+    if (const auto *failure = std::get_if<StoreFailure>(&issued))
+        return respond(storeFailure(*failure));
+    const auto &code = std::get<LinkCodeStore::Issued>(issued);
+    return QHttpServerResponse(LinkCode{code.code, code.expiresAt, m_limits.linkLifetimeSeconds}.toJson());
+}
+
+QHttpServerResponse CloudServer::redeem(const QHttpServerRequest &request)
+{
+    const QByteArray peer =
+        RateLimiter::peerKey(request.remoteAddress(), header(request, "x-forwarded-for"), m_limits.trustedProxies);
+    if (const int wait = m_redeems.take(peer))
+        return refuse(Status::TooManyRequests, CloudError::Code::serverError, QStringLiteral("rateLimited"),
+                      QStringLiteral("too many sign-in codes tried from here; try again later"), wait);
+    const QJsonObject body = QJsonDocument::fromJson(request.body()).object();
+    if (!body.value("code").isString() || !(body.value("device").isString() || body.value("device").isUndefined()))
+        return refuse(Status::BadRequest, CloudError::Code::invalidArguments, QStringLiteral("badRequest"),
+                      QStringLiteral("a sign-in code is sent as {\"code\": CODE, \"device\": NAME}"));
+    const auto redeemed = m_linkCodes.redeem(body.value("code").toString(), body.value("device").toString());
+    if (const auto *failure = std::get_if<StoreFailure>(&redeemed))
+        return respond(storeFailure(*failure));
+    const auto &outcome = std::get<LinkCodeStore::Redeemed>(redeemed);
+    if (!outcome.refusal)
+        return QHttpServerResponse(QJsonObject{{"user", outcome.user}, {"token", outcome.token}});
+    const QString askAgain =
+        QStringLiteral("ask for a new one with “vellora account link” or “Open on another device…”");
+    switch (*outcome.refusal) {
+    case LinkCodeStore::Refusal::used:
+        return refuse(Status::Forbidden, CloudError::Code::invalidArguments, QLatin1String(kLinkCodeUsed),
+                      QStringLiteral("this sign-in code was already used: ") + askAgain);
+    case LinkCodeStore::Refusal::expired:
+        return refuse(Status::Forbidden, CloudError::Code::invalidArguments, QLatin1String(kLinkCodeExpired),
+                      QStringLiteral("this sign-in code has expired: ") + askAgain);
+    case LinkCodeStore::Refusal::unknown:
+        break;
+    }
+    return refuse(Status::Forbidden, CloudError::Code::invalidArguments, QLatin1String(kLinkCodeUnknown),
+                  QStringLiteral("this sign-in code is not known here: check it, or ") + askAgain);
 }
 
 QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const QJsonObject &body)
@@ -365,6 +429,8 @@ QHttpServerResponse CloudServer::perform(qint64 user, Operation operation, const
         return keyBox(user);
     case Operation::storeKeyBox:
         return storeKeyBox(user, body);
+    case Operation::link:
+        return link(user);
     }
     if (const auto *failure = std::get_if<StoreFailure>(&answer))
         return respond(storeFailure(*failure));

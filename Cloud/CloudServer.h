@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cloud/KeyBoxStore.h"
+#include "Cloud/LinkCodeStore.h"
 #include "Cloud/Metrics.h"
 #include "Cloud/PushHub.h"
 #include "Cloud/RateLimiter.h"
@@ -33,6 +34,10 @@ public:
         // Requests without a valid token, per peer address: enough for devices whose token was revoked to find out.
         double guessesPerSecond = 1;
         double guessBurst = 20;
+        // Sign-in codes tried per peer address, right or wrong: a few a minute, so that no code can be guessed.
+        double redeemsPerSecond = 0.1;
+        double redeemBurst = 10;
+        int linkLifetimeSeconds = 600;
         // Only these peers are believed when they name the client in X-Forwarded-For.
         QList<QHostAddress> trustedProxies;
         int connectionsPerAddress = 128;
@@ -53,7 +58,16 @@ public:
                                           const std::optional<QSslConfiguration> &tls = std::nullopt);
 
 private:
-    enum class Operation { modifyZones, modifyRecords, databaseChanges, zoneChanges, account, keyBox, storeKeyBox };
+    enum class Operation {
+        modifyZones,
+        modifyRecords,
+        databaseChanges,
+        zoneChanges,
+        account,
+        keyBox,
+        storeKeyBox,
+        link
+    };
 
     using Rejection = ConnectionPolicy::Rejection;
 
@@ -68,6 +82,10 @@ private:
     QHttpServerResponse account(qint64 user);
     QHttpServerResponse keyBox(qint64 user);
     QHttpServerResponse storeKeyBox(qint64 user, const QJsonObject &body);
+    QHttpServerResponse link(qint64 user);
+    QHttpServerResponse redeem(const QHttpServerRequest &request);
+    // The answer, counted in the metrics by its route, status, error name and time.
+    QHttpServerResponse measured(const char *route, const std::function<QHttpServerResponse()> &work);
     static bool isQuestion(Operation operation);
     QHttpServerResponse health();
     static QString routeOf(const QByteArray &path);
@@ -76,8 +94,10 @@ private:
     UserDirectory m_users;
     RecordStore m_records;
     KeyBoxStore m_keyBoxes;
+    LinkCodeStore m_linkCodes;
     RateLimiter m_limiter; // by user
     RateLimiter m_guesses; // by peer, for requests without a valid token
+    RateLimiter m_redeems; // by peer, for sign-in codes
     Limits m_limits;
     Metrics m_metrics;
     PushHub m_push;

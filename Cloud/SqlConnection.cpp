@@ -16,8 +16,8 @@ namespace {
 
 constexpr auto kFileName = "vellora-cloud.sqlite";
 // 2: tombstones keep what the deleting device left. 3: key boxes; a server that does not know them must not serve
-// the data, since it would take plain records into a sealed account.
-constexpr int kSchemaVersion = 3;
+// the data, since it would take plain records into a sealed account. 4: one-time sign-in codes; tokens have labels.
+constexpr int kSchemaVersion = 4;
 
 // Written for both databases: %ID% is a key that is never reused, %INT% a 64-bit integer.
 // Fields are stored as the JSON text the device sent; NULL fields mark a tombstone, which keeps the record's name
@@ -28,7 +28,7 @@ const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS users(id %ID%, name TEXT NOT NULL UNIQUE,"
     " counter %INT% NOT NULL DEFAULT 0, created TEXT NOT NULL)",
     "CREATE TABLE IF NOT EXISTS tokens(hash TEXT PRIMARY KEY,"
-    " user_id %INT% NOT NULL REFERENCES users(id) ON DELETE CASCADE, created TEXT NOT NULL)",
+    " user_id %INT% NOT NULL REFERENCES users(id) ON DELETE CASCADE, created TEXT NOT NULL, label TEXT)",
     "CREATE INDEX IF NOT EXISTS tokens_by_user ON tokens(user_id)",
     "CREATE TABLE IF NOT EXISTS zones(id %ID%,"
     " user_id %INT% NOT NULL REFERENCES users(id) ON DELETE CASCADE, owner TEXT NOT NULL, name TEXT NOT NULL,"
@@ -41,6 +41,11 @@ const char *const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS records_by_change ON records(zone_id, change)",
     "CREATE TABLE IF NOT EXISTS key_boxes(user_id %INT% PRIMARY KEY REFERENCES users(id) ON DELETE CASCADE,"
     " box TEXT NOT NULL, changed TEXT NOT NULL)",
+    // Times in milliseconds since 1970; used is NULL until the code is traded for a token.
+    "CREATE TABLE IF NOT EXISTS link_codes(hash TEXT PRIMARY KEY,"
+    " user_id %INT% NOT NULL REFERENCES users(id) ON DELETE CASCADE, created %INT% NOT NULL,"
+    " expires %INT% NOT NULL, used %INT%)",
+    "CREATE INDEX IF NOT EXISTS link_codes_by_user ON link_codes(user_id)",
 };
 
 QString statement(const char *text, SqlConnection::Kind kind)
@@ -149,6 +154,8 @@ void SqlConnection::makeSchema()
             run(statement(text, m_kind));
         if (version && version->toInt() < 2)
             run(QStringLiteral("ALTER TABLE records ADD COLUMN tombstone TEXT"));
+        if (version && version->toInt() < 4)
+            run(QStringLiteral("ALTER TABLE tokens ADD COLUMN label TEXT"));
         run(QStringLiteral("INSERT INTO meta(key, value) VALUES ('schema', ?)"
                            " ON CONFLICT(key) DO UPDATE SET value = excluded.value"),
             {QString::number(kSchemaVersion)});

@@ -57,10 +57,33 @@ std::variant<QString, StoreFailure> UserDirectory::addDevice(const QString &name
         const auto id = idOf(name);
         if (!id)
             throw StoreFailure{QStringLiteral("the user was not stored")};
-        const QString token = newToken();
-        m_connection.run(QStringLiteral("INSERT INTO tokens(hash, user_id, created) VALUES (?, ?, ?)"),
-                         {hashOf(token), *id, nowText()});
-        return token;
+        return storeNewToken(*id, QStringLiteral("user add ") + QDateTime::currentDateTimeUtc().toString(
+                                                                      u"yyyy-MM-dd hh:mm 'UTC'"));
+    });
+}
+
+QString UserDirectory::storeNewToken(qint64 user, const QString &label)
+{
+    const QString token = newToken();
+    m_connection.run(QStringLiteral("INSERT INTO tokens(hash, user_id, created, label) VALUES (?, ?, ?, ?)"),
+                     {hashOf(token), user, nowText(), label});
+    return token;
+}
+
+std::variant<QList<UserDirectory::Token>, StoreFailure> UserDirectory::tokens(const QString &name)
+{
+    return m_connection.read([&] {
+        QList<Token> list;
+        const QString sql =
+            QStringLiteral("SELECT u.name, t.hash, t.created, t.label FROM tokens t JOIN users u ON t.user_id = u.id"
+                           " %1 ORDER BY u.name, t.created, t.hash");
+        QSqlQuery query = name.isEmpty() ? m_connection.run(sql.arg(QString()))
+                                         : m_connection.run(sql.arg(QStringLiteral("WHERE u.name = ?")), {name});
+        while (query.next()) {
+            list.append(Token{query.value(0).toString(), query.value(1).toString().left(kTokenIdLength),
+                              query.value(2).toString(), query.value(3).toString()});
+        }
+        return list;
     });
 }
 
@@ -103,7 +126,7 @@ std::variant<std::optional<UserDirectory::Removed>, StoreFailure> UserDirectory:
         // Spelled out rather than left to cascades, which need a pragma on every connection.
         m_connection.run(
             QStringLiteral("DELETE FROM records WHERE zone_id IN (SELECT id FROM zones WHERE user_id = ?)"), {*id});
-        for (const char *table : {"zones", "zone_deletions", "tokens", "key_boxes"})
+        for (const char *table : {"zones", "zone_deletions", "tokens", "key_boxes", "link_codes"})
             m_connection.run(QStringLiteral("DELETE FROM %1 WHERE user_id = ?").arg(QLatin1String(table)), {*id});
         m_connection.run(QStringLiteral("DELETE FROM users WHERE id = ?"), {*id});
         markRevocation();
@@ -115,10 +138,26 @@ std::variant<qint64, StoreFailure> UserDirectory::revoke(const QString &nameOrTo
 {
     return m_connection.write([&]() -> qint64 {
         const auto id = idOf(nameOrToken);
-        QSqlQuery query =
-            id ? m_connection.run(QStringLiteral("DELETE FROM tokens WHERE user_id = ?"), {*id})
-               : m_connection.run(QStringLiteral("DELETE FROM tokens WHERE hash = ?"), {hashOf(nameOrToken)});
-        const qint64 revoked = query.numRowsAffected();
+        qint64 revoked = 0;
+        if (id) {
+            // Whoever holds a code could otherwise trade it for a new token after every token was revoked.
+            m_connection.run(QStringLiteral("DELETE FROM link_codes WHERE user_id = ?"), {*id});
+            revoked = m_connection.run(QStringLiteral("DELETE FROM tokens WHERE user_id = ?"), {*id}).numRowsAffected();
+        } else {
+            revoked = m_connection.run(QStringLiteral("DELETE FROM tokens WHERE hash = ?"), {hashOf(nameOrToken)})
+                          .numRowsAffected();
+        }
+        static const QRegularExpression tokenId(QStringLiteral("^[0-9a-f]{%1}$").arg(kTokenIdLength));
+        // An id names a token only when no other token's hash starts the same.
+        if (revoked == 0 && tokenId.match(nameOrToken).hasMatch() &&
+            m_connection.value(QStringLiteral("SELECT COUNT(*) FROM tokens WHERE substr(hash, 1, %1) = ?")
+                                   .arg(kTokenIdLength),
+                               {nameOrToken})
+                    ->toLongLong() == 1)
+            revoked = m_connection
+                          .run(QStringLiteral("DELETE FROM tokens WHERE substr(hash, 1, %1) = ?").arg(kTokenIdLength),
+                               {nameOrToken})
+                          .numRowsAffected();
         if (revoked > 0)
             markRevocation();
         return revoked;

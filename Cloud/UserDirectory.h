@@ -21,6 +21,15 @@ public:
         qint64 changes = 0;
         bool encrypted = false; // has a key box: its records are sealed
     };
+    // A device token as `token list` shows it: its id is the start of its hash, which names it to `token revoke`.
+    struct Token
+    {
+        QString user;
+        QString id;
+        QString created;
+        QString label; // where it came from: "user add DATE", "linked DEVICE DATE"
+    };
+    static constexpr int kTokenIdLength = 8;
     struct Removed
     {
         qint64 zones = 0;
@@ -32,10 +41,15 @@ public:
 
     // Makes the user when new and gives a new device token for it.
     std::variant<QString, StoreFailure> addDevice(const QString &name);
+    // Makes and stores a new device token of the user, listed under the label; for use inside a write.
+    QString storeNewToken(qint64 user, const QString &label);
+    // The tokens of the user of that name, or of every user when the name is empty.
+    std::variant<QList<Token>, StoreFailure> tokens(const QString &name = {});
     std::variant<QList<User>, StoreFailure> users();
     // Nothing when there is no such user.
     std::variant<std::optional<Removed>, StoreFailure> removeUser(const QString &name);
-    // Revokes every token of the user of that name, or else the one token given; the count revoked.
+    // Revokes every token of the user of that name (and its unused sign-in codes), or else the one token given or
+    // named by its id; the count revoked.
     std::variant<qint64, StoreFailure> revoke(const QString &nameOrToken);
     // The user of that name; nothing when there is none.
     std::variant<std::optional<qint64>, StoreFailure> userNamed(const QString &name);

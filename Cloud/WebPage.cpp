@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <optional>
+
 namespace Cloud::WebPage {
 
 namespace {
@@ -31,14 +34,58 @@ QByteArray contentType(const QString &name)
     return "application/octet-stream";
 }
 
-struct File
+// One file in one encoding: its bytes and the tag a cache revalidates them by.
+struct Encoded
 {
-    QByteArray type;
     QByteArray data;
     QByteArray etag;
 };
 
-void setHeaders(QHttpServerResponse &response, const File &file)
+struct File
+{
+    QByteArray type;
+    Encoded plain;
+    // Compressed at build time; empty when compressing did not make it smaller.
+    Encoded gzip;
+};
+
+Encoded encoded(const QByteArray &data)
+{
+    return {data, '"' + QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex().left(32) + '"'};
+}
+
+QByteArray header(const QHttpServerRequest &request, const char *name)
+{
+    QByteArray joined;
+    for (const auto &[key, value] : request.headers()) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            joined += (joined.isEmpty() ? "" : ",") + value;
+    }
+    return joined;
+}
+
+// The q-value of gzip, else of "*"; none given refuses.
+bool acceptsGzip(const QHttpServerRequest &request)
+{
+    std::optional<bool> gzip, any;
+    for (const QByteArray &entry : header(request, "accept-encoding").split(',')) {
+        const QList<QByteArray> parts = entry.split(';');
+        const QByteArray coding = parts.first().trimmed().toLower();
+        bool wanted = true;
+        for (const QByteArray &parameter : parts.mid(1)) {
+            const QByteArray trimmed = parameter.trimmed().toLower();
+            if (trimmed.startsWith("q="))
+                wanted = trimmed.mid(2).toDouble() > 0;
+        }
+        if (coding == "gzip" || coding == "x-gzip")
+            gzip = wanted;
+        else if (coding == "*")
+            any = wanted;
+    }
+    return gzip.value_or(any.value_or(false));
+}
+
+void setHeaders(QHttpServerResponse &response, const Encoded &body, bool gzip)
 {
     response.setHeader("Content-Security-Policy", kPolicy);
     response.setHeader("X-Content-Type-Options", "nosniff");
@@ -46,21 +93,34 @@ void setHeaders(QHttpServerResponse &response, const File &file)
     response.setHeader("Cross-Origin-Opener-Policy", "same-origin");
     // Kept, but asked again each time: an unchanged file costs a 304, a new server's page is seen at once.
     response.setHeader("Cache-Control", "no-cache");
-    response.setHeader("ETag", file.etag);
+    // The same address answers in two encodings: a shared cache keeps them apart, and each has its own tag.
+    response.setHeader("Vary", "Accept-Encoding");
+    response.setHeader("ETag", body.etag);
+    if (gzip)
+        response.setHeader("Content-Encoding", "gzip");
 }
 
 QHttpServerResponse serve(const File &file, const QHttpServerRequest &request)
 {
-    for (const auto &[key, value] : request.headers()) {
-        if (key.compare("if-none-match", Qt::CaseInsensitive) == 0 && value.split(',').contains(file.etag)) {
-            QHttpServerResponse notModified(Status::NotModified);
-            setHeaders(notModified, file);
-            return notModified;
-        }
+    const bool gzip = !file.gzip.data.isEmpty() && acceptsGzip(request);
+    const Encoded &body = gzip ? file.gzip : file.plain;
+    const QList<QByteArray> tags = header(request, "if-none-match").split(',');
+    if (std::any_of(tags.begin(), tags.end(), [&](const QByteArray &tag) { return tag.trimmed() == body.etag; })) {
+        QHttpServerResponse notModified(Status::NotModified);
+        setHeaders(notModified, body, gzip);
+        return notModified;
     }
-    QHttpServerResponse response(file.type, file.data);
-    setHeaders(response, file);
+    QHttpServerResponse response(file.type, body.data);
+    setHeaders(response, body, gzip);
     return response;
+}
+
+QByteArray readResource(const QString &path)
+{
+    QFile resource(path);
+    if (!resource.open(QIODevice::ReadOnly))
+        qFatal("vellora-cloud: the page's file %s cannot be read", qPrintable(path));
+    return resource.readAll();
 }
 
 } // namespace
@@ -68,12 +128,16 @@ QHttpServerResponse serve(const File &file, const QHttpServerRequest &request)
 void addRoutes(QHttpServer &http)
 {
     const QDir folder(QStringLiteral(":/web"));
-    for (const QString &name : folder.entryList(QDir::Files)) {
-        QFile resource(folder.filePath(name));
-        if (!resource.open(QIODevice::ReadOnly))
-            qFatal("vellora-cloud: the page's file %s cannot be read", qPrintable(name));
-        File file{contentType(name), resource.readAll(), {}};
-        file.etag = '"' + QCryptographicHash::hash(file.data, QCryptographicHash::Sha256).toHex().left(32) + '"';
+    const QStringList names = folder.entryList(QDir::Files);
+    for (const QString &name : names) {
+        if (name.endsWith(QLatin1String(".gz")))
+            continue;
+        File file{contentType(name), encoded(readResource(folder.filePath(name))), {}};
+        if (names.contains(name + QLatin1String(".gz"))) {
+            const QByteArray compressed = readResource(folder.filePath(name + QLatin1String(".gz")));
+            if (compressed.size() < file.plain.data.size())
+                file.gzip = encoded(compressed);
+        }
         const auto answer = [file](const QHttpServerRequest &request) { return serve(file, request); };
         http.route(QLatin1Char('/') + QRegularExpression::escape(name), QHttpServerRequest::Method::Get, answer);
         if (name == QLatin1String("index.html"))

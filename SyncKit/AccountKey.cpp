@@ -19,9 +19,7 @@ constexpr QByteArrayView kKeyBoxData = "vellora.accountKey.v1";
 constexpr QByteArrayView kCheckText = "vellora.keyCheck.v1";
 constexpr qsizetype kCheckSize = 16;
 constexpr qsizetype kChecksumSize = 2;
-// Without 0, 1, I, L, O and U: no two characters a hand or an eye can mix up.
-constexpr char kAlphabet[] = "ABCDEFGHJKMNPQRSTVWXYZ23456789";
-static_assert(sizeof(kAlphabet) - 1 == 30);
+constexpr const char *kAlphabet = kReadableAlphabet;
 
 // No cost beyond these is asked of a computer by a box it fetched.
 constexpr quint64 kMaximumOperations = 20;

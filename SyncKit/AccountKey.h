@@ -8,6 +8,11 @@
 
 namespace SyncKit {
 
+// The letters and digits a person reads and types for a key or a code: without 0, 1, I, L, O and U, no two that a
+// hand or an eye can mix up.
+inline constexpr char kReadableAlphabet[] = "ABCDEFGHJKMNPQRSTVWXYZ23456789";
+static_assert(sizeof(kReadableAlphabet) - 1 == 30);
+
 // The key that seals an account's records: 256 random bits, made by the account's first computer and known only
 // to the person's computers. The server keeps it only wrapped by the sync passphrase (KeyBox).
 class AccountKey

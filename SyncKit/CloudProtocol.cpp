@@ -378,6 +378,21 @@ std::variant<KeyBoxRequest, Invalid> KeyBoxRequest::fromJson(const QJsonObject &
     return KeyBoxRequest{*box, *salt};
 }
 
+QJsonObject LinkCode::toJson() const
+{
+    return {{"code", code}, {"expiresAt", expiresAt.toUTC().toString(Qt::ISODate)}, {"lifetimeSeconds", lifetimeSeconds}};
+}
+
+std::optional<LinkCode> LinkCode::fromJson(const QJsonObject &object)
+{
+    LinkCode link{object.value("code").toString(),
+                  QDateTime::fromString(object.value("expiresAt").toString(), Qt::ISODate),
+                  object.value("lifetimeSeconds").toInt()};
+    if (link.code.isEmpty() || !link.expiresAt.isValid())
+        return std::nullopt;
+    return link;
+}
+
 QJsonObject keyBoxAnswer(const std::optional<KeyBox> &box)
 {
     return {{"keyBox", box ? QJsonValue(box->toJson()) : QJsonValue()}};

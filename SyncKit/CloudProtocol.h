@@ -3,6 +3,7 @@
 #include "SyncKit/AccountKey.h"
 #include "SyncKit/CloudDatabase.h"
 
+#include <QDateTime>
 #include <QJsonObject>
 
 #include <optional>
@@ -42,6 +43,28 @@ inline constexpr int kKeyBoxChangedStatus = 412;
 inline constexpr auto kKeyBoxChanged = "keyBoxChanged";
 inline constexpr auto kOtherKey = "otherKey";
 inline constexpr auto kPlainRecordRefused = "plainRecordRefused";
+
+// One-time sign-in codes, for a device on which a token is no pleasure to type. POST kAccountLinkPath, signed,
+// answers {"code": "ABCD-EFGH-JKMN", "expiresAt": ISO 8601 UTC, "lifetimeSeconds": N}. POST kLinkRedeemPath, without
+// a token, with {"code": CODE, "device": "Chrome on Android"} answers {"user": NAME, "token": TOKEN}, a new device
+// token; a code gives one token, once. Refused with 403 and the names below, and with 429 when the address tried too
+// many. The page's address with a code carries it in the fragment (SERVER/#link=CODE), which no browser sends.
+inline constexpr auto kAccountLinkPath = "/v1/account/link";
+inline constexpr auto kLinkRedeemPath = "/v1/link/redeem";
+inline constexpr auto kLinkCodeUsed = "linkCodeUsed";
+inline constexpr auto kLinkCodeExpired = "linkCodeExpired";
+inline constexpr auto kLinkCodeUnknown = "linkCodeUnknown";
+
+struct LinkCode
+{
+    QString code;
+    QDateTime expiresAt;
+    int lifetimeSeconds = 0;
+
+    QJsonObject toJson() const;
+    // Nothing when the answer is not of that form.
+    static std::optional<LinkCode> fromJson(const QJsonObject &object);
+};
 
 struct KeyBoxRequest
 {

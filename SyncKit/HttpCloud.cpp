@@ -229,6 +229,11 @@ void HttpCloud::fetchKeyBox(const CloudAccount &account, Callback<std::optional<
     });
 }
 
+void HttpCloud::askLinkCode(const CloudAccount &account, Callback<LinkCode> done)
+{
+    call<LinkCode>(account, kAccountLinkPath, QJsonObject{}, &LinkCode::fromJson, std::move(done));
+}
+
 void HttpCloud::storeKeyBox(const CloudAccount &account, const KeyBoxRequest &request, Callback<KeyBox> done)
 {
     // The server answers with the box it now keeps, which must be the one sent.

@@ -66,6 +66,8 @@ public:
     // Stores a box. When the account's box is not the one the request replaces (another computer set one meanwhile)
     // it fails as serverRecordChanged.
     void storeKeyBox(const CloudAccount &account, const CloudProtocol::KeyBoxRequest &request, Callback<KeyBox> done);
+    // A one-time sign-in code for another device of the account.
+    void askLinkCode(const CloudAccount &account, Callback<CloudProtocol::LinkCode> done);
 
 signals:
     void pushConnectedChanged(bool connected);

@@ -44,6 +44,8 @@ QString helpText()
         "  account passphrase [--passphrase-file FILE]\n"
         "                        set a new sync passphrase; the other computers keep working\n"
         "  account recovery-key  show the account's recovery key again\n"
+        "  account link          a one-time address that signs a phone or another computer in to the planner's\n"
+        "                        page, valid for 10 minutes: open it there, or scan its QR code (--json for JSON)\n"
         "  account status        show the account, whether it is encrypted and the last sync (--json for JSON)\n"
         "  account sign-out      sign out: the account's tasks leave this computer (the server keeps them);\n"
         "                        tasks made while signed out join the next account signed in\n"

@@ -6,6 +6,7 @@
 #include "Vellora/Sync/AppStore.h"
 #include "Vellora/Sync/AppSync.h"
 #include "cli/CommandLine.h"
+#include "cli/LinkCommand.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -482,5 +483,7 @@ int runNetworkCommand(const Command &command)
         return changePassphrase(command);
     if (action == "recovery-key")
         return showRecoveryKey();
+    if (action == "link")
+        return linkDevice(command.json);
     return status(command.json, storePath);
 }

@@ -14,6 +14,7 @@
 #include "Vellora/Shell/AppSettings.h"
 #include "Vellora/Shell/ContentView.h"
 #include "Vellora/Shell/Navigation.h"
+#include "Vellora/Shell/DeviceLinkDialog.h"
 #include "Vellora/Shell/RecoveryKeyDialog.h"
 #include "Vellora/Shell/SignInDialog.h"
 #include "Vellora/Shell/ToggleShortcut.h"
@@ -164,7 +165,7 @@ bool renderApp(const QString &directory)
     return ok;
 }
 
-// The sync passphrase's dialogs: signing in, and the recovery key a new account shows once.
+// The account's dialogs: signing in, the recovery key a new account shows once, and a link for another device.
 bool renderAccountDialogs(const QString &directory)
 {
     QTemporaryDir config;
@@ -172,8 +173,18 @@ bool renderAccountDialogs(const QString &directory)
     signIn.show();
     RecoveryKeyDialog recovery(SyncKit::AccountKey::generate().recoveryText());
     recovery.show();
+    DeviceLinkDialog link(std::nullopt);
+    link.showLink(DeviceLink{DeviceLink::pageAddress(QStringLiteral("https://cloud.example.org"),
+                                                     QStringLiteral("K7M2-QX4P-HN8R")),
+                             QStringLiteral("K7M2-QX4P-HN8R"), QDateTime::currentDateTimeUtc().addSecs(600)});
+    link.show();
+    DeviceLinkDialog refused(std::nullopt);
+    refused.showFailure(QStringLiteral("the server cannot be reached: Connection refused"));
+    refused.show();
     const QDir out(directory);
-    const bool ok = Screenshots::save(signIn, out.filePath(QStringLiteral("sign-in.png")));
+    bool ok = Screenshots::save(signIn, out.filePath(QStringLiteral("sign-in.png")));
+    ok = Screenshots::save(link, out.filePath(QStringLiteral("device-link.png"))) && ok;
+    ok = Screenshots::save(refused, out.filePath(QStringLiteral("device-link-refused.png"))) && ok;
     return Screenshots::save(recovery, out.filePath(QStringLiteral("recovery-key.png"))) && ok;
 }
 

@@ -60,17 +60,17 @@ std::optional<CommandError> textTooLong(const QString &text)
     return std::nullopt;
 }
 
-// account sign-in SERVER USER | status | sign-out | passphrase | recovery-key
+// account sign-in SERVER USER | status | sign-out | passphrase | recovery-key | link
 std::variant<Command, CommandError> parseAccountCommand(Command command, const QStringList &positional)
 {
     const QString action = positional.value(0);
     const int wanted = action == "sign-in" ? 3 : 1;
     const bool known = action == "sign-in" || action == "status" || action == "sign-out" || action == "passphrase" ||
-                       action == "recovery-key";
+                       action == "recovery-key" || action == "link";
     if (!known || positional.size() != wanted)
         return CommandError{QStringLiteral("usage: vellora account sign-in SERVER USER [--passphrase-file FILE] "
                                            "[--recovery-key-file FILE] | status [--json] | sign-out | passphrase "
-                                           "[--passphrase-file FILE] | recovery-key")};
+                                           "[--passphrase-file FILE] | recovery-key | link [--json]")};
     if (command.passphraseFile && action != "sign-in" && action != "passphrase")
         return CommandError{QStringLiteral("--passphrase-file is for account sign-in and account passphrase")};
     if (command.recoveryKeyFile && action != "sign-in")

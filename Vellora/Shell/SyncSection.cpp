@@ -3,6 +3,7 @@
 #include "Vellora/Paper/Metrics.h"
 #include "Vellora/Paper/PaperButtonStyle.h"
 #include "Vellora/Paper/PaperLabel.h"
+#include "Vellora/Shell/DeviceLinkDialog.h"
 #include "Vellora/Shell/PassphraseDialog.h"
 #include "Vellora/Shell/RecoveryKeyDialog.h"
 #include "Vellora/Shell/SignInDialog.h"
@@ -34,7 +35,10 @@ SyncSection::SyncSection(AppSync &sync, QWidget *parent) : QWidget(parent), m_sy
                                         false, this);
     buttons->addWidget(m_signIn);
     buttons->addWidget(m_signOut);
+    m_link = new PaperButtonStyle(QStringLiteral("settings.sync.link"), QStringLiteral("Open on another device…"),
+                                  false, this);
     buttons->addWidget(m_passphrase);
+    buttons->addWidget(m_link);
     buttons->addWidget(m_syncNow);
     buttons->addStretch();
     layout->addLayout(buttons);
@@ -47,6 +51,14 @@ SyncSection::SyncSection(AppSync &sync, QWidget *parent) : QWidget(parent), m_sy
             showState();
             m_state->setText(QStringLiteral("The sync passphrase is changed; the other computers keep syncing."));
         });
+        dialog->open();
+    });
+    connect(m_link, &QAbstractButton::clicked, this, [this] {
+        const auto account = m_sync.account();
+        auto *dialog = new DeviceLinkDialog(account, window());
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        if (!account)
+            dialog->showFailure(QStringLiteral("this computer is not signed in any more"));
         dialog->open();
     });
     connect(m_signOut, &QAbstractButton::clicked, this, &SyncSection::signOut);
@@ -113,6 +125,8 @@ void SyncSection::showState()
     m_syncNow->setVisible(signedIn);
     m_passphrase->setVisible(signedIn && account->key);
     m_passphrase->setEnabled(!m_signingOut);
+    m_link->setVisible(signedIn);
+    m_link->setEnabled(!m_signingOut);
     m_syncNow->setEnabled(!m_syncing && !m_signingOut);
 }
 

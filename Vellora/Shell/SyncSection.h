@@ -8,7 +8,7 @@ class PaperButtonStyle;
 class PaperLabel;
 
 // The Settings page's sync section: the state in one line, whether the account is encrypted and how many records
-// did not open, "Sign in…" or "Sign out", "Change passphrase…" and "Sync now". It reads the account file and the
+// did not open, "Sign in…" or "Sign out", "Change passphrase…", "Open on another device…" and "Sync now". It reads the account file and the
 // last sync through AppSync and changes only the account file; the engine follows.
 class SyncSection : public QWidget
 {
@@ -29,6 +29,7 @@ private:
     PaperButtonStyle *m_signOut = nullptr;
     PaperButtonStyle *m_syncNow = nullptr;
     PaperButtonStyle *m_passphrase = nullptr;
+    PaperButtonStyle *m_link = nullptr;
     QTimer m_tick; // "2 minutes ago" grows old
     bool m_syncing = false;
     bool m_signingOut = false;

@@ -33,7 +33,7 @@ _vellora()
     elif [[ -z $command ]]; then
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
     elif [[ $command == account && $prev == account ]]; then
-        COMPREPLY=($(compgen -W 'sign-in status sign-out' -- "$cur"))
+        COMPREPLY=($(compgen -W 'sign-in status sign-out passphrase recovery-key link' -- "$cur"))
     fi
 } &&
     complete -F _vellora vellora

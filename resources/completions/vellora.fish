@@ -15,8 +15,8 @@ complete -c vellora -n "not __fish_seen_subcommand_from $commands" -a bring -d '
 complete -c vellora -n "not __fish_seen_subcommand_from $commands" -a new-day -d 'Start a new day'
 complete -c vellora -n "not __fish_seen_subcommand_from $commands" -a toggle -d "Show or hide the planner's window"
 complete -c vellora -n "not __fish_seen_subcommand_from $commands" -a sync -d "Send every change waiting, fetch everything new"
-complete -c vellora -n "not __fish_seen_subcommand_from $commands" -a account -d "Sign in to a sync server, show the account, sign out"
-complete -c vellora -n "__fish_seen_subcommand_from account; and not __fish_seen_subcommand_from sign-in status sign-out" -a "sign-in status sign-out"
+complete -c vellora -n "not __fish_seen_subcommand_from $commands" -a account -d "Sign in to a sync server, show the account, sign out, link another device"
+complete -c vellora -n "__fish_seen_subcommand_from account; and not __fish_seen_subcommand_from sign-in status sign-out passphrase recovery-key link" -a "sign-in status sign-out passphrase recovery-key link"
 complete -c vellora -n "not __fish_seen_subcommand_from $commands" -a help -d 'Show a summary of the commands'
 
 complete -c vellora -s h -l help -d 'Show a summary of the commands and options'

@@ -2,6 +2,7 @@
 // account's server before the account's tasks leave, and what could not go is said.
 
 #include "Vellora/Shell/SyncSection.h"
+#include "Vellora/Shell/DeviceLinkDialog.h"
 #include "Vellora/Paper/PaperLabel.h"
 #include "Vellora/Sync/AppStore.h"
 #include "Vellora/Sync/AppSync.h"
@@ -12,6 +13,10 @@
 #include "tests/Cloud/CloudServerProcess.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -91,6 +96,41 @@ TEST_F(SyncSectionTest, SignOutSendsWhatWaitsBeforeTheAccountsTasksLeave)
     EXPECT_TRUE(waitFor([&] { return stateLine().contains("1 change(s) had not reached the server"); }, 10000))
         << stateLine().toStdString();
     EXPECT_TRUE(stateLine().contains("the server cannot be reached")) << stateLine().toStdString();
+}
+
+// "Open on another device…" asks the account's server for a code and shows the address to scan, select or copy; a
+// server that cannot be reached is said in the dialog.
+TEST_F(SyncSectionTest, OpenOnAnotherDeviceShowsTheLinkOrWhyThereIsNone)
+{
+    auto *button = section.findChild<QAbstractButton *>(QStringLiteral("settings.sync.link"));
+    ASSERT_TRUE(waitFor([&] { return button && button->isVisible(); }));
+    const auto openDialog = [&]() -> DeviceLinkDialog * {
+        QTest::mouseClick(button, Qt::LeftButton);
+        DeviceLinkDialog *dialog = nullptr;
+        waitFor([&] { return (dialog = section.window()->findChild<DeviceLinkDialog *>()) != nullptr; });
+        return dialog;
+    };
+    DeviceLinkDialog *dialog = openDialog();
+    ASSERT_TRUE(dialog);
+    auto *address = dialog->findChild<QLineEdit *>(QStringLiteral("deviceLink.address"));
+    ASSERT_TRUE(waitFor([&] { return address->isVisible(); }, 20000));
+    EXPECT_TRUE(address->text().startsWith(server.url() + "/#link=")) << address->text().toStdString();
+    EXPECT_TRUE(address->hasFocus());
+    EXPECT_FALSE(dialog->findChild<QLabel *>(QStringLiteral("deviceLink.qrCode"))->pixmap().isNull());
+    QTest::mouseClick(dialog->findChild<QAbstractButton *>(QStringLiteral("deviceLink.copy")), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), address->text());
+    const auto [status, listed] = server.command({"token", "list", "anna"});
+    EXPECT_FALSE(listed.contains("linked")) << "a code is not a token until it is used";
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([&] { return section.window()->findChild<DeviceLinkDialog *>() == nullptr; }));
+
+    server.stop();
+    dialog = openDialog();
+    ASSERT_TRUE(dialog);
+    auto *message = dialog->findChild<PaperLabel *>(QStringLiteral("deviceLink.message"));
+    EXPECT_TRUE(waitFor([&] { return message->text().contains("cannot be reached"); }, 20000))
+        << message->text().toStdString();
+    EXPECT_FALSE(dialog->findChild<QAbstractButton *>(QStringLiteral("deviceLink.copy"))->isVisible());
 }
 
 } // namespace

@@ -1,70 +1,33 @@
 // The page: sign-in, then Today and the Backlog of the account, kept in step with the server.
-import { Cloud } from './cloud.js';
 import { Planner } from './planner.js';
-import { ready, toBase64, unwrapKeyBox } from './seal.js';
+import { ready } from './seal.js';
+import { setUpSignIn, showSignIn } from './signin.js';
 import { Sync } from './sync.js';
 import { attachActions, renderPlanner } from './view.js';
 
 const $ = (id) => document.getElementById(id);
 let session = null;
 
-function showSignIn(message = '') {
-    $('planner').hidden = true;
-    $('sign-in').hidden = false;
-    $('sign-in-message').textContent = message;
-    $('user').focus();
-}
-
 function open(planner) {
     const sync = new Sync(planner);
     session = { planner, sync, view: { page: 'today' } };
     $('sign-in').hidden = true;
     $('planner').hidden = false;
-    const render = () => renderPlanner(session);
+    // One drawing for the changes made in one go (the first drawing and the sync's start are two): drawn before
+    // the browser paints or takes the next input, as before.
+    let drawing = false;
+    const render = () => {
+        if (drawing) return;
+        drawing = true;
+        queueMicrotask(() => {
+            drawing = false;
+            if (session?.planner === planner) renderPlanner(session);
+        });
+    };
     planner.addEventListener('change', render);
     render();
     sync.start();
 }
-
-// The account's key, from its box on the server and the passphrase; nothing is kept unless all of it holds.
-async function signIn(user, token, passphrase) {
-    const cloud = new Cloud(token);
-    const account = await cloud.get('v1/account');
-    if (account.user !== user) throw new Error(`this token is not ${user}’s`);
-    const answer = await cloud.get('v1/account/key');
-    if (!answer.keyBox)
-        throw new Error('this account has no sync passphrase yet: sign in with Vellora on a computer first ' +
-            '(vellora account sign-in), then here');
-    await ready();
-    const key = unwrapKeyBox(answer.keyBox, passphrase);
-    if (!key) throw new Error('that is not the sync passphrase of this account');
-    return Planner.create({ user, token, key: toBase64(key) });
-}
-
-$('sign-in-form').addEventListener('submit', async (event) => {
-    event.preventDefault();
-    const user = $('user').value.trim();
-    const token = $('token').value.trim();
-    const passphrase = $('passphrase').value;
-    const message = $('sign-in-message');
-    if (!user || !token || !passphrase) {
-        message.textContent = 'Give the user name, the token and the sync passphrase.';
-        return;
-    }
-    $('sign-in-button').disabled = true;
-    message.textContent = 'Signing in…';
-    try {
-        const planner = await signIn(user, token, passphrase);
-        $('passphrase').value = '';
-        $('token').value = '';
-        message.textContent = '';
-        open(planner);
-    } catch (error) {
-        message.textContent = `Not signed in: ${error.message}.`;
-    } finally {
-        $('sign-in-button').disabled = false;
-    }
-});
 
 $('sign-out').addEventListener('click', async () => {
     if (!session) return;
@@ -89,12 +52,15 @@ for (const page of ['today', 'backlog']) {
     });
 }
 
+setUpSignIn(open);
+
 (async () => {
     try {
-        await ready();
-        const planner = await Planner.restore();
+        // The browser's copy is read while libsodium compiles. A browser already signed in stays so, whatever link
+        // opened it: its waiting changes are never put at risk.
+        const [, planner] = await Promise.all([ready(), Planner.restore()]);
         if (planner) open(planner);
-        else showSignIn();
+        else showSignIn(document.getElementById('sign-in-message').textContent);
     } catch (error) {
         showSignIn(`This browser cannot keep the planner: ${error?.message ?? error}`);
     }

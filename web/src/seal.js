@@ -26,7 +26,8 @@ export function fromBase64(text) {
     }
 }
 
-function acceptableBox(box) {
+// The parts of a box this device can open, or nothing.
+export function keyBoxParts(box) {
     if (!box || box.version !== 1 || box.algorithm !== 'argon2id13+xchacha20poly1305') return null;
     const salt = fromBase64(box.salt);
     const sealedKey = fromBase64(box.sealedKey);
@@ -43,15 +44,11 @@ export const keyCheck = (key) => sodium.crypto_generichash(kCheckSize, kCheckTex
 
 const sameBytes = (a, b) => a.length === b.length && sodium.memcmp(a, b);
 
-// The account key inside a box, or nothing when the passphrase is not the box's, or the box is damaged or asks
-// for more than this device gives.
-export function unwrapKeyBox(box, passphrase) {
-    const parts = acceptableBox(box);
+// The account key inside a box opened with the key derived from the passphrase (Argon2id with the box's salt and
+// cost, deriveKey), or nothing when the passphrase is not the box's or the box is damaged.
+export function openKeyBox(parts, derived) {
     const nonceSize = sodium.crypto_aead_xchacha20poly1305_ietf_NPUBBYTES;
-    if (!parts || parts.sealedKey.length !== nonceSize + kKeySize + sodium.crypto_aead_xchacha20poly1305_ietf_ABYTES)
-        return null;
-    const derived = sodium.crypto_pwhash(sodium.crypto_aead_xchacha20poly1305_ietf_KEYBYTES, encoder.encode(passphrase),
-        parts.salt, parts.operations, parts.memoryBytes, sodium.crypto_pwhash_ALG_ARGON2ID13);
+    if (parts.sealedKey.length !== nonceSize + kKeySize + sodium.crypto_aead_xchacha20poly1305_ietf_ABYTES) return null;
     let key;
     try {
         key = sodium.crypto_aead_xchacha20poly1305_ietf_decrypt(null, parts.sealedKey.subarray(nonceSize),
@@ -62,6 +59,53 @@ export function unwrapKeyBox(box, passphrase) {
     // A box whose check does not match its key was put together from two boxes.
     if (key.length !== kKeySize || !sameBytes(keyCheck(key), parts.keyCheck)) return null;
     return key;
+}
+
+// Argon2id of the passphrase with the box's salt and cost: half a second and much memory, so the page runs it in a
+// worker (argon2.js).
+export const deriveKey = (passphrase, { salt, operations, memoryBytes }) =>
+    sodium.crypto_pwhash(sodium.crypto_aead_xchacha20poly1305_ietf_KEYBYTES, encoder.encode(passphrase), salt,
+        operations, memoryBytes, sodium.crypto_pwhash_ALG_ARGON2ID13);
+
+// The account key inside a box, or nothing when the passphrase is not the box's, or the box is damaged or asks
+// for more than this device gives.
+export function unwrapKeyBox(box, passphrase) {
+    const parts = keyBoxParts(box);
+    return parts ? openKeyBox(parts, deriveKey(passphrase, parts)) : null;
+}
+
+// The recovery key as the desktop writes it: 56 digits of base 30 (big-endian) over the key and a 2-byte checksum,
+// in groups of four; case, spaces and dashes do not count. Nothing when it is not a well-formed key.
+const kAlphabet = 'ABCDEFGHJKMNPQRSTVWXYZ23456789';
+const kRecoveryDigits = 56;
+const kChecksumSize = 2;
+
+export function keyFromRecoveryText(text) {
+    const number = new Uint8Array(kKeySize + kChecksumSize);
+    let digits = 0;
+    for (const c of text.toUpperCase()) {
+        if (c === '-' || /\s/.test(c)) continue;
+        const digit = kAlphabet.indexOf(c);
+        if (digit < 0) return null;
+        let carry = digit;
+        for (let i = number.length - 1; i >= 0; --i) {
+            const value = number[i] * 30 + carry;
+            number[i] = value & 0xff;
+            carry = value >> 8;
+        }
+        // More than any key's digits.
+        if (carry !== 0) return null;
+        digits += 1;
+    }
+    if (digits !== kRecoveryDigits) return null;
+    const key = number.slice(0, kKeySize);
+    return sameBytes(sodium.crypto_generichash(kChecksumSize, key), number.subarray(kKeySize)) ? key : null;
+}
+
+// The key of a recovery text when it is this box's key.
+export function openKeyBoxWithRecoveryKey(parts, text) {
+    const key = keyFromRecoveryText(text);
+    return key && sameBytes(keyCheck(key), parts.keyCheck) ? key : null;
 }
 
 // What a sealed value is bound to: its kind, the record's type, zone and name, each length-prefixed.

@@ -53,10 +53,12 @@ function todaySheet(planner) {
 function backlogSheet(planner) {
     const items = planner.backlog();
     if (!items.length) return [element('p', { class: 'empty-note', text: 'The Backlog is empty.' })];
+    // Once per block, not per row: a long Backlog would go over every item for each of its rows.
+    const room = new Map(kBlocks.map((block) => [block.capacity, planner.hasRoom(block.capacity)]));
     const rows = items.map((item) => {
         const row = taskRow(item, 'backlog');
         // Greyed while its block on Today has no free row.
-        if (!planner.hasRoom(item.block)) {
+        if (!room.get(item.block)) {
             row.classList.add('greyed');
             row.querySelector('[data-action="back"]').disabled = true;
         }

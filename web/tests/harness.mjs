@@ -3,8 +3,9 @@
 // everything whatever happens. A test file:  await runCases(async ({ base, data, browser, test }) => { test(...) });
 import assert from 'node:assert/strict';
 import { execFile, spawn } from 'node:child_process';
+import { request } from 'node:http';
 import { existsSync } from 'node:fs';
-import { mkdtemp, readFile, rm } from 'node:fs/promises';
+import { chmod, mkdir, mkdtemp, readFile, rm, writeFile } from 'node:fs/promises';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -16,9 +17,9 @@ const axeSource = await readFile(createRequire(import.meta.url).resolve('axe-cor
 export const kPassphrase = 'rowan quill 42 lantern';
 export const kWait = 15000;
 
-export function run(program, args, input) {
+export function run(program, args, input, env = process.env) {
     return new Promise((resolve, reject) => {
-        const child = execFile(program, args, { timeout: 30000 }, (error, stdout, stderr) =>
+        const child = execFile(program, args, { timeout: 30000, env }, (error, stdout, stderr) =>
             error ? reject(new Error(`${program} ${args[0]}: ${stderr || error.message}`)) : resolve(stdout));
         // A program that does not read its input may be gone before it is written.
         child.stdin.on('error', () => {});
@@ -58,6 +59,19 @@ export async function api(base, token, path, body) {
     return answer;
 }
 
+// One GET with exactly these headers (fetch would ask for and undo compression itself): status, headers, raw body.
+export function fileAnswer(base, path, headers) {
+    return new Promise((resolve, reject) => {
+        request(new URL(path, base), { headers }, (response) => {
+            const chunks = [];
+            response.on('data', (chunk) => chunks.push(chunk));
+            response.on('end', () => resolve({ status: response.statusCode, headers: response.headers,
+                body: Buffer.concat(chunks) }));
+            response.on('error', reject);
+        }).on('error', reject).end();
+    });
+}
+
 export const zone = { zone: 'Vellora', owner: '__defaultOwner__' };
 
 export async function serverRecords(base, token) {
@@ -65,14 +79,16 @@ export async function serverRecords(base, token) {
     return answer.modifications;
 }
 
-// A task sealed by the desktop's own code and saved as the desktop's engine saves it.
-export async function saveFromDesktop(base, token, key, id, title) {
+// A task sealed by the desktop's own code and saved as the desktop's engine saves it; `fields` replace the
+// defaults (a medium task of today, not done, changed now).
+export async function saveFromDesktop(base, token, key, id, title, fields = {}) {
     const record = {
         type: 'DayItem', id: { ...zone, record: id },
         fields: {
             title: { type: 'text', value: title }, done: { type: 'int64', value: '0' }, bucket: { type: 'text', value: '3' },
             day: { type: 'text', value: new Date().toISOString().slice(0, 10) },
             modifiedAt: { type: 'date', value: new Date().toISOString() },
+            ...fields,
         },
     };
     const sealed = JSON.parse(await run(fixture, ['seal', key, 'save'], JSON.stringify(record)));
@@ -88,11 +104,14 @@ export async function signIn(page, base, user, token, passphrase) {
     await page.getByRole('button', { name: 'Sign in' }).click();
 }
 
+// A one-time sign-in code of the token's user, as `vellora account link` asks for it.
+export const newLinkCode = async (base, token) => (await api(base, token, 'v1/account/link', {})).code;
+
 export const taskInput = (page, title) => page.locator(`input.title[value="${title}"]`);
 export const waitForTask = (page, title) => page.waitForFunction(
     (t) => [...document.querySelectorAll('input.title')].some((input) => input.value === t), title, { timeout: kWait });
-export const waitForSynced = (page) => page.waitForFunction(
-    () => document.getElementById('sync-status').textContent.startsWith('Synced'), null, { timeout: kWait });
+export const waitForSynced = (page, timeout = kWait) => page.waitForFunction(
+    () => document.getElementById('sync-status').textContent.startsWith('Synced'), null, { timeout });
 
 export async function axeFindings(page) {
     await page.evaluate(axeSource);
@@ -112,7 +131,14 @@ export async function runCases(register) {
     const cases = [];
     const test = (name, body) => cases.push({ name, body });
     const data = await mkdtemp(join(tmpdir(), 'vellora-web-'));
-    const context = { data, test, server: null, browser: null };
+    const folders = [];
+    // A private folder of its own (a desktop's home), removed with the rest.
+    const folder = async () => {
+        folders.push(await mkdtemp(join(tmpdir(), 'vellora-web-')));
+        await chmod(folders.at(-1), 0o700);
+        return folders.at(-1);
+    };
+    const context = { data, test, folder, server: null, browser: null };
     let failed = 0;
     const stopServer = async () => {
         const server = context.server;
@@ -151,7 +177,7 @@ export async function runCases(register) {
     } finally {
         await context.browser?.close().catch(() => {});
         await stopServer();
-        await rm(data, { recursive: true, force: true });
+        for (const path of [data, ...folders]) await rm(path, { recursive: true, force: true });
     }
     process.exit(failed ? 1 : 0);
 }
@@ -171,4 +197,25 @@ export async function newAccount(base, data, user) {
     const { keyBox, key } = JSON.parse(await run(fixture, ['wrap', kPassphrase]));
     await api(base, token, 'v1/account/key', { keyBox, replaces: null });
     return { token, secondToken, key };
+}
+
+// The vellora command of a computer of its own: its home holds the store, the account file and the runtime folder.
+// `desktop.run(args, input)` resolves to the standard output; `desktop.json(args)` to the parsed --json answer.
+export async function newDesktop(folder) {
+    const home = await folder();
+    const store = join(home, 'data/vellora/store.json');
+    await mkdir(join(home, 'data/vellora'), { recursive: true, mode: 0o700 });
+    const env = { ...process.env, XDG_DATA_HOME: join(home, 'data'), XDG_CONFIG_HOME: join(home, 'config'),
+        XDG_RUNTIME_DIR: home, QT_QPA_PLATFORM: 'offscreen', VELLORA_PASSPHRASE_COST: 'minimum' };
+    const desktop = {
+        run: (args, input) => run(vellora, [...args, '--store', store], input, env),
+        json: async (args) => JSON.parse(await desktop.run([...args, '--json'])),
+        // Signs in first: the account's key is made here, wrapped by the passphrase.
+        signIn: async (base, user, token, passphrase) => {
+            const file = join(home, 'passphrase');
+            await writeFile(file, `${passphrase}\n`, { mode: 0o600 });
+            return desktop.run(['account', 'sign-in', base.replace(/\/$/, ''), user, '--passphrase-file', file], `${token}\n`);
+        },
+    };
+    return desktop;
 }

@@ -4,7 +4,8 @@
 import assert from 'node:assert/strict';
 import { readdir, readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { axeFindings, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop, serverRecords, signIn,
+import { gunzipSync } from 'node:zlib';
+import { axeFindings, fileAnswer, fixture, kPassphrase, kWait, newAccount, run, runCases, saveFromDesktop, serverRecords, signIn,
     taskInput, waitForSynced, waitForTask } from './harness.mjs';
 
 await runCases(async ({ base, data, browser, test }) => {
@@ -25,6 +26,36 @@ await runCases(async ({ base, data, browser, test }) => {
         assert.equal(again.status, 304);
         assert.equal((await fetch(`${base}caveat.ttf`)).headers.get('content-type'), 'font/ttf');
         assert.equal((await fetch(`${base}missing.js`)).status, 404);
+    });
+
+    test('the files go gzip-compressed to a client that accepts it, plain to one that does not, each revalidated', async () => {
+        const plain = await fileAnswer(base, 'app.js', {});
+        assert.equal(plain.headers['content-encoding'], undefined);
+        const cases = [
+            { accept: 'gzip, deflate, br', gzip: true },
+            { accept: 'deflate, gzip;q=0.5', gzip: true },
+            { accept: 'gzip;q=0, *', gzip: false },
+            { accept: '*', gzip: true },
+            { accept: 'identity', gzip: false },
+            { accept: undefined, gzip: false },
+        ];
+        const tags = new Set();
+        for (const { accept, gzip } of cases) {
+            const headers = accept ? { 'Accept-Encoding': accept } : {};
+            const answer = await fileAnswer(base, 'app.js', headers);
+            assert.equal(answer.status, 200, accept);
+            assert.equal(answer.headers.vary, 'Accept-Encoding', accept);
+            assert.equal(answer.headers['content-encoding'], gzip ? 'gzip' : undefined, accept);
+            assert.deepEqual(gzip ? gunzipSync(answer.body) : answer.body, plain.body, accept);
+            tags.add(answer.headers.etag);
+            const again = await fileAnswer(base, 'app.js', { ...headers, 'If-None-Match': answer.headers.etag });
+            assert.equal(again.status, 304, accept);
+            assert.equal(again.headers['content-encoding'], gzip ? 'gzip' : undefined, accept);
+        }
+        assert.equal(tags.size, 2, 'one tag per encoding');
+        // The other encoding's tag is not this one's: the file comes whole.
+        const gzipped = await fileAnswer(base, 'app.js', { 'Accept-Encoding': 'gzip' });
+        assert.equal((await fileAnswer(base, 'app.js', { 'If-None-Match': gzipped.headers.etag })).status, 200);
     });
 
     test('a wrong passphrase is said in words and nothing is kept', async () => {
