@@ -115,3 +115,20 @@ double CloudServerProcess::peakResidentMiB() const
     }
     return -1;
 }
+
+CloudCommandRun runCloudCommand(const QStringList &arguments, const QStringList &variables)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &variable : variables) {
+        if (variable.endsWith('='))
+            environment.remove(variable.chopped(1));
+        else
+            environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    }
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELLORA_CLOUD_BINARY), arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+}

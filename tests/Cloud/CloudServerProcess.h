@@ -14,6 +14,15 @@ inline QString memoryFolderTemplate(const QString &name)
     return (shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath()) + '/' + name + "-XXXXXX";
 }
 
+struct CloudCommandRun
+{
+    int exitCode = -1; // -1: it crashed or did not end within 30 s
+    QString err;
+};
+
+// vellora-cloud with these arguments to its end, with "NAME=value" variables set and "NAME=" ones removed.
+CloudCommandRun runCloudCommand(const QStringList &arguments, const QStringList &variables = {});
+
 // A vellora-cloud server of its own for one test: a temporary data folder (or the PostgreSQL database given), a free
 // port on 127.0.0.1 chosen by the server itself, and a process that is always stopped when this goes away.
 class CloudServerProcess

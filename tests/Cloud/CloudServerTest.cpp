@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QSslConfiguration>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
 
@@ -23,11 +22,6 @@
 using namespace SyncKit;
 
 namespace {
-
-QByteArray json(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
 
 const QJsonObject kZone{{"zone", "Vellora"}, {"owner", "__defaultOwner__"}};
 
@@ -56,7 +50,7 @@ protected:
         ASSERT_TRUE(server.start()) << server.error().toStdString();
         anna = server.addUser("anna").toLatin1();
         bert = server.addUser("bert").toLatin1();
-        ASSERT_EQ(post(CloudProtocol::kModifyZonesPath, json({{"saves", QJsonArray{kZone}}}), anna).status, 200);
+        ASSERT_EQ(post(CloudProtocol::kModifyZonesPath, compactJson({{"saves", QJsonArray{kZone}}}), anna).status, 200);
     }
 
     Answer post(const char *path, const QByteArray &body, const QByteArray &token = {})
@@ -92,16 +86,16 @@ TEST_F(CloudServerTest, NoUserSeesAnotherOnAnyEndpointOrOnThePushChannel)
 {
     const QByteArray secret = "anna's secret";
     ASSERT_EQ(
-        post(CloudProtocol::kModifyRecordsPath, json({{"saves", QJsonArray{recordJson("A", secret)}}}), anna).status,
+        post(CloudProtocol::kModifyRecordsPath, compactJson({{"saves", QJsonArray{recordJson("A", secret)}}}), anna).status,
         200);
     const QByteArray revoked = server.addUser("anna").toLatin1();
     ASSERT_EQ(server.command({"token", "revoke", QString::fromLatin1(revoked)}).first, 0);
 
     const QList<std::pair<const char *, QByteArray>> requests{
-        {CloudProtocol::kModifyZonesPath, json({{"saves", QJsonArray{kZone}}})},
-        {CloudProtocol::kModifyRecordsPath, json({{"saves", QJsonArray{recordJson("A", "bert's")}}})},
+        {CloudProtocol::kModifyZonesPath, compactJson({{"saves", QJsonArray{kZone}}})},
+        {CloudProtocol::kModifyRecordsPath, compactJson({{"saves", QJsonArray{recordJson("A", "bert's")}}})},
         {CloudProtocol::kDatabaseChangesPath, "{}"},
-        {CloudProtocol::kZoneChangesPath, json({{"zone", kZone}})},
+        {CloudProtocol::kZoneChangesPath, compactJson({{"zone", kZone}})},
     };
     for (const auto &[path, body] : requests) {
         QList<QByteArray> refusals;
@@ -117,9 +111,9 @@ TEST_F(CloudServerTest, NoUserSeesAnotherOnAnyEndpointOrOnThePushChannel)
         EXPECT_FALSE(post(path, body, bert).body.contains("secret")) << path;
     }
     // The record bert saved went to his own zone, made a moment before.
-    const Answer own = post(CloudProtocol::kZoneChangesPath, json({{"zone", kZone}}), bert);
+    const Answer own = post(CloudProtocol::kZoneChangesPath, compactJson({{"zone", kZone}}), bert);
     EXPECT_TRUE(own.body.contains("bert's"));
-    EXPECT_TRUE(post(CloudProtocol::kZoneChangesPath, json({{"zone", kZone}}), anna).body.contains("secret"));
+    EXPECT_TRUE(post(CloudProtocol::kZoneChangesPath, compactJson({{"zone", kZone}}), anna).body.contains("secret"));
 
     // The push channel takes only a valid token, and says that something changed, never what.
     for (const QByteArray &hello : {QByteArray("not json"), CloudProtocol::pushHello("guess"),
@@ -131,7 +125,7 @@ TEST_F(CloudServerTest, NoUserSeesAnotherOnAnyEndpointOrOnThePushChannel)
     bool posted = false;
     const QStringList heard = push(CloudProtocol::pushHello(anna), [&](const QStringList &messages) {
         if (messages.size() == 1 && !std::exchange(posted, true))
-            post(CloudProtocol::kModifyRecordsPath, json({{"saves", QJsonArray{recordJson("B", "secret")}}}), anna);
+            post(CloudProtocol::kModifyRecordsPath, compactJson({{"saves", QJsonArray{recordJson("B", "secret")}}}), anna);
         return messages.size() == 2;
     });
     EXPECT_EQ(heard, QStringList({CloudProtocol::kPushReady, CloudProtocol::kPushChanged}));
@@ -163,7 +157,7 @@ TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
         {"huge limit", CloudProtocol::kZoneChangesPath, "{" + zone + R"(,"limit":1e308})", 400},
         {"negative limit", CloudProtocol::kZoneChangesPath, "{" + zone + R"(,"limit":-1})", 400},
         {"deep nesting", CloudProtocol::kModifyRecordsPath, "{\"saves\":" + QByteArray(200000, '[') + "]}", 400},
-        {"too many changes", CloudProtocol::kModifyRecordsPath, json({{"deletes", tooMany}}), 413},
+        {"too many changes", CloudProtocol::kModifyRecordsPath, compactJson({{"deletes", tooMany}}), 413},
         {"body too large", CloudProtocol::kModifyZonesPath,
          "{\"x\":\"" + QByteArray(CloudProtocol::kMaxBodyBytes, 'x') + "\"}", 413},
         {"declared over the limit", CloudProtocol::kModifyRecordsPath, {}, 413,
@@ -187,7 +181,7 @@ TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
     // One record too large fails alone; the others in the request are saved.
     QJsonObject large = recordJson("L", QString(CloudProtocol::kMaxRecordBytes, QLatin1Char('x')));
     const Answer mixed =
-        post(CloudProtocol::kModifyRecordsPath, json({{"saves", QJsonArray{large, recordJson("S", "small")}}}), anna);
+        post(CloudProtocol::kModifyRecordsPath, compactJson({{"saves", QJsonArray{large, recordJson("S", "small")}}}), anna);
     ASSERT_EQ(mixed.status, 200);
     const auto result = CloudProtocol::modifyRecordsResult(QJsonDocument::fromJson(mixed.body).object());
     ASSERT_TRUE(result);
@@ -197,19 +191,12 @@ TEST_F(CloudServerTest, HostileRequestsAreRefusedAndTheServerKeepsServing)
 
     // Past a declared length of two bytes, the rest can only be the head of another request, and it never ends:
     // the connection ends refused, without gathering it.
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
-    ASSERT_TRUE(socket.waitForConnected(10000));
-    const QByteArray request = QByteArray("POST ") + CloudProtocol::kDatabaseChangesPath +
-                               " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + anna +
-                               "\r\nContent-Length: 2\r\n\r\n{}" + QByteArray(8 * 1024 * 1024, 'x');
-    ASSERT_EQ(socket.write(request), request.size());
-    QByteArray received;
-    ASSERT_TRUE(waitFor([&] {
-        received += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }));
-    EXPECT_TRUE(received.contains("HTTP/1.1 431")) << received.left(300).constData();
+    const auto received = rawExchange(server.port(), QByteArray("POST ") + CloudProtocol::kDatabaseChangesPath +
+                                                         " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                                                         anna + "\r\nContent-Length: 2\r\n\r\n{}" +
+                                                         QByteArray(8 * 1024 * 1024, 'x'));
+    ASSERT_TRUE(received) << "the connection stayed open";
+    EXPECT_TRUE(received->contains("HTTP/1.1 431")) << received->left(300).constData();
     EXPECT_EQ(post(CloudProtocol::kDatabaseChangesPath, "{}", anna).status, 200);
 
     // Each body read gives its room back: one after another, more of the largest bodies than fit in flight at once
@@ -229,10 +216,6 @@ TEST(CloudServerCommandTest, UsersAndTokensAreManagedFromTheCommandLine)
     EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{43}\n$").match(token).hasMatch()) << token.toStdString();
     EXPECT_NE(server.addUser("anna"), token.trimmed());
     EXPECT_NE(server.command({"user", "add", "../x"}).first, 0);
-    const auto others =
-        QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-    EXPECT_EQ(QFileInfo(server.dataFolder() + "/vellora-cloud.sqlite").permissions() & others, 0);
-    EXPECT_EQ(QFileInfo(server.dataFolder()).permissions() & others, 0);
 
     EXPECT_EQ(server.command({"token", "revoke", token.trimmed()}).first, 0);
     EXPECT_NE(server.command({"token", "revoke", token.trimmed()}).first, 0);
@@ -329,14 +312,9 @@ TEST(CloudServerPostgresqlTest, ThePasswordComesFromAFileOrFromLibpqsOwnPassword
     const QString wrong = writeFile("wrong", "guess\n");
     const QString pgpass = writeFile("pgpass", "*:*:*:keeper:s3cret\n");
     const auto addUser = [&](const QStringList &extra, const QString &passFile = {}) {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("PGPASSWORD");
-        environment.insert("PGPASSFILE", passFile.isEmpty() ? folder.filePath("none") : passFile);
-        process.setProcessEnvironment(environment);
-        process.start(VELLORA_CLOUD_BINARY, QStringList{"user", "add", "anna", "--database", database} + extra);
-        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode()
-                                                                                              : -1;
+        return runCloudCommand(QStringList{"user", "add", "anna", "--database", database} + extra,
+                               {"PGPASSWORD=", "PGPASSFILE=" + (passFile.isEmpty() ? folder.filePath("none") : passFile)})
+            .exitCode;
     };
     EXPECT_NE(addUser({}), 0);
     EXPECT_NE(addUser({"--database-password-file", wrong}), 0);
@@ -369,12 +347,10 @@ TEST(ServerTlsTest, ADeviceThatTrustsTheCertificateSyncsAndHearsPushOverTlsAndBa
         {{"--tls-cert", certificate, "--tls-key", certificate}, "holds no private key"},
     };
     for (const auto &c : cases) {
-        QProcess serve;
-        serve.start(VELLORA_CLOUD_BINARY,
-                    QStringList{"serve", "--listen", "127.0.0.1:0", "--data", folder.filePath("data")} + c.arguments);
-        ASSERT_TRUE(serve.waitForFinished(30000)) << c.said;
-        EXPECT_EQ(serve.exitCode(), 1) << c.said;
-        EXPECT_TRUE(serve.readAllStandardError().contains(c.said)) << c.said;
+        const CloudCommandRun serve = runCloudCommand(
+            QStringList{"serve", "--listen", "127.0.0.1:0", "--data", folder.filePath("data")} + c.arguments);
+        EXPECT_EQ(serve.exitCode, 1) << c.said;
+        EXPECT_TRUE(serve.err.contains(c.said)) << c.said;
     }
 
     CloudServerProcess server({"--tls-cert", certificate, "--tls-key", key});
@@ -401,16 +377,4 @@ TEST(ServerTlsTest, ADeviceThatTrustsTheCertificateSyncsAndHearsPushOverTlsAndBa
 
     // Plain HTTP on the TLS port is not answered as HTTP.
     EXPECT_EQ(rawRequest(server.port(), CloudProtocol::kDatabaseChangesPath, "{}", account.token.toLatin1()).status, 0);
-}
-
-// Whose token it is, which sign-in checks the given name against: told to the token's holder only.
-TEST_F(CloudServerTest, TheAccountRouteNamesTheUserOfTheToken)
-{
-    for (const auto &[token, user] : {std::pair(anna, "anna"), std::pair(bert, "bert")}) {
-        const Answer answer = rawRequest(server.port(), CloudProtocol::kAccountPath, {}, token, {}, "GET");
-        EXPECT_EQ(answer.status, 200);
-        EXPECT_EQ(QJsonDocument::fromJson(answer.body).object().value("user").toString(), user);
-    }
-    for (const QByteArray &token : {QByteArray(), QByteArray("guess")})
-        EXPECT_EQ(rawRequest(server.port(), CloudProtocol::kAccountPath, {}, token, {}, "GET").status, 401);
 }

@@ -1,8 +1,6 @@
 #include "tests/Cloud/FaultProxy.h"
 
-#include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 
 FaultProxy::FaultProxy(quint16 serverPort, unsigned seed, double faultRate)
     : m_serverPort(serverPort), m_faultRate(faultRate), m_random(seed)
@@ -14,11 +12,7 @@ FaultProxy::FaultProxy(quint16 serverPort, unsigned seed, double faultRate)
             connect(server, &QTcpSocket::readyRead, this, [=, this] { relay(client, server, false); });
             connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
             // The server went away: what it said reaches the device, then the device's connection ends too.
-            const auto end = [this, client] {
-                // After what the server said, however long that is held back.
-                const auto delay = client->property("slow").toBool() ? m_answerDelay : std::chrono::milliseconds(0);
-                QTimer::singleShot(delay, client, [client] { client->disconnectFromHost(); });
-            };
+            const auto end = [client] { client->disconnectFromHost(); };
             connect(server, &QTcpSocket::disconnected, client, end);
             connect(server, &QTcpSocket::errorOccurred, client, end);
             // Written bytes wait in the socket until it connects.
@@ -37,22 +31,6 @@ void FaultProxy::relay(QTcpSocket *client, QTcpSocket *server, bool request)
         fault = Fault(int(request ? Fault::dropRequest : Fault::dropAnswer) + cut);
     }
     ++m_counts[fault];
-    // The request line names the operation; the answers on the connection are to its last request.
-    if (request && !m_slowPath.isEmpty() && (bytes.startsWith("POST ") || bytes.startsWith("GET "))) {
-        const bool slow = bytes.split(' ').value(1) == m_slowPath;
-        client->setProperty("slow", slow);
-        m_slowRequests += slow ? 1 : 0;
-    }
-    if (fault == Fault::none && !request && client->property("slow").toBool()) {
-        // Each piece waits as long, so they stay in order; a connection gone meanwhile takes its pieces along.
-        ++m_held;
-        QTimer::singleShot(m_answerDelay, this, [this, to = QPointer<QTcpSocket>(&to), bytes] {
-            --m_held;
-            if (to)
-                to->write(bytes);
-        });
-        return;
-    }
     if (fault == Fault::none) {
         to.write(bytes);
         return;

@@ -2,7 +2,6 @@
 
 #include <QTcpServer>
 
-#include <chrono>
 #include <map>
 #include <random>
 
@@ -26,16 +25,6 @@ public:
     bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
     void setStormy(bool stormy) { m_stormy = stormy; }
-    // A slow server for one operation: the answers to requests for `path` reach the device this long after the
-    // server sent them.
-    void setSlowPath(const QByteArray &path, std::chrono::milliseconds delay)
-    {
-        m_slowPath = path;
-        m_answerDelay = delay;
-    }
-    // How many requests for the slow path came, and how many pieces of their answers are held back now.
-    int slowRequests() const { return m_slowRequests; }
-    int heldAnswers() const { return m_held; }
     // How many pieces met this fault so far.
     int count(Fault fault) const { return m_counts.count(fault) ? m_counts.at(fault) : 0; }
 
@@ -47,9 +36,5 @@ private:
     double m_faultRate;
     std::mt19937 m_random;
     bool m_stormy = true;
-    QByteArray m_slowPath;
-    std::chrono::milliseconds m_answerDelay{0};
-    int m_slowRequests = 0;
-    int m_held = 0;
     std::map<Fault, int> m_counts;
 };

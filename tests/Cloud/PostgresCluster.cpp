@@ -167,33 +167,32 @@ QString PostgresCluster::newDatabaseWithPassword(const QString &role, const QStr
     return QStringLiteral("postgresql://%1@/%2?host=%3").arg(role, name, m_folder.path());
 }
 
+std::optional<QByteArray> PostgresCluster::output(const QString &tool, const QStringList &arguments)
+{
+    QProcess process;
+    launch(process, tool, QStringList{"-h", m_folder.path(), "-U", kSuperuser} + arguments);
+    const bool ran = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
+    const QByteArray output = process.readAll();
+    if (ran && process.exitCode() == 0)
+        return output;
+    ADD_FAILURE() << tool.toStdString() << " " << arguments.join(' ').toStdString() << ": " << output.toStdString();
+    return std::nullopt;
+}
+
 bool PostgresCluster::sql(const QString &database, const QString &statement)
 {
-    QProcess psql;
-    launch(psql, QStringLiteral("psql"),
-           {"-h", m_folder.path(), "-U", kSuperuser, "-d", database, "-v", "ON_ERROR_STOP=1", "-c", statement});
-    const bool ran = psql.waitForFinished(120000) && psql.exitStatus() == QProcess::NormalExit;
-    EXPECT_TRUE(ran && psql.exitCode() == 0) << psql.readAll().toStdString();
-    return ran && psql.exitCode() == 0;
+    return query(database, statement).has_value();
 }
 
 std::optional<QString> PostgresCluster::query(const QString &database, const QString &statement)
 {
-    QProcess psql;
-    launch(psql, QStringLiteral("psql"),
-           {"-h", m_folder.path(), "-U", kSuperuser, "-d", database, "-At", "-v", "ON_ERROR_STOP=1", "-c", statement});
-    if (!psql.waitForFinished(120000) || psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0)
-        return std::nullopt;
-    return QString::fromUtf8(psql.readAll()).trimmed();
+    const auto rows = output(QStringLiteral("psql"), {"-d", database, "-At", "-v", "ON_ERROR_STOP=1", "-c", statement});
+    return rows ? std::optional(QString::fromUtf8(*rows).trimmed()) : std::nullopt;
 }
 
 std::optional<QByteArray> PostgresCluster::dump(const QString &database)
 {
-    QProcess pgDump;
-    launch(pgDump, QStringLiteral("pg_dump"), {"-h", m_folder.path(), "-U", kSuperuser, "-d", database});
-    if (!pgDump.waitForFinished(120000) || pgDump.exitStatus() != QProcess::NormalExit || pgDump.exitCode() != 0)
-        return std::nullopt;
-    return pgDump.readAll();
+    return output(QStringLiteral("pg_dump"), {"-d", database});
 }
 
 std::unique_ptr<QProcess> PostgresCluster::session(const QString &database)

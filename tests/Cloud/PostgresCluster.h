@@ -44,6 +44,8 @@ private:
     bool run();
     void stop();
     void launch(QProcess &process, const QString &tool, const QStringList &arguments);
+    // What a client tool run as the superuser on the cluster's socket prints; nothing, and a failure, when it fails.
+    std::optional<QByteArray> output(const QString &tool, const QStringList &arguments);
 
     QTemporaryDir m_folder;
     QProcess m_server;

@@ -2,6 +2,7 @@
 
 #include "tests/WaitFor.h"
 
+#include <QJsonDocument>
 #include <QTcpSocket>
 
 Answer rawRequest(quint16 port, const QByteArray &path, const QByteArray &body, const QByteArray &token,
@@ -42,3 +43,23 @@ Answer rawRequest(quint16 port, const QByteArray &path, const QByteArray &body, 
     return answer;
 }
 
+
+std::optional<QByteArray> rawExchange(quint16 port, const QByteArray &bytes,
+                                      const std::function<bool(const QByteArray &)> &until, int timeoutMs)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(10000) || socket.write(bytes) != bytes.size())
+        return std::nullopt;
+    QByteArray received;
+    const bool ended = waitFor([&] {
+        received += socket.readAll();
+        return (until && until(received)) || socket.state() == QAbstractSocket::UnconnectedState;
+    }, timeoutMs);
+    return ended ? std::optional(received) : std::nullopt;
+}
+
+QByteArray compactJson(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}

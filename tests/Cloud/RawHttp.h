@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
+
+#include <functional>
+#include <optional>
 
 struct Answer
 {
@@ -13,3 +17,11 @@ struct Answer
 // would. A Content-Length is added unless the extra headers give one or a Transfer-Encoding.
 Answer rawRequest(quint16 port, const QByteArray &path, const QByteArray &body, const QByteArray &token = {},
                   const QByteArray &extraHeaders = {}, const QByteArray &method = "POST");
+
+// Connects, writes the bytes as they are and reads until `until` holds for what came or the server closes: what
+// came, or nothing when neither happened in time.
+std::optional<QByteArray> rawExchange(quint16 port, const QByteArray &bytes,
+                       const std::function<bool(const QByteArray &)> &until = {}, int timeoutMs = 30000);
+
+// A request body as the clients send it.
+QByteArray compactJson(const QJsonObject &object);

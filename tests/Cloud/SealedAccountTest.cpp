@@ -17,11 +17,6 @@ using namespace SyncKit::CloudProtocol;
 
 namespace {
 
-QByteArray json(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 QJsonObject parse(const QByteArray &body)
 {
     return QJsonDocument::fromJson(body).object();
@@ -39,7 +34,7 @@ KeyBox boxOf(const AccountKey &key, const QString &passphrase)
 
 QByteArray boxRequest(const KeyBox &box, const std::optional<KeyBox> &replacing)
 {
-    return json(KeyBoxRequest{box, replacing ? std::optional(replacing->salt) : std::nullopt}.toJson());
+    return compactJson(KeyBoxRequest{box, replacing ? std::optional(replacing->salt) : std::nullopt}.toJson());
 }
 
 const RecordZoneID kZone{QStringLiteral("Vellora")};
@@ -98,7 +93,7 @@ protected:
         anna = server->addUser("anna").toLatin1();
         bert = server->addUser("bert").toLatin1();
         for (const QByteArray &token : {anna, bert})
-            ASSERT_EQ(post(kModifyZonesPath, json({{"saves", QJsonArray{kZone.toJson()}}}), token).status, 200);
+            ASSERT_EQ(post(kModifyZonesPath, compactJson({{"saves", QJsonArray{kZone.toJson()}}}), token).status, 200);
     }
 
     Answer post(const char *path, const QByteArray &body, const QByteArray &token)
@@ -114,12 +109,12 @@ protected:
     }
     Answer modify(const QList<Record> &saves, const QList<Record> &deletes = {})
     {
-        return post(kModifyRecordsPath, json(ModifyRecordsRequest::toJson(saves, deletes)), anna);
+        return post(kModifyRecordsPath, compactJson(ModifyRecordsRequest::toJson(saves, deletes)), anna);
     }
     // The names of anna's live records and of her tombstones, as a device fetching from the start would see them.
     QStringList recordNames()
     {
-        const Answer answer = post(kZoneChangesPath, json({{"zone", kZone.toJson()}}), anna);
+        const Answer answer = post(kZoneChangesPath, compactJson({{"zone", kZone.toJson()}}), anna);
         QStringList names;
         for (const QJsonValue &record : parse(answer.body).value("modifications").toArray())
             names << record.toObject().value("id").toObject().value("record").toString();
@@ -246,7 +241,7 @@ TEST_P(SealedAccountTest, ASealedAccountRefusesEveryReadableRecordAndTakesSealed
         EXPECT_TRUE(error->message().contains("update Vellora")) << c.what;
     }
     // Another user's account is not sealed by anna's box.
-    EXPECT_EQ(post(kModifyRecordsPath, json(ModifyRecordsRequest::toJson({plainRecord("b")}, {})), bert).status, 200);
+    EXPECT_EQ(post(kModifyRecordsPath, compactJson(ModifyRecordsRequest::toJson({plainRecord("b")}, {})), bert).status, 200);
 }
 
 INSTANTIATE_TEST_SUITE_P(Storages, SealedAccountTest, testing::Values(Storage::sqlite, Storage::postgresql),

@@ -22,28 +22,7 @@ using namespace SyncKit;
 namespace {
 
 const QByteArray kMakeZone =
-    QJsonDocument(QJsonObject{{"saves", QJsonArray{QJsonObject{{"zone", "Vellora"}, {"owner", "__defaultOwner__"}}}}})
-        .toJson(QJsonDocument::Compact);
-
-struct CommandRun
-{
-    int exitCode = -1;
-    QString err;
-};
-
-// vellora-cloud with these arguments and "NAME=value" variables, to its end.
-CommandRun cloudCommand(const QStringList &arguments, const QStringList &variables = {})
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &variable : variables)
-        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(VELLORA_CLOUD_BINARY), arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
-}
+    compactJson({{"saves", QJsonArray{QJsonObject{{"zone", "Vellora"}, {"owner", "__defaultOwner__"}}}}});
 
 } // namespace
 
@@ -82,14 +61,14 @@ TEST(ServerFaultTest, ARestoreThatCannotMoveTheBackupInKeepsTheOldDatabaseWhole)
     ASSERT_GT(QFileInfo(database + "-wal").size(), 0) << "the last commits are in the log";
 
     const QStringList restore{"restore", backup, "--data", server.dataFolder()};
-    const CommandRun failed = cloudCommand(restore, failingCalls("rename:.restoring"));
+    const CloudCommandRun failed = runCloudCommand(restore, failingCalls("rename:.restoring"));
     EXPECT_NE(failed.exitCode, 0);
     EXPECT_TRUE(failed.err.contains("cannot move the restored data into place")) << failed.err.toStdString();
     const auto [listed, users] = server.command({"user", "list"});
     EXPECT_EQ(listed, 0);
     EXPECT_TRUE(users.contains("anna") && users.contains("late")) << users.toStdString();
 
-    const CommandRun restored = cloudCommand(restore);
+    const CloudCommandRun restored = runCloudCommand(restore);
     EXPECT_EQ(restored.exitCode, 0) << restored.err.toStdString();
     const auto [relisted, usersNow] = server.command({"user", "list"});
     EXPECT_EQ(relisted, 0);
@@ -129,12 +108,12 @@ TEST(ServerFaultTest, ADataFolderOrFileThatCannotBeMadePrivateIsRefused)
         const char *said;
     } cases[] = {{folder + "/", "cannot make the database"}, {folder, "cannot make the folder"}};
     for (const auto &c : cases) {
-        const CommandRun run =
-            cloudCommand({"user", "add", "anna", "--data", folder}, failingCalls("chmod:" + c.failing));
+        const CloudCommandRun run =
+            runCloudCommand({"user", "add", "anna", "--data", folder}, failingCalls("chmod:" + c.failing));
         EXPECT_EQ(run.exitCode, 1) << c.said;
         EXPECT_TRUE(run.err.contains(c.said) && run.err.contains("private")) << run.err.toStdString();
     }
-    EXPECT_EQ(cloudCommand({"user", "add", "anna", "--data", folder}).exitCode, 0);
+    EXPECT_EQ(runCloudCommand({"user", "add", "anna", "--data", folder}).exitCode, 0);
     EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, 0);
     EXPECT_EQ(QFileInfo(folder + "/vellora-cloud.sqlite").permissions() & 0x0077, 0);
 }

@@ -105,28 +105,16 @@ TEST(ServerResilienceTest, SlowHeadsAreClosedAndConnectionCloseIsHonoured)
     EXPECT_TRUE(received.startsWith("HTTP/1.1 408")) << received.left(100).constData();
 
     // A TLS hello on the plain port is told, in plain words, what the port speaks.
-    QTcpSocket tls;
-    tls.connectToHost(QStringLiteral("127.0.0.1"), server.port());
-    ASSERT_TRUE(tls.waitForConnected(10000));
-    tls.write(QByteArray::fromHex("160301020001"));
-    received.clear();
-    EXPECT_TRUE(waitFor([&] {
-        received += tls.readAll();
-        return received.contains("plain HTTP");
-    }, 5000)) << received.constData();
-    EXPECT_TRUE(received.startsWith("HTTP/1.1 400"));
+    const auto toTls = rawExchange(server.port(), QByteArray::fromHex("160301020001"),
+                                   [](const QByteArray &came) { return came.contains("plain HTTP"); }, 5000);
+    EXPECT_TRUE(toTls && toTls->startsWith("HTTP/1.1 400") && toTls->contains("plain HTTP"));
 
     // Answered, then closed, as asked.
-    QTcpSocket once;
-    once.connectToHost(QStringLiteral("127.0.0.1"), server.port());
-    ASSERT_TRUE(once.waitForConnected(10000));
-    once.write(QByteArray("GET ") + CloudProtocol::kHealthPath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-    received.clear();
-    ASSERT_TRUE(waitFor([&] {
-        received += once.readAll();
-        return once.state() == QAbstractSocket::UnconnectedState;
-    }, 5000)) << "Connection: close was ignored";
-    EXPECT_TRUE(received.startsWith("HTTP/1.1 200")) << received.constData();
+    const auto once = rawExchange(
+        server.port(), QByteArray("GET ") + CloudProtocol::kHealthPath + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+        {}, 5000);
+    ASSERT_TRUE(once) << "Connection: close was ignored";
+    EXPECT_TRUE(once->startsWith("HTTP/1.1 200")) << once->constData();
 }
 
 TEST(ServerResilienceTest, ParallelUploadsWithAnInvalidTokenAreRefusedBeforeTheirBodies)
@@ -242,14 +230,9 @@ TEST(ServerResilienceTest, OneAddressHoldsAtMostItsConnectionsAndGetsRoomBackWhe
         EXPECT_TRUE(received.startsWith("HTTP/1.1 200")) << i << ": " << received.constData();
     }
     // The next is told why and closed, before it sends anything.
-    QTcpSocket third;
-    third.connectToHost(QStringLiteral("127.0.0.1"), server.port());
-    QByteArray refused;
-    EXPECT_TRUE(waitFor([&] {
-        refused += third.readAll();
-        return third.state() == QAbstractSocket::UnconnectedState;
-    }, 5000)) << "a connection past the limit was kept";
-    EXPECT_TRUE(refused.startsWith("HTTP/1.1 503") && refused.contains("tooManyConnections")) << refused.constData();
+    const auto refused = rawExchange(server.port(), {}, {}, 5000);
+    ASSERT_TRUE(refused) << "a connection past the limit was kept";
+    EXPECT_TRUE(refused->startsWith("HTTP/1.1 503") && refused->contains("tooManyConnections")) << refused->constData();
 
     held.pop_front();
     EXPECT_EVENTUALLY(rawRequest(server.port(), CloudProtocol::kHealthPath, {}, {}, {}, "GET").status == 200);

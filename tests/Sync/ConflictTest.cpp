@@ -171,24 +171,3 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"tick_then_move", Change::tick, Change::move, false},
                     Case{"move_then_edit", Change::move, Change::edit, true}),
     [](const testing::TestParamInfo<Case> &info) { return std::string(info.param.name); });
-
-// Two computers each put a task in the big block's one row: the one that hears of the other moves its own to the
-// Backlog during the fetch, and the same round sends that move, so that it ends with nothing left to send.
-using RoundTest = ConflictTest;
-
-TEST_F(RoundTest, ARoundSendsWhatItsFetchSettled)
-{
-    const CloudAccount account{server->url(), "twobig", server->addUser("twobig")};
-    Computer laptop(folder.filePath("laptop.json"), account, clock);
-    Computer desk(folder.filePath("desk.json"), account, clock);
-    ASSERT_EQ(syncNow(desk.device.engine()), std::nullopt);
-    desk.device->addItem("Desk's big task", Block::big);
-    clock.advance(1);
-    laptop.device->addItem("Laptop's big task", Block::big);
-    ASSERT_EQ(syncNow(desk.device.engine()), std::nullopt);
-    ASSERT_EQ(syncNow(laptop.device.engine()), std::nullopt);
-    EXPECT_TRUE(laptop.device.engine().state().pendingRecordZoneChanges().isEmpty());
-    EXPECT_EQ(laptop.device->backlogItems().size(), 1);
-    ASSERT_EQ(syncNow(desk.device.engine()), std::nullopt);
-    EXPECT_EQ(desk.device->saved().items, laptop.device->saved().items);
-}

@@ -13,25 +13,13 @@ using namespace SyncKit;
 
 namespace {
 
-RecordID idOf(const QString &name)
-{
-    return RecordID{name, syncZoneID()};
-}
-
-class SealedSyncTest : public testing::Test
+class SealedSyncTest : public MemoryCloudTest
 {
 protected:
     void SetUp() override
     {
-        cloud.setClock(clock.clock());
-        plain = cloud.addAccount("anna");
-        account = plain;
+        MemoryCloudTest::SetUp();
         account.key = AccountKey::generate();
-    }
-
-    std::unique_ptr<Device> device(const QString &name, const CloudAccount &as)
-    {
-        return std::make_unique<Device>(dir.filePath(name + ".json"), manualSetup(cloud, as), clock);
     }
 
     // Saves a record on the cloud as it is given, as whoever runs the server could.
@@ -50,11 +38,7 @@ protected:
         return item ? item->title : QStringLiteral("(none)");
     }
 
-    QTemporaryDir dir{memoryFolderTemplate(QStringLiteral("vellora-sealed-test"))};
-    TestClock clock;
-    MemoryCloud cloud;
-    CloudAccount plain;   // as an older version signs in: no key
-    CloudAccount account; // the same account with its key
+    const CloudAccount plain = account; // as an older version signs in: no key
 };
 
 } // namespace

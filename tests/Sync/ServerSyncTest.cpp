@@ -209,10 +209,8 @@ TEST(ServerNetworkTest, WhenTheNetworkIsBackPushReconnectsAndWhatWaitsGoesAtOnce
     timing.pushRetryDelay = timing.maximumPushRetryDelay = std::chrono::minutes(2);
     HttpCloud cloud(account, timing);
     QTemporaryDir folder(memoryFolderTemplate(QStringLiteral("vellora-sync-test")));
-    SyncSetup setup;
-    setup.database = &cloud;
-    setup.accountFile.reset();
-    setup.account = account;
+    SyncSetup setup = manualSetup(cloud, account);
+    setup.automaticallySync = true;
     setup.timing.retryDelay = setup.timing.maximumRetryDelay = std::chrono::minutes(2);
     TestClock clock;
     Device device(folder.filePath("desk.json"), setup, clock);

@@ -11,6 +11,8 @@
 
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -108,3 +110,25 @@ inline SyncSetup manualSetup(SyncKit::CloudDatabase &cloud, const SyncKit::Cloud
     setup.automaticallySync = false;
     return setup;
 }
+
+inline SyncKit::RecordID idOf(const QString &name)
+{
+    return SyncKit::RecordID{name, syncZoneID()};
+}
+
+// Devices on anna's account of a cloud in the process, in files of a temporary folder, on the test's clock.
+class MemoryCloudTest : public testing::Test
+{
+protected:
+    void SetUp() override { cloud.setClock(clock.clock()); }
+
+    std::unique_ptr<Device> device(const QString &name, const SyncKit::CloudAccount &as)
+    {
+        return std::make_unique<Device>(dir.filePath(name + ".json"), manualSetup(cloud, as), clock);
+    }
+
+    QTemporaryDir dir{memoryFolderTemplate(QStringLiteral("vellora-sync-test"))};
+    TestClock clock;
+    SyncKit::MemoryCloud cloud;
+    SyncKit::CloudAccount account = cloud.addAccount("anna");
+};

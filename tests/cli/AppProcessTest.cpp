@@ -73,30 +73,23 @@ TEST_F(AppProcessTest, TheAppAnswersAsTheFileDoesAndShowsItsWindowWhenLaunchedAg
     EXPECT_TRUE(waitFor([&] { return !app->window().mainWindow()->isVisible(); }));
 }
 
-// With the disk full, the app keeps what it holds and still answers: a reading command lists the planner as the app
-// holds it with one line that it is not saved yet, and a change says it is kept and not saved, with a status of its
-// own.
+// With the disk full, the app keeps what it holds and still answers, as the command runner's own test shows: here,
+// that its status and words reach the terminal.
 TEST_F(AppProcessTest, VelloraTodayAnswersWhileASaveWaits)
 {
     startApp();
     ASSERT_EQ(vellora({"add", "Saved first", "--block", "big"}).exitCode, 0);
     AtomicFile::setFaultInjector([](AtomicFile::Step step) { return step == AtomicFile::Step::write ? ENOSPC : 0; });
     const Outcome kept = vellora({"add", "Call Anna", "--block", "small"});
-    const Outcome reads[] = {vellora({"today"}), vellora({"today", "--json"}), vellora({"backlog"}),
-                             vellora({"backlog", "--json"})};
+    const Outcome read = vellora({"today"});
     AtomicFile::setFaultInjector({});
     ASSERT_TRUE(app->store().save());
 
     EXPECT_EQ(kept.exitCode, 3);
     EXPECT_EQ(kept.err, "vellora: Vellora keeps the change but could not save it yet (disk full); it tries again\n");
-    for (const Outcome &read : reads) {
-        EXPECT_EQ(read.exitCode, 0) << read.err.toStdString();
-        EXPECT_TRUE(read.err.startsWith("vellora: not saved yet") && read.err.count('\n') == 1) << read.err.toStdString();
-    }
-    EXPECT_TRUE(reads[0].out.contains("  5.0  Call Anna\n")) << reads[0].out.toStdString();
-    EXPECT_EQ(QJsonDocument::fromJson(reads[1].out.toUtf8()).object().value("items").toArray().size(), 2);
-    EXPECT_TRUE(reads[2].out.startsWith("0 items\n"));
-    EXPECT_TRUE(QJsonDocument::fromJson(reads[3].out.toUtf8()).isObject());
+    EXPECT_EQ(read.exitCode, 0) << read.err.toStdString();
+    EXPECT_TRUE(read.err.startsWith("vellora: not saved yet") && read.err.count('\n') == 1) << read.err.toStdString();
+    EXPECT_TRUE(read.out.contains("  5.0  Call Anna\n")) << read.out.toStdString();
     EXPECT_TRUE(titles().contains("Call Anna")) << "saved once the disk has room";
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SyncKit/CloudAccount.h"
 #include "Vellora/DayData/StoreFile.h"
 
 #include "tests/WaitFor.h"
@@ -106,6 +107,21 @@ public:
         return path;
     }
 
+    // `account sign-in` with the token on standard input and the passphrase in a file.
+    Outcome signIn(const QString &server, const QString &user, const QString &token, const QString &passphrase,
+                   const QStringList &more = {}, const QStringList &extraEnv = {})
+    {
+        return run(QStringList{"account", "sign-in", server, user, "--passphrase-file", secretFile(passphrase)} + more,
+                   extraEnv, token.toUtf8() + '\n');
+    }
+
+    // An account file as a sign-in of an earlier version left it, or one naming another address.
+    void writeAccount(const SyncKit::CloudAccount &account) const
+    {
+        QDir().mkpath(QFileInfo(accountFile()).absolutePath());
+        ASSERT_TRUE(account.writeFile(accountFile()));
+    }
+
     QByteArray accountBytes() const
     {
         QFile file(accountFile());
@@ -118,13 +134,14 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    // The titles in the store file as it is on disk.
+    // The titles in the store file as it is on disk, sorted.
     QStringList titles() const
     {
         QStringList titles;
         const auto loaded = StoreFile::load(store);
         for (const auto &[id, item] : loaded.saved ? loaded.saved->items : decltype(loaded.saved->items)())
             titles.append(item.title);
+        titles.sort();
         return titles;
     }
 

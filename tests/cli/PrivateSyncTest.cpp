@@ -9,7 +9,6 @@
 #include "Vellora/Sync/ItemRecord.h"
 
 #include <QDirIterator>
-#include <QTemporaryFile>
 #include <QUuid>
 
 // What the server keeps of an encrypted account, read from its own files: two computers signed in with a sync
@@ -19,8 +18,6 @@
 using namespace SyncKit;
 
 namespace {
-
-const QStringList kCheapPassphrase{"VELLORA_PASSPHRASE_COST=minimum"};
 
 // A word no test data holds by chance: whoever finds it in the server's files read a title.
 QString uniqueWord()
@@ -62,27 +59,15 @@ protected:
         }
         server = std::make_unique<CloudServerProcess>(QStringList{}, database);
         ASSERT_TRUE(server->start()) << server->error().toStdString();
-        ASSERT_TRUE(passphraseFile.open());
-        passphraseFile.write("a sync passphrase of our own\n");
-        ASSERT_TRUE(passphraseFile.flush());
     }
 
     // Signs in with a new token of anna's and the sync passphrase, as the new version does.
     Outcome signIn(Computer &computer)
     {
-        const QString token = server->addUser("anna");
-        return computer.run({"account", "sign-in", server->url(), "anna", "--passphrase-file", passphraseFile.fileName()},
-                            kCheapPassphrase, token.toUtf8() + '\n');
+        return computer.signIn(server->url(), "anna", server->addUser("anna"), "a sync passphrase of our own");
     }
 
-    // An account file without a key, as the earlier version's sign-in wrote it.
-    void signInWithoutKey(Computer &computer)
-    {
-        QDir().mkpath(QFileInfo(computer.accountFile()).absolutePath());
-        ASSERT_TRUE((CloudAccount{server->url(), "anna", server->addUser("anna")}.writeFile(computer.accountFile())));
-    }
-
-    Outcome sync(Computer &computer) { return computer.run({"sync"}, kCheapPassphrase); }
+    Outcome sync(Computer &computer) { return computer.run({"sync"}); }
 
     // The live records of anna's zone as the server hands them out, read without any key, or the changes since a
     // change token (tombstones come only then), and the token to go on from.
@@ -96,7 +81,7 @@ protected:
     {
         const QJsonObject request = CloudProtocol::ZoneChangesRequest{syncZoneID(), since, 0}.toJson();
         const Answer answer = rawRequest(server->port(), CloudProtocol::kZoneChangesPath,
-                                         QJsonDocument(request).toJson(QJsonDocument::Compact),
+                                         compactJson(request),
                                          server->addUser("anna").toUtf8());
         EXPECT_EQ(answer.status, 200) << answer.body.toStdString();
         const QJsonObject changes = QJsonDocument::fromJson(answer.body).object();
@@ -127,7 +112,6 @@ protected:
     PostgresCluster *cluster = nullptr;
     QString database;
     std::unique_ptr<CloudServerProcess> server;
-    QTemporaryFile passphraseFile;
 };
 
 // A title crosses from one computer to the other, and none of the server's files, its backup nor its log holds it;
@@ -168,8 +152,8 @@ TEST_P(PrivateSyncTest, NothingOnTheServerHoldsATitle)
 TEST_P(PrivateSyncTest, AnAccountWithReadableRecordsBecomesSealedWithoutLosingAnything)
 {
     Computer first, second, stale;
-    for (Computer *computer : {&first, &second, &stale})
-        signInWithoutKey(*computer);
+    for (Computer *computer : {&first, &second, &stale}) // as the earlier version's sign-in left it: no key
+        computer->writeAccount({server->url(), "anna", server->addUser("anna")});
     QStringList titles;
     QString deleted;
     for (int i = 0; i < 4; ++i) {
@@ -208,9 +192,7 @@ TEST_P(PrivateSyncTest, AnAccountWithReadableRecordsBecomesSealedWithoutLosingAn
     ASSERT_EQ(secondUpgraded.exitCode, 0) << secondUpgraded.err.toStdString();
     ASSERT_EQ(sync(second).exitCode, 0);
     for (Computer *computer : {&first, &second}) {
-        QStringList held = computer->titles();
-        held.sort();
-        EXPECT_EQ(held, titles);
+        EXPECT_EQ(computer->titles(), titles);
     }
     // A deletion made now leaves a sealed tombstone.
     const QString deletedSealed = second.json({"add", "Deleted once sealed"}).value("id").toString();
