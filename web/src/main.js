@@ -1,7 +1,7 @@
 // The page: sign-in, then Today and the Backlog of the account, kept in step with the server.
 import { Planner } from './planner.js';
-import { ready } from './seal.js';
 import { setUpSignIn, showSignIn } from './signin.js';
+import { loadSeal } from './sodium.js';
 import { Sync } from './sync.js';
 import { Toast } from './toast.js';
 import { quoted, UndoHistory } from './undo.js';
@@ -41,9 +41,9 @@ function open(planner) {
     planner.settleOverflow();
     render();
     const started = session;
-    ready().then(() => {
+    loadSeal().then((seal) => {
         if (session !== started) return; // signed out meanwhile
-        started.sync = new Sync(planner);
+        started.sync = new Sync(planner, seal);
         started.sync.start();
     }, (error) => {
         planner.problem = `this browser cannot sync: ${error?.message ?? error}`;
@@ -97,8 +97,9 @@ setUpSignIn(open);
 
 (async () => {
     try {
-        // The browser's copy is read and drawn while libsodium compiles. A browser already signed in stays so,
-        // whatever link opened it: its waiting changes are never put at risk.
+        // The browser's copy is read and drawn while libsodium is fetched and compiled. A browser already signed
+        // in stays so, whatever link opened it: its waiting changes are never put at risk.
+        loadSeal().catch(() => {}); // said by what needs it
         const planner = await Planner.restore();
         if (planner) open(planner);
         else showSignIn(document.getElementById('sign-in-message').textContent);

@@ -3,7 +3,7 @@
 // Nothing is stored before the key opens: until then the token lives in this module only.
 import { Cloud, CloudError } from './cloud.js';
 import { Planner } from './planner.js';
-import { keyBoxParts, openKeyBox, openKeyBoxWithRecoveryKey, ready, toBase64 } from './seal.js';
+import { loadSeal } from './sodium.js';
 
 const $ = (id) => document.getElementById(id);
 let linkCode = null;
@@ -49,23 +49,23 @@ function deriveInWorker(passphrase, parts) {
     });
 }
 
-// The account's key from its box on the server; words when it does not open.
+// The account's key (Base64) from its box on the server; words when it does not open.
 async function openAccountKey(cloud, secret) {
     const answer = await cloud.get('v1/account/key');
     if (!answer.keyBox)
         throw new Error('this account has no sync passphrase yet: sign in with Vellora on a computer first ' +
             '(vellora account sign-in), then here');
-    await ready();
+    const { keyBoxParts, openKeyBox, openKeyBoxWithRecoveryKey, toBase64 } = await loadSeal();
     const parts = keyBoxParts(answer.keyBox);
     if (!parts) throw new Error('the account’s key box asks for more than this browser can give, or is damaged');
     if (secret.recoveryKey !== undefined) {
         const key = openKeyBoxWithRecoveryKey(parts, secret.recoveryKey);
         if (!key) throw new Error('that is not the recovery key of this account');
-        return key;
+        return toBase64(key);
     }
     const key = openKeyBox(parts, await deriveInWorker(secret.passphrase, parts));
     if (!key) throw new Error('that is not the sync passphrase of this account');
-    return key;
+    return toBase64(key);
 }
 
 async function signInWithToken(user, token, secret) {
@@ -73,7 +73,7 @@ async function signInWithToken(user, token, secret) {
     const account = await cloud.get('v1/account');
     if (account.user !== user) throw new Error(`this token is not ${user}’s`);
     const key = await openAccountKey(cloud, secret);
-    return Planner.create({ user, token, key: toBase64(key) });
+    return Planner.create({ user, token, key });
 }
 
 // The code is traded once; a refused code is said in the server's words and the usual sign-in offered.
@@ -91,7 +91,7 @@ async function signInWithCode(secret) {
         linkCode = null;
     }
     const key = await openAccountKey(new Cloud(linked.token), secret);
-    const planner = await Planner.create({ user: linked.user, token: linked.token, key: toBase64(key) });
+    const planner = await Planner.create({ user: linked.user, token: linked.token, key });
     linked = null;
     return planner;
 }

@@ -4,17 +4,18 @@
 import { Cloud, CloudError } from './cloud.js';
 import { header, itemFromRecord, kRecordType, kZone, makeRecord, makeTombstone, mergedItem, recordChangeTime,
     sameItem, tombstoneTime, changeTime } from './items.js';
-import { fromBase64, openRecord, sealRecord } from './seal.js';
 
 const kMaxChangesPerRequest = 1000;
 const kPushRejected = 4401;
 const kLongestWait = 30000;
 
 export class Sync {
-    constructor(planner) {
+    // seal: seal.js's functions, libsodium ready (sodium.js).
+    constructor(planner, seal) {
         this.planner = planner;
         this.cloud = new Cloud(planner.account.token);
-        this.key = fromBase64(planner.account.key);
+        this.seal = seal;
+        this.key = seal.fromBase64(planner.account.key);
         this.wanted = false;
         this.running = null;
         this.retry = null;
@@ -148,8 +149,8 @@ export class Sync {
         for (const id of ids) {
             const item = planner.items.get(id);
             const deletion = planner.deletions.get(id);
-            if (item) saves.push(sealRecord(makeRecord(item), this.key, 'save'));
-            else if (deletion) deletes.push(sealRecord(makeTombstone(id, deletion.deletedAt, deletion.server), this.key, 'tombstone'));
+            if (item) saves.push(this.seal.sealRecord(makeRecord(item), this.key, 'save'));
+            else if (deletion) deletes.push(this.seal.sealRecord(makeTombstone(id, deletion.deletedAt, deletion.server), this.key, 'tombstone'));
             else planner.pending.delete(id);
         }
         if (!saves.length && !deletes.length) return;
@@ -184,7 +185,7 @@ export class Sync {
         if (error.name === 'unknownItem') {
             // Deleted on the server since this page saw it: the later of the delete and the change here stands.
             const record = error.serverRecord;
-            const tombstone = record?.fields ? openRecord(record, this.key, 'tombstone') : record;
+            const tombstone = record?.fields ? this.seal.openRecord(record, this.key, 'tombstone') : record;
             if (record?.fields && !tombstone) planner.unopened.add(id);
             else if (tombstone) this.settleDeleted(id, tombstone);
             else if (planner.items.has(id)) {
@@ -196,7 +197,7 @@ export class Sync {
         }
         if (error.name === 'serverRecordChanged' && error.serverRecord) {
             // Changed on another device since this one saw it: the later of the two stands, part by part.
-            const server = openRecord(error.serverRecord, this.key, 'save');
+            const server = this.seal.openRecord(error.serverRecord, this.key, 'save');
             if (server) this.settle(server);
             else planner.unopened.add(id);
             return;
@@ -210,7 +211,7 @@ export class Sync {
             const answer = await this.cloud.post('v1/zone/changes', { zone: kZone, token: planner.changeToken });
             for (const record of answer.modifications ?? []) {
                 if (record.type !== kRecordType) continue;
-                const opened = openRecord(record, this.key, 'save');
+                const opened = this.seal.openRecord(record, this.key, 'save');
                 if (!opened) {
                     planner.unopened.add(record.id.record);
                     continue;
@@ -221,7 +222,7 @@ export class Sync {
             for (const deletion of answer.deletions ?? []) {
                 const id = deletion.id?.record;
                 // A delete from a device that says not when has no fields: it wins, as it always did.
-                const tombstone = deletion.fields ? openRecord(deletion, this.key, 'tombstone') : null;
+                const tombstone = deletion.fields ? this.seal.openRecord(deletion, this.key, 'tombstone') : null;
                 if (deletion.fields && !tombstone) {
                     planner.unopened.add(id);
                     continue;

@@ -65,7 +65,7 @@ await runCases(async ({ base, data, browser, test, stopServer, restartServer }) 
     });
 
     test('offline, the page opens from its service worker with its tasks, and what is done there reaches the server', async () => {
-        await page.evaluate(() => navigator.serviceWorker.ready);
+        await page.waitForFunction(() => navigator.serviceWorker.controller !== null, null, { timeout: kWait });
         await waitForSynced(page);
         await phone.setOffline(true);
         await page.reload();
