@@ -4,6 +4,8 @@
 #include "Vellora/Sync/SyncStatus.h"
 #include "cli/CommandLine.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,6 +28,9 @@ int linkDevice(bool json)
     });
     if (!answer)
         loop.exec();
+    // What the request left to be let go after its answer (the cloud, its reply) goes now, before the program ends.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (const auto *why = std::get_if<QString>(&*answer))
         return fail(QStringLiteral("no sign-in code: %1").arg(*why));
     const DeviceLink &link = std::get<DeviceLink>(*answer);
