@@ -20,16 +20,6 @@ using namespace SyncKit::CloudProtocol;
 
 namespace {
 
-QJsonObject parse(const QByteArray &body)
-{
-    return QJsonDocument::fromJson(body).object();
-}
-
-QString errorName(const Answer &answer)
-{
-    return parse(answer.body).value("error").toObject().value("name").toString();
-}
-
 QByteArray redeemBody(const QString &code, const QString &device = QStringLiteral("Firefox on Linux"))
 {
     return QJsonDocument(QJsonObject{{"code", code}, {"device", device}}).toJson(QJsonDocument::Compact);

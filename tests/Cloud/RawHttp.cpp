@@ -63,3 +63,14 @@ QByteArray compactJson(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
+
+QJsonObject parse(const QByteArray &body)
+{
+    return QJsonDocument::fromJson(body).object();
+}
+
+QString errorName(const Answer &answer)
+{
+    return parse(answer.body).value("error").toObject().value("name").toString();
+}
+

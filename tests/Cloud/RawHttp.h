@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QString>
 
 #include <functional>
 #include <optional>
@@ -25,3 +26,7 @@ std::optional<QByteArray> rawExchange(quint16 port, const QByteArray &bytes,
 
 // A request body as the clients send it.
 QByteArray compactJson(const QJsonObject &object);
+
+// An answer's JSON object (empty when it is none), and the name of the error it carries.
+QJsonObject parse(const QByteArray &body);
+QString errorName(const Answer &answer);

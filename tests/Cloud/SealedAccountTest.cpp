@@ -17,16 +17,6 @@ using namespace SyncKit::CloudProtocol;
 
 namespace {
 
-QJsonObject parse(const QByteArray &body)
-{
-    return QJsonDocument::fromJson(body).object();
-}
-
-QString errorName(const Answer &answer)
-{
-    return parse(answer.body).value("error").toObject().value("name").toString();
-}
-
 KeyBox boxOf(const AccountKey &key, const QString &passphrase)
 {
     return KeyBox::wrap(key, passphrase, PassphraseCost::minimum()).value();
