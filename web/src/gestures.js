@@ -1,9 +1,12 @@
 // A task row under a pointer (mouse, pen or finger), as the desktop's row: a press that barely moves opens the text,
 // a sideways swipe past the threshold ticks (right) or deletes (left), a mostly vertical drag on Today moves the task
-// onto the row it is let go over. The first movement decides between swipe and move. Changes go through `act`.
+// onto the row it is let go over. The first movement decides between swipe and move. A finger lifts a task only
+// when held still for a moment first: a quick upward or downward stroke scrolls the page, as fingers expect.
+// Changes go through `act`.
 const kDragThreshold = 8; // a drag starts after this far
 const kSwipeThreshold = 60; // past it a swipe ticks or deletes
 const kClickSlop = 4; // a press that moves less and is released is a click
+const kLiftDelay = 350; // ms a finger rests before a vertical drag moves its task
 
 const rowOf = (node) => node?.closest?.('li.row[data-block]');
 
@@ -49,7 +52,8 @@ export function attachGestures(container, act, redraw) {
         // The text is not selected by the drag; a click still opens it (below).
         event.preventDefault();
         press = { row, id: row.dataset.id, pointerId: event.pointerId, x: event.clientX, y: event.clientY, mode: null,
-            onToday: Boolean(row.closest('#today')), target: null };
+            onToday: Boolean(row.closest('#today')), target: null, at: event.timeStamp,
+            finger: event.pointerType === 'touch', scrollY: window.scrollY };
         held = true;
         try {
             row.setPointerCapture(event.pointerId);
@@ -66,9 +70,13 @@ export function attachGestures(container, act, redraw) {
             if (Math.hypot(dx, dy) < kDragThreshold) return;
             // Exactly as far sideways as up or down is a swipe; the Backlog's rows have no rows to move onto.
             press.mode = Math.abs(dx) < Math.abs(dy) ? (press.onToday ? 'move' : 'none') : 'swipe';
-            press.row.classList.add(press.mode === 'move' ? 'lifted' : 'swiping');
-            document.body.classList.add('dragging');
+            if (press.mode === 'move' && press.finger && event.timeStamp - press.at < kLiftDelay) press.mode = 'scroll';
+            if (press.mode !== 'scroll') {
+                press.row.classList.add(press.mode === 'move' ? 'lifted' : 'swiping');
+                document.body.classList.add('dragging');
+            }
         }
+        if (press.mode === 'scroll') window.scrollTo(window.scrollX, press.scrollY - dy);
         if (press.mode === 'swipe') {
             press.row.style.transform = `translateX(${dx}px)`;
             press.row.classList.toggle('swipe-tick', dx > kSwipeThreshold);

@@ -137,7 +137,8 @@ export const boxOf = (page, selector) => page.evaluate((s) => {
 
 // A press on the element the selector finds, moves in steps and a release, by the mouse or (in a context with
 // hasTouch) a finger. `during` runs before the release.
-export async function dragBy(page, selector, dx, dy, { touch = false, during } = {}) {
+// A finger may rest for `hold` ms before it moves (a vertical drag on Today then lifts its task).
+export async function dragBy(page, selector, dx, dy, { touch = false, hold = 0, during } = {}) {
     const box = await boxOf(page, selector);
     const x = box.x + box.width / 2;
     const y = box.y + box.height / 2;
@@ -154,6 +155,7 @@ export async function dragBy(page, selector, dx, dy, { touch = false, during } =
     const touchAt = (type, i) => cdp.send('Input.dispatchTouchEvent', { type,
         touchPoints: type === 'touchEnd' ? [] : [{ x: x + (dx * i) / steps, y: y + (dy * i) / steps }] });
     await touchAt('touchStart', 0);
+    if (hold) await page.waitForTimeout(hold);
     for (let i = 1; i <= steps; ++i) await touchAt('touchMove', i);
     await during?.();
     await touchAt('touchEnd', steps);

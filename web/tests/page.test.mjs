@@ -195,6 +195,16 @@ await runCases(async ({ base, data, browser, test }) => {
         await bothShow(['big:Feed the quokkas']);
         await other.getByRole('button', { name: 'Undo' }).click();
         await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        // A quick stroke up or down scrolls and moves nothing; a finger that rests first lifts the task.
+        await dragBy(other, '[aria-label="Task: Feed the quokkas"]', 0, 200, { touch: true });
+        assert.deepEqual(await sheetOf(other), ['big:Feed the quokkas', 'small:Water the ferns ✓']);
+        const from = await boxOf(other, row);
+        const to = await boxOf(other, '.medium li:nth-child(1)');
+        await dragBy(other, row, 0, to.y - from.y, { touch: true, hold: 500 });
+        await bothShow(['big:Feed the quokkas', 'medium:Water the ferns ✓']);
+        const back = await boxOf(other, '.small li:nth-child(1)');
+        await dragBy(other, row, 0, back.y - (await boxOf(other, row)).y, { touch: true, hold: 500 });
+        await bothShow(['big:Feed the quokkas', 'small:Water the ferns ✓']);
     });
 
     test('a new day and a delete, each undone, reach the other page', async () => {
