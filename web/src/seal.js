@@ -40,7 +40,7 @@ export function keyBoxParts(box) {
     return { salt, sealedKey, keyCheck, operations, memoryBytes };
 }
 
-export const keyCheck = (key) => sodium.crypto_generichash(kCheckSize, kCheckText, key);
+const keyCheck = (key) => sodium.crypto_generichash(kCheckSize, kCheckText, key);
 
 const sameBytes = (a, b) => a.length === b.length && sodium.memcmp(a, b);
 
@@ -66,13 +66,6 @@ export function openKeyBox(parts, derived) {
 export const deriveKey = (passphrase, { salt, operations, memoryBytes }) =>
     sodium.crypto_pwhash(sodium.crypto_aead_xchacha20poly1305_ietf_KEYBYTES, encoder.encode(passphrase), salt,
         operations, memoryBytes, sodium.crypto_pwhash_ALG_ARGON2ID13);
-
-// The account key inside a box, or nothing when the passphrase is not the box's, or the box is damaged or asks
-// for more than this device gives.
-export function unwrapKeyBox(box, passphrase) {
-    const parts = keyBoxParts(box);
-    return parts ? openKeyBox(parts, deriveKey(passphrase, parts)) : null;
-}
 
 // The recovery key as the desktop writes it: 56 digits of base 30 (big-endian) over the key and a 2-byte checksum,
 // in groups of four; case, spaces and dashes do not count. Nothing when it is not a well-formed key.
